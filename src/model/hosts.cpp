@@ -1,0 +1,114 @@
+// The host and line tables and the operations that add, remove and locate their records.
+#include "model/hosts.h"
+
+#include <cstring>
+
+/*** globals ***/
+
+HostRecord hostTable[MAX_HOSTS];
+int hostCount = 0;
+LineRecord lineTable[MAX_LINES];
+int lineCount = 0;
+int currentHost = -1;
+char mapPath[MAP_PATH_LENGTH + 1];
+int gridCellWidth = 0;
+int gridCellHeight = 0;
+
+const char* const hostKindNames[HOST_KIND_COUNT] = {
+    "Workstation", "Host", "Server", "Router", "Bridge", "Hub", "Lanbox", "Net", "Printer"};
+
+const char* const hostKindPictures[HOST_KIND_COUNT] = {
+    "BMP_PC",  "BMP_HOST", "BMP_SERVER", "BMP_ROUTER", "BMP_BRIDGE",
+    "BMP_HUB", "BMP_MTU",  "BMP_NET",    "BMP_PRINTER"};
+
+/*** operations ***/
+
+void ClearMap() {
+    hostCount = 0;
+    lineCount = 0;
+}
+
+void SetGridFromClientSize(int width, int height) {
+    gridCellWidth = width / GRID_COLUMNS;
+    gridCellHeight = height / GRID_ROWS;
+}
+
+void CopyField(char* field, unsigned size, const char* text) {
+    if (size == 0)
+        return;
+    std::size_t length = std::strlen(text);
+    if (length >= size)
+        length = size - 1;
+    std::memcpy(field, text, length);
+    field[length] = '\0';
+}
+
+int AppendHost(int col, int row) {
+    if (hostCount >= MAX_HOSTS)
+        return -1;
+    HostRecord& host = hostTable[hostCount];
+    host = HostRecord{};
+    CopyField(host.name, sizeof host.name, "newhost");
+    host.col = col;
+    host.row = row;
+    return hostCount++;
+}
+
+int AppendLine(int col, int row) {
+    if (lineCount >= MAX_LINES)
+        return -1;
+    lineTable[lineCount] = LineRecord{12, col, row, col, row};
+    return lineCount++;
+}
+
+void DeleteHost(int index) {
+    if (index < 0 || index >= hostCount)
+        return;
+    std::memmove(&hostTable[index], &hostTable[index + 1],
+                 sizeof(HostRecord) * static_cast<std::size_t>(hostCount - index - 1));
+    --hostCount;
+}
+
+void DeleteLine(int index) {
+    if (index < 0 || index >= lineCount)
+        return;
+    std::memmove(&lineTable[index], &lineTable[index + 1],
+                 sizeof(LineRecord) * static_cast<std::size_t>(lineCount - index - 1));
+    --lineCount;
+}
+
+void ResetLoadedHost(HostRecord& host) {
+    CopyField(host.resolvedAddr, sizeof host.resolvedAddr, host.address);
+    host.status = 0;
+    host.missed = 2;
+    host.lost = 0;
+    host.quiet = 0;
+    host.rtt = 0;
+    host.drawWidth = 0;
+    host.drawHeight = 0;
+}
+
+platform::RECT HostRepaintArea(const HostRecord& host) {
+    int left = host.col * gridCellWidth;
+    int top = host.row * gridCellHeight;
+    int width = host.drawWidth;
+    if (width == 0) {
+        std::size_t length = std::strlen(host.name);
+        int letters = length <= 4 ? static_cast<int>(length) : 6;
+        width = (gridCellWidth / 4) * letters + 4;
+    }
+    int height = host.drawHeight != 0 ? host.drawHeight : gridCellHeight;
+    return {left - 2, top - 2, left + width + 3, top + height + 3};
+}
+
+static int CellCentreX(int col) { return col * gridCellWidth + gridCellWidth / 2; }
+static int CellCentreY(int row) { return row * gridCellHeight + gridCellHeight / 2; }
+
+platform::RECT LineRepaintArea(const LineRecord& line) {
+    int x1 = CellCentreX(line.x1);
+    int x2 = CellCentreX(line.x2);
+    int y1 = CellCentreY(line.y1);
+    int y2 = CellCentreY(line.y2);
+    return {(x1 < x2 ? x1 : x2) - 1, (y1 < y2 ? y1 : y2) - 1, (x1 > x2 ? x1 : x2) + 1,
+            (y1 > y2 ? y1 : y2) + 1};
+}

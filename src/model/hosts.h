@@ -1,0 +1,109 @@
+// The map in memory: the host table and the line table that every part of the program
+// reads and changes on the one UI thread, the host kinds, and the grid that positions are
+// counted in. The text form of the tables on disk lives in model/mapdb.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstdint>
+
+/*** limits ***/
+
+constexpr int MAX_HOSTS = 200;
+constexpr int MAX_LINES = 500;
+constexpr int GRID_COLUMNS = 36;
+constexpr int GRID_ROWS = 35;
+constexpr int MAP_PATH_LENGTH = 159; // characters of mapPath, terminator not counted
+
+constexpr unsigned HOST_NOT_MONITORED = 1; // flags bit 0: "Monitor" box clear
+constexpr unsigned HOST_PROTOCOL_NONE = 2; // flags bit 1: protocol None
+
+constexpr unsigned MISSED_LIMIT = 32000; // missed stops counting here
+
+/*** record types ***/
+
+struct HostRecord {
+    char name[17];         // shown on the map; also the name of its settings section
+    char resolvedAddr[27]; // dotted address the probes use; a copy of address until resolved
+    char address[27];      // address or name as the user entered it; this is saved
+    std::uint32_t status;  // code of the last check, 0 for a reply
+    std::uint32_t flags;   // HOST_NOT_MONITORED | HOST_PROTOCOL_NONE
+    std::int32_t row;      // grid row of the top-left cell
+    std::int32_t col;      // grid column of the top-left cell
+    std::uint32_t kind;    // HostKind; 9 and more are kept as read
+    std::int32_t drawWidth;  // pixels of the area last drawn, 0 until drawn
+    std::int32_t drawHeight; // pixels of the area last drawn, 0 until drawn
+    std::uint32_t missed;    // consecutive checks without a reply, stops at MISSED_LIMIT
+    std::uint32_t protocol;  // 0 None, 1 TCP/IP, 2 Netbeui, 3 SNMP; shown only
+    std::uint32_t lost;      // failed checks since the map was loaded
+    char info1[26];          // free text
+    char info2[26];          // free text
+    std::uint32_t quiet;     // 1: repeated alarm actions suppressed
+    std::uint32_t rtt;       // round-trip time of the last echo reply in ms, 0 unknown
+};
+
+struct LineRecord {
+    std::int32_t attr; // 12 for lines drawn in the editor; otherwise kept as read
+    std::int32_t x1;   // grid column of the first end
+    std::int32_t y1;   // grid row of the first end
+    std::int32_t x2;   // grid column of the second end
+    std::int32_t y2;   // grid row of the second end
+};
+
+enum HostKind : unsigned {
+    KIND_WORKSTATION = 0,
+    KIND_HOST = 1,
+    KIND_SERVER = 2,
+    KIND_ROUTER = 3,
+    KIND_BRIDGE = 4,
+    KIND_HUB = 5,
+    KIND_LANBOX = 6,
+    KIND_NET = 7,
+    KIND_PRINTER = 8,
+    HOST_KIND_COUNT = 9
+};
+
+// Names in the "System Type" list, and picture resources, indexed by kind.
+extern const char* const hostKindNames[HOST_KIND_COUNT];
+extern const char* const hostKindPictures[HOST_KIND_COUNT];
+
+/*** globals ***/
+
+extern HostRecord hostTable[MAX_HOSTS];
+extern int hostCount;
+extern LineRecord lineTable[MAX_LINES];
+extern int lineCount;
+extern int currentHost;                    // host being added, edited or dragged; -1 none
+extern char mapPath[MAP_PATH_LENGTH + 1];  // the map database the tables belong to
+extern int gridCellWidth;                  // client width / GRID_COLUMNS
+extern int gridCellHeight;                 // client height / GRID_ROWS
+
+/*** operations ***/
+
+void ClearMap();
+
+// Recomputes the cell size from the map area's client size.
+void SetGridFromClientSize(int width, int height);
+
+// Appends a new host record ("newhost", everything else zero) at (col, row) and returns
+// its index, or -1 when the table is full.
+int AppendHost(int col, int row);
+
+// Appends a line of attribute 12 with both ends at (col, row); -1 when the table is full.
+int AppendLine(int col, int row);
+
+// Removes one record; those behind it move down one place. Out-of-range indices are
+// ignored.
+void DeleteHost(int index);
+void DeleteLine(int index);
+
+// Fills the fields of a record read from a map database that the file does not carry.
+void ResetLoadedHost(HostRecord& host);
+
+// Copies `text` into a fixed field of `size` bytes, cutting it.
+void CopyField(char* field, unsigned size, const char* text);
+
+// The area to repaint for one host (its drawn extent, or an estimate before the first
+// paint) and for one line; right and bottom are exclusive.
+platform::RECT HostRepaintArea(const HostRecord& host);
+platform::RECT LineRepaintArea(const LineRecord& line);

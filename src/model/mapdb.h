@@ -1,0 +1,34 @@
+// The map database file: the line-oriented text form of the host and line tables (T, B,
+// V, H and N records), its reader and its writer, and the main window's title text.
+#pragma once
+
+#include "platform/types.h"
+
+constexpr unsigned MAP_TITLE_LENGTH = 79; // characters of the composed window title
+
+extern int mapVersion;       // version of the file being read; 0 until its V record
+extern char mapBanner[256];  // the B text, kept as read and written back unchanged
+
+// What the reader tells the user. The shell points these at the status bar, the message
+// box and the main window's title; unset entries are skipped.
+struct MapDatabaseReports {
+    void (*statusText)(const char* text);  // null text: back to the default banner
+    void (*versionError)(platform::HWND owner, const char* text, const char* caption);
+    void (*windowTitle)(const char* title);
+};
+extern MapDatabaseReports mapDatabaseReports;
+
+// Replaces both tables by the file's contents. Returns 0 when the file was refused for
+// its version, 1 otherwise (also when it could not be opened).
+int ReadMapDatabase(platform::HWND owner, const char* path);
+
+// Writes both tables to `path`, replacing the file atomically. Returns 1 when the file
+// was written, 0 when it could not be (the old file is then untouched).
+int WriteMapDatabase(const char* path);
+
+// The title for mapPath: its file name without directory and extension, then " %u" with
+// `number` when it is not 0, then " %s" with `text` when it is not null; cut to `size`.
+void ComposeMapTitle(char* buffer, unsigned size, unsigned number, const char* text);
+
+// Composes the title and hands it to mapDatabaseReports.windowTitle.
+void SetMapTitle(unsigned number, const char* text);

@@ -1,0 +1,109 @@
+// The settings files: the program-wide TARNMAP.INI and the map's own .INI beside its
+// database, with every [OPTS] and [COLORS] key, the per-host alarm sections, the window
+// position, and the paths of the map's settings and log files. The option values live
+// here as globals for the whole run.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstdint>
+
+constexpr unsigned SETTINGS_PATH_LENGTH = 255; // characters of a settings or log path
+constexpr unsigned COMMAND_LENGTH = 144;       // TELNET and FTP commands
+constexpr unsigned BEEP_STRING_LENGTH = 69;
+constexpr unsigned PAGE_NUMBER_LENGTH = 19;
+constexpr unsigned EXTERNAL_LENGTH = 255;
+constexpr unsigned COLOR_SLOT_COUNT = 9;
+
+// Missed checks at which a failing host is declared down.
+constexpr unsigned DOWN_THRESHOLD = 4;
+
+extern const char* const GLOBAL_SETTINGS_NAME; // "TARNMAP.INI"
+extern const char* const OPTIONS_SECTION;      // "OPTS"
+extern const char* const COLORS_SECTION;       // "COLORS"
+
+/*** paths ***/
+
+extern char globalSettingsPath[SETTINGS_PATH_LENGTH + 1]; // TARNMAP.INI
+extern char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];    // the map's .INI; "" when refused
+extern char mapLogPath[SETTINGS_PATH_LENGTH + 1];         // the map's .LOG; "" when refused
+
+/*** [OPTS] ***/
+
+extern unsigned soundEnabled;       // SOUND
+extern unsigned fixedFontTools;     // FIXFONT
+extern std::uint16_t pollInterval;  // TIMER, seconds between cycles
+extern unsigned scaledMapFont;      // FONT: 1 map text scaled to the grid
+extern unsigned waitTimeout;        // WAIT, milliseconds per check
+extern unsigned useIcons;           // ICONS
+extern unsigned labelIcons;         // LABEL
+extern unsigned noAutomaticChecks;  // NOCHECK
+extern unsigned useRawIcmp;         // PING
+extern unsigned useIcmpLibrary;     // MSICMP
+extern unsigned probePort;          // PORT, TCP port of the connection probe
+extern unsigned showTimerInTitle;   // SHOW
+extern unsigned solidBackground;    // BACKGROUND
+extern char telnetCommand[COMMAND_LENGTH + 1]; // TELNET
+extern char ftpCommand[COMMAND_LENGTH + 1];    // FTP
+extern char beepString[BEEP_STRING_LENGTH + 1]; // BEEP_STRING
+extern unsigned beepPort;           // BEEP_PORT: 1 COM1, 2 COM2
+extern unsigned beepBaud;           // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
+extern unsigned beepEnable;         // BEEP_ENABLE
+// BEEP_NUMBER, the default pager number; a queued page keeps its number here too.
+extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
+
+/*** the files of a map ***/
+
+// Settles the path of TARNMAP.INI and reads every [OPTS] key but FILE, LOC and WHOISHOST.
+void ReadProgramOptions();
+
+// Derives the map's settings and log paths from `path`, reads the program options, then
+// the eight map options from the map's settings file, and logs the opening. A path too
+// long for the settings or log path is refused: both stay empty and nothing is written.
+void SelectMapFiles(const char* path);
+
+// Writes the eight map options to `target` (the map's or the program's settings file),
+// and TELNET, FTP, PING, SHOW, BACKGROUND and MSICMP to TARNMAP.INI.
+void WriteOptions(const char* target);
+
+// Reads FILE into `buffer` (empty when absent).
+void ReadDefaultMapFile(char* buffer, unsigned size);
+
+/*** colours ***/
+
+extern const char* const colorKeys[COLOR_SLOT_COUNT];
+extern const unsigned defaultColors[COLOR_SLOT_COUNT];
+void ReadColors(unsigned colors[COLOR_SLOT_COUNT]);
+void WriteColors(const unsigned colors[COLOR_SLOT_COUNT]);
+
+/*** window position ***/
+
+void SaveWindowPosition(const platform::RECT& rect);
+// True when LOC holds four numbers separated by three commas; `rect` then holds them,
+// read back with 32-bit wrap-around.
+bool RestoreWindowPosition(platform::RECT* rect);
+
+/*** host sections ***/
+
+// Who reads a host's section decides two defaults: the alarm code takes BEEP_COUNT as
+// DOWN_THRESHOLD + 10 and an empty BEEP_NUMBER; the Host Information dialog proposes
+// DOWN_THRESHOLD + 15 and the default pager number.
+enum class HostSettingsReader { Alarms, Dialog };
+
+struct HostSettings {
+    unsigned sound;        // SOUND: 0 none, 1 low, 2 middle, 3 high
+    unsigned log;          // LOG
+    unsigned beeper;       // BEEPER: 1 page, 0 external program
+    unsigned beepEach;     // BEEP_EACH
+    unsigned beepCount;    // BEEP_COUNT
+    unsigned beepCode;     // BEEP_CODE
+    unsigned beepPriority; // BEEP_PRIORITY
+    char beepNumber[PAGE_NUMBER_LENGTH + 1]; // BEEP_NUMBER
+    char external[EXTERNAL_LENGTH + 1];      // EXTERNAL
+};
+
+// Reads the section of host `index` (named by its `name`) from the map's settings file.
+void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settings);
+
+// Reads one numeric key of host `index`'s section with its default for `reader`.
+unsigned ReadHostSetting(int index, const char* key, HostSettingsReader reader);

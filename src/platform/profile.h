@@ -1,0 +1,30 @@
+// Settings files in the INI form: "[SECTION]" lines and "KEY=value" lines, read and
+// written key by key. Sections and keys match without regard to case; a write keeps every
+// other line of the file as it was and replaces the file atomically. Reads reuse one
+// parse of a file until its size or modification time changes, or we write it.
+#pragma once
+
+namespace platform {
+
+// Copies the value of `key` in `section` (or `defaultValue` when there is none) into
+// `buffer`, cut to `size` - 1 characters and terminated. Returns the characters copied.
+// A null `defaultValue` reads as "".
+unsigned GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                                 char* buffer, unsigned size, const char* file);
+
+// The leading decimal number of the value (blanks, then an optional sign, then digits; no
+// digits gives 0), or `defaultValue` when the key is missing. The result is the number
+// taken modulo 2^32, as an unsigned value.
+unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
+                              const char* file);
+
+// Sets `key` in `section` to `value`, creating the file, its directory and the section as
+// needed. A null `value` deletes the key. Returns false when the file could not be
+// written; the old file is then left as it was.
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* file);
+
+// Forgets every cached parse (tests that rewrite files within one timestamp tick use it).
+void FlushProfileCache();
+
+} // namespace platform

@@ -1,0 +1,35 @@
+// The operating system as the logic sees it: the clock, the current directory, files and
+// directories, where our own files live.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+struct SYSTEMTIME {
+    unsigned year; // e.g. 2026
+    unsigned month; // 1 to 12
+    unsigned day;  // 1 to 31
+    unsigned hour; // 0 to 23
+    unsigned minute;
+    unsigned second;
+};
+
+void GetLocalTime(SYSTEMTIME* time);
+
+// Milliseconds since an arbitrary start, wrapping at 2^32.
+std::uint32_t GetTickCount();
+
+// Writes the current directory (no trailing slash except for "/") into `buffer`. Returns
+// its length, or 0 when it cannot be obtained or does not fit.
+unsigned GetCurrentDirectory(char* buffer, unsigned size);
+
+// True when `path` names an existing regular file.
+bool FileExists(const char* path);
+
+// The directory for the program-wide settings: $XDG_CONFIG_HOME/tarnmap, or
+// $HOME/.config/tarnmap. Returns its length, or 0 when neither variable is usable or the
+// path does not fit.
+unsigned GetConfigDirectory(char* buffer, unsigned size);
+
+} // namespace platform

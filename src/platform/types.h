@@ -1,0 +1,29 @@
+// The plain types that the logic and the platform layer exchange: handles, rectangles,
+// message parameters. No toolkit or system header is needed to use them.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// A window is known by a 32-bit handle value that stays fixed for its life; 0 is none.
+using HWND = std::uint32_t;
+using UINT = std::uint32_t;
+using DWORD = std::uint32_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+
+struct RECT {
+    int left;
+    int top;
+    int right;  // exclusive
+    int bottom; // exclusive
+};
+
+struct POINT {
+    int x;
+    int y;
+};
+
+} // namespace platform

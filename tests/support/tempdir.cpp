@@ -1,0 +1,42 @@
+#include "support/tempdir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir(bool enter) {
+    const char* base = std::getenv("TARNMAP_TEST_OUTPUT");
+    fs::path root = base != nullptr ? fs::path(base) : fs::temp_directory_path();
+    fs::create_directories(root);
+    std::string pattern = (root / "tmp-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed under " + root.string());
+    path_ = pattern;
+    if (enter) {
+        previous_ = fs::current_path().string();
+        fs::current_path(path_);
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!previous_.empty())
+        fs::current_path(previous_, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteWholeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}

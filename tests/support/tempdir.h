@@ -1,0 +1,24 @@
+// A fresh directory under the build tree's test output for one test, removed afterwards,
+// with the current directory moved into it for the test's duration when asked.
+#pragma once
+
+#include <string>
+
+class TempDir {
+  public:
+    explicit TempDir(bool enter = false);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+    std::string previous_;
+};
+
+// Whole-file helpers for checking what the program wrote.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& text);
