@@ -1,0 +1,73 @@
+// What tests use to watch and steer the platform layer without replacing it: a hook run on
+// the next dialog, answers for message boxes, file dialogs and popup menus, the journal of
+// outside effects (sounds, started programs, message boxes), input made as the toolkit
+// would deliver it, and pictures of windows. The real code always runs; these only observe
+// or stand in for the person at the keyboard.
+#pragma once
+
+#include "platform/window.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- The journal ----
+// One line per outside effect, in order: "sound: ...", "exec: ...", "messagebox: caption:
+// text", "open: title: path", "menu: id", "beep: type".
+extern std::vector<std::string> journal;
+void AppendJournal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void ClearJournal();
+
+// ---- Dialogs ----
+// Runs `hook` with the dialog's handle after WM_INITDIALOG of the next dialog that opens
+// (hooks queue up, one per dialog). The hook may set items and post or send commands; the
+// dialog runs as usual afterwards.
+void QueueDialogHook(std::function<void(HWND dialog)> hook);
+
+// ---- Answers in place of the user ----
+// The next message box is not shown and returns `answer` (IDOK, IDYES, ...).
+void QueueMessageBoxAnswer(int answer);
+// The next open or save dialog is not shown and returns `path`; null: the user cancelled.
+void QueueFileDialogAnswer(const char* path);
+// The next popup menu is not shown; `id` is chosen when it is an enabled command of the
+// menu, 0 dismisses it.
+void QueuePopupMenuAnswer(UINT id);
+// With `on`, boxes, file dialogs and popup menus that have no answer queued are not shown
+// either: a box gives its default button, a file dialog and a menu are cancelled. Lets a
+// test run code that may ask the user without hanging.
+void AnswerUnaskedQuestions(bool on);
+// Forgets queued hooks and answers and clears the journal.
+void ResetTestingSeams();
+
+// Used by the platform layer: takes the queued answer, if any.
+bool TakeMessageBoxAnswer(int defaultAnswer, int* answer);
+bool TakeFileDialogAnswer(std::string* path, bool* cancelled);
+bool TakePopupMenuAnswer(UINT* id);
+bool TakeDialogHook(std::function<void(HWND dialog)>* hook);
+
+// ---- Input as the user gives it ----
+// Sends a mouse event through the toolkit to the window's client area at (x, y): the
+// message says which (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_RBUTTONDBLCLK, ...), `keys` holds
+// MK_SHIFT, MK_CONTROL and the buttons held during the event.
+void SimulateMouse(HWND window, UINT message, int x, int y, WPARAM keys);
+// Sends a key press (a VK_* code or an upper-case letter or digit) with its character.
+void SimulateKey(HWND window, int virtualKey, char character);
+// Clicks a button control as the mouse would (its notification follows).
+void SimulateClick(HWND button);
+// Presses the window's close box.
+void SimulateCloseBox(HWND window);
+// Types `text` into an edit control or an editable combo box as the user would.
+void SimulateTyping(HWND control, const char* text);
+// Selects entry `index` of a list box or combo box as the user would.
+void SimulateSelect(HWND control, int index);
+
+// ---- Pictures ----
+// Writes the window as it looks now to a PNG file: the client-area picture of a window,
+// the whole widget for a dialog or control. Returns false when it cannot be written.
+bool SaveWindowImage(HWND window, const char* path);
+// The colour of one pixel of the window's client area as 0x00BBGGRR, or -1 (as unsigned).
+std::uint32_t WindowPixel(HWND window, int x, int y);
+
+} // namespace platform

@@ -1,0 +1,1211 @@
+// Windows on Qt widgets: the class and window tables, creation and destruction, the
+// widgets that turn toolkit events into window messages, painting through each window's
+// picture, geometry, text, capture, key state and cursors.
+//
+// A top-level window is a frame widget holding an optional menu bar and the client widget;
+// a child window is a client widget inside its parent's client widget. Every window that
+// the program paints keeps a picture (QImage) of its client area: WM_PAINT draws into it
+// and the widget only shows it, so a window can be read back at any time.
+#include "platform/gdi_internal.h"
+#include "platform/menu.h"
+#include "platform/testing.h"
+#include "platform/window_internal.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace platform {
+
+/*** globals ***/
+
+// Window classes by name in upper case.
+static std::map<std::string, std::unique_ptr<WindowClass>> windowClasses;
+// Live windows by handle, and the window each of our widgets stands for.
+static std::unordered_map<HWND, std::unique_ptr<WindowRecord>> windowTable;
+static std::unordered_map<const QWidget*, HWND> windowOfWidget;
+// Destroyed windows whose record and widget wait until no window procedure runs.
+static std::vector<std::unique_ptr<WindowRecord>> destroyedRecords;
+static std::vector<QWidget*> destroyedWidgets;
+static int procedureDepth = 0; // window procedures running now
+static HWND nextHandle = 0;    // the next handle to try
+static HWND captureWindow = 0;
+static Qt::KeyboardModifiers lastModifiers;
+static Qt::MouseButtons lastButtons;
+
+/*** text ***/
+
+QString TextFromProgram(const char* text) {
+    return text == nullptr ? QString() : QString::fromLatin1(text);
+}
+
+int CopyTextToProgram(const QString& text, char* buffer, int size) {
+    if (buffer == nullptr || size <= 0)
+        return 0;
+    QByteArray bytes = text.toLatin1();
+    int length = std::min(static_cast<int>(bytes.size()), size - 1);
+    std::memcpy(buffer, bytes.constData(), static_cast<size_t>(length));
+    buffer[length] = '\0';
+    return length;
+}
+
+static std::string UpperCase(const char* name) {
+    std::string result = name;
+    for (char& c : result)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return result;
+}
+
+static QRect ToQRect(const RECT& rect) {
+    return QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+static RECT ToRECT(const QRect& rect) {
+    return RECT{rect.x(), rect.y(), rect.x() + rect.width(), rect.y() + rect.height()};
+}
+
+static bool IsEmptyRect(const RECT& rect) {
+    return rect.right <= rect.left || rect.bottom <= rect.top;
+}
+
+/*** classes ***/
+
+bool RegisterClass(const WNDCLASS* windowClass) {
+    if (windowClass == nullptr || windowClass->lpszClassName == nullptr ||
+        windowClass->lpszClassName[0] == '\0' || windowClass->lpfnWndProc == nullptr)
+        return false;
+    std::string key = UpperCase(windowClass->lpszClassName);
+    if (windowClasses.count(key) != 0)
+        return false;
+    auto entry = std::make_unique<WindowClass>();
+    entry->name = windowClass->lpszClassName;
+    entry->info = *windowClass;
+    entry->info.lpszClassName = entry->name.c_str();
+    entry->info.cbWndExtra = std::clamp(windowClass->cbWndExtra, 0, 64);
+    if (windowClass->lpszMenuName != nullptr)
+        entry->menuName = windowClass->lpszMenuName;
+    entry->info.lpszMenuName = nullptr;
+    windowClasses[key] = std::move(entry);
+    return true;
+}
+
+void RegisterBuiltInClass(const char* name, WNDPROC procedure, UINT style,
+                          ControlCreator createControl) {
+    std::string key = UpperCase(name);
+    if (windowClasses.count(key) != 0)
+        return;
+    auto entry = std::make_unique<WindowClass>();
+    entry->name = name;
+    entry->info.style = style;
+    entry->info.lpfnWndProc = procedure;
+    entry->info.lpszClassName = entry->name.c_str();
+    entry->createControl = createControl;
+    windowClasses[key] = std::move(entry);
+}
+
+static const WindowClass* FindWindowClass(const char* name) {
+    if (name == nullptr)
+        return nullptr;
+    auto found = windowClasses.find(UpperCase(name));
+    return found == windowClasses.end() ? nullptr : found->second.get();
+}
+
+/*** the window table ***/
+
+WindowRecord* FindWindowRecord(HWND window) {
+    auto found = windowTable.find(window);
+    return found == windowTable.end() ? nullptr : found->second.get();
+}
+
+WindowRecord* FindWindowRecord(const QWidget* widget) {
+    auto found = windowOfWidget.find(widget);
+    return found == windowOfWidget.end() ? nullptr : FindWindowRecord(found->second);
+}
+
+bool IsWindow(HWND window) {
+    return FindWindowRecord(window) != nullptr;
+}
+
+// Handles count up from a start taken from the process id, so that the low 16 bits (the
+// ICMP identifier of a window's echo requests) differ between windows and between two
+// copies of the program. 0 is never a handle, and a live handle is never given twice.
+static HWND AllocateHandle() {
+    if (nextHandle == 0)
+        nextHandle = 0x00010000u | ((static_cast<HWND>(getpid()) * 0x9E37u) & 0xFFFFu);
+    for (;;) {
+        HWND candidate = nextHandle++;
+        if (candidate != 0 && windowTable.count(candidate) == 0)
+            return candidate;
+    }
+}
+
+LRESULT CallWindowProcedure(WindowRecord* record, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (record == nullptr || record->procedure == nullptr)
+        return 0;
+    ++procedureDepth;
+    LRESULT result = record->procedure(record->handle, message, wParam, lParam);
+    --procedureDepth;
+    return result;
+}
+
+LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcedure(FindWindowRecord(window), message, wParam, lParam);
+}
+
+void FreeDestroyedWindows() {
+    if (procedureDepth != 0)
+        return;
+    std::vector<QWidget*> widgets;
+    widgets.swap(destroyedWidgets);
+    for (QWidget* widget : widgets)
+        delete widget;
+    destroyedRecords.clear();
+}
+
+/*** the widgets ***/
+
+static void SendClose(const QWidget* widget) {
+    if (WindowRecord* record = FindWindowRecord(widget))
+        CallWindowProcedure(record, WM_CLOSE, 0, 0);
+}
+
+// The client area of a window of a registered class, and the canvas of drawn controls.
+class ClientWidget final : public QWidget {
+  public:
+    explicit ClientWidget(QWidget* parent) : QWidget(parent) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setMouseTracking(true);
+        setFocusPolicy(Qt::NoFocus);
+    }
+    Q_DISABLE_COPY_MOVE(ClientWidget)
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (WindowRecord* record = FindWindowRecord(this))
+            PaintWindowSurface(record, this, event);
+    }
+    void resizeEvent(QResizeEvent*) override { Tell(); }
+    void moveEvent(QMoveEvent*) override { Tell(); }
+    void mousePressEvent(QMouseEvent* event) override {
+        Mouse(event, event->button() == Qt::RightButton ? WM_RBUTTONDOWN : WM_LBUTTONDOWN);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        Mouse(event, event->button() == Qt::RightButton ? WM_RBUTTONUP : WM_LBUTTONUP);
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        Mouse(event, event->button() == Qt::RightButton ? WM_RBUTTONDBLCLK : WM_LBUTTONDBLCLK);
+    }
+    void mouseMoveEvent(QMouseEvent* event) override { Mouse(event, WM_MOUSEMOVE); }
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void Tell() {
+        if (WindowRecord* record = FindWindowRecord(this))
+            NoteClientGeometry(record);
+    }
+    void Mouse(QMouseEvent* event, UINT message) {
+        if (event->button() == Qt::MiddleButton)
+            return;
+        if (WindowRecord* record = FindWindowRecord(this))
+            DeliverMouseEvent(record, this, message, event->position(), event->globalPosition(),
+                              event->buttons(), event->modifiers());
+    }
+};
+
+// A top-level window: the menu bar over the client area.
+class FrameWidget final : public QWidget {
+  public:
+    explicit FrameWidget(QWidget* owner) : QWidget(owner, Qt::Window) {}
+    Q_DISABLE_COPY_MOVE(FrameWidget)
+
+    QMenuBar* menuBar = nullptr;
+    QWidget* client = nullptr;
+
+    void Layout() {
+        int barHeight = 0;
+        if (menuBar != nullptr && !menuBar->isHidden()) {
+            barHeight = menuBar->heightForWidth(width());
+            if (barHeight <= 0)
+                barHeight = menuBar->sizeHint().height();
+            menuBar->setGeometry(0, 0, width(), barHeight);
+        }
+        if (client != nullptr)
+            client->setGeometry(0, barHeight, width(), std::max(0, height() - barHeight));
+    }
+
+  protected:
+    void resizeEvent(QResizeEvent*) override { Layout(); }
+    void moveEvent(QMoveEvent*) override {
+        if (WindowRecord* record = FindWindowRecord(this))
+            NoteClientGeometry(record);
+    }
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::WindowStateChange)
+            if (WindowRecord* record = FindWindowRecord(this))
+                NoteClientGeometry(record);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        // The procedure decides: WM_CLOSE destroys the window by default.
+        event->ignore();
+        SendClose(this);
+    }
+};
+
+QWidget* CreateCanvasWidget(QWidget* parent) {
+    return new ClientWidget(parent);
+}
+
+QMenuBar* FrameMenuBar(WindowRecord* record, bool create) {
+    auto* frame = dynamic_cast<FrameWidget*>(record != nullptr ? record->frame : nullptr);
+    if (frame == nullptr)
+        return nullptr;
+    if (frame->menuBar == nullptr && create) {
+        frame->menuBar = new QMenuBar(frame);
+        frame->menuBar->setNativeMenuBar(false);
+    }
+    return frame->menuBar;
+}
+
+void LayoutFrame(WindowRecord* record) {
+    if (auto* frame = dynamic_cast<FrameWidget*>(record->frame))
+        frame->Layout();
+    NoteClientGeometry(record);
+}
+
+/*** creation and destruction ***/
+
+static void RememberWidget(WindowRecord* record) {
+    windowOfWidget[record->frame] = record->handle;
+    windowOfWidget[record->client] = record->handle;
+}
+
+static WindowRecord* NewRecord(const WindowClass* windowClass, DWORD style, DWORD exStyle,
+                               const char* text, HWND parent, WindowKind kind) {
+    auto record = std::make_unique<WindowRecord>();
+    record->handle = AllocateHandle();
+    record->windowClass = windowClass;
+    record->procedure = windowClass->info.lpfnWndProc;
+    record->kind = kind;
+    record->style = style;
+    record->exStyle = exStyle;
+    record->text = text != nullptr ? text : "";
+    record->extraBytes.assign(static_cast<size_t>(windowClass->info.cbWndExtra), 0);
+    record->eraseBrush = windowClass->info.hbrBackground;
+    if ((style & WS_CHILD) != 0) {
+        record->parent = parent;
+    } else if (parent != 0) {
+        // The owner of a top-level window is the top-level window that holds `parent`.
+        HWND owner = parent;
+        while (WindowRecord* above = FindWindowRecord(owner)) {
+            if (above->parent == 0)
+                break;
+            owner = above->parent;
+        }
+        record->owner = owner;
+    }
+    WindowRecord* result = record.get();
+    windowTable[record->handle] = std::move(record);
+    if (WindowRecord* parentRecord = FindWindowRecord(result->parent))
+        parentRecord->children.push_back(result->handle);
+    return result;
+}
+
+static QWidget* TopWidget(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    return record != nullptr ? record->frame->window() : nullptr;
+}
+
+static Qt::CursorShape CursorShapeOf(HCURSOR cursor);
+
+HWND CreatePlatformWindow(const char* className, DWORD style, DWORD exStyle, const char* text,
+                          HWND parent, int id, const QRect& geometry, WindowKind kind,
+                          const std::function<QWidget*(WindowRecord*, QWidget*)>& makeWidget) {
+    const WindowClass* windowClass = FindWindowClass(className);
+    WindowRecord* parentRecord = FindWindowRecord(parent);
+    if (windowClass == nullptr || ((style & WS_CHILD) != 0 && parentRecord == nullptr))
+        return 0;
+    WindowRecord* record = NewRecord(windowClass, style, exStyle, text, parent, kind);
+    record->id = id;
+    QWidget* parentWidget =
+        (style & WS_CHILD) != 0 ? parentRecord->client : TopWidget(record->owner);
+    QWidget* widget = makeWidget(record, parentWidget);
+    record->frame = widget;
+    record->client = widget;
+    RememberWidget(record);
+    widget->setGeometry(geometry);
+    if ((style & WS_DISABLED) != 0)
+        widget->setEnabled(false);
+    if ((style & WS_CHILD) != 0)
+        widget->setVisible((style & WS_VISIBLE) != 0);
+    record->toldWidth = widget->width();
+    record->toldHeight = widget->height();
+    return record->handle;
+}
+
+HWND CreateWindowEx(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
+                    int y, int width, int height, HWND parent, HMENU menu, void* param) {
+    const WindowClass* windowClass = FindWindowClass(className);
+    if (windowClass == nullptr)
+        return 0;
+    bool child = (style & WS_CHILD) != 0;
+    WindowRecord* parentRecord = FindWindowRecord(parent);
+    if (child && parentRecord == nullptr)
+        return 0;
+    if (windowClass->createControl != nullptr) {
+        // A control: in a dialog, or the hidden command buttons of the main window.
+        QRect geometry(x == CW_USEDEFAULT ? 0 : x, y == CW_USEDEFAULT ? 0 : y,
+                       width == CW_USEDEFAULT ? 0 : width, height == CW_USEDEFAULT ? 0 : height);
+        return windowClass->createControl(windowClass, title, style, exStyle, geometry, parent,
+                                          static_cast<int>(menu));
+    }
+    WindowRecord* record =
+        NewRecord(windowClass, style, exStyle, title, parent, WindowKind::Window);
+    record->hasBacking = true;
+    record->invalid = RECT{0, 0, INT_MAX / 2, INT_MAX / 2};
+    record->eraseWanted = true;
+    auto* client = new ClientWidget(nullptr);
+    if (child) {
+        record->id = static_cast<int>(menu);
+        client->setParent(parentRecord->client);
+        record->frame = client;
+        client->setGeometry(x == CW_USEDEFAULT ? 0 : x, y == CW_USEDEFAULT ? 0 : y,
+                            width == CW_USEDEFAULT ? 100 : std::max(0, width),
+                            height == CW_USEDEFAULT ? 100 : std::max(0, height));
+    } else {
+        auto* frame = new FrameWidget(TopWidget(record->owner));
+        frame->client = client;
+        client->setParent(frame);
+        client->setFocusPolicy(Qt::StrongFocus);
+        frame->setFocusProxy(client);
+        frame->setWindowTitle(TextFromProgram(title));
+        if (windowClass->info.hIcon != nullptr)
+            frame->setWindowIcon(QIcon(QPixmap(windowClass->info.hIcon)));
+        record->frame = frame;
+        frame->resize(width == CW_USEDEFAULT ? 640 : std::max(1, width),
+                      height == CW_USEDEFAULT ? 480 : std::max(1, height));
+        if (x != CW_USEDEFAULT && y != CW_USEDEFAULT)
+            frame->move(x, y);
+    }
+    record->client = client;
+    RememberWidget(record);
+    client->setCursor(windowClass->info.hCursor != nullptr
+                          ? CursorShapeOf(windowClass->info.hCursor)
+                          : Qt::ArrowCursor);
+    if (!child) {
+        HMENU bar = menu;
+        if (bar == 0 && !windowClass->menuName.empty())
+            bar = LoadMenu(windowClass->menuName.c_str());
+        if (bar != 0)
+            AttachMenuToWindow(record, bar);
+        static_cast<FrameWidget*>(record->frame)->Layout();
+    }
+    if ((style & WS_DISABLED) != 0)
+        record->frame->setEnabled(false);
+    if (child)
+        client->setVisible(false); // shown below, after creation, when WS_VISIBLE
+
+    HWND handle = record->handle;
+    QRect outer = record->frame->geometry();
+    CREATESTRUCT create{param,         menu,
+                        parent,        outer.height(),
+                        outer.width(), outer.y(),
+                        outer.x(),     static_cast<LONG>(style),
+                        title,         windowClass->name.c_str(),
+                        exStyle};
+    if (CallWindowProcedure(record, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+        DestroyWindow(handle);
+        return 0;
+    }
+    record = FindWindowRecord(handle);
+    if (record == nullptr)
+        return 0;
+    NoteClientGeometry(record);
+    record = FindWindowRecord(handle);
+    if (record != nullptr && (style & WS_VISIBLE) != 0)
+        ShowWindow(handle, SW_SHOW);
+    return FindWindowRecord(handle) != nullptr ? handle : 0;
+}
+
+HWND CreateWindow(const char* className, const char* title, DWORD style, int x, int y, int width,
+                  int height, HWND parent, HMENU menu, void* param) {
+    return CreateWindowEx(0, className, title, style, x, y, width, height, parent, menu, param);
+}
+
+static void SendDestroyToTree(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return;
+    CallWindowProcedure(record, WM_DESTROY, 0, 0);
+    record = FindWindowRecord(window);
+    if (record == nullptr)
+        return;
+    std::vector<HWND> children = record->children;
+    for (HWND child : children)
+        SendDestroyToTree(child);
+}
+
+static void RemoveFromTables(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return;
+    std::vector<HWND> children = record->children;
+    for (HWND child : children)
+        RemoveFromTables(child);
+    if (captureWindow == window)
+        captureWindow = 0;
+    ForgetWindowMessages(window);
+    DestroyMenuOfWindow(record);
+    windowOfWidget.erase(record->frame);
+    windowOfWidget.erase(record->client);
+    auto found = windowTable.find(window);
+    destroyedRecords.push_back(std::move(found->second));
+    windowTable.erase(found);
+}
+
+bool DestroyWindow(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || record->destroying)
+        return false;
+    record->destroying = true;
+    // Owned windows go first, as their owner's procedure may still be needed by them.
+    std::vector<HWND> owned;
+    for (auto& entry : windowTable)
+        if (entry.second->owner == window)
+            owned.push_back(entry.first);
+    for (HWND each : owned)
+        DestroyWindow(each);
+    record = FindWindowRecord(window);
+    if (record == nullptr)
+        return true;
+    QWidget* top = record->frame;
+    top->hide();
+    SendDestroyToTree(window);
+    record = FindWindowRecord(window);
+    if (record == nullptr)
+        return true;
+    if (WindowRecord* parentRecord = FindWindowRecord(record->parent)) {
+        auto& siblings = parentRecord->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
+    }
+    RemoveFromTables(window);
+    // Detach the widget now, so that it never reaches a procedure again; free it later.
+    top->setParent(nullptr);
+    destroyedWidgets.push_back(top);
+    FreeDestroyedWindows();
+    return true;
+}
+
+LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return 0;
+    switch (message) {
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint{};
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_SETTEXT: {
+        const char* text = reinterpret_cast<const char*>(lParam);
+        record->text = text != nullptr ? text : "";
+        if (record->frame->isWindow())
+            record->frame->setWindowTitle(TextFromProgram(record->text.c_str()));
+        return 1;
+    }
+    case WM_GETTEXT: {
+        int size = static_cast<int>(wParam);
+        char* buffer = reinterpret_cast<char*>(lParam);
+        if (buffer == nullptr || size <= 0)
+            return 0;
+        int length = std::min(static_cast<int>(record->text.size()), size - 1);
+        std::memcpy(buffer, record->text.data(), static_cast<size_t>(length));
+        buffer[length] = '\0';
+        return length;
+    }
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(record->text.size());
+    default:
+        return 0;
+    }
+}
+
+/*** geometry and state ***/
+
+void NoteClientGeometry(WindowRecord* record) {
+    HWND window = record->handle;
+    QWidget* top = record->frame;
+    bool minimized = top->isWindow() && top->isMinimized();
+    QSize size = record->client->size();
+    if (record->hasBacking) {
+        QSize wanted(std::max(1, size.width()), std::max(1, size.height()));
+        if (record->backing.size() != wanted) {
+            QImage picture(wanted, QImage::Format_RGB32);
+            picture.fill(Qt::white);
+            if (!record->backing.isNull()) {
+                QPainter copy(&picture);
+                copy.drawImage(0, 0, record->backing);
+            }
+            record->backing = picture;
+        }
+    }
+    if (minimized) {
+        if (!record->toldMinimized) {
+            record->toldMinimized = true;
+            CallWindowProcedure(record, WM_SIZE, SIZE_MINIMIZED, 0);
+        }
+        return;
+    }
+    bool sizeChanged = record->toldMinimized || size.width() != record->toldWidth ||
+                       size.height() != record->toldHeight;
+    if (sizeChanged) {
+        record->toldMinimized = false;
+        record->toldWidth = size.width();
+        record->toldHeight = size.height();
+        if (record->hasBacking)
+            InvalidateRect(window, nullptr, true);
+        WPARAM type = top->isWindow() && top->isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+        CallWindowProcedure(record, WM_SIZE, type, MAKELPARAM(size.width(), size.height()));
+        record = FindWindowRecord(window);
+        if (record == nullptr)
+            return;
+    }
+    // WM_MOVE carries the client area's place: on the screen for a top-level window, in the
+    // parent's client area for a child.
+    QPoint place =
+        record->parent != 0 ? record->client->pos() : record->client->mapToGlobal(QPoint(0, 0));
+    if (!record->toldPlace || place.x() != record->toldX || place.y() != record->toldY) {
+        record->toldPlace = true;
+        record->toldX = place.x();
+        record->toldY = place.y();
+        CallWindowProcedure(record, WM_MOVE, 0, MAKELPARAM(place.x(), place.y()));
+    }
+}
+
+bool GetClientRect(HWND window, RECT* rect) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || rect == nullptr)
+        return false;
+    *rect = RECT{0, 0, record->client->width(), record->client->height()};
+    return true;
+}
+
+bool GetWindowRect(HWND window, RECT* rect) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || rect == nullptr)
+        return false;
+    QWidget* top = record->frame;
+    if (top->isWindow()) {
+        *rect = ToRECT(top->frameGeometry());
+    } else {
+        *rect = ToRECT(QRect(top->mapToGlobal(QPoint(0, 0)), top->size()));
+    }
+    return true;
+}
+
+bool ScreenToClient(HWND window, POINT* point) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || point == nullptr)
+        return false;
+    QPoint local = record->client->mapFromGlobal(QPoint(point->x, point->y));
+    *point = POINT{local.x(), local.y()};
+    return true;
+}
+
+bool ClientToScreen(HWND window, POINT* point) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || point == nullptr)
+        return false;
+    QPoint global = record->client->mapToGlobal(QPoint(point->x, point->y));
+    *point = POINT{global.x(), global.y()};
+    return true;
+}
+
+bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return false;
+    QWidget* top = record->frame;
+    width = std::max(0, width);
+    height = std::max(0, height);
+    if (top->isWindow()) {
+        // The rectangle is the whole window; the toolkit's size leaves out the decoration.
+        QRect outer = top->frameGeometry();
+        QRect inner = top->geometry();
+        int extraWidth = outer.width() - inner.width();
+        int extraHeight = outer.height() - inner.height();
+        top->resize(std::max(1, width - extraWidth), std::max(1, height - extraHeight));
+        top->move(x, y);
+        LayoutFrame(record);
+    } else {
+        top->setGeometry(x, y, width, height);
+        NoteClientGeometry(record);
+    }
+    if (repaint && IsWindow(window) && record->hasBacking)
+        InvalidateRect(window, nullptr, true);
+    return true;
+}
+
+bool ShowWindow(HWND window, int command) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return false;
+    QWidget* top = record->frame;
+    bool wasVisible = top->isVisible();
+    bool topLevel = top->isWindow();
+    switch (command) {
+    case SW_HIDE:
+        top->hide();
+        break;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE:
+        if (topLevel)
+            top->showMinimized();
+        else
+            top->show();
+        break;
+    case SW_SHOWMAXIMIZED:
+        if (topLevel)
+            top->showMaximized();
+        else
+            top->show();
+        break;
+    case SW_SHOWNORMAL:
+    case SW_RESTORE:
+    case SW_SHOWDEFAULT:
+        if (topLevel)
+            top->showNormal();
+        else
+            top->show();
+        break;
+    default:
+        top->show();
+        break;
+    }
+    if (IsWindow(window))
+        NoteClientGeometry(record);
+    return wasVisible;
+}
+
+bool IsWindowVisible(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    return record != nullptr && record->frame->isVisible();
+}
+
+bool IsIconic(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    return record != nullptr && record->frame->isWindow() && record->frame->isMinimized();
+}
+
+bool IsZoomed(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    return record != nullptr && record->frame->isWindow() && record->frame->isMaximized();
+}
+
+bool EnableWindow(HWND window, bool enable) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return false;
+    bool wasDisabled = (record->style & WS_DISABLED) != 0;
+    if (enable)
+        record->style &= ~WS_DISABLED;
+    else
+        record->style |= WS_DISABLED;
+    record->frame->setEnabled(enable);
+    if (wasDisabled == enable)
+        CallWindowProcedure(record, WM_ENABLE, enable ? 1 : 0, 0);
+    return wasDisabled;
+}
+
+bool IsWindowEnabled(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    return record != nullptr && (record->style & WS_DISABLED) == 0;
+}
+
+HWND GetParent(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return 0;
+    return record->parent != 0 ? record->parent : record->owner;
+}
+
+bool SetWindowText(HWND window, const char* text) {
+    if (!IsWindow(window))
+        return false;
+    return SendMessage(window, WM_SETTEXT, 0,
+                       reinterpret_cast<LPARAM>(text != nullptr ? text : "")) != 0;
+}
+
+int GetWindowText(HWND window, char* buffer, int size) {
+    if (buffer != nullptr && size > 0)
+        buffer[0] = '\0';
+    if (!IsWindow(window) || buffer == nullptr || size <= 0)
+        return 0;
+    return static_cast<int>(SendMessage(window, WM_GETTEXT, static_cast<WPARAM>(size),
+                                        reinterpret_cast<LPARAM>(buffer)));
+}
+
+int GetWindowTextLength(HWND window) {
+    return static_cast<int>(SendMessage(window, WM_GETTEXTLENGTH, 0, 0));
+}
+
+static bool ExtraBytesFit(const WindowRecord* record, int index, int count) {
+    return index >= 0 &&
+           static_cast<size_t>(index) + static_cast<size_t>(count) <= record->extraBytes.size();
+}
+
+LONG GetWindowLong(HWND window, int index) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return 0;
+    switch (index) {
+    case GWL_STYLE:
+        return static_cast<LONG>(record->style);
+    case GWL_ID:
+        return record->id;
+    case GWL_USERDATA:
+        return record->userData;
+    default:
+        if (!ExtraBytesFit(record, index, 4))
+            return 0;
+        LONG value = 0;
+        std::memcpy(&value, record->extraBytes.data() + index, 4);
+        return value;
+    }
+}
+
+LONG SetWindowLong(HWND window, int index, LONG value) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return 0;
+    LONG previous = GetWindowLong(window, index);
+    switch (index) {
+    case GWL_STYLE:
+        record->style = static_cast<DWORD>(value);
+        break;
+    case GWL_ID:
+        record->id = value;
+        break;
+    case GWL_USERDATA:
+        record->userData = value;
+        break;
+    default:
+        if (ExtraBytesFit(record, index, 4))
+            std::memcpy(record->extraBytes.data() + index, &value, 4);
+        break;
+    }
+    return previous;
+}
+
+WORD GetWindowWord(HWND window, int index) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || !ExtraBytesFit(record, index, 2))
+        return 0;
+    WORD value = 0;
+    std::memcpy(&value, record->extraBytes.data() + index, 2);
+    return value;
+}
+
+WORD SetWindowWord(HWND window, int index, WORD value) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || !ExtraBytesFit(record, index, 2))
+        return 0;
+    WORD previous = GetWindowWord(window, index);
+    std::memcpy(record->extraBytes.data() + index, &value, 2);
+    return previous;
+}
+
+HWND SetFocus(HWND window) {
+    HWND previous = GetFocus();
+    if (WindowRecord* record = FindWindowRecord(window))
+        record->client->setFocus(Qt::OtherFocusReason);
+    return previous;
+}
+
+HWND GetFocus() {
+    for (QWidget* widget = QApplication::focusWidget(); widget != nullptr;
+         widget = widget->parentWidget())
+        if (WindowRecord* record = FindWindowRecord(widget))
+            return record->handle;
+    return 0;
+}
+
+int GetSystemMetrics(int index) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QRect area = screen != nullptr ? screen->geometry() : QRect(0, 0, 800, 600);
+    switch (index) {
+    case SM_CXSCREEN:
+        return area.width();
+    case SM_CYSCREEN:
+        return area.height();
+    default:
+        return 0;
+    }
+}
+
+/*** painting ***/
+
+bool InvalidateRect(HWND window, const RECT* rect, bool erase) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return false;
+    if (!record->hasBacking)
+        return true;
+    RECT area =
+        rect != nullptr ? *rect : RECT{0, 0, record->client->width(), record->client->height()};
+    if (IsEmptyRect(area))
+        return true;
+    if (IsEmptyRect(record->invalid)) {
+        record->invalid = area;
+    } else {
+        record->invalid.left = std::min(record->invalid.left, area.left);
+        record->invalid.top = std::min(record->invalid.top, area.top);
+        record->invalid.right = std::max(record->invalid.right, area.right);
+        record->invalid.bottom = std::max(record->invalid.bottom, area.bottom);
+    }
+    record->eraseWanted = record->eraseWanted || erase;
+    record->client->update(ToQRect(area).intersected(record->client->rect()));
+    return true;
+}
+
+bool ValidateRect(HWND window, const RECT* rect) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return false;
+    // The area waiting is kept as one rectangle: it is cleared when `rect` covers it.
+    const RECT& waiting = record->invalid;
+    if (rect == nullptr || (rect->left <= waiting.left && rect->top <= waiting.top &&
+                            rect->right >= waiting.right && rect->bottom >= waiting.bottom)) {
+        record->invalid = RECT{};
+        record->eraseWanted = false;
+    }
+    return true;
+}
+
+static RECT WaitingArea(const WindowRecord* record) {
+    QRect area = ToQRect(record->invalid).intersected(record->client->rect());
+    return area.isEmpty() ? RECT{} : ToRECT(area);
+}
+
+bool UpdateWindow(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr)
+        return false;
+    if (record->hasBacking && !IsEmptyRect(WaitingArea(record))) {
+        CallWindowProcedure(record, WM_PAINT, 0, 0);
+        if ((record = FindWindowRecord(window)) != nullptr)
+            record->client->update();
+    }
+    return true;
+}
+
+void PaintWindowSurface(WindowRecord* record, QWidget* widget, QPaintEvent* event) {
+    HWND window = record->handle;
+    if (!IsEmptyRect(WaitingArea(record)) && !record->inPaintEvent) {
+        record->inPaintEvent = true;
+        CallWindowProcedure(record, WM_PAINT, 0, 0);
+        record = FindWindowRecord(window);
+        if (record == nullptr)
+            return;
+        record->inPaintEvent = false;
+    }
+    QPainter painter(widget);
+    QRect area = event->rect();
+    painter.drawImage(area, record->backing, area);
+}
+
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || paint == nullptr || !record->hasBacking)
+        return nullptr;
+    NoteClientGeometry(record);
+    if ((record = FindWindowRecord(window)) == nullptr)
+        return nullptr;
+    paint->rcPaint = WaitingArea(record);
+    paint->fErase = false;
+    paint->hdc = CreateImageContext(&record->backing);
+    if (record->eraseWanted && !IsEmptyRect(paint->rcPaint)) {
+        if (record->eraseBrush)
+            FillRect(paint->hdc, &paint->rcPaint, record->eraseBrush);
+        else
+            paint->fErase = true;
+    }
+    SetContextClip(paint->hdc, paint->rcPaint);
+    record->invalid = RECT{};
+    record->eraseWanted = false;
+    return paint->hdc;
+}
+
+bool EndPaint(HWND window, const PAINTSTRUCT* paint) {
+    if (paint == nullptr || paint->hdc == nullptr)
+        return false;
+    DeleteImageContext(paint->hdc);
+    WindowRecord* record = FindWindowRecord(window);
+    if (record != nullptr && !record->inPaintEvent)
+        record->client->update(ToQRect(paint->rcPaint));
+    return true;
+}
+
+HDC GetDC(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || !record->hasBacking)
+        return nullptr;
+    NoteClientGeometry(record);
+    if ((record = FindWindowRecord(window)) == nullptr)
+        return nullptr;
+    return CreateImageContext(&record->backing);
+}
+
+int ReleaseDC(HWND window, HDC context) {
+    if (context == nullptr)
+        return 0;
+    DeleteImageContext(context);
+    if (WindowRecord* record = FindWindowRecord(window))
+        record->client->update();
+    return 1;
+}
+
+HDC ScratchContext() {
+    static QImage scratch(1, 1, QImage::Format_RGB32);
+    static HDC context = nullptr;
+    if (context != nullptr)
+        DeleteImageContext(context);
+    context = CreateImageContext(&scratch);
+    return context;
+}
+
+QColor BrushColor(HBRUSH brush) {
+    if (!brush)
+        return QColor();
+    QImage probe(1, 1, QImage::Format_RGB32);
+    probe.fill(Qt::black);
+    HDC context = CreateImageContext(&probe);
+    RECT all{0, 0, 1, 1};
+    FillRect(context, &all, brush);
+    DeleteImageContext(context);
+    return probe.pixelColor(0, 0);
+}
+
+/*** mouse, keys and cursors ***/
+
+static WPARAM KeyStateFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
+    WPARAM flags = 0;
+    if ((buttons & Qt::LeftButton) != 0)
+        flags |= MK_LBUTTON;
+    if ((buttons & Qt::RightButton) != 0)
+        flags |= MK_RBUTTON;
+    if ((buttons & Qt::MiddleButton) != 0)
+        flags |= MK_MBUTTON;
+    if ((modifiers & Qt::ShiftModifier) != 0)
+        flags |= MK_SHIFT;
+    if ((modifiers & Qt::ControlModifier) != 0)
+        flags |= MK_CONTROL;
+    return flags;
+}
+
+void NoteKeyboardModifiers(Qt::KeyboardModifiers modifiers) {
+    lastModifiers = modifiers;
+}
+
+void DeliverMouseEvent(WindowRecord* record, const QWidget* widget, UINT message,
+                       const QPointF& local, const QPointF& global, Qt::MouseButtons buttons,
+                       Qt::KeyboardModifiers modifiers) {
+    lastModifiers = modifiers;
+    lastButtons = buttons;
+    QPoint position = local.toPoint();
+    WindowRecord* target = record;
+    if (captureWindow != 0 && captureWindow != record->handle) {
+        if (WindowRecord* capturing = FindWindowRecord(captureWindow)) {
+            target = capturing;
+            position = capturing->client->mapFromGlobal(global.toPoint());
+        }
+    } else if (widget != record->client) {
+        position = record->client->mapFromGlobal(global.toPoint());
+    }
+    // A double click counts as one only for classes that ask for it.
+    if ((message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK) &&
+        (target->windowClass->info.style & CS_DBLCLKS) == 0)
+        message = message == WM_LBUTTONDBLCLK ? WM_LBUTTONDOWN : WM_RBUTTONDOWN;
+    CallWindowProcedure(target, message, KeyStateFlags(buttons, modifiers),
+                        MAKELPARAM(position.x(), position.y()));
+}
+
+void ClientWidget::keyPressEvent(QKeyEvent* event) {
+    WindowRecord* record = FindWindowRecord(this);
+    if (record == nullptr) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    HWND window = record->handle;
+    lastModifiers = event->modifiers();
+    int key = event->key();
+    int virtualKey = 0;
+    char character = 0;
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        virtualKey = 'A' + (key - Qt::Key_A);
+    else if (key >= Qt::Key_0 && key <= Qt::Key_9)
+        virtualKey = '0' + (key - Qt::Key_0);
+    else if (key >= Qt::Key_F1 && key <= Qt::Key_F12)
+        virtualKey = VK_F1 + (key - Qt::Key_F1);
+    else {
+        static const std::pair<int, int> keys[] = {
+            {Qt::Key_Backspace, VK_BACK}, {Qt::Key_Tab, VK_TAB},
+            {Qt::Key_Return, VK_RETURN},  {Qt::Key_Enter, VK_RETURN},
+            {Qt::Key_Shift, VK_SHIFT},    {Qt::Key_Control, VK_CONTROL},
+            {Qt::Key_Alt, VK_MENU},       {Qt::Key_Escape, VK_ESCAPE},
+            {Qt::Key_Space, VK_SPACE},    {Qt::Key_PageUp, VK_PRIOR},
+            {Qt::Key_PageDown, VK_NEXT},  {Qt::Key_End, VK_END},
+            {Qt::Key_Home, VK_HOME},      {Qt::Key_Left, VK_LEFT},
+            {Qt::Key_Up, VK_UP},          {Qt::Key_Right, VK_RIGHT},
+            {Qt::Key_Down, VK_DOWN},      {Qt::Key_Insert, VK_INSERT},
+            {Qt::Key_Delete, VK_DELETE}};
+        for (const auto& entry : keys)
+            if (entry.first == key)
+                virtualKey = entry.second;
+    }
+    switch (key) {
+    case Qt::Key_Escape:
+        character = 27;
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        character = 13;
+        break;
+    case Qt::Key_Backspace:
+        character = 8;
+        break;
+    case Qt::Key_Tab:
+        character = 9;
+        break;
+    default: {
+        QByteArray text = event->text().toLatin1();
+        if (text.size() == 1 && text[0] != 0)
+            character = text[0];
+        break;
+    }
+    }
+    if (virtualKey != 0)
+        CallWindowProcedure(record, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1);
+    if (character != 0 && (record = FindWindowRecord(window)) != nullptr)
+        CallWindowProcedure(record, WM_CHAR, static_cast<unsigned char>(character), 1);
+}
+
+HWND SetCapture(HWND window) {
+    HWND previous = captureWindow;
+    if (IsWindow(window))
+        captureWindow = window;
+    return previous;
+}
+
+bool ReleaseCapture() {
+    captureWindow = 0;
+    return true;
+}
+
+HWND GetCapture() {
+    return captureWindow;
+}
+
+short GetKeyState(int virtualKey) {
+    bool down = false;
+    switch (virtualKey) {
+    case VK_SHIFT:
+        down = (lastModifiers & Qt::ShiftModifier) != 0;
+        break;
+    case VK_CONTROL:
+        down = (lastModifiers & Qt::ControlModifier) != 0;
+        break;
+    case VK_MENU:
+        down = (lastModifiers & Qt::AltModifier) != 0;
+        break;
+    case 0x01: // VK_LBUTTON
+        down = (lastButtons & Qt::LeftButton) != 0;
+        break;
+    case 0x02: // VK_RBUTTON
+        down = (lastButtons & Qt::RightButton) != 0;
+        break;
+    default:
+        break;
+    }
+    return down ? static_cast<short>(-32768) : 0;
+}
+
+struct Cursor {
+    int id;
+    Qt::CursorShape shape;
+};
+
+static const Cursor cursorTable[] = {
+    {IDC_ARROW, Qt::ArrowCursor},     {IDC_IBEAM, Qt::IBeamCursor},
+    {IDC_WAIT, Qt::WaitCursor},       {IDC_CROSS, Qt::CrossCursor},
+    {IDC_SIZEALL, Qt::SizeAllCursor}, {IDC_APPSTARTING, Qt::BusyCursor},
+};
+static HCURSOR currentCursor = &cursorTable[0];
+static bool overrideActive = false;
+
+static Qt::CursorShape CursorShapeOf(HCURSOR cursor) {
+    return cursor != nullptr ? cursor->shape : Qt::ArrowCursor;
+}
+
+HCURSOR LoadCursor(int cursorId) {
+    for (const Cursor& cursor : cursorTable)
+        if (cursor.id == cursorId)
+            return &cursor;
+    return nullptr;
+}
+
+HCURSOR SetCursor(HCURSOR cursor) {
+    HCURSOR previous = currentCursor;
+    currentCursor = cursor;
+    // Any cursor but the arrow is shown over all our windows until another one is set;
+    // the arrow gives the windows their own class cursors back.
+    if (cursor != nullptr && cursor->shape != Qt::ArrowCursor) {
+        if (overrideActive)
+            QGuiApplication::changeOverrideCursor(QCursor(cursor->shape));
+        else
+            QGuiApplication::setOverrideCursor(QCursor(cursor->shape));
+        overrideActive = true;
+    } else if (overrideActive) {
+        QGuiApplication::restoreOverrideCursor();
+        overrideActive = false;
+    }
+    return previous;
+}
+
+bool GetCursorPos(POINT* point) {
+    if (point == nullptr)
+        return false;
+    QPoint position = QCursor::pos();
+    *point = POINT{position.x(), position.y()};
+    return true;
+}
+
+bool MessageBeep(UINT type) {
+    AppendJournal("beep: %u", type);
+    QApplication::beep();
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,429 @@
+// Windows driven by messages: queue order, synchronous sends, the quit message, timers and
+// their coalescing, closing and destruction, mouse and key messages made from toolkit
+// input, sizes, painting through the window's picture, handles and window data.
+#include "platform/gdi.h"
+#include "platform/testing.h"
+#include "platform/window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+struct Seen {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool shiftDown; // GetKeyState(VK_SHIFT) while the message was handled
+};
+
+std::vector<Seen> seen;
+bool keepOpenOnClose = false;
+COLORREF paintColor = RGB(255, 0, 0);
+RECT lastPaintArea{};
+int paintCount = 0;
+int createWidth = 0; // what WM_CREATE's CREATESTRUCT said
+std::string createClass;
+
+LRESULT RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    seen.push_back({window, message, wParam, lParam, GetKeyState(VK_SHIFT) < 0});
+    switch (message) {
+    case WM_CREATE: {
+        const auto* create = reinterpret_cast<const CREATESTRUCT*>(lParam);
+        createWidth = create->cx;
+        createClass = create->lpszClass;
+        return 0;
+    }
+    case WM_USER + 3:
+        return static_cast<LRESULT>(wParam * 2);
+    case WM_CLOSE:
+        if (keepOpenOnClose)
+            return 0;
+        break;
+    case WM_PAINT: {
+        ++paintCount;
+        PAINTSTRUCT paint{};
+        HDC dc = BeginPaint(window, &paint);
+        lastPaintArea = paint.rcPaint;
+        // Paints everything: the clip must keep it to the area that was waiting.
+        RECT all{0, 0, 1000, 1000};
+        HBRUSH brush = CreateSolidBrush(paintColor);
+        FillRect(dc, &all, brush);
+        TextOut(dc, 4, 4, "Tarnmap", 7);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    default:
+        break;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+void RegisterTestClasses() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    WNDCLASS plain{};
+    plain.style = CS_DBLCLKS;
+    plain.lpfnWndProc = RecordingProcedure;
+    plain.cbWndExtra = 4;
+    plain.hbrBackground = CreateSolidBrush(RGB(0, 0, 255));
+    plain.lpszClassName = "TESTWINDOW";
+    ASSERT_TRUE(RegisterClass(&plain));
+    EXPECT_FALSE(RegisterClass(&plain)) << "a class name is registered once";
+    WNDCLASS single = plain;
+    single.style = 0;
+    single.lpszClassName = "TESTNODBLCLK";
+    ASSERT_TRUE(RegisterClass(&single));
+}
+
+class WindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        RegisterTestClasses();
+        seen.clear();
+        keepOpenOnClose = false;
+        paintCount = 0;
+        paintColor = RGB(255, 0, 0);
+        ResetTestingSeams();
+    }
+    void TearDown() override {
+        for (HWND window : made)
+            DestroyWindow(window);
+        DrainQueue();
+    }
+    HWND Make(const char* className, DWORD style, int x, int y, int width, int height,
+              HWND parent = 0, HMENU id = 0) {
+        HWND window =
+            CreateWindow(className, "test", style, x, y, width, height, parent, id, nullptr);
+        made.push_back(window);
+        return window;
+    }
+    static void DrainQueue() {
+        MSG message{};
+        while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+            DispatchMessage(&message);
+    }
+    static std::vector<UINT> MessagesOf(HWND window) {
+        std::vector<UINT> result;
+        for (const Seen& each : seen)
+            if (each.window == window)
+                result.push_back(each.message);
+        return result;
+    }
+    std::vector<HWND> made;
+};
+
+TEST_F(WindowTest, CreationSendsCreateSizeAndMoveWithTheCreateStruct) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 10, 20, 300, 200);
+    ASSERT_NE(window, 0u);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0].message, WM_CREATE);
+    EXPECT_EQ(createWidth, 300);
+    EXPECT_EQ(createClass, "TESTWINDOW");
+    EXPECT_EQ(seen[1].message, WM_SIZE);
+    EXPECT_EQ(seen[1].wParam, SIZE_RESTORED);
+    RECT client{};
+    ASSERT_TRUE(GetClientRect(window, &client));
+    EXPECT_EQ(LOWORD(seen[1].lParam), client.right);
+    EXPECT_EQ(HIWORD(seen[1].lParam), client.bottom);
+    EXPECT_EQ(client.right, 300);
+    EXPECT_EQ(seen[2].message, WM_MOVE);
+    EXPECT_FALSE(IsWindowVisible(window)) << "no WS_VISIBLE, not shown";
+
+    EXPECT_EQ(CreateWindow("NOSUCHCLASS", "x", 0, 0, 0, 10, 10, 0, 0, nullptr), 0u);
+    EXPECT_EQ(CreateWindow("TESTWINDOW", "x", WS_CHILD, 0, 0, 10, 10, 0xDEAD, 0, nullptr), 0u)
+        << "a child needs a live parent";
+}
+
+TEST_F(WindowTest, PostedMessagesKeepTheirOrderAndSendIsAtOnce) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    seen.clear();
+    EXPECT_TRUE(PostMessage(window, WM_USER + 1, 11, 0));
+    EXPECT_TRUE(PostMessage(window, WM_USER + 2, 22, 0));
+    EXPECT_EQ(SendMessage(window, WM_USER + 3, 21, 0), 42);
+    ASSERT_EQ(MessagesOf(window), std::vector<UINT>{WM_USER + 3}) << "posts wait for the loop";
+
+    MSG message{};
+    ASSERT_TRUE(PeekMessage(&message, 0, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(message.message, WM_USER + 1);
+    ASSERT_TRUE(PeekMessage(&message, 0, WM_USER + 2, WM_USER + 2, PM_REMOVE))
+        << "a range filter skips other messages";
+    EXPECT_EQ(message.wParam, 22u);
+    ASSERT_TRUE(PeekMessage(&message, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(message.message, WM_USER + 1);
+    DispatchMessage(&message);
+    EXPECT_FALSE(PeekMessage(&message, 0, 0, 0, PM_REMOVE));
+    EXPECT_EQ(seen.back().message, WM_USER + 1);
+    EXPECT_EQ(seen.back().wParam, 11u);
+
+    EXPECT_FALSE(PostMessage(0x7FFF1234, WM_USER, 0, 0)) << "no such window";
+    EXPECT_EQ(SendMessage(0x7FFF1234, WM_USER + 3, 1, 0), 0);
+}
+
+TEST_F(WindowTest, QuitEndsGetMessageAfterTheQueueIsEmpty) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    PostQuitMessage(7);
+    PostMessage(window, WM_USER + 1, 0, 0);
+    MSG message{};
+    ASSERT_EQ(GetMessage(&message, 0, 0, 0), 1);
+    EXPECT_EQ(message.message, WM_USER + 1);
+    ASSERT_EQ(GetMessage(&message, 0, 0, 0), 0);
+    EXPECT_EQ(message.message, WM_QUIT);
+    EXPECT_EQ(message.wParam, 7u);
+    EXPECT_FALSE(PeekMessage(&message, 0, 0, 0, PM_REMOVE)) << "the quit message is taken once";
+}
+
+TEST_F(WindowTest, TimersArriveWithTheirIdAndNeverPileUp) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    ASSERT_EQ(SetTimer(window, 20, 10, nullptr), 20u);
+    MSG message{};
+    ASSERT_EQ(GetMessage(&message, 0, 0, 0), 1) << "GetMessage waits for the tick";
+    EXPECT_EQ(message.message, WM_TIMER);
+    EXPECT_EQ(message.hwnd, window);
+    EXPECT_EQ(message.wParam, 20u);
+
+    // Many periods pass while nobody takes the tick: one WM_TIMER waits, not several.
+    for (int round = 0; round < 4; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        PeekMessage(&message, 0, WM_USER, WM_USER, PM_NOREMOVE);
+    }
+    PostMessage(window, WM_USER + 9, 0, 0); // marks the end of what the sleeps produced
+    int ticks = 0;
+    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE) && message.message != WM_USER + 9)
+        ticks += message.message == WM_TIMER ? 1 : 0;
+    EXPECT_EQ(ticks, 1);
+
+    // A stopped timer's waiting tick is withdrawn.
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    PeekMessage(&message, 0, WM_USER, WM_USER, PM_NOREMOVE);
+    ASSERT_TRUE(PeekMessage(&message, window, WM_TIMER, WM_TIMER, PM_NOREMOVE));
+    EXPECT_TRUE(KillTimer(window, 20));
+    EXPECT_FALSE(PeekMessage(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_FALSE(KillTimer(window, 20));
+    EXPECT_EQ(SetTimer(0x7FFF1234, 1, 10, nullptr), 0u);
+}
+
+TEST_F(WindowTest, DestroyingAWindowEndsItsTimersMessagesAndChildren) {
+    HWND top = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200);
+    HWND child = Make("TESTWINDOW", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, top, 1);
+    HWND grandchild = Make("TESTWINDOW", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, child, 2);
+    SetTimer(top, 1, 10, nullptr);
+    PostMessage(child, WM_USER + 1, 0, 0);
+    seen.clear();
+    ASSERT_TRUE(DestroyWindow(top));
+    std::vector<HWND> destroyed;
+    for (const Seen& each : seen)
+        if (each.message == WM_DESTROY)
+            destroyed.push_back(each.window);
+    EXPECT_EQ(destroyed, (std::vector<HWND>{top, child, grandchild})) << "parent first";
+    EXPECT_FALSE(IsWindow(top));
+    EXPECT_FALSE(IsWindow(child));
+    EXPECT_FALSE(IsWindow(grandchild));
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    MSG message{};
+    EXPECT_FALSE(PeekMessage(&message, 0, 0, 0, PM_REMOVE)) << "nothing left for the dead";
+    EXPECT_FALSE(DestroyWindow(top));
+}
+
+TEST_F(WindowTest, TheCloseBoxSendsCloseWhichDestroysByDefault) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100);
+    keepOpenOnClose = true;
+    SimulateCloseBox(window);
+    EXPECT_TRUE(IsWindow(window)) << "the procedure kept it open";
+    EXPECT_EQ(MessagesOf(window).back(), WM_CLOSE);
+    keepOpenOnClose = false;
+    seen.clear();
+    SimulateCloseBox(window);
+    EXPECT_EQ(MessagesOf(window), (std::vector<UINT>{WM_CLOSE, WM_DESTROY}));
+    EXPECT_FALSE(IsWindow(window));
+    DrainQueue(); // frees the widget once no procedure runs
+}
+
+TEST_F(WindowTest, MouseInputArrivesPackedWithKeyState) {
+    HWND top = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300);
+    HWND left = Make("TESTWINDOW", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, top, 1);
+    HWND right = Make("TESTWINDOW", WS_CHILD | WS_VISIBLE, 100, 0, 50, 50, top, 2);
+    HWND plain = Make("TESTNODBLCLK", WS_CHILD | WS_VISIBLE, 200, 0, 50, 50, top, 3);
+    seen.clear();
+    SimulateMouse(left, WM_LBUTTONDOWN, 30, 40, MK_LBUTTON | MK_SHIFT);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].window, left);
+    EXPECT_EQ(seen[0].message, WM_LBUTTONDOWN);
+    EXPECT_EQ(seen[0].wParam, MK_LBUTTON | MK_SHIFT);
+    EXPECT_EQ(seen[0].lParam, MAKELPARAM(30, 40));
+    EXPECT_TRUE(seen[0].shiftDown) << "GetKeyState sees the event's Shift";
+
+    SimulateMouse(left, WM_RBUTTONUP, 5, 6, MK_CONTROL);
+    EXPECT_EQ(seen.back().message, WM_RBUTTONUP);
+    EXPECT_EQ(seen.back().wParam, MK_CONTROL);
+    EXPECT_FALSE(seen.back().shiftDown);
+
+    // A double click is one only for a class with CS_DBLCLKS.
+    SimulateMouse(left, WM_LBUTTONDBLCLK, 1, 1, MK_LBUTTON);
+    EXPECT_EQ(seen.back().message, WM_LBUTTONDBLCLK);
+    SimulateMouse(plain, WM_LBUTTONDBLCLK, 1, 1, MK_LBUTTON);
+    EXPECT_EQ(seen.back().window, plain);
+    EXPECT_EQ(seen.back().message, WM_LBUTTONDOWN);
+
+    // With the capture, the mouse over `left` reaches `right` in right's coordinates.
+    EXPECT_EQ(SetCapture(right), 0u);
+    EXPECT_EQ(GetCapture(), right);
+    SimulateMouse(left, WM_MOUSEMOVE, 10, 5, 0);
+    EXPECT_EQ(seen.back().window, right);
+    EXPECT_EQ(seen.back().message, WM_MOUSEMOVE);
+    EXPECT_EQ(GET_X_LPARAM(seen.back().lParam), -90);
+    EXPECT_EQ(GET_Y_LPARAM(seen.back().lParam), 5);
+    EXPECT_TRUE(ReleaseCapture());
+    SimulateMouse(left, WM_MOUSEMOVE, 10, 5, 0);
+    EXPECT_EQ(seen.back().window, left);
+    SetCapture(right);
+    DestroyWindow(right);
+    EXPECT_EQ(GetCapture(), 0u) << "a destroyed window holds no capture";
+}
+
+TEST_F(WindowTest, KeysArriveAsKeyDownAndCharacter) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100);
+    seen.clear();
+    SimulateKey(window, 'Q', 'q');
+    SimulateKey(window, VK_ESCAPE, 0);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].message, WM_KEYDOWN);
+    EXPECT_EQ(seen[0].wParam, static_cast<WPARAM>('Q'));
+    EXPECT_EQ(seen[1].message, WM_CHAR);
+    EXPECT_EQ(seen[1].wParam, static_cast<WPARAM>('q'));
+    EXPECT_EQ(seen[2].wParam, static_cast<WPARAM>(VK_ESCAPE));
+    EXPECT_EQ(seen[3].message, WM_CHAR);
+    EXPECT_EQ(seen[3].wParam, 27u);
+}
+
+TEST_F(WindowTest, SizesAndStatesAreToldWithWmSize) {
+    HWND top = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 200);
+    HWND child = Make("TESTWINDOW", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, top, 1);
+    seen.clear();
+    ASSERT_TRUE(MoveWindow(child, 5, 6, 200, 100, true));
+    std::vector<UINT> messages = MessagesOf(child);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(seen[0].message, WM_SIZE);
+    EXPECT_EQ(seen[0].lParam, MAKELPARAM(200, 100));
+    EXPECT_EQ(seen[1].message, WM_MOVE);
+    EXPECT_EQ(seen[1].lParam, MAKELPARAM(5, 6));
+    RECT rect{};
+    GetClientRect(child, &rect);
+    EXPECT_EQ(rect.right, 200);
+    EXPECT_EQ(rect.bottom, 100);
+    seen.clear();
+    MoveWindow(child, 5, 6, 200, 100, true);
+    EXPECT_TRUE(MessagesOf(child).empty()) << "nothing changed, nothing told";
+
+    seen.clear();
+    ShowWindow(top, SW_MINIMIZE);
+    EXPECT_TRUE(IsIconic(top));
+    ASSERT_FALSE(MessagesOf(top).empty());
+    EXPECT_EQ(seen[0].message, WM_SIZE);
+    EXPECT_EQ(seen[0].wParam, SIZE_MINIMIZED);
+    seen.clear();
+    ShowWindow(top, SW_RESTORE);
+    EXPECT_FALSE(IsIconic(top));
+    ASSERT_FALSE(MessagesOf(top).empty());
+    EXPECT_EQ(seen[0].message, WM_SIZE);
+    EXPECT_EQ(seen[0].wParam, SIZE_RESTORED);
+    EXPECT_EQ(LOWORD(seen[0].lParam), 300);
+
+    EXPECT_TRUE(IsWindowVisible(child));
+    EXPECT_TRUE(ShowWindow(child, SW_HIDE));
+    EXPECT_FALSE(IsWindowVisible(child));
+    EXPECT_FALSE(EnableWindow(child, false));
+    EXPECT_FALSE(IsWindowEnabled(child));
+    EXPECT_TRUE(EnableWindow(child, true)) << "it was disabled";
+    EXPECT_EQ(GetParent(child), top);
+}
+
+TEST_F(WindowTest, PaintingErasesWithTheClassBrushAndKeepsToTheWaitingArea) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 120, 90);
+    RECT client{};
+    GetClientRect(window, &client);
+    ASSERT_TRUE(UpdateWindow(window));
+    EXPECT_EQ(paintCount, 1) << "a new window waits to be painted whole";
+    EXPECT_EQ(lastPaintArea.right, client.right);
+    EXPECT_EQ(WindowPixel(window, 60, 60), RGB(255, 0, 0));
+
+    paintColor = RGB(0, 255, 0);
+    RECT part{10, 10, 20, 20};
+    InvalidateRect(window, &part, false);
+    UpdateWindow(window);
+    EXPECT_EQ(paintCount, 2);
+    EXPECT_EQ(lastPaintArea.left, 10);
+    EXPECT_EQ(lastPaintArea.bottom, 20);
+    EXPECT_EQ(WindowPixel(window, 15, 15), RGB(0, 255, 0));
+    EXPECT_EQ(WindowPixel(window, 60, 60), RGB(255, 0, 0)) << "outside the area nothing changed";
+    UpdateWindow(window);
+    EXPECT_EQ(paintCount, 2) << "nothing waits, no WM_PAINT";
+
+    // A validated area is not painted; a context from GetDC draws outside WM_PAINT.
+    InvalidateRect(window, &part, true);
+    ValidateRect(window, nullptr);
+    UpdateWindow(window);
+    EXPECT_EQ(paintCount, 2);
+    HDC dc = GetDC(window);
+    ASSERT_NE(dc, nullptr);
+    RECT corner{0, 0, 5, 5};
+    FillRect(dc, &corner, CreateSolidBrush(RGB(0, 0, 0)));
+    ReleaseDC(window, dc);
+    EXPECT_EQ(WindowPixel(window, 2, 2), RGB(0, 0, 0));
+
+    // Shown, the toolkit's paint delivers WM_PAINT for what waits.
+    ShowWindow(window, SW_SHOW);
+    InvalidateRect(window, nullptr, true);
+    MSG message{};
+    for (int round = 0; round < 5 && paintCount == 2; ++round)
+        PeekMessage(&message, 0, 0, 0, PM_NOREMOVE);
+    EXPECT_GE(paintCount, 3);
+
+    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
+    std::string path = std::string(output != nullptr ? output : ".") + "/window_sample.png";
+    EXPECT_TRUE(SaveWindowImage(window, path.c_str())) << path;
+}
+
+TEST_F(WindowTest, HandlesAreUniqueAndVaryInTheirLowWord) {
+    std::set<HWND> handles;
+    std::set<unsigned> lowWords;
+    for (int i = 0; i < 8; ++i) {
+        HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10);
+        ASSERT_NE(window, 0u);
+        handles.insert(window);
+        lowWords.insert(window & 0xFFFFu);
+    }
+    EXPECT_EQ(handles.size(), 8u);
+    EXPECT_EQ(lowWords.size(), 8u);
+}
+
+TEST_F(WindowTest, TextAndWindowDataAreKeptWithinTheirSizes) {
+    HWND window = Make("TESTWINDOW", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    ASSERT_TRUE(SetWindowText(window, "Tarnmap - office.db"));
+    char buffer[8];
+    EXPECT_EQ(GetWindowText(window, buffer, sizeof buffer), 7);
+    EXPECT_STREQ(buffer, "Tarnmap");
+    EXPECT_EQ(GetWindowTextLength(window), 19);
+
+    EXPECT_EQ(SetWindowWord(window, 0, 1234), 0);
+    EXPECT_EQ(GetWindowWord(window, 0), 1234);
+    EXPECT_EQ(SetWindowWord(window, 3, 1), 0) << "past the class's 4 bytes";
+    EXPECT_EQ(GetWindowWord(window, 3), 0);
+    SetWindowLong(window, GWL_USERDATA, -5);
+    EXPECT_EQ(GetWindowLong(window, GWL_USERDATA), -5);
+    EXPECT_EQ(GET_X_LPARAM(MAKELPARAM(-3, 7)), -3);
+    EXPECT_EQ(GET_Y_LPARAM(MAKELPARAM(-3, -7)), -7);
+}
+
+} // namespace
