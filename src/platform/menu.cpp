@@ -156,6 +156,7 @@ bool AppendMenu(HMENU menu, UINT flags, UINT_PTR item, const char* text) {
             entry.action->setSeparator(true);
         } else {
             entry.id = static_cast<UINT>(item);
+            entry.action->setData(entry.id);
             UINT id = entry.id;
             QObject::connect(entry.action, &QAction::triggered,
                              [menu, id]() { CommandChosen(menu, id); });

@@ -5,11 +5,14 @@
 #include "platform/window_internal.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -220,6 +223,27 @@ void SimulateClick(HWND button) {
 void SimulateCloseBox(HWND window) {
     if (WindowRecord* record = FindWindowRecord(window))
         record->frame->window()->close();
+}
+
+static QAction* FindAction(const QList<QAction*>& actions, UINT id) {
+    for (QAction* action : actions) {
+        if (action->menu() != nullptr) {
+            if (QAction* found = FindAction(action->menu()->actions(), id))
+                return found;
+        } else if (!action->isSeparator() && action->data().toUInt() == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void SimulateMenuChoice(HWND window, UINT id) {
+    WindowRecord* record = FindWindowRecord(window);
+    QMenuBar* bar = record != nullptr ? FrameMenuBar(record, false) : nullptr;
+    if (bar == nullptr)
+        return;
+    if (QAction* action = FindAction(bar->actions(), id))
+        action->trigger(); // does nothing for a greyed item, as a click would
 }
 
 void SimulateTyping(HWND control, const char* text) {

@@ -58,6 +58,9 @@ void SimulateKey(HWND window, int virtualKey, char character);
 void SimulateClick(HWND button);
 // Presses the window's close box.
 void SimulateCloseBox(HWND window);
+// Chooses the command from the window's menu bar as the user would; a greyed item or one
+// that is not on the bar does nothing.
+void SimulateMenuChoice(HWND window, UINT id);
 // Types `text` into an edit control or an editable combo box as the user would.
 void SimulateTyping(HWND control, const char* text);
 // Selects entry `index` of a list box or combo box as the user would.
