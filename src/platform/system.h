@@ -7,10 +7,10 @@
 namespace platform {
 
 struct SYSTEMTIME {
-    unsigned year; // e.g. 2026
+    unsigned year;  // e.g. 2026
     unsigned month; // 1 to 12
-    unsigned day;  // 1 to 31
-    unsigned hour; // 0 to 23
+    unsigned day;   // 1 to 31
+    unsigned hour;  // 0 to 23
     unsigned minute;
     unsigned second;
 };
