@@ -38,6 +38,16 @@ unsigned GetCurrentDirectory(char* buffer, unsigned size) {
     return static_cast<unsigned>(std::strlen(buffer));
 }
 
+static thread_local DWORD lastError = 0;
+
+DWORD GetLastError() {
+    return lastError;
+}
+
+void SetLastError(DWORD error) {
+    lastError = error;
+}
+
 bool FileExists(const char* path) {
     struct stat info {};
     return stat(path, &info) == 0 && S_ISREG(info.st_mode);

@@ -2,6 +2,8 @@
 // directories, where our own files live.
 #pragma once
 
+#include "platform/types.h"
+
 #include <cstdint>
 
 namespace platform {
@@ -23,6 +25,11 @@ std::uint32_t GetTickCount();
 // Writes the current directory (no trailing slash except for "/") into `buffer`. Returns
 // its length, or 0 when it cannot be obtained or does not fit.
 unsigned GetCurrentDirectory(char* buffer, unsigned size);
+
+// The error number of the last failed platform call on this thread that reports one
+// this way (serial ports, the ICMP library).
+DWORD GetLastError();
+void SetLastError(DWORD error);
 
 // True when `path` names an existing regular file.
 bool FileExists(const char* path);
