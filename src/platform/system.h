@@ -39,4 +39,9 @@ bool FileExists(const char* path);
 // path does not fit.
 unsigned GetConfigDirectory(char* buffer, unsigned size);
 
+// Our read-only data (sounds/, help/, examples/): share/tarnmap beside the installed
+// program, or the source tree's resources when run from a build tree. Returns its length,
+// 0 when neither exists.
+unsigned GetDataDirectory(char* buffer, unsigned size);
+
 } // namespace platform
