@@ -44,6 +44,7 @@ char beepString[BEEP_STRING_LENGTH + 1];
 unsigned beepPort = 1;
 unsigned beepBaud = 1;
 unsigned beepEnable = 0;
+char beepDevice[SETTINGS_PATH_LENGTH + 1];
 char pageNumber[PAGE_NUMBER_LENGTH + 1];
 
 const char* const colorKeys[COLOR_SLOT_COUNT] = {"OK",    "ONE",      "TWO",  "THREE", "FOUR",
@@ -138,6 +139,8 @@ void ReadProgramOptions() {
     beepPort = ReadOption(file, "BEEP_PORT", 1);
     beepBaud = ReadOption(file, "BEEP_BAUD", 1);
     beepEnable = ReadOption(file, "BEEP_ENABLE", 0);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_DEVICE", "", beepDevice, sizeof beepDevice,
+                            file);
     GetPrivateProfileString(OPTIONS_SECTION, "BEEP_NUMBER", "", pageNumber, sizeof pageNumber,
                             file);
 }

@@ -49,6 +49,7 @@ extern char beepString[BEEP_STRING_LENGTH + 1]; // BEEP_STRING
 extern unsigned beepPort;                       // BEEP_PORT: 1 COM1, 2 COM2
 extern unsigned beepBaud;                       // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
 extern unsigned beepEnable;                     // BEEP_ENABLE
+extern char beepDevice[SETTINGS_PATH_LENGTH + 1]; // BEEP_DEVICE: modem device path, or ""
 // BEEP_NUMBER, the default pager number; a queued page keeps its number here too.
 extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
 

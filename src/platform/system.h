@@ -2,6 +2,8 @@
 // directories, where our own files live.
 #pragma once
 
+#include "platform/types.h"
+
 #include <cstdint>
 
 namespace platform {
@@ -24,6 +26,11 @@ std::uint32_t GetTickCount();
 // its length, or 0 when it cannot be obtained or does not fit.
 unsigned GetCurrentDirectory(char* buffer, unsigned size);
 
+// The error number of the last failed platform call on this thread that reports one
+// this way (serial ports, the ICMP library).
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
 // True when `path` names an existing regular file.
 bool FileExists(const char* path);
 
@@ -31,5 +38,10 @@ bool FileExists(const char* path);
 // $HOME/.config/tarnmap. Returns its length, or 0 when neither variable is usable or the
 // path does not fit.
 unsigned GetConfigDirectory(char* buffer, unsigned size);
+
+// Our read-only data (sounds/, help/, examples/): share/tarnmap beside the installed
+// program, or the source tree's resources when run from a build tree. Returns its length,
+// 0 when neither exists.
+unsigned GetDataDirectory(char* buffer, unsigned size);
 
 } // namespace platform
