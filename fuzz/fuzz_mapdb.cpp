@@ -69,10 +69,15 @@ static std::string SavedFields() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (scratch.empty()) {
-        char pattern[] = "/tmp/fuzz_mapdb-XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
+        // On a memory file system when there is one: every save is flushed to disk.
+        char memoryPattern[] = "/dev/shm/fuzz_mapdb-XXXXXX";
+        char diskPattern[] = "/tmp/fuzz_mapdb-XXXXXX";
+        if (mkdtemp(memoryPattern) != nullptr)
+            scratch = memoryPattern;
+        else if (mkdtemp(diskPattern) != nullptr)
+            scratch = diskPattern;
+        else
             std::abort();
-        scratch = pattern;
         setenv("XDG_CONFIG_HOME", scratch.c_str(), 1);
     }
     std::string input = scratch + "/input.db";
