@@ -463,31 +463,31 @@ bool ReadRawDatagrams(int descriptor, DWORD destination, std::uint16_t identifie
     }
 }
 
-// Waits until `deadline` for the answer to the request with `sequence`.
+// Waits until `deadline` for the answer to the request with `sequence`. What is already
+// queued is read even when the deadline has passed, so a time-out of 0 still finds an
+// answer that came at once.
 EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t sequence,
                         std::int64_t deadline) {
     EchoOutcome outcome{};
+    outcome.answered = false;
     for (;;) {
         std::int64_t remaining = deadline - MonotonicNanoseconds();
-        if (remaining <= 0) {
-            outcome.answered = false;
-            outcome.status = IP_REQ_TIMED_OUT;
-            return outcome;
-        }
-        pollfd waiting{slot->descriptor, POLLIN, 0};
-        std::int64_t milliseconds = (remaining + 999999) / 1000000;
+        std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
         if (milliseconds > kLongestPollMs)
             milliseconds = kLongestPollMs;
+        pollfd waiting{slot->descriptor, POLLIN, 0};
         int ready = poll(&waiting, 1, static_cast<int>(milliseconds));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            outcome.answered = false;
+        if (ready < 0 && errno != EINTR) {
             outcome.status = IP_GENERAL_FAILURE;
             return outcome;
         }
-        if (ready == 0)
+        if (ready <= 0) {
+            if (remaining <= 0) {
+                outcome.status = IP_REQ_TIMED_OUT;
+                return outcome;
+            }
             continue;
+        }
         if (slot->kind == ICMP_SOCKET_PING) {
             if ((waiting.revents & POLLERR) != 0 &&
                 ReadPingErrors(slot->descriptor, sequence, &outcome))
@@ -505,6 +505,10 @@ EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint
                 ReadRawDatagrams(slot->descriptor, destination, slot->identifier, sequence,
                                  &outcome))
                 return outcome;
+        }
+        if (remaining <= 0) {
+            outcome.status = IP_REQ_TIMED_OUT;
+            return outcome;
         }
     }
 }
@@ -625,8 +629,11 @@ DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WO
     DiscardQueued(slot->descriptor);
     std::int64_t sent = MonotonicNanoseconds();
     std::int64_t deadline = sent + static_cast<std::int64_t>(timeoutMs) * 1000000;
-    ssize_t written = sendto(slot->descriptor, requestBuffer, requestLength, 0,
-                             reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    ssize_t written = -1;
+    do {
+        written = sendto(slot->descriptor, requestBuffer, requestLength, 0,
+                         reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    } while (written < 0 && errno == EINTR);
     if (written < 0)
         return Fail(StatusOfSystemError(errno));
 

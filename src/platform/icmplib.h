@@ -1,6 +1,7 @@
 // The system ICMP library: echo handles that send one ICMP echo request to an IPv4 address
 // and wait for its answer, with the reply record and status codes of the Win32 ICMP API.
 // Built on Linux ping sockets, or on a raw ICMP socket where ping sockets are refused.
+// Called from one thread, the user-interface thread, like the rest of the layer.
 #pragma once
 
 #include <cstddef>
@@ -115,7 +116,8 @@ int IcmpHandleKind(HANDLE handle);
 //
 // Returns 0, with the reason in GetLastError() and the reply buffer untouched, when no
 // record is made:
-//   IP_REQ_TIMED_OUT nothing answered within `timeoutMs`;
+//   IP_REQ_TIMED_OUT nothing answered within `timeoutMs` (with 0, nothing had answered
+//     by the time the request was sent);
 //   IP_DEST_NET_UNREACHABLE, IP_DEST_HOST_UNREACHABLE this host has no route or no
 //     neighbour for the destination;
 //   IP_PACKET_TOO_BIG the request does not fit a datagram or the path;
