@@ -3,7 +3,7 @@
 // and started directly; no shell ever sees it.
 #pragma once
 
-#include "platform/types.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -11,11 +11,6 @@ constexpr UINT SW_HIDE = 0;
 constexpr UINT SW_SHOWNORMAL = 1;
 constexpr UINT SW_SHOW = 5;
 constexpr UINT SW_SHOWMINNOACTIVE = 7;
-
-constexpr UINT ERROR_FILE_NOT_FOUND = 2;
-constexpr UINT ERROR_PATH_NOT_FOUND = 3;
-constexpr UINT ERROR_ACCESS_DENIED = 5;
-constexpr UINT ERROR_BAD_FORMAT = 11;
 
 // Starts the program named by the first word with the other words as its arguments,
 // searched on PATH. Returns a value above 31 when it was started, otherwise an error

@@ -4,6 +4,8 @@
 // receive paths, then the public calls.
 #include "platform/icmplib.h"
 
+#include "platform/system.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -38,10 +40,8 @@ constexpr std::uint32_t kRawTypesWanted = (1u << kEchoReply) | (1u << kDestinati
                                           (1u << kSourceQuench) | (1u << kTimeExceeded) |
                                           (1u << kParameterProblem);
 
-thread_local DWORD lastError = IP_SUCCESS;
-
 DWORD Fail(DWORD status) {
-    lastError = status;
+    SetLastError(status);
     return 0;
 }
 
@@ -530,8 +530,8 @@ bool OpenIcmpLibrary() {
     int kind = ICMP_SOCKET_NONE;
     int descriptor = OpenEchoSocket(&kind);
     if (descriptor < 0) {
-        lastError =
-            StatusOfSystemError(errno) == IP_NO_RESOURCES ? IP_NO_RESOURCES : ERROR_ACCESS_DENIED;
+        SetLastError(StatusOfSystemError(errno) == IP_NO_RESOURCES ? IP_NO_RESOURCES
+                                                                   : ERROR_ACCESS_DENIED);
         return false;
     }
     close(descriptor);
@@ -550,14 +550,14 @@ HANDLE IcmpCreateFile() {
     while (free < kHandleSlots && echoHandles[free].open)
         ++free;
     if (free == kHandleSlots) {
-        lastError = IP_NO_RESOURCES;
+        SetLastError(IP_NO_RESOURCES);
         return INVALID_HANDLE_VALUE;
     }
     int kind = ICMP_SOCKET_NONE;
     int descriptor = OpenEchoSocket(&kind);
     if (descriptor < 0) {
-        lastError =
-            StatusOfSystemError(errno) == IP_NO_RESOURCES ? IP_NO_RESOURCES : ERROR_ACCESS_DENIED;
+        SetLastError(StatusOfSystemError(errno) == IP_NO_RESOURCES ? IP_NO_RESOURCES
+                                                                   : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     EchoHandleSlot& slot = echoHandles[free];
@@ -570,18 +570,18 @@ HANDLE IcmpCreateFile() {
     slot.dontFragment = kUnknownSetting;
     if (slot.generation == 0)
         slot.generation = 1;
-    lastError = IP_SUCCESS;
+    SetLastError(IP_SUCCESS);
     return HandleOfSlot(free);
 }
 
 bool IcmpCloseHandle(HANDLE handle) {
     EchoHandleSlot* slot = SlotOfHandle(handle);
     if (slot == nullptr) {
-        lastError = ERROR_INVALID_HANDLE;
+        SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
     CloseSlot(slot);
-    lastError = IP_SUCCESS;
+    SetLastError(IP_SUCCESS);
     return true;
 }
 
@@ -662,12 +662,8 @@ DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WO
     std::memcpy(replyBytes, &record, sizeof record);
     if (dataSize != 0)
         std::memcpy(replyBytes + sizeof record, outcome.data, dataSize);
-    lastError = outcome.status;
+    SetLastError(outcome.status);
     return 1;
-}
-
-DWORD GetLastError() {
-    return lastError;
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/system.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -34,8 +35,6 @@ constexpr DWORD IP_BAD_DESTINATION = 11018;
 constexpr DWORD IP_GENERAL_FAILURE = 11050;
 
 // System error numbers for the calls' own argument and access failures.
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 
 // Flags of IP_OPTION_INFORMATION: the request may not be fragmented.
@@ -131,8 +130,7 @@ DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WO
                    const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
                    DWORD timeoutMs);
 
-// The status of this thread's last ICMP library call.
-DWORD GetLastError();
+// The status of this thread's last ICMP library call is in GetLastError() (system.h).
 
 // ---- The pure parts, open to tests and fuzzing ----
 

@@ -29,12 +29,23 @@ bool Fail() {
     return false;
 }
 
+// A port's handle carries its file descriptor.
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
+}
+
+int DescriptorOf(HANDLE port) {
+    std::intptr_t fd = reinterpret_cast<std::intptr_t>(port);
+    return fd >= 0 && fd < MAX_PORT_DESCRIPTOR ? static_cast<int>(fd) : -1;
+}
+
 PortState* StateOf(HANDLE port) {
-    if (port < 0 || port >= MAX_PORT_DESCRIPTOR) {
+    int fd = DescriptorOf(port);
+    if (fd < 0) {
         errno = EBADF;
         return nullptr;
     }
-    return &ports[port];
+    return &ports[fd];
 }
 
 long long NowMs() {
@@ -120,12 +131,12 @@ HANDLE OpenCommPort(const char* name) {
         return INVALID_HANDLE_VALUE;
     }
     ports[fd] = PortState{};
-    return fd;
+    return HandleOf(fd);
 }
 
 bool GetCommState(HANDLE port, DCB* state) {
     termios settings{};
-    if (StateOf(port) == nullptr || tcgetattr(static_cast<int>(port), &settings) != 0)
+    if (StateOf(port) == nullptr || tcgetattr(DescriptorOf(port), &settings) != 0)
         return Fail();
     state->BaudRate = BaudFor(cfgetospeed(&settings));
     switch (settings.c_cflag & CSIZE) {
@@ -148,7 +159,7 @@ bool GetCommState(HANDLE port, DCB* state) {
 
 bool SetCommState(HANDLE port, const DCB* state) {
     termios settings{};
-    if (StateOf(port) == nullptr || tcgetattr(static_cast<int>(port), &settings) != 0)
+    if (StateOf(port) == nullptr || tcgetattr(DescriptorOf(port), &settings) != 0)
         return Fail();
     // A modem speaks raw bytes: no line editing, echo or translation by the tty.
     cfmakeraw(&settings);
@@ -161,7 +172,7 @@ bool SetCommState(HANDLE port, const DCB* state) {
         settings.c_cflag |= CSTOPB;
     cfsetispeed(&settings, SpeedFor(state->BaudRate));
     cfsetospeed(&settings, SpeedFor(state->BaudRate));
-    if (tcsetattr(static_cast<int>(port), TCSANOW, &settings) != 0)
+    if (tcsetattr(DescriptorOf(port), TCSANOW, &settings) != 0)
         return Fail();
     return true;
 }
@@ -183,7 +194,7 @@ bool WriteFile(HANDLE port, const void* data, DWORD size, DWORD* written) {
     long long deadline = state->writeTimeout != 0 ? NowMs() + state->writeTimeout : -1;
     const char* bytes = static_cast<const char*>(data);
     while (*written < size) {
-        pollfd wait{static_cast<int>(port), POLLOUT, 0};
+        pollfd wait{DescriptorOf(port), POLLOUT, 0};
         int ready = poll(&wait, 1, Remaining(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -193,7 +204,7 @@ bool WriteFile(HANDLE port, const void* data, DWORD size, DWORD* written) {
             SetLastError(ERROR_TIMEOUT);
             return false;
         }
-        ssize_t count = write(static_cast<int>(port), bytes + *written, size - *written);
+        ssize_t count = write(DescriptorOf(port), bytes + *written, size - *written);
         if (count < 0 && errno != EAGAIN && errno != EINTR)
             return Fail();
         if (count > 0)
@@ -203,7 +214,7 @@ bool WriteFile(HANDLE port, const void* data, DWORD size, DWORD* written) {
 }
 
 bool FlushFileBuffers(HANDLE port) {
-    if (StateOf(port) == nullptr || tcdrain(static_cast<int>(port)) != 0)
+    if (StateOf(port) == nullptr || tcdrain(DescriptorOf(port)) != 0)
         return Fail();
     return true;
 }
@@ -216,7 +227,7 @@ bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read) {
     long long deadline = state->readTimeout != 0 ? NowMs() + state->readTimeout : -1;
     char* bytes = static_cast<char*>(data);
     while (*read < size) {
-        pollfd wait{static_cast<int>(port), POLLIN, 0};
+        pollfd wait{DescriptorOf(port), POLLIN, 0};
         int ready = poll(&wait, 1, Remaining(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
@@ -224,7 +235,7 @@ bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read) {
             return Fail();
         if (ready == 0)
             break; // the time-out ends a read with what has arrived
-        ssize_t count = ::read(static_cast<int>(port), bytes + *read, size - *read);
+        ssize_t count = ::read(DescriptorOf(port), bytes + *read, size - *read);
         if (count < 0 && errno != EAGAIN && errno != EINTR)
             return Fail();
         if (count == 0 || (wait.revents & POLLHUP) != 0)
@@ -248,7 +259,7 @@ bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs) {
     PortState* state = StateOf(port);
     if (state == nullptr)
         return Fail();
-    int fd = static_cast<int>(port);
+    int fd = DescriptorOf(port);
     int lines = 0;
     bool haveLines = ioctl(fd, TIOCMGET, &lines) == 0;
     long long deadline = NowMs() + timeoutMs;
@@ -284,7 +295,7 @@ bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs) {
 }
 
 bool CloseHandle(HANDLE port) {
-    if (StateOf(port) == nullptr || close(static_cast<int>(port)) != 0)
+    if (StateOf(port) == nullptr || close(DescriptorOf(port)) != 0)
         return Fail();
     return true;
 }

@@ -9,9 +9,6 @@
 
 namespace platform {
 
-using HANDLE = std::intptr_t;
-constexpr HANDLE INVALID_HANDLE_VALUE = -1;
-
 constexpr DWORD NOPARITY = 0;
 constexpr DWORD ONESTOPBIT = 0;
 constexpr DWORD EV_RXCHAR = 0x0001;

@@ -26,6 +26,13 @@ std::uint32_t GetTickCount();
 // its length, or 0 when it cannot be obtained or does not fit.
 unsigned GetCurrentDirectory(char* buffer, unsigned size);
 
+// System error numbers that platform calls report.
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+
 // The error number of the last failed platform call on this thread that reports one
 // this way (serial ports, the ICMP library).
 DWORD GetLastError();

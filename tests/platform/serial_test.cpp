@@ -105,7 +105,7 @@ TEST(Serial, MissingDevicesReportTheSystemError) {
     EXPECT_EQ(OpenCommPort("COM"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE) << "not a terminal";
     DWORD written = 0;
-    EXPECT_FALSE(WriteFile(-5, "x", 1, &written));
+    EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, &written));
 }
 
 } // namespace
