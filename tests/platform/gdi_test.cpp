@@ -574,7 +574,7 @@ TEST(Gdi, ClippingLimitsEveryKindOfDrawing) {
 
 // The map's way of drawing a host picture, saved for a look: white areas take the host
 // colour, the outside the background, shrunk to a square; plus grid, line, box and label.
-TEST(Gdi, SampleDrawingIsSavedForInspection) {
+TEST(Gdi, SampleMapDrawingIsSavedAsPng) {
     static std::vector<std::string> rows;
     static std::vector<const char*> xpm;
     if (xpm.empty()) {
