@@ -5,6 +5,7 @@
 // or stand in for the person at the keyboard.
 #pragma once
 
+#include "platform/journal.h"
 #include "platform/window.h"
 
 #include <functional>
@@ -13,12 +14,9 @@
 
 namespace platform {
 
-// ---- The journal ----
-// One line per outside effect, in order: "sound: ...", "exec: ...", "messagebox: caption:
-// text", "open: title: path", "menu: id", "beep: type".
-extern std::vector<std::string> journal;
-void AppendJournal(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void ClearJournal();
+// The journal (platform/journal.h) has one line per outside effect, in order: "sound:
+// ...", "exec: ...", "messagebox: caption: text", "open: title: path", "menu: id",
+// "beep: type".
 
 // ---- Dialogs ----
 // Runs `hook` with the dialog's handle after WM_INITDIALOG of the next dialog that opens
