@@ -1,0 +1,30 @@
+// The map window between the toolbar and the status bar, the hidden "check", "abort" and
+// "quiet" buttons, the layout of the main window, and the host detail window shown while
+// the mouse is held on a host.
+#pragma once
+
+#include "model/hosts.h"
+#include "platform/types.h"
+
+constexpr unsigned MAP_WINDOW_ID = 1;
+constexpr unsigned DETAIL_LINE_LENGTH = 64;
+constexpr unsigned DETAIL_LINES = 7;
+
+extern platform::HWND mapWindow;   // the map area
+extern platform::HWND checkButton; // hidden; disabled while a cycle runs
+extern int bandTop;                // top of the foot frame, in the map window
+
+// Creates the map window and the three hidden buttons under `mainWindow`.
+void CreateMonitorWindow(platform::HWND mainWindow);
+
+// Places the bars and the map window for the main window's new size.
+void LayoutMainWindow(platform::HWND mainWindow, platform::WPARAM sizeType);
+
+// Opens the detail window of host `index` near it; 0 when `index` is -1.
+platform::HWND ShowHostDetail(platform::HWND parent, int index);
+
+platform::LRESULT HostDetailProc(platform::HWND window, platform::UINT message,
+                                 platform::WPARAM wParam, platform::LPARAM lParam);
+
+// The lines the detail window shows for `host`; returns how many.
+int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LINE_LENGTH]);

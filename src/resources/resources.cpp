@@ -1,0 +1,18 @@
+// Registration of every resource; done by a call, not by static initialisers, so that
+// nothing is lost when the linker drops an unreferenced object file.
+#include "resources/resources.h"
+
+#include "platform/gdi.h"
+#include "resources/menus.h"
+#include "resources/pictures.h"
+
+void RegisterResources() {
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    platform::RegisterMenuTemplate(&runMenuTemplate);
+    platform::RegisterMenuTemplate(&editMenuTemplate);
+    for (int i = 0; i < pictureResourceCount; ++i)
+        platform::RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
+}

@@ -1,0 +1,35 @@
+// The program's start: the map to open, the settings, the window classes, the main window
+// and its creation steps, the network stack and the probe engine it implies, the blocking
+// hook, the message loop and the shutdown.
+#pragma once
+
+#include "platform/types.h"
+
+extern const char* const MAIN_CLASS;    // "WFELLMAP"
+extern const char* const DETAIL_CLASS;  // "WFELLMAP1"
+extern const char* const MONITOR_CLASS; // "TARNMAPMONTORWND"
+
+// The description our network stack gives in WSAStartup decides the probe engine.
+extern char stackDescription[257];
+
+// Runs the desktop program on the map named by `commandLine` (empty: the default map).
+// Returns the exit code.
+int TarnmapMain(const char* commandLine, int showState);
+
+// Steps 2, 4 and 5 of the start: "tarnmap.db", "fellmap.db" or the FILE setting.
+void ChooseStartupMap();
+
+// Puts `commandLine` into mapPath. False (mapPath unchanged) when it does not fit.
+bool TakeCommandLineMap(const char* commandLine);
+
+// Sets the probe engine flags by the network stack's description text.
+void AdaptProbeEngine(const char* description);
+
+// Registers the main, detail and map window classes; false when one fails.
+bool RegisterWindowClasses();
+
+// The creation steps of the main window (its WM_CREATE).
+void OnMainWindowCreate(platform::HWND window);
+
+// Dispatches one waiting message, if there is one; true when it did.
+bool BlockingHook();
