@@ -4,7 +4,6 @@
 #include "platform/types.h"
 
 extern platform::HWND mainWindow;
-extern int editMode;      // 0 monitoring, 1 editing, 2/3/6/7 a one-shot editor action pending
 extern int cursorState;   // 0 normal, 1 busy
 extern int clientWidth;   // the main window's client size at the last resize
 extern int clientHeight;

@@ -1,0 +1,6 @@
+// The editor's state.
+#include "mapui/editor.h"
+
+/*** globals ***/
+
+int editMode = 0;
