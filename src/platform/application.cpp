@@ -17,6 +17,8 @@ void InitializeApplication(int& argc, char** argv) {
     application = new QApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     StartMessageDispatcher();
+    RegisterControlClasses();
+    RegisterDialogClass();
 }
 
 } // namespace platform
