@@ -17,9 +17,9 @@ int gridCellHeight = 0;
 const char* const hostKindNames[HOST_KIND_COUNT] = {
     "Workstation", "Host", "Server", "Router", "Bridge", "Hub", "Lanbox", "Net", "Printer"};
 
-const char* const hostKindPictures[HOST_KIND_COUNT] = {
-    "BMP_PC",  "BMP_HOST", "BMP_SERVER", "BMP_ROUTER", "BMP_BRIDGE",
-    "BMP_HUB", "BMP_MTU",  "BMP_NET",    "BMP_PRINTER"};
+const char* const hostKindPictures[HOST_KIND_COUNT] = {"BMP_PC",     "BMP_HOST",   "BMP_SERVER",
+                                                       "BMP_ROUTER", "BMP_BRIDGE", "BMP_HUB",
+                                                       "BMP_MTU",    "BMP_NET",    "BMP_PRINTER"};
 
 /*** operations ***/
 
@@ -101,8 +101,12 @@ platform::RECT HostRepaintArea(const HostRecord& host) {
     return {left - 2, top - 2, left + width + 3, top + height + 3};
 }
 
-static int CellCentreX(int col) { return col * gridCellWidth + gridCellWidth / 2; }
-static int CellCentreY(int row) { return row * gridCellHeight + gridCellHeight / 2; }
+static int CellCentreX(int col) {
+    return col * gridCellWidth + gridCellWidth / 2;
+}
+static int CellCentreY(int row) {
+    return row * gridCellHeight + gridCellHeight / 2;
+}
 
 platform::RECT LineRepaintArea(const LineRecord& line) {
     int x1 = CellCentreX(line.x1);

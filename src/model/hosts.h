@@ -23,14 +23,14 @@ constexpr unsigned MISSED_LIMIT = 32000; // missed stops counting here
 /*** record types ***/
 
 struct HostRecord {
-    char name[17];         // shown on the map; also the name of its settings section
-    char resolvedAddr[27]; // dotted address the probes use; a copy of address until resolved
-    char address[27];      // address or name as the user entered it; this is saved
-    std::uint32_t status;  // code of the last check, 0 for a reply
-    std::uint32_t flags;   // HOST_NOT_MONITORED | HOST_PROTOCOL_NONE
-    std::int32_t row;      // grid row of the top-left cell
-    std::int32_t col;      // grid column of the top-left cell
-    std::uint32_t kind;    // HostKind; 9 and more are kept as read
+    char name[17];           // shown on the map; also the name of its settings section
+    char resolvedAddr[27];   // dotted address the probes use; a copy of address until resolved
+    char address[27];        // address or name as the user entered it; this is saved
+    std::uint32_t status;    // code of the last check, 0 for a reply
+    std::uint32_t flags;     // HOST_NOT_MONITORED | HOST_PROTOCOL_NONE
+    std::int32_t row;        // grid row of the top-left cell
+    std::int32_t col;        // grid column of the top-left cell
+    std::uint32_t kind;      // HostKind; 9 and more are kept as read
     std::int32_t drawWidth;  // pixels of the area last drawn, 0 until drawn
     std::int32_t drawHeight; // pixels of the area last drawn, 0 until drawn
     std::uint32_t missed;    // consecutive checks without a reply, stops at MISSED_LIMIT
@@ -73,10 +73,10 @@ extern HostRecord hostTable[MAX_HOSTS];
 extern int hostCount;
 extern LineRecord lineTable[MAX_LINES];
 extern int lineCount;
-extern int currentHost;                    // host being added, edited or dragged; -1 none
-extern char mapPath[MAP_PATH_LENGTH + 1];  // the map database the tables belong to
-extern int gridCellWidth;                  // client width / GRID_COLUMNS
-extern int gridCellHeight;                 // client height / GRID_ROWS
+extern int currentHost;                   // host being added, edited or dragged; -1 none
+extern char mapPath[MAP_PATH_LENGTH + 1]; // the map database the tables belong to
+extern int gridCellWidth;                 // client width / GRID_COLUMNS
+extern int gridCellHeight;                // client height / GRID_ROWS
 
 /*** operations ***/
 

@@ -6,13 +6,13 @@
 
 constexpr unsigned MAP_TITLE_LENGTH = 79; // characters of the composed window title
 
-extern int mapVersion;       // version of the file being read; 0 until its V record
-extern char mapBanner[256];  // the B text, kept as read and written back unchanged
+extern int mapVersion;      // version of the file being read; 0 until its V record
+extern char mapBanner[256]; // the B text, kept as read and written back unchanged
 
 // What the reader tells the user. The shell points these at the status bar, the message
 // box and the main window's title; unset entries are skipped.
 struct MapDatabaseReports {
-    void (*statusText)(const char* text);  // null text: back to the default banner
+    void (*statusText)(const char* text); // null text: back to the default banner
     void (*versionError)(platform::HWND owner, const char* text, const char* caption);
     void (*windowTitle)(const char* title);
 };

@@ -30,25 +30,26 @@ extern char mapLogPath[SETTINGS_PATH_LENGTH + 1];         // the map's .LOG; "" 
 
 /*** [OPTS] ***/
 
-extern unsigned soundEnabled;       // SOUND
-extern unsigned fixedFontTools;     // FIXFONT
-extern std::uint16_t pollInterval;  // TIMER, seconds between cycles
-extern unsigned scaledMapFont;      // FONT: 1 map text scaled to the grid
-extern unsigned waitTimeout;        // WAIT, milliseconds per check
-extern unsigned useIcons;           // ICONS
-extern unsigned labelIcons;         // LABEL
-extern unsigned noAutomaticChecks;  // NOCHECK
-extern unsigned useRawIcmp;         // PING
-extern unsigned useIcmpLibrary;     // MSICMP
-extern unsigned probePort;          // PORT, TCP port of the connection probe
-extern unsigned showTimerInTitle;   // SHOW
-extern unsigned solidBackground;    // BACKGROUND
-extern char telnetCommand[COMMAND_LENGTH + 1]; // TELNET
-extern char ftpCommand[COMMAND_LENGTH + 1];    // FTP
+extern unsigned soundEnabled;                   // SOUND
+extern unsigned fixedFontTools;                 // FIXFONT
+extern std::uint16_t pollInterval;              // TIMER, seconds between cycles
+extern unsigned scaledMapFont;                  // FONT: 1 map text scaled to the grid
+extern unsigned waitTimeout;                    // WAIT, milliseconds per check
+extern unsigned useIcons;                       // ICONS
+extern unsigned labelIcons;                     // LABEL
+extern unsigned noAutomaticChecks;              // NOCHECK
+extern unsigned useRawIcmp;                     // PING
+extern unsigned useIcmpLibrary;                 // MSICMP
+extern unsigned probePort;                      // PORT, TCP port of the connection probe
+extern unsigned showTimerInTitle;               // SHOW
+extern unsigned solidBackground;                // BACKGROUND
+extern char telnetCommand[COMMAND_LENGTH + 1];  // TELNET
+extern char ftpCommand[COMMAND_LENGTH + 1];     // FTP
 extern char beepString[BEEP_STRING_LENGTH + 1]; // BEEP_STRING
-extern unsigned beepPort;           // BEEP_PORT: 1 COM1, 2 COM2
-extern unsigned beepBaud;           // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
-extern unsigned beepEnable;         // BEEP_ENABLE
+extern unsigned beepPort;                       // BEEP_PORT: 1 COM1, 2 COM2
+extern unsigned beepBaud;                       // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
+extern unsigned beepEnable;                     // BEEP_ENABLE
+extern char beepDevice[SETTINGS_PATH_LENGTH + 1]; // BEEP_DEVICE: modem device path, or ""
 // BEEP_NUMBER, the default pager number; a queued page keeps its number here too.
 extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
 
@@ -63,8 +64,9 @@ void ReadProgramOptions();
 void SelectMapFiles(const char* path);
 
 // Writes the eight map options to `target` (the map's or the program's settings file),
-// and TELNET, FTP, PING, SHOW, BACKGROUND and MSICMP to TARNMAP.INI.
-void WriteOptions(const char* target);
+// and TELNET, FTP, PING, SHOW, BACKGROUND and MSICMP to TARNMAP.INI. False when a key could
+// not be written.
+bool WriteOptions(const char* target);
 
 // Reads FILE into `buffer` (empty when absent).
 void ReadDefaultMapFile(char* buffer, unsigned size);
@@ -74,7 +76,7 @@ void ReadDefaultMapFile(char* buffer, unsigned size);
 extern const char* const colorKeys[COLOR_SLOT_COUNT];
 extern const unsigned defaultColors[COLOR_SLOT_COUNT];
 void ReadColors(unsigned colors[COLOR_SLOT_COUNT]);
-void WriteColors(const unsigned colors[COLOR_SLOT_COUNT]);
+bool WriteColors(const unsigned colors[COLOR_SLOT_COUNT]);
 
 /*** window position ***/
 
@@ -91,13 +93,13 @@ bool RestoreWindowPosition(platform::RECT* rect);
 enum class HostSettingsReader { Alarms, Dialog };
 
 struct HostSettings {
-    unsigned sound;        // SOUND: 0 none, 1 low, 2 middle, 3 high
-    unsigned log;          // LOG
-    unsigned beeper;       // BEEPER: 1 page, 0 external program
-    unsigned beepEach;     // BEEP_EACH
-    unsigned beepCount;    // BEEP_COUNT
-    unsigned beepCode;     // BEEP_CODE
-    unsigned beepPriority; // BEEP_PRIORITY
+    unsigned sound;                          // SOUND: 0 none, 1 low, 2 middle, 3 high
+    unsigned log;                            // LOG
+    unsigned beeper;                         // BEEPER: 1 page, 0 external program
+    unsigned beepEach;                       // BEEP_EACH
+    unsigned beepCount;                      // BEEP_COUNT
+    unsigned beepCode;                       // BEEP_CODE
+    unsigned beepPriority;                   // BEEP_PRIORITY
     char beepNumber[PAGE_NUMBER_LENGTH + 1]; // BEEP_NUMBER
     char external[EXTERNAL_LENGTH + 1];      // EXTERNAL
 };

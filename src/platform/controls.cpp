@@ -4,12 +4,12 @@
 // the control's id and a code) sent to its parent. Frames, icons and drawn buttons are
 // canvases with a picture, so the program draws on them as on any window.
 #include "platform/dialog.h"
+#include "platform/gdi_internal.h"
 #include "platform/window_internal.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QIntValidator>
 #include <QLabel>

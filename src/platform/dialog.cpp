@@ -498,8 +498,9 @@ bool CheckRadioButton(HWND dialog, int first, int last, int check) {
 /*** message boxes ***/
 
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
-    AppendJournal("messagebox: %s: %s", caption != nullptr ? caption : "",
-                  text != nullptr ? text : "");
+    std::string entry =
+        std::string(caption != nullptr ? caption : "") + ": " + (text != nullptr ? text : "");
+    RecordInJournal("messagebox", entry.c_str());
     struct Choice {
         QMessageBox::StandardButton button;
         int result;
@@ -630,8 +631,8 @@ static bool AskForFile(OPENFILENAME* request, bool save) {
                 request->nFilterIndex = static_cast<DWORD>(index + 1);
         }
     }
-    AppendJournal("%s: %s: %s", save ? "save" : "open", title,
-                  cancelled ? "(cancelled)" : answer.c_str());
+    std::string entry = std::string(title) + ": " + (cancelled ? "(cancelled)" : answer);
+    RecordInJournal(save ? "save" : "open", entry.c_str());
     if (cancelled)
         return false;
 

@@ -8,23 +8,31 @@ namespace platform {
 
 // Copies the value of `key` in `section` (or `defaultValue` when there is none) into
 // `buffer`, cut to `size` - 1 characters and terminated. Returns the characters copied.
-// A null `defaultValue` reads as "".
+// A null `defaultValue` reads as ""; trailing blanks of the default are dropped. Blanks
+// around keys and values in the file do not count, and one pair of double quotes around a
+// value is removed. A null `section` or `key` reads the default.
 unsigned GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                  char* buffer, unsigned size, const char* file);
 
 // The leading decimal number of the value (blanks, then an optional sign, then digits; no
-// digits gives 0), or `defaultValue` when the key is missing. The result is the number
-// taken modulo 2^32, as an unsigned value.
+// digits gives 0), or `defaultValue` when the key is missing or its value is empty. The
+// result is the number taken modulo 2^32, as an unsigned value.
 unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
                               const char* file);
 
 // Sets `key` in `section` to `value`, creating the file, its directory and the section as
 // needed. A null `value` deletes the key. Returns false when the file could not be
-// written; the old file is then left as it was.
+// written; the old file is then left as it was. Names and values that would not read back
+// as written (a line break anywhere, a key that is empty, holds '=' or begins with '[' or
+// ';') are refused with false.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
 
 // Forgets every cached parse (tests that rewrite files within one timestamp tick use it).
 void FlushProfileCache();
+
+// How many times a settings file has been read and parsed since the program started; tests
+// use it to see that unchanged files are not parsed again.
+unsigned ProfileParseCount();
 
 } // namespace platform

@@ -38,6 +38,16 @@ unsigned GetCurrentDirectory(char* buffer, unsigned size) {
     return static_cast<unsigned>(std::strlen(buffer));
 }
 
+static thread_local DWORD lastError = 0;
+
+DWORD GetLastError() {
+    return lastError;
+}
+
+void SetLastError(DWORD error) {
+    lastError = error;
+}
+
 bool FileExists(const char* path) {
     struct stat info {};
     return stat(path, &info) == 0 && S_ISREG(info.st_mode);
@@ -60,6 +70,34 @@ unsigned GetConfigDirectory(char* buffer, unsigned size) {
         return 0;
     }
     return static_cast<unsigned>(length);
+}
+
+static bool DirectoryExists(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+unsigned GetDataDirectory(char* buffer, unsigned size) {
+    char program[4096];
+    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    if (length > 0) {
+        program[length] = '\0';
+        char* slash = std::strrchr(program, '/');
+        if (slash != nullptr) {
+            *slash = '\0';
+            int written = std::snprintf(buffer, size, "%s/../share/tarnmap", program);
+            if (written > 0 && static_cast<unsigned>(written) < size && DirectoryExists(buffer))
+                return static_cast<unsigned>(written);
+        }
+    }
+#ifdef TARNMAP_RESOURCE_DIR
+    int written = std::snprintf(buffer, size, "%s", TARNMAP_RESOURCE_DIR);
+    if (written > 0 && static_cast<unsigned>(written) < size && DirectoryExists(buffer))
+        return static_cast<unsigned>(written);
+#endif
+    if (size > 0)
+        buffer[0] = '\0';
+    return 0;
 }
 
 } // namespace platform

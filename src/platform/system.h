@@ -2,15 +2,17 @@
 // directories, where our own files live.
 #pragma once
 
+#include "platform/types.h"
+
 #include <cstdint>
 
 namespace platform {
 
 struct SYSTEMTIME {
-    unsigned year; // e.g. 2026
+    unsigned year;  // e.g. 2026
     unsigned month; // 1 to 12
-    unsigned day;  // 1 to 31
-    unsigned hour; // 0 to 23
+    unsigned day;   // 1 to 31
+    unsigned hour;  // 0 to 23
     unsigned minute;
     unsigned second;
 };
@@ -24,6 +26,18 @@ std::uint32_t GetTickCount();
 // its length, or 0 when it cannot be obtained or does not fit.
 unsigned GetCurrentDirectory(char* buffer, unsigned size);
 
+// System error numbers that platform calls report.
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+
+// The error number of the last failed platform call on this thread that reports one
+// this way (serial ports, the ICMP library).
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
 // True when `path` names an existing regular file.
 bool FileExists(const char* path);
 
@@ -31,5 +45,10 @@ bool FileExists(const char* path);
 // $HOME/.config/tarnmap. Returns its length, or 0 when neither variable is usable or the
 // path does not fit.
 unsigned GetConfigDirectory(char* buffer, unsigned size);
+
+// Our read-only data (sounds/, help/, examples/): share/tarnmap beside the installed
+// program, or the source tree's resources when run from a build tree. Returns its length,
+// 0 when neither exists.
+unsigned GetDataDirectory(char* buffer, unsigned size);
 
 } // namespace platform

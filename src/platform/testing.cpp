@@ -18,33 +18,17 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
-#include <cstdarg>
-#include <cstdio>
 #include <deque>
 
 namespace platform {
 
 /*** globals ***/
 
-std::vector<std::string> journal;
 static std::deque<std::function<void(HWND)>> dialogHooks;
 static std::deque<int> messageBoxAnswers;
 static std::deque<std::pair<std::string, bool>> fileDialogAnswers; // path, cancelled
 static std::deque<UINT> popupMenuAnswers;
 static bool answerUnasked = false;
-
-void AppendJournal(const char* format, ...) {
-    char line[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    journal.emplace_back(line);
-}
-
-void ClearJournal() {
-    journal.clear();
-}
 
 void QueueDialogHook(std::function<void(HWND dialog)> hook) {
     dialogHooks.push_back(std::move(hook));
@@ -72,7 +56,7 @@ void ResetTestingSeams() {
     fileDialogAnswers.clear();
     popupMenuAnswers.clear();
     answerUnasked = false;
-    journal.clear();
+    ClearJournal();
 }
 
 bool TakeMessageBoxAnswer(int defaultAnswer, int* answer) {

@@ -9,10 +9,16 @@ namespace platform {
 // A window is known by a 32-bit handle value that stays fixed for its life; 0 is none.
 using HWND = std::uint32_t;
 using UINT = std::uint32_t;
+using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
+
+// An open system object (an ICMP echo handle, ...); INVALID_HANDLE_VALUE, all bits set, is
+// what a failed open returns.
+using HANDLE = void*;
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
 struct RECT {
     int left;

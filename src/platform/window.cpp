@@ -1195,7 +1195,9 @@ bool GetCursorPos(POINT* point) {
 }
 
 bool MessageBeep(UINT type) {
-    AppendJournal("beep: %u", type);
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", type);
+    RecordInJournal("beep", text);
     QApplication::beep();
     return true;
 }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,7 +121,9 @@ int CountCommands(int id, int code) {
 
 std::string OutputPath(const char* name) {
     const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    return std::string(output != nullptr ? output : ".") + "/" + name;
+    std::string directory = output != nullptr ? output : ".";
+    std::filesystem::create_directories(directory);
+    return directory + "/" + name;
 }
 
 class DialogTest : public testing::Test {
@@ -136,7 +139,9 @@ class DialogTest : public testing::Test {
         }
         outcome = Outcome{};
         ResetTestingSeams();
+        EnableJournal(true);
     }
+    void TearDown() override { EnableJournal(false); }
 };
 
 TEST_F(DialogTest, ItemsAreFilledByTheUserAndReadBackOnEnter) {
@@ -225,7 +230,8 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessages) {
                     reinterpret_cast<LPARAM>(&end));
         EXPECT_EQ(start, 14u);
         EXPECT_EQ(end, 14u) << "the caret follows the insertion";
-        SendMessage(results, WM_SETFONT, 1, 0);
+        SendMessage(results, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)),
+                    0);
 
         HWND name = GetDlgItem(dialog, 601);
         SendMessage(name, EM_LIMITTEXT, 5, 0);
@@ -320,8 +326,8 @@ TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
 TEST_F(DialogTest, MessageBoxesTakeTheQueuedAnswerAndAreJournaled) {
     QueueMessageBoxAnswer(IDNO);
     EXPECT_EQ(MessageBox(0, "Save changes?", "Tarnmap", MB_YESNO | MB_ICONQUESTION), IDNO);
-    ASSERT_EQ(journal.size(), 1u);
-    EXPECT_EQ(journal[0], "messagebox: Tarnmap: Save changes?");
+    ASSERT_EQ(JournalEntries().size(), 1u);
+    EXPECT_EQ(JournalEntries()[0], "messagebox: Tarnmap: Save changes?");
     AnswerUnaskedQuestions(true);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_YESNO | MB_DEFBUTTON2), IDNO) << "the default button";
     EXPECT_EQ(MessageBox(0, "x", "y", MB_OK | MB_ICONSTOP), IDOK);
@@ -349,7 +355,7 @@ TEST_F(DialogTest, FileDialogsReturnFullPathsWithinTheirLimits) {
     EXPECT_STREQ(file + request.nFileOffset, "office.db");
     EXPECT_STREQ(file + request.nFileExtension, "db");
     EXPECT_STREQ(title, "office.db");
-    EXPECT_EQ(journal.back(), "open: Open: office.db");
+    EXPECT_EQ(JournalEntries().back(), "open: Open: office.db");
 
     QueueFileDialogAnswer("missing.db");
     EXPECT_FALSE(GetOpenFileName(&request)) << "the file must exist";

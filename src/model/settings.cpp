@@ -1,0 +1,300 @@
+// The settings files: where TARNMAP.INI and the map's own .INI and .LOG live, the option
+// values read from them, the colours, the window position and the per-host alarm keys.
+// Every value is read and written key by key through the profile functions.
+#include "model/settings.h"
+
+#include "model/hosts.h"
+#include "monitor/log.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+
+#include <cstdio>
+#include <cstring>
+
+using platform::GetPrivateProfileInt;
+using platform::GetPrivateProfileString;
+using platform::WritePrivateProfileString;
+
+/*** globals ***/
+
+const char* const GLOBAL_SETTINGS_NAME = "TARNMAP.INI";
+const char* const OPTIONS_SECTION = "OPTS";
+const char* const COLORS_SECTION = "COLORS";
+
+char globalSettingsPath[SETTINGS_PATH_LENGTH + 1];
+char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];
+char mapLogPath[SETTINGS_PATH_LENGTH + 1];
+
+unsigned soundEnabled = 1;
+unsigned fixedFontTools = 1;
+std::uint16_t pollInterval = 60;
+unsigned scaledMapFont = 0;
+unsigned waitTimeout = 5000;
+unsigned useIcons = 1;
+unsigned labelIcons = 1;
+unsigned noAutomaticChecks = 1;
+unsigned useRawIcmp = 0;
+unsigned useIcmpLibrary = 1;
+unsigned probePort = 230;
+unsigned showTimerInTitle = 1;
+unsigned solidBackground = 0;
+char telnetCommand[COMMAND_LENGTH + 1];
+char ftpCommand[COMMAND_LENGTH + 1];
+char beepString[BEEP_STRING_LENGTH + 1];
+unsigned beepPort = 1;
+unsigned beepBaud = 1;
+unsigned beepEnable = 0;
+char beepDevice[SETTINGS_PATH_LENGTH + 1];
+char pageNumber[PAGE_NUMBER_LENGTH + 1];
+
+const char* const colorKeys[COLOR_SLOT_COUNT] = {"OK",    "ONE",      "TWO",  "THREE", "FOUR",
+                                                 "EIGHT", "INACTIVE", "BACK", "TEXT"};
+const unsigned defaultColors[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0};
+
+// Console clients need a terminal window of their own.
+static const char* const DEFAULT_TELNET = "x-terminal-emulator -e telnet";
+static const char* const DEFAULT_FTP = "x-terminal-emulator -e ftp";
+static const char* const DEFAULT_BEEP_STRING = "ATDT%s,,,,,%s#";
+static constexpr unsigned PALETTE_SIZE = 24;
+
+/*** paths ***/
+
+// TARNMAP.INI in the current directory wins; otherwise the one in our config directory.
+static void SettleGlobalSettingsPath() {
+    char directory[200];
+    if (platform::FileExists(GLOBAL_SETTINGS_NAME) &&
+        platform::GetCurrentDirectory(directory, sizeof directory) != 0) {
+        const char* separator = directory[std::strlen(directory) - 1] == '/' ? "" : "/";
+        int length = std::snprintf(globalSettingsPath, sizeof globalSettingsPath, "%s%s%s",
+                                   directory, separator, GLOBAL_SETTINGS_NAME);
+        if (length > 0 && static_cast<unsigned>(length) <= SETTINGS_PATH_LENGTH)
+            return;
+    }
+    char config[SETTINGS_PATH_LENGTH + 1];
+    if (platform::GetConfigDirectory(config, sizeof config) != 0) {
+        int length = std::snprintf(globalSettingsPath, sizeof globalSettingsPath, "%s/%s", config,
+                                   GLOBAL_SETTINGS_NAME);
+        if (length > 0 && static_cast<unsigned>(length) <= SETTINGS_PATH_LENGTH)
+            return;
+    }
+    CopyField(globalSettingsPath, sizeof globalSettingsPath, GLOBAL_SETTINGS_NAME);
+}
+
+// `base` with everything from its last "." replaced by `extension`, or `bare` appended
+// when it has no "."; false when the result would not fit.
+static bool DeriveMapFile(char* out, const char* base, const char* extension, const char* bare) {
+    const char* dot = std::strrchr(base, '.');
+    int stem = dot != nullptr ? static_cast<int>(dot - base) : static_cast<int>(std::strlen(base));
+    int length = std::snprintf(out, SETTINGS_PATH_LENGTH + 1, "%.*s%s", stem, base,
+                               dot != nullptr ? extension : bare);
+    if (length < 0 || static_cast<unsigned>(length) > SETTINGS_PATH_LENGTH) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+// A path with a directory stands as it is; a bare name is joined to the current directory.
+static bool DeriveMapBase(char* base, unsigned size, const char* path) {
+    char directory[SETTINGS_PATH_LENGTH + 1];
+    int length;
+    if (std::strchr(path, '/') != nullptr ||
+        platform::GetCurrentDirectory(directory, sizeof directory) == 0) {
+        length = std::snprintf(base, size, "%s", path);
+    } else {
+        const char* separator = directory[std::strlen(directory) - 1] == '/' ? "" : "/";
+        length = std::snprintf(base, size, "%s%s%s", directory, separator, path);
+    }
+    return length >= 0 && static_cast<unsigned>(length) < size;
+}
+
+/*** options ***/
+
+static unsigned ReadOption(const char* file, const char* key, unsigned defaultValue) {
+    return GetPrivateProfileInt(OPTIONS_SECTION, key, static_cast<int>(defaultValue), file);
+}
+
+void ReadProgramOptions() {
+    SettleGlobalSettingsPath();
+    const char* file = globalSettingsPath;
+    soundEnabled = ReadOption(file, "SOUND", 1);
+    fixedFontTools = ReadOption(file, "FIXFONT", 1);
+    pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", 60));
+    scaledMapFont = ReadOption(file, "FONT", 0);
+    waitTimeout = ReadOption(file, "WAIT", 5000);
+    useIcons = ReadOption(file, "ICONS", 1);
+    labelIcons = ReadOption(file, "LABEL", 1);
+    noAutomaticChecks = ReadOption(file, "NOCHECK", 1);
+    useRawIcmp = ReadOption(file, "PING", 0);
+    useIcmpLibrary = ReadOption(file, "MSICMP", 1);
+    probePort = ReadOption(file, "PORT", 230);
+    showTimerInTitle = ReadOption(file, "SHOW", 1);
+    solidBackground = ReadOption(file, "BACKGROUND", 0);
+    GetPrivateProfileString(OPTIONS_SECTION, "TELNET", DEFAULT_TELNET, telnetCommand,
+                            sizeof telnetCommand, file);
+    GetPrivateProfileString(OPTIONS_SECTION, "FTP", DEFAULT_FTP, ftpCommand, sizeof ftpCommand,
+                            file);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_STRING", DEFAULT_BEEP_STRING, beepString,
+                            sizeof beepString, file);
+    beepPort = ReadOption(file, "BEEP_PORT", 1);
+    beepBaud = ReadOption(file, "BEEP_BAUD", 1);
+    beepEnable = ReadOption(file, "BEEP_ENABLE", 0);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_DEVICE", "", beepDevice, sizeof beepDevice,
+                            file);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_NUMBER", "", pageNumber, sizeof pageNumber,
+                            file);
+}
+
+void SelectMapFiles(const char* path) {
+    char base[SETTINGS_PATH_LENGTH + 1];
+    bool fits = DeriveMapBase(base, sizeof base, path) &&
+                DeriveMapFile(mapSettingsPath, base, ".INI", ".InI") &&
+                DeriveMapFile(mapLogPath, base, ".LOG", ".LoG");
+    if (!fits) {
+        mapSettingsPath[0] = '\0';
+        mapLogPath[0] = '\0';
+    }
+    ReadProgramOptions();
+    const char* file = mapSettingsPath;
+    soundEnabled = ReadOption(file, "SOUND", soundEnabled);
+    fixedFontTools = ReadOption(file, "FIXFONT", fixedFontTools);
+    pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", pollInterval));
+    scaledMapFont = ReadOption(file, "FONT", scaledMapFont);
+    waitTimeout = ReadOption(file, "WAIT", waitTimeout);
+    useIcons = ReadOption(file, "ICONS", useIcons);
+    labelIcons = ReadOption(file, "LABEL", labelIcons);
+    noAutomaticChecks = ReadOption(file, "NOCHECK", noAutomaticChecks);
+    LogPrintf("open of database %s", path);
+}
+
+static bool WriteNumber(const char* file, const char* section, const char* key, unsigned value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    return WritePrivateProfileString(section, key, text, file);
+}
+
+static bool WriteSwitch(const char* file, const char* key, unsigned value) {
+    return WritePrivateProfileString(OPTIONS_SECTION, key, value != 0 ? "1" : "0", file);
+}
+
+bool WriteOptions(const char* target) {
+    bool written = WriteSwitch(target, "FONT", scaledMapFont);
+    written &= WriteSwitch(target, "SOUND", soundEnabled);
+    written &= WriteSwitch(target, "FIXFONT", fixedFontTools);
+    written &= WriteNumber(target, OPTIONS_SECTION, "TIMER", pollInterval);
+    written &= WriteNumber(target, OPTIONS_SECTION, "WAIT", waitTimeout);
+    written &= WriteSwitch(target, "ICONS", useIcons);
+    written &= WriteSwitch(target, "LABEL", labelIcons);
+    written &= WriteSwitch(target, "NOCHECK", noAutomaticChecks);
+    const char* global = globalSettingsPath;
+    written &= WritePrivateProfileString(OPTIONS_SECTION, "TELNET", telnetCommand, global);
+    written &= WritePrivateProfileString(OPTIONS_SECTION, "FTP", ftpCommand, global);
+    written &= WriteSwitch(global, "PING", useRawIcmp);
+    written &= WriteSwitch(global, "SHOW", showTimerInTitle);
+    written &= WriteSwitch(global, "BACKGROUND", solidBackground);
+    written &= WriteSwitch(global, "MSICMP", useIcmpLibrary);
+    return written;
+}
+
+void ReadDefaultMapFile(char* buffer, unsigned size) {
+    unsigned limit = size < MAP_PATH_LENGTH + 1 ? size : MAP_PATH_LENGTH + 1;
+    GetPrivateProfileString(OPTIONS_SECTION, "FILE", "", buffer, limit, globalSettingsPath);
+}
+
+/*** colours ***/
+
+// An index outside the palette would draw in no colour at all; such a value is taken as
+// the slot's default.
+void ReadColors(unsigned colors[COLOR_SLOT_COUNT]) {
+    for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot) {
+        unsigned value =
+            GetPrivateProfileInt(COLORS_SECTION, colorKeys[slot],
+                                 static_cast<int>(defaultColors[slot]), globalSettingsPath);
+        colors[slot] = value < PALETTE_SIZE ? value : defaultColors[slot];
+    }
+}
+
+bool WriteColors(const unsigned colors[COLOR_SLOT_COUNT]) {
+    bool written = true;
+    for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
+        written &= WriteNumber(globalSettingsPath, COLORS_SECTION, colorKeys[slot], colors[slot]);
+    return written;
+}
+
+/*** window position ***/
+
+void SaveWindowPosition(const platform::RECT& rect) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%u,%u,%u,%u", static_cast<unsigned>(rect.left),
+                  static_cast<unsigned>(rect.top), static_cast<unsigned>(rect.right),
+                  static_cast<unsigned>(rect.bottom));
+    WritePrivateProfileString(OPTIONS_SECTION, "LOC", text, globalSettingsPath);
+}
+
+// One decimal number (blanks and a sign allowed) taken modulo 2^32; false without digits.
+static bool ParseWrappedNumber(const char*& text, int* value) {
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    if (*text < '0' || *text > '9')
+        return false;
+    std::uint32_t number = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        number = number * 10u + static_cast<std::uint32_t>(*text - '0');
+    if (negative)
+        number = 0u - number;
+    *value = static_cast<int>(number);
+    return true;
+}
+
+bool RestoreWindowPosition(platform::RECT* rect) {
+    char text[70];
+    GetPrivateProfileString(OPTIONS_SECTION, "LOC", "", text, sizeof text, globalSettingsPath);
+    int numbers[4];
+    const char* cursor = text;
+    for (int i = 0; i < 4; ++i) {
+        if (!ParseWrappedNumber(cursor, &numbers[i]))
+            return false;
+        if (i < 3 && *cursor++ != ',')
+            return false;
+    }
+    *rect = {numbers[0], numbers[1], numbers[2], numbers[3]};
+    return true;
+}
+
+/*** host sections ***/
+
+unsigned ReadHostSetting(int index, const char* key, HostSettingsReader reader) {
+    if (index < 0 || index >= hostCount)
+        return 0;
+    unsigned defaultValue = 0;
+    if (std::strcmp(key, "SOUND") == 0 || std::strcmp(key, "LOG") == 0)
+        defaultValue = 1;
+    else if (std::strcmp(key, "BEEP_COUNT") == 0)
+        defaultValue = DOWN_THRESHOLD + (reader == HostSettingsReader::Dialog ? 15 : 10);
+    else if (std::strcmp(key, "BEEP_CODE") == 0 || std::strcmp(key, "BEEP_PRIORITY") == 0)
+        defaultValue = static_cast<unsigned>(index);
+    return GetPrivateProfileInt(hostTable[index].name, key, static_cast<int>(defaultValue),
+                                mapSettingsPath);
+}
+
+void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settings) {
+    *settings = HostSettings{};
+    if (index < 0 || index >= hostCount)
+        return;
+    settings->sound = ReadHostSetting(index, "SOUND", reader);
+    settings->log = ReadHostSetting(index, "LOG", reader);
+    settings->beeper = ReadHostSetting(index, "BEEPER", reader);
+    settings->beepEach = ReadHostSetting(index, "BEEP_EACH", reader);
+    settings->beepCount = ReadHostSetting(index, "BEEP_COUNT", reader);
+    settings->beepCode = ReadHostSetting(index, "BEEP_CODE", reader);
+    settings->beepPriority = ReadHostSetting(index, "BEEP_PRIORITY", reader);
+    const char* section = hostTable[index].name;
+    GetPrivateProfileString(section, "BEEP_NUMBER",
+                            reader == HostSettingsReader::Dialog ? pageNumber : "",
+                            settings->beepNumber, sizeof settings->beepNumber, mapSettingsPath);
+    GetPrivateProfileString(section, "EXTERNAL", "", settings->external, sizeof settings->external,
+                            mapSettingsPath);
+}

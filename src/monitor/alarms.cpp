@@ -1,0 +1,190 @@
+// Status evaluation: misses counted per host, hosts declared down at DOWN_THRESHOLD and up
+// again on their first reply, and the alarm actions chosen by priority once per cycle.
+#include "monitor/alarms.h"
+
+#include "model/hosts.h"
+#include "monitor/log.h"
+#include "monitor/pager.h"
+#include "monitor/poll.h"
+#include "platform/exec.h"
+#include "platform/sound.h"
+
+#include <cstdio>
+
+using platform::sndPlaySound;
+
+/*** globals ***/
+
+const char* const alarmSounds[SOUND_LEVELS] = {"up.wav", "down1.wav", "down2.wav", "down3.wav"};
+
+unsigned failedThisCycle = 0;
+bool cameUpThisCycle = false;
+bool downThisCycle = false;
+unsigned soundLevel = 1;
+bool downSinceQuiet = false;
+bool pendingPage = false;
+unsigned pagePriority = 0;
+char pageMessage[PAGE_MESSAGE_LENGTH + 1];
+char pendingCommand[PENDING_COMMAND_LENGTH + 1];
+unsigned commandPriority = 0;
+
+struct StatusTextEntry {
+    unsigned code;
+    const char* text;
+};
+
+static const StatusTextEntry statusTexts[] = {
+    {0, "reachable"},
+    {10, "short pkt"},
+    {11, "not echo"},
+    {12, "not ours"},
+    {15, "net down"},
+    {25, "invalid ipaddr"},
+    {10004, "Timed out"},
+    {10050, "net down"},
+    {10051, "Net unreachable"},
+    {10065, "Host unreachable"},
+    {10091, "NetSys not ready"},
+    {11001, "Name not resolved"},
+    {11002, "Net unreachable"},
+    {11003, "Host unreachable"},
+    {11010, "Timed out"},
+    {11013, "Too many hops"},
+    {11014, "Too many hops"},
+    {11016, "Source quench"},
+};
+
+const char* StatusText(unsigned code) {
+    for (const StatusTextEntry& entry : statusTexts)
+        if (entry.code == code)
+            return entry.text;
+    return nullptr;
+}
+
+static unsigned ReadAlarmSetting(int index, const char* key) {
+    return ReadHostSetting(index, key, HostSettingsReader::Alarms);
+}
+
+void BeginAlarmCycle() {
+    failedThisCycle = 0;
+    cameUpThisCycle = false;
+    downThisCycle = false;
+    if (!downSinceQuiet)
+        soundLevel = 1;
+    pendingPage = false;
+    pagePriority = 0;
+    pendingCommand[0] = '\0';
+    commandPriority = 0;
+}
+
+unsigned AnnounceDown(int index) {
+    HostRecord& host = hostTable[index];
+    char line[LOG_MESSAGE_LENGTH + 1];
+    const char* text = StatusText(host.status);
+    if (text != nullptr)
+        std::snprintf(line, sizeof line, "%s [%s] down, %s", host.name, host.resolvedAddr, text);
+    else
+        std::snprintf(line, sizeof line, "%s [%s] down, status %u", host.name, host.resolvedAddr,
+                      host.status);
+    if (ReadAlarmSetting(index, "LOG") == 1)
+        LogLine(line);
+    host.quiet = 0;
+    return ReadAlarmSetting(index, "SOUND");
+}
+
+static void StartAlarmProgram(const char* commandLine) {
+    LogLine(commandLine);
+    platform::WinExec(commandLine, platform::SW_SHOWMINNOACTIVE);
+}
+
+void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction) {
+    const HostRecord& host = hostTable[index];
+    if (host.quiet != 0)
+        return;
+    HostSettings settings;
+    ReadHostSettings(index, HostSettingsReader::Alarms, &settings);
+    bool down = direction == AlarmDirection::Down;
+    if (down ? missedBefore != settings.beepCount : missedBefore <= settings.beepCount)
+        return;
+
+    if (settings.beeper == 1) {
+        if (settings.beepPriority <= pagePriority || settings.beepNumber[0] == '\0')
+            return;
+        pagePriority = settings.beepPriority;
+        CopyField(pageNumber, sizeof pageNumber, settings.beepNumber);
+        std::snprintf(pageMessage, sizeof pageMessage, "%s%u", down ? "000" : "999",
+                      settings.beepCode);
+        pendingPage = true;
+        return;
+    }
+    if (settings.external[0] == '\0')
+        return;
+    char command[PENDING_COMMAND_LENGTH + 1];
+    std::snprintf(command, sizeof command, "%s %s %s %u %s", settings.external, down ? "DN" : "UP",
+                  settings.beepNumber, settings.beepCode, host.resolvedAddr);
+    if (settings.beepEach == 1) {
+        StartAlarmProgram(command);
+    } else if (settings.beepPriority > commandPriority) {
+        CopyField(pendingCommand, sizeof pendingCommand, command);
+        commandPriority = settings.beepPriority;
+    }
+}
+
+void RecordFailure(int index) {
+    HostRecord& host = hostTable[index];
+    unsigned missedBefore = host.missed;
+    if (missedBefore == DOWN_THRESHOLD) {
+        unsigned level = AnnounceDown(index);
+        if (level > 0) {
+            downSinceQuiet = true;
+            downThisCycle = true;
+        }
+        // The sound table has four entries; a larger setting means the most urgent one.
+        if (level >= SOUND_LEVELS)
+            level = SOUND_LEVELS - 1;
+        if (soundLevel < level)
+            soundLevel = level;
+    } else {
+        CheckAlarmAction(index, missedBefore, AlarmDirection::Down);
+    }
+    if (host.missed < MISSED_LIMIT)
+        ++host.missed;
+    ++host.lost;
+    ++failedThisCycle;
+}
+
+void RecordReply(int index) {
+    HostRecord& host = hostTable[index];
+    unsigned missedBefore = host.missed;
+    if (missedBefore != 0) {
+        if (missedBefore > 2 && ReadAlarmSetting(index, "LOG") == 1) {
+            LogPrintf("%s %s up, missed %u", host.name, host.resolvedAddr, missedBefore);
+            CheckAlarmAction(index, missedBefore, AlarmDirection::Up);
+        }
+        cameUpThisCycle = true;
+    }
+    host.missed = 0;
+    host.quiet = 1;
+}
+
+void FinishAlarmCycle() {
+    if (soundEnabled == 1) {
+        if (closeRequested || abortRequested || (failedThisCycle == 0 && cameUpThisCycle))
+            sndPlaySound(alarmSounds[0], platform::SND_ASYNC | platform::SND_NODEFAULT);
+        else if (downThisCycle)
+            sndPlaySound(alarmSounds[soundLevel],
+                         platform::SND_ASYNC | platform::SND_NODEFAULT | platform::SND_LOOP);
+    }
+    if (pendingPage)
+        SendPage(pageNumber, pageMessage);
+    if (commandPriority > 0 && pendingCommand[0] != '\0')
+        StartAlarmProgram(pendingCommand);
+}
+
+void QuietAlarms() {
+    for (int i = 0; i < hostCount; ++i)
+        hostTable[i].quiet = 1;
+    if (soundEnabled == 1)
+        sndPlaySound(nullptr, 0);
+    downSinceQuiet = false;
+}

@@ -1,0 +1,54 @@
+// What a check means for a host: the count of consecutive misses, the down and up lines
+// in the log, and the alarm actions (sound, page, external program). Actions that must
+// run once per cycle are collected while the cycle runs and carried out at its end.
+#pragma once
+
+#include "model/settings.h"
+
+constexpr unsigned SOUND_LEVELS = 4;
+extern const char* const alarmSounds[SOUND_LEVELS]; // up.wav, down1.wav ... down3.wav
+
+constexpr unsigned PAGE_MESSAGE_LENGTH = 15;
+constexpr unsigned PENDING_COMMAND_LENGTH = EXTERNAL_LENGTH + 64; // EXTERNAL and its fields
+
+// Host status codes other than the network stack's and the ICMP library's.
+enum HostStatus : unsigned {
+    STATUS_REPLY = 0,
+    STATUS_SHORT_PACKET = 10,
+    STATUS_NOT_ECHO = 11,
+    STATUS_NOT_OURS = 12,
+    STATUS_RECEIVE_FAILED = 15,
+    STATUS_INVALID_ADDRESS = 25,
+    STATUS_TIMED_OUT = 10004,
+    STATUS_NAME_NOT_RESOLVED = 11001,
+};
+
+/*** per-cycle alarm state ***/
+
+extern unsigned failedThisCycle; // failed checks in this cycle
+extern bool cameUpThisCycle;     // a host replied after one or more misses
+extern bool downThisCycle;       // a host with a sound was declared down
+extern unsigned soundLevel;      // down sound to play, 1 to 3
+extern bool downSinceQuiet;      // a down sound was raised since the last "quiet"
+extern bool pendingPage;         // a page is queued
+extern unsigned pagePriority;
+extern char pageMessage[PAGE_MESSAGE_LENGTH + 1];
+extern char pendingCommand[PENDING_COMMAND_LENGTH + 1];
+extern unsigned commandPriority;
+
+// The text of a status code, or null when it has none (callers format the number).
+const char* StatusText(unsigned code);
+
+void BeginAlarmCycle();
+void RecordFailure(int index);
+void RecordReply(int index);
+void FinishAlarmCycle();
+
+// Logs the down line of host `index` and arms its alarm actions; returns its sound level.
+unsigned AnnounceDown(int index);
+
+enum class AlarmDirection { Down, Up };
+void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction);
+
+// The "quiet" command: every host quiet, the sound stopped, no down sound pending.
+void QuietAlarms();

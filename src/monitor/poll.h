@@ -1,0 +1,14 @@
+// The poll cycle: the one-second countdown, and the cycle that checks every host in
+// table order, hands each outcome to the alarms and keeps the windows alive in between.
+#pragma once
+
+#include "platform/types.h"
+
+constexpr unsigned POLL_TIMER_ID = 20; // the countdown, every second
+constexpr unsigned WAIT_TIMER_ID = 10; // cuts off a probe's blocking wait
+
+extern int pollInProgress;  // 1 while RunPollCycle runs
+extern int abortRequested;  // set by "abort"; checked before each host
+extern int closeRequested;  // set while the program closes; checked before each host
+extern int countdown;       // seconds to the next automatic cycle
+extern int pollTimerActive; // 1 while the countdown timer runs

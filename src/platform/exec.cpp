@@ -1,0 +1,132 @@
+// WinExec on posix_spawnp. Children are reaped by a SIGCHLD handler that waits only for
+// the processes we started, so nothing else's children are taken from it.
+#include "platform/exec.h"
+
+#include "platform/journal.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+constexpr int MAX_CHILDREN = 128;
+std::atomic<pid_t> children[MAX_CHILDREN];
+struct sigaction previousHandler;
+bool handlerInstalled = false;
+
+void ReapChildren() {
+    for (std::atomic<pid_t>& slot : children) {
+        pid_t pid = slot.load();
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid)
+            slot.store(0);
+    }
+}
+
+void OnChildSignal(int signal, siginfo_t* info, void* context) {
+    int savedErrno = errno;
+    ReapChildren();
+    errno = savedErrno;
+    if ((previousHandler.sa_flags & SA_SIGINFO) != 0 && previousHandler.sa_sigaction != nullptr)
+        previousHandler.sa_sigaction(signal, info, context);
+    else if (previousHandler.sa_handler != SIG_DFL && previousHandler.sa_handler != SIG_IGN &&
+             previousHandler.sa_handler != nullptr)
+        previousHandler.sa_handler(signal);
+}
+
+void InstallReaper() {
+    if (handlerInstalled)
+        return;
+    struct sigaction action {};
+    action.sa_sigaction = OnChildSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART | SA_NOCLDSTOP;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, &previousHandler);
+    handlerInstalled = true;
+}
+
+// Keeps the child's pid for the reaper; when every slot is taken, waits for the oldest.
+void RememberChild(pid_t pid) {
+    for (std::atomic<pid_t>& slot : children) {
+        pid_t expected = 0;
+        if (slot.compare_exchange_strong(expected, pid))
+            return;
+    }
+    waitpid(pid, nullptr, 0);
+}
+
+UINT ErrorForSpawn(int error) {
+    switch (error) {
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    case ENOEXEC:
+        return ERROR_BAD_FORMAT;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+int SplitCommandLine(const char* commandLine, char* storage, char** words, int maxWords) {
+    int count = 0;
+    const char* in = commandLine;
+    char* out = storage;
+    while (*in != '\0') {
+        while (*in == ' ' || *in == '\t')
+            ++in;
+        if (*in == '\0')
+            break;
+        char* word = out;
+        bool quoted = false;
+        while (*in != '\0' && (quoted || (*in != ' ' && *in != '\t'))) {
+            if (*in == '"')
+                quoted = !quoted;
+            else
+                *out++ = *in;
+            ++in;
+        }
+        *out++ = '\0';
+        if (count < maxWords)
+            words[count] = word;
+        ++count;
+    }
+    return count < maxWords ? count : maxWords;
+}
+
+UINT WinExec(const char* commandLine, UINT showState) {
+    (void)showState; // window placement belongs to the started program
+    RecordInJournal("exec", commandLine);
+    std::size_t length = std::strlen(commandLine);
+    std::vector<char> storage(length + 1);
+    std::vector<char*> words(length / 2 + 2, nullptr);
+    int count = SplitCommandLine(commandLine, storage.data(), words.data(),
+                                 static_cast<int>(words.size()) - 1);
+    if (count == 0)
+        return 0;
+    words[static_cast<std::size_t>(count)] = nullptr;
+
+    InstallReaper();
+    ReapChildren();
+    pid_t pid = 0;
+    int error = posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ);
+    if (error != 0)
+        return ErrorForSpawn(error);
+    RememberChild(pid);
+    return 33;
+}
+
+} // namespace platform

@@ -1,0 +1,1711 @@
+// Drawing contexts on images. Lines, rectangles, fills, blits and flood fills work on the
+// pixels directly so their results are exact to the pixel; text is drawn with QPainter.
+// Order: object table, colours, contexts, lines and shapes, fills, blits, text, bitmaps.
+#include "platform/gdi.h"
+#include "platform/gdi_internal.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPalette>
+#include <QPen>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// ---- Objects ---------------------------------------------------------------------------
+
+struct PenData final : GdiPen {
+    int style = PS_SOLID;
+    int width = 1;
+    COLORREF color = 0;
+};
+
+struct BrushData final : GdiBrush {
+    bool hollow = false;
+    COLORREF color = 0;
+    int systemColor = -1; // >= 0: the colour follows GetSysColor of this index
+};
+
+struct FontData final : GdiFont {
+    LOGFONT logFont{};
+    bool realised = false;
+    QFont font;
+    TEXTMETRIC metrics{};
+};
+
+struct BitmapData final : GdiBitmap {
+    QImage image;
+    DeviceContext* selectedInto = nullptr;
+};
+
+struct PaletteData final : GdiPalette {
+    std::vector<PALETTEENTRY> entries;
+};
+
+enum class Kind { Pen, Brush, Font, Bitmap, Palette };
+
+// Every live object, so that a stale or made-up handle is refused rather than followed.
+struct ObjectRecord {
+    Kind kind;
+    bool stock;
+    int selections;     // contexts the object is selected into
+    bool deletePending; // DeleteObject came while it was selected
+};
+
+std::unordered_map<const GdiObject*, ObjectRecord>& Objects() {
+    static std::unordered_map<const GdiObject*, ObjectRecord> objects;
+    return objects;
+}
+
+template <class T> T* Register(T* object, Kind kind, bool stock = false) {
+    Objects()[object] = ObjectRecord{kind, stock, 0, false};
+    return object;
+}
+
+ObjectRecord* FindObject(const GdiObject* object) {
+    auto it = Objects().find(object);
+    return it == Objects().end() ? nullptr : &it->second;
+}
+
+template <class T> T* AsKind(const GdiObject* object, Kind kind) {
+    ObjectRecord* record = FindObject(object);
+    if (record == nullptr || record->kind != kind)
+        return nullptr;
+    return static_cast<T*>(const_cast<GdiObject*>(object));
+}
+
+PenData* AsPen(const GdiObject* object) {
+    return AsKind<PenData>(object, Kind::Pen);
+}
+BrushData* AsBrush(const GdiObject* object) {
+    return AsKind<BrushData>(object, Kind::Brush);
+}
+FontData* AsFont(const GdiObject* object) {
+    return AsKind<FontData>(object, Kind::Font);
+}
+BitmapData* AsBitmap(const GdiObject* object) {
+    return AsKind<BitmapData>(object, Kind::Bitmap);
+}
+PaletteData* AsPalette(const GdiObject* object) {
+    return AsKind<PaletteData>(object, Kind::Palette);
+}
+
+void DestroyObject(GdiObject* object) {
+    ObjectRecord* record = FindObject(object);
+    if (record == nullptr)
+        return;
+    Kind kind = record->kind;
+    Objects().erase(object);
+    switch (kind) {
+    case Kind::Pen:
+        delete static_cast<PenData*>(object);
+        break;
+    case Kind::Brush:
+        delete static_cast<BrushData*>(object);
+        break;
+    case Kind::Font:
+        delete static_cast<FontData*>(object);
+        break;
+    case Kind::Bitmap:
+        delete static_cast<BitmapData*>(object);
+        break;
+    case Kind::Palette:
+        delete static_cast<PaletteData*>(object);
+        break;
+    }
+}
+
+void AddSelection(GdiObject* object) {
+    if (ObjectRecord* record = FindObject(object))
+        record->selections++;
+}
+
+void DropSelection(GdiObject* object) {
+    ObjectRecord* record = FindObject(object);
+    if (record == nullptr)
+        return;
+    if (record->selections > 0)
+        record->selections--;
+    if (record->selections == 0 && record->deletePending && !record->stock)
+        DestroyObject(object);
+}
+
+} // namespace
+
+// ---- Contexts ----------------------------------------------------------------------------
+
+struct DeviceContext {
+    QImage* image = nullptr; // what is drawn on: the owner's image or the selected bitmap's
+    bool memory = false;
+    BitmapData* bitmap = nullptr;
+    PenData* pen = nullptr;
+    BrushData* brush = nullptr;
+    FontData* font = nullptr;
+    PaletteData* palette = nullptr;
+    COLORREF textColor = RGB(0, 0, 0);
+    COLORREF backgroundColor = RGB(255, 255, 255);
+    int backgroundMode = OPAQUE;
+    UINT textAlign = TA_TOP | TA_LEFT;
+    int stretchMode = BLACKONWHITE;
+    POINT position{0, 0};
+    RECT clip{INT_MIN / 2, INT_MIN / 2, INT_MAX / 2, INT_MAX / 2};
+};
+
+namespace {
+
+std::unordered_set<DeviceContext*>& Contexts() {
+    static std::unordered_set<DeviceContext*> contexts;
+    return contexts;
+}
+
+DeviceContext* Live(HDC dc) {
+    return dc != nullptr && Contexts().count(dc) != 0 ? dc : nullptr;
+}
+
+RECT Intersect(const RECT& a, const RECT& b) {
+    RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+           std::min(a.bottom, b.bottom)};
+    if (r.right < r.left)
+        r.right = r.left;
+    if (r.bottom < r.top)
+        r.bottom = r.top;
+    return r;
+}
+
+bool IsEmpty(const RECT& r) {
+    return r.right <= r.left || r.bottom <= r.top;
+}
+
+bool Contains(const RECT& r, int x, int y) {
+    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
+
+// The pixels a context may change: its image, narrowed by its clip.
+RECT DrawArea(const DeviceContext* dc) {
+    if (dc->image == nullptr || dc->image->isNull())
+        return RECT{0, 0, 0, 0};
+    return Intersect(RECT{0, 0, dc->image->width(), dc->image->height()}, dc->clip);
+}
+
+QRgb* Row(QImage* image, int y) {
+    return reinterpret_cast<QRgb*>(image->scanLine(y));
+}
+
+QRgb ToPixel(COLORREF color) {
+    return 0xFF000000u | (static_cast<QRgb>(GetRValue(color)) << 16) |
+           (static_cast<QRgb>(GetGValue(color)) << 8) | GetBValue(color);
+}
+
+COLORREF FromPixel(QRgb pixel) {
+    return RGB(qRed(pixel), qGreen(pixel), qBlue(pixel));
+}
+
+// A colour as the context shows it: palette references resolved, flags removed.
+COLORREF ResolveColor(const DeviceContext* dc, COLORREF color) {
+    if ((color >> 24) == 0x01) {
+        const PaletteData* palette = dc != nullptr ? dc->palette : nullptr;
+        if (palette == nullptr || palette->entries.empty())
+            return RGB(0, 0, 0);
+        std::size_t index = color & 0xFFFF;
+        if (index >= palette->entries.size())
+            index = 0;
+        const PALETTEENTRY& entry = palette->entries[index];
+        return RGB(entry.peRed, entry.peGreen, entry.peBlue);
+    }
+    return color & 0x00FFFFFFu;
+}
+
+// The solid colour a brush paints with; false for a hollow or unknown brush. Accepts the
+// `(HBRUSH)(COLOR_x + 1)` form of a system colour.
+bool BrushColor(const DeviceContext* dc, const GdiBrush* handle, COLORREF* color) {
+    auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value >= 1 && value <= static_cast<std::uintptr_t>(COLOR_INFOBK) + 1) {
+        *color = GetSysColor(static_cast<int>(value) - 1);
+        return true;
+    }
+    const BrushData* brush = AsBrush(handle);
+    if (brush == nullptr || brush->hollow)
+        return false;
+    *color =
+        brush->systemColor >= 0 ? GetSysColor(brush->systemColor) : ResolveColor(dc, brush->color);
+    return true;
+}
+
+void FillArea(DeviceContext* dc, const RECT& rect, COLORREF color) {
+    RECT area = Intersect(DrawArea(dc), rect);
+    if (IsEmpty(area))
+        return;
+    QRgb pixel = ToPixel(color);
+    for (int y = area.top; y < area.bottom; ++y) {
+        QRgb* row = Row(dc->image, y);
+        std::fill(row + area.left, row + area.right, pixel);
+    }
+}
+
+void PlotPixel(DeviceContext* dc, const RECT& area, int x, int y, QRgb pixel) {
+    if (Contains(area, x, y))
+        Row(dc->image, y)[x] = pixel;
+}
+
+} // namespace
+
+HDC CreateImageContext(QImage* image) {
+    if (image != nullptr && !image->isNull() && image->format() != QImage::Format_RGB32 &&
+        image->format() != QImage::Format_ARGB32 &&
+        image->format() != QImage::Format_ARGB32_Premultiplied)
+        *image = image->convertToFormat(QImage::Format_RGB32);
+    auto* dc = new DeviceContext;
+    dc->image = image;
+    dc->pen = static_cast<PenData*>(static_cast<GdiPen*>(GetStockObject(BLACK_PEN)));
+    dc->brush = static_cast<BrushData*>(static_cast<GdiBrush*>(GetStockObject(WHITE_BRUSH)));
+    dc->font = static_cast<FontData*>(static_cast<GdiFont*>(GetStockObject(SYSTEM_FONT)));
+    dc->palette =
+        static_cast<PaletteData*>(static_cast<GdiPalette*>(GetStockObject(DEFAULT_PALETTE)));
+    Contexts().insert(dc);
+    return dc;
+}
+
+void DeleteImageContext(HDC handle) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return;
+    Contexts().erase(dc);
+    if (dc->bitmap != nullptr && dc->bitmap->selectedInto == dc)
+        dc->bitmap->selectedInto = nullptr;
+    DropSelection(dc->bitmap);
+    DropSelection(dc->pen);
+    DropSelection(dc->brush);
+    DropSelection(dc->font);
+    DropSelection(dc->palette);
+    delete dc;
+}
+
+void SetContextClip(HDC handle, const RECT& clip) {
+    if (DeviceContext* dc = Live(handle))
+        dc->clip = clip;
+}
+
+HDC CreateCompatibleDC(HDC) {
+    HDC dc = CreateImageContext(nullptr);
+    dc->memory = true;
+    // A memory context starts on a 1 x 1 bitmap that every such context shares.
+    static BitmapData* defaultBitmap = [] {
+        auto* bitmap = Register(new BitmapData, Kind::Bitmap, true);
+        bitmap->image = QImage(1, 1, QImage::Format_RGB32);
+        bitmap->image.fill(0xFF000000u);
+        return bitmap;
+    }();
+    dc->bitmap = defaultBitmap;
+    dc->image = &defaultBitmap->image;
+    return dc;
+}
+
+BOOL DeleteDC(HDC handle) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || !dc->memory)
+        return 0;
+    DeleteImageContext(dc);
+    return 1;
+}
+
+// ---- Stock objects and system colours ----------------------------------------------------
+
+namespace {
+
+LOGFONT MakeLogFont(int height, int weight, BYTE pitchAndFamily, const char* face) {
+    LOGFONT font{};
+    font.lfHeight = height;
+    font.lfWeight = weight;
+    font.lfPitchAndFamily = pitchAndFamily;
+    std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s", face);
+    return font;
+}
+
+FontData* NewFont(const LOGFONT& logFont, bool stock) {
+    auto* font = Register(new FontData, Kind::Font, stock);
+    font->logFont = logFont;
+    font->logFont.lfFaceName[LF_FACESIZE - 1] = '\0';
+    return font;
+}
+
+} // namespace
+
+HGDIOBJ GetStockObject(int which) {
+    static GdiObject* stock[DEFAULT_GUI_FONT + 1] = {};
+    if (which < 0 || which > DEFAULT_GUI_FONT)
+        return nullptr;
+    if (stock[which] != nullptr)
+        return stock[which];
+    auto brush = [](COLORREF color, bool hollow) {
+        auto* data = Register(new BrushData, Kind::Brush, true);
+        data->color = color;
+        data->hollow = hollow;
+        return data;
+    };
+    auto pen = [](int style, COLORREF color) {
+        auto* data = Register(new PenData, Kind::Pen, true);
+        data->style = style;
+        data->color = color;
+        return data;
+    };
+    GdiObject* object = nullptr;
+    switch (which) {
+    case WHITE_BRUSH:
+        object = brush(RGB(255, 255, 255), false);
+        break;
+    case LTGRAY_BRUSH:
+        object = brush(RGB(192, 192, 192), false);
+        break;
+    case GRAY_BRUSH:
+        object = brush(RGB(128, 128, 128), false);
+        break;
+    case DKGRAY_BRUSH:
+        object = brush(RGB(64, 64, 64), false);
+        break;
+    case BLACK_BRUSH:
+        object = brush(RGB(0, 0, 0), false);
+        break;
+    case NULL_BRUSH:
+        object = brush(RGB(0, 0, 0), true);
+        break;
+    case WHITE_PEN:
+        object = pen(PS_SOLID, RGB(255, 255, 255));
+        break;
+    case BLACK_PEN:
+        object = pen(PS_SOLID, RGB(0, 0, 0));
+        break;
+    case NULL_PEN:
+        object = pen(PS_NULL, RGB(0, 0, 0));
+        break;
+    // The classic fonts' sizes, with faces of this system.
+    case OEM_FIXED_FONT:
+    case SYSTEM_FIXED_FONT:
+        object = NewFont(MakeLogFont(15, FW_NORMAL, FIXED_PITCH | FF_MODERN, ""), true);
+        break;
+    case ANSI_FIXED_FONT:
+        object = NewFont(MakeLogFont(13, FW_NORMAL, FIXED_PITCH | FF_MODERN, ""), true);
+        break;
+    case ANSI_VAR_FONT:
+        object = NewFont(MakeLogFont(13, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, ""), true);
+        break;
+    case SYSTEM_FONT:
+    case DEVICE_DEFAULT_FONT:
+        object = NewFont(MakeLogFont(16, FW_BOLD, VARIABLE_PITCH | FF_SWISS, ""), true);
+        break;
+    case DEFAULT_GUI_FONT:
+        object = NewFont(MakeLogFont(-11, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, ""), true);
+        break;
+    case DEFAULT_PALETTE: {
+        // The twenty colours every classic palette display reserves.
+        static const BYTE colors[20][3] = {
+            {0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+            {128, 0, 128},   {0, 128, 128},   {192, 192, 192}, {192, 220, 192}, {166, 202, 240},
+            {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0},
+            {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+        auto* palette = Register(new PaletteData, Kind::Palette, true);
+        for (const auto& c : colors)
+            palette->entries.push_back(PALETTEENTRY{c[0], c[1], c[2], 0});
+        object = palette;
+        break;
+    }
+    default:
+        return nullptr;
+    }
+    stock[which] = object;
+    return object;
+}
+
+void EnsureApplication() {
+    if (QCoreApplication::instance() != nullptr)
+        return;
+    static int argc = 1;
+    static char name[] = "tarnmap";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv); // lives until the process ends
+}
+
+COLORREF GetSysColor(int index) {
+    static const COLORREF classic[COLOR_INFOBK + 1] = {
+        RGB(192, 192, 192), RGB(0, 128, 128),   RGB(0, 0, 128),     RGB(128, 128, 128),
+        RGB(192, 192, 192), RGB(255, 255, 255), RGB(0, 0, 0),       RGB(0, 0, 0),
+        RGB(0, 0, 0),       RGB(255, 255, 255), RGB(192, 192, 192), RGB(192, 192, 192),
+        RGB(128, 128, 128), RGB(0, 0, 128),     RGB(255, 255, 255), RGB(192, 192, 192),
+        RGB(128, 128, 128), RGB(128, 128, 128), RGB(0, 0, 0),       RGB(192, 192, 192),
+        RGB(255, 255, 255), RGB(0, 0, 0),       RGB(192, 192, 192), RGB(0, 0, 0),
+        RGB(255, 255, 225)};
+    if (index < 0 || index > COLOR_INFOBK)
+        return 0;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return classic[index];
+    const QPalette palette = QGuiApplication::palette();
+    QColor color;
+    switch (index) {
+    case COLOR_SCROLLBAR:
+    case COLOR_BTNFACE:
+    case COLOR_ACTIVEBORDER:
+    case COLOR_INACTIVEBORDER:
+        color = palette.color(QPalette::Active, QPalette::Button);
+        break;
+    case COLOR_MENU:
+        color = palette.color(QPalette::Active, QPalette::Window);
+        break;
+    case COLOR_WINDOW:
+        color = palette.color(QPalette::Active, QPalette::Base);
+        break;
+    case COLOR_MENUTEXT:
+        color = palette.color(QPalette::Active, QPalette::WindowText);
+        break;
+    case COLOR_WINDOWTEXT:
+        color = palette.color(QPalette::Active, QPalette::Text);
+        break;
+    case COLOR_ACTIVECAPTION:
+    case COLOR_HIGHLIGHT:
+        color = palette.color(QPalette::Active, QPalette::Highlight);
+        break;
+    case COLOR_CAPTIONTEXT:
+    case COLOR_HIGHLIGHTTEXT:
+        color = palette.color(QPalette::Active, QPalette::HighlightedText);
+        break;
+    case COLOR_BTNSHADOW:
+        color = palette.color(QPalette::Active, QPalette::Dark);
+        break;
+    case COLOR_GRAYTEXT:
+        color = palette.color(QPalette::Disabled, QPalette::Text);
+        break;
+    case COLOR_BTNTEXT:
+        color = palette.color(QPalette::Active, QPalette::ButtonText);
+        break;
+    case COLOR_BTNHIGHLIGHT:
+        color = palette.color(QPalette::Active, QPalette::Light);
+        break;
+    case COLOR_3DDKSHADOW:
+        color = palette.color(QPalette::Active, QPalette::Shadow);
+        break;
+    case COLOR_3DLIGHT:
+        color = palette.color(QPalette::Active, QPalette::Midlight);
+        break;
+    case COLOR_INFOTEXT:
+        color = palette.color(QPalette::Active, QPalette::ToolTipText);
+        break;
+    case COLOR_INFOBK:
+        color = palette.color(QPalette::Active, QPalette::ToolTipBase);
+        break;
+    default:
+        return classic[index];
+    }
+    return RGB(color.red(), color.green(), color.blue());
+}
+
+HBRUSH GetSysColorBrush(int index) {
+    static BrushData* brushes[COLOR_INFOBK + 1] = {};
+    if (index < 0 || index > COLOR_INFOBK)
+        return nullptr;
+    if (brushes[index] == nullptr) {
+        brushes[index] = Register(new BrushData, Kind::Brush, true);
+        brushes[index]->systemColor = index;
+    }
+    return brushes[index];
+}
+
+// ---- Object creation, selection, deletion --------------------------------------------------
+
+HPEN CreatePen(int style, int width, COLORREF color) {
+    if (style < PS_SOLID || style > PS_INSIDEFRAME)
+        return nullptr;
+    auto* pen = Register(new PenData, Kind::Pen);
+    pen->style = style;
+    pen->width = std::max(width, 0);
+    pen->color = color;
+    return pen;
+}
+
+HBRUSH CreateSolidBrush(COLORREF color) {
+    auto* brush = Register(new BrushData, Kind::Brush);
+    brush->color = color;
+    return brush;
+}
+
+HFONT CreateFontIndirect(const LOGFONT* font) {
+    if (font == nullptr)
+        return nullptr;
+    return NewFont(*font, false);
+}
+
+HFONT CreateFont(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+                 DWORD underline, DWORD strikeOut, DWORD charSet, DWORD outPrecision,
+                 DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily, const char* faceName) {
+    LOGFONT font{};
+    font.lfHeight = height;
+    font.lfWidth = width;
+    font.lfEscapement = escapement;
+    font.lfOrientation = orientation;
+    font.lfWeight = weight;
+    font.lfItalic = static_cast<BYTE>(italic != 0);
+    font.lfUnderline = static_cast<BYTE>(underline != 0);
+    font.lfStrikeOut = static_cast<BYTE>(strikeOut != 0);
+    font.lfCharSet = static_cast<BYTE>(charSet);
+    font.lfOutPrecision = static_cast<BYTE>(outPrecision);
+    font.lfClipPrecision = static_cast<BYTE>(clipPrecision);
+    font.lfQuality = static_cast<BYTE>(quality);
+    font.lfPitchAndFamily = static_cast<BYTE>(pitchAndFamily);
+    std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s",
+                  faceName != nullptr ? faceName : "");
+    return CreateFontIndirect(&font);
+}
+
+namespace {
+
+// Puts `object` in the context's `slot`, keeping the selection counts; returns the old one.
+template <class T> T* Swap(T*& slot, T* object) {
+    T* previous = slot;
+    slot = object;
+    AddSelection(object);
+    DropSelection(previous);
+    return previous;
+}
+
+} // namespace
+
+HGDIOBJ SelectObject(HDC handle, HGDIOBJ object) {
+    DeviceContext* dc = Live(handle);
+    ObjectRecord* record = FindObject(object);
+    if (dc == nullptr || record == nullptr)
+        return nullptr;
+    switch (record->kind) {
+    case Kind::Pen:
+        return Swap(dc->pen, AsPen(object));
+    case Kind::Brush:
+        return Swap(dc->brush, AsBrush(object));
+    case Kind::Font:
+        return Swap(dc->font, AsFont(object));
+    case Kind::Bitmap: {
+        BitmapData* bitmap = AsBitmap(object);
+        if (!dc->memory)
+            return nullptr;
+        if (!record->stock && bitmap->selectedInto != nullptr && bitmap->selectedInto != dc)
+            return nullptr;
+        BitmapData* previous = dc->bitmap;
+        if (previous != nullptr && previous->selectedInto == dc)
+            previous->selectedInto = nullptr;
+        if (!record->stock)
+            bitmap->selectedInto = dc;
+        dc->image = &bitmap->image;
+        return Swap(dc->bitmap, bitmap);
+    }
+    case Kind::Palette:
+        return nullptr; // palettes go through SelectPalette
+    }
+    return nullptr;
+}
+
+HPEN SelectObject(HDC dc, HPEN pen) {
+    return static_cast<HPEN>(SelectObject(dc, static_cast<HGDIOBJ>(pen)));
+}
+HBRUSH SelectObject(HDC dc, HBRUSH brush) {
+    return static_cast<HBRUSH>(SelectObject(dc, static_cast<HGDIOBJ>(brush)));
+}
+HFONT SelectObject(HDC dc, HFONT font) {
+    return static_cast<HFONT>(SelectObject(dc, static_cast<HGDIOBJ>(font)));
+}
+HBITMAP SelectObject(HDC dc, HBITMAP bitmap) {
+    return static_cast<HBITMAP>(SelectObject(dc, static_cast<HGDIOBJ>(bitmap)));
+}
+
+BOOL DeleteObject(HGDIOBJ object) {
+    ObjectRecord* record = FindObject(object);
+    if (record == nullptr)
+        return 0;
+    if (record->stock)
+        return 1;
+    if (record->selections > 0) {
+        record->deletePending = true;
+        return 1;
+    }
+    DestroyObject(object);
+    return 1;
+}
+
+HGDIOBJ GetCurrentObject(HDC handle, int kind) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return nullptr;
+    switch (kind) {
+    case OBJ_PEN:
+        return dc->pen;
+    case OBJ_BRUSH:
+        return dc->brush;
+    case OBJ_FONT:
+        return dc->font;
+    case OBJ_BITMAP:
+        return dc->bitmap;
+    case OBJ_PAL:
+        return dc->palette;
+    default:
+        return nullptr;
+    }
+}
+
+int GetObject(HGDIOBJ object, int size, void* out) {
+    if (out == nullptr)
+        return 0;
+    if (BitmapData* bitmap = AsBitmap(object)) {
+        if (size < static_cast<int>(sizeof(BITMAP)))
+            return 0;
+        BITMAP info{};
+        info.bmWidth = bitmap->image.width();
+        info.bmHeight = bitmap->image.height();
+        info.bmWidthBytes = info.bmWidth * 4;
+        info.bmPlanes = 1;
+        info.bmBitsPixel = 32;
+        std::memcpy(out, &info, sizeof info);
+        return sizeof info;
+    }
+    if (FontData* font = AsFont(object)) {
+        if (size < static_cast<int>(sizeof(LOGFONT)))
+            return 0;
+        std::memcpy(out, &font->logFont, sizeof font->logFont);
+        return sizeof font->logFont;
+    }
+    return 0;
+}
+
+// ---- Context state -----------------------------------------------------------------------
+
+COLORREF SetTextColor(HDC handle, COLORREF color) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return CLR_INVALID;
+    return std::exchange(dc->textColor, color);
+}
+
+COLORREF GetTextColor(HDC handle) {
+    DeviceContext* dc = Live(handle);
+    return dc != nullptr ? dc->textColor : CLR_INVALID;
+}
+
+COLORREF SetBkColor(HDC handle, COLORREF color) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return CLR_INVALID;
+    return std::exchange(dc->backgroundColor, color);
+}
+
+COLORREF GetBkColor(HDC handle) {
+    DeviceContext* dc = Live(handle);
+    return dc != nullptr ? dc->backgroundColor : CLR_INVALID;
+}
+
+int SetBkMode(HDC handle, int mode) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || (mode != OPAQUE && mode != TRANSPARENT))
+        return 0;
+    return std::exchange(dc->backgroundMode, mode);
+}
+
+int GetBkMode(HDC handle) {
+    DeviceContext* dc = Live(handle);
+    return dc != nullptr ? dc->backgroundMode : 0;
+}
+
+UINT SetTextAlign(HDC handle, UINT align) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return GDI_ERROR;
+    return std::exchange(dc->textAlign, align);
+}
+
+int SetStretchBltMode(HDC handle, int mode) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || mode < BLACKONWHITE || mode > HALFTONE)
+        return 0;
+    return std::exchange(dc->stretchMode, mode);
+}
+
+int IntersectClipRect(HDC handle, int left, int top, int right, int bottom) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return ERROR;
+    dc->clip = Intersect(dc->clip, RECT{left, top, right, bottom});
+    return IsEmpty(DrawArea(dc)) ? NULLREGION : SIMPLEREGION;
+}
+
+int GetClipBox(HDC handle, RECT* rect) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || rect == nullptr)
+        return ERROR;
+    *rect = DrawArea(dc);
+    return IsEmpty(*rect) ? NULLREGION : SIMPLEREGION;
+}
+
+// ---- Lines and shapes ----------------------------------------------------------------------
+
+namespace {
+
+// On/off run lengths of the styled one-pixel pens; the pattern restarts with every line.
+bool StyleDrawsPixel(int style, int step) {
+    static const int dash[] = {18, 6};
+    static const int dot[] = {3, 3};
+    static const int dashDot[] = {9, 6, 3, 6};
+    static const int dashDotDot[] = {9, 3, 3, 3, 3, 3};
+    const int* runs = nullptr;
+    int count = 0;
+    switch (style) {
+    case PS_DASH:
+        runs = dash;
+        count = 2;
+        break;
+    case PS_DOT:
+        runs = dot;
+        count = 2;
+        break;
+    case PS_DASHDOT:
+        runs = dashDot;
+        count = 4;
+        break;
+    case PS_DASHDOTDOT:
+        runs = dashDotDot;
+        count = 6;
+        break;
+    default:
+        return true;
+    }
+    int period = 0;
+    for (int i = 0; i < count; ++i)
+        period += runs[i];
+    int position = step % period;
+    for (int i = 0; i < count; ++i) {
+        if (position < runs[i])
+            return i % 2 == 0;
+        position -= runs[i];
+    }
+    return true;
+}
+
+// A line from (x0, y0) towards (x1, y1) without its last pixel, as the classic interface
+// draws it, so that joined lines never paint their shared corner twice.
+void DrawLine(DeviceContext* dc, int x0, int y0, int x1, int y1) {
+    const PenData* pen = dc->pen;
+    if (pen == nullptr || pen->style == PS_NULL || (x0 == x1 && y0 == y1))
+        return;
+    RECT area = DrawArea(dc);
+    if (IsEmpty(area))
+        return;
+    const QRgb color = ToPixel(ResolveColor(dc, pen->color));
+    if (pen->width > 1) {
+        // A wide pen is drawn solid with round ends.
+        QPainter painter(dc->image);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setClipRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
+        painter.setPen(
+            QPen(QColor::fromRgb(color), pen->width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawLine(x0, y0, x1, y1);
+        return;
+    }
+    const bool styled = pen->style >= PS_DASH && pen->style <= PS_DASHDOTDOT;
+    const QRgb gap = ToPixel(ResolveColor(dc, dc->backgroundColor));
+    const bool fillGaps = styled && dc->backgroundMode == OPAQUE;
+    long long dx = std::llabs(static_cast<long long>(x1) - x0);
+    long long dy = -std::llabs(static_cast<long long>(y1) - y0);
+    const int stepX = x0 < x1 ? 1 : -1;
+    const int stepY = y0 < y1 ? 1 : -1;
+    long long error = dx + dy;
+    int x = x0;
+    int y = y0;
+    for (int step = 0; x != x1 || y != y1; ++step) {
+        if (!styled || StyleDrawsPixel(pen->style, step))
+            PlotPixel(dc, area, x, y, color);
+        else if (fillGaps)
+            PlotPixel(dc, area, x, y, gap);
+        long long twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x += stepX;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y += stepY;
+        }
+    }
+}
+
+// The outline of a rectangle with the selected pen, right and bottom edges exclusive.
+void DrawOutline(DeviceContext* dc, int left, int top, int right, int bottom) {
+    if (right - left < 1 || bottom - top < 1)
+        return;
+    if (right - left == 1 || bottom - top == 1) {
+        // Too thin for four edges: the pen covers all of it.
+        FillArea(dc, RECT{left, top, right, bottom}, ResolveColor(dc, dc->pen->color));
+        return;
+    }
+    DrawLine(dc, left, top, right - 1, top);
+    DrawLine(dc, right - 1, top, right - 1, bottom - 1);
+    DrawLine(dc, right - 1, bottom - 1, left, bottom - 1);
+    DrawLine(dc, left, bottom - 1, left, top);
+}
+
+} // namespace
+
+BOOL MoveToEx(HDC handle, int x, int y, POINT* previous) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return 0;
+    if (previous != nullptr)
+        *previous = dc->position;
+    dc->position = POINT{x, y};
+    return 1;
+}
+
+BOOL LineTo(HDC handle, int x, int y) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return 0;
+    DrawLine(dc, dc->position.x, dc->position.y, x, y);
+    dc->position = POINT{x, y};
+    return 1;
+}
+
+BOOL Rectangle(HDC handle, int left, int top, int right, int bottom) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr)
+        return 0;
+    if (left > right)
+        std::swap(left, right);
+    if (top > bottom)
+        std::swap(top, bottom);
+    COLORREF fill = 0;
+    const bool filled = BrushColor(dc, dc->brush, &fill);
+    if (dc->pen == nullptr || dc->pen->style == PS_NULL) {
+        // Without a pen the classic interface fills one pixel short on the right and bottom.
+        if (filled)
+            FillArea(dc, RECT{left, top, right - 1, bottom - 1}, fill);
+        return 1;
+    }
+    const int width = std::max(dc->pen->width, 1);
+    const int inset = dc->pen->style == PS_INSIDEFRAME ? 0 : -((width - 1) / 2);
+    if (filled)
+        FillArea(dc, RECT{left + 1, top + 1, right - 1, bottom - 1}, fill);
+    if (width == 1) {
+        DrawOutline(dc, left, top, right, bottom);
+        return 1;
+    }
+    // A wide pen draws nested one-pixel rings, centred on the edge (inside it for
+    // PS_INSIDEFRAME), always solid.
+    PenData ring;
+    ring.color = dc->pen->color;
+    PenData* saved = dc->pen;
+    dc->pen = &ring;
+    for (int i = 0; i < width; ++i) {
+        int k = inset + i;
+        DrawOutline(dc, left + k, top + k, right - k, bottom - k);
+    }
+    dc->pen = saved;
+    return 1;
+}
+
+int FillRect(HDC handle, const RECT* rect, HBRUSH brush) {
+    DeviceContext* dc = Live(handle);
+    COLORREF color = 0;
+    if (dc == nullptr || rect == nullptr || !BrushColor(dc, brush, &color))
+        return 0;
+    FillArea(dc, *rect, color);
+    return 1;
+}
+
+int FrameRect(HDC handle, const RECT* rect, HBRUSH brush) {
+    DeviceContext* dc = Live(handle);
+    COLORREF color = 0;
+    if (dc == nullptr || rect == nullptr || !BrushColor(dc, brush, &color))
+        return 0;
+    const RECT& r = *rect;
+    if (IsEmpty(r))
+        return 1;
+    FillArea(dc, RECT{r.left, r.top, r.right, r.top + 1}, color);
+    FillArea(dc, RECT{r.left, r.bottom - 1, r.right, r.bottom}, color);
+    FillArea(dc, RECT{r.left, r.top, r.left + 1, r.bottom}, color);
+    FillArea(dc, RECT{r.right - 1, r.top, r.right, r.bottom}, color);
+    return 1;
+}
+
+COLORREF SetPixel(HDC handle, int x, int y, COLORREF color) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || !Contains(DrawArea(dc), x, y))
+        return CLR_INVALID;
+    COLORREF shown = ResolveColor(dc, color);
+    Row(dc->image, y)[x] = ToPixel(shown);
+    return shown;
+}
+
+COLORREF GetPixel(HDC handle, int x, int y) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || !Contains(DrawArea(dc), x, y))
+        return CLR_INVALID;
+    return FromPixel(Row(dc->image, y)[x]);
+}
+
+// ---- Flood fill --------------------------------------------------------------------------
+
+BOOL ExtFloodFill(HDC handle, int x, int y, COLORREF color, UINT type) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || (type != FLOODFILLBORDER && type != FLOODFILLSURFACE))
+        return 0;
+    const RECT area = DrawArea(dc);
+    if (!Contains(area, x, y))
+        return 0;
+    const QRgb target = ToPixel(ResolveColor(dc, color)) & 0xFFFFFFu;
+    QImage* image = dc->image;
+    auto inside = [&](int px, int py) {
+        QRgb rgb = Row(image, py)[px] & 0xFFFFFFu;
+        return type == FLOODFILLSURFACE ? rgb == target : rgb != target;
+    };
+    if (!inside(x, y))
+        return 0;
+    COLORREF fillColor = 0;
+    if (!BrushColor(dc, dc->brush, &fillColor))
+        return 1; // a hollow brush paints nothing
+    const QRgb fill = ToPixel(fillColor);
+
+    // Scan-line fill with an explicit stack: a filled pixel is marked done, so filling
+    // with a colour that still counts as inside cannot loop, and every pixel not yet
+    // marked still has its original colour.
+    const int width = area.right - area.left;
+    std::vector<unsigned char> done(static_cast<std::size_t>(width) * (area.bottom - area.top));
+    auto isDone = [&](int px, int py) {
+        return done[static_cast<std::size_t>(py - area.top) * width + (px - area.left)] != 0;
+    };
+    auto open = [&](int px, int py) { return !isDone(px, py) && inside(px, py); };
+    std::vector<POINT> seeds{POINT{x, y}};
+    while (!seeds.empty()) {
+        POINT seed = seeds.back();
+        seeds.pop_back();
+        if (!open(seed.x, seed.y))
+            continue;
+        int left = seed.x;
+        while (left > area.left && open(left - 1, seed.y))
+            --left;
+        int right = seed.x;
+        while (right + 1 < area.right && open(right + 1, seed.y))
+            ++right;
+        QRgb* row = Row(image, seed.y);
+        for (int px = left; px <= right; ++px) {
+            row[px] = fill;
+            done[static_cast<std::size_t>(seed.y - area.top) * width + (px - area.left)] = 1;
+        }
+        for (int ny : {seed.y - 1, seed.y + 1}) {
+            if (ny < area.top || ny >= area.bottom)
+                continue;
+            bool inRun = false;
+            for (int px = left; px <= right; ++px) {
+                bool o = open(px, ny);
+                if (o && !inRun)
+                    seeds.push_back(POINT{px, ny});
+                inRun = o;
+            }
+        }
+    }
+    return 1;
+}
+
+BOOL FloodFill(HDC dc, int x, int y, COLORREF borderColor) {
+    return ExtFloodFill(dc, x, y, borderColor, FLOODFILLBORDER);
+}
+
+// ---- Blits -------------------------------------------------------------------------------
+
+namespace {
+
+// The raster operation code's ternary table applied bit by bit: bit (P<<2 | S<<1 | D) of
+// `operation` is the result for those pattern, source and destination bits.
+QRgb ApplyRop(unsigned operation, QRgb pattern, QRgb source, QRgb dest) {
+    switch (operation) {
+    case 0xCC:
+        return source;
+    case 0x88:
+        return source & dest;
+    case 0xEE:
+        return source | dest;
+    case 0x66:
+        return source ^ dest;
+    case 0x33:
+        return ~source;
+    case 0xF0:
+        return pattern;
+    default:
+        break;
+    }
+    QRgb result = 0;
+    for (unsigned i = 0; i < 8; ++i) {
+        if (((operation >> i) & 1u) == 0)
+            continue;
+        result |= ((i & 4u) ? pattern : ~pattern) & ((i & 2u) ? source : ~source) &
+                  ((i & 1u) ? dest : ~dest);
+    }
+    return result;
+}
+
+bool UsesSource(unsigned operation) {
+    return (((operation >> 2) ^ operation) & 0x33u) != 0;
+}
+bool UsesPattern(unsigned operation) {
+    return (((operation >> 4) ^ operation) & 0x0Fu) != 0;
+}
+
+// The source pixels [first, last) along one axis that destination pixel `index` of `count`
+// covers when `sourceCount` pixels are stretched to `count`.
+std::pair<int, int> SourceSpan(int index, int count, int sourceCount) {
+    int first = static_cast<int>(static_cast<long long>(index) * sourceCount / count);
+    int last = static_cast<int>(static_cast<long long>(index + 1) * sourceCount / count);
+    return {first, std::max(last, first + 1)};
+}
+
+BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle, int sourceX,
+          int sourceY, int sourceWidth, int sourceHeight, DWORD rop) {
+    DeviceContext* dest = Live(destHandle);
+    if (dest == nullptr || width <= 0 || height <= 0)
+        return 0;
+    const unsigned operation = (rop >> 16) & 0xFFu;
+    const bool usesSource = UsesSource(operation);
+    DeviceContext* source = usesSource ? Live(sourceHandle) : nullptr;
+    if (usesSource &&
+        (source == nullptr || source->image == nullptr || sourceWidth <= 0 || sourceHeight <= 0))
+        return 0;
+    QRgb pattern = 0;
+    if (UsesPattern(operation)) {
+        COLORREF brushColor = 0;
+        if (BrushColor(dest, dest->brush, &brushColor))
+            pattern = ToPixel(brushColor);
+    }
+    const RECT area = Intersect(DrawArea(dest), RECT{x, y, x + width, y + height});
+    if (IsEmpty(area))
+        return 1;
+
+    // Sample the source first, so a blit within one image reads the pixels as they were.
+    const int areaWidth = area.right - area.left;
+    std::vector<QRgb> sampled;
+    std::vector<unsigned char> present;
+    if (usesSource) {
+        const QImage& image = *source->image;
+        const int mode = dest->stretchMode;
+        const bool combine = mode == BLACKONWHITE || mode == WHITEONBLACK;
+        sampled.resize(static_cast<std::size_t>(areaWidth) * (area.bottom - area.top));
+        present.resize(sampled.size());
+        for (int dy = area.top; dy < area.bottom; ++dy) {
+            auto rows = SourceSpan(dy - y, height, sourceHeight);
+            if (!combine)
+                rows.second = rows.first + 1;
+            for (int dx = area.left; dx < area.right; ++dx) {
+                auto columns = SourceSpan(dx - x, width, sourceWidth);
+                if (!combine)
+                    columns.second = columns.first + 1;
+                bool any = false;
+                QRgb value = mode == WHITEONBLACK ? 0u : 0xFFFFFFFFu;
+                for (int sy = sourceY + rows.first; sy < sourceY + rows.second; ++sy) {
+                    if (sy < 0 || sy >= image.height())
+                        continue;
+                    const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(sy));
+                    for (int sx = sourceX + columns.first; sx < sourceX + columns.second; ++sx) {
+                        if (sx < 0 || sx >= image.width())
+                            continue;
+                        value = mode == WHITEONBLACK ? (value | row[sx]) : (value & row[sx]);
+                        any = true;
+                    }
+                }
+                std::size_t at = static_cast<std::size_t>(dy - area.top) * areaWidth +
+                                 static_cast<std::size_t>(dx - area.left);
+                sampled[at] = value;
+                present[at] = any ? 1 : 0;
+            }
+        }
+    }
+    for (int dy = area.top; dy < area.bottom; ++dy) {
+        QRgb* row = Row(dest->image, dy);
+        for (int dx = area.left; dx < area.right; ++dx) {
+            QRgb sourcePixel = 0;
+            if (usesSource) {
+                std::size_t at = static_cast<std::size_t>(dy - area.top) * areaWidth +
+                                 static_cast<std::size_t>(dx - area.left);
+                if (!present[at])
+                    continue; // nothing of the source there: the destination stays
+                sourcePixel = sampled[at];
+            }
+            row[dx] =
+                0xFF000000u | (ApplyRop(operation, pattern, sourcePixel, row[dx]) & 0x00FFFFFFu);
+        }
+    }
+    return 1;
+}
+
+} // namespace
+
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
+            DWORD rop) {
+    return Blit(dest, x, y, width, height, source, sourceX, sourceY, width, height, rop);
+}
+
+BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
+                int sourceWidth, int sourceHeight, DWORD rop) {
+    return Blit(dest, x, y, width, height, source, sourceX, sourceY, sourceWidth, sourceHeight,
+                rop);
+}
+
+BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
+    if (UsesSource((rop >> 16) & 0xFFu))
+        return 0;
+    return Blit(dc, x, y, width, height, nullptr, 0, 0, width, height, rop);
+}
+
+// ---- Text --------------------------------------------------------------------------------
+
+namespace {
+
+bool IsUtf8(const unsigned char* bytes, int length) {
+    for (int i = 0; i < length; ++i) {
+        const unsigned char c = bytes[i];
+        int extra = -1;
+        if (c < 0x80)
+            extra = 0;
+        else if (c >= 0xC2 && c <= 0xDF)
+            extra = 1;
+        else if ((c & 0xF0) == 0xE0)
+            extra = 2;
+        else if (c >= 0xF0 && c <= 0xF4)
+            extra = 3;
+        if (extra < 0 || extra >= length - i)
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80)
+                return false;
+        }
+        i += extra;
+    }
+    return true;
+}
+
+// Text is 8-bit: UTF-8 when it is valid UTF-8, Latin-1 otherwise.
+QString DecodeText(const char* text, int length) {
+    if (text == nullptr || length <= 0)
+        return QString();
+    if (IsUtf8(reinterpret_cast<const unsigned char*>(text), length))
+        return QString::fromUtf8(text, length);
+    return QString::fromLatin1(text, length);
+}
+
+int FindPixelSize(QFont& font, int cellHeight) {
+    font.setPixelSize(cellHeight);
+    int measured = QFontMetrics(font).height();
+    int size = measured > 0 ? std::max(1, cellHeight * cellHeight / measured) : cellHeight;
+    font.setPixelSize(size);
+    while (size > 1 && QFontMetrics(font).height() > cellHeight) {
+        --size;
+        font.setPixelSize(size);
+    }
+    return size;
+}
+
+// Builds the Qt font and the metrics of a font handle on first use.
+FontData* Realise(FontData* data) {
+    if (data->realised)
+        return data;
+    EnsureApplication();
+    const LOGFONT& lf = data->logFont;
+    const int pitch = lf.lfPitchAndFamily & 0x03;
+    const int family = lf.lfPitchAndFamily & 0xF0;
+    const bool fixed = pitch == FIXED_PITCH || (pitch == DEFAULT_PITCH && family == FF_MODERN);
+    const QString face = QString::fromLatin1(lf.lfFaceName);
+    QFont font;
+    if (!face.isEmpty() && QFontDatabase::hasFamily(face) &&
+        (!fixed || QFontDatabase::isFixedPitch(face))) {
+        font.setFamily(face);
+    } else if (fixed) {
+        font.setFamily(QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+    } else if (family == FF_ROMAN) {
+        font.setFamily(QStringLiteral("serif"));
+        font.setStyleHint(QFont::Serif);
+    } else {
+        font.setFamily(QStringLiteral("sans-serif"));
+        font.setStyleHint(QFont::SansSerif);
+    }
+    int weight = lf.lfWeight <= 0 ? FW_NORMAL : std::min(lf.lfWeight, 1000);
+    font.setWeight(static_cast<QFont::Weight>(weight));
+    font.setItalic(lf.lfItalic != 0);
+    font.setUnderline(lf.lfUnderline != 0);
+    font.setStrikeOut(lf.lfStrikeOut != 0);
+    int characterHeight = 0;
+    if (lf.lfHeight < 0) {
+        characterHeight = std::min(-lf.lfHeight, 2000);
+        font.setPixelSize(characterHeight);
+    } else {
+        characterHeight = FindPixelSize(font, lf.lfHeight == 0 ? 16 : std::min(lf.lfHeight, 2000));
+    }
+    if (lf.lfWidth > 0) {
+        int natural = QFontMetrics(font).averageCharWidth();
+        if (natural > 0)
+            font.setStretch(std::clamp((100 * lf.lfWidth + natural / 2) / natural, 1, 4000));
+    }
+    QFontMetrics metrics(font);
+    TEXTMETRIC& tm = data->metrics;
+    tm.tmAscent = metrics.ascent();
+    tm.tmDescent = metrics.descent();
+    tm.tmHeight = tm.tmAscent + tm.tmDescent;
+    tm.tmInternalLeading = std::max(0, tm.tmHeight - characterHeight);
+    tm.tmExternalLeading = std::max(0, metrics.leading());
+    tm.tmAveCharWidth = metrics.averageCharWidth();
+    tm.tmMaxCharWidth = metrics.maxWidth();
+    tm.tmWeight = weight;
+    tm.tmItalic = lf.lfItalic != 0 ? 1 : 0;
+    tm.tmPitchAndFamily = static_cast<BYTE>((fixed ? 0 : 1) | family);
+    data->font = font;
+    data->realised = true;
+    return data;
+}
+
+FontData* CurrentFont(DeviceContext* dc) {
+    FontData* font = dc->font;
+    if (font == nullptr)
+        font = static_cast<FontData*>(static_cast<GdiFont*>(GetStockObject(SYSTEM_FONT)));
+    return Realise(font);
+}
+
+int TextWidth(FontData* font, const QString& text) {
+    return QFontMetrics(font->font).horizontalAdvance(text);
+}
+
+// One line of text with its cell's top-left at (left, top), narrowed to `clip` when given;
+// the cell is filled in the background colour first when the mode is OPAQUE.
+void DrawTextLine(DeviceContext* dc, int left, int top, const QString& text, const RECT* clip) {
+    if (text.isEmpty())
+        return;
+    RECT area = DrawArea(dc);
+    if (clip != nullptr)
+        area = Intersect(area, *clip);
+    if (IsEmpty(area))
+        return;
+    FontData* font = CurrentFont(dc);
+    const int width = TextWidth(font, text);
+    if (dc->backgroundMode == OPAQUE) {
+        RECT cell = Intersect(area, RECT{left, top, left + width, top + font->metrics.tmHeight});
+        FillArea(dc, cell, ResolveColor(dc, dc->backgroundColor));
+    }
+    QPainter painter(dc->image);
+    painter.setClipRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
+    painter.setFont(font->font);
+    painter.setPen(QColor::fromRgb(ToPixel(ResolveColor(dc, dc->textColor))));
+    painter.drawText(left, top + font->metrics.tmAscent, text);
+}
+
+// Where the text cell starts for the context's text alignment; moves the current position
+// with TA_UPDATECP.
+POINT AlignText(DeviceContext* dc, int x, int y, int width, const TEXTMETRIC& tm) {
+    const UINT align = dc->textAlign;
+    if (align & TA_UPDATECP) {
+        x = dc->position.x;
+        y = dc->position.y;
+    }
+    int left = x;
+    if ((align & TA_CENTER) == TA_CENTER)
+        left = x - width / 2;
+    else if (align & TA_RIGHT)
+        left = x - width;
+    int top = y;
+    if ((align & TA_BASELINE) == TA_BASELINE)
+        top = y - tm.tmAscent;
+    else if (align & TA_BOTTOM)
+        top = y - tm.tmHeight;
+    // With TA_UPDATECP the position moves past the text; centred text leaves it in place.
+    if ((align & TA_UPDATECP) && (align & TA_CENTER) != TA_CENTER)
+        dc->position.x = (align & TA_RIGHT) ? x - width : x + width;
+    return POINT{left, top};
+}
+
+} // namespace
+
+BOOL GetTextMetrics(HDC handle, TEXTMETRIC* metrics) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || metrics == nullptr)
+        return 0;
+    *metrics = CurrentFont(dc)->metrics;
+    return 1;
+}
+
+BOOL GetTextExtentPoint32(HDC handle, const char* text, int length, SIZE* size) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || size == nullptr || length < 0 || (text == nullptr && length > 0))
+        return 0;
+    FontData* font = CurrentFont(dc);
+    size->cx = TextWidth(font, DecodeText(text, length));
+    size->cy = font->metrics.tmHeight;
+    return 1;
+}
+
+BOOL TextOut(HDC handle, int x, int y, const char* text, int length) {
+    return ExtTextOut(handle, x, y, 0, nullptr, text, length < 0 ? 0u : static_cast<UINT>(length),
+                      nullptr);
+}
+
+BOOL ExtTextOut(HDC handle, int x, int y, UINT options, const RECT* rect, const char* text,
+                UINT length, const int*) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || (text == nullptr && length > 0) || length > INT_MAX)
+        return 0;
+    if ((options & ETO_OPAQUE) && rect != nullptr)
+        FillArea(dc, *rect, ResolveColor(dc, dc->backgroundColor));
+    QString decoded = DecodeText(text, static_cast<int>(length));
+    FontData* font = CurrentFont(dc);
+    POINT at = AlignText(dc, x, y, TextWidth(font, decoded), font->metrics);
+    DrawTextLine(dc, at.x, at.y, decoded, (options & ETO_CLIPPED) ? rect : nullptr);
+    return 1;
+}
+
+namespace {
+
+// Drops the "&" that marks a mnemonic; "&&" stands for one "&".
+QString StripPrefixes(const QString& text) {
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&')) {
+            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&'))
+                ++i;
+            else
+                continue;
+        }
+        result.append(text[i]);
+    }
+    return result;
+}
+
+// Breaks a line between words so that each part fits `width` where it can; a word wider
+// than the width stays whole on a line of its own.
+QStringList BreakLine(FontData* font, const QString& line, int width) {
+    QStringList parts;
+    const QStringList words = line.split(QLatin1Char(' '));
+    QString current;
+    for (const QString& word : words) {
+        QString candidate = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+        if (!current.isEmpty() && TextWidth(font, candidate) > width) {
+            parts.append(current);
+            current = word;
+        } else {
+            current = candidate;
+        }
+    }
+    parts.append(current);
+    return parts;
+}
+
+} // namespace
+
+int DrawText(HDC handle, const char* text, int length, RECT* rect, UINT format) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || rect == nullptr || text == nullptr)
+        return 0;
+    if (length < 0)
+        length = static_cast<int>(std::strlen(text));
+    QString decoded = DecodeText(text, length);
+    if (!(format & DT_NOPREFIX))
+        decoded = StripPrefixes(decoded);
+    if (format & DT_EXPANDTABS)
+        decoded.replace(QLatin1Char('\t'), QStringLiteral("        "));
+    FontData* font = CurrentFont(dc);
+    const int lineHeight = font->metrics.tmHeight;
+
+    QStringList lines;
+    if (format & DT_SINGLELINE) {
+        decoded.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        decoded.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        lines.append(decoded);
+    } else {
+        decoded.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        decoded.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        for (const QString& line : decoded.split(QLatin1Char('\n'))) {
+            if (format & DT_WORDBREAK)
+                lines.append(BreakLine(font, line, rect->right - rect->left));
+            else
+                lines.append(line);
+        }
+    }
+    int widest = 0;
+    for (const QString& line : lines)
+        widest = std::max(widest, TextWidth(font, line));
+    const int height = lineHeight * static_cast<int>(lines.size());
+
+    if (format & DT_CALCRECT) {
+        if (format & DT_WORDBREAK)
+            rect->right = std::max(rect->right, rect->left + widest);
+        else
+            rect->right = rect->left + widest;
+        rect->bottom = rect->top + height;
+        return height;
+    }
+    int top = rect->top;
+    if (format & DT_SINGLELINE) {
+        if (format & DT_VCENTER)
+            top = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
+        else if (format & DT_BOTTOM)
+            top = rect->bottom - lineHeight;
+    }
+    const RECT* clip = (format & DT_NOCLIP) ? nullptr : rect;
+    for (const QString& line : lines) {
+        int width = TextWidth(font, line);
+        int left = rect->left;
+        if (format & DT_CENTER)
+            left = rect->left + (rect->right - rect->left - width) / 2;
+        else if (format & DT_RIGHT)
+            left = rect->right - width;
+        DrawTextLine(dc, left, top, line, clip);
+        top += lineHeight;
+    }
+    return height;
+}
+
+QFont GetQtFont(HFONT handle) {
+    FontData* font = AsFont(handle);
+    if (font == nullptr)
+        font = static_cast<FontData*>(static_cast<GdiFont*>(GetStockObject(SYSTEM_FONT)));
+    return Realise(font)->font;
+}
+
+// ---- Bitmaps -----------------------------------------------------------------------------
+
+namespace {
+
+BitmapData* NewBitmap(int width, int height) {
+    if (width <= 0 || height <= 0 || width > 16384 || height > 16384)
+        return nullptr;
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull())
+        return nullptr;
+    image.fill(0xFF000000u);
+    auto* bitmap = Register(new BitmapData, Kind::Bitmap);
+    bitmap->image = std::move(image);
+    return bitmap;
+}
+
+struct NamedBitmap {
+    std::string name; // upper case
+    const char* const* xpm;
+};
+
+std::vector<NamedBitmap>& BitmapResources() {
+    static std::vector<NamedBitmap> resources;
+    return resources;
+}
+
+std::string UpperCase(const char* text) {
+    std::string result = text != nullptr ? text : "";
+    for (char& c : result)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return result;
+}
+
+} // namespace
+
+HBITMAP CreateCompatibleBitmap(HDC, int width, int height) {
+    return NewBitmap(width, height);
+}
+
+HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits) {
+    if (planes != 1 || (bitsPerPixel != 1 && bitsPerPixel != 32))
+        return nullptr;
+    BitmapData* bitmap = NewBitmap(width, height);
+    if (bitmap == nullptr || bits == nullptr)
+        return bitmap;
+    const auto* bytes = static_cast<const unsigned char*>(bits);
+    if (bitsPerPixel == 1) {
+        const int stride = ((width + 15) / 16) * 2; // rows are padded to 16 bits
+        for (int y = 0; y < height; ++y) {
+            QRgb* row = Row(&bitmap->image, y);
+            for (int x = 0; x < width; ++x) {
+                bool white = (bytes[y * stride + x / 8] >> (7 - x % 8)) & 1;
+                row[x] = white ? 0xFFFFFFFFu : 0xFF000000u;
+            }
+        }
+    } else {
+        for (int y = 0; y < height; ++y) {
+            QRgb* row = Row(&bitmap->image, y);
+            std::memcpy(row, bytes + static_cast<std::size_t>(y) * width * 4,
+                        static_cast<std::size_t>(width) * 4);
+            for (int x = 0; x < width; ++x)
+                row[x] |= 0xFF000000u;
+        }
+    }
+    return bitmap;
+}
+
+void RegisterBitmapResource(const char* name, const char* const* xpm) {
+    if (name == nullptr || xpm == nullptr)
+        return;
+    std::string key = UpperCase(name);
+    for (NamedBitmap& entry : BitmapResources()) {
+        if (entry.name == key) {
+            entry.xpm = xpm;
+            return;
+        }
+    }
+    BitmapResources().push_back(NamedBitmap{key, xpm});
+}
+
+HBITMAP LoadBitmap(const char* name) {
+    std::string key = UpperCase(name);
+    for (const NamedBitmap& entry : BitmapResources()) {
+        if (entry.name != key)
+            continue;
+        QImage image(entry.xpm);
+        if (image.isNull())
+            return nullptr;
+        // A bitmap has no transparency: transparent picture pixels show as white.
+        QImage opaque(image.size(), QImage::Format_RGB32);
+        opaque.fill(Qt::white);
+        {
+            QPainter painter(&opaque);
+            painter.drawImage(0, 0, image);
+        }
+        auto* bitmap = Register(new BitmapData, Kind::Bitmap);
+        bitmap->image = std::move(opaque);
+        return bitmap;
+    }
+    return nullptr;
+}
+
+bool SaveBitmapToPng(HBITMAP handle, const char* path) {
+    BitmapData* bitmap = AsBitmap(handle);
+    if (bitmap == nullptr || path == nullptr)
+        return false;
+    return bitmap->image.save(QString::fromLocal8Bit(path), "PNG");
+}
+
+QImage* GetBitmapImage(HBITMAP handle) {
+    BitmapData* bitmap = AsBitmap(handle);
+    return bitmap != nullptr ? &bitmap->image : nullptr;
+}
+
+int SetDIBitsToDevice(HDC handle, int x, int y, DWORD width, DWORD height, int sourceX, int sourceY,
+                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
+                      UINT colorUse) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || bits == nullptr || info == nullptr || colorUse != DIB_RGB_COLORS)
+        return 0;
+    const BITMAPINFOHEADER& header = info->bmiHeader;
+    const int bitCount = header.biBitCount;
+    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biCompression != BI_RGB ||
+        header.biWidth <= 0 || header.biWidth > 16384 || header.biHeight == 0 ||
+        header.biHeight < -16384 || header.biHeight > 16384 ||
+        (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32))
+        return 0;
+    const int dibWidth = header.biWidth;
+    const int dibHeight = std::abs(header.biHeight);
+    const bool bottomUp = header.biHeight > 0;
+    // A top-down picture is only drawn whole.
+    if (!bottomUp && (startScan != 0 || scanLines < static_cast<UINT>(dibHeight)))
+        return 0;
+    if (startScan >= static_cast<UINT>(dibHeight))
+        return 0;
+    const int scans = static_cast<int>(std::min<UINT>(scanLines, dibHeight - startScan));
+    std::size_t tableSize = 0;
+    if (bitCount <= 8) {
+        tableSize = header.biClrUsed != 0 ? header.biClrUsed : (1u << bitCount);
+        tableSize = std::min<std::size_t>(tableSize, 1u << bitCount);
+    }
+    const auto* colors = reinterpret_cast<const RGBQUAD*>(
+        reinterpret_cast<const unsigned char*>(info) + header.biSize);
+    const std::size_t stride = ((static_cast<std::size_t>(dibWidth) * bitCount + 31) / 32) * 4;
+    const auto* data = static_cast<const unsigned char*>(bits);
+
+    auto pixelAt = [&](const unsigned char* row, int column) -> QRgb {
+        if (bitCount >= 24) {
+            const unsigned char* p = row + static_cast<std::size_t>(column) * (bitCount / 8);
+            return 0xFF000000u | (static_cast<QRgb>(p[2]) << 16) | (static_cast<QRgb>(p[1]) << 8) |
+                   p[0];
+        }
+        const int bitOffset = column * bitCount;
+        const unsigned byte = row[bitOffset / 8];
+        const unsigned shift = 8 - bitCount - bitOffset % 8;
+        const std::size_t index = (byte >> shift) & ((1u << bitCount) - 1);
+        if (index >= tableSize)
+            return 0xFF000000u;
+        const RGBQUAD& c = colors[index];
+        return 0xFF000000u | (static_cast<QRgb>(c.rgbRed) << 16) |
+               (static_cast<QRgb>(c.rgbGreen) << 8) | c.rgbBlue;
+    };
+
+    // A scan counted from the bottom of the picture at `scan` lands on the destination row
+    // y + height - 1 - (scan - sourceY); its column c on x + c - sourceX.
+    const RECT area = Intersect(
+        DrawArea(dc), RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)});
+    for (int i = 0; i < scans; ++i) {
+        const int scan = static_cast<int>(startScan) + i; // from the bottom
+        const unsigned char* row =
+            bottomUp ? data + static_cast<std::size_t>(i) * stride
+                     : data + static_cast<std::size_t>(dibHeight - 1 - scan) * stride;
+        const int destY = y + static_cast<int>(height) - 1 - (scan - sourceY);
+        if (destY < area.top || destY >= area.bottom)
+            continue;
+        QRgb* out = Row(dc->image, destY);
+        for (int destX = area.left; destX < area.right; ++destX) {
+            const int column = destX - x + sourceX;
+            if (column < 0 || column >= dibWidth)
+                continue;
+            out[destX] = pixelAt(row, column);
+        }
+    }
+    return scans;
+}
+
+// ---- Palettes ----------------------------------------------------------------------------
+
+HPALETTE CreatePalette(const LOGPALETTE* palette) {
+    if (palette == nullptr || palette->palNumEntries == 0)
+        return nullptr;
+    auto* data = Register(new PaletteData, Kind::Palette);
+    data->entries.assign(palette->palPalEntry, palette->palPalEntry + palette->palNumEntries);
+    return data;
+}
+
+HPALETTE SelectPalette(HDC handle, HPALETTE palette, BOOL) {
+    DeviceContext* dc = Live(handle);
+    PaletteData* data = AsPalette(palette);
+    if (dc == nullptr || data == nullptr)
+        return nullptr;
+    return Swap(dc->palette, data);
+}
+
+UINT RealizePalette(HDC handle) {
+    return Live(handle) != nullptr ? 0 : GDI_ERROR;
+}
+
+UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries) {
+    PaletteData* data = AsPalette(palette);
+    if (data == nullptr)
+        return 0;
+    const UINT size = static_cast<UINT>(data->entries.size());
+    if (entries == nullptr)
+        return size;
+    if (start >= size)
+        return 0;
+    const UINT copied = std::min(count, size - start);
+    std::copy_n(data->entries.begin() + start, copied, entries);
+    return copied;
+}
+
+} // namespace platform

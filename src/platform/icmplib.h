@@ -1,0 +1,162 @@
+// The system ICMP library: echo handles that send one ICMP echo request to an IPv4 address
+// and wait for its answer, with the reply record and status codes of the Win32 ICMP API.
+// Built on Linux ping sockets, or on a raw ICMP socket where ping sockets are refused.
+// Called from one thread, the user-interface thread, like the rest of the layer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/system.h"
+#include "platform/types.h"
+
+namespace platform {
+
+// Status codes of the reply record and of GetLastError(), with their Win32 numbers.
+constexpr DWORD IP_SUCCESS = 0;
+constexpr DWORD IP_BUF_TOO_SMALL = 11001;
+constexpr DWORD IP_DEST_NET_UNREACHABLE = 11002;
+constexpr DWORD IP_DEST_HOST_UNREACHABLE = 11003;
+constexpr DWORD IP_DEST_PROT_UNREACHABLE = 11004;
+constexpr DWORD IP_DEST_PORT_UNREACHABLE = 11005;
+constexpr DWORD IP_NO_RESOURCES = 11006;
+constexpr DWORD IP_BAD_OPTION = 11007;
+constexpr DWORD IP_HW_ERROR = 11008;
+constexpr DWORD IP_PACKET_TOO_BIG = 11009;
+constexpr DWORD IP_REQ_TIMED_OUT = 11010;
+constexpr DWORD IP_BAD_REQ = 11011;
+constexpr DWORD IP_BAD_ROUTE = 11012;
+constexpr DWORD IP_TTL_EXPIRED_TRANSIT = 11013;
+constexpr DWORD IP_TTL_EXPIRED_REASSEM = 11014;
+constexpr DWORD IP_PARAM_PROBLEM = 11015;
+constexpr DWORD IP_SOURCE_QUENCH = 11016;
+constexpr DWORD IP_OPTION_TOO_BIG = 11017;
+constexpr DWORD IP_BAD_DESTINATION = 11018;
+constexpr DWORD IP_GENERAL_FAILURE = 11050;
+
+// System error numbers for the calls' own argument and access failures.
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+
+// Flags of IP_OPTION_INFORMATION: the request may not be fragmented.
+constexpr std::uint8_t IP_FLAG_DF = 0x02;
+
+// IP header settings of a request, and of the answer in a reply record.
+struct IP_OPTION_INFORMATION {
+    std::uint8_t Ttl;          // time-to-live; 0 in a request means the system default
+    std::uint8_t Tos;          // type of service
+    std::uint8_t Flags;        // IP_FLAG_DF in a request; always 0 in a reply record
+    std::uint8_t OptionsSize;  // bytes of IP options; must be 0 in a request
+    std::uint8_t* OptionsData; // the IP options; never filled in a reply record
+};
+
+// The first record of the reply buffer after IcmpSendEcho.
+struct ICMP_ECHO_REPLY {
+    DWORD Address;                 // who answered, IPv4 in network order
+    DWORD Status;                  // IP_SUCCESS or an IP_* code above
+    DWORD RoundTripTime;           // milliseconds, cut to whole ones
+    WORD DataSize;                 // bytes at Data
+    WORD Reserved;                 // 0
+    void* Data;                    // into the reply buffer, just after this record
+    IP_OPTION_INFORMATION Options; // Ttl and Tos of the answering datagram
+};
+
+// The smallest reply buffer IcmpSendEcho accepts for `requestSize` bytes of data: one
+// record, the echoed data, and 8 bytes for an ICMP error.
+constexpr std::size_t IcmpReplyBufferSize(std::size_t requestSize) {
+    return sizeof(ICMP_ECHO_REPLY) + requestSize + 8;
+}
+
+// What an echo handle sends through.
+constexpr int ICMP_SOCKET_NONE = 0;
+constexpr int ICMP_SOCKET_PING = 1; // datagram ping socket, allowed by net.ipv4.ping_group_range
+constexpr int ICMP_SOCKET_RAW = 2;  // raw ICMP socket, needs CAP_NET_RAW
+
+// Loading the library: true when echo handles can be opened here, that is when a ping
+// socket can be opened, or else a raw ICMP socket. Nothing stays open; each
+// IcmpCreateFile makes the same choice again.
+bool OpenIcmpLibrary();
+
+// Unloading: closes every echo handle still open.
+void CloseIcmpLibrary();
+
+// Opens an echo handle over a ping socket, or over a raw socket when ping sockets are
+// refused (EACCES, EPERM, EAFNOSUPPORT, EPROTONOSUPPORT). On failure returns
+// INVALID_HANDLE_VALUE with GetLastError() ERROR_ACCESS_DENIED (neither kind allowed) or
+// IP_NO_RESOURCES (out of descriptors, memory or the 16 handle slots).
+HANDLE IcmpCreateFile();
+
+// Closes an echo handle. False (ERROR_INVALID_HANDLE) when it is not open.
+bool IcmpCloseHandle(HANDLE handle);
+
+// The socket kind behind an open echo handle, ICMP_SOCKET_NONE when it is not open.
+int IcmpHandleKind(HANDLE handle);
+
+// Sends one echo request carrying `requestSize` bytes of `requestData` to `destination`
+// (IPv4, network order) and waits up to `timeoutMs` for its answer, blocking the caller
+// and dispatching nothing. `options` (may be null) gives the request's TTL, TOS and the
+// don't-fragment flag. The reply buffer must hold IcmpReplyBufferSize(requestSize) bytes
+// and be aligned for an ICMP_ECHO_REPLY.
+//
+// Returns 1 with one ICMP_ECHO_REPLY at the start of `replyBuffer` when something
+// answered the request:
+//   - our echo reply: Status IP_SUCCESS, Address the replying host, the echoed data at Data
+//     (DataSize bytes, cut to what the buffer holds beyond the record), Options.Ttl and Tos
+//     of the reply;
+//   - an ICMP error about our request: Address the host that sent it (for a time-to-live
+//     exceeded, the router), DataSize 0, Status by the ICMP type and code:
+//       time exceeded in transit 11013, in reassembly 11014;
+//       unreachable: net 11002, host 11003, protocol 11004, port 11005, fragmentation
+//         needed 11009, source route failed 11012, unknown or prohibited net 11002,
+//         unknown, isolated or prohibited host 11003, communication prohibited (code 13)
+//         11004, any other code 11003;
+//       source quench 11016; parameter problem 11015.
+// In both cases RoundTripTime runs from the send to the answer, GetLastError() equals the
+// Status, and Options.Flags and OptionsSize are 0.
+//
+// Returns 0, with the reason in GetLastError() and the reply buffer untouched, when no
+// record is made:
+//   IP_REQ_TIMED_OUT nothing answered within `timeoutMs` (with 0, nothing had answered
+//     by the time the request was sent);
+//   IP_DEST_NET_UNREACHABLE, IP_DEST_HOST_UNREACHABLE this host has no route or no
+//     neighbour for the destination;
+//   IP_PACKET_TOO_BIG the request does not fit a datagram or the path;
+//   IP_BAD_DESTINATION destination 0.0.0.0 or a broadcast address;
+//   IP_BUF_TOO_SMALL the reply buffer is smaller than IcmpReplyBufferSize(requestSize);
+//   IP_BAD_OPTION options with OptionsSize other than 0;
+//   IP_NO_RESOURCES out of buffers;
+//   IP_GENERAL_FAILURE any other system failure;
+//   ERROR_INVALID_HANDLE `handle` is not open; ERROR_INVALID_PARAMETER null buffers.
+DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WORD requestSize,
+                   const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
+                   DWORD timeoutMs);
+
+// The status of this thread's last ICMP library call is in GetLastError() (system.h).
+
+// ---- The pure parts, open to tests and fuzzing ----
+
+// The reply status of an ICMP error of `type` and `code` (table above), or IP_SUCCESS
+// for a type that is not an error about our request (echo reply, redirect, ...).
+DWORD IcmpErrorStatus(int type, int code);
+
+// What a raw ICMP datagram says about our echo request.
+struct RawEchoAnswer {
+    DWORD status;              // IP_SUCCESS for our echo reply, else IcmpErrorStatus
+    DWORD address;             // the datagram's source, network order
+    std::uint8_t ttl;          // of the datagram
+    std::uint8_t tos;          // of the datagram
+    const unsigned char* data; // echoed data inside the datagram; null for an error
+    std::size_t dataSize;      // bytes at data
+};
+
+// Reads one datagram as a raw ICMP socket delivers it (IP header first, `length` bytes)
+// and tells whether it answers the echo request with `identifier` and `sequence` sent to
+// `destination` (network order): an echo reply with our identifier and sequence and a good
+// checksum, or an ICMP error quoting our request. Reads nothing outside the `length`
+// bytes, whatever the header lengths inside say. Fills `answer` only when it returns true.
+bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
+                       std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
+
+// The Internet checksum of `length` bytes.
+std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t length);
+
+} // namespace platform

@@ -1,0 +1,572 @@
+// The profile functions over our own INI reader and writer: a cache of parsed settings
+// files (one stat() per read decides whether a parse is still good) and the atomic
+// rewrite of a file for every change, which keeps all other lines as they were.
+#include "platform/profile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// A settings file larger than this is not ours: reads give defaults, writes refuse to
+// replace it.
+constexpr off_t maximumFileSize = 64 * 1024 * 1024;
+// More files than this in the cache means something unusual; start again from empty.
+constexpr std::size_t maximumCachedFiles = 32;
+
+struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept {
+        return std::hash<std::string_view>{}(text);
+    }
+};
+template <typename Value>
+using NameMap = std::unordered_map<std::string, Value, NameHash, std::equal_to<>>;
+
+// What tells one version of a file from another without reading it.
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    timespec modified;
+    timespec changed;
+};
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec &&
+           a.changed.tv_sec == b.changed.tv_sec && a.changed.tv_nsec == b.changed.tv_nsec;
+}
+
+FileIdentity IdentityOf(const struct stat& status) {
+    return FileIdentity{status.st_dev, status.st_ino, status.st_size, status.st_mtim,
+                        status.st_ctim};
+}
+
+struct KeyEntry {
+    std::size_t line;  // index into ParsedFile::lines
+    std::size_t equal; // offset of the '=' in that line
+    std::string value; // trimmed, one pair of double quotes removed
+};
+
+struct Section {
+    std::size_t header;      // line of "[name]"
+    std::size_t lastKeyLine; // where a new key goes after; the header when there are no keys
+    NameMap<KeyEntry> keys;  // upper-cased names, first occurrence only
+};
+
+// One settings file: its lines without line ends, and an index of the first section of
+// each name with the first key of each name in it. Later duplicates are kept as lines
+// but never found, as the profile functions have always behaved.
+struct ParsedFile {
+    FileIdentity identity{};
+    std::vector<std::string> lines;
+    std::vector<Section> sections;
+    NameMap<std::size_t> sectionIndex; // upper-cased name -> index into sections
+};
+
+NameMap<ParsedFile> profileCache;
+unsigned parseCount = 0;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+char UpperCase(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string FoldToString(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        c = UpperCase(c);
+    return folded;
+}
+
+// A requested section or key name in the form the index holds: trimmed and upper-cased.
+// Short names (all of ours) stay on the stack so a read allocates nothing.
+class FoldedName {
+  public:
+    explicit FoldedName(const char* name) {
+        std::string_view trimmed = Trim(name);
+        if (trimmed.size() <= sizeof(text_)) {
+            for (std::size_t i = 0; i < trimmed.size(); ++i)
+                text_[i] = UpperCase(trimmed[i]);
+            view_ = std::string_view(text_, trimmed.size());
+        } else {
+            spill_ = FoldToString(trimmed);
+            view_ = spill_;
+        }
+    }
+    std::string_view view() const { return view_; }
+
+  private:
+    char text_[96];
+    std::string spill_;
+    std::string_view view_;
+};
+
+void IndexLines(ParsedFile& parsed) {
+    parsed.sections.clear();
+    parsed.sectionIndex.clear();
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::size_t current = none; // outside any section, or in a later duplicate
+    for (std::size_t number = 0; number < parsed.lines.size(); ++number) {
+        std::string_view line = parsed.lines[number];
+        std::string_view text = Trim(line);
+        if (text.empty() || text.front() == ';')
+            continue;
+        if (text.front() == '[') {
+            // The last ']' closes the name, so every name we write reads back.
+            std::size_t close = text.rfind(']');
+            if (close == std::string_view::npos)
+                continue;
+            std::string name = FoldToString(Trim(text.substr(1, close - 1)));
+            auto [where, added] = parsed.sectionIndex.try_emplace(std::move(name), 0);
+            if (added) {
+                current = parsed.sections.size();
+                where->second = current;
+                parsed.sections.push_back(Section{number, number, {}});
+            } else {
+                current = none;
+            }
+            continue;
+        }
+        std::size_t equal = line.find('=');
+        if (equal == std::string_view::npos)
+            continue;
+        std::string_view key = Trim(line.substr(0, equal));
+        if (key.empty() || current == none)
+            continue;
+        Section& section = parsed.sections[current];
+        section.lastKeyLine = number;
+        std::string_view value = Trim(line.substr(equal + 1));
+        value = value.substr(0, std::min(value.size(), value.find('\0')));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        section.keys.try_emplace(FoldToString(key), KeyEntry{number, equal, std::string(value)});
+    }
+}
+
+void SplitLines(std::string_view text, std::vector<std::string>& lines) {
+    lines.clear();
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.emplace_back(line);
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::size_t total = 0;
+    for (const std::string& line : lines)
+        total += line.size() + 2;
+    std::string text;
+    text.reserve(total);
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+enum class LoadResult { parsed, missing, unreadable };
+
+// Reads and parses `file` into `parsed`. A file that does not exist is `missing`; one that
+// exists but cannot be read whole (a directory, no permission, too large) is `unreadable`.
+LoadResult ReadProfileFile(const char* file, ParsedFile& parsed) {
+    int descriptor = open(file, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return errno == ENOENT || errno == ENOTDIR ? LoadResult::missing : LoadResult::unreadable;
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size > maximumFileSize) {
+        close(descriptor);
+        return LoadResult::unreadable;
+    }
+    std::string text;
+    text.resize(static_cast<std::size_t>(status.st_size));
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == text.size())
+            text.resize(text.size() + 4096); // the file grew while we read it
+        ssize_t got = read(descriptor, text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            close(descriptor);
+            return LoadResult::unreadable;
+        }
+        if (got == 0)
+            break;
+        filled += static_cast<std::size_t>(got);
+    }
+    close(descriptor);
+    text.resize(filled);
+    parsed.identity = IdentityOf(status);
+    SplitLines(text, parsed.lines);
+    IndexLines(parsed);
+    ++parseCount;
+    return LoadResult::parsed;
+}
+
+// The parse of `file` as it is on disk now, from the cache when the file has not changed
+// since. Null when the file is missing or unreadable; `result` says which.
+const ParsedFile* LoadProfile(const char* file, LoadResult* result = nullptr) {
+    struct stat status {};
+    auto cached = profileCache.find(std::string_view(file));
+    if (stat(file, &status) != 0) {
+        if (cached != profileCache.end())
+            profileCache.erase(cached);
+        if (result != nullptr)
+            *result = (errno == ENOENT || errno == ENOTDIR) ? LoadResult::missing
+                                                            : LoadResult::unreadable;
+        return nullptr;
+    }
+    if (cached != profileCache.end() && SameIdentity(cached->second.identity, IdentityOf(status))) {
+        if (result != nullptr)
+            *result = LoadResult::parsed;
+        return &cached->second;
+    }
+    ParsedFile fresh;
+    LoadResult loaded = ReadProfileFile(file, fresh);
+    if (result != nullptr)
+        *result = loaded;
+    if (loaded != LoadResult::parsed) {
+        if (cached != profileCache.end())
+            profileCache.erase(cached);
+        return nullptr;
+    }
+    if (cached != profileCache.end()) {
+        cached->second = std::move(fresh);
+        return &cached->second;
+    }
+    if (profileCache.size() >= maximumCachedFiles)
+        profileCache.clear();
+    return &profileCache.emplace(file, std::move(fresh)).first->second;
+}
+
+const Section* FindSection(const ParsedFile& parsed, std::string_view foldedSection) {
+    auto where = parsed.sectionIndex.find(foldedSection);
+    return where == parsed.sectionIndex.end() ? nullptr : &parsed.sections[where->second];
+}
+
+const KeyEntry* FindKey(const ParsedFile& parsed, const char* section, const char* key) {
+    FoldedName foldedSection(section);
+    const Section* found = FindSection(parsed, foldedSection.view());
+    if (found == nullptr)
+        return nullptr;
+    FoldedName foldedKey(key);
+    auto where = found->keys.find(foldedKey.view());
+    return where == found->keys.end() ? nullptr : &where->second;
+}
+
+// The stored value of a key, or null when the file, the section or the key is missing.
+const std::string* LookUpValue(const char* section, const char* key, const char* file) {
+    if (section == nullptr || key == nullptr || file == nullptr)
+        return nullptr;
+    const ParsedFile* parsed = LoadProfile(file);
+    if (parsed == nullptr)
+        return nullptr;
+    const KeyEntry* entry = FindKey(*parsed, section, key);
+    return entry == nullptr ? nullptr : &entry->value;
+}
+
+// --- Writing ---
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// mkdir -p: every missing directory of `directory`, with the default permissions.
+bool MakeDirectories(const std::string& directory) {
+    struct stat status {};
+    if (stat(directory.c_str(), &status) == 0)
+        return S_ISDIR(status.st_mode);
+    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+        std::string prefix = directory.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    return stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool WriteAll(int descriptor, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        ssize_t put = write(descriptor, text.data() + written, text.size() - written);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        written += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// Replaces `target` with `text`: a temporary file beside it, written, flushed to disk and
+// renamed over it. The old file's permission bits and owner carry over. On any failure
+// the temporary file is removed and `target` is untouched. `identity` receives what the
+// new file looks like to stat().
+bool ReplaceFile(const std::string& target, const std::string& text, const struct stat* old,
+                 FileIdentity& identity) {
+    std::string directory = DirectoryOf(target);
+    std::size_t slash = target.rfind('/');
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    static unsigned serial = 0;
+    std::string temporary;
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u", static_cast<long>(getpid()), ++serial);
+        temporary = directory + "/." + base + suffix;
+        descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0 && errno != EEXIST)
+            return false;
+    }
+    if (descriptor < 0)
+        return false;
+
+    bool good = true;
+    if (old != nullptr) {
+        struct stat fresh {};
+        if (fstat(descriptor, &fresh) == 0 &&
+            (fresh.st_uid != old->st_uid || fresh.st_gid != old->st_gid)) {
+            // Only root (or the owner changing the group) may; otherwise the file becomes ours.
+            if (fchown(descriptor, old->st_uid, old->st_gid) != 0) {
+                // Keep going: the contents matter more than the owner.
+            }
+        }
+        good = fchmod(descriptor, old->st_mode & 07777) == 0;
+    }
+    good = good && WriteAll(descriptor, text) && fsync(descriptor) == 0;
+    good = good && rename(temporary.c_str(), target.c_str()) == 0;
+    if (!good) {
+        close(descriptor);
+        unlink(temporary.c_str());
+        return false;
+    }
+    // Asked after the rename, which changes the file's status-change time, and through the
+    // descriptor, so that a file put there by someone else since is never taken for ours.
+    struct stat written {};
+    bool known = fstat(descriptor, &written) == 0;
+    close(descriptor);
+    identity = known ? IdentityOf(written) : FileIdentity{};
+    // Make the rename itself durable; the file is in place either way.
+    int directoryDescriptor = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryDescriptor >= 0) {
+        fsync(directoryDescriptor);
+        close(directoryDescriptor);
+    }
+    return true;
+}
+
+// Where a write really goes: through a symbolic link to the file it names, so the link
+// stays a link.
+std::string WriteTarget(const char* file) {
+    struct stat status {};
+    if (lstat(file, &status) == 0 && S_ISLNK(status.st_mode)) {
+        char* resolved = realpath(file, nullptr);
+        if (resolved != nullptr) {
+            std::string target = resolved;
+            std::free(resolved);
+            return target;
+        }
+    }
+    return file;
+}
+
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != text.npos;
+}
+
+// Names that could not be read back once written: they would break the line structure or
+// read as something else.
+bool AcceptableNames(const char* section, const char* key, const char* value) {
+    std::string_view sectionText = Trim(section);
+    std::string_view keyText = Trim(key);
+    if (HasLineBreak(sectionText) || HasLineBreak(keyText))
+        return false;
+    if (keyText.empty() || keyText.find('=') != keyText.npos || keyText.front() == '[' ||
+        keyText.front() == ';')
+        return false;
+    return value == nullptr || !HasLineBreak(value);
+}
+
+bool WriteProfileValue(const char* section, const char* key, const char* value, const char* file) {
+    if (section == nullptr || key == nullptr || file == nullptr || file[0] == '\0' ||
+        !AcceptableNames(section, key, value))
+        return false;
+    LoadResult loaded = LoadResult::missing;
+    const ParsedFile* current = LoadProfile(file, &loaded);
+    if (loaded == LoadResult::unreadable)
+        return false; // never replace a file we could not read with one that lost its lines
+
+    ParsedFile changed;
+    if (current != nullptr)
+        changed.lines = current->lines;
+    const KeyEntry* entry = current != nullptr ? FindKey(*current, section, key) : nullptr;
+    const Section* found = nullptr;
+    if (current != nullptr) {
+        FoldedName foldedSection(section);
+        found = FindSection(*current, foldedSection.view());
+    }
+
+    if (value == nullptr) {
+        if (entry == nullptr)
+            return true; // nothing to delete
+        changed.lines.erase(changed.lines.begin() + static_cast<std::ptrdiff_t>(entry->line));
+    } else if (entry != nullptr) {
+        // Keep the key as it was spelled, with its blanks, up to and including the '='.
+        std::string line = changed.lines[entry->line].substr(0, entry->equal + 1);
+        line += value;
+        if (line == changed.lines[entry->line])
+            return true;
+        changed.lines[entry->line] = std::move(line);
+    } else {
+        std::string line(Trim(key));
+        line += '=';
+        line += value;
+        if (found != nullptr) {
+            changed.lines.insert(changed.lines.begin() +
+                                     static_cast<std::ptrdiff_t>(found->lastKeyLine + 1),
+                                 std::move(line));
+        } else {
+            if (!changed.lines.empty() && !Trim(changed.lines.back()).empty())
+                changed.lines.emplace_back();
+            std::string header = "[";
+            header += Trim(section);
+            header += ']';
+            changed.lines.push_back(std::move(header));
+            changed.lines.push_back(std::move(line));
+        }
+    }
+
+    std::string target = WriteTarget(file);
+    struct stat old {};
+    bool exists = stat(target.c_str(), &old) == 0;
+    if (!exists && !MakeDirectories(DirectoryOf(target)))
+        return false;
+    if (!ReplaceFile(target, JoinLines(changed.lines), exists ? &old : nullptr, changed.identity))
+        return false;
+    IndexLines(changed);
+    auto cached = profileCache.find(std::string_view(file));
+    if (cached != profileCache.end()) {
+        cached->second = std::move(changed);
+    } else {
+        if (profileCache.size() >= maximumCachedFiles)
+            profileCache.clear();
+        profileCache.emplace(file, std::move(changed));
+    }
+    return true;
+}
+
+} // namespace
+
+unsigned GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
+                                 char* buffer, unsigned size, const char* file) {
+    if (buffer == nullptr || size == 0)
+        return 0;
+    std::string_view value;
+    bool found = false;
+    try {
+        const std::string* stored = LookUpValue(section, key, file);
+        if (stored != nullptr) {
+            value = *stored;
+            found = true;
+        }
+    } catch (...) {
+        // Out of memory while parsing: the caller gets its default.
+    }
+    if (!found) {
+        value = defaultValue != nullptr ? defaultValue : "";
+        // The profile functions have always dropped trailing blanks of the default.
+        while (!value.empty() && value.back() == ' ')
+            value.remove_suffix(1);
+    }
+    std::size_t count = std::min<std::size_t>(value.size(), size - 1);
+    std::memcpy(buffer, value.data(), count);
+    buffer[count] = '\0';
+    return static_cast<unsigned>(count);
+}
+
+unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultValue,
+                              const char* file) {
+    std::string_view value;
+    try {
+        const std::string* stored = LookUpValue(section, key, file);
+        if (stored != nullptr)
+            value = *stored;
+    } catch (...) {
+    }
+    // An empty value counts as missing, as it always has on Win32.
+    if (value.empty())
+        return static_cast<unsigned>(defaultValue);
+    std::size_t at = 0;
+    while (at < value.size() && IsBlank(value[at]))
+        ++at;
+    bool negative = false;
+    if (at < value.size() && (value[at] == '+' || value[at] == '-')) {
+        negative = value[at] == '-';
+        ++at;
+    }
+    unsigned number = 0; // unsigned arithmetic wraps modulo 2^32, which is the rule
+    while (at < value.size() && value[at] >= '0' && value[at] <= '9') {
+        number = number * 10u + static_cast<unsigned>(value[at] - '0');
+        ++at;
+    }
+    return negative ? 0u - number : number;
+}
+
+bool WritePrivateProfileString(const char* section, const char* key, const char* value,
+                               const char* file) {
+    try {
+        return WriteProfileValue(section, key, value, file);
+    } catch (...) {
+        return false;
+    }
+}
+
+void FlushProfileCache() {
+    profileCache.clear();
+}
+
+unsigned ProfileParseCount() {
+    return parseCount;
+}
+
+} // namespace platform

@@ -1,0 +1,303 @@
+// Serial ports on termios. Every wait is poll() with a deadline, so no call can hang.
+#include "platform/serial.h"
+
+#include "platform/system.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+struct PortState {
+    DWORD mask = 0;
+    DWORD readTimeout = 0;
+    DWORD writeTimeout = 0;
+};
+constexpr int MAX_PORT_DESCRIPTOR = 1024;
+PortState ports[MAX_PORT_DESCRIPTOR];
+
+bool Fail() {
+    SetLastError(static_cast<DWORD>(errno));
+    return false;
+}
+
+// A port's handle carries its file descriptor.
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
+}
+
+int DescriptorOf(HANDLE port) {
+    std::intptr_t fd = reinterpret_cast<std::intptr_t>(port);
+    return fd >= 0 && fd < MAX_PORT_DESCRIPTOR ? static_cast<int>(fd) : -1;
+}
+
+PortState* StateOf(HANDLE port) {
+    int fd = DescriptorOf(port);
+    if (fd < 0) {
+        errno = EBADF;
+        return nullptr;
+    }
+    return &ports[fd];
+}
+
+long long NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Milliseconds left until `deadline` (-1 without one), for poll().
+int Remaining(long long deadline) {
+    if (deadline < 0)
+        return -1;
+    long long left = deadline - NowMs();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+speed_t SpeedFor(DWORD baud) {
+    switch (baud) {
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B9600;
+    }
+}
+
+DWORD BaudFor(speed_t speed) {
+    switch (speed) {
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 9600;
+    }
+}
+
+} // namespace
+
+HANDLE OpenCommPort(const char* name) {
+    char device[64];
+    unsigned number = 0;
+    if (name[0] == '/') {
+        std::snprintf(device, sizeof device, "%s", name);
+    } else if (std::sscanf(name, "COM%u", &number) == 1 && number >= 1) {
+        std::snprintf(device, sizeof device, "/dev/ttyS%u", number - 1);
+    } else {
+        errno = ENOENT;
+        Fail();
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        Fail();
+        return INVALID_HANDLE_VALUE;
+    }
+    if (fd >= MAX_PORT_DESCRIPTOR || ioctl(fd, TIOCEXCL) != 0 || !isatty(fd)) {
+        if (fd >= MAX_PORT_DESCRIPTOR)
+            errno = EMFILE;
+        Fail();
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    ports[fd] = PortState{};
+    return HandleOf(fd);
+}
+
+bool GetCommState(HANDLE port, DCB* state) {
+    termios settings{};
+    if (StateOf(port) == nullptr || tcgetattr(DescriptorOf(port), &settings) != 0)
+        return Fail();
+    state->BaudRate = BaudFor(cfgetospeed(&settings));
+    switch (settings.c_cflag & CSIZE) {
+    case CS5:
+        state->ByteSize = 5;
+        break;
+    case CS6:
+        state->ByteSize = 6;
+        break;
+    case CS7:
+        state->ByteSize = 7;
+        break;
+    default:
+        state->ByteSize = 8;
+    }
+    state->Parity = (settings.c_cflag & PARENB) != 0 ? 2 : NOPARITY;
+    state->StopBits = (settings.c_cflag & CSTOPB) != 0 ? 2 : ONESTOPBIT;
+    return true;
+}
+
+bool SetCommState(HANDLE port, const DCB* state) {
+    termios settings{};
+    if (StateOf(port) == nullptr || tcgetattr(DescriptorOf(port), &settings) != 0)
+        return Fail();
+    // A modem speaks raw bytes: no line editing, echo or translation by the tty.
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB);
+    settings.c_cflag |= state->ByteSize == 7 ? CS7 : CS8;
+    if (state->Parity != NOPARITY)
+        settings.c_cflag |= PARENB;
+    if (state->StopBits != ONESTOPBIT)
+        settings.c_cflag |= CSTOPB;
+    cfsetispeed(&settings, SpeedFor(state->BaudRate));
+    cfsetospeed(&settings, SpeedFor(state->BaudRate));
+    if (tcsetattr(DescriptorOf(port), TCSANOW, &settings) != 0)
+        return Fail();
+    return true;
+}
+
+bool SetCommTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts) {
+    PortState* state = StateOf(port);
+    if (state == nullptr)
+        return Fail();
+    state->readTimeout = timeouts->ReadTotalTimeoutConstant;
+    state->writeTimeout = timeouts->WriteTotalTimeoutConstant;
+    return true;
+}
+
+bool WriteFile(HANDLE port, const void* data, DWORD size, DWORD* written) {
+    *written = 0;
+    PortState* state = StateOf(port);
+    if (state == nullptr)
+        return Fail();
+    long long deadline = state->writeTimeout != 0 ? NowMs() + state->writeTimeout : -1;
+    const char* bytes = static_cast<const char*>(data);
+    while (*written < size) {
+        pollfd wait{DescriptorOf(port), POLLOUT, 0};
+        int ready = poll(&wait, 1, Remaining(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return Fail();
+        if (ready == 0) {
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
+        ssize_t count = write(DescriptorOf(port), bytes + *written, size - *written);
+        if (count < 0 && errno != EAGAIN && errno != EINTR)
+            return Fail();
+        if (count > 0)
+            *written += static_cast<DWORD>(count);
+    }
+    return true;
+}
+
+bool FlushFileBuffers(HANDLE port) {
+    if (StateOf(port) == nullptr || tcdrain(DescriptorOf(port)) != 0)
+        return Fail();
+    return true;
+}
+
+bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read) {
+    *read = 0;
+    PortState* state = StateOf(port);
+    if (state == nullptr)
+        return Fail();
+    long long deadline = state->readTimeout != 0 ? NowMs() + state->readTimeout : -1;
+    char* bytes = static_cast<char*>(data);
+    while (*read < size) {
+        pollfd wait{DescriptorOf(port), POLLIN, 0};
+        int ready = poll(&wait, 1, Remaining(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return Fail();
+        if (ready == 0)
+            break; // the time-out ends a read with what has arrived
+        ssize_t count = ::read(DescriptorOf(port), bytes + *read, size - *read);
+        if (count < 0 && errno != EAGAIN && errno != EINTR)
+            return Fail();
+        if (count == 0 || (wait.revents & POLLHUP) != 0)
+            break;
+        if (count > 0)
+            *read += static_cast<DWORD>(count);
+    }
+    return true;
+}
+
+bool SetCommMask(HANDLE port, DWORD mask) {
+    PortState* state = StateOf(port);
+    if (state == nullptr)
+        return Fail();
+    state->mask = mask;
+    return true;
+}
+
+bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs) {
+    *event = 0;
+    PortState* state = StateOf(port);
+    if (state == nullptr)
+        return Fail();
+    int fd = DescriptorOf(port);
+    int lines = 0;
+    bool haveLines = ioctl(fd, TIOCMGET, &lines) == 0;
+    long long deadline = NowMs() + timeoutMs;
+    // Modem lines cannot be waited on with a deadline, so they are sampled between slices.
+    constexpr int SLICE_MS = 50;
+    for (;;) {
+        int wait = Remaining(deadline);
+        if (wait == 0) {
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
+        pollfd input{fd, static_cast<short>((state->mask & EV_RXCHAR) != 0 ? POLLIN : 0), 0};
+        int ready = poll(&input, 1, wait < SLICE_MS ? wait : SLICE_MS);
+        if (ready < 0 && errno != EINTR)
+            return Fail();
+        if (ready > 0 && (input.revents & POLLIN) != 0) {
+            *event = EV_RXCHAR;
+            return true;
+        }
+        int now = 0;
+        if (haveLines && ioctl(fd, TIOCMGET, &now) == 0) {
+            int changed = now ^ lines;
+            if ((state->mask & EV_CTS) != 0 && (changed & TIOCM_CTS) != 0)
+                *event |= EV_CTS;
+            if ((state->mask & EV_DSR) != 0 && (changed & TIOCM_DSR) != 0)
+                *event |= EV_DSR;
+            if ((state->mask & EV_RLSD) != 0 && (changed & TIOCM_CD) != 0)
+                *event |= EV_RLSD;
+            if (*event != 0)
+                return true;
+        }
+    }
+}
+
+bool CloseHandle(HANDLE port) {
+    if (StateOf(port) == nullptr || close(DescriptorOf(port)) != 0)
+        return Fail();
+    return true;
+}
+
+} // namespace platform

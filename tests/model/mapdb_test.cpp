@@ -1,0 +1,559 @@
+// The map database reader and writer against real files: both layouts, version refusal,
+// the field rules of H and N records, capacity, failures, the written bytes, and the title.
+#include "model/hosts.h"
+#include "model/mapdb.h"
+#include "model/settings.h"
+#include "platform/system.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+struct VersionError {
+    platform::HWND owner;
+    std::string text;
+    std::string caption;
+};
+
+// What the reader reported; a null status text is recorded as "<default>".
+std::vector<std::string> statusTexts;
+std::vector<VersionError> versionErrors;
+std::vector<std::string> titles;
+
+void CaptureStatus(const char* text) {
+    statusTexts.push_back(text ? text : "<default>");
+}
+void CaptureVersionError(platform::HWND owner, const char* text, const char* caption) {
+    versionErrors.push_back({owner, text, caption});
+}
+void CaptureTitle(const char* title) {
+    titles.push_back(title);
+}
+
+void SetMapPath(const std::string& path) {
+    std::snprintf(mapPath, sizeof mapPath, "%s", path.c_str());
+}
+
+class MapDatabaseTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        statusTexts.clear();
+        versionErrors.clear();
+        titles.clear();
+        mapDatabaseReports = {CaptureStatus, CaptureVersionError, CaptureTitle};
+        ClearMap();
+        mapBanner[0] = '\0';
+        mapVersion = 0;
+    }
+    void TearDown() override { mapDatabaseReports = {nullptr, nullptr, nullptr}; }
+
+    // Writes `text` as a map file and reads it as the current map.
+    int Load(const std::string& name, const std::string& text, platform::HWND owner = 7) {
+        std::string path = dir.file(name);
+        WriteWholeFile(path, text);
+        SetMapPath(path);
+        return ReadMapDatabase(owner, path.c_str());
+    }
+
+    TempDir dir;
+};
+
+HostRecord MakeHost(const char* name, const char* address, int col, int row) {
+    HostRecord host{};
+    std::snprintf(host.name, sizeof host.name, "%s", name);
+    std::snprintf(host.address, sizeof host.address, "%s", address);
+    host.col = col;
+    host.row = row;
+    return host;
+}
+
+// The bytes of the first `count` records, padding included (the reader zeroes the table).
+template <typename Record> std::string TableBytes(const Record* table, int count) {
+    return std::string(reinterpret_cast<const char*>(table),
+                       static_cast<std::size_t>(count) * sizeof(Record));
+}
+
+std::string LocalStamp(const platform::SYSTEMTIME& time) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02u/%02u/%02u %02u:%02u", time.year - 1900, time.month,
+                  time.day, time.hour, time.minute);
+    return text;
+}
+
+} // namespace
+
+TEST_F(MapDatabaseTest, OldLayoutIsConvertedAndSavedInTheCurrentLayout) {
+    ASSERT_EQ(1, Load("old.db", "Tc:\\old.db 95/01/02 03:04\r\n"
+                                "Bthe old banner\r\n"
+                                "Ha,b,c,d,70,100,0\r\n"
+                                "He,f,g,h,79,69,1,2,3\r\n"
+                                "N12,70,100,145,209\r\n"));
+    EXPECT_EQ(0, mapVersion);
+    ASSERT_EQ(2, hostCount);
+    EXPECT_STREQ("a", hostTable[0].name);
+    EXPECT_STREQ("b", hostTable[0].address);
+    EXPECT_STREQ("c", hostTable[0].info1);
+    EXPECT_STREQ("d", hostTable[0].info2);
+    EXPECT_EQ(7, hostTable[0].row);
+    EXPECT_EQ(4, hostTable[0].col);
+    EXPECT_EQ(0u, hostTable[0].flags);
+    EXPECT_EQ(1u, hostTable[0].protocol);
+    EXPECT_EQ(0u, hostTable[0].kind);
+    EXPECT_EQ(7, hostTable[1].row); // 79 / 10
+    EXPECT_EQ(2, hostTable[1].col); // 69 / 35 * 2
+    EXPECT_EQ(2u, hostTable[1].protocol);
+    EXPECT_EQ(3u, hostTable[1].kind);
+    ASSERT_EQ(1, lineCount);
+    EXPECT_EQ(12, lineTable[0].attr);
+    EXPECT_EQ(7, lineTable[0].y1);
+    EXPECT_EQ(4, lineTable[0].x1);
+    EXPECT_EQ(14, lineTable[0].y2);
+    EXPECT_EQ(10, lineTable[0].x2);
+
+    std::string saved = dir.file("saved.db");
+    ASSERT_EQ(1, WriteMapDatabase(saved.c_str()));
+    std::string text = ReadWholeFile(saved);
+    EXPECT_NE(std::string::npos, text.find("\r\nBthe old banner\r\nV1\r\nHa,b,c,d,4,7,0,1,0\r\n"
+                                           "He,f,g,h,2,7,1,2,3\r\nN12,4,7,10,14\r\n"))
+        << text;
+
+    // Read back, the positions are taken as they stand.
+    ASSERT_EQ(1, ReadMapDatabase(0, saved.c_str()));
+    EXPECT_EQ(1, mapVersion);
+    EXPECT_EQ(7, hostTable[0].row);
+    EXPECT_EQ(4, hostTable[0].col);
+    EXPECT_EQ(10, lineTable[0].x2);
+}
+
+TEST_F(MapDatabaseTest, OtherVersionsAreRefusedAndLeaveTheTitleAlone) {
+    for (const char* version : {"V2", "V0", "V", "Vx"}) {
+        SCOPED_TRACE(version);
+        SetUp();
+        hostCount = 3;
+        lineCount = 4;
+        std::string text = std::string("Bnewer\r\nHa,b,c,d,1,2,0,1,0\r\nN12,1,2,3,4\r\n") +
+                           version + "\r\nHe,f,g,h,1,2,0,1,0\r\n";
+        EXPECT_EQ(0, Load("newer.db", text, 4242));
+        ASSERT_EQ(1u, versionErrors.size());
+        EXPECT_EQ(4242u, versionErrors[0].owner);
+        EXPECT_EQ("Can't read this database!  Get a newer version of Tarnmap!",
+                  versionErrors[0].text);
+        EXPECT_EQ("Version error", versionErrors[0].caption);
+        ASSERT_FALSE(statusTexts.empty());
+        EXPECT_EQ("Reading database.", statusTexts.front());
+        EXPECT_EQ("Database read error.", statusTexts.back());
+        EXPECT_EQ(0, hostCount);
+        EXPECT_EQ(0, lineCount);
+        EXPECT_TRUE(titles.empty());
+    }
+
+    // With nothing to report to, the refusal is still a refusal.
+    mapDatabaseReports = {nullptr, nullptr, nullptr};
+    EXPECT_EQ(0, Load("quiet.db", "V3\r\n"));
+}
+
+TEST_F(MapDatabaseTest, CurrentLayoutFieldRules) {
+    const std::string text = "Tsomewhere 126/01/02 03:04\r\n"
+                             "Bfirst banner\r\n"
+                             "Bsecond banner\r\n"
+                             "V1\r\n"
+                             "\r\n"
+                             "# a comment line\r\n"
+                             "Hfull,10.0.0.1,one,two,5,6,1,2,9\r\n"
+                             "Hnoproto,addr,,,7,8,2\r\n"
+                             "Hemptyproto,addr,x,y,1,1,0,\r\n"
+                             "Hnokind,addr,x,y,1,1,0,3\r\n"
+                             "Hemptykind,addr,x,y,1,1,0,3,\r\n"
+                             "Hsigned,addr,x,y, +12,\t-1,-1, 2 ,4294967297\r\n"
+                             "Hdigits,addr,x,y,3abc,x4,,,\r\n"
+                             "Hshort,only\r\n"
+                             "H\r\n"
+                             "N12,1,2,3\r\n"
+                             "N7,10,11,12,13\r\n"
+                             "N8,1,2,3,\r\n"
+                             "N9,1,2,3,4,5,6\r\n"
+                             "N\r\n";
+    ASSERT_EQ(1, Load("current.db", text));
+    EXPECT_EQ(1, mapVersion);
+    EXPECT_STREQ("second banner", mapBanner);
+    ASSERT_EQ(9, hostCount);
+
+    const HostRecord& full = hostTable[0];
+    EXPECT_STREQ("full", full.name);
+    EXPECT_STREQ("10.0.0.1", full.address);
+    EXPECT_STREQ("10.0.0.1", full.resolvedAddr);
+    EXPECT_STREQ("one", full.info1);
+    EXPECT_STREQ("two", full.info2);
+    EXPECT_EQ(5, full.col);
+    EXPECT_EQ(6, full.row);
+    EXPECT_EQ(1u, full.flags);
+    EXPECT_EQ(2u, full.protocol);
+    EXPECT_EQ(9u, full.kind); // kept as read
+    EXPECT_EQ(2u, full.missed);
+    EXPECT_EQ(0u, full.status);
+    EXPECT_EQ(0u, full.lost);
+
+    EXPECT_STREQ("", hostTable[1].info1);
+    EXPECT_EQ(7, hostTable[1].col);
+    EXPECT_EQ(8, hostTable[1].row);
+    EXPECT_EQ(2u, hostTable[1].flags);
+    EXPECT_EQ(1u, hostTable[1].protocol); // absent
+    EXPECT_EQ(0u, hostTable[1].kind);
+    EXPECT_EQ(1u, hostTable[2].protocol); // nothing after the comma
+    EXPECT_EQ(3u, hostTable[3].protocol);
+    EXPECT_EQ(0u, hostTable[3].kind);
+    EXPECT_EQ(0u, hostTable[4].kind);
+
+    const HostRecord& signedHost = hostTable[5];
+    EXPECT_EQ(12, signedHost.col);
+    EXPECT_EQ(-1, signedHost.row);
+    EXPECT_EQ(0xFFFFFFFFu, signedHost.flags);
+    EXPECT_EQ(2u, signedHost.protocol);
+    EXPECT_EQ(1u, signedHost.kind); // 2^32 + 1 wraps
+
+    EXPECT_EQ(3, hostTable[6].col);
+    EXPECT_EQ(0, hostTable[6].row);
+    EXPECT_EQ(0u, hostTable[6].protocol); // something followed the comma: an empty field
+    EXPECT_EQ(0u, hostTable[6].kind);
+
+    EXPECT_STREQ("short", hostTable[7].name);
+    EXPECT_STREQ("only", hostTable[7].address);
+    EXPECT_STREQ("", hostTable[7].info2);
+    EXPECT_EQ(0, hostTable[7].col);
+    EXPECT_EQ(1u, hostTable[7].protocol);
+    EXPECT_STREQ("", hostTable[8].name);
+    EXPECT_EQ(1u, hostTable[8].protocol);
+
+    // "N12,1,2,3" has four numbers and is overwritten by the next record.
+    ASSERT_EQ(3, lineCount);
+    EXPECT_EQ(7, lineTable[0].attr);
+    EXPECT_EQ(10, lineTable[0].x1);
+    EXPECT_EQ(11, lineTable[0].y1);
+    EXPECT_EQ(12, lineTable[0].x2);
+    EXPECT_EQ(13, lineTable[0].y2);
+    EXPECT_EQ(8, lineTable[1].attr);
+    EXPECT_EQ(0, lineTable[1].y2);
+    EXPECT_EQ(9, lineTable[2].attr);
+    EXPECT_EQ(4, lineTable[2].y2);
+
+    ASSERT_EQ(2u, statusTexts.size());
+    EXPECT_EQ("Reading database.", statusTexts[0]);
+    EXPECT_EQ("<default>", statusTexts[1]);
+    ASSERT_EQ(1u, titles.size());
+    EXPECT_EQ("current", titles[0]);
+    EXPECT_TRUE(versionErrors.empty());
+
+    // The same file with bare LF line ends reads to the same tables.
+    std::string hosts = TableBytes(hostTable, hostCount);
+    std::string lines = TableBytes(lineTable, lineCount);
+    std::string lfOnly = text;
+    for (std::size_t at; (at = lfOnly.find("\r\n")) != std::string::npos;)
+        lfOnly.erase(at, 1);
+    ASSERT_EQ(1, Load("lf.db", lfOnly));
+    EXPECT_TRUE(hosts == TableBytes(hostTable, hostCount));
+    EXPECT_TRUE(lines == TableBytes(lineTable, lineCount));
+    EXPECT_STREQ("second banner", mapBanner);
+
+    // A file without a B record keeps the banner; a file without a final line end
+    // still gives its last record.
+    ASSERT_EQ(1, Load("nob.db", "V1\nHlast,a,b,c,1,2,0,1,0"));
+    EXPECT_STREQ("second banner", mapBanner);
+    ASSERT_EQ(1, hostCount);
+    EXPECT_EQ(0u, hostTable[0].kind);
+    EXPECT_EQ(1u, hostTable[0].protocol);
+}
+
+TEST_F(MapDatabaseTest, LongFieldsAreCutAndLongLinesStayOneRecord) {
+    std::string name20(20, 'n');
+    std::string address30 = std::string(26, 'a') + "XXXX";
+    std::string info40 = std::string(25, 'i') + std::string(15, 'J');
+    std::string info200(200, 'k');
+    // Anything read as a further record from the middle of these lines would add a host
+    // or a line, or change the version.
+    std::string banner = std::string(97, 'b') + "Hghost,1,2,3,4,5,6" + std::string(185, 'c');
+    std::string longLine = "Z" + std::string(97, 'z') + "N1,2,3,4,5" + std::string(200, 'z');
+    std::string text = "V1\r\nB" + banner + "\r\n" + longLine + "\r\n" + "H" + name20 + "," +
+                       address30 + "," + info40 + "," + info200 + ",11,12,1,2,3\r\n" + "V1" +
+                       std::string(96, ' ') + "V2\r\n";
+    ASSERT_EQ(1, Load("long.db", text));
+    EXPECT_EQ(1, mapVersion);
+    ASSERT_EQ(1, hostCount);
+    EXPECT_EQ(0, lineCount);
+    const HostRecord& host = hostTable[0];
+    EXPECT_EQ(name20.substr(0, 16), host.name);
+    EXPECT_EQ(std::string(26, 'a'), host.address);
+    EXPECT_EQ(std::string(26, 'a'), host.resolvedAddr);
+    EXPECT_EQ(std::string(25, 'i'), host.info1);
+    EXPECT_EQ(std::string(25, 'k'), host.info2);
+    EXPECT_EQ(11, host.col);
+    EXPECT_EQ(12, host.row);
+    EXPECT_EQ(1u, host.flags);
+    EXPECT_EQ(2u, host.protocol);
+    EXPECT_EQ(3u, host.kind);
+    EXPECT_EQ(banner.substr(0, 255), mapBanner);
+}
+
+TEST_F(MapDatabaseTest, RecordsBeyondTheTablesAreIgnored) {
+    std::string text = "V1\r\n";
+    for (int index = 0; index < MAX_HOSTS + 5; ++index)
+        text += "Hhost" + std::to_string(index) + ",10.0.0.1,,," + std::to_string(index) +
+                ",1,0,1,0\r\n";
+    for (int index = 0; index < MAX_LINES + 20; ++index)
+        text += "N" + std::to_string(index) + ",1,2,3,4\r\n";
+    ASSERT_EQ(1, Load("full.db", text));
+    ASSERT_EQ(MAX_HOSTS, hostCount);
+    EXPECT_STREQ("host199", hostTable[MAX_HOSTS - 1].name);
+    EXPECT_EQ(MAX_HOSTS - 1, hostTable[MAX_HOSTS - 1].col);
+    ASSERT_EQ(MAX_LINES, lineCount);
+    EXPECT_EQ(MAX_LINES - 1, lineTable[MAX_LINES - 1].attr);
+}
+
+TEST_F(MapDatabaseTest, FullTablesSurviveARoundTrip) {
+    std::snprintf(mapBanner, sizeof mapBanner, "banner, with a comma\tand a tab");
+    hostCount = MAX_HOSTS;
+    for (int index = 0; index < MAX_HOSTS; ++index) {
+        HostRecord& host = hostTable[index];
+        host = HostRecord{};
+        std::snprintf(host.name, sizeof host.name, "%016d", index);
+        std::snprintf(host.address, sizeof host.address, "host-%021d", index);
+        std::snprintf(host.info1, sizeof host.info1, "first info line %09d", index);
+        std::snprintf(host.info2, sizeof host.info2, "second info %013d", index);
+        std::snprintf(host.resolvedAddr, sizeof host.resolvedAddr, "10.1.%d.%d", index / 256,
+                      index % 256);
+        host.col = index % GRID_COLUMNS;
+        host.row = index == 7 ? -3 : index % GRID_ROWS;
+        host.flags = static_cast<unsigned>(index % 4);
+        host.protocol = static_cast<unsigned>(index % 4);
+        host.kind = index == 9 ? 0xFFFFFFFFu : static_cast<unsigned>(index % HOST_KIND_COUNT);
+        host.status = 11010;
+        host.missed = 40;
+        host.lost = 99;
+        host.quiet = 1;
+        host.rtt = 12;
+        host.drawWidth = 50;
+        host.drawHeight = 30;
+    }
+    lineCount = 300;
+    for (int index = 0; index < lineCount; ++index)
+        lineTable[index] = {index == 0 ? -12 : 12, index % 36, index % 35, 35 - index % 36,
+                            index / 10};
+    std::vector<HostRecord> hosts(hostTable, hostTable + hostCount);
+    std::string lines = TableBytes(lineTable, lineCount);
+
+    std::string path = dir.file("round.db");
+    SetMapPath(path);
+    ASSERT_EQ(1, WriteMapDatabase(path.c_str()));
+    ClearMap();
+    std::memset(hostTable, 0x55, sizeof hostTable);
+    mapBanner[0] = '\0';
+    ASSERT_EQ(1, ReadMapDatabase(0, path.c_str()));
+
+    EXPECT_STREQ("banner, with a comma\tand a tab", mapBanner);
+    ASSERT_EQ(MAX_HOSTS, hostCount);
+    for (int index = 0; index < MAX_HOSTS; ++index) {
+        SCOPED_TRACE(index);
+        const HostRecord& was = hosts[static_cast<std::size_t>(index)];
+        const HostRecord& is = hostTable[index];
+        EXPECT_STREQ(was.name, is.name);
+        EXPECT_STREQ(was.address, is.address);
+        EXPECT_STREQ(was.info1, is.info1);
+        EXPECT_STREQ(was.info2, is.info2);
+        EXPECT_EQ(was.col, is.col);
+        EXPECT_EQ(was.row, is.row);
+        EXPECT_EQ(was.flags, is.flags);
+        EXPECT_EQ(was.protocol, is.protocol);
+        EXPECT_EQ(was.kind, is.kind);
+        // The monitoring fields start afresh.
+        EXPECT_STREQ(was.address, is.resolvedAddr);
+        EXPECT_EQ(0u, is.status);
+        EXPECT_EQ(2u, is.missed);
+        EXPECT_EQ(0u, is.lost);
+        EXPECT_EQ(0u, is.quiet);
+        EXPECT_EQ(0u, is.rtt);
+        EXPECT_EQ(0, is.drawWidth);
+        EXPECT_EQ(0, is.drawHeight);
+    }
+    ASSERT_EQ(300, lineCount);
+    EXPECT_TRUE(lines == TableBytes(lineTable, lineCount));
+}
+
+TEST_F(MapDatabaseTest, WrittenFileHasTheExactRecords) {
+    std::snprintf(mapBanner, sizeof mapBanner, "Office network");
+    hostTable[0] = MakeHost("gateway", "10.0.0.1", 3, 4);
+    std::snprintf(hostTable[0].info1, sizeof hostTable[0].info1, "first");
+    std::snprintf(hostTable[0].info2, sizeof hostTable[0].info2, "second");
+    hostTable[0].protocol = 1;
+    hostTable[0].kind = KIND_ROUTER;
+    std::snprintf(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "10.9.9.9");
+    hostTable[1] = MakeHost("printer", "lp.example", 35, 34);
+    hostTable[1].flags = HOST_NOT_MONITORED | HOST_PROTOCOL_NONE;
+    hostTable[1].kind = KIND_PRINTER;
+    hostCount = 2;
+    lineTable[0] = {12, 1, 2, 3, 4};
+    lineCount = 1;
+
+    std::string path = dir.file("exact.db");
+    platform::SYSTEMTIME before{};
+    platform::SYSTEMTIME after{};
+    platform::GetLocalTime(&before);
+    ASSERT_EQ(1, WriteMapDatabase(path.c_str()));
+    platform::GetLocalTime(&after);
+
+    std::string records = "\r\nBOffice network\r\n"
+                          "V1\r\n"
+                          "Hgateway,10.0.0.1,first,second,3,4,0,1,3\r\n"
+                          "Hprinter,lp.example,,,35,34,3,0,8\r\n"
+                          "N12,1,2,3,4\r\n";
+    std::string text = ReadWholeFile(path);
+    std::string early = "T" + path + " " + LocalStamp(before) + records;
+    std::string late = "T" + path + " " + LocalStamp(after) + records;
+    EXPECT_TRUE(text == early || text == late) << text;
+    EXPECT_EQ(3u, std::to_string(before.year - 1900).size()); // years since 1900, as "126"
+
+    // An empty map still has its three header records; the file is replaced, not appended.
+    ClearMap();
+    mapBanner[0] = '\0';
+    ASSERT_EQ(1, WriteMapDatabase(path.c_str()));
+    text = ReadWholeFile(path);
+    std::size_t stampEnd = text.find("\r\n");
+    ASSERT_NE(std::string::npos, stampEnd);
+    EXPECT_EQ("B\r\nV1\r\n", text.substr(stampEnd + 2));
+
+    // Only the map file is left in the directory: no temporary file stays behind.
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(1, entries);
+}
+
+TEST_F(MapDatabaseTest, AFailedWriteKeepsTheOldFile) {
+    std::string missingDirectory = dir.file("no/such/dir/map.db");
+    EXPECT_EQ(0, WriteMapDatabase(missingDirectory.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(missingDirectory));
+
+    // The disk "fills up" while the new file is written: a file size limit makes the
+    // write fail part way, as a full disk would.
+    std::string path = dir.file("kept.db");
+    const std::string old = "V1\r\nHold,1.2.3.4,,,1,1,0,1,0\r\n";
+    WriteWholeFile(path, old);
+    hostCount = MAX_HOSTS;
+    for (int index = 0; index < MAX_HOSTS; ++index)
+        hostTable[index] = MakeHost("filler", "10.0.0.1", 1, 1);
+
+    rlimit saved{};
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit small = saved;
+    small.rlim_cur = 512;
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    int written = WriteMapDatabase(path.c_str());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(0, written);
+    EXPECT_EQ(old, ReadWholeFile(path));
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(1, entries) << "a temporary file was left behind";
+
+    // A directory in the map's place is not replaced.
+    std::filesystem::create_directory(dir.file("folder.db"));
+    EXPECT_EQ(0, WriteMapDatabase(dir.file("folder.db").c_str()));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.db")));
+}
+
+TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
+    hostCount = 5;
+    lineCount = 6;
+    std::string path = dir.file("absent.db");
+    SetMapPath(path);
+    EXPECT_EQ(1, ReadMapDatabase(3, path.c_str()));
+    EXPECT_EQ(0, hostCount);
+    EXPECT_EQ(0, lineCount);
+    EXPECT_EQ(path, mapPath);
+    ASSERT_EQ(1u, statusTexts.size());
+    EXPECT_EQ("Database read error.", statusTexts[0]);
+    ASSERT_EQ(1u, titles.size());
+    EXPECT_EQ("absent", titles[0]);
+    EXPECT_TRUE(versionErrors.empty());
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // What is added to this map belongs to this map's settings, not the previous map's.
+    EXPECT_EQ(dir.file("absent.INI"), mapSettingsPath);
+
+    // A directory opens but cannot be read: the same report, not an empty success.
+    statusTexts.clear();
+    hostCount = 2;
+    std::string folder = dir.file("folder.db");
+    std::filesystem::create_directory(folder);
+    SetMapPath(folder);
+    EXPECT_EQ(1, ReadMapDatabase(3, folder.c_str()));
+    EXPECT_EQ(0, hostCount);
+    ASSERT_FALSE(statusTexts.empty());
+    EXPECT_EQ("Database read error.", statusTexts.back());
+
+    // Saving now creates the file, and it reads back.
+    hostTable[0] = MakeHost("new", "127.0.0.1", 2, 3);
+    hostCount = 1;
+    SetMapPath(path);
+    ASSERT_EQ(1, WriteMapDatabase(path.c_str()));
+    ASSERT_EQ(1, ReadMapDatabase(3, path.c_str()));
+    ASSERT_EQ(1, hostCount);
+    EXPECT_STREQ("new", hostTable[0].name);
+}
+
+TEST_F(MapDatabaseTest, TitleIsTheFileNameWithoutDirectoryAndExtension) {
+    char title[MAP_TITLE_LENGTH + 1];
+    struct Case {
+        const char* path;
+        unsigned number;
+        const char* text;
+        const char* title;
+    };
+    const Case cases[] = {
+        {"/home/user/maps/net.office.db", 0, nullptr, "net.office"},
+        {"net.office.db", 0, nullptr, "net.office"},
+        {"C:\\maps\\branch.db", 0, nullptr, "branch"},
+        {"/srv/a.b/plain", 0, nullptr, "plain"},
+        {"untitled.db", 59, nullptr, "untitled 59"},
+        {"untitled.db", 0, "(polling)", "untitled (polling)"},
+        {"/x/untitled.db", 7, "(polling)", "untitled 7 (polling)"},
+        {"/x/", 0, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        SetMapPath(c.path);
+        ComposeMapTitle(title, sizeof title, c.number, c.text);
+        EXPECT_STREQ(c.title, title) << c.path;
+    }
+
+    // Cut to the buffer, whichever part is too long.
+    SetMapPath("/maps/" + std::string(100, 'm') + ".db");
+    ComposeMapTitle(title, sizeof title, 12, "(polling)");
+    EXPECT_EQ(std::string(MAP_TITLE_LENGTH, 'm'), title);
+    SetMapPath(std::string(76, 'n') + ".db");
+    ComposeMapTitle(title, sizeof title, 123, "(polling)");
+    EXPECT_EQ(std::string(76, 'n') + " 12", title);
+    char small[6];
+    SetMapPath("office.db");
+    ComposeMapTitle(small, sizeof small, 0, nullptr);
+    EXPECT_STREQ("offic", small);
+
+    SetMapTitle(3, "(polling)");
+    ASSERT_EQ(1u, titles.size());
+    EXPECT_EQ("office 3 (polling)", titles[0]);
+    mapDatabaseReports.windowTitle = nullptr;
+    SetMapTitle(0, nullptr); // nobody to tell: nothing happens
+}

@@ -1,0 +1,102 @@
+// Programs started by WinExec: words as the program sees them, no shell, no zombies.
+#include "platform/exec.h"
+#include "platform/journal.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <dirent.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using platform::WinExec;
+
+// Waits (bounded) until `path` exists and holds a complete line.
+std::string WaitForFile(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        std::string text = ReadWholeFile(path);
+        if (!text.empty() && text.back() == '\n')
+            return text;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return ReadWholeFile(path);
+}
+
+// Children of this process that are zombies.
+int CountZombieChildren() {
+    int zombies = 0;
+    std::string self = std::to_string(getpid());
+    DIR* proc = opendir("/proc");
+    while (dirent* entry = readdir(proc)) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string pid, name, state, parent;
+        if (stat >> pid >> name >> state >> parent && parent == self && state == "Z")
+            ++zombies;
+    }
+    closedir(proc);
+    return zombies;
+}
+
+TEST(Exec, SplitsWordsByBlanksAndDoubleQuotesOnly) {
+    const char* line = R"(  prog "two words" a;rm -rf x  mid"dle q"uote "" end)";
+    std::vector<char> storage(std::string(line).size() + 1);
+    char* words[16];
+    int count = platform::SplitCommandLine(line, storage.data(), words, 16);
+    ASSERT_EQ(count, 8);
+    EXPECT_STREQ(words[0], "prog");
+    EXPECT_STREQ(words[1], "two words");
+    EXPECT_STREQ(words[2], "a;rm");
+    EXPECT_STREQ(words[3], "-rf");
+    EXPECT_STREQ(words[4], "x");
+    EXPECT_STREQ(words[5], "middle quote");
+    EXPECT_STREQ(words[6], "");
+    EXPECT_STREQ(words[7], "end");
+    EXPECT_EQ(platform::SplitCommandLine("   ", storage.data(), words, 16), 0);
+}
+
+TEST(Exec, StartsTheProgramWithItsArgumentsAndNoShell) {
+    TempDir dir;
+    std::string script = dir.file("alarm.sh");
+    WriteWholeFile(script,
+                   "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.out\"\n"
+                   "echo >> \"$0.out\"\n");
+    chmod(script.c_str(), 0755);
+
+    platform::EnableJournal(true);
+    platform::ClearJournal();
+    std::string line = script + " DN \"a;rm -rf " + dir.file("victim") + "\" 7 $HOME";
+    WriteWholeFile(dir.file("victim"), "still here");
+    EXPECT_GT(WinExec(line.c_str(), platform::SW_SHOWMINNOACTIVE), 31u);
+    std::string args = WaitForFile(script + ".out");
+    EXPECT_EQ(args, "<DN><a;rm -rf " + dir.file("victim") + "><7><$HOME>\n");
+    EXPECT_EQ(ReadWholeFile(dir.file("victim")), "still here");
+    ASSERT_EQ(platform::JournalEntries().size(), 1u);
+    EXPECT_EQ(platform::JournalEntries()[0], "exec: " + line);
+    platform::EnableJournal(false);
+}
+
+TEST(Exec, ReportsMissingProgramsAndLeavesNoZombies) {
+    EXPECT_EQ(WinExec("/nonexistent/program arg", platform::SW_SHOW),
+              platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(WinExec("no-such-program-anywhere", platform::SW_SHOW),
+              platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(WinExec("", platform::SW_SHOW), 0u);
+
+    for (int i = 0; i < 20; ++i)
+        ASSERT_GT(WinExec("true", platform::SW_SHOW), 31u);
+    int zombies = -1;
+    for (int i = 0; i < 300 && zombies != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        zombies = CountZombieChildren();
+    }
+    EXPECT_EQ(zombies, 0);
+}
+
+} // namespace

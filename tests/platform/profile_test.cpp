@@ -1,0 +1,352 @@
+// The profile functions on real files: how values are found and read, what a write leaves
+// in the file, and when a cached parse is used or thrown away.
+#include "platform/profile.h"
+#include "support/tempdir.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+
+using platform::FlushProfileCache;
+using platform::GetPrivateProfileInt;
+using platform::GetPrivateProfileString;
+using platform::ProfileParseCount;
+using platform::WritePrivateProfileString;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Read(const char* section, const char* key, const std::string& file,
+                 const char* defaultValue = "<none>") {
+    char buffer[256];
+    GetPrivateProfileString(section, key, defaultValue, buffer, sizeof buffer, file.c_str());
+    return buffer;
+}
+
+std::size_t FilesIn(const std::string& directory) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST(Profile, FindsSectionsAndKeysWithoutRegardToCaseAndTrimsBlanks) {
+    TempDir dir;
+    std::string file = dir.file("map.INI");
+    WriteWholeFile(file, "top=before any section\r\n"
+                         "[Opts]\r\n"
+                         "  Timer =  30  \r\n"
+                         "Telnet=\"x-terminal-emulator -e telnet\"\r\n"
+                         "half=\"open\r\n"
+                         ";Sound=0\r\n"
+                         "Label\r\n"
+                         "empty=\r\n"
+                         "timer=99\r\n"
+                         "[ gateway ]\r\n"
+                         "Log=0\r\n"
+                         "[OPTS]\r\n"
+                         "FONT=1\r\n");
+    FlushProfileCache();
+
+    EXPECT_EQ(Read("OPTS", "TIMER", file), "30");
+    EXPECT_EQ(Read("opts", "timer", file), "30") << "the first of two equal keys wins";
+    EXPECT_EQ(Read("  oPtS ", " TiMeR", file), "30");
+    EXPECT_EQ(Read("OPTS", "TELNET", file), "x-terminal-emulator -e telnet");
+    EXPECT_EQ(Read("OPTS", "HALF", file), "\"open");
+    EXPECT_EQ(Read("OPTS", "EMPTY", file), "");
+    EXPECT_EQ(Read("GATEWAY", "LOG", file), "0");
+
+    // Comments, lines without '=', keys outside any section and keys of a later section of
+    // the same name are not found.
+    EXPECT_EQ(Read("OPTS", "SOUND", file), "<none>");
+    EXPECT_EQ(Read("OPTS", "LABEL", file), "<none>");
+    EXPECT_EQ(Read("", "top", file), "<none>");
+    EXPECT_EQ(Read("OPTS", "FONT", file), "<none>");
+
+    EXPECT_EQ(Read("NOSUCH", "TIMER", file), "<none>");
+    EXPECT_EQ(Read("OPTS", "TIMER", dir.file("missing.ini")), "<none>");
+    EXPECT_EQ(Read("OPTS", "TIMER", dir.file("missing/dir/x.ini")), "<none>");
+    EXPECT_EQ(Read("OPTS", "TIMER", dir.path()), "<none>") << "a directory reads as missing";
+    EXPECT_EQ(Read("OPTS", "NOSUCH", file, nullptr), "");
+    EXPECT_EQ(Read("OPTS", "NOSUCH", file, "telnet  "), "telnet");
+}
+
+TEST(Profile, CopiesAreCutToTheBufferAndCounted) {
+    TempDir dir;
+    std::string file = dir.file("s.ini");
+    WriteWholeFile(file, "[HOST]\r\nEXTERNAL=0123456789\r\n");
+    FlushProfileCache();
+
+    char buffer[16];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(GetPrivateProfileString("HOST", "EXTERNAL", "", buffer, 5, file.c_str()), 4u);
+    EXPECT_STREQ(buffer, "0123");
+    EXPECT_EQ(buffer[5], 'x') << "nothing written past the given size";
+
+    EXPECT_EQ(GetPrivateProfileString("HOST", "EXTERNAL", "", buffer, 1, file.c_str()), 0u);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(GetPrivateProfileString("HOST", "NONE", "defaultvalue", buffer, 8, file.c_str()), 7u);
+    EXPECT_STREQ(buffer, "default");
+    EXPECT_EQ(GetPrivateProfileString("HOST", "EXTERNAL", "", buffer, 11, file.c_str()), 10u);
+    EXPECT_STREQ(buffer, "0123456789");
+}
+
+TEST(Profile, IntegersReadTheLeadingDecimalNumberModulo32Bits) {
+    TempDir dir;
+    std::string file = dir.file("s.ini");
+    WriteWholeFile(file, "[N]\n"
+                         "plain=42\n"
+                         "plus=+17\n"
+                         "minus=-4\n"
+                         "big=4294967292\n"
+                         "wrap=4294967297\n"
+                         "lowwrap=-4294967297\n"
+                         "blanks=   12 \n"
+                         "trailing=42A94967297\n"
+                         "nodigits=B12\n"
+                         "signonly=-\n"
+                         "blanksign=- 5\n"
+                         "quoted=\" 8\"\n"
+                         "empty=\n");
+    FlushProfileCache();
+    const char* f = file.c_str();
+
+    EXPECT_EQ(GetPrivateProfileInt("n", "PLAIN", 7, f), 42u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "plus", 7, f), 17u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "minus", 7, f), 4294967292u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "big", 7, f), 4294967292u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "wrap", 7, f), 1u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "lowwrap", 7, f), 4294967295u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "blanks", 7, f), 12u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "trailing", 7, f), 42u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "nodigits", 7, f), 0u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "signonly", 7, f), 0u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "blanksign", 7, f), 0u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "quoted", 7, f), 8u);
+    // An empty value is taken as missing (Win32 behaviour), so a cleared number field keeps
+    // its default instead of turning into 0.
+    EXPECT_EQ(GetPrivateProfileInt("N", "empty", 14, f), 14u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "missing", 14, f), 14u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "missing", -1, f), 4294967295u);
+    EXPECT_EQ(GetPrivateProfileInt("N", "plain", 7, dir.file("none.ini").c_str()), 7u);
+}
+
+TEST(Profile, WriteChangesOnlyItsOwnLineAndKeepsEverythingElseByteForByte) {
+    TempDir dir;
+    std::string file = dir.file("net.INI");
+    WriteWholeFile(file, "; settings of the office map\r\n"
+                         "garbage line without equals\r\n"
+                         "\r\n"
+                         "[Opts]\r\n"
+                         "  Timer = 60\r\n"
+                         "Sound=1\r\n"
+                         "; beeper settings follow\r\n"
+                         "\r\n"
+                         "\r\n"
+                         "[gateway]\r\n"
+                         "log=1\r\n"
+                         "[OPTS]\r\n"
+                         "timer=5\r\n");
+    FlushProfileCache();
+
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "TIMER", "120", file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileString("opts", "WAIT", "5000", file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileString("GATEWAY", "LOG", nullptr, file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileString("GATEWAY", "SOUND", "2", file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileString("COLORS", "OK", "10", file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileString("COLORS", "ONE", "11", file.c_str()));
+
+    EXPECT_EQ(ReadWholeFile(file), "; settings of the office map\r\n"
+                                   "garbage line without equals\r\n"
+                                   "\r\n"
+                                   "[Opts]\r\n"
+                                   "  Timer =120\r\n"
+                                   "Sound=1\r\n"
+                                   "WAIT=5000\r\n"
+                                   "; beeper settings follow\r\n"
+                                   "\r\n"
+                                   "\r\n"
+                                   "[gateway]\r\n"
+                                   "SOUND=2\r\n"
+                                   "[OPTS]\r\n"
+                                   "timer=5\r\n"
+                                   "\r\n"
+                                   "[COLORS]\r\n"
+                                   "OK=10\r\n"
+                                   "ONE=11\r\n");
+
+    // What was written reads back, from the cache and from a fresh parse alike.
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 120u);
+        EXPECT_EQ(GetPrivateProfileInt("OPTS", "WAIT", 0, file.c_str()), 5000u);
+        EXPECT_EQ(GetPrivateProfileInt("GATEWAY", "LOG", 9, file.c_str()), 9u);
+        EXPECT_EQ(Read("colors", "one", file), "11");
+        FlushProfileCache();
+    }
+
+    // Deleting what is not there changes nothing, and creates no file.
+    std::string before = ReadWholeFile(file);
+    EXPECT_TRUE(WritePrivateProfileString("OPTS", "NOSUCH", nullptr, file.c_str()));
+    EXPECT_TRUE(WritePrivateProfileString("NOSUCH", "KEY", nullptr, file.c_str()));
+    EXPECT_EQ(ReadWholeFile(file), before);
+    EXPECT_TRUE(WritePrivateProfileString("OPTS", "KEY", nullptr, dir.file("new.ini").c_str()));
+    EXPECT_FALSE(fs::exists(dir.file("new.ini")));
+}
+
+TEST(Profile, LfFilesReadLikeCrlfFilesAndAreRewrittenWithCrlf) {
+    TempDir dir;
+    std::string lf = dir.file("lf.ini");
+    std::string crlf = dir.file("crlf.ini");
+    WriteWholeFile(lf, "[A]\nx= one \ny=2\n[B]\nz=3");
+    WriteWholeFile(crlf, "[A]\r\nx= one \r\ny=2\r\n[B]\r\nz=3");
+    FlushProfileCache();
+    for (const char* key : {"x", "y"})
+        EXPECT_EQ(Read("A", key, lf), Read("A", key, crlf));
+    EXPECT_EQ(Read("A", "x", lf), "one");
+    EXPECT_EQ(Read("B", "z", lf), "3") << "a last line without a line end counts";
+
+    ASSERT_TRUE(WritePrivateProfileString("B", "w", "4", lf.c_str()));
+    EXPECT_EQ(ReadWholeFile(lf), "[A]\r\nx= one \r\ny=2\r\n[B]\r\nz=3\r\nw=4\r\n");
+}
+
+TEST(Profile, WriteCreatesTheFileItsDirectoriesAndTheSection) {
+    TempDir dir;
+    std::string file = dir.file("config/tarnmap/TARNMAP.INI");
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "SOUND", "1", file.c_str()));
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "LOC", "10,20,630,470", file.c_str()));
+    EXPECT_EQ(ReadWholeFile(file), "[OPTS]\r\nSOUND=1\r\nLOC=10,20,630,470\r\n");
+    EXPECT_EQ(FilesIn(dir.file("config/tarnmap")), 1u) << "no temporary file left behind";
+
+    // Relative paths work from the current directory.
+    TempDir entered(true);
+    ASSERT_TRUE(WritePrivateProfileString("X", "Y", "z", "plain.ini"));
+    EXPECT_EQ(ReadWholeFile(entered.file("plain.ini")), "[X]\r\nY=z\r\n");
+}
+
+TEST(Profile, ParseIsReusedUntilTheFileChanges) {
+    TempDir dir;
+    std::string file = dir.file("map.ini");
+    WriteWholeFile(file, "[HOST]\r\nSOUND=1\r\nLOG=1\r\n");
+    FlushProfileCache();
+
+    unsigned start = ProfileParseCount();
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 1u);
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "LOG", 9, file.c_str()), 1u);
+    EXPECT_EQ(Read("HOST", "BEEPER", file), "<none>");
+    EXPECT_EQ(ProfileParseCount(), start + 1);
+
+    // Rewritten by someone else with another size.
+    WriteWholeFile(file, "[HOST]\r\nSOUND=22\r\nLOG=1\r\n");
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 22u);
+    EXPECT_EQ(ProfileParseCount(), start + 2);
+
+    // Same size, rewritten in place, with a different modification time.
+    auto modified = fs::last_write_time(file);
+    WriteWholeFile(file, "[HOST]\r\nSOUND=33\r\nLOG=1\r\n");
+    fs::last_write_time(file, modified + std::chrono::seconds(5));
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 33u);
+    EXPECT_EQ(ProfileParseCount(), start + 3);
+
+    // Our own write updates the cache without another parse.
+    ASSERT_TRUE(WritePrivateProfileString("host", "BEEPER", "1", file.c_str()));
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "BEEPER", 9, file.c_str()), 1u);
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 33u);
+    EXPECT_EQ(ProfileParseCount(), start + 3);
+
+    // Removed from outside: defaults again.
+    fs::remove(file);
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 9u);
+
+    WriteWholeFile(file, "[HOST]\r\nSOUND=3\r\n");
+    FlushProfileCache();
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 3u);
+    EXPECT_EQ(ProfileParseCount(), start + 4);
+}
+
+TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
+    TempDir dir;
+    std::string file = dir.file("map.ini");
+    std::string original = "[OPTS]\r\nTIMER=60\r\n";
+    WriteWholeFile(file, original);
+    FlushProfileCache();
+    EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 60u);
+
+    // A file size limit makes the write of the temporary file fail half-way (this fails
+    // for root too, unlike permissions).
+    std::string longValue(4000, 'v');
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool written = WritePrivateProfileString("OPTS", "EXTERNAL", longValue.c_str(), file.c_str());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadWholeFile(file), original);
+    EXPECT_EQ(FilesIn(dir.path()), 1u) << "the temporary file is removed";
+    EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 60u);
+    EXPECT_EQ(Read("OPTS", "EXTERNAL", file), "<none>");
+
+    // The path's directory is a file: nothing can be created.
+    std::string blocked = dir.file("map.ini/sub/x.ini");
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1", blocked.c_str()));
+    EXPECT_EQ(ReadWholeFile(file), original);
+
+    // The path names a directory: the rename fails and nothing is left behind.
+    fs::create_directory(dir.file("folder.ini"));
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1", dir.file("folder.ini").c_str()));
+    EXPECT_TRUE(fs::is_directory(dir.file("folder.ini")));
+    EXPECT_EQ(FilesIn(dir.path()), 2u);
+}
+
+TEST(Profile, ReplacementKeepsPermissionsAndFollowsSymbolicLinks) {
+    TempDir dir;
+    std::string file = dir.file("map.ini");
+    WriteWholeFile(file, "[OPTS]\r\nTIMER=60\r\n");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    FlushProfileCache();
+
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "TIMER", "30", file.c_str()));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    std::string link = dir.file("link.ini");
+    fs::create_symlink(file, link);
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "WAIT", "1000", link.c_str()));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadWholeFile(file), "[OPTS]\r\nTIMER=30\r\nWAIT=1000\r\n");
+    EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, link.c_str()), 30u);
+}
+
+TEST(Profile, WritesThatCouldNotReadBackAreRefused) {
+    TempDir dir;
+    std::string file = dir.file("map.ini");
+    std::string original = "[OPTS]\r\nTIMER=60\r\n";
+    WriteWholeFile(file, original);
+    FlushProfileCache();
+    const char* f = file.c_str();
+
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", "A=B", "1", f));
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", "  ", "1", f));
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", ";KEY", "1", f));
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", "[KEY", "1", f));
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1\r\n[EVIL]\r\nX=1", f));
+    EXPECT_FALSE(WritePrivateProfileString("OP\nTS", "TIMER", "1", f));
+    EXPECT_FALSE(WritePrivateProfileString(nullptr, "TIMER", "1", f));
+    EXPECT_FALSE(WritePrivateProfileString("OPTS", nullptr, "1", f));
+    EXPECT_EQ(ReadWholeFile(file), original);
+
+    // A section name with brackets in it still reads back.
+    ASSERT_TRUE(WritePrivateProfileString("a]b[c", "LOG", "0", f));
+    EXPECT_EQ(GetPrivateProfileInt("A]B[C", "LOG", 1, f), 0u);
+}

@@ -1,0 +1,170 @@
+// Network namespaces for tests, made and configured with iproute2's `ip`; sysctls are
+// written through /proc/sys from a thread moved into the namespace.
+#include "support/netns.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+const char kPrefix[] = "tarnmap-";
+std::atomic<unsigned> namespaceSerial{0};
+
+// Removes "tarnmap-<pid>-..." namespaces whose process is gone.
+void RemoveStaleNamespaces() {
+    DIR* directory = opendir("/run/netns");
+    if (directory == nullptr)
+        return;
+    std::vector<std::string> stale;
+    while (dirent* entry = readdir(directory)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, kPrefix, sizeof kPrefix - 1) != 0)
+            continue;
+        char* end = nullptr;
+        long pid = std::strtol(name + sizeof kPrefix - 1, &end, 10);
+        if (end == name + sizeof kPrefix - 1 || *end != '-' || pid <= 0)
+            continue;
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            stale.emplace_back(name);
+    }
+    closedir(directory);
+    for (const std::string& name : stale)
+        RunProgram({"ip", "netns", "delete", name});
+}
+
+} // namespace
+
+pid_t StartProgram(const std::vector<std::string>& arguments, bool quiet) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? child : -1;
+}
+
+bool WaitProgram(pid_t child) {
+    if (child < 0)
+        return false;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool RunProgram(const std::vector<std::string>& arguments, bool quiet) {
+    return WaitProgram(StartProgram(arguments, quiet));
+}
+
+bool NetworkNamespacesAvailable(std::string* why) {
+    if (geteuid() != 0) {
+        *why = "network namespaces need root";
+        return false;
+    }
+    if (!RunProgram({"ip", "-V"}, true)) {
+        *why = "the `ip` program (iproute2) is not installed";
+        return false;
+    }
+    RemoveStaleNamespaces();
+    NetworkNamespace probe("probe");
+    if (!probe.ok()) {
+        *why = "`ip netns add` failed: no network namespaces in this environment";
+        return false;
+    }
+    return true;
+}
+
+NetworkNamespace::NetworkNamespace(const std::string& role) {
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%ld-%u-%s", kPrefix, static_cast<long>(getpid()),
+                  namespaceSerial.fetch_add(1), role.c_str());
+    name_ = name;
+    ok_ = RunProgram({"ip", "netns", "add", name_});
+    if (ok_ && !Ip({"link", "set", "lo", "up"})) {
+        RunProgram({"ip", "netns", "delete", name_});
+        ok_ = false;
+    }
+}
+
+NetworkNamespace::~NetworkNamespace() {
+    if (ok_)
+        RunProgram({"ip", "netns", "delete", name_});
+}
+
+bool NetworkNamespace::Ip(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> command{"ip", "-n", name_};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return RunProgram(command);
+}
+
+bool NetworkNamespace::SetSysctl(const std::string& key, const std::string& value) const {
+    std::string path = "/proc/sys/" + key;
+    for (std::size_t index = 10; index < path.size(); ++index) {
+        if (path[index] == '.')
+            path[index] = '/';
+    }
+    // /proc/sys/net shows the namespace of the thread that opens the file.
+    EnteredNamespace inside(*this);
+    if (!inside.ok())
+        return false;
+    int file = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file < 0)
+        return false;
+    std::string line = value + "\n";
+    bool written = write(file, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    return close(file) == 0 && written;
+}
+
+bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,
+                       const std::string& addressA, const NetworkNamespace& b,
+                       const std::string& deviceB, const std::string& addressB) {
+    // Made inside `a` and handed out straight away, so the names never meet the
+    // namespace the test started in.
+    return a.Ip({"link", "add", deviceA, "type", "veth", "peer", "name", deviceB, "netns",
+                 b.name()}) &&
+           a.Ip({"address", "add", addressA, "dev", deviceA}) &&
+           b.Ip({"address", "add", addressB, "dev", deviceB}) &&
+           a.Ip({"link", "set", deviceA, "up"}) && b.Ip({"link", "set", deviceB, "up"});
+}
+
+EnteredNamespace::EnteredNamespace(const NetworkNamespace& target) {
+    previous_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (previous_ < 0 || !target.ok())
+        return;
+    std::string path = "/run/netns/" + target.name();
+    int entered = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (entered < 0)
+        return;
+    ok_ = setns(entered, CLONE_NEWNET) == 0;
+    close(entered);
+}
+
+EnteredNamespace::~EnteredNamespace() {
+    if (ok_ && setns(previous_, CLONE_NEWNET) != 0) {
+        // Every later test would run in the wrong network; stop here instead.
+        std::perror("EnteredNamespace: cannot return to the original network namespace");
+        std::abort();
+    }
+    if (previous_ >= 0)
+        close(previous_);
+}

@@ -1,0 +1,79 @@
+// Network namespaces that a test builds for itself: hosts, routers and silent hosts with
+// 10.x addresses that exist only inside them, joined by veth pairs, removed afterwards.
+// Each namespace gets a unique name (pid and a serial), so tests may run in parallel.
+//
+//   NetworkNamespace client("client"), router("router");
+//   ConnectNamespaces(client, "c0", "10.1.1.1/24", router, "r0", "10.1.1.2/24");
+//   client.Ip({"route", "add", "default", "via", "10.1.1.2"});
+//   router.SetSysctl("net.ipv4.ip_forward", "1");
+//   { EnteredNamespace inside(client); /* sockets opened here belong to client */ }
+//
+// Needs root and the `ip` program (iproute2); NetworkNamespacesAvailable says whether a
+// test can run. Nothing here touches the namespace the test process started in.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// True when namespaces can be made here; otherwise false with the reason in `why`, for
+// GTEST_SKIP. Also removes namespaces that crashed test processes left behind.
+bool NetworkNamespacesAvailable(std::string* why);
+
+// One network namespace, named "tarnmap-<pid>-<serial>-<role>", with its loopback up.
+// Removed, with every interface in it, when the object goes.
+class NetworkNamespace {
+  public:
+    explicit NetworkNamespace(const std::string& role);
+    ~NetworkNamespace();
+    NetworkNamespace(const NetworkNamespace&) = delete;
+    NetworkNamespace& operator=(const NetworkNamespace&) = delete;
+
+    // Whether the namespace was made; nothing else works when it was not.
+    bool ok() const { return ok_; }
+    const std::string& name() const { return name_; }
+
+    // Runs `ip <arguments>` inside the namespace ("ip -n <name> ..."). True when it
+    // succeeded; its complaints go to the test's standard error.
+    bool Ip(const std::vector<std::string>& arguments) const;
+
+    // Writes a sysctl of this namespace: `key` in dotted ("net.ipv4.ip_forward") or slashed
+    // form. Only per-namespace keys (net.*) are meaningful.
+    bool SetSysctl(const std::string& key, const std::string& value) const;
+
+  private:
+    std::string name_;
+    bool ok_ = false;
+};
+
+// Joins `a` and `b` with a veth pair: `deviceA` in `a` with `addressA`, `deviceB` in `b`
+// with `addressB` (addresses in CIDR form, "10.1.1.1/24"), both up.
+bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,
+                       const std::string& addressA, const NetworkNamespace& b,
+                       const std::string& deviceB, const std::string& addressB);
+
+// Moves the calling thread (only it) into a namespace for the guard's life and back when
+// it goes. Sockets opened meanwhile stay in that namespace.
+class EnteredNamespace {
+  public:
+    explicit EnteredNamespace(const NetworkNamespace& target);
+    ~EnteredNamespace();
+    EnteredNamespace(const EnteredNamespace&) = delete;
+    EnteredNamespace& operator=(const EnteredNamespace&) = delete;
+
+    bool ok() const { return ok_; }
+
+  private:
+    int previous_ = -1; // the thread's own namespace, to go back to
+    bool ok_ = false;
+};
+
+// Starts a program (looked up on PATH, no shell); its standard output goes to /dev/null
+// when `quiet`. Returns its process id, -1 when it could not be started.
+pid_t StartProgram(const std::vector<std::string>& arguments, bool quiet = false);
+
+// Waits for a started program. True when it exited with 0.
+bool WaitProgram(pid_t child);
+
+// Starts a program and waits for it. True when it exited with 0.
+bool RunProgram(const std::vector<std::string>& arguments, bool quiet = false);
