@@ -9,14 +9,19 @@
 
 namespace platform {
 
-static QApplication* application = nullptr;
+static bool initialized = false;
 
 void InitializeApplication(int& argc, char** argv) {
-    if (application != nullptr)
+    if (initialized)
         return;
-    application = new QApplication(argc, argv);
+    initialized = true;
+    // Drawing may have started the toolkit already (it does so for tools without windows).
+    if (QCoreApplication::instance() == nullptr)
+        new QApplication(argc, argv); // lives until the process ends
     QApplication::setQuitOnLastWindowClosed(false);
     StartMessageDispatcher();
+    RegisterControlClasses();
+    RegisterDialogClass();
 }
 
 } // namespace platform

@@ -109,7 +109,7 @@ int SplitCommandLine(const char* commandLine, char* storage, char** words, int m
 
 UINT WinExec(const char* commandLine, UINT showState) {
     (void)showState; // window placement belongs to the started program
-    AppendJournal("exec: %s", commandLine);
+    RecordInJournal("exec", commandLine);
     std::size_t length = std::strlen(commandLine);
     std::vector<char> storage(length + 1);
     std::vector<char*> words(length / 2 + 2, nullptr);

@@ -1,24 +1,26 @@
 // The journal's entries; everything happens on the UI thread.
 #include "platform/journal.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 namespace platform {
 
-std::vector<std::string> journal;
+static bool journalEnabled = false;
+static std::vector<std::string> journal;
 
-void AppendJournal(const char* format, ...) {
-    char line[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    if (journal.size() >= JOURNAL_LIMIT)
-        journal.erase(journal.begin(), journal.begin() + JOURNAL_LIMIT / 2);
-    journal.emplace_back(line);
+void EnableJournal(bool enabled) {
+    journalEnabled = enabled;
 }
 
-void ClearJournal() { journal.clear(); }
+void ClearJournal() {
+    journal.clear();
+}
+
+void RecordInJournal(const char* kind, const char* text) {
+    if (journalEnabled)
+        journal.push_back(std::string(kind) + ": " + text);
+}
+
+std::vector<std::string> JournalEntries() {
+    return journal;
+}
 
 } // namespace platform

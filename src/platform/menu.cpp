@@ -11,6 +11,7 @@
 #include <QMenuBar>
 
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -364,7 +365,9 @@ int TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const 
     returningChoice = false;
     if ((record = FindMenu(menu)) != nullptr)
         record->trackOwner = 0;
-    AppendJournal("menu: %u", trackedChoice);
+    char chosen[16];
+    std::snprintf(chosen, sizeof chosen, "%u", trackedChoice);
+    RecordInJournal("menu", chosen);
     if ((flags & TPM_RETURNCMD) != 0)
         return static_cast<int>(trackedChoice);
     if (trackedChoice != 0 && (flags & TPM_NONOTIFY) == 0)

@@ -50,7 +50,7 @@ bool IsSoundPlaying() {
 
 bool sndPlaySound(const char* name, UINT flags) {
     if (name == nullptr) {
-        AppendJournal("sound: stop");
+        RecordInJournal("sound", "stop");
         if (effect != nullptr)
             effect->stop();
         return true;
@@ -59,10 +59,11 @@ bool sndPlaySound(const char* name, UINT flags) {
         return false;
     char path[4096];
     if (!FindSoundFile(name, path, sizeof path)) {
-        AppendJournal("sound: %s (not found)", name);
+        RecordInJournal("sound", (std::string(name) + " (not found)").c_str());
         return false;
     }
-    AppendJournal("sound: %s%s", name, (flags & SND_LOOP) != 0 ? " (loop)" : "");
+    RecordInJournal("sound",
+                    (std::string(name) + ((flags & SND_LOOP) != 0 ? " (loop)" : "")).c_str());
     if (effect == nullptr)
         effect = new QSoundEffect();
     effect->stop();

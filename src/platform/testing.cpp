@@ -18,8 +18,6 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
-#include <cstdarg>
-#include <cstdio>
 #include <deque>
 
 namespace platform {
@@ -58,7 +56,7 @@ void ResetTestingSeams() {
     fileDialogAnswers.clear();
     popupMenuAnswers.clear();
     answerUnasked = false;
-    journal.clear();
+    ClearJournal();
 }
 
 bool TakeMessageBoxAnswer(int defaultAnswer, int* answer) {

@@ -1,8 +1,9 @@
 // What tests use to watch and steer the platform layer without replacing it: a hook run on
-// the next dialog, answers for message boxes, file dialogs and popup menus, the journal of
-// outside effects (sounds, started programs, message boxes), input made as the toolkit
-// would deliver it, and pictures of windows. The real code always runs; these only observe
-// or stand in for the person at the keyboard.
+// the next dialog, answers for message boxes, file dialogs and popup menus, input made as
+// the toolkit would deliver it, and pictures of windows. The journal of outside effects is
+// in journal.h; message boxes ("messagebox: caption: text"), file dialogs ("open: title:
+// path", "save: ..."), popup menus ("menu: id") and beeps write to it too. The real code
+// always runs; these only observe or stand in for the person at the keyboard.
 #pragma once
 
 #include "platform/journal.h"
@@ -13,10 +14,6 @@
 #include <vector>
 
 namespace platform {
-
-// The journal (platform/journal.h) has one line per outside effect, in order: "sound:
-// ...", "exec: ...", "messagebox: caption: text", "open: title: path", "menu: id",
-// "beep: type".
 
 // ---- Dialogs ----
 // Runs `hook` with the dialog's handle after WM_INITDIALOG of the next dialog that opens
@@ -36,7 +33,7 @@ void QueuePopupMenuAnswer(UINT id);
 // either: a box gives its default button, a file dialog and a menu are cancelled. Lets a
 // test run code that may ask the user without hanging.
 void AnswerUnaskedQuestions(bool on);
-// Forgets queued hooks and answers and clears the journal.
+// Forgets queued hooks and answers and clears the journal (leaving it on or off).
 void ResetTestingSeams();
 
 // Used by the platform layer: takes the queued answer, if any.

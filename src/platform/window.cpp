@@ -561,8 +561,9 @@ void NoteClientGeometry(WindowRecord* record) {
     if (record->hasBacking) {
         QSize wanted(std::max(1, size.width()), std::max(1, size.height()));
         if (record->backing.size() != wanted) {
-            QImage picture(wanted, QImage::Format_RGB32);
-            picture.fill(Qt::white);
+            QImage picture(wanted, record->transparentBacking ? QImage::Format_ARGB32_Premultiplied
+                                                              : QImage::Format_RGB32);
+            picture.fill(record->transparentBacking ? Qt::transparent : Qt::white);
             if (!record->backing.isNull()) {
                 QPainter copy(&picture);
                 copy.drawImage(0, 0, record->backing);
@@ -987,15 +988,6 @@ int ReleaseDC(HWND window, HDC context) {
     return 1;
 }
 
-HDC ScratchContext() {
-    static QImage scratch(1, 1, QImage::Format_RGB32);
-    static HDC context = nullptr;
-    if (context != nullptr)
-        DeleteImageContext(context);
-    context = CreateImageContext(&scratch);
-    return context;
-}
-
 QColor BrushColor(HBRUSH brush) {
     if (!brush)
         return QColor();
@@ -1203,7 +1195,9 @@ bool GetCursorPos(POINT* point) {
 }
 
 bool MessageBeep(UINT type) {
-    AppendJournal("beep: %u", type);
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", type);
+    RecordInJournal("beep", text);
     QApplication::beep();
     return true;
 }

@@ -16,6 +16,7 @@ using LONG = std::int32_t;
 using INT_PTR = std::intptr_t;
 using UINT_PTR = std::uintptr_t;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 using HICON = const char* const*; // an icon is a picture in XPM form
 
 struct Cursor;

@@ -21,8 +21,6 @@ class QPaintEvent;
 
 namespace platform {
 
-using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
-
 struct WindowClass;
 // Makes a control of a built-in class (CreateWindow on "BUTTON", "EDIT", ...).
 using ControlCreator = HWND (*)(const WindowClass* windowClass, const char* text, DWORD style,
@@ -44,14 +42,15 @@ struct WindowRecord {
     WindowKind kind = WindowKind::Window;
     DWORD style = 0;
     DWORD exStyle = 0;
-    HWND parent = 0;            // the parent of a child window
-    HWND owner = 0;             // the owner of a top-level window
-    int id = 0;                 // a child's identifier
-    HMENU menu = 0;             // a top-level window's menu bar
-    std::vector<HWND> children; // in creation order
-    QWidget* frame = nullptr;   // the top-level widget, or the child's own widget
-    QWidget* client = nullptr;  // the widget that is the client area
-    bool hasBacking = false;    // windows and dialogs keep a picture of their client area
+    HWND parent = 0;                 // the parent of a child window
+    HWND owner = 0;                  // the owner of a top-level window
+    int id = 0;                      // a child's identifier
+    HMENU menu = 0;                  // a top-level window's menu bar
+    std::vector<HWND> children;      // in creation order
+    QWidget* frame = nullptr;        // the top-level widget, or the child's own widget
+    QWidget* client = nullptr;       // the widget that is the client area
+    bool hasBacking = false;         // windows and dialogs keep a picture of their client area
+    bool transparentBacking = false; // drawn controls: the dialog shows where nothing is drawn
     QImage backing;
     RECT invalid{}; // the area waiting for WM_PAINT (empty: none)
     bool eraseWanted = false;
@@ -71,9 +70,12 @@ struct WindowRecord {
     DLGPROC dialogProcedure = nullptr;
     INT_PTR dialogResult = 0;
     bool dialogEnded = false;
+    int unitWidth = 0; // the dialog's base units in pixels (average character width, height)
+    int unitHeight = 0;
     // Controls: the check state of buttons the program checks itself, the colour a
     // WM_CTLCOLOR* answer asked for.
     int checkState = 0;
+    int textLimit = 0; // edits: EM_LIMITTEXT's limit, 0 for none
     QColor requestedBackground;
 };
 
@@ -98,9 +100,7 @@ void NoteClientGeometry(WindowRecord* record);
 // The paintEvent of a window that keeps a picture: WM_PAINT for what waits, then the
 // picture onto the widget.
 void PaintWindowSurface(WindowRecord* record, QWidget* widget, QPaintEvent* event);
-// A context on a 1x1 scratch picture, for the WM_CTLCOLOR* requests; and the colour a
-// brush paints with, found by painting with it.
-HDC ScratchContext();
+// The colour a brush paints with, found by painting with it.
 QColor BrushColor(HBRUSH brush);
 QWidget* CreateCanvasWidget(QWidget* parent); // a plain client-area widget with input
 
@@ -125,6 +125,10 @@ void FreeDestroyedWindows();
 QMenuBar* FrameMenuBar(WindowRecord* record, bool create);
 // Places menu bar and client area in a top-level window's frame, then tells the change.
 void LayoutFrame(WindowRecord* record);
+
+// The built-in classes: the controls (controls.cpp) and the dialog class (dialog.cpp).
+void RegisterControlClasses();
+void RegisterDialogClass();
 
 // ---- Menus (menu.cpp) ----
 // Puts the menu's bar on the window (0 removes it); the window's frame lays it out.

@@ -69,6 +69,7 @@ TEST(Exec, StartsTheProgramWithItsArgumentsAndNoShell) {
                    "echo >> \"$0.out\"\n");
     chmod(script.c_str(), 0755);
 
+    platform::EnableJournal(true);
     platform::ClearJournal();
     std::string line = script + " DN \"a;rm -rf " + dir.file("victim") + "\" 7 $HOME";
     WriteWholeFile(dir.file("victim"), "still here");
@@ -76,8 +77,9 @@ TEST(Exec, StartsTheProgramWithItsArgumentsAndNoShell) {
     std::string args = WaitForFile(script + ".out");
     EXPECT_EQ(args, "<DN><a;rm -rf " + dir.file("victim") + "><7><$HOME>\n");
     EXPECT_EQ(ReadWholeFile(dir.file("victim")), "still here");
-    ASSERT_EQ(platform::journal.size(), 1u);
-    EXPECT_EQ(platform::journal[0], "exec: " + line);
+    ASSERT_EQ(platform::JournalEntries().size(), 1u);
+    EXPECT_EQ(platform::JournalEntries()[0], "exec: " + line);
+    platform::EnableJournal(false);
 }
 
 TEST(Exec, ReportsMissingProgramsAndLeavesNoZombies) {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -359,13 +360,13 @@ TEST_F(WindowTest, PaintingErasesWithTheClassBrushAndKeepsToTheWaitingArea) {
     EXPECT_EQ(WindowPixel(window, 60, 60), RGB(255, 0, 0));
 
     paintColor = RGB(0, 255, 0);
-    RECT part{10, 10, 20, 20};
+    RECT part{40, 40, 50, 50};
     InvalidateRect(window, &part, false);
     UpdateWindow(window);
     EXPECT_EQ(paintCount, 2);
-    EXPECT_EQ(lastPaintArea.left, 10);
-    EXPECT_EQ(lastPaintArea.bottom, 20);
-    EXPECT_EQ(WindowPixel(window, 15, 15), RGB(0, 255, 0));
+    EXPECT_EQ(lastPaintArea.left, 40);
+    EXPECT_EQ(lastPaintArea.bottom, 50);
+    EXPECT_EQ(WindowPixel(window, 45, 45), RGB(0, 255, 0));
     EXPECT_EQ(WindowPixel(window, 60, 60), RGB(255, 0, 0)) << "outside the area nothing changed";
     UpdateWindow(window);
     EXPECT_EQ(paintCount, 2) << "nothing waits, no WM_PAINT";
@@ -391,7 +392,9 @@ TEST_F(WindowTest, PaintingErasesWithTheClassBrushAndKeepsToTheWaitingArea) {
     EXPECT_GE(paintCount, 3);
 
     const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string path = std::string(output != nullptr ? output : ".") + "/window_sample.png";
+    std::string directory = output != nullptr ? output : ".";
+    std::filesystem::create_directories(directory);
+    std::string path = directory + "/window_sample.png";
     EXPECT_TRUE(SaveWindowImage(window, path.c_str())) << path;
 }
 

@@ -1,0 +1,852 @@
+// Winsock 1.1 on non-blocking POSIX sockets: the socket table, the blocking-call loop that
+// runs the hook between short poll() waits, name look-ups on worker threads, and the
+// translation of system error numbers into Winsock's.
+//
+// Order: the system headers and the values taken from them; our header; the error tables;
+// the socket table and the blocking-call state; start-up and the hook; sockets; addresses;
+// name look-ups.
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The system's numbers for the names that our header gives Winsock's numbers.
+constexpr int systemInet = AF_INET;
+constexpr int systemStream = SOCK_STREAM;
+constexpr int systemDatagram = SOCK_DGRAM;
+constexpr int systemRaw = SOCK_RAW;
+constexpr int systemSocketLevel = SOL_SOCKET;
+constexpr int systemReuseAddress = SO_REUSEADDR;
+constexpr int systemKeepAlive = SO_KEEPALIVE;
+constexpr int systemBroadcast = SO_BROADCAST;
+constexpr int systemLinger = SO_LINGER;
+constexpr int systemSendBuffer = SO_SNDBUF;
+constexpr int systemReceiveBuffer = SO_RCVBUF;
+constexpr int systemIpLevel = IPPROTO_IP;
+constexpr int systemTimeToLive = IP_TTL;
+constexpr int systemTypeOfService = IP_TOS;
+constexpr int systemOutOfBand = MSG_OOB;
+constexpr int systemPeek = MSG_PEEK;
+constexpr int systemDontRoute = MSG_DONTROUTE;
+
+} // namespace
+
+#undef AF_INET
+#undef SOCK_STREAM
+#undef SOCK_DGRAM
+#undef SOCK_RAW
+#undef IPPROTO_IP
+#undef IPPROTO_ICMP
+#undef IPPROTO_TCP
+#undef IPPROTO_UDP
+#undef INADDR_ANY
+#undef INADDR_NONE
+#undef MSG_OOB
+#undef MSG_PEEK
+#undef MSG_DONTROUTE
+#undef SOL_SOCKET
+#undef SO_REUSEADDR
+#undef SO_KEEPALIVE
+#undef SO_BROADCAST
+#undef SO_LINGER
+#undef SO_SNDBUF
+#undef SO_RCVBUF
+#undef IP_TTL
+#undef IP_TOS
+
+#include "platform/winsock.h"
+
+namespace platform {
+
+// ---- Error numbers ----
+
+namespace {
+
+struct ErrorTranslation {
+    int systemError;
+    int winsockError;
+};
+
+// Every errno a socket call or a look-up can meet here. A connect in progress is "would
+// block" on this stack; WSAEINPROGRESS means another blocking call is running.
+constexpr ErrorTranslation errnoTable[] = {
+    {EINTR, WSAEINTR},
+    {EBADF, WSAEBADF},
+    {EACCES, WSAEACCES},
+    {EPERM, WSAEACCES},
+    {EFAULT, WSAEFAULT},
+    {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},
+    {ENFILE, WSAEMFILE},
+    {EWOULDBLOCK, WSAEWOULDBLOCK},
+    {EAGAIN, WSAEWOULDBLOCK},
+    {EINPROGRESS, WSAEWOULDBLOCK},
+    {EALREADY, WSAEALREADY},
+    {ENOTSOCK, WSAENOTSOCK},
+    {EDESTADDRREQ, WSAEDESTADDRREQ},
+    {EMSGSIZE, WSAEMSGSIZE},
+    {EPROTOTYPE, WSAEPROTOTYPE},
+    {ENOPROTOOPT, WSAENOPROTOOPT},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+    {EOPNOTSUPP, WSAEOPNOTSUPP},
+    {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},
+    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+    {ENETDOWN, WSAENETDOWN},
+    {ENONET, WSAENETDOWN},
+    {ENODEV, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},
+    {ENETRESET, WSAENETRESET},
+    {ECONNABORTED, WSAECONNABORTED},
+    {ECONNRESET, WSAECONNRESET},
+    {EPIPE, WSAECONNRESET},
+    {ENOBUFS, WSAENOBUFS},
+    {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},
+    {ENOTCONN, WSAENOTCONN},
+    {ESHUTDOWN, WSAESHUTDOWN},
+    {ETOOMANYREFS, WSAETOOMANYREFS},
+    {ETIMEDOUT, WSAETIMEDOUT},
+    {ECONNREFUSED, WSAECONNREFUSED},
+    {ELOOP, WSAELOOP},
+    {ENAMETOOLONG, WSAENAMETOOLONG},
+    {EHOSTDOWN, WSAEHOSTDOWN},
+    {EHOSTUNREACH, WSAEHOSTUNREACH},
+    {ENOTEMPTY, WSAENOTEMPTY},
+    {EUSERS, WSAEUSERS},
+    {EDQUOT, WSAEDQUOT},
+    {ESTALE, WSAESTALE},
+    {EREMOTE, WSAEREMOTE},
+};
+
+} // namespace
+
+int WinsockErrorFromErrno(int systemError) {
+    for (const ErrorTranslation& entry : errnoTable) {
+        if (entry.systemError == systemError)
+            return entry.winsockError;
+    }
+    // Something this stack has no number for; callers still see a failure of the network.
+    return WSAENETDOWN;
+}
+
+int WinsockErrorFromResolver(int resolverError) {
+    switch (resolverError) {
+    case HOST_NOT_FOUND:
+        return WSAHOST_NOT_FOUND;
+    case TRY_AGAIN:
+        return WSATRY_AGAIN;
+    case NO_DATA:
+        return WSANO_DATA;
+    default:
+        return WSANO_RECOVERY;
+    }
+}
+
+// ---- The socket table and the blocking-call state ----
+
+namespace {
+
+struct SocketRecord {
+    bool inUse;
+    int descriptor;   // the system's socket, always in non-blocking mode
+    int type;         // SOCK_STREAM, SOCK_DGRAM or SOCK_RAW
+    bool nonBlocking; // calls fail with WSAEWOULDBLOCK instead of waiting
+};
+
+constexpr int maxSockets = 256;    // reported as iMaxSockets
+constexpr int maxDatagram = 65507; // the largest UDP payload over IPv4
+constexpr int waitSliceMs = 10;    // longest wait between two calls of the blocking hook
+
+SocketRecord socketTable[maxSockets];
+int startupCount = 0; // WSAStartup calls not yet matched by WSACleanup
+int lastError = 0;
+
+bool DefaultBlockingHook() {
+    return false; // nothing to dispatch: the blocking call just waits
+}
+
+BlockingHookProc installedHook = nullptr; // null: the default hook
+bool blockingCallActive = false;
+bool cancelRequested = false; // set by WSACancelBlockingCall, seen after the hook returns
+
+int Fail(int error) {
+    lastError = error;
+    return SOCKET_ERROR;
+}
+
+// Every call that may wait or change the stack's state starts here.
+bool MayCall() {
+    if (startupCount == 0) {
+        lastError = WSANOTINITIALISED;
+        return false;
+    }
+    if (blockingCallActive) {
+        lastError = WSAEINPROGRESS;
+        return false;
+    }
+    return true;
+}
+
+SocketRecord* FindSocket(SOCKET socket) {
+    for (SocketRecord& record : socketTable) {
+        if (record.inUse && static_cast<SOCKET>(record.descriptor) == socket)
+            return &record;
+    }
+    return nullptr;
+}
+
+// Marks a blocking call as in progress for its lifetime.
+class BlockingCall final {
+  public:
+    BlockingCall() {
+        blockingCallActive = true;
+        cancelRequested = false;
+    }
+    ~BlockingCall() {
+        blockingCallActive = false;
+        cancelRequested = false;
+    }
+    BlockingCall(const BlockingCall&) = delete;
+    BlockingCall& operator=(const BlockingCall&) = delete;
+};
+
+// Waits until `descriptor` reports one of `events`, running the blocking hook between
+// waits of at most waitSliceMs. Returns 0 when ready, WSAEINTR when the call was cancelled,
+// which takes effect as soon as the hook that cancelled it returns.
+int WaitUntilReady(int descriptor, short events) {
+    BlockingCall call;
+    bool hookDidWork = false;
+    for (;;) {
+        if (cancelRequested)
+            return WSAEINTR;
+        pollfd entry{descriptor, events, 0};
+        int ready = ::poll(&entry, 1, hookDidWork ? 0 : waitSliceMs);
+        if (ready > 0)
+            return 0;
+        if (ready < 0 && errno != EINTR)
+            return WinsockErrorFromErrno(errno);
+        hookDidWork = installedHook != nullptr ? installedHook() : DefaultBlockingHook();
+    }
+}
+
+// Reads a Winsock IPv4 socket address given by the program.
+int ToSystemAddress(const sockaddr* address, int length, ::sockaddr_in* systemAddress) {
+    if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in)))
+        return WSAEFAULT;
+    sockaddr_in given;
+    std::memcpy(&given, address, sizeof given);
+    if (given.sin_family != AF_INET)
+        return WSAEAFNOSUPPORT;
+    *systemAddress = ::sockaddr_in{};
+    systemAddress->sin_family = systemInet;
+    systemAddress->sin_port = given.sin_port;
+    systemAddress->sin_addr.s_addr = given.sin_addr.s_addr;
+    return 0;
+}
+
+bool ToSystemFlags(int flags, int* systemFlags) {
+    if ((flags & ~(MSG_OOB | MSG_PEEK | MSG_DONTROUTE)) != 0)
+        return false;
+    *systemFlags = ((flags & MSG_OOB) != 0 ? systemOutOfBand : 0) |
+                   ((flags & MSG_PEEK) != 0 ? systemPeek : 0) |
+                   ((flags & MSG_DONTROUTE) != 0 ? systemDontRoute : 0);
+    return true;
+}
+
+} // namespace
+
+// ---- Start-up, errors and the blocking hook ----
+
+int WSAStartup(WORD versionRequested, WSADATA* data) {
+    if (blockingCallActive)
+        return WSAEINPROGRESS;
+    unsigned major = versionRequested & 0xFFu;
+    unsigned minor = versionRequested >> 8;
+    if (major < 1 || (major == 1 && minor < 1))
+        return WSAVERNOTSUPPORTED;
+    if (data == nullptr)
+        return WSAEFAULT;
+    *data = WSADATA{};
+    data->wVersion = MAKEWORD(1, 1);
+    data->wHighVersion = MAKEWORD(1, 1);
+    std::snprintf(data->szDescription, sizeof data->szDescription, "%s", stackDescription);
+    std::snprintf(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
+    data->iMaxSockets = maxSockets;
+    data->iMaxUdpDg = maxDatagram;
+    data->lpVendorInfo = nullptr;
+    ++startupCount;
+    return 0;
+}
+
+int WSACleanup() {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    if (--startupCount == 0) {
+        for (SocketRecord& record : socketTable) {
+            if (record.inUse)
+                ::close(record.descriptor);
+            record = SocketRecord{};
+        }
+        installedHook = nullptr;
+    }
+    return 0;
+}
+
+int WSAGetLastError() {
+    return lastError;
+}
+
+void WSASetLastError(int error) {
+    lastError = error;
+}
+
+BlockingHookProc WSASetBlockingHook(BlockingHookProc hook) {
+    if (!MayCall())
+        return nullptr;
+    if (hook == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    BlockingHookProc previous = installedHook != nullptr ? installedHook : DefaultBlockingHook;
+    installedHook = hook == DefaultBlockingHook ? nullptr : hook;
+    return previous;
+}
+
+int WSAUnhookBlockingHook() {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    installedHook = nullptr;
+    return 0;
+}
+
+bool WSAIsBlocking() {
+    return blockingCallActive;
+}
+
+int WSACancelBlockingCall() {
+    if (startupCount == 0)
+        return Fail(WSANOTINITIALISED);
+    if (!blockingCallActive)
+        return Fail(WSAEINVAL);
+    cancelRequested = true;
+    return 0;
+}
+
+// ---- Sockets ----
+
+SOCKET socket(int family, int type, int protocol) {
+    if (!MayCall())
+        return INVALID_SOCKET;
+    if (family != AF_INET) {
+        lastError = WSAEAFNOSUPPORT;
+        return INVALID_SOCKET;
+    }
+    int systemType = 0;
+    if (type == SOCK_STREAM) {
+        systemType = systemStream;
+    } else if (type == SOCK_DGRAM) {
+        systemType = systemDatagram;
+    } else if (type == SOCK_RAW) {
+        systemType = systemRaw;
+    } else {
+        lastError = WSAESOCKTNOSUPPORT;
+        return INVALID_SOCKET;
+    }
+    SocketRecord* slot = nullptr;
+    for (SocketRecord& record : socketTable) {
+        if (!record.inUse) {
+            slot = &record;
+            break;
+        }
+    }
+    if (slot == nullptr) {
+        lastError = WSAEMFILE;
+        return INVALID_SOCKET;
+    }
+    int descriptor = ::socket(systemInet, systemType | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+    if (descriptor < 0) {
+        lastError = WinsockErrorFromErrno(errno);
+        return INVALID_SOCKET;
+    }
+    *slot = SocketRecord{true, descriptor, type, false};
+    return static_cast<SOCKET>(descriptor);
+}
+
+int bind(SOCKET socket, const sockaddr* address, int addressLength) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    ::sockaddr_in systemAddress;
+    int error = ToSystemAddress(address, addressLength, &systemAddress);
+    if (error != 0)
+        return Fail(error);
+    if (::bind(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
+               sizeof systemAddress) != 0)
+        return Fail(WinsockErrorFromErrno(errno));
+    return 0;
+}
+
+int connect(SOCKET socket, const sockaddr* address, int addressLength) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    ::sockaddr_in systemAddress;
+    int error = ToSystemAddress(address, addressLength, &systemAddress);
+    if (error != 0)
+        return Fail(error);
+    if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
+                  sizeof systemAddress) == 0)
+        return 0;
+    if (errno != EINPROGRESS && errno != EINTR)
+        return Fail(WinsockErrorFromErrno(errno));
+    if (record->nonBlocking)
+        return Fail(WSAEWOULDBLOCK);
+    error = WaitUntilReady(record->descriptor, POLLOUT);
+    if (error != 0)
+        return Fail(error);
+    int outcome = 0;
+    socklen_t outcomeLength = sizeof outcome;
+    if (::getsockopt(record->descriptor, systemSocketLevel, SO_ERROR, &outcome, &outcomeLength) !=
+        0)
+        return Fail(WinsockErrorFromErrno(errno));
+    if (outcome != 0)
+        return Fail(WinsockErrorFromErrno(outcome));
+    return 0;
+}
+
+namespace {
+
+// send and sendto: a stream socket takes the whole buffer before a blocking call returns;
+// a datagram goes out whole or not at all.
+int SendData(SOCKET socket, const char* buffer, int length, int flags, const sockaddr* to,
+             int toLength) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    if (length < 0)
+        return Fail(WSAEINVAL);
+    if (buffer == nullptr && length > 0)
+        return Fail(WSAEFAULT);
+    int systemFlags = 0;
+    if (!ToSystemFlags(flags, &systemFlags))
+        return Fail(WSAEOPNOTSUPP);
+    ::sockaddr_in systemAddress;
+    const ::sockaddr* destination = nullptr;
+    socklen_t destinationLength = 0;
+    if (to != nullptr) {
+        int error = ToSystemAddress(to, toLength, &systemAddress);
+        if (error != 0)
+            return Fail(error);
+        destination = reinterpret_cast<const ::sockaddr*>(&systemAddress);
+        destinationLength = sizeof systemAddress;
+    }
+    int sent = 0;
+    for (;;) {
+        ssize_t count =
+            ::sendto(record->descriptor, buffer + sent, static_cast<size_t>(length - sent),
+                     systemFlags | MSG_NOSIGNAL, destination, destinationLength);
+        if (count >= 0) {
+            sent += static_cast<int>(count);
+            if (sent >= length || record->type != SOCK_STREAM)
+                return sent;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Fail(WinsockErrorFromErrno(errno));
+        if (record->nonBlocking)
+            return sent > 0 ? sent : Fail(WSAEWOULDBLOCK);
+        int error = WaitUntilReady(record->descriptor, POLLOUT);
+        if (error != 0)
+            return Fail(error);
+    }
+}
+
+// recv and recvfrom: one wait at most, then what is there (a stream) or one datagram.
+int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* from,
+                int* fromLength) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    if (length < 0)
+        return Fail(WSAEINVAL);
+    if (buffer == nullptr && length > 0)
+        return Fail(WSAEFAULT);
+    if (from != nullptr &&
+        (fromLength == nullptr || *fromLength < static_cast<int>(sizeof(sockaddr_in))))
+        return Fail(WSAEFAULT);
+    int systemFlags = 0;
+    if (!ToSystemFlags(flags, &systemFlags))
+        return Fail(WSAEOPNOTSUPP);
+    for (;;) {
+        ::sockaddr_in sender{};
+        iovec part{buffer, static_cast<size_t>(length)};
+        msghdr message{};
+        message.msg_name = &sender;
+        message.msg_namelen = sizeof sender;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        ssize_t count = ::recvmsg(record->descriptor, &message, systemFlags);
+        if (count >= 0) {
+            if (from != nullptr && message.msg_namelen >= sizeof sender &&
+                sender.sin_family == systemInet) {
+                sockaddr_in given{};
+                given.sin_family = AF_INET;
+                given.sin_port = sender.sin_port;
+                given.sin_addr.s_addr = sender.sin_addr.s_addr;
+                std::memcpy(from, &given, sizeof given);
+                *fromLength = sizeof given;
+            }
+            if ((message.msg_flags & MSG_TRUNC) != 0 && record->type != SOCK_STREAM)
+                return Fail(WSAEMSGSIZE);
+            return static_cast<int>(count);
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Fail(WinsockErrorFromErrno(errno));
+        if (record->nonBlocking)
+            return Fail(WSAEWOULDBLOCK);
+        int error = WaitUntilReady(record->descriptor, POLLIN);
+        if (error != 0)
+            return Fail(error);
+    }
+}
+
+} // namespace
+
+int send(SOCKET socket, const char* buffer, int length, int flags) {
+    return SendData(socket, buffer, length, flags, nullptr, 0);
+}
+
+int sendto(SOCKET socket, const char* buffer, int length, int flags, const sockaddr* to,
+           int toLength) {
+    if (to == nullptr)
+        return Fail(WSAEFAULT);
+    return SendData(socket, buffer, length, flags, to, toLength);
+}
+
+int recv(SOCKET socket, char* buffer, int length, int flags) {
+    return ReceiveData(socket, buffer, length, flags, nullptr, nullptr);
+}
+
+int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, int* fromLength) {
+    return ReceiveData(socket, buffer, length, flags, from, fromLength);
+}
+
+int setsockopt(SOCKET socket, int level, int option, const char* value, int valueLength) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    if (value == nullptr || valueLength < 1)
+        return Fail(WSAEFAULT);
+    int systemLevel = 0;
+    int systemOption = 0;
+    if (level == SOL_SOCKET) {
+        systemLevel = systemSocketLevel;
+        if (option == SO_LINGER) {
+            if (valueLength < static_cast<int>(sizeof(linger)))
+                return Fail(WSAEFAULT);
+            linger given;
+            std::memcpy(&given, value, sizeof given);
+            ::linger systemValue{given.l_onoff != 0 ? 1 : 0, given.l_linger};
+            if (::setsockopt(record->descriptor, systemLevel, systemLinger, &systemValue,
+                             sizeof systemValue) != 0)
+                return Fail(WinsockErrorFromErrno(errno));
+            return 0;
+        }
+        switch (option) {
+        case SO_REUSEADDR:
+            systemOption = systemReuseAddress;
+            break;
+        case SO_KEEPALIVE:
+            systemOption = systemKeepAlive;
+            break;
+        case SO_BROADCAST:
+            systemOption = systemBroadcast;
+            break;
+        case SO_SNDBUF:
+            systemOption = systemSendBuffer;
+            break;
+        case SO_RCVBUF:
+            systemOption = systemReceiveBuffer;
+            break;
+        default:
+            return Fail(WSAENOPROTOOPT);
+        }
+    } else if (level == IPPROTO_IP) {
+        systemLevel = systemIpLevel;
+        if (option == IP_TTL)
+            systemOption = systemTimeToLive;
+        else if (option == IP_TOS)
+            systemOption = systemTypeOfService;
+        else
+            return Fail(WSAENOPROTOOPT);
+    } else {
+        return Fail(WSAEINVAL);
+    }
+    // Integer values come as 1 to 4 bytes, least significant first.
+    unsigned integer = 0;
+    for (int index = 0; index < valueLength && index < 4; ++index)
+        integer |= static_cast<unsigned>(static_cast<unsigned char>(value[index])) << (8 * index);
+    int systemValue = static_cast<int>(integer);
+    if (::setsockopt(record->descriptor, systemLevel, systemOption, &systemValue,
+                     sizeof systemValue) != 0)
+        return Fail(WinsockErrorFromErrno(errno));
+    return 0;
+}
+
+int closesocket(SOCKET socket) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    // The descriptor is released whatever close() says, so the slot is free either way.
+    ::close(record->descriptor);
+    *record = SocketRecord{};
+    return 0;
+}
+
+// ---- Addresses ----
+
+std::uint32_t inet_addr(const char* text) {
+    ::in_addr address{};
+    if (text == nullptr || ::inet_aton(text, &address) == 0)
+        return INADDR_NONE;
+    return address.s_addr;
+}
+
+char* inet_ntoa(in_addr address) {
+    static char text[16]; // "255.255.255.255" and its terminator
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address.s_addr, sizeof bytes);
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+    return text;
+}
+
+// ---- Name look-ups ----
+
+namespace {
+
+// One look-up, shared by the caller and its worker thread. A caller that gives up leaves
+// the worker to finish alone; whichever lets go last frees the job, and the answer of an
+// abandoned job is never copied anywhere.
+struct LookupJob {
+    bool byAddress = false;
+    std::string name;
+    unsigned char address[4] = {};
+    int wakeDescriptor = -1; // signalled by the worker when the answer is ready
+    std::atomic<bool> finished{false};
+    // The answer, written by the worker before `finished`.
+    int error = 0;
+    std::string officialName;
+    std::vector<std::string> aliases;
+    std::vector<std::array<unsigned char, 4>> addresses;
+
+    LookupJob() = default;
+    LookupJob(const LookupJob&) = delete;
+    LookupJob& operator=(const LookupJob&) = delete;
+    ~LookupJob() {
+        if (wakeDescriptor >= 0)
+            ::close(wakeDescriptor);
+    }
+};
+
+// Workers of abandoned look-ups may still wait for a slow resolver; this bounds how many.
+constexpr int maxLookupsRunning = 8;
+std::atomic<int> lookupsRunning{0};
+
+constexpr std::size_t firstWorkSize = 8192;
+constexpr std::size_t maxWorkSize = 1 << 20;
+
+void RunLookup(std::shared_ptr<LookupJob> job) {
+    std::vector<char> work(firstWorkSize);
+    ::hostent entry{};
+    ::hostent* result = nullptr;
+    int resolverError = 0;
+    int status = 0;
+    for (;;) {
+        if (job->byAddress)
+            status = ::gethostbyaddr_r(job->address, sizeof job->address, systemInet, &entry,
+                                       work.data(), work.size(), &result, &resolverError);
+        else
+            status = ::gethostbyname_r(job->name.c_str(), &entry, work.data(), work.size(), &result,
+                                       &resolverError);
+        if (status != ERANGE || work.size() >= maxWorkSize)
+            break;
+        work.resize(work.size() * 2);
+    }
+    if (result == nullptr) {
+        if (resolverError == NETDB_INTERNAL)
+            job->error = status != 0 ? WinsockErrorFromErrno(status) : WSANO_RECOVERY;
+        else
+            job->error = WinsockErrorFromResolver(resolverError);
+    } else if (entry.h_addrtype != systemInet || entry.h_length != 4) {
+        job->error = WSANO_DATA;
+    } else {
+        job->officialName = entry.h_name != nullptr ? entry.h_name : "";
+        for (char** alias = entry.h_aliases; alias != nullptr && *alias != nullptr; ++alias)
+            job->aliases.emplace_back(*alias);
+        for (char** item = entry.h_addr_list; item != nullptr && *item != nullptr; ++item) {
+            std::array<unsigned char, 4> bytes;
+            std::memcpy(bytes.data(), *item, bytes.size());
+            job->addresses.push_back(bytes);
+        }
+    }
+    job->finished.store(true, std::memory_order_release);
+    std::uint64_t one = 1;
+    ssize_t ignored = ::write(job->wakeDescriptor, &one, sizeof one);
+    (void)ignored; // an eventfd write of 1 cannot fail short of overflow
+    --lookupsRunning;
+}
+
+// Where the answer of the last successful look-up lives, as on the stack this copies.
+constexpr int maxHostNameLength = 255;
+constexpr int maxAliases = 16;
+constexpr int aliasTextSize = 1024;
+constexpr int maxAddresses = 16;
+
+struct HostEntryStorage {
+    hostent entry;
+    char name[maxHostNameLength + 1];
+    char* aliasPointers[maxAliases + 1];
+    char aliasText[aliasTextSize];
+    char* addressPointers[maxAddresses + 1];
+    char addressBytes[maxAddresses][4];
+};
+
+HostEntryStorage hostEntryStorage;
+
+// Copies an answer into the storage, cutting names and lists to its sizes.
+hostent* StoreHostEntry(const LookupJob& job) {
+    HostEntryStorage& storage = hostEntryStorage;
+    std::snprintf(storage.name, sizeof storage.name, "%s", job.officialName.c_str());
+    int aliasCount = 0;
+    std::size_t used = 0;
+    for (const std::string& alias : job.aliases) {
+        if (aliasCount == maxAliases || used + alias.size() + 1 > sizeof storage.aliasText)
+            break;
+        char* text = storage.aliasText + used;
+        std::snprintf(text, alias.size() + 1, "%s", alias.c_str());
+        storage.aliasPointers[aliasCount++] = text;
+        used += alias.size() + 1;
+    }
+    storage.aliasPointers[aliasCount] = nullptr;
+    int addressCount = 0;
+    for (const std::array<unsigned char, 4>& bytes : job.addresses) {
+        if (addressCount == maxAddresses)
+            break;
+        std::memcpy(storage.addressBytes[addressCount], bytes.data(), 4);
+        storage.addressPointers[addressCount] = storage.addressBytes[addressCount];
+        ++addressCount;
+    }
+    storage.addressPointers[addressCount] = nullptr;
+    storage.entry.h_name = storage.name;
+    storage.entry.h_aliases = storage.aliasPointers;
+    storage.entry.h_addrtype = AF_INET;
+    storage.entry.h_length = 4;
+    storage.entry.h_addr_list = storage.addressPointers;
+    return &storage.entry;
+}
+
+// Starts the worker and runs the blocking hook until the answer is there or the call is
+// cancelled.
+hostent* RunLookupJob(const std::shared_ptr<LookupJob>& job) {
+    if (lookupsRunning.load() >= maxLookupsRunning) {
+        lastError = WSATRY_AGAIN;
+        return nullptr;
+    }
+    job->wakeDescriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (job->wakeDescriptor < 0) {
+        lastError = WinsockErrorFromErrno(errno);
+        return nullptr;
+    }
+    ++lookupsRunning;
+    try {
+        std::thread(RunLookup, job).detach();
+    } catch (const std::system_error&) {
+        --lookupsRunning;
+        lastError = WSAENOBUFS;
+        return nullptr;
+    }
+    int error = WaitUntilReady(job->wakeDescriptor, POLLIN);
+    if (error != 0) {
+        lastError = error;
+        return nullptr;
+    }
+    if (!job->finished.load(std::memory_order_acquire)) {
+        lastError = WSANO_RECOVERY;
+        return nullptr;
+    }
+    if (job->error != 0) {
+        lastError = job->error;
+        return nullptr;
+    }
+    return StoreHostEntry(*job);
+}
+
+} // namespace
+
+hostent* gethostbyname(const char* name) {
+    if (!MayCall())
+        return nullptr;
+    if (name == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    auto job = std::make_shared<LookupJob>();
+    job->name = name;
+    return RunLookupJob(job);
+}
+
+hostent* gethostbyaddr(const char* address, int length, int type) {
+    if (!MayCall())
+        return nullptr;
+    if (type != AF_INET) {
+        lastError = WSAEAFNOSUPPORT;
+        return nullptr;
+    }
+    if (address == nullptr || length != 4) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    auto job = std::make_shared<LookupJob>();
+    job->byAddress = true;
+    std::memcpy(job->address, address, sizeof job->address);
+    return RunLookupJob(job);
+}
+
+} // namespace platform

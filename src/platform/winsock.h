@@ -1,0 +1,240 @@
+// The network stack as the program sees it: Winsock 1.1 names, numbers and behaviour for
+// start-up, blocking sockets whose waits run the blocking hook, name look-ups, dotted
+// addresses, error numbers, and socket events posted as window messages.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstdint>
+
+// The constants below share their names with the system's socket macros. A platform source
+// that needs both includes the system headers first and removes those macros before this
+// header, as winsock.cpp does; logic files never include the system headers at all.
+#ifdef SOL_SOCKET
+#error "platform/winsock.h must come before the system's socket headers are seen"
+#endif
+
+namespace platform {
+
+// The stack's u_short and u_long are 16 and 32 bits. They appear here as std::uint16_t and
+// std::uint32_t, because the system's own u_long (64 bits) is visible in most files.
+using WORD = std::uint16_t;
+
+// A socket is known by a number; INVALID_SOCKET is none.
+using SOCKET = std::uint32_t;
+inline constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
+inline constexpr int SOCKET_ERROR = -1;
+
+constexpr WORD MAKEWORD(unsigned low, unsigned high) {
+    return static_cast<WORD>((low & 0xFFu) | ((high & 0xFFu) << 8));
+}
+
+inline constexpr int AF_INET = 2;
+inline constexpr int SOCK_STREAM = 1;
+inline constexpr int SOCK_DGRAM = 2;
+inline constexpr int SOCK_RAW = 3;
+inline constexpr int IPPROTO_IP = 0;
+inline constexpr int IPPROTO_ICMP = 1;
+inline constexpr int IPPROTO_TCP = 6;
+inline constexpr int IPPROTO_UDP = 17;
+
+inline constexpr std::uint32_t INADDR_ANY = 0;
+inline constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFFu;
+
+inline constexpr int MSG_OOB = 0x1;
+inline constexpr int MSG_PEEK = 0x2;
+inline constexpr int MSG_DONTROUTE = 0x4;
+
+// Options for setsockopt: the socket level and the IP level.
+inline constexpr int SOL_SOCKET = 0xFFFF;
+inline constexpr int SO_REUSEADDR = 0x0004;
+inline constexpr int SO_KEEPALIVE = 0x0008;
+inline constexpr int SO_BROADCAST = 0x0020;
+inline constexpr int SO_LINGER = 0x0080;
+inline constexpr int SO_SNDBUF = 0x1001;
+inline constexpr int SO_RCVBUF = 0x1002;
+inline constexpr int IP_TTL = 7;
+inline constexpr int IP_TOS = 8;
+
+struct linger {
+    std::uint16_t l_onoff;  // non-zero: closesocket waits for unsent data
+    std::uint16_t l_linger; // seconds to wait
+};
+
+// Addresses are in network byte order.
+struct in_addr {
+    std::uint32_t s_addr;
+};
+
+struct sockaddr {
+    std::uint16_t sa_family;
+    char sa_data[14];
+};
+
+// 16 bytes, the layout of the stack's IPv4 socket address.
+struct sockaddr_in {
+    short sin_family;
+    std::uint16_t sin_port;
+    in_addr sin_addr;
+    char sin_zero[8];
+};
+
+// A name look-up's answer. It lives in storage of the look-up functions and is overwritten
+// by the next successful look-up.
+struct hostent {
+    char* h_name;       // official name
+    char** h_aliases;   // other names, ending with a null pointer
+    short h_addrtype;   // AF_INET
+    short h_length;     // 4
+    char** h_addr_list; // addresses, 4 bytes each in network order, ending with null
+};
+
+inline constexpr int WSADESCRIPTION_LEN = 256;
+inline constexpr int WSASYS_STATUS_LEN = 128;
+
+struct WSADATA {
+    WORD wVersion;     // the version the program will use
+    WORD wHighVersion; // the highest version this stack offers
+    char szDescription[WSADESCRIPTION_LEN + 1];
+    char szSystemStatus[WSASYS_STATUS_LEN + 1];
+    unsigned short iMaxSockets;
+    unsigned short iMaxUdpDg;
+    char* lpVendorInfo;
+};
+
+// The vendor description that WSAStartup reports. Start-up chooses the echo engine by
+// vendor names in this text; ours names no vendor, so the user's settings decide.
+inline constexpr char stackDescription[] = "Linux sockets";
+
+// Error numbers, as WSAGetLastError gives them.
+inline constexpr int WSABASEERR = 10000;
+inline constexpr int WSAEINTR = 10004; // blocking call cancelled
+inline constexpr int WSAEBADF = 10009;
+inline constexpr int WSAEACCES = 10013;
+inline constexpr int WSAEFAULT = 10014;
+inline constexpr int WSAEINVAL = 10022;
+inline constexpr int WSAEMFILE = 10024;
+inline constexpr int WSAEWOULDBLOCK = 10035;
+inline constexpr int WSAEINPROGRESS = 10036; // another blocking call is in progress
+inline constexpr int WSAEALREADY = 10037;
+inline constexpr int WSAENOTSOCK = 10038;
+inline constexpr int WSAEDESTADDRREQ = 10039;
+inline constexpr int WSAEMSGSIZE = 10040;
+inline constexpr int WSAEPROTOTYPE = 10041;
+inline constexpr int WSAENOPROTOOPT = 10042;
+inline constexpr int WSAEPROTONOSUPPORT = 10043;
+inline constexpr int WSAESOCKTNOSUPPORT = 10044;
+inline constexpr int WSAEOPNOTSUPP = 10045;
+inline constexpr int WSAEPFNOSUPPORT = 10046;
+inline constexpr int WSAEAFNOSUPPORT = 10047;
+inline constexpr int WSAEADDRINUSE = 10048;
+inline constexpr int WSAEADDRNOTAVAIL = 10049;
+inline constexpr int WSAENETDOWN = 10050;
+inline constexpr int WSAENETUNREACH = 10051;
+inline constexpr int WSAENETRESET = 10052;
+inline constexpr int WSAECONNABORTED = 10053;
+inline constexpr int WSAECONNRESET = 10054;
+inline constexpr int WSAENOBUFS = 10055;
+inline constexpr int WSAEISCONN = 10056;
+inline constexpr int WSAENOTCONN = 10057;
+inline constexpr int WSAESHUTDOWN = 10058;
+inline constexpr int WSAETOOMANYREFS = 10059;
+inline constexpr int WSAETIMEDOUT = 10060;
+inline constexpr int WSAECONNREFUSED = 10061;
+inline constexpr int WSAELOOP = 10062;
+inline constexpr int WSAENAMETOOLONG = 10063;
+inline constexpr int WSAEHOSTDOWN = 10064;
+inline constexpr int WSAEHOSTUNREACH = 10065;
+inline constexpr int WSAENOTEMPTY = 10066;
+inline constexpr int WSAEUSERS = 10068;
+inline constexpr int WSAEDQUOT = 10069;
+inline constexpr int WSAESTALE = 10070;
+inline constexpr int WSAEREMOTE = 10071;
+inline constexpr int WSASYSNOTREADY = 10091;
+inline constexpr int WSAVERNOTSUPPORTED = 10092;
+inline constexpr int WSANOTINITIALISED = 10093;
+inline constexpr int WSAHOST_NOT_FOUND = 11001; // no such name (authoritative)
+inline constexpr int WSATRY_AGAIN = 11002;      // no answer or server failure
+inline constexpr int WSANO_RECOVERY = 11003;    // refused or not implemented
+inline constexpr int WSANO_DATA = 11004;        // the name exists but has no address
+
+// Byte order. The names are in parentheses so that a function-like macro of the same name
+// in a platform source cannot rewrite them.
+constexpr std::uint16_t(htons)(std::uint16_t value) {
+    return static_cast<std::uint16_t>((value >> 8) | (value << 8));
+}
+constexpr std::uint16_t(ntohs)(std::uint16_t value) {
+    return (htons)(value);
+}
+constexpr std::uint32_t(htonl)(std::uint32_t value) {
+    return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+}
+constexpr std::uint32_t(ntohl)(std::uint32_t value) {
+    return (htonl)(value);
+}
+
+// ---- Start-up, errors, the blocking hook ----
+
+// Starts the stack. Returns 0 and fills `data`, or an error number (WSAVERNOTSUPPORTED for
+// a version below 1.1, WSAEFAULT without `data`). Every other call fails with
+// WSANOTINITIALISED until it has succeeded; each success wants its WSACleanup.
+int WSAStartup(WORD versionRequested, WSADATA* data);
+// The last WSACleanup closes every socket still open and removes the blocking hook.
+int WSACleanup();
+
+int WSAGetLastError();
+void WSASetLastError(int error);
+
+// The hook runs between the short waits of a blocking call. It returns true when it did
+// some work (dispatched a message); the call then looks at its socket again at once and
+// calls the hook again.
+using BlockingHookProc = bool (*)();
+
+// Installs `hook` and returns the one it replaces (the stack's own, which only waits,
+// when none was installed). Null and WSAEINPROGRESS during a blocking call.
+BlockingHookProc WSASetBlockingHook(BlockingHookProc hook);
+int WSAUnhookBlockingHook();
+// True while a blocking call waits, i.e. only inside the hook and what it dispatches.
+bool WSAIsBlocking();
+// Makes the blocking call in progress fail with WSAEINTR as soon as the hook returns.
+// Fails with WSAEINVAL when no call is in progress.
+int WSACancelBlockingCall();
+
+// ---- Sockets ----
+// While a blocking call is in progress every call below fails with WSAEINPROGRESS.
+
+SOCKET socket(int family, int type, int protocol);
+int bind(SOCKET socket, const sockaddr* address, int addressLength);
+int connect(SOCKET socket, const sockaddr* address, int addressLength);
+int send(SOCKET socket, const char* buffer, int length, int flags);
+int recv(SOCKET socket, char* buffer, int length, int flags);
+int sendto(SOCKET socket, const char* buffer, int length, int flags, const sockaddr* to,
+           int toLength);
+// A datagram longer than `length` fills the buffer and fails with WSAEMSGSIZE.
+int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
+// Integer options take a value of 1 to 4 bytes, least significant byte first.
+int setsockopt(SOCKET socket, int level, int option, const char* value, int valueLength);
+int closesocket(SOCKET socket);
+
+// ---- Addresses and names ----
+
+// The dotted form "a.b.c.d", or the short forms "a.b.c", "a.b" and "a" whose last part
+// fills the remaining bytes; parts in decimal, octal (leading 0) or hexadecimal (0x).
+// INADDR_NONE for anything else.
+std::uint32_t inet_addr(const char* text);
+// The dotted form of `address` in a buffer of this function's, overwritten by the next call.
+char* inet_ntoa(in_addr address);
+
+// Look-ups run on a worker thread while the calling thread keeps running the blocking
+// hook; a cancelled look-up returns at once and its late answer is dropped. Null with
+// WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA or WSAEINTR on failure.
+hostent* gethostbyname(const char* name);
+hostent* gethostbyaddr(const char* address, int length, int type);
+
+// ---- Inside the layer ----
+
+// The error number for a system errno value, and for a resolver (h_errno) code.
+int WinsockErrorFromErrno(int systemError);
+int WinsockErrorFromResolver(int resolverError);
+
+} // namespace platform

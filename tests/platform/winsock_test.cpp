@@ -1,0 +1,622 @@
+// The network stack on real sockets: loopback peers, silent and unreachable hosts in a
+// private network, and name look-ups against the hosts file and a name server of our own.
+#include "platform/winsock.h"
+
+#include "winsock_world.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+using namespace platform;
+
+namespace {
+
+class WinsockTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    }
+    void TearDown() override {
+        WSAUnhookBlockingHook();
+        EXPECT_EQ(WSACleanup(), 0);
+    }
+};
+
+sockaddr_in Address(const char* dotted, unsigned short port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = inet_addr(dotted);
+    return address;
+}
+
+int Connect(SOCKET socket, const sockaddr_in& address) {
+    return connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
+
+std::string AddressText(const char* bytes) {
+    in_addr address;
+    std::memcpy(&address.s_addr, bytes, 4);
+    return inet_ntoa(address);
+}
+
+std::vector<std::string> Addresses(const hostent* entry) {
+    std::vector<std::string> result;
+    for (char** item = entry->h_addr_list; *item != nullptr; ++item)
+        result.push_back(AddressText(*item));
+    return result;
+}
+
+std::vector<std::string> Aliases(const hostent* entry) {
+    std::vector<std::string> result;
+    for (char** item = entry->h_aliases; *item != nullptr; ++item)
+        result.push_back(*item);
+    return result;
+}
+
+// What the hooks below see and do. Each test sets what it needs.
+int hookCalls = 0;
+int cancelAtCall = 0;      // cancel the blocking call on this call of the hook
+int serverConnection = -1; // the far end that the hook may write to
+int writeAtCall = 0;       // write "ready" to serverConnection on this call
+bool blockingSeenInHook = false;
+bool nestedCallsChecked = false;
+SOCKET otherSocket = INVALID_SOCKET;
+
+bool CountingHook() {
+    ++hookCalls;
+    blockingSeenInHook = WSAIsBlocking();
+    if (hookCalls == writeAtCall)
+        WriteAll(serverConnection, "ready");
+    if (hookCalls == cancelAtCall) {
+        EXPECT_EQ(WSACancelBlockingCall(), 0);
+    }
+    return false;
+}
+
+// Every socket call made while one blocks must be refused with 10036, and the stack must
+// still be usable for what does not block.
+bool NestedCallHook() {
+    ++hookCalls;
+    char byte = 'x';
+    EXPECT_EQ(send(otherSocket, &byte, 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(recv(otherSocket, &byte, 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(closesocket(otherSocket), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(gethostbyname("localhost"), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(WSASetBlockingHook(CountingHook), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    EXPECT_EQ(inet_addr("10.0.0.1"), htonl(0x0A000001u));
+    nestedCallsChecked = true;
+    EXPECT_EQ(WSACancelBlockingCall(), 0);
+    return false;
+}
+
+void ResetHookState() {
+    hookCalls = 0;
+    cancelAtCall = 0;
+    serverConnection = -1;
+    writeAtCall = 0;
+    blockingSeenInHook = false;
+    nestedCallsChecked = false;
+    otherSocket = INVALID_SOCKET;
+}
+
+} // namespace
+
+TEST(WinsockStartup, ReportsOurStackAndGuardsCallsBeforeStartAndAfterCleanup) {
+    EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_EQ(WSACancelBlockingCall(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+
+    WSADATA data;
+    EXPECT_EQ(WSAStartup(MAKEWORD(1, 0), &data), WSAVERNOTSUPPORTED);
+    EXPECT_EQ(WSAStartup(MAKEWORD(1, 1), nullptr), WSAEFAULT);
+    EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET); // neither started it
+
+    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
+    EXPECT_STREQ(data.szDescription, stackDescription);
+    EXPECT_STREQ(data.szDescription, "Linux sockets");
+    EXPECT_STREQ(data.szSystemStatus, "Running");
+    EXPECT_GT(data.iMaxSockets, 0);
+    // A program asking for a later version gets 1.1 and decides itself.
+    WSADATA second;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &second), 0);
+    EXPECT_EQ(second.wVersion, 0x0101);
+
+    SOCKET open = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(open, INVALID_SOCKET);
+    EXPECT_EQ(WSACleanup(), 0);
+    // One start is still unmatched: the socket lives on.
+    EXPECT_EQ(setsockopt(open, SOL_SOCKET, SO_REUSEADDR, "\1", 1), 0);
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+
+    // The last cleanup closed the socket: after a new start it is unknown.
+    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    EXPECT_EQ(closesocket(open), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(WSACleanup(), 0);
+}
+
+TEST(WinsockErrors, SystemAndResolverErrorsBecomeWinsockNumbers) {
+    const struct {
+        int systemError;
+        int expected;
+    } cases[] = {
+        {ECONNREFUSED, 10061},    {ETIMEDOUT, 10060},     {ENETUNREACH, 10051},
+        {EHOSTUNREACH, 10065},    {ENETDOWN, 10050},      {EADDRINUSE, 10048},
+        {EACCES, 10013},          {EPERM, 10013},         {EAFNOSUPPORT, 10047},
+        {EPROTONOSUPPORT, 10043}, {EINVAL, 10022},        {EBADF, 10009},
+        {EMFILE, 10024},          {ENOBUFS, 10055},       {ENOTCONN, 10057},
+        {ECONNRESET, 10054},      {ECONNABORTED, 10053},  {EWOULDBLOCK, 10035},
+        {EAGAIN, 10035},          {EINPROGRESS, 10035},   {EALREADY, 10037},
+        {EMSGSIZE, 10040},        {EADDRNOTAVAIL, 10049}, {EHOSTDOWN, 10064},
+        {ENOTSOCK, 10038},        {EISCONN, 10056},       {EINTR, 10004},
+        {EPIPE, 10054},           {ENOPROTOOPT, 10042},   {ESOCKTNOSUPPORT, 10044},
+    };
+    for (const auto& item : cases) {
+        EXPECT_EQ(WinsockErrorFromErrno(item.systemError), item.expected)
+            << "errno " << item.systemError;
+    }
+    // An errno this stack has no number for is still a network failure, never success.
+    EXPECT_EQ(WinsockErrorFromErrno(EDOM), WSAENETDOWN);
+    EXPECT_EQ(WinsockErrorFromErrno(0), WSAENETDOWN);
+
+    // The resolver's codes: 1 no such host, 2 try again, 3 no recovery, 4 no data.
+    EXPECT_EQ(WinsockErrorFromResolver(1), 11001);
+    EXPECT_EQ(WinsockErrorFromResolver(2), 11002);
+    EXPECT_EQ(WinsockErrorFromResolver(3), 11003);
+    EXPECT_EQ(WinsockErrorFromResolver(4), 11004);
+    EXPECT_EQ(WinsockErrorFromResolver(-1), 11003);
+}
+
+TEST(WinsockAddresses, DottedFormsAndByteOrder) {
+    auto bytes = [](std::uint32_t address) {
+        in_addr value{address};
+        return std::string(inet_ntoa(value));
+    };
+    EXPECT_EQ(bytes(inet_addr("127.0.0.1")), "127.0.0.1");
+    EXPECT_EQ(bytes(inet_addr("10.1.2")), "10.1.0.2");   // last part fills two bytes
+    EXPECT_EQ(bytes(inet_addr("10.65537")), "10.1.0.1"); // ... or three
+    EXPECT_EQ(bytes(inet_addr("167772161")), "10.0.0.1");
+    EXPECT_EQ(bytes(inet_addr("0x7f.1")), "127.0.0.1");
+    EXPECT_EQ(bytes(inet_addr("012.0.0.1")), "10.0.0.1"); // octal
+    EXPECT_EQ(inet_addr("127.0.0.1"), htonl(0x7F000001u));
+
+    const char* rejected[] = {"1a.2.3.4", "",     "1.2.3.4.5", "256.1.1.1", "10.256.1",
+                              "a.b.c.d",  "1..2", "-1.2.3.4",  "4294967296"};
+    for (const char* text : rejected)
+        EXPECT_EQ(inet_addr(text), INADDR_NONE) << '"' << text << '"';
+    EXPECT_EQ(inet_addr(nullptr), INADDR_NONE);
+
+    EXPECT_EQ(bytes(htonl(0xC0A80102u)), "192.168.1.2");
+    EXPECT_EQ(htons(0x1234), 0x3412);
+    EXPECT_EQ(ntohs(htons(230)), 230);
+    EXPECT_EQ(ntohl(0x01020304u), 0x04030201u);
+
+    // inet_ntoa's answer lives in one buffer that the next call overwrites.
+    char* first = inet_ntoa(in_addr{inet_addr("1.2.3.4")});
+    char* second = inet_ntoa(in_addr{inet_addr("5.6.7.8")});
+    EXPECT_EQ(first, second);
+    EXPECT_STREQ(first, "5.6.7.8");
+}
+
+TEST_F(WinsockTest, ConnectSendAndReceiveOverLoopback) {
+    LoopbackListener listener;
+    ASSERT_NE(listener.port(), 0);
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(client, INVALID_SOCKET);
+    sockaddr_in local = Address("0.0.0.0", 0);
+    EXPECT_EQ(bind(client, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
+    int server = listener.AcceptOne();
+    ASSERT_GE(server, 0);
+
+    EXPECT_EQ(send(client, "who\r\n", 5, 0), 5);
+    EXPECT_EQ(ReadSome(server), "who\r\n");
+    ASSERT_TRUE(WriteAll(server, "answer"));
+    char buffer[257] = {};
+    EXPECT_EQ(recv(client, buffer, 256, 0), 6);
+    EXPECT_STREQ(buffer, "answer");
+    CloseDescriptor(server);
+    EXPECT_EQ(recv(client, buffer, 256, 0), 0); // the far end closed
+    EXPECT_EQ(closesocket(client), 0);
+
+    // A closed socket is no longer known; neither is a number never handed out.
+    EXPECT_EQ(send(client, "x", 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(closesocket(client), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(closesocket(0), SOCKET_ERROR); // standard input is not one of ours
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST_F(WinsockTest, ConnectionFailuresCarryWinsockNumbers) {
+    unsigned short closedPort = UnusedLoopbackPort();
+    ASSERT_NE(closedPort, 0);
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(client, INVALID_SOCKET);
+    EXPECT_EQ(Connect(client, Address("127.0.0.1", closedPort)), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+    EXPECT_EQ(closesocket(client), 0);
+
+    client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Address("127.0.0.1", closedPort);
+    EXPECT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    address.sin_family = 23;
+    EXPECT_EQ(Connect(client, address), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+    EXPECT_EQ(closesocket(client), 0);
+
+    EXPECT_EQ(socket(23, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+    EXPECT_EQ(socket(AF_INET, 9, 0), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSAESOCKTNOSUPPORT);
+    EXPECT_EQ(socket(AF_INET, SOCK_STREAM, IPPROTO_UDP), INVALID_SOCKET);
+    EXPECT_EQ(WSAGetLastError(), WSAEPROTONOSUPPORT);
+
+    // Two sockets on one port: the second bind is refused.
+    LoopbackListener listener;
+    SOCKET second = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in taken = Address("127.0.0.1", listener.port());
+    EXPECT_EQ(bind(second, reinterpret_cast<const sockaddr*>(&taken), sizeof taken), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
+    EXPECT_EQ(closesocket(second), 0);
+}
+
+TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
+    LoopbackDatagramPeer peer;
+    ASSERT_NE(peer.port(), 0);
+    SOCKET local = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    ASSERT_NE(local, INVALID_SOCKET);
+    sockaddr_in to = Address("127.0.0.1", peer.port());
+    EXPECT_EQ(sendto(local, "ping", 4, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 4);
+    unsigned short localPort = 0;
+    EXPECT_EQ(peer.ReceiveOne(&localPort), "ping");
+    ASSERT_NE(localPort, 0);
+
+    ASSERT_TRUE(peer.SendTo(localPort, "pong"));
+    char buffer[64] = {};
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    EXPECT_EQ(
+        recvfrom(local, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength),
+        4);
+    EXPECT_STREQ(buffer, "pong");
+    EXPECT_EQ(fromLength, 16);
+    EXPECT_EQ(from.sin_family, AF_INET);
+    EXPECT_EQ(ntohs(from.sin_port), peer.port());
+    EXPECT_STREQ(inet_ntoa(from.sin_addr), "127.0.0.1");
+
+    // A datagram longer than the buffer fills it and says so.
+    ASSERT_TRUE(peer.SendTo(localPort, std::string(100, 'z')));
+    std::memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(recvfrom(local, buffer, 10, 0, nullptr, nullptr), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
+    EXPECT_EQ(std::string(buffer), std::string(10, 'z'));
+
+    // A sender address that does not fit is refused before anything is read.
+    int tooShort = 8;
+    EXPECT_EQ(
+        recvfrom(local, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &tooShort),
+        SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    EXPECT_EQ(closesocket(local), 0);
+}
+
+TEST_F(WinsockTest, OptionsReachTheSystemUnderTheirOwnNumbers) {
+    SOCKET datagram = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(datagram, INVALID_SOCKET);
+    const char ttl[2] = {5, 0}; // two bytes, least significant first
+    EXPECT_EQ(setsockopt(datagram, IPPROTO_IP, IP_TTL, ttl, 2), 0);
+    EXPECT_EQ(SystemTimeToLive(datagram), 5);
+    int wide = 200;
+    EXPECT_EQ(
+        setsockopt(datagram, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&wide), sizeof wide),
+        0);
+    EXPECT_EQ(SystemTimeToLive(datagram), 200);
+    int tos = 0x10;
+    EXPECT_EQ(
+        setsockopt(datagram, IPPROTO_IP, IP_TOS, reinterpret_cast<const char*>(&tos), sizeof tos),
+        0);
+    EXPECT_EQ(SystemTypeOfService(datagram), 0x10);
+    int on = 1;
+    EXPECT_EQ(setsockopt(datagram, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                         sizeof on),
+              0);
+    EXPECT_TRUE(SystemReuseAddress(datagram));
+
+    int zero = 0;
+    EXPECT_EQ(
+        setsockopt(datagram, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&zero), sizeof zero),
+        SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    EXPECT_EQ(setsockopt(datagram, IPPROTO_IP, 0x77, ttl, 2), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENOPROTOOPT);
+    EXPECT_EQ(setsockopt(datagram, 12345, IP_TTL, ttl, 2), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    EXPECT_EQ(setsockopt(datagram, IPPROTO_IP, IP_TTL, nullptr, 4), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    EXPECT_EQ(closesocket(datagram), 0);
+}
+
+TEST_F(WinsockTest, HookRunsWhileBlockingAndIsReplacedInTurn) {
+    BlockingHookProc original = WSASetBlockingHook(CountingHook);
+    ASSERT_NE(original, nullptr);
+    EXPECT_FALSE(original()); // the stack's own hook has nothing to dispatch
+    EXPECT_EQ(WSASetBlockingHook(CountingHook), CountingHook);
+    EXPECT_EQ(WSASetBlockingHook(nullptr), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+
+    LoopbackListener listener;
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
+    int server = listener.AcceptOne();
+    ASSERT_GE(server, 0);
+
+    // Nothing arrives until the hook itself writes, so the receive can only end if the
+    // hook runs while it waits.
+    ResetHookState();
+    serverConnection = server;
+    writeAtCall = 3;
+    EXPECT_FALSE(WSAIsBlocking());
+    char buffer[16] = {};
+    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 5);
+    EXPECT_STREQ(buffer, "ready");
+    EXPECT_GE(hookCalls, 3);
+    EXPECT_TRUE(blockingSeenInHook);
+    EXPECT_FALSE(WSAIsBlocking());
+
+    // Data already there: no wait, no hook.
+    ResetHookState();
+    ASSERT_TRUE(WriteAll(server, "more"));
+    ASSERT_TRUE(WaitUntilReadable(client));
+    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 4);
+    EXPECT_EQ(hookCalls, 0);
+
+    EXPECT_EQ(WSAUnhookBlockingHook(), 0);
+    EXPECT_EQ(WSASetBlockingHook(CountingHook), original);
+    CloseDescriptor(server);
+    EXPECT_EQ(closesocket(client), 0);
+}
+
+TEST_F(WinsockTest, CancelFromTheHookEndsTheCallAtOnceWith10004) {
+    LoopbackListener listener;
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
+    int server = listener.AcceptOne();
+    ASSERT_GE(server, 0);
+
+    EXPECT_EQ(WSACancelBlockingCall(), SOCKET_ERROR); // nothing to cancel
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+
+    ResetHookState();
+    cancelAtCall = 4;
+    WSASetBlockingHook(CountingHook);
+    char buffer[16];
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    EXPECT_EQ(hookCalls, 4); // not one more wait after the cancel
+    EXPECT_FALSE(WSAIsBlocking());
+
+    // The next blocking call is not touched by the old cancel.
+    ResetHookState();
+    serverConnection = server;
+    writeAtCall = 2;
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 5);
+
+    CloseDescriptor(server);
+    EXPECT_EQ(closesocket(client), 0);
+}
+
+TEST_F(WinsockTest, CallsFromInsideTheHookAreRefusedWith10036) {
+    LoopbackListener listener;
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
+    int server = listener.AcceptOne();
+    ASSERT_GE(server, 0);
+    SOCKET other = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(other, INVALID_SOCKET);
+
+    ResetHookState();
+    otherSocket = other;
+    WSASetBlockingHook(NestedCallHook);
+    char buffer[16];
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    EXPECT_TRUE(nestedCallsChecked);
+    EXPECT_EQ(hookCalls, 1);
+    // Refused inside, so still open and usable outside.
+    EXPECT_EQ(closesocket(other), 0);
+
+    CloseDescriptor(server);
+    EXPECT_EQ(closesocket(client), 0);
+}
+
+TEST_F(WinsockTest, LooksUpLocalhostBothWays) {
+    hostent* entry = gethostbyname("localhost");
+    ASSERT_NE(entry, nullptr) << WSAGetLastError();
+    EXPECT_STREQ(entry->h_name, "localhost");
+    EXPECT_EQ(entry->h_addrtype, AF_INET);
+    EXPECT_EQ(entry->h_length, 4);
+    std::vector<std::string> addresses = Addresses(entry);
+    ASSERT_FALSE(addresses.empty());
+    EXPECT_EQ(addresses[0], "127.0.0.1");
+
+    std::uint32_t loopback = inet_addr("127.0.0.1");
+    hostent* reverse = gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, AF_INET);
+    ASSERT_NE(reverse, nullptr) << WSAGetLastError();
+    EXPECT_STREQ(reverse->h_name, "localhost");
+    EXPECT_EQ(Addresses(reverse), std::vector<std::string>{"127.0.0.1"});
+    EXPECT_EQ(reverse, entry); // one storage, as the stack promises
+
+    EXPECT_EQ(gethostbyaddr(reinterpret_cast<const char*>(&loopback), 3, AF_INET), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    EXPECT_EQ(gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, 23), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+    EXPECT_EQ(gethostbyname(nullptr), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+}
+
+// ---- In a private network ----
+
+namespace {
+
+// 10.200.0.2 sits on a link whose frames reach nobody: a host that never answers.
+// 10.201.0.0/16 has no route; 10.202.0.0/16 is marked unreachable.
+const char silentHostSetup[] =
+    "ip link add wsv0 type veth peer name wsv1 && ip addr add 10.200.0.1/24 dev wsv0 && "
+    "ip link set wsv0 up && ip link set wsv1 up && "
+    "ip neigh add 10.200.0.2 lladdr 02:00:00:00:00:02 dev wsv0 nud permanent && "
+    "ip route add unreachable 10.202.0.0/16";
+
+void ConnectInPrivateNetwork() {
+    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(client, INVALID_SOCKET);
+    ResetHookState();
+    cancelAtCall = 20;
+    WSASetBlockingHook(CountingHook);
+    EXPECT_EQ(Connect(client, Address("10.200.0.2", 230)), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    EXPECT_EQ(hookCalls, 20);
+    EXPECT_TRUE(blockingSeenInHook);
+    EXPECT_EQ(closesocket(client), 0);
+
+    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_EQ(Connect(client, Address("10.201.0.1", 230)), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAENETUNREACH);
+    EXPECT_EQ(closesocket(client), 0);
+
+    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_EQ(Connect(client, Address("10.202.0.1", 230)), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEHOSTUNREACH);
+    EXPECT_EQ(closesocket(client), 0);
+}
+
+} // namespace
+
+TEST_F(WinsockTest, SilentAndUnreachableHostsInAPrivateNetwork) {
+    int status = RunInPrivateNetwork(silentHostSetup, nullptr, nullptr, ConnectInPrivateNetwork);
+    if (status == privateNetworkUnavailable)
+        GTEST_SKIP() << "needs root, network namespaces and the ip command";
+    EXPECT_EQ(status, 0);
+}
+
+namespace {
+
+const char privateHosts[] = "127.0.0.1 localhost\n"
+                            "10.9.9.9 alpha.test alpha beta\n";
+const char privateResolver[] = "nameserver 127.0.0.1\n"
+                               "options timeout:30 attempts:1\n";
+
+TestNameServer* nameServer = nullptr;
+bool cancelWhenHeld = false;
+int callsAtCancel = 0;
+
+// The name server is served from the hook, so every answer proves the hook ran during the
+// look-up.
+bool NameServerHook() {
+    ++hookCalls;
+    nameServer->Serve();
+    if (cancelWhenHeld && nameServer->heldCount() > 0 && callsAtCancel == 0) {
+        EXPECT_EQ(WSACancelBlockingCall(), 0);
+        callsAtCancel = hookCalls;
+    }
+    return false;
+}
+
+void LookUpInPrivateNetwork() {
+    TestNameServer server;
+    ASSERT_TRUE(server.ok());
+    nameServer = &server;
+    ResetHookState();
+    WSASetBlockingHook(NameServerHook);
+
+    // From the hosts file: official name, aliases, address, both ways.
+    hostent* entry = gethostbyname("beta");
+    ASSERT_NE(entry, nullptr) << WSAGetLastError();
+    EXPECT_STREQ(entry->h_name, "alpha.test");
+    EXPECT_EQ(Aliases(entry), (std::vector<std::string>{"alpha", "beta"}));
+    EXPECT_EQ(Addresses(entry), std::vector<std::string>{"10.9.9.9"});
+    std::uint32_t address = inet_addr("10.9.9.9");
+    entry = gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
+    ASSERT_NE(entry, nullptr) << WSAGetLastError();
+    EXPECT_STREQ(entry->h_name, "alpha.test");
+
+    // From the name server: two addresses in the order given.
+    server.SetRule("two.test", TestNameServer::Reply::Addresses, {"10.9.9.5", "10.9.9.6"});
+    entry = gethostbyname("two.test");
+    ASSERT_NE(entry, nullptr) << WSAGetLastError();
+    EXPECT_STREQ(entry->h_name, "two.test");
+    EXPECT_TRUE(Aliases(entry).empty());
+    EXPECT_EQ(Addresses(entry), (std::vector<std::string>{"10.9.9.5", "10.9.9.6"}));
+
+    // The resolver's failures as Winsock numbers.
+    server.SetRule("failing.test", TestNameServer::Reply::ServerFailure);
+    server.SetRule("malformed.test", TestNameServer::Reply::FormatError);
+    server.SetRule("empty.test", TestNameServer::Reply::NoAddresses);
+    const struct {
+        const char* name;
+        int error;
+    } failures[] = {{"missing.test", WSAHOST_NOT_FOUND},
+                    {"failing.test", WSATRY_AGAIN},
+                    {"malformed.test", WSANO_RECOVERY},
+                    {"empty.test", WSANO_DATA}};
+    for (const auto& failure : failures) {
+        EXPECT_EQ(gethostbyname(failure.name), nullptr) << failure.name;
+        EXPECT_EQ(WSAGetLastError(), failure.error) << failure.name;
+    }
+    address = inet_addr("10.9.9.8");
+    EXPECT_EQ(gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+
+    // A look-up whose server stays silent, cancelled from the hook: it returns at once,
+    // without waiting for the resolver.
+    entry = gethostbyname("beta");
+    ASSERT_NE(entry, nullptr);
+    server.SetRule("silent.test", TestNameServer::Reply::Hold);
+    cancelWhenHeld = true;
+    int before = hookCalls;
+    EXPECT_EQ(gethostbyname("silent.test"), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    EXPECT_GT(callsAtCancel, before);
+    EXPECT_EQ(hookCalls, callsAtCancel);
+    EXPECT_FALSE(WSAIsBlocking());
+    EXPECT_STREQ(entry->h_name, "alpha.test"); // a failed look-up leaves the last answer
+
+    // Its answer comes late, during the next look-up, and must not take that one's place.
+    cancelWhenHeld = false;
+    server.SetRule("silent.test", TestNameServer::Reply::Addresses, {"10.9.9.1"});
+    server.ReleaseHeld();
+    server.SetRule("late.test", TestNameServer::Reply::Addresses, {"10.9.9.7"});
+    entry = gethostbyname("late.test");
+    ASSERT_NE(entry, nullptr) << WSAGetLastError();
+    EXPECT_STREQ(entry->h_name, "late.test");
+    EXPECT_EQ(Addresses(entry), std::vector<std::string>{"10.9.9.7"});
+    nameServer = nullptr;
+}
+
+} // namespace
+
+TEST_F(WinsockTest, LooksUpNamesFromHostsFileAndNameServerAndCancels) {
+    int status = RunInPrivateNetwork("", privateHosts, privateResolver, LookUpInPrivateNetwork);
+    if (status == privateNetworkUnavailable)
+        GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";
+    EXPECT_EQ(status, 0);
+}
