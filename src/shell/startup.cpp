@@ -3,10 +3,13 @@
 // shutdown.
 #include "shell/startup.h"
 
+#include "mapui/render.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "icmp/icmplib.h"
+#include "mapui/ctxmenu.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
@@ -15,6 +18,7 @@
 #include "platform/system.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
+#include "resources/pictures.h"
 #include "resources/resources.h"
 #include "shell/mainwnd.h"
 
@@ -71,7 +75,7 @@ void AdaptProbeEngine(const char* description) {
 /*** window classes ***/
 
 bool RegisterWindowClasses() {
-    HBRUSH background = solidBackground == 1 ? CreateSolidBrush(PaletteColorOfSlot(7))
+    HBRUSH background = solidBackground == 1 ? CreateSolidBrush(PaletteColor(colorTable[SLOT_BACK]))
                                              : GetSysColorBrush(COLOR_DESKTOP);
     WNDCLASS mainClass{};
     mainClass.style = CS_DBLCLKS;
@@ -79,7 +83,7 @@ bool RegisterWindowClasses() {
     mainClass.hbrBackground = background;
     mainClass.lpszMenuName = "FLMMENU0";
     mainClass.lpszClassName = MAIN_CLASS;
-    mainClass.hIcon = LoadIconResource("FLMICON0_32");
+    mainClass.hIcon = FindPictureResource("FLMICON0_32");
 
     WNDCLASS detailClass{};
     detailClass.style = CS_DBLCLKS;
@@ -94,4 +98,96 @@ bool RegisterWindowClasses() {
     mapClass.lpszMenuName = nullptr;
     mapClass.lpszClassName = MONITOR_CLASS;
     return RegisterClass(&mainClass) && RegisterClass(&detailClass) && RegisterClass(&mapClass);
+}
+
+/*** the main window ***/
+
+void OnMainWindowCreate(HWND window) {
+    mainWindow = window;
+    CreateBars(window);
+    buttonFaceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    CreateEdgePens();
+    arrowCursor = LoadCursor(IDC_ARROW);
+    busyCursor = LoadCursor(IDC_APPSTARTING);
+    if (busyCursor == nullptr)
+        busyCursor = LoadCursor(IDC_WAIT);
+    HCURSOR previous = SetCursor(busyCursor);
+    cursorState = 1;
+    RECT position;
+    if (RestoreWindowPosition(&position))
+        MoveWindow(window, position.left, position.top, position.right - position.left,
+                   position.bottom - position.top, true);
+    CreateMonitorWindow(window);
+    ReadMapDatabase(window, mapPath);
+    CheckMenuItem(GetMenu(window), CMD_SHOW_TOOLBAR, showToolbar ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(GetMenu(window), CMD_SHOW_STATUS_BAR,
+                  showStatusBar ? MF_CHECKED : MF_UNCHECKED);
+    countdown = 10;
+    StartPollTimer();
+    cursorState = 0;
+    SetCursor(previous);
+    BuildHostContextMenu();
+    LoadHostBitmaps();
+}
+
+bool BlockingHook() {
+    MSG message;
+    if (!PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+        return false;
+    if (message.message == WM_QUIT) {
+        // The main loop must see the quit message; put it back for it.
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return false;
+    }
+    TranslateMessage(&message);
+    DispatchMessage(&message);
+    return true;
+}
+
+static void ShutDown() {
+    closeRequested = 1;
+    while (WSAIsBlocking())
+        WSACancelBlockingCall();
+    WSAUnhookBlockingHook();
+    WSACleanup();
+    UnloadIcmpLibrary();
+}
+
+int TarnmapMain(const char* commandLine, int showState) {
+    RegisterResources();
+    ChooseStartupMap();
+    ReadColors(colorTable);
+    if (commandLine[0] != '\0' && !TakeCommandLineMap(commandLine)) {
+        char text[MAP_PATH_LENGTH + 96];
+        std::snprintf(text, sizeof text,
+                      "The map path is longer than %u characters and cannot be opened.",
+                      MAP_PATH_LENGTH);
+        MessageBox(0, text, "Tarnmap", MB_OK | MB_ICONSTOP);
+        return 1;
+    }
+    if (!RegisterWindowClasses())
+        return 0;
+    HWND window = CreateWindow(MAIN_CLASS, "Tarnmap", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 1, 1,
+                               640, 400, 0, 0, nullptr);
+    if (window == 0)
+        return 0;
+    ShowWindow(window, showState);
+    UpdateWindow(window);
+
+    WSADATA stack;
+    if (WSAStartup(MAKEWORD(1, 1), &stack) != 0) {
+        MessageBox(0, "Failed to start WINSOCK.DLL", "fellmap", MB_OK);
+        return 1;
+    }
+    CopyField(stackDescription, sizeof stackDescription, stack.szDescription);
+    AdaptProbeEngine(stackDescription);
+    WSASetBlockingHook(BlockingHook);
+
+    MSG message;
+    while (GetMessage(&message, 0, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+    ShutDown();
+    return static_cast<int>(message.wParam);
 }
