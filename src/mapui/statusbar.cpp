@@ -1,7 +1,76 @@
-// Status bar panes and toolbar tips.
+// The status bar's three panes, the toolbar with its tips, and showing or hiding either.
 #include "mapui/statusbar.h"
 
+#include "mapui/editor.h"
+#include "model/settings.h"
+#include "monitor/mapwnd.h"
+#include "monitor/poll.h"
+#include "platform/commctl.h"
+#include "platform/gdi.h"
+#include "platform/menu.h"
+#include "platform/window.h"
+#include "resources/commands.h"
+
+#include <cstdio>
+
+using namespace platform;
+
+/*** globals ***/
+
 const char* const defaultStatusText = "Tarnmap network monitor - ready";
+HWND statusBar = 0;
+HWND toolBar = 0;
+unsigned showToolbar = 1;
+unsigned showStatusBar = 1;
+
+static constexpr int TOOLBAR_BITMAP = 122;
+
+static const TBBUTTON toolbarButtons[] = {
+    {0, CMD_NEW, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+    {1, CMD_LOAD, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+    {2, CMD_SAVE_AS, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {}, 0, 0},
+    {3, CMD_CHECK, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+    {4, CMD_ABORT, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+    {5, CMD_QUIET, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+    {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {}, 0, 0},
+    {6, CMD_HELP_CONTENTS, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0},
+};
+
+struct ToolTip {
+    unsigned command;
+    const char* text;
+};
+
+static const ToolTip toolTips[] = {
+    {CMD_NEW, "Create New Map"},   {CMD_LOAD, "Load Database"},
+    {CMD_SAVE_AS, "Save Database"}, {CMD_CHECK, "Check Systems"},
+    {CMD_ABORT, "Stop Check"},     {CMD_QUIET, "Quiet Alarm"},
+    {CMD_HELP_CONTENTS, "Display Help"}, {CMD_DELETE_LINE, "Delete Line"},
+};
+
+const char* ToolTipText(unsigned command) {
+    for (const ToolTip& tip : toolTips)
+        if (tip.command == command)
+            return tip.text;
+    return nullptr;
+}
+
+/*** creation and layout ***/
+
+HWND CreateBars(HWND mainWindow) {
+    InitCommonControls();
+    statusBar = CreateStatusWindow(WS_CHILD | SBARS_SIZEGRIP, "", mainWindow, STATUS_BAR_ID);
+    int edges[3] = {90, 180, 270};
+    SendMessage(statusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+    ShowWindow(statusBar, SW_SHOW);
+    toolBar = CreateToolbarEx(mainWindow, WS_CHILD | WS_VISIBLE | TBSTYLE_TOOLTIPS, TOOLBAR_ID, 8,
+                              nullptr, TOOLBAR_BITMAP, toolbarButtons,
+                              static_cast<int>(std::size(toolbarButtons)), 16, 16, 16, 16,
+                              sizeof(TBBUTTON));
+    ShowWindow(toolBar, SW_SHOW);
+    return statusBar;
+}
 
 void ComputeStatusPanes(int width, int normWidth, int edges[3]) {
     edges[2] = width - 20;
@@ -14,20 +83,73 @@ void ComputeStatusPanes(int width, int normWidth, int edges[3]) {
     edges[0] = width - 20 - 2 * normWidth - 8;
 }
 
-struct ToolTip {
-    unsigned command;
-    const char* text;
-};
+// The width of "NORM" in the status bar's font; 0 when it cannot be measured.
+static int MeasureNorm() {
+    HDC dc = GetDC(statusBar);
+    if (dc == nullptr)
+        return 0;
+    HFONT font = reinterpret_cast<HFONT>(SendMessage(statusBar, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+    SIZE size{};
+    bool measured = GetTextExtentPoint32(dc, "NORM", 4, &size);
+    if (previous != nullptr)
+        SelectObject(dc, previous);
+    ReleaseDC(statusBar, dc);
+    return measured ? size.cx : 0;
+}
 
-static const ToolTip toolTips[] = {
-    {2025, "Create New Map"}, {2002, "Load Database"}, {2004, "Save Database"},
-    {1010, "Check Systems"},  {1011, "Stop Check"},    {1013, "Quiet Alarm"},
-    {2021, "Display Help"},   {2010, "Delete Line"},
-};
+void LayoutStatusBar(HWND mainWindow, int width, int height) {
+    (void)mainWindow;
+    SendMessage(statusBar, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+    int edges[3];
+    ComputeStatusPanes(width, MeasureNorm(), edges);
+    SendMessage(statusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
+    UpdateWindow(statusBar);
+    SendMessage(toolBar, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+}
 
-const char* ToolTipText(unsigned command) {
-    for (const ToolTip& tip : toolTips)
-        if (tip.command == command)
-            return tip.text;
-    return nullptr;
+/*** texts ***/
+
+void ShowCountdown() {
+    char text[16];
+    if (noAutomaticChecks == 1)
+        std::snprintf(text, sizeof text, "inactive");
+    else
+        std::snprintf(text, sizeof text, "%03u", static_cast<unsigned>(countdown));
+    SendMessage(statusBar, SB_SETTEXT, 1, reinterpret_cast<LPARAM>(text));
+}
+
+int SetStatusText(const char* text) {
+    SendMessage(statusBar, SB_SETTEXT, 0,
+                reinterpret_cast<LPARAM>(text != nullptr ? text : defaultStatusText));
+    const char* state = pollInProgress ? "POLL" : editMode != 0 ? "EDIT" : "IDLE";
+    SendMessage(statusBar, SB_SETTEXT, 2, reinterpret_cast<LPARAM>(state));
+    ShowCountdown();
+    UpdateWindow(statusBar);
+    return 0;
+}
+
+/*** showing and hiding ***/
+
+void ShowBar(HWND mainWindow, int which, int value) {
+    unsigned& shown = which == 1 ? showToolbar : showStatusBar;
+    shown = value == 2 ? !shown : static_cast<unsigned>(value);
+    CheckMenuItem(GetMenu(mainWindow), which == 1 ? CMD_SHOW_TOOLBAR : CMD_SHOW_STATUS_BAR,
+                  shown ? MF_CHECKED : MF_UNCHECKED);
+    RECT outer;
+    GetWindowRect(mainWindow, &outer);
+    LayoutMainWindow(mainWindow, SIZE_RESTORED);
+    InvalidateRect(mapWindow, nullptr, true);
+    LayoutStatusBar(mainWindow, outer.right - outer.left, outer.bottom - outer.top);
+    UpdateWindow(mainWindow);
+}
+
+LRESULT OnToolTipRequest(LPARAM notification) {
+    auto* tip = reinterpret_cast<TOOLTIPTEXT*>(notification);
+    if (tip->hdr.code != TTN_NEEDTEXT)
+        return 0;
+    const char* text = ToolTipText(static_cast<unsigned>(tip->hdr.idFrom));
+    if (text != nullptr)
+        tip->lpszText = text;
+    return 0;
 }

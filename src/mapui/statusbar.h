@@ -10,6 +10,26 @@ constexpr unsigned TOOLBAR_ID = 1160;
 // The message pane's text when there is nothing to say.
 extern const char* const defaultStatusText;
 
+extern platform::HWND statusBar;
+extern platform::HWND toolBar;
+extern unsigned showToolbar;   // 1 while the toolbar is shown; on at every start
+extern unsigned showStatusBar; // 1 while the status bar is shown; on at every start
+
+// Creates the status bar with its three panes and the toolbar; returns the status bar.
+platform::HWND CreateBars(platform::HWND mainWindow);
+
+// Places the status bar and its panes for a main window of this size.
+void LayoutStatusBar(platform::HWND mainWindow, int width, int height);
+
+// Shows (1), hides (0) or toggles (2) the toolbar (which 1) or the status bar (which 2).
+void ShowBar(platform::HWND mainWindow, int which, int value);
+
+// Writes the countdown pane: "%03u", or "inactive" when automatic checks are off.
+void ShowCountdown();
+
+// The main window's answer to the toolbar's tip request (WM_NOTIFY).
+platform::LRESULT OnToolTipRequest(platform::LPARAM notification);
+
 // Puts `text` (null: the default text) into the message pane, and refreshes the state
 // word and the countdown pane.
 int SetStatusText(const char* text);

@@ -1,6 +1,8 @@
 // The host and line tables and the operations that add, remove and locate their records.
 #include "model/hosts.h"
 
+#include "platform/window.h"
+
 #include <cstring>
 
 /*** globals ***/
@@ -115,4 +117,14 @@ platform::RECT LineRepaintArea(const LineRecord& line) {
     int y2 = CellCentreY(line.y2);
     return {(x1 < x2 ? x1 : x2) - 1, (y1 < y2 ? y1 : y2) - 1, (x1 > x2 ? x1 : x2) + 1,
             (y1 > y2 ? y1 : y2) + 1};
+}
+
+bool InvalidateHost(platform::HWND window, const HostRecord& host) {
+    platform::RECT area = HostRepaintArea(host);
+    return platform::InvalidateRect(window, &area, true);
+}
+
+bool InvalidateLine(platform::HWND window, const LineRecord& line) {
+    platform::RECT area = LineRepaintArea(line);
+    return platform::InvalidateRect(window, &area, true);
 }

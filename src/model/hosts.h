@@ -107,3 +107,7 @@ void CopyField(char* field, unsigned size, const char* text);
 // paint) and for one line; right and bottom are exclusive.
 platform::RECT HostRepaintArea(const HostRecord& host);
 platform::RECT LineRepaintArea(const LineRecord& line);
+
+// Ask `window` to repaint (with erase) the area of one host or one line.
+bool InvalidateHost(platform::HWND window, const HostRecord& host);
+bool InvalidateLine(platform::HWND window, const LineRecord& line);

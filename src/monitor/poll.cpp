@@ -1,5 +1,23 @@
-// The poll cycle's flags and countdown.
+// The countdown, and the cycle that checks every host in table order, hands each outcome
+// to the alarms, and dispatches the queued messages between hosts so the windows live.
 #include "monitor/poll.h"
+
+#include "mapui/editor.h"
+#include "mapui/statusbar.h"
+#include "model/hosts.h"
+#include "model/mapdb.h"
+#include "model/settings.h"
+#include "monitor/alarms.h"
+#include "monitor/mapwnd.h"
+#include "monitor/probe.h"
+#include "platform/window.h"
+#include "platform/winsock.h"
+#include "shell/mainwnd.h"
+
+#include <cstdio>
+#include <cstring>
+
+using namespace platform;
 
 /*** globals ***/
 
@@ -8,3 +26,136 @@ int abortRequested = 0;
 int closeRequested = 0;
 int countdown = 10;
 int pollTimerActive = 0;
+
+/*** the countdown ***/
+
+void StartPollTimer() {
+    if (editMode == 0 && noAutomaticChecks == 0)
+        pollTimerActive = SetTimer(mainWindow, POLL_TIMER_ID, 1000, nullptr) != 0 ? 1 : 0;
+    else
+        pollTimerActive = 0;
+}
+
+void StopPollTimer() {
+    if (pollTimerActive && KillTimer(mainWindow, POLL_TIMER_ID))
+        pollTimerActive = 0;
+}
+
+void OnPollTick(HWND window) {
+    int previous = countdown--;
+    if (previous > 0) {
+        if (showTimerInTitle == 1 && countdown != 0)
+            SetMapTitle(static_cast<unsigned>(countdown), nullptr);
+        ShowCountdown();
+        return;
+    }
+    StopPollTimer();
+    if (pollInProgress)
+        return;
+    countdown = pollInterval;
+    SetMapTitle(0, "(polling)");
+    RunPollCycle(window);
+    SetMapTitle(0, nullptr);
+    UpdateWindow(window);
+    StartPollTimer();
+}
+
+void OnWaitTimeout(HWND window) {
+    KillTimer(window, WAIT_TIMER_ID);
+    if (WSAIsBlocking())
+        WSACancelBlockingCall();
+}
+
+int PumpPendingMessages() {
+    MSG message;
+    while (PeekMessage(&message, 0, 0, 0, PM_NOREMOVE)) {
+        if (message.message == WM_QUIT)
+            return 0;
+        GetMessage(&message, 0, 0, 0);
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+    return 1;
+}
+
+/*** the cycle ***/
+
+static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Looks a host's name up; a failure leaves status 11001.
+static void ResolveHost(HostRecord& host) {
+    char text[96];
+    std::snprintf(text, sizeof text, " check in progress - %s (%s)", host.name, "resolving");
+    SetStatusText(text);
+    hostent* entry = gethostbyname(host.address);
+    if (entry != nullptr && entry->h_addr_list[0] != nullptr) {
+        in_addr address;
+        std::memcpy(&address, entry->h_addr_list[0], sizeof address);
+        if (address.s_addr != 0) {
+            CopyField(host.resolvedAddr, sizeof host.resolvedAddr, inet_ntoa(address));
+            return;
+        }
+    }
+    host.status = STATUS_NAME_NOT_RESOLVED;
+}
+
+static const char* EngineLabel() {
+    if (rawIcmpUsed)
+        return "rs_icmp";
+    return useIcmpLibrary == 1 ? "ms_icmp" : "tcp";
+}
+
+// Resolves and probes one host and hands the outcome to the alarms.
+static void CheckHost(HWND window, HWND repaintWindow, int index) {
+    HostRecord& host = hostTable[index];
+    if (host.flags != 0)
+        return;
+    if (!IsDigit(host.resolvedAddr[0]))
+        ResolveHost(host);
+    int outcome = STATUS_NAME_NOT_RESOLVED;
+    if (IsDigit(host.resolvedAddr[0])) {
+        char text[128];
+        std::snprintf(text, sizeof text, " check in progress - %s [%s] (%s)", host.name,
+                      host.resolvedAddr, EngineLabel());
+        SetStatusText(text);
+        outcome = ProbeHost(window, host);
+    }
+    if (outcome != 0) {
+        RecordFailure(index);
+        InvalidateHost(repaintWindow, host);
+        return;
+    }
+    bool endedMisses = host.missed != 0;
+    RecordReply(index);
+    if (endedMisses)
+        InvalidateHost(repaintWindow, host);
+}
+
+int RunPollCycle(HWND window) {
+    pollInProgress = 1;
+    abortRequested = 0;
+    closeRequested = 0;
+    BeginAlarmCycle();
+    SetStatusText(" check in progress");
+    EnableWindow(checkButton, false);
+    HCURSOR previous = SetCursor(busyCursor);
+    cursorState = 1;
+    HWND repaintWindow = IsIconic(window) ? window : mapWindow;
+
+    for (int i = 0; i < hostCount; ++i) {
+        if (abortRequested || closeRequested)
+            break;
+        CheckHost(window, repaintWindow, i);
+        UpdateWindow(repaintWindow);
+        if (PumpPendingMessages() == 0)
+            break;
+    }
+
+    cursorState = 0;
+    SetCursor(previous);
+    EnableWindow(checkButton, true);
+    pollInProgress = 0;
+    FinishAlarmCycle();
+    SetStatusText(nullptr);
+    return 1;
+}

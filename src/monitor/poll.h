@@ -12,3 +12,17 @@ extern int abortRequested;  // set by "abort"; checked before each host
 extern int closeRequested;  // set while the program closes; checked before each host
 extern int countdown;       // seconds to the next automatic cycle
 extern int pollTimerActive; // 1 while the countdown timer runs
+
+// Starts the one-second countdown when monitoring and automatic checks are on.
+void StartPollTimer();
+void StopPollTimer();
+
+// The countdown's tick (timer POLL_TIMER_ID) and the probe time-out's (WAIT_TIMER_ID).
+void OnPollTick(platform::HWND window);
+void OnWaitTimeout(platform::HWND window);
+
+// One complete cycle over the host table; `window` is the main window. Returns 1.
+int RunPollCycle(platform::HWND window);
+
+// Dispatches every message already queued. 0 when the next one is the quit message.
+int PumpPendingMessages();

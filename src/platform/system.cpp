@@ -6,6 +6,9 @@
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 namespace platform {
@@ -98,6 +101,67 @@ unsigned GetDataDirectory(char* buffer, unsigned size) {
     if (size > 0)
         buffer[0] = '\0';
     return 0;
+}
+
+unsigned GetProcessorCount() {
+    long count = sysconf(_SC_NPROCESSORS_ONLN);
+    return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+void GetProcessorName(char* buffer, unsigned size) {
+    std::FILE* info = std::fopen("/proc/cpuinfo", "r");
+    char line[512];
+    while (info != nullptr && std::fgets(line, sizeof line, info) != nullptr) {
+        if (std::strncmp(line, "model name", 10) != 0)
+            continue;
+        const char* value = std::strchr(line, ':');
+        if (value == nullptr)
+            continue;
+        ++value;
+        while (*value == ' ' || *value == '\t')
+            ++value;
+        std::snprintf(buffer, size, "%.*s", static_cast<int>(std::strcspn(value, "\n")), value);
+        std::fclose(info);
+        return;
+    }
+    if (info != nullptr)
+        std::fclose(info);
+    utsname name{};
+    std::snprintf(buffer, size, "%s", uname(&name) == 0 ? name.machine : "unknown");
+}
+
+void GetPlatformName(char* buffer, unsigned size) {
+    utsname name{};
+    if (uname(&name) == 0)
+        std::snprintf(buffer, size, "%s %s", name.sysname, name.release);
+    else
+        std::snprintf(buffer, size, "Linux");
+}
+
+void GlobalMemoryStatus(MEMORYSTATUS* status) {
+    struct sysinfo info {};
+    *status = MEMORYSTATUS{};
+    if (sysinfo(&info) != 0)
+        return;
+    status->totalPhysical = static_cast<std::uint64_t>(info.totalram) * info.mem_unit;
+    status->availablePhysical =
+        (static_cast<std::uint64_t>(info.freeram) + info.bufferram) * info.mem_unit;
+    // MemAvailable counts the page cache that can be given back, as a user expects.
+    std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
+    char line[128];
+    unsigned long long kilobytes = 0;
+    while (meminfo != nullptr && std::fgets(line, sizeof line, meminfo) != nullptr)
+        if (std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1)
+            status->availablePhysical = kilobytes * 1024u;
+    if (meminfo != nullptr)
+        std::fclose(meminfo);
+}
+
+std::uint64_t GetDiskFreeBytes(const char* path) {
+    struct statvfs info {};
+    if (statvfs(path, &info) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 } // namespace platform

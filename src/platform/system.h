@@ -51,4 +51,37 @@ unsigned GetConfigDirectory(char* buffer, unsigned size);
 // 0 when neither exists.
 unsigned GetDataDirectory(char* buffer, unsigned size);
 
+// ---- The machine, for the About box ----
+unsigned GetProcessorCount();
+// The processor's model name ("Intel(R) Xeon(R) ..."), or the machine type ("x86_64").
+void GetProcessorName(char* buffer, unsigned size);
+// The operating system and its release: "Linux 6.1.0-18-amd64".
+void GetPlatformName(char* buffer, unsigned size);
+
+struct MEMORYSTATUS {
+    std::uint64_t totalPhysical;     // bytes
+    std::uint64_t availablePhysical; // bytes
+};
+void GlobalMemoryStatus(MEMORYSTATUS* status);
+
+// Free bytes for us on the file system of `path`; 0 when it cannot be read.
+std::uint64_t GetDiskFreeBytes(const char* path);
+
+// ---- Help ----
+constexpr UINT HELP_CONTEXT = 0x0001;
+constexpr UINT HELP_QUIT = 0x0002;
+constexpr UINT HELP_CONTENTS = 0x0003;
+
+// Opens our help pages in the help window: the contents, or the page of a topic number
+// (300 main window, 400 Options, 500 Host Information, 600 edit mode). HELP_QUIT closes
+// the window. `file` names the help for the form; the pages are those in help/ of the
+// data directory. False when the help cannot be found.
+bool WinHelp(HWND owner, const char* file, UINT command, DWORD data);
+
+// The page a topic opens ("index.html" for the contents and unknown topics).
+const char* HelpPageForTopic(DWORD topic);
+
+// True while the help window is shown, with the file name of its page in `page`.
+bool HelpWindowPage(char* page, unsigned size);
+
 } // namespace platform

@@ -3,6 +3,8 @@
 #include "resources/resources.h"
 
 #include "platform/gdi.h"
+#include "platform/dialog.h"
+#include "resources/dialogs.h"
 #include "resources/menus.h"
 #include "resources/pictures.h"
 
@@ -13,6 +15,7 @@ void RegisterResources() {
     registered = true;
     platform::RegisterMenuTemplate(&runMenuTemplate);
     platform::RegisterMenuTemplate(&editMenuTemplate);
+    platform::RegisterDialogTemplate(&aboutDialogTemplate);
     for (int i = 0; i < pictureResourceCount; ++i)
         platform::RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
 }

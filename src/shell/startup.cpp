@@ -8,18 +8,20 @@
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
-#include "icmp/icmplib.h"
-#include "mapui/ctxmenu.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
+#include "resources/commands.h"
 #include "resources/pictures.h"
 #include "resources/resources.h"
+#include "shell/about.h"
+#include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 
 #include <cstdio>
@@ -97,13 +99,16 @@ bool RegisterWindowClasses() {
     mapClass.lpfnWndProc = MapWndProc;
     mapClass.lpszMenuName = nullptr;
     mapClass.lpszClassName = MONITOR_CLASS;
-    return RegisterClass(&mainClass) && RegisterClass(&detailClass) && RegisterClass(&mapClass);
+    return RegisterClass(&mainClass) && RegisterClass(&detailClass) && RegisterClass(&mapClass) &&
+           RegisterLogoClass();
 }
 
 /*** the main window ***/
 
 void OnMainWindowCreate(HWND window) {
     mainWindow = window;
+    runMenu = GetMenu(window);
+    editMenu = LoadMenu("FLMMENU1");
     CreateBars(window);
     buttonFaceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     CreateEdgePens();
@@ -119,14 +124,12 @@ void OnMainWindowCreate(HWND window) {
                    position.bottom - position.top, true);
     CreateMonitorWindow(window);
     ReadMapDatabase(window, mapPath);
-    CheckMenuItem(GetMenu(window), CMD_SHOW_TOOLBAR, showToolbar ? MF_CHECKED : MF_UNCHECKED);
-    CheckMenuItem(GetMenu(window), CMD_SHOW_STATUS_BAR,
-                  showStatusBar ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(runMenu, CMD_SHOW_TOOLBAR, showToolbar ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(runMenu, CMD_SHOW_STATUS_BAR, showStatusBar ? MF_CHECKED : MF_UNCHECKED);
     countdown = 10;
     StartPollTimer();
     cursorState = 0;
     SetCursor(previous);
-    BuildHostContextMenu();
     LoadHostBitmaps();
 }
 
@@ -150,11 +153,11 @@ static void ShutDown() {
         WSACancelBlockingCall();
     WSAUnhookBlockingHook();
     WSACleanup();
-    UnloadIcmpLibrary();
 }
 
 int TarnmapMain(const char* commandLine, int showState) {
     RegisterResources();
+    ConnectMapReports();
     ChooseStartupMap();
     ReadColors(colorTable);
     if (commandLine[0] != '\0' && !TakeCommandLineMap(commandLine)) {
@@ -173,6 +176,7 @@ int TarnmapMain(const char* commandLine, int showState) {
         return 0;
     ShowWindow(window, showState);
     UpdateWindow(window);
+    PostMessageOnTermination(window, WM_CLOSE);
 
     WSADATA stack;
     if (WSAStartup(MAKEWORD(1, 1), &stack) != 0) {

@@ -1,0 +1,161 @@
+// The map window and its hidden command buttons, the main window's layout, and the host
+// detail window.
+#include "monitor/mapwnd.h"
+
+#include "mapui/statusbar.h"
+#include "monitor/alarms.h"
+#include "platform/dialog.h"
+#include "platform/gdi.h"
+#include "platform/window.h"
+#include "resources/commands.h"
+#include "shell/startup.h"
+
+#include <cstdio>
+
+using namespace platform;
+
+/*** globals ***/
+
+HWND mapWindow = 0;
+HWND checkButton = 0;
+int bandTop = 0;
+
+/*** the map window ***/
+
+static HWND CreateHiddenButton(HWND parent, const char* text, unsigned command, int x, int y) {
+    return CreateWindow("BUTTON", text, WS_CHILD, x, y, 48, 18, parent, command, nullptr);
+}
+
+void CreateMonitorWindow(HWND mainWindow) {
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    int width = client.right;
+    int height = client.bottom;
+    bandTop = height - 40;
+    mapWindow = CreateWindow(MONITOR_CLASS, nullptr, WS_CHILD | WS_VISIBLE, 2, 20, width - 4,
+                             height - 40, mainWindow, MAP_WINDOW_ID, nullptr);
+    checkButton = CreateHiddenButton(mainWindow, "check", CMD_CHECK, width - 50, height - 52);
+    CreateHiddenButton(mainWindow, "abort", CMD_ABORT, width - 100, height - 52);
+    CreateHiddenButton(mainWindow, "quiet", CMD_QUIET, width - 150, height - 52);
+    SetStatusText(nullptr);
+}
+
+// Shows or hides a bar by its switch; returns the height it takes.
+static int PlaceBar(HWND bar, unsigned shown) {
+    if (bar == 0)
+        return 0;
+    ShowWindow(bar, shown ? SW_SHOW : SW_HIDE);
+    if (!shown)
+        return 0;
+    RECT rect;
+    GetWindowRect(bar, &rect);
+    return rect.bottom - rect.top;
+}
+
+void LayoutMainWindow(HWND mainWindow, WPARAM sizeType) {
+    if (sizeType == SIZE_MINIMIZED)
+        return;
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    bandTop = client.bottom - 20;
+    int toolbarHeight = PlaceBar(toolBar, showToolbar);
+    int statusHeight = PlaceBar(statusBar, showStatusBar);
+    MoveWindow(mapWindow, 0, toolbarHeight, client.right,
+               client.bottom - toolbarHeight - statusHeight, true);
+}
+
+/*** the host detail window ***/
+
+int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LINE_LENGTH]) {
+    int count = 0;
+    std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Name: %s", host.address);
+    bool resolved = host.resolvedAddr[0] >= '0' && host.resolvedAddr[0] <= '9';
+    std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Addr: %s",
+                  resolved ? host.resolvedAddr : "(not resolved)");
+    std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf1: %s", host.info1);
+    std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf2: %s", host.info2);
+    if (host.flags == 0)
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Lost: %u", host.lost);
+    const char* state = nullptr;
+    if ((host.flags & HOST_PROTOCOL_NONE) != 0)
+        state = "Unknown";
+    else if ((host.flags & HOST_NOT_MONITORED) != 0)
+        state = "Inactive";
+    else
+        state = StatusText(host.status);
+    if (state != nullptr)
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Stat: %s", state);
+    else
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Stat: %u", host.status);
+    if (host.rtt != 0)
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "RTT: %u ms", host.rtt);
+    return count;
+}
+
+HWND ShowHostDetail(HWND parent, int index) {
+    if (index < 0 || index >= hostCount)
+        return 0;
+    const HostRecord& host = hostTable[index];
+    POINT corner{host.col * gridCellWidth - 10, host.row * gridCellHeight - 10};
+    ClientToScreen(parent, &corner);
+    int desktopWidth = GetSystemMetrics(SM_CXSCREEN);
+    int desktopHeight = GetSystemMetrics(SM_CYSCREEN);
+    if (corner.x > desktopWidth - 170)
+        corner.x = desktopWidth - 170;
+    if (corner.y > desktopHeight - 170)
+        corner.y = desktopHeight - 170;
+    if (corner.x < 10)
+        corner.x = 10;
+    if (corner.y < 10)
+        corner.y = 10;
+    LONG units = GetDialogBaseUnits();
+    int width = (LOWORD(static_cast<std::uint32_t>(units)) * 130) / 4;
+    int height = (HIWORD(static_cast<std::uint32_t>(units)) * 70) / 8;
+    HWND detail = CreateWindow(DETAIL_CLASS, host.name, WS_OVERLAPPED | WS_CAPTION, corner.x,
+                               corner.y, width, height, parent, 0,
+                               reinterpret_cast<void*>(static_cast<std::intptr_t>(index)));
+    if (detail == 0)
+        return 0;
+    ShowWindow(detail, SW_SHOWNORMAL);
+    return detail;
+}
+
+static void PaintHostDetail(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (dc == nullptr)
+        return;
+    int index = GetWindowWord(window, 0);
+    if (index < hostCount) {
+        TEXTMETRIC metrics;
+        GetTextMetrics(dc, &metrics);
+        int lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+        char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
+        int count = ComposeHostDetail(hostTable[index], lines);
+        SetBkMode(dc, TRANSPARENT);
+        for (int i = 0; i < count; ++i)
+            TextOut(dc, 10, i * lineHeight, lines[i], static_cast<int>(std::strlen(lines[i])));
+    }
+    EndPaint(window, &paint);
+}
+
+LRESULT HostDetailProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE: {
+        const CREATESTRUCT* create = reinterpret_cast<const CREATESTRUCT*>(lParam);
+        SetWindowWord(window, 0,
+                      static_cast<WORD>(reinterpret_cast<std::intptr_t>(create->lpCreateParams)));
+        SetCapture(window);
+        return 0;
+    }
+    case WM_LBUTTONUP:
+        ReleaseCapture();
+        SendMessage(window, WM_CLOSE, 0, 0);
+        return 0;
+    case WM_PAINT:
+        PaintHostDetail(window);
+        return 0;
+    default:
+        return DefWindowProc(window, message, wParam, lParam);
+    }
+}

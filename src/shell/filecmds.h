@@ -1,0 +1,16 @@
+// The map file commands of the menu and toolbar: New, Load, Save and Save As, the file
+// dialogs behind them, and the connection of the map reader's reports to the windows.
+#pragma once
+
+#include "platform/types.h"
+
+// Shows the open (mode 1) or save dialog on mapPath. Non-zero when a file was chosen.
+int ChooseMapFile(platform::HWND owner, int mode);
+
+void NewMapCommand(platform::HWND window);
+void LoadMapCommand(platform::HWND window);
+void SaveMapCommand(platform::HWND window);
+void SaveMapAsCommand(platform::HWND window);
+
+// Points the map reader's reports at the status bar, the message box and the title.
+void ConnectMapReports();

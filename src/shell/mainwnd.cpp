@@ -1,0 +1,268 @@
+// The main window procedure, the map window procedure, and the command table: each
+// command goes to one small handler, with the window that received it.
+#include "shell/mainwnd.h"
+
+#include "mapui/editor.h"
+#include "mapui/render.h"
+#include "mapui/statusbar.h"
+#include "model/hosts.h"
+#include "model/mapdb.h"
+#include "model/settings.h"
+#include "monitor/alarms.h"
+#include "monitor/mapwnd.h"
+#include "monitor/poll.h"
+#include "platform/menu.h"
+#include "platform/sound.h"
+#include "platform/system.h"
+#include "platform/window.h"
+#include "platform/winsock.h"
+#include "resources/commands.h"
+#include "shell/about.h"
+#include "shell/filecmds.h"
+#include "shell/startup.h"
+
+using namespace platform;
+
+/*** globals ***/
+
+HWND mainWindow = 0;
+int cursorState = 0;
+int clientWidth = 0;
+int clientHeight = 0;
+HBRUSH buttonFaceBrush = nullptr;
+HCURSOR arrowCursor = nullptr;
+HCURSOR busyCursor = nullptr;
+HMENU runMenu = 0;
+HMENU editMenu = 0;
+
+static const char* const EDIT_PROMPT = " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host";
+
+/*** commands ***/
+
+static void ToggleEditMode() {
+    if (editMode == 0) {
+        StopPollTimer();
+        editMode = 1;
+        currentHost = -1;
+        SetMenu(mainWindow, editMenu);
+        InvalidateRect(mapWindow, nullptr, true);
+        UpdateWindow(mapWindow);
+        SetStatusText(EDIT_PROMPT);
+        return;
+    }
+    if (editMode > 1)
+        SetCursor(arrowCursor);
+    editMode = 0;
+    SetMenu(mainWindow, runMenu);
+    InvalidateRect(mapWindow, nullptr, true);
+    UpdateWindow(mapWindow);
+    StartPollTimer();
+    SetStatusText(nullptr);
+}
+
+static void CheckNow() {
+    if (pollInProgress)
+        return;
+    if (editMode == 1)
+        editMode = 0;
+    StopPollTimer();
+    SetMapTitle(0, "(polling)");
+    RunPollCycle(mainWindow);
+    SetMapTitle(0, nullptr);
+    UpdateWindow(mainWindow);
+    countdown = pollInterval;
+    if (editMode == 0)
+        StartPollTimer();
+}
+
+static void Abort() {
+    if (editMode == 1)
+        editMode = 0;
+    if (WSAIsBlocking())
+        WSACancelBlockingCall();
+    abortRequested = 1;
+}
+
+static void Quiet() {
+    if (editMode == 1)
+        editMode = 0;
+    QuietAlarms();
+}
+
+INT_PTR AnswerDialogColor(UINT message, WPARAM wParam) {
+    if (message != WM_CTLCOLORDLG && message != WM_CTLCOLORBTN && message != WM_CTLCOLORSTATIC)
+        return 0;
+    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<INT_PTR>(buttonFaceBrush);
+}
+
+void ShowHelp(HWND window, unsigned topic) {
+    if (topic < 101)
+        WinHelp(window, "tarnmap.hlp", HELP_CONTENTS, 0);
+    else
+        WinHelp(window, "tarnmap.hlp", HELP_CONTEXT, topic);
+}
+
+void RunCommand(HWND window, unsigned command) {
+    switch (command) {
+    case CMD_ABOUT:
+        ShowAboutBox(window);
+        break;
+    case CMD_EDIT_MODE:
+        ToggleEditMode();
+        break;
+    case CMD_CHECK:
+        CheckNow();
+        break;
+    case CMD_ABORT:
+        Abort();
+        break;
+    case CMD_QUIET:
+        Quiet();
+        break;
+    case CMD_LOAD:
+        LoadMapCommand(window);
+        break;
+    case CMD_SAVE:
+        SaveMapCommand(window);
+        break;
+    case CMD_SAVE_AS:
+        SaveMapAsCommand(window);
+        break;
+    case CMD_EXIT:
+        closeRequested = 1;
+        PostMessage(mainWindow, WM_CLOSE, 0, 0);
+        break;
+    case CMD_NEW:
+        if (window == mainWindow)
+            NewMapCommand(window);
+        break;
+    case CMD_HELP_CONTENTS:
+        ShowHelp(window, 0);
+        break;
+    case CMD_HELP_MAIN_WINDOW:
+        ShowHelp(window, 300);
+        break;
+    case CMD_HELP_HOST_INFO:
+        ShowHelp(window, 500);
+        break;
+    case CMD_HELP_EDIT_MODE:
+        ShowHelp(window, 600);
+        break;
+    case CMD_SHOW_TOOLBAR:
+        if (window == mainWindow)
+            ShowBar(mainWindow, 1, 2);
+        break;
+    case CMD_SHOW_STATUS_BAR:
+        if (window == mainWindow)
+            ShowBar(mainWindow, 2, 2);
+        break;
+    default:
+        break;
+    }
+}
+
+/*** the main window ***/
+
+static void OnMainResize(HWND window, WPARAM sizeType, LPARAM size) {
+    clientWidth = LOWORD(static_cast<std::uintptr_t>(size));
+    clientHeight = HIWORD(static_cast<std::uintptr_t>(size));
+    SetGridFromClientSize(clientWidth, clientHeight);
+    LayoutMainWindow(window, sizeType);
+    InvalidateRect(mapWindow, nullptr, true);
+    if (sizeType != SIZE_MINIMIZED) {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        SaveWindowPosition(rect);
+    }
+    LayoutStatusBar(window, clientWidth, clientHeight);
+}
+
+static void OnMainDestroy() {
+    closeRequested = 1;
+    DeleteObject(buttonFaceBrush);
+    buttonFaceBrush = nullptr;
+    DeleteEdgePens();
+    FreeHostBitmaps();
+    DestroyMenu(GetMenu(mainWindow) == runMenu ? editMenu : runMenu);
+    WinHelp(mainWindow, "tarnmap.hlp", HELP_QUIT, 0);
+    PostQuitMessage(0);
+}
+
+static void OnMainClose() {
+    closeRequested = 1;
+    if (soundEnabled == 1)
+        sndPlaySound(nullptr, 0);
+    if (WSAIsBlocking())
+        WSACancelBlockingCall();
+}
+
+static bool IsQuietKey(WPARAM character) {
+    return character == 27 || character == ' ' || character == 'Q' || character == 'q';
+}
+
+LRESULT MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnMainWindowCreate(window);
+        return 0;
+    case WM_DESTROY:
+        OnMainDestroy();
+        return 0;
+    case WM_SIZE:
+        OnMainResize(window, wParam, lParam);
+        break;
+    case WM_PAINT:
+        if (IsIconic(window))
+            return PaintMap(window);
+        break;
+    case WM_CLOSE:
+        OnMainClose();
+        break;
+    case WM_SETCURSOR:
+        if (cursorState == 1) {
+            SetCursor(busyCursor);
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        if (IsQuietKey(wParam))
+            SendMessage(window, WM_COMMAND, CMD_QUIET, 0);
+        return 0;
+    case WM_NOTIFY:
+        return OnToolTipRequest(lParam);
+    case WM_TIMER:
+        if (wParam == POLL_TIMER_ID)
+            OnPollTick(window);
+        else if (wParam == WAIT_TIMER_ID)
+            OnWaitTimeout(window);
+        return 0;
+    case WM_COMMAND:
+        RunCommand(window, LOWORD(wParam));
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+/*** the map window ***/
+
+LRESULT MapWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        return PaintMap(window);
+    case WM_SETCURSOR:
+        if (cursorState == 1) {
+            SetCursor(busyCursor);
+            return 0;
+        }
+        break;
+    case WM_COMMAND:
+        RunCommand(window, LOWORD(wParam));
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
