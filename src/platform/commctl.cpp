@@ -530,9 +530,9 @@ static LRESULT ToolbarMouse(HWND window, Toolbar& bar, UINT message, LPARAM lPar
             }
         } else {
             int index = HitTestButton(bar, x, y);
-            SetHotButton(window, bar,
-                         index >= 0 && IsEnabled(bar.buttons[static_cast<size_t>(index)]) ? index
-                                                                                          : -1);
+            if (index >= 0 && !IsEnabled(bar.buttons[static_cast<size_t>(index)]))
+                index = -1;
+            SetHotButton(window, bar, index);
         }
         return 0;
     case WM_LBUTTONUP: {
