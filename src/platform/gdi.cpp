@@ -1566,6 +1566,16 @@ void RegisterBitmapResource(const char* name, const char* const* xpm) {
     BitmapResources().push_back(NamedBitmap{key, xpm});
 }
 
+const char* const* FindBitmapResource(const char* name) {
+    if (name == nullptr)
+        return nullptr;
+    std::string key = UpperCase(name);
+    for (const NamedBitmap& entry : BitmapResources())
+        if (entry.name == key)
+            return entry.xpm;
+    return nullptr;
+}
+
 HBITMAP LoadBitmap(const char* name) {
     std::string key = UpperCase(name);
     for (const NamedBitmap& entry : BitmapResources()) {

@@ -23,6 +23,9 @@ void SetContextClip(HDC dc, const RECT& clip);
 QImage* GetBitmapImage(HBITMAP bitmap);
 // The Qt font of a font handle (the system font for a handle that is not a font).
 QFont GetQtFont(HFONT font);
+// The XPM data registered under `name` (RegisterBitmapResource), or null. For pictures
+// whose transparent pixels matter (the toolbar's image strip); LoadBitmap makes them white.
+const char* const* FindBitmapResource(const char* name);
 
 // The one place that makes the application object: fonts and the application palette need
 // it. Makes a QApplication when none exists yet; a no-op afterwards.
