@@ -11,6 +11,7 @@
 #include "shell/startup.h"
 
 #include <cstdio>
+#include <cstring>
 
 using namespace platform;
 
