@@ -1,0 +1,434 @@
+// The raw-socket echo engine. Order: globals, the checksum and request building, the
+// monitor's exchange, the ping's and the trace's send and receive, the two parsers, and the
+// results-box output. Multi-byte fields of our requests are written least significant byte
+// first and read back the same way, so identifiers match whatever the wire order.
+#include "icmp/rawecho.h"
+
+#include "icmp/sockerr.h"
+#include "model/settings.h"
+#include "monitor/poll.h"
+#include "platform/dialog.h"
+#include "platform/system.h"
+#include "platform/window.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+using platform::AF_INET;
+using platform::EM_REPLACESEL;
+using platform::EM_SETSEL;
+using platform::GetTickCount;
+using platform::HWND;
+using platform::in_addr;
+using platform::INVALID_SOCKET;
+using platform::IP_TTL;
+using platform::IPPROTO_IP;
+using platform::KillTimer;
+using platform::LOWORD;
+using platform::LPARAM;
+using platform::SendMessage;
+using platform::SetTimer;
+using platform::sockaddr;
+using platform::sockaddr_in;
+using platform::SOCKET;
+using platform::SOCKET_ERROR;
+using platform::WM_GETTEXTLENGTH;
+using platform::WPARAM;
+using platform::WSAEINPROGRESS;
+using platform::WSAEINTR;
+using platform::WSAEWOULDBLOCK;
+using platform::WSAGetLastError;
+
+/*** globals ***/
+
+int verboseOutput = 0;
+HWND toolOutputBox = 0;
+int showHopNames = 1;
+unsigned echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+HWND pingIdentifierWindow = 0;
+HWND traceIdentifierWindow = 0;
+HWND timeoutWindow = 0;
+
+std::int32_t pingSent = 0;
+std::int32_t pingReceived = 0;
+std::uint32_t rttMin = 99999999;
+std::uint32_t rttMax = 0;
+std::uint32_t rttSum = 0;
+
+static constexpr unsigned LINE_SIZE = 512;    // one output line, a host name included
+static constexpr unsigned DOTTED_SIZE = 16;   // "255.255.255.255"
+static constexpr unsigned APPEND_CHUNK = 512; // bytes handed to the edit control at once
+
+/*** helpers ***/
+
+static std::uint16_t ReadWord(const unsigned char* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+static std::uint32_t ReadLong(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+           (static_cast<std::uint32_t>(bytes[2]) << 16) |
+           (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+static void WriteWord(unsigned char* bytes, std::uint16_t value) {
+    bytes[0] = static_cast<unsigned char>(value & 0xFF);
+    bytes[1] = static_cast<unsigned char>(value >> 8);
+}
+
+static void DottedAddress(in_addr address, char* text) {
+    std::snprintf(text, DOTTED_SIZE, "%s", platform::inet_ntoa(address));
+}
+
+__attribute__((format(printf, 1, 2))) static void PrintLine(const char* format, ...) {
+    char line[LINE_SIZE];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    AppendToolLine(toolOutputBox, line);
+}
+
+// Arms the time-out of one wait. A wait that cannot be bounded is not begun: the caller
+// treats it as a wait that ended without a datagram.
+static bool ArmWaitTimer(HWND window) {
+    return SetTimer(window, WAIT_TIMER_ID, waitTimeout, nullptr) != 0;
+}
+
+static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length, in_addr* sender) {
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    int received = platform::recvfrom(socket, reinterpret_cast<char*>(buffer), length, 0,
+                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+    *sender = from.sin_addr;
+    return received;
+}
+
+/*** checksum and requests ***/
+
+std::uint16_t InternetChecksum(const unsigned char* bytes, int length) {
+    std::uint64_t sum = 0;
+    if (length > 0) {
+        int words = length / 2;
+        for (int index = 0; index < words; ++index)
+            sum += ReadWord(bytes + 2 * index);
+        if (length % 2 != 0)
+            sum += bytes[length - 1]; // the odd byte stays in the low position
+    }
+    while ((sum >> 16) != 0)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum & 0xFFFF);
+}
+
+int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint16_t sequence,
+                     unsigned dataLength) {
+    std::uint32_t sendTime = GetTickCount();
+    int length = static_cast<int>(dataLength + ICMP_HEADER_SIZE);
+    std::memset(buffer, 0, static_cast<std::size_t>(length));
+    buffer[0] = 8; // echo request
+    buffer[1] = 0;
+    WriteWord(buffer + 4, identifier);
+    WriteWord(buffer + 6, sequence);
+    for (unsigned index = 0; index < 4 && index < dataLength; ++index)
+        buffer[ICMP_HEADER_SIZE + index] = static_cast<unsigned char>(sendTime >> (8 * index));
+    WriteWord(buffer + 2, InternetChecksum(buffer, length));
+    return length;
+}
+
+unsigned BoundEchoDataLength(unsigned requested) {
+    if (requested < ECHO_DATA_LENGTH_MIN)
+        return ECHO_DATA_LENGTH_MIN;
+    if (requested > ECHO_DATA_LENGTH_MAX)
+        return ECHO_DATA_LENGTH_MAX;
+    return requested;
+}
+
+static int SendRequest(SOCKET socket, const sockaddr_in* destination, const unsigned char* buffer,
+                       int length) {
+    return platform::sendto(socket, reinterpret_cast<const char*>(buffer), length, 0,
+                            reinterpret_cast<const sockaddr*>(destination), sizeof(sockaddr_in));
+}
+
+/*** the monitor's exchange ***/
+
+bool SendEchoRequest(std::uint16_t identifier, SOCKET socket, const sockaddr_in* destination,
+                     unsigned char* buffer, unsigned dataLength) {
+    int length = BuildEchoRequest(buffer, identifier, 1, dataLength);
+    return SendRequest(socket, destination, buffer, length) == length;
+}
+
+int ReceiveEchoReply(HWND window, SOCKET socket, unsigned char* buffer) {
+    if (!ArmWaitTimer(window))
+        return ECHO_NO_REPLY;
+    in_addr sender;
+    int length = ReceiveDatagram(socket, buffer, MONITOR_REPLY_SIZE, &sender);
+    KillTimer(window, WAIT_TIMER_ID);
+    if (length == SOCKET_ERROR)
+        return ECHO_NO_REPLY;
+    int header = length > 0 ? (buffer[0] & 0x0F) * 4 : 0; // the version is not examined
+    if (length < header + static_cast<int>(ICMP_HEADER_SIZE))
+        return ECHO_TOO_SHORT;
+    int type = buffer[header];
+    if (type != 0 && type != 8) // our own request, looped back, answers as well
+        return ECHO_WRONG_TYPE;
+    if (ReadWord(buffer + header + 4) != LOWORD(window))
+        return ECHO_NOT_OURS;
+    return 0;
+}
+
+int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {
+    unsigned char request[MONITOR_DATA_LENGTH + ICMP_HEADER_SIZE];
+    unsigned char reply[MONITOR_REPLY_SIZE] = {};
+    if (!SendEchoRequest(LOWORD(window), socket, destination, request, MONITOR_DATA_LENGTH))
+        return platform::WSAEHOSTUNREACH;
+    return ReceiveEchoReply(window, socket, reply);
+}
+
+/*** the ping ***/
+
+bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned char* buffer,
+                     unsigned dataLength) {
+    dataLength = BoundEchoDataLength(dataLength);
+    int length = BuildEchoRequest(buffer, LOWORD(pingIdentifierWindow),
+                                  static_cast<std::uint16_t>(pingSent), dataLength);
+    int written = SendRequest(socket, destination, buffer, length);
+    if (written == SOCKET_ERROR) {
+        int error = WSAGetLastError();
+        PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
+        // A request the stack refused while busy never left: the tick is lost, not the echo.
+        if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
+            ++pingSent;
+        return false;
+    }
+    ++pingSent;
+    if (written < length)
+        PrintLine("[sendto] wrote %d bytes, return=%d", length, written);
+    return written == length;
+}
+
+int ReceivePingReply(SOCKET socket, unsigned char* buffer) {
+    if (!ArmWaitTimer(timeoutWindow)) {
+        AppendToolLine(toolOutputBox, "failed to create timeout timer");
+        return 0;
+    }
+    in_addr sender;
+    int length = ReceiveDatagram(socket, buffer, ECHO_BUFFER_SIZE, &sender);
+    KillTimer(timeoutWindow, WAIT_TIMER_ID);
+    if (length == SOCKET_ERROR) {
+        int error = WSAGetLastError();
+        if (error != WSAEINTR)
+            PrintLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
+        return 0;
+    }
+    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED);
+}
+
+/*** the trace ***/
+
+int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, unsigned char* buffer,
+                   unsigned dataLength, unsigned ttl) {
+    const char value[2] = {static_cast<char>(ttl & 0xFF), 0};
+    platform::setsockopt(socket, IPPROTO_IP, IP_TTL, value, sizeof value);
+    int length = BuildEchoRequest(buffer, LOWORD(traceIdentifierWindow),
+                                  static_cast<std::uint16_t>(pingSent), dataLength);
+    int written = SendRequest(socket, destination, buffer, length);
+    int error = WSAGetLastError();
+    if (verboseOutput)
+        ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT);
+    if (written == SOCKET_ERROR) {
+        PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
+        return -1;
+    }
+    return 0;
+}
+
+int ReceiveTraceReply(SOCKET socket, unsigned char* buffer, int length, unsigned hop) {
+    if (!ArmWaitTimer(timeoutWindow)) {
+        AppendToolLine(toolOutputBox, "failed to create timeout timer");
+        return -1;
+    }
+    in_addr sender;
+    int received = ReceiveDatagram(socket, buffer, length, &sender);
+    KillTimer(timeoutWindow, WAIT_TIMER_ID);
+    if (received == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEINTR)
+            PrintLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
+        return -1;
+    }
+    return ParseTracePacket(buffer, received, sender, hop, showHopNames);
+}
+
+/*** parsers ***/
+
+// Steps shared by both parsers: the header lines. Returns the offset of the ICMP message,
+// or -1 when the datagram cannot hold an ICMP header there (its line is printed).
+static int ParseHeaders(const unsigned char* datagram, int length, const char* dotted) {
+    int header = 0;
+    if (length > 0 && (datagram[0] >> 4) == 4)
+        header = (datagram[0] & 0x0F) * 4;
+    PrintLine("[iphdrlen] %u", static_cast<unsigned>(header));
+    if (header > 0 && length >= 20) {
+        const unsigned char* ip = datagram;
+        PrintLine("[iphdr] H:%x V:%x S:%02x L:%04x I:%04x O:%04x T:%02x P:%02x C:%04x S:%08x "
+                  "D:%08x",
+                  ip[0] & 0x0Fu, static_cast<unsigned>(ip[0] >> 4), ip[1], ReadWord(ip + 2),
+                  ReadWord(ip + 4), ReadWord(ip + 6), ip[8], ip[9], ReadWord(ip + 10),
+                  ReadLong(ip + 12), ReadLong(ip + 16));
+    }
+    if (length < header + static_cast<int>(ICMP_HEADER_SIZE)) {
+        PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
+        return -1;
+    }
+    const unsigned char* icmp = datagram + header;
+    PrintLine("[icmphdr] T:%02x C:%02x S:%04x I:%04x Q:%04x", icmp[0], icmp[1], ReadWord(icmp + 2),
+              ReadWord(icmp + 4), ReadWord(icmp + 6));
+    return header;
+}
+
+// The round trip of our echo reply, or false when the reply is too short to carry the send
+// time we put in (such a reply is not one of ours after all).
+static bool ReplyRoundTrip(const unsigned char* icmp, int size, std::uint32_t receiveTime,
+                           std::uint32_t* rtt) {
+    if (size < static_cast<int>(ICMP_HEADER_SIZE) + 4)
+        return false;
+    *rtt = receiveTime - ReadLong(icmp + ICMP_HEADER_SIZE);
+    return true;
+}
+
+int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, PacketMode mode) {
+    std::uint32_t receiveTime = GetTickCount();
+    char dotted[DOTTED_SIZE];
+    DottedAddress(sender, dotted);
+    int header = ParseHeaders(datagram, length, dotted);
+    if (header < 0)
+        return 0;
+    const unsigned char* icmp = datagram + header;
+    int size = length - header;
+    int type = icmp[0];
+    if (type != 0) {
+        PrintLine("%s%d bytes %s %s: icmp_type=%d (%s) icmp_code=%d",
+                  mode == PACKET_SENT ? "[sent] " : "[received] ", size,
+                  mode == PACKET_SENT ? "to" : "from", dotted, type, IcmpTypeName(type), icmp[1]);
+        return 0;
+    }
+    if (ReadWord(icmp + 4) != LOWORD(pingIdentifierWindow)) {
+        PrintLine("[received] %d bytes from %s. not for us", size, dotted);
+        return 0;
+    }
+    std::uint32_t rtt = 0;
+    if (!ReplyRoundTrip(icmp, size, receiveTime, &rtt)) {
+        PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
+        return 0;
+    }
+    rttSum += rtt;
+    if (rtt < rttMin)
+        rttMin = rtt;
+    if (rtt > rttMax)
+        rttMax = rtt;
+    PrintLine("%d bytes from %s: icmp_seq=%d time=%ld ms", size, dotted,
+              static_cast<int>(ReadWord(icmp + 6)), static_cast<long>(rtt));
+    ++pingReceived;
+    return 1;
+}
+
+int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, unsigned hop,
+                     int showNames) {
+    std::uint32_t receiveTime = GetTickCount();
+    char dotted[DOTTED_SIZE];
+    DottedAddress(sender, dotted);
+    int header = ParseHeaders(datagram, length, dotted);
+    if (header < 0)
+        return -1;
+    const unsigned char* icmp = datagram + header;
+    int size = length - header;
+    int type = icmp[0];
+    if (type != 0) {
+        char line[LINE_SIZE];
+        int used = type == 11 ? std::snprintf(line, sizeof line, "%2u %s:", hop, dotted)
+                              : std::snprintf(line, sizeof line, "%2u %s: (%s)", hop, dotted,
+                                              IcmpTypeName(type));
+        if (showNames) {
+            platform::hostent* entry =
+                platform::gethostbyaddr(reinterpret_cast<const char*>(&sender.s_addr), 4, AF_INET);
+            if (entry != nullptr && entry->h_name != nullptr && used >= 0 &&
+                used < static_cast<int>(sizeof line))
+                std::snprintf(line + used, sizeof line - static_cast<unsigned>(used), " %s",
+                              entry->h_name);
+        }
+        AppendToolLine(toolOutputBox, line);
+        return type;
+    }
+    if (ReadWord(icmp + 4) != LOWORD(traceIdentifierWindow)) {
+        PrintLine("[received] %d bytes from %s. not for us", size, dotted);
+        return -1;
+    }
+    std::uint32_t rtt = 0;
+    if (!ReplyRoundTrip(icmp, size, receiveTime, &rtt)) {
+        PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
+        return -1;
+    }
+    PrintLine("%2u %s: time=%ld ms", hop, dotted, static_cast<long>(rtt));
+    return 0;
+}
+
+/*** sockets and output ***/
+
+SOCKET CloseRawSocket(SOCKET socket) {
+    if (platform::WSAIsBlocking())
+        platform::WSACancelBlockingCall();
+    if (platform::closesocket(socket) == 0) {
+        PrintLine("[%u] socket closed.", static_cast<unsigned>(socket));
+        return INVALID_SOCKET;
+    }
+    PrintLine("[%u] close error: %s", static_cast<unsigned>(socket),
+              SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
+    return socket;
+}
+
+void AppendToolLine(HWND box, const char* text) {
+    if (!verboseOutput && text[0] == '[')
+        return;
+    AppendResults(box, text);
+    AppendResults(box, "\r\n");
+}
+
+unsigned ExpandLineFeeds(const char* text, char* out, unsigned size) {
+    unsigned taken = 0;
+    unsigned written = 0;
+    while (text[taken] != '\0') {
+        unsigned need = text[taken] == '\n' ? 2 : 1;
+        if (written + need >= size)
+            break;
+        if (text[taken] == '\n')
+            out[written++] = '\r';
+        out[written++] = text[taken++];
+    }
+    if (size > 0)
+        out[written] = '\0';
+    return taken;
+}
+
+void AppendResults(HWND box, const char* text) {
+    if (box == 0)
+        return; // no results box: the lines go nowhere
+    char chunk[APPEND_CHUNK];
+    while (*text != '\0') {
+        unsigned taken = ExpandLineFeeds(text, chunk, sizeof chunk);
+        LPARAM end = SendMessage(box, WM_GETTEXTLENGTH, 0, 0);
+        SendMessage(box, EM_SETSEL, static_cast<WPARAM>(end), end);
+        SendMessage(box, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(chunk));
+        text += taken;
+    }
+}
+
+const char* IcmpTypeName(int type) {
+    static const char* const names[17] = {
+        "Echo Reply", "ICMP 1",      "ICMP 2",     "DestUnrchbl", "SrcQnch",
+        "Redirect",   "6",           "7",          "Echo",        "9",
+        "10",         "Time Exceed", "ParamPrblm", "Timestamp",   "Timestamp reply",
+        "InfoRqst",   "InfoRply"};
+    if (type < 0 || type > 16)
+        return "Out-of-range";
+    return names[type];
+}

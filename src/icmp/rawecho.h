@@ -1,0 +1,126 @@
+// The raw-socket echo engine: echo requests built byte by byte with their checksum, sent
+// through a raw ICMP socket, one datagram awaited under the WAIT timer, and the parsers that
+// turn what came back into result codes and the lines of the ping and trace tools. Also the
+// results-box output shared by the tools, and the ping's run statistics.
+#pragma once
+
+#include "platform/types.h"
+#include "platform/winsock.h"
+
+#include <cstdint>
+
+/*** sizes ***/
+
+constexpr unsigned ICMP_HEADER_SIZE = 8;     // type, code, checksum, identifier, sequence
+constexpr unsigned IP_HEADER_MAX_SIZE = 60;  // header length nibble 15
+constexpr unsigned ECHO_BUFFER_SIZE = 4096;  // the ping's request and reply buffers
+constexpr unsigned MONITOR_DATA_LENGTH = 40; // the monitor's request: 48 bytes
+constexpr unsigned MONITOR_REPLY_SIZE = 128; // the monitor's reply buffer
+constexpr unsigned TRACE_DATA_LENGTH = 58;   // the trace's request: 66 bytes
+constexpr unsigned TRACE_REQUEST_SIZE = TRACE_DATA_LENGTH + ICMP_HEADER_SIZE;
+constexpr unsigned TRACE_REPLY_SIZE = TRACE_DATA_LENGTH * 2; // 116
+constexpr unsigned DEFAULT_ECHO_DATA_LENGTH = 56;
+// echoDataLength stays within these: the send time needs its 4 bytes, and a reply with the
+// longest IP header in front must fit the ping's reply buffer.
+constexpr unsigned ECHO_DATA_LENGTH_MIN = 4;
+constexpr unsigned ECHO_DATA_LENGTH_MAX = ECHO_BUFFER_SIZE - IP_HEADER_MAX_SIZE - ICMP_HEADER_SIZE;
+
+// EchoProbe's results besides 0 (reply) and WSAEHOSTUNREACH (send failed).
+constexpr int ECHO_TOO_SHORT = 10;
+constexpr int ECHO_WRONG_TYPE = 11;
+constexpr int ECHO_NOT_OURS = 12;
+constexpr int ECHO_NO_REPLY = 15;
+
+// The prefix of the parser's lines for messages other than echo replies.
+enum PacketMode { PACKET_RECEIVED = 0, PACKET_SENT = 1 };
+
+/*** globals ***/
+
+extern int verboseOutput;                    // show the lines that begin with "["
+extern platform::HWND toolOutputBox;         // results box of the open tool; 0 shows nothing
+extern int showHopNames;                     // trace lines get the router's name
+extern unsigned echoDataLength;              // data bytes of a ping request (and library echo)
+extern platform::HWND pingIdentifierWindow;  // the ping dialog: its low 16 bits name our echoes
+extern platform::HWND traceIdentifierWindow; // the trace's results box, likewise
+extern platform::HWND timeoutWindow;         // carries WAIT_TIMER_ID for the ping and trace waits
+
+// The ping's run statistics, reset by the ping tool at the start of each run.
+extern std::int32_t pingSent;
+extern std::int32_t pingReceived;
+extern std::uint32_t rttMin; // 99999999 after a reset
+extern std::uint32_t rttMax;
+extern std::uint32_t rttSum;
+
+/*** building requests ***/
+
+// The Internet checksum (RFC 1071) of `length` bytes, words read least significant byte
+// first; a length of 0 or less gives 0xFFFF.
+std::uint16_t InternetChecksum(const unsigned char* bytes, int length);
+
+// Writes an echo request of `dataLength` data bytes into `buffer` (dataLength + 8 bytes):
+// identifier, sequence and the tick count as send time least significant byte first, the
+// rest of the data zero, the checksum over all of it. Returns the message length.
+int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint16_t sequence,
+                     unsigned dataLength);
+
+// echoDataLength as the engines use it: within ECHO_DATA_LENGTH_MIN..ECHO_DATA_LENGTH_MAX.
+unsigned BoundEchoDataLength(unsigned requested);
+
+/*** the monitor's exchange ***/
+
+// Sends one request from `window` (identifier: its low 16 bits, sequence 1, 40 data bytes)
+// and waits up to waitTimeout for one datagram, with WAIT_TIMER_ID armed on `window`.
+// 0 reply; 10 too short; 11 neither echo reply nor echo request; 12 another identifier;
+// 15 nothing received (time-out, receive error); 10065 the request could not be sent.
+int EchoProbe(platform::HWND window, platform::SOCKET socket,
+              const platform::sockaddr_in* destination);
+bool SendEchoRequest(std::uint16_t identifier, platform::SOCKET socket,
+                     const platform::sockaddr_in* destination, unsigned char* buffer,
+                     unsigned dataLength);
+// `buffer` holds MONITOR_REPLY_SIZE bytes.
+int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, unsigned char* buffer);
+
+/*** the ping ***/
+
+// `buffer` holds ECHO_BUFFER_SIZE bytes. True when the whole request was written; a request
+// refused with 10035 or 10036 is not counted in pingSent, any other is.
+bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* destination,
+                     unsigned char* buffer, unsigned dataLength);
+// Waits for one datagram into `buffer` (ECHO_BUFFER_SIZE bytes); 1 when it was our reply.
+int ReceivePingReply(platform::SOCKET socket, unsigned char* buffer);
+
+/*** the trace ***/
+
+// Sets the socket's time-to-live to `ttl` and sends one request of the trace. 0 sent, -1 not.
+int SendTraceProbe(platform::SOCKET socket, const platform::sockaddr_in* destination,
+                   unsigned char* buffer, unsigned dataLength, unsigned ttl);
+// Waits for one datagram of at most `length` bytes: the ICMP type of what came back, -1
+// for nothing usable.
+int ReceiveTraceReply(platform::SOCKET socket, unsigned char* buffer, int length, unsigned hop);
+
+/*** parsers ***/
+
+// Both read only the `length` bytes of `datagram`, whatever the lengths inside say.
+// 1 when our echo reply was accepted (and counted), else 0.
+int ParsePingPacket(const unsigned char* datagram, int length, platform::in_addr sender,
+                    PacketMode mode);
+// The ICMP type, 0 for our echo reply, -1 for a datagram too short or an echo not ours.
+int ParseTracePacket(const unsigned char* datagram, int length, platform::in_addr sender,
+                     unsigned hop, int showNames);
+
+/*** sockets and output ***/
+
+// Cancels a blocking call in progress and closes `socket`: INVALID_SOCKET when it was
+// closed, the same socket when it could not be.
+platform::SOCKET CloseRawSocket(platform::SOCKET socket);
+
+// Appends `text` and a line end to `box`; lines beginning with "[" only in verbose mode.
+void AppendToolLine(platform::HWND box, const char* text);
+// Appends `text` at the end of the edit control `box`, each line feed as CR LF.
+void AppendResults(platform::HWND box, const char* text);
+// Copies `text` into `out` (`size` bytes, at least 3, with the terminator), each line feed
+// written as CR LF, as far as it fits. Returns how many bytes of `text` were taken.
+unsigned ExpandLineFeeds(const char* text, char* out, unsigned size);
+
+// The short name of an ICMP type; "Out-of-range" above 16.
+const char* IcmpTypeName(int type);
