@@ -35,7 +35,7 @@ const char* const MAIN_CLASS = "WFELLMAP";
 const char* const DETAIL_CLASS = "WFELLMAP1";
 const char* const MONITOR_CLASS = "TARNMAPMONTORWND";
 
-char stackDescription[257];
+char stackVendorText[257];
 
 static const char* const DEFAULT_MAP = "tarnmap.db";
 static const char* const FALLBACK_MAP = "fellmap.db";
@@ -183,8 +183,8 @@ int TarnmapMain(const char* commandLine, int showState) {
         MessageBox(0, "Failed to start WINSOCK.DLL", "fellmap", MB_OK);
         return 1;
     }
-    CopyField(stackDescription, sizeof stackDescription, stack.szDescription);
-    AdaptProbeEngine(stackDescription);
+    CopyField(stackVendorText, sizeof stackVendorText, stack.szDescription);
+    AdaptProbeEngine(stackVendorText);
     WSASetBlockingHook(BlockingHook);
 
     MSG message;

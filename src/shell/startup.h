@@ -10,7 +10,7 @@ extern const char* const DETAIL_CLASS;  // "WFELLMAP1"
 extern const char* const MONITOR_CLASS; // "TARNMAPMONTORWND"
 
 // The description our network stack gives in WSAStartup decides the probe engine.
-extern char stackDescription[257];
+extern char stackVendorText[257];
 
 // Runs the desktop program on the map named by `commandLine` (empty: the default map).
 // Returns the exit code.
