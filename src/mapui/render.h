@@ -21,12 +21,16 @@ enum ColorSlot : unsigned {
     SLOT_TEXT = 8,
 };
 
-extern unsigned colorTable[COLOR_SLOT_COUNT];         // palette index per slot
+extern unsigned colorTable[COLOR_SLOT_COUNT];              // palette index per slot
 extern const char* const colorSlotNames[COLOR_SLOT_COUNT]; // "Responding", ... "Text"
 extern platform::HBITMAP hostBitmaps[HOST_KIND_COUNT];
 extern int bitmapsLoaded;
 extern platform::HPEN shadowPen;    // button-shadow colour, for 3-D edges
 extern platform::HPEN highlightPen; // button-highlight colour, for 3-D edges
+
+// Set by the probe the first time it opens a raw socket, never cleared; defined with the
+// probe. A failing raw-socket check then shows the worst colour unless it only timed out.
+extern int rawIcmpUsed;
 
 // The RGB colour of a palette index; (64,64,64) outside 0 to 23.
 platform::COLORREF PaletteColor(unsigned index);

@@ -1,0 +1,467 @@
+// Drawing the map: the edit grid, the edges, the lines and the hosts, each host as a picture
+// or a name box in the colour of its band. Owns the palette, the colour table, the host
+// pictures and the two edge pens.
+#include "mapui/render.h"
+
+#include "mapui/editor.h"
+#include "monitor/mapwnd.h"
+#include "platform/window.h"
+
+#include <algorithm>
+#include <cstring>
+
+using platform::BeginPaint;
+using platform::BitBlt;
+using platform::BITMAP;
+using platform::COLORREF;
+using platform::CreateCompatibleBitmap;
+using platform::CreateCompatibleDC;
+using platform::CreateFont;
+using platform::CreatePen;
+using platform::CreateSolidBrush;
+using platform::DeleteDC;
+using platform::DeleteObject;
+using platform::EndPaint;
+using platform::ExtTextOut;
+using platform::FloodFill;
+using platform::GetClientRect;
+using platform::GetObject;
+using platform::GetParent;
+using platform::GetStockObject;
+using platform::GetSysColor;
+using platform::GetTextExtentPoint32;
+using platform::GetTextMetrics;
+using platform::HBITMAP;
+using platform::HBRUSH;
+using platform::HDC;
+using platform::HFONT;
+using platform::HPEN;
+using platform::HWND;
+using platform::IsIconic;
+using platform::LineTo;
+using platform::LoadBitmap;
+using platform::MoveToEx;
+using platform::PAINTSTRUCT;
+using platform::RECT;
+using platform::RGB;
+using platform::SelectObject;
+using platform::SetBkColor;
+using platform::SetBkMode;
+using platform::SetTextColor;
+using platform::SIZE;
+using platform::StretchBlt;
+using platform::TEXTMETRIC;
+using platform::TextOut;
+
+/*** globals ***/
+
+unsigned colorTable[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0};
+const char* const colorSlotNames[COLOR_SLOT_COUNT] = {
+    "Responding",   "Lost 1 pkt", "Lost 2 pkts", "Lost 3 pkts", "Lost 4-7 pkts",
+    "Lost 8+ pkts", "Inactive",   "Background*", "Text"};
+HBITMAP hostBitmaps[HOST_KIND_COUNT];
+int bitmapsLoaded = 0;
+HPEN shadowPen = nullptr;
+HPEN highlightPen = nullptr;
+
+namespace {
+
+// The 24 colours a colour slot can take.
+const COLORREF palette[PALETTE_COLORS] = {
+    RGB(0, 0, 0),     RGB(128, 128, 128), RGB(192, 192, 192), RGB(255, 255, 255),
+    RGB(128, 0, 0),   RGB(192, 0, 0),     RGB(255, 0, 0),     RGB(255, 128, 128),
+    RGB(0, 128, 0),   RGB(0, 192, 0),     RGB(0, 255, 0),     RGB(128, 255, 128),
+    RGB(0, 0, 192),   RGB(0, 0, 255),     RGB(128, 128, 255), RGB(0, 255, 255),
+    RGB(255, 255, 0), RGB(255, 255, 128), RGB(255, 0, 255),   RGB(255, 128, 255),
+    RGB(192, 192, 0), RGB(255, 255, 192), RGB(192, 0, 192),   RGB(255, 192, 255)};
+
+constexpr COLORREF LINE_COLOR = RGB(255, 255, 0);
+constexpr COLORREF OUTLINE_COLOR = RGB(0, 0, 0);
+
+// Status codes that let a failing host step through the missed-count bands: the ICMP
+// library's time-out, and a socket wait cut off by the wait timer.
+constexpr std::uint32_t ICMP_LIBRARY_TIMED_OUT = 11010;
+constexpr std::uint32_t BLOCKING_CALL_CANCELLED = 10004;
+
+// Text scaled to the grid fills a cell's height and is condensed to an eighth of a cell's
+// width, so a name of a dozen letters fits a box sized for six; but it never gets lower or
+// narrower than can be read: at least 9 pixels high, letters at least 4 pixels wide on
+// average, and never condensed below about half their natural width.
+constexpr int MIN_SCALED_TEXT_HEIGHT = 9;
+constexpr int MIN_SCALED_TEXT_WIDTH = 4;
+
+// The scratch picture is made as large as the largest host picture when they are loaded.
+int scratchWidth = 0;
+int scratchHeight = 0;
+
+// What one paint works with.
+struct Paint {
+    HDC dc;
+    bool iconic;      // the iconic view of the minimised main window
+    bool scaledText;  // text and boxes sized by the grid
+    int lineHeight;   // of the selected font
+    COLORREF outside; // around the pictures: the map's background
+    HDC scratchDc;    // holds the scratch picture, while pictures are drawn
+    HDC pictureDc;    // holds one host picture at a time
+};
+
+// Whether the paint is for the minimised main window: the window itself, or the window
+// it belongs to, is iconic.
+bool PaintsIconicView(HWND window) {
+    if (IsIconic(window))
+        return true;
+    HWND parent = GetParent(window);
+    return parent != 0 && IsIconic(parent);
+}
+
+HPEN EdgePen(HPEN pen) {
+    return pen != nullptr ? pen : static_cast<HPEN>(GetStockObject(platform::BLACK_PEN));
+}
+
+HFONT CreateScaledFont() {
+    int height = std::max(gridCellHeight, MIN_SCALED_TEXT_HEIGHT);
+    int width = std::max({gridCellWidth / 8, MIN_SCALED_TEXT_WIDTH, height / 4});
+    return CreateFont(height, width, 0, 0, platform::FW_NORMAL, 0, 0, 0, platform::ANSI_CHARSET,
+                      platform::OUT_DEFAULT_PRECIS, platform::CLIP_DEFAULT_PRECIS,
+                      platform::DEFAULT_QUALITY, platform::VARIABLE_PITCH, "FLMFONTX");
+}
+
+int NameLength(const HostRecord& host) {
+    return static_cast<int>(strnlen(host.name, sizeof host.name));
+}
+
+void DrawEditGrid(HDC dc, int width, int height) {
+    HPEN previous = nullptr;
+    if (solidBackground == 0)
+        previous = SelectObject(dc, EdgePen(shadowPen));
+    for (int x = 0; x < width; x += gridCellWidth) {
+        MoveToEx(dc, x, 0, nullptr);
+        LineTo(dc, x, height);
+    }
+    for (int y = 0; y < height; y += gridCellHeight) {
+        MoveToEx(dc, 0, y, nullptr);
+        LineTo(dc, width, y);
+    }
+    if (previous != nullptr)
+        SelectObject(dc, previous);
+}
+
+// The sunken band at the foot of the map, and the top edge of a solid background.
+void DrawEdges(HDC dc, int width, int height) {
+    HPEN previous = SelectObject(dc, EdgePen(shadowPen));
+    if (solidBackground != 0) {
+        MoveToEx(dc, 0, 0, nullptr);
+        LineTo(dc, width, 0);
+        SelectObject(dc, EdgePen(highlightPen));
+        MoveToEx(dc, 0, 1, nullptr);
+        LineTo(dc, width, 1);
+    }
+    const int top = bandTop;
+    SelectObject(dc, EdgePen(shadowPen));
+    MoveToEx(dc, 0, height, nullptr);
+    LineTo(dc, 0, top - 2);
+    LineTo(dc, width, top - 2);
+    SelectObject(dc, EdgePen(highlightPen));
+    LineTo(dc, width, height);
+    LineTo(dc, 0, height);
+    SelectObject(dc, EdgePen(shadowPen));
+    MoveToEx(dc, 1, height - 1, nullptr);
+    LineTo(dc, 1, top - 1);
+    LineTo(dc, width - 1, top - 1);
+    SelectObject(dc, EdgePen(highlightPen));
+    LineTo(dc, width - 1, height - 1);
+    LineTo(dc, 1, height - 1);
+    SelectObject(dc, previous);
+}
+
+int CellCentreX(int col) {
+    return col * gridCellWidth + gridCellWidth / 2;
+}
+int CellCentreY(int row) {
+    return row * gridCellHeight + gridCellHeight / 2;
+}
+
+void DrawLines(HDC dc) {
+    HPEN pen = CreatePen(platform::PS_SOLID, 1, LINE_COLOR);
+    HPEN previous = SelectObject(dc, pen);
+    const int count = std::clamp(lineCount, 0, MAX_LINES);
+    for (int i = 0; i < count; ++i) {
+        const LineRecord& line = lineTable[i];
+        MoveToEx(dc, CellCentreX(line.x1), CellCentreY(line.y1), nullptr);
+        LineTo(dc, CellCentreX(line.x2), CellCentreY(line.y2));
+    }
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+// The name under a picture, centred when it is narrower and widening the host's area when
+// it is wider.
+void DrawPictureLabel(const Paint& paint, HostRecord& host, COLORREF color, int left, int top) {
+    SIZE text{};
+    const int length = NameLength(host);
+    GetTextExtentPoint32(paint.dc, host.name, length, &text);
+    host.drawHeight += text.cy;
+    int x = left + (host.drawWidth - text.cx) / 2;
+    if (text.cx > host.drawWidth) {
+        host.drawWidth = text.cx;
+        x = left;
+    }
+    SetBkMode(paint.dc, platform::OPAQUE);
+    SetBkColor(paint.dc, color);
+    TextOut(paint.dc, x, top, host.name, length);
+}
+
+// The picture is coloured in the scratch picture: white parts take the host colour, black
+// stays, and what lies outside the outline (connected to the corner) takes the background.
+// The whole scratch picture is filled first, so nothing of an earlier host shows through.
+void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLORREF color,
+                     int left, int top) {
+    BITMAP size{};
+    GetObject(picture, sizeof size, &size);
+    const int width = std::min(size.bmWidth, scratchWidth);
+    const int height = std::min(size.bmHeight, scratchHeight);
+
+    HBRUSH fill = CreateSolidBrush(color);
+    HPEN edge = CreatePen(platform::PS_SOLID, 1, color);
+    HBRUSH previousBrush = SelectObject(paint.scratchDc, fill);
+    HPEN previousPen = SelectObject(paint.scratchDc, edge);
+    platform::Rectangle(paint.scratchDc, 0, 0, scratchWidth, scratchHeight);
+    HBITMAP previousPicture = SelectObject(paint.pictureDc, picture);
+    BitBlt(paint.scratchDc, 0, 0, width, height, paint.pictureDc, 0, 0, platform::SRCAND);
+    SelectObject(paint.pictureDc, previousPicture);
+    HBRUSH outside = CreateSolidBrush(paint.outside);
+    SelectObject(paint.scratchDc, outside);
+    FloodFill(paint.scratchDc, 0, 0, OUTLINE_COLOR);
+    SelectObject(paint.scratchDc, previousBrush);
+    SelectObject(paint.scratchDc, previousPen);
+    DeleteObject(outside);
+    DeleteObject(edge);
+    DeleteObject(fill);
+
+    // Scaled to the grid, a picture of two cells' width or more shrinks to a square of two
+    // cells; it is never enlarged.
+    int drawWidth = width;
+    int drawHeight = height;
+    if (scaledMapFont != 0 && width >= 2 * gridCellWidth) {
+        drawWidth = 2 * gridCellWidth;
+        drawHeight = 2 * gridCellWidth;
+    }
+    StretchBlt(paint.dc, left, top, drawWidth, drawHeight, paint.scratchDc, 0, 0, width, height,
+               platform::SRCCOPY);
+    host.drawWidth = drawWidth;
+    host.drawHeight = drawHeight;
+    if (labelIcons != 0)
+        DrawPictureLabel(paint, host, color, left, top + drawHeight);
+}
+
+// A raised frame of two rings around a box of `width` x `height` at (left, top).
+void DrawRaisedFrame(HDC dc, int left, int top, int width, int height) {
+    HPEN previous = SelectObject(dc, EdgePen(highlightPen));
+    for (int ring = 2; ring >= 1; --ring) {
+        const int x1 = left - ring;
+        const int y1 = top - ring;
+        const int x2 = left + width + ring;
+        const int y2 = top + height + ring;
+        SelectObject(dc, EdgePen(highlightPen));
+        MoveToEx(dc, x1, y2, nullptr);
+        LineTo(dc, x1, y1);
+        LineTo(dc, x2, y1);
+        SelectObject(dc, EdgePen(shadowPen));
+        LineTo(dc, x2, y2);
+        LineTo(dc, x1, y2);
+    }
+    SelectObject(dc, previous);
+}
+
+// A host without a picture: a plain box for a host with no protocol, else its name on the
+// host colour.
+void DrawHostBox(const Paint& paint, HostRecord& host, COLORREF color, int left, int top) {
+    int width = 0;
+    int height = 0;
+    if ((host.flags & HOST_PROTOCOL_NONE) != 0) {
+        width = gridCellWidth;
+        height = paint.scaledText ? gridCellHeight - gridCellHeight / 4 : paint.lineHeight;
+        platform::Rectangle(paint.dc, left, top, left + width, top + height);
+    } else {
+        const int length = NameLength(host);
+        if (paint.scaledText) {
+            const int letters = length <= 4 ? length : 6;
+            width = (gridCellWidth / 4) * letters + 4;
+            height = gridCellHeight;
+        } else {
+            SIZE text{};
+            GetTextExtentPoint32(paint.dc, host.name, length, &text);
+            width = text.cx;
+            height = paint.lineHeight;
+        }
+        RECT box{left, top, left + width, top + height};
+        SetBkColor(paint.dc, color);
+        ExtTextOut(paint.dc, left, top, platform::ETO_OPAQUE | platform::ETO_CLIPPED, &box,
+                   host.name, static_cast<unsigned>(length), nullptr);
+    }
+    host.drawWidth = width;
+    host.drawHeight = height;
+    if (!paint.iconic)
+        DrawRaisedFrame(paint.dc, left, top, width, height);
+}
+
+void DrawHosts(const Paint& paint, bool pictures) {
+    const int count = std::clamp(hostCount, 0, MAX_HOSTS);
+    for (int i = 0; i < count; ++i) {
+        HostRecord& host = hostTable[i];
+        const COLORREF color = PaletteColor(colorTable[HostColorSlot(host)]);
+        const int left = host.col * gridCellWidth;
+        const int top = host.row * gridCellHeight;
+        HBITMAP picture =
+            pictures && host.kind < HOST_KIND_COUNT ? hostBitmaps[host.kind] : nullptr;
+        if (picture != nullptr)
+            DrawHostPicture(paint, host, picture, color, left, top);
+        else
+            DrawHostBox(paint, host, color, left, top);
+    }
+}
+
+} // namespace
+
+/*** colours ***/
+
+COLORREF PaletteColor(unsigned index) {
+    if (index >= PALETTE_COLORS)
+        return RGB(64, 64, 64);
+    return palette[index];
+}
+
+ColorSlot HostColorSlot(const HostRecord& host) {
+    if ((host.flags & HOST_NOT_MONITORED) != 0)
+        return SLOT_INACTIVE;
+    // A hard error (unreachable, no route, ...) shows the worst colour at once; only plain
+    // time-outs step through the bands.
+    if (useIcmpLibrary != 0 && host.status != 0 && host.status != ICMP_LIBRARY_TIMED_OUT)
+        return SLOT_EIGHT;
+    if (useRawIcmp != 0 && rawIcmpUsed != 0 && host.status != 0 &&
+        host.status != BLOCKING_CALL_CANCELLED)
+        return SLOT_EIGHT;
+    switch (host.missed) {
+    case 0:
+        return SLOT_OK;
+    case 1:
+        return SLOT_ONE;
+    case 2:
+        return SLOT_TWO;
+    case 3:
+        return SLOT_THREE;
+    default:
+        return host.missed <= 7 ? SLOT_FOUR : SLOT_EIGHT;
+    }
+}
+
+/*** painting ***/
+
+int PaintMap(HWND window) {
+    PAINTSTRUCT ps{};
+    HDC dc = BeginPaint(window, &ps);
+    if (dc == nullptr)
+        return 0;
+    // A window too small for a cell has no grid to place anything on.
+    if (gridCellWidth <= 0 || gridCellHeight <= 0) {
+        EndPaint(window, &ps);
+        return 1;
+    }
+    RECT client{};
+    GetClientRect(window, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+
+    Paint paint{};
+    paint.dc = dc;
+    paint.iconic = PaintsIconicView(window);
+    paint.scaledText = paint.iconic || scaledMapFont != 0;
+    paint.outside = solidBackground != 0 ? PaletteColor(colorTable[SLOT_BACK])
+                                         : GetSysColor(platform::COLOR_DESKTOP);
+
+    HFONT scaledFont = paint.scaledText ? CreateScaledFont() : nullptr;
+    HFONT previousFont = SelectObject(
+        dc, scaledFont != nullptr ? scaledFont
+                                  : static_cast<HFONT>(GetStockObject(platform::ANSI_VAR_FONT)));
+    const COLORREF previousText = SetTextColor(dc, PaletteColor(colorTable[SLOT_TEXT]));
+    const COLORREF previousBack = platform::GetBkColor(dc);
+    const int previousMode = platform::GetBkMode(dc);
+    TEXTMETRIC metrics{};
+    GetTextMetrics(dc, &metrics);
+    paint.lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+
+    const bool pictures = useIcons != 0 && bitmapsLoaded != 0 && !paint.iconic && scratchWidth > 0;
+    HBITMAP scratch = nullptr;
+    HBITMAP previousScratch = nullptr;
+    if (pictures) {
+        paint.scratchDc = CreateCompatibleDC(dc);
+        paint.pictureDc = CreateCompatibleDC(dc);
+        scratch = CreateCompatibleBitmap(dc, scratchWidth, scratchHeight);
+        previousScratch = SelectObject(paint.scratchDc, scratch);
+    }
+
+    if (!paint.iconic) {
+        if (editMode > 0)
+            DrawEditGrid(dc, width, height);
+        DrawEdges(dc, width, height);
+        DrawLines(dc);
+    }
+    DrawHosts(paint, pictures);
+
+    SelectObject(dc, previousFont);
+    SetTextColor(dc, previousText);
+    SetBkColor(dc, previousBack);
+    SetBkMode(dc, previousMode);
+    if (scaledFont != nullptr)
+        DeleteObject(scaledFont);
+    if (pictures) {
+        SelectObject(paint.scratchDc, previousScratch);
+        DeleteObject(scratch);
+        DeleteDC(paint.pictureDc);
+        DeleteDC(paint.scratchDc);
+    }
+    EndPaint(window, &ps);
+    return 1;
+}
+
+/*** pictures and pens ***/
+
+int LoadHostBitmaps() {
+    FreeHostBitmaps();
+    for (unsigned kind = 0; kind < HOST_KIND_COUNT; ++kind) {
+        hostBitmaps[kind] = LoadBitmap(hostKindPictures[kind]);
+        BITMAP size{};
+        if (hostBitmaps[kind] != nullptr && GetObject(hostBitmaps[kind], sizeof size, &size) != 0) {
+            scratchWidth = std::max(scratchWidth, size.bmWidth);
+            scratchHeight = std::max(scratchHeight, size.bmHeight);
+        }
+    }
+    bitmapsLoaded = 1;
+    return 0;
+}
+
+void FreeHostBitmaps() {
+    for (HBITMAP& picture : hostBitmaps) {
+        if (picture != nullptr)
+            DeleteObject(picture);
+        picture = nullptr;
+    }
+    scratchWidth = 0;
+    scratchHeight = 0;
+    bitmapsLoaded = 0;
+}
+
+void CreateEdgePens() {
+    DeleteEdgePens();
+    shadowPen = CreatePen(platform::PS_SOLID, 1, GetSysColor(platform::COLOR_BTNSHADOW));
+    highlightPen = CreatePen(platform::PS_SOLID, 1, GetSysColor(platform::COLOR_BTNHIGHLIGHT));
+}
+
+void DeleteEdgePens() {
+    if (shadowPen != nullptr)
+        DeleteObject(shadowPen);
+    if (highlightPen != nullptr)
+        DeleteObject(highlightPen);
+    shadowPen = nullptr;
+    highlightPen = nullptr;
+}
