@@ -355,8 +355,9 @@ HWND CreatePlatformWindow(const char* className, DWORD style, DWORD exStyle, con
         widget->setEnabled(false);
     if ((style & WS_CHILD) != 0)
         widget->setVisible((style & WS_VISIBLE) != 0);
-    record->toldWidth = widget->width();
-    record->toldHeight = widget->height();
+    // Nothing told yet: the first look at the client area after WM_CREATE sends WM_SIZE.
+    record->toldWidth = -1;
+    record->toldHeight = -1;
     return record->handle;
 }
 
@@ -405,6 +406,7 @@ HWND CreateWindowEx(DWORD exStyle, const char* className, const char* title, DWO
             frame->move(x, y);
     }
     record->client = client;
+    record->creating = true; // nothing but WM_CREATE reaches the procedure before it returns
     RememberWidget(record);
     client->setCursor(windowClass->info.hCursor != nullptr
                           ? CursorShapeOf(windowClass->info.hCursor)
@@ -430,11 +432,14 @@ HWND CreateWindowEx(DWORD exStyle, const char* className, const char* title, DWO
                         outer.x(),     static_cast<LONG>(style),
                         title,         windowClass->name.c_str(),
                         exStyle};
-    if (CallWindowProcedure(record, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+    LRESULT created = CallWindowProcedure(record, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));
+    record = FindWindowRecord(handle);
+    if (record != nullptr)
+        record->creating = false;
+    if (created == -1) {
         DestroyWindow(handle);
         return 0;
     }
-    record = FindWindowRecord(handle);
     if (record == nullptr)
         return 0;
     NoteClientGeometry(record);
@@ -554,6 +559,8 @@ LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 /*** geometry and state ***/
 
 void NoteClientGeometry(WindowRecord* record) {
+    if (record->creating || record->destroying)
+        return;
     HWND window = record->handle;
     QWidget* top = record->frame;
     bool minimized = top->isWindow() && top->isMinimized();

@@ -65,6 +65,7 @@ struct WindowRecord {
     int toldY = 0;
     bool toldPlace = false;
     bool toldMinimized = false;
+    bool creating = false; // inside WM_CREATE: size and place are told after it returns
     bool destroying = false;
     // Dialogs.
     DLGPROC dialogProcedure = nullptr;
