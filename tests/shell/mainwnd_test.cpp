@@ -11,8 +11,13 @@
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/window.h"
+#include "platform/winsock.h"
 #include "resources/commands.h"
 #include "resources/resources.h"
+#include "platform/dialog.h"
+#include "platform/journal.h"
+#include "platform/system.h"
+#include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
@@ -20,7 +25,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 using namespace platform;
@@ -50,6 +57,9 @@ class MainWindowTest : public testing::Test {
         WriteWholeFile(dir_.file("office.INI"), "[OPTS]\r\nTIMER=15\r\nNOCHECK=0\r\n");
         RegisterResources();
         ConnectMapReports();
+        WSADATA stack;
+        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
+        WSASetBlockingHook(BlockingHook);
         static bool classes = RegisterWindowClasses();
         ASSERT_TRUE(classes);
         CopyField(mapPath, sizeof mapPath, "office.db");
@@ -66,6 +76,8 @@ class MainWindowTest : public testing::Test {
         while (PeekMessage(&message, 0, 0, 0, PM_REMOVE)) {
         }
         editMode = 0;
+        WSAUnhookBlockingHook();
+        WSACleanup();
     }
     TempDir dir_{true};
     HWND window_ = 0;
@@ -94,6 +106,306 @@ TEST_F(MainWindowTest, StartsWithTitleBarsCountdownAndIdle) {
     EXPECT_EQ(map.right - map.left, client.right);
 
     SaveWindowImage(window_, (std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/main_window.png").c_str());
+}
+
+TEST_F(MainWindowTest, ResizingSetsTheGridAndLaysOutThePanes) {
+    // A client area of 360 x 350 gives cells of 10 x 10.
+    RECT outer, client;
+    GetWindowRect(window_, &outer);
+    GetClientRect(window_, &client);
+    int frameWidth = (outer.right - outer.left) - client.right;
+    int frameHeight = (outer.bottom - outer.top) - client.bottom;
+    MoveWindow(window_, 10, 10, 360 + frameWidth, 350 + frameHeight, true);
+    GetClientRect(window_, &client);
+    ASSERT_EQ(client.right, 360);
+    ASSERT_EQ(client.bottom, 350);
+    EXPECT_EQ(gridCellWidth, 10);
+    EXPECT_EQ(gridCellHeight, 10);
+
+    // The pane rule: W - 20 for the state word, and two "NORM" widths before it.
+    int edges[3] = {};
+    ASSERT_EQ(SendMessage(statusBar, SB_GETPARTS, 3, reinterpret_cast<LPARAM>(edges)), 3);
+    EXPECT_EQ(edges[2], 340);
+    int norm = edges[2] - edges[1] - 4;
+    EXPECT_GT(norm, 10);
+    EXPECT_EQ(edges[0], 340 - 2 * norm - 8);
+    int computed[3];
+    ComputeStatusPanes(640, 30, computed);
+    EXPECT_EQ(computed[0], 552);
+    EXPECT_EQ(computed[1], 586);
+    EXPECT_EQ(computed[2], 620);
+    ComputeStatusPanes(640, 0, computed);
+    EXPECT_EQ(computed[0], 540);
+    EXPECT_EQ(computed[1], 572);
+
+    // The position is saved on resize, not on minimising.
+    char location[80];
+    GetPrivateProfileString("OPTS", "LOC", "", location, sizeof location, globalSettingsPath);
+    EXPECT_NE(std::string(location), "");
+    WritePrivateProfileString("OPTS", "LOC", nullptr, globalSettingsPath);
+    ShowWindow(window_, SW_MINIMIZE);
+    GetPrivateProfileString("OPTS", "LOC", "", location, sizeof location, globalSettingsPath);
+    EXPECT_EQ(std::string(location), "");
+}
+
+TEST_F(MainWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
+    hostTable[0].quiet = 0;
+    SimulateKey(window_, VK_SPACE, ' ');
+    EXPECT_EQ(hostTable[0].quiet, 1u) << "the blank key acts as Quiet";
+    hostTable[0].quiet = 0;
+    SendMessage(window_, WM_CHAR, 'x', 0);
+    EXPECT_EQ(hostTable[0].quiet, 0u);
+    SendMessage(window_, WM_CHAR, 'q', 0);
+    EXPECT_EQ(hostTable[0].quiet, 1u);
+
+    HMENU run = GetMenu(window_);
+    SimulateMenuChoice(window_, CMD_EDIT_MODE);
+    PumpPendingMessages();
+    EXPECT_EQ(editMode, 1);
+    EXPECT_NE(GetMenu(window_), run);
+    EXPECT_EQ(pollTimerActive, 0);
+    EXPECT_EQ(PaneText(2), "EDIT");
+    EXPECT_EQ(PaneText(0), " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host");
+
+    // Check leaves edit mode but keeps the edit menu; End_edit then enters it again.
+    useRawIcmp = 0;
+    useIcmpLibrary = 0;
+    probePort = 9; // TCP to loopback: refused, which counts as an answer
+    SendMessage(window_, WM_COMMAND, CMD_CHECK, 0);
+    EXPECT_EQ(editMode, 0);
+    EXPECT_NE(GetMenu(window_), run) << "the edit menu stays shown";
+    EXPECT_EQ(countdown, 15);
+    EXPECT_EQ(hostTable[1].missed, 0u);
+    EXPECT_EQ(hostTable[1].status, 0u);
+    EXPECT_EQ(Title(), "office");
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    EXPECT_EQ(editMode, 1);
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    EXPECT_EQ(editMode, 0);
+    EXPECT_EQ(GetMenu(window_), run);
+    EXPECT_EQ(pollTimerActive, 1);
+}
+
+TEST_F(MainWindowTest, ToolbarTipsAndBarToggles) {
+    RECT button{};
+    SendMessage(toolBar, TB_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&button));
+    char tip[64] = {};
+    ASSERT_GT(ToolbarTipAt(toolBar, (button.left + button.right) / 2,
+                           (button.top + button.bottom) / 2, tip, sizeof tip),
+              0);
+    EXPECT_STREQ(tip, "Stop Check");
+    SendMessage(toolBar, TB_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&button));
+    EXPECT_EQ(ToolbarTipAt(toolBar, (button.left + button.right) / 2,
+                           (button.top + button.bottom) / 2, tip, sizeof tip),
+              -1)
+        << "a separator has no tip";
+    EXPECT_STREQ(ToolTipText(2010), "Delete Line");
+    EXPECT_EQ(ToolTipText(2011), nullptr);
+
+    RECT before;
+    GetClientRect(mapWindow, &before);
+    SendMessage(window_, WM_COMMAND, CMD_SHOW_TOOLBAR, 0);
+    EXPECT_FALSE(IsWindowVisible(toolBar));
+    EXPECT_EQ(GetMenuState(GetMenu(window_), CMD_SHOW_TOOLBAR, MF_BYCOMMAND) & MF_CHECKED, 0u);
+    RECT without;
+    GetClientRect(mapWindow, &without);
+    RECT tool;
+    GetWindowRect(toolBar, &tool);
+    EXPECT_EQ(without.bottom, before.bottom + (tool.bottom - tool.top));
+    SendMessage(window_, WM_COMMAND, CMD_SHOW_TOOLBAR, 0);
+    EXPECT_TRUE(IsWindowVisible(toolBar));
+    EXPECT_EQ(GetMenuState(GetMenu(window_), CMD_SHOW_TOOLBAR, MF_BYCOMMAND) & MF_CHECKED,
+              MF_CHECKED);
+    GetClientRect(mapWindow, &without);
+    EXPECT_EQ(without.bottom, before.bottom);
+}
+
+TEST_F(MainWindowTest, FileCommandsThroughTheDialogs) {
+    ResetTestingSeams();
+    EnableJournal(true);
+    WriteWholeFile(dir_.file("copy.INI"), "[OPTS]\r\nNOCHECK=0\r\n");
+    // Save As to a new name writes the map there and shows its name.
+    QueueFileDialogAnswer(dir_.file("copy.db").c_str());
+    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    EXPECT_NE(ReadWholeFile(dir_.file("copy.db")).find("Hgateway,127.0.0.1"), std::string::npos);
+    EXPECT_EQ(Title(), "copy");
+
+    // New: an empty untitled map; Save then asks for a name; cancelling writes nothing.
+    SendMessage(window_, WM_COMMAND, CMD_NEW, 0);
+    EXPECT_EQ(hostCount, 0);
+    EXPECT_STREQ(mapPath, "untitled.db");
+    EXPECT_EQ(std::string(mapSettingsPath), dir_.file("untitled.INI"));
+    QueueFileDialogAnswer(nullptr);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
+    EXPECT_FALSE(FileExists(dir_.file("untitled.db").c_str()));
+
+    // Load brings the copy back.
+    QueueFileDialogAnswer(dir_.file("copy.db").c_str());
+    SendMessage(window_, WM_COMMAND, CMD_LOAD, 0);
+    EXPECT_EQ(hostCount, 9);
+    EXPECT_EQ(Title(), "copy");
+
+    // A save that cannot be written says so and keeps the old file.
+    std::string old = ReadWholeFile(dir_.file("copy.db"));
+    CopyField(mapPath, sizeof mapPath, dir_.file("no/such/dir/copy.db").c_str());
+    QueueMessageBoxAnswer(IDOK);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
+    EXPECT_EQ(PaneText(0), "Database write error.");
+    bool told = false;
+    for (const std::string& entry : JournalEntries())
+        told |= entry.find("Save error") != std::string::npos;
+    EXPECT_TRUE(told);
+    EXPECT_EQ(ReadWholeFile(dir_.file("copy.db")), old);
+    EXPECT_EQ(pollTimerActive, 1) << "file commands restart the countdown";
+    EnableJournal(false);
+}
+
+TEST_F(MainWindowTest, HostDetailLinesAndWindow) {
+    HostRecord host{};
+    CopyField(host.address, sizeof host.address, "mail.example");
+    CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "mail.example");
+    CopyField(host.info1, sizeof host.info1, "rack B");
+    char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
+    int count = ComposeHostDetail(host, lines);
+    ASSERT_EQ(count, 6);
+    EXPECT_STREQ(lines[0], "Name: mail.example");
+    EXPECT_STREQ(lines[1], "Addr: (not resolved)");
+    EXPECT_STREQ(lines[2], "Inf1: rack B");
+    EXPECT_STREQ(lines[4], "Lost: 0");
+    EXPECT_STREQ(lines[5], "Stat: reachable");
+
+    CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "10.1.2.3");
+    host.status = 11010;
+    host.lost = 7;
+    host.rtt = 12;
+    count = ComposeHostDetail(host, lines);
+    ASSERT_EQ(count, 7);
+    EXPECT_STREQ(lines[1], "Addr: 10.1.2.3");
+    EXPECT_STREQ(lines[4], "Lost: 7");
+    EXPECT_STREQ(lines[5], "Stat: Timed out");
+    EXPECT_STREQ(lines[6], "RTT: 12 ms");
+
+    host.status = 13;
+    host.rtt = 0;
+    count = ComposeHostDetail(host, lines);
+    EXPECT_STREQ(lines[count - 1], "Stat: 13");
+    host.flags = HOST_PROTOCOL_NONE;
+    count = ComposeHostDetail(host, lines);
+    ASSERT_EQ(count, 5);
+    EXPECT_STREQ(lines[4], "Stat: Unknown");
+    host.flags = HOST_PROTOCOL_NONE | HOST_NOT_MONITORED;
+    EXPECT_EQ(ComposeHostDetail(host, lines), 5);
+    EXPECT_STREQ(lines[4], "Stat: Unknown");
+    host.flags = HOST_NOT_MONITORED;
+    ComposeHostDetail(host, lines);
+    EXPECT_STREQ(lines[4], "Stat: Inactive");
+
+    // The window: none for -1; near the host, clamped to the desktop; gone on release.
+    EXPECT_EQ(ShowHostDetail(mapWindow, -1), 0u);
+    hostTable[0].col = 0;
+    hostTable[0].row = 0;
+    HWND detail = ShowHostDetail(mapWindow, 0);
+    ASSERT_NE(detail, 0u);
+    RECT place;
+    GetWindowRect(detail, &place);
+    EXPECT_GE(place.left, 10);
+    EXPECT_GE(place.top, 10);
+    EXPECT_EQ(GetCapture(), detail);
+    UpdateWindow(detail);
+    SaveWindowImage(detail,
+                    (std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/host_detail.png").c_str());
+    SendMessage(detail, WM_LBUTTONUP, 0, 0);
+    MSG message;
+    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+        DispatchMessage(&message);
+    EXPECT_FALSE(IsWindow(detail));
+}
+
+TEST_F(MainWindowTest, AboutBoxLines) {
+    char line[256];
+    ComposePlatformLine(line, sizeof line);
+    EXPECT_EQ(std::string(line).rfind("Linux ", 0), 0u) << line;
+    unsigned processors = GetProcessorCount();
+    EXPECT_NE(std::string(line).find("  - " + std::to_string(processors) + " "), std::string::npos);
+    EXPECT_TRUE(std::string(line).ends_with(processors == 1 ? " CPU" : " CPUs")) << line;
+    ComposeMemoryLine(line, sizeof line);
+    unsigned long total = 0, available = 0;
+    ASSERT_EQ(std::sscanf(line, "Tot:%luk Avl:%luk", &total, &available), 2) << line;
+    EXPECT_GT(total, available);
+    ComposeDiskLine(line, sizeof line);
+    unsigned long freeKb = 0;
+    ASSERT_EQ(std::sscanf(line, "%lu KB Free", &freeKb), 1);
+    EXPECT_EQ(freeKb, static_cast<unsigned long>(GetDiskFreeBytes(dir_.path().c_str()) / 1024));
+
+    std::string picture = std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/about_box.png";
+    std::string version;
+    QueueDialogHook([&](HWND dialog) {
+        char text[64];
+        GetDlgItemText(dialog, 921, text, sizeof text);
+        version = text;
+        SaveWindowImage(dialog, picture.c_str());
+        PostMessage(dialog, WM_COMMAND, IDOK, 0);
+    });
+    SendMessage(window_, WM_COMMAND, CMD_ABOUT, 0);
+    EXPECT_EQ(version, "Version 95.08.06");
+    EXPECT_TRUE(FileExists(picture.c_str()));
+}
+
+TEST_F(MainWindowTest, ExitClosesThroughTheQuitMessage) {
+    SendMessage(window_, WM_COMMAND, CMD_EXIT, 0);
+    EXPECT_EQ(closeRequested, 1);
+    MSG message{};
+    int result = 1;
+    for (int i = 0; i < 100 && result > 0; ++i) {
+        result = GetMessage(&message, 0, 0, 0);
+        if (result > 0)
+            DispatchMessage(&message);
+    }
+    EXPECT_EQ(result, 0) << "the quit message ends the loop";
+    EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST(Startup, MapChoiceCommandLineAndVendorRule) {
+    TempDir dir(true);
+    setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+    FlushProfileCache();
+    std::filesystem::create_directories(dir.file("config/tarnmap"));
+    ChooseStartupMap();
+    EXPECT_STREQ(mapPath, "tarnmap.db");
+    WriteWholeFile(dir.file("fellmap.db"), "V1\r\n");
+    ChooseStartupMap();
+    EXPECT_STREQ(mapPath, "fellmap.db");
+    WriteWholeFile(dir.file("config/tarnmap/TARNMAP.INI"), "[OPTS]\r\nFILE=missing.db\r\n");
+    FlushProfileCache();
+    ChooseStartupMap();
+    EXPECT_STREQ(mapPath, "fellmap.db") << "a FILE that is missing gives way to fellmap.db";
+    WriteWholeFile(dir.file("site.db"), "V1\r\n");
+    WriteWholeFile(dir.file("config/tarnmap/TARNMAP.INI"), "[OPTS]\r\nFILE=site.db\r\n");
+    FlushProfileCache();
+    ChooseStartupMap();
+    EXPECT_STREQ(mapPath, "site.db");
+
+    EXPECT_TRUE(TakeCommandLineMap("/srv/maps/with blanks.db"));
+    EXPECT_STREQ(mapPath, "/srv/maps/with blanks.db");
+    std::string tooLong(MAP_PATH_LENGTH + 1, 'x');
+    EXPECT_FALSE(TakeCommandLineMap(tooLong.c_str()));
+    EXPECT_STREQ(mapPath, "/srv/maps/with blanks.db") << "refused, not cut";
+
+    useIcmpLibrary = 0;
+    useRawIcmp = 1;
+    AdaptProbeEngine("Microsoft Windows Sockets Version 1.1.");
+    EXPECT_EQ(useIcmpLibrary, 1u);
+    EXPECT_EQ(useRawIcmp, 0u);
+    AdaptProbeEngine("Trumpet Winsock 2.1");
+    EXPECT_EQ(useIcmpLibrary, 0u);
+    EXPECT_EQ(useRawIcmp, 1u);
+    AdaptProbeEngine("SuperTCP");
+    EXPECT_EQ(useRawIcmp, 1u);
+    useIcmpLibrary = 1;
+    useRawIcmp = 0;
+    AdaptProbeEngine("Linux sockets");
+    EXPECT_EQ(useIcmpLibrary, 1u) << "other stacks keep the settings";
+    EXPECT_EQ(useRawIcmp, 0u);
 }
 
 } // namespace
