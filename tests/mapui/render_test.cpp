@@ -36,14 +36,17 @@ LRESULT MapProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProc(window, message, wParam, lParam);
 }
 
+// The background brush of the test map class, kept for the whole run as the program keeps
+// its own.
+HBRUSH backBrush = nullptr;
+
 void RegisterMapClasses() {
-    static bool done = false;
-    if (done)
+    if (backBrush != nullptr)
         return;
-    done = true;
+    backBrush = CreateSolidBrush(PaletteColor(DISTINCT_COLORS[SLOT_BACK]));
     WNDCLASS solid{};
     solid.lpfnWndProc = MapProcedure;
-    solid.hbrBackground = CreateSolidBrush(PaletteColor(DISTINCT_COLORS[SLOT_BACK]));
+    solid.hbrBackground = backBrush;
     solid.lpszClassName = "RENDERTESTSOLID";
     ASSERT_TRUE(RegisterClass(&solid));
     WNDCLASS frame = solid;
