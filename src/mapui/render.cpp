@@ -5,6 +5,7 @@
 
 #include "mapui/editor.h"
 #include "monitor/mapwnd.h"
+#include "monitor/probe.h"
 #include "platform/window.h"
 
 #include <algorithm>

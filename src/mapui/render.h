@@ -28,9 +28,7 @@ extern int bitmapsLoaded;
 extern platform::HPEN shadowPen;    // button-shadow colour, for 3-D edges
 extern platform::HPEN highlightPen; // button-highlight colour, for 3-D edges
 
-// Set by the probe the first time it opens a raw socket, never cleared; defined with the
-// probe. A failing raw-socket check then shows the worst colour unless it only timed out.
-extern int rawIcmpUsed;
+
 
 // The RGB colour of a palette index; (64,64,64) outside 0 to 23.
 platform::COLORREF PaletteColor(unsigned index);

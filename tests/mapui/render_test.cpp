@@ -3,6 +3,7 @@
 // the edges, lines under hosts, tiny windows and the iconic view; sample pictures of a map.
 #include "mapui/editor.h"
 #include "mapui/render.h"
+#include "monitor/probe.h"
 #include "monitor/mapwnd.h"
 #include "platform/testing.h"
 #include "platform/window.h"
