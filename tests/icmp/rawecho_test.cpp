@@ -373,7 +373,7 @@ TEST_F(EchoTest, MonitorProbeAnswersAndTimesOutWhileTheWindowsStayServed) {
     EXPECT_EQ(EchoProbe(mainWindow, raw, &server), ECHO_NO_REPLY);
     EXPECT_EQ(WSAGetLastError(), WSAEINTR);
     KillTimer(mainWindow, 77);
-    EXPECT_GE(otherTimerTicks, 2) << "timers are served during the wait";
+    EXPECT_GE(otherTimerTicks, 1) << "timers are served during the wait";
     MSG message{};
     EXPECT_FALSE(PeekMessage(&message, mainWindow, WM_TIMER, WM_TIMER, PM_NOREMOVE))
         << "no WAIT timer left behind";
