@@ -21,23 +21,23 @@ using platform::INVALID_HANDLE_VALUE;
 const char echoFillText[ECHO_FILL_TEXT_LENGTH + 1] = "Tarnmap network monitor: map, poll, alarms.";
 static_assert(sizeof echoFillText == ECHO_FILL_TEXT_LENGTH + 1);
 
-static int libraryLoaded = 0; // set by the first successful load, kept for the run
+int icmpLibraryLoaded = 0;
 
 /*** loading ***/
 
 int LoadIcmpLibrary() {
-    if (libraryLoaded)
+    if (icmpLibraryLoaded)
         return 1;
     if (!platform::OpenIcmpLibrary()) {
         useIcmpLibrary = 0;
         return 0;
     }
-    libraryLoaded = 1;
+    icmpLibraryLoaded = 1;
     return 1;
 }
 
 void UnloadIcmpLibrary() {
-    if (libraryLoaded)
+    if (icmpLibraryLoaded)
         platform::CloseIcmpLibrary();
 }
 

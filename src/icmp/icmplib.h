@@ -12,6 +12,8 @@
 constexpr unsigned ECHO_FILL_TEXT_LENGTH = 43;
 constexpr unsigned ICMP_STATUS_TEXT_SIZE = 30; // the longest text and its terminator
 
+extern int icmpLibraryLoaded; // set by the first successful load, kept for the run
+
 // The program's banner, the content of every echo this engine sends.
 extern const char echoFillText[ECHO_FILL_TEXT_LENGTH + 1];
 

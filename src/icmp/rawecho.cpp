@@ -158,6 +158,18 @@ bool SendEchoRequest(std::uint16_t identifier, SOCKET socket, const sockaddr_in*
     return SendRequest(socket, destination, buffer, length) == length;
 }
 
+int ClassifyEchoReply(const unsigned char* datagram, int length, std::uint16_t identifier) {
+    int header = length > 0 ? (datagram[0] & 0x0F) * 4 : 0; // the version is not examined
+    if (length < header + static_cast<int>(ICMP_HEADER_SIZE))
+        return ECHO_TOO_SHORT;
+    int type = datagram[header];
+    if (type != 0 && type != 8) // our own request, looped back, answers as well
+        return ECHO_WRONG_TYPE;
+    if (ReadWord(datagram + header + 4) != identifier)
+        return ECHO_NOT_OURS;
+    return 0;
+}
+
 int ReceiveEchoReply(HWND window, SOCKET socket, unsigned char* buffer) {
     if (!ArmWaitTimer(window))
         return ECHO_NO_REPLY;
@@ -166,15 +178,7 @@ int ReceiveEchoReply(HWND window, SOCKET socket, unsigned char* buffer) {
     KillTimer(window, WAIT_TIMER_ID);
     if (length == SOCKET_ERROR)
         return ECHO_NO_REPLY;
-    int header = length > 0 ? (buffer[0] & 0x0F) * 4 : 0; // the version is not examined
-    if (length < header + static_cast<int>(ICMP_HEADER_SIZE))
-        return ECHO_TOO_SHORT;
-    int type = buffer[header];
-    if (type != 0 && type != 8) // our own request, looped back, answers as well
-        return ECHO_WRONG_TYPE;
-    if (ReadWord(buffer + header + 4) != LOWORD(window))
-        return ECHO_NOT_OURS;
-    return 0;
+    return ClassifyEchoReply(buffer, length, LOWORD(window));
 }
 
 int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {

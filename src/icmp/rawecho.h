@@ -79,6 +79,8 @@ bool SendEchoRequest(std::uint16_t identifier, platform::SOCKET socket,
                      unsigned dataLength);
 // `buffer` holds MONITOR_REPLY_SIZE bytes.
 int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, unsigned char* buffer);
+// What the monitor makes of one received datagram: 0, 10, 11 or 12 as above.
+int ClassifyEchoReply(const unsigned char* datagram, int length, std::uint16_t identifier);
 
 /*** the ping ***/
 

@@ -1,0 +1,160 @@
+// The ICMP library engine: the echo data and reply buffers, the status texts and the debug
+// line, the monitor's probe against loopback, a silent host and a router in namespaces, and
+// the probe on a system where the library cannot be loaded.
+#include "echo_world.h"
+
+#include "icmp/icmplib.h"
+#include "icmp/rawecho.h"
+#include "model/settings.h"
+#include "platform/icmplib.h"
+#include "platform/winsock.h"
+
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace platform;
+
+TEST(IcmpLibraryEngine, EchoDataFromTheBanner) {
+    EXPECT_EQ(std::strlen(echoFillText), 43u);
+
+    bool allocated = false;
+    echoDataLength = 56;
+    const char* data = PrepareEchoData(&allocated);
+    ASSERT_TRUE(allocated);
+    EXPECT_EQ(std::memcmp(data, echoFillText, 43), 0);
+    for (int index = 43; index < 56 + 5; ++index)
+        ASSERT_EQ(data[index], 0) << index;
+    FreeEchoData(data, allocated);
+
+    echoDataLength = 20;
+    data = PrepareEchoData(&allocated);
+    EXPECT_FALSE(allocated);
+    EXPECT_EQ(std::string(data, 20), "Tarnmap network moni");
+    echoDataLength = 43;
+    EXPECT_EQ(PrepareEchoData(&allocated), echoFillText);
+    EXPECT_FALSE(allocated);
+
+    // A length that would not fit the raw engine's buffers is brought within them, and the
+    // reply buffer always holds one record with the echoed data.
+    echoDataLength = 100000;
+    data = PrepareEchoData(&allocated);
+    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MAX);
+    EXPECT_TRUE(allocated);
+    FreeEchoData(data, allocated);
+    for (unsigned length : {4u, 20u, 47u, 56u, ECHO_DATA_LENGTH_MAX}) {
+        echoDataLength = length;
+        EXPECT_EQ(EchoReplyBufferSize(), IcmpReplyBufferSize(length));
+        EXPECT_GE(EchoReplyBufferSize(), sizeof(ICMP_ECHO_REPLY) + length);
+    }
+    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+}
+
+TEST_F(EchoTest, StatusTextsAndTheDebugLine) {
+    char text[ICMP_STATUS_TEXT_SIZE];
+    EXPECT_STREQ(IcmpStatusText(11001, text), "buffer too small");
+    EXPECT_STREQ(IcmpStatusText(11003, text), "host unreachable");
+    EXPECT_STREQ(IcmpStatusText(11010, text), "timed out");
+    EXPECT_STREQ(IcmpStatusText(11013, text), "TTL expired during transit");
+    EXPECT_STREQ(IcmpStatusText(11014, text), "TTL expired during reassembly");
+    EXPECT_STREQ(IcmpStatusText(11018, text), "bad destination");
+    EXPECT_STREQ(IcmpStatusText(0, text), "return code 0");
+    EXPECT_STREQ(IcmpStatusText(11000, text), "return code 11000");
+    EXPECT_STREQ(IcmpStatusText(11019, text), "return code 11019");
+    EXPECT_EQ(IcmpStatusText(4294967295u, text), text);
+    EXPECT_STREQ(text, "return code 4294967295");
+
+    ICMP_ECHO_REPLY record{};
+    record.Status = 11013;
+    record.Options.Ttl = 0xfe;
+    record.Options.Tos = 0x10;
+    verboseOutput = 0;
+    PrintEchoReplyDebug(&record);
+    EXPECT_EQ(BoxText(), "");
+    verboseOutput = 1;
+    PrintEchoReplyDebug(&record);
+    EXPECT_EQ(BoxText(), "[debug] 11013 fe 10 00 00\r\n");
+}
+
+TEST_F(EchoTest, LibraryProbeAnswersTimesOutAndReportsRouters) {
+    SKIP_WITHOUT_NAMESPACES();
+    EchoNetwork network;
+    ASSERT_TRUE(network.BuildRouted());
+    EnteredNamespace inside(*network.client);
+    ASSERT_TRUE(inside.ok());
+    useIcmpLibrary = 1;
+    ASSERT_EQ(LoadIcmpLibrary(), 1);
+
+    std::uint32_t rtt = 0xffffffff;
+    sockaddr_in loopback = Destination("127.0.0.1");
+    EXPECT_EQ(LibraryEchoProbe(mainWindow, &loopback, 2000, &rtt), 0);
+    EXPECT_LT(rtt, 2000u) << "the round trip of the reply";
+    // Below 48 data bytes twice the data length is no room for a record: every echo would
+    // fail. The engine's buffer holds the record.
+    echoDataLength = 20;
+    rtt = 0xffffffff;
+    EXPECT_EQ(LibraryEchoProbe(mainWindow, &loopback, 2000, &rtt), 0);
+    EXPECT_LT(rtt, 2000u);
+    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+
+    sockaddr_in server = Destination("10.221.2.2");
+    rtt = 0xffffffff;
+    EXPECT_EQ(LibraryEchoProbe(mainWindow, &server, 2000, &rtt), 0);
+    EXPECT_LT(rtt, 2000u);
+
+    // A router's answer is a status, and still gives its round trip.
+    sockaddr_in nowhere = Destination("10.223.0.1");
+    rtt = 0xffffffff;
+    EXPECT_EQ(LibraryEchoProbe(mainWindow, &nowhere, 2000, &rtt),
+              static_cast<int>(IP_DEST_HOST_UNREACHABLE));
+    EXPECT_LT(rtt, 2000u);
+
+    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    rtt = 0xffffffff;
+    EXPECT_EQ(LibraryEchoProbe(mainWindow, &server, 300, &rtt), static_cast<int>(IP_REQ_TIMED_OUT));
+    EXPECT_EQ(rtt, 0u);
+    EXPECT_EQ(useIcmpLibrary, 1u);
+    EXPECT_EQ(BoxText(), "") << "the probe prints nothing";
+}
+
+// In a child that has a network of its own and no right to ICMP sockets of either kind.
+TEST(IcmpLibraryEngine, ProbeWithoutTheLibraryClearsItsSetting) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to make a network namespace for the child";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNET) != 0)
+            _exit(10);
+        int range = open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY);
+        if (range < 0 || write(range, "1 0", 3) != 3)
+            _exit(11);
+        close(range);
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(12);
+        icmpLibraryLoaded = 0; // whatever this process had loaded before the fork
+        useIcmpLibrary = 1;
+        if (LoadIcmpLibrary() != 0)
+            _exit(13);
+        if (useIcmpLibrary != 0)
+            _exit(14);
+        useIcmpLibrary = 1;
+        sockaddr_in loopback{};
+        loopback.sin_family = AF_INET;
+        loopback.sin_addr.s_addr = htonl(0x7f000001);
+        std::uint32_t rtt = 99;
+        if (LibraryEchoProbe(0, &loopback, 100, &rtt) != -1)
+            _exit(15);
+        if (useIcmpLibrary != 0 || rtt != 99)
+            _exit(16);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10-12 setting up, 13-16 the engine";
+}

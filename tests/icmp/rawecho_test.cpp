@@ -1,0 +1,476 @@
+// The raw-socket echo engine: checksum and request layout, the monitor's verdicts and the
+// parsers' lines on datagrams built by hand, the results box, and real echoes, silent
+// hosts and a router in namespaces made for each test.
+#include "echo_world.h"
+
+#include "icmp/rawecho.h"
+#include "model/settings.h"
+#include "monitor/poll.h"
+#include "platform/dialog.h"
+#include "platform/icmplib.h"
+#include "platform/system.h"
+#include "platform/winsock.h"
+
+#include <cstring>
+#include <memory>
+#include <random>
+
+using namespace platform;
+using ::InternetChecksum;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// An IPv4 header of `length` bytes from 10.9.0.2 to 10.9.0.1 with fields that show their
+// byte order in the "[iphdr]" line.
+Bytes IpHeader(unsigned length, unsigned char first = 0) {
+    Bytes header(length, 0);
+    if (length == 0)
+        return header;
+    header[0] = first != 0 ? first : static_cast<unsigned char>(0x40 | (length / 4));
+    if (length < 20)
+        return header;
+    const unsigned char fields[20] = {header[0], 0x10, 0x00, 0x54, 0x12, 0x34, 0x40, 0x00, 64, 1,
+                                      0xab,      0xcd, 10,   9,    0,    2,    10,   9,    0,  1};
+    std::memcpy(header.data(), fields, sizeof fields);
+    return header;
+}
+
+// An ICMP message with the fields least significant byte first, as our requests carry them.
+Bytes Icmp(unsigned char type, unsigned char code, std::uint16_t identifier, std::uint16_t sequence,
+           std::uint32_t sendTime, unsigned dataLength) {
+    Bytes message(8 + dataLength, 0);
+    message[0] = type;
+    message[1] = code;
+    message[4] = static_cast<unsigned char>(identifier);
+    message[5] = static_cast<unsigned char>(identifier >> 8);
+    message[6] = static_cast<unsigned char>(sequence);
+    message[7] = static_cast<unsigned char>(sequence >> 8);
+    for (unsigned index = 0; index < 4 && index < dataLength; ++index)
+        message[8 + index] = static_cast<unsigned char>(sendTime >> (8 * index));
+    std::uint16_t checksum = InternetChecksum(message.data(), static_cast<int>(message.size()));
+    message[2] = static_cast<unsigned char>(checksum);
+    message[3] = static_cast<unsigned char>(checksum >> 8);
+    return message;
+}
+
+Bytes Join(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The parsers read from a heap copy of exactly the datagram's size, so the sanitizer build
+// catches a read past its end.
+struct ExactCopy {
+    std::unique_ptr<unsigned char[]> bytes;
+    int length;
+    explicit ExactCopy(const Bytes& datagram)
+        : bytes(new unsigned char[datagram.size() + (datagram.empty() ? 1 : 0)]),
+          length(static_cast<int>(datagram.size())) {
+        if (!datagram.empty())
+            std::memcpy(bytes.get(), datagram.data(), datagram.size());
+    }
+};
+
+in_addr Sender(const char* dotted) {
+    in_addr address{};
+    address.s_addr = inet_addr(dotted);
+    return address;
+}
+
+int Ping(const Bytes& datagram, PacketMode mode = PACKET_RECEIVED,
+         const char* sender = "10.9.0.2") {
+    ExactCopy copy(datagram);
+    return ParsePingPacket(copy.bytes.get(), copy.length, Sender(sender), mode);
+}
+
+int Trace(const Bytes& datagram, unsigned hop, int showNames = 0, const char* sender = "10.9.0.2") {
+    ExactCopy copy(datagram);
+    return ParseTracePacket(copy.bytes.get(), copy.length, Sender(sender), hop, showNames);
+}
+
+int Classify(const Bytes& datagram, std::uint16_t identifier) {
+    ExactCopy copy(datagram);
+    return ClassifyEchoReply(copy.bytes.get(), copy.length, identifier);
+}
+
+// The time in a "time=%ld ms" line, -1 when there is none.
+long TimeIn(const std::string& text) {
+    std::size_t at = text.find("time=");
+    return at == std::string::npos ? -1 : std::strtol(text.c_str() + at + 5, nullptr, 10);
+}
+
+const char kIpLine[] = "[iphdr] H:5 V:4 S:10 L:5400 I:3412 O:0040 T:40 P:01 C:cdab S:0200090a "
+                       "D:0100090a\r\n";
+
+} // namespace
+
+TEST(RawEcho, ChecksumIsTheNetworkSumReadLeastSignificantByteFirst) {
+    // The same sum as the network-order checksum, in the other byte order, for even and
+    // odd lengths: stored least significant byte first it is the right network checksum.
+    std::mt19937 random(7);
+    for (int length : {1, 2, 3, 8, 9, 64, 65, 1001}) {
+        Bytes bytes(static_cast<std::size_t>(length));
+        for (unsigned char& byte : bytes)
+            byte = static_cast<unsigned char>(random());
+        std::uint16_t network = platform::InternetChecksum(bytes.data(), bytes.size());
+        EXPECT_EQ(InternetChecksum(bytes.data(), length),
+                  static_cast<std::uint16_t>((network >> 8) | (network << 8)))
+            << length;
+    }
+    // RFC 1071's example, then an odd trailing byte that stays in the low position.
+    const unsigned char words[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7, 0xff};
+    EXPECT_EQ(InternetChecksum(words, 8), 0x0d22);
+    EXPECT_EQ(InternetChecksum(words, 9), 0x0c23);
+    EXPECT_EQ(InternetChecksum(words + 8, 1), 0xff00);
+    EXPECT_EQ(InternetChecksum(words, 0), 0xffff);
+    EXPECT_EQ(InternetChecksum(words, -5), 0xffff);
+}
+
+TEST(RawEcho, RequestLayoutAndDataLengthBounds) {
+    unsigned char buffer[80];
+    std::memset(buffer, 0xaa, sizeof buffer);
+    std::uint32_t before = GetTickCount();
+    ASSERT_EQ(BuildEchoRequest(buffer, 0x1234, 0x0102, 56), 64);
+    std::uint32_t after = GetTickCount();
+    EXPECT_EQ(buffer[0], 8);
+    EXPECT_EQ(buffer[1], 0);
+    EXPECT_EQ(buffer[4], 0x34); // identifier and sequence least significant byte first
+    EXPECT_EQ(buffer[5], 0x12);
+    EXPECT_EQ(buffer[6], 0x02);
+    EXPECT_EQ(buffer[7], 0x01);
+    std::uint32_t sendTime = buffer[8] | (buffer[9] << 8) | (buffer[10] << 16) |
+                             (static_cast<std::uint32_t>(buffer[11]) << 24);
+    EXPECT_GE(sendTime - before, 0u);
+    EXPECT_LE(sendTime - before, after - before);
+    for (int index = 12; index < 64; ++index)
+        ASSERT_EQ(buffer[index], 0) << index;
+    EXPECT_EQ(buffer[64], 0xaa) << "nothing written past the message";
+    EXPECT_EQ(InternetChecksum(buffer, 64), 0);
+    EXPECT_EQ(platform::InternetChecksum(buffer, 64), 0) << "a valid checksum on the wire";
+
+    // A data length too short for the whole send time keeps inside its message.
+    std::memset(buffer, 0xaa, sizeof buffer);
+    ASSERT_EQ(BuildEchoRequest(buffer, 1, 2, 2), 10);
+    EXPECT_EQ(buffer[10], 0xaa);
+    EXPECT_EQ(InternetChecksum(buffer, 10), 0);
+
+    EXPECT_EQ(BoundEchoDataLength(0), 4u);
+    EXPECT_EQ(BoundEchoDataLength(56), 56u);
+    EXPECT_EQ(BoundEchoDataLength(65500), ECHO_DATA_LENGTH_MAX);
+    EXPECT_EQ(ECHO_DATA_LENGTH_MAX + 8 + 60, ECHO_BUFFER_SIZE);
+}
+
+TEST(RawEcho, MonitorVerdictOnEachKindOfDatagram) {
+    const std::uint16_t us = 0x4321;
+    auto reply = Icmp(0, 0, us, 1, 0, 40);
+    EXPECT_EQ(Classify(Join(IpHeader(20), reply), us), 0);
+    EXPECT_EQ(Classify(Join(IpHeader(60), reply), us), 0) << "60-byte header, 108 bytes";
+    Bytes justEnough = Join(IpHeader(60), reply);
+    justEnough.resize(68);
+    EXPECT_EQ(Classify(justEnough, us), 0);
+    justEnough.resize(67);
+    EXPECT_EQ(Classify(justEnough, us), ECHO_TOO_SHORT);
+    Bytes short27 = Join(IpHeader(20), reply);
+    short27.resize(27);
+    EXPECT_EQ(Classify(short27, us), ECHO_TOO_SHORT);
+    EXPECT_EQ(Classify(Bytes{}, us), ECHO_TOO_SHORT);
+    // Our own request, looped back, counts; a request of someone else does not.
+    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(8, 0, us, 1, 0, 40)), us), 0);
+    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(8, 0, us + 1, 1, 0, 40)), us), ECHO_NOT_OURS);
+    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(0, 0, us + 1, 1, 0, 40)), us), ECHO_NOT_OURS);
+    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(3, 1, us, 1, 0, 40)), us), ECHO_WRONG_TYPE);
+    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(11, 0, us, 1, 0, 40)), us), ECHO_WRONG_TYPE);
+    // The version nibble is not examined here: 0x65 is a 20-byte header all the same.
+    EXPECT_EQ(Classify(Join(IpHeader(20, 0x65), reply), us), 0);
+}
+
+TEST_F(EchoTest, PingParserLines) {
+    const std::uint16_t us = LOWORD(pingIdentifierWindow);
+    std::uint32_t sent = GetTickCount() - 7000;
+
+    // Our echo reply behind a 20-byte header.
+    ASSERT_EQ(Ping(Join(IpHeader(20), Icmp(0, 0, us, 3, sent, 56))), 1);
+    std::string text = BoxText();
+    std::string head = std::string("[iphdrlen] 20\r\n") + kIpLine;
+    char icmpLine[64];
+    auto reply = Icmp(0, 0, us, 3, sent, 56);
+    std::snprintf(icmpLine, sizeof icmpLine, "[icmphdr] T:00 C:00 S:%02x%02x I:%04x Q:0003\r\n",
+                  reply[3], reply[2], us);
+    ASSERT_EQ(text.rfind(head + icmpLine + "64 bytes from 10.9.0.2: icmp_seq=3 time=", 0), 0u)
+        << text;
+    long rtt = TimeIn(text);
+    EXPECT_GE(rtt, 7000);
+    EXPECT_LT(rtt, 7000 + 600000);
+    EXPECT_EQ(text.substr(text.size() - 5), " ms\r\n");
+    EXPECT_EQ(pingReceived, 1);
+    EXPECT_EQ(rttMin, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(rttMax, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(rttSum, static_cast<std::uint32_t>(rtt));
+
+    // A send time from the future (foreign data): a huge unsigned round trip.
+    ClearBox();
+    ASSERT_EQ(Ping(Join(IpHeader(60), Icmp(0, 0, us, 4, GetTickCount() + 100000, 56))), 1);
+    EXPECT_EQ(BoxText().rfind("[iphdrlen] 60\r\n", 0), 0u);
+    EXPECT_GT(TimeIn(BoxText()), 4000000000L);
+    EXPECT_GT(rttMax, 4000000000u);
+    EXPECT_EQ(rttMin, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(pingReceived, 2);
+
+    // Too short: the line ends in its own line feed, so an empty line follows.
+    ClearBox();
+    Bytes cut = Join(IpHeader(20), reply);
+    cut.resize(27);
+    EXPECT_EQ(Ping(cut), 0);
+    EXPECT_EQ(BoxText(), head + "[received] too short (27 bytes) from 10.9.0.2\r\n\r\n");
+
+    // Not version 4: a bare ICMP message; someone else's echo reply.
+    ClearBox();
+    EXPECT_EQ(Ping(Icmp(0, 0, us + 1, 9, sent, 56)), 0);
+    text = BoxText();
+    EXPECT_EQ(text.rfind("[iphdrlen] 0\r\n[icmphdr] T:00 C:00 ", 0), 0u) << text;
+    EXPECT_NE(text.find("\r\n[received] 64 bytes from 10.9.0.2. not for us\r\n"), std::string::npos)
+        << text;
+
+    // Anything but an echo reply, received and sent.
+    ClearBox();
+    EXPECT_EQ(Ping(Join(IpHeader(20), Icmp(3, 1, us, 0, 0, 28))), 0);
+    EXPECT_NE(BoxText().find("\r\n[received] 36 bytes from 10.9.0.2: icmp_type=3 (DestUnrchbl) "
+                             "icmp_code=1\r\n"),
+              std::string::npos);
+    ClearBox();
+    EXPECT_EQ(Ping(Icmp(8, 0, us, 0, 0, 58), PACKET_SENT, "10.9.0.7"), 0);
+    EXPECT_NE(BoxText().find("\r\n[sent] 66 bytes to 10.9.0.7: icmp_type=8 (Echo) icmp_code=0\r\n"),
+              std::string::npos);
+    ClearBox();
+    EXPECT_EQ(Ping(Join(IpHeader(20), Icmp(200, 5, us, 0, 0, 8))), 0);
+    EXPECT_NE(BoxText().find("icmp_type=200 (Out-of-range) icmp_code=5\r\n"), std::string::npos);
+
+    // Headers whose lengths point past the datagram; our reply without room for the time.
+    ClearBox();
+    EXPECT_EQ(Ping(Bytes{}), 0);
+    EXPECT_EQ(BoxText(), "[iphdrlen] 0\r\n[received] too short (0 bytes) from 10.9.0.2\r\n\r\n");
+    ClearBox();
+    EXPECT_EQ(Ping(Bytes{0x4f, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 0);
+    EXPECT_EQ(BoxText(), "[iphdrlen] 60\r\n[received] too short (10 bytes) from 10.9.0.2\r\n\r\n");
+    ClearBox();
+    EXPECT_EQ(Ping(Join(IpHeader(20), Icmp(0, 0, us, 1, 0, 2))), 0);
+    EXPECT_NE(BoxText().find("[received] too short (30 bytes) from 10.9.0.2\r\n"),
+              std::string::npos);
+    EXPECT_EQ(pingReceived, 2);
+}
+
+TEST_F(EchoTest, TraceParserLines) {
+    const std::uint16_t us = LOWORD(traceIdentifierWindow);
+    verboseOutput = 0;
+    auto quoted = Join(IpHeader(20), Icmp(8, 0, us, 0, 0, 58));
+    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(11, 0, 0, 0, 0, 0), quoted)), 1), 11);
+    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(3, 1, 0, 0, 0, 0), quoted)), 12), 3);
+    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us, 0, GetTickCount() - 25, 58)), 13), 0);
+    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 14), -1);
+    EXPECT_EQ(Trace(Bytes{0x45, 0, 0}, 15), -1);
+    std::string text = BoxText();
+    ASSERT_EQ(text.rfind(" 1 10.9.0.2:\r\n12 10.9.0.2: (DestUnrchbl)\r\n13 10.9.0.2: time=", 0), 0u)
+        << text;
+    EXPECT_GE(TimeIn(text), 25);
+    EXPECT_EQ(text.substr(text.size() - 5), " ms\r\n") << "no debug lines without verbose";
+    EXPECT_EQ(pingReceived, 0) << "the trace keeps the ping's counters as they are";
+
+    // Names by reverse look-up, and the debug lines in verbose mode.
+    ClearBox();
+    verboseOutput = 1;
+    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(11, 0, 0, 0, 0, 0), quoted)), 2, 1, "127.0.0.1"),
+              11);
+    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 3), -1);
+    text = BoxText();
+    EXPECT_NE(text.find("\r\n 2 127.0.0.1: localhost\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n[received] 66 bytes from 10.9.0.2. not for us\r\n"), std::string::npos)
+        << text;
+}
+
+TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
+    char out[16];
+    EXPECT_EQ(ExpandLineFeeds("a\nb\r\nc", out, sizeof out), 6u);
+    EXPECT_STREQ(out, "a\r\nb\r\r\nc");
+    // A line end that does not fit waits for the next piece; nothing is cut in half.
+    EXPECT_EQ(ExpandLineFeeds("ab\ncd", out, 4), 2u);
+    EXPECT_STREQ(out, "ab");
+    EXPECT_EQ(ExpandLineFeeds("\ncd", out, 3), 1u);
+    EXPECT_STREQ(out, "\r\n");
+
+    verboseOutput = 0;
+    AppendToolLine(box, "first");
+    AppendToolLine(box, "[debug] hidden");
+    AppendResults(box, "");
+    // The caret moved to the start: lines still go to the end.
+    SendMessage(box, EM_SETSEL, 0, 0);
+    AppendToolLine(box, "second\nthird");
+    verboseOutput = 1;
+    AppendToolLine(box, "[debug] shown");
+    EXPECT_EQ(BoxText(), "first\r\nsecond\r\nthird\r\n[debug] shown\r\n");
+
+    // Text longer than one piece arrives whole.
+    ClearBox();
+    std::string lines;
+    for (int index = 0; index < 300; ++index)
+        lines += "line " + std::to_string(index) + "\n";
+    AppendResults(box, lines.c_str());
+    std::string expected;
+    for (int index = 0; index < 300; ++index)
+        expected += "line " + std::to_string(index) + "\r\n";
+    EXPECT_EQ(BoxText(), expected);
+
+    AppendToolLine(0, "no box: nothing happens");
+    EXPECT_STREQ(IcmpTypeName(0), "Echo Reply");
+    EXPECT_STREQ(IcmpTypeName(11), "Time Exceed");
+    EXPECT_STREQ(IcmpTypeName(14), "Timestamp reply");
+    EXPECT_STREQ(IcmpTypeName(16), "InfoRply");
+    EXPECT_STREQ(IcmpTypeName(17), "Out-of-range");
+    EXPECT_STREQ(IcmpTypeName(-1), "Out-of-range");
+}
+
+TEST_F(EchoTest, SendFailuresCountUnlessTheStackWasBusyAndSocketsClose) {
+    unsigned char buffer[ECHO_BUFFER_SIZE];
+    sockaddr_in destination = Destination("127.0.0.1");
+    const SOCKET notOpen = 9999;
+    EXPECT_FALSE(SendPingRequest(notOpen, &destination, buffer, 56));
+    EXPECT_EQ(pingSent, 1) << "a request that failed otherwise is transmitted and lost";
+    EXPECT_EQ(BoxText(), "[sendto] descriptor is not a socket\r\n");
+
+    ClearBox();
+    EXPECT_EQ(CloseRawSocket(notOpen), notOpen);
+    EXPECT_EQ(BoxText(), "[9999] close error: descriptor is not a socket\r\n");
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(raw, INVALID_SOCKET) << WSAGetLastError();
+    ClearBox();
+    EXPECT_EQ(CloseRawSocket(raw), INVALID_SOCKET);
+    EXPECT_EQ(BoxText(), "[" + std::to_string(raw) + "] socket closed.\r\n");
+}
+
+TEST_F(EchoTest, MonitorProbeAnswersAndTimesOutWhileTheWindowsStayServed) {
+    SKIP_WITHOUT_NAMESPACES();
+    EchoNetwork network;
+    ASSERT_TRUE(network.BuildDirect(false));
+    EnteredNamespace inside(*network.client);
+    ASSERT_TRUE(inside.ok());
+
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(raw, INVALID_SOCKET);
+    sockaddr_in loopback = Destination("127.0.0.1");
+    sockaddr_in server = Destination("10.221.1.2");
+    EXPECT_EQ(EchoProbe(mainWindow, raw, &loopback), 0);
+    closesocket(raw);
+    // A peer's answer is the only datagram this socket sees (no looped-back request).
+    raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    EXPECT_EQ(EchoProbe(mainWindow, raw, &server), 0);
+    closesocket(raw);
+
+    // Silent: the WAIT timer cuts the wait while a timer of the test keeps ticking.
+    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(SetTimer(mainWindow, 77, 40, nullptr), 0u);
+    EXPECT_EQ(EchoProbe(mainWindow, raw, &server), ECHO_NO_REPLY);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    KillTimer(mainWindow, 77);
+    EXPECT_GE(otherTimerTicks, 1) << "timers are served during the wait";
+    MSG message{};
+    EXPECT_FALSE(PeekMessage(&message, mainWindow, WM_TIMER, WM_TIMER, PM_NOREMOVE))
+        << "no WAIT timer left behind";
+
+    // A destination the socket cannot send to: 10065.
+    sockaddr_in broadcast = Destination("255.255.255.255");
+    EXPECT_EQ(EchoProbe(mainWindow, raw, &broadcast), WSAEHOSTUNREACH);
+    closesocket(raw);
+}
+
+TEST_F(EchoTest, PingCountsAnswersAndLosesTicksThatFindTheStackBusy) {
+    SKIP_WITHOUT_NAMESPACES();
+    EchoNetwork network;
+    ASSERT_TRUE(network.BuildDirect(false));
+    EnteredNamespace inside(*network.client);
+    ASSERT_TRUE(inside.ok());
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(raw, INVALID_SOCKET);
+    sockaddr_in server = Destination("10.221.1.2");
+    static unsigned char request[ECHO_BUFFER_SIZE];
+    static unsigned char reply[ECHO_BUFFER_SIZE];
+
+    verboseOutput = 0;
+    echoDataLength = 100;
+    ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
+    EXPECT_EQ(ReceivePingReply(raw, reply), 1);
+    EXPECT_EQ(pingSent, 1);
+    EXPECT_EQ(pingReceived, 1);
+    std::string text = BoxText();
+    EXPECT_EQ(text.rfind("108 bytes from 10.221.1.2: icmp_seq=0 time=", 0), 0u) << text;
+    EXPECT_EQ(rttSum, static_cast<std::uint32_t>(TimeIn(text)));
+
+    // Now silent: a tick during the wait tries to send, finds the stack busy and is lost.
+    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    verboseOutput = 1;
+    ClearBox();
+    int nestedError = 0;
+    static unsigned char nested[ECHO_BUFFER_SIZE];
+    otherTimerAction = [&](UINT_PTR id) {
+        KillTimer(mainWindow, id);
+        if (!SendPingRequest(raw, &server, nested, echoDataLength))
+            nestedError = WSAGetLastError();
+    };
+    ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
+    ASSERT_NE(SetTimer(mainWindow, 30, 50, nullptr), 0u);
+    EXPECT_EQ(ReceivePingReply(raw, reply), 0);
+    EXPECT_EQ(nestedError, WSAEINPROGRESS);
+    EXPECT_EQ(pingSent, 2) << "the refused send is not counted";
+    EXPECT_EQ(pingReceived, 1);
+    EXPECT_EQ(BoxText(), "[sendto] Blocking operation in progress\r\n")
+        << "a wait that runs out prints nothing";
+    closesocket(raw);
+}
+
+TEST_F(EchoTest, RawTraceThroughARouter) {
+    SKIP_WITHOUT_NAMESPACES();
+    EchoNetwork network;
+    ASSERT_TRUE(network.BuildRouted());
+    EnteredNamespace inside(*network.client);
+    ASSERT_TRUE(inside.ok());
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(raw, INVALID_SOCKET);
+    sockaddr_in server = Destination("10.221.2.2");
+    unsigned char request[TRACE_REQUEST_SIZE];
+    unsigned char reply[TRACE_REPLY_SIZE];
+
+    verboseOutput = 1;
+    ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 1), 0);
+    std::string text = BoxText();
+    EXPECT_EQ(text.rfind("[iphdrlen] 0\r\n[icmphdr] T:08 C:00 S:", 0), 0u) << text;
+    EXPECT_NE(text.find("\r\n[sent] 66 bytes to 10.221.2.2: icmp_type=8 (Echo) icmp_code=0\r\n"),
+              std::string::npos)
+        << text;
+    verboseOutput = 0;
+    ClearBox();
+    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 1), 11);
+    ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 2), 0);
+    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 2), 0);
+    sockaddr_in nowhere = Destination("10.223.0.1");
+    ASSERT_EQ(SendTraceProbe(raw, &nowhere, request, TRACE_DATA_LENGTH, 5), 0);
+    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 5), 3);
+    text = BoxText();
+    ASSERT_EQ(text.rfind(" 1 10.221.1.2:\r\n 2 10.221.2.2: time=", 0), 0u) << text;
+    EXPECT_NE(text.find(" ms\r\n 5 10.221.1.2: (DestUnrchbl)\r\n"), std::string::npos) << text;
+
+    // A silent target: the cut wait shows as the cancelled call in verbose mode.
+    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 9), 0);
+    verboseOutput = 1;
+    ClearBox();
+    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 9), -1);
+    EXPECT_EQ(BoxText(), "[recvfrom] Blocking call cancelled\r\n");
+
+    // Without a window to carry the time-out, the trace says so and does not wait.
+    timeoutWindow = 0;
+    ClearBox();
+    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 10), -1);
+    EXPECT_EQ(BoxText(), "failed to create timeout timer\r\n");
+    closesocket(raw);
+}
