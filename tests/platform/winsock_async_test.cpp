@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 using namespace platform;
@@ -95,8 +96,23 @@ TEST_F(WinsockAsyncTest, ReadThenCloseArriveAsMessagesOncePerReceive) {
     EXPECT_EQ(message.wParam, client);
     EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_READ);
     EXPECT_EQ(WSAGETSELECTERROR(message.lParam), 0);
-    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 5);
+
+    // More data before the program has received: no second FD_READ yet, however often the
+    // loop runs.
+    ASSERT_TRUE(WriteAll(server, "second"));
+    ASSERT_TRUE(WaitUntilReadable(client));
+    for (int round = 0; round < 20; ++round) {
+        MSG other;
+        ASSERT_FALSE(PeekMessage(&other, window, socketNotify, socketNotify, PM_NOREMOVE));
+    }
+    EXPECT_EQ(recv(client, buffer, 5, 0), 5);
     EXPECT_STREQ(buffer, "first");
+    // The receive asks for the next one: "second" is still waiting.
+    ASSERT_TRUE(NextSocketMessage(window, &message));
+    EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_READ);
+    std::memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 6);
+    EXPECT_STREQ(buffer, "second");
 
     // The far end closes: one FD_CLOSE, after which a receive sees the end.
     CloseDescriptor(server);
@@ -117,8 +133,9 @@ TEST_F(WinsockAsyncTest, ConnectThatWouldBlockReportsItsOutcome) {
     ASSERT_EQ(WSAAsyncSelect(client, window, socketNotify, FD_CONNECT | FD_READ | FD_CLOSE), 0);
     sockaddr_in address = Loopback(listener.port());
     int result = connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (result == SOCKET_ERROR)
+    if (result == SOCKET_ERROR) {
         EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    }
     MSG message{};
     ASSERT_TRUE(NextSocketMessage(window, &message));
     EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_CONNECT);
