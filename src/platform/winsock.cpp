@@ -16,6 +16,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -73,6 +76,8 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #undef IP_TOS
 
 #include "platform/winsock.h"
+
+#include "platform/window.h"
 
 namespace platform {
 
@@ -172,6 +177,17 @@ struct SocketRecord {
     int descriptor;   // the system's socket, always in non-blocking mode
     int type;         // SOCK_STREAM, SOCK_DGRAM or SOCK_RAW
     bool nonBlocking; // calls fail with WSAEWOULDBLOCK instead of waiting
+    bool connected;   // a stream whose connection is made
+    // Events selected with WSAAsyncSelect, and the window message that reports them.
+    HWND window;
+    UINT message;
+    std::int32_t events; // FD_* bits; 0: nothing is reported
+    bool connectPending; // a connect that would block has not finished yet
+    bool readPosted;     // FD_READ reported; the next receive asks for another
+    bool writePosted;    // FD_WRITE reported; a send that would block asks again
+    bool closePosted;    // FD_CLOSE reported; nothing more is reported on reading
+    QSocketNotifier* readNotifier;
+    QSocketNotifier* writeNotifier;
 };
 
 constexpr int maxSockets = 256;    // reported as iMaxSockets
@@ -274,6 +290,83 @@ bool ToSystemFlags(int flags, int* systemFlags) {
     return true;
 }
 
+// ---- Socket events as window messages ----
+
+void PostSocketEvent(const SocketRecord& record, int event, int error) {
+    PostMessage(record.window, record.message, static_cast<WPARAM>(record.descriptor),
+                WSAMAKESELECTREPLY(event, error));
+}
+
+// Turns the notifiers on only while an event can still be reported, so that a readable
+// socket nobody has read from yet does not wake the loop over and over.
+void UpdateNotifiers(SocketRecord& record) {
+    if (record.readNotifier != nullptr)
+        record.readNotifier->setEnabled((record.events & (FD_READ | FD_CLOSE)) != 0 &&
+                                        !record.readPosted && !record.closePosted);
+    if (record.writeNotifier != nullptr) {
+        bool writable = record.type != SOCK_STREAM || record.connected;
+        record.writeNotifier->setEnabled(
+            record.connectPending ||
+            ((record.events & FD_WRITE) != 0 && !record.writePosted && writable));
+    }
+}
+
+void DropNotifiers(SocketRecord& record) {
+    // Deleted directly: their handlers only post messages, so none of them is running.
+    delete record.readNotifier;
+    delete record.writeNotifier;
+    record.readNotifier = nullptr;
+    record.writeNotifier = nullptr;
+}
+
+void OnReadable(int descriptor) {
+    SocketRecord* record = FindSocket(static_cast<SOCKET>(descriptor));
+    if (record == nullptr)
+        return;
+    char byte;
+    ssize_t count = ::recv(descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return;
+    if (count > 0 || (count == 0 && record->type != SOCK_STREAM)) {
+        if ((record->events & FD_READ) != 0)
+            PostSocketEvent(*record, FD_READ, 0);
+        record->readPosted = true;
+    } else if (record->type == SOCK_STREAM) {
+        // The far end closed (0) or the connection failed, e.g. reset.
+        if ((record->events & FD_CLOSE) != 0)
+            PostSocketEvent(*record, FD_CLOSE, count == 0 ? 0 : WinsockErrorFromErrno(errno));
+        record->closePosted = true;
+    } else {
+        // A datagram socket's error (an ICMP message about an earlier send).
+        if ((record->events & FD_READ) != 0)
+            PostSocketEvent(*record, FD_READ, WinsockErrorFromErrno(errno));
+        record->readPosted = true;
+    }
+    UpdateNotifiers(*record);
+}
+
+void OnWritable(int descriptor) {
+    SocketRecord* record = FindSocket(static_cast<SOCKET>(descriptor));
+    if (record == nullptr)
+        return;
+    if (record->connectPending) {
+        int outcome = 0;
+        socklen_t outcomeLength = sizeof outcome;
+        if (::getsockopt(descriptor, systemSocketLevel, SO_ERROR, &outcome, &outcomeLength) != 0)
+            outcome = errno;
+        record->connectPending = false;
+        record->connected = outcome == 0;
+        if ((record->events & FD_CONNECT) != 0)
+            PostSocketEvent(*record, FD_CONNECT, outcome == 0 ? 0 : WinsockErrorFromErrno(outcome));
+    }
+    bool writable = record->type != SOCK_STREAM || record->connected;
+    if ((record->events & FD_WRITE) != 0 && !record->writePosted && writable) {
+        PostSocketEvent(*record, FD_WRITE, 0);
+        record->writePosted = true;
+    }
+    UpdateNotifiers(*record);
+}
+
 } // namespace
 
 // ---- Start-up, errors and the blocking hook ----
@@ -304,6 +397,7 @@ int WSACleanup() {
         return SOCKET_ERROR;
     if (--startupCount == 0) {
         for (SocketRecord& record : socketTable) {
+            DropNotifiers(record);
             if (record.inUse)
                 ::close(record.descriptor);
             record = SocketRecord{};
@@ -420,12 +514,21 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
     if (error != 0)
         return Fail(error);
     if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
-                  sizeof systemAddress) == 0)
+                  sizeof systemAddress) == 0) {
+        record->connected = true;
+        if ((record->events & FD_CONNECT) != 0)
+            PostSocketEvent(*record, FD_CONNECT, 0);
+        UpdateNotifiers(*record);
         return 0;
+    }
     if (errno != EINPROGRESS && errno != EINTR)
         return Fail(WinsockErrorFromErrno(errno));
-    if (record->nonBlocking)
+    if (record->nonBlocking) {
+        // Finished in the background; WSAAsyncSelect's FD_CONNECT tells the outcome.
+        record->connectPending = true;
+        UpdateNotifiers(*record);
         return Fail(WSAEWOULDBLOCK);
+    }
     error = WaitUntilReady(record->descriptor, POLLOUT);
     if (error != 0)
         return Fail(error);
@@ -436,6 +539,7 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
         return Fail(WinsockErrorFromErrno(errno));
     if (outcome != 0)
         return Fail(WinsockErrorFromErrno(outcome));
+    record->connected = true;
     return 0;
 }
 
@@ -482,8 +586,11 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return Fail(WinsockErrorFromErrno(errno));
-        if (record->nonBlocking)
+        if (record->nonBlocking) {
+            record->writePosted = false; // FD_WRITE tells when there is room again
+            UpdateNotifiers(*record);
             return sent > 0 ? sent : Fail(WSAEWOULDBLOCK);
+        }
         int error = WaitUntilReady(record->descriptor, POLLOUT);
         if (error != 0)
             return Fail(error);
@@ -508,6 +615,10 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
     int systemFlags = 0;
     if (!ToSystemFlags(flags, &systemFlags))
         return Fail(WSAEOPNOTSUPP);
+    if (record->readPosted) {
+        record->readPosted = false; // each receive asks for the next FD_READ
+        UpdateNotifiers(*record);
+    }
     for (;;) {
         ::sockaddr_in sender{};
         iovec part{buffer, static_cast<size_t>(length)};
@@ -634,9 +745,41 @@ int closesocket(SOCKET socket) {
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
+    DropNotifiers(*record);
     // The descriptor is released whatever close() says, so the slot is free either way.
     ::close(record->descriptor);
     *record = SocketRecord{};
+    return 0;
+}
+
+int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events) {
+    if (!MayCall())
+        return SOCKET_ERROR;
+    SocketRecord* record = FindSocket(socket);
+    if (record == nullptr)
+        return Fail(WSAENOTSOCK);
+    if ((events & ~(FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE)) != 0)
+        return Fail(WSAEINVAL);
+    if (events != 0 && QCoreApplication::instance() == nullptr)
+        return Fail(WSASYSNOTREADY); // no event loop to watch the socket
+    DropNotifiers(*record);
+    record->nonBlocking = true; // as on the stack this copies, even when events is 0
+    record->window = window;
+    record->message = message;
+    record->events = events;
+    record->readPosted = false;
+    record->writePosted = false;
+    record->closePosted = false;
+    if (events == 0)
+        return 0;
+    int descriptor = record->descriptor;
+    record->readNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read);
+    QObject::connect(record->readNotifier, &QSocketNotifier::activated,
+                     [descriptor] { OnReadable(descriptor); });
+    record->writeNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Write);
+    QObject::connect(record->writeNotifier, &QSocketNotifier::activated,
+                     [descriptor] { OnWritable(descriptor); });
+    UpdateNotifiers(*record);
     return 0;
 }
 

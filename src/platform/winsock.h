@@ -216,6 +216,36 @@ int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from,
 int setsockopt(SOCKET socket, int level, int option, const char* value, int valueLength);
 int closesocket(SOCKET socket);
 
+// ---- Socket events as window messages ----
+
+// Events for WSAAsyncSelect. FD_OOB and FD_ACCEPT are accepted but never reported.
+inline constexpr std::int32_t FD_READ = 0x01;
+inline constexpr std::int32_t FD_WRITE = 0x02;
+inline constexpr std::int32_t FD_OOB = 0x04;
+inline constexpr std::int32_t FD_ACCEPT = 0x08;
+inline constexpr std::int32_t FD_CONNECT = 0x10;
+inline constexpr std::int32_t FD_CLOSE = 0x20;
+
+// The long parameter of an event message: the event in the low word, the error in the high.
+constexpr LPARAM WSAMAKESELECTREPLY(int event, int error) {
+    return static_cast<LPARAM>((static_cast<std::uint32_t>(error) << 16) |
+                               (static_cast<std::uint32_t>(event) & 0xFFFFu));
+}
+constexpr int WSAGETSELECTEVENT(LPARAM value) {
+    return static_cast<int>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+}
+constexpr int WSAGETSELECTERROR(LPARAM value) {
+    return static_cast<int>((static_cast<std::uint32_t>(value) >> 16) & 0xFFFFu);
+}
+
+// Posts `message` to `window` (word parameter: the socket; long parameter:
+// WSAMAKESELECTREPLY) when one of `events` happens. FD_READ comes once until the program
+// receives; FD_CLOSE once, when the far end closes or the connection fails; FD_CONNECT
+// when a connect that would block has finished; FD_WRITE when there is room to send, and
+// again after a send that would block. The socket no longer blocks from here on: calls that
+// would wait fail with WSAEWOULDBLOCK. Events 0 stops the messages.
+int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events);
+
 // ---- Addresses and names ----
 
 // The dotted form "a.b.c.d", or the short forms "a.b.c", "a.b" and "a" whose last part
