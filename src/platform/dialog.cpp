@@ -60,15 +60,14 @@ static HBRUSH BrushFromResult(LRESULT result) {
 // Our own solid brushes, one per colour, for erasing dialogs: a brush a dialog procedure
 // returns may be deleted by the program after the dialog closes.
 static HBRUSH SolidBrushOf(const QColor& color) {
-    static std::map<QRgb, HBRUSH> brushes;
+    // Few colours ever come up; the brushes live as long as the program.
+    static auto* brushes = new std::map<QRgb, HBRUSH>;
     QRgb key = color.rgb();
-    auto found = brushes.find(key);
-    if (found != brushes.end())
+    auto found = brushes->find(key);
+    if (found != brushes->end())
         return found->second;
-    HBRUSH brush = CreateSolidBrush(RGB(static_cast<unsigned>(color.red()),
-                                        static_cast<unsigned>(color.green()),
-                                        static_cast<unsigned>(color.blue())));
-    brushes[key] = brush;
+    HBRUSH brush = CreateSolidBrush(RGB(color.red(), color.green(), color.blue()));
+    (*brushes)[key] = brush;
     return brush;
 }
 

@@ -46,6 +46,19 @@ const DialogTemplate testDialog{"TESTDLG",
                                 WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
                                 testItems};
 
+constexpr DialogItem toolItems[] = {
+    EditText(1016, 4, 20, 100, 50, ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_HSCROLL),
+    DefPushButton("&Ping", IDOK, 110, 4, 50, 14),
+};
+const DialogTemplate toolDialog{"TESTTOOL",
+                                "Ping/Trace Route",
+                                170,
+                                80,
+                                "MS Sans Serif",
+                                8,
+                                WS_CAPTION | WS_SYSMENU | WS_THICKFRAME,
+                                toolItems};
+
 // What the dialog procedure saw and read back.
 struct Outcome {
     LPARAM initParam = 0;
@@ -133,6 +146,7 @@ class DialogTest : public testing::Test {
         if (!registered) {
             registered = true;
             ASSERT_TRUE(RegisterDialogTemplate(&testDialog));
+            ASSERT_TRUE(RegisterDialogTemplate(&toolDialog));
             EXPECT_FALSE(RegisterDialogTemplate(&testDialog));
             dialogBrush = CreateSolidBrush(RGB(0, 128, 128));
             drawnBrush = CreateSolidBrush(RGB(255, 0, 0));
@@ -272,6 +286,41 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessages) {
     EXPECT_EQ(DialogBox(0, "TESTDLG", TestDialogProc), 0);
     EXPECT_EQ(CountCommands(1032, LBN_SELCHANGE), 1) << "LB_SETCURSEL does not notify";
     EXPECT_EQ(CountCommands(1016, EN_CHANGE), 0) << "the program's insertions do not notify";
+}
+
+// The tool dialogs lay their controls out again on every WM_SIZE.
+std::vector<LPARAM> toolSizes;
+
+INT_PTR ToolDialogProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_SIZE) {
+        toolSizes.push_back(lParam);
+        RECT client{};
+        GetClientRect(dialog, &client);
+        MoveWindow(GetDlgItem(dialog, 1016), 4, 20, client.right - 8, client.bottom - 24, true);
+    }
+    return 0;
+}
+
+TEST_F(DialogTest, AResizableDialogIsToldItsNewSize) {
+    toolSizes.clear();
+    QueueDialogHook([](HWND dialog) {
+        RECT base{0, 0, 4, 8};
+        MapDialogRect(dialog, &base);
+        EXPECT_EQ(base.right, LOWORD(static_cast<std::uintptr_t>(GetDialogBaseUnits())));
+        EXPECT_EQ(base.bottom, HIWORD(static_cast<std::uintptr_t>(GetDialogBaseUnits())));
+        RECT window{};
+        GetWindowRect(dialog, &window);
+        MoveWindow(dialog, window.left, window.top, 600, 400, true);
+        RECT client{};
+        GetClientRect(dialog, &client);
+        RECT results{};
+        GetClientRect(GetDlgItem(dialog, 1016), &results);
+        EXPECT_EQ(results.right, client.right - 8) << "laid out by the procedure";
+        EndDialog(dialog, 3);
+    });
+    EXPECT_EQ(DialogBox(0, "TESTTOOL", ToolDialogProc), 3);
+    ASSERT_FALSE(toolSizes.empty());
+    EXPECT_GT(LOWORD(static_cast<std::uintptr_t>(toolSizes.back())), 500);
 }
 
 TEST_F(DialogTest, NumbersAreReadAsWin32ReadsThem) {

@@ -17,6 +17,9 @@
 
 using namespace platform;
 
+// The test class's brush lives as long as the class, to the end of the program.
+platform::HBRUSH testClassBrush = nullptr;
+
 namespace {
 
 struct Seen {
@@ -59,6 +62,7 @@ LRESULT RecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         RECT all{0, 0, 1000, 1000};
         HBRUSH brush = CreateSolidBrush(paintColor);
         FillRect(dc, &all, brush);
+        DeleteObject(brush);
         TextOut(dc, 4, 4, "Tarnmap", 7);
         EndPaint(window, &paint);
         return 0;
@@ -78,7 +82,8 @@ void RegisterTestClasses() {
     plain.style = CS_DBLCLKS;
     plain.lpfnWndProc = RecordingProcedure;
     plain.cbWndExtra = 4;
-    plain.hbrBackground = CreateSolidBrush(RGB(0, 0, 255));
+    testClassBrush = CreateSolidBrush(RGB(0, 0, 255));
+    plain.hbrBackground = testClassBrush;
     plain.lpszClassName = "TESTWINDOW";
     ASSERT_TRUE(RegisterClass(&plain));
     EXPECT_FALSE(RegisterClass(&plain)) << "a class name is registered once";
@@ -379,7 +384,9 @@ TEST_F(WindowTest, PaintingErasesWithTheClassBrushAndKeepsToTheWaitingArea) {
     HDC dc = GetDC(window);
     ASSERT_NE(dc, nullptr);
     RECT corner{0, 0, 5, 5};
-    FillRect(dc, &corner, CreateSolidBrush(RGB(0, 0, 0)));
+    HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+    FillRect(dc, &corner, black);
+    DeleteObject(black);
     ReleaseDC(window, dc);
     EXPECT_EQ(WindowPixel(window, 2, 2), RGB(0, 0, 0));
 
