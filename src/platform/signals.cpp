@@ -16,13 +16,15 @@ namespace platform {
 namespace {
 
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t lastSignal = 0;
 std::atomic<bool> terminationRequested{false};
 HWND targetWindow = 0;
 UINT targetMessage = 0;
 QSocketNotifier* notifier = nullptr;
 
-void OnTerminationSignal(int) {
+void OnTerminationSignal(int signal) {
     terminationRequested = true;
+    lastSignal = signal;
     char byte = 1;
     ssize_t ignored = write(signalPipe[1], &byte, 1);
     (void)ignored;
@@ -32,8 +34,14 @@ void DeliverSignal() {
     char bytes[16];
     while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }
-    if (targetWindow != 0)
+    if (targetWindow != 0) {
         PostMessage(targetWindow, targetMessage, 0, 0);
+        return;
+    }
+    // Nothing to close yet (a message box before the main window): the signal does what
+    // it always does.
+    std::signal(lastSignal, SIG_DFL);
+    std::raise(lastSignal);
 }
 
 } // namespace
@@ -41,6 +49,12 @@ void DeliverSignal() {
 void PostMessageOnTermination(HWND window, UINT message) {
     targetWindow = window;
     targetMessage = message;
+    CatchTerminationSignals();
+    if (terminationRequested)
+        PostMessage(targetWindow, targetMessage, 0, 0);
+}
+
+void CatchTerminationSignals() {
     if (notifier != nullptr)
         return;
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -56,6 +70,8 @@ void PostMessageOnTermination(HWND window, UINT message) {
     sigaction(SIGHUP, &action, nullptr);
 }
 
-bool TerminationRequested() { return terminationRequested; }
+bool TerminationRequested() {
+    return terminationRequested;
+}
 
 } // namespace platform

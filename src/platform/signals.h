@@ -6,8 +6,12 @@
 
 namespace platform {
 
-// From now on a termination signal posts `message` to `window`. Calling it again
-// re-targets the signals.
+// From now on termination signals no longer end the process; they are noted and, once a
+// target is set, delivered to it.
+void CatchTerminationSignals();
+
+// A termination signal posts `message` to `window` (at once when one came before).
+// Calling it again re-targets the signals. Catches them if that was not done yet.
 void PostMessageOnTermination(HWND window, UINT message);
 
 // True once a termination signal has arrived (for loops without windows).

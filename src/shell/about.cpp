@@ -33,9 +33,8 @@ void ComposeMemoryLine(char* buffer, unsigned size) {
 
 void ComposeDiskLine(char* buffer, unsigned size) {
     char directory[4096];
-    std::uint64_t freeBytes = GetCurrentDirectory(directory, sizeof directory) != 0
-                                  ? GetDiskFreeBytes(directory)
-                                  : 0;
+    std::uint64_t freeBytes =
+        GetCurrentDirectory(directory, sizeof directory) != 0 ? GetDiskFreeBytes(directory) : 0;
     std::snprintf(buffer, size, "%lu KB Free", static_cast<unsigned long>(freeBytes / 1024));
 }
 
@@ -68,7 +67,9 @@ static INT_PTR AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
-void ShowAboutBox(HWND owner) { DialogBox(owner, "DLG_ABOUT", AboutDialogProc); }
+void ShowAboutBox(HWND owner) {
+    DialogBox(owner, "DLG_ABOUT", AboutDialogProc);
+}
 
 /*** the logo ***/
 

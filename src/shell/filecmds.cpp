@@ -91,13 +91,17 @@ void SaveMapCommand(HWND window) {
 
 /*** the reader's reports ***/
 
-static void ShowMapStatus(const char* text) { SetStatusText(text); }
+static void ShowMapStatus(const char* text) {
+    SetStatusText(text);
+}
 
 static void ShowVersionError(HWND owner, const char* text, const char* caption) {
     MessageBox(owner, text, caption, MB_OK | MB_ICONSTOP);
 }
 
-static void ShowMapTitle(const char* title) { SetWindowText(mainWindow, title); }
+static void ShowMapTitle(const char* title) {
+    SetWindowText(mainWindow, title);
+}
 
 void ConnectMapReports() {
     mapDatabaseReports.statusText = ShowMapStatus;

@@ -35,7 +35,8 @@ HCURSOR busyCursor = nullptr;
 HMENU runMenu = 0;
 HMENU editMenu = 0;
 
-static const char* const EDIT_PROMPT = " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host";
+static const char* const EDIT_PROMPT =
+    " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host";
 
 /*** commands ***/
 

@@ -6,8 +6,8 @@
 #include "platform/window.h"
 
 extern platform::HWND mainWindow;
-extern int cursorState;   // 0 normal, 1 busy
-extern int clientWidth;   // the main window's client size at the last resize
+extern int cursorState; // 0 normal, 1 busy
+extern int clientWidth; // the main window's client size at the last resize
 extern int clientHeight;
 extern platform::HBRUSH buttonFaceBrush; // answers the dialogs' colour requests
 extern platform::HCURSOR arrowCursor;
@@ -17,8 +17,8 @@ extern platform::HMENU editMenu; // "FLMMENU1", shown while editing
 
 platform::LRESULT MainWndProc(platform::HWND window, platform::UINT message,
                               platform::WPARAM wParam, platform::LPARAM lParam);
-platform::LRESULT MapWndProc(platform::HWND window, platform::UINT message,
-                             platform::WPARAM wParam, platform::LPARAM lParam);
+platform::LRESULT MapWndProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                             platform::LPARAM lParam);
 
 // The handler of one command, given the window that received it.
 void RunCommand(platform::HWND window, unsigned command);

@@ -156,6 +156,7 @@ static void ShutDown() {
 }
 
 int TarnmapMain(const char* commandLine, int showState) {
+    CatchTerminationSignals();
     RegisterResources();
     ConnectMapReports();
     ChooseStartupMap();
@@ -165,6 +166,7 @@ int TarnmapMain(const char* commandLine, int showState) {
         std::snprintf(text, sizeof text,
                       "The map path is longer than %u characters and cannot be opened.",
                       MAP_PATH_LENGTH);
+        std::fprintf(stderr, "tarnmap: %s\n", text);
         MessageBox(0, text, "Tarnmap", MB_OK | MB_ICONSTOP);
         return 1;
     }

@@ -7,16 +7,16 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/commctl.h"
+#include "platform/dialog.h"
+#include "platform/journal.h"
 #include "platform/menu.h"
 #include "platform/profile.h"
+#include "platform/system.h"
 #include "platform/testing.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 #include "resources/commands.h"
 #include "resources/resources.h"
-#include "platform/dialog.h"
-#include "platform/journal.h"
-#include "platform/system.h"
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
@@ -105,7 +105,8 @@ TEST_F(MainWindowTest, StartsWithTitleBarsCountdownAndIdle) {
     EXPECT_EQ(map.bottom, status.top);
     EXPECT_EQ(map.right - map.left, client.right);
 
-    SaveWindowImage(window_, (std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/main_window.png").c_str());
+    SaveWindowImage(window_,
+                    (std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/main_window.png").c_str());
 }
 
 TEST_F(MainWindowTest, ResizingSetsTheGridAndLaysOutThePanes) {
