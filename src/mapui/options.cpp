@@ -342,7 +342,8 @@ static void InitBeeperSetup(HWND dialog) {
     Check(dialog, BEEPER_ENABLE, beepEnable);
     SendDlgItemMessage(dialog, BEEPER_NUMBER, EM_LIMITTEXT, PAGE_NUMBER_LENGTH, 0);
     SetDlgItemText(dialog, BEEPER_NUMBER, number);
-    SendDlgItemMessage(dialog, BEEPER_DIAL_STRING, EM_LIMITTEXT, DIAL_STRING_TYPED_LENGTH, 0);
+    // The whole of what BEEP_STRING holds, so that OK never cuts a longer saved string.
+    SendDlgItemMessage(dialog, BEEPER_DIAL_STRING, EM_LIMITTEXT, BEEP_STRING_LENGTH, 0);
     SetDlgItemText(dialog, BEEPER_DIAL_STRING, beepString);
     if (beepPort == 1 || beepPort == 2)
         CheckDlgButton(dialog, BEEPER_COM1 + static_cast<int>(beepPort) - 1, BST_CHECKED);
@@ -351,7 +352,7 @@ static void InitBeeperSetup(HWND dialog) {
 }
 
 static void AcceptBeeperSetup(HWND dialog) {
-    char dialString[DIAL_STRING_TYPED_LENGTH + 1];
+    char dialString[BEEP_STRING_LENGTH + 1];
     GetDlgItemText(dialog, BEEPER_DIAL_STRING, dialString, sizeof dialString);
     if (!IsValidDialString(dialString)) {
         MessageBox(dialog, "String must contain two \"%s\".", "Beeper Setup", MB_OK | MB_ICONERROR);

@@ -9,8 +9,7 @@ constexpr unsigned OPTIONS_HELP_TOPIC = 400;
 constexpr unsigned MIN_POLL_INTERVAL = 5;   // TIMER, seconds
 constexpr unsigned MIN_WAIT_TIMEOUT = 1000; // WAIT, milliseconds
 constexpr unsigned MAX_WAIT_TIMEOUT = 60000;
-constexpr unsigned TRACE_MAX_HOPS_LIMIT = 255;    // a hop is one byte of TTL
-constexpr unsigned DIAL_STRING_TYPED_LENGTH = 39; // BEEP_STRING as the dialog takes it
+constexpr unsigned TRACE_MAX_HOPS_LIMIT = 255; // a hop is one byte of TTL
 
 /*** tool settings ***/
 // Set by Tool Options and read by the ping and trace tools; they live here until the

@@ -360,6 +360,14 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     EXPECT_EQ(ShowBeeperSetup(0), 0);
     EXPECT_EQ(ReadWholeFile(Global()), saved);
     EXPECT_STREQ(beepString, "%s%s");
+
+    // A long dial string saved earlier survives an OK untouched.
+    const char* longString = "AT&F&C1&D2S7=90S11=60X4DT%s,,,,,,,,,,%s#";
+    WritePrivateProfileString("OPTS", "BEEP_STRING", longString, Global().c_str());
+    QueueDialogHook([](HWND dialog) { Click(dialog, IDOK); });
+    EXPECT_EQ(ShowBeeperSetup(0), 1);
+    EXPECT_STREQ(beepString, longString);
+    EXPECT_EQ(OptionText(Global(), "OPTS", "BEEP_STRING"), longString);
 }
 
 TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
