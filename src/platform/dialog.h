@@ -128,6 +128,8 @@ constexpr UINT LBN_DBLCLK = 2;
 // ---- Drawn buttons (BS_OWNERDRAW): WM_DRAWITEM to the dialog ----
 constexpr UINT ODT_BUTTON = 4;
 constexpr UINT ODA_DRAWENTIRE = 0x0001;
+constexpr UINT ODA_SELECT = 0x0002;
+constexpr UINT ODA_FOCUS = 0x0004;
 constexpr UINT ODS_SELECTED = 0x0001;
 constexpr UINT ODS_DISABLED = 0x0004;
 constexpr UINT ODS_FOCUS = 0x0010;

@@ -5,6 +5,8 @@
 #include "platform/gdi.h"
 #include "platform/dialog.h"
 #include "resources/dialogs.h"
+#include "resources/dialogs_hostinfo.h"
+#include "resources/dialogs_options.h"
 #include "resources/menus.h"
 #include "resources/pictures.h"
 
@@ -16,6 +18,11 @@ void RegisterResources() {
     platform::RegisterMenuTemplate(&runMenuTemplate);
     platform::RegisterMenuTemplate(&editMenuTemplate);
     platform::RegisterDialogTemplate(&aboutDialogTemplate);
+    platform::RegisterDialogTemplate(&hostInfoDialogTemplate);
+    platform::RegisterDialogTemplate(&optionsDialogTemplate);
+    platform::RegisterDialogTemplate(&toolOptionsDialogTemplate);
+    platform::RegisterDialogTemplate(&colorsDialogTemplate);
+    platform::RegisterDialogTemplate(&beeperDialogTemplate);
     for (int i = 0; i < pictureResourceCount; ++i)
         platform::RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
 }

@@ -3,6 +3,7 @@
 #include "shell/mainwnd.h"
 
 #include "mapui/editor.h"
+#include "mapui/options.h"
 #include "mapui/render.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
@@ -120,6 +121,12 @@ void RunCommand(HWND window, unsigned command) {
         break;
     case CMD_QUIET:
         Quiet();
+        break;
+    case CMD_PREFERENCES:
+        PreferencesCommand(window);
+        break;
+    case CMD_COLORS:
+        ColorsCommand(window);
         break;
     case CMD_LOAD:
         LoadMapCommand(window);

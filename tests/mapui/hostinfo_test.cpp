@@ -1,0 +1,321 @@
+// The Host Information dialog driven as the user drives it: what it shows for a host with
+// and without a section, the enable rules, what Accept writes to the record and to the
+// map's settings file key by key, Cancel, the help button and the refusal of commas.
+#include "mapui/hostinfo.h"
+#include "model/hosts.h"
+#include "model/settings.h"
+#include "platform/dialog.h"
+#include "platform/journal.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "platform/testing.h"
+#include "platform/window.h"
+#include "resources/dialogs_hostinfo.h"
+#include "resources/resources.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+using namespace platform;
+
+namespace {
+
+std::string ItemText(HWND dialog, int id) {
+    char text[300] = {};
+    GetDlgItemText(dialog, id, text, sizeof text);
+    return text;
+}
+
+bool IsChecked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+bool IsEnabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id));
+}
+
+void Click(HWND dialog, int id) {
+    SimulateClick(GetDlgItem(dialog, id));
+}
+
+std::string PicturePath(const char* name) {
+    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
+    std::string directory = output != nullptr ? output : ".";
+    std::filesystem::create_directories(directory);
+    return directory + "/" + name;
+}
+
+// A map of eight hosts whose settings file lies in a directory of the test's own.
+class HostInformationTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
+        FlushProfileCache();
+        RegisterResources();
+        ResetTestingSeams();
+        EnableJournal(true);
+        AnswerUnaskedQuestions(true);
+        ClearMap();
+        for (int i = 0; i < 8; ++i)
+            AppendHost(i, 2);
+        CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("office.INI").c_str());
+        CopyField(telnetCommand, sizeof telnetCommand, "telnet.exe");
+        CopyField(pageNumber, sizeof pageNumber, "5551234");
+    }
+    void TearDown() override {
+        AnswerUnaskedQuestions(false);
+        EnableJournal(false);
+        ResetTestingSeams();
+        ClearMap();
+        currentHost = -1;
+    }
+    std::string Settings() const { return ReadWholeFile(dir_.file("office.INI")); }
+    TempDir dir_{true};
+};
+
+TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChangesNothing) {
+    HostRecord& host = hostTable[7];
+    CopyField(host.name, sizeof host.name, "printer");
+    CopyField(host.address, sizeof host.address, "10.0.0.7");
+    CopyField(host.info1, sizeof host.info1, "second floor");
+    host.kind = KIND_PRINTER;
+    host.protocol = 1;
+    host.flags = 0;
+    currentHost = 7;
+    bool seen = false;
+    QueueDialogHook([&seen](HWND dialog) {
+        seen = true;
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_NAME), "printer");
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_ADDRESS), "10.0.0.7");
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_INFO1), "second floor");
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_CONNECT), "telnet.exe") << "the TELNET setting";
+        EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCOUNT, 0, 0), 9);
+        EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), 8);
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_KIND), "Printer");
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_PROTOCOL_TCPIP));
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_MONITOR));
+        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_MONITOR));
+        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_PROTOCOL_NETBEUI));
+        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_PROTOCOL_SNMP));
+        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_EDIT_POPUP));
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19");
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "7");
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_PRIORITY), "7");
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_NUMBER), "5551234") << "the default number";
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_EXTERNAL), "");
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_SOUND_LOW));
+        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_SOUND_NONE));
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_LOG));
+        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_BEEPER));
+        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_dialog.png").c_str()));
+        // Edits the user then abandons.
+        SetDlgItemText(dialog, HOSTINFO_NAME, "renamed");
+        SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, "999");
+        Click(dialog, HOSTINFO_PROTOCOL_NONE);
+        Click(dialog, HOSTINFO_CANCEL);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 0);
+    EXPECT_TRUE(seen);
+    EXPECT_STREQ(hostTable[7].name, "printer");
+    EXPECT_EQ(hostTable[7].protocol, 1u);
+    EXPECT_EQ(hostTable[7].flags, 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("office.INI"))) << "nothing written";
+    EXPECT_STREQ(pageNumber, "5551234") << "the host's number, taken on opening";
+
+    // Escape cancels too.
+    QueueDialogHook([](HWND dialog) { SimulateKey(dialog, VK_ESCAPE, 27); });
+    EXPECT_EQ(ShowHostInformation(0), 0);
+
+    // No host, no dialog.
+    currentHost = 8;
+    EXPECT_EQ(ShowHostInformation(0), 0);
+}
+
+TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
+    HostRecord& host = hostTable[3];
+    CopyField(host.name, sizeof host.name, "newhost");
+    host.flags = HOST_NOT_MONITORED;
+    host.protocol = 1;
+    currentHost = 3;
+    // What a previous Accept under the new name left: both keys must go.
+    WriteWholeFile(dir_.file("office.INI"),
+                   "[gateway]\r\nCONNECT=ssh gateway\r\nEXTERNAL=notify-send down\r\n");
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, HOSTINFO_NAME, "gateway");
+        SetDlgItemText(dialog, HOSTINFO_ADDRESS, "10.0.0.1");
+        SetDlgItemText(dialog, HOSTINFO_INFO1, "core router");
+        SetDlgItemText(dialog, HOSTINFO_INFO2, "");
+        SetDlgItemText(dialog, HOSTINFO_CONNECT, "TELNET.EXE");
+        SimulateSelect(GetDlgItem(dialog, HOSTINFO_KIND), KIND_ROUTER);
+        Click(dialog, HOSTINFO_MONITOR);
+        Click(dialog, HOSTINFO_SOUND_HIGH);
+        Click(dialog, HOSTINFO_LOG); // off
+        SetDlgItemText(dialog, HOSTINFO_BEEP_COUNT, "");
+        SetDlgItemText(dialog, HOSTINFO_BEEP_CODE, "12x");
+        SetDlgItemText(dialog, HOSTINFO_BEEP_PRIORITY, "4");
+        SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, "5550000");
+        Click(dialog, HOSTINFO_BEEP_EACH);
+        Click(dialog, HOSTINFO_BEEPER);
+        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_BEEP_EACH)) << "a page replaces the program";
+        SetDlgItemText(dialog, HOSTINFO_EXTERNAL, "");
+        SimulateKey(dialog, VK_RETURN, '\r'); // "Accept" is the default button
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+
+    EXPECT_STREQ(host.name, "gateway");
+    EXPECT_STREQ(host.address, "10.0.0.1");
+    EXPECT_STREQ(host.resolvedAddr, "10.0.0.1");
+    EXPECT_STREQ(host.info1, "core router");
+    EXPECT_STREQ(host.info2, "");
+    EXPECT_EQ(host.kind, KIND_ROUTER);
+    EXPECT_EQ(host.protocol, 1u);
+    EXPECT_EQ(host.flags, 0u) << "monitored, with a protocol";
+    EXPECT_STREQ(pageNumber, "5550000");
+    EXPECT_EQ(Settings(), "[gateway]\r\n"
+                          "SOUND=3\r\n"
+                          "LOG=0\r\n"
+                          "BEEP_COUNT=\r\n"
+                          "BEEP_PRIORITY=4\r\n"
+                          "BEEP_CODE=12x\r\n"
+                          "BEEP_NUMBER=5550000\r\n"
+                          "BEEPER=1\r\n"
+                          "BEEP_EACH=0\r\n");
+
+    // Opened again, the section reads back as written; a connect command of its own is
+    // kept, and "Beep Each" alone is written as such.
+    QueueDialogHook([](HWND dialog) {
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_SOUND_HIGH));
+        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_LOG));
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19") << "an empty value: the default";
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "12");
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_BEEPER));
+        Click(dialog, HOSTINFO_BEEPER);
+        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
+        Click(dialog, HOSTINFO_BEEP_EACH);
+        SetDlgItemText(dialog, HOSTINFO_CONNECT, "ssh admin@gateway");
+        SetDlgItemText(dialog, HOSTINFO_EXTERNAL, "notify-send %s");
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_EQ(Settings(), "[gateway]\r\n"
+                          "SOUND=3\r\n"
+                          "LOG=0\r\n"
+                          "BEEP_COUNT=19\r\n"
+                          "BEEP_PRIORITY=4\r\n"
+                          "BEEP_CODE=12\r\n"
+                          "BEEP_NUMBER=5550000\r\n"
+                          "BEEPER=0\r\n"
+                          "BEEP_EACH=1\r\n"
+                          "CONNECT=ssh admin@gateway\r\n"
+                          "EXTERNAL=notify-send %s\r\n");
+}
+
+TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
+    // A fresh host: protocol None, so "Monitor" starts disabled.
+    HostRecord& host = hostTable[0];
+    host.protocol = 0;
+    host.flags = 0;
+    host.kind = 3;
+    currentHost = 0;
+    QueueDialogHook([](HWND dialog) {
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_PROTOCOL_NONE));
+        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_MONITOR));
+        Click(dialog, HOSTINFO_PROTOCOL_TCPIP);
+        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_MONITOR));
+        Click(dialog, HOSTINFO_PROTOCOL_NONE);
+        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_MONITOR));
+        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_MONITOR)) << "disabled, not cleared";
+        HWND kinds = GetDlgItem(dialog, HOSTINFO_KIND);
+        SetWindowText(kinds, "");
+        SimulateTyping(kinds, "Gizmo");
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_EQ(host.protocol, 0u);
+    EXPECT_EQ(host.flags, HOST_NOT_MONITORED | HOST_PROTOCOL_NONE);
+    EXPECT_EQ(host.kind, 0u) << "a typed kind that is not in the list";
+
+    // Values outside the buttons leave their groups unchecked; Accept then takes TCP/IP
+    // and low priority.
+    host.protocol = 4;
+    host.kind = 12;
+    host.flags = HOST_NOT_MONITORED;
+    WritePrivateProfileString("newhost", "SOUND", "5", mapSettingsPath);
+    QueueDialogHook([](HWND dialog) {
+        for (int id = HOSTINFO_PROTOCOL_NONE; id <= HOSTINFO_PROTOCOL_SNMP; ++id)
+            EXPECT_FALSE(IsChecked(dialog, id)) << id;
+        for (int id = HOSTINFO_SOUND_NONE; id <= HOSTINFO_SOUND_HIGH; ++id)
+            EXPECT_FALSE(IsChecked(dialog, id)) << id;
+        EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), CB_ERR);
+        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_MONITOR));
+        Click(dialog, HOSTINFO_MONITOR);
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_EQ(host.protocol, 1u);
+    EXPECT_EQ(host.flags, 0u);
+    EXPECT_EQ(GetPrivateProfileInt("newhost", "SOUND", 99, mapSettingsPath), 1u);
+}
+
+TEST_F(HostInformationTest, CommasAreRefusedAndTheDialogStaysOpen) {
+    HostRecord& host = hostTable[1];
+    CopyField(host.name, sizeof host.name, "web");
+    CopyField(host.address, sizeof host.address, "10.0.0.80");
+    host.protocol = 1;
+    currentHost = 1;
+    static const int fields[] = {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_INFO2};
+    int refusals = 0;
+    QueueDialogHook([&refusals](HWND dialog) {
+        for (int id : fields) {
+            std::string before = ItemText(dialog, id);
+            SetDlgItemText(dialog, id, "a,b");
+            size_t journal = JournalEntries().size();
+            Click(dialog, HOSTINFO_ACCEPT);
+            ASSERT_TRUE(IsWindow(dialog)) << "kept open for field " << id;
+            ASSERT_EQ(JournalEntries().size(), journal + 1);
+            EXPECT_EQ(JournalEntries().back().rfind("messagebox: Host Information: ", 0), 0u)
+                << JournalEntries().back();
+            EXPECT_NE(JournalEntries().back().find("comma"), std::string::npos);
+            ++refusals;
+            SetDlgItemText(dialog, id, before.c_str());
+        }
+        // A comma anywhere else is the user's business.
+        SetDlgItemText(dialog, HOSTINFO_CONNECT, "ssh -o A=b,c web");
+        SetDlgItemText(dialog, HOSTINFO_NAME, "web2");
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_EQ(refusals, 4);
+    EXPECT_STREQ(host.name, "web2");
+    EXPECT_STREQ(host.address, "10.0.0.80");
+    std::string settings = Settings();
+    EXPECT_EQ(settings.find("[web]"), std::string::npos) << "nothing written while refused";
+    EXPECT_NE(settings.find("CONNECT=ssh -o A=b,c web\r\n"), std::string::npos);
+}
+
+TEST_F(HostInformationTest, FieldsAreCutToTheRecordAndHelpOpensItsTopic) {
+    currentHost = 2;
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, HOSTINFO_NAME, "");
+        SimulateTyping(GetDlgItem(dialog, HOSTINFO_NAME), "averyveryverylongname");
+        SetDlgItemText(dialog, HOSTINFO_BEEP_COUNT, "");
+        SimulateTyping(GetDlgItem(dialog, HOSTINFO_BEEP_COUNT), "12345678901");
+        Click(dialog, HOSTINFO_HELP);
+        char page[64] = {};
+        EXPECT_TRUE(HelpWindowPage(page, sizeof page));
+        EXPECT_STREQ(page, "host-information.html");
+        WinHelp(0, "tarnmap.hlp", HELP_QUIT, 0);
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_STREQ(hostTable[2].name, "averyveryverylo");
+    EXPECT_EQ(GetPrivateProfileInt(hostTable[2].name, "BEEP_COUNT", 0, mapSettingsPath), 123456789u)
+        << "at most 9 characters";
+}
+
+} // namespace

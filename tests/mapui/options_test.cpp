@@ -1,0 +1,420 @@
+// The preference dialogs driven as the user drives them: the Options dialog's limits and
+// its two target files, the solid-background notice, a failed save, Tool Options, colours
+// chosen, shown and saved, Beeper Setup's check of the dial string and what it writes, and
+// the Preferences command around them.
+#include "icmp/rawecho.h"
+#include "mapui/editor.h"
+#include "mapui/options.h"
+#include "mapui/render.h"
+#include "model/hosts.h"
+#include "model/settings.h"
+#include "monitor/poll.h"
+#include "platform/dialog.h"
+#include "platform/journal.h"
+#include "platform/profile.h"
+#include "platform/testing.h"
+#include "platform/window.h"
+#include "resources/commands.h"
+#include "resources/dialogs_options.h"
+#include "resources/resources.h"
+#include "shell/filecmds.h"
+#include "shell/mainwnd.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+using namespace platform;
+
+namespace {
+
+std::string ItemText(HWND dialog, int id) {
+    char text[300] = {};
+    GetDlgItemText(dialog, id, text, sizeof text);
+    return text;
+}
+
+bool IsChecked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+void Click(HWND dialog, int id) {
+    SimulateClick(GetDlgItem(dialog, id));
+}
+
+void DispatchQueued() {
+    MSG message;
+    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+        DispatchMessage(&message);
+}
+
+std::string PicturePath(const char* name) {
+    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
+    std::string directory = output != nullptr ? output : ".";
+    std::filesystem::create_directories(directory);
+    return directory + "/" + name;
+}
+
+unsigned Option(const std::string& file, const char* key) {
+    return GetPrivateProfileInt("OPTS", key, 9999, file.c_str());
+}
+
+std::string OptionText(const std::string& file, const char* section, const char* key) {
+    char text[200] = {};
+    GetPrivateProfileString(section, key, "<none>", text, sizeof text, file.c_str());
+    return text;
+}
+
+class OptionsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
+        FlushProfileCache();
+        RegisterResources();
+        ResetTestingSeams();
+        EnableJournal(true);
+        AnswerUnaskedQuestions(true);
+        CopyField(globalSettingsPath, sizeof globalSettingsPath, Global().c_str());
+        CopyField(mapSettingsPath, sizeof mapSettingsPath, Map().c_str());
+        pollInterval = 60;
+        waitTimeout = 5000;
+        scaledMapFont = 0;
+        solidBackground = 0;
+        noAutomaticChecks = 1;
+        CopyField(telnetCommand, sizeof telnetCommand, "telnet");
+        CopyField(ftpCommand, sizeof ftpCommand, "ftp");
+        for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
+            colorTable[slot] = defaultColors[slot];
+        colorDialogSlot = 0;
+        beepEnable = 0;
+        beepPort = 1;
+        beepBaud = 1;
+        CopyField(pageNumber, sizeof pageNumber, "");
+    }
+    void TearDown() override {
+        AnswerUnaskedQuestions(false);
+        EnableJournal(false);
+        ResetTestingSeams();
+    }
+    std::string Global() const { return dir_.file("TARNMAP.INI"); }
+    std::string Map() const { return dir_.file("office.INI"); }
+    TempDir dir_{true};
+};
+
+TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
+    QueueDialogHook([](HWND dialog) {
+        EXPECT_EQ(ItemText(dialog, OPTIONS_TIMER), "60");
+        EXPECT_EQ(ItemText(dialog, OPTIONS_WAIT), "5") << "seconds";
+        EXPECT_TRUE(IsChecked(dialog, OPTIONS_FIXED_MAP_FONT)) << "FONT 0";
+        EXPECT_TRUE(IsChecked(dialog, OPTIONS_NO_CHECKS));
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("options_dialog.png").c_str()));
+        SetDlgItemText(dialog, OPTIONS_TIMER, "2");
+        SetDlgItemText(dialog, OPTIONS_WAIT, "0");
+        SetDlgItemText(dialog, OPTIONS_TELNET, "xterm -e telnet");
+        Click(dialog, OPTIONS_FIXED_MAP_FONT);
+        Click(dialog, OPTIONS_NO_CHECKS);
+        SimulateKey(dialog, VK_RETURN, '\r'); // the default button saves the map options
+    });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    EXPECT_EQ(pollInterval, 5u);
+    EXPECT_EQ(waitTimeout, 1000u);
+    EXPECT_EQ(scaledMapFont, 1u);
+    EXPECT_EQ(noAutomaticChecks, 0u);
+    EXPECT_EQ(Option(Map(), "TIMER"), 5u);
+    EXPECT_EQ(Option(Map(), "WAIT"), 1000u);
+    EXPECT_EQ(Option(Map(), "FONT"), 1u);
+    EXPECT_EQ(Option(Map(), "NOCHECK"), 0u);
+    EXPECT_EQ(OptionText(Map(), "OPTS", "TELNET"), "<none>") << "a program-wide key";
+    EXPECT_EQ(OptionText(Global(), "OPTS", "TELNET"), "xterm -e telnet");
+    EXPECT_EQ(Option(Global(), "TIMER"), 9999u) << "map options stay out of TARNMAP.INI";
+
+    struct Case {
+        const char* timer;
+        const char* wait;
+        unsigned seconds;
+        unsigned milliseconds;
+    };
+    static const Case cases[] = {
+        {"30000", "90", 30000, 60000},
+        {"70000", "60", 65535, 60000}, // the most TIMER holds, not its low 16 bits
+        {"x", "4294967", 5, 60000},    // no wrap-around in the multiplication
+        {"65535", "1", 65535, 1000},
+    };
+    for (const Case& each : cases) {
+        QueueDialogHook([&each](HWND dialog) {
+            SetDlgItemText(dialog, OPTIONS_TIMER, each.timer);
+            SetDlgItemText(dialog, OPTIONS_WAIT, each.wait);
+            Click(dialog, OPTIONS_SAVE_DEFAULT);
+        });
+        EXPECT_EQ(ShowOptionsDialog(0), 1);
+        EXPECT_EQ(Option(Global(), "TIMER"), each.seconds) << each.timer;
+        EXPECT_EQ(Option(Global(), "WAIT"), each.milliseconds) << each.wait;
+        EXPECT_EQ(pollInterval, each.seconds);
+    }
+    EXPECT_EQ(Option(Map(), "TIMER"), 5u) << "the map's file untouched by Save as Default";
+}
+
+TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
+    std::string before = "[OPTS]\r\nBACKGROUND=0\r\n";
+    WriteWholeFile(Global(), before);
+    QueueDialogHook([](HWND dialog) {
+        Click(dialog, OPTIONS_SOLID_BACKGROUND);
+        SetDlgItemText(dialog, OPTIONS_TIMER, "7");
+        Click(dialog, OPTIONS_EXIT);
+    });
+    EXPECT_EQ(ShowOptionsDialog(0), 0);
+    EXPECT_TRUE(JournalEntries().empty());
+    EXPECT_EQ(solidBackground, 0u);
+    EXPECT_EQ(pollInterval, 60u);
+    EXPECT_EQ(ReadWholeFile(Global()), before);
+
+    QueueDialogHook([](HWND dialog) {
+        Click(dialog, OPTIONS_SOLID_BACKGROUND);
+        Click(dialog, OPTIONS_SAVE_DEFAULT);
+    });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    ASSERT_EQ(JournalEntries().size(), 1u);
+    EXPECT_EQ(JournalEntries()[0],
+              "messagebox: TARNMAP: Color change takes effect next time program starts.");
+    EXPECT_EQ(solidBackground, 1u);
+    EXPECT_EQ(Option(Global(), "BACKGROUND"), 1u);
+
+    // Saved unchanged: no notice.
+    QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    EXPECT_EQ(JournalEntries().size(), 1u);
+}
+
+TEST_F(OptionsTest, ASaveThatFailsIsTold) {
+    WriteWholeFile(dir_.file("blocker"), "a file where a directory should be");
+    CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("blocker/office.INI").c_str());
+    QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    ASSERT_EQ(JournalEntries().size(), 1u);
+    EXPECT_EQ(JournalEntries()[0].rfind("messagebox: Options: The options could not be saved", 0),
+              0u)
+        << JournalEntries()[0];
+}
+
+TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
+    pingCount = 5;
+    traceMaxHops = 30;
+    libraryTimeout = 5000;
+    echoDataLength = 56;
+    verboseOutput = 0;
+    showHopNames = 1;
+    QueueDialogHook([](HWND dialog) {
+        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_COUNT), "5");
+        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_TIMEOUT), "5");
+        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_DATA_LENGTH), "56");
+        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_MAX_HOPS), "30");
+        EXPECT_TRUE(IsChecked(dialog, TOOLOPTIONS_SHOW_NAMES));
+        EXPECT_FALSE(IsChecked(dialog, TOOLOPTIONS_VERBOSE));
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("tool_options_dialog.png").c_str()));
+        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "3");
+        SetDlgItemText(dialog, TOOLOPTIONS_TIMEOUT, "90");
+        SetDlgItemText(dialog, TOOLOPTIONS_DATA_LENGTH, "100000");
+        SetDlgItemText(dialog, TOOLOPTIONS_MAX_HOPS, "300");
+        Click(dialog, TOOLOPTIONS_SHOW_NAMES);
+        Click(dialog, TOOLOPTIONS_VERBOSE);
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(ShowToolOptions(0), 1);
+    EXPECT_EQ(pingCount, 3u);
+    EXPECT_EQ(waitTimeout, 60000u);
+    EXPECT_EQ(libraryTimeout, 60000u);
+    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MAX);
+    EXPECT_EQ(traceMaxHops, TRACE_MAX_HOPS_LIMIT);
+    EXPECT_EQ(showHopNames, 0);
+    EXPECT_EQ(verboseOutput, 1);
+    EXPECT_FALSE(std::filesystem::exists(Global())) << "kept in memory only";
+
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "abc");
+        SetDlgItemText(dialog, TOOLOPTIONS_DATA_LENGTH, "0");
+        SetDlgItemText(dialog, TOOLOPTIONS_TIMEOUT, "0");
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(ShowToolOptions(0), 1);
+    EXPECT_EQ(pingCount, 0u) << "not a number reads as 0";
+    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MIN);
+    EXPECT_EQ(waitTimeout, 1000u);
+
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "9");
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(ShowToolOptions(0), 0);
+    EXPECT_EQ(pingCount, 0u);
+}
+
+TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {
+    QueueDialogHook([](HWND dialog) {
+        HWND slots = GetDlgItem(dialog, COLORS_SLOTS);
+        EXPECT_EQ(SendMessage(slots, LB_GETCOUNT, 0, 0), 9);
+        // The slot is selected by a posted request: until it is taken, a colour button
+        // changes only the swatch.
+        EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), LB_ERR);
+        Click(dialog, COLORS_FIRST_BUTTON + 13);
+        UpdateWindow(dialog);
+        HWND swatch = GetDlgItem(dialog, COLORS_SWATCH);
+        EXPECT_EQ(WindowPixel(swatch, 4, 4), PaletteColor(13));
+        EXPECT_EQ(WindowPixel(swatch, 0, 0), RGB(0, 0, 0)) << "outlined in black";
+        EXPECT_EQ(colorTable[SLOT_OK], defaultColors[SLOT_OK]);
+        DispatchQueued();
+        EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), 0);
+
+        SimulateSelect(slots, SLOT_TWO); // "Lost 2 pkts"
+        UpdateWindow(dialog);
+        EXPECT_EQ(WindowPixel(swatch, 4, 4), PaletteColor(defaultColors[SLOT_TWO]));
+        Click(dialog, 1039); // palette index 6
+        EXPECT_EQ(colorTable[SLOT_TWO], 6u) << "at once";
+        UpdateWindow(dialog);
+        EXPECT_EQ(WindowPixel(swatch, 4, 4), PaletteColor(6));
+        for (int index : {0, 6, 16, 23}) {
+            HWND button = GetDlgItem(dialog, COLORS_FIRST_BUTTON + index);
+            UpdateWindow(button);
+            EXPECT_EQ(WindowPixel(button, 4, 4), PaletteColor(static_cast<unsigned>(index)))
+                << index;
+            EXPECT_EQ(WindowPixel(button, 0, 0), RGB(0, 0, 0)) << index;
+        }
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("colors_dialog.png").c_str()));
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(ShowColorsDialog(0), 1);
+    EXPECT_EQ(OptionText(Global(), "COLORS", "TWO"), "6");
+    EXPECT_EQ(OptionText(Global(), "COLORS", "OK"), "10");
+    EXPECT_EQ(colorDialogSlot, unsigned{SLOT_TWO});
+
+    // It opens on the slot of last time; cancelled, a change stays in memory unsaved.
+    QueueDialogHook([](HWND dialog) {
+        DispatchQueued();
+        EXPECT_EQ(SendDlgItemMessage(dialog, COLORS_SLOTS, LB_GETCURSEL, 0, 0), SLOT_TWO);
+        Click(dialog, COLORS_FIRST_BUTTON + 20);
+        SimulateKey(dialog, VK_ESCAPE, 27);
+    });
+    EXPECT_EQ(ShowColorsDialog(0), 0);
+    EXPECT_EQ(colorTable[SLOT_TWO], 20u);
+    EXPECT_EQ(OptionText(Global(), "COLORS", "TWO"), "6");
+}
+
+TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
+    WriteWholeFile(Global(), "[OPTS]\r\nBEEP_NUMBER=5551234\r\n");
+    // Opened from the Options dialog, which stays open and is then left.
+    QueueDialogHook([](HWND dialog) {
+        Click(dialog, OPTIONS_SET_BEEPER);
+        EXPECT_TRUE(IsWindow(dialog));
+        Click(dialog, OPTIONS_EXIT);
+    });
+    int refusals = 0;
+    QueueDialogHook([&refusals](HWND dialog) {
+        EXPECT_EQ(ItemText(dialog, BEEPER_DIAL_STRING), "ATDT%s,,,,,%s#");
+        EXPECT_EQ(ItemText(dialog, BEEPER_NUMBER), "5551234");
+        EXPECT_TRUE(IsChecked(dialog, BEEPER_COM1));
+        EXPECT_TRUE(IsChecked(dialog, BEEPER_BAUD_9600));
+        EXPECT_FALSE(IsChecked(dialog, BEEPER_ENABLE));
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("beeper_dialog.png").c_str()));
+        for (const char* refused : {"ATDT%s", "", "ATDT%d,%s", "%s%"}) {
+            SetDlgItemText(dialog, BEEPER_DIAL_STRING, refused);
+            Click(dialog, IDOK);
+            ASSERT_TRUE(IsWindow(dialog)) << refused;
+            ++refusals;
+        }
+        SetDlgItemText(dialog, BEEPER_DIAL_STRING, "%s%s");
+        SetDlgItemText(dialog, BEEPER_NUMBER, "5550000");
+        Click(dialog, BEEPER_ENABLE);
+        Click(dialog, BEEPER_COM2);
+        Click(dialog, BEEPER_BAUD_19200);
+        Click(dialog, IDOK);
+    });
+    EXPECT_EQ(ShowOptionsDialog(0), 0);
+    EXPECT_EQ(refusals, 4);
+    ASSERT_EQ(JournalEntries().size(), 4u);
+    for (const std::string& entry : JournalEntries())
+        EXPECT_EQ(entry, "messagebox: Beeper Setup: String must contain two \"%s\".");
+    EXPECT_EQ(ReadWholeFile(Global()), "[OPTS]\r\n"
+                                       "BEEP_NUMBER=5550000\r\n"
+                                       "BEEP_STRING=%s%s\r\n"
+                                       "BEEP_ENABLE=1\r\n"
+                                       "BEEP_PORT=2\r\n"
+                                       "BEEP_BAUD=2\r\n");
+    EXPECT_STREQ(beepString, "%s%s");
+    EXPECT_EQ(beepEnable, 1u);
+    EXPECT_EQ(beepPort, 2u);
+    EXPECT_EQ(beepBaud, 2u);
+    EXPECT_STREQ(pageNumber, "5550000");
+
+    // Cancel changes nothing; the number shown is the saved default, not a host's.
+    CopyField(pageNumber, sizeof pageNumber, "host number");
+    std::string saved = ReadWholeFile(Global());
+    QueueDialogHook([](HWND dialog) {
+        EXPECT_EQ(ItemText(dialog, BEEPER_NUMBER), "5550000");
+        EXPECT_TRUE(IsChecked(dialog, BEEPER_COM2));
+        EXPECT_TRUE(IsChecked(dialog, BEEPER_BAUD_19200));
+        SetDlgItemText(dialog, BEEPER_DIAL_STRING, "ATX%s%s");
+        Click(dialog, IDCANCEL);
+    });
+    EXPECT_EQ(ShowBeeperSetup(0), 0);
+    EXPECT_EQ(ReadWholeFile(Global()), saved);
+    EXPECT_STREQ(beepString, "%s%s");
+
+    // A long dial string saved earlier survives an OK untouched.
+    const char* longString = "AT&F&C1&D2S7=90S11=60X4DT%s,,,,,,,,,,%s#";
+    WritePrivateProfileString("OPTS", "BEEP_STRING", longString, Global().c_str());
+    QueueDialogHook([](HWND dialog) { Click(dialog, IDOK); });
+    EXPECT_EQ(ShowBeeperSetup(0), 1);
+    EXPECT_STREQ(beepString, longString);
+    EXPECT_EQ(OptionText(Global(), "OPTS", "BEEP_STRING"), longString);
+}
+
+TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
+    WNDCLASS frame{};
+    frame.lpfnWndProc = DefWindowProc;
+    frame.lpszClassName = "OPTIONSTESTMAIN";
+    static bool registered = RegisterClass(&frame);
+    ASSERT_TRUE(registered);
+    HWND window =
+        CreateWindow("OPTIONSTESTMAIN", "", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, 0, 0, nullptr);
+    HWND savedMain = mainWindow;
+    mainWindow = window;
+    ConnectMapReports();
+    CopyField(mapPath, sizeof mapPath, "office.db");
+    editMode = 0;
+    SetWindowText(window, "office 12");
+
+    int opened = 0;
+    QueueDialogHook([&opened](HWND dialog) {
+        ++opened;
+        Click(dialog, OPTIONS_NO_CHECKS); // automatic checks on
+        Click(dialog, OPTIONS_SAVE_DEFAULT);
+    });
+    pollInProgress = 1;
+    RunCommand(window, CMD_PREFERENCES);
+    EXPECT_EQ(opened, 0) << "ignored while a cycle runs";
+    pollInProgress = 0;
+    RunCommand(window, CMD_PREFERENCES);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(pollTimerActive, 1) << "restarted with automatic checks now on";
+    char title[64] = {};
+    GetWindowText(window, title, sizeof title);
+    EXPECT_STREQ(title, "office");
+
+    // Colors, likewise bracketed.
+    QueueDialogHook([&opened](HWND dialog) {
+        ++opened;
+        EXPECT_EQ(pollTimerActive, 0) << "no countdown under the dialog";
+        Click(dialog, IDOK);
+    });
+    RunCommand(window, CMD_COLORS);
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(pollTimerActive, 1);
+
+    StopPollTimer();
+    mainWindow = savedMain;
+    DestroyWindow(window);
+}
+
+} // namespace
