@@ -80,7 +80,9 @@ int PumpPendingMessages() {
 
 /*** the cycle ***/
 
-static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+static bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Looks a host's name up; a failure leaves status 11001.
 static void ResolveHost(HostRecord& host) {
@@ -120,6 +122,10 @@ static void CheckHost(HWND window, HWND repaintWindow, int index) {
         SetStatusText(text);
         outcome = ProbeHost(window, host);
     }
+    // The editor stays usable while a probe waits; a host deleted meanwhile from the end of
+    // the table has no record left to count the outcome against.
+    if (index >= hostCount)
+        return;
     if (outcome != 0) {
         RecordFailure(index);
         InvalidateHost(repaintWindow, host);

@@ -6,6 +6,7 @@
 #include "platform/commctl.h"
 
 #include "platform/gdi_internal.h"
+#include "platform/testing.h"
 #include "platform/window_internal.h"
 
 #include <QApplication>
@@ -241,6 +242,7 @@ static LRESULT SetPartText(HWND window, WindowRecord* record, StatusBar& bar, WP
     if (part == 0)
         record->text = each.text;
     InvalidatePart(window, record, bar, part);
+    NoteStatusBarText(part, each.text.c_str());
     return 1;
 }
 

@@ -29,6 +29,7 @@ static std::deque<int> messageBoxAnswers;
 static std::deque<std::pair<std::string, bool>> fileDialogAnswers; // path, cancelled
 static std::deque<UINT> popupMenuAnswers;
 static bool answerUnasked = false;
+static std::function<void(int, const char*)> statusBarWatcher;
 
 void QueueDialogHook(std::function<void(HWND dialog)> hook) {
     dialogHooks.push_back(std::move(hook));
@@ -56,7 +57,20 @@ void ResetTestingSeams() {
     fileDialogAnswers.clear();
     popupMenuAnswers.clear();
     answerUnasked = false;
+    statusBarWatcher = nullptr;
     ClearJournal();
+}
+
+void WatchStatusBarText(std::function<void(int part, const char* text)> watcher) {
+    statusBarWatcher = std::move(watcher);
+}
+
+void NoteStatusBarText(int part, const char* text) {
+    if (!statusBarWatcher)
+        return;
+    // A copy, so that a watcher may stop or replace itself while it runs.
+    std::function<void(int, const char*)> watcher = statusBarWatcher;
+    watcher(part, text != nullptr ? text : "");
 }
 
 bool TakeMessageBoxAnswer(int defaultAnswer, int* answer) {

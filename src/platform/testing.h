@@ -61,6 +61,14 @@ void SimulateTyping(HWND control, const char* text);
 // Selects entry `index` of a list box or combo box as the user would.
 void SimulateSelect(HWND control, int index);
 
+// ---- Watching ----
+// Runs `watcher` with the pane and the text every time a status bar pane's text is set,
+// so that a test sees texts that are replaced before it could read them. An empty
+// function stops watching; ResetTestingSeams stops it too.
+void WatchStatusBarText(std::function<void(int part, const char* text)> watcher);
+// Used by the platform layer: tells the watcher, if there is one.
+void NoteStatusBarText(int part, const char* text);
+
 // ---- Pictures ----
 // Writes the window as it looks now to a PNG file: the client-area picture of a window,
 // the whole widget for a dialog or control. Returns false when it cannot be written.
