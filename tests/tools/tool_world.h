@@ -70,7 +70,10 @@ std::vector<std::string> RunReferenceTraceroute(const NetworkNamespace& space, c
 
 // client 10.231.1.1 -- .1.2 r1 .2.1 -- .2.2 r2 .3.1 -- .3.2 r3 .4.1 -- 10.231.4.2 server,
 // with `routers` of them (1 to 3) in the chain. The last router answers 10.233.0.0/16
-// with "unreachable"; the routers forward and their ICMP errors are not rate-limited.
+// with "unreachable"; the routers forward and their ICMP errors are not rate-limited by
+// type (icmp_ratemask 0). The unreachable route keeps a limit of its own, a burst of five
+// per source and one more each second, so a test sends at most five unreachables through
+// one network whose answers it checks line by line, and builds a fresh network per test.
 struct ToolNetwork {
     std::unique_ptr<NetworkNamespace> client;
     std::vector<std::unique_ptr<NetworkNamespace>> routers;
