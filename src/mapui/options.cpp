@@ -17,6 +17,8 @@
 #include "platform/window.h"
 #include "resources/dialogs_options.h"
 #include "shell/mainwnd.h"
+#include "tools/ping.h"
+#include "tools/trace.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -26,9 +28,6 @@ using namespace platform;
 
 /*** globals ***/
 
-unsigned pingCount = 5;
-unsigned traceMaxHops = 30;
-unsigned libraryTimeout = 5000;
 unsigned colorDialogSlot = 0;
 
 static unsigned shownColor = 0; // the palette index in the Colors dialog's swatch

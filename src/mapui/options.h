@@ -11,13 +11,6 @@ constexpr unsigned MIN_WAIT_TIMEOUT = 1000; // WAIT, milliseconds
 constexpr unsigned MAX_WAIT_TIMEOUT = 60000;
 constexpr unsigned TRACE_MAX_HOPS_LIMIT = 255; // a hop is one byte of TTL
 
-/*** tool settings ***/
-// Set by Tool Options and read by the ping and trace tools; they live here until the
-// tools hold them.
-extern unsigned pingCount;      // requests of one ping run; 5
-extern unsigned traceMaxHops;   // last hop of a raw-socket trace; 30
-extern unsigned libraryTimeout; // wait for each ICMP library echo of the tools, ms; 5000
-
 // The slot the Colors dialog selected last; it opens with it again.
 extern unsigned colorDialogSlot;
 

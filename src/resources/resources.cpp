@@ -7,6 +7,7 @@
 #include "resources/dialogs.h"
 #include "resources/dialogs_hostinfo.h"
 #include "resources/dialogs_options.h"
+#include "resources/dialogs_tools2.h"
 #include "resources/menus.h"
 #include "resources/pictures.h"
 
@@ -23,6 +24,7 @@ void RegisterResources() {
     platform::RegisterDialogTemplate(&toolOptionsDialogTemplate);
     platform::RegisterDialogTemplate(&colorsDialogTemplate);
     platform::RegisterDialogTemplate(&beeperDialogTemplate);
+    platform::RegisterDialogTemplate(&traceRouteDialogTemplate);
     for (int i = 0; i < pictureResourceCount; ++i)
         platform::RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
 }

@@ -21,6 +21,8 @@
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/startup.h"
+#include "tools/ping.h"
+#include "tools/trace.h"
 
 using namespace platform;
 
@@ -156,6 +158,12 @@ void RunCommand(HWND window, unsigned command) {
         break;
     case CMD_HELP_EDIT_MODE:
         ShowHelp(window, 600);
+        break;
+    case CMD_PING:
+        ShowPingTool(window, nullptr);
+        break;
+    case CMD_TRACEROUTE:
+        ShowTraceTool(window, nullptr);
         break;
     case CMD_SHOW_TOOLBAR:
         if (window == mainWindow)

@@ -1,0 +1,288 @@
+// The traceroute tool. Order: globals, library mode (first echo, then the hop loop), raw
+// mode (socket and buffers, then the hop loop), the dialog procedure and the entry point.
+// A trace runs to its end inside the start button's handler; nothing of it is kept.
+#include "tools/trace.h"
+
+#include "mapui/options.h"
+
+#include "icmp/icmplib.h"
+#include "icmp/rawecho.h"
+#include "icmp/sockerr.h"
+#include "model/settings.h"
+#include "monitor/poll.h"
+#include "platform/dialog.h"
+#include "platform/window.h"
+#include "shell/mainwnd.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+using platform::AF_INET;
+using platform::DWORD;
+using platform::HANDLE;
+using platform::HWND;
+using platform::ICMP_ECHO_REPLY;
+using platform::INT_PTR;
+using platform::INVALID_HANDLE_VALUE;
+using platform::INVALID_SOCKET;
+using platform::IP_OPTION_INFORMATION;
+using platform::LPARAM;
+using platform::sockaddr_in;
+using platform::SOCKET;
+using platform::UINT;
+using platform::WPARAM;
+
+/*** globals ***/
+
+unsigned traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
+char traceHostText[TOOL_HOST_LENGTH + 1] = "";
+sockaddr_in traceDestination{};
+
+static int traceInProgress = 0; // inside StartTrace
+// Set while one of our socket calls may be dispatching messages (a wait or a look-up), so
+// that a click arriving meanwhile knows the blocking call in progress is ours to cancel.
+static int traceCallInProgress = 0;
+
+static constexpr unsigned NAME_SIZE = 256; // a hop's status text or name
+
+/*** library mode ***/
+
+static void PrintReplyRecord(const ICMP_ECHO_REPLY* record) {
+    char status[ICMP_STATUS_TEXT_SIZE];
+    if (record->Status == platform::IP_SUCCESS)
+        PrintToolLine("%d bytes from %s: time=%ld ms", record->DataSize,
+                      DottedAddress(record->Address), static_cast<long>(record->RoundTripTime));
+    else
+        PrintToolLine("%s from %s: time=%ld ms", IcmpStatusText(record->Status, status),
+                      DottedAddress(record->Address), static_cast<long>(record->RoundTripTime));
+    PrintEchoReplyDebug(record);
+}
+
+// The name of a hop's address, found by reverse look-up, into `name` (NAME_SIZE bytes).
+static void LookUpHopName(DWORD address, char* name) {
+    traceCallInProgress = 1;
+    platform::hostent* entry =
+        platform::gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
+    traceCallInProgress = 0;
+    if (entry != nullptr && entry->h_name != nullptr)
+        std::snprintf(name, NAME_SIZE, "%s", entry->h_name);
+}
+
+DWORD TraceHopsWithLibrary(HANDLE handle, const sockaddr_in* destination, const char* data,
+                           void* reply, unsigned dataLength) {
+    DWORD status = TRACE_TIMED_OUT;
+    DWORD previous = 0;
+    char text[NAME_SIZE];
+    for (unsigned hop = 1; hop < LIBRARY_TRACE_HOP_END; ++hop) {
+        if (toolStopRequested ||
+            (status != TRACE_TIMED_OUT && status != platform::IP_TTL_EXPIRED_TRANSIT))
+            break;
+        IP_OPTION_INFORMATION options{};
+        options.Ttl = static_cast<std::uint8_t>(hop);
+        auto send = [&]() {
+            return platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
+                                          static_cast<platform::WORD>(dataLength), &options, reply,
+                                          EchoReplyBufferSize(), LIBRARY_HOP_TIMEOUT);
+        };
+        if (send() == 0) {
+            status = platform::GetLastError();
+            PrintToolLine("%2u      *      * %s", hop, IcmpStatusText(status, text));
+            continue;
+        }
+        // Two more echoes with the same time-to-live; the record read is the last one made.
+        send();
+        send();
+        const auto* record = static_cast<const ICMP_ECHO_REPLY*>(reply);
+        text[0] = '\0';
+        status = record->Status;
+        if (status != platform::IP_SUCCESS && status != platform::IP_TTL_EXPIRED_TRANSIT)
+            IcmpStatusText(status, text);
+        if (showHopNames && text[0] == '\0')
+            LookUpHopName(record->Address, text);
+        long roundTrip = static_cast<long>(record->RoundTripTime);
+        long step = roundTrip - static_cast<long>(previous);
+        if (text[0] != '\0')
+            PrintToolLine("%2u %6ld %6ld %-15.15s %s", hop, roundTrip, step,
+                          DottedAddress(record->Address), text);
+        else
+            PrintToolLine("%2u %6ld %6ld %s", hop, roundTrip, step, DottedAddress(record->Address));
+        previous = record->RoundTripTime;
+        PrintEchoReplyDebug(record);
+    }
+    AppendToolLine(toolOutputBox, status != platform::IP_SUCCESS ? "not reached" : "host reached");
+    return status;
+}
+
+void TraceWithLibrary(HWND, const sockaddr_in* destination) {
+    if (!LoadIcmpLibrary())
+        return;
+    bool allocated = false;
+    const char* data = PrepareEchoData(&allocated);
+    void* reply = AllocateEchoReplyBuffer();
+    if (reply == nullptr) {
+        AppendToolLine(toolOutputBox, "failed to allocate reply buffer");
+        FreeEchoData(data, allocated);
+        return;
+    }
+    HANDLE handle = platform::IcmpCreateFile();
+    if (handle == INVALID_HANDLE_VALUE) {
+        FreeEchoReplyBuffer(reply);
+        FreeEchoData(data, allocated);
+        return;
+    }
+    DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
+                                           static_cast<platform::WORD>(echoDataLength), nullptr,
+                                           reply, EchoReplyBufferSize(), libraryTimeout);
+    if (records == 0) {
+        char status[ICMP_STATUS_TEXT_SIZE];
+        AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));
+    } else {
+        PrintReplyRecord(static_cast<const ICMP_ECHO_REPLY*>(reply));
+        TraceHopsWithLibrary(handle, destination, data, reply, echoDataLength);
+    }
+    platform::IcmpCloseHandle(handle);
+    FreeEchoReplyBuffer(reply);
+    FreeEchoData(data, allocated);
+}
+
+/*** raw mode ***/
+
+int TraceWithRawSocket(SOCKET socket, const sockaddr_in* destination, unsigned char* request,
+                       unsigned char* reply, unsigned dataLength) {
+    toolStopRequested = 0;
+    int status = static_cast<int>(TRACE_TIMED_OUT);
+    unsigned lastHop = traceMaxHops < TRACE_HOPS_LIMIT ? traceMaxHops : TRACE_HOPS_LIMIT;
+    for (unsigned hop = 1; status == static_cast<int>(TRACE_TIMED_OUT) && hop <= lastHop; ++hop) {
+        int type = -1;
+        if (SendTraceProbe(socket, destination, request, dataLength, hop) == 0) {
+            traceCallInProgress = 1;
+            type = ReceiveTraceReply(socket, reply, static_cast<int>(TRACE_REPLY_SIZE), hop);
+            traceCallInProgress = 0;
+        }
+        if (type == -1) {
+            PrintToolLine("%2u      *      * %s", hop, "");
+            status = static_cast<int>(TRACE_TIMED_OUT);
+        } else if (type == 11) {
+            status = static_cast<int>(TRACE_TIMED_OUT); // a router on the way: its line is out
+        } else {
+            status = type; // 0 the host itself; 3 and the rest end the trace
+        }
+        if (toolStopRequested)
+            break;
+    }
+    AppendToolLine(toolOutputBox, status != 0 ? "not reached" : "host reached");
+    return status;
+}
+
+void StartRawTrace(HWND, const sockaddr_in* destination) {
+    SOCKET socket = platform::socket(AF_INET, platform::SOCK_RAW, platform::IPPROTO_ICMP);
+    if (socket == INVALID_SOCKET) {
+        PrintToolLine("can't create raw socket %s",
+                      SocketErrorText(static_cast<unsigned>(platform::WSAGetLastError())));
+        return;
+    }
+    auto* reply = static_cast<unsigned char*>(std::calloc(TRACE_REPLY_SIZE, 1));
+    auto* request = static_cast<unsigned char*>(std::calloc(TRACE_REQUEST_SIZE, 1));
+    if (reply != nullptr && request != nullptr)
+        TraceWithRawSocket(socket, destination, request, reply, TRACE_DATA_LENGTH);
+    else
+        AppendToolLine(toolOutputBox, "failed to allocate reply buffer");
+    platform::closesocket(socket);
+    std::free(request);
+    std::free(reply);
+}
+
+/*** the dialog ***/
+
+void StartTrace(HWND dialog, const char* host, HWND resultsBox) {
+    SetToolBoxText(resultsBox, "looking up %s\r\n", host);
+    traceCallInProgress = 1;
+    bool resolved = ResolveToolHost(host, &traceDestination);
+    traceCallInProgress = 0;
+    if (!resolved) {
+        SetToolBoxText(resultsBox, "Failed to resolve name %s\r\n", host);
+        return;
+    }
+    platform::SetWindowText(resultsBox, " ");
+    PrintToolLine("Tracing route to %s\r\n", DottedAddress(traceDestination.sin_addr.s_addr));
+    if (useIcmpLibrary)
+        TraceWithLibrary(dialog, &traceDestination);
+    else if (useRawIcmp)
+        StartRawTrace(dialog, &traceDestination);
+    else
+        AppendToolLine(toolOutputBox, "Can't trace without ICMP support.");
+}
+
+static void InitTraceDialog(HWND dialog) {
+    HWND resultsBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
+    toolOutputBox = resultsBox;
+    traceIdentifierWindow = resultsBox;
+    timeoutWindow = mainWindow;
+    platform::SetDlgItemText(dialog, TOOL_HOST_EDIT, traceHostText);
+    ApplyToolFont(dialog);
+    if (traceHostText[0] != '\0')
+        PostStartClick(dialog);
+}
+
+static void OnTraceButton(HWND dialog) {
+    if (traceInProgress) {
+        // Pressed while a trace waits: stop it, and start again once it has returned.
+        toolStopRequested = 1;
+        if (traceCallInProgress && platform::WSAIsBlocking())
+            platform::WSACancelBlockingCall();
+        PostStartClick(dialog);
+        return;
+    }
+    toolStopRequested = 0;
+    TakeHostText(dialog, traceHostText);
+    traceInProgress = 1;
+    StartTrace(dialog, traceHostText, platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT));
+    traceInProgress = 0;
+}
+
+static void EndTraceDialog(HWND dialog) {
+    toolStopRequested = 1;
+    if (traceCallInProgress && platform::WSAIsBlocking())
+        platform::WSACancelBlockingCall();
+    platform::EndDialog(dialog, 0);
+}
+
+INT_PTR TraceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    (void)lParam;
+    switch (message) {
+    case platform::WM_INITDIALOG:
+        InitTraceDialog(dialog);
+        return 1;
+    case platform::WM_SIZE:
+        LayoutToolDialog(dialog);
+        return 1;
+    case platform::WM_COMMAND:
+        switch (platform::LOWORD(wParam)) {
+        case TOOL_START_BUTTON:
+            OnTraceButton(dialog);
+            break;
+        case TOOL_EXIT_BUTTON:
+        case TOOL_EXIT_COMMAND:
+            EndTraceDialog(dialog);
+            break;
+        case TOOL_OPTIONS_BUTTON:
+            ShowToolOptions(dialog);
+            break;
+        default:
+            break;
+        }
+        return 1;
+    default:
+        return AnswerDialogColor(message, wParam);
+    }
+}
+
+int ShowTraceTool(HWND owner, const char* host) {
+    std::snprintf(traceHostText, sizeof traceHostText, "%s", host != nullptr ? host : "");
+    StopPollTimer();
+    INT_PTR result = platform::DialogBox(owner, "DLG_TRACEROUTE", TraceDialogProc);
+    toolOutputBox = 0; // the results box is gone
+    if (!pollInProgress)
+        StartPollTimer();
+    return static_cast<int>(result);
+}
