@@ -2,6 +2,7 @@
 // command goes to one small handler, with the window that received it.
 #include "shell/mainwnd.h"
 
+#include "mapui/ctxmenu.h"
 #include "mapui/editor.h"
 #include "mapui/options.h"
 #include "mapui/render.h"
@@ -21,8 +22,6 @@
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/startup.h"
-#include "tools/ping.h"
-#include "tools/trace.h"
 
 using namespace platform;
 
@@ -147,6 +146,37 @@ void RunCommand(HWND window, unsigned command) {
         if (window == mainWindow)
             NewMapCommand(window);
         break;
+    case CMD_ADD_HOST:
+        StartAddHost();
+        break;
+    case CMD_ADD_LINE:
+        StartAddLine();
+        break;
+    case CMD_DELETE_HOST:
+        StartDeleteHost();
+        break;
+    case CMD_DELETE_LINE:
+        StartDeleteLine();
+        break;
+    case CMD_TELNET:
+    case CMD_FTP:
+    case CMD_LOOKUP:
+    case CMD_WHOIS:
+    case CMD_FINGER:
+    case CMD_TRACEROUTE:
+    case CMD_PING:
+        LaunchTool(window, command);
+        break;
+    case CMD_CONTEXT_NEW_HOST:
+    case CMD_CONTEXT_NEW_LINE:
+    case CMD_CONTEXT_DELETE_HOST:
+    case CMD_CONTEXT_DELETE_LINE:
+    case CMD_CONTEXT_CONNECT:
+    case CMD_CONTEXT_PING:
+    case CMD_CONTEXT_TRACEROUTE:
+    case CMD_CONTEXT_PROPERTIES:
+        RunHostContextCommand(window, command);
+        break;
     case CMD_HELP_CONTENTS:
         ShowHelp(window, 0);
         break;
@@ -158,12 +188,6 @@ void RunCommand(HWND window, unsigned command) {
         break;
     case CMD_HELP_EDIT_MODE:
         ShowHelp(window, 600);
-        break;
-    case CMD_PING:
-        ShowPingTool(window, nullptr);
-        break;
-    case CMD_TRACEROUTE:
-        ShowTraceTool(window, nullptr);
         break;
     case CMD_SHOW_TOOLBAR:
         if (window == mainWindow)
@@ -274,6 +298,18 @@ LRESULT MapWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    case WM_MOUSEMOVE:
+        return OnMapMouseMove(window, wParam, lParam);
+    case WM_LBUTTONDOWN:
+        return OnMapLeftButtonDown(window, wParam, lParam);
+    case WM_LBUTTONUP:
+        return OnMapLeftButtonUp(window, wParam, lParam);
+    case WM_LBUTTONDBLCLK:
+        return OnMapLeftDoubleClick(window, wParam, lParam);
+    case WM_RBUTTONDOWN:
+        return OnMapRightButtonDown(window, wParam, lParam);
+    case WM_RBUTTONUP:
+        return OnMapRightButtonUp(window, wParam, lParam);
     case WM_COMMAND:
         RunCommand(window, LOWORD(wParam));
         return 0;

@@ -3,6 +3,7 @@
 // shutdown.
 #include "shell/startup.h"
 
+#include "mapui/ctxmenu.h"
 #include "mapui/render.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
@@ -23,6 +24,7 @@
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
+#include "shell/maplinks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -54,13 +56,6 @@ void ChooseStartupMap() {
         CopyField(mapPath, sizeof mapPath, configured);
     if (!FileExists(mapPath) && FileExists(FALLBACK_MAP))
         CopyField(mapPath, sizeof mapPath, FALLBACK_MAP);
-}
-
-bool TakeCommandLineMap(const char* commandLine) {
-    if (std::strlen(commandLine) > MAP_PATH_LENGTH)
-        return false;
-    CopyField(mapPath, sizeof mapPath, commandLine);
-    return true;
 }
 
 void AdaptProbeEngine(const char* description) {
@@ -130,6 +125,7 @@ void OnMainWindowCreate(HWND window) {
     StartPollTimer();
     cursorState = 0;
     SetCursor(previous);
+    BuildHostContextMenu();
     LoadHostBitmaps();
 }
 

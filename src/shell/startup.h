@@ -19,9 +19,6 @@ int TarnmapMain(const char* commandLine, int showState);
 // Steps 2, 4 and 5 of the start: "tarnmap.db", "fellmap.db" or the FILE setting.
 void ChooseStartupMap();
 
-// Puts `commandLine` into mapPath. False (mapPath unchanged) when it does not fit.
-bool TakeCommandLineMap(const char* commandLine);
-
 // Sets the probe engine flags by the network stack's description text.
 void AdaptProbeEngine(const char* description);
 

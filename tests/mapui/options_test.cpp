@@ -20,6 +20,8 @@
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "support/tempdir.h"
+#include "tools/ping.h"
+#include "tools/trace.h"
 
 #include <gtest/gtest.h>
 

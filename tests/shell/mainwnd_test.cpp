@@ -20,6 +20,7 @@
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
+#include "shell/maplinks.h"
 #include "shell/startup.h"
 #include "support/tempdir.h"
 

@@ -1,0 +1,270 @@
+// The host context menu: built once, greyed for the cell it opens on, its eight commands;
+// and the Tools menu launchers. Every modal tool runs with the poll countdown stopped.
+#include "mapui/ctxmenu.h"
+
+#include "mapui/editor.h"
+#include "mapui/hostinfo.h"
+#include "mapui/statusbar.h"
+#include "model/hosts.h"
+#include "model/settings.h"
+#include "monitor/poll.h"
+#include "platform/menu.h"
+#include "platform/window.h"
+#include "resources/commands.h"
+#include "shell/maplinks.h"
+
+// The tools are separate units; a launcher whose tool is not built in does nothing.
+#if __has_include("tools/lookup.h")
+#include "tools/lookup.h"
+#define TARNMAP_HAVE_LOOKUP 1
+#endif
+#if __has_include("tools/fingerwhois.h")
+#include "tools/fingerwhois.h"
+#define TARNMAP_HAVE_FINGERWHOIS 1
+#endif
+#if __has_include("tools/connect.h")
+#include "tools/connect.h"
+#define TARNMAP_HAVE_CONNECT 1
+#endif
+#if __has_include("tools/ping.h")
+#include "tools/ping.h"
+#define TARNMAP_HAVE_PING 1
+#endif
+#if __has_include("tools/trace.h")
+#include "tools/trace.h"
+#define TARNMAP_HAVE_TRACE 1
+#endif
+
+using namespace platform;
+
+/*** globals ***/
+
+HMENU hostContextMenu = 0;
+int menuCol = 0;
+int menuRow = 0;
+int menuHost = -1;
+int menuLine = -1;
+
+/*** the menu ***/
+
+void BuildHostContextMenu() {
+    if (hostContextMenu != 0)
+        DestroyMenu(hostContextMenu);
+    hostContextMenu = CreatePopupMenu();
+    HMENU newItems = CreatePopupMenu();
+    AppendMenu(newItems, MF_STRING, CMD_CONTEXT_NEW_HOST, "Host");
+    AppendMenu(newItems, MF_STRING, CMD_CONTEXT_NEW_LINE, "Line");
+    HMENU deleteItems = CreatePopupMenu();
+    AppendMenu(deleteItems, MF_STRING, CMD_CONTEXT_DELETE_HOST, "Host");
+    AppendMenu(deleteItems, MF_STRING, CMD_CONTEXT_DELETE_LINE, "Line");
+    AppendMenu(hostContextMenu, MF_POPUP, newItems, "New");
+    AppendMenu(hostContextMenu, MF_POPUP, deleteItems, "Delete");
+    AppendMenu(hostContextMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenu(hostContextMenu, MF_STRING, CMD_CONTEXT_CONNECT, "Connect");
+    AppendMenu(hostContextMenu, MF_STRING, CMD_CONTEXT_PING, "Ping");
+    AppendMenu(hostContextMenu, MF_STRING, CMD_CONTEXT_TRACEROUTE, "Traceroute");
+    AppendMenu(hostContextMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenu(hostContextMenu, MF_STRING, CMD_CONTEXT_PROPERTIES, "Properties...");
+}
+
+static void EnableItem(UINT command, bool enabled) {
+    EnableMenuItem(hostContextMenu, command, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+void EnableHostContextItems() {
+    bool onHost = menuHost >= 0;
+    bool echo = useRawIcmp != 0 || useIcmpLibrary != 0;
+    EnableItem(CMD_CONTEXT_NEW_HOST, !onHost);
+    EnableItem(CMD_CONTEXT_NEW_LINE, true);
+    EnableItem(CMD_CONTEXT_DELETE_HOST, onHost);
+    EnableItem(CMD_CONTEXT_DELETE_LINE, menuLine >= 0);
+    EnableItem(CMD_CONTEXT_CONNECT, onHost);
+    EnableItem(CMD_CONTEXT_PING, onHost && echo);
+    EnableItem(CMD_CONTEXT_TRACEROUTE, onHost && echo);
+    EnableItem(CMD_CONTEXT_PROPERTIES, onHost);
+}
+
+void OpenHostContextMenu(HWND mapWindow, int col, int row) {
+    POINT corner{col * gridCellWidth, row * gridCellHeight};
+    ClientToScreen(mapWindow, &corner);
+    menuCol = col;
+    menuRow = row;
+    menuHost = HitTestHost(col, row);
+    menuLine = HitTestLineEnd(col, row);
+    if (hostContextMenu == 0)
+        BuildHostContextMenu();
+    EnableHostContextItems();
+    TrackPopupMenu(hostContextMenu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, corner.x, corner.y, 0,
+                   mapWindow, nullptr);
+}
+
+/*** its commands ***/
+
+static bool IsHost(int index) {
+    return index >= 0 && index < hostCount;
+}
+
+static void RestartPollTimer() {
+    if (!pollInProgress)
+        StartPollTimer();
+}
+
+static void NewHostHere(HWND window) {
+    StopPollTimer();
+    int index = AppendHost(menuCol, menuRow);
+    if (index < 0) {
+        SetStatusText(hostTableFullText);
+    } else {
+        currentHost = index;
+        if (ShowHostInformation(window) == 1)
+            InvalidateHost(window, hostTable[index]);
+        else
+            DeleteHost(index);
+        currentHost = -1;
+    }
+    RestartPollTimer();
+    menuLine = -1;
+}
+
+static void NewLineHere() {
+    int index = AppendLine(menuCol, menuRow);
+    if (index < 0) {
+        SetStatusText(lineTableFullText);
+        menuLine = -1;
+        return;
+    }
+    SetStatusText("Move mouse to end and right click.");
+    currentLine = index;
+    menuLine = index;
+    editMode = EDIT_ON;
+}
+
+static void DeleteHostHere(HWND window) {
+    if (!IsHost(menuHost)) {
+        menuLine = -1;
+        return;
+    }
+    StopPollTimer();
+    InvalidateHost(window, hostTable[menuHost]);
+    DeleteHost(menuHost);
+    menuHost = -1;
+    RestartPollTimer();
+    menuLine = -1;
+}
+
+static void DeleteLineHere(HWND window) {
+    if (menuLine < 0 || menuLine >= lineCount)
+        return;
+    InvalidateLine(window, lineTable[menuLine]);
+    DeleteLine(menuLine);
+    menuLine = -1;
+}
+
+static void PingHere(HWND window, bool trace) {
+    if (!IsHost(menuHost))
+        return;
+    StopPollTimer();
+    const char* address = hostTable[menuHost].resolvedAddr;
+    if (trace) {
+#ifdef TARNMAP_HAVE_TRACE
+        ShowTraceTool(window, address);
+#endif
+    } else {
+#ifdef TARNMAP_HAVE_PING
+        ShowPingTool(window, address);
+#endif
+    }
+    (void)window;
+    (void)address;
+    RestartPollTimer();
+}
+
+static void HostPropertiesHere(HWND window) {
+    StopPollTimer();
+    if (IsHost(menuHost)) {
+        currentHost = menuHost;
+        ShowHostInformation(window);
+        if (IsHost(currentHost))
+            InvalidateHost(window, hostTable[currentHost]);
+        currentHost = -1;
+    }
+    RestartPollTimer();
+}
+
+void RunHostContextCommand(HWND window, unsigned command) {
+    switch (command) {
+    case CMD_CONTEXT_NEW_HOST:
+        NewHostHere(window);
+        break;
+    case CMD_CONTEXT_NEW_LINE:
+        NewLineHere();
+        break;
+    case CMD_CONTEXT_DELETE_HOST:
+        DeleteHostHere(window);
+        break;
+    case CMD_CONTEXT_DELETE_LINE:
+        DeleteLineHere(window);
+        break;
+    case CMD_CONTEXT_CONNECT:
+        ConnectHost(window);
+        break;
+    case CMD_CONTEXT_PING:
+        PingHere(window, false);
+        break;
+    case CMD_CONTEXT_TRACEROUTE:
+        PingHere(window, true);
+        break;
+    case CMD_CONTEXT_PROPERTIES:
+        HostPropertiesHere(window);
+        break;
+    default:
+        break;
+    }
+}
+
+/*** the Tools menu ***/
+
+void LaunchTool(HWND window, unsigned command) {
+    StopPollTimer();
+    switch (command) {
+    case CMD_TELNET:
+#ifdef TARNMAP_HAVE_CONNECT
+        ShowConnectTool(window, 23);
+#endif
+        break;
+    case CMD_FTP:
+#ifdef TARNMAP_HAVE_CONNECT
+        ShowConnectTool(window, 21);
+#endif
+        break;
+    case CMD_LOOKUP:
+#ifdef TARNMAP_HAVE_LOOKUP
+        ShowLookupTool(window);
+#endif
+        break;
+    case CMD_PING:
+#ifdef TARNMAP_HAVE_PING
+        ShowPingTool(window, nullptr);
+#endif
+        break;
+    case CMD_TRACEROUTE:
+#ifdef TARNMAP_HAVE_TRACE
+        ShowTraceTool(window, nullptr);
+#endif
+        break;
+    case CMD_WHOIS:
+#ifdef TARNMAP_HAVE_FINGERWHOIS
+        ShowWhoisTool(window);
+#endif
+        break;
+    case CMD_FINGER:
+#ifdef TARNMAP_HAVE_FINGERWHOIS
+        ShowFingerTool(window);
+#endif
+        break;
+    default:
+        break;
+    }
+    (void)window;
+    RestartPollTimer();
+}

@@ -1,0 +1,32 @@
+// The host context menu of the map while monitoring (new, delete, connect, ping, trace,
+// properties) with the cell it was opened on, and the Tools menu launchers of the modal
+// network tools.
+#pragma once
+
+#include "platform/window.h"
+
+/*** globals ***/
+
+extern platform::HMENU hostContextMenu; // built once with the main window
+extern int menuCol;                     // the cell the menu was opened on
+extern int menuRow;
+extern int menuHost; // the host there (or double-clicked), -1 none
+// The line end there, -1 none; also the line being added from the menu until its free
+// end is dropped.
+extern int menuLine;
+
+// Builds the menu (a second call replaces the first one).
+void BuildHostContextMenu();
+
+// Opens the menu at cell (col, row) of the map window; the chosen command arrives there.
+void OpenHostContextMenu(platform::HWND mapWindow, int col, int row);
+
+// Sets the greyed state of each item for menuHost and menuLine.
+void EnableHostContextItems();
+
+// The menu's commands 4311 to 4360, with the window that received them.
+void RunHostContextCommand(platform::HWND window, unsigned command);
+
+// The Tools menu commands 2011 to 2017: each opens its tool modally with the countdown
+// stopped.
+void LaunchTool(platform::HWND window, unsigned command);

@@ -1,0 +1,190 @@
+// The command line's map, and the Connect action: a host's connect command with its %
+// letters expanded and started as a program, or followed as a link to another map.
+#include "shell/maplinks.h"
+
+#include "mapui/ctxmenu.h"
+#include "mapui/statusbar.h"
+#include "model/hosts.h"
+#include "model/mapdb.h"
+#include "model/settings.h"
+#include "monitor/mapwnd.h"
+#include "monitor/poll.h"
+#include "platform/exec.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "platform/window.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+using platform::HWND;
+
+static const char* const HOME_MAP_DEFAULT = "tarnmap.db";
+static constexpr unsigned NET_STEM_LENGTH = 8; // characters of a "Net" host's name used
+
+/*** the command line ***/
+
+bool TakeCommandLineMap(const char* commandLine) {
+    if (std::strlen(commandLine) > MAP_PATH_LENGTH)
+        return false;
+    CopyField(mapPath, sizeof mapPath, commandLine);
+    return true;
+}
+
+/*** opening a linked map ***/
+
+void OpenLinkedMap(HWND window, const char* path) {
+    if (std::strlen(path) > MAP_PATH_LENGTH) {
+        // A cut path would open some other file; the current map stays.
+        SetStatusText(" The linked map's path is too long to open.");
+        return;
+    }
+    StopPollTimer();
+    CopyField(mapPath, sizeof mapPath, path);
+    ReadMapDatabase(window, mapPath);
+    platform::InvalidateRect(window, nullptr, true);
+    if (window != mapWindow)
+        platform::InvalidateRect(mapWindow, nullptr, true);
+    if (!pollInProgress)
+        StartPollTimer();
+}
+
+bool FindNetHostMap(const char* name, char* path, unsigned size) {
+    char stem[NET_STEM_LENGTH + 1];
+    CopyField(stem, sizeof stem, name);
+    std::snprintf(path, size, "%s.db", stem);
+    if (platform::FileExists(path))
+        return true;
+    char withNet[NET_STEM_LENGTH + 4];
+    std::snprintf(withNet, sizeof withNet, "%snet", stem);
+    withNet[NET_STEM_LENGTH] = '\0';
+    std::snprintf(path, size, "%s.db", withNet);
+    return platform::FileExists(path);
+}
+
+/*** the connect command ***/
+
+// Appends text to a line of `size` bytes, cutting at its end.
+static void Append(char* line, unsigned size, unsigned* used, const char* text,
+                   std::size_t length) {
+    while (length-- > 0 && *used + 1 < size)
+        line[(*used)++] = *text++;
+    line[*used] = '\0';
+}
+
+bool ExpandConnectCommand(const char* command, int index, char* line, unsigned size) {
+    if (size == 0)
+        return false;
+    const HostRecord& host = hostTable[index];
+    unsigned used = 0;
+    line[0] = '\0';
+    bool percent = false;
+    for (const char* c = command; *c != '\0'; ++c) {
+        if (*c != '%') {
+            Append(line, size, &used, c, 1);
+            continue;
+        }
+        percent = true;
+        if (c[1] == '\0')
+            break; // a "%" at the end is dropped
+        ++c;
+        const char* field = nullptr;
+        switch (std::tolower(static_cast<unsigned char>(*c))) {
+        case '%':
+            field = "%";
+            break;
+        case '1':
+            field = host.info1;
+            break;
+        case '2':
+            field = host.info2;
+            break;
+        case 'a':
+        case 'i':
+            field = host.resolvedAddr;
+            break;
+        case 'h':
+        case 'n':
+            field = host.address;
+            break;
+        case 'l':
+            field = host.name;
+            break;
+        case ' ':
+            field = ""; // "% " gives nothing, the blank included
+            break;
+        default:
+            Append(line, size, &used, c - 1, 2);
+            break;
+        }
+        if (field != nullptr)
+            Append(line, size, &used, field, std::strlen(field));
+    }
+    return percent;
+}
+
+void ComposeConnectLine(const char* command, int index, char* line, unsigned size) {
+    if (std::strchr(command, '%') != nullptr)
+        ExpandConnectCommand(command, index, line, size);
+    else if (std::strncmp(command, "[LOAD]", 6) == 0)
+        std::snprintf(line, size, "%s", command);
+    else
+        std::snprintf(line, size, "%s %s", command, hostTable[index].resolvedAddr);
+}
+
+// Whether the four letters after the bracket are `word`, in any case.
+static bool BracketWordIs(const char* line, const char* word) {
+    for (int i = 0; i < 4; ++i)
+        if (std::toupper(static_cast<unsigned char>(line[1 + i])) != word[i])
+            return false;
+    return true;
+}
+
+static void FollowLoadLink(HWND window, const char* line) {
+    const char* blank = std::strchr(line, ' ');
+    if (blank == nullptr)
+        return;
+    while (*blank == ' ')
+        ++blank;
+    if (*blank == '\0')
+        return;
+    OpenLinkedMap(window, blank);
+}
+
+static void FollowHomeLink(HWND window) {
+    char home[MAP_PATH_LENGTH + 1];
+    ReadDefaultMapFile(home, sizeof home);
+    OpenLinkedMap(window, home[0] != '\0' ? home : HOME_MAP_DEFAULT);
+}
+
+void ConnectHost(HWND window) {
+    if (menuHost < 0 || menuHost >= hostCount)
+        return;
+    const HostRecord& host = hostTable[menuHost];
+    char command[CONNECT_COMMAND_LENGTH + 1];
+    if (host.kind == KIND_NET) {
+        platform::GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
+                                          mapSettingsPath);
+        if (command[0] == '\0') {
+            char path[MAP_PATH_LENGTH + 1];
+            if (FindNetHostMap(host.name, path, sizeof path))
+                OpenLinkedMap(window, path);
+            return;
+        }
+    } else {
+        platform::GetPrivateProfileString(host.name, "CONNECT", telnetCommand, command,
+                                          sizeof command, mapSettingsPath);
+    }
+
+    char line[CONNECT_LINE_LENGTH + 1];
+    ComposeConnectLine(command, menuHost, line, sizeof line);
+    if (line[0] != '[') {
+        platform::WinExec(line, platform::SW_SHOW);
+        return;
+    }
+    if (BracketWordIs(line, "LOAD"))
+        FollowLoadLink(window, line);
+    else if (BracketWordIs(line, "HOME"))
+        FollowHomeLink(window);
+}

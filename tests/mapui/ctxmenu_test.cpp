@@ -1,0 +1,276 @@
+// The host context menu opened by a right press while monitoring: which items it greys on
+// a free cell, a host and a line end, and each of its commands; the Tools launchers and
+// the poll countdown around them.
+#include "mapui/ctxmenu.h"
+#include "mapui/editor.h"
+#include "mapui/statusbar.h"
+#include "model/hosts.h"
+#include "model/settings.h"
+#include "monitor/mapwnd.h"
+#include "monitor/poll.h"
+#include "platform/dialog.h"
+#include "platform/menu.h"
+#include "platform/testing.h"
+#include "resources/commands.h"
+#include "shell/mainwnd.h"
+#include "support/map_window.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+using ContextMenuTest = MapWindowTest;
+
+bool Greyed(UINT command) {
+    return (GetMenuState(hostContextMenu, command, MF_BYCOMMAND) & MF_GRAYED) != 0;
+}
+
+const UINT contextCommands[] = {
+    CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE, CMD_CONTEXT_DELETE_HOST, CMD_CONTEXT_DELETE_LINE,
+    CMD_CONTEXT_CONNECT,  CMD_CONTEXT_PING,     CMD_CONTEXT_TRACEROUTE,  CMD_CONTEXT_PROPERTIES};
+
+// The commands of the menu that are offered (not greyed), in menu order.
+std::vector<UINT> Offered() {
+    std::vector<UINT> offered;
+    for (UINT command : contextCommands)
+        if (!Greyed(command))
+            offered.push_back(command);
+    return offered;
+}
+
+// Counts the dialogs that open; each is answered by `result` with the countdown's state
+// and currentHost noted.
+struct DialogAnswers {
+    int opened = 0;
+    int hostAtOpening = -2;
+    int timerAtOpening = -1;
+    void Queue(int result) {
+        QueueDialogHook([this, result](HWND dialog) {
+            ++opened;
+            hostAtOpening = currentHost;
+            timerAtOpening = pollTimerActive;
+            PostMessage(dialog, WM_COMMAND, result == 1 ? IDOK : IDCANCEL, 0);
+        });
+    }
+};
+
+class ContextMenuRoutes : public ContextMenuTest {
+  protected:
+    // A right press on the cell with `command` answered in the menu; its release was
+    // taken by the menu.
+    void Choose(int col, int row, UINT command) {
+        QueuePopupMenuAnswer(command);
+        Mouse(WM_RBUTTONDOWN, col, row, MK_RBUTTON);
+    }
+};
+
+TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
+    ASSERT_NE(hostContextMenu, 0u) << "built with the main window";
+    char text[32];
+    GetMenuString(hostContextMenu, CMD_CONTEXT_PROPERTIES, text, sizeof text, MF_BYCOMMAND);
+    EXPECT_STREQ(text, "Properties...");
+    EXPECT_EQ(GetMenuItemCount(hostContextMenu), 8);
+
+    useIcmpLibrary = 1;
+    useRawIcmp = 0;
+    QueuePopupMenuAnswer(0);
+    Mouse(WM_RBUTTONDOWN, 30, 20, MK_RBUTTON);
+    EXPECT_EQ(menuCol, 30);
+    EXPECT_EQ(menuRow, 20);
+    EXPECT_EQ(menuHost, -1);
+    EXPECT_EQ(menuLine, -1);
+    EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE}));
+
+    QueuePopupMenuAnswer(0);
+    Mouse(WM_RBUTTONDOWN, 10, 4, MK_RBUTTON); // beta, where line 0 ends too
+    EXPECT_EQ(menuHost, 1);
+    EXPECT_EQ(menuLine, 0);
+    EXPECT_EQ(Offered(),
+              (std::vector<UINT>{CMD_CONTEXT_NEW_LINE, CMD_CONTEXT_DELETE_HOST,
+                                 CMD_CONTEXT_DELETE_LINE, CMD_CONTEXT_CONNECT, CMD_CONTEXT_PING,
+                                 CMD_CONTEXT_TRACEROUTE, CMD_CONTEXT_PROPERTIES}));
+
+    // No echo engine: no Ping, no Traceroute, even on a host.
+    useIcmpLibrary = 0;
+    QueuePopupMenuAnswer(0);
+    Mouse(WM_RBUTTONDOWN, 2, 2, MK_RBUTTON);
+    EXPECT_TRUE(Greyed(CMD_CONTEXT_PING));
+    EXPECT_TRUE(Greyed(CMD_CONTEXT_TRACEROUTE));
+    EXPECT_FALSE(Greyed(CMD_CONTEXT_CONNECT));
+    EXPECT_TRUE(Greyed(CMD_CONTEXT_DELETE_LINE));
+    useRawIcmp = 1;
+    QueuePopupMenuAnswer(0);
+    Mouse(WM_RBUTTONDOWN, 2, 2, MK_RBUTTON);
+    EXPECT_FALSE(Greyed(CMD_CONTEXT_PING));
+
+    // A line end on a free cell offers Delete > Line; a greyed item cannot be chosen.
+    QueuePopupMenuAnswer(CMD_CONTEXT_DELETE_HOST);
+    Mouse(WM_RBUTTONDOWN, 25, 5, MK_RBUTTON);
+    EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE,
+                                            CMD_CONTEXT_DELETE_LINE}));
+    EXPECT_EQ(hostCount, 3);
+
+    // The menu belongs to monitoring: in edit mode the right press drags lines instead.
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    menuCol = -1;
+    QueuePopupMenuAnswer(CMD_CONTEXT_NEW_HOST);
+    Mouse(WM_RBUTTONDOWN, 30, 20, MK_RBUTTON);
+    EXPECT_EQ(menuCol, -1);
+    EXPECT_EQ(hostCount, 3);
+    ResetTestingSeams(); // the unused answer
+}
+
+TEST_F(ContextMenuRoutes, NewHostIsKeptOnlyWhenAccepted) {
+    DialogAnswers answers;
+    answers.Queue(0);
+    Choose(12, 5, CMD_CONTEXT_NEW_HOST);
+    EXPECT_EQ(answers.opened, 1);
+    EXPECT_EQ(answers.hostAtOpening, 3) << "the dialog edits the new record";
+    EXPECT_EQ(answers.timerAtOpening, 0) << "no cycle starts under the dialog";
+    EXPECT_EQ(hostCount, 3) << "cancelled: dropped";
+    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(currentHost, -1);
+
+    answers.Queue(1);
+    Choose(12, 5, CMD_CONTEXT_NEW_HOST);
+    ASSERT_EQ(hostCount, 4);
+    EXPECT_EQ(hostTable[3].col, 12);
+    EXPECT_EQ(hostTable[3].row, 5);
+    EXPECT_EQ(hostTable[3].missed, 0u);
+    EXPECT_EQ(currentHost, -1);
+    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(editMode, EDIT_OFF);
+}
+
+TEST_F(ContextMenuRoutes, NewLineFollowsTheMouseAndReturnsToMonitoring) {
+    HMENU run = GetMenu(window_);
+    useRawIcmp = 0; // a quick cycle: TCP to a closed loopback port counts as an answer
+    useIcmpLibrary = 0;
+    probePort = 9;
+    Choose(14, 16, CMD_CONTEXT_NEW_LINE);
+    ASSERT_EQ(lineCount, 4);
+    EXPECT_EQ(menuLine, 3);
+    EXPECT_EQ(currentLine, 3);
+    EXPECT_EQ(editMode, EDIT_ON);
+    EXPECT_EQ(StatusText(), "Move mouse to end and right click.");
+    EXPECT_EQ(GetMenu(window_), run);
+
+    // A cycle that runs meanwhile cannot restart the countdown in edit state ...
+    countdown = 0;
+    SendMessage(window_, WM_TIMER, POLL_TIMER_ID, 0);
+    EXPECT_EQ(pollTimerActive, 0);
+    EXPECT_EQ(hostTable[0].missed, 0u) << "the cycle ran";
+
+    Mouse(WM_MOUSEMOVE, 15, 16);
+    Mouse(WM_MOUSEMOVE, 16, 16);
+    Mouse(WM_RBUTTONDOWN, 16, 16, MK_RBUTTON);
+    Mouse(WM_RBUTTONUP, 16, 16);
+    const LineRecord& line = lineTable[3];
+    EXPECT_EQ(std::min(line.x1, line.x2), 14);
+    EXPECT_EQ(std::max(line.x1, line.x2), 16);
+    EXPECT_EQ(line.y1, 16);
+    EXPECT_EQ(line.y2, 16);
+    EXPECT_EQ(editMode, EDIT_OFF);
+    EXPECT_EQ(menuLine, -1);
+    EXPECT_EQ(currentLine, -1);
+    EXPECT_EQ(GetMenu(window_), run);
+    EXPECT_EQ(StatusText(), defaultStatusText);
+    // ... so dropping the line starts it again.
+    EXPECT_EQ(pollTimerActive, 1);
+}
+
+TEST_F(ContextMenuRoutes, DeleteHostLineAndProperties) {
+    Choose(2, 2, CMD_CONTEXT_DELETE_HOST);
+    ASSERT_EQ(hostCount, 2);
+    EXPECT_STREQ(hostTable[0].name, "beta");
+    EXPECT_EQ(lineCount, 3) << "lines stay";
+    EXPECT_EQ(menuHost, -1);
+    EXPECT_EQ(pollTimerActive, 1);
+
+    Choose(20, 5, CMD_CONTEXT_DELETE_LINE);
+    ASSERT_EQ(lineCount, 2);
+    EXPECT_EQ(lineTable[1].y2, 10) << "the earlier of the two lines ending there went";
+    EXPECT_EQ(menuLine, -1);
+    // Sent with nothing there (as only a stale menu could), both do nothing.
+    SendMessage(mapWindow, WM_COMMAND, CMD_CONTEXT_DELETE_LINE, 0);
+    menuHost = -1;
+    SendMessage(mapWindow, WM_COMMAND, CMD_CONTEXT_DELETE_HOST, 0);
+    EXPECT_EQ(lineCount, 2);
+    EXPECT_EQ(hostCount, 2);
+
+    DialogAnswers answers;
+    answers.Queue(1);
+    Choose(6, 12, CMD_CONTEXT_PROPERTIES);
+    EXPECT_EQ(answers.opened, 1);
+    EXPECT_EQ(answers.hostAtOpening, 1) << "gamma, now at index 1";
+    EXPECT_EQ(answers.timerAtOpening, 0);
+    EXPECT_EQ(currentHost, -1);
+    EXPECT_EQ(pollTimerActive, 1);
+}
+
+TEST_F(ContextMenuRoutes, FullTablesRefuseAndSaySo) {
+    while (AppendHost(0, 30) >= 0) {
+    }
+    DialogAnswers answers;
+    answers.Queue(1);
+    Choose(30, 20, CMD_CONTEXT_NEW_HOST);
+    EXPECT_EQ(answers.opened, 0);
+    EXPECT_EQ(hostCount, MAX_HOSTS);
+    EXPECT_EQ(StatusText(), hostTableFullText);
+    EXPECT_EQ(pollTimerActive, 1);
+    ResetTestingSeams();
+
+    while (AppendLine(1, 1) >= 0) {
+    }
+    Choose(30, 20, CMD_CONTEXT_NEW_LINE);
+    EXPECT_EQ(lineCount, MAX_LINES);
+    EXPECT_EQ(StatusText(), lineTableFullText);
+    EXPECT_EQ(editMode, EDIT_OFF);
+    EXPECT_EQ(menuLine, -1);
+    EXPECT_EQ(currentLine, -1);
+}
+
+// Each launcher stops the countdown for its dialog and starts it again. A tool not built
+// into this program opens nothing, and the countdown still runs afterwards.
+TEST_F(ContextMenuRoutes, ToolLaunchersStopTheCountdownForTheirDialogs) {
+    const UINT tools[] = {CMD_TELNET, CMD_FTP,        CMD_LOOKUP, CMD_PING,
+                          CMD_WHOIS,  CMD_TRACEROUTE, CMD_FINGER};
+    for (UINT command : tools) {
+        ResetTestingSeams();
+        int opened = 0;
+        int timer = -1;
+        QueueDialogHook([&](HWND dialog) {
+            ++opened;
+            timer = pollTimerActive;
+            EndDialog(dialog, 0);
+        });
+        SimulateMenuChoice(window_, command);
+        PumpPendingMessages();
+        EXPECT_LE(opened, 1) << command;
+        if (opened == 1) {
+            EXPECT_EQ(timer, 0) << command;
+        }
+        EXPECT_EQ(pollTimerActive, 1) << command;
+    }
+    useIcmpLibrary = 1;
+    for (UINT command : {CMD_CONTEXT_PING, CMD_CONTEXT_TRACEROUTE}) {
+        ResetTestingSeams();
+        int timer = -1;
+        QueueDialogHook([&](HWND dialog) {
+            timer = pollTimerActive;
+            EndDialog(dialog, 0);
+        });
+        Choose(10, 4, command);
+        EXPECT_NE(timer, 1) << command;
+        EXPECT_EQ(pollTimerActive, 1) << command;
+    }
+    ResetTestingSeams();
+}
+
+} // namespace

@@ -1,0 +1,271 @@
+// The Connect action and map links: % letters, the address appended, programs really
+// started, "Net" hosts opening their maps, [LOAD] and [HOME] links; and the command line.
+#include "mapui/ctxmenu.h"
+#include "mapui/statusbar.h"
+#include "model/hosts.h"
+#include "model/settings.h"
+#include "monitor/mapwnd.h"
+#include "monitor/poll.h"
+#include "platform/journal.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "platform/testing.h"
+#include "platform/window.h"
+#include "resources/commands.h"
+#include "shell/mainwnd.h"
+#include "shell/maplinks.h"
+#include "support/map_window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+void SetHost(int index, const char* name, const char* address, const char* resolved) {
+    HostRecord& host = hostTable[index];
+    host = HostRecord{};
+    CopyField(host.name, sizeof host.name, name);
+    CopyField(host.address, sizeof host.address, address);
+    CopyField(host.resolvedAddr, sizeof host.resolvedAddr, resolved);
+    CopyField(host.info1, sizeof host.info1, "rack A");
+    CopyField(host.info2, sizeof host.info2, "port 7");
+}
+
+std::string Expand(const char* command, unsigned size = CONNECT_LINE_LENGTH + 1) {
+    std::vector<char> line(size);
+    ExpandConnectCommand(command, 0, line.data(), size);
+    return line.data();
+}
+
+std::string Compose(const char* command) {
+    char line[CONNECT_LINE_LENGTH + 1];
+    ComposeConnectLine(command, 0, line, sizeof line);
+    return line;
+}
+
+TEST(ConnectCommand, PercentLettersAndTheAppendedAddress) {
+    SetHost(0, "core", "core.lan", "10.1.2.3");
+    hostCount = 1;
+    EXPECT_EQ(Expand("x %1|%2|%a|%i|%h|%n|%l|%%"), "x rack A|port 7|10.1.2.3|10.1.2.3|core.lan|"
+                                                   "core.lan|core|%");
+    EXPECT_EQ(Expand("%A|%I|%H|%N|%L"), "10.1.2.3|10.1.2.3|core.lan|core.lan|core")
+        << "letters count in either case";
+    EXPECT_EQ(Expand("a% b|%x|%3|end%"), "ab|%x|%3|end")
+        << "\"% \" gives nothing, other letters stay, a \"%\" at the end is dropped";
+
+    EXPECT_EQ(Compose("telnet"), "telnet 10.1.2.3");
+    EXPECT_EQ(Compose("ftp -n %a"), "ftp -n 10.1.2.3") << "no address after a % command";
+    EXPECT_EQ(Compose("[LOAD] other.db"), "[LOAD] other.db");
+    EXPECT_EQ(Compose("[load] other.db"), "[load] other.db 10.1.2.3")
+        << "only the exact [LOAD] is kept as it stands";
+    EXPECT_EQ(Compose("[HOME]"), "[HOME] 10.1.2.3");
+
+    // A longer expansion is cut at the end of the line, and nothing is written past it.
+    SetHost(0, "sixteen-letters!", "a", "b");
+    std::string command;
+    for (int i = 0; i < 70; ++i)
+        command += "%l";
+    struct {
+        char line[CONNECT_LINE_LENGTH + 1];
+        char guard[16];
+    } buffer;
+    std::memset(buffer.guard, 'G', sizeof buffer.guard);
+    ComposeConnectLine(command.c_str(), 0, buffer.line, sizeof buffer.line);
+    EXPECT_EQ(std::strlen(buffer.line), CONNECT_LINE_LENGTH);
+    EXPECT_EQ(std::string(buffer.line, 16), "sixteen-letters!");
+    EXPECT_EQ(std::string(buffer.guard, sizeof buffer.guard), std::string(16, 'G'));
+    EXPECT_EQ(Expand("%l%l", 8), "sixteen");
+    EXPECT_EQ(Expand("ab%", 3), "ab");
+}
+
+TEST(ConnectCommand, NetHostMapCandidatesAndTheCommandLine) {
+    TempDir dir(true);
+    char path[MAP_PATH_LENGTH + 1];
+    EXPECT_FALSE(FindNetHostMap("campus", path, sizeof path));
+    WriteWholeFile(dir.file("campusne.db"), "V1\r\n");
+    ASSERT_TRUE(FindNetHostMap("campus", path, sizeof path));
+    EXPECT_STREQ(path, "campusne.db") << "the stem and \"net\", cut to eight letters";
+    WriteWholeFile(dir.file("campus.db"), "V1\r\n");
+    ASSERT_TRUE(FindNetHostMap("campus", path, sizeof path));
+    EXPECT_STREQ(path, "campus.db");
+    WriteWholeFile(dir.file("backbone.db"), "V1\r\n");
+    ASSERT_TRUE(FindNetHostMap("backbone-north", path, sizeof path));
+    EXPECT_STREQ(path, "backbone.db");
+
+    // The command line is one path, quotes and blanks and all.
+    EXPECT_TRUE(TakeCommandLineMap("\"my maps/site one.db\""));
+    EXPECT_STREQ(mapPath, "\"my maps/site one.db\"");
+}
+
+class MapLinkTest : public MapWindowTest {
+  protected:
+    void SetUp() override {
+        MapWindowTest::SetUp();
+        // Linked maps have no settings of their own: the countdown runs for them too.
+        ASSERT_TRUE(WritePrivateProfileString("OPTS", "NOCHECK", "0", globalSettingsPath));
+        EnableJournal(true);
+        ClearJournal();
+    }
+    void SetConnect(const char* host, const char* command) {
+        ASSERT_TRUE(WritePrivateProfileString(host, "CONNECT", command, mapSettingsPath));
+    }
+    // The double click of a person on a cell while monitoring: the press opens the
+    // detail window, the release closes it, then the double click and its release.
+    void DoubleClick(int col, int row) {
+        Mouse(WM_LBUTTONDOWN, col, row, MK_LBUTTON);
+        Mouse(WM_LBUTTONUP, col, row);
+        Mouse(WM_LBUTTONDBLCLK, col, row, MK_LBUTTON);
+        Mouse(WM_LBUTTONUP, col, row);
+    }
+    void ChooseConnect(int col, int row) {
+        QueuePopupMenuAnswer(CMD_CONTEXT_CONNECT);
+        Mouse(WM_RBUTTONDOWN, col, row, MK_RBUTTON);
+    }
+    static std::vector<std::string> Started() {
+        std::vector<std::string> started;
+        for (const std::string& entry : JournalEntries())
+            if (entry.rfind("exec: ", 0) == 0)
+                started.push_back(entry.substr(6));
+        return started;
+    }
+    // A program that writes its arguments to `output` when it runs.
+    std::string WriteRecorder(const char* name, const char* output) {
+        std::string path = dir_.file(name);
+        WriteWholeFile(path, "#!/bin/sh\nprintf '%s\\n' \"$*\" > \"" + dir_.file(output) + "\"\n");
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    }
+    // What the recorder wrote, once it has run (it runs on its own; we wait for it).
+    std::string WaitForOutput(const char* output) {
+        std::string path = dir_.file(output);
+        for (int i = 0; i < 1000 && ReadWholeFile(path).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return ReadWholeFile(path);
+    }
+    std::string Title() {
+        char text[128] = {};
+        GetWindowText(window_, text, sizeof text);
+        return text;
+    }
+};
+
+TEST_F(MapLinkTest, ConnectStartsTheHostsProgram) {
+    // By a double click while monitoring, with the letters expanded.
+    std::string recorder = WriteRecorder("connect.sh", "connect.out");
+    SetConnect("alpha", (recorder + " -l %l %1 -a %a").c_str());
+    DoubleClick(2, 2);
+    EXPECT_EQ(menuHost, 0);
+    ASSERT_EQ(Started(), std::vector<std::string>{recorder + " -l alpha first -a 127.0.0.1"});
+    EXPECT_EQ(WaitForOutput("connect.out"), "-l alpha first -a 127.0.0.1\n");
+
+    // Without CONNECT, the TELNET command with the address appended; from the menu too.
+    ClearJournal();
+    std::string telnet = WriteRecorder("telnet.sh", "telnet.out");
+    CopyField(telnetCommand, sizeof telnetCommand, telnet.c_str());
+    ChooseConnect(10, 4);
+    EXPECT_EQ(Started(), std::vector<std::string>{telnet + " 127.0.0.1"});
+    EXPECT_EQ(WaitForOutput("telnet.out"), "127.0.0.1\n");
+
+    // A double click on an empty cell starts nothing.
+    ClearJournal();
+    DoubleClick(30, 25);
+    EXPECT_EQ(menuHost, -1);
+    EXPECT_TRUE(Started().empty());
+    EXPECT_STREQ(mapPath, "test.db");
+}
+
+TEST_F(MapLinkTest, NetHostsOpenTheirMap) {
+    hostTable[0].kind = KIND_NET; // alpha
+    DoubleClick(2, 2);
+    EXPECT_STREQ(mapPath, "test.db") << "neither alpha.db nor alphanet.db: nothing";
+    EXPECT_TRUE(Started().empty());
+
+    WriteWholeFile(dir_.file("alphanet.db"), "V1\r\nHinner,127.0.0.9,,,4,4,0,1,1\r\n");
+    DoubleClick(2, 2);
+    EXPECT_STREQ(mapPath, "alphanet.db");
+    ASSERT_EQ(hostCount, 1);
+    EXPECT_STREQ(hostTable[0].name, "inner");
+    EXPECT_EQ(lineCount, 0);
+    EXPECT_EQ(Title(), "alphanet");
+    EXPECT_EQ(std::string(mapSettingsPath), dir_.file("alphanet.INI"));
+    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_TRUE(Started().empty());
+
+    // An empty CONNECT counts as none; a value is run like any other host's.
+    OpenLinkedMap(mapWindow, "test.db");
+    ASSERT_EQ(hostCount, 3);
+    hostTable[0].kind = KIND_NET;
+    WriteWholeFile(dir_.file("alpha.db"), "V1\r\n");
+    SetConnect("alpha", "");
+    DoubleClick(2, 2);
+    EXPECT_STREQ(mapPath, "alpha.db") << "alpha.db comes before alphanet.db";
+    OpenLinkedMap(mapWindow, "test.db");
+    hostTable[0].kind = KIND_NET;
+    std::string recorder = WriteRecorder("net.sh", "net.out");
+    SetConnect("alpha", recorder.c_str());
+    DoubleClick(2, 2);
+    EXPECT_STREQ(mapPath, "test.db");
+    EXPECT_EQ(Started(), std::vector<std::string>{recorder + " 127.0.0.1"});
+    EXPECT_EQ(WaitForOutput("net.out"), "127.0.0.1\n");
+}
+
+TEST_F(MapLinkTest, LoadAndHomeLinks) {
+    WriteWholeFile(dir_.file("other.db"), "V1\r\nHfar,127.0.0.9,,,4,4,0,1,1\r\n");
+    WriteWholeFile(dir_.file("gamma.db"), "V1\r\nHg1,127.0.0.9,,,4,4,0,1,1\r\n"
+                                          "Hg2,127.0.0.9,,,8,4,0,1,1\r\n");
+    SetConnect("beta", "[LOAD] other.db");
+    SetConnect("gamma", "[load]   %l.db");
+    ChooseConnect(10, 4);
+    EXPECT_STREQ(mapPath, "other.db");
+    ASSERT_EQ(hostCount, 1);
+    EXPECT_EQ(Title(), "other");
+
+    OpenLinkedMap(mapWindow, "test.db");
+    DoubleClick(6, 12);
+    EXPECT_STREQ(mapPath, "gamma.db") << "any case after the bracket, blanks skipped";
+    EXPECT_EQ(hostCount, 2);
+
+    // A LOAD without a path, another word, or a path too long for the map does nothing.
+    OpenLinkedMap(mapWindow, "test.db");
+    SetConnect("alpha", "[LOAD]");
+    DoubleClick(2, 2);
+    SetConnect("alpha", "[LOAD]   %");
+    DoubleClick(2, 2);
+    SetConnect("alpha", "[SHOW] other.db");
+    DoubleClick(2, 2);
+    EXPECT_STREQ(mapPath, "test.db");
+    EXPECT_EQ(hostCount, 3);
+    std::string tooLong = "[LOAD] ";
+    for (int i = 0; i < 35; ++i)
+        tooLong += "%l";
+    SetConnect("alpha", tooLong.c_str());
+    DoubleClick(2, 2);
+    EXPECT_STREQ(mapPath, "test.db");
+    EXPECT_EQ(hostCount, 3);
+    EXPECT_EQ(StatusText(), " The linked map's path is too long to open.");
+    EXPECT_TRUE(Started().empty());
+
+    // HOME opens the FILE map whatever follows it, tarnmap.db without one.
+    SetConnect("beta", "[home] ignored words");
+    ChooseConnect(10, 4);
+    EXPECT_STREQ(mapPath, "tarnmap.db");
+    EXPECT_EQ(hostCount, 0);
+    EXPECT_EQ(StatusText(), "Database read error.");
+    OpenLinkedMap(mapWindow, "test.db");
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "FILE", "other.db", globalSettingsPath));
+    ChooseConnect(10, 4);
+    EXPECT_STREQ(mapPath, "other.db");
+    EXPECT_EQ(hostCount, 1);
+    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_TRUE(Started().empty());
+}
+
+} // namespace
