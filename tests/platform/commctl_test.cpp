@@ -102,7 +102,7 @@ void RegisterClasses() {
     ASSERT_TRUE(RegisterClass(&main));
     WNDCLASS map{};
     map.lpfnWndProc = MapProcedure;
-    map.hbrBackground = CreateSolidBrush(RGB(255, 255, 255));
+    map.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     map.lpszClassName = "COMMCTLTESTMAP";
     ASSERT_TRUE(RegisterClass(&map));
     RegisterBitmapResource("TOOLBAR_901", TestStrip());
