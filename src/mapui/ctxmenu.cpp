@@ -67,6 +67,12 @@ void BuildHostContextMenu() {
     AppendMenu(hostContextMenu, MF_STRING, CMD_CONTEXT_PROPERTIES, "Properties...");
 }
 
+void DestroyHostContextMenu() {
+    if (hostContextMenu != 0)
+        DestroyMenu(hostContextMenu);
+    hostContextMenu = 0;
+}
+
 static void EnableItem(UINT command, bool enabled) {
     EnableMenuItem(hostContextMenu, command, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }

@@ -17,6 +17,8 @@ extern int menuLine;
 
 // Builds the menu (a second call replaces the first one).
 void BuildHostContextMenu();
+// Frees it with the main window.
+void DestroyHostContextMenu();
 
 // Opens the menu at cell (col, row) of the map window; the chosen command arrives there.
 void OpenHostContextMenu(platform::HWND mapWindow, int col, int row);

@@ -6,6 +6,13 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SANITIZE_ADDRESS__)
+// fontconfig keeps its caches until exit; that is not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+#endif
+
 static void PrintUsage() {
     std::printf("Usage: tarnmap [MAP]\n"
                 "       tarnmap --help\n\n"

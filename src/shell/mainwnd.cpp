@@ -224,6 +224,7 @@ static void OnMainDestroy() {
     buttonFaceBrush = nullptr;
     DeleteEdgePens();
     FreeHostBitmaps();
+    DestroyHostContextMenu();
     DestroyMenu(GetMenu(mainWindow) == runMenu ? editMenu : runMenu);
     WinHelp(mainWindow, "tarnmap.hlp", HELP_QUIT, 0);
     PostQuitMessage(0);

@@ -367,6 +367,32 @@ TEST_F(MainWindowTest, ExitClosesThroughTheQuitMessage) {
     EXPECT_FALSE(IsWindow(window_));
 }
 
+TEST_F(MainWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
+    char page[64];
+    SendMessage(window_, WM_COMMAND, CMD_HELP_HOST_INFO, 0);
+    ASSERT_TRUE(HelpWindowPage(page, sizeof page));
+    EXPECT_STREQ(page, "host-information.html");
+    SendMessage(window_, WM_COMMAND, CMD_HELP_CONTENTS, 0);
+    HelpWindowPage(page, sizeof page);
+    EXPECT_STREQ(page, "index.html");
+    EXPECT_STREQ(HelpPageForTopic(300), "main-window.html");
+    EXPECT_STREQ(HelpPageForTopic(400), "options.html");
+    EXPECT_STREQ(HelpPageForTopic(600), "edit-mode.html");
+
+    SimulateCloseBox(window_);
+    MSG message{};
+    int result = 1;
+    for (int i = 0; i < 100 && result > 0; ++i) {
+        result = GetMessage(&message, 0, 0, 0);
+        if (result > 0)
+            DispatchMessage(&message);
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(closeRequested, 1);
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_FALSE(HelpWindowPage(page, sizeof page)) << "the help closes with the program";
+}
+
 TEST(Startup, MapChoiceCommandLineAndVendorRule) {
     TempDir dir(true);
     setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
