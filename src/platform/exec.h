@@ -4,13 +4,9 @@
 #pragma once
 
 #include "platform/system.h"
+#include "platform/window.h" // the show states (SW_SHOWNORMAL, ...)
 
 namespace platform {
-
-constexpr UINT SW_HIDE = 0;
-constexpr UINT SW_SHOWNORMAL = 1;
-constexpr UINT SW_SHOW = 5;
-constexpr UINT SW_SHOWMINNOACTIVE = 7;
 
 // Starts the program named by the first word with the other words as its arguments,
 // searched on PATH. Returns a value above 31 when it was started, otherwise an error
