@@ -5,6 +5,7 @@
 #include "platform/gdi.h"
 #include "platform/dialog.h"
 #include "resources/dialogs.h"
+#include "resources/dialogs_tools1.h"
 #include "resources/menus.h"
 #include "resources/pictures.h"
 
@@ -16,6 +17,10 @@ void RegisterResources() {
     platform::RegisterMenuTemplate(&runMenuTemplate);
     platform::RegisterMenuTemplate(&editMenuTemplate);
     platform::RegisterDialogTemplate(&aboutDialogTemplate);
+    platform::RegisterDialogTemplate(&lookupDialogTemplate);
+    platform::RegisterDialogTemplate(&fingerDialogTemplate);
+    platform::RegisterDialogTemplate(&whoisDialogTemplate);
+    platform::RegisterDialogTemplate(&connectDialogTemplate);
     for (int i = 0; i < pictureResourceCount; ++i)
         platform::RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
 }

@@ -20,6 +20,9 @@
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/startup.h"
+#include "tools/connect.h"
+#include "tools/fingerwhois.h"
+#include "tools/lookup.h"
 
 using namespace platform;
 
@@ -89,6 +92,14 @@ static void Quiet() {
     QuietAlarms();
 }
 
+// A modal tool runs with the countdown stopped, so no cycle starts under it.
+static void RunTool(int (*tool)(HWND owner), HWND window) {
+    StopPollTimer();
+    tool(window);
+    if (!pollInProgress)
+        StartPollTimer();
+}
+
 INT_PTR AnswerDialogColor(UINT message, WPARAM wParam) {
     if (message != WM_CTLCOLORDLG && message != WM_CTLCOLORBTN && message != WM_CTLCOLORSTATIC)
         return 0;
@@ -136,6 +147,21 @@ void RunCommand(HWND window, unsigned command) {
     case CMD_NEW:
         if (window == mainWindow)
             NewMapCommand(window);
+        break;
+    case CMD_TELNET:
+        RunTool(LaunchTelnetTool, window);
+        break;
+    case CMD_FTP:
+        RunTool(LaunchFtpTool, window);
+        break;
+    case CMD_LOOKUP:
+        RunTool(ShowLookupTool, window);
+        break;
+    case CMD_WHOIS:
+        RunTool(ShowWhoisTool, window);
+        break;
+    case CMD_FINGER:
+        RunTool(ShowFingerTool, window);
         break;
     case CMD_HELP_CONTENTS:
         ShowHelp(window, 0);
