@@ -14,6 +14,8 @@ using namespace platform;
 
 char toolHost[TOOL_HOST_LENGTH + 1];
 
+static bool lookupBusy = false; // the dialog's look-up is waiting for the resolver
+
 // Every entry of a null-terminated list, the first after `firstLabel`, the others
 // indented to line up under it.
 static void AppendList(char** entries, const char* firstLabel, bool dotted) {
@@ -83,13 +85,18 @@ INT_PTR LookupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
         switch (LOWORD(wParam)) {
         case IDOK:
         case 100:
+            if (lookupBusy)
+                return 1; // one look-up at a time; it reads toolHost while it waits
             GetDlgItemText(dialog, LOOKUP_HOST, toolHost, sizeof toolHost);
+            lookupBusy = true;
             LookupHost(toolHost, GetDlgItem(dialog, LOOKUP_RESULTS));
+            lookupBusy = false;
             return 1;
         case IDCANCEL:
         case 101:
-            // A look-up still waiting would otherwise keep the closed dialog's box busy.
-            if (WSAIsBlocking())
+            // Our look-up still waiting ends at once rather than holding the closed
+            // dialog open; a wait that is not ours is left alone.
+            if (lookupBusy && WSAIsBlocking())
                 WSACancelBlockingCall();
             EndDialog(dialog, 1);
             return 1;

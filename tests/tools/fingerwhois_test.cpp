@@ -10,6 +10,7 @@
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "shell/startup.h"
+#include "tools/lookup.h"
 #include "tools/shared.h"
 #include "tools_world.h"
 
@@ -237,6 +238,46 @@ TEST_F(QueryTest, ExitDuringAConnectCancelsItFirstAndClosesNext) {
     EXPECT_TRUE(stillOpen) << "the first Exit only cancels the connect";
     EXPECT_EQ(fingerSocket, INVALID_SOCKET);
     EXPECT_FALSE(WSAIsBlocking());
+}
+
+TEST_F(QueryTest, ExitDuringANameLookupCancelsItInLookupAndFinger) {
+    SilentNameServer nameServer(*network_);
+    if (!nameServer.ok())
+        GTEST_SKIP() << "cannot stand in for the name server " << nameServer.address();
+    // Without the cancel the look-up would outlast the bound of the wait below.
+    setenv("RES_OPTIONS", "timeout:30 attempts:1", 1);
+
+    std::string lookupShown;
+    QueueDialogHook([&](HWND dialog) {
+        SetDlgItemText(dialog, LOOKUP_HOST, "silent.example");
+        PostMessage(dialog, WM_COMMAND, IDOK, 0);
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the resolver waits
+        PumpUntil([&] {
+            lookupShown = ItemText(dialog, LOOKUP_RESULTS);
+            return lookupShown.rfind("Failed", 0) == 0;
+        });
+    });
+    EXPECT_EQ(ShowLookupTool(0), 1) << "Exit cancels and closes";
+    EXPECT_EQ(lookupShown, "Failed to resolve name silent.example\r\n");
+
+    bool stillOpen = false;
+    std::string fingerShown;
+    QueueDialogHook([&](HWND dialog) {
+        SetDlgItemText(dialog, FINGER_STRING, "user@silent.example");
+        PostMessage(dialog, WM_COMMAND, IDOK, 0);
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+        PumpUntil([&] {
+            fingerShown = ItemText(dialog, FINGER_RESULTS);
+            return fingerShown.rfind("Failed", 0) == 0;
+        });
+        stillOpen = IsWindow(dialog);
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(ShowFingerTool(0), 1);
+    unsetenv("RES_OPTIONS");
+    EXPECT_EQ(fingerShown, "Failed to resolve name silent.example\r\n");
+    EXPECT_TRUE(stillOpen) << "the first Exit only cancels the look-up";
+    EXPECT_GE(nameServer.Queries(), 2) << "both look-ups asked the name server";
 }
 
 TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {

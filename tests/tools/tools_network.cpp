@@ -13,6 +13,7 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,66 @@ void LineServer::Run(const NetworkNamespace* network, unsigned short port) {
     }
     if (listener >= 0)
         ::close(listener);
+}
+
+// ---- A name server that never answers ----
+
+SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
+    // The resolver runs on threads the stack starts from this one. Only when such a
+    // thread is in our namespace can its queries reach nothing but this stand-in.
+    struct stat wanted {};
+    if (stat(("/run/netns/" + network.name()).c_str(), &wanted) != 0)
+        return;
+    bool inside = false;
+    std::thread probe([&] {
+        struct stat seen {};
+        inside = stat("/proc/thread-self/ns/net", &seen) == 0 && seen.st_ino == wanted.st_ino &&
+                 seen.st_dev == wanted.st_dev;
+    });
+    probe.join();
+    if (!inside)
+        return;
+    // The first nameserver line of resolv.conf; none means the resolver's default, 127.0.0.1.
+    address_ = "127.0.0.1";
+    if (FILE* file = std::fopen("/etc/resolv.conf", "r")) {
+        char line[256];
+        char server[64];
+        while (std::fgets(line, sizeof line, file) != nullptr) {
+            if (std::sscanf(line, " nameserver %63s", server) == 1) {
+                address_ = server;
+                break;
+            }
+        }
+        std::fclose(file);
+    }
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address_.c_str(), &parsed) != 1)
+        return; // a resolver on IPv6 is not one we can stand in for
+    if ((ntohl(parsed.s_addr) >> 24) != 127 &&
+        !network.Ip({"address", "add", address_ + "/32", "dev", "lo"}))
+        return;
+    descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(53);
+    local.sin_addr = parsed;
+    if (descriptor_ >= 0 &&
+        ::bind(descriptor_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+}
+
+SilentNameServer::~SilentNameServer() {
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+}
+
+int SilentNameServer::Queries() {
+    char buffer[512];
+    while (descriptor_ >= 0 && ::recv(descriptor_, buffer, sizeof buffer, 0) > 0)
+        ++queries_;
+    return queries_;
 }
 
 // ---- A hosts file of the test's own ----

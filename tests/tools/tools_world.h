@@ -78,6 +78,27 @@ class LineServer final {
     std::thread thread_;
 };
 
+// The name server this machine's resolver asks first, stood in for inside `network` (where
+// the calling thread must be): it takes the queries and never answers, so a name look-up
+// made from this thread waits until it is cancelled.
+class SilentNameServer final {
+  public:
+    explicit SilentNameServer(const NetworkNamespace& network);
+    ~SilentNameServer();
+    SilentNameServer(const SilentNameServer&) = delete;
+    SilentNameServer& operator=(const SilentNameServer&) = delete;
+
+    bool ok() const { return descriptor_ >= 0; }
+    const std::string& address() const { return address_; }
+    // Queries received so far.
+    int Queries();
+
+  private:
+    int descriptor_ = -1;
+    int queries_ = 0;
+    std::string address_;
+};
+
 // Runs `body` in a forked child that has a network of its own (loopback only) and sees
 // `hostsText` as /etc/hosts and `resolverText` as /etc/resolv.conf; what the body puts in
 // its report comes back in `report`. 0 when the body's expectations held, 77 when
