@@ -186,15 +186,38 @@ SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
 }
 
 SilentNameServer::~SilentNameServer() {
+    // Refused at last, so that the resolver threads the test gave up on end now rather
+    // than at their time-out.
+    Queries();
+    for (const Query& query : held_) {
+        std::vector<unsigned char> answer = query.bytes;
+        answer[2] = static_cast<unsigned char>(0x80 | (answer[2] & 0x79)); // a response
+        answer[3] = 0x85;                                                  // RA, REFUSED
+        ::sendto(descriptor_, answer.data(), answer.size(), 0,
+                 reinterpret_cast<const sockaddr*>(query.sender), sizeof query.sender);
+    }
     if (descriptor_ >= 0)
         ::close(descriptor_);
 }
 
 int SilentNameServer::Queries() {
-    char buffer[512];
-    while (descriptor_ >= 0 && ::recv(descriptor_, buffer, sizeof buffer, 0) > 0)
-        ++queries_;
-    return queries_;
+    unsigned char buffer[512];
+    for (;;) {
+        Query query{};
+        static_assert(sizeof query.sender == sizeof(sockaddr_in));
+        socklen_t length = sizeof query.sender;
+        ssize_t count = descriptor_ < 0
+                            ? -1
+                            : ::recvfrom(descriptor_, buffer, sizeof buffer, 0,
+                                         reinterpret_cast<sockaddr*>(query.sender), &length);
+        if (count < 0)
+            break;
+        if (count < 12)
+            continue;
+        query.bytes.assign(buffer, buffer + count);
+        held_.push_back(query);
+    }
+    return static_cast<int>(held_.size());
 }
 
 // ---- A hosts file of the test's own ----

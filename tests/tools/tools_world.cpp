@@ -1,6 +1,6 @@
-// The tool tests' fixture and a message loop that runs until a dialog has reached a state. The
-// servers and the private hosts file, which need the system's socket headers, are in
-// tools_network.cpp.
+// The tool tests' fixture and the message loop that runs until a dialog has reached a
+// state. The servers and the private hosts file, which need the system's socket headers,
+// are in tools_network.cpp.
 #include "tools_world.h"
 
 #include "model/settings.h"

@@ -1,7 +1,7 @@
 // What the tool tests share: the program's settings, resources, network stack and blocking
-// hook set up as at start-up; a message loop that runs until a dialog has reached a state; line
-// servers (finger, whois) on the loopback of a network namespace; and a child process with
-// a hosts file and resolver configuration of its own.
+// hook set up as at start-up; a message loop that runs until a dialog has reached a state;
+// line servers (finger, whois) and a silent name server in a network namespace; and a
+// child process with a hosts file and resolver configuration of its own.
 #pragma once
 
 #include "platform/window.h"
@@ -94,8 +94,12 @@ class SilentNameServer final {
     int Queries();
 
   private:
+    struct Query {
+        std::vector<unsigned char> bytes;
+        unsigned char sender[16]; // the system's IPv4 socket address, as received
+    };
     int descriptor_ = -1;
-    int queries_ = 0;
+    std::vector<Query> held_; // answered, refused, when the server goes
     std::string address_;
 };
 
