@@ -13,27 +13,11 @@
 #include "resources/commands.h"
 #include "shell/maplinks.h"
 
-// The tools are separate units; a launcher whose tool is not built in does nothing.
-#if __has_include("tools/lookup.h")
-#include "tools/lookup.h"
-#define TARNMAP_HAVE_LOOKUP 1
-#endif
-#if __has_include("tools/fingerwhois.h")
-#include "tools/fingerwhois.h"
-#define TARNMAP_HAVE_FINGERWHOIS 1
-#endif
-#if __has_include("tools/connect.h")
 #include "tools/connect.h"
-#define TARNMAP_HAVE_CONNECT 1
-#endif
-#if __has_include("tools/ping.h")
+#include "tools/fingerwhois.h"
+#include "tools/lookup.h"
 #include "tools/ping.h"
-#define TARNMAP_HAVE_PING 1
-#endif
-#if __has_include("tools/trace.h")
 #include "tools/trace.h"
-#define TARNMAP_HAVE_TRACE 1
-#endif
 
 using namespace platform;
 
@@ -171,17 +155,10 @@ static void PingHere(HWND window, bool trace) {
         return;
     StopPollTimer();
     const char* address = hostTable[menuHost].resolvedAddr;
-    if (trace) {
-#ifdef TARNMAP_HAVE_TRACE
+    if (trace)
         ShowTraceTool(window, address);
-#endif
-    } else {
-#ifdef TARNMAP_HAVE_PING
+    else
         ShowPingTool(window, address);
-#endif
-    }
-    (void)window;
-    (void)address;
     RestartPollTimer();
 }
 
@@ -234,43 +211,28 @@ void LaunchTool(HWND window, unsigned command) {
     StopPollTimer();
     switch (command) {
     case CMD_TELNET:
-#ifdef TARNMAP_HAVE_CONNECT
-        ShowConnectTool(window, 23);
-#endif
+        LaunchTelnetTool(window);
         break;
     case CMD_FTP:
-#ifdef TARNMAP_HAVE_CONNECT
-        ShowConnectTool(window, 21);
-#endif
+        LaunchFtpTool(window);
         break;
     case CMD_LOOKUP:
-#ifdef TARNMAP_HAVE_LOOKUP
         ShowLookupTool(window);
-#endif
         break;
     case CMD_PING:
-#ifdef TARNMAP_HAVE_PING
         ShowPingTool(window, nullptr);
-#endif
         break;
     case CMD_TRACEROUTE:
-#ifdef TARNMAP_HAVE_TRACE
         ShowTraceTool(window, nullptr);
-#endif
         break;
     case CMD_WHOIS:
-#ifdef TARNMAP_HAVE_FINGERWHOIS
         ShowWhoisTool(window);
-#endif
         break;
     case CMD_FINGER:
-#ifdef TARNMAP_HAVE_FINGERWHOIS
         ShowFingerTool(window);
-#endif
         break;
     default:
         break;
     }
-    (void)window;
     RestartPollTimer();
 }

@@ -45,7 +45,7 @@ using platform::WPARAM;
 unsigned pingCount = DEFAULT_PING_COUNT;
 unsigned libraryTimeout = DEFAULT_LIBRARY_TIMEOUT;
 int toolStopRequested = 0;
-char pingHostText[TOOL_HOST_LENGTH + 1] = "";
+char pingHostText[ECHO_HOST_LENGTH + 1] = "";
 sockaddr_in pingDestination{};
 SOCKET pingSocket = INVALID_SOCKET;
 
@@ -92,7 +92,7 @@ void PostStartClick(HWND dialog) {
 
 void TakeHostText(HWND dialog, char* hostText) {
     platform::GetDlgItemText(dialog, TOOL_HOST_EDIT, hostText,
-                             static_cast<int>(TOOL_HOST_LENGTH + 1));
+                             static_cast<int>(ECHO_HOST_LENGTH + 1));
     platform::SendDlgItemMessage(dialog, TOOL_HOST_EDIT, EM_SETSEL, 0, -1);
 }
 

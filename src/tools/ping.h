@@ -17,7 +17,7 @@ constexpr int TOOL_HOST_EDIT = 1001;
 constexpr int TOOL_RESULTS_EDIT = 1016;
 constexpr unsigned TOOL_EXIT_COMMAND = 101; // ends the dialog like "E&xit"
 
-constexpr unsigned TOOL_HOST_LENGTH = 98; // the host text, without its terminator
+constexpr unsigned ECHO_HOST_LENGTH = 98; // the ping and trace host text, without its terminator
 
 constexpr unsigned WM_PING_DONE = 2019;      // posted to the ping dialog when a raw run ends
 constexpr unsigned BLOCK_SEND_TIMER_ID = 30; // the ping dialog's one-second tick in raw mode
@@ -35,10 +35,9 @@ extern unsigned libraryTimeout; // ms to wait for each library echo of the ping 
 extern int toolStopRequested;
 
 // The ping's host text, set by whoever opens the dialog and kept between its runs.
-extern char pingHostText[TOOL_HOST_LENGTH + 1];
+extern char pingHostText[ECHO_HOST_LENGTH + 1];
 extern platform::sockaddr_in pingDestination;
 extern platform::SOCKET pingSocket; // the raw run's socket; INVALID_SOCKET when none is open
-
 
 /*** entry point ***/
 
@@ -78,7 +77,7 @@ void PrintPingStatistics();
 void ApplyToolFont(platform::HWND dialog);
 // Posts a click on the start button, so a run begins once the current message is done.
 void PostStartClick(platform::HWND dialog);
-// Reads the host box into `hostText` (TOOL_HOST_LENGTH + 1 bytes) and selects its text.
+// Reads the host box into `hostText` (ECHO_HOST_LENGTH + 1 bytes) and selects its text.
 void TakeHostText(platform::HWND dialog, char* hostText);
 // One formatted line through AppendToolLine into toolOutputBox (at most 511 characters).
 __attribute__((format(printf, 1, 2))) void PrintToolLine(const char* format, ...);

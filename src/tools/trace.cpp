@@ -35,7 +35,7 @@ using platform::WPARAM;
 /*** globals ***/
 
 unsigned traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
-char traceHostText[TOOL_HOST_LENGTH + 1] = "";
+char traceHostText[ECHO_HOST_LENGTH + 1] = "";
 sockaddr_in traceDestination{};
 
 static int traceInProgress = 0; // inside StartTrace

@@ -22,7 +22,7 @@ constexpr platform::DWORD TRACE_TIMED_OUT = 11010; // "timed out": the trace goe
 extern unsigned traceMaxHops; // last hop of a raw-mode trace (Tool Options)
 
 // The trace's host text, separate from the ping's, kept between the runs of one opening.
-extern char traceHostText[TOOL_HOST_LENGTH + 1];
+extern char traceHostText[ECHO_HOST_LENGTH + 1];
 extern platform::sockaddr_in traceDestination;
 
 /*** entry point ***/

@@ -1,0 +1,34 @@
+// The Connect launcher: starts the telnet or FTP client whose command the Tools menu put
+// into the shared text buffer, completed with the host and, for other ports than 21 and
+// 23, the port typed in the dialog.
+#pragma once
+
+#include "platform/types.h"
+#include "platform/window.h"
+
+// Controls of the Connect dialog.
+constexpr int CONNECT_HOST = 1000;
+constexpr int CONNECT_PORT = 1001;
+
+constexpr unsigned TELNET_PORT = 23;
+constexpr unsigned FTP_PORT = 21;
+
+// The port the dialog shows; set by the launcher, replaced by the port typed.
+extern unsigned connectPort;
+
+// Completes the command line in `commandLine` (`size` bytes) for `host` and `port`:
+// " host port" for ports other than 21 and 23; " -p host" for a client whose command
+// names "portage" or "PORTAGE"; otherwise " host". Cut to fit.
+void CompleteConnectCommand(char* commandLine, unsigned size, const char* host, unsigned port);
+
+platform::INT_PTR ConnectDialogProc(platform::HWND dialog, platform::UINT message,
+                                    platform::WPARAM wParam, platform::LPARAM lParam);
+
+// Runs "DLG_CONNECT" on the command already in the shared text buffer, proposing
+// `defaultPort`. 1 when a program was started, 0 on Cancel.
+int ShowConnectTool(platform::HWND owner, unsigned defaultPort);
+
+// The Tools menu's "Telnet..." and "FTP...": the TELNET or FTP command into the shared
+// text buffer, then the Connect dialog with port 23 or 21.
+int LaunchTelnetTool(platform::HWND owner);
+int LaunchFtpTool(platform::HWND owner);

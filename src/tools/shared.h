@@ -1,0 +1,36 @@
+// What the network tools share: the program's one text buffer, in which the launchers,
+// the lookup, finger and whois tools and the Host Information dialog take turns, and the
+// placing of a tool dialog's controls when it is resized.
+#pragma once
+
+#include "platform/types.h"
+#include "platform/window.h"
+
+// Large enough for a command line (program and host, 144 characters each, and a port),
+// a look-up's answer with a handful of addresses and aliases, and a 256-byte receive.
+constexpr unsigned SHARED_TEXT_LENGTH = 2047;
+
+// The program-wide text buffer. Its user at any moment is the one modal dialog open, so
+// nothing in it outlives that dialog.
+extern char sharedText[SHARED_TEXT_LENGTH + 1];
+
+// Appends formatted text to `buffer` (`size` bytes, holding a terminated string), cut to
+// fit. Returns false when something was cut.
+bool AppendText(char* buffer, unsigned size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// The place of control `id` in the dialog's client coordinates; false when there is no
+// such control.
+bool GetControlRect(platform::HWND dialog, int id, platform::RECT* rect);
+
+// Moves buttons 1 and 2 of a resizable tool dialog to its top right corner: with bw x bh
+// the size of button 1, both go to x = right - bw - bh / 2, button 1 at y = bh / 2 and
+// button 2 at y = bh / 2 + bh + 5, both bw x bh. Returns their x (0 without button 1).
+int PlaceToolButtons(platform::HWND dialog, const platform::RECT& client);
+
+// Gives control `id` a new width and, when `height` is not negative, a new height; its
+// top-left corner stays. Widths and heights below 0 become 0.
+void ResizeControl(platform::HWND dialog, int id, int width, int height);
+
+// Gives the tools' results box `id` the system's fixed-pitch font when FIXFONT is on.
+void ApplyToolFont(platform::HWND dialog, int id);

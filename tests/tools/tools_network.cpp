@@ -1,0 +1,283 @@
+// The outside world of the finger and whois tests, on the system's sockets: line servers
+// on the loopback of a network namespace, and a child process that sees a hosts file of
+// the test's own.
+#include "tools_world.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+constexpr int boundedWaitMs = 5000; // a bound for waits that should end at once
+constexpr int piecePauseMs = 30;    // lets each piece arrive on its own
+
+bool WaitReadable(int descriptor, int milliseconds) {
+    pollfd entry{descriptor, POLLIN, 0};
+    return poll(&entry, 1, milliseconds) > 0;
+}
+
+bool SendAll(int descriptor, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t count = ::send(descriptor, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (count <= 0)
+            return false;
+        done += static_cast<size_t>(count);
+    }
+    return true;
+}
+
+} // namespace
+
+LineServer::LineServer(const NetworkNamespace& network, unsigned short port,
+                       std::vector<LineExchange> script)
+    : script_(std::move(script)) {
+    thread_ = std::thread(&LineServer::Run, this, &network, port);
+    for (int waited = 0; !ready_.load() && waited < boundedWaitMs; waited += 5)
+        usleep(5000);
+}
+
+LineServer::~LineServer() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+std::vector<SeenConnection> LineServer::Seen() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return seen_;
+}
+
+bool LineServer::WaitForConnections(size_t count) {
+    for (int waited = 0; waited < boundedWaitMs; waited += 5) {
+        if (Seen().size() >= count)
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+void LineServer::Run(const NetworkNamespace* network, unsigned short port) {
+    EnteredNamespace inside(*network);
+    int listener = inside.ok() ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int one = 1;
+    if (listener >= 0)
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    listening_ = listener >= 0 &&
+                 ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 listen(listener, 4) == 0;
+    ready_ = true;
+    for (const LineExchange& exchange : script_) {
+        if (!listening_)
+            break;
+        int connection = -1;
+        while (!stop_ && connection < 0) {
+            if (WaitReadable(listener, 50))
+                connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        }
+        if (connection < 0)
+            break;
+        SeenConnection seen;
+        char buffer[512];
+        while (seen.request.find("\r\n") == std::string::npos &&
+               WaitReadable(connection, boundedWaitMs)) {
+            ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
+            if (count <= 0)
+                break;
+            seen.request.append(buffer, static_cast<size_t>(count));
+        }
+        for (const std::string& piece : exchange.pieces) {
+            usleep(piecePauseMs * 1000);
+            SendAll(connection, piece);
+        }
+        if (exchange.holdOpen) {
+            // Held until the client lets go, which it must do by itself.
+            for (int waited = 0; waited < 2 * boundedWaitMs && !stop_; waited += 50) {
+                if (!WaitReadable(connection, 50))
+                    continue;
+                ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
+                if (count <= 0) {
+                    seen.closedByClient = true;
+                    break;
+                }
+                seen.request.append(buffer, static_cast<size_t>(count));
+            }
+        } else {
+            // Anything the client sends after its request line still counts as request.
+            shutdown(connection, SHUT_WR);
+            while (WaitReadable(connection, 200)) {
+                ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
+                if (count <= 0)
+                    break;
+                seen.request.append(buffer, static_cast<size_t>(count));
+            }
+        }
+        ::close(connection);
+        std::lock_guard<std::mutex> guard(lock_);
+        seen_.push_back(seen);
+    }
+    if (listener >= 0)
+        ::close(listener);
+}
+
+// ---- A name server that never answers ----
+
+SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
+    // The resolver runs on threads the stack starts from this one. Only when such a
+    // thread is in our namespace can its queries reach nothing but this stand-in.
+    struct stat wanted {};
+    if (stat(("/run/netns/" + network.name()).c_str(), &wanted) != 0)
+        return;
+    bool inside = false;
+    std::thread probe([&] {
+        struct stat seen {};
+        inside = stat("/proc/thread-self/ns/net", &seen) == 0 && seen.st_ino == wanted.st_ino &&
+                 seen.st_dev == wanted.st_dev;
+    });
+    probe.join();
+    if (!inside)
+        return;
+    // The first nameserver line of resolv.conf; none means the resolver's default, 127.0.0.1.
+    address_ = "127.0.0.1";
+    if (FILE* file = std::fopen("/etc/resolv.conf", "r")) {
+        char line[256];
+        char server[64];
+        while (std::fgets(line, sizeof line, file) != nullptr) {
+            if (std::sscanf(line, " nameserver %63s", server) == 1) {
+                address_ = server;
+                break;
+            }
+        }
+        std::fclose(file);
+    }
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address_.c_str(), &parsed) != 1)
+        return; // a resolver on IPv6 is not one we can stand in for
+    if ((ntohl(parsed.s_addr) >> 24) != 127 &&
+        !network.Ip({"address", "add", address_ + "/32", "dev", "lo"}))
+        return;
+    descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(53);
+    local.sin_addr = parsed;
+    if (descriptor_ >= 0 &&
+        ::bind(descriptor_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+}
+
+SilentNameServer::~SilentNameServer() {
+    // Refused at last, so that the resolver threads the test gave up on end now rather
+    // than at their time-out.
+    Queries();
+    for (const Query& query : held_) {
+        std::vector<unsigned char> answer = query.bytes;
+        answer[2] = static_cast<unsigned char>(0x80 | (answer[2] & 0x79)); // a response
+        answer[3] = 0x85;                                                  // RA, REFUSED
+        ::sendto(descriptor_, answer.data(), answer.size(), 0,
+                 reinterpret_cast<const sockaddr*>(query.sender), sizeof query.sender);
+    }
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+}
+
+int SilentNameServer::Queries() {
+    unsigned char buffer[512];
+    for (;;) {
+        Query query{};
+        static_assert(sizeof query.sender == sizeof(sockaddr_in));
+        socklen_t length = sizeof query.sender;
+        ssize_t count = descriptor_ < 0
+                            ? -1
+                            : ::recvfrom(descriptor_, buffer, sizeof buffer, 0,
+                                         reinterpret_cast<sockaddr*>(query.sender), &length);
+        if (count < 0)
+            break;
+        if (count < 12)
+            continue;
+        query.bytes.assign(buffer, buffer + count);
+        held_.push_back(query);
+    }
+    return static_cast<int>(held_.size());
+}
+
+// ---- A hosts file of the test's own ----
+
+namespace {
+
+bool MountTextOver(const char* target, const char* text) {
+    char path[] = "/tmp/tarnmap-tools-XXXXXX";
+    int descriptor = mkstemp(path);
+    if (descriptor < 0)
+        return false;
+    size_t length = std::strlen(text);
+    bool written = ::write(descriptor, text, length) == static_cast<ssize_t>(length);
+    ::close(descriptor);
+    bool mounted = written && mount(path, target, nullptr, MS_BIND, nullptr) == 0;
+    unlink(path);
+    return mounted;
+}
+
+[[noreturn]] void EndChild(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+} // namespace
+
+int RunWithOwnHostsFile(const char* hostsText, const char* resolverText,
+                        void (*body)(std::string* report), std::string* report) {
+    int channel[2];
+    if (pipe2(channel, O_CLOEXEC) != 0)
+        return ownHostsUnavailable;
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0)
+        return ownHostsUnavailable;
+    if (child == 0) {
+        ::close(channel[0]);
+        if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            !MountTextOver("/etc/hosts", hostsText) ||
+            !MountTextOver("/etc/resolv.conf", resolverText) ||
+            std::system("ip link set lo up >/dev/null 2>&1") != 0)
+            EndChild(ownHostsUnavailable);
+        std::string text;
+        body(&text);
+        bool sent =
+            ::write(channel[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        EndChild(testing::Test::HasFailure() || !sent ? 1 : 0);
+    }
+    ::close(channel[1]);
+    report->clear();
+    char buffer[1024];
+    ssize_t count;
+    while ((count = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        report->append(buffer, static_cast<size_t>(count));
+    ::close(channel[0]);
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return ownHostsUnavailable;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
