@@ -6,6 +6,7 @@
 #include "model/hosts.h"
 #include "monitor/log.h"
 #include "platform/profile.h"
+#include "platform/sound.h"
 #include "platform/system.h"
 
 #include <cstdio>
@@ -153,6 +154,15 @@ void SelectMapFiles(const char* path) {
     if (!fits) {
         mapSettingsPath[0] = '\0';
         mapLogPath[0] = '\0';
+    }
+    // Alarm sounds kept beside the map are preferred to the installed ones.
+    const char* slash = std::strrchr(base, '/');
+    if (fits && slash != nullptr) {
+        char directory[SETTINGS_PATH_LENGTH + 1];
+        std::snprintf(directory, sizeof directory, "%.*s", static_cast<int>(slash - base), base);
+        platform::SetMapSoundDirectory(slash == base ? "/" : directory);
+    } else {
+        platform::SetMapSoundDirectory("");
     }
     ReadProgramOptions();
     const char* file = mapSettingsPath;

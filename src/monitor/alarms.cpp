@@ -61,6 +61,10 @@ const char* StatusText(unsigned code) {
     return nullptr;
 }
 
+static bool IsHostIndex(int index) {
+    return index >= 0 && index < hostCount;
+}
+
 static unsigned ReadAlarmSetting(int index, const char* key) {
     return ReadHostSetting(index, key, HostSettingsReader::Alarms);
 }
@@ -78,6 +82,8 @@ void BeginAlarmCycle() {
 }
 
 unsigned AnnounceDown(int index) {
+    if (!IsHostIndex(index))
+        return 0;
     HostRecord& host = hostTable[index];
     char line[LOG_MESSAGE_LENGTH + 1];
     const char* text = StatusText(host.status);
@@ -98,6 +104,8 @@ static void StartAlarmProgram(const char* commandLine) {
 }
 
 void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction) {
+    if (!IsHostIndex(index))
+        return;
     const HostRecord& host = hostTable[index];
     if (host.quiet != 0)
         return;
@@ -131,6 +139,8 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
 }
 
 void RecordFailure(int index) {
+    if (!IsHostIndex(index))
+        return;
     HostRecord& host = hostTable[index];
     unsigned missedBefore = host.missed;
     if (missedBefore == DOWN_THRESHOLD) {
@@ -154,6 +164,8 @@ void RecordFailure(int index) {
 }
 
 void RecordReply(int index) {
+    if (!IsHostIndex(index))
+        return;
     HostRecord& host = hostTable[index];
     unsigned missedBefore = host.missed;
     if (missedBefore != 0) {

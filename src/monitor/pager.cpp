@@ -13,6 +13,8 @@
 
 using namespace platform;
 
+unsigned pageWaitSeconds = 60;
+
 void ComposeDialCommand(char* buffer, unsigned size, const char* number, const char* message) {
     unsigned length = 0;
     unsigned substitutions = 0;
@@ -88,7 +90,7 @@ int SendPage(const char* number, const char* message) {
         ReportPageError("set comm state error %lu", error);
         return 0;
     }
-    COMMTIMEOUTS timeouts{PAGE_WAIT_SECONDS * 1000, 10000};
+    COMMTIMEOUTS timeouts{pageWaitSeconds * 1000, 10000};
     SetCommTimeouts(port, &timeouts);
 
     char command[BEEP_STRING_LENGTH + PAGE_NUMBER_LENGTH + 32];
@@ -107,13 +109,15 @@ int SendPage(const char* number, const char* message) {
         }
         SetCommMask(port, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD);
         DWORD event = 0;
-        if (WaitCommEvent(port, &event, PAGE_WAIT_SECONDS * 1000)) {
+        if (WaitCommEvent(port, &event, pageWaitSeconds * 1000)) {
             SetStatusText("success");
             LogPrintf("success beeper message %s to %s", message, number);
-        } else {
+        } else if (GetLastError() == ERROR_TIMEOUT) {
             // A modem that never answers must not hold the monitor for ever.
             SetStatusText("no answer from modem");
             LogPrintf("no answer from modem for beeper message %s to %s", message, number);
+        } else {
+            ReportPageError("comm wait error %lu", GetLastError());
         }
     }
     CloseHandle(port);

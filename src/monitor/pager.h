@@ -2,7 +2,8 @@
 // poll cycle. Results and errors go to the status bar and the map's log.
 #pragma once
 
-constexpr unsigned PAGE_WAIT_SECONDS = 60; // longest wait for the modem's answer
+// Longest wait for the modem's answer, in seconds: the read-back and then the line event.
+extern unsigned pageWaitSeconds; // 60
 
 // Dials `number` and keys in `message` by the BEEP_STRING template. Returns 1 when the
 // exchange was carried out, 0 when paging is off or the port could not be opened or set.

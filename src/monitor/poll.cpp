@@ -26,6 +26,7 @@ int abortRequested = 0;
 int closeRequested = 0;
 int countdown = 10;
 int pollTimerActive = 0;
+int hostsChecked = 0;
 
 /*** the countdown ***/
 
@@ -112,6 +113,7 @@ static void CheckHost(HWND window, HWND repaintWindow, int index) {
     HostRecord& host = hostTable[index];
     if (host.flags != 0)
         return;
+    ++hostsChecked;
     if (!IsDigit(host.resolvedAddr[0]))
         ResolveHost(host);
     int outcome = STATUS_NAME_NOT_RESOLVED;
@@ -141,6 +143,7 @@ int RunPollCycle(HWND window) {
     pollInProgress = 1;
     abortRequested = 0;
     closeRequested = 0;
+    hostsChecked = 0;
     BeginAlarmCycle();
     SetStatusText(" check in progress");
     EnableWindow(checkButton, false);

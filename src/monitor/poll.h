@@ -12,6 +12,7 @@ extern int abortRequested;  // set by "abort"; checked before each host
 extern int closeRequested;  // set while the program closes; checked before each host
 extern int countdown;       // seconds to the next automatic cycle
 extern int pollTimerActive; // 1 while the countdown timer runs
+extern int hostsChecked;    // monitored hosts visited by the running or the last cycle
 
 // Starts the one-second countdown when monitoring and automatic checks are on.
 void StartPollTimer();

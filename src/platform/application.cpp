@@ -7,6 +7,8 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
 namespace platform {
 
 static bool initialized = false;
@@ -22,6 +24,10 @@ void InitializeApplication(int& argc, char** argv) {
     StartMessageDispatcher();
     RegisterControlClasses();
     RegisterDialogClass();
+}
+
+void UseOffscreenDisplay() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
 } // namespace platform

@@ -9,4 +9,8 @@ namespace platform {
 // nothing.
 void InitializeApplication(int& argc, char** argv);
 
+// Makes the toolkit draw offscreen, so no display is needed. Call it before
+// InitializeApplication.
+void UseOffscreenDisplay();
+
 } // namespace platform

@@ -107,10 +107,16 @@ DWORD BaudFor(speed_t speed) {
 } // namespace
 
 HANDLE OpenCommPort(const char* name) {
-    char device[64];
+    char device[4096];
     unsigned number = 0;
     if (name[0] == '/') {
-        std::snprintf(device, sizeof device, "%s", name);
+        // A cut path would open some other device.
+        int length = std::snprintf(device, sizeof device, "%s", name);
+        if (length < 0 || static_cast<unsigned>(length) >= sizeof device) {
+            errno = ENAMETOOLONG;
+            Fail();
+            return INVALID_HANDLE_VALUE;
+        }
     } else if (std::sscanf(name, "COM%u", &number) == 1 && number >= 1) {
         std::snprintf(device, sizeof device, "/dev/ttyS%u", number - 1);
     } else {

@@ -15,6 +15,9 @@ namespace {
 
 char mapSoundDirectory[256];
 QSoundEffect* effect = nullptr;
+// A looping alarm is playing until stopped or replaced, whether or not a device makes it
+// heard; the toolkit's own state says nothing useful without one.
+bool loopPlaying = false;
 
 bool Exists(char* path, unsigned size, const char* directory, const char* subdirectory,
             const char* name) {
@@ -45,12 +48,13 @@ bool FindSoundFile(const char* name, char* path, unsigned size) {
 }
 
 bool IsSoundPlaying() {
-    return effect != nullptr && effect->isPlaying();
+    return loopPlaying || (effect != nullptr && effect->isPlaying());
 }
 
 bool sndPlaySound(const char* name, UINT flags) {
     if (name == nullptr) {
         RecordInJournal("sound", "stop");
+        loopPlaying = false;
         if (effect != nullptr)
             effect->stop();
         return true;
@@ -68,7 +72,8 @@ bool sndPlaySound(const char* name, UINT flags) {
         effect = new QSoundEffect();
     effect->stop();
     effect->setSource(QUrl::fromLocalFile(QString::fromLocal8Bit(path)));
-    effect->setLoopCount((flags & SND_LOOP) != 0 ? QSoundEffect::Infinite : 1);
+    loopPlaying = (flags & SND_LOOP) != 0;
+    effect->setLoopCount(loopPlaying ? QSoundEffect::Infinite : 1);
     effect->play();
     return true;
 }

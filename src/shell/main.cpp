@@ -1,8 +1,11 @@
-// The tarnmap executable: the desktop program on the map named by its arguments.
+// The tarnmap executable: the desktop program on the map named by its arguments, or the
+// monitor without windows (--headless) for a server.
 #include "platform/application.h"
+#include "shell/headless.h"
 #include "shell/startup.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,20 +17,54 @@ extern "C" const char* __lsan_default_suppressions() {
 #endif
 
 static void PrintUsage() {
-    std::printf("Usage: tarnmap [MAP]\n"
-                "       tarnmap --help\n\n"
-                "Tarnmap shows the map of hosts MAP (a .db map database) and checks every host\n"
-                "in repeated poll cycles. Without MAP it opens tarnmap.db, or the FILE setting\n"
-                "of TARNMAP.INI. Arguments that do not begin with \"--\" are joined by single\n"
-                "blanks into the one map path.\n");
+    std::printf(
+        "Usage: tarnmap [MAP]\n"
+        "       tarnmap --headless [--cycles N] [MAP]\n"
+        "       tarnmap --help\n\n"
+        "Tarnmap shows the map of hosts MAP (a .db map database) and checks every host\n"
+        "in repeated poll cycles. Without MAP it opens tarnmap.db, or the FILE setting\n"
+        "of TARNMAP.INI. Arguments that do not begin with \"--\" are joined by single\n"
+        "blanks into the one map path.\n\n"
+        "  --headless   no window and no display: check the hosts of MAP every TIMER\n"
+        "               seconds (whatever NOCHECK says), with the map's log, sounds,\n"
+        "               alarm programs and pages as on the desktop, and print one line\n"
+        "               per cycle: the time, the hosts answering, missing, down and not\n"
+        "               monitored, and the hosts that went down or came up. SIGINT or\n"
+        "               SIGTERM ends it after the host being checked, with exit status 0.\n"
+        "  --cycles N   with --headless: run N cycles back to back, then end.\n"
+        "  --help       show this text.\n");
+}
+
+// A positive decimal count, or 0 when `text` is none.
+static unsigned long ParseCount(const char* text) {
+    if (text == nullptr || text[0] < '0' || text[0] > '9')
+        return 0;
+    char* end = nullptr;
+    unsigned long count = std::strtoul(text, &end, 10);
+    return *end == '\0' ? count : 0;
 }
 
 int main(int argc, char** argv) {
     std::string mapArgument;
+    bool headless = false;
+    unsigned long cycles = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
             PrintUsage();
             return 0;
+        }
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            headless = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--cycles") == 0) {
+            cycles = ParseCount(i + 1 < argc ? argv[i + 1] : nullptr);
+            if (cycles == 0) {
+                std::fprintf(stderr, "tarnmap: --cycles wants a number of cycles above 0\n");
+                return 2;
+            }
+            ++i;
+            continue;
         }
         if (std::strncmp(argv[i], "--", 2) == 0) {
             std::fprintf(stderr, "tarnmap: unknown option %s (see tarnmap --help)\n", argv[i]);
@@ -36,6 +73,15 @@ int main(int argc, char** argv) {
         if (!mapArgument.empty())
             mapArgument += ' ';
         mapArgument += argv[i];
+    }
+    if (cycles != 0 && !headless) {
+        std::fprintf(stderr, "tarnmap: --cycles goes with --headless\n");
+        return 2;
+    }
+    if (headless) {
+        platform::UseOffscreenDisplay();
+        platform::InitializeApplication(argc, argv);
+        return RunHeadless(mapArgument.c_str(), cycles);
     }
     platform::InitializeApplication(argc, argv);
     return TarnmapMain(mapArgument.c_str(), 1);

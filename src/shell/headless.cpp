@@ -1,0 +1,198 @@
+// Headless monitoring: an invisible window owns the probe time-out timer and receives the
+// termination signals; the poll cycle, the alarms and the log are the desktop program's
+// own. Status-bar texts go nowhere, the map reader's reports go to standard error.
+#include "shell/headless.h"
+
+#include "icmp/icmplib.h"
+#include "model/hosts.h"
+#include "model/mapdb.h"
+#include "model/settings.h"
+#include "monitor/poll.h"
+#include "platform/signals.h"
+#include "platform/sound.h"
+#include "platform/system.h"
+#include "platform/window.h"
+#include "platform/winsock.h"
+#include "shell/startup.h"
+
+#include <cstdio>
+
+using namespace platform;
+
+/*** globals ***/
+
+static const char* const HEADLESS_CLASS = "TARNMAPHEADLESS";
+static constexpr unsigned INTERVAL_TIMER_ID = 21; // the pause between two cycles
+
+static bool stopRequested = false;   // a termination signal arrived
+static bool intervalElapsed = false; // the pause before the next cycle is over
+
+/*** the window ***/
+
+static LRESULT HeadlessWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_TIMER:
+        if (wParam == WAIT_TIMER_ID) {
+            OnWaitTimeout(window);
+        } else if (wParam == INTERVAL_TIMER_ID) {
+            KillTimer(window, INTERVAL_TIMER_ID);
+            intervalElapsed = true;
+        }
+        return 0;
+    case WM_CLOSE:
+        // A termination signal. The probe under way is left to finish, so no host is
+        // counted as failed for it; the cycle ends before the next host.
+        stopRequested = true;
+        closeRequested = 1;
+        return 0;
+    default:
+        return DefWindowProc(window, message, wParam, lParam);
+    }
+}
+
+/*** the map reader's reports ***/
+
+static void PrintMapStatus(const char* text) {
+    if (text != nullptr)
+        std::fprintf(stderr, "tarnmap: %s\n", text[0] == ' ' ? text + 1 : text);
+}
+
+static void PrintVersionError(HWND, const char* text, const char* caption) {
+    std::fprintf(stderr, "tarnmap: %s: %s\n", caption, text);
+}
+
+/*** one cycle ***/
+
+// The cycle's line: the hosts it checked, the counts after it, and the hosts that changed between down and up.
+static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_HOSTS],
+                           int hostsBefore, bool stopped) {
+    unsigned answering = 0, missing = 0, down = 0, unmonitored = 0;
+    for (int i = 0; i < hostCount; ++i) {
+        const HostRecord& host = hostTable[i];
+        if (host.flags != 0)
+            ++unmonitored;
+        else if (host.missed == 0)
+            ++answering;
+        else if (host.missed <= DOWN_THRESHOLD)
+            ++missing;
+        else
+            ++down;
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::printf("%02u/%02u/%02u %02u:%02u:%02u cycle %lu: %d checked, %u answering, %u missing, "
+                "%u down, %u not monitored",
+                now.month, now.day, now.year % 100, now.hour, now.minute, now.second, cycle,
+                hostsChecked, answering, missing, down, unmonitored);
+    const char* separator = "; went down: ";
+    for (int i = 0; i < hostCount && i < hostsBefore; ++i) {
+        const HostRecord& host = hostTable[i];
+        if (missedBefore[i] == DOWN_THRESHOLD && host.missed > DOWN_THRESHOLD) {
+            std::printf("%s%s [%s]", separator, host.name, host.resolvedAddr);
+            separator = ", ";
+        }
+    }
+    separator = "; came up: ";
+    for (int i = 0; i < hostCount && i < hostsBefore; ++i) {
+        const HostRecord& host = hostTable[i];
+        if (missedBefore[i] > DOWN_THRESHOLD && host.missed == 0) {
+            std::printf("%s%s [%s]", separator, host.name, host.resolvedAddr);
+            separator = ", ";
+        }
+    }
+    std::printf("%s\n", stopped ? "; stopped" : "");
+    std::fflush(stdout);
+}
+
+static bool StopWanted() {
+    return stopRequested || TerminationRequested();
+}
+
+// Lets TIMER seconds pass with the messages flowing (sounds, signals); at least one.
+static void WaitForNextCycle(HWND window) {
+    unsigned seconds = pollInterval > 0 ? pollInterval : 1;
+    intervalElapsed = false;
+    if (SetTimer(window, INTERVAL_TIMER_ID, seconds * 1000, nullptr) == 0)
+        return;
+    MSG message;
+    while (!intervalElapsed && !StopWanted()) {
+        if (GetMessage(&message, 0, 0, 0) <= 0) {
+            stopRequested = true; // a quit message ends the run
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+    KillTimer(window, INTERVAL_TIMER_ID);
+}
+
+/*** the run ***/
+
+static HWND CreateHeadlessWindow() {
+    WNDCLASS headlessClass{};
+    headlessClass.lpfnWndProc = HeadlessWndProc;
+    headlessClass.lpszClassName = HEADLESS_CLASS;
+    if (!RegisterClass(&headlessClass))
+        return 0;
+    // Never shown: it only owns timers and receives messages.
+    return CreateWindow(HEADLESS_CLASS, "Tarnmap", WS_OVERLAPPED, 0, 0, 64, 64, 0, 0, nullptr);
+}
+
+int RunHeadless(const char* mapArgument, unsigned long cycles) {
+    mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
+    ChooseStartupMap();
+    if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {
+        std::fprintf(stderr, "tarnmap: the map path is longer than %d characters\n",
+                     MAP_PATH_LENGTH);
+        return 1;
+    }
+    if (!FileExists(mapPath)) {
+        std::fprintf(stderr, "tarnmap: cannot open the map %s\n", mapPath);
+        return 1;
+    }
+    HWND window = CreateHeadlessWindow();
+    if (window == 0) {
+        std::fprintf(stderr, "tarnmap: cannot create the message window\n");
+        return 1;
+    }
+    // Signals are taken from here on, before anything is logged, so a signal never finds
+    // the program without its handler once the map is open.
+    PostMessageOnTermination(window, WM_CLOSE);
+    if (ReadMapDatabase(0, mapPath) == 0) {
+        DestroyWindow(window);
+        return 1;
+    }
+
+    WSADATA stack;
+    if (WSAStartup(MAKEWORD(1, 1), &stack) != 0) {
+        std::fprintf(stderr, "tarnmap: the network stack did not start\n");
+        DestroyWindow(window);
+        return 1;
+    }
+    CopyField(stackVendorText, sizeof stackVendorText, stack.szDescription);
+    AdaptProbeEngine(stackVendorText);
+    WSASetBlockingHook(BlockingHook);
+
+    static unsigned missedBefore[MAX_HOSTS];
+    for (unsigned long cycle = 1; !StopWanted(); ++cycle) {
+        int hostsBefore = hostCount;
+        for (int i = 0; i < hostCount; ++i)
+            missedBefore[i] = hostTable[i].missed;
+        RunPollCycle(window);
+        PrintCycleLine(cycle, missedBefore, hostsBefore, StopWanted());
+        if (cycles != 0 && cycle >= cycles)
+            break;
+        if (cycles == 0)
+            WaitForNextCycle(window);
+    }
+
+    if (soundEnabled == 1)
+        sndPlaySound(nullptr, 0);
+    while (WSAIsBlocking())
+        WSACancelBlockingCall();
+    WSAUnhookBlockingHook();
+    WSACleanup();
+    UnloadIcmpLibrary();
+    DestroyWindow(window);
+    return 0;
+}

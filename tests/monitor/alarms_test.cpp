@@ -1,0 +1,456 @@
+// The alarm state machine as the poll cycle drives it: misses counted, down and up lines in
+// the map's log, the cycle's sound, and pages and programs chosen by priority, with the
+// map's real settings file and log file.
+#include "model/hosts.h"
+#include "model/settings.h"
+#include "monitor/alarms.h"
+#include "monitor/poll.h"
+#include "platform/journal.h"
+#include "platform/sound.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using platform::JournalEntries;
+
+constexpr unsigned TIMED_OUT = 11010;
+
+// A map whose settings file holds `sections`, opened in a fresh directory; no hosts yet.
+class AlarmMap {
+  public:
+    explicit AlarmMap(const std::string& sections) : dir_(true) {
+        WriteWholeFile(dir_.file("net.INI"), "[OPTS]\r\nSOUND=1\r\n" + sections);
+        SelectMapFiles(dir_.file("net.db").c_str());
+        ClearMap();
+        downSinceQuiet = false;
+        soundLevel = 1;
+        beepEnable = 0;
+        abortRequested = 0;
+        closeRequested = 0;
+        BeginAlarmCycle();
+        platform::EnableJournal(true);
+        platform::ClearJournal();
+    }
+    ~AlarmMap() {
+        platform::sndPlaySound(nullptr, 0);
+        platform::EnableJournal(false);
+        ClearMap();
+    }
+
+    // Adds a host as the map reader leaves it (missed 2, not quiet) or, with `up`, as a
+    // host that has been answering.
+    int AddHost(const char* name, const char* address, bool up = true) {
+        HostRecord& host = hostTable[hostCount];
+        host = HostRecord{};
+        std::snprintf(host.name, sizeof host.name, "%s", name);
+        std::snprintf(host.address, sizeof host.address, "%s", address);
+        ResetLoadedHost(host);
+        if (up) {
+            host.missed = 0;
+            host.quiet = 1;
+        }
+        return hostCount++;
+    }
+
+    // One poll cycle: every host in `failing` fails with `status`, every other one replies.
+    void Cycle(const std::vector<int>& failing, unsigned status = TIMED_OUT) {
+        BeginAlarmCycle();
+        for (int i = 0; i < hostCount; ++i) {
+            if (hostTable[i].flags != 0)
+                continue; // not probed: nothing of it changes
+            bool fails = false;
+            for (int index : failing)
+                fails = fails || index == i;
+            hostTable[i].status = fails ? status : 0;
+            if (fails)
+                RecordFailure(i);
+            else
+                RecordReply(i);
+        }
+        FinishAlarmCycle();
+    }
+
+    // The log's messages without their date and time, the line of the map's opening left out.
+    std::vector<std::string> LogMessages() const {
+        std::string text = ReadWholeFile(dir_.file("net.LOG"));
+        std::vector<std::string> messages;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2) {
+            std::string line = text.substr(start, end - start);
+            EXPECT_GT(line.size(), 18u) << line;
+            if (line.size() > 18 && line.compare(18, 17, "open of database ") != 0)
+                messages.push_back(line.substr(18));
+        }
+        return messages;
+    }
+
+    // The journal's sound entries since the last call.
+    std::vector<std::string> Sounds() {
+        std::vector<std::string> sounds;
+        for (const std::string& entry : JournalEntries())
+            if (entry.rfind("sound: ", 0) == 0)
+                sounds.push_back(entry.substr(7));
+        platform::ClearJournal();
+        return sounds;
+    }
+
+    const TempDir& dir() const { return dir_; }
+
+  private:
+    TempDir dir_;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST(Alarms, DownAtTheFifthFailureFromUpAndTheThirdAfterLoadingUpAfterThreeMisses) {
+    AlarmMap map("[gateway]\r\nSOUND=2\r\n[printer]\r\nSOUND=0\r\n[quietlog]\r\nLOG=0\r\n");
+    int gateway = map.AddHost("gateway", "10.0.0.1");
+    int printer = map.AddHost("printer", "10.0.0.9", false); // as loaded: missed 2
+    int quietLog = map.AddHost("quietlog", "10.0.0.5");
+
+    // The printer is left out of the first two cycles (not monitored), so its third failed
+    // check comes together with the gateway's fifth.
+    hostTable[printer].flags = HOST_NOT_MONITORED;
+    for (int cycle = 1; cycle <= 4; ++cycle) {
+        if (cycle == 3)
+            hostTable[printer].flags = 0;
+        map.Cycle({gateway, quietLog, printer});
+        EXPECT_EQ(hostTable[gateway].missed, static_cast<unsigned>(cycle));
+        EXPECT_EQ(map.LogMessages(), Lines{}) << "cycle " << cycle;
+        EXPECT_EQ(map.Sounds(), Lines{}) << "cycle " << cycle;
+    }
+    EXPECT_EQ(hostTable[printer].missed, DOWN_THRESHOLD);
+
+    // A code without a text is shown by its number; LOG 0 writes no line but arms the
+    // host all the same; SOUND 0 makes no down sound.
+    map.Cycle({gateway, quietLog, printer}, 13);
+    EXPECT_EQ(map.LogMessages(), (Lines{"gateway [10.0.0.1] down, status 13",
+                                        "printer [10.0.0.9] down, status 13"}));
+    EXPECT_EQ(map.Sounds(), Lines{"down2.wav (loop)"});
+    EXPECT_EQ(hostTable[gateway].quiet, 0u) << "a down host's actions are armed";
+    EXPECT_EQ(hostTable[quietLog].quiet, 0u);
+    EXPECT_EQ(hostTable[printer].missed, DOWN_THRESHOLD + 1);
+    EXPECT_EQ(hostTable[printer].lost, 3u);
+    map.Cycle({gateway, quietLog, printer});
+    EXPECT_EQ(map.LogMessages().size(), 2u) << "a host is declared down once";
+
+    // Every host answers: the up lines with the counts they had, and "up.wav" once,
+    // replacing the looping down sound.
+    map.Cycle({});
+    Lines log = map.LogMessages();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[2], "gateway 10.0.0.1 up, missed 6");
+    EXPECT_EQ(log[3], "printer 10.0.0.9 up, missed 6");
+    EXPECT_EQ(map.Sounds(), Lines{"up.wav"});
+    for (int i = 0; i < hostCount; ++i) {
+        EXPECT_EQ(hostTable[i].missed, 0u);
+        EXPECT_EQ(hostTable[i].quiet, 1u);
+    }
+
+    // Back after exactly three misses: an up line with 3; after two: nothing, and the
+    // cycle still ends with "up.wav".
+    hostTable[gateway].missed = 3;
+    hostTable[printer].missed = 2;
+    map.Cycle({});
+    EXPECT_EQ(map.LogMessages().back(), "gateway 10.0.0.1 up, missed 3");
+    EXPECT_EQ(map.LogMessages().size(), 5u);
+    EXPECT_EQ(map.Sounds(), Lines{"up.wav"});
+
+    // The status text of a time-out in the down line.
+    hostTable[gateway].missed = DOWN_THRESHOLD;
+    map.Cycle({gateway});
+    EXPECT_EQ(map.LogMessages().back(), "gateway [10.0.0.1] down, Timed out");
+
+    // The count stops at its limit; the total of lost checks goes on.
+    hostTable[gateway].missed = MISSED_LIMIT;
+    unsigned lost = hostTable[gateway].lost;
+    map.Cycle({gateway});
+    EXPECT_EQ(hostTable[gateway].missed, MISSED_LIMIT);
+    EXPECT_EQ(hostTable[gateway].lost, lost + 1);
+}
+
+TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
+    AlarmMap map("[low]\r\nSOUND=1\r\n[high]\r\nSOUND=3\r\n[loud]\r\nSOUND=7\r\n"
+                 "[late]\r\nSOUND=1\r\n");
+    int low = map.AddHost("low", "10.0.0.1");
+    int high = map.AddHost("high", "10.0.0.2");
+    int loud = map.AddHost("loud", "10.0.0.3");
+    int late = map.AddHost("late", "10.0.0.4");
+
+    // Two hosts down in one cycle, levels 1 and 3: the higher one plays.
+    hostTable[low].missed = DOWN_THRESHOLD;
+    hostTable[high].missed = DOWN_THRESHOLD;
+    map.Cycle({low, high});
+    EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
+    EXPECT_TRUE(downSinceQuiet);
+
+    // Without "quiet" the level stays: a level-1 host down in a later cycle still plays 3.
+    hostTable[late].missed = DOWN_THRESHOLD;
+    map.Cycle({low, high, late});
+    EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
+    // A cycle in which nobody goes down plays nothing; the loop goes on.
+    map.Cycle({low, high, late});
+    EXPECT_EQ(map.Sounds(), Lines{});
+
+    QuietAlarms();
+    EXPECT_EQ(map.Sounds(), Lines{"stop"});
+    EXPECT_FALSE(downSinceQuiet);
+    for (int i = 0; i < hostCount; ++i)
+        EXPECT_EQ(hostTable[i].quiet, 1u);
+    hostTable[late].missed = DOWN_THRESHOLD;
+    map.Cycle({low, high, late});
+    EXPECT_EQ(map.Sounds(), Lines{"down1.wav (loop)"});
+
+    // A level above the table's last entry is its most urgent sound.
+    QuietAlarms();
+    (void)map.Sounds();
+    hostTable[loud].missed = DOWN_THRESHOLD;
+    map.Cycle({low, high, late, loud});
+    EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
+    EXPECT_EQ(soundLevel, 3u);
+
+    // A host back while another still fails: no up sound.
+    map.Cycle({low, high, late});
+    EXPECT_EQ(map.Sounds(), Lines{});
+    // An aborted cycle ends with "up.wav" whatever failed.
+    BeginAlarmCycle();
+    hostTable[low].status = TIMED_OUT;
+    RecordFailure(low);
+    abortRequested = 1;
+    FinishAlarmCycle();
+    abortRequested = 0;
+    EXPECT_EQ(map.Sounds(), Lines{"up.wav"});
+
+    // With the map's SOUND switched off nothing is played, not even by "quiet".
+    soundEnabled = 0;
+    hostTable[low].missed = DOWN_THRESHOLD;
+    map.Cycle({low});
+    map.Cycle({});
+    QuietAlarms();
+    EXPECT_EQ(map.Sounds(), Lines{});
+    soundEnabled = 1;
+}
+
+TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
+    // BEEP_COUNT 6: the down action fires at the failure that finds missed = 6, two checks
+    // after the host was declared down.
+    AlarmMap map("[p5]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=5\r\nBEEP_CODE=55\r\n"
+                 "BEEP_NUMBER=111\r\n"
+                 "[p9]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=9\r\nBEEP_CODE=99\r\n"
+                 "BEEP_NUMBER=222\r\n"
+                 "[p9late]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=9\r\nBEEP_CODE=98\r\n"
+                 "BEEP_NUMBER=333\r\n"
+                 "[nonumber]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=50\r\n"
+                 "[zero]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=0\r\nBEEP_NUMBER=444\r\n"
+                 "[four]\r\nBEEPER=1\r\nBEEP_COUNT=4\r\nBEEP_PRIORITY=60\r\nBEEP_NUMBER=555\r\n");
+    int p5 = map.AddHost("p5", "10.0.0.5");
+    int p9 = map.AddHost("p9", "10.0.0.9");
+    int p9late = map.AddHost("p9late", "10.0.0.10");
+    int noNumber = map.AddHost("nonumber", "10.0.0.11");
+    int zero = map.AddHost("zero", "10.0.0.12");
+    int four = map.AddHost("four", "10.0.0.13");
+    std::vector<int> all{p5, p9, p9late, noNumber, zero, four};
+    for (int i : all)
+        hostTable[i].missed = DOWN_THRESHOLD;
+
+    map.Cycle(all); // declared down: 4 -> 5
+    EXPECT_FALSE(pendingPage);
+    map.Cycle(all); // 5 -> 6
+    EXPECT_FALSE(pendingPage);
+    // 6 -> 7: every host reaches its count; the first of the two 9s is paged. With paging
+    // switched off the page is only logged.
+    BeginAlarmCycle();
+    for (int i : all) {
+        hostTable[i].status = TIMED_OUT;
+        RecordFailure(i);
+    }
+    EXPECT_TRUE(pendingPage);
+    EXPECT_EQ(pagePriority, 9u);
+    EXPECT_STREQ(pageNumber, "222");
+    EXPECT_STREQ(pageMessage, "00099");
+    FinishAlarmCycle();
+    Lines log = map.LogMessages();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Beeper disabled on 00099 to 222");
+    std::size_t pages = log.size();
+
+    // The count is passed once: no second page in later cycles.
+    map.Cycle(all);
+    map.Cycle(all);
+    EXPECT_EQ(map.LogMessages().size(), pages);
+
+    // Back up: past the count the up action pages "999" and the code; "four" (count 4,
+    // never fired down) pages up as well, with the highest priority.
+    BeginAlarmCycle();
+    for (int i : all)
+        RecordReply(i);
+    // (BEEP_CODE of "four" is absent: its index in the table, 5.)
+    EXPECT_STREQ(pageMessage, "9995");
+    EXPECT_EQ(pagePriority, 60u);
+    EXPECT_STREQ(pageNumber, "555");
+    FinishAlarmCycle();
+    EXPECT_EQ(map.LogMessages().back(), "Beeper disabled on 9995 to 555");
+
+    // "quiet" while down suppresses the down action and the up action.
+    auto pagesLogged = [&map] {
+        int count = 0;
+        for (const std::string& line : map.LogMessages())
+            count += line.rfind("Beeper disabled", 0) == 0 ? 1 : 0;
+        return count;
+    };
+    int pagesBefore = pagesLogged();
+    for (int i : all)
+        hostTable[i].missed = DOWN_THRESHOLD;
+    map.Cycle(all);
+    QuietAlarms();
+    map.Cycle(all);
+    map.Cycle(all);
+    map.Cycle(all);
+    map.Cycle({});
+    EXPECT_EQ(pagesLogged(), pagesBefore);
+
+    // With paging on, the queued page is dialled at the end of the cycle; the modem
+    // missing here, the failure to open it is logged.
+    for (int i : all)
+        hostTable[i].missed = DOWN_THRESHOLD + 2;
+    hostTable[p9].quiet = 0;
+    beepEnable = 1;
+    std::snprintf(beepDevice, sizeof beepDevice, "%s", map.dir().file("no-modem").c_str());
+    map.Cycle(all);
+    beepEnable = 0;
+    beepDevice[0] = '\0';
+    EXPECT_EQ(map.LogMessages().back(), "open error 2");
+}
+
+TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
+    AlarmMap map("");
+    // A program that writes its arguments, one a line, to a file named by its first word.
+    std::string notify = map.dir().file("notify");
+    WriteWholeFile(notify, "#!/bin/sh\nout=\"$1\"\nshift\nprintf '%s\\n' \"$@\" > \"$out.tmp\"\n"
+                           "mv \"$out.tmp\" \"$out\"\n");
+    ASSERT_EQ(chmod(notify.c_str(), 0755), 0);
+    std::string queuedOut = map.dir().file("queued.args");
+    std::string eachOut = map.dir().file("each.args");
+    std::string sections =
+        "[low]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=1\r\nBEEP_CODE=3\r\nBEEP_NUMBER=111\r\n"
+        "EXTERNAL=" + notify + " " + map.dir().file("low.args") + "\r\n" +
+        "[high]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=2\r\nBEEP_CODE=7\r\nBEEP_NUMBER=555\r\n"
+        "EXTERNAL=" + notify + " " + queuedOut + "\r\n" +
+        "[tie]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=2\r\nBEEP_CODE=8\r\nBEEP_NUMBER=666\r\n"
+        "EXTERNAL=" + notify + " " + map.dir().file("tie.args") + "\r\n" +
+        "[each]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=0\r\nBEEP_EACH=1\r\nBEEP_CODE=4\r\n"
+        "EXTERNAL=" + notify + " " + eachOut + "\r\n" +
+        "[none]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=9\r\n";
+    WriteWholeFile(map.dir().file("net.INI"), "[OPTS]\r\nSOUND=1\r\n" + sections);
+    int low = map.AddHost("low", "10.1.2.1");
+    int high = map.AddHost("high", "10.1.2.3");
+    int tie = map.AddHost("tie", "10.1.2.4");
+    int each = map.AddHost("each", "10.1.2.5");
+    int none = map.AddHost("none", "10.1.2.6");
+    std::vector<int> all{low, high, tie, each, none};
+    for (int i : all)
+        hostTable[i].missed = DOWN_THRESHOLD;
+    map.Cycle(all); // declared down
+    (void)map.Sounds();
+
+    // The failure that finds missed = 5: BEEP_EACH starts its program at once, even with
+    // priority 0; the others queue, the first host of the highest priority winning.
+    BeginAlarmCycle();
+    for (int i : all) {
+        hostTable[i].status = TIMED_OUT;
+        RecordFailure(i);
+    }
+    std::string eachCommand = notify + " " + eachOut + " DN  4 10.1.2.5";
+    std::string queuedCommand = notify + " " + queuedOut + " DN 555 7 10.1.2.3";
+    EXPECT_EQ(JournalEntries(), Lines{"exec: " + eachCommand});
+    EXPECT_EQ(map.LogMessages().back(), eachCommand);
+    EXPECT_STREQ(pendingCommand, queuedCommand.c_str());
+    EXPECT_EQ(commandPriority, 2u);
+    platform::ClearJournal();
+    FinishAlarmCycle();
+    // Nobody went down in this cycle: the down sound of the last one goes on unchanged.
+    EXPECT_EQ(JournalEntries(), Lines{"exec: " + queuedCommand});
+    EXPECT_EQ(map.LogMessages().back(), queuedCommand);
+
+    // The program really ran, with the fields as separate words (the empty number of
+    // "each" is no word at all: the command line is split at blanks).
+    std::string arguments;
+    for (int i = 0; i < 500 && arguments.empty(); ++i) {
+        arguments = ReadWholeFile(queuedOut);
+        if (arguments.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(arguments, "DN\n555\n7\n10.1.2.3\n");
+    std::string eachArguments;
+    for (int i = 0; i < 500 && eachArguments.empty(); ++i) {
+        eachArguments = ReadWholeFile(eachOut);
+        if (eachArguments.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(eachArguments, "DN\n4\n10.1.2.5\n");
+    EXPECT_EQ(ReadWholeFile(map.dir().file("tie.args")), "");
+    EXPECT_EQ(ReadWholeFile(map.dir().file("low.args")), "");
+
+    // A command as long as EXTERNAL allows is queued whole with its fields.
+    std::string longProgram = "/" + std::string(EXTERNAL_LENGTH - 1, 'x');
+    WriteWholeFile(map.dir().file("net.INI"),
+                   "[OPTS]\r\nSOUND=1\r\n[high]\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=2\r\n"
+                   "BEEP_CODE=2147483647\r\nBEEP_NUMBER=1234567890123456789\r\nEXTERNAL=" +
+                       longProgram + "\r\n");
+    std::snprintf(hostTable[high].resolvedAddr, sizeof hostTable[high].resolvedAddr, "%s",
+                  std::string(sizeof hostTable[high].resolvedAddr - 1, '9').c_str());
+    BeginAlarmCycle();
+    RecordFailure(high);
+    std::string expected = longProgram + " DN 1234567890123456789 2147483647 " +
+                           std::string(sizeof hostTable[high].resolvedAddr - 1, '9');
+    EXPECT_EQ(std::string(pendingCommand), expected);
+    pendingCommand[0] = '\0'; // the made-up program is not to be started
+    FinishAlarmCycle();
+}
+
+TEST(Alarms, SoundsBesideTheMapAreFoundBeforeTheInstalledOnes) {
+    TempDir dir(true);
+    ASSERT_EQ(mkdir(dir.file("maps").c_str(), 0755), 0);
+    WriteWholeFile(dir.file("maps/down1.wav"), "RIFF");
+    SelectMapFiles(dir.file("maps/net.db").c_str());
+    char path[4096];
+    ASSERT_TRUE(platform::FindSoundFile("down1.wav", path, sizeof path));
+    EXPECT_EQ(std::string(path), dir.file("maps/down1.wav"));
+    ASSERT_TRUE(platform::FindSoundFile("down2.wav", path, sizeof path));
+    EXPECT_NE(std::string(path), dir.file("maps/down2.wav"));
+    // Another map elsewhere: its own directory counts, not the last one's.
+    SelectMapFiles(dir.file("other.db").c_str());
+    ASSERT_TRUE(platform::FindSoundFile("down1.wav", path, sizeof path));
+    EXPECT_NE(std::string(path), dir.file("maps/down1.wav"));
+}
+
+TEST(Alarms, StatusTextsAndOutOfRangeHosts) {
+    EXPECT_STREQ(StatusText(0), "reachable");
+    EXPECT_STREQ(StatusText(15), "net down");
+    EXPECT_STREQ(StatusText(10050), "net down");
+    EXPECT_STREQ(StatusText(11013), "Too many hops");
+    EXPECT_STREQ(StatusText(11014), "Too many hops");
+    EXPECT_STREQ(StatusText(11016), "Source quench");
+    EXPECT_EQ(StatusText(13), nullptr);
+    EXPECT_EQ(StatusText(11011), nullptr);
+
+    AlarmMap map("");
+    map.AddHost("only", "10.0.0.1");
+    BeginAlarmCycle();
+    RecordFailure(1); // past the table: nothing happens
+    RecordReply(-1);
+    EXPECT_EQ(failedThisCycle, 0u);
+    EXPECT_EQ(hostTable[0].missed, 0u);
+}
+
+} // namespace
