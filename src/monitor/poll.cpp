@@ -81,7 +81,9 @@ int PumpPendingMessages() {
 
 /*** the cycle ***/
 
-static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+static bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Looks a host's name up; a failure leaves status 11001.
 static void ResolveHost(HostRecord& host) {
