@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
+#include "shell/maplinks.h"
 #include "shell/startup.h"
 
 #include <cstdio>
@@ -63,7 +64,8 @@ static void PrintVersionError(HWND, const char* text, const char* caption) {
 
 /*** one cycle ***/
 
-// The cycle's line: the hosts it checked, the counts after it, and the hosts that changed between down and up.
+// The cycle's line: the hosts it checked, the counts after it, and the hosts that changed between
+// down and up.
 static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_HOSTS],
                            int hostsBefore, bool stopped) {
     unsigned answering = 0, missing = 0, down = 0, unmonitored = 0;

@@ -17,22 +17,21 @@ extern "C" const char* __lsan_default_suppressions() {
 #endif
 
 static void PrintUsage() {
-    std::printf(
-        "Usage: tarnmap [MAP]\n"
-        "       tarnmap --headless [--cycles N] [MAP]\n"
-        "       tarnmap --help\n\n"
-        "Tarnmap shows the map of hosts MAP (a .db map database) and checks every host\n"
-        "in repeated poll cycles. Without MAP it opens tarnmap.db, or the FILE setting\n"
-        "of TARNMAP.INI. Arguments that do not begin with \"--\" are joined by single\n"
-        "blanks into the one map path.\n\n"
-        "  --headless   no window and no display: check the hosts of MAP every TIMER\n"
-        "               seconds (whatever NOCHECK says), with the map's log, sounds,\n"
-        "               alarm programs and pages as on the desktop, and print one line\n"
-        "               per cycle: the time, the hosts answering, missing, down and not\n"
-        "               monitored, and the hosts that went down or came up. SIGINT or\n"
-        "               SIGTERM ends it after the host being checked, with exit status 0.\n"
-        "  --cycles N   with --headless: run N cycles back to back, then end.\n"
-        "  --help       show this text.\n");
+    std::printf("Usage: tarnmap [MAP]\n"
+                "       tarnmap --headless [--cycles N] [MAP]\n"
+                "       tarnmap --help\n\n"
+                "Tarnmap shows the map of hosts MAP (a .db map database) and checks every host\n"
+                "in repeated poll cycles. Without MAP it opens tarnmap.db, or the FILE setting\n"
+                "of TARNMAP.INI. Arguments that do not begin with \"--\" are joined by single\n"
+                "blanks into the one map path.\n\n"
+                "  --headless   no window and no display: check the hosts of MAP every TIMER\n"
+                "               seconds (whatever NOCHECK says), with the map's log, sounds,\n"
+                "               alarm programs and pages as on the desktop, and print one line\n"
+                "               per cycle: the time, the hosts answering, missing, down and not\n"
+                "               monitored, and the hosts that went down or came up. SIGINT or\n"
+                "               SIGTERM ends it after the host being checked, with exit status 0.\n"
+                "  --cycles N   with --headless: run N cycles back to back, then end.\n"
+                "  --help       show this text.\n");
 }
 
 // A positive decimal count, or 0 when `text` is none.

@@ -134,8 +134,8 @@ TEST(Alarms, DownAtTheFifthFailureFromUpAndTheThirdAfterLoadingUpAfterThreeMisse
     // A code without a text is shown by its number; LOG 0 writes no line but arms the
     // host all the same; SOUND 0 makes no down sound.
     map.Cycle({gateway, quietLog, printer}, 13);
-    EXPECT_EQ(map.LogMessages(), (Lines{"gateway [10.0.0.1] down, status 13",
-                                        "printer [10.0.0.9] down, status 13"}));
+    EXPECT_EQ(map.LogMessages(),
+              (Lines{"gateway [10.0.0.1] down, status 13", "printer [10.0.0.9] down, status 13"}));
     EXPECT_EQ(map.Sounds(), Lines{"down2.wav (loop)"});
     EXPECT_EQ(hostTable[gateway].quiet, 0u) << "a down host's actions are armed";
     EXPECT_EQ(hostTable[quietLog].quiet, 0u);
@@ -343,14 +343,17 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     std::string eachOut = map.dir().file("each.args");
     std::string sections =
         "[low]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=1\r\nBEEP_CODE=3\r\nBEEP_NUMBER=111\r\n"
-        "EXTERNAL=" + notify + " " + map.dir().file("low.args") + "\r\n" +
+        "EXTERNAL=" +
+        notify + " " + map.dir().file("low.args") + "\r\n" +
         "[high]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=2\r\nBEEP_CODE=7\r\nBEEP_NUMBER=555\r\n"
-        "EXTERNAL=" + notify + " " + queuedOut + "\r\n" +
+        "EXTERNAL=" +
+        notify + " " + queuedOut + "\r\n" +
         "[tie]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=2\r\nBEEP_CODE=8\r\nBEEP_NUMBER=666\r\n"
-        "EXTERNAL=" + notify + " " + map.dir().file("tie.args") + "\r\n" +
+        "EXTERNAL=" +
+        notify + " " + map.dir().file("tie.args") + "\r\n" +
         "[each]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=0\r\nBEEP_EACH=1\r\nBEEP_CODE=4\r\n"
-        "EXTERNAL=" + notify + " " + eachOut + "\r\n" +
-        "[none]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=9\r\n";
+        "EXTERNAL=" +
+        notify + " " + eachOut + "\r\n" + "[none]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=9\r\n";
     WriteWholeFile(map.dir().file("net.INI"), "[OPTS]\r\nSOUND=1\r\n" + sections);
     int low = map.AddHost("low", "10.1.2.1");
     int high = map.AddHost("high", "10.1.2.3");

@@ -70,10 +70,9 @@ TEST(Sound, LoopsAreReplacedAndStoppedAsTheJournalShows) {
     sndPlaySound(nullptr, 0);
 
     EXPECT_EQ(JournalEntries(),
-              (std::vector<std::string>{"sound: missing.wav (not found)",
-                                        "sound: down3.wav (loop)", "sound: down1.wav (loop)",
-                                        "sound: up.wav", "sound: stop", "sound: stop",
-                                        "sound: up.wav", "sound: stop"}));
+              (std::vector<std::string>{"sound: missing.wav (not found)", "sound: down3.wav (loop)",
+                                        "sound: down1.wav (loop)", "sound: up.wav", "sound: stop",
+                                        "sound: stop", "sound: up.wav", "sound: stop"}));
     EnableJournal(false);
 }
 

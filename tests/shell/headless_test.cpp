@@ -1,0 +1,275 @@
+// The real tarnmap program run headless as a child process: its cycle lines, its log, its
+// exit status, and its end on a signal. The silent host lives in a network namespace
+// whose echo answers are switched off; the child runs in the namespace joined to it.
+#include "support/netns.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <regex>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const char* const SILENT_ADDRESS = "10.77.1.2";
+
+// Starts tarnmap with `arguments` in `dir` (its current directory and XDG_CONFIG_HOME),
+// standard output and error into dir/out.txt and dir/err.txt. The child joins the network
+// namespace of the calling thread.
+pid_t StartTarnmap(const TempDir& dir, const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{TARNMAP_BINARY};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        if (std::string(*variable).rfind("XDG_CONFIG_HOME=", 0) != 0)
+            variables.emplace_back(*variable);
+    variables.push_back("XDG_CONFIG_HOME=" + dir.path());
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, dir.file("out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.file("err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t child = -1;
+    int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? child : -1;
+}
+
+// Where each thread of a process waits, for the report of a hang.
+std::string ThreadStates(pid_t process) {
+    std::string states;
+    std::string tasks = "/proc/" + std::to_string(process) + "/task/";
+    DIR* directory = opendir(tasks.c_str());
+    if (directory == nullptr)
+        return states;
+    while (dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::string task = tasks + entry->d_name;
+        std::string name = ReadWholeFile(task + "/comm");
+        states += std::string(entry->d_name) + " " + name.substr(0, name.find('\n')) + " " +
+                  ReadWholeFile(task + "/wchan") + "\n";
+    }
+    closedir(directory);
+    return states;
+}
+
+// The child's wait status; a child still running after `seconds` is killed (-1), so a
+// hanging program fails the test instead of holding it.
+int WaitForExit(pid_t child, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "tarnmap still runs after " << seconds << " s; its threads:\n"
+                  << ThreadStates(child);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// Waits (bounded) until `path` contains `text`.
+bool WaitForText(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 600; ++i) {
+        if (ReadWholeFile(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::vector<std::string> SplitLines(const std::string& text, const char* end) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t found; (found = text.find(end, start)) != std::string::npos;
+         start = found + std::string(end).size())
+        lines.push_back(text.substr(start, found - start));
+    return lines;
+}
+
+// The log's messages without date and time.
+std::vector<std::string> LogMessages(const TempDir& dir) {
+    std::vector<std::string> messages;
+    for (const std::string& line : SplitLines(ReadWholeFile(dir.file("net.LOG")), "\r\n"))
+        messages.push_back(line.size() > 18 ? line.substr(18) : line);
+    return messages;
+}
+
+// A map of `hosts` ("name,address" with the not-monitored flag when `flags` is 1), with
+// probes through the ICMP library and a one-second wait.
+void WriteMap(const TempDir& dir, const std::vector<std::pair<std::string, int>>& hosts,
+              unsigned timer) {
+    std::string map = "Bheadless test map\r\nV1\r\n";
+    int column = 1;
+    for (const auto& [host, flags] : hosts) {
+        map += "H" + host + ",,," + std::to_string(column) + ",1," + std::to_string(flags) +
+               ",1,1\r\n";
+        column += 3;
+    }
+    WriteWholeFile(dir.file("net.db"), map);
+    WriteWholeFile(dir.file("net.INI"), "[OPTS]\r\nWAIT=1000\r\nNOCHECK=1\r\nSOUND=1\r\nTIMER=" +
+                                            std::to_string(timer) + "\r\n");
+    WriteWholeFile(dir.file("TARNMAP.INI"), "[OPTS]\r\nPING=0\r\nMSICMP=1\r\n");
+}
+
+// A namespace joined to one whose only address answers nothing but ARP.
+struct SilentNetwork {
+    NetworkNamespace client{"client"};
+    NetworkNamespace silent{"silent"};
+    bool ok = false;
+    SilentNetwork() {
+        ok = client.ok() && silent.ok() &&
+             ConnectNamespaces(client, "hc0", "10.77.1.1/24", silent, "hs0",
+                               std::string(SILENT_ADDRESS) + "/24") &&
+             silent.SetSysctl("net.ipv4.icmp_echo_ignore_all", "1") &&
+             client.SetSysctl("net.ipv4.ping_group_range", "0 2147483647");
+    }
+};
+
+const char* const STAMP = R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d )";
+
+TEST(Headless, RunsCyclesWithoutADisplayAndLogsTheSilentHostDown) {
+    std::string why;
+    if (!NetworkNamespacesAvailable(&why))
+        GTEST_SKIP() << why;
+    SilentNetwork network;
+    ASSERT_TRUE(network.ok);
+    TempDir dir;
+    WriteMap(dir,
+             {{"loopback,127.0.0.1", 0},
+              {"silent," + std::string(SILENT_ADDRESS), 0},
+              {"spare,127.0.0.2", 1}},
+             60);
+    pid_t child;
+    {
+        EnteredNamespace inside(network.client);
+        ASSERT_TRUE(inside.ok());
+        child = StartTarnmap(dir, {"--headless", "--cycles", "3", "net.db"});
+    }
+    ASSERT_GT(child, 0);
+    int status = WaitForExit(child, 60);
+    ASSERT_TRUE(WIFEXITED(status))
+        << status << "\n"
+        << ReadWholeFile(dir.file("err.txt")) << ReadWholeFile(dir.file("out.txt"))
+        << ReadWholeFile(dir.file("net.LOG"));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadWholeFile(dir.file("err.txt"));
+
+    // Loaded hosts start with two misses, so the silent one is down at its third failure.
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(dir.file("out.txt")), "\n");
+    ASSERT_EQ(lines.size(), 3u) << ReadWholeFile(dir.file("out.txt"));
+    std::string counts = "2 checked, 1 answering, 1 missing, 0 down, 1 not monitored";
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(STAMP + ("cycle 1: " + counts)))) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(STAMP + ("cycle 2: " + counts)))) << lines[1];
+    EXPECT_TRUE(std::regex_match(
+        lines[2], std::regex(STAMP + std::string("cycle 3: 2 checked, 1 answering, 0 missing, "
+                                                 "1 down, 1 not monitored; went down: silent "
+                                                 "\\[10\\.77\\.1\\.2\\]"))))
+        << lines[2];
+    EXPECT_EQ(LogMessages(dir), (std::vector<std::string>{"open of database net.db",
+                                                          "silent [10.77.1.2] down, Timed out"}));
+}
+
+TEST(Headless, ATerminationSignalEndsTheCycleAfterTheCurrentHost) {
+    std::string why;
+    if (!NetworkNamespacesAvailable(&why))
+        GTEST_SKIP() << why;
+    SilentNetwork network;
+    ASSERT_TRUE(network.ok);
+    TempDir dir;
+    std::vector<std::pair<std::string, int>> hosts;
+    for (int i = 0; i < 8; ++i)
+        hosts.push_back({"silent" + std::to_string(i) + "," + SILENT_ADDRESS, 0});
+    WriteMap(dir, hosts, 3600);
+    pid_t child;
+    {
+        EnteredNamespace inside(network.client);
+        ASSERT_TRUE(inside.ok());
+        child = StartTarnmap(dir, {"--headless", "net.db"});
+    }
+    ASSERT_GT(child, 0);
+    // The map is open once its log says so; the cycle of eight one-second checks follows
+    // at once, and the signal comes during its first checks.
+    ASSERT_TRUE(WaitForText(dir.file("net.LOG"), "open of database"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(child, SIGTERM);
+    int status = WaitForExit(child, 60);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << ReadWholeFile(dir.file("err.txt"));
+
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(dir.file("out.txt")), "\n");
+    ASSERT_EQ(lines.size(), 1u) << ReadWholeFile(dir.file("out.txt"));
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(lines[0], parts,
+                                 std::regex(STAMP + std::string("cycle 1: (\\d) checked, 0 "
+                                                                "answering, 8 missing, 0 down, 0 "
+                                                                "not monitored; stopped"))))
+        << lines[0];
+    EXPECT_GE(std::stoi(parts[1]), 1);
+    EXPECT_LT(std::stoi(parts[1]), 8) << "the cycle ends after the host being checked";
+}
+
+TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
+    TempDir dir;
+    WriteMap(dir, {{"loopback,127.0.0.1", 0}}, 3600);
+    pid_t child = StartTarnmap(dir, {"--headless", "net.db"});
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(WaitForText(dir.file("out.txt"), "\n")) << ReadWholeFile(dir.file("err.txt"));
+    kill(child, SIGINT);
+    int status = WaitForExit(child, 60);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<std::string> lines = SplitLines(ReadWholeFile(dir.file("out.txt")), "\n");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(STAMP + std::string("cycle 1: 1 checked, 1 answering, 0 missing, "
+                                                 "0 down, 0 not monitored"))))
+        << lines[0];
+}
+
+TEST(Headless, UsageAndErrorsAreClear) {
+    TempDir dir;
+    pid_t child = StartTarnmap(dir, {"--help"});
+    ASSERT_EQ(WaitForExit(child, 60), 0);
+    std::string usage = ReadWholeFile(dir.file("out.txt"));
+    EXPECT_NE(usage.find("tarnmap --headless [--cycles N] [MAP]"), std::string::npos) << usage;
+
+    child = StartTarnmap(dir, {"--headless", "--cycles", "0", "net.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 2 << 8);
+    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("--cycles"), std::string::npos);
+
+    child = StartTarnmap(dir, {"--cycles", "2", "net.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 2 << 8);
+
+    child = StartTarnmap(dir, {"--headless", "--cycles", "1", "missing.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
+    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("cannot open the map missing.db"),
+              std::string::npos)
+        << ReadWholeFile(dir.file("err.txt"));
+    EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
+}
+
+} // namespace
