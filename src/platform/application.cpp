@@ -3,6 +3,9 @@
 // end anything behind the program's back.
 #include "platform/application.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "platform/window_internal.h"
 
 #include <QApplication>
@@ -28,6 +31,18 @@ void InitializeApplication(int& argc, char** argv) {
 
 void UseOffscreenDisplay() {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" void __lsan_do_leak_check();
+#endif
+
+void ExitProcess(int code) {
+    std::fflush(nullptr);
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_do_leak_check();
+#endif
+    std::_Exit(code);
 }
 
 } // namespace platform

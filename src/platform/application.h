@@ -13,4 +13,10 @@ void InitializeApplication(int& argc, char** argv);
 // InitializeApplication.
 void UseOffscreenDisplay();
 
+// Ends the process with `code` once everything of ours is written: standard output is
+// flushed and, in a sanitizer build, the leak check runs. The toolkit's global objects are
+// not torn down, since its sound loader thread may still be reading a file and would meet
+// them half destroyed.
+[[noreturn]] void ExitProcess(int code);
+
 } // namespace platform

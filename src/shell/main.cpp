@@ -80,8 +80,8 @@ int main(int argc, char** argv) {
     if (headless) {
         platform::UseOffscreenDisplay();
         platform::InitializeApplication(argc, argv);
-        return RunHeadless(mapArgument.c_str(), cycles);
+        platform::ExitProcess(RunHeadless(mapArgument.c_str(), cycles));
     }
     platform::InitializeApplication(argc, argv);
-    return TarnmapMain(mapArgument.c_str(), 1);
+    platform::ExitProcess(TarnmapMain(mapArgument.c_str(), 1));
 }

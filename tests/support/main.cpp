@@ -17,5 +17,5 @@ int main(int argc, char** argv) {
     setenv("TARNMAP_TEST_OUTPUT", TARNMAP_TEST_OUTPUT_DIR, 0);
     testing::InitGoogleTest(&argc, argv);
     platform::InitializeApplication(argc, argv);
-    return RUN_ALL_TESTS();
+    platform::ExitProcess(RUN_ALL_TESTS());
 }
