@@ -1,5 +1,6 @@
-// Round trip of one echo to 127.0.0.1 through each echo engine, beside the round trip that
-// iputils `ping -c 1 -n 127.0.0.1` reports for itself. The raw engine is timed twice: the
+// Round trip of one echo to 127.0.0.1 through each echo engine and through the ICMP
+// library's ping and raw sockets, beside the round trip that iputils `ping -c 1 -n
+// 127.0.0.1` reports for itself. The raw engine is timed twice: the
 // monitor's EchoProbe, which on loopback is satisfied by its own request coming back, and
 // the whole exchange up to the echo reply. Runs in a network namespace of its own (needs
 // root). Each benchmark reports its median as "median_us".
@@ -8,6 +9,7 @@
 #include "model/settings.h"
 #include "monitor/poll.h"
 #include "platform/application.h"
+#include "platform/icmplib.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sched.h>
 #include <spawn.h>
@@ -79,14 +82,19 @@ bool Run(std::vector<std::string> arguments, std::string* output = nullptr) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool EnterPrivateNetwork() {
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
+bool AllowPingSockets(bool allow) {
     int range = open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY | O_CLOEXEC);
-    bool allowed = range >= 0 && write(range, "0 2147483647", 12) == 12;
+    const char* text = allow ? "0 2147483647" : "1 0";
+    std::size_t length = std::strlen(text);
+    bool written = range >= 0 && write(range, text, length) == static_cast<ssize_t>(length);
     if (range >= 0)
         close(range);
-    return allowed && Run({"ip", "link", "set", "lo", "up"});
+    return written;
+}
+
+bool EnterPrivateNetwork() {
+    return unshare(CLONE_NEWNET) == 0 && AllowPingSockets(true) &&
+           Run({"ip", "link", "set", "lo", "up"});
 }
 
 double Median(std::vector<double> samples) {
@@ -161,6 +169,46 @@ void LibraryEchoProbeLoopback(benchmark::State& state) {
     state.counters["median_us"] = Median(samples);
 }
 
+// The ICMP library itself, over a ping socket and over a raw socket.
+void LibraryEcho(benchmark::State& state, bool pingSockets) {
+    using namespace platform;
+    if (!AllowPingSockets(pingSockets)) {
+        state.SkipWithError("cannot set ping_group_range in the private namespace");
+        return;
+    }
+    HANDLE handle = IcmpCreateFile();
+    int expected = pingSockets ? ICMP_SOCKET_PING : ICMP_SOCKET_RAW;
+    if (handle == INVALID_HANDLE_VALUE || IcmpHandleKind(handle) != expected) {
+        state.SkipWithError("cannot open the echo handle of this kind");
+        return;
+    }
+    unsigned char data[56] = "Tarnmap network monitor echo test pattern!!";
+    alignas(ICMP_ECHO_REPLY) unsigned char reply[IcmpReplyBufferSize(56)];
+    DWORD loopback = inet_addr("127.0.0.1");
+    std::vector<double> samples;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        DWORD count = IcmpSendEcho(handle, loopback, data, 56, nullptr, reply, sizeof reply, 1000);
+        auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+        if (count != 1) {
+            state.SkipWithError("no echo reply");
+            break;
+        }
+        state.SetIterationTime(elapsed.count());
+        samples.push_back(elapsed.count() * 1e6);
+    }
+    IcmpCloseHandle(handle);
+    AllowPingSockets(true);
+    state.counters["median_us"] = Median(samples);
+}
+
+void LibraryEchoPingSocket(benchmark::State& state) {
+    LibraryEcho(state, true);
+}
+void LibraryEchoRawSocket(benchmark::State& state) {
+    LibraryEcho(state, false);
+}
+
 // The "time=" that `ping -c 1 -n 127.0.0.1` printed, in microseconds, or a negative value.
 double PingProgramRoundTrip() {
     std::string output;
@@ -191,6 +239,8 @@ void PingProgram(benchmark::State& state) {
 BENCHMARK(RawEchoProbe)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(RawEchoToReply)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(LibraryEchoProbeLoopback)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(LibraryEchoPingSocket)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(LibraryEchoRawSocket)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(PingProgram)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 
 int main(int argc, char** argv) {
