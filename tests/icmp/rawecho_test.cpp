@@ -369,11 +369,13 @@ TEST_F(EchoTest, MonitorProbeAnswersAndTimesOutWhileTheWindowsStayServed) {
     // Silent: the WAIT timer cuts the wait while a timer of the test keeps ticking.
     ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
     raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    ASSERT_NE(SetTimer(mainWindow, 77, 40, nullptr), 0u);
+    int ticks = 0;
+    onTestTimer = [&](UINT_PTR) { ++ticks; };
+    ASSERT_NE(SetTimer(testWindow_, 77, 40, nullptr), 0u);
     EXPECT_EQ(EchoProbe(mainWindow, raw, &server), ECHO_NO_REPLY);
     EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    KillTimer(mainWindow, 77);
-    EXPECT_GE(otherTimerTicks, 1) << "timers are served during the wait";
+    KillTimer(testWindow_, 77);
+    EXPECT_GE(ticks, 1) << "timers are served during the wait";
     MSG message{};
     EXPECT_FALSE(PeekMessage(&message, mainWindow, WM_TIMER, WM_TIMER, PM_NOREMOVE))
         << "no WAIT timer left behind";
@@ -412,13 +414,13 @@ TEST_F(EchoTest, PingCountsAnswersAndLosesTicksThatFindTheStackBusy) {
     ClearBox();
     int nestedError = 0;
     static unsigned char nested[ECHO_BUFFER_SIZE];
-    otherTimerAction = [&](UINT_PTR id) {
-        KillTimer(mainWindow, id);
+    onTestTimer = [&](UINT_PTR id) {
+        KillTimer(testWindow_, id);
         if (!SendPingRequest(raw, &server, nested, echoDataLength))
             nestedError = WSAGetLastError();
     };
     ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
-    ASSERT_NE(SetTimer(mainWindow, 30, 50, nullptr), 0u);
+    ASSERT_NE(SetTimer(testWindow_, 30, 50, nullptr), 0u);
     EXPECT_EQ(ReceivePingReply(raw, reply), 0);
     EXPECT_EQ(nestedError, WSAEINPROGRESS);
     EXPECT_EQ(pingSent, 2) << "the refused send is not counted";

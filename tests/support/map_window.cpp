@@ -105,7 +105,7 @@ void MainWindowTest::TearDown() {
     ResetTestingSeams();
     EnableJournal(false);
     WSAUnhookBlockingHook();
-    WSACleanup();
+    EXPECT_EQ(WSACleanup(), 0);
 }
 
 void MainWindowTest::OpenMap(const std::string& name, const std::string& map,
