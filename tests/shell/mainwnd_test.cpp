@@ -148,18 +148,16 @@ TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
 }
 
 TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
-    RECT button{};
-    SendMessage(toolBar, TB_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&button));
     char tip[64] = {};
-    ASSERT_GT(ToolbarTipAt(toolBar, (button.left + button.right) / 2,
-                           (button.top + button.bottom) / 2, tip, sizeof tip),
-              0);
+    auto tipOf = [&tip](int item) {
+        RECT button{};
+        SendMessage(toolBar, TB_GETITEMRECT, item, reinterpret_cast<LPARAM>(&button));
+        return ToolbarTipAt(toolBar, (button.left + button.right) / 2,
+                            (button.top + button.bottom) / 2, tip, sizeof tip);
+    };
+    ASSERT_GT(tipOf(5), 0);
     EXPECT_STREQ(tip, "Stop Check");
-    SendMessage(toolBar, TB_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&button));
-    EXPECT_EQ(ToolbarTipAt(toolBar, (button.left + button.right) / 2,
-                           (button.top + button.bottom) / 2, tip, sizeof tip),
-              -1)
-        << "a separator has no tip";
+    EXPECT_EQ(tipOf(3), -1) << "a separator has no tip";
     EXPECT_STREQ(ToolTipText(2010), "Delete Line");
     EXPECT_EQ(ToolTipText(2011), nullptr);
 
