@@ -25,15 +25,11 @@ using Bytes = std::vector<unsigned char>;
 // An IPv4 header of `length` bytes from 10.9.0.2 to 10.9.0.1 with fields that show their
 // byte order in the "[iphdr]" line.
 Bytes IpHeader(unsigned length, unsigned char first = 0) {
-    Bytes header(length, 0);
-    if (length == 0)
-        return header;
+    const unsigned char fields[20] = {0,    0x10, 0x00, 0x54, 0x12, 0x34, 0x40, 0x00, 64, 1,
+                                      0xab, 0xcd, 10,   9,    0,    2,    10,   9,    0,  1};
+    Bytes header(fields, fields + 20);
     header[0] = first != 0 ? first : static_cast<unsigned char>(0x40 | (length / 4));
-    if (length < 20)
-        return header;
-    const unsigned char fields[20] = {header[0], 0x10, 0x00, 0x54, 0x12, 0x34, 0x40, 0x00, 64, 1,
-                                      0xab,      0xcd, 10,   9,    0,    2,    10,   9,    0,  1};
-    std::memcpy(header.data(), fields, sizeof fields);
+    header.resize(length, 0);
     return header;
 }
 
@@ -339,25 +335,36 @@ TEST_F(EchoTest, SendFailuresCountUnlessTheStackWasBusyAndSocketsClose) {
     EXPECT_EQ(BoxText(), "[" + std::to_string(raw) + "] socket closed.\r\n");
 }
 
-TEST_F(EchoTest, MonitorProbeAnswersAndTimesOutWhileTheWindowsStayServed) {
+TEST_F(EchoTest, MonitorProbeAndPingAgainstAPeerThatFallsSilent) {
     SKIP_WITHOUT_NAMESPACES();
     EchoNetwork network;
     ASSERT_TRUE(network.BuildDirect(false));
     EnteredNamespace inside(*network.client);
     ASSERT_TRUE(inside.ok());
-
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    ASSERT_NE(raw, INVALID_SOCKET);
     sockaddr_in loopback = Destination("127.0.0.1");
     sockaddr_in server = Destination("10.221.1.2");
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    ASSERT_NE(raw, INVALID_SOCKET);
     EXPECT_EQ(EchoProbe(mainWindow, raw, &loopback), 0);
     closesocket(raw);
     // A peer's answer is the only datagram this socket sees (no looped-back request).
     raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     EXPECT_EQ(EchoProbe(mainWindow, raw, &server), 0);
+
+    static unsigned char request[ECHO_BUFFER_SIZE];
+    static unsigned char reply[ECHO_BUFFER_SIZE];
+    verboseOutput = 0;
+    echoDataLength = 100;
+    ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
+    EXPECT_EQ(ReceivePingReply(raw, reply), 1);
+    EXPECT_EQ(pingSent, 1);
+    EXPECT_EQ(pingReceived, 1);
+    std::string text = BoxText();
+    EXPECT_EQ(text.rfind("108 bytes from 10.221.1.2: icmp_seq=0 time=", 0), 0u) << text;
+    EXPECT_EQ(rttSum, static_cast<std::uint32_t>(TimeIn(text)));
     closesocket(raw);
 
-    // Silent: the WAIT timer cuts the wait while a timer of the test keeps ticking.
+    // Silent: the WAIT timer cuts the probe's wait while a timer of the test keeps ticking.
     ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
     raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     int ticks = 0;
@@ -370,37 +377,11 @@ TEST_F(EchoTest, MonitorProbeAnswersAndTimesOutWhileTheWindowsStayServed) {
     MSG message{};
     EXPECT_FALSE(PeekMessage(&message, mainWindow, WM_TIMER, WM_TIMER, PM_NOREMOVE))
         << "no WAIT timer left behind";
-
     // A destination the socket cannot send to: 10065.
     sockaddr_in broadcast = Destination("255.255.255.255");
     EXPECT_EQ(EchoProbe(mainWindow, raw, &broadcast), WSAEHOSTUNREACH);
-    closesocket(raw);
-}
 
-TEST_F(EchoTest, PingCountsAnswersAndLosesTicksThatFindTheStackBusy) {
-    SKIP_WITHOUT_NAMESPACES();
-    EchoNetwork network;
-    ASSERT_TRUE(network.BuildDirect(false));
-    EnteredNamespace inside(*network.client);
-    ASSERT_TRUE(inside.ok());
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    ASSERT_NE(raw, INVALID_SOCKET);
-    sockaddr_in server = Destination("10.221.1.2");
-    static unsigned char request[ECHO_BUFFER_SIZE];
-    static unsigned char reply[ECHO_BUFFER_SIZE];
-
-    verboseOutput = 0;
-    echoDataLength = 100;
-    ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
-    EXPECT_EQ(ReceivePingReply(raw, reply), 1);
-    EXPECT_EQ(pingSent, 1);
-    EXPECT_EQ(pingReceived, 1);
-    std::string text = BoxText();
-    EXPECT_EQ(text.rfind("108 bytes from 10.221.1.2: icmp_seq=0 time=", 0), 0u) << text;
-    EXPECT_EQ(rttSum, static_cast<std::uint32_t>(TimeIn(text)));
-
-    // Now silent: a tick during the wait tries to send, finds the stack busy and is lost.
-    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    // A ping tick during the wait tries to send, finds the stack busy and is lost.
     verboseOutput = 1;
     ClearBox();
     int nestedError = 0;

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace platform;
 
@@ -218,44 +219,36 @@ TEST_F(OfficeWindowTest, FileCommandsThroughTheDialogs) {
 }
 
 TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
+    auto detailLines = [](const HostRecord& host) {
+        char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
+        return std::vector<std::string>(lines, lines + ComposeHostDetail(host, lines));
+    };
     HostRecord host{};
     CopyField(host.address, sizeof host.address, "mail.example");
     CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "mail.example");
     CopyField(host.info1, sizeof host.info1, "rack B");
-    char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
-    int count = ComposeHostDetail(host, lines);
-    ASSERT_EQ(count, 6);
-    EXPECT_STREQ(lines[0], "Name: mail.example");
-    EXPECT_STREQ(lines[1], "Addr: (not resolved)");
-    EXPECT_STREQ(lines[2], "Inf1: rack B");
-    EXPECT_STREQ(lines[4], "Lost: 0");
-    EXPECT_STREQ(lines[5], "Stat: reachable");
-
+    std::vector<std::string> head{"Name: mail.example", "Addr: (not resolved)", "Inf1: rack B",
+                                  "Inf2: "};
+    auto with = [&head](std::vector<std::string> tail) {
+        tail.insert(tail.begin(), head.begin(), head.end());
+        return tail;
+    };
+    EXPECT_EQ(detailLines(host), with({"Lost: 0", "Stat: reachable"}));
     CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "10.1.2.3");
+    head[1] = "Addr: 10.1.2.3";
     host.status = 11010;
     host.lost = 7;
     host.rtt = 12;
-    count = ComposeHostDetail(host, lines);
-    ASSERT_EQ(count, 7);
-    EXPECT_STREQ(lines[1], "Addr: 10.1.2.3");
-    EXPECT_STREQ(lines[4], "Lost: 7");
-    EXPECT_STREQ(lines[5], "Stat: Timed out");
-    EXPECT_STREQ(lines[6], "RTT: 12 ms");
-
+    EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: Timed out", "RTT: 12 ms"}));
     host.status = 13;
     host.rtt = 0;
-    count = ComposeHostDetail(host, lines);
-    EXPECT_STREQ(lines[count - 1], "Stat: 13");
+    EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: 13"}));
     host.flags = HOST_PROTOCOL_NONE;
-    count = ComposeHostDetail(host, lines);
-    ASSERT_EQ(count, 5);
-    EXPECT_STREQ(lines[4], "Stat: Unknown");
+    EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));
     host.flags = HOST_PROTOCOL_NONE | HOST_NOT_MONITORED;
-    EXPECT_EQ(ComposeHostDetail(host, lines), 5);
-    EXPECT_STREQ(lines[4], "Stat: Unknown");
+    EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));
     host.flags = HOST_NOT_MONITORED;
-    ComposeHostDetail(host, lines);
-    EXPECT_STREQ(lines[4], "Stat: Inactive");
+    EXPECT_EQ(detailLines(host), with({"Stat: Inactive"}));
 
     // The window: none for -1; near the host, clamped to the desktop; gone on release.
     EXPECT_EQ(ShowHostDetail(mapWindow, -1), 0u);
