@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -67,9 +68,7 @@ class AlarmMap {
         for (int i = 0; i < hostCount; ++i) {
             if (hostTable[i].flags != 0)
                 continue; // not probed: nothing of it changes
-            bool fails = false;
-            for (int index : failing)
-                fails = fails || index == i;
+            bool fails = std::find(failing.begin(), failing.end(), i) != failing.end();
             hostTable[i].status = fails ? status : 0;
             if (fails)
                 RecordFailure(i);
