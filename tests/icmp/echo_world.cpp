@@ -1,4 +1,4 @@
-// The echo tests' main window, results box, blocking hook and namespace networks.
+// The echo tests' results box, the engine's globals and the namespace networks.
 #include "echo_world.h"
 
 #include "model/settings.h"
@@ -8,66 +8,13 @@
 
 using namespace platform;
 
-int otherTimerTicks = 0;
-std::function<void(UINT_PTR id)> otherTimerAction;
-
-namespace {
-
-// The main window's part in a wait: its WAIT timer ends the blocking call in progress.
-LRESULT MainProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMER) {
-        if (wParam == WAIT_TIMER_ID) {
-            KillTimer(window, WAIT_TIMER_ID);
-            if (WSAIsBlocking())
-                WSACancelBlockingCall();
-        } else {
-            ++otherTimerTicks;
-            if (otherTimerAction)
-                otherTimerAction(wParam);
-        }
-        return 0;
-    }
-    return DefWindowProc(window, message, wParam, lParam);
-}
-
-// The program's hook: one queued message per call, so timers are served during a wait.
-bool DispatchOneMessage() {
-    MSG message{};
-    if (!PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        return false;
-    DispatchMessage(&message);
-    return true;
-}
-
-void DrainQueue() {
-    MSG message{};
-    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        DispatchMessage(&message);
-}
-
-} // namespace
-
 void EchoTest::SetUp() {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASS mainClass{};
-        mainClass.lpfnWndProc = MainProcedure;
-        mainClass.lpszClassName = "ECHOTESTMAIN";
-        ASSERT_TRUE(RegisterClass(&mainClass));
-        registered = true;
-    }
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-    WSASetBlockingHook(DispatchOneMessage);
-    mainWindow = CreateWindow("ECHOTESTMAIN", "echo test", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, 0,
-                              0, nullptr);
-    ASSERT_NE(mainWindow, 0u);
+    MainWindowTest::SetUp();
+    OpenMap("echo", "V1\r\n", "[OPTS]\r\nNOCHECK=1\r\n", 400, 300);
     box = CreateWindow("EDIT", "",
                        WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_HSCROLL,
                        0, 0, 380, 280, mainWindow, 1016, nullptr);
     ASSERT_NE(box, 0u);
-    otherTimerTicks = 0;
-    otherTimerAction = nullptr;
     toolOutputBox = box;
     timeoutWindow = mainWindow;
     pingIdentifierWindow = mainWindow;
@@ -82,14 +29,10 @@ void EchoTest::SetUp() {
 }
 
 void EchoTest::TearDown() {
-    otherTimerAction = nullptr;
     toolOutputBox = 0;
     timeoutWindow = 0;
     verboseOutput = 0;
-    DestroyWindow(mainWindow);
-    DrainQueue();
-    WSAUnhookBlockingHook();
-    EXPECT_EQ(WSACleanup(), 0);
+    MainWindowTest::TearDown();
 }
 
 std::string EchoTest::BoxText() const {

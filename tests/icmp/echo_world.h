@@ -1,28 +1,19 @@
-// What the echo engine tests share: a main window that answers the WAIT timer as the
-// program's main window does, a results box to read the tools' lines back from, a blocking
-// hook that keeps the windows served during a wait, and small networks in namespaces.
+// What the echo engine tests share: the program's main window, which answers the WAIT
+// timer, with a results box to read the tools' lines back from; and small networks in
+// namespaces.
 #pragma once
 
 #include "icmp/rawecho.h"
-#include "platform/window.h"
-
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
-
+#include "shell/mainwnd.h"
+#include "support/map_window.h"
 #include "support/netns.h"
 
-// Ticks of timers other than WAIT_TIMER_ID on the test's main window, and what the test
-// wants done on each.
-extern int otherTimerTicks;
-extern std::function<void(platform::UINT_PTR id)> otherTimerAction;
+#include <memory>
+#include <string>
 
-// Windows, the stack and the engine's globals set up as the program has them, with waits
-// of 400 ms. Lines go to `box`; verbose mode is on.
-class EchoTest : public testing::Test {
+// The engine's globals set up as the program has them, with waits of 400 ms. Lines go to
+// `box`; verbose mode is on.
+class EchoTest : public MainWindowTest {
   protected:
     void SetUp() override;
     void TearDown() override;
@@ -31,7 +22,6 @@ class EchoTest : public testing::Test {
     std::string BoxText() const;
     void ClearBox() const;
 
-    platform::HWND mainWindow = 0;
     platform::HWND box = 0;
 };
 
@@ -47,10 +37,3 @@ struct EchoNetwork {
     bool BuildDirect(bool silentServer);
     bool BuildRouted();
 };
-
-#define SKIP_WITHOUT_NAMESPACES()                                                                  \
-    do {                                                                                           \
-        std::string why;                                                                           \
-        if (!NetworkNamespacesAvailable(&why))                                                     \
-            GTEST_SKIP() << why;                                                                   \
-    } while (false)

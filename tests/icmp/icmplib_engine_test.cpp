@@ -89,33 +89,28 @@ TEST_F(EchoTest, LibraryProbeAnswersTimesOutAndReportsRouters) {
     useIcmpLibrary = 1;
     ASSERT_EQ(LoadIcmpLibrary(), 1);
 
-    std::uint32_t rtt = 0xffffffff;
-    sockaddr_in loopback = Destination("127.0.0.1");
-    EXPECT_EQ(LibraryEchoProbe(mainWindow, &loopback, 2000, &rtt), 0);
+    std::uint32_t rtt = 0;
+    auto probe = [&rtt](const char* address, unsigned wait) {
+        sockaddr_in destination = Destination(address);
+        rtt = 0xffffffff;
+        return LibraryEchoProbe(mainWindow, &destination, wait, &rtt);
+    };
+    EXPECT_EQ(probe("127.0.0.1", 2000), 0);
     EXPECT_LT(rtt, 2000u) << "the round trip of the reply";
     // Below 48 data bytes twice the data length is no room for a record: every echo would
     // fail. The engine's buffer holds the record.
     echoDataLength = 20;
-    rtt = 0xffffffff;
-    EXPECT_EQ(LibraryEchoProbe(mainWindow, &loopback, 2000, &rtt), 0);
+    EXPECT_EQ(probe("127.0.0.1", 2000), 0);
     EXPECT_LT(rtt, 2000u);
     echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
-
-    sockaddr_in server = Destination("10.221.2.2");
-    rtt = 0xffffffff;
-    EXPECT_EQ(LibraryEchoProbe(mainWindow, &server, 2000, &rtt), 0);
+    EXPECT_EQ(probe("10.221.2.2", 2000), 0);
     EXPECT_LT(rtt, 2000u);
-
     // A router's answer is a status, and still gives its round trip.
-    sockaddr_in nowhere = Destination("10.223.0.1");
-    rtt = 0xffffffff;
-    EXPECT_EQ(LibraryEchoProbe(mainWindow, &nowhere, 2000, &rtt),
-              static_cast<int>(IP_DEST_HOST_UNREACHABLE));
+    EXPECT_EQ(probe("10.223.0.1", 2000), static_cast<int>(IP_DEST_HOST_UNREACHABLE));
     EXPECT_LT(rtt, 2000u);
 
     ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
-    rtt = 0xffffffff;
-    EXPECT_EQ(LibraryEchoProbe(mainWindow, &server, 300, &rtt), static_cast<int>(IP_REQ_TIMED_OUT));
+    EXPECT_EQ(probe("10.221.2.2", 300), static_cast<int>(IP_REQ_TIMED_OUT));
     EXPECT_EQ(rtt, 0u);
     EXPECT_EQ(useIcmpLibrary, 1u);
     EXPECT_EQ(BoxText(), "") << "the probe prints nothing";

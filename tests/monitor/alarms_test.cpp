@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -67,9 +68,7 @@ class AlarmMap {
         for (int i = 0; i < hostCount; ++i) {
             if (hostTable[i].flags != 0)
                 continue; // not probed: nothing of it changes
-            bool fails = false;
-            for (int index : failing)
-                fails = fails || index == i;
+            bool fails = std::find(failing.begin(), failing.end(), i) != failing.end();
             hostTable[i].status = fails ? status : 0;
             if (fails)
                 RecordFailure(i);
@@ -339,22 +338,19 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     WriteWholeFile(notify, "#!/bin/sh\nout=\"$1\"\nshift\nprintf '%s\\n' \"$@\" > \"$out.tmp\"\n"
                            "mv \"$out.tmp\" \"$out\"\n");
     ASSERT_EQ(chmod(notify.c_str(), 0755), 0);
-    std::string queuedOut = map.dir().file("queued.args");
+    std::string queuedOut = map.dir().file("high.args");
     std::string eachOut = map.dir().file("each.args");
-    std::string sections =
-        "[low]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=1\r\nBEEP_CODE=3\r\nBEEP_NUMBER=111\r\n"
-        "EXTERNAL=" +
-        notify + " " + map.dir().file("low.args") + "\r\n" +
-        "[high]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=2\r\nBEEP_CODE=7\r\nBEEP_NUMBER=555\r\n"
-        "EXTERNAL=" +
-        notify + " " + queuedOut + "\r\n" +
-        "[tie]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=2\r\nBEEP_CODE=8\r\nBEEP_NUMBER=666\r\n"
-        "EXTERNAL=" +
-        notify + " " + map.dir().file("tie.args") + "\r\n" +
-        "[each]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=0\r\nBEEP_EACH=1\r\nBEEP_CODE=4\r\n"
-        "EXTERNAL=" +
-        notify + " " + eachOut + "\r\n" + "[none]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=9\r\n";
-    WriteWholeFile(map.dir().file("net.INI"), "[OPTS]\r\nSOUND=1\r\n" + sections);
+    auto section = [&](const char* name, const char* fields) {
+        return "[" + std::string(name) + "]\r\nBEEP_COUNT=5\r\n" + fields + "EXTERNAL=" + notify +
+               " " + map.dir().file(name) + ".args\r\n";
+    };
+    WriteWholeFile(map.dir().file("net.INI"),
+                   "[OPTS]\r\nSOUND=1\r\n" +
+                       section("low", "BEEP_PRIORITY=1\r\nBEEP_CODE=3\r\nBEEP_NUMBER=111\r\n") +
+                       section("high", "BEEP_PRIORITY=2\r\nBEEP_CODE=7\r\nBEEP_NUMBER=555\r\n") +
+                       section("tie", "BEEP_PRIORITY=2\r\nBEEP_CODE=8\r\nBEEP_NUMBER=666\r\n") +
+                       section("each", "BEEP_PRIORITY=0\r\nBEEP_EACH=1\r\nBEEP_CODE=4\r\n") +
+                       "[none]\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=9\r\n");
     int low = map.AddHost("low", "10.1.2.1");
     int high = map.AddHost("high", "10.1.2.3");
     int tie = map.AddHost("tie", "10.1.2.4");
@@ -387,20 +383,13 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
 
     // The program really ran, with the fields as separate words (the empty number of
     // "each" is no word at all: the command line is split at blanks).
-    std::string arguments;
-    for (int i = 0; i < 500 && arguments.empty(); ++i) {
-        arguments = ReadWholeFile(queuedOut);
-        if (arguments.empty())
+    auto awaitText = [](const std::string& path) {
+        for (int i = 0; i < 500 && ReadWholeFile(path).empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(arguments, "DN\n555\n7\n10.1.2.3\n");
-    std::string eachArguments;
-    for (int i = 0; i < 500 && eachArguments.empty(); ++i) {
-        eachArguments = ReadWholeFile(eachOut);
-        if (eachArguments.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(eachArguments, "DN\n4\n10.1.2.5\n");
+        return ReadWholeFile(path);
+    };
+    EXPECT_EQ(awaitText(queuedOut), "DN\n555\n7\n10.1.2.3\n");
+    EXPECT_EQ(awaitText(eachOut), "DN\n4\n10.1.2.5\n");
     EXPECT_EQ(ReadWholeFile(map.dir().file("tie.args")), "");
     EXPECT_EQ(ReadWholeFile(map.dir().file("low.args")), "");
 

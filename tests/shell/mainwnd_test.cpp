@@ -13,78 +13,43 @@
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/testing.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
 #include "resources/commands.h"
-#include "resources/resources.h"
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/maplinks.h"
 #include "shell/startup.h"
-#include "support/tempdir.h"
-
-#include <gtest/gtest.h>
+#include "support/map_window.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace platform;
 
 namespace {
 
-std::string PaneText(int part) {
-    char text[256] = {};
-    SendMessage(statusBar, SB_GETTEXT, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-std::string Title() {
-    char text[256] = {};
-    GetWindowText(mainWindow, text, sizeof text);
-    return text;
-}
-
-// A main window on a copy of the example map, in a directory of its own.
-class MainWindowTest : public testing::Test {
+// A main window on a copy of the example map.
+class OfficeWindowTest : public MainWindowTest {
   protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
-        FlushProfileCache();
-        WriteWholeFile(dir_.file("office.db"),
-                       ReadWholeFile(std::string(TARNMAP_SOURCE_DIR) + "/examples/office.db"));
-        WriteWholeFile(dir_.file("office.INI"), "[OPTS]\r\nTIMER=15\r\nNOCHECK=0\r\n");
-        RegisterResources();
-        ConnectMapReports();
-        WSADATA stack;
-        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
-        WSASetBlockingHook(BlockingHook);
-        static bool classes = RegisterWindowClasses();
-        ASSERT_TRUE(classes);
-        CopyField(mapPath, sizeof mapPath, "office.db");
-        window_ = CreateWindow(MAIN_CLASS, "Tarnmap", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 1, 1,
-                               640, 400, 0, 0, nullptr);
-        ASSERT_NE(window_, 0u);
-        ShowWindow(window_, SW_SHOW);
-        UpdateWindow(window_);
+        MainWindowTest::SetUp();
+        OpenMap("office", ReadWholeFile(std::string(TARNMAP_SOURCE_DIR) + "/examples/office.db"),
+                "[OPTS]\r\nTIMER=15\r\nNOCHECK=0\r\n");
     }
-    void TearDown() override {
-        if (IsWindow(window_))
-            DestroyWindow(window_);
-        MSG message;
-        while (PeekMessage(&message, 0, 0, 0, PM_REMOVE)) {
-        }
-        editMode = 0;
-        WSAUnhookBlockingHook();
-        WSACleanup();
+    // Runs the main loop until the quit message; false when it did not come.
+    static bool RunUntilQuit() {
+        MSG message{};
+        int result = 1;
+        for (int i = 0; i < 100 && result > 0; ++i)
+            if ((result = GetMessage(&message, 0, 0, 0)) > 0)
+                DispatchMessage(&message);
+        return result == 0;
     }
-    TempDir dir_{true};
-    HWND window_ = 0;
 };
 
-TEST_F(MainWindowTest, StartsWithTitleBarsCountdownAndIdle) {
+TEST_F(OfficeWindowTest, StartsWithTitleBarsCountdownAndIdle) {
     EXPECT_EQ(Title(), "office");
     EXPECT_EQ(hostCount, 9);
     EXPECT_EQ(PaneText(0), defaultStatusText);
@@ -106,18 +71,13 @@ TEST_F(MainWindowTest, StartsWithTitleBarsCountdownAndIdle) {
     EXPECT_EQ(map.bottom, status.top);
     EXPECT_EQ(map.right - map.left, client.right);
 
-    SaveWindowImage(window_,
-                    (std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/main_window.png").c_str());
+    SavePicture(window_, "main_window.png");
 }
 
-TEST_F(MainWindowTest, ResizingSetsTheGridAndLaysOutThePanes) {
+TEST_F(OfficeWindowTest, ResizingSetsTheGridAndLaysOutThePanes) {
     // A client area of 360 x 350 gives cells of 10 x 10.
-    RECT outer, client;
-    GetWindowRect(window_, &outer);
-    GetClientRect(window_, &client);
-    int frameWidth = (outer.right - outer.left) - client.right;
-    int frameHeight = (outer.bottom - outer.top) - client.bottom;
-    MoveWindow(window_, 10, 10, 360 + frameWidth, 350 + frameHeight, true);
+    SetClientSize(360, 350);
+    RECT client;
     GetClientRect(window_, &client);
     ASSERT_EQ(client.right, 360);
     ASSERT_EQ(client.bottom, 350);
@@ -150,7 +110,7 @@ TEST_F(MainWindowTest, ResizingSetsTheGridAndLaysOutThePanes) {
     EXPECT_EQ(std::string(location), "");
 }
 
-TEST_F(MainWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
+TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     hostTable[0].quiet = 0;
     SimulateKey(window_, VK_SPACE, ' ');
     EXPECT_EQ(hostTable[0].quiet, 1u) << "the blank key acts as Quiet";
@@ -188,19 +148,17 @@ TEST_F(MainWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     EXPECT_EQ(pollTimerActive, 1);
 }
 
-TEST_F(MainWindowTest, ToolbarTipsAndBarToggles) {
-    RECT button{};
-    SendMessage(toolBar, TB_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&button));
+TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
     char tip[64] = {};
-    ASSERT_GT(ToolbarTipAt(toolBar, (button.left + button.right) / 2,
-                           (button.top + button.bottom) / 2, tip, sizeof tip),
-              0);
+    auto tipOf = [&tip](int item) {
+        RECT button{};
+        SendMessage(toolBar, TB_GETITEMRECT, item, reinterpret_cast<LPARAM>(&button));
+        return ToolbarTipAt(toolBar, (button.left + button.right) / 2,
+                            (button.top + button.bottom) / 2, tip, sizeof tip);
+    };
+    ASSERT_GT(tipOf(5), 0);
     EXPECT_STREQ(tip, "Stop Check");
-    SendMessage(toolBar, TB_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&button));
-    EXPECT_EQ(ToolbarTipAt(toolBar, (button.left + button.right) / 2,
-                           (button.top + button.bottom) / 2, tip, sizeof tip),
-              -1)
-        << "a separator has no tip";
+    EXPECT_EQ(tipOf(3), -1) << "a separator has no tip";
     EXPECT_STREQ(ToolTipText(2010), "Delete Line");
     EXPECT_EQ(ToolTipText(2011), nullptr);
 
@@ -222,8 +180,7 @@ TEST_F(MainWindowTest, ToolbarTipsAndBarToggles) {
     EXPECT_EQ(without.bottom, before.bottom);
 }
 
-TEST_F(MainWindowTest, FileCommandsThroughTheDialogs) {
-    ResetTestingSeams();
+TEST_F(OfficeWindowTest, FileCommandsThroughTheDialogs) {
     EnableJournal(true);
     WriteWholeFile(dir_.file("copy.INI"), "[OPTS]\r\nNOCHECK=0\r\n");
     // Save As to a new name writes the map there and shows its name.
@@ -259,48 +216,39 @@ TEST_F(MainWindowTest, FileCommandsThroughTheDialogs) {
     EXPECT_TRUE(told);
     EXPECT_EQ(ReadWholeFile(dir_.file("copy.db")), old);
     EXPECT_EQ(pollTimerActive, 1) << "file commands restart the countdown";
-    EnableJournal(false);
 }
 
-TEST_F(MainWindowTest, HostDetailLinesAndWindow) {
+TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
+    auto detailLines = [](const HostRecord& host) {
+        char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
+        return std::vector<std::string>(lines, lines + ComposeHostDetail(host, lines));
+    };
     HostRecord host{};
     CopyField(host.address, sizeof host.address, "mail.example");
     CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "mail.example");
     CopyField(host.info1, sizeof host.info1, "rack B");
-    char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
-    int count = ComposeHostDetail(host, lines);
-    ASSERT_EQ(count, 6);
-    EXPECT_STREQ(lines[0], "Name: mail.example");
-    EXPECT_STREQ(lines[1], "Addr: (not resolved)");
-    EXPECT_STREQ(lines[2], "Inf1: rack B");
-    EXPECT_STREQ(lines[4], "Lost: 0");
-    EXPECT_STREQ(lines[5], "Stat: reachable");
-
+    std::vector<std::string> head{"Name: mail.example", "Addr: (not resolved)", "Inf1: rack B",
+                                  "Inf2: "};
+    auto with = [&head](std::vector<std::string> tail) {
+        tail.insert(tail.begin(), head.begin(), head.end());
+        return tail;
+    };
+    EXPECT_EQ(detailLines(host), with({"Lost: 0", "Stat: reachable"}));
     CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "10.1.2.3");
+    head[1] = "Addr: 10.1.2.3";
     host.status = 11010;
     host.lost = 7;
     host.rtt = 12;
-    count = ComposeHostDetail(host, lines);
-    ASSERT_EQ(count, 7);
-    EXPECT_STREQ(lines[1], "Addr: 10.1.2.3");
-    EXPECT_STREQ(lines[4], "Lost: 7");
-    EXPECT_STREQ(lines[5], "Stat: Timed out");
-    EXPECT_STREQ(lines[6], "RTT: 12 ms");
-
+    EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: Timed out", "RTT: 12 ms"}));
     host.status = 13;
     host.rtt = 0;
-    count = ComposeHostDetail(host, lines);
-    EXPECT_STREQ(lines[count - 1], "Stat: 13");
+    EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: 13"}));
     host.flags = HOST_PROTOCOL_NONE;
-    count = ComposeHostDetail(host, lines);
-    ASSERT_EQ(count, 5);
-    EXPECT_STREQ(lines[4], "Stat: Unknown");
+    EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));
     host.flags = HOST_PROTOCOL_NONE | HOST_NOT_MONITORED;
-    EXPECT_EQ(ComposeHostDetail(host, lines), 5);
-    EXPECT_STREQ(lines[4], "Stat: Unknown");
+    EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));
     host.flags = HOST_NOT_MONITORED;
-    ComposeHostDetail(host, lines);
-    EXPECT_STREQ(lines[4], "Stat: Inactive");
+    EXPECT_EQ(detailLines(host), with({"Stat: Inactive"}));
 
     // The window: none for -1; near the host, clamped to the desktop; gone on release.
     EXPECT_EQ(ShowHostDetail(mapWindow, -1), 0u);
@@ -313,9 +261,7 @@ TEST_F(MainWindowTest, HostDetailLinesAndWindow) {
     EXPECT_GE(place.left, 10);
     EXPECT_GE(place.top, 10);
     EXPECT_EQ(GetCapture(), detail);
-    UpdateWindow(detail);
-    SaveWindowImage(detail,
-                    (std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/host_detail.png").c_str());
+    SavePicture(detail, "host_detail.png");
     SendMessage(detail, WM_LBUTTONUP, 0, 0);
     MSG message;
     while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
@@ -323,7 +269,7 @@ TEST_F(MainWindowTest, HostDetailLinesAndWindow) {
     EXPECT_FALSE(IsWindow(detail));
 }
 
-TEST_F(MainWindowTest, AboutBoxLines) {
+TEST_F(OfficeWindowTest, AboutBoxLines) {
     char line[256];
     ComposePlatformLine(line, sizeof line);
     EXPECT_EQ(std::string(line).rfind("Linux ", 0), 0u) << line;
@@ -353,21 +299,14 @@ TEST_F(MainWindowTest, AboutBoxLines) {
     EXPECT_TRUE(FileExists(picture.c_str()));
 }
 
-TEST_F(MainWindowTest, ExitClosesThroughTheQuitMessage) {
+TEST_F(OfficeWindowTest, ExitClosesThroughTheQuitMessage) {
     SendMessage(window_, WM_COMMAND, CMD_EXIT, 0);
     EXPECT_EQ(closeRequested, 1);
-    MSG message{};
-    int result = 1;
-    for (int i = 0; i < 100 && result > 0; ++i) {
-        result = GetMessage(&message, 0, 0, 0);
-        if (result > 0)
-            DispatchMessage(&message);
-    }
-    EXPECT_EQ(result, 0) << "the quit message ends the loop";
+    EXPECT_TRUE(RunUntilQuit());
     EXPECT_FALSE(IsWindow(window_));
 }
 
-TEST_F(MainWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
+TEST_F(OfficeWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
     char page[64];
     SendMessage(window_, WM_COMMAND, CMD_HELP_HOST_INFO, 0);
     ASSERT_TRUE(HelpWindowPage(page, sizeof page));
@@ -380,14 +319,7 @@ TEST_F(MainWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
     EXPECT_STREQ(HelpPageForTopic(600), "edit-mode.html");
 
     SimulateCloseBox(window_);
-    MSG message{};
-    int result = 1;
-    for (int i = 0; i < 100 && result > 0; ++i) {
-        result = GetMessage(&message, 0, 0, 0);
-        if (result > 0)
-            DispatchMessage(&message);
-    }
-    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(RunUntilQuit());
     EXPECT_EQ(closeRequested, 1);
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_FALSE(HelpWindowPage(page, sizeof page)) << "the help closes with the program";

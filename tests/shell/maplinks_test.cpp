@@ -150,11 +150,6 @@ class MapLinkTest : public MapWindowTest {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return ReadWholeFile(path);
     }
-    std::string Title() {
-        char text[128] = {};
-        GetWindowText(window_, text, sizeof text);
-        return text;
-    }
 };
 
 TEST_F(MapLinkTest, ConnectStartsTheHostsProgram) {

@@ -1,5 +1,10 @@
-// The tarnmap program itself, started as a user starts it: on the example map, with no
-// display but the offscreen one, ended by Exit's signal or by a wrong command line.
+// The real tarnmap program run as a child process: with its windows on the example map and
+// headless, its cycle lines, its log, its exit status, its end on a signal, and its answers
+// to wrong command lines. The headless tests' silent host lives in a network namespace
+// whose echo answers are switched off; the child runs in the namespace joined to it.
+#include "model/hosts.h"
+#include "support/map_window.h"
+#include "support/netns.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -7,104 +12,264 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <regex>
+#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
-struct Child {
-    pid_t pid = -1;
-    int status = 0;
-};
+const char* const SILENT_ADDRESS = "10.77.1.2";
 
-// Starts the program in `directory` with `arguments`, its output to `output`.
-Child StartProgram(const std::string& directory, const std::vector<std::string>& arguments,
-                   const std::string& output) {
-    Child child;
-    child.pid = fork();
-    if (child.pid == 0) {
-        if (chdir(directory.c_str()) != 0)
-            _exit(126);
-        FILE* out = freopen(output.c_str(), "w", stdout);
-        if (out == nullptr || dup2(fileno(stdout), 2) < 0)
-            _exit(126);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("XDG_CONFIG_HOME", (directory + "/config").c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(TARNMAP_BINARY)};
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(TARNMAP_BINARY, argv.data());
-        _exit(127);
-    }
-    return child;
+// Starts tarnmap with `arguments` in `dir` (its current directory and XDG_CONFIG_HOME),
+// standard output and error into dir/out.txt and dir/err.txt. The child joins the network
+// namespace of the calling thread.
+pid_t StartTarnmap(const TempDir& dir, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv{const_cast<char*>(TARNMAP_BINARY)};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, dir.file("out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.file("err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t child = -1;
+    int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? child : -1;
 }
 
-// Waits (bounded) for the child to end; false when it is still running.
-bool WaitForExit(Child& child, int seconds) {
-    for (int i = 0; i < seconds * 100; ++i) {
-        if (waitpid(child.pid, &child.status, WNOHANG) == child.pid)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Where each thread of a process waits, for the report of a hang.
+std::string ThreadStates(pid_t process) {
+    std::string states;
+    std::string tasks = "/proc/" + std::to_string(process) + "/task/";
+    DIR* directory = opendir(tasks.c_str());
+    if (directory == nullptr)
+        return states;
+    while (dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::string task = tasks + entry->d_name;
+        std::string name = ReadWholeFile(task + "/comm");
+        states += std::string(entry->d_name) + " " + name.substr(0, name.find('\n')) + " " +
+                  ReadWholeFile(task + "/wchan") + "\n";
     }
-    return false;
+    closedir(directory);
+    return states;
 }
 
-bool WaitForText(const std::string& path, const std::string& text, int seconds) {
-    for (int i = 0; i < seconds * 100; ++i) {
+// The child's wait status; a child still running after `seconds` is killed (-1), so a
+// hanging program fails the test instead of holding it.
+int WaitForExit(pid_t child, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "tarnmap still runs after " << seconds << " s; its threads:\n"
+                  << ThreadStates(child);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// Waits (bounded) until `path` contains `text`.
+bool WaitForText(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 600; ++i) {
         if (ReadWholeFile(path).find(text) != std::string::npos)
             return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
 }
 
-class ProgramTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        for (const char* name : {"office.db", "office.INI"})
-            WriteWholeFile(dir_.file(name),
-                           ReadWholeFile(std::string(TARNMAP_SOURCE_DIR) + "/examples/" + name));
+// The lines of `path` (each ended by `end`) without their "MM/DD/YY HH:MM:SS " stamps,
+// which are checked.
+std::vector<std::string> StampedLines(const std::string& path, const std::string& end) {
+    std::string text = ReadWholeFile(path);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, found; (found = text.find(end, start)) != std::string::npos;
+         start = found + end.size()) {
+        std::string line = text.substr(start, found - start);
+        EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d )")))
+            << line;
+        lines.push_back(line.size() > 18 ? line.substr(18) : line);
     }
-    TempDir dir_;
+    return lines;
+}
+
+// A map of `hosts` ("name,address" with the not-monitored flag when `flags` is 1), with
+// probes through the ICMP library and a one-second wait.
+void WriteMap(const TempDir& dir, const std::vector<std::pair<std::string, int>>& hosts,
+              unsigned timer) {
+    std::string map = "Bheadless test map\r\nV1\r\n";
+    int column = 1;
+    for (const auto& [host, flags] : hosts) {
+        map += "H" + host + ",,," + std::to_string(column) + ",1," + std::to_string(flags) +
+               ",1,1\r\n";
+        column += 3;
+    }
+    WriteWholeFile(dir.file("net.db"), map);
+    WriteWholeFile(dir.file("net.INI"), "[OPTS]\r\nWAIT=1000\r\nNOCHECK=1\r\nSOUND=1\r\nTIMER=" +
+                                            std::to_string(timer) + "\r\n");
+    WriteWholeFile(dir.file("TARNMAP.INI"), "[OPTS]\r\nPING=0\r\nMSICMP=1\r\n");
+}
+
+// A namespace joined to one whose only address answers nothing but ARP.
+struct SilentNetwork {
+    NetworkNamespace client{"client"};
+    NetworkNamespace silent{"silent"};
+    bool ok = false;
+    SilentNetwork() {
+        ok = client.ok() && silent.ok() &&
+             ConnectNamespaces(client, "hc0", "10.77.1.1/24", silent, "hs0",
+                               std::string(SILENT_ADDRESS) + "/24") &&
+             silent.SetSysctl("net.ipv4.icmp_echo_ignore_all", "1") &&
+             client.SetSysctl("net.ipv4.ping_group_range", "0 2147483647");
+    }
 };
 
-TEST_F(ProgramTest, StartsOnTheExampleMapAndEndsCleanlyOnTermination) {
+TEST(Headless, RunsCyclesWithoutADisplayAndLogsTheSilentHostDown) {
+    SKIP_WITHOUT_NAMESPACES();
+    SilentNetwork network;
+    ASSERT_TRUE(network.ok);
+    TempDir dir;
+    WriteMap(dir,
+             {{"loopback,127.0.0.1", 0},
+              {"silent," + std::string(SILENT_ADDRESS), 0},
+              {"spare,127.0.0.2", 1}},
+             60);
+    pid_t child;
+    {
+        EnteredNamespace inside(network.client);
+        ASSERT_TRUE(inside.ok());
+        child = StartTarnmap(dir, {"--headless", "--cycles", "3", "net.db"});
+    }
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(WaitForExit(child, 60), 0) << ReadWholeFile(dir.file("err.txt"));
+
+    // Loaded hosts start with two misses, so the silent one is down at its third failure.
+    std::string counts = "2 checked, 1 answering, 1 missing, 0 down, 1 not monitored";
+    EXPECT_EQ(StampedLines(dir.file("out.txt"), "\n"),
+              (std::vector<std::string>{"cycle 1: " + counts, "cycle 2: " + counts,
+                                        "cycle 3: 2 checked, 1 answering, 0 missing, 1 down, 1 "
+                                        "not monitored; went down: silent [10.77.1.2]"}));
+    EXPECT_EQ(StampedLines(dir.file("net.LOG"), "\r\n"),
+              (std::vector<std::string>{"open of database net.db",
+                                        "silent [10.77.1.2] down, Timed out"}));
+}
+
+TEST(Headless, ATerminationSignalEndsTheCycleAfterTheCurrentHost) {
+    SKIP_WITHOUT_NAMESPACES();
+    SilentNetwork network;
+    ASSERT_TRUE(network.ok);
+    TempDir dir;
+    std::vector<std::pair<std::string, int>> hosts;
+    for (int i = 0; i < 8; ++i)
+        hosts.push_back({"silent" + std::to_string(i) + "," + SILENT_ADDRESS, 0});
+    WriteMap(dir, hosts, 3600);
+    pid_t child;
+    {
+        EnteredNamespace inside(network.client);
+        ASSERT_TRUE(inside.ok());
+        child = StartTarnmap(dir, {"--headless", "net.db"});
+    }
+    ASSERT_GT(child, 0);
+    // The map is open once its log says so; the cycle of eight one-second checks follows
+    // at once, and the signal comes during its first checks.
+    ASSERT_TRUE(WaitForText(dir.file("net.LOG"), "open of database"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(child, SIGTERM);
+    EXPECT_EQ(WaitForExit(child, 60), 0) << ReadWholeFile(dir.file("err.txt"));
+    std::vector<std::string> lines = StampedLines(dir.file("out.txt"), "\n");
+    ASSERT_EQ(lines.size(), 1u) << ReadWholeFile(dir.file("out.txt"));
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(lines[0], parts,
+                                 std::regex("cycle 1: (\\d) checked, 0 answering, 8 missing, 0 "
+                                            "down, 0 not monitored; stopped")))
+        << lines[0];
+    EXPECT_GE(std::stoi(parts[1]), 1);
+    EXPECT_LT(std::stoi(parts[1]), 8) << "the cycle ends after the host being checked";
+}
+
+TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
+    TempDir dir;
+    WriteMap(dir, {{"loopback,127.0.0.1", 0}}, 3600);
+    pid_t child = StartTarnmap(dir, {"--headless", "net.db"});
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(WaitForText(dir.file("out.txt"), "\n")) << ReadWholeFile(dir.file("err.txt"));
+    kill(child, SIGINT);
+    EXPECT_EQ(WaitForExit(child, 60), 0);
+    EXPECT_EQ(StampedLines(dir.file("out.txt"), "\n"),
+              std::vector<std::string>{
+                  "cycle 1: 1 checked, 1 answering, 0 missing, 0 down, 0 not monitored"});
+}
+
+TEST(Program, StartsOnTheExampleMapAndEndsCleanlyOnTermination) {
+    TempDir dir;
+    for (const char* name : {"office.db", "office.INI"})
+        WriteWholeFile(dir.file(name),
+                       ReadWholeFile(std::string(TARNMAP_SOURCE_DIR) + "/examples/" + name));
     for (int signal : {SIGTERM, SIGINT}) {
-        Child child = StartProgram(dir_.path(), {"office.db"}, dir_.file("output.txt"));
-        ASSERT_GT(child.pid, 0);
-        ASSERT_TRUE(WaitForText(dir_.file("office.LOG"), "open of database office.db", 20))
-            << ReadWholeFile(dir_.file("output.txt"));
-        kill(child.pid, signal);
-        bool ended = WaitForExit(child, 20);
-        if (!ended)
-            kill(child.pid, SIGKILL);
-        ASSERT_TRUE(ended) << "signal " << signal;
-        ASSERT_TRUE(WIFEXITED(child.status));
-        EXPECT_EQ(WEXITSTATUS(child.status), 0);
-        std::remove(dir_.file("office.LOG").c_str());
+        SCOPED_TRACE(signal);
+        pid_t child = StartTarnmap(dir, {"office.db"});
+        ASSERT_GT(child, 0);
+        ASSERT_TRUE(WaitForText(dir.file("office.LOG"), "open of database office.db"))
+            << ReadWholeFile(dir.file("err.txt"));
+        kill(child, signal);
+        EXPECT_EQ(WaitForExit(child, 20), 0);
+        std::remove(dir.file("office.LOG").c_str());
     }
 }
 
-TEST_F(ProgramTest, HelpAndBadArguments) {
-    Child child = StartProgram(dir_.path(), {"--help"}, dir_.file("help.txt"));
-    ASSERT_TRUE(WaitForExit(child, 20));
-    EXPECT_EQ(WEXITSTATUS(child.status), 0);
-    EXPECT_NE(ReadWholeFile(dir_.file("help.txt")).find("Usage: tarnmap"), std::string::npos);
+TEST(Program, UsageAndErrorsAreClear) {
+    TempDir dir;
+    pid_t child = StartTarnmap(dir, {"--help"});
+    ASSERT_EQ(WaitForExit(child, 60), 0);
+    std::string usage = ReadWholeFile(dir.file("out.txt"));
+    EXPECT_EQ(usage.rfind("Usage: tarnmap", 0), 0u) << usage;
+    EXPECT_NE(usage.find("tarnmap --headless [--cycles N] [MAP]"), std::string::npos) << usage;
 
-    child = StartProgram(dir_.path(), {"--bogus"}, dir_.file("bogus.txt"));
-    ASSERT_TRUE(WaitForExit(child, 20));
-    EXPECT_EQ(WEXITSTATUS(child.status), 2);
+    for (std::vector<std::string> wrong : {std::vector<std::string>{"--bogus"},
+                                           {"--headless", "--cycles", "0", "net.db"},
+                                           {"--cycles", "2", "net.db"}}) {
+        SCOPED_TRACE(wrong[0]);
+        child = StartTarnmap(dir, wrong);
+        ASSERT_EQ(WaitForExit(child, 60), 2 << 8);
+        EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("tarnmap: "), std::string::npos);
+    }
+    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("--cycles goes with --headless"),
+              std::string::npos);
+
+    child = StartTarnmap(dir, {"--headless", "--cycles", "1", "missing.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
+    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("cannot open the map missing.db"),
+              std::string::npos)
+        << ReadWholeFile(dir.file("err.txt"));
+    EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
 
     // A map path longer than a map path can hold is refused with a message, not cut.
-    std::string longPath(200, 'm');
-    child = StartProgram(dir_.path(), {longPath + ".db"}, dir_.file("long.txt"));
-    EXPECT_TRUE(WaitForText(dir_.file("long.txt"), "cannot be opened", 20));
-    kill(child.pid, SIGTERM);
-    ASSERT_TRUE(WaitForExit(child, 20));
-    EXPECT_EQ(ReadWholeFile(dir_.file("long.txt")).find("open of database"), std::string::npos);
+    child = StartTarnmap(dir, {std::string(200, 'm') + ".db"});
+    EXPECT_TRUE(WaitForText(dir.file("err.txt"), "tarnmap: The map path is longer than " +
+                                                     std::to_string(MAP_PATH_LENGTH) +
+                                                     " characters and cannot be opened.\n"));
+    kill(child, SIGTERM);
+    WaitForExit(child, 20);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string().rfind("mmm", 0), 0u) << entry.path();
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// The map window fixture: a fresh main window on the test map, mouse input through the
-// toolkit, and the editor's state put back afterwards.
+// The main window fixtures: a fresh main window on the test's map, a window of the test's
+// own, mouse input through the toolkit, and the program's state put back afterwards.
 #include "support/map_window.h"
 
 #include "mapui/ctxmenu.h"
@@ -9,11 +9,13 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/commctl.h"
+#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "resources/resources.h"
 #include "shell/filecmds.h"
+#include "shell/mainwnd.h"
 #include "shell/startup.h"
 
 #include <cstdlib>
@@ -28,39 +30,67 @@ const char* const testMapText = "V1\r\n"
                                 "N12,20,5,25,5\r\n"
                                 "N12,20,5,20,10\r\n";
 
-void MapWindowTest::SetUp() {
+namespace {
+
+// The running fixture's callbacks, for the test window and the blocking hook.
+std::function<void(UINT_PTR)>* timerAction = nullptr;
+std::function<void()>* messageAction = nullptr;
+std::function<void()>* hookAction = nullptr;
+
+LRESULT TestWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER && timerAction != nullptr && *timerAction) {
+        (*timerAction)(wParam);
+        return 0;
+    }
+    if (message == WM_USER && messageAction != nullptr && *messageAction) {
+        (*messageAction)();
+        return 0;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+bool TestBlockingHook() {
+    if (hookAction != nullptr && *hookAction)
+        (*hookAction)();
+    return BlockingHook();
+}
+
+} // namespace
+
+void MainWindowTest::SetUp() {
     setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
     FlushProfileCache();
     ResetTestingSeams();
-    WriteWholeFile(dir_.file("test.db"), testMapText);
-    WriteWholeFile(dir_.file("test.INI"), "[OPTS]\r\nTIMER=15\r\nNOCHECK=0\r\n");
     RegisterResources();
     ConnectMapReports();
     WSADATA stack;
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
-    WSASetBlockingHook(BlockingHook);
-    // Other fixtures of the same executable may have registered the classes already; a
-    // class that is missing shows in CreateWindow below.
+    timerAction = &onTestTimer;
+    messageAction = &onTestMessage;
+    hookAction = &beforeHook;
+    WSASetBlockingHook(TestBlockingHook);
+    // Other fixtures of the same executable may have registered the classes already.
     static bool classes = RegisterWindowClasses();
+    static bool testClass = [] {
+        WNDCLASS windowClass{};
+        windowClass.lpfnWndProc = TestWindowProcedure;
+        windowClass.lpszClassName = "TARNMAPTESTWINDOW";
+        return RegisterClass(&windowClass);
+    }();
     (void)classes;
-    CopyField(mapPath, sizeof mapPath, "test.db");
-    window_ = CreateWindow(MAIN_CLASS, "Tarnmap", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 1, 1, 640,
-                           400, 0, 0, nullptr);
-    ASSERT_NE(window_, 0u);
-    ShowWindow(window_, SW_SHOW);
-    SetClientSize(720, 700);
-    ASSERT_EQ(gridCellWidth, 20);
-    ASSERT_EQ(gridCellHeight, 20);
-    UpdateWindow(window_);
-    UpdateWindow(mapWindow);
+    ASSERT_TRUE(testClass);
+    testWindow_ =
+        CreateWindow("TARNMAPTESTWINDOW", "test", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0, nullptr);
+    ASSERT_NE(testWindow_, 0u);
 }
 
-void MapWindowTest::TearDown() {
+void MainWindowTest::TearDown() {
     while (GetCapture() != 0 && IsWindow(GetCapture()))
         DestroyWindow(GetCapture());
     ReleaseCapture();
-    if (IsWindow(window_))
-        DestroyWindow(window_);
+    for (HWND window : {testWindow_, window_})
+        if (window != 0 && IsWindow(window))
+            DestroyWindow(window);
     MSG message;
     while (PeekMessage(&message, 0, 0, 0, PM_REMOVE)) {
     }
@@ -69,10 +99,63 @@ void MapWindowTest::TearDown() {
     currentLine = -1;
     menuHost = -1;
     menuLine = -1;
+    timerAction = nullptr;
+    messageAction = nullptr;
+    hookAction = nullptr;
     ResetTestingSeams();
     EnableJournal(false);
     WSAUnhookBlockingHook();
-    WSACleanup();
+    EXPECT_EQ(WSACleanup(), 0);
+}
+
+void MainWindowTest::OpenMap(const std::string& name, const std::string& map,
+                             const std::string& settings, int width, int height) {
+    WriteWholeFile(dir_.file(name + ".db"), map);
+    WriteWholeFile(dir_.file(name + ".INI"), settings);
+    FlushProfileCache();
+    CopyField(mapPath, sizeof mapPath, (name + ".db").c_str());
+    window_ = CreateWindow(MAIN_CLASS, "Tarnmap", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 1, 1, 640,
+                           400, 0, 0, nullptr);
+    ASSERT_NE(window_, 0u);
+    ShowWindow(window_, SW_SHOW);
+    SetClientSize(width, height);
+    UpdateWindow(window_);
+    UpdateWindow(mapWindow);
+}
+
+std::string MainWindowTest::PaneText(int part) {
+    char text[256] = {};
+    SendMessage(statusBar, SB_GETTEXT, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::string MainWindowTest::Title() {
+    char text[256] = {};
+    GetWindowText(mainWindow, text, sizeof text);
+    return text;
+}
+
+void MainWindowTest::SetClientSize(int width, int height) {
+    RECT outer, client;
+    GetWindowRect(window_, &outer);
+    GetClientRect(window_, &client);
+    int frameWidth = (outer.right - outer.left) - client.right;
+    int frameHeight = (outer.bottom - outer.top) - client.bottom;
+    MoveWindow(window_, 10, 10, width + frameWidth, height + frameHeight, true);
+}
+
+void MainWindowTest::SavePicture(HWND window, const char* name) {
+    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
+    std::string path = std::string(output != nullptr ? output : ".") + "/" + name;
+    UpdateWindow(window);
+    EXPECT_TRUE(SaveWindowImage(window, path.c_str()));
+}
+
+void MapWindowTest::SetUp() {
+    MainWindowTest::SetUp();
+    OpenMap("test", testMapText, "[OPTS]\r\nTIMER=15\r\nNOCHECK=0\r\n");
+    ASSERT_EQ(gridCellWidth, 20);
+    ASSERT_EQ(gridCellHeight, 20);
 }
 
 void MapWindowTest::Mouse(UINT message, int col, int row, WPARAM keys) {
@@ -86,24 +169,6 @@ void MapWindowTest::LeftClick(int col, int row, WPARAM keys) {
     Mouse(WM_LBUTTONUP, col, row, keys);
 }
 
-std::string MapWindowTest::StatusText() {
-    char text[256] = {};
-    SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
-void MapWindowTest::SetClientSize(int width, int height) {
-    RECT outer, client;
-    GetWindowRect(window_, &outer);
-    GetClientRect(window_, &client);
-    int frameWidth = (outer.right - outer.left) - client.right;
-    int frameHeight = (outer.bottom - outer.top) - client.bottom;
-    MoveWindow(window_, 10, 10, width + frameWidth, height + frameHeight, true);
-}
-
 void MapWindowTest::SaveMapPicture(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string path = std::string(output != nullptr ? output : ".") + "/" + name;
-    UpdateWindow(mapWindow);
-    EXPECT_TRUE(SaveWindowImage(mapWindow, path.c_str()));
+    SavePicture(mapWindow, name);
 }
