@@ -126,6 +126,9 @@ UINT WinExec(const char* commandLine, UINT showState) {
     if (error != 0)
         return ErrorForSpawn(error);
     RememberChild(pid);
+    // A program that ends at once can do so before its pid was kept, and its SIGCHLD then
+    // found nothing to reap; without this look it would stay a zombie until the next start.
+    ReapChildren();
     return 33;
 }
 
