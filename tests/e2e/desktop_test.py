@@ -129,6 +129,19 @@ class Session:
     def dialog(self, title):
         return self.desk.window(re.escape(title))
 
+    def open_refused_while_polling(self, main, keys, title):
+        """A dialog whose command does nothing while a poll cycle runs: asked for again,
+        after the cycle, when a cycle got in the way."""
+        for attempt in range(4):
+            wait_for(lambda: "(polling)" not in self.title(main), 30, "the cycle to end",
+                     interval=0.05)
+            self.menu(main, *keys)
+            try:
+                return self.desk.window(re.escape(title), timeout=4)
+            except Failure:
+                self.say("%s did not open (a cycle started?), again" % title)
+        raise Failure("the %s dialog never opened" % title)
+
     # --- the session ---
 
     def run(self):
@@ -238,8 +251,7 @@ class Session:
 
     def preferences(self, main):
         # Options > Preferences: seconds between checks 7, "Save Map Options" (the default).
-        self.menu(main, "alt+o", "p")
-        options = self.dialog("Options")
+        options = self.open_refused_while_polling(main, ("alt+o", "p"), "Options")
         self.desk.type_text(options, "7")  # the field starts focused and selected
         self.desk.keys(options, "Return")
         self.desk.window_gone(options)
