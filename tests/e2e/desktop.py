@@ -6,6 +6,7 @@ Screenshots come from ImageMagick's `import` and are read here as plain RGB rows
 Only loopback and the addresses inside the namespaces made here are ever targets.
 """
 
+import ctypes
 import os
 import re
 import shutil
@@ -15,15 +16,22 @@ import tempfile
 import time
 
 NAMESPACE_PREFIX = "tarnmap-"
+LEAK_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
 HOSTS_DIRECTORY = "/etc/netns"
+PR_SET_PDEATHSIG = 1
 
 # The colours a host is painted in, by the default colour table.
 GREEN = (0, 255, 0)
-LIGHT_GREEN = (128, 255, 128)
 YELLOW = (255, 255, 0)
 RED = (255, 0, 0)
 DARK_RED = (192, 0, 0)
-GREY = (128, 128, 128)
+
+
+def end_with_parent():
+    """Run in a child before it starts its program: the child is killed when we die, even
+    by SIGKILL, so no X server or program outlives a killed test."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 class Failure(Exception):
@@ -204,7 +212,8 @@ class Desktop:
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height),
              "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=end_with_parent)
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + 30
@@ -237,14 +246,13 @@ class Desktop:
         env = self.environment()
         env.update({"QT_QPA_PLATFORM": "xcb", "XDG_RUNTIME_DIR": runtime,
                     "XDG_CONFIG_HOME": config, "HOME": self.workdir,
-                    "QT_ACCESSIBILITY": "0", "NO_AT_BRIDGE": "1"})
+                    "QT_ACCESSIBILITY": "0", "NO_AT_BRIDGE": "1",
+                    "LSAN_OPTIONS": "suppressions=" + LEAK_SUPPRESSIONS})
         with open(self.program_log, "a") as log:
             self.program = subprocess.Popen(
                 ["ip", "netns", "exec", namespace, binary, map_path], cwd=cwd, env=env,
-                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-
-    def program_running(self):
-        return self.program is not None and self.program.poll() is None
+                stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                preexec_fn=end_with_parent)
 
     def stop(self):
         if self.program is not None and self.program.poll() is None:
@@ -354,7 +362,13 @@ class Desktop:
 
 
 def temporary_directory():
-    return tempfile.mkdtemp(prefix="tarnmap-e2e-")
+    """A fresh directory "tarnmap-e2e-<pid>-..."; those of runs that were killed go first."""
+    base = tempfile.gettempdir()
+    for name in os.listdir(base):
+        match = re.match(r"tarnmap-e2e-(\d+)-", name)
+        if match and not os.path.exists("/proc/" + match.group(1)):
+            shutil.rmtree(os.path.join(base, name), ignore_errors=True)
+    return tempfile.mkdtemp(prefix="tarnmap-e2e-%d-" % os.getpid())
 
 
 def install_build(build_dir, prefix):
