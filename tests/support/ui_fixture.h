@@ -1,0 +1,36 @@
+// What the map and dialog tests share: dialog items read and clicked as the user does,
+// dialogs answered and counted, pictures for the test output, and a fixture that gives a
+// test its own settings files with the journal on.
+#pragma once
+
+#include "platform/window.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+std::string ItemText(platform::HWND dialog, int id);
+bool IsChecked(platform::HWND dialog, int id);
+bool IsEnabled(platform::HWND dialog, int id);
+void Click(platform::HWND dialog, int id);
+// A path under the test output directory, which is made if missing.
+std::string PicturePath(const char* name);
+
+// Counts the dialogs that open and answers each with Accept (1) or Cancel (0), noting the
+// current host and the poll countdown as it opens.
+struct DialogAnswers {
+    int opened = 0;
+    int hostAtOpening = -2;
+    int timerAtOpening = -1;
+    void Queue(int result);
+};
+
+// The current directory and the config directory are the test's own; the journal is on and
+// questions nobody answers are cancelled.
+class DialogTest : public testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    TempDir dir_{true};
+};
