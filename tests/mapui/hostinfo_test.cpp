@@ -11,12 +11,10 @@
 #include "platform/testing.h"
 #include "platform/window.h"
 #include "resources/dialogs_hostinfo.h"
-#include "resources/resources.h"
-#include "support/tempdir.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -24,41 +22,11 @@ using namespace platform;
 
 namespace {
 
-std::string ItemText(HWND dialog, int id) {
-    char text[300] = {};
-    GetDlgItemText(dialog, id, text, sizeof text);
-    return text;
-}
-
-bool IsChecked(HWND dialog, int id) {
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
-
-bool IsEnabled(HWND dialog, int id) {
-    return IsWindowEnabled(GetDlgItem(dialog, id));
-}
-
-void Click(HWND dialog, int id) {
-    SimulateClick(GetDlgItem(dialog, id));
-}
-
-std::string PicturePath(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string directory = output != nullptr ? output : ".";
-    std::filesystem::create_directories(directory);
-    return directory + "/" + name;
-}
-
 // A map of eight hosts whose settings file lies in a directory of the test's own.
-class HostInformationTest : public testing::Test {
+class HostInformationTest : public DialogTest {
   protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
-        FlushProfileCache();
-        RegisterResources();
-        ResetTestingSeams();
-        EnableJournal(true);
-        AnswerUnaskedQuestions(true);
+        DialogTest::SetUp();
         ClearMap();
         for (int i = 0; i < 8; ++i)
             AppendHost(i, 2);
@@ -67,25 +35,26 @@ class HostInformationTest : public testing::Test {
         CopyField(pageNumber, sizeof pageNumber, "5551234");
     }
     void TearDown() override {
-        AnswerUnaskedQuestions(false);
-        EnableJournal(false);
-        ResetTestingSeams();
+        DialogTest::TearDown();
         ClearMap();
         currentHost = -1;
     }
+    // The host the dialog edits, named and with TCP/IP.
+    HostRecord& Edit(int index, const char* name, const char* address = "") {
+        currentHost = index;
+        HostRecord& host = hostTable[index];
+        CopyField(host.name, sizeof host.name, name);
+        CopyField(host.address, sizeof host.address, address);
+        host.protocol = 1;
+        return host;
+    }
     std::string Settings() const { return ReadWholeFile(dir_.file("office.INI")); }
-    TempDir dir_{true};
 };
 
 TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChangesNothing) {
-    HostRecord& host = hostTable[7];
-    CopyField(host.name, sizeof host.name, "printer");
-    CopyField(host.address, sizeof host.address, "10.0.0.7");
+    HostRecord& host = Edit(7, "printer", "10.0.0.7");
     CopyField(host.info1, sizeof host.info1, "second floor");
     host.kind = KIND_PRINTER;
-    host.protocol = 1;
-    host.flags = 0;
-    currentHost = 7;
     bool seen = false;
     QueueDialogHook([&seen](HWND dialog) {
         seen = true;
@@ -96,22 +65,19 @@ TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChanges
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCOUNT, 0, 0), 9);
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), 8);
         EXPECT_EQ(ItemText(dialog, HOSTINFO_KIND), "Printer");
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_PROTOCOL_TCPIP));
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_MONITOR));
+        for (int id : {HOSTINFO_PROTOCOL_TCPIP, HOSTINFO_MONITOR, HOSTINFO_SOUND_LOW, HOSTINFO_LOG})
+            EXPECT_TRUE(IsChecked(dialog, id)) << id;
+        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_SOUND_NONE));
+        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_BEEPER));
+        for (int id : {HOSTINFO_PROTOCOL_NETBEUI, HOSTINFO_PROTOCOL_SNMP, HOSTINFO_EDIT_POPUP})
+            EXPECT_FALSE(IsEnabled(dialog, id)) << id;
         EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_MONITOR));
-        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_PROTOCOL_NETBEUI));
-        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_PROTOCOL_SNMP));
-        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_EDIT_POPUP));
+        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
         EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19");
         EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "7");
         EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_PRIORITY), "7");
         EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_NUMBER), "5551234") << "the default number";
         EXPECT_EQ(ItemText(dialog, HOSTINFO_EXTERNAL), "");
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_SOUND_LOW));
-        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_SOUND_NONE));
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_LOG));
-        EXPECT_FALSE(IsChecked(dialog, HOSTINFO_BEEPER));
-        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_dialog.png").c_str()));
         // Edits the user then abandons.
         SetDlgItemText(dialog, HOSTINFO_NAME, "renamed");
@@ -121,27 +87,22 @@ TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChanges
     });
     EXPECT_EQ(ShowHostInformation(0), 0);
     EXPECT_TRUE(seen);
-    EXPECT_STREQ(hostTable[7].name, "printer");
-    EXPECT_EQ(hostTable[7].protocol, 1u);
-    EXPECT_EQ(hostTable[7].flags, 0u);
+    EXPECT_STREQ(host.name, "printer");
+    EXPECT_EQ(host.protocol, 1u);
+    EXPECT_EQ(host.flags, 0u);
     EXPECT_FALSE(std::filesystem::exists(dir_.file("office.INI"))) << "nothing written";
     EXPECT_STREQ(pageNumber, "5551234") << "the host's number, taken on opening";
 
-    // Escape cancels too.
+    // Escape cancels too; with no host there is no dialog.
     QueueDialogHook([](HWND dialog) { SimulateKey(dialog, VK_ESCAPE, 27); });
     EXPECT_EQ(ShowHostInformation(0), 0);
-
-    // No host, no dialog.
     currentHost = 8;
     EXPECT_EQ(ShowHostInformation(0), 0);
 }
 
 TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
-    HostRecord& host = hostTable[3];
-    CopyField(host.name, sizeof host.name, "newhost");
+    HostRecord& host = Edit(3, "newhost");
     host.flags = HOST_NOT_MONITORED;
-    host.protocol = 1;
-    currentHost = 3;
     // What a previous Accept under the new name left: both keys must go.
     WriteWholeFile(dir_.file("office.INI"),
                    "[gateway]\r\nCONNECT=ssh gateway\r\nEXTERNAL=notify-send down\r\n");
@@ -166,7 +127,6 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
         SimulateKey(dialog, VK_RETURN, '\r'); // "Accept" is the default button
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
-
     EXPECT_STREQ(host.name, "gateway");
     EXPECT_STREQ(host.address, "10.0.0.1");
     EXPECT_STREQ(host.resolvedAddr, "10.0.0.1");
@@ -217,11 +177,9 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
 
 TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
     // A fresh host: protocol None, so "Monitor" starts disabled.
-    HostRecord& host = hostTable[0];
+    HostRecord& host = Edit(0, "newhost");
     host.protocol = 0;
-    host.flags = 0;
     host.kind = 3;
-    currentHost = 0;
     QueueDialogHook([](HWND dialog) {
         EXPECT_TRUE(IsChecked(dialog, HOSTINFO_PROTOCOL_NONE));
         EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_MONITOR));
@@ -263,15 +221,10 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
 }
 
 TEST_F(HostInformationTest, CommasAreRefusedAndTheDialogStaysOpen) {
-    HostRecord& host = hostTable[1];
-    CopyField(host.name, sizeof host.name, "web");
-    CopyField(host.address, sizeof host.address, "10.0.0.80");
-    host.protocol = 1;
-    currentHost = 1;
-    static const int fields[] = {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_INFO2};
+    HostRecord& host = Edit(1, "web", "10.0.0.80");
     int refusals = 0;
     QueueDialogHook([&refusals](HWND dialog) {
-        for (int id : fields) {
+        for (int id : {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_INFO2}) {
             std::string before = ItemText(dialog, id);
             SetDlgItemText(dialog, id, "a,b");
             size_t journal = JournalEntries().size();

@@ -16,75 +16,43 @@
 #include "platform/window.h"
 #include "resources/commands.h"
 #include "resources/dialogs_options.h"
-#include "resources/resources.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
-#include "support/tempdir.h"
+#include "support/ui_fixture.h"
 #include "tools/ping.h"
 #include "tools/trace.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 
 using namespace platform;
 
 namespace {
 
-std::string ItemText(HWND dialog, int id) {
-    char text[300] = {};
-    GetDlgItemText(dialog, id, text, sizeof text);
-    return text;
+// "KEY=value" for each key of a section of a settings file, "<none>" for a missing one.
+std::string Keys(const std::string& file, std::initializer_list<const char*> keys,
+                 const char* section = "OPTS") {
+    std::string found;
+    for (const char* key : keys) {
+        char text[200] = {};
+        GetPrivateProfileString(section, key, "<none>", text, sizeof text, file.c_str());
+        found += std::string(found.empty() ? "" : " ") + key + "=" + text;
+    }
+    return found;
 }
 
-bool IsChecked(HWND dialog, int id) {
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
-
-void Click(HWND dialog, int id) {
-    SimulateClick(GetDlgItem(dialog, id));
-}
-
-void DispatchQueued() {
-    MSG message;
-    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        DispatchMessage(&message);
-}
-
-std::string PicturePath(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string directory = output != nullptr ? output : ".";
-    std::filesystem::create_directories(directory);
-    return directory + "/" + name;
-}
-
-unsigned Option(const std::string& file, const char* key) {
-    return GetPrivateProfileInt("OPTS", key, 9999, file.c_str());
-}
-
-std::string OptionText(const std::string& file, const char* section, const char* key) {
-    char text[200] = {};
-    GetPrivateProfileString(section, key, "<none>", text, sizeof text, file.c_str());
-    return text;
-}
-
-class OptionsTest : public testing::Test {
+class OptionsTest : public DialogTest {
   protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
-        FlushProfileCache();
-        RegisterResources();
-        ResetTestingSeams();
-        EnableJournal(true);
-        AnswerUnaskedQuestions(true);
+        DialogTest::SetUp();
         CopyField(globalSettingsPath, sizeof globalSettingsPath, Global().c_str());
         CopyField(mapSettingsPath, sizeof mapSettingsPath, Map().c_str());
         pollInterval = 60;
         waitTimeout = 5000;
-        scaledMapFont = 0;
-        solidBackground = 0;
+        scaledMapFont = solidBackground = 0;
         noAutomaticChecks = 1;
         CopyField(telnetCommand, sizeof telnetCommand, "telnet");
         CopyField(ftpCommand, sizeof ftpCommand, "ftp");
@@ -92,18 +60,11 @@ class OptionsTest : public testing::Test {
             colorTable[slot] = defaultColors[slot];
         colorDialogSlot = 0;
         beepEnable = 0;
-        beepPort = 1;
-        beepBaud = 1;
+        beepPort = beepBaud = 1;
         CopyField(pageNumber, sizeof pageNumber, "");
-    }
-    void TearDown() override {
-        AnswerUnaskedQuestions(false);
-        EnableJournal(false);
-        ResetTestingSeams();
     }
     std::string Global() const { return dir_.file("TARNMAP.INI"); }
     std::string Map() const { return dir_.file("office.INI"); }
-    TempDir dir_{true};
 };
 
 TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
@@ -125,25 +86,19 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     EXPECT_EQ(waitTimeout, 1000u);
     EXPECT_EQ(scaledMapFont, 1u);
     EXPECT_EQ(noAutomaticChecks, 0u);
-    EXPECT_EQ(Option(Map(), "TIMER"), 5u);
-    EXPECT_EQ(Option(Map(), "WAIT"), 1000u);
-    EXPECT_EQ(Option(Map(), "FONT"), 1u);
-    EXPECT_EQ(Option(Map(), "NOCHECK"), 0u);
-    EXPECT_EQ(OptionText(Map(), "OPTS", "TELNET"), "<none>") << "a program-wide key";
-    EXPECT_EQ(OptionText(Global(), "OPTS", "TELNET"), "xterm -e telnet");
-    EXPECT_EQ(Option(Global(), "TIMER"), 9999u) << "map options stay out of TARNMAP.INI";
+    // TELNET is a program-wide key; the map options stay out of TARNMAP.INI.
+    EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET"}),
+              "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 TELNET=<none>");
+    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER"}), "TELNET=xterm -e telnet TIMER=<none>");
 
     struct Case {
-        const char* timer;
-        const char* wait;
-        unsigned seconds;
-        unsigned milliseconds;
+        const char *timer, *wait, *saved;
     };
     static const Case cases[] = {
-        {"30000", "90", 30000, 60000},
-        {"70000", "60", 65535, 60000}, // the most TIMER holds, not its low 16 bits
-        {"x", "4294967", 5, 60000},    // no wrap-around in the multiplication
-        {"65535", "1", 65535, 1000},
+        {"30000", "90", "TIMER=30000 WAIT=60000"},
+        {"70000", "60", "TIMER=65535 WAIT=60000"}, // the most TIMER holds, not its low 16 bits
+        {"x", "4294967", "TIMER=5 WAIT=60000"},    // no wrap-around in the multiplication
+        {"65535", "1", "TIMER=65535 WAIT=1000"},
     };
     for (const Case& each : cases) {
         QueueDialogHook([&each](HWND dialog) {
@@ -152,11 +107,20 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
             Click(dialog, OPTIONS_SAVE_DEFAULT);
         });
         EXPECT_EQ(ShowOptionsDialog(0), 1);
-        EXPECT_EQ(Option(Global(), "TIMER"), each.seconds) << each.timer;
-        EXPECT_EQ(Option(Global(), "WAIT"), each.milliseconds) << each.wait;
-        EXPECT_EQ(pollInterval, each.seconds);
+        EXPECT_EQ(Keys(Global(), {"TIMER", "WAIT"}), each.saved) << each.timer;
+        EXPECT_EQ("TIMER=" + std::to_string(pollInterval), Keys(Global(), {"TIMER"}));
     }
-    EXPECT_EQ(Option(Map(), "TIMER"), 5u) << "the map's file untouched by Save as Default";
+    EXPECT_EQ(Keys(Map(), {"TIMER"}), "TIMER=5") << "the map's file untouched by Save as Default";
+
+    // A save that fails is told.
+    WriteWholeFile(dir_.file("blocker"), "a file where a directory should be");
+    CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("blocker/office.INI").c_str());
+    QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    ASSERT_EQ(JournalEntries().size(), 1u);
+    EXPECT_EQ(JournalEntries()[0].rfind("messagebox: Options: The options could not be saved", 0),
+              0u)
+        << JournalEntries()[0];
 }
 
 TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
@@ -182,23 +146,12 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
     EXPECT_EQ(JournalEntries()[0],
               "messagebox: TARNMAP: Color change takes effect next time program starts.");
     EXPECT_EQ(solidBackground, 1u);
-    EXPECT_EQ(Option(Global(), "BACKGROUND"), 1u);
+    EXPECT_EQ(Keys(Global(), {"BACKGROUND"}), "BACKGROUND=1");
 
     // Saved unchanged: no notice.
     QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
     EXPECT_EQ(JournalEntries().size(), 1u);
-}
-
-TEST_F(OptionsTest, ASaveThatFailsIsTold) {
-    WriteWholeFile(dir_.file("blocker"), "a file where a directory should be");
-    CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("blocker/office.INI").c_str());
-    QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
-    EXPECT_EQ(ShowOptionsDialog(0), 1);
-    ASSERT_EQ(JournalEntries().size(), 1u);
-    EXPECT_EQ(JournalEntries()[0].rfind("messagebox: Options: The options could not be saved", 0),
-              0u)
-        << JournalEntries()[0];
 }
 
 TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
@@ -256,17 +209,17 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
 TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {
     QueueDialogHook([](HWND dialog) {
         HWND slots = GetDlgItem(dialog, COLORS_SLOTS);
+        HWND swatch = GetDlgItem(dialog, COLORS_SWATCH);
         EXPECT_EQ(SendMessage(slots, LB_GETCOUNT, 0, 0), 9);
         // The slot is selected by a posted request: until it is taken, a colour button
         // changes only the swatch.
         EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), LB_ERR);
         Click(dialog, COLORS_FIRST_BUTTON + 13);
         UpdateWindow(dialog);
-        HWND swatch = GetDlgItem(dialog, COLORS_SWATCH);
         EXPECT_EQ(WindowPixel(swatch, 4, 4), PaletteColor(13));
         EXPECT_EQ(WindowPixel(swatch, 0, 0), RGB(0, 0, 0)) << "outlined in black";
         EXPECT_EQ(colorTable[SLOT_OK], defaultColors[SLOT_OK]);
-        DispatchQueued();
+        PumpPendingMessages();
         EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), 0);
 
         SimulateSelect(slots, SLOT_TWO); // "Lost 2 pkts"
@@ -287,20 +240,19 @@ TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {
         Click(dialog, IDOK);
     });
     EXPECT_EQ(ShowColorsDialog(0), 1);
-    EXPECT_EQ(OptionText(Global(), "COLORS", "TWO"), "6");
-    EXPECT_EQ(OptionText(Global(), "COLORS", "OK"), "10");
+    EXPECT_EQ(Keys(Global(), {"TWO", "OK"}, "COLORS"), "TWO=6 OK=10");
     EXPECT_EQ(colorDialogSlot, unsigned{SLOT_TWO});
 
     // It opens on the slot of last time; cancelled, a change stays in memory unsaved.
     QueueDialogHook([](HWND dialog) {
-        DispatchQueued();
+        PumpPendingMessages();
         EXPECT_EQ(SendDlgItemMessage(dialog, COLORS_SLOTS, LB_GETCURSEL, 0, 0), SLOT_TWO);
         Click(dialog, COLORS_FIRST_BUTTON + 20);
         SimulateKey(dialog, VK_ESCAPE, 27);
     });
     EXPECT_EQ(ShowColorsDialog(0), 0);
     EXPECT_EQ(colorTable[SLOT_TWO], 20u);
-    EXPECT_EQ(OptionText(Global(), "COLORS", "TWO"), "6");
+    EXPECT_EQ(Keys(Global(), {"TWO"}, "COLORS"), "TWO=6");
 }
 
 TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
@@ -334,9 +286,9 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     });
     EXPECT_EQ(ShowOptionsDialog(0), 0);
     EXPECT_EQ(refusals, 4);
-    ASSERT_EQ(JournalEntries().size(), 4u);
-    for (const std::string& entry : JournalEntries())
-        EXPECT_EQ(entry, "messagebox: Beeper Setup: String must contain two \"%s\".");
+    EXPECT_EQ(
+        JournalEntries(),
+        std::vector<std::string>(4, "messagebox: Beeper Setup: String must contain two \"%s\"."));
     EXPECT_EQ(ReadWholeFile(Global()), "[OPTS]\r\n"
                                        "BEEP_NUMBER=5550000\r\n"
                                        "BEEP_STRING=%s%s\r\n"
@@ -369,7 +321,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     QueueDialogHook([](HWND dialog) { Click(dialog, IDOK); });
     EXPECT_EQ(ShowBeeperSetup(0), 1);
     EXPECT_STREQ(beepString, longString);
-    EXPECT_EQ(OptionText(Global(), "OPTS", "BEEP_STRING"), longString);
+    EXPECT_EQ(Keys(Global(), {"BEEP_STRING"}), std::string("BEEP_STRING=") + longString);
 }
 
 TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
