@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -60,31 +59,6 @@ void RegisterMapClasses() {
     desktop.hbrBackground = GetSysColorBrush(COLOR_DESKTOP);
     desktop.lpszClassName = "RENDERTESTDESKTOP";
     ASSERT_TRUE(RegisterClass(&desktop));
-}
-
-// A host picture as its resource has it: size and which pixels are black.
-struct Picture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::string> rows;
-    char black = 0; // the XPM character of the outline
-    bool IsBlack(int x, int y) const { return rows[y][x] == black; }
-};
-
-Picture ReadPicture(const char* name) {
-    Picture picture;
-    const char* const* xpm = FindPictureResource(name);
-    if (xpm == nullptr)
-        return picture;
-    int colors = 0;
-    int perPixel = 0;
-    std::sscanf(xpm[0], "%d %d %d %d", &picture.width, &picture.height, &colors, &perPixel);
-    for (int i = 1; i <= colors; ++i)
-        if (std::strstr(xpm[i], "#000000") != nullptr)
-            picture.black = xpm[i][0];
-    for (int y = 0; y < picture.height; ++y)
-        picture.rows.emplace_back(xpm[1 + colors + y]);
-    return picture;
 }
 
 struct Pixel {
@@ -271,8 +245,8 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
         Render(map);
         for (int kind = 0; kind < hostCount; ++kind) {
             SCOPED_TRACE(hostKindPictures[kind]);
-            Picture picture = ReadPicture(hostKindPictures[kind]);
-            ASSERT_GT(picture.width, 0);
+            ParsedXpm picture;
+            ASSERT_TRUE(ParseXpm(FindPictureResource(hostKindPictures[kind]), picture));
             EXPECT_EQ(Drawn(kind), Size2(picture.width, picture.height));
             const COLORREF color = SlotColor(HostColorSlot(hostTable[kind]));
             int coloured = 0;
@@ -280,7 +254,7 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
             for (int y = 0; y < picture.height; ++y) {
                 for (int x = 0; x < picture.width; ++x) {
                     COLORREF seen = WindowPixel(map, Left(kind) + x, Top(kind) + y);
-                    if (picture.IsBlack(x, y))
+                    if (picture.pixels[y][x] == "#000000")
                         wrong += seen != BLACK;
                     else
                         wrong += seen != color && seen != Background();

@@ -1,6 +1,6 @@
-// What the map and dialog tests share: dialog items read and clicked as the user does,
-// dialogs answered and counted, pictures for the test output, and a fixture that gives a
-// test its own settings files with the journal on.
+// What the map, dialog and picture tests share: dialog items read and clicked as the user
+// does, dialogs answered and counted, XPM pictures read, pictures for the test output, and a
+// fixture that gives a test its own settings files with the journal on.
 #pragma once
 
 #include "platform/window.h"
@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
 std::string ItemText(platform::HWND dialog, int id);
 bool IsChecked(platform::HWND dialog, int id);
@@ -16,6 +18,16 @@ bool IsEnabled(platform::HWND dialog, int id);
 void Click(platform::HWND dialog, int id);
 // A path under the test output directory, which is made if missing.
 std::string PicturePath(const char* name);
+
+// An XPM picture as an XPM reader sees it.
+struct ParsedXpm {
+    int width = 0;
+    int height = 0;
+    std::map<std::string, std::string> colourOf;  // pixel code -> colour text
+    std::vector<std::vector<std::string>> pixels; // colour text of every pixel, row by row
+};
+// Reads the XPM lines the way an XPM reader does; a fault fails the calling test.
+testing::AssertionResult ParseXpm(const char* const* xpm, ParsedXpm& out);
 
 // Counts the dialogs that open and answers each with Accept (1) or Cancel (0), noting the
 // current host and the poll countdown as it opens.
