@@ -58,10 +58,12 @@ TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChanges
     bool seen = false;
     QueueDialogHook([&seen](HWND dialog) {
         seen = true;
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_NAME), "printer");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_ADDRESS), "10.0.0.7");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_INFO1), "second floor");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_CONNECT), "telnet.exe") << "the TELNET setting";
+        // The connect command is the TELNET setting, the number the default one.
+        EXPECT_EQ(
+            ItemTexts(dialog, {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_CONNECT,
+                               HOSTINFO_BEEP_COUNT, HOSTINFO_BEEP_CODE, HOSTINFO_BEEP_PRIORITY,
+                               HOSTINFO_BEEP_NUMBER, HOSTINFO_EXTERNAL}),
+            "printer|10.0.0.7|second floor|telnet.exe|19|7|7|5551234|");
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCOUNT, 0, 0), 9);
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), 8);
         EXPECT_EQ(ItemText(dialog, HOSTINFO_KIND), "Printer");
@@ -73,17 +75,10 @@ TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChanges
             EXPECT_FALSE(IsEnabled(dialog, id)) << id;
         EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_MONITOR));
         EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "7");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_PRIORITY), "7");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_NUMBER), "5551234") << "the default number";
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_EXTERNAL), "");
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_dialog.png").c_str()));
         // Edits the user then abandons.
-        SetDlgItemText(dialog, HOSTINFO_NAME, "renamed");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, "999");
-        Click(dialog, HOSTINFO_PROTOCOL_NONE);
-        Click(dialog, HOSTINFO_CANCEL);
+        SetItemTexts(dialog, {{HOSTINFO_NAME, "renamed"}, {HOSTINFO_BEEP_NUMBER, "999"}});
+        Clicks(dialog, {HOSTINFO_PROTOCOL_NONE, HOSTINFO_CANCEL});
     });
     EXPECT_EQ(ShowHostInformation(0), 0);
     EXPECT_TRUE(seen);
@@ -107,31 +102,27 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
     WriteWholeFile(dir_.file("office.INI"),
                    "[gateway]\r\nCONNECT=ssh gateway\r\nEXTERNAL=notify-send down\r\n");
     QueueDialogHook([](HWND dialog) {
-        SetDlgItemText(dialog, HOSTINFO_NAME, "gateway");
-        SetDlgItemText(dialog, HOSTINFO_ADDRESS, "10.0.0.1");
-        SetDlgItemText(dialog, HOSTINFO_INFO1, "core router");
-        SetDlgItemText(dialog, HOSTINFO_INFO2, "");
-        SetDlgItemText(dialog, HOSTINFO_CONNECT, "TELNET.EXE");
+        SetItemTexts(dialog, {{HOSTINFO_NAME, "gateway"},
+                              {HOSTINFO_ADDRESS, "10.0.0.1"},
+                              {HOSTINFO_INFO1, "core router"},
+                              {HOSTINFO_INFO2, ""},
+                              {HOSTINFO_CONNECT, "TELNET.EXE"},
+                              {HOSTINFO_BEEP_COUNT, ""},
+                              {HOSTINFO_BEEP_CODE, "12x"},
+                              {HOSTINFO_BEEP_PRIORITY, "4"},
+                              {HOSTINFO_BEEP_NUMBER, "5550000"},
+                              {HOSTINFO_EXTERNAL, ""}});
         SimulateSelect(GetDlgItem(dialog, HOSTINFO_KIND), KIND_ROUTER);
-        Click(dialog, HOSTINFO_MONITOR);
-        Click(dialog, HOSTINFO_SOUND_HIGH);
-        Click(dialog, HOSTINFO_LOG); // off
-        SetDlgItemText(dialog, HOSTINFO_BEEP_COUNT, "");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_CODE, "12x");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_PRIORITY, "4");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, "5550000");
-        Click(dialog, HOSTINFO_BEEP_EACH);
-        Click(dialog, HOSTINFO_BEEPER);
+        // Monitored, loud, not logged, one page each time.
+        Clicks(dialog, {HOSTINFO_MONITOR, HOSTINFO_SOUND_HIGH, HOSTINFO_LOG, HOSTINFO_BEEP_EACH,
+                        HOSTINFO_BEEPER});
         EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_BEEP_EACH)) << "a page replaces the program";
-        SetDlgItemText(dialog, HOSTINFO_EXTERNAL, "");
         SimulateKey(dialog, VK_RETURN, '\r'); // "Accept" is the default button
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
-    EXPECT_STREQ(host.name, "gateway");
-    EXPECT_STREQ(host.address, "10.0.0.1");
-    EXPECT_STREQ(host.resolvedAddr, "10.0.0.1");
-    EXPECT_STREQ(host.info1, "core router");
-    EXPECT_STREQ(host.info2, "");
+    EXPECT_EQ(std::string(host.name) + "|" + host.address + "|" + host.resolvedAddr + "|" +
+                  host.info1 + "|" + host.info2,
+              "gateway|10.0.0.1|10.0.0.1|core router|");
     EXPECT_EQ(host.kind, KIND_ROUTER);
     EXPECT_EQ(host.protocol, 1u);
     EXPECT_EQ(host.flags, 0u) << "monitored, with a protocol";
@@ -151,14 +142,14 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
     QueueDialogHook([](HWND dialog) {
         EXPECT_TRUE(IsChecked(dialog, HOSTINFO_SOUND_HIGH));
         EXPECT_FALSE(IsChecked(dialog, HOSTINFO_LOG));
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19") << "an empty value: the default";
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "12");
+        // An empty count reads as the default.
+        EXPECT_EQ(ItemTexts(dialog, {HOSTINFO_BEEP_COUNT, HOSTINFO_BEEP_CODE}), "19|12");
         EXPECT_TRUE(IsChecked(dialog, HOSTINFO_BEEPER));
         Click(dialog, HOSTINFO_BEEPER);
         EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
         Click(dialog, HOSTINFO_BEEP_EACH);
-        SetDlgItemText(dialog, HOSTINFO_CONNECT, "ssh admin@gateway");
-        SetDlgItemText(dialog, HOSTINFO_EXTERNAL, "notify-send %s");
+        SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh admin@gateway"},
+                              {HOSTINFO_EXTERNAL, "notify-send %s"}});
         Click(dialog, HOSTINFO_ACCEPT);
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
@@ -211,8 +202,7 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
             EXPECT_FALSE(IsChecked(dialog, id)) << id;
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), CB_ERR);
         EXPECT_FALSE(IsChecked(dialog, HOSTINFO_MONITOR));
-        Click(dialog, HOSTINFO_MONITOR);
-        Click(dialog, HOSTINFO_ACCEPT);
+        Clicks(dialog, {HOSTINFO_MONITOR, HOSTINFO_ACCEPT});
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
     EXPECT_EQ(host.protocol, 1u);
@@ -238,8 +228,7 @@ TEST_F(HostInformationTest, CommasAreRefusedAndTheDialogStaysOpen) {
             SetDlgItemText(dialog, id, before.c_str());
         }
         // A comma anywhere else is the user's business.
-        SetDlgItemText(dialog, HOSTINFO_CONNECT, "ssh -o A=b,c web");
-        SetDlgItemText(dialog, HOSTINFO_NAME, "web2");
+        SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh -o A=b,c web"}, {HOSTINFO_NAME, "web2"}});
         Click(dialog, HOSTINFO_ACCEPT);
     });
     EXPECT_EQ(ShowHostInformation(0), 1);

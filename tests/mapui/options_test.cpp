@@ -27,10 +27,13 @@
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 using namespace platform;
 
 namespace {
+
+using Numbers = std::vector<unsigned>;
 
 // "KEY=value" for each key of a section of a settings file, "<none>" for a missing one.
 std::string Keys(const std::string& file, std::initializer_list<const char*> keys,
@@ -69,23 +72,19 @@ class OptionsTest : public DialogTest {
 
 TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     QueueDialogHook([](HWND dialog) {
-        EXPECT_EQ(ItemText(dialog, OPTIONS_TIMER), "60");
-        EXPECT_EQ(ItemText(dialog, OPTIONS_WAIT), "5") << "seconds";
+        EXPECT_EQ(ItemTexts(dialog, {OPTIONS_TIMER, OPTIONS_WAIT}), "60|5") << "WAIT in seconds";
         EXPECT_TRUE(IsChecked(dialog, OPTIONS_FIXED_MAP_FONT)) << "FONT 0";
         EXPECT_TRUE(IsChecked(dialog, OPTIONS_NO_CHECKS));
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("options_dialog.png").c_str()));
-        SetDlgItemText(dialog, OPTIONS_TIMER, "2");
-        SetDlgItemText(dialog, OPTIONS_WAIT, "0");
-        SetDlgItemText(dialog, OPTIONS_TELNET, "xterm -e telnet");
-        Click(dialog, OPTIONS_FIXED_MAP_FONT);
-        Click(dialog, OPTIONS_NO_CHECKS);
+        SetItemTexts(
+            dialog,
+            {{OPTIONS_TIMER, "2"}, {OPTIONS_WAIT, "0"}, {OPTIONS_TELNET, "xterm -e telnet"}});
+        Clicks(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS});
         SimulateKey(dialog, VK_RETURN, '\r'); // the default button saves the map options
     });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
-    EXPECT_EQ(pollInterval, 5u);
-    EXPECT_EQ(waitTimeout, 1000u);
-    EXPECT_EQ(scaledMapFont, 1u);
-    EXPECT_EQ(noAutomaticChecks, 0u);
+    EXPECT_EQ((Numbers{pollInterval, waitTimeout, scaledMapFont, noAutomaticChecks}),
+              (Numbers{5, 1000, 1, 0}));
     // TELNET is a program-wide key; the map options stay out of TARNMAP.INI.
     EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET"}),
               "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 TELNET=<none>");
@@ -102,8 +101,7 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     };
     for (const Case& each : cases) {
         QueueDialogHook([&each](HWND dialog) {
-            SetDlgItemText(dialog, OPTIONS_TIMER, each.timer);
-            SetDlgItemText(dialog, OPTIONS_WAIT, each.wait);
+            SetItemTexts(dialog, {{OPTIONS_TIMER, each.timer}, {OPTIONS_WAIT, each.wait}});
             Click(dialog, OPTIONS_SAVE_DEFAULT);
         });
         EXPECT_EQ(ShowOptionsDialog(0), 1);
@@ -127,9 +125,8 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
     std::string before = "[OPTS]\r\nBACKGROUND=0\r\n";
     WriteWholeFile(Global(), before);
     QueueDialogHook([](HWND dialog) {
-        Click(dialog, OPTIONS_SOLID_BACKGROUND);
         SetDlgItemText(dialog, OPTIONS_TIMER, "7");
-        Click(dialog, OPTIONS_EXIT);
+        Clicks(dialog, {OPTIONS_SOLID_BACKGROUND, OPTIONS_EXIT});
     });
     EXPECT_EQ(ShowOptionsDialog(0), 0);
     EXPECT_TRUE(JournalEntries().empty());
@@ -138,8 +135,7 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
     EXPECT_EQ(ReadWholeFile(Global()), before);
 
     QueueDialogHook([](HWND dialog) {
-        Click(dialog, OPTIONS_SOLID_BACKGROUND);
-        Click(dialog, OPTIONS_SAVE_DEFAULT);
+        Clicks(dialog, {OPTIONS_SOLID_BACKGROUND, OPTIONS_SAVE_DEFAULT});
     });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
     ASSERT_EQ(JournalEntries().size(), 1u);
@@ -162,35 +158,28 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     verboseOutput = 0;
     showHopNames = 1;
     QueueDialogHook([](HWND dialog) {
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_COUNT), "5");
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_TIMEOUT), "5");
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_DATA_LENGTH), "56");
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_MAX_HOPS), "30");
+        EXPECT_EQ(ItemTexts(dialog, {TOOLOPTIONS_COUNT, TOOLOPTIONS_TIMEOUT,
+                                     TOOLOPTIONS_DATA_LENGTH, TOOLOPTIONS_MAX_HOPS}),
+                  "5|5|56|30");
         EXPECT_TRUE(IsChecked(dialog, TOOLOPTIONS_SHOW_NAMES));
         EXPECT_FALSE(IsChecked(dialog, TOOLOPTIONS_VERBOSE));
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("tool_options_dialog.png").c_str()));
-        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "3");
-        SetDlgItemText(dialog, TOOLOPTIONS_TIMEOUT, "90");
-        SetDlgItemText(dialog, TOOLOPTIONS_DATA_LENGTH, "100000");
-        SetDlgItemText(dialog, TOOLOPTIONS_MAX_HOPS, "300");
-        Click(dialog, TOOLOPTIONS_SHOW_NAMES);
-        Click(dialog, TOOLOPTIONS_VERBOSE);
-        Click(dialog, IDOK);
+        SetItemTexts(dialog, {{TOOLOPTIONS_COUNT, "3"},
+                              {TOOLOPTIONS_TIMEOUT, "90"},
+                              {TOOLOPTIONS_DATA_LENGTH, "100000"},
+                              {TOOLOPTIONS_MAX_HOPS, "300"}});
+        Clicks(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE, IDOK});
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ(pingCount, 3u);
-    EXPECT_EQ(waitTimeout, 60000u);
-    EXPECT_EQ(libraryTimeout, 60000u);
-    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MAX);
-    EXPECT_EQ(traceMaxHops, TRACE_MAX_HOPS_LIMIT);
-    EXPECT_EQ(showHopNames, 0);
-    EXPECT_EQ(verboseOutput, 1);
+    EXPECT_EQ((Numbers{pingCount, waitTimeout, libraryTimeout, echoDataLength, traceMaxHops,
+                       unsigned(showHopNames), unsigned(verboseOutput)}),
+              (Numbers{3, 60000, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
     EXPECT_FALSE(std::filesystem::exists(Global())) << "kept in memory only";
 
     QueueDialogHook([](HWND dialog) {
-        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "abc");
-        SetDlgItemText(dialog, TOOLOPTIONS_DATA_LENGTH, "0");
-        SetDlgItemText(dialog, TOOLOPTIONS_TIMEOUT, "0");
+        SetItemTexts(dialog, {{TOOLOPTIONS_COUNT, "abc"},
+                              {TOOLOPTIONS_DATA_LENGTH, "0"},
+                              {TOOLOPTIONS_TIMEOUT, "0"}});
         Click(dialog, IDOK);
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
@@ -265,8 +254,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     });
     int refusals = 0;
     QueueDialogHook([&refusals](HWND dialog) {
-        EXPECT_EQ(ItemText(dialog, BEEPER_DIAL_STRING), "ATDT%s,,,,,%s#");
-        EXPECT_EQ(ItemText(dialog, BEEPER_NUMBER), "5551234");
+        EXPECT_EQ(ItemTexts(dialog, {BEEPER_DIAL_STRING, BEEPER_NUMBER}), "ATDT%s,,,,,%s#|5551234");
         EXPECT_TRUE(IsChecked(dialog, BEEPER_COM1));
         EXPECT_TRUE(IsChecked(dialog, BEEPER_BAUD_9600));
         EXPECT_FALSE(IsChecked(dialog, BEEPER_ENABLE));
@@ -277,12 +265,8 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
             ASSERT_TRUE(IsWindow(dialog)) << refused;
             ++refusals;
         }
-        SetDlgItemText(dialog, BEEPER_DIAL_STRING, "%s%s");
-        SetDlgItemText(dialog, BEEPER_NUMBER, "5550000");
-        Click(dialog, BEEPER_ENABLE);
-        Click(dialog, BEEPER_COM2);
-        Click(dialog, BEEPER_BAUD_19200);
-        Click(dialog, IDOK);
+        SetItemTexts(dialog, {{BEEPER_DIAL_STRING, "%s%s"}, {BEEPER_NUMBER, "5550000"}});
+        Clicks(dialog, {BEEPER_ENABLE, BEEPER_COM2, BEEPER_BAUD_19200, IDOK});
     });
     EXPECT_EQ(ShowOptionsDialog(0), 0);
     EXPECT_EQ(refusals, 4);
@@ -296,9 +280,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
                                        "BEEP_PORT=2\r\n"
                                        "BEEP_BAUD=2\r\n");
     EXPECT_STREQ(beepString, "%s%s");
-    EXPECT_EQ(beepEnable, 1u);
-    EXPECT_EQ(beepPort, 2u);
-    EXPECT_EQ(beepBaud, 2u);
+    EXPECT_EQ((Numbers{beepEnable, beepPort, beepBaud}), (Numbers{1, 2, 2}));
     EXPECT_STREQ(pageNumber, "5550000");
 
     // Cancel changes nothing; the number shown is the saved default, not a host's.
@@ -342,8 +324,7 @@ TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
     int opened = 0;
     QueueDialogHook([&opened](HWND dialog) {
         ++opened;
-        Click(dialog, OPTIONS_NO_CHECKS); // automatic checks on
-        Click(dialog, OPTIONS_SAVE_DEFAULT);
+        Clicks(dialog, {OPTIONS_NO_CHECKS, OPTIONS_SAVE_DEFAULT}); // automatic checks on
     });
     pollInProgress = 1;
     RunCommand(window, CMD_PREFERENCES);

@@ -502,24 +502,16 @@ TEST_F(RenderTest, TheMinimisedMainWindowShowsBoxesOnly) {
 
 // A sample map in monitor mode and in edit mode, with pictures and with boxes, to look at.
 TEST_F(RenderTest, SampleMapsLookClean) {
-    AddHost("gateway", 16, 2, KIND_ROUTER);
-    AddHost("backbone", 16, 11, KIND_HUB, 1);
-    AddHost("files", 4, 11, KIND_SERVER);
-    AddHost("mainframe", 4, 20, KIND_HOST, 2);
-    AddHost("bridge", 28, 11, KIND_BRIDGE, 5);
-    AddHost("alice", 10, 20, KIND_WORKSTATION, 3);
-    AddHost("bob", 16, 20, KIND_WORKSTATION, 9);
-    AddHost("laser", 22, 20, KIND_PRINTER, 0, 0, HOST_NOT_MONITORED);
-    AddHost("lanbox", 28, 20, KIND_LANBOX);
-    AddHost("branch", 28, 2, KIND_NET);
-    AddHost("console", 4, 2, KIND_WORKSTATION, 0, 0, HOST_PROTOCOL_NONE);
-    for (int end : {5, 11, 17, 23})
-        AddLine(17, 12, end, 21);
-    AddLine(17, 4, 17, 12);
-    AddLine(17, 12, 5, 12);
-    AddLine(17, 12, 29, 12);
-    AddLine(29, 12, 29, 21);
-    AddLine(17, 4, 29, 4);
+    // One of each kind in kind order, then two more.
+    const char* names[] = {"alice",  "mainframe", "files", "gateway", "bridge", "backbone",
+                           "lanbox", "branch",    "laser", "bob",     "console"};
+    for (unsigned i = 0; i < 11; ++i) {
+        const unsigned kind = i % HOST_KIND_COUNT;
+        const unsigned flags = i == 8 ? HOST_NOT_MONITORED : i == 10 ? HOST_PROTOCOL_NONE : 0;
+        AddHost(names[i], 4 + int(i % 4) * 9, 2 + int(i / 4) * 10, kind, i % 6, 0, flags);
+        if (i > 0)
+            AddLine(5, 13, 5 + int(i % 4) * 9, 3 + int(i / 4) * 10);
+    }
     std::memcpy(colorTable, defaultColors, sizeof colorTable);
     labelIcons = 1;
     struct View {

@@ -278,13 +278,8 @@ TEST_F(MapDatabaseTest, FullTablesSurviveARoundTrip) {
         host.flags = static_cast<unsigned>(index % 4);
         host.protocol = static_cast<unsigned>(index % 4);
         host.kind = index == 9 ? 0xFFFFFFFFu : static_cast<unsigned>(index % HOST_KIND_COUNT);
-        host.status = 11010;
-        host.missed = 40;
-        host.lost = 99;
-        host.quiet = 1;
-        host.rtt = 12;
-        host.drawWidth = 50;
-        host.drawHeight = 30;
+        host.status = host.missed = host.lost = host.quiet = host.rtt = 11010;
+        host.drawWidth = host.drawHeight = 30;
     }
     lineCount = 300;
     for (int index = 0; index < lineCount; ++index)

@@ -33,6 +33,23 @@ void Click(HWND dialog, int id) {
     SimulateClick(GetDlgItem(dialog, id));
 }
 
+std::string ItemTexts(HWND dialog, std::initializer_list<int> ids) {
+    std::string texts;
+    for (int id : ids)
+        texts += ItemText(dialog, id) + "|";
+    return texts.substr(0, texts.size() - (texts.empty() ? 0 : 1));
+}
+
+void SetItemTexts(HWND dialog, std::initializer_list<std::pair<int, const char*>> texts) {
+    for (const auto& [id, text] : texts)
+        SetDlgItemText(dialog, id, text);
+}
+
+void Clicks(HWND dialog, std::initializer_list<int> ids) {
+    for (int id : ids)
+        Click(dialog, id);
+}
+
 std::string PicturePath(const char* name) {
     const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
     std::string directory = output != nullptr ? output : ".";
