@@ -16,6 +16,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -38,27 +39,24 @@ LRESULT MapProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProc(window, message, wParam, lParam);
 }
 
-// The background brush of the test map class, kept for the whole run as the program keeps
-// its own.
-HBRUSH backBrush = nullptr;
-
+// The test's map classes: one with the map's solid background, one with the desktop
+// colour, and a frame. The brush is kept for the whole run as the program keeps its own.
 void RegisterMapClasses() {
+    static HBRUSH backBrush = nullptr;
     if (backBrush != nullptr)
         return;
     backBrush = CreateSolidBrush(PaletteColor(DISTINCT_COLORS[SLOT_BACK]));
-    WNDCLASS solid{};
-    solid.lpfnWndProc = MapProcedure;
-    solid.hbrBackground = backBrush;
-    solid.lpszClassName = "RENDERTESTSOLID";
-    ASSERT_TRUE(RegisterClass(&solid));
-    WNDCLASS frame = solid;
-    frame.lpfnWndProc = DefWindowProc;
-    frame.lpszClassName = "RENDERTESTFRAME";
-    ASSERT_TRUE(RegisterClass(&frame));
-    WNDCLASS desktop = solid;
-    desktop.hbrBackground = GetSysColorBrush(COLOR_DESKTOP);
-    desktop.lpszClassName = "RENDERTESTDESKTOP";
-    ASSERT_TRUE(RegisterClass(&desktop));
+    const std::tuple<const char*, WNDPROC, HBRUSH> classes[] = {
+        {"RENDERTESTSOLID", MapProcedure, backBrush},
+        {"RENDERTESTFRAME", DefWindowProc, backBrush},
+        {"RENDERTESTDESKTOP", MapProcedure, GetSysColorBrush(COLOR_DESKTOP)}};
+    for (const auto& [name, procedure, brush] : classes) {
+        WNDCLASS windowClass{};
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hbrBackground = brush;
+        windowClass.lpszClassName = name;
+        ASSERT_TRUE(RegisterClass(&windowClass)) << name;
+    }
 }
 
 struct Pixel {
@@ -104,7 +102,7 @@ class RenderTest : public testing::Test {
     }
 
     // A map window of 36 x 35 cells at the current cell size, with the foot band at its
-    // bottom as when neither toolbar nor status bar is shown.
+    // bottom as when neither toolbar nor status bar is shown, painted.
     HWND MakeMap() {
         const int width = GRID_COLUMNS * gridCellWidth;
         const int height = GRID_ROWS * gridCellHeight;
@@ -118,6 +116,7 @@ class RenderTest : public testing::Test {
         GetClientRect(map, &client);
         EXPECT_EQ(Size2(client.right, client.bottom), Size2(width, height));
         bandTop = height - 20;
+        Render(map);
         return map;
     }
 
@@ -242,7 +241,6 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
         for (unsigned kind = 0; kind < HOST_KIND_COUNT; ++kind)
             AddHost(hostKindNames[kind], (kind % 5) * 7, (kind / 5) * 6, kind, kind % 3);
         HWND map = MakeMap();
-        Render(map);
         for (int kind = 0; kind < hostCount; ++kind) {
             SCOPED_TRACE(hostKindPictures[kind]);
             ParsedXpm picture;
@@ -278,7 +276,6 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     int pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
     int lanbox = AddHost("box", 8, 2, KIND_LANBOX);
     HWND map = MakeMap();
-    Render(map);
     EXPECT_EQ(Drawn(pc), Size2(20, 20));
     EXPECT_EQ(Drawn(lanbox), Size2(20, 20)) << "29 pixels are two cells or more";
     // Shrinking keeps the outline: the monitor's top edge is still there, and nothing is
@@ -297,7 +294,7 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     labelIcons = 1;
     SetCells(10, 4);
     pc = AddHost("mainframe", 2, 2, KIND_HOST);
-    Render(MakeMap());
+    MakeMap();
     EXPECT_GE(hostTable[pc].drawHeight - 20, 9);
     EXPECT_GE(hostTable[pc].drawWidth, 9 * 3);
     labelIcons = 0;
@@ -307,12 +304,12 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     SetCells(CELL_WIDTH, CELL_HEIGHT);
     pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
     lanbox = AddHost("box", 8, 2, KIND_LANBOX);
-    Render(MakeMap());
+    MakeMap();
     EXPECT_EQ(Drawn(pc), Size2(39, 39));
     EXPECT_EQ(Drawn(lanbox), Size2(29, 16));
     scaledMapFont = 0;
     SetCells(10, 10);
-    Render(MakeMap());
+    MakeMap();
     EXPECT_EQ(hostTable[pc].drawWidth, 39);
 }
 
@@ -321,7 +318,6 @@ TEST_F(RenderTest, LabelsAreCentredOrWidenTheHost) {
     int narrow = AddHost("a", 2, 2, KIND_WORKSTATION);
     int wide = AddHost("averylongnamehere", 12, 2, KIND_LANBOX, 1);
     HWND map = MakeMap();
-    Render(map);
 
     const SIZE a = TextSize("a");
     EXPECT_EQ(Drawn(narrow), Size2(39, 39 + a.cy));
@@ -348,7 +344,6 @@ TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
     int none = AddHost("none", 10, 2, KIND_SERVER, 0, 0, HOST_PROTOCOL_NONE);
     int odd = AddHost("odd", 18, 2, 9); // a kind without a picture
     HWND map = MakeMap();
-    Render(map);
 
     TEXTMETRIC metrics{};
     HDC dc = CreateCompatibleDC(nullptr);
@@ -396,7 +391,6 @@ TEST_F(RenderTest, ScaledBoxesAreSizedByTheGrid) {
     int twelve = AddHost("abcdefghijkl", 10, 2, KIND_HOST);
     int none = AddHost("none", 14, 2, KIND_HOST, 0, 0, HOST_PROTOCOL_NONE);
     HWND map = MakeMap();
-    Render(map);
     EXPECT_EQ(hostTable[shortName].drawWidth, (CELL_WIDTH / 4) * 2 + 4);
     EXPECT_EQ(Drawn(five), Size2((CELL_WIDTH / 4) * 6 + 4, CELL_HEIGHT));
     EXPECT_EQ(Drawn(twelve), Drawn(five));
@@ -451,7 +445,6 @@ TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
     AddLine(30, 2, 30, 20);
     int pc = AddHost("pc", 8, 10, KIND_WORKSTATION);
     HWND map = MakeMap();
-    Render(map);
     const int y = 10 * CELL_HEIGHT + CELL_HEIGHT / 2;
     ExpectPixels(map, {{CELL_WIDTH / 2, y, YELLOW},
                        {100, y, YELLOW},
@@ -470,8 +463,9 @@ TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
 TEST_F(RenderTest, ATinyWindowDrawsNothing) {
     AddHost("pc", 0, 0, KIND_WORKSTATION);
     AddLine(0, 0, 1, 0);
-    HWND map = MakeMap();
+    HWND map = MakeMap(); // drawn once at a usable size
     editMode = 1;
+    hostTable[0].drawWidth = 0;
     for (const auto& [width, height] : {Size2(0, CELL_HEIGHT), Size2(CELL_WIDTH, 0), Size2(0, 0)}) {
         SetCells(width, height);
         Render(map);
@@ -533,7 +527,6 @@ TEST_F(RenderTest, SampleMapsLookClean) {
         scaledMapFont = view.scaled;
         SetCells(view.cellWidth, view.cellHeight);
         HWND map = MakeMap();
-        Render(map);
         EXPECT_TRUE(SaveWindowImage(map, PicturePath(view.file).c_str())) << view.file;
     }
 }
