@@ -40,6 +40,15 @@ std::string Ends(int line) {
 
 class EditorTest : public MapWindowTest {
   protected:
+    // A menu or box nobody expected is cancelled: the test fails instead of hanging.
+    void SetUp() override {
+        MapWindowTest::SetUp();
+        AnswerUnaskedQuestions(true);
+    }
+    void TearDown() override {
+        AnswerUnaskedQuestions(false);
+        MapWindowTest::TearDown();
+    }
     void Command(UINT command) { SendMessage(window_, WM_COMMAND, command, 0); }
     void EnterEditMode() {
         Command(CMD_EDIT_MODE);
