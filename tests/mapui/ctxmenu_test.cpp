@@ -8,11 +8,9 @@
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
-#include "platform/dialog.h"
 #include "platform/menu.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
-#include "shell/mainwnd.h"
 #include "support/map_window.h"
 #include "support/ui_fixture.h"
 

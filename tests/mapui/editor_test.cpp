@@ -1,17 +1,13 @@
 // Editing the map with the mouse on the real main window: hit tests, host and line drags,
 // the add and delete commands with their one-shot states, Shift while monitoring, the
 // detail window, full tables and a window too small for the grid.
-#include "mapui/ctxmenu.h"
 #include "mapui/editor.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
-#include "platform/dialog.h"
-#include "platform/menu.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
-#include "shell/mainwnd.h"
 #include "support/map_window.h"
 #include "support/ui_fixture.h"
 
