@@ -1,6 +1,6 @@
 // The map as drawn into a real map window: host colours by band and probe engine, pictures
 // at their sizes and shrunk to the grid, labels, name boxes and their frames, the edit grid,
-// the edges, lines under hosts, tiny windows and the iconic view; sample pictures of a map.
+// the edges, lines under hosts, tiny windows and the iconic view; pictures of them to look at.
 #include "mapui/editor.h"
 #include "mapui/render.h"
 #include "monitor/mapwnd.h"
@@ -241,6 +241,8 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
         for (unsigned kind = 0; kind < HOST_KIND_COUNT; ++kind)
             AddHost(hostKindNames[kind], (kind % 5) * 7, (kind / 5) * 6, kind, kind % 3);
         HWND map = MakeMap();
+        SaveWindowImage(map,
+                        PicturePath(solid ? "render_kinds.png" : "render_desktop.png").c_str());
         for (int kind = 0; kind < hostCount; ++kind) {
             SCOPED_TRACE(hostKindPictures[kind]);
             ParsedXpm picture;
@@ -344,6 +346,7 @@ TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
     int none = AddHost("none", 10, 2, KIND_SERVER, 0, 0, HOST_PROTOCOL_NONE);
     int odd = AddHost("odd", 18, 2, 9); // a kind without a picture
     HWND map = MakeMap();
+    SaveWindowImage(map, PicturePath("render_boxes.png").c_str());
 
     TEXTMETRIC metrics{};
     HDC dc = CreateCompatibleDC(nullptr);
@@ -391,6 +394,7 @@ TEST_F(RenderTest, ScaledBoxesAreSizedByTheGrid) {
     int twelve = AddHost("abcdefghijkl", 10, 2, KIND_HOST);
     int none = AddHost("none", 14, 2, KIND_HOST, 0, 0, HOST_PROTOCOL_NONE);
     HWND map = MakeMap();
+    SaveWindowImage(map, PicturePath("render_scaled_boxes.png").c_str());
     EXPECT_EQ(hostTable[shortName].drawWidth, (CELL_WIDTH / 4) * 2 + 4);
     EXPECT_EQ(Drawn(five), Size2((CELL_WIDTH / 4) * 6 + 4, CELL_HEIGHT));
     EXPECT_EQ(Drawn(twelve), Drawn(five));
@@ -417,6 +421,10 @@ TEST_F(RenderTest, GridInEditStatesOnlyAndEdgesFrameTheMap) {
             SCOPED_TRACE(testing::Message() << "edit mode " << mode);
             editMode = mode;
             Render(map);
+            if (mode == 1)
+                SaveWindowImage(
+                    map,
+                    PicturePath(solid ? "render_grid.png" : "render_grid_desktop.png").c_str());
             const COLORREF grid = mode == 0 ? Background() : solid ? BLACK : dark;
             ExpectPixels(map, {{5 * CELL_WIDTH, 100, grid},
                                {lastColumn, lastRow + 3, grid},
@@ -445,6 +453,7 @@ TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
     AddLine(30, 2, 30, 20);
     int pc = AddHost("pc", 8, 10, KIND_WORKSTATION);
     HWND map = MakeMap();
+    SaveWindowImage(map, PicturePath("render_lines.png").c_str());
     const int y = 10 * CELL_HEIGHT + CELL_HEIGHT / 2;
     ExpectPixels(map, {{CELL_WIDTH / 2, y, YELLOW},
                        {100, y, YELLOW},
@@ -492,43 +501,6 @@ TEST_F(RenderTest, TheMinimisedMainWindowShowsBoxesOnly) {
                         {Left(pc) - 1, Top(pc) + 1, Background(), "no frame"},
                         {100, 20 * CELL_HEIGHT + CELL_HEIGHT / 2, Background(), "no lines"},
                         {5 * CELL_WIDTH, 50, Background(), "no grid"}});
-}
-
-// A sample map in monitor mode and in edit mode, with pictures and with boxes, to look at.
-TEST_F(RenderTest, SampleMapsLookClean) {
-    // One of each kind in kind order, then two more.
-    const char* names[] = {"alice",  "mainframe", "files", "gateway", "bridge", "backbone",
-                           "lanbox", "branch",    "laser", "bob",     "console"};
-    for (unsigned i = 0; i < 11; ++i) {
-        const unsigned kind = i % HOST_KIND_COUNT;
-        const unsigned flags = i == 8 ? HOST_NOT_MONITORED : i == 10 ? HOST_PROTOCOL_NONE : 0;
-        AddHost(names[i], 4 + int(i % 4) * 9, 2 + int(i / 4) * 10, kind, i % 6, 0, flags);
-        if (i > 0)
-            AddLine(5, 13, 5 + int(i % 4) * 9, 3 + int(i / 4) * 10);
-    }
-    std::memcpy(colorTable, defaultColors, sizeof colorTable);
-    labelIcons = 1;
-    struct View {
-        const char* file;
-        int mode;
-        unsigned icons, scaled;
-        int cellWidth, cellHeight;
-    };
-    const View views[] = {
-        {"render_monitor.png", 0, 1, 0, CELL_WIDTH, CELL_HEIGHT},
-        {"render_edit.png", 1, 1, 0, CELL_WIDTH, CELL_HEIGHT},
-        {"render_boxes.png", 0, 0, 0, CELL_WIDTH, CELL_HEIGHT},
-        {"render_scaled.png", 0, 1, 1, 10, 10},
-        {"render_scaled_boxes.png", 1, 0, 1, CELL_WIDTH, CELL_HEIGHT},
-    };
-    for (const View& view : views) {
-        editMode = view.mode;
-        useIcons = view.icons;
-        scaledMapFont = view.scaled;
-        SetCells(view.cellWidth, view.cellHeight);
-        HWND map = MakeMap();
-        EXPECT_TRUE(SaveWindowImage(map, PicturePath(view.file).c_str())) << view.file;
-    }
 }
 
 } // namespace
