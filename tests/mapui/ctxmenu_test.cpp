@@ -8,12 +8,11 @@
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
-#include "platform/dialog.h"
 #include "platform/menu.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
-#include "shell/mainwnd.h"
 #include "support/map_window.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +23,6 @@
 using namespace platform;
 
 namespace {
-
-using ContextMenuTest = MapWindowTest;
 
 bool Greyed(UINT command) {
     return (GetMenuState(hostContextMenu, command, MF_BYCOMMAND) & MF_GRAYED) != 0;
@@ -44,26 +41,10 @@ std::vector<UINT> Offered() {
     return offered;
 }
 
-// Counts the dialogs that open; each is answered by `result` with the countdown's state
-// and currentHost noted.
-struct DialogAnswers {
-    int opened = 0;
-    int hostAtOpening = -2;
-    int timerAtOpening = -1;
-    void Queue(int result) {
-        QueueDialogHook([this, result](HWND dialog) {
-            ++opened;
-            hostAtOpening = currentHost;
-            timerAtOpening = pollTimerActive;
-            PostMessage(dialog, WM_COMMAND, result == 1 ? IDOK : IDCANCEL, 0);
-        });
-    }
-};
-
-class ContextMenuRoutes : public ContextMenuTest {
+class ContextMenuTest : public MapWindowTest {
   protected:
-    // A right press on the cell with `command` answered in the menu; its release was
-    // taken by the menu.
+    // A right press on the cell with `command` answered in the menu (0 dismisses it); its
+    // release was taken by the menu.
     void Choose(int col, int row, UINT command) {
         QueuePopupMenuAnswer(command);
         Mouse(WM_RBUTTONDOWN, col, row, MK_RBUTTON);
@@ -79,16 +60,12 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
 
     useIcmpLibrary = 1;
     useRawIcmp = 0;
-    QueuePopupMenuAnswer(0);
-    Mouse(WM_RBUTTONDOWN, 30, 20, MK_RBUTTON);
-    EXPECT_EQ(menuCol, 30);
-    EXPECT_EQ(menuRow, 20);
-    EXPECT_EQ(menuHost, -1);
-    EXPECT_EQ(menuLine, -1);
+    Choose(30, 20, 0);
+    EXPECT_EQ((std::vector<int>{menuCol, menuRow, menuHost, menuLine}),
+              (std::vector<int>{30, 20, -1, -1}));
     EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE}));
 
-    QueuePopupMenuAnswer(0);
-    Mouse(WM_RBUTTONDOWN, 10, 4, MK_RBUTTON); // beta, where line 0 ends too
+    Choose(10, 4, 0); // beta, where line 0 ends too
     EXPECT_EQ(menuHost, 1);
     EXPECT_EQ(menuLine, 0);
     EXPECT_EQ(Offered(),
@@ -98,20 +75,15 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
 
     // No echo engine: no Ping, no Traceroute, even on a host.
     useIcmpLibrary = 0;
-    QueuePopupMenuAnswer(0);
-    Mouse(WM_RBUTTONDOWN, 2, 2, MK_RBUTTON);
-    EXPECT_TRUE(Greyed(CMD_CONTEXT_PING));
-    EXPECT_TRUE(Greyed(CMD_CONTEXT_TRACEROUTE));
-    EXPECT_FALSE(Greyed(CMD_CONTEXT_CONNECT));
-    EXPECT_TRUE(Greyed(CMD_CONTEXT_DELETE_LINE));
+    Choose(2, 2, 0);
+    EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_LINE, CMD_CONTEXT_DELETE_HOST,
+                                            CMD_CONTEXT_CONNECT, CMD_CONTEXT_PROPERTIES}));
     useRawIcmp = 1;
-    QueuePopupMenuAnswer(0);
-    Mouse(WM_RBUTTONDOWN, 2, 2, MK_RBUTTON);
+    Choose(2, 2, 0);
     EXPECT_FALSE(Greyed(CMD_CONTEXT_PING));
 
     // A line end on a free cell offers Delete > Line; a greyed item cannot be chosen.
-    QueuePopupMenuAnswer(CMD_CONTEXT_DELETE_HOST);
-    Mouse(WM_RBUTTONDOWN, 25, 5, MK_RBUTTON);
+    Choose(25, 5, CMD_CONTEXT_DELETE_HOST);
     EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE,
                                             CMD_CONTEXT_DELETE_LINE}));
     EXPECT_EQ(hostCount, 3);
@@ -119,14 +91,13 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
     // The menu belongs to monitoring: in edit mode the right press drags lines instead.
     SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
     menuCol = -1;
-    QueuePopupMenuAnswer(CMD_CONTEXT_NEW_HOST);
-    Mouse(WM_RBUTTONDOWN, 30, 20, MK_RBUTTON);
+    Choose(30, 20, CMD_CONTEXT_NEW_HOST);
     EXPECT_EQ(menuCol, -1);
     EXPECT_EQ(hostCount, 3);
     ResetTestingSeams(); // the unused answer
 }
 
-TEST_F(ContextMenuRoutes, NewHostIsKeptOnlyWhenAccepted) {
+TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
     DialogAnswers answers;
     answers.Queue(0);
     Choose(12, 5, CMD_CONTEXT_NEW_HOST);
@@ -148,7 +119,7 @@ TEST_F(ContextMenuRoutes, NewHostIsKeptOnlyWhenAccepted) {
     EXPECT_EQ(editMode, EDIT_OFF);
 }
 
-TEST_F(ContextMenuRoutes, NewLineFollowsTheMouseAndReturnsToMonitoring) {
+TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     HMENU run = GetMenu(window_);
     useRawIcmp = 0; // a quick cycle: TCP to a closed loopback port counts as an answer
     useIcmpLibrary = 0;
@@ -185,7 +156,7 @@ TEST_F(ContextMenuRoutes, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     EXPECT_EQ(pollTimerActive, 1);
 }
 
-TEST_F(ContextMenuRoutes, DeleteHostLineAndProperties) {
+TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     Choose(2, 2, CMD_CONTEXT_DELETE_HOST);
     ASSERT_EQ(hostCount, 2);
     EXPECT_STREQ(hostTable[0].name, "beta");
@@ -214,7 +185,7 @@ TEST_F(ContextMenuRoutes, DeleteHostLineAndProperties) {
     EXPECT_EQ(pollTimerActive, 1);
 }
 
-TEST_F(ContextMenuRoutes, FullTablesRefuseAndSaySo) {
+TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
     while (AppendHost(0, 30) >= 0) {
     }
     DialogAnswers answers;
@@ -238,36 +209,21 @@ TEST_F(ContextMenuRoutes, FullTablesRefuseAndSaySo) {
 
 // Each launcher stops the countdown for its dialog and starts it again. A tool not built
 // into this program opens nothing, and the countdown still runs afterwards.
-TEST_F(ContextMenuRoutes, ToolLaunchersStopTheCountdownForTheirDialogs) {
-    const UINT tools[] = {CMD_TELNET, CMD_FTP,        CMD_LOOKUP, CMD_PING,
-                          CMD_WHOIS,  CMD_TRACEROUTE, CMD_FINGER};
-    for (UINT command : tools) {
-        ResetTestingSeams();
-        int opened = 0;
-        int timer = -1;
-        QueueDialogHook([&](HWND dialog) {
-            ++opened;
-            timer = pollTimerActive;
-            EndDialog(dialog, 0);
-        });
-        SimulateMenuChoice(window_, command);
-        PumpPendingMessages();
-        EXPECT_LE(opened, 1) << command;
-        if (opened == 1) {
-            EXPECT_EQ(timer, 0) << command;
-        }
-        EXPECT_EQ(pollTimerActive, 1) << command;
-    }
+TEST_F(ContextMenuTest, ToolLaunchersStopTheCountdownForTheirDialogs) {
     useIcmpLibrary = 1;
-    for (UINT command : {CMD_CONTEXT_PING, CMD_CONTEXT_TRACEROUTE}) {
+    for (UINT command : {CMD_TELNET, CMD_FTP, CMD_LOOKUP, CMD_PING, CMD_WHOIS, CMD_TRACEROUTE,
+                         CMD_FINGER, CMD_CONTEXT_PING, CMD_CONTEXT_TRACEROUTE}) {
         ResetTestingSeams();
-        int timer = -1;
-        QueueDialogHook([&](HWND dialog) {
-            timer = pollTimerActive;
-            EndDialog(dialog, 0);
-        });
-        Choose(10, 4, command);
-        EXPECT_NE(timer, 1) << command;
+        DialogAnswers answers;
+        answers.Queue(0);
+        if (command == CMD_CONTEXT_PING || command == CMD_CONTEXT_TRACEROUTE) {
+            Choose(10, 4, command);
+        } else {
+            SimulateMenuChoice(window_, command);
+            PumpPendingMessages();
+        }
+        EXPECT_LE(answers.opened, 1) << command;
+        EXPECT_NE(answers.timerAtOpening, 1) << command;
         EXPECT_EQ(pollTimerActive, 1) << command;
     }
     ResetTestingSeams();

@@ -1,65 +1,80 @@
 // Editing the map with the mouse on the real main window: hit tests, host and line drags,
 // the add and delete commands with their one-shot states, Shift while monitoring, the
 // detail window, full tables and a window too small for the grid.
-#include "mapui/ctxmenu.h"
 #include "mapui/editor.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
-#include "platform/dialog.h"
-#include "platform/menu.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
-#include "shell/mainwnd.h"
 #include "support/map_window.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 using namespace platform;
 
 namespace {
 
-using EditorTest = MapWindowTest;
+using Cell = std::pair<int, int>;
 
-// Counts the dialogs that open, and answers each with `result` (1 Accept, 0 Cancel).
-struct DialogAnswers {
-    int opened = 0;
-    int hostAtOpening = -2;
-    int timerAtOpening = -1;
-    void Queue(INT_PTR result) {
-        QueueDialogHook([this, result](HWND dialog) {
-            ++opened;
-            hostAtOpening = currentHost;
-            timerAtOpening = pollTimerActive;
-            PostMessage(dialog, WM_COMMAND, result == 1 ? IDOK : IDCANCEL, 0);
-        });
-    }
-};
-
-void EnterEditMode(HWND window) {
-    SendMessage(window, WM_COMMAND, CMD_EDIT_MODE, 0);
-    ASSERT_EQ(editMode, EDIT_ON);
+Cell At(int host) {
+    return {hostTable[host].col, hostTable[host].row};
 }
+
+// A line's ends as "x1,y1-x2,y2".
+std::string Ends(int line) {
+    const LineRecord& l = lineTable[line];
+    return std::to_string(l.x1) + "," + std::to_string(l.y1) + "-" + std::to_string(l.x2) + "," +
+           std::to_string(l.y2);
+}
+
+class EditorTest : public MapWindowTest {
+  protected:
+    // A menu or box nobody expected is cancelled: the test fails instead of hanging.
+    void SetUp() override {
+        MapWindowTest::SetUp();
+        AnswerUnaskedQuestions(true);
+    }
+    void TearDown() override {
+        AnswerUnaskedQuestions(false);
+        MapWindowTest::TearDown();
+    }
+    void Command(UINT command) { SendMessage(window_, WM_COMMAND, command, 0); }
+    void EnterEditMode() {
+        Command(CMD_EDIT_MODE);
+        ASSERT_EQ(editMode, EDIT_ON);
+    }
+    // A press, moves through `path` and a release of one button at its last cell.
+    void Drag(UINT down, WPARAM keys, std::initializer_list<Cell> path) {
+        const UINT up = down == WM_LBUTTONDOWN ? WM_LBUTTONUP : WM_RBUTTONUP;
+        const WPARAM held = keys | (down == WM_LBUTTONDOWN ? MK_LBUTTON : MK_RBUTTON);
+        Mouse(down, path.begin()->first, path.begin()->second, held);
+        for (const Cell& cell : path)
+            if (&cell != path.begin())
+                Mouse(WM_MOUSEMOVE, cell.first, cell.second, held);
+        Mouse(up, (path.end() - 1)->first, (path.end() - 1)->second, keys);
+    }
+    void RightClick(int col, int row) { Drag(WM_RBUTTONDOWN, 0, {{col, row}}); }
+};
 
 TEST_F(EditorTest, HitTestsPreferTheTopLeftCellThenTableOrder) {
     // alpha covers (2..5, 2..5), beta starts inside it at (4, 4) and covers (4..6, 4..6).
     hostTable[0].drawWidth = 79;
     hostTable[0].drawHeight = 60;
-    hostTable[1].col = 4;
-    hostTable[1].row = 4;
-    hostTable[1].drawWidth = 40;
-    hostTable[1].drawHeight = 40;
+    hostTable[1].col = hostTable[1].row = 4;
+    hostTable[1].drawWidth = hostTable[1].drawHeight = 40;
     EXPECT_EQ(HitTestHost(4, 4), 1) << "the exact top-left cell wins over an earlier overlap";
     EXPECT_EQ(HitTestHost(5, 5), 0) << "where neither starts, the earlier host";
     EXPECT_EQ(HitTestHost(6, 6), 1);
     EXPECT_EQ(HitTestHost(5, 6), 1) << "bounds are inclusive: 2 + 60 / 20 = 5 is alpha's last row";
     EXPECT_EQ(HitTestHost(7, 4), -1);
-    hostTable[0].drawWidth = 0; // never drawn: only its top-left cell
-    hostTable[0].drawHeight = 0;
+    hostTable[0].drawWidth = hostTable[0].drawHeight = 0; // never drawn: only its top-left cell
     EXPECT_EQ(HitTestHost(3, 2), -1);
     EXPECT_EQ(HitTestHost(2, 2), 0);
 
@@ -70,25 +85,23 @@ TEST_F(EditorTest, HitTestsPreferTheTopLeftCellThenTableOrder) {
 }
 
 TEST_F(EditorTest, DraggingAHostPutsItsTopLeftCellUnderTheCursor) {
-    EnterEditMode(window_);
+    EnterEditMode();
     HostRecord& alpha = hostTable[0];
     ASSERT_GE(alpha.drawWidth, gridCellWidth) << "painted wider than a cell";
     ASSERT_GE(alpha.drawHeight, gridCellHeight);
-    int lowerRightCol = alpha.col + alpha.drawWidth / gridCellWidth;
-    int lowerRightRow = alpha.row + alpha.drawHeight / gridCellHeight;
-    ASSERT_EQ(HitTestHost(lowerRightCol, lowerRightRow), 0);
+    const Cell lowerRight = {alpha.col + alpha.drawWidth / gridCellWidth,
+                             alpha.row + alpha.drawHeight / gridCellHeight};
+    ASSERT_EQ(HitTestHost(lowerRight.first, lowerRight.second), 0);
 
-    Mouse(WM_LBUTTONDOWN, lowerRightCol, lowerRightRow, MK_LBUTTON);
+    Mouse(WM_LBUTTONDOWN, lowerRight.first, lowerRight.second, MK_LBUTTON);
     EXPECT_EQ(currentHost, 0);
     EXPECT_EQ(StatusText(), "Drag alpha to its new location.");
-    EXPECT_EQ(alpha.col, 2) << "pressing alone moves nothing";
-    Mouse(WM_MOUSEMOVE, lowerRightCol + 1, lowerRightRow, MK_LBUTTON);
-    EXPECT_EQ(alpha.col, lowerRightCol + 1);
-    EXPECT_EQ(alpha.row, lowerRightRow);
+    EXPECT_EQ(At(0), Cell(2, 2)) << "pressing alone moves nothing";
+    Mouse(WM_MOUSEMOVE, lowerRight.first + 1, lowerRight.second, MK_LBUTTON);
+    EXPECT_EQ(At(0), Cell(lowerRight.first + 1, lowerRight.second));
     Mouse(WM_MOUSEMOVE, 14, 20, MK_LBUTTON);
     Mouse(WM_LBUTTONUP, 14, 20);
-    EXPECT_EQ(alpha.col, 14);
-    EXPECT_EQ(alpha.row, 20);
+    EXPECT_EQ(At(0), Cell(14, 20));
     EXPECT_EQ(currentHost, -1);
     EXPECT_EQ(StatusText(), defaultStatusText);
     EXPECT_EQ(lineTable[0].x1, 3) << "lines are not attached to hosts";
@@ -97,11 +110,9 @@ TEST_F(EditorTest, DraggingAHostPutsItsTopLeftCellUnderTheCursor) {
     // on the top-left cell leaves it.
     UpdateWindow(mapWindow);
     LeftClick(15, 21);
-    EXPECT_EQ(alpha.col, 15);
-    EXPECT_EQ(alpha.row, 21);
+    EXPECT_EQ(At(0), Cell(15, 21));
     LeftClick(15, 21);
-    EXPECT_EQ(alpha.col, 15);
-    EXPECT_EQ(alpha.row, 21);
+    EXPECT_EQ(At(0), Cell(15, 21));
 
     // Pressing where no host is asks for the top left, and the release clears the prompt.
     Mouse(WM_LBUTTONDOWN, 30, 25, MK_LBUTTON);
@@ -112,18 +123,16 @@ TEST_F(EditorTest, DraggingAHostPutsItsTopLeftCellUnderTheCursor) {
 }
 
 TEST_F(EditorTest, DoubleClickInEditModeMovesTheHostThenOpensItsDialog) {
-    EnterEditMode(window_);
+    EnterEditMode();
     DialogAnswers answers;
     answers.Queue(0);
     // The toolkit's order of a double click: down, up, double click, up.
-    Mouse(WM_LBUTTONDOWN, 3, 3, MK_LBUTTON);
-    Mouse(WM_LBUTTONUP, 3, 3);
+    LeftClick(3, 3);
     Mouse(WM_LBUTTONDBLCLK, 3, 3, MK_LBUTTON);
     Mouse(WM_LBUTTONUP, 3, 3);
     EXPECT_EQ(answers.opened, 1);
     EXPECT_EQ(answers.hostAtOpening, 0) << "the dialog edits the host under the mouse";
-    EXPECT_EQ(hostTable[0].col, 3);
-    EXPECT_EQ(hostTable[0].row, 3);
+    EXPECT_EQ(At(0), Cell(3, 3));
     EXPECT_EQ(currentHost, -1);
 
     // A double click on an empty cell opens nothing.
@@ -135,21 +144,19 @@ TEST_F(EditorTest, DoubleClickInEditModeMovesTheHostThenOpensItsDialog) {
 TEST_F(EditorTest, AddingAHostFromTheEditMenu) {
     // From monitoring (Check leaves the edit menu up with editMode 0) the countdown stops.
     ASSERT_EQ(pollTimerActive, 1);
-    SendMessage(window_, WM_COMMAND, CMD_ADD_HOST, 0);
+    Command(CMD_ADD_HOST);
     ASSERT_EQ(hostCount, 4);
     EXPECT_EQ(editMode, EDIT_ON);
     EXPECT_EQ(pollTimerActive, 0);
     EXPECT_EQ(currentHost, 3);
     EXPECT_STREQ(hostTable[3].name, "newhost");
-    EXPECT_EQ(hostTable[3].row, 35) << "below the grid until the mouse moves";
-    EXPECT_EQ(hostTable[3].col, 10);
+    EXPECT_EQ(At(3), Cell(10, 35)) << "below the grid until the mouse moves";
     EXPECT_EQ(StatusText(), "Left click on location for new host");
 
     // It follows the mouse; the press is ignored; the release drops it and opens the
     // dialog. Cancelling leaves it on the map as "newhost".
     Mouse(WM_MOUSEMOVE, 8, 18);
-    EXPECT_EQ(hostTable[3].col, 8);
-    EXPECT_EQ(hostTable[3].row, 18);
+    EXPECT_EQ(At(3), Cell(8, 18));
     DialogAnswers answers;
     answers.Queue(0);
     Mouse(WM_LBUTTONDOWN, 8, 18, MK_LBUTTON);
@@ -163,32 +170,28 @@ TEST_F(EditorTest, AddingAHostFromTheEditMenu) {
 
     // Dragging it again reopens the dialog; other hosts never do.
     answers.Queue(1);
-    Mouse(WM_LBUTTONDOWN, 8, 18, MK_LBUTTON);
-    Mouse(WM_MOUSEMOVE, 9, 19, MK_LBUTTON);
-    Mouse(WM_LBUTTONUP, 9, 19);
+    Drag(WM_LBUTTONDOWN, 0, {{8, 18}, {9, 19}});
     EXPECT_EQ(answers.opened, 2);
     EXPECT_EQ(hostTable[3].col, 9);
     LeftClick(10, 4);
     EXPECT_EQ(answers.opened, 2);
 
     // Chosen while a one-shot action waits, the new host still follows the mouse.
-    SendMessage(window_, WM_COMMAND, CMD_DELETE_HOST, 0);
-    SendMessage(window_, WM_COMMAND, CMD_ADD_HOST, 0);
+    Command(CMD_DELETE_HOST);
+    Command(CMD_ADD_HOST);
     EXPECT_EQ(editMode, EDIT_ON);
     Mouse(WM_MOUSEMOVE, 30, 2);
-    EXPECT_EQ(hostTable[4].col, 30);
-    EXPECT_EQ(hostTable[4].row, 2);
+    EXPECT_EQ(At(4), Cell(30, 2));
 }
 
 TEST_F(EditorTest, DeletingAHostEndsTheOneShotStateEitherWay) {
-    EnterEditMode(window_);
-    SendMessage(window_, WM_COMMAND, CMD_DELETE_HOST, 0);
+    EnterEditMode();
+    Command(CMD_DELETE_HOST);
     EXPECT_EQ(editMode, EDIT_DELETE_HOST);
     EXPECT_EQ(StatusText(), "click on host to delete");
 
     // The right button does not end it, nor does the left press.
-    Mouse(WM_RBUTTONDOWN, 2, 2, MK_RBUTTON);
-    Mouse(WM_RBUTTONUP, 2, 2);
+    RightClick(2, 2);
     EXPECT_EQ(editMode, EDIT_DELETE_HOST);
     Mouse(WM_LBUTTONDOWN, 30, 25, MK_LBUTTON);
     EXPECT_EQ(editMode, EDIT_DELETE_HOST);
@@ -198,7 +201,7 @@ TEST_F(EditorTest, DeletingAHostEndsTheOneShotStateEitherWay) {
     EXPECT_EQ(hostCount, 3);
 
     // A release on a host deletes it; those behind move down; lines stay.
-    SendMessage(window_, WM_COMMAND, CMD_DELETE_HOST, 0);
+    Command(CMD_DELETE_HOST);
     LeftClick(2, 2);
     EXPECT_EQ(editMode, EDIT_ON);
     ASSERT_EQ(hostCount, 2);
@@ -210,12 +213,11 @@ TEST_F(EditorTest, DeletingAHostEndsTheOneShotStateEitherWay) {
 }
 
 TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
-    EnterEditMode(window_);
-    SendMessage(window_, WM_COMMAND, CMD_ADD_LINE, 0);
+    EnterEditMode();
+    Command(CMD_ADD_LINE);
     EXPECT_EQ(editMode, EDIT_ADD_LINE);
     EXPECT_EQ(StatusText(), "Right click once at start, move mouse to end and right click again.");
-    Mouse(WM_LBUTTONDOWN, 4, 7, MK_LBUTTON);
-    Mouse(WM_LBUTTONUP, 4, 7);
+    LeftClick(4, 7);
     EXPECT_EQ(editMode, EDIT_ADD_LINE) << "the left button does not end it";
     Mouse(WM_RBUTTONDOWN, 4, 7, MK_RBUTTON);
     EXPECT_EQ(lineCount, 3) << "the line starts on the release";
@@ -227,14 +229,10 @@ TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
     EXPECT_EQ(StatusText(), "Move mouse to end and right click.");
     Mouse(WM_MOUSEMOVE, 7, 7);
     Mouse(WM_MOUSEMOVE, 9, 7);
-    Mouse(WM_RBUTTONDOWN, 9, 7, MK_RBUTTON);
-    Mouse(WM_RBUTTONUP, 9, 7);
+    RightClick(9, 7);
     EXPECT_EQ(currentLine, -1);
     EXPECT_EQ(editMode, EDIT_ON);
-    const LineRecord& added = lineTable[3];
-    bool joins = (added.x1 == 4 && added.y1 == 7 && added.x2 == 9 && added.y2 == 7) ||
-                 (added.x1 == 9 && added.y1 == 7 && added.x2 == 4 && added.y2 == 7);
-    EXPECT_TRUE(joins) << added.x1 << "," << added.y1 << " " << added.x2 << "," << added.y2;
+    EXPECT_TRUE(Ends(3) == "4,7-9,7" || Ends(3) == "9,7-4,7") << Ends(3);
 
     // Dragging an end with the right button moves only that end.
     Mouse(WM_RBUTTONDOWN, 25, 5, MK_RBUTTON);
@@ -242,10 +240,7 @@ TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
     EXPECT_EQ(StatusText(), "Drag end of line to new location.");
     Mouse(WM_MOUSEMOVE, 26, 8, MK_RBUTTON);
     Mouse(WM_RBUTTONUP, 27, 9);
-    EXPECT_EQ(lineTable[1].x1, 20);
-    EXPECT_EQ(lineTable[1].y1, 5);
-    EXPECT_EQ(lineTable[1].x2, 27);
-    EXPECT_EQ(lineTable[1].y2, 9);
+    EXPECT_EQ(Ends(1), "20,5-27,9");
     EXPECT_EQ(StatusText(), defaultStatusText);
     Mouse(WM_RBUTTONDOWN, 22, 5, MK_RBUTTON);
     EXPECT_EQ(currentLine, -1);
@@ -253,20 +248,21 @@ TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
     Mouse(WM_RBUTTONUP, 22, 5);
 
     // Delete: an empty cell ends the state; where two lines end, the earlier goes.
-    SendMessage(window_, WM_COMMAND, CMD_DELETE_LINE, 0);
+    Command(CMD_DELETE_LINE);
     EXPECT_EQ(editMode, EDIT_DELETE_LINE);
     EXPECT_EQ(StatusText(), "Right click on end of line to delete.");
-    Mouse(WM_RBUTTONDOWN, 30, 30, MK_RBUTTON);
-    Mouse(WM_RBUTTONUP, 30, 30);
+    RightClick(30, 30);
     EXPECT_EQ(editMode, EDIT_ON);
     EXPECT_EQ(lineCount, 4);
-    SendMessage(window_, WM_COMMAND, CMD_DELETE_LINE, 0);
-    Mouse(WM_RBUTTONDOWN, 20, 5, MK_RBUTTON);
-    Mouse(WM_RBUTTONUP, 20, 5);
+    Command(CMD_DELETE_LINE);
+    RightClick(20, 5);
     ASSERT_EQ(lineCount, 3);
-    EXPECT_EQ(lineTable[1].x2, 20) << "the later line moved down";
-    EXPECT_EQ(lineTable[1].y2, 10);
+    EXPECT_EQ(Ends(1), "20,5-20,10") << "the later line moved down";
     EXPECT_EQ(hostCount, 3);
+    SaveMapPicture("map_edit_mode.png");
+    // The real map window draws the grid in edit mode: a grid line differs from a cell.
+    EXPECT_NE(WindowPixel(mapWindow, 30 * 20, 28 * 20 + 10),
+              WindowPixel(mapWindow, 30 * 20 + 10, 28 * 20 + 10));
 }
 
 TEST_F(EditorTest, ShiftDragsWhileMonitoringAndPlainPressesShowDetails) {
@@ -294,29 +290,23 @@ TEST_F(EditorTest, ShiftDragsWhileMonitoringAndPlainPressesShowDetails) {
     EXPECT_EQ(GetCapture(), 0u);
     Mouse(WM_MOUSEMOVE, 12, 6, MK_LBUTTON | MK_SHIFT);
     Mouse(WM_LBUTTONUP, 12, 6, MK_SHIFT);
-    EXPECT_EQ(hostTable[1].col, 12);
-    EXPECT_EQ(hostTable[1].row, 6);
-    Mouse(WM_RBUTTONDOWN, 25, 5, MK_RBUTTON | MK_SHIFT);
-    Mouse(WM_MOUSEMOVE, 25, 7, MK_RBUTTON | MK_SHIFT);
-    Mouse(WM_RBUTTONUP, 25, 7, MK_SHIFT);
+    EXPECT_EQ(At(1), Cell(12, 6));
+    Drag(WM_RBUTTONDOWN, MK_SHIFT, {{25, 5}, {25, 7}});
     EXPECT_EQ(lineTable[1].y2, 7);
     EXPECT_EQ(editMode, EDIT_OFF);
     EXPECT_EQ(pollTimerActive, 1);
 
     // Without Shift, moving the mouse while monitoring moves nothing.
-    Mouse(WM_LBUTTONDOWN, 12, 6, MK_LBUTTON);
-    Mouse(WM_MOUSEMOVE, 14, 8, MK_LBUTTON);
-    Mouse(WM_LBUTTONUP, 14, 8);
+    Drag(WM_LBUTTONDOWN, 0, {{12, 6}, {14, 8}});
     EXPECT_EQ(hostTable[1].col, 12);
 }
 
 TEST_F(EditorTest, FullTablesRefuseAdditions) {
-    EnterEditMode(window_);
+    EnterEditMode();
     while (AppendHost(0, 30) >= 0) {
     }
-    ASSERT_EQ(hostCount, MAX_HOSTS);
     HostRecord last = hostTable[MAX_HOSTS - 1];
-    SendMessage(window_, WM_COMMAND, CMD_ADD_HOST, 0);
+    Command(CMD_ADD_HOST);
     EXPECT_EQ(hostCount, MAX_HOSTS);
     EXPECT_EQ(currentHost, -1);
     EXPECT_EQ(StatusText(), hostTableFullText);
@@ -326,24 +316,22 @@ TEST_F(EditorTest, FullTablesRefuseAdditions) {
 
     // The line table: refused when the state is chosen, and on the click if it filled
     // meanwhile; either way the state ends.
-    SendMessage(window_, WM_COMMAND, CMD_ADD_LINE, 0);
+    Command(CMD_ADD_LINE);
     ASSERT_EQ(editMode, EDIT_ADD_LINE);
     while (AppendLine(1, 1) >= 0) {
     }
-    ASSERT_EQ(lineCount, MAX_LINES);
-    Mouse(WM_RBUTTONDOWN, 4, 7, MK_RBUTTON);
-    Mouse(WM_RBUTTONUP, 4, 7);
+    RightClick(4, 7);
     EXPECT_EQ(lineCount, MAX_LINES);
     EXPECT_EQ(editMode, EDIT_ON);
     EXPECT_EQ(currentLine, -1);
     EXPECT_EQ(StatusText(), lineTableFullText);
-    SendMessage(window_, WM_COMMAND, CMD_ADD_LINE, 0);
+    Command(CMD_ADD_LINE);
     EXPECT_EQ(editMode, EDIT_ON);
     EXPECT_EQ(StatusText(), lineTableFullText);
 }
 
 TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouse) {
-    EnterEditMode(window_);
+    EnterEditMode();
     SetClientSize(30, 30);
     ASSERT_EQ(gridCellWidth, 0);
     int col = 0, row = 0;
@@ -362,22 +350,8 @@ TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouse) {
     // Grown again, the mouse works.
     SetClientSize(720, 700);
     ASSERT_EQ(gridCellWidth, 20);
-    Mouse(WM_LBUTTONDOWN, 2, 2, MK_LBUTTON);
-    Mouse(WM_MOUSEMOVE, 4, 3, MK_LBUTTON);
-    Mouse(WM_LBUTTONUP, 4, 3);
+    Drag(WM_LBUTTONDOWN, 0, {{2, 2}, {4, 3}});
     EXPECT_EQ(hostTable[0].col, 4);
-}
-
-TEST_F(EditorTest, EditModePicture) {
-    EnterEditMode(window_);
-    SendMessage(window_, WM_COMMAND, CMD_ADD_LINE, 0);
-    Mouse(WM_RBUTTONUP, 4, 18);
-    Mouse(WM_MOUSEMOVE, 14, 22);
-    Mouse(WM_RBUTTONUP, 14, 22);
-    SaveMapPicture("map_edit_mode.png");
-    // The grid is drawn: the pixels of a grid line differ from the cell's inside.
-    EXPECT_NE(WindowPixel(mapWindow, 30 * 20, 28 * 20 + 10),
-              WindowPixel(mapWindow, 30 * 20 + 10, 28 * 20 + 10));
 }
 
 } // namespace

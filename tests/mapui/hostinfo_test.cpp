@@ -11,12 +11,10 @@
 #include "platform/testing.h"
 #include "platform/window.h"
 #include "resources/dialogs_hostinfo.h"
-#include "resources/resources.h"
-#include "support/tempdir.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -24,41 +22,11 @@ using namespace platform;
 
 namespace {
 
-std::string ItemText(HWND dialog, int id) {
-    char text[300] = {};
-    GetDlgItemText(dialog, id, text, sizeof text);
-    return text;
-}
-
-bool IsChecked(HWND dialog, int id) {
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
-
-bool IsEnabled(HWND dialog, int id) {
-    return IsWindowEnabled(GetDlgItem(dialog, id));
-}
-
-void Click(HWND dialog, int id) {
-    SimulateClick(GetDlgItem(dialog, id));
-}
-
-std::string PicturePath(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string directory = output != nullptr ? output : ".";
-    std::filesystem::create_directories(directory);
-    return directory + "/" + name;
-}
-
 // A map of eight hosts whose settings file lies in a directory of the test's own.
-class HostInformationTest : public testing::Test {
+class HostInformationTest : public DialogTest {
   protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
-        FlushProfileCache();
-        RegisterResources();
-        ResetTestingSeams();
-        EnableJournal(true);
-        AnswerUnaskedQuestions(true);
+        DialogTest::SetUp();
         ClearMap();
         for (int i = 0; i < 8; ++i)
             AppendHost(i, 2);
@@ -67,111 +35,94 @@ class HostInformationTest : public testing::Test {
         CopyField(pageNumber, sizeof pageNumber, "5551234");
     }
     void TearDown() override {
-        AnswerUnaskedQuestions(false);
-        EnableJournal(false);
-        ResetTestingSeams();
+        DialogTest::TearDown();
         ClearMap();
         currentHost = -1;
     }
+    // The host the dialog edits, named and with TCP/IP.
+    HostRecord& Edit(int index, const char* name, const char* address = "") {
+        currentHost = index;
+        HostRecord& host = hostTable[index];
+        CopyField(host.name, sizeof host.name, name);
+        CopyField(host.address, sizeof host.address, address);
+        host.protocol = 1;
+        return host;
+    }
     std::string Settings() const { return ReadWholeFile(dir_.file("office.INI")); }
-    TempDir dir_{true};
 };
 
 TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChangesNothing) {
-    HostRecord& host = hostTable[7];
-    CopyField(host.name, sizeof host.name, "printer");
-    CopyField(host.address, sizeof host.address, "10.0.0.7");
+    HostRecord& host = Edit(7, "printer", "10.0.0.7");
     CopyField(host.info1, sizeof host.info1, "second floor");
     host.kind = KIND_PRINTER;
-    host.protocol = 1;
-    host.flags = 0;
-    currentHost = 7;
     bool seen = false;
     QueueDialogHook([&seen](HWND dialog) {
         seen = true;
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_NAME), "printer");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_ADDRESS), "10.0.0.7");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_INFO1), "second floor");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_CONNECT), "telnet.exe") << "the TELNET setting";
+        // The connect command is the TELNET setting, the number the default one.
+        EXPECT_EQ(
+            ItemTexts(dialog, {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_CONNECT,
+                               HOSTINFO_BEEP_COUNT, HOSTINFO_BEEP_CODE, HOSTINFO_BEEP_PRIORITY,
+                               HOSTINFO_BEEP_NUMBER, HOSTINFO_EXTERNAL}),
+            "printer|10.0.0.7|second floor|telnet.exe|19|7|7|5551234|");
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCOUNT, 0, 0), 9);
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), 8);
         EXPECT_EQ(ItemText(dialog, HOSTINFO_KIND), "Printer");
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_PROTOCOL_TCPIP));
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_MONITOR));
-        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_MONITOR));
-        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_PROTOCOL_NETBEUI));
-        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_PROTOCOL_SNMP));
-        EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_EDIT_POPUP));
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "7");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_PRIORITY), "7");
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_NUMBER), "5551234") << "the default number";
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_EXTERNAL), "");
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_SOUND_LOW));
+        for (int id : {HOSTINFO_PROTOCOL_TCPIP, HOSTINFO_MONITOR, HOSTINFO_SOUND_LOW, HOSTINFO_LOG})
+            EXPECT_TRUE(IsChecked(dialog, id)) << id;
         EXPECT_FALSE(IsChecked(dialog, HOSTINFO_SOUND_NONE));
-        EXPECT_TRUE(IsChecked(dialog, HOSTINFO_LOG));
         EXPECT_FALSE(IsChecked(dialog, HOSTINFO_BEEPER));
+        for (int id : {HOSTINFO_PROTOCOL_NETBEUI, HOSTINFO_PROTOCOL_SNMP, HOSTINFO_EDIT_POPUP})
+            EXPECT_FALSE(IsEnabled(dialog, id)) << id;
+        EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_MONITOR));
         EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_dialog.png").c_str()));
         // Edits the user then abandons.
-        SetDlgItemText(dialog, HOSTINFO_NAME, "renamed");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, "999");
-        Click(dialog, HOSTINFO_PROTOCOL_NONE);
-        Click(dialog, HOSTINFO_CANCEL);
+        SetItemTexts(dialog, {{HOSTINFO_NAME, "renamed"}, {HOSTINFO_BEEP_NUMBER, "999"}});
+        Clicks(dialog, {HOSTINFO_PROTOCOL_NONE, HOSTINFO_CANCEL});
     });
     EXPECT_EQ(ShowHostInformation(0), 0);
     EXPECT_TRUE(seen);
-    EXPECT_STREQ(hostTable[7].name, "printer");
-    EXPECT_EQ(hostTable[7].protocol, 1u);
-    EXPECT_EQ(hostTable[7].flags, 0u);
+    EXPECT_STREQ(host.name, "printer");
+    EXPECT_EQ(host.protocol, 1u);
+    EXPECT_EQ(host.flags, 0u);
     EXPECT_FALSE(std::filesystem::exists(dir_.file("office.INI"))) << "nothing written";
     EXPECT_STREQ(pageNumber, "5551234") << "the host's number, taken on opening";
 
-    // Escape cancels too.
+    // Escape cancels too; with no host there is no dialog.
     QueueDialogHook([](HWND dialog) { SimulateKey(dialog, VK_ESCAPE, 27); });
     EXPECT_EQ(ShowHostInformation(0), 0);
-
-    // No host, no dialog.
     currentHost = 8;
     EXPECT_EQ(ShowHostInformation(0), 0);
 }
 
 TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
-    HostRecord& host = hostTable[3];
-    CopyField(host.name, sizeof host.name, "newhost");
+    HostRecord& host = Edit(3, "newhost");
     host.flags = HOST_NOT_MONITORED;
-    host.protocol = 1;
-    currentHost = 3;
     // What a previous Accept under the new name left: both keys must go.
     WriteWholeFile(dir_.file("office.INI"),
                    "[gateway]\r\nCONNECT=ssh gateway\r\nEXTERNAL=notify-send down\r\n");
     QueueDialogHook([](HWND dialog) {
-        SetDlgItemText(dialog, HOSTINFO_NAME, "gateway");
-        SetDlgItemText(dialog, HOSTINFO_ADDRESS, "10.0.0.1");
-        SetDlgItemText(dialog, HOSTINFO_INFO1, "core router");
-        SetDlgItemText(dialog, HOSTINFO_INFO2, "");
-        SetDlgItemText(dialog, HOSTINFO_CONNECT, "TELNET.EXE");
+        SetItemTexts(dialog, {{HOSTINFO_NAME, "gateway"},
+                              {HOSTINFO_ADDRESS, "10.0.0.1"},
+                              {HOSTINFO_INFO1, "core router"},
+                              {HOSTINFO_INFO2, ""},
+                              {HOSTINFO_CONNECT, "TELNET.EXE"},
+                              {HOSTINFO_BEEP_COUNT, ""},
+                              {HOSTINFO_BEEP_CODE, "12x"},
+                              {HOSTINFO_BEEP_PRIORITY, "4"},
+                              {HOSTINFO_BEEP_NUMBER, "5550000"},
+                              {HOSTINFO_EXTERNAL, ""}});
         SimulateSelect(GetDlgItem(dialog, HOSTINFO_KIND), KIND_ROUTER);
-        Click(dialog, HOSTINFO_MONITOR);
-        Click(dialog, HOSTINFO_SOUND_HIGH);
-        Click(dialog, HOSTINFO_LOG); // off
-        SetDlgItemText(dialog, HOSTINFO_BEEP_COUNT, "");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_CODE, "12x");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_PRIORITY, "4");
-        SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, "5550000");
-        Click(dialog, HOSTINFO_BEEP_EACH);
-        Click(dialog, HOSTINFO_BEEPER);
+        // Monitored, loud, not logged, one page each time.
+        Clicks(dialog, {HOSTINFO_MONITOR, HOSTINFO_SOUND_HIGH, HOSTINFO_LOG, HOSTINFO_BEEP_EACH,
+                        HOSTINFO_BEEPER});
         EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_BEEP_EACH)) << "a page replaces the program";
-        SetDlgItemText(dialog, HOSTINFO_EXTERNAL, "");
         SimulateKey(dialog, VK_RETURN, '\r'); // "Accept" is the default button
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
-
-    EXPECT_STREQ(host.name, "gateway");
-    EXPECT_STREQ(host.address, "10.0.0.1");
-    EXPECT_STREQ(host.resolvedAddr, "10.0.0.1");
-    EXPECT_STREQ(host.info1, "core router");
-    EXPECT_STREQ(host.info2, "");
+    EXPECT_EQ(std::string(host.name) + "|" + host.address + "|" + host.resolvedAddr + "|" +
+                  host.info1 + "|" + host.info2,
+              "gateway|10.0.0.1|10.0.0.1|core router|");
     EXPECT_EQ(host.kind, KIND_ROUTER);
     EXPECT_EQ(host.protocol, 1u);
     EXPECT_EQ(host.flags, 0u) << "monitored, with a protocol";
@@ -191,14 +142,14 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
     QueueDialogHook([](HWND dialog) {
         EXPECT_TRUE(IsChecked(dialog, HOSTINFO_SOUND_HIGH));
         EXPECT_FALSE(IsChecked(dialog, HOSTINFO_LOG));
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_COUNT), "19") << "an empty value: the default";
-        EXPECT_EQ(ItemText(dialog, HOSTINFO_BEEP_CODE), "12");
+        // An empty count reads as the default.
+        EXPECT_EQ(ItemTexts(dialog, {HOSTINFO_BEEP_COUNT, HOSTINFO_BEEP_CODE}), "19|12");
         EXPECT_TRUE(IsChecked(dialog, HOSTINFO_BEEPER));
         Click(dialog, HOSTINFO_BEEPER);
         EXPECT_TRUE(IsEnabled(dialog, HOSTINFO_BEEP_EACH));
         Click(dialog, HOSTINFO_BEEP_EACH);
-        SetDlgItemText(dialog, HOSTINFO_CONNECT, "ssh admin@gateway");
-        SetDlgItemText(dialog, HOSTINFO_EXTERNAL, "notify-send %s");
+        SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh admin@gateway"},
+                              {HOSTINFO_EXTERNAL, "notify-send %s"}});
         Click(dialog, HOSTINFO_ACCEPT);
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
@@ -217,11 +168,9 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
 
 TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
     // A fresh host: protocol None, so "Monitor" starts disabled.
-    HostRecord& host = hostTable[0];
+    HostRecord& host = Edit(0, "newhost");
     host.protocol = 0;
-    host.flags = 0;
     host.kind = 3;
-    currentHost = 0;
     QueueDialogHook([](HWND dialog) {
         EXPECT_TRUE(IsChecked(dialog, HOSTINFO_PROTOCOL_NONE));
         EXPECT_FALSE(IsEnabled(dialog, HOSTINFO_MONITOR));
@@ -253,8 +202,7 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
             EXPECT_FALSE(IsChecked(dialog, id)) << id;
         EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0), CB_ERR);
         EXPECT_FALSE(IsChecked(dialog, HOSTINFO_MONITOR));
-        Click(dialog, HOSTINFO_MONITOR);
-        Click(dialog, HOSTINFO_ACCEPT);
+        Clicks(dialog, {HOSTINFO_MONITOR, HOSTINFO_ACCEPT});
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
     EXPECT_EQ(host.protocol, 1u);
@@ -263,15 +211,10 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
 }
 
 TEST_F(HostInformationTest, CommasAreRefusedAndTheDialogStaysOpen) {
-    HostRecord& host = hostTable[1];
-    CopyField(host.name, sizeof host.name, "web");
-    CopyField(host.address, sizeof host.address, "10.0.0.80");
-    host.protocol = 1;
-    currentHost = 1;
-    static const int fields[] = {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_INFO2};
+    HostRecord& host = Edit(1, "web", "10.0.0.80");
     int refusals = 0;
     QueueDialogHook([&refusals](HWND dialog) {
-        for (int id : fields) {
+        for (int id : {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_INFO2}) {
             std::string before = ItemText(dialog, id);
             SetDlgItemText(dialog, id, "a,b");
             size_t journal = JournalEntries().size();
@@ -285,8 +228,7 @@ TEST_F(HostInformationTest, CommasAreRefusedAndTheDialogStaysOpen) {
             SetDlgItemText(dialog, id, before.c_str());
         }
         // A comma anywhere else is the user's business.
-        SetDlgItemText(dialog, HOSTINFO_CONNECT, "ssh -o A=b,c web");
-        SetDlgItemText(dialog, HOSTINFO_NAME, "web2");
+        SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh -o A=b,c web"}, {HOSTINFO_NAME, "web2"}});
         Click(dialog, HOSTINFO_ACCEPT);
     });
     EXPECT_EQ(ShowHostInformation(0), 1);

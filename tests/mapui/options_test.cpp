@@ -16,75 +16,46 @@
 #include "platform/window.h"
 #include "resources/commands.h"
 #include "resources/dialogs_options.h"
-#include "resources/resources.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
-#include "support/tempdir.h"
+#include "support/ui_fixture.h"
 #include "tools/ping.h"
 #include "tools/trace.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 using namespace platform;
 
 namespace {
 
-std::string ItemText(HWND dialog, int id) {
-    char text[300] = {};
-    GetDlgItemText(dialog, id, text, sizeof text);
-    return text;
+using Numbers = std::vector<unsigned>;
+
+// "KEY=value" for each key of a section of a settings file, "<none>" for a missing one.
+std::string Keys(const std::string& file, std::initializer_list<const char*> keys,
+                 const char* section = "OPTS") {
+    std::string found;
+    for (const char* key : keys) {
+        char text[200] = {};
+        GetPrivateProfileString(section, key, "<none>", text, sizeof text, file.c_str());
+        found += std::string(found.empty() ? "" : " ") + key + "=" + text;
+    }
+    return found;
 }
 
-bool IsChecked(HWND dialog, int id) {
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
-
-void Click(HWND dialog, int id) {
-    SimulateClick(GetDlgItem(dialog, id));
-}
-
-void DispatchQueued() {
-    MSG message;
-    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        DispatchMessage(&message);
-}
-
-std::string PicturePath(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string directory = output != nullptr ? output : ".";
-    std::filesystem::create_directories(directory);
-    return directory + "/" + name;
-}
-
-unsigned Option(const std::string& file, const char* key) {
-    return GetPrivateProfileInt("OPTS", key, 9999, file.c_str());
-}
-
-std::string OptionText(const std::string& file, const char* section, const char* key) {
-    char text[200] = {};
-    GetPrivateProfileString(section, key, "<none>", text, sizeof text, file.c_str());
-    return text;
-}
-
-class OptionsTest : public testing::Test {
+class OptionsTest : public DialogTest {
   protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
-        FlushProfileCache();
-        RegisterResources();
-        ResetTestingSeams();
-        EnableJournal(true);
-        AnswerUnaskedQuestions(true);
+        DialogTest::SetUp();
         CopyField(globalSettingsPath, sizeof globalSettingsPath, Global().c_str());
         CopyField(mapSettingsPath, sizeof mapSettingsPath, Map().c_str());
         pollInterval = 60;
         waitTimeout = 5000;
-        scaledMapFont = 0;
-        solidBackground = 0;
+        scaledMapFont = solidBackground = 0;
         noAutomaticChecks = 1;
         CopyField(telnetCommand, sizeof telnetCommand, "telnet");
         CopyField(ftpCommand, sizeof ftpCommand, "ftp");
@@ -92,105 +63,54 @@ class OptionsTest : public testing::Test {
             colorTable[slot] = defaultColors[slot];
         colorDialogSlot = 0;
         beepEnable = 0;
-        beepPort = 1;
-        beepBaud = 1;
+        beepPort = beepBaud = 1;
         CopyField(pageNumber, sizeof pageNumber, "");
-    }
-    void TearDown() override {
-        AnswerUnaskedQuestions(false);
-        EnableJournal(false);
-        ResetTestingSeams();
     }
     std::string Global() const { return dir_.file("TARNMAP.INI"); }
     std::string Map() const { return dir_.file("office.INI"); }
-    TempDir dir_{true};
 };
 
 TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     QueueDialogHook([](HWND dialog) {
-        EXPECT_EQ(ItemText(dialog, OPTIONS_TIMER), "60");
-        EXPECT_EQ(ItemText(dialog, OPTIONS_WAIT), "5") << "seconds";
+        EXPECT_EQ(ItemTexts(dialog, {OPTIONS_TIMER, OPTIONS_WAIT}), "60|5") << "WAIT in seconds";
         EXPECT_TRUE(IsChecked(dialog, OPTIONS_FIXED_MAP_FONT)) << "FONT 0";
         EXPECT_TRUE(IsChecked(dialog, OPTIONS_NO_CHECKS));
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("options_dialog.png").c_str()));
-        SetDlgItemText(dialog, OPTIONS_TIMER, "2");
-        SetDlgItemText(dialog, OPTIONS_WAIT, "0");
-        SetDlgItemText(dialog, OPTIONS_TELNET, "xterm -e telnet");
-        Click(dialog, OPTIONS_FIXED_MAP_FONT);
-        Click(dialog, OPTIONS_NO_CHECKS);
+        SetItemTexts(
+            dialog,
+            {{OPTIONS_TIMER, "2"}, {OPTIONS_WAIT, "0"}, {OPTIONS_TELNET, "xterm -e telnet"}});
+        Clicks(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS});
         SimulateKey(dialog, VK_RETURN, '\r'); // the default button saves the map options
     });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
-    EXPECT_EQ(pollInterval, 5u);
-    EXPECT_EQ(waitTimeout, 1000u);
-    EXPECT_EQ(scaledMapFont, 1u);
-    EXPECT_EQ(noAutomaticChecks, 0u);
-    EXPECT_EQ(Option(Map(), "TIMER"), 5u);
-    EXPECT_EQ(Option(Map(), "WAIT"), 1000u);
-    EXPECT_EQ(Option(Map(), "FONT"), 1u);
-    EXPECT_EQ(Option(Map(), "NOCHECK"), 0u);
-    EXPECT_EQ(OptionText(Map(), "OPTS", "TELNET"), "<none>") << "a program-wide key";
-    EXPECT_EQ(OptionText(Global(), "OPTS", "TELNET"), "xterm -e telnet");
-    EXPECT_EQ(Option(Global(), "TIMER"), 9999u) << "map options stay out of TARNMAP.INI";
+    EXPECT_EQ((Numbers{pollInterval, waitTimeout, scaledMapFont, noAutomaticChecks}),
+              (Numbers{5, 1000, 1, 0}));
+    // TELNET is a program-wide key; the map options stay out of TARNMAP.INI.
+    EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET"}),
+              "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 TELNET=<none>");
+    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER"}), "TELNET=xterm -e telnet TIMER=<none>");
 
     struct Case {
-        const char* timer;
-        const char* wait;
-        unsigned seconds;
-        unsigned milliseconds;
+        const char *timer, *wait, *saved;
     };
     static const Case cases[] = {
-        {"30000", "90", 30000, 60000},
-        {"70000", "60", 65535, 60000}, // the most TIMER holds, not its low 16 bits
-        {"x", "4294967", 5, 60000},    // no wrap-around in the multiplication
-        {"65535", "1", 65535, 1000},
+        {"30000", "90", "TIMER=30000 WAIT=60000"},
+        {"70000", "60", "TIMER=65535 WAIT=60000"}, // the most TIMER holds, not its low 16 bits
+        {"x", "4294967", "TIMER=5 WAIT=60000"},    // no wrap-around in the multiplication
+        {"65535", "1", "TIMER=65535 WAIT=1000"},
     };
     for (const Case& each : cases) {
         QueueDialogHook([&each](HWND dialog) {
-            SetDlgItemText(dialog, OPTIONS_TIMER, each.timer);
-            SetDlgItemText(dialog, OPTIONS_WAIT, each.wait);
+            SetItemTexts(dialog, {{OPTIONS_TIMER, each.timer}, {OPTIONS_WAIT, each.wait}});
             Click(dialog, OPTIONS_SAVE_DEFAULT);
         });
         EXPECT_EQ(ShowOptionsDialog(0), 1);
-        EXPECT_EQ(Option(Global(), "TIMER"), each.seconds) << each.timer;
-        EXPECT_EQ(Option(Global(), "WAIT"), each.milliseconds) << each.wait;
-        EXPECT_EQ(pollInterval, each.seconds);
+        EXPECT_EQ(Keys(Global(), {"TIMER", "WAIT"}), each.saved) << each.timer;
+        EXPECT_EQ("TIMER=" + std::to_string(pollInterval), Keys(Global(), {"TIMER"}));
     }
-    EXPECT_EQ(Option(Map(), "TIMER"), 5u) << "the map's file untouched by Save as Default";
-}
+    EXPECT_EQ(Keys(Map(), {"TIMER"}), "TIMER=5") << "the map's file untouched by Save as Default";
 
-TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
-    std::string before = "[OPTS]\r\nBACKGROUND=0\r\n";
-    WriteWholeFile(Global(), before);
-    QueueDialogHook([](HWND dialog) {
-        Click(dialog, OPTIONS_SOLID_BACKGROUND);
-        SetDlgItemText(dialog, OPTIONS_TIMER, "7");
-        Click(dialog, OPTIONS_EXIT);
-    });
-    EXPECT_EQ(ShowOptionsDialog(0), 0);
-    EXPECT_TRUE(JournalEntries().empty());
-    EXPECT_EQ(solidBackground, 0u);
-    EXPECT_EQ(pollInterval, 60u);
-    EXPECT_EQ(ReadWholeFile(Global()), before);
-
-    QueueDialogHook([](HWND dialog) {
-        Click(dialog, OPTIONS_SOLID_BACKGROUND);
-        Click(dialog, OPTIONS_SAVE_DEFAULT);
-    });
-    EXPECT_EQ(ShowOptionsDialog(0), 1);
-    ASSERT_EQ(JournalEntries().size(), 1u);
-    EXPECT_EQ(JournalEntries()[0],
-              "messagebox: TARNMAP: Color change takes effect next time program starts.");
-    EXPECT_EQ(solidBackground, 1u);
-    EXPECT_EQ(Option(Global(), "BACKGROUND"), 1u);
-
-    // Saved unchanged: no notice.
-    QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
-    EXPECT_EQ(ShowOptionsDialog(0), 1);
-    EXPECT_EQ(JournalEntries().size(), 1u);
-}
-
-TEST_F(OptionsTest, ASaveThatFailsIsTold) {
+    // A save that fails is told.
     WriteWholeFile(dir_.file("blocker"), "a file where a directory should be");
     CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("blocker/office.INI").c_str());
     QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
@@ -201,6 +121,35 @@ TEST_F(OptionsTest, ASaveThatFailsIsTold) {
         << JournalEntries()[0];
 }
 
+TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
+    std::string before = "[OPTS]\r\nBACKGROUND=0\r\n";
+    WriteWholeFile(Global(), before);
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, OPTIONS_TIMER, "7");
+        Clicks(dialog, {OPTIONS_SOLID_BACKGROUND, OPTIONS_EXIT});
+    });
+    EXPECT_EQ(ShowOptionsDialog(0), 0);
+    EXPECT_TRUE(JournalEntries().empty());
+    EXPECT_EQ(solidBackground, 0u);
+    EXPECT_EQ(pollInterval, 60u);
+    EXPECT_EQ(ReadWholeFile(Global()), before);
+
+    QueueDialogHook([](HWND dialog) {
+        Clicks(dialog, {OPTIONS_SOLID_BACKGROUND, OPTIONS_SAVE_DEFAULT});
+    });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    ASSERT_EQ(JournalEntries().size(), 1u);
+    EXPECT_EQ(JournalEntries()[0],
+              "messagebox: TARNMAP: Color change takes effect next time program starts.");
+    EXPECT_EQ(solidBackground, 1u);
+    EXPECT_EQ(Keys(Global(), {"BACKGROUND"}), "BACKGROUND=1");
+
+    // Saved unchanged: no notice.
+    QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    EXPECT_EQ(JournalEntries().size(), 1u);
+}
+
 TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     pingCount = 5;
     traceMaxHops = 30;
@@ -209,35 +158,28 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     verboseOutput = 0;
     showHopNames = 1;
     QueueDialogHook([](HWND dialog) {
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_COUNT), "5");
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_TIMEOUT), "5");
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_DATA_LENGTH), "56");
-        EXPECT_EQ(ItemText(dialog, TOOLOPTIONS_MAX_HOPS), "30");
+        EXPECT_EQ(ItemTexts(dialog, {TOOLOPTIONS_COUNT, TOOLOPTIONS_TIMEOUT,
+                                     TOOLOPTIONS_DATA_LENGTH, TOOLOPTIONS_MAX_HOPS}),
+                  "5|5|56|30");
         EXPECT_TRUE(IsChecked(dialog, TOOLOPTIONS_SHOW_NAMES));
         EXPECT_FALSE(IsChecked(dialog, TOOLOPTIONS_VERBOSE));
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("tool_options_dialog.png").c_str()));
-        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "3");
-        SetDlgItemText(dialog, TOOLOPTIONS_TIMEOUT, "90");
-        SetDlgItemText(dialog, TOOLOPTIONS_DATA_LENGTH, "100000");
-        SetDlgItemText(dialog, TOOLOPTIONS_MAX_HOPS, "300");
-        Click(dialog, TOOLOPTIONS_SHOW_NAMES);
-        Click(dialog, TOOLOPTIONS_VERBOSE);
-        Click(dialog, IDOK);
+        SetItemTexts(dialog, {{TOOLOPTIONS_COUNT, "3"},
+                              {TOOLOPTIONS_TIMEOUT, "90"},
+                              {TOOLOPTIONS_DATA_LENGTH, "100000"},
+                              {TOOLOPTIONS_MAX_HOPS, "300"}});
+        Clicks(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE, IDOK});
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ(pingCount, 3u);
-    EXPECT_EQ(waitTimeout, 60000u);
-    EXPECT_EQ(libraryTimeout, 60000u);
-    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MAX);
-    EXPECT_EQ(traceMaxHops, TRACE_MAX_HOPS_LIMIT);
-    EXPECT_EQ(showHopNames, 0);
-    EXPECT_EQ(verboseOutput, 1);
+    EXPECT_EQ((Numbers{pingCount, waitTimeout, libraryTimeout, echoDataLength, traceMaxHops,
+                       unsigned(showHopNames), unsigned(verboseOutput)}),
+              (Numbers{3, 60000, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
     EXPECT_FALSE(std::filesystem::exists(Global())) << "kept in memory only";
 
     QueueDialogHook([](HWND dialog) {
-        SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "abc");
-        SetDlgItemText(dialog, TOOLOPTIONS_DATA_LENGTH, "0");
-        SetDlgItemText(dialog, TOOLOPTIONS_TIMEOUT, "0");
+        SetItemTexts(dialog, {{TOOLOPTIONS_COUNT, "abc"},
+                              {TOOLOPTIONS_DATA_LENGTH, "0"},
+                              {TOOLOPTIONS_TIMEOUT, "0"}});
         Click(dialog, IDOK);
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
@@ -256,17 +198,17 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
 TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {
     QueueDialogHook([](HWND dialog) {
         HWND slots = GetDlgItem(dialog, COLORS_SLOTS);
+        HWND swatch = GetDlgItem(dialog, COLORS_SWATCH);
         EXPECT_EQ(SendMessage(slots, LB_GETCOUNT, 0, 0), 9);
         // The slot is selected by a posted request: until it is taken, a colour button
         // changes only the swatch.
         EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), LB_ERR);
         Click(dialog, COLORS_FIRST_BUTTON + 13);
         UpdateWindow(dialog);
-        HWND swatch = GetDlgItem(dialog, COLORS_SWATCH);
         EXPECT_EQ(WindowPixel(swatch, 4, 4), PaletteColor(13));
         EXPECT_EQ(WindowPixel(swatch, 0, 0), RGB(0, 0, 0)) << "outlined in black";
         EXPECT_EQ(colorTable[SLOT_OK], defaultColors[SLOT_OK]);
-        DispatchQueued();
+        PumpPendingMessages();
         EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), 0);
 
         SimulateSelect(slots, SLOT_TWO); // "Lost 2 pkts"
@@ -287,20 +229,19 @@ TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {
         Click(dialog, IDOK);
     });
     EXPECT_EQ(ShowColorsDialog(0), 1);
-    EXPECT_EQ(OptionText(Global(), "COLORS", "TWO"), "6");
-    EXPECT_EQ(OptionText(Global(), "COLORS", "OK"), "10");
+    EXPECT_EQ(Keys(Global(), {"TWO", "OK"}, "COLORS"), "TWO=6 OK=10");
     EXPECT_EQ(colorDialogSlot, unsigned{SLOT_TWO});
 
     // It opens on the slot of last time; cancelled, a change stays in memory unsaved.
     QueueDialogHook([](HWND dialog) {
-        DispatchQueued();
+        PumpPendingMessages();
         EXPECT_EQ(SendDlgItemMessage(dialog, COLORS_SLOTS, LB_GETCURSEL, 0, 0), SLOT_TWO);
         Click(dialog, COLORS_FIRST_BUTTON + 20);
         SimulateKey(dialog, VK_ESCAPE, 27);
     });
     EXPECT_EQ(ShowColorsDialog(0), 0);
     EXPECT_EQ(colorTable[SLOT_TWO], 20u);
-    EXPECT_EQ(OptionText(Global(), "COLORS", "TWO"), "6");
+    EXPECT_EQ(Keys(Global(), {"TWO"}, "COLORS"), "TWO=6");
 }
 
 TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
@@ -313,8 +254,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     });
     int refusals = 0;
     QueueDialogHook([&refusals](HWND dialog) {
-        EXPECT_EQ(ItemText(dialog, BEEPER_DIAL_STRING), "ATDT%s,,,,,%s#");
-        EXPECT_EQ(ItemText(dialog, BEEPER_NUMBER), "5551234");
+        EXPECT_EQ(ItemTexts(dialog, {BEEPER_DIAL_STRING, BEEPER_NUMBER}), "ATDT%s,,,,,%s#|5551234");
         EXPECT_TRUE(IsChecked(dialog, BEEPER_COM1));
         EXPECT_TRUE(IsChecked(dialog, BEEPER_BAUD_9600));
         EXPECT_FALSE(IsChecked(dialog, BEEPER_ENABLE));
@@ -325,18 +265,14 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
             ASSERT_TRUE(IsWindow(dialog)) << refused;
             ++refusals;
         }
-        SetDlgItemText(dialog, BEEPER_DIAL_STRING, "%s%s");
-        SetDlgItemText(dialog, BEEPER_NUMBER, "5550000");
-        Click(dialog, BEEPER_ENABLE);
-        Click(dialog, BEEPER_COM2);
-        Click(dialog, BEEPER_BAUD_19200);
-        Click(dialog, IDOK);
+        SetItemTexts(dialog, {{BEEPER_DIAL_STRING, "%s%s"}, {BEEPER_NUMBER, "5550000"}});
+        Clicks(dialog, {BEEPER_ENABLE, BEEPER_COM2, BEEPER_BAUD_19200, IDOK});
     });
     EXPECT_EQ(ShowOptionsDialog(0), 0);
     EXPECT_EQ(refusals, 4);
-    ASSERT_EQ(JournalEntries().size(), 4u);
-    for (const std::string& entry : JournalEntries())
-        EXPECT_EQ(entry, "messagebox: Beeper Setup: String must contain two \"%s\".");
+    EXPECT_EQ(
+        JournalEntries(),
+        std::vector<std::string>(4, "messagebox: Beeper Setup: String must contain two \"%s\"."));
     EXPECT_EQ(ReadWholeFile(Global()), "[OPTS]\r\n"
                                        "BEEP_NUMBER=5550000\r\n"
                                        "BEEP_STRING=%s%s\r\n"
@@ -344,9 +280,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
                                        "BEEP_PORT=2\r\n"
                                        "BEEP_BAUD=2\r\n");
     EXPECT_STREQ(beepString, "%s%s");
-    EXPECT_EQ(beepEnable, 1u);
-    EXPECT_EQ(beepPort, 2u);
-    EXPECT_EQ(beepBaud, 2u);
+    EXPECT_EQ((Numbers{beepEnable, beepPort, beepBaud}), (Numbers{1, 2, 2}));
     EXPECT_STREQ(pageNumber, "5550000");
 
     // Cancel changes nothing; the number shown is the saved default, not a host's.
@@ -369,7 +303,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     QueueDialogHook([](HWND dialog) { Click(dialog, IDOK); });
     EXPECT_EQ(ShowBeeperSetup(0), 1);
     EXPECT_STREQ(beepString, longString);
-    EXPECT_EQ(OptionText(Global(), "OPTS", "BEEP_STRING"), longString);
+    EXPECT_EQ(Keys(Global(), {"BEEP_STRING"}), std::string("BEEP_STRING=") + longString);
 }
 
 TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
@@ -390,8 +324,7 @@ TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
     int opened = 0;
     QueueDialogHook([&opened](HWND dialog) {
         ++opened;
-        Click(dialog, OPTIONS_NO_CHECKS); // automatic checks on
-        Click(dialog, OPTIONS_SAVE_DEFAULT);
+        Clicks(dialog, {OPTIONS_NO_CHECKS, OPTIONS_SAVE_DEFAULT}); // automatic checks on
     });
     pollInProgress = 1;
     RunCommand(window, CMD_PREFERENCES);

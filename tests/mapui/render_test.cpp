@@ -1,22 +1,23 @@
 // The map as drawn into a real map window: host colours by band and probe engine, pictures
 // at their sizes and shrunk to the grid, labels, name boxes and their frames, the edit grid,
-// the edges, lines under hosts, tiny windows and the iconic view; sample pictures of a map.
+// the edges, lines under hosts, tiny windows and the iconic view; pictures of them to look at.
 #include "mapui/editor.h"
 #include "mapui/render.h"
-#include "monitor/probe.h"
 #include "monitor/mapwnd.h"
+#include "monitor/probe.h"
 #include "platform/testing.h"
 #include "platform/window.h"
 #include "resources/pictures.h"
 #include "resources/resources.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace platform;
@@ -30,6 +31,7 @@ constexpr COLORREF WHITE = RGB(255, 255, 255);
 constexpr COLORREF YELLOW = RGB(255, 255, 0);
 // Every slot a colour of its own, so a pixel tells which slot a host was drawn in.
 constexpr unsigned DISTINCT_COLORS[COLOR_SLOT_COUNT] = {10, 11, 16, 20, 6, 5, 14, 2, 0};
+using Size2 = std::pair<int, int>;
 
 LRESULT MapProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT)
@@ -37,59 +39,35 @@ LRESULT MapProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProc(window, message, wParam, lParam);
 }
 
-// The background brush of the test map class, kept for the whole run as the program keeps
-// its own.
-HBRUSH backBrush = nullptr;
-
+// The test's map classes: one with the map's solid background, one with the desktop
+// colour, and a frame. The brush is kept for the whole run as the program keeps its own.
 void RegisterMapClasses() {
+    static HBRUSH backBrush = nullptr;
     if (backBrush != nullptr)
         return;
     backBrush = CreateSolidBrush(PaletteColor(DISTINCT_COLORS[SLOT_BACK]));
-    WNDCLASS solid{};
-    solid.lpfnWndProc = MapProcedure;
-    solid.hbrBackground = backBrush;
-    solid.lpszClassName = "RENDERTESTSOLID";
-    ASSERT_TRUE(RegisterClass(&solid));
-    WNDCLASS frame = solid;
-    frame.lpfnWndProc = DefWindowProc;
-    frame.lpszClassName = "RENDERTESTFRAME";
-    ASSERT_TRUE(RegisterClass(&frame));
-    WNDCLASS desktop = solid;
-    desktop.hbrBackground = GetSysColorBrush(COLOR_DESKTOP);
-    desktop.lpszClassName = "RENDERTESTDESKTOP";
-    ASSERT_TRUE(RegisterClass(&desktop));
+    const std::tuple<const char*, WNDPROC, HBRUSH> classes[] = {
+        {"RENDERTESTSOLID", MapProcedure, backBrush},
+        {"RENDERTESTFRAME", DefWindowProc, backBrush},
+        {"RENDERTESTDESKTOP", MapProcedure, GetSysColorBrush(COLOR_DESKTOP)}};
+    for (const auto& [name, procedure, brush] : classes) {
+        WNDCLASS windowClass{};
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hbrBackground = brush;
+        windowClass.lpszClassName = name;
+        ASSERT_TRUE(RegisterClass(&windowClass)) << name;
+    }
 }
 
-// A host picture as its resource has it: size and which pixels are black.
-struct Picture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::string> rows;
-    char black = 0; // the XPM character of the outline
-    bool IsBlack(int x, int y) const { return rows[y][x] == black; }
+struct Pixel {
+    int x, y;
+    COLORREF color;
+    const char* what = "";
 };
 
-Picture ReadPicture(const char* name) {
-    Picture picture;
-    const char* const* xpm = FindPictureResource(name);
-    if (xpm == nullptr)
-        return picture;
-    int colors = 0;
-    int perPixel = 0;
-    std::sscanf(xpm[0], "%d %d %d %d", &picture.width, &picture.height, &colors, &perPixel);
-    for (int i = 1; i <= colors; ++i)
-        if (std::strstr(xpm[i], "#000000") != nullptr)
-            picture.black = xpm[i][0];
-    for (int y = 0; y < picture.height; ++y)
-        picture.rows.emplace_back(xpm[1 + colors + y]);
-    return picture;
-}
-
-std::string OutputPath(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string directory = output != nullptr ? output : ".";
-    std::filesystem::create_directories(directory);
-    return directory + "/" + name;
+void ExpectPixels(HWND window, std::initializer_list<Pixel> pixels) {
+    for (const Pixel& p : pixels)
+        EXPECT_EQ(WindowPixel(window, p.x, p.y), p.color) << p.what << " at " << p.x << "," << p.y;
 }
 
 class RenderTest : public testing::Test {
@@ -105,12 +83,8 @@ class RenderTest : public testing::Test {
         RegisterMapClasses();
         std::memcpy(colorTable, DISTINCT_COLORS, sizeof colorTable);
         useIcons = 1;
-        labelIcons = 0;
-        scaledMapFont = 0;
+        labelIcons = scaledMapFont = useIcmpLibrary = useRawIcmp = rawIcmpUsed = 0;
         solidBackground = 1;
-        useIcmpLibrary = 0;
-        useRawIcmp = 0;
-        rawIcmpUsed = 0;
         editMode = 0;
         ClearMap();
         SetCells(CELL_WIDTH, CELL_HEIGHT);
@@ -122,13 +96,13 @@ class RenderTest : public testing::Test {
         ClearMap();
     }
 
-    void SetCells(int width, int height) {
+    static void SetCells(int width, int height) {
         gridCellWidth = width;
         gridCellHeight = height;
     }
 
     // A map window of 36 x 35 cells at the current cell size, with the foot band at its
-    // bottom as when neither toolbar nor status bar is shown.
+    // bottom as when neither toolbar nor status bar is shown, painted.
     HWND MakeMap() {
         const int width = GRID_COLUMNS * gridCellWidth;
         const int height = GRID_ROWS * gridCellHeight;
@@ -140,9 +114,9 @@ class RenderTest : public testing::Test {
                                 MAP_WINDOW_ID, nullptr);
         RECT client{};
         GetClientRect(map, &client);
-        EXPECT_EQ(client.right, width);
-        EXPECT_EQ(client.bottom, height);
+        EXPECT_EQ(Size2(client.right, client.bottom), Size2(width, height));
         bandTop = height - 20;
+        Render(map);
         return map;
     }
 
@@ -164,14 +138,23 @@ class RenderTest : public testing::Test {
         return index;
     }
 
+    static void AddLine(int x1, int y1, int x2, int y2) {
+        LineRecord& line = lineTable[AppendLine(x1, y1)];
+        line.x2 = x2;
+        line.y2 = y2;
+    }
+
     static COLORREF SlotColor(ColorSlot slot) { return PaletteColor(colorTable[slot]); }
     static COLORREF Background() {
         return solidBackground != 0 ? SlotColor(SLOT_BACK) : GetSysColor(COLOR_DESKTOP);
     }
     static int Left(int index) { return hostTable[index].col * gridCellWidth; }
     static int Top(int index) { return hostTable[index].row * gridCellHeight; }
+    static Size2 Drawn(int index) {
+        return {hostTable[index].drawWidth, hostTable[index].drawHeight};
+    }
 
-    // The width of a text in the font the map uses when text is not scaled.
+    // The size of a text in the font the map uses when text is not scaled.
     static SIZE TextSize(const char* text) {
         HDC dc = CreateCompatibleDC(nullptr);
         HFONT previous = SelectObject(dc, static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT)));
@@ -186,25 +169,23 @@ class RenderTest : public testing::Test {
 };
 
 TEST_F(RenderTest, PaletteLooksUpItsTwentyFourColours) {
-    EXPECT_EQ(PaletteColor(0), RGB(0, 0, 0));
-    EXPECT_EQ(PaletteColor(5), RGB(192, 0, 0));
-    EXPECT_EQ(PaletteColor(11), RGB(128, 255, 128));
-    EXPECT_EQ(PaletteColor(14), RGB(128, 128, 255));
-    EXPECT_EQ(PaletteColor(23), RGB(255, 192, 255));
-    EXPECT_EQ(PaletteColor(24), RGB(64, 64, 64));
-    EXPECT_EQ(PaletteColor(0xFFFFFFFFu), RGB(64, 64, 64));
+    const std::pair<unsigned, COLORREF> colours[] = {{0, RGB(0, 0, 0)},
+                                                     {5, RGB(192, 0, 0)},
+                                                     {11, RGB(128, 255, 128)},
+                                                     {14, RGB(128, 128, 255)},
+                                                     {23, RGB(255, 192, 255)},
+                                                     {24, RGB(64, 64, 64)},
+                                                     {0xFFFFFFFFu, RGB(64, 64, 64)}};
+    for (const auto& [index, colour] : colours)
+        EXPECT_EQ(PaletteColor(index), colour) << index;
 }
 
 // Each band and each engine rule, seen in the white of a workstation's screen; outside the
 // outline the picture takes the map's background.
 TEST_F(RenderTest, HostsArePaintedInTheirSlotColour) {
     struct Case {
-        unsigned missed;
-        unsigned status;
-        unsigned flags;
-        ColorSlot plain;   // no engine rule applies
-        ColorSlot library; // through the ICMP library
-        ColorSlot raw;     // through a raw socket that has been used
+        unsigned missed, status, flags;
+        ColorSlot plain, library, raw; // no engine rule, ICMP library, raw socket once used
     };
     const Case cases[] = {
         {0, 0, 0, SLOT_OK, SLOT_OK, SLOT_OK},
@@ -242,10 +223,9 @@ TEST_F(RenderTest, HostsArePaintedInTheirSlotColour) {
                                                    : each.plain;
             SCOPED_TRACE(testing::Message() << "engine " << engine << ", host " << i);
             EXPECT_EQ(HostColorSlot(hostTable[i]), expected);
-            EXPECT_EQ(WindowPixel(map, Left(i) + 19, Top(i) + 12), SlotColor(expected))
-                << "inside the screen";
-            EXPECT_EQ(WindowPixel(map, Left(i), Top(i)), Background()) << "outside the outline";
-            EXPECT_EQ(WindowPixel(map, Left(i) + 7, Top(i) + 1), BLACK) << "the outline";
+            ExpectPixels(map, {{Left(i) + 19, Top(i) + 12, SlotColor(expected), "the screen"},
+                               {Left(i), Top(i), Background(), "outside the outline"},
+                               {Left(i) + 7, Top(i) + 1, BLACK, "the outline"}});
         }
     }
 }
@@ -261,20 +241,20 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
         for (unsigned kind = 0; kind < HOST_KIND_COUNT; ++kind)
             AddHost(hostKindNames[kind], (kind % 5) * 7, (kind / 5) * 6, kind, kind % 3);
         HWND map = MakeMap();
-        Render(map);
+        SaveWindowImage(map,
+                        PicturePath(solid ? "render_kinds.png" : "render_desktop.png").c_str());
         for (int kind = 0; kind < hostCount; ++kind) {
             SCOPED_TRACE(hostKindPictures[kind]);
-            Picture picture = ReadPicture(hostKindPictures[kind]);
-            ASSERT_GT(picture.width, 0);
-            EXPECT_EQ(hostTable[kind].drawWidth, picture.width);
-            EXPECT_EQ(hostTable[kind].drawHeight, picture.height);
+            ParsedXpm picture;
+            ASSERT_TRUE(ParseXpm(FindPictureResource(hostKindPictures[kind]), picture));
+            EXPECT_EQ(Drawn(kind), Size2(picture.width, picture.height));
             const COLORREF color = SlotColor(HostColorSlot(hostTable[kind]));
             int coloured = 0;
             int wrong = 0;
             for (int y = 0; y < picture.height; ++y) {
                 for (int x = 0; x < picture.width; ++x) {
                     COLORREF seen = WindowPixel(map, Left(kind) + x, Top(kind) + y);
-                    if (picture.IsBlack(x, y))
+                    if (picture.pixels[y][x] == "#000000")
                         wrong += seen != BLACK;
                     else
                         wrong += seen != color && seen != Background();
@@ -283,15 +263,11 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
             }
             EXPECT_EQ(wrong, 0);
             EXPECT_GT(coloured, 50) << "the white inside takes the host colour";
-            EXPECT_EQ(WindowPixel(map, Left(kind), Top(kind)), Background());
-            EXPECT_EQ(
-                WindowPixel(map, Left(kind) + picture.width - 1, Top(kind) + picture.height - 1),
-                Background());
-            if (kind == KIND_NET) {
-                for (int y = 0; y < picture.height; ++y)
-                    EXPECT_EQ(WindowPixel(map, Left(kind) + 40, Top(kind) + y), Background())
-                        << "row " << y;
-            }
+            ExpectPixels(map, {{Left(kind), Top(kind), Background()},
+                               {Left(kind) + picture.width - 1, Top(kind) + picture.height - 1,
+                                Background()}});
+            for (int y = 0; kind == KIND_NET && y < picture.height; ++y)
+                EXPECT_EQ(WindowPixel(map, Left(kind) + 40, Top(kind) + y), Background()) << y;
         }
     }
 }
@@ -302,20 +278,17 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     int pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
     int lanbox = AddHost("box", 8, 2, KIND_LANBOX);
     HWND map = MakeMap();
-    Render(map);
-    EXPECT_EQ(hostTable[pc].drawWidth, 20);
-    EXPECT_EQ(hostTable[pc].drawHeight, 20);
-    EXPECT_EQ(hostTable[lanbox].drawWidth, 20) << "29 pixels are two cells or more";
-    EXPECT_EQ(hostTable[lanbox].drawHeight, 20);
+    EXPECT_EQ(Drawn(pc), Size2(20, 20));
+    EXPECT_EQ(Drawn(lanbox), Size2(20, 20)) << "29 pixels are two cells or more";
     // Shrinking keeps the outline: the monitor's top edge is still there, and nothing is
     // drawn beyond the square.
     int black = 0;
     for (int x = 0; x < 20; ++x)
         black += WindowPixel(map, Left(pc) + x, Top(pc) + 1) == BLACK;
     EXPECT_GT(black, 8);
-    EXPECT_EQ(WindowPixel(map, Left(pc) + 10, Top(pc) + 8), SlotColor(SLOT_OK));
-    EXPECT_EQ(WindowPixel(map, Left(pc) + 25, Top(pc) + 10), Background());
-    EXPECT_EQ(WindowPixel(map, Left(pc) + 10, Top(pc) + 25), Background());
+    ExpectPixels(map, {{Left(pc) + 10, Top(pc) + 8, SlotColor(SLOT_OK)},
+                       {Left(pc) + 25, Top(pc) + 10, Background()},
+                       {Left(pc) + 10, Top(pc) + 25, Background()}});
 
     // However small the cells, the text stays readable: a cell 4 pixels high does not make
     // a label 4 pixels high, nor a cell 10 pixels wide letters of one pixel.
@@ -323,8 +296,7 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     labelIcons = 1;
     SetCells(10, 4);
     pc = AddHost("mainframe", 2, 2, KIND_HOST);
-    map = MakeMap();
-    Render(map);
+    MakeMap();
     EXPECT_GE(hostTable[pc].drawHeight - 20, 9);
     EXPECT_GE(hostTable[pc].drawWidth, 9 * 3);
     labelIcons = 0;
@@ -334,16 +306,12 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     SetCells(CELL_WIDTH, CELL_HEIGHT);
     pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
     lanbox = AddHost("box", 8, 2, KIND_LANBOX);
-    map = MakeMap();
-    Render(map);
-    EXPECT_EQ(hostTable[pc].drawWidth, 39);
-    EXPECT_EQ(hostTable[pc].drawHeight, 39);
-    EXPECT_EQ(hostTable[lanbox].drawWidth, 29);
-    EXPECT_EQ(hostTable[lanbox].drawHeight, 16);
+    MakeMap();
+    EXPECT_EQ(Drawn(pc), Size2(39, 39));
+    EXPECT_EQ(Drawn(lanbox), Size2(29, 16));
     scaledMapFont = 0;
     SetCells(10, 10);
-    map = MakeMap();
-    Render(map);
+    MakeMap();
     EXPECT_EQ(hostTable[pc].drawWidth, 39);
 }
 
@@ -352,27 +320,24 @@ TEST_F(RenderTest, LabelsAreCentredOrWidenTheHost) {
     int narrow = AddHost("a", 2, 2, KIND_WORKSTATION);
     int wide = AddHost("averylongnamehere", 12, 2, KIND_LANBOX, 1);
     HWND map = MakeMap();
-    Render(map);
 
     const SIZE a = TextSize("a");
-    EXPECT_EQ(hostTable[narrow].drawWidth, 39);
-    EXPECT_EQ(hostTable[narrow].drawHeight, 39 + a.cy);
-    const int labelTop = Top(narrow) + 39;
-    const int labelLeft = Left(narrow) + (39 - a.cx) / 2;
-    EXPECT_EQ(WindowPixel(map, labelLeft, labelTop), SlotColor(SLOT_OK));
-    EXPECT_EQ(WindowPixel(map, labelLeft + a.cx - 1, labelTop), SlotColor(SLOT_OK));
-    EXPECT_EQ(WindowPixel(map, labelLeft - 1, labelTop), Background());
-    EXPECT_EQ(WindowPixel(map, labelLeft + a.cx, labelTop), Background());
-    EXPECT_EQ(WindowPixel(map, labelLeft, labelTop + a.cy), Background());
+    EXPECT_EQ(Drawn(narrow), Size2(39, 39 + a.cy));
+    const int top = Top(narrow) + 39;
+    const int left = Left(narrow) + (39 - a.cx) / 2;
+    ExpectPixels(map, {{left, top, SlotColor(SLOT_OK)},
+                       {left + a.cx - 1, top, SlotColor(SLOT_OK)},
+                       {left - 1, top, Background()},
+                       {left + a.cx, top, Background()},
+                       {left, top + a.cy, Background()}});
 
-    const SIZE name = TextSize("averylongnamehe"); // the name field holds 16 characters
+    // The name field holds 16 characters, wider than the picture's 29 pixels.
+    EXPECT_GT(TextSize("averylongnamehe").cx, 29);
     const SIZE full = TextSize(hostTable[wide].name);
-    EXPECT_GT(name.cx, 29);
-    EXPECT_EQ(hostTable[wide].drawWidth, full.cx);
-    EXPECT_EQ(hostTable[wide].drawHeight, 16 + full.cy);
-    EXPECT_EQ(WindowPixel(map, Left(wide), Top(wide) + 16), SlotColor(SLOT_ONE));
-    EXPECT_EQ(WindowPixel(map, Left(wide) + full.cx - 1, Top(wide) + 16), SlotColor(SLOT_ONE));
-    EXPECT_EQ(WindowPixel(map, Left(wide) - 1, Top(wide) + 16), Background());
+    EXPECT_EQ(Drawn(wide), Size2(full.cx, 16 + full.cy));
+    ExpectPixels(map, {{Left(wide), Top(wide) + 16, SlotColor(SLOT_ONE)},
+                       {Left(wide) + full.cx - 1, Top(wide) + 16, SlotColor(SLOT_ONE)},
+                       {Left(wide) - 1, Top(wide) + 16, Background()}});
 }
 
 TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
@@ -381,24 +346,19 @@ TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
     int none = AddHost("none", 10, 2, KIND_SERVER, 0, 0, HOST_PROTOCOL_NONE);
     int odd = AddHost("odd", 18, 2, 9); // a kind without a picture
     HWND map = MakeMap();
-    Render(map);
+    SaveWindowImage(map, PicturePath("render_boxes.png").c_str());
 
     TEXTMETRIC metrics{};
     HDC dc = CreateCompatibleDC(nullptr);
     SelectObject(dc, static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT)));
     GetTextMetrics(dc, &metrics);
     DeleteDC(dc);
-    const int lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
-
-    const SIZE text = TextSize("alpha");
-    const int w = text.cx;
-    const int h = lineHeight;
+    const int h = metrics.tmHeight + metrics.tmExternalLeading;
+    const int w = TextSize("alpha").cx;
     const int x = Left(alpha);
     const int y = Top(alpha);
-    EXPECT_EQ(hostTable[alpha].drawWidth, w);
-    EXPECT_EQ(hostTable[alpha].drawHeight, h);
-    EXPECT_EQ(WindowPixel(map, x, y), SlotColor(SLOT_THREE));
-    EXPECT_EQ(WindowPixel(map, x + w - 1, y), SlotColor(SLOT_THREE));
+    EXPECT_EQ(Drawn(alpha), Size2(w, h));
+    ExpectPixels(map, {{x, y, SlotColor(SLOT_THREE)}, {x + w - 1, y, SlotColor(SLOT_THREE)}});
     int textPixels = 0;
     for (int i = 0; i < w; ++i)
         textPixels += GetGValue(WindowPixel(map, x + i, y + h / 2)) < 64;
@@ -407,25 +367,21 @@ TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
     const COLORREF dark = GetSysColor(COLOR_BTNSHADOW);
     for (int ring = 1; ring <= 2; ++ring) {
         SCOPED_TRACE(testing::Message() << "ring " << ring);
-        EXPECT_EQ(WindowPixel(map, x - ring, y + h / 2), light) << "left";
-        EXPECT_EQ(WindowPixel(map, x + w / 2, y - ring), light) << "top";
-        EXPECT_EQ(WindowPixel(map, x + w + ring, y + h / 2), dark) << "right";
-        EXPECT_EQ(WindowPixel(map, x + w / 2, y + h + ring), dark) << "bottom";
+        ExpectPixels(map, {{x - ring, y + h / 2, light, "left"},
+                           {x + w / 2, y - ring, light, "top"},
+                           {x + w + ring, y + h / 2, dark, "right"},
+                           {x + w / 2, y + h + ring, dark, "bottom"}});
     }
-    EXPECT_EQ(WindowPixel(map, x - 3, y + h / 2), Background());
-    EXPECT_EQ(WindowPixel(map, x + w + 3, y + h / 2), Background());
+    ExpectPixels(map, {{x - 3, y + h / 2, Background()}, {x + w + 3, y + h / 2, Background()}});
 
     // No protocol: a plain white box one cell wide.
-    EXPECT_EQ(hostTable[none].drawWidth, CELL_WIDTH);
-    EXPECT_EQ(hostTable[none].drawHeight, lineHeight);
-    EXPECT_EQ(WindowPixel(map, Left(none) + 5, Top(none) + 5), WHITE);
-    EXPECT_EQ(WindowPixel(map, Left(none), Top(none) + 5), BLACK);
+    EXPECT_EQ(Drawn(none), Size2(CELL_WIDTH, h));
+    ExpectPixels(map, {{Left(none) + 5, Top(none) + 5, WHITE}, {Left(none), Top(none) + 5, BLACK}});
 
     // A kind without a picture is a name box even while pictures are on.
     useIcons = 1;
     Render(map);
-    EXPECT_EQ(hostTable[odd].drawWidth, TextSize("odd").cx);
-    EXPECT_EQ(hostTable[odd].drawHeight, lineHeight);
+    EXPECT_EQ(Drawn(odd), Size2(TextSize("odd").cx, h));
     EXPECT_EQ(WindowPixel(map, Left(odd), Top(odd)), SlotColor(SLOT_OK));
     EXPECT_EQ(hostTable[alpha].drawWidth, 39) << "a server has its picture";
 }
@@ -438,13 +394,11 @@ TEST_F(RenderTest, ScaledBoxesAreSizedByTheGrid) {
     int twelve = AddHost("abcdefghijkl", 10, 2, KIND_HOST);
     int none = AddHost("none", 14, 2, KIND_HOST, 0, 0, HOST_PROTOCOL_NONE);
     HWND map = MakeMap();
-    Render(map);
+    SaveWindowImage(map, PicturePath("render_scaled_boxes.png").c_str());
     EXPECT_EQ(hostTable[shortName].drawWidth, (CELL_WIDTH / 4) * 2 + 4);
-    EXPECT_EQ(hostTable[five].drawWidth, (CELL_WIDTH / 4) * 6 + 4);
-    EXPECT_EQ(hostTable[twelve].drawWidth, hostTable[five].drawWidth);
-    EXPECT_EQ(hostTable[twelve].drawHeight, CELL_HEIGHT);
-    EXPECT_EQ(hostTable[none].drawWidth, CELL_WIDTH);
-    EXPECT_EQ(hostTable[none].drawHeight, CELL_HEIGHT - CELL_HEIGHT / 4);
+    EXPECT_EQ(Drawn(five), Size2((CELL_WIDTH / 4) * 6 + 4, CELL_HEIGHT));
+    EXPECT_EQ(Drawn(twelve), Drawn(five));
+    EXPECT_EQ(Drawn(none), Size2(CELL_WIDTH, CELL_HEIGHT - CELL_HEIGHT / 4));
     // The name is clipped to its box.
     const int right = Left(twelve) + hostTable[twelve].drawWidth;
     EXPECT_EQ(WindowPixel(map, right - 1, Top(twelve)), SlotColor(SLOT_OK));
@@ -452,71 +406,60 @@ TEST_F(RenderTest, ScaledBoxesAreSizedByTheGrid) {
         EXPECT_NE(WindowPixel(map, right + 3, Top(twelve) + y), SlotColor(SLOT_TEXT));
 }
 
-TEST_F(RenderTest, TheGridShowsInEveryEditStateOnly) {
+TEST_F(RenderTest, GridInEditStatesOnlyAndEdgesFrameTheMap) {
+    const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT);
+    const COLORREF dark = GetSysColor(COLOR_BTNSHADOW);
+    const int w = GRID_COLUMNS * CELL_WIDTH;
+    const int h = GRID_ROWS * CELL_HEIGHT;
+    const int lastColumn = (GRID_COLUMNS - 1) * CELL_WIDTH;
+    const int lastRow = (GRID_ROWS - 3) * CELL_HEIGHT; // above the foot band
     for (bool solid : {true, false}) {
         SCOPED_TRACE(solid ? "solid background" : "desktop background");
         solidBackground = solid;
         HWND map = MakeMap();
-        const COLORREF gridColor = solid ? BLACK : GetSysColor(COLOR_BTNSHADOW);
-        const int lastColumn = (GRID_COLUMNS - 1) * CELL_WIDTH;
-        const int lastRow = (GRID_ROWS - 3) * CELL_HEIGHT; // above the foot band
         for (int mode : {0, 1, 3, 6, 7, 0}) {
             SCOPED_TRACE(testing::Message() << "edit mode " << mode);
             editMode = mode;
             Render(map);
-            const COLORREF expected = mode > 0 ? gridColor : Background();
-            EXPECT_EQ(WindowPixel(map, 5 * CELL_WIDTH, 100), expected);
-            EXPECT_EQ(WindowPixel(map, lastColumn, lastRow + 3), expected);
-            EXPECT_EQ(WindowPixel(map, 100, lastRow), expected);
-            EXPECT_EQ(WindowPixel(map, GRID_COLUMNS * CELL_WIDTH - 1, lastRow), expected);
-            EXPECT_EQ(WindowPixel(map, 5 * CELL_WIDTH + 1, 100 + 1), Background());
+            if (mode == 1)
+                SaveWindowImage(
+                    map,
+                    PicturePath(solid ? "render_grid.png" : "render_grid_desktop.png").c_str());
+            const COLORREF grid = mode == 0 ? Background() : solid ? BLACK : dark;
+            ExpectPixels(map, {{5 * CELL_WIDTH, 100, grid},
+                               {lastColumn, lastRow + 3, grid},
+                               {100, lastRow, grid},
+                               {w - 1, lastRow, grid},
+                               {5 * CELL_WIDTH + 1, 100 + 1, Background()}});
         }
-    }
-}
-
-TEST_F(RenderTest, EdgesFrameTheMap) {
-    const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT);
-    const COLORREF dark = GetSysColor(COLOR_BTNSHADOW);
-    for (bool solid : {true, false}) {
-        SCOPED_TRACE(solid ? "solid background" : "desktop background");
-        solidBackground = solid;
-        HWND map = MakeMap();
-        Render(map);
-        RECT client{};
-        GetClientRect(map, &client);
-        const int w = client.right;
-        const int h = client.bottom;
-        EXPECT_EQ(WindowPixel(map, 100, 0), solid ? dark : Background());
-        EXPECT_EQ(WindowPixel(map, 100, 1), solid ? light : Background());
-        EXPECT_EQ(WindowPixel(map, 100, 2), Background());
-        // The sunken band at the foot: shadow above and left, light below and right.
-        EXPECT_EQ(WindowPixel(map, 100, bandTop - 3), Background());
-        EXPECT_EQ(WindowPixel(map, 100, bandTop - 2), dark);
-        EXPECT_EQ(WindowPixel(map, 100, bandTop - 1), dark);
-        EXPECT_EQ(WindowPixel(map, 0, h - 5), dark);
-        EXPECT_EQ(WindowPixel(map, 1, h - 5), dark);
-        EXPECT_EQ(WindowPixel(map, 100, h - 1), light);
-        EXPECT_EQ(WindowPixel(map, w - 1, h - 5), light);
-        EXPECT_EQ(WindowPixel(map, 100, h - 5), Background());
+        // A raised top edge on a solid map; the sunken band at the foot: shadow above and
+        // left, light below and right.
+        ExpectPixels(map, {{100, 0, solid ? dark : Background()},
+                           {100, 1, solid ? light : Background()},
+                           {100, 2, Background()},
+                           {100, bandTop - 3, Background()},
+                           {100, bandTop - 2, dark},
+                           {100, bandTop - 1, dark},
+                           {0, h - 5, dark},
+                           {1, h - 5, dark},
+                           {100, h - 1, light},
+                           {w - 1, h - 5, light},
+                           {100, h - 5, Background()}});
     }
 }
 
 TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
-    LineRecord& line = lineTable[AppendLine(0, 10)];
-    line.x2 = 30;
-    line.y2 = 10;
-    LineRecord& down = lineTable[AppendLine(30, 2)];
-    down.y2 = 20;
+    AddLine(0, 10, 30, 10);
+    AddLine(30, 2, 30, 20);
     int pc = AddHost("pc", 8, 10, KIND_WORKSTATION);
-    useIcons = 1;
     HWND map = MakeMap();
-    Render(map);
+    SaveWindowImage(map, PicturePath("render_lines.png").c_str());
     const int y = 10 * CELL_HEIGHT + CELL_HEIGHT / 2;
-    EXPECT_EQ(WindowPixel(map, CELL_WIDTH / 2, y), YELLOW);
-    EXPECT_EQ(WindowPixel(map, 100, y), YELLOW);
-    EXPECT_EQ(WindowPixel(map, 100, y - 1), Background());
-    EXPECT_EQ(WindowPixel(map, 30 * CELL_WIDTH + CELL_WIDTH / 2, 5 * CELL_HEIGHT), YELLOW);
-    EXPECT_EQ(WindowPixel(map, Left(pc) + 19, y), SlotColor(SLOT_OK)) << "the host covers it";
+    ExpectPixels(map, {{CELL_WIDTH / 2, y, YELLOW},
+                       {100, y, YELLOW},
+                       {100, y - 1, Background()},
+                       {30 * CELL_WIDTH + CELL_WIDTH / 2, 5 * CELL_HEIGHT, YELLOW},
+                       {Left(pc) + 19, y, SlotColor(SLOT_OK), "the host covers it"}});
 
     useIcons = 0;
     Render(map);
@@ -528,25 +471,22 @@ TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
 // Below 36 x 35 pixels there is no cell to draw in: the paint ends without looping.
 TEST_F(RenderTest, ATinyWindowDrawsNothing) {
     AddHost("pc", 0, 0, KIND_WORKSTATION);
-    LineRecord& line = lineTable[AppendLine(0, 0)];
-    line.x2 = 1;
-    HWND map = MakeMap();
-    const int sizes[][2] = {{0, CELL_HEIGHT}, {CELL_WIDTH, 0}, {0, 0}};
-    for (const auto& size : sizes) {
-        SetCells(size[0], size[1]);
-        editMode = 1;
+    AddLine(0, 0, 1, 0);
+    HWND map = MakeMap(); // drawn once at a usable size
+    editMode = 1;
+    hostTable[0].drawWidth = 0;
+    for (const auto& [width, height] : {Size2(0, CELL_HEIGHT), Size2(CELL_WIDTH, 0), Size2(0, 0)}) {
+        SetCells(width, height);
         Render(map);
         EXPECT_EQ(hostTable[0].drawWidth, 0);
-        EXPECT_EQ(WindowPixel(map, 3, 3), Background());
-        EXPECT_EQ(WindowPixel(map, 0, 0), Background());
+        ExpectPixels(map, {{3, 3, Background()}, {0, 0, Background()}});
     }
 }
 
 TEST_F(RenderTest, TheMinimisedMainWindowShowsBoxesOnly) {
     int pc = AddHost("workstation", 1, 1, KIND_WORKSTATION, 1);
     int none = AddHost("none", 1, 10, KIND_WORKSTATION, 0, 0, HOST_PROTOCOL_NONE);
-    LineRecord& line = lineTable[AppendLine(0, 20)];
-    line.x2 = 30;
+    AddLine(0, 20, 30, 20);
     editMode = 1;
     HWND main =
         CreateWindow("RENDERTESTSOLID", "map", WS_OVERLAPPEDWINDOW, 0, 0, 900, 600, 0, 0, nullptr);
@@ -555,74 +495,12 @@ TEST_F(RenderTest, TheMinimisedMainWindowShowsBoxesOnly) {
     if (!IsIconic(main))
         GTEST_SKIP() << "this display cannot minimise a window";
     Render(main);
-    EXPECT_EQ(hostTable[pc].drawWidth, (CELL_WIDTH / 4) * 6 + 4) << "a box, not a picture";
-    EXPECT_EQ(hostTable[pc].drawHeight, CELL_HEIGHT);
-    EXPECT_EQ(WindowPixel(main, Left(pc) + 1, Top(pc) + 1), SlotColor(SLOT_ONE));
-    EXPECT_EQ(WindowPixel(main, Left(pc) - 1, Top(pc) + 1), Background()) << "no frame";
+    EXPECT_EQ(Drawn(pc), Size2((CELL_WIDTH / 4) * 6 + 4, CELL_HEIGHT)) << "a box, not a picture";
     EXPECT_EQ(hostTable[none].drawHeight, CELL_HEIGHT - CELL_HEIGHT / 4);
-    const int y = 20 * CELL_HEIGHT + CELL_HEIGHT / 2;
-    EXPECT_EQ(WindowPixel(main, 100, y), Background()) << "no lines";
-    EXPECT_EQ(WindowPixel(main, 5 * CELL_WIDTH, 50), Background()) << "no grid";
-}
-
-// A sample map in monitor mode and in edit mode, with pictures and with boxes, to look at.
-TEST_F(RenderTest, SampleMapsLookClean) {
-    struct Sample {
-        const char* name;
-        int col, row;
-        unsigned kind, missed, status, flags;
-    };
-    const Sample samples[] = {
-        {"gateway", 16, 2, KIND_ROUTER, 0, 0, 0},
-        {"backbone", 16, 11, KIND_HUB, 1, 0, 0},
-        {"files", 4, 11, KIND_SERVER, 0, 0, 0},
-        {"mainframe", 4, 20, KIND_HOST, 2, 0, 0},
-        {"bridge", 28, 11, KIND_BRIDGE, 5, 0, 0},
-        {"alice", 10, 20, KIND_WORKSTATION, 3, 0, 0},
-        {"bob", 16, 20, KIND_WORKSTATION, 9, 0, 0},
-        {"laser", 22, 20, KIND_PRINTER, 0, 0, HOST_NOT_MONITORED},
-        {"lanbox", 28, 20, KIND_LANBOX, 0, 0, 0},
-        {"branch", 28, 2, KIND_NET, 0, 0, 0},
-        {"console", 4, 2, KIND_WORKSTATION, 0, 0, HOST_PROTOCOL_NONE},
-    };
-    for (const Sample& each : samples)
-        AddHost(each.name, each.col, each.row, each.kind, each.missed, each.status, each.flags);
-    const int lines[][4] = {{17, 4, 17, 12},  {17, 12, 5, 12},  {17, 12, 29, 12},
-                            {17, 12, 5, 21},  {17, 12, 11, 21}, {17, 12, 17, 21},
-                            {17, 12, 23, 21}, {29, 12, 29, 21}, {17, 4, 29, 4}};
-    for (const auto& ends : lines) {
-        LineRecord& line = lineTable[AppendLine(ends[0], ends[1])];
-        line.x2 = ends[2];
-        line.y2 = ends[3];
-    }
-    std::memcpy(colorTable, defaultColors, sizeof colorTable);
-    labelIcons = 1;
-    HWND map = MakeMap();
-    struct View {
-        const char* file;
-        int mode;
-        unsigned icons;
-        unsigned scaled;
-        int cellWidth;
-        int cellHeight;
-    };
-    const View views[] = {
-        {"render_monitor.png", 0, 1, 0, CELL_WIDTH, CELL_HEIGHT},
-        {"render_edit.png", 1, 1, 0, CELL_WIDTH, CELL_HEIGHT},
-        {"render_boxes.png", 0, 0, 0, CELL_WIDTH, CELL_HEIGHT},
-        {"render_scaled.png", 0, 1, 1, 10, 10},
-        {"render_scaled_boxes.png", 1, 0, 1, CELL_WIDTH, CELL_HEIGHT},
-    };
-    for (const View& view : views) {
-        editMode = view.mode;
-        useIcons = view.icons;
-        scaledMapFont = view.scaled;
-        SetCells(view.cellWidth, view.cellHeight);
-        map = MakeMap();
-        Render(map);
-        std::string path = OutputPath(view.file);
-        EXPECT_TRUE(SaveWindowImage(map, path.c_str())) << path;
-    }
+    ExpectPixels(main, {{Left(pc) + 1, Top(pc) + 1, SlotColor(SLOT_ONE)},
+                        {Left(pc) - 1, Top(pc) + 1, Background(), "no frame"},
+                        {100, 20 * CELL_HEIGHT + CELL_HEIGHT / 2, Background(), "no lines"},
+                        {5 * CELL_WIDTH, 50, Background(), "no grid"}});
 }
 
 } // namespace

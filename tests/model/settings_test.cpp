@@ -9,8 +9,11 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
+
+using Numbers = std::vector<unsigned>;
 
 // Each test runs in a fresh current directory with its own config directory.
 class SettingsTest : public testing::Test {
@@ -25,43 +28,27 @@ class SettingsTest : public testing::Test {
 
 TEST_F(SettingsTest, DefaultsWithoutAnyFile) {
     SelectMapFiles("office.db");
-    EXPECT_EQ(noAutomaticChecks, 1u);
-    EXPECT_EQ(pollInterval, 60u);
-    EXPECT_EQ(waitTimeout, 5000u);
-    EXPECT_EQ(useIcmpLibrary, 1u);
-    EXPECT_EQ(useRawIcmp, 0u);
-    EXPECT_EQ(probePort, 230u);
-    EXPECT_EQ(soundEnabled, 1u);
-    EXPECT_EQ(scaledMapFont, 0u);
+    // NOCHECK, TIMER, WAIT, MSICMP, PING, port, SOUND, FONT, BEEP_PORT, BEEP_BAUD, BEEP_ENABLE
+    EXPECT_EQ((Numbers{noAutomaticChecks, pollInterval, waitTimeout, useIcmpLibrary, useRawIcmp,
+                       probePort, soundEnabled, scaledMapFont, beepPort, beepBaud, beepEnable}),
+              (Numbers{1, 60, 5000, 1, 0, 230, 1, 0, 1, 1, 0}));
     EXPECT_STREQ(telnetCommand, "x-terminal-emulator -e telnet");
     EXPECT_STREQ(ftpCommand, "x-terminal-emulator -e ftp");
     EXPECT_STREQ(beepString, "ATDT%s,,,,,%s#");
-    EXPECT_EQ(beepPort, 1u);
-    EXPECT_EQ(beepBaud, 1u);
-    EXPECT_EQ(beepEnable, 0u);
     EXPECT_STREQ(pageNumber, "");
     EXPECT_EQ(globalSettingsPath, GlobalFile());
-
-    unsigned colors[COLOR_SLOT_COUNT];
-    ReadColors(colors);
-    const unsigned expected[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0};
-    for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
-        EXPECT_EQ(colors[slot], expected[slot]) << colorKeys[slot];
+    Numbers colors(COLOR_SLOT_COUNT);
+    ReadColors(colors.data());
+    EXPECT_EQ(colors, (Numbers{10, 11, 16, 16, 6, 5, 1, 2, 0}));
 }
 
-TEST_F(SettingsTest, GlobalFileInCurrentDirectoryWins) {
-    WriteWholeFile(dir_.file("TARNMAP.INI"), "[OPTS]\r\nTIMER=17\r\n");
-    WriteWholeFile(dir_.file("config/tarnmap/TARNMAP.INI"), "");
-    ReadProgramOptions();
-    EXPECT_EQ(std::string(globalSettingsPath), dir_.file("TARNMAP.INI"));
-    EXPECT_EQ(pollInterval, 17u);
-}
-
-TEST_F(SettingsTest, MapOptionsOverProgramOptions) {
+TEST_F(SettingsTest, MapOptionsOverProgramOptionsFromTheCurrentDirectory) {
     WriteWholeFile(dir_.file("TARNMAP.INI"),
                    "[OPTS]\r\nTIMER=90\r\nWAIT=2000\r\nPING=1\r\nNOCHECK=0\r\n");
+    WriteWholeFile(GlobalFile(), "[OPTS]\r\nTIMER=17\r\n");
     WriteWholeFile(dir_.file("fast.INI"), "[OPTS]\r\nTIMER=30\r\nPING=0\r\n");
     SelectMapFiles("fast.db");
+    EXPECT_EQ(std::string(globalSettingsPath), dir_.file("TARNMAP.INI"));
     EXPECT_EQ(pollInterval, 30u);
     EXPECT_EQ(waitTimeout, 2000u);
     EXPECT_EQ(noAutomaticChecks, 0u);
@@ -76,38 +63,28 @@ TEST_F(SettingsTest, MapOptionsOverProgramOptions) {
     EXPECT_EQ(pollInterval, 5u);
 }
 
+// The settings and log files take the map's name up to its last dot; a path too long for
+// them is refused rather than cut, so nothing is ever written to a cut path.
 TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
-    SelectMapFiles("x.db");
-    EXPECT_EQ(std::string(mapSettingsPath), dir_.file("x.INI"));
-    EXPECT_EQ(std::string(mapLogPath), dir_.file("x.LOG"));
-
-    SelectMapFiles("/srv/a.b/map");
-    EXPECT_STREQ(mapSettingsPath, "/srv/a.INI");
-    EXPECT_STREQ(mapLogPath, "/srv/a.LOG");
-
-    SelectMapFiles("/srv/maps/noext");
-    EXPECT_STREQ(mapSettingsPath, "/srv/maps/noext.InI");
-    EXPECT_STREQ(mapLogPath, "/srv/maps/noext.LoG");
-
-    SelectMapFiles("sub/net.office.db");
-    EXPECT_STREQ(mapSettingsPath, "sub/net.office.INI");
-}
-
-TEST_F(SettingsTest, OverlongMapPathIsRefusedNotCut) {
-    std::string longPath = "/" + std::string(300, 'd') + "/map.db";
-    SelectMapFiles(longPath.c_str());
-    EXPECT_STREQ(mapSettingsPath, "");
-    EXPECT_STREQ(mapLogPath, "");
-    EXPECT_FALSE(WriteOptions(mapSettingsPath)) << "nothing may be written to a cut path";
-
-    // A stem of 251 characters leaves exactly room for ".INI" and ".LOG"; one more is
-    // refused.
-    std::string stem = "/" + std::string(249, 'e') + "x";
-    SelectMapFiles((stem + ".db").c_str());
-    EXPECT_EQ(std::string(mapSettingsPath), stem + ".INI");
-    EXPECT_EQ(std::string(mapLogPath), stem + ".LOG");
-    SelectMapFiles((stem + "y.db").c_str());
-    EXPECT_STREQ(mapSettingsPath, "");
+    const std::string stem = "/" + std::string(249, 'e') + "x"; // room for ".INI" exactly
+    struct Case {
+        std::string map, settings, log;
+    };
+    const Case cases[] = {
+        {"x.db", dir_.file("x.INI"), dir_.file("x.LOG")},
+        {"/srv/a.b/map", "/srv/a.INI", "/srv/a.LOG"},
+        {"/srv/maps/noext", "/srv/maps/noext.InI", "/srv/maps/noext.LoG"},
+        {"sub/net.office.db", "sub/net.office.INI", "sub/net.office.LOG"},
+        {"/" + std::string(300, 'd') + "/map.db", "", ""},
+        {stem + ".db", stem + ".INI", stem + ".LOG"},
+        {stem + "y.db", "", ""},
+    };
+    for (const Case& c : cases) {
+        SelectMapFiles(c.map.c_str());
+        EXPECT_EQ(mapSettingsPath, c.settings) << c.map;
+        EXPECT_EQ(mapLogPath, c.log) << c.map;
+    }
+    EXPECT_FALSE(WriteOptions(mapSettingsPath));
 }
 
 TEST_F(SettingsTest, OpeningAMapIsLogged) {
@@ -144,17 +121,15 @@ TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
 TEST_F(SettingsTest, ColoursRoundTripAndBadIndicesFallBack) {
     WriteWholeFile(dir_.file("TARNMAP.INI"), "[COLORS]\r\nOK=99\r\nONE=3\r\n");
     ReadProgramOptions();
-    unsigned colors[COLOR_SLOT_COUNT];
-    ReadColors(colors);
+    Numbers colors(COLOR_SLOT_COUNT);
+    ReadColors(colors.data());
     EXPECT_EQ(colors[0], 10u) << "an index past the palette is the default";
     EXPECT_EQ(colors[1], 3u);
 
-    const unsigned chosen[COLOR_SLOT_COUNT] = {1, 2, 3, 4, 5, 6, 7, 8, 23};
-    ASSERT_TRUE(WriteColors(chosen));
-    unsigned back[COLOR_SLOT_COUNT];
-    ReadColors(back);
-    for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
-        EXPECT_EQ(back[slot], chosen[slot]);
+    const Numbers chosen = {1, 2, 3, 4, 5, 6, 7, 8, 23};
+    ASSERT_TRUE(WriteColors(chosen.data()));
+    ReadColors(colors.data());
+    EXPECT_EQ(colors, chosen);
 }
 
 TEST_F(SettingsTest, WindowPositionWrapsNegativeCoordinates) {
@@ -164,10 +139,8 @@ TEST_F(SettingsTest, WindowPositionWrapsNegativeCoordinates) {
               std::string::npos);
     platform::RECT rect{};
     ASSERT_TRUE(RestoreWindowPosition(&rect));
-    EXPECT_EQ(rect.left, -4);
-    EXPECT_EQ(rect.top, -4);
-    EXPECT_EQ(rect.right, 1284);
-    EXPECT_EQ(rect.bottom, 1028);
+    EXPECT_EQ((std::vector<long>{rect.left, rect.top, rect.right, rect.bottom}),
+              (std::vector<long>{-4, -4, 1284, 1028}));
 
     for (const char* bad : {"10,20,300", "10,20,300,x", "", "a,b,c,d", "1;2;3;4"}) {
         platform::WritePrivateProfileString("OPTS", "LOC", bad, globalSettingsPath);
@@ -186,15 +159,12 @@ TEST_F(SettingsTest, HostSectionDefaultsDependOnTheReader) {
                    "[MAIL]\r\nsound=3\r\nEXTERNAL=/usr/bin/notify x\r\nBEEP_EACH=1\r\n");
     SelectMapFiles("h.db");
 
+    // Section and key match without regard to case.
     HostSettings alarm;
     ReadHostSettings(2, HostSettingsReader::Alarms, &alarm);
-    EXPECT_EQ(alarm.sound, 3u) << "section and key match without regard to case";
-    EXPECT_EQ(alarm.log, 1u);
-    EXPECT_EQ(alarm.beeper, 0u);
-    EXPECT_EQ(alarm.beepEach, 1u);
-    EXPECT_EQ(alarm.beepCount, 14u);
-    EXPECT_EQ(alarm.beepCode, 2u);
-    EXPECT_EQ(alarm.beepPriority, 2u);
+    EXPECT_EQ((Numbers{alarm.sound, alarm.log, alarm.beeper, alarm.beepEach, alarm.beepCount,
+                       alarm.beepCode, alarm.beepPriority}),
+              (Numbers{3, 1, 0, 1, 14, 2, 2}));
     EXPECT_STREQ(alarm.beepNumber, "");
     EXPECT_STREQ(alarm.external, "/usr/bin/notify x");
 
