@@ -80,11 +80,21 @@ static bool DirectoryExists(const char* path) {
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+unsigned GetProgramPath(char* buffer, unsigned size) {
+    if (size == 0)
+        return 0;
+    ssize_t length = readlink("/proc/self/exe", buffer, size);
+    if (length <= 0 || static_cast<unsigned>(length) >= size) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    buffer[length] = '\0';
+    return static_cast<unsigned>(length);
+}
+
 unsigned GetDataDirectory(char* buffer, unsigned size) {
     char program[4096];
-    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length > 0) {
-        program[length] = '\0';
+    if (GetProgramPath(program, sizeof program) != 0) {
         char* slash = std::strrchr(program, '/');
         if (slash != nullptr) {
             *slash = '\0';

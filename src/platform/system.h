@@ -51,6 +51,10 @@ unsigned GetConfigDirectory(char* buffer, unsigned size);
 // 0 when neither exists.
 unsigned GetDataDirectory(char* buffer, unsigned size);
 
+// The full path of this program's executable file. Returns its length, 0 when it cannot
+// be read or does not fit.
+unsigned GetProgramPath(char* buffer, unsigned size);
+
 // ---- The machine, for the About box ----
 unsigned GetProcessorCount();
 // The processor's model name ("Intel(R) Xeon(R) ..."), or the machine type ("x86_64").
