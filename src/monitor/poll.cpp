@@ -165,6 +165,8 @@ int RunPollCycle(HWND window) {
     EnableWindow(checkButton, true);
     pollInProgress = 0;
     FinishAlarmCycle();
-    SetStatusText(nullptr);
+    // The ICMP notice stays in the message pane until the next text replaces it.
+    SetStatusText(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
+    icmpNoticeUnshown = 0;
     return 1;
 }

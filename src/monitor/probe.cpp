@@ -1,14 +1,19 @@
 // ProbeHost: the raw echo when asked for and allowed, else the ICMP library, else a TCP
-// connection attempt in which a refused connection is an answer.
+// connection attempt in which a refused connection is an answer; and the notice that says
+// how to allow ICMP when the system refuses it.
 #include "monitor/probe.h"
 
 #include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "model/settings.h"
 #include "monitor/alarms.h"
+#include "monitor/log.h"
 #include "monitor/poll.h"
+#include "platform/system.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
+
+#include <cstdio>
 
 using namespace platform;
 
@@ -16,6 +21,33 @@ using namespace platform;
 
 int rawIcmpUsed = 0;
 static sockaddr_in probeAddress;
+
+char icmpPermissionNotice[ICMP_NOTICE_LENGTH + 1];
+int icmpNoticeUnshown = 0;
+void (*icmpNoticeReport)(const char* text) = nullptr;
+
+/*** the ICMP permission notice ***/
+
+// Both ways to let an unprivileged user ping: ping sockets for every group, or the raw
+// socket capability on this very program file, which raises it only to open the socket.
+static void GiveIcmpPermissionNotice() {
+    if (icmpPermissionNotice[0] != '\0')
+        return;
+    char program[320]; // with the rest of the text within ICMP_NOTICE_LENGTH; longer: bare
+    if (GetProgramPath(program, sizeof program) == 0)
+        CopyField(program, sizeof program, "tarnmap");
+    std::snprintf(icmpPermissionNotice, sizeof icmpPermissionNotice,
+                  "ICMP echo not permitted, checking by TCP port %u. As root, allow it: "
+                  "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" "
+                  "or setcap cap_net_raw+p %s",
+                  probePort, program);
+    icmpNoticeUnshown = 1;
+    LogLine(icmpPermissionNotice);
+    if (icmpNoticeReport != nullptr)
+        icmpNoticeReport(icmpPermissionNotice);
+}
+
+/*** the probes ***/
 
 static constexpr int HOST_UNREACHABLE = 10065;
 static constexpr int CONNECTION_REFUSED = 10061;
@@ -63,6 +95,8 @@ int ProbeHost(HWND window, HostRecord& host) {
         host.status = STATUS_INVALID_ADDRESS;
         return STATUS_INVALID_ADDRESS;
     }
+    // Refused for want of permission, as opposed to out of descriptors or memory.
+    bool icmpRefused = false;
     if (useRawIcmp == 1) {
         SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
         if (raw != INVALID_SOCKET) {
@@ -72,10 +106,18 @@ int ProbeHost(HWND window, HostRecord& host) {
             host.rtt = 0;
             return ProbeResult(host.status);
         }
+        icmpRefused = WSAGetLastError() == WSAEACCES;
     }
     if (useIcmpLibrary == 1) {
-        host.status = LibraryEchoProbe(window, &probeAddress, waitTimeout, &host.rtt);
-        return ProbeResult(host.status);
+        // A library that cannot be loaded says nothing about the host: this check goes by
+        // TCP like every later one.
+        if (LoadIcmpLibrary()) {
+            host.status = LibraryEchoProbe(window, &probeAddress, waitTimeout, &host.rtt);
+            return ProbeResult(host.status);
+        }
+        icmpRefused = GetLastError() == ERROR_ACCESS_DENIED;
     }
+    if (icmpRefused)
+        GiveIcmpPermissionNotice();
     return ProbeByConnection(window, host);
 }

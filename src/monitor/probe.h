@@ -8,6 +8,18 @@
 // Set once a probe of this run has used the raw-socket engine.
 extern int rawIcmpUsed;
 
+constexpr unsigned ICMP_NOTICE_LENGTH = 511;
+
+// What the administrator can do when the system refuses us every ICMP engine that the
+// settings ask for: made, logged and handed to icmpNoticeReport the first time a probe
+// falls back to TCP for that reason, once a run; empty until then.
+extern char icmpPermissionNotice[ICMP_NOTICE_LENGTH + 1];
+// Set with the notice; the poll cycle puts the notice in the status bar at its end and
+// clears it.
+extern int icmpNoticeUnshown;
+// Where else the notice goes (headless: standard error); may be null.
+extern void (*icmpNoticeReport)(const char* text);
+
 // Checks `host`; 0 when it answered, non-zero when the check failed. The result code is
 // left in the host's status (not for a host that is not monitored). `window` is the main
 // window, which owns the time-out timer.

@@ -4,6 +4,7 @@
 // receive paths, then the public calls.
 #include "platform/icmplib.h"
 
+#include "platform/capability.h"
 #include "platform/system.h"
 
 #include <arpa/inet.h>
@@ -264,7 +265,7 @@ int OpenEchoSocket(int* kind) {
     // memory) would fail the raw socket too.
     if (errno != EACCES && errno != EPERM && errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT)
         return -1;
-    descriptor = socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    descriptor = OpenRawSocket(SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (descriptor < 0)
         return -1;
     std::uint32_t blocked = ~kRawTypesWanted;

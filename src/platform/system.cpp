@@ -80,27 +80,57 @@ static bool DirectoryExists(const char* path) {
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+unsigned GetProgramPath(char* buffer, unsigned size) {
+    if (size == 0)
+        return 0;
+    ssize_t length = readlink("/proc/self/exe", buffer, size);
+    if (length <= 0 || static_cast<unsigned>(length) >= size) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    buffer[length] = '\0';
+    return static_cast<unsigned>(length);
+}
+
+// The installed data directory as seen from the program's directory.
+#ifdef TARNMAP_DATA_FROM_PROGRAM
+static const char* const dataFromProgram = TARNMAP_DATA_FROM_PROGRAM;
+#else
+static const char* const dataFromProgram = "../share/tarnmap";
+#endif
+
+// `path` without "..", "." and links, into `buffer`, when it is an existing directory.
+static unsigned ResolvedDirectory(const char* path, char* buffer, unsigned size) {
+    char* resolved = realpath(path, nullptr);
+    unsigned length = 0;
+    if (resolved != nullptr && DirectoryExists(resolved)) {
+        int written = std::snprintf(buffer, size, "%s", resolved);
+        if (written > 0 && static_cast<unsigned>(written) < size)
+            length = static_cast<unsigned>(written);
+    }
+    std::free(resolved);
+    return length;
+}
+
 unsigned GetDataDirectory(char* buffer, unsigned size) {
     char program[4096];
-    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length > 0) {
-        program[length] = '\0';
+    char candidate[4200];
+    unsigned length = 0;
+    if (GetProgramPath(program, sizeof program) != 0) {
         char* slash = std::strrchr(program, '/');
         if (slash != nullptr) {
             *slash = '\0';
-            int written = std::snprintf(buffer, size, "%s/../share/tarnmap", program);
-            if (written > 0 && static_cast<unsigned>(written) < size && DirectoryExists(buffer))
-                return static_cast<unsigned>(written);
+            std::snprintf(candidate, sizeof candidate, "%s/%s", program, dataFromProgram);
+            length = ResolvedDirectory(candidate, buffer, size);
         }
     }
 #ifdef TARNMAP_RESOURCE_DIR
-    int written = std::snprintf(buffer, size, "%s", TARNMAP_RESOURCE_DIR);
-    if (written > 0 && static_cast<unsigned>(written) < size && DirectoryExists(buffer))
-        return static_cast<unsigned>(written);
+    if (length == 0)
+        length = ResolvedDirectory(TARNMAP_RESOURCE_DIR, buffer, size);
 #endif
-    if (size > 0)
+    if (length == 0 && size > 0)
         buffer[0] = '\0';
-    return 0;
+    return length;
 }
 
 unsigned GetProcessorCount() {

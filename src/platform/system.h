@@ -46,10 +46,15 @@ bool FileExists(const char* path);
 // path does not fit.
 unsigned GetConfigDirectory(char* buffer, unsigned size);
 
-// Our read-only data (sounds/, help/, examples/): share/tarnmap beside the installed
-// program, or the source tree's resources when run from a build tree. Returns its length,
+// Our read-only data (sounds/, help/, examples/): share/tarnmap of the installation
+// (../share/tarnmap from the program's directory unless the build placed it elsewhere),
+// or the source tree's resources when run from a build tree. Returns its length,
 // 0 when neither exists.
 unsigned GetDataDirectory(char* buffer, unsigned size);
+
+// The full path of this program's executable file. Returns its length, 0 when it cannot
+// be read or does not fit.
+unsigned GetProgramPath(char* buffer, unsigned size);
 
 // ---- The machine, for the About box ----
 unsigned GetProcessorCount();

@@ -77,6 +77,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 
 #include "platform/winsock.h"
 
+#include "platform/capability.h"
 #include "platform/window.h"
 
 namespace platform {
@@ -478,7 +479,9 @@ SOCKET socket(int family, int type, int protocol) {
         lastError = WSAEMFILE;
         return INVALID_SOCKET;
     }
-    int descriptor = ::socket(systemInet, systemType | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+    int flags = systemType | SOCK_NONBLOCK | SOCK_CLOEXEC;
+    int descriptor =
+        type == SOCK_RAW ? OpenRawSocket(flags, protocol) : ::socket(systemInet, flags, protocol);
     if (descriptor < 0) {
         lastError = WinsockErrorFromErrno(errno);
         return INVALID_SOCKET;

@@ -8,6 +8,7 @@
 #include "model/mapdb.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
+#include "monitor/probe.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
 #include "platform/system.h"
@@ -60,6 +61,10 @@ static void PrintMapStatus(const char* text) {
 
 static void PrintVersionError(HWND, const char* text, const char* caption) {
     std::fprintf(stderr, "tarnmap: %s: %s\n", caption, text);
+}
+
+static void PrintIcmpNotice(const char* text) {
+    std::fprintf(stderr, "tarnmap: %s\n", text);
 }
 
 /*** one cycle ***/
@@ -142,6 +147,7 @@ static HWND CreateHeadlessWindow() {
 
 int RunHeadless(const char* mapArgument, unsigned long cycles) {
     mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
+    icmpNoticeReport = PrintIcmpNotice;
     ChooseStartupMap();
     if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {
         std::fprintf(stderr, "tarnmap: the map path is longer than %d characters\n",

@@ -1,6 +1,7 @@
 // The tarnmap executable: the desktop program on the map named by its arguments, or the
 // monitor without windows (--headless) for a server.
 #include "platform/application.h"
+#include "platform/system.h"
 #include "shell/headless.h"
 #include "shell/startup.h"
 
@@ -32,6 +33,11 @@ static void PrintUsage() {
                 "               SIGTERM ends it after the host being checked, with exit status 0.\n"
                 "  --cycles N   with --headless: run N cycles back to back, then end.\n"
                 "  --help       show this text.\n");
+    char data[4096];
+    if (platform::GetDataDirectory(data, sizeof data) != 0)
+        std::printf("\nSounds and help pages: %s\n", data);
+    else
+        std::printf("\nSounds and help pages: not found\n");
 }
 
 // A positive decimal count, or 0 when `text` is none.

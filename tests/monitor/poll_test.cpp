@@ -18,6 +18,10 @@
 #include "support/netns.h"
 
 #include <algorithm>
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -529,6 +533,72 @@ TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
     hostTable[0].missed = 7;
     ServeWindowsFor(1500);
     EXPECT_EQ(hostTable[0].missed, 7u);
+}
+
+/*** without any ICMP engine ***/
+
+// Takes CAP_NET_RAW from this thread for good (effective, permitted and inheritable), as
+// an unprivileged user runs without it.
+bool DropRawSocketCapability() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[0].effective &= ~(1u << CAP_NET_RAW);
+    data[0].permitted &= ~(1u << CAP_NET_RAW);
+    data[0].inheritable &= ~(1u << CAP_NET_RAW);
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+// Run in a child of its own (the capability cannot come back): a fresh network namespace
+// has the group range "1 0", so no ping socket, and without CAP_NET_RAW no raw socket.
+// Reports through its exit status and standard error, and removes its own copy of the
+// test's directory, which no destructor will.
+void CheckTwoCyclesWithoutIcmp(const std::string& directory) {
+    std::string log = directory + "/net.LOG";
+    std::string faults;
+    auto expect = [&faults](bool condition, const std::string& fault) {
+        if (!condition)
+            faults += fault + "\n";
+    };
+    if (unshare(CLONE_NEWNET) != 0 || !RunProgram({"ip", "link", "set", "lo", "up"}) ||
+        !DropRawSocketCapability()) {
+        std::fprintf(stderr, "cannot take ICMP away from the child\n");
+        _exit(2);
+    }
+    char program[4096] = {};
+    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+    std::string notice = "ICMP echo not permitted, checking by TCP port 230. As root, allow it: "
+                         "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" or setcap "
+                         "cap_net_raw+p " +
+                         std::string(program, length > 0 ? static_cast<std::size_t>(length) : 0);
+    auto pane = [] {
+        char text[1024] = {};
+        SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        return std::string(text);
+    };
+
+    SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
+    expect(hostTable[0].missed == 0 && hostTable[1].missed == 0,
+           "the hosts were not checked by TCP at once");
+    expect(pane() == notice, "status bar after the first cycle: " + pane());
+    expect(CountLines(ReadWholeFile(log), notice) == 1, "log: " + ReadWholeFile(log));
+    SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
+    expect(pane() == defaultStatusText, "status bar after the second: " + pane());
+    expect(CountLines(ReadWholeFile(log), notice) == 1, "log: " + ReadWholeFile(log));
+    expect(hostTable[0].missed == 0 && useIcmpLibrary == 0, "the second cycle");
+    std::fputs(faults.c_str(), stderr);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+    _exit(faults.empty() ? 0 : 1);
+}
+
+TEST_F(PollTest, WithoutAnyIcmpEngineTheStatusBarAndTheLogSayOnceHowToAllowIt) {
+    SKIP_WITHOUT_NAMESPACES();
+    Open({"one,127.0.0.1,0", "two,127.0.0.2,0"}, "PING=0\r\nMSICMP=1\r\nWAIT=1000\r\n");
+    // A fresh process for the child, since the capability is gone for good there.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(CheckTwoCyclesWithoutIcmp(dir_.path()), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -124,7 +124,7 @@ void MainWindowTest::OpenMap(const std::string& name, const std::string& map,
 }
 
 std::string MainWindowTest::PaneText(int part) {
-    char text[256] = {};
+    char text[1024] = {};
     SendMessage(statusBar, SB_GETTEXT, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text));
     return text;
 }

@@ -1,0 +1,14 @@
+// Raw sockets for a program that holds CAP_NET_RAW only in its permitted set, as a file
+// capability set with `setcap cap_net_raw+p` gives it: the capability is made effective
+// for the one socket call and lowered again, so the program never runs with it raised.
+#pragma once
+
+namespace platform {
+
+// socket(AF_INET, `systemType`, `protocol`) for a raw socket (`systemType` holds SOCK_RAW
+// and any SOCK_* flags), with CAP_NET_RAW raised from the permitted to the effective set
+// of this thread around the call when it is permitted but not effective. Nothing else is
+// raised or dropped. Returns the descriptor, or -1 with errno.
+int OpenRawSocket(int systemType, int protocol);
+
+} // namespace platform

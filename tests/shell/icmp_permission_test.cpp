@@ -1,0 +1,242 @@
+// The real program run headless as user nobody in a namespace of the test's own: with
+// neither ping sockets (net.ipv4.ping_group_range "1 0", a new namespace's default) nor
+// CAP_NET_RAW it says once, in the log and on standard error, how to allow ICMP, and
+// checks by TCP meanwhile; with ping sockets allowed, or with the raw socket capability
+// in the permitted set of a copy of the program file, it checks by ICMP and says nothing.
+#include "support/netns.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr uid_t NOBODY = 65534;
+
+std::string NoticeFor(unsigned port, const std::string& program) {
+    return "ICMP echo not permitted, checking by TCP port " + std::to_string(port) +
+           ". As root, allow it: sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" or "
+           "setcap cap_net_raw+p " +
+           program;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+// A TCP listener on 127.0.0.1 inside a namespace; it counts the probes that reached it.
+class Listener {
+  public:
+    explicit Listener(const NetworkNamespace& space) {
+        EnteredNamespace inside(space);
+        if (!inside.ok())
+            return;
+        socket_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(socket_, 32) != 0 ||
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    ~Listener() {
+        if (socket_ >= 0)
+            close(socket_);
+    }
+    unsigned port() const { return port_; }
+    // Connections made since the last call.
+    int Accepted() {
+        int count = 0;
+        for (int connection; (connection = accept(socket_, nullptr, nullptr)) >= 0; ++count)
+            close(connection);
+        return count;
+    }
+
+  private:
+    int socket_ = -1;
+    unsigned port_ = 0;
+};
+
+// What one run of the program left behind.
+struct Outcome {
+    int status = -1;
+    std::string out, err, log;
+};
+
+// Runs `program` --headless --cycles 2 on a one-host map (127.0.0.1) in `dir` as user and
+// group nobody inside `space`, with these [OPTS] of TARNMAP.INI.
+Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std::string& program,
+                    const std::string& options) {
+    std::filesystem::remove(dir.file("map.LOG"));
+    WriteWholeFile(dir.file("map.db"),
+                   "Bpermission test\r\nV1\r\nHloopback,127.0.0.1,,,1,1,0,1,1\r\n");
+    WriteWholeFile(dir.file("map.INI"), "[OPTS]\r\nWAIT=2000\r\nSOUND=0\r\n");
+    WriteWholeFile(dir.file("TARNMAP.INI"), "[OPTS]\r\n" + options);
+    chmod(dir.path().c_str(), 0777);
+    for (const char* name : {"map.db", "map.INI", "TARNMAP.INI"})
+        chmod(dir.file(name).c_str(), 0666);
+
+    // Everything the child needs is made before the fork: it only makes system calls.
+    std::string namespacePath = "/run/netns/" + space.name();
+    std::string outPath = dir.file("out.txt"), errPath = dir.file("err.txt");
+    std::vector<std::string> words{program, "--headless", "--cycles", "2", "map.db"};
+    std::vector<std::string> variables{"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path(),
+                                       "XDG_RUNTIME_DIR=" + dir.path(), "PATH=/usr/bin:/bin",
+                                       "QT_QPA_PLATFORM=offscreen",
+                                       // A program with file capabilities may not be traced,
+                                       // which the leak checker of a sanitizer build needs.
+                                       "ASAN_OPTIONS=detect_leaks=0"};
+    std::vector<char*> argv, envp;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    Outcome run;
+    pid_t child = fork();
+    if (child == 0) {
+        int space_fd = open(namespacePath.c_str(), O_RDONLY | O_CLOEXEC);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (space_fd < 0 || setns(space_fd, CLONE_NEWNET) != 0 || out < 0 || err < 0 ||
+            dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.path().c_str()) != 0 ||
+            setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)
+            _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    if (child < 0)
+        return run;
+    for (int i = 0; i < 60 * 20 && waitpid(child, &run.status, WNOHANG) != child; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (kill(child, 0) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        run.status = -1;
+    }
+    run.out = ReadWholeFile(outPath);
+    run.err = ReadWholeFile(errPath);
+    run.log = ReadWholeFile(dir.file("map.LOG"));
+    return run;
+}
+
+// Both cycles found the host answering.
+void ExpectTwoAnsweringCycles(const Outcome& run) {
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
+                                                                       << run.err << run.out;
+    EXPECT_EQ(Count(run.out, ": 1 checked, 1 answering, 0 missing"), 2u) << run.out;
+}
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+}
+
+bool Available(std::string* why) {
+    if (!NetworkNamespacesAvailable(why))
+        return false;
+    if (access(TARNMAP_BINARY, X_OK) != 0) {
+        *why = "the tarnmap program is not built";
+        return false;
+    }
+    return true;
+}
+
+TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowThem) {
+    std::string why;
+    if (!Available(&why))
+        GTEST_SKIP() << why;
+    NetworkNamespace space("icmp");
+    ASSERT_TRUE(space.ok());
+    ASSERT_TRUE(space.SetSysctl("net.ipv4.ping_group_range", "1 0"));
+    Listener listener(space);
+    ASSERT_NE(listener.port(), 0u);
+    std::string port = "PORT=" + std::to_string(listener.port()) + "\r\n";
+    std::string notice = NoticeFor(listener.port(), RealPath(TARNMAP_BINARY));
+    TempDir dir;
+
+    // Whichever ICMP engine the settings ask for, the system refuses it; asked for none,
+    // there is nothing to say. Every check goes by TCP either way.
+    struct Case {
+        const char* options;
+        bool notice;
+    };
+    for (Case setting :
+         {Case{"PING=0\r\nMSICMP=1\r\n", true}, Case{"PING=1\r\nMSICMP=1\r\n", true},
+          Case{"PING=1\r\nMSICMP=0\r\n", true}, Case{"PING=0\r\nMSICMP=0\r\n", false}}) {
+        SCOPED_TRACE(setting.options);
+        Outcome run = RunAsNobody(dir, space, TARNMAP_BINARY, setting.options + port);
+        ExpectTwoAnsweringCycles(run);
+        EXPECT_EQ(listener.Accepted(), 2) << "each cycle checks by TCP";
+        std::size_t times = setting.notice ? 1 : 0;
+        EXPECT_EQ(Count(run.err, "tarnmap: " + notice + "\n"), times) << run.err;
+        EXPECT_EQ(Count(run.log, " " + notice + "\r\n"), times) << run.log;
+        EXPECT_EQ(Count(run.log, "ICMP"), times) << run.log;
+    }
+
+    // The first remedy: ping sockets for every group. ICMP answers; TCP is not needed.
+    ASSERT_TRUE(space.SetSysctl("net.ipv4.ping_group_range", "0 2147483647"));
+    Outcome run = RunAsNobody(dir, space, TARNMAP_BINARY, "PING=0\r\nMSICMP=1\r\n" + port);
+    ExpectTwoAnsweringCycles(run);
+    EXPECT_EQ(listener.Accepted(), 0);
+    EXPECT_EQ(Count(run.err + run.log, "ICMP"), 0u) << run.err << run.log;
+}
+
+TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
+    std::string why;
+    if (!Available(&why))
+        GTEST_SKIP() << why;
+    if (!RunProgram({"getcap", "/bin/true"}, true))
+        GTEST_SKIP() << "setcap and getcap (libcap2-bin) are not installed";
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("bin"));
+    std::string program = dir.file("bin/tarnmap");
+    std::filesystem::copy_file(TARNMAP_BINARY, program);
+    chmod(dir.file("bin").c_str(), 0755);
+    chmod(program.c_str(), 0755);
+    if (!RunProgram({"setcap", "cap_net_raw+p", program}))
+        GTEST_SKIP() << "setcap failed: the file system under " << dir.path()
+                     << " keeps no capabilities";
+    NetworkNamespace space("capability");
+    ASSERT_TRUE(space.ok());
+    ASSERT_TRUE(space.SetSysctl("net.ipv4.ping_group_range", "1 0"));
+    Listener listener(space);
+    ASSERT_NE(listener.port(), 0u);
+    std::string port = "PORT=" + std::to_string(listener.port()) + "\r\n";
+
+    // The raw-socket engine, and the ICMP library, which falls back to a raw socket when
+    // ping sockets are refused.
+    for (const char* options : {"PING=1\r\nMSICMP=0\r\n", "PING=0\r\nMSICMP=1\r\n"}) {
+        SCOPED_TRACE(options);
+        Outcome run = RunAsNobody(dir, space, program, options + port);
+        ExpectTwoAnsweringCycles(run);
+        EXPECT_EQ(listener.Accepted(), 0) << "the checks went by ICMP";
+        EXPECT_EQ(Count(run.err + run.log, "ICMP"), 0u) << run.err << run.log;
+    }
+}
+
+} // namespace
