@@ -384,8 +384,9 @@ TEST(IcmpLibrary, RouterAnswersForWhatLiesBehindIt) {
             // leaves it with 64 and comes straight here.
             EXPECT_EQ(record.Options.Ttl, echoed ? 76 : 64);
             ASSERT_EQ(record.DataSize, echoed ? 56 : 0);
-            if (echoed)
+            if (echoed) {
                 EXPECT_EQ(std::memcmp(record.Data, request.data, 56), 0);
+            }
         }
         IcmpCloseHandle(handle);
     }
