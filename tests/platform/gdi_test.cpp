@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 using namespace platform;
 
@@ -460,6 +459,11 @@ TEST(Gdi, BitmapsLoadFromRegisteredXpmData) {
     EXPECT_EQ(Pixels(dc, 0, 0, 1, 0), ".b") << "None is white";
     SelectObject(dc, old);
     DeleteDC(dc);
+    // Saved for a look; the map's own drawing is checked with the map window.
+    std::string png = OutputPath("gdi_sample.png");
+    EXPECT_TRUE(SaveBitmapToPng(bitmap, png.c_str()));
+    EXPECT_GT(std::filesystem::file_size(png), 0u);
+    EXPECT_FALSE(SaveBitmapToPng(nullptr, OutputPath("none.png").c_str()));
     EXPECT_TRUE(DeleteObject(bitmap));
     EXPECT_TRUE(DeleteObject(clearBitmap));
 }
@@ -523,63 +527,4 @@ TEST(Gdi, ClippingLimitsEveryKindOfDrawing) {
     EXPECT_EQ(box.right, 6);
     EXPECT_EQ(SetPixel(canvas.dc, 7, 7, kBlack), CLR_INVALID);
     EXPECT_EQ(IntersectClipRect(canvas.dc, 8, 8, 9, 9), NULLREGION);
-}
-
-// The map's way of drawing a host picture, saved for a look: white areas take the host
-// colour, the outside the background, shrunk to a square, with a label below.
-TEST(Gdi, SampleMapDrawingIsSavedAsPng) {
-    static std::vector<std::string> rows{"39 39 2 1", ". c #FFFFFF", "# c #000000"};
-    static std::vector<const char*> xpm;
-    if (xpm.empty()) {
-        for (int y = 0; y < 39; ++y) { // a screen
-            rows.push_back(std::string(39, '.'));
-            if (y == 4 || y == 26)
-                rows.back().replace(4, 31, 31, '#');
-            else if (y > 4 && y < 26)
-                rows.back()[4] = rows.back()[34] = '#';
-        }
-        for (const std::string& row : rows)
-            xpm.push_back(row.c_str());
-        xpm.push_back(nullptr);
-    }
-    RegisterBitmapResource("BMP_SAMPLE", xpm.data());
-
-    Canvas map(200, 120);
-    const COLORREF back = RGB(192, 192, 192);
-    RECT all{0, 0, 200, 120};
-    HBRUSH backBrush = CreateSolidBrush(back);
-    FillRect(map.dc, &all, backBrush);
-    // Host picture: colour fill, AND the picture, flood the outside, stretch to the map.
-    HBITMAP picture = LoadBitmap("BMP_SAMPLE");
-    ASSERT_NE(picture, nullptr);
-    HDC pictureDc = CreateCompatibleDC(map.dc);
-    HBITMAP oldPicture = SelectObject(pictureDc, picture);
-    Canvas scratch(39, 39);
-    {
-        Selected<HBRUSH> hostBrush(scratch.dc, CreateSolidBrush(kGreen));
-        Selected<HPEN> hostPen(scratch.dc, CreatePen(PS_SOLID, 1, kGreen));
-        Rectangle(scratch.dc, 0, 0, 39, 39);
-    }
-    BitBlt(scratch.dc, 0, 0, 39, 39, pictureDc, 0, 0, SRCAND);
-    HBRUSH oldBrush = SelectObject(scratch.dc, backBrush);
-    FloodFill(scratch.dc, 0, 0, kBlack);
-    SelectObject(scratch.dc, oldBrush);
-    EXPECT_EQ(scratch.at(0, 0), back);
-    EXPECT_EQ(Pixels(scratch.dc, 3, 15, 6, 15), "?#gg") << "outside, screen edge, inside";
-    StretchBlt(map.dc, 20, 20, 39, 39, scratch.dc, 0, 0, 39, 39, SRCCOPY);
-    StretchBlt(map.dc, 140, 20, 20, 20, scratch.dc, 0, 0, 39, 39, SRCCOPY);
-    EXPECT_EQ(map.at(20 + 20, 20 + 15), kGreen);
-
-    SelectObject(map.dc, GetStockObject(ANSI_VAR_FONT));
-    SetBkColor(map.dc, kGreen);
-    SIZE label{};
-    GetTextExtentPoint32(map.dc, "gateway", 7, &label);
-    TextOut(map.dc, 20 + (39 - label.cx) / 2, 59, "gateway", 7);
-    EXPECT_TRUE(SaveBitmapToPng(map.bitmap, OutputPath("gdi_sample.png").c_str()));
-    EXPECT_FALSE(SaveBitmapToPng(nullptr, OutputPath("none.png").c_str()));
-
-    SelectObject(pictureDc, oldPicture);
-    DeleteDC(pictureDc);
-    EXPECT_TRUE(DeleteObject(picture));
-    EXPECT_TRUE(DeleteObject(backBrush));
 }
