@@ -106,13 +106,10 @@ bool WaitUntilReadable(unsigned socket) {
     return WaitReadable(static_cast<int>(socket));
 }
 
-int SystemOptionValue(unsigned socket, SystemOption option) {
-    const int levels[] = {IPPROTO_IP, IPPROTO_IP, SOL_SOCKET};
-    const int names[] = {IP_TTL, IP_TOS, SO_REUSEADDR};
-    int which = static_cast<int>(option);
+int SystemTimeToLive(unsigned socket) {
     int value = -1;
     socklen_t length = sizeof value;
-    getsockopt(static_cast<int>(socket), levels[which], names[which], &value, &length);
+    getsockopt(static_cast<int>(socket), IPPROTO_IP, IP_TTL, &value, &length);
     return value;
 }
 

@@ -31,9 +31,8 @@ std::string ReadSome(int descriptor); // waits a few seconds at most for the fir
 void CloseDescriptor(int descriptor);
 bool WaitUntilReadable(unsigned socket);
 
-// What the system holds for options set through the Winsock names.
-enum class SystemOption { TimeToLive, TypeOfService, ReuseAddress };
-int SystemOptionValue(unsigned socket, SystemOption option);
+// The time to live the system holds for a socket, set through the Winsock names.
+int SystemTimeToLive(unsigned socket);
 
 // A name server on 127.0.0.1:53 inside a private network, answered by the test itself
 // (normally from within the blocking hook). Names without a rule get "no such name".
