@@ -299,11 +299,13 @@ void PostSocketEvent(const SocketRecord& record, int event, int error) {
 }
 
 // Turns the notifiers on only while an event can still be reported, so that a readable
-// socket nobody has read from yet does not wake the loop over and over.
+// socket nobody has read from yet does not wake the loop over and over. While a connect is
+// pending, reading would take its error away from FD_CONNECT: only the write side listens.
 void UpdateNotifiers(SocketRecord& record) {
     if (record.readNotifier != nullptr)
         record.readNotifier->setEnabled((record.events & (FD_READ | FD_CLOSE)) != 0 &&
-                                        !record.readPosted && !record.closePosted);
+                                        !record.readPosted && !record.closePosted &&
+                                        !record.connectPending);
     if (record.writeNotifier != nullptr) {
         bool writable = record.type != SOCK_STREAM || record.connected;
         record.writeNotifier->setEnabled(

@@ -49,15 +49,10 @@ TEST(Exec, SplitsWordsByBlanksAndDoubleQuotesOnly) {
     std::vector<char> storage(std::string(line).size() + 1);
     char* words[16];
     int count = platform::SplitCommandLine(line, storage.data(), words, 16);
-    ASSERT_EQ(count, 8);
-    EXPECT_STREQ(words[0], "prog");
-    EXPECT_STREQ(words[1], "two words");
-    EXPECT_STREQ(words[2], "a;rm");
-    EXPECT_STREQ(words[3], "-rf");
-    EXPECT_STREQ(words[4], "x");
-    EXPECT_STREQ(words[5], "middle quote");
-    EXPECT_STREQ(words[6], "");
-    EXPECT_STREQ(words[7], "end");
+    ASSERT_GE(count, 0);
+    EXPECT_EQ(std::vector<std::string>(words, words + count),
+              (std::vector<std::string>{"prog", "two words", "a;rm", "-rf", "x", "middle quote", "",
+                                        "end"}));
     EXPECT_EQ(platform::SplitCommandLine("   ", storage.data(), words, 16), 0);
 }
 

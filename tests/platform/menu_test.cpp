@@ -9,6 +9,7 @@
 #include <vector>
 
 using namespace platform;
+using Ids = std::vector<int>;
 
 namespace {
 
@@ -70,6 +71,17 @@ class MenuTest : public testing::Test {
         while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
             DispatchMessage(&message);
     }
+    // The commands that reach the window when the user chooses `ids` in turn.
+    std::vector<int> Choose(std::initializer_list<UINT> ids) {
+        commands.clear();
+        for (UINT id : ids)
+            SimulateMenuChoice(window, id);
+        Pump();
+        std::vector<int> chosen;
+        for (WPARAM command : commands)
+            chosen.push_back(LOWORD(command));
+        return chosen;
+    }
     HWND window = 0;
 };
 
@@ -92,35 +104,20 @@ TEST_F(MenuTest, TheClassMenuIsBuiltFromItsTemplate) {
 TEST_F(MenuTest, ChoosingAnItemPostsItsCommandUnlessItIsGreyed) {
     SimulateMenuChoice(window, 2002);
     EXPECT_TRUE(commands.empty()) << "posted, not sent";
-    Pump();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(LOWORD(commands[0]), 2002);
-
-    commands.clear();
-    SimulateMenuChoice(window, 2027); // greyed by the template
-    SimulateMenuChoice(window, 550);
-    Pump();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(LOWORD(commands[0]), 550);
-
+    EXPECT_EQ(Choose({}), Ids{2002});
+    EXPECT_EQ(Choose({2027, 550}), Ids{550}) << "2027 is greyed by the template";
     HMENU bar = GetMenu(window);
     EXPECT_EQ(EnableMenuItem(bar, 2027, MF_BYCOMMAND | MF_ENABLED), static_cast<int>(MF_GRAYED));
     EXPECT_EQ(EnableMenuItem(bar, 2002, MF_BYCOMMAND | MF_GRAYED), 0);
-    commands.clear();
-    SimulateMenuChoice(window, 2027);
-    SimulateMenuChoice(window, 2002);
-    Pump();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(LOWORD(commands[0]), 2027);
+    EXPECT_EQ(Choose({2027, 2002}), Ids{2027});
     EXPECT_EQ(EnableMenuItem(bar, 4242, MF_BYCOMMAND), -1);
 }
 
 TEST_F(MenuTest, CheckMarksChangeOnlyWhenTheProgramSetsThem) {
     HMENU bar = GetMenu(window);
     EXPECT_EQ(GetMenuState(bar, 2033, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
-    SimulateMenuChoice(window, 2033); // choosing does not toggle the mark
-    Pump();
-    EXPECT_EQ(GetMenuState(bar, 2033, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
+    EXPECT_EQ(Choose({2033}), Ids{2033});
+    EXPECT_EQ(GetMenuState(bar, 2033, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED) << "not toggled";
     EXPECT_EQ(CheckMenuItem(bar, 2033, MF_BYCOMMAND | MF_UNCHECKED), static_cast<int>(MF_CHECKED));
     EXPECT_EQ(GetMenuState(bar, 2033, MF_BYCOMMAND) & MF_CHECKED, 0u);
     EXPECT_EQ(CheckMenuItem(bar, 2033, MF_BYCOMMAND | MF_CHECKED), 0);
@@ -136,20 +133,10 @@ TEST_F(MenuTest, SetMenuSwapsTheWholeBarAndKeepsTheOldOne) {
     ASSERT_NE(edit, 0u);
     ASSERT_TRUE(SetMenu(window, edit));
     EXPECT_EQ(GetMenu(window), edit);
-    SimulateMenuChoice(window, 2007);
-    SimulateMenuChoice(window, 2005); // on the old bar only
-    Pump();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(LOWORD(commands[0]), 2007);
-
+    EXPECT_EQ(Choose({2007, 2005}), Ids{2007}) << "2005 is on the old bar only";
     ASSERT_TRUE(SetMenu(window, run));
     EXPECT_EQ(GetMenuState(run, 2002, MF_BYCOMMAND) & MF_GRAYED, MF_GRAYED) << "state kept";
-    commands.clear();
-    SimulateMenuChoice(window, 2005);
-    SimulateMenuChoice(window, 2007);
-    Pump();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(LOWORD(commands[0]), 2005);
+    EXPECT_EQ(Choose({2005, 2007}), Ids{2005});
 
     // Without a bar the client area takes its place.
     RECT withBar{};
@@ -178,11 +165,8 @@ TEST_F(MenuTest, PopupMenusPostOrReturnTheChosenCommand) {
 
     QueuePopupMenuAnswer(4312);
     EXPECT_NE(TrackPopupMenu(context, TPM_LEFTALIGN, 10, 10, 0, window, nullptr), 0);
-    Pump();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(LOWORD(commands[0]), 4312);
+    EXPECT_EQ(Choose({}), Ids{4312});
 
-    commands.clear();
     QueuePopupMenuAnswer(4311);
     EXPECT_EQ(TrackPopupMenu(context, TPM_RETURNCMD, 10, 10, 0, window, nullptr), 4311);
     QueuePopupMenuAnswer(4330); // greyed: the user cannot choose it
@@ -190,8 +174,7 @@ TEST_F(MenuTest, PopupMenusPostOrReturnTheChosenCommand) {
     EnableMenuItem(context, 4330, MF_BYCOMMAND | MF_ENABLED);
     QueuePopupMenuAnswer(4330);
     EXPECT_EQ(TrackPopupMenu(context, TPM_RETURNCMD, 10, 10, 0, window, nullptr), 4330);
-    Pump();
-    EXPECT_TRUE(commands.empty()) << "TPM_RETURNCMD posts nothing";
+    EXPECT_TRUE(Choose({}).empty()) << "TPM_RETURNCMD posts nothing";
     EXPECT_EQ(TrackPopupMenu(GetMenu(window), 0, 0, 0, 0, window, nullptr), 0)
         << "a bar is not a popup";
     DestroyMenu(context);

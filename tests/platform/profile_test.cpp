@@ -11,11 +11,7 @@
 #include <string>
 #include <sys/resource.h>
 
-using platform::FlushProfileCache;
-using platform::GetPrivateProfileInt;
-using platform::GetPrivateProfileString;
-using platform::ProfileParseCount;
-using platform::WritePrivateProfileString;
+using namespace platform;
 
 namespace fs = std::filesystem;
 
@@ -99,42 +95,30 @@ TEST(Profile, CopiesAreCutToTheBufferAndCounted) {
 }
 
 TEST(Profile, IntegersReadTheLeadingDecimalNumberModulo32Bits) {
-    TempDir dir;
-    std::string file = dir.file("s.ini");
-    WriteWholeFile(file, "[N]\n"
-                         "plain=42\n"
-                         "plus=+17\n"
-                         "minus=-4\n"
-                         "big=4294967292\n"
-                         "wrap=4294967297\n"
-                         "lowwrap=-4294967297\n"
-                         "blanks=   12 \n"
-                         "trailing=42A94967297\n"
-                         "nodigits=B12\n"
-                         "signonly=-\n"
-                         "blanksign=- 5\n"
-                         "quoted=\" 8\"\n"
-                         "empty=\n");
-    FlushProfileCache();
-    const char* f = file.c_str();
-
-    EXPECT_EQ(GetPrivateProfileInt("n", "PLAIN", 7, f), 42u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "plus", 7, f), 17u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "minus", 7, f), 4294967292u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "big", 7, f), 4294967292u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "wrap", 7, f), 1u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "lowwrap", 7, f), 4294967295u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "blanks", 7, f), 12u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "trailing", 7, f), 42u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "nodigits", 7, f), 0u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "signonly", 7, f), 0u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "blanksign", 7, f), 0u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "quoted", 7, f), 8u);
     // An empty value is taken as missing (Win32 behaviour), so a cleared number field keeps
     // its default instead of turning into 0.
-    EXPECT_EQ(GetPrivateProfileInt("N", "empty", 14, f), 14u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "missing", 14, f), 14u);
-    EXPECT_EQ(GetPrivateProfileInt("N", "missing", -1, f), 4294967295u);
+    const struct {
+        const char* line;
+        unsigned value;
+    } cases[] = {// clang-format off
+        {"plain=42", 42}, {"plus=+17", 17}, {"minus=-4", 4294967292u},
+        {"big=4294967292", 4294967292u}, {"wrap=4294967297", 1},
+        {"lowwrap=-4294967297", 4294967295u}, {"blanks=   12 ", 12},
+        {"trailing=42A94967297", 42}, {"nodigits=B12", 0}, {"signonly=-", 0},
+        {"blanksign=- 5", 0}, {"quoted=\" 8\"", 8}, {"empty=", 7}, {"missing", 7}};
+    // clang-format on
+    TempDir dir;
+    std::string file = dir.file("s.ini");
+    std::string text = "[N]\n";
+    for (const auto& each : cases)
+        text += std::string(each.line) + "\n";
+    WriteWholeFile(file, text);
+    FlushProfileCache();
+    for (const auto& each : cases) {
+        std::string key(each.line, std::strcspn(each.line, "="));
+        EXPECT_EQ(GetPrivateProfileInt("n", key.c_str(), 7, file.c_str()), each.value) << each.line;
+    }
+    EXPECT_EQ(GetPrivateProfileInt("N", "missing", -1, file.c_str()), 4294967295u);
     EXPECT_EQ(GetPrivateProfileInt("N", "plain", 7, dir.file("none.ini").c_str()), 7u);
 }
 
@@ -336,14 +320,17 @@ TEST(Profile, WritesThatCouldNotReadBackAreRefused) {
     FlushProfileCache();
     const char* f = file.c_str();
 
-    EXPECT_FALSE(WritePrivateProfileString("OPTS", "A=B", "1", f));
-    EXPECT_FALSE(WritePrivateProfileString("OPTS", "  ", "1", f));
-    EXPECT_FALSE(WritePrivateProfileString("OPTS", ";KEY", "1", f));
-    EXPECT_FALSE(WritePrivateProfileString("OPTS", "[KEY", "1", f));
-    EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1\r\n[EVIL]\r\nX=1", f));
-    EXPECT_FALSE(WritePrivateProfileString("OP\nTS", "TIMER", "1", f));
-    EXPECT_FALSE(WritePrivateProfileString(nullptr, "TIMER", "1", f));
-    EXPECT_FALSE(WritePrivateProfileString("OPTS", nullptr, "1", f));
+    const char* refused[][3] = {{"OPTS", "A=B", "1"},
+                                {"OPTS", "  ", "1"},
+                                {"OPTS", ";KEY", "1"},
+                                {"OPTS", "[KEY", "1"},
+                                {"OPTS", "TIMER", "1\r\n[EVIL]\r\nX=1"},
+                                {"OP\nTS", "TIMER", "1"},
+                                {nullptr, "TIMER", "1"},
+                                {"OPTS", nullptr, "1"}};
+    for (const auto& write : refused)
+        EXPECT_FALSE(WritePrivateProfileString(write[0], write[1], write[2], f))
+            << (write[1] != nullptr ? write[1] : "null key");
     EXPECT_EQ(ReadWholeFile(file), original);
 
     // A section name with brackets in it still reads back.

@@ -14,18 +14,6 @@ using namespace platform;
 
 namespace {
 
-class WinsockTest : public testing::Test {
-  protected:
-    void SetUp() override {
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-    }
-    void TearDown() override {
-        WSAUnhookBlockingHook();
-        EXPECT_EQ(WSACleanup(), 0);
-    }
-};
-
 sockaddr_in Address(const char* dotted, unsigned short port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -38,16 +26,18 @@ int Connect(SOCKET socket, const sockaddr_in& address) {
     return connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-std::string AddressText(const char* bytes) {
-    in_addr address;
-    std::memcpy(&address.s_addr, bytes, 4);
-    return inet_ntoa(address);
+int Bind(SOCKET socket, const sockaddr_in& address) {
+    return bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
+// A host entry's addresses as dotted text, or its aliases.
 std::vector<std::string> Addresses(const hostent* entry) {
     std::vector<std::string> result;
-    for (char** item = entry->h_addr_list; *item != nullptr; ++item)
-        result.push_back(AddressText(*item));
+    for (char** item = entry->h_addr_list; *item != nullptr; ++item) {
+        in_addr address;
+        std::memcpy(&address.s_addr, *item, 4);
+        result.push_back(inet_ntoa(address));
+    }
     return result;
 }
 
@@ -58,21 +48,23 @@ std::vector<std::string> Aliases(const hostent* entry) {
     return result;
 }
 
-// What the hooks below see and do. Each test sets what it needs.
-int hookCalls = 0;
-int cancelAtCall = 0;      // cancel the blocking call on this call of the hook
-int serverConnection = -1; // the far end that the hook may write to
-int writeAtCall = 0;       // write "ready" to serverConnection on this call
-bool blockingSeenInHook = false;
-bool nestedCallsChecked = false;
-SOCKET otherSocket = INVALID_SOCKET;
+// What the hooks below see and do; each test sets what it needs.
+struct HookState {
+    int calls = 0;
+    int cancelAt = 0; // cancel the blocking call on this call of the hook
+    int server = -1;  // the far end that the hook writes "ready" to on call `writeAt`
+    int writeAt = 0;
+    bool blockingSeen = false;
+    SOCKET other = INVALID_SOCKET; // used from inside the hook
+    bool nestedChecked = false;
+} hook;
 
 bool CountingHook() {
-    ++hookCalls;
-    blockingSeenInHook = WSAIsBlocking();
-    if (hookCalls == writeAtCall)
-        WriteAll(serverConnection, "ready");
-    if (hookCalls == cancelAtCall) {
+    ++hook.calls;
+    hook.blockingSeen = WSAIsBlocking();
+    if (hook.calls == hook.writeAt)
+        WriteAll(hook.server, "ready");
+    if (hook.calls == hook.cancelAt) {
         EXPECT_EQ(WSACancelBlockingCall(), 0);
     }
     return false;
@@ -81,37 +73,48 @@ bool CountingHook() {
 // Every socket call made while one blocks must be refused with 10036, and the stack must
 // still be usable for what does not block.
 bool NestedCallHook() {
-    ++hookCalls;
+    ++hook.calls;
     char byte = 'x';
-    EXPECT_EQ(send(otherSocket, &byte, 1, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
-    EXPECT_EQ(recv(otherSocket, &byte, 1, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
-    EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
-    EXPECT_EQ(closesocket(otherSocket), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
-    EXPECT_EQ(gethostbyname("localhost"), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
-    EXPECT_EQ(WSASetBlockingHook(CountingHook), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
-    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS);
+    auto refused = [](const char* call, bool failed) {
+        EXPECT_TRUE(failed) << call;
+        EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS) << call;
+    };
+    refused("send", send(hook.other, &byte, 1, 0) == SOCKET_ERROR);
+    refused("recv", recv(hook.other, &byte, 1, 0) == SOCKET_ERROR);
+    refused("socket", socket(AF_INET, SOCK_STREAM, 0) == INVALID_SOCKET);
+    refused("closesocket", closesocket(hook.other) == SOCKET_ERROR);
+    refused("gethostbyname", gethostbyname("localhost") == nullptr);
+    refused("WSASetBlockingHook", WSASetBlockingHook(CountingHook) == nullptr);
+    refused("WSACleanup", WSACleanup() == SOCKET_ERROR);
     EXPECT_EQ(inet_addr("10.0.0.1"), htonl(0x0A000001u));
-    nestedCallsChecked = true;
+    hook.nestedChecked = true;
     EXPECT_EQ(WSACancelBlockingCall(), 0);
     return false;
 }
 
-void ResetHookState() {
-    hookCalls = 0;
-    cancelAtCall = 0;
-    serverConnection = -1;
-    writeAtCall = 0;
-    blockingSeenInHook = false;
-    nestedCallsChecked = false;
-    otherSocket = INVALID_SOCKET;
-}
+class WinsockTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+        hook = HookState{};
+    }
+    void TearDown() override {
+        CloseDescriptor(server);
+        WSAUnhookBlockingHook();
+        EXPECT_EQ(WSACleanup(), 0); // closes what the test left open
+    }
+    // A TCP connection over loopback: `client` ours, `server` the system's far end.
+    void ConnectPair() {
+        client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
+        server = listener.AcceptOne();
+        ASSERT_GE(server, 0);
+    }
+    LoopbackPeer listener;
+    SOCKET client = INVALID_SOCKET;
+    int server = -1;
+};
 
 } // namespace
 
@@ -128,14 +131,12 @@ TEST(WinsockStartup, ReportsOurStackAndGuardsCallsBeforeStartAndAfterCleanup) {
 
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
     EXPECT_EQ(data.wVersion, 0x0101);
-    EXPECT_STREQ(data.szDescription, stackDescription);
     EXPECT_STREQ(data.szDescription, "Linux sockets");
     EXPECT_STREQ(data.szSystemStatus, "Running");
     EXPECT_GT(data.iMaxSockets, 0);
     // A program asking for a later version gets 1.1 and decides itself.
-    WSADATA second;
-    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &second), 0);
-    EXPECT_EQ(second.wVersion, 0x0101);
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
 
     SOCKET open = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     ASSERT_NE(open, INVALID_SOCKET);
@@ -168,43 +169,32 @@ TEST(WinsockErrors, SystemAndResolverErrorsBecomeWinsockNumbers) {
         {EMSGSIZE, 10040},        {EADDRNOTAVAIL, 10049}, {EHOSTDOWN, 10064},
         {ENOTSOCK, 10038},        {EISCONN, 10056},       {EINTR, 10004},
         {EPIPE, 10054},           {ENOPROTOOPT, 10042},   {ESOCKTNOSUPPORT, 10044},
+        {EDOM, WSAENETDOWN},      {0, WSAENETDOWN}, // unknown: still a failure, never success
     };
-    for (const auto& item : cases) {
+    for (const auto& item : cases)
         EXPECT_EQ(WinsockErrorFromErrno(item.systemError), item.expected)
             << "errno " << item.systemError;
-    }
-    // An errno this stack has no number for is still a network failure, never success.
-    EXPECT_EQ(WinsockErrorFromErrno(EDOM), WSAENETDOWN);
-    EXPECT_EQ(WinsockErrorFromErrno(0), WSAENETDOWN);
-
     // The resolver's codes: 1 no such host, 2 try again, 3 no recovery, 4 no data.
-    EXPECT_EQ(WinsockErrorFromResolver(1), 11001);
-    EXPECT_EQ(WinsockErrorFromResolver(2), 11002);
-    EXPECT_EQ(WinsockErrorFromResolver(3), 11003);
-    EXPECT_EQ(WinsockErrorFromResolver(4), 11004);
+    for (int code = 1; code <= 4; ++code)
+        EXPECT_EQ(WinsockErrorFromResolver(code), 11000 + code);
     EXPECT_EQ(WinsockErrorFromResolver(-1), 11003);
 }
 
 TEST(WinsockAddresses, DottedFormsAndByteOrder) {
-    auto bytes = [](std::uint32_t address) {
-        in_addr value{address};
-        return std::string(inet_ntoa(value));
-    };
-    EXPECT_EQ(bytes(inet_addr("127.0.0.1")), "127.0.0.1");
-    EXPECT_EQ(bytes(inet_addr("10.1.2")), "10.1.0.2");   // last part fills two bytes
-    EXPECT_EQ(bytes(inet_addr("10.65537")), "10.1.0.1"); // ... or three
-    EXPECT_EQ(bytes(inet_addr("167772161")), "10.0.0.1");
-    EXPECT_EQ(bytes(inet_addr("0x7f.1")), "127.0.0.1");
-    EXPECT_EQ(bytes(inet_addr("012.0.0.1")), "10.0.0.1"); // octal
+    auto text = [](std::uint32_t address) { return std::string(inet_ntoa(in_addr{address})); };
+    EXPECT_EQ(text(inet_addr("127.0.0.1")), "127.0.0.1");
+    EXPECT_EQ(text(inet_addr("10.1.2")), "10.1.0.2");   // last part fills two bytes
+    EXPECT_EQ(text(inet_addr("10.65537")), "10.1.0.1"); // ... or three
+    EXPECT_EQ(text(inet_addr("167772161")), "10.0.0.1");
+    EXPECT_EQ(text(inet_addr("0x7f.1")), "127.0.0.1");
+    EXPECT_EQ(text(inet_addr("012.0.0.1")), "10.0.0.1"); // octal
     EXPECT_EQ(inet_addr("127.0.0.1"), htonl(0x7F000001u));
-
-    const char* rejected[] = {"1a.2.3.4", "",     "1.2.3.4.5", "256.1.1.1", "10.256.1",
-                              "a.b.c.d",  "1..2", "-1.2.3.4",  "4294967296"};
-    for (const char* text : rejected)
-        EXPECT_EQ(inet_addr(text), INADDR_NONE) << '"' << text << '"';
+    for (const char* rejected : {"1a.2.3.4", "", "1.2.3.4.5", "256.1.1.1", "10.256.1", "a.b.c.d",
+                                 "1..2", "-1.2.3.4", "4294967296"})
+        EXPECT_EQ(inet_addr(rejected), INADDR_NONE) << '"' << rejected << '"';
     EXPECT_EQ(inet_addr(nullptr), INADDR_NONE);
 
-    EXPECT_EQ(bytes(htonl(0xC0A80102u)), "192.168.1.2");
+    EXPECT_EQ(text(htonl(0xC0A80102u)), "192.168.1.2");
     EXPECT_EQ(htons(0x1234), 0x3412);
     EXPECT_EQ(ntohs(htons(230)), 230);
     EXPECT_EQ(ntohl(0x01020304u), 0x04030201u);
@@ -217,16 +207,7 @@ TEST(WinsockAddresses, DottedFormsAndByteOrder) {
 }
 
 TEST_F(WinsockTest, ConnectSendAndReceiveOverLoopback) {
-    LoopbackListener listener;
-    ASSERT_NE(listener.port(), 0);
-    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ASSERT_NE(client, INVALID_SOCKET);
-    sockaddr_in local = Address("0.0.0.0", 0);
-    EXPECT_EQ(bind(client, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
-    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
-    int server = listener.AcceptOne();
-    ASSERT_GE(server, 0);
-
+    ConnectPair();
     EXPECT_EQ(send(client, "who\r\n", 5, 0), 5);
     EXPECT_EQ(ReadSome(server), "who\r\n");
     ASSERT_TRUE(WriteAll(server, "answer"));
@@ -234,6 +215,7 @@ TEST_F(WinsockTest, ConnectSendAndReceiveOverLoopback) {
     EXPECT_EQ(recv(client, buffer, 256, 0), 6);
     EXPECT_STREQ(buffer, "answer");
     CloseDescriptor(server);
+    server = -1;
     EXPECT_EQ(recv(client, buffer, 256, 0), 0); // the far end closed
     EXPECT_EQ(closesocket(client), 0);
 
@@ -249,20 +231,21 @@ TEST_F(WinsockTest, ConnectSendAndReceiveOverLoopback) {
 TEST_F(WinsockTest, ConnectionFailuresCarryWinsockNumbers) {
     unsigned short closedPort = UnusedLoopbackPort();
     ASSERT_NE(closedPort, 0);
-    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_NE(client, INVALID_SOCKET);
-    EXPECT_EQ(Connect(client, Address("127.0.0.1", closedPort)), SOCKET_ERROR);
+    SOCKET first = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(Bind(first, Address("0.0.0.0", 0)), 0);
+    EXPECT_EQ(Connect(first, Address("127.0.0.1", closedPort)), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
-    EXPECT_EQ(closesocket(client), 0);
 
-    client = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET second = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Address("127.0.0.1", closedPort);
-    EXPECT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
+    EXPECT_EQ(connect(second, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
     address.sin_family = 23;
-    EXPECT_EQ(Connect(client, address), SOCKET_ERROR);
+    EXPECT_EQ(Connect(second, address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
-    EXPECT_EQ(closesocket(client), 0);
+    // Two sockets on one port: the second bind is refused.
+    EXPECT_EQ(Bind(second, Address("127.0.0.1", listener.port())), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
 
     EXPECT_EQ(socket(23, SOCK_STREAM, 0), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
@@ -270,18 +253,10 @@ TEST_F(WinsockTest, ConnectionFailuresCarryWinsockNumbers) {
     EXPECT_EQ(WSAGetLastError(), WSAESOCKTNOSUPPORT);
     EXPECT_EQ(socket(AF_INET, SOCK_STREAM, IPPROTO_UDP), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), WSAEPROTONOSUPPORT);
-
-    // Two sockets on one port: the second bind is refused.
-    LoopbackListener listener;
-    SOCKET second = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in taken = Address("127.0.0.1", listener.port());
-    EXPECT_EQ(bind(second, reinterpret_cast<const sockaddr*>(&taken), sizeof taken), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
-    EXPECT_EQ(closesocket(second), 0);
 }
 
 TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
-    LoopbackDatagramPeer peer;
+    LoopbackPeer peer(false);
     ASSERT_NE(peer.port(), 0);
     SOCKET local = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     ASSERT_NE(local, INVALID_SOCKET);
@@ -295,9 +270,8 @@ TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
     char buffer[64] = {};
     sockaddr_in from{};
     int fromLength = sizeof from;
-    EXPECT_EQ(
-        recvfrom(local, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength),
-        4);
+    auto* fromAddress = reinterpret_cast<sockaddr*>(&from);
+    EXPECT_EQ(recvfrom(local, buffer, sizeof buffer, 0, fromAddress, &fromLength), 4);
     EXPECT_STREQ(buffer, "pong");
     EXPECT_EQ(fromLength, 16);
     EXPECT_EQ(from.sin_family, AF_INET);
@@ -313,140 +287,87 @@ TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
 
     // A sender address that does not fit is refused before anything is read.
     int tooShort = 8;
-    EXPECT_EQ(
-        recvfrom(local, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &tooShort),
-        SOCKET_ERROR);
+    EXPECT_EQ(recvfrom(local, buffer, sizeof buffer, 0, fromAddress, &tooShort), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(closesocket(local), 0);
 }
 
 TEST_F(WinsockTest, OptionsReachTheSystemUnderTheirOwnNumbers) {
     SOCKET datagram = socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_NE(datagram, INVALID_SOCKET);
+    auto set = [datagram](int level, int option, int value) {
+        return setsockopt(datagram, level, option, reinterpret_cast<const char*>(&value),
+                          sizeof value);
+    };
     const char ttl[2] = {5, 0}; // two bytes, least significant first
     EXPECT_EQ(setsockopt(datagram, IPPROTO_IP, IP_TTL, ttl, 2), 0);
     EXPECT_EQ(SystemTimeToLive(datagram), 5);
-    int wide = 200;
-    EXPECT_EQ(
-        setsockopt(datagram, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&wide), sizeof wide),
-        0);
+    EXPECT_EQ(set(IPPROTO_IP, IP_TTL, 200), 0);
     EXPECT_EQ(SystemTimeToLive(datagram), 200);
-    int tos = 0x10;
-    EXPECT_EQ(
-        setsockopt(datagram, IPPROTO_IP, IP_TOS, reinterpret_cast<const char*>(&tos), sizeof tos),
-        0);
-    EXPECT_EQ(SystemTypeOfService(datagram), 0x10);
-    int on = 1;
-    EXPECT_EQ(setsockopt(datagram, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
-                         sizeof on),
-              0);
-    EXPECT_TRUE(SystemReuseAddress(datagram));
 
-    int zero = 0;
-    EXPECT_EQ(
-        setsockopt(datagram, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&zero), sizeof zero),
-        SOCKET_ERROR);
+    EXPECT_EQ(set(IPPROTO_IP, IP_TTL, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-    EXPECT_EQ(setsockopt(datagram, IPPROTO_IP, 0x77, ttl, 2), SOCKET_ERROR);
+    EXPECT_EQ(set(IPPROTO_IP, 0x77, 5), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOPROTOOPT);
-    EXPECT_EQ(setsockopt(datagram, 12345, IP_TTL, ttl, 2), SOCKET_ERROR);
+    EXPECT_EQ(set(12345, IP_TTL, 5), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
     EXPECT_EQ(setsockopt(datagram, IPPROTO_IP, IP_TTL, nullptr, 4), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(closesocket(datagram), 0);
 }
 
-TEST_F(WinsockTest, HookRunsWhileBlockingAndIsReplacedInTurn) {
+TEST_F(WinsockTest, TheHookRunsWhileACallBlocksCanCancelItAndCannotCallIn) {
     BlockingHookProc original = WSASetBlockingHook(CountingHook);
     ASSERT_NE(original, nullptr);
     EXPECT_FALSE(original()); // the stack's own hook has nothing to dispatch
     EXPECT_EQ(WSASetBlockingHook(CountingHook), CountingHook);
     EXPECT_EQ(WSASetBlockingHook(nullptr), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-
-    LoopbackListener listener;
-    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
-    int server = listener.AcceptOne();
-    ASSERT_GE(server, 0);
+    EXPECT_EQ(WSACancelBlockingCall(), SOCKET_ERROR); // nothing to cancel
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+    ConnectPair();
 
     // Nothing arrives until the hook itself writes, so the receive can only end if the
     // hook runs while it waits.
-    ResetHookState();
-    serverConnection = server;
-    writeAtCall = 3;
+    hook.server = server;
+    hook.writeAt = 3;
     EXPECT_FALSE(WSAIsBlocking());
     char buffer[16] = {};
     EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 5);
     EXPECT_STREQ(buffer, "ready");
-    EXPECT_GE(hookCalls, 3);
-    EXPECT_TRUE(blockingSeenInHook);
+    EXPECT_GE(hook.calls, 3);
+    EXPECT_TRUE(hook.blockingSeen);
     EXPECT_FALSE(WSAIsBlocking());
 
     // Data already there: no wait, no hook.
-    ResetHookState();
+    hook = HookState{};
     ASSERT_TRUE(WriteAll(server, "more"));
     ASSERT_TRUE(WaitUntilReadable(client));
     EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 4);
-    EXPECT_EQ(hookCalls, 0);
+    EXPECT_EQ(hook.calls, 0);
+
+    // A cancel ends the call at once with 10004, and does not touch the next one.
+    hook.cancelAt = 4;
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    EXPECT_EQ(hook.calls, 4); // not one more wait after the cancel
+    EXPECT_FALSE(WSAIsBlocking());
+    hook = HookState{};
+    hook.server = server;
+    hook.writeAt = 2;
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 5);
+
+    // Calls from inside the hook are refused, so the socket is still open afterwards.
+    hook = HookState{};
+    hook.other = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(hook.other, INVALID_SOCKET);
+    WSASetBlockingHook(NestedCallHook);
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
+    EXPECT_TRUE(hook.nestedChecked);
+    EXPECT_EQ(hook.calls, 1);
+    EXPECT_EQ(closesocket(hook.other), 0);
 
     EXPECT_EQ(WSAUnhookBlockingHook(), 0);
     EXPECT_EQ(WSASetBlockingHook(CountingHook), original);
-    CloseDescriptor(server);
-    EXPECT_EQ(closesocket(client), 0);
-}
-
-TEST_F(WinsockTest, CancelFromTheHookEndsTheCallAtOnceWith10004) {
-    LoopbackListener listener;
-    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
-    int server = listener.AcceptOne();
-    ASSERT_GE(server, 0);
-
-    EXPECT_EQ(WSACancelBlockingCall(), SOCKET_ERROR); // nothing to cancel
-    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-
-    ResetHookState();
-    cancelAtCall = 4;
-    WSASetBlockingHook(CountingHook);
-    char buffer[16];
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    EXPECT_EQ(hookCalls, 4); // not one more wait after the cancel
-    EXPECT_FALSE(WSAIsBlocking());
-
-    // The next blocking call is not touched by the old cancel.
-    ResetHookState();
-    serverConnection = server;
-    writeAtCall = 2;
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 5);
-
-    CloseDescriptor(server);
-    EXPECT_EQ(closesocket(client), 0);
-}
-
-TEST_F(WinsockTest, CallsFromInsideTheHookAreRefusedWith10036) {
-    LoopbackListener listener;
-    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
-    int server = listener.AcceptOne();
-    ASSERT_GE(server, 0);
-    SOCKET other = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_NE(other, INVALID_SOCKET);
-
-    ResetHookState();
-    otherSocket = other;
-    WSASetBlockingHook(NestedCallHook);
-    char buffer[16];
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    EXPECT_TRUE(nestedCallsChecked);
-    EXPECT_EQ(hookCalls, 1);
-    // Refused inside, so still open and usable outside.
-    EXPECT_EQ(closesocket(other), 0);
-
-    CloseDescriptor(server);
-    EXPECT_EQ(closesocket(client), 0);
 }
 
 TEST_F(WinsockTest, LooksUpLocalhostBothWays) {
@@ -455,20 +376,20 @@ TEST_F(WinsockTest, LooksUpLocalhostBothWays) {
     EXPECT_STREQ(entry->h_name, "localhost");
     EXPECT_EQ(entry->h_addrtype, AF_INET);
     EXPECT_EQ(entry->h_length, 4);
-    std::vector<std::string> addresses = Addresses(entry);
-    ASSERT_FALSE(addresses.empty());
-    EXPECT_EQ(addresses[0], "127.0.0.1");
+    ASSERT_FALSE(Addresses(entry).empty());
+    EXPECT_EQ(Addresses(entry)[0], "127.0.0.1");
 
     std::uint32_t loopback = inet_addr("127.0.0.1");
-    hostent* reverse = gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, AF_INET);
+    const char* address = reinterpret_cast<const char*>(&loopback);
+    hostent* reverse = gethostbyaddr(address, 4, AF_INET);
     ASSERT_NE(reverse, nullptr) << WSAGetLastError();
     EXPECT_STREQ(reverse->h_name, "localhost");
     EXPECT_EQ(Addresses(reverse), std::vector<std::string>{"127.0.0.1"});
     EXPECT_EQ(reverse, entry); // one storage, as the stack promises
 
-    EXPECT_EQ(gethostbyaddr(reinterpret_cast<const char*>(&loopback), 3, AF_INET), nullptr);
+    EXPECT_EQ(gethostbyaddr(address, 3, AF_INET), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(gethostbyaddr(reinterpret_cast<const char*>(&loopback), 4, 23), nullptr);
+    EXPECT_EQ(gethostbyaddr(address, 4, 23), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     EXPECT_EQ(gethostbyname(nullptr), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
@@ -477,6 +398,14 @@ TEST_F(WinsockTest, LooksUpLocalhostBothWays) {
 // ---- In a private network ----
 
 namespace {
+
+#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
+    do {                                                                                           \
+        int result = (status);                                                                     \
+        if (result == privateNetworkUnavailable)                                                   \
+            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
+        EXPECT_EQ(result, 0);                                                                      \
+    } while (false)
 
 // 10.200.0.2 sits on a link whose frames reach nobody: a host that never answers.
 // 10.201.0.0/16 has no route; 10.202.0.0/16 is marked unreachable.
@@ -487,43 +416,35 @@ const char silentHostSetup[] =
     "ip route add unreachable 10.202.0.0/16";
 
 void ConnectInPrivateNetwork() {
-    SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ASSERT_NE(client, INVALID_SOCKET);
-    ResetHookState();
-    cancelAtCall = 20;
+    hook = HookState{};
+    hook.cancelAt = 20;
     WSASetBlockingHook(CountingHook);
-    EXPECT_EQ(Connect(client, Address("10.200.0.2", 230)), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    EXPECT_EQ(hookCalls, 20);
-    EXPECT_TRUE(blockingSeenInHook);
-    EXPECT_EQ(closesocket(client), 0);
-
-    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    EXPECT_EQ(Connect(client, Address("10.201.0.1", 230)), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAENETUNREACH);
-    EXPECT_EQ(closesocket(client), 0);
-
-    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    EXPECT_EQ(Connect(client, Address("10.202.0.1", 230)), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEHOSTUNREACH);
-    EXPECT_EQ(closesocket(client), 0);
+    const struct {
+        const char* address;
+        int error;
+    } cases[] = {{"10.200.0.2", WSAEINTR}, // silent: waits until the hook cancels
+                 {"10.201.0.1", WSAENETUNREACH},
+                 {"10.202.0.1", WSAEHOSTUNREACH}};
+    for (const auto& each : cases) {
+        SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        EXPECT_EQ(Connect(client, Address(each.address, 230)), SOCKET_ERROR) << each.address;
+        EXPECT_EQ(WSAGetLastError(), each.error) << each.address;
+        EXPECT_EQ(closesocket(client), 0);
+        if (each.error == WSAEINTR) {
+            EXPECT_EQ(hook.calls, 20);
+            EXPECT_TRUE(hook.blockingSeen);
+        }
+    }
 }
 
 } // namespace
 
 TEST_F(WinsockTest, SilentAndUnreachableHostsInAPrivateNetwork) {
-    int status = RunInPrivateNetwork(silentHostSetup, nullptr, nullptr, ConnectInPrivateNetwork);
-    if (status == privateNetworkUnavailable)
-        GTEST_SKIP() << "needs root, network namespaces and the ip command";
-    EXPECT_EQ(status, 0);
+    EXPECT_PRIVATE_NETWORK_RUN(
+        RunInPrivateNetwork(silentHostSetup, nullptr, nullptr, ConnectInPrivateNetwork));
 }
 
 namespace {
-
-const char privateHosts[] = "127.0.0.1 localhost\n"
-                            "10.9.9.9 alpha.test alpha beta\n";
-const char privateResolver[] = "nameserver 127.0.0.1\n"
-                               "options timeout:30 attempts:1\n";
 
 TestNameServer* nameServer = nullptr;
 bool cancelWhenHeld = false;
@@ -532,11 +453,11 @@ int callsAtCancel = 0;
 // The name server is served from the hook, so every answer proves the hook ran during the
 // look-up.
 bool NameServerHook() {
-    ++hookCalls;
+    ++hook.calls;
     nameServer->Serve();
     if (cancelWhenHeld && nameServer->heldCount() > 0 && callsAtCancel == 0) {
         EXPECT_EQ(WSACancelBlockingCall(), 0);
-        callsAtCancel = hookCalls;
+        callsAtCancel = hook.calls;
     }
     return false;
 }
@@ -545,7 +466,7 @@ void LookUpInPrivateNetwork() {
     TestNameServer server;
     ASSERT_TRUE(server.ok());
     nameServer = &server;
-    ResetHookState();
+    hook = HookState{};
     WSASetBlockingHook(NameServerHook);
 
     // From the hosts file: official name, aliases, address, both ways.
@@ -592,11 +513,11 @@ void LookUpInPrivateNetwork() {
     ASSERT_NE(entry, nullptr);
     server.SetRule("silent.test", TestNameServer::Reply::Hold);
     cancelWhenHeld = true;
-    int before = hookCalls;
+    int before = hook.calls;
     EXPECT_EQ(gethostbyname("silent.test"), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEINTR);
     EXPECT_GT(callsAtCancel, before);
-    EXPECT_EQ(hookCalls, callsAtCancel);
+    EXPECT_EQ(hook.calls, callsAtCancel);
     EXPECT_FALSE(WSAIsBlocking());
     EXPECT_STREQ(entry->h_name, "alpha.test"); // a failed look-up leaves the last answer
 
@@ -615,8 +536,10 @@ void LookUpInPrivateNetwork() {
 } // namespace
 
 TEST_F(WinsockTest, LooksUpNamesFromHostsFileAndNameServerAndCancels) {
-    int status = RunInPrivateNetwork("", privateHosts, privateResolver, LookUpInPrivateNetwork);
-    if (status == privateNetworkUnavailable)
-        GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";
-    EXPECT_EQ(status, 0);
+    EXPECT_PRIVATE_NETWORK_RUN(RunInPrivateNetwork("",
+                                                   "127.0.0.1 localhost\n"
+                                                   "10.9.9.9 alpha.test alpha beta\n",
+                                                   "nameserver 127.0.0.1\n"
+                                                   "options timeout:30 attempts:1\n",
+                                                   LookUpInPrivateNetwork));
 }

@@ -7,8 +7,6 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -19,8 +17,6 @@
 
 namespace {
 
-constexpr int boundedWaitMs = 5000; // a bound for waits that should end at once
-
 sockaddr_in LoopbackAddress(unsigned short port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -29,96 +25,64 @@ sockaddr_in LoopbackAddress(unsigned short port) {
     return address;
 }
 
-unsigned short BoundPort(int descriptor) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return 0;
-    return ntohs(address.sin_port);
+bool BindToLoopback(int descriptor, unsigned short port) {
+    sockaddr_in address = LoopbackAddress(port);
+    return descriptor >= 0 &&
+           ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
 bool WaitReadable(int descriptor) {
     pollfd entry{descriptor, POLLIN, 0};
-    return poll(&entry, 1, boundedWaitMs) > 0;
-}
-
-int IntOption(unsigned socket, int level, int option) {
-    int value = -1;
-    socklen_t length = sizeof value;
-    if (getsockopt(static_cast<int>(socket), level, option, &value, &length) != 0)
-        return -1;
-    return value;
+    return poll(&entry, 1, 5000) > 0;
 }
 
 } // namespace
 
-LoopbackListener::LoopbackListener() {
-    descriptor_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    if (descriptor_ < 0 ||
-        ::bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(descriptor_, 4) != 0)
+LoopbackPeer::LoopbackPeer(bool stream) {
+    descriptor_ = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    if (!BindToLoopback(descriptor_, 0) || (stream && listen(descriptor_, 4) != 0))
         return;
-    port_ = BoundPort(descriptor_);
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(descriptor_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port_ = ntohs(address.sin_port);
 }
 
-LoopbackListener::~LoopbackListener() {
+LoopbackPeer::~LoopbackPeer() {
     CloseDescriptor(descriptor_);
 }
 
-int LoopbackListener::AcceptOne() {
-    if (!WaitReadable(descriptor_))
-        return -1;
-    return accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC);
+int LoopbackPeer::AcceptOne() {
+    return WaitReadable(descriptor_) ? accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
 }
 
-LoopbackDatagramPeer::LoopbackDatagramPeer() {
-    descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    if (descriptor_ < 0 ||
-        ::bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return;
-    port_ = BoundPort(descriptor_);
-}
-
-LoopbackDatagramPeer::~LoopbackDatagramPeer() {
-    CloseDescriptor(descriptor_);
-}
-
-std::string LoopbackDatagramPeer::ReceiveOne(unsigned short* fromPort) {
-    if (!WaitReadable(descriptor_))
-        return {};
+std::string LoopbackPeer::ReceiveOne(unsigned short* fromPort) {
     char buffer[2048];
     sockaddr_in sender{};
     socklen_t length = sizeof sender;
-    ssize_t count = recvfrom(descriptor_, buffer, sizeof buffer, 0,
-                             reinterpret_cast<sockaddr*>(&sender), &length);
+    ssize_t count = WaitReadable(descriptor_)
+                        ? recvfrom(descriptor_, buffer, sizeof buffer, 0,
+                                   reinterpret_cast<sockaddr*>(&sender), &length)
+                        : -1;
     if (count <= 0)
         return {};
     *fromPort = ntohs(sender.sin_port);
     return std::string(buffer, static_cast<size_t>(count));
 }
 
-bool LoopbackDatagramPeer::SendTo(unsigned short toPort, const std::string& data) {
+bool LoopbackPeer::SendTo(unsigned short toPort, const std::string& data) {
     sockaddr_in address = LoopbackAddress(toPort);
     return ::sendto(descriptor_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&address),
                     sizeof address) == static_cast<ssize_t>(data.size());
 }
 
 unsigned short UnusedLoopbackPort() {
-    int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    unsigned short port = 0;
-    if (descriptor >= 0 &&
-        ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-        port = BoundPort(descriptor);
-    CloseDescriptor(descriptor);
-    return port;
+    LoopbackPeer closedAtOnce;
+    return closedAtOnce.port();
 }
 
 bool WriteAll(int descriptor, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
+    for (size_t done = 0; done < data.size();) {
         ssize_t count = ::write(descriptor, data.data() + done, data.size() - done);
         if (count <= 0)
             return false;
@@ -128,10 +92,8 @@ bool WriteAll(int descriptor, const std::string& data) {
 }
 
 std::string ReadSome(int descriptor) {
-    if (!WaitReadable(descriptor))
-        return {};
     char buffer[4096];
-    ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    ssize_t count = WaitReadable(descriptor) ? ::read(descriptor, buffer, sizeof buffer) : -1;
     return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
 }
 
@@ -145,50 +107,17 @@ bool WaitUntilReadable(unsigned socket) {
 }
 
 int SystemTimeToLive(unsigned socket) {
-    return IntOption(socket, IPPROTO_IP, IP_TTL);
-}
-
-int SystemTypeOfService(unsigned socket) {
-    return IntOption(socket, IPPROTO_IP, IP_TOS);
-}
-
-bool SystemReuseAddress(unsigned socket) {
-    return IntOption(socket, SOL_SOCKET, SO_REUSEADDR) > 0;
+    int value = -1;
+    socklen_t length = sizeof value;
+    getsockopt(static_cast<int>(socket), IPPROTO_IP, IP_TTL, &value, &length);
+    return value;
 }
 
 // ---- The name server ----
 
-namespace {
-
-constexpr int dnsHeaderSize = 12;
-
-// The dotted name of a query's question and where the question ends; false when the
-// query is not one we can read.
-bool ReadQuestion(const std::vector<unsigned char>& query, std::string* name, size_t* end) {
-    size_t at = dnsHeaderSize;
-    name->clear();
-    while (at < query.size() && query[at] != 0) {
-        size_t length = query[at];
-        if (length > 63 || at + 1 + length > query.size())
-            return false;
-        if (!name->empty())
-            name->push_back('.');
-        name->append(reinterpret_cast<const char*>(&query[at + 1]), length);
-        at += 1 + length;
-    }
-    if (at + 5 > query.size())
-        return false;
-    *end = at + 5; // the root label, type and class
-    return true;
-}
-
-} // namespace
-
 TestNameServer::TestNameServer() {
     descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in address = LoopbackAddress(53);
-    if (descriptor_ >= 0 &&
-        ::bind(descriptor_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (descriptor_ >= 0 && !BindToLoopback(descriptor_, 53)) {
         CloseDescriptor(descriptor_);
         descriptor_ = -1;
     }
@@ -200,31 +129,23 @@ TestNameServer::~TestNameServer() {
 
 void TestNameServer::SetRule(const std::string& name, Reply reply,
                              const std::vector<std::string>& addresses) {
-    for (Rule& rule : rules_) {
-        if (rule.name == name) {
-            rule.reply = reply;
-            rule.addresses = addresses;
+    for (auto& rule : rules_)
+        if (rule.first == name) {
+            rule.second = Rule{reply, addresses};
             return;
         }
-    }
-    rules_.push_back(Rule{name, reply, addresses});
+    rules_.emplace_back(name, Rule{reply, addresses});
 }
 
 void TestNameServer::Serve() {
-    for (;;) {
-        unsigned char buffer[512];
-        sockaddr_in sender{};
-        socklen_t length = sizeof sender;
-        ssize_t count = recvfrom(descriptor_, buffer, sizeof buffer, 0,
-                                 reinterpret_cast<sockaddr*>(&sender), &length);
-        if (count <= 0)
-            return;
-        ++queries_;
-        Query query;
-        query.bytes.assign(buffer, buffer + count);
-        const unsigned char* senderBytes = reinterpret_cast<const unsigned char*>(&sender);
-        query.sender.assign(senderBytes, senderBytes + sizeof sender);
-        Answer(query, false);
+    unsigned char buffer[512];
+    sockaddr_in sender{};
+    socklen_t length = sizeof sender;
+    ssize_t count;
+    while ((count = recvfrom(descriptor_, buffer, sizeof buffer, 0,
+                             reinterpret_cast<sockaddr*>(&sender), &length)) > 0) {
+        const auto* senderBytes = reinterpret_cast<const unsigned char*>(&sender);
+        Answer(Query{{buffer, buffer + count}, {senderBytes, senderBytes + sizeof sender}}, false);
     }
 }
 
@@ -236,50 +157,47 @@ void TestNameServer::ReleaseHeld() {
 }
 
 void TestNameServer::Answer(const Query& query, bool releasing) {
+    // The question's dotted name; the header is 12 bytes, the question ends after the root
+    // label, type and class.
+    const std::vector<unsigned char>& bytes = query.bytes;
     std::string name;
-    size_t questionEnd = 0;
-    if (query.bytes.size() < dnsHeaderSize || !ReadQuestion(query.bytes, &name, &questionEnd))
-        return;
-    Reply reply = Reply::NoSuchName;
-    std::vector<std::string> addresses;
-    for (const Rule& rule : rules_) {
-        if (rule.name == name) {
-            reply = rule.reply;
-            addresses = rule.addresses;
-        }
+    size_t at = 12;
+    while (at < bytes.size() && bytes[at] != 0) {
+        size_t length = bytes[at];
+        if (length > 63 || at + 1 + length > bytes.size())
+            return;
+        name += (name.empty() ? "" : ".") +
+                std::string(bytes.begin() + long(at) + 1, bytes.begin() + long(at + 1 + length));
+        at += 1 + length;
     }
-    if (reply == Reply::Hold && !releasing) {
+    size_t questionEnd = at + 5;
+    if (questionEnd > bytes.size())
+        return;
+    Rule rule{Reply::NoSuchName, {}};
+    for (const auto& each : rules_)
+        if (each.first == name)
+            rule = each.second;
+    if (rule.reply == Reply::Hold && !releasing) {
         held_.push_back(query);
         return;
     }
-    unsigned questionType = (query.bytes[questionEnd - 4] << 8) | query.bytes[questionEnd - 3];
-    if (questionType != 1) // only A records have addresses here
-        addresses.clear();
+    bool typeA = bytes[questionEnd - 4] == 0 && bytes[questionEnd - 3] == 1;
+    if (rule.reply != Reply::Addresses || !typeA) // only A records have addresses here
+        rule.addresses.clear();
+    const unsigned rcodes[] = {0, 3, 2, 1, 0, 0}; // in the order of Reply
 
-    std::vector<unsigned char> answer(query.bytes.begin(),
-                                      query.bytes.begin() + static_cast<long>(questionEnd));
-    unsigned rcode = 0;
-    if (reply == Reply::NoSuchName)
-        rcode = 3;
-    else if (reply == Reply::ServerFailure)
-        rcode = 2;
-    else if (reply == Reply::FormatError)
-        rcode = 1;
-    if (reply != Reply::Addresses)
-        addresses.clear();
-    answer[2] = static_cast<unsigned char>(0x80 | (query.bytes[2] & 0x01)); // response, RD
-    answer[3] = static_cast<unsigned char>(0x80 | rcode);                   // RA, rcode
-    answer[6] = 0;
-    answer[7] = static_cast<unsigned char>(addresses.size());
-    for (int index = 8; index < 12; ++index)
-        answer[static_cast<size_t>(index)] = 0;
-    for (const std::string& text : addresses) {
+    std::vector<unsigned char> answer(bytes.begin(), bytes.begin() + long(questionEnd));
+    answer[2] = static_cast<unsigned char>(0x80 | (bytes[2] & 0x01)); // response, RD
+    answer[3] = static_cast<unsigned char>(0x80 | rcodes[static_cast<int>(rule.reply)]); // RA
+    std::fill(answer.begin() + 6, answer.begin() + 12, 0);
+    answer[7] = static_cast<unsigned char>(rule.addresses.size());
+    for (const std::string& text : rule.addresses) {
         in_addr address{};
         inet_aton(text.c_str(), &address);
         const unsigned char record[] = {0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4};
         answer.insert(answer.end(), record, record + sizeof record);
-        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
-        answer.insert(answer.end(), bytes, bytes + 4);
+        const auto* addressBytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+        answer.insert(answer.end(), addressBytes, addressBytes + 4);
     }
     sendto(descriptor_, answer.data(), answer.size(), 0,
            reinterpret_cast<const sockaddr*>(query.sender.data()),
@@ -293,6 +211,8 @@ namespace {
 // Writes `text` to a fresh file and mounts it over `target`; the file itself is removed at
 // once, the mount keeps it alive for this namespace.
 bool MountTextOver(const char* target, const char* text) {
+    if (text == nullptr)
+        return true;
     char path[] = "/tmp/tarnmap-winsock-XXXXXX";
     int descriptor = mkstemp(path);
     if (descriptor < 0)
@@ -319,21 +239,15 @@ int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const 
     if (child < 0)
         return privateNetworkUnavailable;
     if (child == 0) {
-        if (unshare(CLONE_NEWNET | (ownFiles ? CLONE_NEWNS : 0)) != 0)
+        if (unshare(CLONE_NEWNET | (ownFiles ? CLONE_NEWNS : 0)) != 0 ||
+            (ownFiles && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ||
+            !MountTextOver("/etc/hosts", hostsText) ||
+            !MountTextOver("/etc/resolv.conf", resolverText))
             EndChild(privateNetworkUnavailable);
-        if (ownFiles) {
-            if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-                EndChild(privateNetworkUnavailable);
-            if (hostsText != nullptr && !MountTextOver("/etc/hosts", hostsText))
-                EndChild(privateNetworkUnavailable);
-            if (resolverText != nullptr && !MountTextOver("/etc/resolv.conf", resolverText))
-                EndChild(privateNetworkUnavailable);
-        }
         std::string commands = "ip link set lo up";
         if (setupCommands != nullptr && setupCommands[0] != '\0')
             commands += std::string(" && ") + setupCommands;
-        commands += " >/dev/null 2>&1";
-        if (std::system(commands.c_str()) != 0)
+        if (std::system((commands + " >/dev/null 2>&1").c_str()) != 0)
             EndChild(privateNetworkUnavailable);
         body();
         EndChild(testing::Test::HasFailure() ? 1 : 0);

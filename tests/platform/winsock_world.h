@@ -1,40 +1,23 @@
 // The outside world of the socket tests, built on the system's sockets directly: loopback
 // peers, a child process with a network of its own, and a name server the test answers.
-// Kept apart from winsock_test.cpp because the system's socket macros clash with the
-// Winsock names.
+// Kept apart from the tests because the system's socket macros clash with the Winsock names.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// A TCP listener on 127.0.0.1 at a port the system chose.
-class LoopbackListener final {
+// A TCP listener (or a UDP socket) on 127.0.0.1 at a port the system chose. The waits
+// below last a few seconds at most.
+class LoopbackPeer final {
   public:
-    LoopbackListener();
-    ~LoopbackListener();
-    LoopbackListener(const LoopbackListener&) = delete;
-    LoopbackListener& operator=(const LoopbackListener&) = delete;
+    explicit LoopbackPeer(bool stream = true);
+    ~LoopbackPeer();
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
-    unsigned short port() const { return port_; } // host order; 0 when it could not open
-    // The next connection, waiting a few seconds at most; -1 when none came.
-    int AcceptOne();
-
-  private:
-    int descriptor_ = -1;
-    unsigned short port_ = 0;
-};
-
-// A UDP socket on 127.0.0.1 at a port the system chose.
-class LoopbackDatagramPeer final {
-  public:
-    LoopbackDatagramPeer();
-    ~LoopbackDatagramPeer();
-    LoopbackDatagramPeer(const LoopbackDatagramPeer&) = delete;
-    LoopbackDatagramPeer& operator=(const LoopbackDatagramPeer&) = delete;
-
-    unsigned short port() const { return port_; }
-    // One datagram, waiting a few seconds at most; empty when none came.
-    std::string ReceiveOne(unsigned short* fromPort);
+    unsigned short port() const { return port_; }     // host order; 0 when it could not open
+    int AcceptOne();                                  // -1 when no connection came
+    std::string ReceiveOne(unsigned short* fromPort); // empty when no datagram came
     bool SendTo(unsigned short toPort, const std::string& data);
 
   private:
@@ -42,20 +25,14 @@ class LoopbackDatagramPeer final {
     unsigned short port_ = 0;
 };
 
-// A loopback port that nothing listens on.
 unsigned short UnusedLoopbackPort();
-
 bool WriteAll(int descriptor, const std::string& data);
-// What arrives on a descriptor, waiting a few seconds at most for the first byte.
-std::string ReadSome(int descriptor);
+std::string ReadSome(int descriptor); // waits a few seconds at most for the first byte
 void CloseDescriptor(int descriptor);
-// Whether data waits on a socket (or arrives within a few seconds).
 bool WaitUntilReadable(unsigned socket);
 
-// What the system holds for options set through the Winsock names.
+// The time to live the system holds for a socket, set through the Winsock names.
 int SystemTimeToLive(unsigned socket);
-int SystemTypeOfService(unsigned socket);
-bool SystemReuseAddress(unsigned socket);
 
 // A name server on 127.0.0.1:53 inside a private network, answered by the test itself
 // (normally from within the blocking hook). Names without a rule get "no such name".
@@ -76,11 +53,9 @@ class TestNameServer final {
     // Answers the queries kept so far by the rules as they are now.
     void ReleaseHeld();
     int heldCount() const { return static_cast<int>(held_.size()); }
-    int queryCount() const { return queries_; }
 
   private:
     struct Rule {
-        std::string name;
         Reply reply;
         std::vector<std::string> addresses;
     };
@@ -91,9 +66,8 @@ class TestNameServer final {
     void Answer(const Query& query, bool releasing);
 
     int descriptor_ = -1;
-    std::vector<Rule> rules_;
+    std::vector<std::pair<std::string, Rule>> rules_;
     std::vector<Query> held_;
-    int queries_ = 0;
 };
 
 // Runs `body` in a child process with a network namespace of its own: loopback up, then
