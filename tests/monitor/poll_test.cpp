@@ -10,6 +10,7 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
+#include "platform/commctl.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "resources/commands.h"
