@@ -1,12 +1,13 @@
-// The outside world of the finger and whois tests, on the system's sockets: line servers
-// on the loopback of a network namespace, and a child process that sees a hosts file of
-// the test's own.
+// The tool tests' outside world on the system's sockets: line servers, a silent name
+// server, a child process that sees a hosts file of the test's own, and a count of the
+// sockets open.
 #include "tools_world.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,8 +17,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
 
 namespace {
 
@@ -42,99 +41,97 @@ bool SendAll(int descriptor, const std::string& data) {
 
 } // namespace
 
-LineServer::LineServer(const NetworkNamespace& network, unsigned short port,
-                       std::vector<LineExchange> script)
+int OpenSocketCount() {
+    DIR* directory = opendir("/proc/self/fd");
+    int count = 0;
+    while (dirent* entry = directory != nullptr ? readdir(directory) : nullptr) {
+        char target[256] = {};
+        std::string path = std::string("/proc/self/fd/") + entry->d_name;
+        if (readlink(path.c_str(), target, sizeof target - 1) > 0 &&
+            std::strncmp(target, "socket:", 7) == 0)
+            ++count;
+    }
+    if (directory != nullptr)
+        closedir(directory);
+    return count;
+}
+
+LineServer::LineServer(unsigned short port, std::vector<LineExchange> script)
     : script_(std::move(script)) {
-    thread_ = std::thread(&LineServer::Run, this, &network, port);
-    for (int waited = 0; !ready_.load() && waited < boundedWaitMs; waited += 5)
-        usleep(5000);
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int one = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 4) != 0) {
+        ::close(listener_);
+        listener_ = -1;
+    }
+    if (listener_ >= 0)
+        thread_ = std::thread(&LineServer::Run, this);
 }
 
 LineServer::~LineServer() {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
+    if (listener_ >= 0)
+        ::close(listener_);
 }
 
-std::vector<SeenConnection> LineServer::Seen() {
+std::vector<SeenConnection> LineServer::Seen(size_t count) {
+    for (int waited = 0; waited < boundedWaitMs; waited += 5) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (seen_.size() >= count)
+                return seen_;
+        }
+        usleep(5000);
+    }
     std::lock_guard<std::mutex> guard(lock_);
     return seen_;
 }
 
-bool LineServer::WaitForConnections(size_t count) {
-    for (int waited = 0; waited < boundedWaitMs; waited += 5) {
-        if (Seen().size() >= count)
-            return true;
-        usleep(5000);
-    }
-    return false;
-}
-
-void LineServer::Run(const NetworkNamespace* network, unsigned short port) {
-    EnteredNamespace inside(*network);
-    int listener = inside.ok() ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int one = 1;
-    if (listener >= 0)
-        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    listening_ = listener >= 0 &&
-                 ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                 listen(listener, 4) == 0;
-    ready_ = true;
+void LineServer::Run() {
     for (const LineExchange& exchange : script_) {
-        if (!listening_)
-            break;
         int connection = -1;
-        while (!stop_ && connection < 0) {
-            if (WaitReadable(listener, 50))
-                connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        }
+        while (!stop_ && connection < 0)
+            if (WaitReadable(listener_, 50))
+                connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             break;
         SeenConnection seen;
         char buffer[512];
+        ssize_t count = 0;
         while (seen.request.find("\r\n") == std::string::npos &&
-               WaitReadable(connection, boundedWaitMs)) {
-            ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-            if (count <= 0)
-                break;
+               WaitReadable(connection, boundedWaitMs) &&
+               (count = ::recv(connection, buffer, sizeof buffer, 0)) > 0)
             seen.request.append(buffer, static_cast<size_t>(count));
-        }
         for (const std::string& piece : exchange.pieces) {
             usleep(piecePauseMs * 1000);
             SendAll(connection, piece);
         }
-        if (exchange.holdOpen) {
-            // Held until the client lets go, which it must do by itself.
-            for (int waited = 0; waited < 2 * boundedWaitMs && !stop_; waited += 50) {
-                if (!WaitReadable(connection, 50))
-                    continue;
-                ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-                if (count <= 0) {
-                    seen.closedByClient = true;
-                    break;
-                }
-                seen.request.append(buffer, static_cast<size_t>(count));
-            }
-        } else {
-            // Anything the client sends after its request line still counts as request.
+        // Held until the client lets go by itself; otherwise anything the client sends
+        // after its request line still counts as request.
+        if (!exchange.holdOpen)
             shutdown(connection, SHUT_WR);
-            while (WaitReadable(connection, 200)) {
-                ssize_t count = ::recv(connection, buffer, sizeof buffer, 0);
-                if (count <= 0)
-                    break;
-                seen.request.append(buffer, static_cast<size_t>(count));
+        for (int waited = 0; waited < (exchange.holdOpen ? 2 * boundedWaitMs : 200) && !stop_;
+             waited += 50) {
+            if (!WaitReadable(connection, 50))
+                continue;
+            if ((count = ::recv(connection, buffer, sizeof buffer, 0)) <= 0) {
+                seen.closedByClient = true;
+                break;
             }
+            seen.request.append(buffer, static_cast<size_t>(count));
         }
         ::close(connection);
         std::lock_guard<std::mutex> guard(lock_);
         seen_.push_back(seen);
     }
-    if (listener >= 0)
-        ::close(listener);
 }
 
 // ---- A name server that never answers ----

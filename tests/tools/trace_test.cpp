@@ -1,21 +1,13 @@
 // The traceroute tool in both modes through a chain of three routers in namespaces, beside
-// traceroute -I -n on the same path; a destination behind an unreachable route; the hop
-// limit of one byte; and on loopback the hop names, the mode choice and the dialog as the
-// Tools menu opens it.
-#include "tool_world.h"
+// traceroute -I -n on the same path and toward a destination behind an unreachable route;
+// the hop limit of one byte; and on loopback the hop names and the mode choice.
+#include "tools_world.h"
 
 #include "icmp/rawecho.h"
 #include "model/settings.h"
-#include "monitor/poll.h"
-#include "platform/dialog.h"
-#include "platform/window.h"
-#include "resources/commands.h"
-#include "shell/mainwnd.h"
 #include "tools/trace.h"
 
 #include <regex>
-#include <string>
-#include <vector>
 
 using namespace platform;
 
@@ -40,16 +32,15 @@ std::vector<std::string> LibraryHops(const std::string& text) {
     return hops;
 }
 
-class TraceToolTest : public ToolTest {};
-
 } // namespace
 
-TEST_F(TraceToolTest, BothModesListTheThreeRoutersInOrderAsTracerouteDoes) {
+TEST_F(ToolTest, TraceListsThreeRoutersAsTracerouteDoesAndStopsAtAnUnreachableRoute) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
     ASSERT_TRUE(network.Build(3));
     const std::string server = network.ServerAddress();
-    std::vector<std::string> path = network.RouterAddresses();
+    const std::vector<std::string> routers = network.RouterAddresses();
+    std::vector<std::string> path = routers;
     path.push_back(server);
 
     std::vector<std::string> reference = RunReferenceTraceroute(*network.client, server.c_str(), 8);
@@ -76,17 +67,9 @@ TEST_F(TraceToolTest, BothModesListTheThreeRoutersInOrderAsTracerouteDoes) {
                                           reference[0] + ":\r\n" + " 2 " + reference[1] + ":\r\n" +
                                           " 3 " + reference[2] + ":\r\n" + " 4 " + server +
                                           ": time=T ms\r\nhost reached\r\n");
-}
 
-TEST_F(TraceToolTest, ADestinationBehindAnUnreachableRouteIsNotReached) {
-    SKIP_WITHOUT_NAMESPACES();
-    ToolNetwork network;
-    ASSERT_TRUE(network.Build(3));
-    const std::vector<std::string> routers = network.RouterAddresses();
     const char target[] = "10.233.0.9";
-
-    useRawIcmp = 1;
-    ToolRun run = RunTool(ShowTraceTool, target, network.client.get(), TraceEnded);
+    run = RunTool(ShowTraceTool, target, network.client.get(), TraceEnded);
     ASSERT_TRUE(run.finished) << run.text;
     EXPECT_EQ(run.text, std::string(" Tracing route to 10.233.0.9\r\n\r\n") + " 1 " + routers[0] +
                             ":\r\n 2 " + routers[1] + ":\r\n 3 " + routers[2] +
@@ -95,7 +78,7 @@ TEST_F(TraceToolTest, ADestinationBehindAnUnreachableRouteIsNotReached) {
     useIcmpLibrary = 1;
     run = RunTool(ShowTraceTool, target, network.client.get(), TraceEnded);
     ASSERT_TRUE(run.finished) << run.text;
-    std::vector<std::string> lines = Lines(WithoutTimes(run.text));
+    lines = Lines(WithoutTimes(run.text));
     ASSERT_EQ(lines.size(), 7u) << run.text;
     EXPECT_EQ(lines[2], "host unreachable from " + routers[2] + ": time=T ms");
     EXPECT_EQ(LibraryHops(run.text), routers);
@@ -106,7 +89,7 @@ TEST_F(TraceToolTest, ADestinationBehindAnUnreachableRouteIsNotReached) {
     EXPECT_EQ(lines[6], "not reached");
 }
 
-TEST_F(TraceToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
+TEST_F(ToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
     ASSERT_TRUE(network.Build(0));
@@ -124,7 +107,7 @@ TEST_F(TraceToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
     EXPECT_EQ(lines.back(), "not reached");
 }
 
-TEST_F(TraceToolTest, OnLoopbackHopNamesModesAndTheToolsMenu) {
+TEST_F(ToolTest, OnLoopbackHopNamesAndTheModeChoice) {
     // Library mode: the target answers at hop 1, named from the hosts file.
     useIcmpLibrary = 1;
     showHopNames = 1;
@@ -148,33 +131,4 @@ TEST_F(TraceToolTest, OnLoopbackHopNamesModesAndTheToolsMenu) {
         return text.find("support") != std::string::npos;
     });
     EXPECT_EQ(run.text, " Tracing route to 127.0.0.1\r\n\r\nCan't trace without ICMP support.\r\n");
-
-    // From the Tools menu: empty, its own button text, the poll countdown stopped meanwhile.
-    ASSERT_EQ(pollTimerActive, 1);
-    const std::string unknown(70, 'y'); // a label too long to ask any resolver for
-    int stage = 0;
-    run = RunTool(
-        [](HWND owner, const char*) {
-            RunCommand(owner, CMD_TRACEROUTE);
-            return 0;
-        },
-        "", nullptr,
-        [&](HWND dialog, const std::string& text) {
-            char buffer[128] = {};
-            if (stage++ == 0) {
-                EXPECT_EQ(pollTimerActive, 0);
-                GetDlgItemText(dialog, TOOL_HOST_EDIT, buffer, sizeof buffer);
-                EXPECT_STREQ(buffer, "");
-                GetDlgItemText(dialog, TOOL_START_BUTTON, buffer, sizeof buffer);
-                EXPECT_STREQ(buffer, "&Trace Route");
-                EXPECT_EQ(text, "");
-                SetDlgItemText(dialog, TOOL_HOST_EDIT, unknown.c_str());
-                SendMessage(dialog, WM_COMMAND, MAKEWPARAM(TOOL_START_BUTTON, BN_CLICKED), 0);
-                return false;
-            }
-            EXPECT_EQ(text, "Failed to resolve name " + unknown + "\r\n");
-            return true;
-        });
-    EXPECT_TRUE(run.finished);
-    EXPECT_EQ(pollTimerActive, 1);
 }
