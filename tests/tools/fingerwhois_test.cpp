@@ -60,6 +60,12 @@ bool RecordingHook() {
     return BlockingHook();
 }
 
+void RecordTexts(HWND box) {
+    watchedBox = box;
+    textsSeen.clear();
+    WSASetBlockingHook(RecordingHook);
+}
+
 // Whether `texts` are progress texts of a whois query in the order of its steps.
 bool InStepOrder(const std::vector<std::string>& texts) {
     const char* const steps[] = {"looking up localhost\r\n", "creating socket\r\n",
@@ -88,7 +94,7 @@ TEST(FingerRequest, SplitsAtTheFirstAtSignOnly) {
     EXPECT_STREQ(request, "bob\r\n");
 }
 
-TEST_F(QueryTest, FingerSendsTheRequestOfEachFormAndShowsTheAnswer) {
+TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     // 600 bytes in 20 lines, one ended by a line feed alone, in pieces that split lines and
     // one CR LF pair.
     std::string answer;
@@ -102,29 +108,39 @@ TEST_F(QueryTest, FingerSendsTheRequestOfEachFormAndShowsTheAnswer) {
     ASSERT_EQ(answer[388], '\r') << "the second piece ends inside a CR LF";
     std::vector<std::string> pieces{answer.substr(0, 150), answer.substr(150, 239),
                                     answer.substr(389, 111), answer.substr(500)};
-    LineServer server(
-        FINGER_PORT,
-        {{pieces}, {{"alpha\r\n"}}, {{"bravo\r\n"}}, {{"charlie\r\n"}}, {{"delta\n"}}});
+    // Held answers stay open until the client closes: the next query or Exit must.
+    LineServer server(FINGER_PORT, {{{"first part\r\n"}, true},
+                                    {{"second\r\n"}},
+                                    {pieces},
+                                    {{"alpha\r\n"}},
+                                    {{"bravo\r\n"}},
+                                    {{"charlie\r\n"}},
+                                    {{"delta\n"}},
+                                    {{"last part\r\n"}, true}});
     ASSERT_TRUE(server.listening());
-    struct Case {
+    auto complete = [](const std::string& text) { return text + "\r\n**complete**\r\n"; };
+    const struct {
         const char* query;
         const char* request;
         std::string shown;
-    };
-    const std::vector<Case> cases{
-        {"someone@127.0.0.1", "someone\r\n",
-         std::regex_replace(answer, std::regex("\\.\n"), ".\r\n")},
-        {"@127.0.0.1", "\r\n", "alpha\r\n"},
-        {"alice@127.0.0.1", "alice\r\n", "bravo\r\n"},
-        {"localhost", "\r\n", "charlie\r\n"},         // a server alone asks for its list of users
-        {"root@localhost", "root\r\n", "delta\r\n"}}; // a bare line feed breaks the line
+    } cases[] = {{"@127.0.0.1", "\r\n", "first part\r\n"},
+                 {"@127.0.0.1", "\r\n", complete("second\r\n")}, // nothing of the first answer
+                 {"someone@127.0.0.1", "someone\r\n",
+                  complete(std::regex_replace(answer, std::regex("\\.\n"), ".\r\n"))},
+                 {"alice@127.0.0.1", "alice\r\n", complete("alpha\r\n")},
+                 {"localhost", "\r\n", complete("bravo\r\n")}, // a server alone: its list of users
+                 {"root@localhost", "root\r\n", complete("charlie\r\n")},
+                 {"@127.0.0.1", "\r\n", complete("delta\r\n")}, // a bare line feed breaks the line
+                 {"root@localhost", "root\r\n", "last part\r\n"}};
     std::vector<std::string> shown;
     DWORD selectionStart = 99, selectionEnd = 99;
     QueueDialogHook([&](HWND dialog) {
-        for (const Case& each : cases) {
-            shown.push_back(
-                QueryUntil(dialog, FINGER_STRING, each.query, FINGER_RESULTS, "**complete**\r\n"));
-            if (shown.size() == 1)
+        for (const auto& each : cases) {
+            bool held = !each.shown.ends_with("**complete**\r\n");
+            shown.push_back(QueryUntil(dialog, FINGER_STRING, each.query, FINGER_RESULTS,
+                                       held ? "part\r\n" : "**complete**\r\n"));
+            EXPECT_TRUE(!held || fingerSocket != INVALID_SOCKET) << "the server holds on";
+            if (shown.size() == 3)
                 SaveWindowImage(dialog, PicturePath("finger_dialog.png").c_str());
         }
         SendDlgItemMessage(dialog, FINGER_STRING, EM_GETSEL,
@@ -133,19 +149,21 @@ TEST_F(QueryTest, FingerSendsTheRequestOfEachFormAndShowsTheAnswer) {
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(ShowFingerTool(0), 1);
-    std::vector<SeenConnection> seen = server.Seen(cases.size());
-    ASSERT_EQ(seen.size(), cases.size());
-    ASSERT_EQ(shown.size(), cases.size());
-    for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(cases[i].query);
+    std::vector<SeenConnection> seen = server.Seen(std::size(cases));
+    ASSERT_EQ(seen.size(), std::size(cases));
+    ASSERT_EQ(shown.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
         EXPECT_EQ(seen[i].request, cases[i].request);
-        EXPECT_EQ(shown[i], cases[i].shown + "\r\n**complete**\r\n");
+        EXPECT_EQ(shown[i], cases[i].shown);
     }
+    EXPECT_TRUE(seen[0].closedByClient) << "the next query closes the old socket";
+    EXPECT_TRUE(seen.back().closedByClient) << "closing the dialog closes its socket";
+    EXPECT_EQ(fingerSocket, INVALID_SOCKET);
     EXPECT_STREQ(fingerQuery, "root@localhost");
     EXPECT_STREQ(fingerHost, "localhost");
     EXPECT_EQ(selectionStart, 0u);
     EXPECT_EQ(selectionEnd, 14u) << "the whole finger string is selected";
-    EXPECT_EQ(fingerSocket, INVALID_SOCKET);
 
     // Opened again, the dialog offers the last finger string.
     std::string offered;
@@ -155,29 +173,6 @@ TEST_F(QueryTest, FingerSendsTheRequestOfEachFormAndShowsTheAnswer) {
     });
     ShowFingerTool(0);
     EXPECT_EQ(offered, "root@localhost");
-}
-
-TEST_F(QueryTest, ANewQueryAndExitGiveUpTheAnswerStillArriving) {
-    LineServer server(FINGER_PORT,
-                      {{{"first part\r\n"}, true}, {{"second\r\n"}}, {{"third part\r\n"}, true}});
-    ASSERT_TRUE(server.listening());
-    std::string afterFirst, afterSecond;
-    QueueDialogHook([&](HWND dialog) {
-        afterFirst = QueryUntil(dialog, FINGER_STRING, "@127.0.0.1", FINGER_RESULTS, "part\r\n");
-        EXPECT_NE(fingerSocket, INVALID_SOCKET) << "the server still holds the connection";
-        afterSecond =
-            QueryUntil(dialog, FINGER_STRING, "@127.0.0.1", FINGER_RESULTS, "**complete**\r\n");
-        QueryUntil(dialog, FINGER_STRING, "@127.0.0.1", FINGER_RESULTS, "part\r\n");
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(ShowFingerTool(0), 1);
-    EXPECT_EQ(afterFirst, "first part\r\n");
-    EXPECT_EQ(afterSecond, "second\r\n\r\n**complete**\r\n") << "nothing of the first answer";
-    EXPECT_EQ(fingerSocket, INVALID_SOCKET);
-    std::vector<SeenConnection> seen = server.Seen(3);
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_TRUE(seen[0].closedByClient) << "the next query closes the old socket";
-    EXPECT_TRUE(seen[2].closedByClient) << "closing the dialog closes its socket";
 }
 
 TEST_F(QueryTest, ExitDuringAConnectCancelsItFirstAndClosesNext) {
@@ -192,9 +187,7 @@ TEST_F(QueryTest, ExitDuringAConnectCancelsItFirstAndClosesNext) {
     bool stillOpen = false;
     QueueDialogHook([&](HWND dialog) {
         SetDlgItemText(dialog, FINGER_STRING, "@10.203.0.2");
-        watchedBox = GetDlgItem(dialog, FINGER_RESULTS);
-        textsSeen.clear();
-        WSASetBlockingHook(RecordingHook);
+        RecordTexts(GetDlgItem(dialog, FINGER_RESULTS));
         PostMessage(dialog, WM_COMMAND, IDOK, 0);
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the connect waits
         cancelled =
@@ -218,36 +211,35 @@ TEST_F(QueryTest, ExitDuringANameLookupCancelsItInLookupAndFinger) {
     // Without the cancel the look-up would outlast the bound of the wait below.
     setenv("RES_OPTIONS", "timeout:30 attempts:1", 1);
 
-    std::string lookupShown;
-    QueueDialogHook([&](HWND dialog) {
-        SetDlgItemText(dialog, LOOKUP_HOST, "silent.example");
-        PostMessage(dialog, WM_COMMAND, IDOK, 0);
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the resolver waits
-        PumpUntil([&] {
-            lookupShown = ItemText(dialog, LOOKUP_RESULTS);
-            return lookupShown.rfind("Failed", 0) == 0;
+    const struct {
+        int (*open)(HWND);
+        int field, results;
+        const char* text;
+        bool staysOpen; // after the first Exit, which cancels the look-up
+    } tools[] = {{ShowLookupTool, LOOKUP_HOST, LOOKUP_RESULTS, "silent.example", false},
+                 {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "user@silent.example", true}};
+    for (const auto& tool : tools) {
+        SCOPED_TRACE(tool.text);
+        std::string shown;
+        bool stillOpen = false;
+        QueueDialogHook([&](HWND dialog) {
+            SetDlgItemText(dialog, tool.field, tool.text);
+            PostMessage(dialog, WM_COMMAND, IDOK, 0);
+            PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the resolver waits
+            PumpUntil([&] {
+                shown = ItemText(dialog, tool.results);
+                return shown.starts_with("Failed");
+            });
+            if (tool.staysOpen) {
+                stillOpen = IsWindow(dialog);
+                PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+            }
         });
-    });
-    EXPECT_EQ(ShowLookupTool(0), 1) << "Exit cancels and closes";
-    EXPECT_EQ(lookupShown, "Failed to resolve name silent.example\r\n");
-
-    bool stillOpen = false;
-    std::string fingerShown;
-    QueueDialogHook([&](HWND dialog) {
-        SetDlgItemText(dialog, FINGER_STRING, "user@silent.example");
-        PostMessage(dialog, WM_COMMAND, IDOK, 0);
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-        PumpUntil([&] {
-            fingerShown = ItemText(dialog, FINGER_RESULTS);
-            return fingerShown.rfind("Failed", 0) == 0;
-        });
-        stillOpen = IsWindow(dialog);
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(ShowFingerTool(0), 1);
+        EXPECT_EQ(tool.open(0), 1);
+        EXPECT_EQ(shown, "Failed to resolve name silent.example\r\n");
+        EXPECT_EQ(stillOpen, tool.staysOpen);
+    }
     unsetenv("RES_OPTIONS");
-    EXPECT_EQ(fingerShown, "Failed to resolve name silent.example\r\n");
-    EXPECT_TRUE(stillOpen) << "the first Exit only cancels the look-up";
     EXPECT_GE(nameServer.Queries(), 2) << "both look-ups asked the name server";
 }
 
@@ -266,9 +258,7 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
         savedAfterFailure = saved;
 
         SetDlgItemText(dialog, WHOIS_SERVER, "localhost");
-        watchedBox = GetDlgItem(dialog, WHOIS_RESULTS);
-        textsSeen.clear();
-        WSASetBlockingHook(RecordingHook);
+        RecordTexts(GetDlgItem(dialog, WHOIS_RESULTS));
         answer =
             QueryUntil(dialog, WHOIS_SEARCH, "example.test", WHOIS_RESULTS, "** complete **\r\n");
         WSASetBlockingHook(BlockingHook);

@@ -1,6 +1,6 @@
 // The tool tests' main window, the watcher and the message loop that drive tool dialogs,
-// reading their results, the reference programs and the networks. The servers and the
-// private hosts file, which need the system's socket headers, are in tools_network.cpp.
+// reading their results, and the networks. The servers and the private hosts file, which
+// need the system's socket headers, are in tools_network.cpp.
 #include "tools_world.h"
 
 #include "icmp/rawecho.h"
@@ -21,10 +21,8 @@
 #include "tools/trace.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <regex>
-#include <sstream>
 
 using namespace platform;
 
@@ -229,50 +227,6 @@ testing::AssertionResult Contains(const std::string& text, const std::string& pa
     if (text.find(part) != std::string::npos)
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
-}
-
-/*** reference programs ***/
-
-namespace {
-
-std::string RunCapturing(const NetworkNamespace& space, const std::string& command) {
-    std::string output;
-    if (FILE* pipe =
-            popen(("ip netns exec " + space.name() + " " + command + " 2>&1").c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-            output += buffer;
-        pclose(pipe);
-    }
-    return output;
-}
-
-} // namespace
-
-ReferencePing RunReferencePing(const NetworkNamespace& space, const char* target, int count) {
-    ReferencePing reference;
-    reference.output = RunCapturing(space, "ping -n -c " + std::to_string(count) + " -i 0.2 -W 1 " +
-                                               std::string(target));
-    static const std::regex summary("([0-9]+) packets transmitted, ([0-9]+) received");
-    std::smatch match;
-    if (std::regex_search(reference.output, match, summary)) {
-        reference.transmitted = std::stoi(match[1]);
-        reference.received = std::stoi(match[2]);
-    }
-    return reference;
-}
-
-std::vector<std::string> RunReferenceTraceroute(const NetworkNamespace& space, const char* target,
-                                                int maxHops) {
-    std::istringstream output(RunCapturing(space, "traceroute -I -n -q 1 -w 1 -m " +
-                                                      std::to_string(maxHops) + " " + target));
-    static const std::regex hop("^ *[0-9]+ +([0-9.]+|\\*)");
-    std::vector<std::string> hops;
-    std::smatch match;
-    for (std::string line; std::getline(output, line);)
-        if (std::regex_search(line, match, hop))
-            hops.push_back(match[1]);
-    return hops;
 }
 
 /*** networks ***/

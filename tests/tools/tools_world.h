@@ -1,7 +1,7 @@
 // What the tool tests share: the program's main window on an empty map, two ways to drive a
 // tool dialog (a watcher that looks at it on a timer while it runs, and a message loop run
-// from a dialog hook), the reference ping and traceroute, small routed networks, line
-// servers, a silent name server and a child process with a hosts file of its own.
+// from a dialog hook), small routed networks, line servers, a silent name server and a
+// child process with a hosts file of its own.
 #pragma once
 
 #include "platform/window.h"
@@ -73,17 +73,6 @@ int CountOf(const std::string& text, const std::string& part);
 testing::AssertionResult Contains(const std::string& text, const std::string& part);
 // Descriptors of this process that are sockets.
 int OpenSocketCount();
-
-// iputils ping run in `space`: the counts of its summary line (-1 when none) and its output.
-struct ReferencePing {
-    int transmitted = -1;
-    int received = -1;
-    std::string output;
-};
-ReferencePing RunReferencePing(const NetworkNamespace& space, const char* target, int count);
-// traceroute -I -n in `space`: the address of each hop in order ("*" for none).
-std::vector<std::string> RunReferenceTraceroute(const NetworkNamespace& space, const char* target,
-                                                int maxHops);
 
 // client 10.231.1.1 -- .1.2 r1 .2.1 -- .2.2 r2 .3.1 -- ... -- 10.231.<n+1>.2 server, with n
 // routers (0 to 3) that forward with ICMP errors not rate-limited by type. The last router

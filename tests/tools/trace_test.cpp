@@ -1,5 +1,5 @@
-// The traceroute tool in both modes through a chain of three routers in namespaces, beside
-// traceroute -I -n on the same path and toward a destination behind an unreachable route;
+// The traceroute tool in both modes through a chain of three routers in namespaces to a
+// server and toward a destination behind an unreachable route;
 // the hop limit of one byte; and on loopback the hop names and the mode choice.
 #include "tools_world.h"
 
@@ -43,9 +43,6 @@ TEST_F(ToolTest, TraceListsThreeRoutersAsTracerouteDoesAndStopsAtAnUnreachableRo
     std::vector<std::string> path = routers;
     path.push_back(server);
 
-    std::vector<std::string> reference = RunReferenceTraceroute(*network.client, server.c_str(), 8);
-    EXPECT_EQ(reference, path);
-
     useIcmpLibrary = 1;
     ToolRun run = RunTool(ShowTraceTool, server.c_str(), network.client.get(), TraceEnded,
                           "trace_library.png");
@@ -55,7 +52,7 @@ TEST_F(ToolTest, TraceListsThreeRoutersAsTracerouteDoesAndStopsAtAnUnreachableRo
     EXPECT_EQ(lines[0], " Tracing route to " + server);
     EXPECT_EQ(lines[1], "");
     EXPECT_EQ(lines[2], "56 bytes from " + server + ": time=T ms");
-    EXPECT_EQ(LibraryHops(run.text), reference);
+    EXPECT_EQ(LibraryHops(run.text), path);
     EXPECT_EQ(lines.size(), 3 + path.size() + 1) << run.text;
     EXPECT_EQ(lines.back(), "host reached");
 
@@ -64,8 +61,8 @@ TEST_F(ToolTest, TraceListsThreeRoutersAsTracerouteDoesAndStopsAtAnUnreachableRo
     run = RunTool(ShowTraceTool, server.c_str(), network.client.get(), TraceEnded, "trace_raw.png");
     ASSERT_TRUE(run.finished) << run.text;
     EXPECT_EQ(WithoutTimes(run.text), " Tracing route to " + server + "\r\n\r\n" + " 1 " +
-                                          reference[0] + ":\r\n" + " 2 " + reference[1] + ":\r\n" +
-                                          " 3 " + reference[2] + ":\r\n" + " 4 " + server +
+                                          routers[0] + ":\r\n" + " 2 " + routers[1] + ":\r\n" +
+                                          " 3 " + routers[2] + ":\r\n" + " 4 " + server +
                                           ": time=T ms\r\nhost reached\r\n");
 
     const char target[] = "10.233.0.9";
