@@ -28,46 +28,14 @@ using namespace platform;
 
 namespace {
 
-constexpr UINT_PTR kWatchTimer = 1;
-constexpr UINT_PTR kBoundTimer = 2;
-constexpr int kWatchPeriod = 50;
-constexpr int kGiveUpLooks = 60 * 1000 / kWatchPeriod;
+constexpr UINT_PTR kBoundTimer = 1;
+HWND helper = 0;                       // PumpUntil's timer
+std::function<void()> lookDuringWaits; // what RunTool does on each turn of a blocking call
 
-HWND helper = 0; // the watcher's and PumpUntil's timers
-
-struct Watch {
-    HWND dialog = 0;
-    ToolStep step;
-    const char* picture = nullptr;
-    ToolRun* run = nullptr;
-    int looks = 0;
-    bool busy = false; // a step that dispatches messages must not see itself again
-    bool ended = false;
-};
-Watch watch;
-
-void EndWatchedDialog(bool finished) {
-    watch.ended = true;
-    watch.run->text = ItemText(watch.dialog, TOOL_RESULTS_EDIT);
-    watch.run->finished = finished;
-    if (finished && watch.picture != nullptr) {
-        EXPECT_TRUE(SaveWindowImage(watch.dialog, PicturePath(watch.picture).c_str()));
-    }
-    PostMessage(watch.dialog, WM_COMMAND, MAKEWPARAM(TOOL_EXIT_BUTTON, BN_CLICKED), 0);
-}
-
-LRESULT HelperProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_TIMER || wParam != kWatchTimer)
-        return DefWindowProc(window, message, wParam, lParam);
-    if (watch.busy || watch.ended || watch.dialog == 0 || !IsWindow(watch.dialog))
-        return 0;
-    watch.busy = true;
-    if (++watch.looks > kGiveUpLooks)
-        EndWatchedDialog(false);
-    else if (watch.step(watch.dialog, ItemText(watch.dialog, TOOL_RESULTS_EDIT)))
-        EndWatchedDialog(true);
-    watch.busy = false;
-    return 0;
+bool LookingHook() {
+    if (lookDuringWaits)
+        lookDuringWaits();
+    return BlockingHook();
 }
 
 } // namespace
@@ -85,7 +53,7 @@ void ToolTest::SetUp() {
     WSASetBlockingHook(BlockingHook);
     static bool classes = [] {
         WNDCLASS helperClass{};
-        helperClass.lpfnWndProc = HelperProcedure;
+        helperClass.lpfnWndProc = DefWindowProc;
         helperClass.lpszClassName = "TOOLTESTHELPER";
         return RegisterWindowClasses() && RegisterClass(&helperClass);
     }();
@@ -117,6 +85,7 @@ void ToolTest::TearDown() {
     if (IsWindow(mainWindow))
         DestroyWindow(mainWindow);
     DestroyWindow(helper);
+    lookDuringWaits = nullptr;
     MSG message;
     while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
         DispatchMessage(&message);
@@ -130,27 +99,40 @@ void ToolTest::TearDown() {
 ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
                 const ToolStep& step, const char* picture) {
     ToolRun run;
-    watch = Watch{};
-    watch.step = step;
-    watch.picture = picture;
-    watch.run = &run;
-    QueueDialogHook([](HWND dialog) { watch.dialog = dialog; });
-    SetTimer(helper, kWatchTimer, kWatchPeriod, nullptr);
-    {
-        std::unique_ptr<EnteredNamespace> inside;
-        if (space != nullptr) {
-            inside = std::make_unique<EnteredNamespace>(*space);
-            EXPECT_TRUE(inside->ok());
-        }
-        tool(mainWindow, host);
+    QueueDialogHook([&](HWND dialog) {
+        bool busy = false; // a step that dispatches messages must not see itself again
+        auto look = [&] {
+            if (busy || run.finished)
+                return run.finished;
+            busy = true;
+            run.text = ItemText(dialog, TOOL_RESULTS_EDIT);
+            if (step(dialog, run.text)) {
+                run.finished = true;
+                EXPECT_TRUE(picture == nullptr ||
+                            SaveWindowImage(dialog, PicturePath(picture).c_str()));
+                PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
+            }
+            busy = false;
+            return run.finished;
+        };
+        lookDuringWaits = look;
+        WSASetBlockingHook(LookingHook);
+        if (!PumpUntil(look))
+            PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
+        WSASetBlockingHook(BlockingHook);
+        lookDuringWaits = nullptr;
+    });
+    std::unique_ptr<EnteredNamespace> inside;
+    if (space != nullptr) {
+        inside = std::make_unique<EnteredNamespace>(*space);
+        EXPECT_TRUE(inside->ok());
     }
-    KillTimer(helper, kWatchTimer);
-    watch = Watch{};
+    tool(mainWindow, host);
     return run;
 }
 
 bool PumpUntil(const std::function<bool()>& done) {
-    SetTimer(helper, kBoundTimer, 10000, nullptr);
+    SetTimer(helper, kBoundTimer, 20000, nullptr);
     bool reached = done();
     MSG message{};
     while (!reached && GetMessage(&message, 0, 0, 0) > 0) {

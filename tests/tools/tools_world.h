@@ -1,7 +1,6 @@
-// What the tool tests share: the program's main window on an empty map, two ways to drive a
-// tool dialog (a watcher that looks at it on a timer while it runs, and a message loop run
-// from a dialog hook), small routed networks, line servers, a silent name server and a
-// child process with a hosts file of its own.
+// What the tool tests share: the program's main window on an empty map, a message loop run
+// from a dialog hook that drives a tool dialog, small routed networks, line servers, a
+// silent name server and a child process with a hosts file of its own.
 #pragma once
 
 #include "platform/window.h"
@@ -36,24 +35,23 @@ class ToolTest : public testing::Test {
             GTEST_SKIP() << why;                                                                   \
     } while (false)
 
-// What the watcher saw: the results when it ended the dialog, and whether the run got
-// there before the watcher gave up (a minute).
+// Runs the message loop until `done` holds; false when 20 seconds passed first. Used from
+// a dialog hook, it serves the open dialog.
+bool PumpUntil(const std::function<bool()>& done);
+
+// A run of a tool dialog: its results when `step` ended it, and whether it did so.
 struct ToolRun {
     std::string text;
     bool finished = false;
 };
 using ToolEntry = int (*)(platform::HWND owner, const char* host);
-// Called every 50 ms, also during the tool's waits, with the dialog and its results; true
-// ends the dialog with "E&xit".
+// Called with the dialog and its results after each message and on each turn of a
+// blocking call; true ends the dialog with "E&xit" at once.
 using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
 // Opens the tool over the main window with `host` (which starts a run), its sockets in
 // `space` (null: this namespace); `picture` gets an image of the dialog as it ends.
 ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
                 const ToolStep& step, const char* picture = nullptr);
-
-// Runs the message loop until `done` holds; false when ten seconds passed first. Used from
-// a dialog hook, it serves the open dialog.
-bool PumpUntil(const std::function<bool()>& done);
 std::string ItemText(platform::HWND dialog, int id);
 std::string PicturePath(const char* name);
 

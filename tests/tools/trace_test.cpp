@@ -34,7 +34,7 @@ std::vector<std::string> LibraryHops(const std::string& text) {
 
 } // namespace
 
-TEST_F(ToolTest, TraceListsThreeRoutersAsTracerouteDoesAndStopsAtAnUnreachableRoute) {
+TEST_F(ToolTest, TraceListsThreeRoutersInOrderAndStopsAtAnUnreachableRoute) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
     ASSERT_TRUE(network.Build(3));
