@@ -13,6 +13,7 @@
 #include "tools/lookup.h"
 #include "tools_world.h"
 
+#include <optional>
 #include <regex>
 
 using namespace platform;
@@ -25,18 +26,15 @@ class QueryTest : public ToolTest {
     void SetUp() override {
         ToolTest::SetUp();
         SKIP_WITHOUT_NAMESPACES();
-        network_ = std::make_unique<NetworkNamespace>("query");
-        ASSERT_TRUE(network_->ok());
-        inside_ = std::make_unique<EnteredNamespace>(*network_);
-        ASSERT_TRUE(inside_->ok());
+        ASSERT_TRUE(network_.emplace("query").ok());
+        ASSERT_TRUE(inside_.emplace(*network_).ok());
     }
     void TearDown() override {
         inside_.reset();
-        network_.reset();
         ToolTest::TearDown();
     }
-    std::unique_ptr<NetworkNamespace> network_;
-    std::unique_ptr<EnteredNamespace> inside_;
+    std::optional<NetworkNamespace> network_;
+    std::optional<EnteredNamespace> inside_;
 };
 
 // Types `text` into `field`, presses the default button and runs the loop until the box

@@ -4,7 +4,6 @@
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
-#include "platform/system.h"
 #include "platform/testing.h"
 #include "tools/connect.h"
 #include "tools/shared.h"
@@ -34,7 +33,7 @@ std::string LookupInto(HWND box, const char* text) {
 
 // In the child: nothing here may paint, since the toolkit's drawing threads stayed behind
 // in the parent. The box lives in a window that is never shown.
-void LookupWithOwnHosts(std::string* report) {
+void LookupWithOwnHosts() {
     HWND parent =
         CreateWindow("TOOLTESTHELPER", "parent", WS_OVERLAPPED, 0, 0, 320, 220, 0, 0, nullptr);
     HWND box = CreateWindow("EDIT", "", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 300, 200,
@@ -60,52 +59,24 @@ void LookupWithOwnHosts(std::string* report) {
         SCOPED_TRACE(each.text);
         EXPECT_EQ(LookupInto(box, each.text), each.shown);
     }
-    *report = pair;
     DestroyWindow(parent);
-}
-
-// A Lookup dialog in which `host` is typed and Lookup pressed, the results put as
-// `shown` when given (for the picture); the results and the host field afterwards.
-std::string LookupInDialog(const char* host, const char* picture = nullptr,
-                           const std::string& shown = "") {
-    std::string results;
-    QueueDialogHook([&](HWND dialog) {
-        SetDlgItemText(dialog, LOOKUP_HOST, host);
-        SendMessage(dialog, WM_COMMAND, IDOK, 0);
-        if (!shown.empty())
-            SetDlgItemText(dialog, LOOKUP_RESULTS, shown.c_str());
-        results = ItemText(dialog, LOOKUP_RESULTS);
-        if (picture != nullptr)
-            SaveWindowImage(dialog, PicturePath(picture).c_str());
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(ShowLookupTool(0), 1);
-    return results;
 }
 
 } // namespace
 
-TEST_F(ToolTest, LookupShowsNamesAddressesAliasesAndFailures) {
-    std::string pair;
-    int status = RunWithOwnHostsFile(ownHosts, ownResolver, LookupWithOwnHosts, &pair);
-    if (status == ownHostsUnavailable)
-        GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";
-    EXPECT_EQ(status, 0);
-
-    // The dialog here, on this machine's hosts file, where localhost is always found
-    // without asking a name server; the picture shows the child's answer for pair.test.
-    std::string local = LookupInDialog("localhost");
-    EXPECT_EQ(local.rfind("Official name: localhost\r\nIP addr: 127.0.0.1\r\n", 0), 0u) << local;
+TEST_F(ToolTest, LookupShowsNamesAddressesAliasesAndFailuresAndSharesItsHostWithConnect) {
+    // Here, on this machine's hosts file, localhost is found without asking a name server.
+    std::string local, offered, offeredBack;
+    QueueDialogHook([&](HWND dialog) {
+        SetDlgItemText(dialog, LOOKUP_HOST, "localhost");
+        SendMessage(dialog, WM_COMMAND, IDOK, 0);
+        local = ItemText(dialog, LOOKUP_RESULTS);
+        SaveWindowImage(dialog, PicturePath("lookup_dialog.png").c_str());
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(ShowLookupTool(0), 1);
+    EXPECT_TRUE(local.starts_with("Official name: localhost\r\nIP addr: 127.0.0.1\r\n")) << local;
     EXPECT_STREQ(toolHost, "localhost");
-    LookupInDialog("pair.test", "lookup_dialog.png", pair);
-    EXPECT_TRUE(FileExists(PicturePath("lookup_dialog.png").c_str()));
-}
-
-TEST_F(ToolTest, LookupAndConnectOfferTheHostTypedInTheOther) {
-    // Lookup of an address in the hosts file, so no name server is asked.
-    LookupInDialog("127.0.0.1");
-    EXPECT_STREQ(toolHost, "127.0.0.1");
-    std::string offered;
     QueueDialogHook([&](HWND dialog) {
         offered = ItemText(dialog, CONNECT_HOST);
         SetDlgItemText(dialog, CONNECT_HOST, "typed.in.connect");
@@ -114,13 +85,16 @@ TEST_F(ToolTest, LookupAndConnectOfferTheHostTypedInTheOther) {
     });
     std::snprintf(sharedText, sizeof sharedText, "%s", "true");
     EXPECT_EQ(ShowConnectTool(0, TELNET_PORT), 1);
-    EXPECT_EQ(offered, "127.0.0.1");
-
-    std::string offeredBack;
+    EXPECT_EQ(offered, "localhost");
     QueueDialogHook([&](HWND dialog) {
         offeredBack = ItemText(dialog, LOOKUP_HOST);
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     ShowLookupTool(0);
     EXPECT_EQ(offeredBack, "typed.in.connect");
+
+    int status = RunWithOwnHostsFile(ownHosts, ownResolver, LookupWithOwnHosts);
+    if (status == ownHostsUnavailable)
+        GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";
+    EXPECT_EQ(status, 0);
 }

@@ -141,10 +141,8 @@ class SilentNameServer final {
 };
 
 // Runs `body` in a forked child with a network of its own (loopback only) that sees
-// `hostsText` as /etc/hosts and `resolverText` as /etc/resolv.conf; what it puts in its
-// report comes back in `report`. 0 when its expectations held, 77 when namespaces are not
-// available, anything else on failure. The child has no drawing threads: the body must
-// not paint.
-int RunWithOwnHostsFile(const char* hostsText, const char* resolverText,
-                        void (*body)(std::string* report), std::string* report);
+// `hostsText` as /etc/hosts and `resolverText` as /etc/resolv.conf: 0 when its
+// expectations held, 77 when namespaces are not available, anything else on failure. The
+// child has no drawing threads: the body must not paint.
+int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*body)());
 inline constexpr int ownHostsUnavailable = 77;
