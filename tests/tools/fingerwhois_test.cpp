@@ -64,20 +64,6 @@ void RecordTexts(HWND box) {
     WSASetBlockingHook(RecordingHook);
 }
 
-// Whether `texts` are progress texts of a whois query in the order of its steps.
-bool InStepOrder(const std::vector<std::string>& texts) {
-    const char* const steps[] = {"looking up localhost\r\n", "creating socket\r\n",
-                                 "binding socket\r\n", "connecting\r\n", "sending query\r\n"};
-    size_t next = 0;
-    for (const std::string& text : texts) {
-        while (next < std::size(steps) && text != steps[next])
-            ++next;
-        if (next == std::size(steps))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 // The three usual forms are sent to a server below; these are the odd ones.
@@ -269,7 +255,14 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
     EXPECT_EQ(savedAfterFailure, "127.0.0.2") << "saved even though the query failed";
     EXPECT_EQ(answer, "Domain: example.test\r\nStatus: active\r\n\r\n** complete **\r\n");
     // Steps that finish at once are not seen here; the ones that waited, in order.
-    EXPECT_TRUE(InStepOrder(textsSeen)) << testing::PrintToString(textsSeen);
+    std::string steps;
+    for (const std::string& text : textsSeen)
+        steps += text;
+    EXPECT_TRUE(
+        std::regex_match(steps, std::regex("(looking up localhost\r\n)?(creating socket\r\n)?"
+                                           "(binding socket\r\n)?(connecting\r\n)?"
+                                           "(sending query\r\n)?")))
+        << steps;
     ASSERT_EQ(server.Seen(1).size(), 1u);
     EXPECT_EQ(server.Seen(1)[0].request, "example.test\r\n");
 

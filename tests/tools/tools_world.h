@@ -39,14 +39,14 @@ class ToolTest : public testing::Test {
 // a dialog hook, it serves the open dialog.
 bool PumpUntil(const std::function<bool()>& done);
 
-// A run of a tool dialog: its results when `step` ended it, and whether it did so.
+// A tool dialog's results when `step` ended it, and whether it did.
 struct ToolRun {
     std::string text;
     bool finished = false;
 };
 using ToolEntry = int (*)(platform::HWND owner, const char* host);
-// Called with the dialog and its results after each message and on each turn of a
-// blocking call; true ends the dialog with "E&xit" at once.
+// Sees the results after each message and on each turn of a blocking call; true ends the
+// dialog with "E&xit" at once.
 using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
 // Opens the tool over the main window with `host` (which starts a run), its sockets in
 // `space` (null: this namespace); `picture` gets an image of the dialog as it ends.
@@ -63,7 +63,7 @@ struct DialogLayout {
 DialogLayout ResizedLayout(const std::function<void()>& open, const std::vector<int>& ids,
                            const char* picture);
 
-// Round-trip times, which no test can foresee, replaced: "time=T ms", "min/avg/max = R".
+// Round-trip times replaced: "time=T ms", "min/avg/max = R".
 std::string WithoutTimes(const std::string& text);
 // The text split at "\r\n", the empty last line dropped.
 std::vector<std::string> Lines(const std::string& text);
@@ -88,8 +88,7 @@ struct ToolNetwork {
     bool SilenceServer(bool silent) const;
 };
 
-// One connection's part in a line server's script.
-struct LineExchange {
+struct LineExchange {                // one connection's part in a line server's script
     std::vector<std::string> pieces; // sent in turn, each after a short pause
     bool holdOpen = false;           // after the pieces, wait for the client to close first
 };
@@ -136,7 +135,7 @@ class SilentNameServer final {
         unsigned char sender[16]; // the system's IPv4 socket address
     };
     int descriptor_ = -1;
-    std::vector<Query> held_; // refused when the server goes
+    std::vector<Query> held_; // refused when the server goes, so abandoned look-ups end
     std::string address_;
 };
 
