@@ -93,15 +93,14 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     std::vector<std::string> pieces{answer.substr(0, 150), answer.substr(150, 239),
                                     answer.substr(389, 111), answer.substr(500)};
     // Held answers stay open until the client closes: the next query or Exit must.
-    LineServer server(FINGER_PORT, {{{"first part\r\n"}, true},
-                                    {{"second\r\n"}},
-                                    {pieces},
-                                    {{"alpha\r\n"}},
-                                    {{"bravo\r\n"}},
-                                    {{"charlie\r\n"}},
-                                    {{"delta\n"}},
-                                    {{"last part\r\n"}, true}});
-    ASSERT_TRUE(server.listening());
+    auto server = ServeLines(FINGER_PORT, {{{"first part\r\n"}, true},
+                                           {{"second\r\n"}},
+                                           {pieces},
+                                           {{"alpha\r\n"}},
+                                           {{"bravo\r\n"}},
+                                           {{"charlie\r\n"}},
+                                           {{"delta\n"}},
+                                           {{"last part\r\n"}, true}});
     auto complete = [](const std::string& text) { return text + "\r\n**complete**\r\n"; };
     const struct {
         const char* query;
@@ -133,7 +132,7 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(ShowFingerTool(0), 1);
-    std::vector<SeenConnection> seen = server.Seen(std::size(cases));
+    std::vector<SeenConnection> seen = server.get();
     ASSERT_EQ(seen.size(), std::size(cases));
     ASSERT_EQ(shown.size(), std::size(cases));
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -228,8 +227,7 @@ TEST_F(QueryTest, ExitDuringANameLookupCancelsItInLookupAndFinger) {
 }
 
 TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
-    LineServer server(WHOIS_PORT, {{{"Domain: example.test\n", "Status: active\r\n"}}});
-    ASSERT_TRUE(server.listening());
+    auto server = ServeLines(WHOIS_PORT, {{{"Domain: example.test\n", "Status: active\r\n"}}});
     std::string defaultServer, refused, savedAfterFailure, answer;
     QueueDialogHook([&](HWND dialog) {
         defaultServer = ItemText(dialog, WHOIS_SERVER);
@@ -263,8 +261,9 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
                                            "(binding socket\r\n)?(connecting\r\n)?"
                                            "(sending query\r\n)?")))
         << steps;
-    ASSERT_EQ(server.Seen(1).size(), 1u);
-    EXPECT_EQ(server.Seen(1)[0].request, "example.test\r\n");
+    std::vector<SeenConnection> seen = server.get();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].request, "example.test\r\n");
 
     // The next opening reads the server back from the settings.
     std::string offeredServer, offeredSearch;

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -16,6 +15,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -27,110 +28,57 @@ bool WaitReadable(int descriptor, int milliseconds) {
     return poll(&entry, 1, milliseconds) > 0;
 }
 
-bool SendAll(int descriptor, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t count = ::send(descriptor, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (count <= 0)
-            return false;
-        done += static_cast<size_t>(count);
-    }
-    return true;
-}
-
 } // namespace
 
-int OpenSocketCount() {
-    DIR* directory = opendir("/proc/self/fd");
-    int count = 0;
-    while (dirent* entry = directory != nullptr ? readdir(directory) : nullptr) {
-        char target[256] = {};
-        std::string path = std::string("/proc/self/fd/") + entry->d_name;
-        if (readlink(path.c_str(), target, sizeof target - 1) > 0 &&
-            std::strncmp(target, "socket:", 7) == 0)
-            ++count;
-    }
-    if (directory != nullptr)
-        closedir(directory);
-    return count;
-}
-
-LineServer::LineServer(unsigned short port, std::vector<LineExchange> script)
-    : script_(std::move(script)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
+                                                    std::vector<LineExchange> script) {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 4) != 0) {
-        ::close(listener_);
-        listener_ = -1;
-    }
-    if (listener_ >= 0)
-        thread_ = std::thread(&LineServer::Run, this);
-}
-
-LineServer::~LineServer() {
-    stop_ = true;
-    if (thread_.joinable())
-        thread_.join();
-    if (listener_ >= 0)
-        ::close(listener_);
-}
-
-std::vector<SeenConnection> LineServer::Seen(size_t count) {
-    for (int waited = 0; waited < boundedWaitMs; waited += 5) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            if (seen_.size() >= count)
-                return seen_;
-        }
-        usleep(5000);
-    }
-    std::lock_guard<std::mutex> guard(lock_);
-    return seen_;
-}
-
-void LineServer::Run() {
-    for (const LineExchange& exchange : script_) {
-        int connection = -1;
-        while (!stop_ && connection < 0)
-            if (WaitReadable(listener_, 50))
-                connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0)
-            break;
-        SeenConnection seen;
-        char buffer[512];
-        ssize_t count = 0;
-        while (seen.request.find("\r\n") == std::string::npos &&
-               WaitReadable(connection, boundedWaitMs) &&
-               (count = ::recv(connection, buffer, sizeof buffer, 0)) > 0)
-            seen.request.append(buffer, static_cast<size_t>(count));
-        for (const std::string& piece : exchange.pieces) {
-            usleep(piecePauseMs * 1000);
-            SendAll(connection, piece);
-        }
-        // Held until the client lets go by itself; otherwise anything the client sends
-        // after its request line still counts as request.
-        if (!exchange.holdOpen)
-            shutdown(connection, SHUT_WR);
-        for (int waited = 0; waited < (exchange.holdOpen ? 2 * boundedWaitMs : 200) && !stop_;
-             waited += 50) {
-            if (!WaitReadable(connection, 50))
-                continue;
-            if ((count = ::recv(connection, buffer, sizeof buffer, 0)) <= 0) {
-                seen.closedByClient = true;
+    int reuse = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    bool listening = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     listen(listener, 4) == 0;
+    EXPECT_TRUE(listening) << "port " << port;
+    return std::async(std::launch::async, [=, script = std::move(script)] {
+        std::vector<SeenConnection> seen;
+        for (const LineExchange& exchange : script) {
+            if (!listening || !WaitReadable(listener, 2 * boundedWaitMs))
                 break;
+            int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            SeenConnection one;
+            char buffer[512];
+            ssize_t count = 0;
+            while (one.request.find("\r\n") == std::string::npos &&
+                   WaitReadable(connection, boundedWaitMs) &&
+                   (count = ::recv(connection, buffer, sizeof buffer, 0)) > 0)
+                one.request.append(buffer, static_cast<size_t>(count));
+            for (const std::string& piece : exchange.pieces) {
+                usleep(piecePauseMs * 1000);
+                ::send(connection, piece.data(), piece.size(), MSG_NOSIGNAL);
             }
-            seen.request.append(buffer, static_cast<size_t>(count));
+            // Held until the client lets go by itself; otherwise anything the client sends
+            // after its request line still counts as request.
+            if (!exchange.holdOpen)
+                shutdown(connection, SHUT_WR);
+            for (int waited = 0; waited < (exchange.holdOpen ? 2 * boundedWaitMs : 200);
+                 waited += 50) {
+                if (!WaitReadable(connection, 50))
+                    continue;
+                if ((count = ::recv(connection, buffer, sizeof buffer, 0)) <= 0) {
+                    one.closedByClient = true;
+                    break;
+                }
+                one.request.append(buffer, static_cast<size_t>(count));
+            }
+            ::close(connection);
+            seen.push_back(one);
         }
-        ::close(connection);
-        std::lock_guard<std::mutex> guard(lock_);
-        seen_.push_back(seen);
-    }
+        ::close(listener);
+        return seen;
+    });
 }
 
 // ---- A name server that never answers ----

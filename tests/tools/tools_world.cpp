@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 
 using namespace platform;
@@ -209,6 +210,15 @@ testing::AssertionResult Contains(const std::string& text, const std::string& pa
     if (text.find(part) != std::string::npos)
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+int OpenSocketCount() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        count += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
+    }
+    return count;
 }
 
 /*** networks ***/

@@ -9,13 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 // The main window as the program creates it (poll countdown running, no hosts), the stack
@@ -97,26 +95,11 @@ struct SeenConnection {
     bool closedByClient = false; // the client closed while the server held on
 };
 
-// A TCP server on 127.0.0.1:`port` in the calling thread's namespace, serving on a thread
-// of its own one connection per exchange in turn: it reads the request line, sends the
-// pieces and closes.
-class LineServer final {
-  public:
-    LineServer(unsigned short port, std::vector<LineExchange> script);
-    ~LineServer();
-    bool listening() const { return listener_ >= 0; }
-    // Waits a few seconds at most for `count` complete connections; what was seen.
-    std::vector<SeenConnection> Seen(size_t count);
-
-  private:
-    void Run();
-    std::vector<LineExchange> script_;
-    std::vector<SeenConnection> seen_;
-    std::mutex lock_;
-    std::atomic<bool> stop_{false};
-    int listener_ = -1;
-    std::thread thread_;
-};
+// Serves on 127.0.0.1:`port` of the calling thread's namespace, on a thread of its own,
+// one connection per exchange in turn: reads the request line, sends the pieces, closes.
+// What it saw, once every exchange is done or has waited ten seconds in vain.
+std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
+                                                    std::vector<LineExchange> script);
 
 // Stands in, inside `network` (where the calling thread must be), for the name server this
 // machine's resolver asks first: it takes the queries and never answers, so a look-up made
