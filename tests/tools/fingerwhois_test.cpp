@@ -46,22 +46,15 @@ std::string QueryUntil(HWND dialog, int field, const char* text, int box, const 
     return ItemText(dialog, box);
 }
 
-// Every text the watched box showed while a blocking call waited, once each in order.
-HWND watchedBox = 0;
-std::vector<std::string> textsSeen;
-
-bool RecordingHook() {
-    char text[512] = {};
-    GetWindowText(watchedBox, text, sizeof text);
-    if (textsSeen.empty() || textsSeen.back() != text)
-        textsSeen.emplace_back(text);
-    return BlockingHook();
-}
-
-void RecordTexts(HWND box) {
-    watchedBox = box;
-    textsSeen.clear();
-    WSASetBlockingHook(RecordingHook);
+// Every text `box` shows while a blocking call waits, once each in order, into `texts`.
+void RecordTexts(HWND box, std::vector<std::string>* texts) {
+    texts->clear();
+    LookDuringWaits([box, texts] {
+        char text[512] = {};
+        GetWindowText(box, text, sizeof text);
+        if (texts->empty() || texts->back() != text)
+            texts->emplace_back(text);
+    });
 }
 
 } // namespace
@@ -166,22 +159,23 @@ TEST_F(QueryTest, ExitDuringAConnectCancelsItFirstAndClosesNext) {
     ASSERT_TRUE(network_->Ip({"link", "set", "sil1", "up"}));
     ASSERT_TRUE(network_->Ip({"neigh", "add", "10.203.0.2", "lladdr", "02:00:00:00:00:02", "dev",
                               "sil0", "nud", "permanent"}));
+    std::vector<std::string> texts;
     bool cancelled = false;
     bool stillOpen = false;
     QueueDialogHook([&](HWND dialog) {
         SetDlgItemText(dialog, FINGER_STRING, "@10.203.0.2");
-        RecordTexts(GetDlgItem(dialog, FINGER_RESULTS));
+        RecordTexts(GetDlgItem(dialog, FINGER_RESULTS), &texts);
         PostMessage(dialog, WM_COMMAND, IDOK, 0);
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the connect waits
         cancelled =
             PumpUntil([&] { return ItemText(dialog, FINGER_RESULTS) == "Failed to connect\r\n"; });
         stillOpen = IsWindow(dialog);
-        WSASetBlockingHook(BlockingHook);
+        LookDuringWaits(nullptr);
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(ShowFingerTool(0), 1);
     EXPECT_TRUE(cancelled);
-    EXPECT_EQ(textsSeen, std::vector<std::string>{"connecting\r\n"}) << "what Exit interrupted";
+    EXPECT_EQ(texts, std::vector<std::string>{"connecting\r\n"}) << "what Exit interrupted";
     EXPECT_TRUE(stillOpen) << "the first Exit only cancels the connect";
     EXPECT_EQ(fingerSocket, INVALID_SOCKET);
     EXPECT_FALSE(WSAIsBlocking());
@@ -229,6 +223,7 @@ TEST_F(QueryTest, ExitDuringANameLookupCancelsItInLookupAndFinger) {
 TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
     auto server = ServeLines(WHOIS_PORT, {{{"Domain: example.test\n", "Status: active\r\n"}}});
     std::string defaultServer, refused, savedAfterFailure, answer;
+    std::vector<std::string> texts;
     QueueDialogHook([&](HWND dialog) {
         defaultServer = ItemText(dialog, WHOIS_SERVER);
         SetDlgItemText(dialog, WHOIS_SERVER, "127.0.0.2"); // nothing listens there
@@ -240,10 +235,10 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
         savedAfterFailure = saved;
 
         SetDlgItemText(dialog, WHOIS_SERVER, "localhost");
-        RecordTexts(GetDlgItem(dialog, WHOIS_RESULTS));
+        RecordTexts(GetDlgItem(dialog, WHOIS_RESULTS), &texts);
         answer =
             QueryUntil(dialog, WHOIS_SEARCH, "example.test", WHOIS_RESULTS, "** complete **\r\n");
-        WSASetBlockingHook(BlockingHook);
+        LookDuringWaits(nullptr);
         SaveWindowImage(dialog, PicturePath("whois_dialog.png").c_str());
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
@@ -254,7 +249,7 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
     EXPECT_EQ(answer, "Domain: example.test\r\nStatus: active\r\n\r\n** complete **\r\n");
     // Steps that finish at once are not seen here; the ones that waited, in order.
     std::string steps;
-    for (const std::string& text : textsSeen)
+    for (const std::string& text : texts)
         steps += text;
     EXPECT_TRUE(
         std::regex_match(steps, std::regex("(looking up localhost\r\n)?(creating socket\r\n)?"

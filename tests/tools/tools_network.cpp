@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -99,18 +101,11 @@ SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
     if (!inside)
         return;
     // The first nameserver line of resolv.conf; none means the resolver's default, 127.0.0.1.
-    address_ = "127.0.0.1";
-    if (FILE* file = std::fopen("/etc/resolv.conf", "r")) {
-        char line[256];
-        char server[64];
-        while (std::fgets(line, sizeof line, file) != nullptr) {
-            if (std::sscanf(line, " nameserver %63s", server) == 1) {
-                address_ = server;
-                break;
-            }
-        }
-        std::fclose(file);
-    }
+    std::ifstream file("/etc/resolv.conf");
+    std::string text{std::istreambuf_iterator<char>(file), {}};
+    std::smatch match;
+    static const std::regex line("(^|\n)[ \t]*nameserver[ \t]+([^ \t\r\n#]+)");
+    address_ = std::regex_search(text, match, line) ? match[2].str() : "127.0.0.1";
     in_addr parsed{};
     if (inet_pton(AF_INET, address_.c_str(), &parsed) != 1)
         return; // a resolver on IPv6 is not one we can stand in for

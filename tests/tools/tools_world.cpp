@@ -30,8 +30,8 @@ using namespace platform;
 namespace {
 
 constexpr UINT_PTR kBoundTimer = 1;
-HWND helper = 0;                       // PumpUntil's timer
-std::function<void()> lookDuringWaits; // what RunTool does on each turn of a blocking call
+HWND helper = 0; // PumpUntil's timer
+std::function<void()> lookDuringWaits;
 
 bool LookingHook() {
     if (lookDuringWaits)
@@ -116,12 +116,10 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
             busy = false;
             return run.finished;
         };
-        lookDuringWaits = look;
-        WSASetBlockingHook(LookingHook);
+        LookDuringWaits(look);
         if (!PumpUntil(look))
             PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
-        WSASetBlockingHook(BlockingHook);
-        lookDuringWaits = nullptr;
+        LookDuringWaits(nullptr);
     });
     std::unique_ptr<EnteredNamespace> inside;
     if (space != nullptr) {
@@ -130,6 +128,11 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
     }
     tool(mainWindow, host);
     return run;
+}
+
+void LookDuringWaits(std::function<void()> look) {
+    lookDuringWaits = std::move(look);
+    WSASetBlockingHook(lookDuringWaits ? LookingHook : BlockingHook);
 }
 
 bool PumpUntil(const std::function<bool()>& done) {
