@@ -151,7 +151,7 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     EXPECT_EQ(offered, "root@localhost");
 }
 
-TEST_F(QueryTest, ExitDuringAConnectCancelsItFirstAndClosesNext) {
+TEST_F(QueryTest, ExitDuringAConnectOrANameLookupCancelsItFirst) {
     // 10.203.0.2 is a neighbour whose frames reach nobody: a connect there waits.
     ASSERT_TRUE(network_->Ip({"link", "add", "sil0", "type", "veth", "peer", "name", "sil1"}));
     ASSERT_TRUE(network_->Ip({"address", "add", "10.203.0.1/24", "dev", "sil0"}));
@@ -159,62 +159,51 @@ TEST_F(QueryTest, ExitDuringAConnectCancelsItFirstAndClosesNext) {
     ASSERT_TRUE(network_->Ip({"link", "set", "sil1", "up"}));
     ASSERT_TRUE(network_->Ip({"neigh", "add", "10.203.0.2", "lladdr", "02:00:00:00:00:02", "dev",
                               "sil0", "nud", "permanent"}));
-    std::vector<std::string> texts;
-    bool cancelled = false;
-    bool stillOpen = false;
-    QueueDialogHook([&](HWND dialog) {
-        SetDlgItemText(dialog, FINGER_STRING, "@10.203.0.2");
-        RecordTexts(GetDlgItem(dialog, FINGER_RESULTS), &texts);
-        PostMessage(dialog, WM_COMMAND, IDOK, 0);
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the connect waits
-        cancelled =
-            PumpUntil([&] { return ItemText(dialog, FINGER_RESULTS) == "Failed to connect\r\n"; });
-        stillOpen = IsWindow(dialog);
-        LookDuringWaits(nullptr);
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(ShowFingerTool(0), 1);
-    EXPECT_TRUE(cancelled);
-    EXPECT_EQ(texts, std::vector<std::string>{"connecting\r\n"}) << "what Exit interrupted";
-    EXPECT_TRUE(stillOpen) << "the first Exit only cancels the connect";
-    EXPECT_EQ(fingerSocket, INVALID_SOCKET);
-    EXPECT_FALSE(WSAIsBlocking());
-}
-
-TEST_F(QueryTest, ExitDuringANameLookupCancelsItInLookupAndFinger) {
     SilentNameServer nameServer(*network_);
-    if (!nameServer.ok())
-        GTEST_SKIP() << "cannot stand in for the name server " << nameServer.address();
-    // Without the cancel the look-up would outlast the bound of the wait below.
+    // Without the cancel a look-up would outlast the bound of the wait below.
     setenv("RES_OPTIONS", "timeout:30 attempts:1", 1);
-
     const struct {
         int (*open)(HWND);
         int field, results;
         const char* text;
-        bool staysOpen; // after the first Exit, which cancels the look-up
-    } tools[] = {{ShowLookupTool, LOOKUP_HOST, LOOKUP_RESULTS, "silent.example", false},
-                 {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "user@silent.example", true}};
-    for (const auto& tool : tools) {
-        SCOPED_TRACE(tool.text);
+        const char* waiting; // what Exit interrupts
+        const char* failed;
+        bool staysOpen; // after the first Exit
+    } cases[] = {
+        {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "@10.203.0.2", "connecting\r\n",
+         "Failed to connect\r\n", true},
+        {ShowLookupTool, LOOKUP_HOST, LOOKUP_RESULTS, "silent.example",
+         "looking up silent.example\r\n", "Failed to resolve name silent.example\r\n", false},
+        {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "user@silent.example",
+         "looking up silent.example\r\n", "Failed to resolve name silent.example\r\n", true}};
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.text);
+        if (each.field == LOOKUP_HOST && !nameServer.ok()) {
+            unsetenv("RES_OPTIONS");
+            GTEST_SKIP() << "cannot stand in for the name server " << nameServer.address();
+        }
+        std::vector<std::string> texts;
         std::string shown;
         bool stillOpen = false;
         QueueDialogHook([&](HWND dialog) {
-            SetDlgItemText(dialog, tool.field, tool.text);
+            SetDlgItemText(dialog, each.field, each.text);
+            RecordTexts(GetDlgItem(dialog, each.results), &texts);
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
-            PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the resolver waits
-            PumpUntil([&] {
-                shown = ItemText(dialog, tool.results);
-                return shown.starts_with("Failed");
-            });
-            if (tool.staysOpen) {
+            PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the call waits
+            PumpUntil(
+                [&] { return (shown = ItemText(dialog, each.results)).starts_with("Failed"); });
+            LookDuringWaits(nullptr);
+            if (each.staysOpen) {
                 stillOpen = IsWindow(dialog);
                 PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
             }
         });
-        EXPECT_EQ(tool.open(0), 1);
-        EXPECT_EQ(shown, "Failed to resolve name silent.example\r\n");
-        EXPECT_EQ(stillOpen, tool.staysOpen);
+        EXPECT_EQ(each.open(0), 1);
+        EXPECT_EQ(shown, each.failed);
+        EXPECT_EQ(texts, std::vector<std::string>{each.waiting});
+        EXPECT_EQ(stillOpen, each.staysOpen);
+        EXPECT_EQ(fingerSocket, INVALID_SOCKET);
+        EXPECT_FALSE(WSAIsBlocking());
     }
     unsetenv("RES_OPTIONS");
     EXPECT_GE(nameServer.Queries(), 2) << "both look-ups asked the name server";
