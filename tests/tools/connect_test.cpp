@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 using namespace platform;
@@ -48,6 +49,33 @@ std::string TakeOutput(const std::string& client) {
     std::string text = ReadWholeFile(path);
     std::filesystem::remove(path);
     return text;
+}
+
+// The places of a dialog's controls (key 0: its client area) before and after it was made
+// 150 x 90 pixels larger; `open` shows the dialog, which is then closed with command 101.
+struct DialogLayout {
+    std::map<int, RECT> before, after;
+};
+DialogLayout ResizedLayout(const std::function<void()>& open, const std::vector<int>& ids,
+                           const char* picture) {
+    DialogLayout layout;
+    QueueDialogHook([&](HWND dialog) {
+        auto measure = [&](std::map<int, RECT>& rects) {
+            GetClientRect(dialog, &rects[0]);
+            for (int id : ids)
+                EXPECT_TRUE(GetControlRect(dialog, id, &rects[id])) << id;
+        };
+        measure(layout.before);
+        RECT outer;
+        GetWindowRect(dialog, &outer);
+        MoveWindow(dialog, outer.left, outer.top, outer.right - outer.left + 150,
+                   outer.bottom - outer.top + 90, true);
+        measure(layout.after);
+        SaveWindowImage(dialog, PicturePath(picture).c_str());
+        PostMessage(dialog, WM_COMMAND, 101, 0);
+    });
+    open();
+    return layout;
 }
 
 } // namespace

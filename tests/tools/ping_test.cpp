@@ -11,9 +11,33 @@
 #include "shell/mainwnd.h"
 #include "tools/ping.h"
 
+#include <filesystem>
+
 using namespace platform;
 
 namespace {
+
+int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
+int OpenSocketCount() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        count += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
+    }
+    return count;
+}
 
 std::string Repeat(const std::string& line, int times) {
     std::string text;

@@ -56,22 +56,8 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
 std::string ItemText(platform::HWND dialog, int id);
 std::string PicturePath(const char* name);
 
-// The places of a dialog's controls (key 0: its client area) before and after it was made
-// 150 x 90 pixels larger; `open` shows the dialog, which is then closed with command 101.
-struct DialogLayout {
-    std::map<int, platform::RECT> before, after;
-};
-DialogLayout ResizedLayout(const std::function<void()>& open, const std::vector<int>& ids,
-                           const char* picture);
-
 // Round-trip times replaced: "time=T ms", "min/avg/max = R".
 std::string WithoutTimes(const std::string& text);
-// The text split at "\r\n", the empty last line dropped.
-std::vector<std::string> Lines(const std::string& text);
-int CountOf(const std::string& text, const std::string& part);
-testing::AssertionResult Contains(const std::string& text, const std::string& part);
-// Descriptors of this process that are sockets.
-int OpenSocketCount();
 
 // client 10.231.1.1 -- .1.2 r1 .2.1 -- .2.2 r2 .3.1 -- ... -- 10.231.<n+1>.2 server, with n
 // routers (0 to 3) that forward with ICMP errors not rate-limited by type. The last router

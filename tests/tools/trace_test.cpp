@@ -7,11 +7,23 @@
 #include "model/settings.h"
 #include "tools/trace.h"
 
+#include <algorithm>
 #include <regex>
 
 using namespace platform;
 
 namespace {
+
+// The text split at "\r\n", the empty last line dropped.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find("\r\n", start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
 
 bool TraceEnded(HWND, const std::string& text) {
     return text.find("reached\r\n") != std::string::npos;
