@@ -68,61 +68,50 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
     ASSERT_TRUE(network.Build(1));
-    const std::string server = network.ServerAddress();
+    const std::string server = network.ServerAddress(), unreachable = "10.233.0.9";
     const std::string router = network.RouterAddresses()[0];
-    const std::string pinging = " Pinging host " + server + " [" + server + "]\r\n\r\n";
-    const std::string header = " \r\nPING " + server + " (" + server + "): 56 data bytes\r\n";
-    auto ping = [&](const std::string& target, const char* picture = nullptr) {
-        ToolRun run = RunTool(ShowPingTool, target.c_str(), network.client.get(),
-                              useIcmpLibrary ? LibraryRunEnded : RawRunEnded, picture);
-        EXPECT_TRUE(run.finished) << run.text;
-        return run;
+    auto library = [](const std::string& target, const std::string& line, int received) {
+        return " Pinging host " + target + " [" + target + "]\r\n\r\n" + Repeat(line, 3) +
+               "---\r\n3 transmitted, " + std::to_string(received) + " received, " +
+               (received ? "0" : "100") + "% packet loss\r\nround trip (ms) min/max/avg = R\r\n";
     };
-
-    useIcmpLibrary = 1;
-    useRawIcmp = 1; // the library takes precedence
-    ToolRun run = ping(server, "ping_library.png");
-    EXPECT_EQ(WithoutTimes(run.text), pinging +
-                                          Repeat("56 bytes from " + server + ": time=T ms\r\n", 3) +
-                                          "---\r\n3 transmitted, 3 received, 0% packet loss\r\n"
-                                          "round trip (ms) min/max/avg = R\r\n");
-    useIcmpLibrary = 0;
-    run = ping(server, "ping_raw.png");
+    auto raw = [](const std::string& target, const std::string& replies, int received) {
+        return " \r\nPING " + target + " (" + target + "): 56 data bytes\r\n" + replies +
+               " \r\nPING Statistics for " + target + " \r\n3 packets transmitted, " +
+               std::to_string(received) + " packets received, " + (received ? "0" : "100") +
+               "% packet loss\r\n" + (received ? "round-trip (ms) min/avg/max = R\r\n" : "");
+    };
     std::string replies;
     for (int sequence = 0; sequence < 3; ++sequence)
         replies +=
             "64 bytes from " + server + ": icmp_seq=" + std::to_string(sequence) + " time=T ms\r\n";
-    EXPECT_EQ(WithoutTimes(run.text),
-              header + replies + " \r\nPING Statistics for " + server +
-                  " \r\n3 packets transmitted, 3 packets received, 0% packet loss\r\n"
-                  "round-trip (ms) min/avg/max = R\r\n");
-
-    ASSERT_TRUE(network.SilenceServer(true));
-    useIcmpLibrary = 1;
-    run = ping(server);
-    EXPECT_EQ(run.text, pinging + Repeat("timed out\r\n", 3) +
-                            "---\r\n3 transmitted, 0 received, 100% packet loss\r\n"
-                            "round trip (ms) min/max/avg = 0/0/0\r\n");
-    useIcmpLibrary = 0;
-    run = ping(server);
-    // No answer: the loss line, and no round-trip line.
-    EXPECT_EQ(run.text, header + " \r\nPING Statistics for " + server +
-                            " \r\n3 packets transmitted, 0 packets received, 100% packet loss\r\n");
-
-    // The router's answer is printed, but an unreachable host is no packet received.
-    useIcmpLibrary = 1;
-    run = ping("10.233.0.9");
-    EXPECT_EQ(WithoutTimes(run.text),
-              std::string(" Pinging host 10.233.0.9 [10.233.0.9]\r\n\r\n") +
-                  Repeat("host unreachable from " + router + ": time=T ms\r\n", 3) +
-                  "---\r\n3 transmitted, 0 received, 100% packet loss\r\n"
-                  "round trip (ms) min/max/avg = R\r\n");
-    EXPECT_TRUE(Contains(run.text, "min/max/avg = 0/0/0"));
-    useIcmpLibrary = 0;
-    run = ping("10.233.0.9");
-    EXPECT_EQ(run.text, " \r\nPING 10.233.0.9 (10.233.0.9): 56 data bytes\r\n \r\n"
-                        "PING Statistics for 10.233.0.9 \r\n"
-                        "3 packets transmitted, 0 packets received, 100% packet loss\r\n");
+    const struct {
+        bool library, silent;
+        std::string target, expected;
+        const char* picture;
+    } runs[] = {
+        {true, false, server, library(server, "56 bytes from " + server + ": time=T ms\r\n", 3),
+         "ping_library.png"},
+        {false, false, server, raw(server, replies, 3), "ping_raw.png"},
+        {true, true, server, library(server, "timed out\r\n", 0), nullptr},
+        {false, true, server, raw(server, "", 0), nullptr}, // no round-trip line
+        // The router's answer is printed, but an unreachable host is no packet received.
+        {true, true, unreachable,
+         library(unreachable, "host unreachable from " + router + ": time=T ms\r\n", 0), nullptr},
+        {false, true, unreachable, raw(unreachable, "", 0), nullptr}};
+    for (const auto& each : runs) {
+        SCOPED_TRACE(each.expected);
+        useIcmpLibrary = each.library;
+        useRawIcmp = 1; // the library takes precedence
+        ASSERT_TRUE(network.SilenceServer(each.silent));
+        ToolRun run = RunTool(ShowPingTool, each.target.c_str(), network.client.get(),
+                              each.library ? LibraryRunEnded : RawRunEnded, each.picture);
+        EXPECT_TRUE(run.finished);
+        EXPECT_EQ(WithoutTimes(run.text), each.expected);
+        if (each.library && each.silent) {
+            EXPECT_TRUE(Contains(run.text, "min/max/avg = 0/0/0"));
+        }
+    }
 }
 
 TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSocket) {
