@@ -162,38 +162,28 @@ SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
 }
 
 SilentNameServer::~SilentNameServer() {
-    // Refused at last, so that the resolver threads the test gave up on end now rather
-    // than at their time-out.
-    Queries();
-    for (const Query& query : held_) {
-        std::vector<unsigned char> answer = query.bytes;
-        answer[2] = static_cast<unsigned char>(0x80 | (answer[2] & 0x79)); // a response
-        answer[3] = 0x85;                                                  // RA, REFUSED
-        ::sendto(descriptor_, answer.data(), answer.size(), 0,
-                 reinterpret_cast<const sockaddr*>(query.sender), sizeof query.sender);
-    }
+    Queries(); // so that the look-ups the test gave up on end now, not at their time-out
     if (descriptor_ >= 0)
         ::close(descriptor_);
 }
 
 int SilentNameServer::Queries() {
-    unsigned char buffer[512];
-    for (;;) {
-        Query query{};
-        static_assert(sizeof query.sender == sizeof(sockaddr_in));
-        socklen_t length = sizeof query.sender;
-        ssize_t count = descriptor_ < 0
-                            ? -1
-                            : ::recvfrom(descriptor_, buffer, sizeof buffer, 0,
-                                         reinterpret_cast<sockaddr*>(query.sender), &length);
-        if (count < 0)
-            break;
+    unsigned char query[512];
+    sockaddr_in sender{};
+    socklen_t length = sizeof sender;
+    for (ssize_t count; descriptor_ >= 0 &&
+                        (count = ::recvfrom(descriptor_, query, sizeof query, 0,
+                                            reinterpret_cast<sockaddr*>(&sender), &length)) >= 0;
+         length = sizeof sender) {
         if (count < 12)
             continue;
-        query.bytes.assign(buffer, buffer + count);
-        held_.push_back(query);
+        query[2] = static_cast<unsigned char>(0x80 | (query[2] & 0x79)); // a response
+        query[3] = 0x85;                                                 // RA, REFUSED
+        ::sendto(descriptor_, query, static_cast<size_t>(count), 0,
+                 reinterpret_cast<sockaddr*>(&sender), length);
+        ++queries_;
     }
-    return static_cast<int>(held_.size());
+    return queries_;
 }
 
 /*** a hosts file of the test's own ***/

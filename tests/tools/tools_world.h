@@ -91,8 +91,8 @@ std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
                                                     std::vector<LineExchange> script);
 
 // Stands in, inside `network` (where the calling thread must be), for the name server this
-// machine's resolver asks first: it takes the queries and never answers, so a look-up made
-// from this thread waits until it is cancelled.
+// machine's resolver asks first: it holds the queries unanswered, so a look-up made from
+// this thread waits until it is cancelled, and refuses them once they are counted.
 class SilentNameServer final {
   public:
     explicit SilentNameServer(const NetworkNamespace& network);
@@ -102,12 +102,8 @@ class SilentNameServer final {
     int Queries(); // received so far
 
   private:
-    struct Query {
-        std::vector<unsigned char> bytes;
-        unsigned char sender[16]; // the system's IPv4 socket address
-    };
     int descriptor_ = -1;
-    std::vector<Query> held_; // refused when the server goes, so abandoned look-ups end
+    int queries_ = 0;
     std::string address_;
 };
 
