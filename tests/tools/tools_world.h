@@ -11,7 +11,6 @@
 
 #include <functional>
 #include <future>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-// The traceroute tool in both modes through a chain of three routers in namespaces to a
-// server and toward a destination behind an unreachable route;
-// the hop limit of one byte; and on loopback the hop names and the mode choice.
+// The traceroute tool in both modes through a chain of three routers in namespaces, to a
+// server and toward a destination behind an unreachable route; the hop limit of one byte;
+// and on loopback the hop names and the mode choice.
 #include "tools_world.h"
 
 #include "icmp/rawecho.h"
