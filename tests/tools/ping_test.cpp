@@ -39,13 +39,6 @@ int OpenSocketCount() {
     return count;
 }
 
-std::string Repeat(const std::string& line, int times) {
-    std::string text;
-    while (times-- > 0)
-        text += line;
-    return text;
-}
-
 bool LibraryRunEnded(HWND, const std::string& text) {
     return text.find("round trip (ms)") != std::string::npos;
 }
@@ -71,7 +64,7 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
     const std::string server = network.ServerAddress(), unreachable = "10.233.0.9";
     const std::string router = network.RouterAddresses()[0];
     auto library = [](const std::string& target, const std::string& line, int received) {
-        return " Pinging host " + target + " [" + target + "]\r\n\r\n" + Repeat(line, 3) +
+        return " Pinging host " + target + " [" + target + "]\r\n\r\n" + line + line + line +
                "---\r\n3 transmitted, " + std::to_string(received) + " received, " +
                (received ? "0" : "100") + "% packet loss\r\nround trip (ms) min/max/avg = R\r\n";
     };

@@ -307,7 +307,7 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
             return run.finished;
         };
         LookDuringWaits(look);
-        if (!PumpUntil(look))
+        if (!PumpUntil(look, 60))
             PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
         LookDuringWaits(nullptr);
     });
@@ -325,8 +325,8 @@ void LookDuringWaits(std::function<void()> look) {
     WSASetBlockingHook(lookDuringWaits ? LookingHook : BlockingHook);
 }
 
-bool PumpUntil(const std::function<bool()>& done) {
-    SetTimer(helper, kBoundTimer, 20000, nullptr);
+bool PumpUntil(const std::function<bool()>& done, unsigned seconds) {
+    SetTimer(helper, kBoundTimer, seconds * 1000, nullptr);
     bool reached = done();
     MSG message{};
     while (!reached && GetMessage(&message, 0, 0, 0) > 0) {

@@ -32,14 +32,14 @@ class ToolTest : public testing::Test {
             GTEST_SKIP() << why;                                                                   \
     } while (false)
 
-// Runs the message loop until `done` holds; false when 20 seconds passed first. Used from
-// a dialog hook, it serves the open dialog.
-bool PumpUntil(const std::function<bool()>& done);
+// Runs the message loop until `done` holds; false when `seconds` passed first. Used from a
+// dialog hook, it serves the open dialog.
+bool PumpUntil(const std::function<bool()>& done, unsigned seconds = 20);
 // Runs `look` on each turn of every blocking call from now on (before the program's
 // blocking hook); an empty function stops it.
 void LookDuringWaits(std::function<void()> look);
 
-// A tool dialog's results when `step` ended it, and whether it did.
+// A tool dialog's results when `step` ended it, and whether it did (within a minute).
 struct ToolRun {
     std::string text;
     bool finished = false;
