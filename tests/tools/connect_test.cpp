@@ -1,6 +1,6 @@
-// The Connect launcher: the command lines it completes for each port and client, the
-// program really started with them, and the Tools menu commands that open every tool with
-// the poll countdown stopped meanwhile.
+// The Connect launcher: the command lines it completes for each port and client and the
+// program really started with them; what every tool dialog shares: the Tools menu opens
+// it with the poll countdown stopped meanwhile, and it keeps its layout when resized.
 #include "tools/connect.h"
 
 #include "model/settings.h"
@@ -10,13 +10,16 @@
 #include "platform/testing.h"
 #include "resources/commands.h"
 #include "shell/mainwnd.h"
+#include "tools/fingerwhois.h"
 #include "tools/lookup.h"
+#include "tools/ping.h"
 #include "tools/shared.h"
 #include "tools_world.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 using namespace platform;
@@ -38,24 +41,42 @@ std::string WriteClient(const std::string& path) {
     return path;
 }
 
-std::string WaitForFile(const std::string& path) {
+// What the client wrote, waited for and taken away.
+std::string TakeOutput(const std::string& client) {
+    std::string path = client + ".out";
     for (int i = 0; i < 500 && !std::filesystem::exists(path); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return ReadWholeFile(path);
+    std::string text = ReadWholeFile(path);
+    std::filesystem::remove(path);
+    return text;
 }
 
-// Runs a Tools menu command with `host` and `port` typed into the Connect dialog and OK
-// pressed; the port the dialog proposed.
-std::string ConnectThroughMenu(unsigned command, const char* host, const char* port) {
-    std::string proposed;
+// The places of a dialog's controls (key 0: its client area) before and after it was made
+// 150 x 90 pixels larger; `open` shows the dialog, which is then closed with command 101.
+struct DialogLayout {
+    std::map<int, RECT> before, after;
+};
+DialogLayout ResizedLayout(const std::function<void()>& open, const char* picture) {
+    DialogLayout layout;
     QueueDialogHook([&](HWND dialog) {
-        proposed = ItemText(dialog, CONNECT_PORT);
-        SetDlgItemText(dialog, CONNECT_HOST, host);
-        SetDlgItemText(dialog, CONNECT_PORT, port);
-        PostMessage(dialog, WM_COMMAND, IDOK, 0);
+        auto measure = [&](std::map<int, RECT>& rects) {
+            GetClientRect(dialog, &rects[0]);
+            // Every number the tool dialogs' controls use; those a dialog lacks stay empty.
+            for (int id : {IDOK, IDCANCEL, TOOL_OPTIONS_BUTTON, LOOKUP_HOST, WHOIS_SEARCH,
+                           FINGER_RESULTS, LOOKUP_RESULTS})
+                GetControlRect(dialog, id, &rects[id]);
+        };
+        measure(layout.before);
+        RECT outer;
+        GetWindowRect(dialog, &outer);
+        MoveWindow(dialog, outer.left, outer.top, outer.right - outer.left + 150,
+                   outer.bottom - outer.top + 90, true);
+        measure(layout.after);
+        SaveWindowImage(dialog, PicturePath(picture).c_str());
+        PostMessage(dialog, WM_COMMAND, 101, 0);
     });
-    RunCommand(mainWindow, command);
-    return proposed;
+    open();
+    return layout;
 }
 
 } // namespace
@@ -77,60 +98,40 @@ TEST(ConnectCommand, HostAndPortByTheRulesOfEachClient) {
     EXPECT_EQ(cut.substr(0, 26), "a-client-with-a-long-name ");
 }
 
-class LauncherTest : public ToolsTest {
-  protected:
-    void SetUp() override {
-        ToolsTest::SetUp();
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASS mainClass{};
-            mainClass.lpfnWndProc = DefWindowProc;
-            mainClass.lpszClassName = "TOOLSTESTMAIN";
-            ASSERT_TRUE(RegisterClass(&mainClass));
-            registered = true;
-        }
-        mainWindow = CreateWindow("TOOLSTESTMAIN", "main", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, 0,
-                                  0, nullptr);
-        ASSERT_NE(mainWindow, 0u);
-        noAutomaticChecks = 0;
-        pollInProgress = 0;
-        toolHost[0] = '\0';
-        EnableJournal(true);
-        ClearJournal();
-    }
-    void TearDown() override {
-        EnableJournal(false);
-        StopPollTimer();
-        DestroyWindow(mainWindow);
-        mainWindow = 0;
-        noAutomaticChecks = 1;
-        ToolsTest::TearDown();
-    }
-};
-
-TEST_F(LauncherTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
-    std::string telnet = WriteClient(dir_.file("telnet-client"));
-    std::string ftp = WriteClient(dir_.file("portage"));
+TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
+    const std::string telnet = WriteClient(dir_.file("telnet-client"));
+    const std::string ftp = WriteClient(dir_.file("portage"));
     std::snprintf(telnetCommand, sizeof telnetCommand, "%s", telnet.c_str());
     std::snprintf(ftpCommand, sizeof ftpCommand, "%s", ftp.c_str());
-
-    EXPECT_EQ(ConnectThroughMenu(CMD_TELNET, "h1", "23"), "23");
-    EXPECT_EQ(WaitForFile(telnet + ".out"), "<h1>\n");
-    std::filesystem::remove(telnet + ".out");
-    EXPECT_EQ(ConnectThroughMenu(CMD_FTP, "h2", "21"), "21");
-    EXPECT_EQ(WaitForFile(ftp + ".out"), "<-p><h2>\n");
-    EXPECT_EQ(ConnectThroughMenu(CMD_TELNET, "h3", "2323"), "23") << "the launcher proposes 23";
-    EXPECT_EQ(WaitForFile(telnet + ".out"), "<h3><2323>\n");
-    std::filesystem::remove(telnet + ".out");
-    EXPECT_EQ(ConnectThroughMenu(CMD_TELNET, "h4", ""), "23");
-    EXPECT_EQ(WaitForFile(telnet + ".out"), "<h4><0>\n");
+    const struct {
+        unsigned command;
+        const char* host;
+        const char* port;
+        const std::string& client;
+        const char* line; // as the journal has it, after the client
+        const char* arguments;
+    } runs[] = {{CMD_TELNET, "h1", "23", telnet, " h1", "<h1>\n"},
+                {CMD_FTP, "h2", "21", ftp, " -p h2", "<-p><h2>\n"},
+                {CMD_TELNET, "h3", "2323", telnet, " h3 2323", "<h3><2323>\n"},
+                {CMD_TELNET, "h4", "", telnet, " h4 0", "<h4><0>\n"}};
+    std::vector<std::string> expected;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.host);
+        std::string proposed;
+        QueueDialogHook([&](HWND dialog) {
+            proposed = ItemText(dialog, CONNECT_PORT);
+            SetDlgItemText(dialog, CONNECT_HOST, run.host);
+            SetDlgItemText(dialog, CONNECT_PORT, run.port);
+            PostMessage(dialog, WM_COMMAND, IDOK, 0);
+        });
+        RunCommand(mainWindow, run.command);
+        EXPECT_EQ(proposed, run.command == CMD_FTP ? "21" : "23");
+        EXPECT_EQ(TakeOutput(run.client), run.arguments);
+        expected.push_back("exec: " + run.client + run.line);
+    }
     EXPECT_EQ(connectPort, 0u);
     EXPECT_STREQ(toolHost, "h4");
-
-    std::vector<std::string> journal = JournalEntries();
-    std::vector<std::string> expected{"exec: " + telnet + " h1", "exec: " + ftp + " -p h2",
-                                      "exec: " + telnet + " h3 2323", "exec: " + telnet + " h4 0"};
-    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(JournalEntries(), expected);
 
     // Cancel starts nothing and keeps the host typed before.
     QueueDialogHook([](HWND dialog) {
@@ -145,7 +146,7 @@ TEST_F(LauncherTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
     EXPECT_STREQ(sharedText, ftp.c_str()) << "the command line is left as the launcher put it";
 }
 
-TEST_F(LauncherTest, EveryToolRunsWithThePollCountdownStopped) {
+TEST_F(ToolTest, EveryToolRunsWithThePollCountdownStopped) {
     const struct {
         unsigned command;
         const char* caption;
@@ -153,9 +154,12 @@ TEST_F(LauncherTest, EveryToolRunsWithThePollCountdownStopped) {
                  {CMD_FTP, "Connect"},
                  {CMD_LOOKUP, "Lookup"},
                  {CMD_WHOIS, "Whois"},
-                 {CMD_FINGER, "Finger"}};
+                 {CMD_FINGER, "Finger"},
+                 {CMD_PING, "Ping/Trace Route"},
+                 {CMD_TRACEROUTE, "Ping/Trace Route"}};
     for (const auto& tool : tools) {
         for (int inProgress : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << tool.command << " during a cycle: " << inProgress);
             pollInProgress = 0;
             StartPollTimer();
             ASSERT_EQ(pollTimerActive, 1);
@@ -167,16 +171,78 @@ TEST_F(LauncherTest, EveryToolRunsWithThePollCountdownStopped) {
                 GetWindowText(dialog, text, sizeof text);
                 caption = text;
                 activeInside = pollTimerActive;
-                PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+                PostMessage(dialog, WM_COMMAND, 101, 0);
             });
             RunCommand(mainWindow, tool.command);
             EXPECT_EQ(caption, tool.caption);
-            EXPECT_EQ(activeInside, 0) << tool.caption;
-            EXPECT_EQ(pollTimerActive, inProgress ? 0 : 1)
-                << tool.caption << ": restarted unless a cycle runs";
-            StopPollTimer();
+            EXPECT_EQ(activeInside, 0);
+            EXPECT_EQ(pollTimerActive, inProgress ? 0 : 1) << "restarted unless a cycle runs";
         }
     }
     pollInProgress = 0;
-    EXPECT_TRUE(JournalEntries().empty()) << "nothing started on Cancel";
+    EXPECT_TRUE(JournalEntries().empty()) << "nothing started on Exit";
+}
+
+TEST_F(ToolTest, ToolDialogsKeepTheirLayoutWhenResized) {
+    // The results box keeps its top-left corner and grows to equal margins left, right and
+    // below.
+    auto resultsFollow = [](const DialogLayout& layout, int id) {
+        const RECT &client = layout.after.at(0), &before = layout.before.at(id),
+                   &after = layout.after.at(id);
+        EXPECT_EQ(after.left, before.left);
+        EXPECT_EQ(after.top, before.top);
+        EXPECT_EQ(client.right - after.right, after.left);
+        EXPECT_EQ(client.bottom - after.bottom, after.left);
+        EXPECT_GT(after.right - after.left, before.right - before.left);
+    };
+    // Lookup, finger and whois: OK and Exit in the top right corner, half a button's height in.
+    const struct {
+        const char* name;
+        int (*open)(HWND);
+        int field, results, search;
+    } queries[] = {{"lookup", ShowLookupTool, LOOKUP_HOST, LOOKUP_RESULTS, 0},
+                   {"finger", ShowFingerTool, FINGER_STRING, FINGER_RESULTS, 0},
+                   {"whois", ShowWhoisTool, WHOIS_SERVER, WHOIS_RESULTS, WHOIS_SEARCH}};
+    for (const auto& query : queries) {
+        SCOPED_TRACE(query.name);
+        DialogLayout layout = ResizedLayout([&] { EXPECT_EQ(query.open(0), 1); },
+                                            (std::string(query.name) + "_resized.png").c_str());
+        const RECT &client = layout.after[0], &ok = layout.after[IDOK],
+                   &exit = layout.after[IDCANCEL], &field = layout.after[query.field];
+        int width = layout.before[IDOK].right - layout.before[IDOK].left;
+        int height = layout.before[IDOK].bottom - layout.before[IDOK].top;
+        ASSERT_GT(width, 0);
+        EXPECT_EQ(ok.left, client.right - width - height / 2);
+        EXPECT_EQ(ok.top, height / 2);
+        EXPECT_EQ(ok.right - ok.left, width);
+        EXPECT_EQ(exit.left, ok.left);
+        EXPECT_EQ(exit.top, height / 2 + height + 5);
+        EXPECT_EQ(exit.bottom - exit.top, height);
+        if (query.field == FINGER_STRING) {
+            EXPECT_EQ(ok.left - field.right, field.left) << "the field ends before the buttons";
+        } else {
+            EXPECT_EQ(field.right - field.left, client.right / 2);
+        }
+        if (query.search != 0) {
+            const RECT& search = layout.after[query.search];
+            EXPECT_EQ(client.right - search.right, search.left);
+        }
+        resultsFollow(layout, query.results);
+    }
+
+    // Ping and trace: Exit, the start button and Options stacked at the right edge.
+    DialogLayout layout = ResizedLayout([] { ShowPingTool(mainWindow, ""); }, "ping_resized.png");
+    const RECT &host = layout.after[TOOL_HOST_EDIT], &exit = layout.after[TOOL_EXIT_BUTTON],
+               &start = layout.after[TOOL_START_BUTTON],
+               &options = layout.after[TOOL_OPTIONS_BUTTON];
+    int margin = host.left;
+    int height = exit.bottom - exit.top;
+    EXPECT_EQ(exit.right, layout.after[0].right - margin);
+    EXPECT_EQ(exit.top, 2);
+    EXPECT_EQ(start.top, 2 + height + 2);
+    EXPECT_EQ(options.top, 2 + 2 * (height + 2));
+    EXPECT_EQ(start.left, exit.left);
+    EXPECT_EQ(options.left, exit.left);
+    EXPECT_EQ(host.right - host.left, exit.left - 2 * margin);
+    resultsFollow(layout, TOOL_RESULTS_EDIT);
 }

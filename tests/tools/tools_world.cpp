@@ -1,77 +1,341 @@
-// The tool tests' fixture and the message loop that runs until a dialog has reached a
-// state. The servers and the private hosts file, which need the system's socket headers,
-// are in tools_network.cpp.
+// The tool tests' main window, the message loop that drives tool dialogs, the networks,
+// the line servers, the silent name server and the private hosts file. The servers come
+// first, on the system's sockets, before the platform's names are brought in.
 #include "tools_world.h"
 
+#include "icmp/rawecho.h"
+#include "model/hosts.h"
 #include "model/settings.h"
+#include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
+#include "platform/testing.h"
 #include "platform/winsock.h"
 #include "resources/resources.h"
+#include "shell/filecmds.h"
+#include "shell/mainwnd.h"
 #include "shell/startup.h"
+#include "tools/lookup.h"
+#include "tools/ping.h"
+#include "tools/shared.h"
+#include "tools/trace.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+namespace {
+
+constexpr int boundedWaitMs = 5000; // a bound for waits that should end at once
+constexpr int piecePauseMs = 30;    // lets each piece arrive on its own
+
+bool WaitReadable(int descriptor, int milliseconds) {
+    pollfd entry{descriptor, POLLIN, 0};
+    return poll(&entry, 1, milliseconds) > 0;
+}
+
+bool MountTextOver(const char* target, const char* text) {
+    char path[] = "/tmp/tarnmap-tools-XXXXXX";
+    int descriptor = mkstemp(path);
+    if (descriptor < 0)
+        return false;
+    size_t length = std::strlen(text);
+    bool written = ::write(descriptor, text, length) == static_cast<ssize_t>(length);
+    ::close(descriptor);
+    bool mounted = written && mount(path, target, nullptr, MS_BIND, nullptr) == 0;
+    unlink(path);
+    return mounted;
+}
+
+[[noreturn]] void EndChild(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+} // namespace
+
+/*** line servers ***/
+
+std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
+                                                    std::vector<LineExchange> script) {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int reuse = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    bool listening = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     listen(listener, 4) == 0;
+    EXPECT_TRUE(listening) << "port " << port;
+    return std::async(std::launch::async, [=, script = std::move(script)] {
+        std::vector<SeenConnection> seen;
+        for (const LineExchange& exchange : script) {
+            if (!listening || !WaitReadable(listener, 2 * boundedWaitMs))
+                break;
+            int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            SeenConnection one;
+            char buffer[512];
+            ssize_t count = 0;
+            while (one.request.find("\r\n") == std::string::npos &&
+                   WaitReadable(connection, boundedWaitMs) &&
+                   (count = ::recv(connection, buffer, sizeof buffer, 0)) > 0)
+                one.request.append(buffer, static_cast<size_t>(count));
+            for (const std::string& piece : exchange.pieces) {
+                usleep(piecePauseMs * 1000);
+                ::send(connection, piece.data(), piece.size(), MSG_NOSIGNAL);
+            }
+            // Held until the client lets go by itself; otherwise anything the client sends
+            // after its request line still counts as request.
+            if (!exchange.holdOpen)
+                shutdown(connection, SHUT_WR);
+            for (int waited = 0; waited < (exchange.holdOpen ? 2 * boundedWaitMs : 200);
+                 waited += 50) {
+                if (!WaitReadable(connection, 50))
+                    continue;
+                if ((count = ::recv(connection, buffer, sizeof buffer, 0)) <= 0) {
+                    one.closedByClient = true;
+                    break;
+                }
+                one.request.append(buffer, static_cast<size_t>(count));
+            }
+            ::close(connection);
+            seen.push_back(one);
+        }
+        ::close(listener);
+        return seen;
+    });
+}
+
+/*** a name server that never answers ***/
+
+SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
+    // The resolver runs on threads the stack starts from this one. Only when such a
+    // thread is in our namespace can its queries reach nothing but this stand-in.
+    struct stat wanted {};
+    if (stat(("/run/netns/" + network.name()).c_str(), &wanted) != 0)
+        return;
+    bool inside = false;
+    std::thread probe([&] {
+        struct stat seen {};
+        inside = stat("/proc/thread-self/ns/net", &seen) == 0 && seen.st_ino == wanted.st_ino &&
+                 seen.st_dev == wanted.st_dev;
+    });
+    probe.join();
+    if (!inside)
+        return;
+    // The first nameserver line of resolv.conf; none means the resolver's default, 127.0.0.1.
+    std::ifstream file("/etc/resolv.conf");
+    std::string text{std::istreambuf_iterator<char>(file), {}};
+    std::smatch match;
+    static const std::regex line("(^|\n)[ \t]*nameserver[ \t]+([^ \t\r\n#]+)");
+    address_ = std::regex_search(text, match, line) ? match[2].str() : "127.0.0.1";
+    in_addr parsed{};
+    if (inet_pton(AF_INET, address_.c_str(), &parsed) != 1)
+        return; // a resolver on IPv6 is not one we can stand in for
+    if ((ntohl(parsed.s_addr) >> 24) != 127 &&
+        !network.Ip({"address", "add", address_ + "/32", "dev", "lo"}))
+        return;
+    descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(53);
+    local.sin_addr = parsed;
+    if (descriptor_ >= 0 &&
+        ::bind(descriptor_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+}
+
+SilentNameServer::~SilentNameServer() {
+    Queries(); // so that the look-ups the test gave up on end now, not at their time-out
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+}
+
+int SilentNameServer::Queries() {
+    unsigned char query[512];
+    sockaddr_in sender{};
+    socklen_t length = sizeof sender;
+    for (ssize_t count; descriptor_ >= 0 &&
+                        (count = ::recvfrom(descriptor_, query, sizeof query, 0,
+                                            reinterpret_cast<sockaddr*>(&sender), &length)) >= 0;
+         length = sizeof sender) {
+        if (count < 12)
+            continue;
+        query[2] = static_cast<unsigned char>(0x80 | (query[2] & 0x79)); // a response
+        query[3] = 0x85;                                                 // RA, REFUSED
+        ::sendto(descriptor_, query, static_cast<size_t>(count), 0,
+                 reinterpret_cast<sockaddr*>(&sender), length);
+        ++queries_;
+    }
+    return queries_;
+}
+
+/*** a hosts file of the test's own ***/
+
+int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*body)()) {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0)
+        return ownHostsUnavailable;
+    if (child == 0) {
+        if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            !MountTextOver("/etc/hosts", hostsText) ||
+            !MountTextOver("/etc/resolv.conf", resolverText) ||
+            std::system("ip link set lo up >/dev/null 2>&1") != 0)
+            EndChild(ownHostsUnavailable);
+        body();
+        EndChild(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return ownHostsUnavailable;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
 
 using namespace platform;
 
 namespace {
 
-constexpr UINT_PTR BOUND_TIMER = 1;
-constexpr UINT BOUND_MS = 10000;
+constexpr UINT_PTR kBoundTimer = 1;
+HWND helper = 0; // PumpUntil's timer
+std::function<void()> lookDuringWaits;
 
-HWND boundWindow = 0;
+bool LookingHook() {
+    if (lookDuringWaits)
+        lookDuringWaits();
+    return BlockingHook();
+}
 
-LRESULT BoundProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProc(window, message, wParam, lParam);
+std::string LinkAddress(size_t link, int side) {
+    return "10.231." + std::to_string(link) + "." + std::to_string(side);
 }
 
 } // namespace
 
-void ToolsTest::SetUp() {
+void ToolTest::SetUp() {
     setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
     FlushProfileCache();
-    ReadProgramOptions();
+    WriteWholeFile(dir_.file("office.db"),
+                   ReadWholeFile(std::string(TARNMAP_SOURCE_DIR) + "/examples/office.db"));
+    WriteWholeFile(dir_.file("office.INI"), "[OPTS]\r\nTIMER=3000\r\nNOCHECK=0\r\n");
     RegisterResources();
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASS boundClass{};
-        boundClass.lpfnWndProc = BoundProcedure;
-        boundClass.lpszClassName = "TOOLSTESTBOUND";
-        ASSERT_TRUE(RegisterClass(&boundClass));
-        registered = true;
-    }
-    boundWindow =
-        CreateWindow("TOOLSTESTBOUND", "bound", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0, nullptr);
-    ASSERT_NE(boundWindow, 0u);
-    WSADATA data;
-    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+    ConnectMapReports();
+    WSADATA stack;
+    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
     WSASetBlockingHook(BlockingHook);
+    static bool classes = [] {
+        WNDCLASS helperClass{};
+        helperClass.lpfnWndProc = DefWindowProc;
+        helperClass.lpszClassName = "TOOLTESTHELPER";
+        return RegisterWindowClasses() && RegisterClass(&helperClass);
+    }();
+    ASSERT_TRUE(classes);
+    helper = CreateWindow("TOOLTESTHELPER", "", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0, nullptr);
+    CopyField(mapPath, sizeof mapPath, "office.db");
+    HWND window = CreateWindow(MAIN_CLASS, "Tarnmap", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 1, 1,
+                               640, 400, 0, 0, nullptr);
+    ASSERT_NE(window, 0u);
+    ASSERT_EQ(window, mainWindow);
+    hostCount = 0; // a poll cycle, should one start, checks nothing
+    countdown = 3000;
+    pingCount = 3;
+    libraryTimeout = 500;
+    waitTimeout = 400;
+    verboseOutput = 0;
+    showHopNames = 0;
+    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+    traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
+    useIcmpLibrary = 0;
+    useRawIcmp = 0;
+    toolHost[0] = '\0';
+    EnableJournal(true);
+    ClearJournal();
 }
 
-void ToolsTest::TearDown() {
-    DestroyWindow(boundWindow);
-    boundWindow = 0;
+void ToolTest::TearDown() {
+    EnableJournal(false);
+    if (IsWindow(mainWindow))
+        DestroyWindow(mainWindow);
+    DestroyWindow(helper);
+    lookDuringWaits = nullptr;
     MSG message;
     while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
         DispatchMessage(&message);
+    verboseOutput = 0;
     WSAUnhookBlockingHook();
     WSACleanup();
 }
 
-bool PumpUntil(const std::function<bool()>& done) {
-    SetTimer(boundWindow, BOUND_TIMER, BOUND_MS, nullptr);
+/*** driving dialogs ***/
+
+ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
+                const ToolStep& step, const char* picture) {
+    ToolRun run;
+    QueueDialogHook([&](HWND dialog) {
+        bool busy = false; // a step that dispatches messages must not see itself again
+        auto look = [&] {
+            if (busy || run.finished)
+                return run.finished;
+            busy = true;
+            run.text = ItemText(dialog, TOOL_RESULTS_EDIT);
+            if (step(dialog, run.text)) {
+                run.finished = true;
+                EXPECT_TRUE(picture == nullptr ||
+                            SaveWindowImage(dialog, PicturePath(picture).c_str()));
+                PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
+            }
+            busy = false;
+            return run.finished;
+        };
+        LookDuringWaits(look);
+        if (!PumpUntil(look, 60))
+            PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
+        LookDuringWaits(nullptr);
+    });
+    std::unique_ptr<EnteredNamespace> inside;
+    if (space != nullptr) {
+        inside = std::make_unique<EnteredNamespace>(*space);
+        EXPECT_TRUE(inside->ok());
+    }
+    tool(mainWindow, host);
+    return run;
+}
+
+void LookDuringWaits(std::function<void()> look) {
+    lookDuringWaits = std::move(look);
+    WSASetBlockingHook(lookDuringWaits ? LookingHook : BlockingHook);
+}
+
+bool PumpUntil(const std::function<bool()>& done, unsigned seconds) {
+    SetTimer(helper, kBoundTimer, seconds * 1000, nullptr);
     bool reached = done();
-    while (!reached) {
-        MSG message{};
-        if (GetMessage(&message, 0, 0, 0) <= 0)
-            break;
-        if (message.hwnd == boundWindow && message.message == WM_TIMER &&
-            message.wParam == BOUND_TIMER)
+    MSG message{};
+    while (!reached && GetMessage(&message, 0, 0, 0) > 0) {
+        if (message.hwnd == helper && message.message == WM_TIMER && message.wParam == kBoundTimer)
             break;
         DispatchMessage(&message);
         reached = done();
     }
-    KillTimer(boundWindow, BOUND_TIMER);
+    KillTimer(helper, kBoundTimer);
     return reached;
 }
 
@@ -79,12 +343,63 @@ std::string ItemText(HWND dialog, int id) {
     HWND item = GetDlgItem(dialog, id);
     int length = GetWindowTextLength(item);
     std::string text(static_cast<size_t>(length) + 1, '\0');
-    GetWindowText(item, text.data(), length + 1);
-    text.resize(static_cast<size_t>(length));
+    text.resize(static_cast<size_t>(GetWindowText(item, text.data(), length + 1)));
     return text;
 }
 
 std::string PicturePath(const char* name) {
     const char* directory = getenv("TARNMAP_TEST_OUTPUT");
     return std::string(directory != nullptr ? directory : ".") + "/" + name;
+}
+
+std::string WithoutTimes(const std::string& text) {
+    static const std::regex time("time=[0-9]+ ms");
+    static const std::regex statistics("(min/avg/max|min/max/avg) = [0-9]+/[0-9]+/[0-9]+");
+    return std::regex_replace(std::regex_replace(text, time, "time=T ms"), statistics, "$1 = R");
+}
+
+/*** networks ***/
+
+bool ToolNetwork::Build(int routerCount) {
+    client = std::make_unique<NetworkNamespace>("client");
+    server = std::make_unique<NetworkNamespace>("server");
+    if (!client->ok() || !server->ok())
+        return false;
+    const NetworkNamespace* left = client.get();
+    for (size_t index = 1; index <= static_cast<size_t>(routerCount); ++index) {
+        routers.push_back(std::make_unique<NetworkNamespace>("router" + std::to_string(index)));
+        const NetworkNamespace& router = *routers.back();
+        if (!router.ok() ||
+            !ConnectNamespaces(*left, "right", LinkAddress(index, 1) + "/24", router, "left",
+                               LinkAddress(index, 2) + "/24") ||
+            !router.SetSysctl("net.ipv4.ip_forward", "1") ||
+            !router.SetSysctl("net.ipv4.icmp_ratemask", "0") ||
+            (index > 1 && !left->Ip({"route", "add", "default", "via", LinkAddress(index, 2)})) ||
+            (index > 1 &&
+             !router.Ip({"route", "add", "10.231.1.0/24", "via", LinkAddress(index, 1)})))
+            return false;
+        left = &router;
+    }
+    size_t last = routers.size() + 1;
+    return ConnectNamespaces(*left, "right", LinkAddress(last, 1) + "/24", *server, "left",
+                             LinkAddress(last, 2) + "/24") &&
+           client->Ip({"route", "add", "default", "via", LinkAddress(1, 2)}) &&
+           server->Ip({"route", "add", "default", "via", LinkAddress(last, 1)}) &&
+           (routers.empty() ||
+            routers.back()->Ip({"route", "add", "unreachable", "10.233.0.0/16"}));
+}
+
+std::string ToolNetwork::ServerAddress() const {
+    return LinkAddress(routers.size() + 1, 2);
+}
+
+std::vector<std::string> ToolNetwork::RouterAddresses() const {
+    std::vector<std::string> addresses;
+    for (size_t index = 1; index <= routers.size(); ++index)
+        addresses.push_back(LinkAddress(index, 2));
+    return addresses;
+}
+
+bool ToolNetwork::SilenceServer(bool silent) const {
+    return server->SetSysctl("net.ipv4.icmp_echo_ignore_all", silent ? "1" : "0");
 }
