@@ -19,10 +19,6 @@
 #include "support/netns.h"
 
 #include <algorithm>
-#include <linux/capability.h>
-#include <sched.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -52,10 +48,6 @@ const Engine LIBRARY{ICMP_LIBRARY, "library", "PING=0\r\nMSICMP=1\r\n",
                      "ms_icmp",    11010,     "Timed out"};
 const Engine TCP{TCP_CONNECT, "tcp", "PING=0\r\nMSICMP=0\r\nPORT=230\r\n",
                  "tcp",       10004, "Timed out"};
-
-void PrintTo(const Engine& engine, std::ostream* out) {
-    *out << engine.name;
-}
 
 std::string EngineName(const testing::TestParamInfo<Engine>& parameter) {
     return parameter.param.name;
@@ -139,16 +131,6 @@ class PollTest : public MainWindowTest {
     void Check() {
         ClearPanes();
         SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
-    }
-
-    // Whether a third of the host's drawn box has the colour of `slot`.
-    static bool DrawnIn(const HostRecord& host, ColorSlot slot) {
-        COLORREF colour = PaletteColor(colorTable[slot]);
-        int left = host.col * gridCellWidth, top = host.row * gridCellHeight, count = 0;
-        for (int y = top; y < top + host.drawHeight; ++y)
-            for (int x = left; x < left + host.drawWidth; ++x)
-                count += WindowPixel(mapWindow, x, y) == colour ? 1 : 0;
-        return count > host.drawWidth * host.drawHeight / 3;
     }
 
     std::string Log() const { return ReadWholeFile(dir_.file("net.LOG")); }
@@ -243,7 +225,6 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
         EXPECT_EQ(useRawIcmp, 0u);
     }
     EXPECT_EQ(HostColorSlot(target), SLOT_OK);
-    EXPECT_TRUE(DrawnIn(target, SLOT_OK));
 
     // The target falls silent for eight cycles.
     ASSERT_TRUE(network.Silence(engine, true));
@@ -255,9 +236,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
         EXPECT_EQ(target.status, engine.silentStatus);
         EXPECT_EQ(target.missed, static_cast<unsigned>(cycle + 1));
         // The raw engine's time-out is a receive failure, which shows the worst colour.
-        ColorSlot slot = engine.kind == RAW_SOCKET ? SLOT_EIGHT : bands[cycle];
-        EXPECT_EQ(HostColorSlot(target), slot);
-        EXPECT_TRUE((cycle != 1 && cycle != 7) || DrawnIn(target, slot));
+        EXPECT_EQ(HostColorSlot(target), engine.kind == RAW_SOCKET ? SLOT_EIGHT : bands[cycle]);
         EXPECT_EQ(self.missed, 0u);
         // Only the first cycle looked the name up.
         for (const std::string& text : paneTexts)
@@ -286,7 +265,6 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     EXPECT_EQ(target.status, 0u);
     EXPECT_EQ(target.missed, 0u);
     EXPECT_EQ(HostColorSlot(target), SLOT_OK);
-    EXPECT_TRUE(DrawnIn(target, SLOT_OK));
     log = Log();
     EXPECT_EQ(CountLines(log, std::string("target ") + SERVER + " up, missed 8"), 1) << log;
     EXPECT_EQ(CountLines(log, alarmScript + " UP 555 7 " + SERVER), 1) << log;
@@ -510,13 +488,6 @@ TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
     OnPollTick(mainWindow);
     EXPECT_EQ(hostTable[0].missed, 0u) << "the sixth tick polls";
     EXPECT_EQ(PaneText(1), "005");
-
-    // The real timer drives it too: run the loop until a cycle has passed.
-    countdown = 0;
-    hostTable[0].missed = 7;
-    for (int i = 0; i < 300 && hostTable[0].missed != 0; ++i)
-        ServeWindowsFor(10);
-    EXPECT_EQ(hostTable[0].missed, 0u) << "timer 20 started a cycle";
 }
 
 TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
@@ -536,70 +507,17 @@ TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
     EXPECT_EQ(hostTable[0].missed, 7u);
 }
 
-/*** without any ICMP engine ***/
-
-// Takes CAP_NET_RAW from this thread for good (effective, permitted and inheritable), as
-// an unprivileged user runs without it.
-bool DropRawSocketCapability() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    data[0].effective &= ~(1u << CAP_NET_RAW);
-    data[0].permitted &= ~(1u << CAP_NET_RAW);
-    data[0].inheritable &= ~(1u << CAP_NET_RAW);
-    return syscall(SYS_capset, &header, data) == 0;
-}
-
-// Run in a child of its own (the capability cannot come back): a fresh network namespace
-// has the group range "1 0", so no ping socket, and without CAP_NET_RAW no raw socket.
-// Reports through its exit status and standard error, and removes its own copy of the
-// test's directory, which no destructor will.
-void CheckTwoCyclesWithoutIcmp(const std::string& directory) {
-    std::string log = directory + "/net.LOG";
-    std::string faults;
-    auto expect = [&faults](bool condition, const std::string& fault) {
-        if (!condition)
-            faults += fault + "\n";
-    };
-    if (unshare(CLONE_NEWNET) != 0 || !RunProgram({"ip", "link", "set", "lo", "up"}) ||
-        !DropRawSocketCapability()) {
-        std::fprintf(stderr, "cannot take ICMP away from the child\n");
-        _exit(2);
-    }
-    char program[4096] = {};
-    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    std::string notice = "ICMP echo not permitted, checking by TCP port 230. As root, allow it: "
-                         "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" or setcap "
-                         "cap_net_raw+p " +
-                         std::string(program, length > 0 ? static_cast<std::size_t>(length) : 0);
-    auto pane = [] {
-        char text[1024] = {};
-        SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(text));
-        return std::string(text);
-    };
-
-    SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
-    expect(hostTable[0].missed == 0 && hostTable[1].missed == 0,
-           "the hosts were not checked by TCP at once");
-    expect(pane() == notice, "status bar after the first cycle: " + pane());
-    expect(CountLines(ReadWholeFile(log), notice) == 1, "log: " + ReadWholeFile(log));
-    SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
-    expect(pane() == defaultStatusText, "status bar after the second: " + pane());
-    expect(CountLines(ReadWholeFile(log), notice) == 1, "log: " + ReadWholeFile(log));
-    expect(hostTable[0].missed == 0 && useIcmpLibrary == 0, "the second cycle");
-    std::fputs(faults.c_str(), stderr);
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
-    _exit(faults.empty() ? 0 : 1);
-}
-
-TEST_F(PollTest, WithoutAnyIcmpEngineTheStatusBarAndTheLogSayOnceHowToAllowIt) {
-    SKIP_WITHOUT_NAMESPACES();
-    Open({"one,127.0.0.1,0", "two,127.0.0.2,0"}, "PING=0\r\nMSICMP=1\r\nWAIT=1000\r\n");
-    // A fresh process for the child, since the capability is gone for good there.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(CheckTwoCyclesWithoutIcmp(dir_.path()), testing::ExitedWithCode(0), "");
+// Where the system allows no ICMP, the probe writes the notice (its text and the log line
+// are the headless permission test's part); the cycle shows it once in the status bar.
+TEST_F(PollTest, ThePermissionNoticeShowsOnceAtTheEndOfItsCycle) {
+    Open({"one,127.0.0.1,0"}, TCP.options);
+    CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, "ICMP echo not permitted");
+    icmpNoticeUnshown = 1;
+    Check();
+    EXPECT_EQ(PaneText(0), "ICMP echo not permitted");
+    Check();
+    EXPECT_EQ(PaneText(0), defaultStatusText);
+    icmpPermissionNotice[0] = '\0';
 }
 
 } // namespace
