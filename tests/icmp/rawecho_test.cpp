@@ -249,32 +249,16 @@ TEST_F(EchoTest, PingParserLines) {
     EXPECT_EQ(pingReceived, 2);
 }
 
-TEST_F(EchoTest, TraceParserLines) {
+// The hop lines of answers are the trace tool test's part; here what is not ours.
+TEST_F(EchoTest, TraceParserPassesOverWhatIsNotOurs) {
     const std::uint16_t us = LOWORD(traceIdentifierWindow);
-    verboseOutput = 0;
-    auto quoted = Join(IpHeader(20), Icmp(8, 0, us, 0, 0, 58));
-    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(11, 0, 0, 0, 0, 0), quoted)), 1), 11);
-    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(3, 1, 0, 0, 0, 0), quoted)), 12), 3);
-    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us, 0, GetTickCount() - 25, 58)), 13), 0);
-    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 14), -1);
-    EXPECT_EQ(Trace(Bytes{0x45, 0, 0}, 15), -1);
-    std::string text = BoxText();
-    ASSERT_EQ(text.rfind(" 1 10.9.0.2:\r\n12 10.9.0.2: (DestUnrchbl)\r\n13 10.9.0.2: time=", 0), 0u)
-        << text;
-    EXPECT_GE(TimeIn(text), 25);
-    EXPECT_EQ(text.substr(text.size() - 5), " ms\r\n") << "no debug lines without verbose";
-    EXPECT_EQ(pingReceived, 0) << "the trace keeps the ping's counters as they are";
-
-    // Names by reverse look-up, and the debug lines in verbose mode.
-    ClearBox();
-    verboseOutput = 1;
-    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(11, 0, 0, 0, 0, 0), quoted)), 2, 1, "127.0.0.1"),
-              11);
     EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 3), -1);
-    text = BoxText();
-    EXPECT_NE(text.find("\r\n 2 127.0.0.1: localhost\r\n"), std::string::npos) << text;
+    EXPECT_EQ(Trace(Bytes{0x45, 0, 0}, 15), -1);
+    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us, 0, GetTickCount() - 25, 58)), 13), 0);
+    std::string text = BoxText();
     EXPECT_NE(text.find("\r\n[received] 66 bytes from 10.9.0.2. not for us\r\n"), std::string::npos)
         << text;
+    EXPECT_EQ(pingReceived, 0) << "the trace keeps the ping's counters as they are";
 }
 
 TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {

@@ -288,18 +288,6 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     map.Cycle(all);
     map.Cycle({});
     EXPECT_EQ(pagesLogged(), pagesBefore);
-
-    // With paging on, the queued page is dialled at the end of the cycle; the modem
-    // missing here, the failure to open it is logged.
-    for (int i : all)
-        hostTable[i].missed = DOWN_THRESHOLD + 2;
-    hostTable[p9].quiet = 0;
-    beepEnable = 1;
-    std::snprintf(beepDevice, sizeof beepDevice, "%s", map.dir().file("no-modem").c_str());
-    map.Cycle(all);
-    beepEnable = 0;
-    beepDevice[0] = '\0';
-    EXPECT_EQ(map.LogMessages().back(), "open error 2");
 }
 
 TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {

@@ -106,7 +106,8 @@ TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowT
     Listener listener(space);
     ASSERT_NE(listener.port, 0u);
     std::string port = "PORT=" + std::to_string(listener.port) + "\r\n";
-    std::string notice = NoticeFor(listener.port, std::filesystem::canonical(TARNMAP_BINARY).string());
+    std::string notice =
+        NoticeFor(listener.port, std::filesystem::canonical(TARNMAP_BINARY).string());
     TempDir dir;
 
     // Whichever ICMP engine the settings ask for, the system refuses it; asked for none,
