@@ -49,19 +49,9 @@ class OfficeWindowTest : public MainWindowTest {
     }
 };
 
-TEST_F(OfficeWindowTest, StartsWithTitleBarsCountdownAndIdle) {
-    EXPECT_EQ(Title(), "office");
+// The countdown, the state word and the title of a fresh window are the poll test's part.
+TEST_F(OfficeWindowTest, TheMapLiesBetweenTheBarsAndFollowsTheSize) {
     EXPECT_EQ(hostCount, 9);
-    EXPECT_EQ(PaneText(0), defaultStatusText);
-    EXPECT_EQ(PaneText(1), "010");
-    EXPECT_EQ(PaneText(2), "IDLE");
-    EXPECT_EQ(pollTimerActive, 1) << "NOCHECK 0 in the map's settings";
-    EXPECT_TRUE(IsWindowVisible(toolBar));
-    EXPECT_TRUE(IsWindowVisible(statusBar));
-    EXPECT_EQ(GetMenuState(GetMenu(window_), CMD_SHOW_TOOLBAR, MF_BYCOMMAND) & MF_CHECKED,
-              MF_CHECKED);
-
-    // The map window lies between the bars.
     RECT tool, status, map, client;
     GetWindowRect(toolBar, &tool);
     GetWindowRect(statusBar, &status);
@@ -70,14 +60,10 @@ TEST_F(OfficeWindowTest, StartsWithTitleBarsCountdownAndIdle) {
     EXPECT_EQ(map.top, tool.bottom);
     EXPECT_EQ(map.bottom, status.top);
     EXPECT_EQ(map.right - map.left, client.right);
-
     SavePicture(window_, "main_window.png");
-}
 
-TEST_F(OfficeWindowTest, ResizingSetsTheGridAndLaysOutThePanes) {
     // A client area of 360 x 350 gives cells of 10 x 10.
     SetClientSize(360, 350);
-    RECT client;
     GetClientRect(window_, &client);
     ASSERT_EQ(client.right, 360);
     ASSERT_EQ(client.bottom, 350);
