@@ -249,7 +249,7 @@ TEST_F(EchoTest, PingParserLines) {
     EXPECT_EQ(pingReceived, 2);
 }
 
-// The hop lines of answers are the trace tool test's part; here what is not ours.
+// The hop lines of answers are checked by the trace tool test; here what is not ours.
 TEST_F(EchoTest, TraceParserPassesOverWhatIsNotOurs) {
     const std::uint16_t us = LOWORD(traceIdentifierWindow);
     EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 3), -1);

@@ -109,7 +109,7 @@ class AlarmMap {
 
 using Lines = std::vector<std::string>;
 
-// The thresholds of down and up lines over many cycles are the soak test's part.
+// The thresholds of down and up lines over many cycles are checked by the soak test.
 TEST(Alarms, DownAndUpLinesWithTheirSettingsAndLimits) {
     AlarmMap map("[gateway]\r\nSOUND=2\r\n[printer]\r\nSOUND=0\r\n[quietlog]\r\nLOG=0\r\n");
     int gateway = map.AddHost("gateway", "10.0.0.1");

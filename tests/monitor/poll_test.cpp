@@ -473,7 +473,7 @@ TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
 }
 
 // Where the system allows no ICMP, the probe writes the notice (its text and the log line
-// are the headless permission test's part); the cycle shows it once in the status bar.
+// are checked by the headless permission test); the cycle shows it once in the status bar.
 TEST_F(PollTest, ThePermissionNoticeShowsOnceAtTheEndOfItsCycle) {
     Open({"one,127.0.0.1,0"}, TCP.options);
     CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, "ICMP echo not permitted");

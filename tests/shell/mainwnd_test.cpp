@@ -49,7 +49,7 @@ class OfficeWindowTest : public MainWindowTest {
     }
 };
 
-// The countdown, the state word and the title of a fresh window are the poll test's part.
+// The countdown, the state word and the title of a fresh window are checked by the poll test.
 TEST_F(OfficeWindowTest, TheMapLiesBetweenTheBarsAndFollowsTheSize) {
     EXPECT_EQ(hostCount, 9);
     RECT tool, status, map, client;
@@ -166,7 +166,7 @@ TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
     EXPECT_EQ(without.bottom, before.bottom);
 }
 
-// Save As and Load through the dialogs are the end-to-end test's part.
+// Save As and Load through the dialogs are checked by the end-to-end test.
 TEST_F(OfficeWindowTest, NewCancelledSaveAndAFailedSave) {
     EnableJournal(true);
     WriteWholeFile(dir_.file("untitled.INI"), "[OPTS]\r\nNOCHECK=0\r\n");
