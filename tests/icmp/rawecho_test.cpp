@@ -13,7 +13,6 @@
 
 #include <cstring>
 #include <memory>
-#include <random>
 
 using namespace platform;
 using ::InternetChecksum;
@@ -108,19 +107,8 @@ const char kIpLine[] = "[iphdr] H:5 V:4 S:10 L:5400 I:3412 O:0040 T:40 P:01 C:cd
 } // namespace
 
 TEST(RawEcho, ChecksumIsTheNetworkSumReadLeastSignificantByteFirst) {
-    // The same sum as the network-order checksum, in the other byte order, for even and
-    // odd lengths: stored least significant byte first it is the right network checksum.
-    std::mt19937 random(7);
-    for (int length : {1, 2, 3, 8, 9, 64, 65, 1001}) {
-        Bytes bytes(static_cast<std::size_t>(length));
-        for (unsigned char& byte : bytes)
-            byte = static_cast<unsigned char>(random());
-        std::uint16_t network = platform::InternetChecksum(bytes.data(), bytes.size());
-        EXPECT_EQ(InternetChecksum(bytes.data(), length),
-                  static_cast<std::uint16_t>((network >> 8) | (network << 8)))
-            << length;
-    }
-    // RFC 1071's example, then an odd trailing byte that stays in the low position.
+    // The network sum in the other byte order (the raw engine's requests are answered on
+    // the wire in the poll test). RFC 1071's example; an odd byte stays in the low position.
     const unsigned char words[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7, 0xff};
     EXPECT_EQ(InternetChecksum(words, 8), 0x0d22);
     EXPECT_EQ(InternetChecksum(words, 9), 0x0c23);
@@ -301,7 +289,7 @@ TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
     EXPECT_STREQ(IcmpTypeName(-1), "Out-of-range");
 }
 
-TEST_F(EchoTest, SendFailuresCountUnlessTheStackWasBusyAndSocketsClose) {
+TEST_F(EchoTest, SendAndCloseFailuresOnADescriptorThatIsNoSocket) {
     unsigned char buffer[ECHO_BUFFER_SIZE];
     sockaddr_in destination = Destination("127.0.0.1");
     const SOCKET notOpen = 9999;
@@ -312,11 +300,6 @@ TEST_F(EchoTest, SendFailuresCountUnlessTheStackWasBusyAndSocketsClose) {
     ClearBox();
     EXPECT_EQ(CloseRawSocket(notOpen), notOpen);
     EXPECT_EQ(BoxText(), "[9999] close error: descriptor is not a socket\r\n");
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    ASSERT_NE(raw, INVALID_SOCKET) << WSAGetLastError();
-    ClearBox();
-    EXPECT_EQ(CloseRawSocket(raw), INVALID_SOCKET);
-    EXPECT_EQ(BoxText(), "[" + std::to_string(raw) + "] socket closed.\r\n");
 }
 
 // Answers and the ping's lines on the wire are the poll and tool tests' part; here the waits
