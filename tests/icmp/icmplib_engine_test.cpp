@@ -12,7 +12,6 @@
 #include <cstring>
 #include <string>
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,8 +102,6 @@ TEST_F(EchoTest, LibraryProbeAnswersTimesOutAndReportsRouters) {
     EXPECT_EQ(probe("127.0.0.1", 2000), 0);
     EXPECT_LT(rtt, 2000u);
     echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
-    EXPECT_EQ(probe("10.221.2.2", 2000), 0);
-    EXPECT_LT(rtt, 2000u);
     // A router's answer is a status, and still gives its round trip.
     EXPECT_EQ(probe("10.223.0.1", 2000), static_cast<int>(IP_DEST_HOST_UNREACHABLE));
     EXPECT_LT(rtt, 2000u);
@@ -123,33 +120,21 @@ TEST(IcmpLibraryEngine, ProbeWithoutTheLibraryClearsItsSetting) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        if (unshare(CLONE_NEWNET) != 0)
+        // A fresh network namespace allows no ping sockets, and nobody opens no raw ones.
+        if (unshare(CLONE_NEWNET) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
             _exit(10);
-        int range = open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY);
-        if (range < 0 || write(range, "1 0", 3) != 3)
-            _exit(11);
-        close(range);
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(12);
         icmpLibraryLoaded = 0; // whatever this process had loaded before the fork
         useIcmpLibrary = 1;
-        if (LoadIcmpLibrary() != 0)
-            _exit(13);
-        if (useIcmpLibrary != 0)
-            _exit(14);
+        bool cleared = LoadIcmpLibrary() == 0 && useIcmpLibrary == 0;
         useIcmpLibrary = 1;
-        sockaddr_in loopback{};
-        loopback.sin_family = AF_INET;
-        loopback.sin_addr.s_addr = htonl(0x7f000001);
+        sockaddr_in loopback = Destination("127.0.0.1");
         std::uint32_t rtt = 99;
-        if (LibraryEchoProbe(0, &loopback, 100, &rtt) != -1)
-            _exit(15);
-        if (useIcmpLibrary != 0 || rtt != 99)
-            _exit(16);
-        _exit(0);
+        bool refused =
+            LibraryEchoProbe(0, &loopback, 100, &rtt) == -1 && useIcmpLibrary == 0 && rtt == 99;
+        _exit(cleared && refused ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10-12 setting up, 13-16 the engine";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setting up, 1 the engine";
 }

@@ -13,7 +13,6 @@
 
 #include <cstring>
 #include <memory>
-#include <random>
 
 using namespace platform;
 using ::InternetChecksum;
@@ -108,19 +107,8 @@ const char kIpLine[] = "[iphdr] H:5 V:4 S:10 L:5400 I:3412 O:0040 T:40 P:01 C:cd
 } // namespace
 
 TEST(RawEcho, ChecksumIsTheNetworkSumReadLeastSignificantByteFirst) {
-    // The same sum as the network-order checksum, in the other byte order, for even and
-    // odd lengths: stored least significant byte first it is the right network checksum.
-    std::mt19937 random(7);
-    for (int length : {1, 2, 3, 8, 9, 64, 65, 1001}) {
-        Bytes bytes(static_cast<std::size_t>(length));
-        for (unsigned char& byte : bytes)
-            byte = static_cast<unsigned char>(random());
-        std::uint16_t network = platform::InternetChecksum(bytes.data(), bytes.size());
-        EXPECT_EQ(InternetChecksum(bytes.data(), length),
-                  static_cast<std::uint16_t>((network >> 8) | (network << 8)))
-            << length;
-    }
-    // RFC 1071's example, then an odd trailing byte that stays in the low position.
+    // The network sum in the other byte order (the raw engine's requests are answered on
+    // the wire in the poll test). RFC 1071's example; an odd byte stays in the low position.
     const unsigned char words[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7, 0xff};
     EXPECT_EQ(InternetChecksum(words, 8), 0x0d22);
     EXPECT_EQ(InternetChecksum(words, 9), 0x0c23);
@@ -249,32 +237,16 @@ TEST_F(EchoTest, PingParserLines) {
     EXPECT_EQ(pingReceived, 2);
 }
 
-TEST_F(EchoTest, TraceParserLines) {
+// The hop lines of answers are checked by the trace tool test; here what is not ours.
+TEST_F(EchoTest, TraceParserPassesOverWhatIsNotOurs) {
     const std::uint16_t us = LOWORD(traceIdentifierWindow);
-    verboseOutput = 0;
-    auto quoted = Join(IpHeader(20), Icmp(8, 0, us, 0, 0, 58));
-    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(11, 0, 0, 0, 0, 0), quoted)), 1), 11);
-    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(3, 1, 0, 0, 0, 0), quoted)), 12), 3);
-    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us, 0, GetTickCount() - 25, 58)), 13), 0);
-    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 14), -1);
-    EXPECT_EQ(Trace(Bytes{0x45, 0, 0}, 15), -1);
-    std::string text = BoxText();
-    ASSERT_EQ(text.rfind(" 1 10.9.0.2:\r\n12 10.9.0.2: (DestUnrchbl)\r\n13 10.9.0.2: time=", 0), 0u)
-        << text;
-    EXPECT_GE(TimeIn(text), 25);
-    EXPECT_EQ(text.substr(text.size() - 5), " ms\r\n") << "no debug lines without verbose";
-    EXPECT_EQ(pingReceived, 0) << "the trace keeps the ping's counters as they are";
-
-    // Names by reverse look-up, and the debug lines in verbose mode.
-    ClearBox();
-    verboseOutput = 1;
-    EXPECT_EQ(Trace(Join(IpHeader(20), Join(Icmp(11, 0, 0, 0, 0, 0), quoted)), 2, 1, "127.0.0.1"),
-              11);
     EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us + 1, 0, 0, 58)), 3), -1);
-    text = BoxText();
-    EXPECT_NE(text.find("\r\n 2 127.0.0.1: localhost\r\n"), std::string::npos) << text;
+    EXPECT_EQ(Trace(Bytes{0x45, 0, 0}, 15), -1);
+    EXPECT_EQ(Trace(Join(IpHeader(20), Icmp(0, 0, us, 0, GetTickCount() - 25, 58)), 13), 0);
+    std::string text = BoxText();
     EXPECT_NE(text.find("\r\n[received] 66 bytes from 10.9.0.2. not for us\r\n"), std::string::npos)
         << text;
+    EXPECT_EQ(pingReceived, 0) << "the trace keeps the ping's counters as they are";
 }
 
 TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
@@ -317,7 +289,7 @@ TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
     EXPECT_STREQ(IcmpTypeName(-1), "Out-of-range");
 }
 
-TEST_F(EchoTest, SendFailuresCountUnlessTheStackWasBusyAndSocketsClose) {
+TEST_F(EchoTest, SendAndCloseFailuresOnADescriptorThatIsNoSocket) {
     unsigned char buffer[ECHO_BUFFER_SIZE];
     sockaddr_in destination = Destination("127.0.0.1");
     const SOCKET notOpen = 9999;
@@ -328,45 +300,19 @@ TEST_F(EchoTest, SendFailuresCountUnlessTheStackWasBusyAndSocketsClose) {
     ClearBox();
     EXPECT_EQ(CloseRawSocket(notOpen), notOpen);
     EXPECT_EQ(BoxText(), "[9999] close error: descriptor is not a socket\r\n");
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    ASSERT_NE(raw, INVALID_SOCKET) << WSAGetLastError();
-    ClearBox();
-    EXPECT_EQ(CloseRawSocket(raw), INVALID_SOCKET);
-    EXPECT_EQ(BoxText(), "[" + std::to_string(raw) + "] socket closed.\r\n");
 }
 
-TEST_F(EchoTest, MonitorProbeAndPingAgainstAPeerThatFallsSilent) {
+// Answers and the ping's lines on the wire are the poll and tool tests' part; here the waits
+// that the WAIT timer ends, and a destination no datagram can be sent to.
+TEST_F(EchoTest, SilentPeerAndUnsendableDestination) {
     SKIP_WITHOUT_NAMESPACES();
     EchoNetwork network;
-    ASSERT_TRUE(network.BuildDirect(false));
+    ASSERT_TRUE(network.BuildDirect(true));
     EnteredNamespace inside(*network.client);
     ASSERT_TRUE(inside.ok());
-    sockaddr_in loopback = Destination("127.0.0.1");
     sockaddr_in server = Destination("10.221.1.2");
     SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     ASSERT_NE(raw, INVALID_SOCKET);
-    EXPECT_EQ(EchoProbe(mainWindow, raw, &loopback), 0);
-    closesocket(raw);
-    // A peer's answer is the only datagram this socket sees (no looped-back request).
-    raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    EXPECT_EQ(EchoProbe(mainWindow, raw, &server), 0);
-
-    static unsigned char request[ECHO_BUFFER_SIZE];
-    static unsigned char reply[ECHO_BUFFER_SIZE];
-    verboseOutput = 0;
-    echoDataLength = 100;
-    ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
-    EXPECT_EQ(ReceivePingReply(raw, reply), 1);
-    EXPECT_EQ(pingSent, 1);
-    EXPECT_EQ(pingReceived, 1);
-    std::string text = BoxText();
-    EXPECT_EQ(text.rfind("108 bytes from 10.221.1.2: icmp_seq=0 time=", 0), 0u) << text;
-    EXPECT_EQ(rttSum, static_cast<std::uint32_t>(TimeIn(text)));
-    closesocket(raw);
-
-    // Silent: the WAIT timer cuts the probe's wait while a timer of the test keeps ticking.
-    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
-    raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     int ticks = 0;
     onTestTimer = [&](UINT_PTR) { ++ticks; };
     ASSERT_NE(SetTimer(testWindow_, 77, 40, nullptr), 0u);
@@ -377,71 +323,17 @@ TEST_F(EchoTest, MonitorProbeAndPingAgainstAPeerThatFallsSilent) {
     MSG message{};
     EXPECT_FALSE(PeekMessage(&message, mainWindow, WM_TIMER, WM_TIMER, PM_NOREMOVE))
         << "no WAIT timer left behind";
-    // A destination the socket cannot send to: 10065.
     sockaddr_in broadcast = Destination("255.255.255.255");
     EXPECT_EQ(EchoProbe(mainWindow, raw, &broadcast), WSAEHOSTUNREACH);
 
-    // A ping tick during the wait tries to send, finds the stack busy and is lost.
-    verboseOutput = 1;
-    ClearBox();
-    int nestedError = 0;
-    static unsigned char nested[ECHO_BUFFER_SIZE];
-    onTestTimer = [&](UINT_PTR id) {
-        KillTimer(testWindow_, id);
-        if (!SendPingRequest(raw, &server, nested, echoDataLength))
-            nestedError = WSAGetLastError();
-    };
-    ASSERT_TRUE(SendPingRequest(raw, &server, request, echoDataLength));
-    ASSERT_NE(SetTimer(testWindow_, 30, 50, nullptr), 0u);
-    EXPECT_EQ(ReceivePingReply(raw, reply), 0);
-    EXPECT_EQ(nestedError, WSAEINPROGRESS);
-    EXPECT_EQ(pingSent, 2) << "the refused send is not counted";
-    EXPECT_EQ(pingReceived, 1);
-    EXPECT_EQ(BoxText(), "[sendto] Blocking operation in progress\r\n")
-        << "a wait that runs out prints nothing";
-    closesocket(raw);
-}
-
-TEST_F(EchoTest, RawTraceThroughARouter) {
-    SKIP_WITHOUT_NAMESPACES();
-    EchoNetwork network;
-    ASSERT_TRUE(network.BuildRouted());
-    EnteredNamespace inside(*network.client);
-    ASSERT_TRUE(inside.ok());
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-    ASSERT_NE(raw, INVALID_SOCKET);
-    sockaddr_in server = Destination("10.221.2.2");
+    // The trace's cut wait shows as the cancelled call in verbose mode; without a window to
+    // carry the time-out, the trace says so and does not wait.
     unsigned char request[TRACE_REQUEST_SIZE];
     unsigned char reply[TRACE_REPLY_SIZE];
-
-    verboseOutput = 1;
-    ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 1), 0);
-    std::string text = BoxText();
-    EXPECT_EQ(text.rfind("[iphdrlen] 0\r\n[icmphdr] T:08 C:00 S:", 0), 0u) << text;
-    EXPECT_NE(text.find("\r\n[sent] 66 bytes to 10.221.2.2: icmp_type=8 (Echo) icmp_code=0\r\n"),
-              std::string::npos)
-        << text;
-    verboseOutput = 0;
-    ClearBox();
-    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 1), 11);
-    ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 2), 0);
-    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 2), 0);
-    sockaddr_in nowhere = Destination("10.223.0.1");
-    ASSERT_EQ(SendTraceProbe(raw, &nowhere, request, TRACE_DATA_LENGTH, 5), 0);
-    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 5), 3);
-    text = BoxText();
-    ASSERT_EQ(text.rfind(" 1 10.221.1.2:\r\n 2 10.221.2.2: time=", 0), 0u) << text;
-    EXPECT_NE(text.find(" ms\r\n 5 10.221.1.2: (DestUnrchbl)\r\n"), std::string::npos) << text;
-
-    // A silent target: the cut wait shows as the cancelled call in verbose mode.
-    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
     ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 9), 0);
-    verboseOutput = 1;
     ClearBox();
     EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 9), -1);
     EXPECT_EQ(BoxText(), "[recvfrom] Blocking call cancelled\r\n");
-
-    // Without a window to carry the time-out, the trace says so and does not wait.
     timeoutWindow = 0;
     ClearBox();
     EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 10), -1);

@@ -9,25 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <chrono>
-#include <climits>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <grp.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
-
-constexpr uid_t NOBODY = 65534;
 
 std::string NoticeFor(unsigned port, const std::string& program) {
     return "ICMP echo not permitted, checking by TCP port " + std::to_string(port) +
@@ -44,28 +34,20 @@ std::size_t Count(const std::string& text, const std::string& part) {
 }
 
 // A TCP listener on 127.0.0.1 inside a namespace; it counts the probes that reached it.
-class Listener {
-  public:
+struct Listener {
+    int socket_ = -1;
+    unsigned port = 0;
     explicit Listener(const NetworkNamespace& space) {
         EnteredNamespace inside(space);
-        if (!inside.ok())
-            return;
         socket_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
-        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(socket_, 32) != 0 ||
-            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        port_ = ntohs(address.sin_port);
+        if (inside.ok() && bind(socket_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            listen(socket_, 32) == 0 &&
+            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
     }
-    ~Listener() {
-        if (socket_ >= 0)
-            close(socket_);
-    }
-    unsigned port() const { return port_; }
+    ~Listener() { close(socket_); }
     // Connections made since the last call.
     int Accepted() {
         int count = 0;
@@ -73,10 +55,6 @@ class Listener {
             close(connection);
         return count;
     }
-
-  private:
-    int socket_ = -1;
-    unsigned port_ = 0;
 };
 
 // What one run of the program left behind.
@@ -97,49 +75,18 @@ Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std
     chmod(dir.path().c_str(), 0777);
     for (const char* name : {"map.db", "map.INI", "TARNMAP.INI"})
         chmod(dir.file(name).c_str(), 0666);
-
-    // Everything the child needs is made before the fork: it only makes system calls.
-    std::string namespacePath = "/run/netns/" + space.name();
-    std::string outPath = dir.file("out.txt"), errPath = dir.file("err.txt");
-    std::vector<std::string> words{program, "--headless", "--cycles", "2", "map.db"};
-    std::vector<std::string> variables{"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path(),
-                                       "XDG_RUNTIME_DIR=" + dir.path(), "PATH=/usr/bin:/bin",
-                                       "QT_QPA_PLATFORM=offscreen",
-                                       // A program with file capabilities may not be traced,
-                                       // which the leak checker of a sanitizer build needs.
-                                       "ASAN_OPTIONS=detect_leaks=0"};
-    std::vector<char*> argv, envp;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    for (std::string& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
+    // A program with file capabilities may not be traced, which the leak checker of a
+    // sanitizer build needs.
+    pid_t child = StartProgramIn(dir.path(),
+                                 {"/usr/bin/env", "ip", "netns", "exec", space.name(), "setpriv",
+                                  "--reuid=65534", "--regid=65534", "--clear-groups", program,
+                                  "--headless", "--cycles", "2", "map.db"},
+                                 {"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path(),
+                                  "XDG_RUNTIME_DIR=" + dir.path(), "ASAN_OPTIONS=detect_leaks=0"});
     Outcome run;
-    pid_t child = fork();
-    if (child == 0) {
-        int space_fd = open(namespacePath.c_str(), O_RDONLY | O_CLOEXEC);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (space_fd < 0 || setns(space_fd, CLONE_NEWNET) != 0 || out < 0 || err < 0 ||
-            dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(dir.path().c_str()) != 0 ||
-            setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)
-            _exit(126);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    if (child < 0)
-        return run;
-    for (int i = 0; i < 60 * 20 && waitpid(child, &run.status, WNOHANG) != child; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (kill(child, 0) == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, nullptr, 0);
-        run.status = -1;
-    }
-    run.out = ReadWholeFile(outPath);
-    run.err = ReadWholeFile(errPath);
+    run.status = child > 0 ? WaitForExit(child, 60) : -1;
+    run.out = ReadWholeFile(dir.file("out.txt"));
+    run.err = ReadWholeFile(dir.file("err.txt"));
     run.log = ReadWholeFile(dir.file("map.LOG"));
     return run;
 }
@@ -151,32 +98,16 @@ void ExpectTwoAnsweringCycles(const Outcome& run) {
     EXPECT_EQ(Count(run.out, ": 1 checked, 1 answering, 0 missing"), 2u) << run.out;
 }
 
-std::string RealPath(const std::string& path) {
-    char resolved[PATH_MAX];
-    return realpath(path.c_str(), resolved) != nullptr ? resolved : path;
-}
-
-bool Available(std::string* why) {
-    if (!NetworkNamespacesAvailable(why))
-        return false;
-    if (access(TARNMAP_BINARY, X_OK) != 0) {
-        *why = "the tarnmap program is not built";
-        return false;
-    }
-    return true;
-}
-
 TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowThem) {
-    std::string why;
-    if (!Available(&why))
-        GTEST_SKIP() << why;
+    SKIP_WITHOUT_NAMESPACES();
     NetworkNamespace space("icmp");
     ASSERT_TRUE(space.ok());
     ASSERT_TRUE(space.SetSysctl("net.ipv4.ping_group_range", "1 0"));
     Listener listener(space);
-    ASSERT_NE(listener.port(), 0u);
-    std::string port = "PORT=" + std::to_string(listener.port()) + "\r\n";
-    std::string notice = NoticeFor(listener.port(), RealPath(TARNMAP_BINARY));
+    ASSERT_NE(listener.port, 0u);
+    std::string port = "PORT=" + std::to_string(listener.port) + "\r\n";
+    std::string notice =
+        NoticeFor(listener.port, std::filesystem::canonical(TARNMAP_BINARY).string());
     TempDir dir;
 
     // Whichever ICMP engine the settings ask for, the system refuses it; asked for none,
@@ -207,9 +138,7 @@ TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowT
 }
 
 TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
-    std::string why;
-    if (!Available(&why))
-        GTEST_SKIP() << why;
+    SKIP_WITHOUT_NAMESPACES();
     if (!RunProgram({"getcap", "/bin/true"}, true))
         GTEST_SKIP() << "setcap and getcap (libcap2-bin) are not installed";
     TempDir dir;
@@ -225,8 +154,8 @@ TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
     ASSERT_TRUE(space.ok());
     ASSERT_TRUE(space.SetSysctl("net.ipv4.ping_group_range", "1 0"));
     Listener listener(space);
-    ASSERT_NE(listener.port(), 0u);
-    std::string port = "PORT=" + std::to_string(listener.port()) + "\r\n";
+    ASSERT_NE(listener.port, 0u);
+    std::string port = "PORT=" + std::to_string(listener.port) + "\r\n";
 
     // The raw-socket engine, and the ICMP library, which falls back to a raw socket when
     // ping sockets are refused.

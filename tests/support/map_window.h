@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/window.h"
+#include "support/netns.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +15,6 @@
 // Hosts (name, col, row, kind): alpha (2, 2, Server), beta (10, 4, Router), gamma (6, 12,
 // Workstation), all on 127.0.0.1; lines (3,3)-(10,4), (20,5)-(25,5), (20,5)-(20,10).
 extern const char* const testMapText;
-
-#define SKIP_WITHOUT_NAMESPACES()                                                                  \
-    do {                                                                                           \
-        std::string why;                                                                           \
-        if (!NetworkNamespacesAvailable(&why))                                                     \
-            GTEST_SKIP() << why;                                                                   \
-    } while (false)
 
 // Settings under the test's directory, resources and window classes registered, the stack
 // started with the program's blocking hook. SetUp opens no main window; OpenMap does.

@@ -2,8 +2,11 @@
 // written through /proc/sys from a thread moved into the namespace.
 #include "support/netns.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include <sched.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -74,6 +78,50 @@ bool WaitProgram(pid_t child) {
 
 bool RunProgram(const std::vector<std::string>& arguments, bool quiet) {
     return WaitProgram(StartProgram(arguments, quiet));
+}
+
+pid_t StartProgramIn(const std::string& directory, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& variables) {
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        std::string text = *variable;
+        bool replaced = false;
+        for (const std::string& own : variables)
+            replaced |= own.substr(0, own.find('=') + 1) == text.substr(0, text.find('=') + 1);
+        if (!replaced)
+            environment.push_back(text);
+    }
+    environment.insert(environment.end(), variables.begin(), variables.end());
+    std::vector<char*> argv, envp;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& variable : environment)
+        envp.push_back(const_cast<char*>(variable.c_str()));
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    posix_spawn_file_actions_addopen(&actions, 1, (directory + "/out.txt").c_str(), flags, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (directory + "/err.txt").c_str(), flags, 0644);
+    pid_t child = -1;
+    int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? child : -1;
+}
+
+int WaitForExit(pid_t child, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child)
+            return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "process " << child << " still runs after " << seconds << " s";
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
 }
 
 bool NetworkNamespacesAvailable(std::string* why) {

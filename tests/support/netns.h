@@ -20,6 +20,13 @@
 // GTEST_SKIP. Also removes namespaces that crashed test processes left behind.
 bool NetworkNamespacesAvailable(std::string* why);
 
+#define SKIP_WITHOUT_NAMESPACES()                                                                  \
+    do {                                                                                           \
+        std::string why;                                                                           \
+        if (!NetworkNamespacesAvailable(&why))                                                     \
+            GTEST_SKIP() << why;                                                                   \
+    } while (false)
+
 // One network namespace, named "tarnmap-<pid>-<serial>-<role>", with its loopback up.
 // Removed, with every interface in it, when the object goes.
 class NetworkNamespace {
@@ -77,3 +84,14 @@ bool WaitProgram(pid_t child);
 
 // Starts a program and waits for it. True when it exited with 0.
 bool RunProgram(const std::vector<std::string>& arguments, bool quiet = false);
+
+// Starts `arguments` (the program by its path, no shell) in `directory`, with `variables`
+// ("NAME=value") added to the environment or replacing what it has, standard output and
+// error into directory/out.txt and directory/err.txt. The child joins the calling thread's
+// network namespace. Returns its process id, -1 when it could not be started.
+pid_t StartProgramIn(const std::string& directory, const std::vector<std::string>& arguments,
+                     const std::vector<std::string>& variables = {});
+
+// The wait status of a started program; one still running after `seconds` is killed and
+// gives -1 and a test failure, so that a hang fails the test instead of holding it.
+int WaitForExit(pid_t child, int seconds);
