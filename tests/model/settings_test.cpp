@@ -87,13 +87,6 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
     EXPECT_FALSE(WriteOptions(mapSettingsPath));
 }
 
-TEST_F(SettingsTest, OpeningAMapIsLogged) {
-    SelectMapFiles("site.db");
-    std::string log = ReadWholeFile(dir_.file("site.LOG"));
-    ASSERT_EQ(log.size(), 18u + std::string("open of database site.db\r\n").size()) << log;
-    EXPECT_EQ(log.substr(18), "open of database site.db\r\n");
-}
-
 TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
     WriteWholeFile(dir_.file("TARNMAP.INI"), "");
     SelectMapFiles("m.db");
@@ -109,13 +102,6 @@ TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
     EXPECT_EQ(ReadWholeFile(dir_.file("TARNMAP.INI")),
               "[OPTS]\r\nTELNET=x-terminal-emulator -e telnet\r\nFTP=x-terminal-emulator -e "
               "ftp\r\nPING=1\r\nSHOW=1\r\nBACKGROUND=0\r\nMSICMP=1\r\n");
-
-    // Read back through a fresh selection.
-    pollInterval = 1;
-    useRawIcmp = 0;
-    SelectMapFiles("m.db");
-    EXPECT_EQ(pollInterval, 45u);
-    EXPECT_EQ(useRawIcmp, 1u);
 }
 
 TEST_F(SettingsTest, ColoursRoundTripAndBadIndicesFallBack) {
