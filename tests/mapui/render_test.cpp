@@ -7,7 +7,6 @@
 #include "monitor/probe.h"
 #include "platform/testing.h"
 #include "platform/window.h"
-#include "resources/pictures.h"
 #include "resources/resources.h"
 #include "support/ui_fixture.h"
 
@@ -207,10 +206,11 @@ TEST_F(RenderTest, PaletteAndEngineRulesChooseTheColour) {
     }
 }
 
-// Every picture at its own size, pixel for pixel against its resource: black stays black,
+// Every picture at its own size, pixel for pixel against its bitmap: black stays black,
 // white is either the host colour or, outside the outline, the background. The Net
 // picture is wider than the others; its last columns must not be lost.
 TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
+    HDC pictureDc = CreateCompatibleDC(nullptr);
     for (bool solid : {true, false}) {
         SCOPED_TRACE(solid ? "solid background" : "desktop background");
         ClearMap();
@@ -222,31 +222,34 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
                         PicturePath(solid ? "render_kinds.png" : "render_desktop.png").c_str());
         for (int kind = 0; kind < hostCount; ++kind) {
             SCOPED_TRACE(hostKindPictures[kind]);
-            ParsedXpm picture;
-            ASSERT_TRUE(ParseXpm(FindPictureResource(hostKindPictures[kind]), picture));
-            EXPECT_EQ(Drawn(kind), Size2(picture.width, picture.height));
+            BITMAP picture{};
+            GetObject(hostBitmaps[kind], sizeof picture, &picture);
+            HBITMAP previous = SelectObject(pictureDc, hostBitmaps[kind]);
+            EXPECT_EQ(Drawn(kind), Size2(picture.bmWidth, picture.bmHeight));
             const COLORREF color = SlotColor(HostColorSlot(hostTable[kind]));
             int coloured = 0;
             int wrong = 0;
-            for (int y = 0; y < picture.height; ++y) {
-                for (int x = 0; x < picture.width; ++x) {
+            for (int y = 0; y < picture.bmHeight; ++y) {
+                for (int x = 0; x < picture.bmWidth; ++x) {
                     COLORREF seen = WindowPixel(map, Left(kind) + x, Top(kind) + y);
-                    if (picture.pixels[y][x] == "#000000")
+                    if (GetPixel(pictureDc, x, y) == BLACK)
                         wrong += seen != BLACK;
                     else
                         wrong += seen != color && seen != Background();
                     coloured += seen == color;
                 }
             }
+            SelectObject(pictureDc, previous);
             EXPECT_EQ(wrong, 0);
             EXPECT_GT(coloured, 50) << "the white inside takes the host colour";
             ExpectPixels(map, {{Left(kind), Top(kind), Background()},
-                               {Left(kind) + picture.width - 1, Top(kind) + picture.height - 1,
+                               {Left(kind) + picture.bmWidth - 1, Top(kind) + picture.bmHeight - 1,
                                 Background()}});
-            for (int y = 0; kind == KIND_NET && y < picture.height; ++y)
+            for (int y = 0; kind == KIND_NET && y < picture.bmHeight; ++y)
                 EXPECT_EQ(WindowPixel(map, Left(kind) + 40, Top(kind) + y), Background()) << y;
         }
     }
+    DeleteDC(pictureDc);
 }
 
 TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {

@@ -1,12 +1,15 @@
-// The picture table: every resource is there once under its name, and the XPM data of the
-// strip, the icons and the logo is well formed at its size. (The host pictures are checked
-// pixel for pixel where the map draws them.)
+// The picture table: every resource is there once under its name, and the strip, the icons
+// and the logo load at their sizes. (The host pictures are checked pixel for pixel where
+// the map draws them.)
+#include "platform/gdi.h"
 #include "resources/pictures.h"
-#include "support/ui_fixture.h"
+#include "resources/resources.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -14,8 +17,8 @@
 
 namespace {
 
-// The strip, the icons and the logo sit on whatever is behind them.
 TEST(PictureResources, EveryPictureIsThereOnceUnderItsName) {
+    RegisterResources();
     const std::vector<std::string> names = {
         "BMP_PC",      "BMP_HOST",    "BMP_SERVER",  "BMP_ROUTER",  "BMP_BRIDGE",  "BMP_HUB",
         "BMP_MTU",     "BMP_NET",     "BMP_PRINTER", "TOOLBAR_122", "FLMICON0_16", "FLMICON0_32",
@@ -37,10 +40,17 @@ TEST(PictureResources, EveryPictureIsThereOnceUnderItsName) {
         EXPECT_EQ(FindPictureResource(lower.c_str()), xpm) << "names match in any case";
         if (sizes.count(name) == 0)
             continue;
-        ParsedXpm parsed;
-        ASSERT_TRUE(ParseXpm(xpm, parsed));
-        EXPECT_EQ(std::make_pair(parsed.width, parsed.height), sizes.at(name));
-        EXPECT_EQ(parsed.pixels[0][0], "None");
+        platform::HBITMAP bitmap = platform::LoadBitmap(name.c_str());
+        ASSERT_NE(bitmap, nullptr) << "the toolkit reads it";
+        platform::BITMAP size{};
+        platform::GetObject(bitmap, sizeof size, &size);
+        platform::DeleteObject(bitmap);
+        EXPECT_EQ(std::make_pair(size.bmWidth, size.bmHeight), sizes.at(name));
+        // They sit on whatever is behind them: the top-left pixel's code is "None".
+        int colours = 0, perPixel = 0;
+        ASSERT_EQ(std::sscanf(xpm[0], "%*d %*d %d %d", &colours, &perPixel), 2);
+        const std::string corner = std::string(xpm[1 + colours]).substr(0, perPixel) + " c None";
+        EXPECT_NE(std::find(xpm + 1, xpm + 1 + colours, corner), xpm + 1 + colours);
     }
     EXPECT_EQ(distinct.size(), names.size()) << "each name has its own picture";
     for (const char* missing : {"BMP_P", "BMP_PCX", ""})

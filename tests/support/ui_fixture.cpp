@@ -1,4 +1,4 @@
-// Dialog helpers, the XPM reader and the settings-directory fixture for the map, dialog
+// Dialog helpers and the settings-directory fixture for the map, dialog
 // and picture tests.
 #include "support/ui_fixture.h"
 
@@ -9,7 +9,6 @@
 #include "platform/testing.h"
 #include "resources/resources.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -55,44 +54,6 @@ std::string PicturePath(const char* name) {
     std::string directory = output != nullptr ? output : ".";
     std::filesystem::create_directories(directory);
     return directory + "/" + name;
-}
-
-// Reads the XPM lines the way an XPM reader does; a fault fails the calling test.
-testing::AssertionResult ParseXpm(const char* const* xpm, ParsedXpm& out) {
-    int colours = 0;
-    int perPixel = 0;
-    if (std::sscanf(xpm[0], "%d %d %d %d", &out.width, &out.height, &colours, &perPixel) != 4 ||
-        out.width <= 0 || out.height <= 0 || colours <= 0 || perPixel <= 0) {
-        return ::testing::AssertionFailure() << "bad header \"" << xpm[0] << "\"";
-    }
-    for (int i = 1; i <= colours; ++i) {
-        std::string line = xpm[i];
-        std::string code = line.substr(0, perPixel);
-        size_t key = line.find(" c ", perPixel - 1);
-        if (line.size() <= static_cast<size_t>(perPixel) || key == std::string::npos) {
-            return ::testing::AssertionFailure() << "bad colour line \"" << line << "\"";
-        }
-        if (!out.colourOf.emplace(code, line.substr(key + 3)).second) {
-            return ::testing::AssertionFailure() << "code \"" << code << "\" defined twice";
-        }
-    }
-    for (int y = 0; y < out.height; ++y) {
-        std::string row = xpm[1 + colours + y];
-        if (row.size() != static_cast<size_t>(out.width * perPixel)) {
-            return ::testing::AssertionFailure()
-                   << "row " << y << " has " << row.size() << " characters";
-        }
-        std::vector<std::string> colourRow;
-        for (int x = 0; x < out.width; ++x) {
-            auto found = out.colourOf.find(row.substr(x * perPixel, perPixel));
-            if (found == out.colourOf.end()) {
-                return ::testing::AssertionFailure() << "undefined code in row " << y;
-            }
-            colourRow.push_back(found->second);
-        }
-        out.pixels.push_back(colourRow);
-    }
-    return ::testing::AssertionSuccess();
 }
 
 void DialogAnswers::Queue(int result) {
