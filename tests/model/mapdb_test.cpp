@@ -415,8 +415,6 @@ TEST_F(MapDatabaseTest, TitleIsTheFileNameWithoutDirectoryAndExtension) {
         {"net.office.db", 0, nullptr, "net.office"},
         {"C:\\maps\\branch.db", 0, nullptr, "branch"},
         {"/srv/a.b/plain", 0, nullptr, "plain"},
-        {"untitled.db", 59, nullptr, "untitled 59"},
-        {"untitled.db", 0, "(polling)", "untitled (polling)"},
         {"/x/untitled.db", 7, "(polling)", "untitled 7 (polling)"},
         {"/x/", 0, nullptr, ""},
         // Cut to the buffer, whichever part is too long.
