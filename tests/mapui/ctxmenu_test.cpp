@@ -128,7 +128,6 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     probePort = 9;
     Choose(14, 16, CMD_CONTEXT_NEW_LINE);
     ASSERT_EQ(lineCount, 4);
-    EXPECT_EQ(menuLine, 3);
     EXPECT_EQ(currentLine, 3);
     EXPECT_EQ(editMode, EDIT_ON);
     EXPECT_EQ(StatusText(), "Move mouse to end and right click.");
