@@ -106,19 +106,13 @@ TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
     EXPECT_EQ(answers.opened, 1);
     EXPECT_EQ(answers.hostAtOpening, 3) << "the dialog edits the new record";
     EXPECT_EQ(answers.timerAtOpening, 0) << "no cycle starts under the dialog";
-    EXPECT_EQ(hostCount, 3) << "cancelled: dropped";
-    EXPECT_EQ(pollTimerActive, 1);
-    EXPECT_EQ(currentHost, -1);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 3 lines 3") << "dropped";
 
     answers.Queue(1);
     Choose(12, 5, CMD_CONTEXT_NEW_HOST);
-    ASSERT_EQ(hostCount, 4);
-    EXPECT_EQ(hostTable[3].col, 12);
-    EXPECT_EQ(hostTable[3].row, 5);
-    EXPECT_EQ(hostTable[3].missed, 0u);
-    EXPECT_EQ(currentHost, -1);
-    EXPECT_EQ(pollTimerActive, 1);
-    EXPECT_EQ(editMode, EDIT_OFF);
+    ASSERT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 4 lines 3");
+    EXPECT_EQ((std::vector<int>{hostTable[3].col, hostTable[3].row, int(hostTable[3].missed)}),
+              (std::vector<int>{12, 5, 0}));
 }
 
 TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
@@ -127,9 +121,7 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     useIcmpLibrary = 0;
     probePort = 9;
     Choose(14, 16, CMD_CONTEXT_NEW_LINE);
-    ASSERT_EQ(lineCount, 4);
-    EXPECT_EQ(currentLine, 3);
-    EXPECT_EQ(editMode, EDIT_ON);
+    ASSERT_EQ(MapState(), "mode 1 host -1 line 3 timer 1 hosts 3 lines 4");
     EXPECT_EQ(StatusText(), "Move mouse to end and right click.");
     EXPECT_EQ(GetMenu(window_), run);
 
@@ -144,26 +136,21 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     Mouse(WM_RBUTTONDOWN, 16, 16, MK_RBUTTON);
     Mouse(WM_RBUTTONUP, 16, 16);
     const LineRecord& line = lineTable[3];
-    EXPECT_EQ(std::min(line.x1, line.x2), 14);
-    EXPECT_EQ(std::max(line.x1, line.x2), 16);
-    EXPECT_EQ(line.y1, 16);
-    EXPECT_EQ(line.y2, 16);
-    EXPECT_EQ(editMode, EDIT_OFF);
+    EXPECT_EQ((std::vector<int>{std::min(line.x1, line.x2), std::max(line.x1, line.x2), line.y1,
+                                line.y2}),
+              (std::vector<int>{14, 16, 16, 16}));
+    // ... so dropping the line starts it again.
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 3 lines 4");
     EXPECT_EQ(menuLine, -1);
-    EXPECT_EQ(currentLine, -1);
     EXPECT_EQ(GetMenu(window_), run);
     EXPECT_EQ(StatusText(), defaultStatusText);
-    // ... so dropping the line starts it again.
-    EXPECT_EQ(pollTimerActive, 1);
 }
 
 TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     Choose(2, 2, CMD_CONTEXT_DELETE_HOST);
-    ASSERT_EQ(hostCount, 2);
+    ASSERT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 3") << "lines stay";
     EXPECT_STREQ(hostTable[0].name, "beta");
-    EXPECT_EQ(lineCount, 3) << "lines stay";
     EXPECT_EQ(menuHost, -1);
-    EXPECT_EQ(pollTimerActive, 1);
 
     Choose(20, 5, CMD_CONTEXT_DELETE_LINE);
     ASSERT_EQ(lineCount, 2);
@@ -173,8 +160,7 @@ TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     SendMessage(mapWindow, WM_COMMAND, CMD_CONTEXT_DELETE_LINE, 0);
     menuHost = -1;
     SendMessage(mapWindow, WM_COMMAND, CMD_CONTEXT_DELETE_HOST, 0);
-    EXPECT_EQ(lineCount, 2);
-    EXPECT_EQ(hostCount, 2);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 2");
 
     DialogAnswers answers;
     answers.Queue(1);
@@ -182,8 +168,7 @@ TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     EXPECT_EQ(answers.opened, 1);
     EXPECT_EQ(answers.hostAtOpening, 1) << "gamma, now at index 1";
     EXPECT_EQ(answers.timerAtOpening, 0);
-    EXPECT_EQ(currentHost, -1);
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 2");
 }
 
 TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
@@ -193,19 +178,16 @@ TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
     answers.Queue(1);
     Choose(30, 20, CMD_CONTEXT_NEW_HOST);
     EXPECT_EQ(answers.opened, 0);
-    EXPECT_EQ(hostCount, MAX_HOSTS);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 3");
     EXPECT_EQ(StatusText(), hostTableFullText);
-    EXPECT_EQ(pollTimerActive, 1);
     ResetTestingSeams();
 
     while (AppendLine(1, 1) >= 0) {
     }
     Choose(30, 20, CMD_CONTEXT_NEW_LINE);
-    EXPECT_EQ(lineCount, MAX_LINES);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 500");
     EXPECT_EQ(StatusText(), lineTableFullText);
-    EXPECT_EQ(editMode, EDIT_OFF);
     EXPECT_EQ(menuLine, -1);
-    EXPECT_EQ(currentLine, -1);
 }
 
 // Ping and Traceroute open their tool on the host's address (the tools keep the countdown

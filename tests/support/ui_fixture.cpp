@@ -2,6 +2,7 @@
 // and picture tests.
 #include "support/ui_fixture.h"
 
+#include "mapui/editor.h"
 #include "model/hosts.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
@@ -54,6 +55,12 @@ std::string PicturePath(const char* name) {
     std::string directory = output != nullptr ? output : ".";
     std::filesystem::create_directories(directory);
     return directory + "/" + name;
+}
+
+std::string MapState() {
+    return "mode " + std::to_string(editMode) + " host " + std::to_string(currentHost) + " line " +
+           std::to_string(currentLine) + " timer " + std::to_string(pollTimerActive) + " hosts " +
+           std::to_string(hostCount) + " lines " + std::to_string(lineCount);
 }
 
 void DialogAnswers::Queue(int result) {

@@ -23,6 +23,10 @@ void Clicks(platform::HWND dialog, std::initializer_list<int> ids);
 // A path under the test output directory, which is made if missing.
 std::string PicturePath(const char* name);
 
+// The editor's state in one line: "mode M host H line L timer T hosts N lines K" (edit mode,
+// current host and line, whether the poll countdown runs, the table sizes).
+std::string MapState();
+
 // Counts the dialogs that open and answers each with Accept (1) or Cancel (0), noting the
 // current host and the poll countdown as it opens.
 struct DialogAnswers {
