@@ -21,14 +21,6 @@ std::string ItemText(HWND dialog, int id) {
     return text;
 }
 
-bool IsChecked(HWND dialog, int id) {
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
-
-bool IsEnabled(HWND dialog, int id) {
-    return IsWindowEnabled(GetDlgItem(dialog, id));
-}
-
 void Click(HWND dialog, int id) {
     SimulateClick(GetDlgItem(dialog, id));
 }
@@ -38,6 +30,20 @@ std::string ItemTexts(HWND dialog, std::initializer_list<int> ids) {
     for (int id : ids)
         texts += ItemText(dialog, id) + "|";
     return texts.substr(0, texts.size() - (texts.empty() ? 0 : 1));
+}
+
+std::string Checked(HWND dialog, std::initializer_list<int> ids) {
+    std::string states;
+    for (int id : ids)
+        states += IsDlgButtonChecked(dialog, id) == BST_CHECKED ? '1' : '0';
+    return states;
+}
+
+std::string Enabled(HWND dialog, std::initializer_list<int> ids) {
+    std::string states;
+    for (int id : ids)
+        states += IsWindowEnabled(GetDlgItem(dialog, id)) ? '1' : '0';
+    return states;
 }
 
 void SetItemTexts(HWND dialog, std::initializer_list<std::pair<int, const char*>> texts) {

@@ -13,11 +13,12 @@
 #include <utility>
 
 std::string ItemText(platform::HWND dialog, int id);
-bool IsChecked(platform::HWND dialog, int id);
-bool IsEnabled(platform::HWND dialog, int id);
 void Click(platform::HWND dialog, int id);
-// Several items at once: their texts joined by "|", texts set, clicks in turn.
+// Several items at once: their texts joined by "|", whether each is checked or enabled
+// ("1" or "0" each), texts set, clicks in turn.
 std::string ItemTexts(platform::HWND dialog, std::initializer_list<int> ids);
+std::string Checked(platform::HWND dialog, std::initializer_list<int> ids);
+std::string Enabled(platform::HWND dialog, std::initializer_list<int> ids);
 void SetItemTexts(platform::HWND dialog, std::initializer_list<std::pair<int, const char*>> texts);
 void Clicks(platform::HWND dialog, std::initializer_list<int> ids);
 // A path under the test output directory, which is made if missing.
