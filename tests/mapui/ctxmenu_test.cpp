@@ -1,6 +1,6 @@
 // The host context menu opened by a right press while monitoring: which items it greys on
-// a free cell, a host and a line end, and each of its commands; the Tools launchers and
-// the poll countdown around them.
+// a free cell, a host and a line end, and each of its commands with the poll countdown
+// around them.
 #include "mapui/ctxmenu.h"
 #include "mapui/editor.h"
 #include "mapui/statusbar.h"
@@ -8,11 +8,13 @@
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "platform/dialog.h"
 #include "platform/menu.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
 #include "support/map_window.h"
 #include "support/ui_fixture.h"
+#include "tools/ping.h"
 
 #include <gtest/gtest.h>
 
@@ -87,14 +89,6 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
     EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE,
                                             CMD_CONTEXT_DELETE_LINE}));
     EXPECT_EQ(hostCount, 3);
-
-    // The menu belongs to monitoring: in edit mode the right press drags lines instead.
-    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
-    menuCol = -1;
-    Choose(30, 20, CMD_CONTEXT_NEW_HOST);
-    EXPECT_EQ(menuCol, -1);
-    EXPECT_EQ(hostCount, 3);
-    ResetTestingSeams(); // the unused answer
 }
 
 TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
@@ -104,19 +98,13 @@ TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
     EXPECT_EQ(answers.opened, 1);
     EXPECT_EQ(answers.hostAtOpening, 3) << "the dialog edits the new record";
     EXPECT_EQ(answers.timerAtOpening, 0) << "no cycle starts under the dialog";
-    EXPECT_EQ(hostCount, 3) << "cancelled: dropped";
-    EXPECT_EQ(pollTimerActive, 1);
-    EXPECT_EQ(currentHost, -1);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 3 lines 3") << "dropped";
 
     answers.Queue(1);
     Choose(12, 5, CMD_CONTEXT_NEW_HOST);
-    ASSERT_EQ(hostCount, 4);
-    EXPECT_EQ(hostTable[3].col, 12);
-    EXPECT_EQ(hostTable[3].row, 5);
-    EXPECT_EQ(hostTable[3].missed, 0u);
-    EXPECT_EQ(currentHost, -1);
-    EXPECT_EQ(pollTimerActive, 1);
-    EXPECT_EQ(editMode, EDIT_OFF);
+    ASSERT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 4 lines 3");
+    EXPECT_EQ((std::vector<int>{hostTable[3].col, hostTable[3].row, int(hostTable[3].missed)}),
+              (std::vector<int>{12, 5, 0}));
 }
 
 TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
@@ -125,10 +113,7 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     useIcmpLibrary = 0;
     probePort = 9;
     Choose(14, 16, CMD_CONTEXT_NEW_LINE);
-    ASSERT_EQ(lineCount, 4);
-    EXPECT_EQ(menuLine, 3);
-    EXPECT_EQ(currentLine, 3);
-    EXPECT_EQ(editMode, EDIT_ON);
+    ASSERT_EQ(MapState(), "mode 1 host -1 line 3 timer 1 hosts 3 lines 4");
     EXPECT_EQ(StatusText(), "Move mouse to end and right click.");
     EXPECT_EQ(GetMenu(window_), run);
 
@@ -143,26 +128,21 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     Mouse(WM_RBUTTONDOWN, 16, 16, MK_RBUTTON);
     Mouse(WM_RBUTTONUP, 16, 16);
     const LineRecord& line = lineTable[3];
-    EXPECT_EQ(std::min(line.x1, line.x2), 14);
-    EXPECT_EQ(std::max(line.x1, line.x2), 16);
-    EXPECT_EQ(line.y1, 16);
-    EXPECT_EQ(line.y2, 16);
-    EXPECT_EQ(editMode, EDIT_OFF);
+    EXPECT_EQ((std::vector<int>{std::min(line.x1, line.x2), std::max(line.x1, line.x2), line.y1,
+                                line.y2}),
+              (std::vector<int>{14, 16, 16, 16}));
+    // ... so dropping the line starts it again.
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 3 lines 4");
     EXPECT_EQ(menuLine, -1);
-    EXPECT_EQ(currentLine, -1);
     EXPECT_EQ(GetMenu(window_), run);
     EXPECT_EQ(StatusText(), defaultStatusText);
-    // ... so dropping the line starts it again.
-    EXPECT_EQ(pollTimerActive, 1);
 }
 
 TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     Choose(2, 2, CMD_CONTEXT_DELETE_HOST);
-    ASSERT_EQ(hostCount, 2);
+    ASSERT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 3") << "lines stay";
     EXPECT_STREQ(hostTable[0].name, "beta");
-    EXPECT_EQ(lineCount, 3) << "lines stay";
     EXPECT_EQ(menuHost, -1);
-    EXPECT_EQ(pollTimerActive, 1);
 
     Choose(20, 5, CMD_CONTEXT_DELETE_LINE);
     ASSERT_EQ(lineCount, 2);
@@ -172,8 +152,7 @@ TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     SendMessage(mapWindow, WM_COMMAND, CMD_CONTEXT_DELETE_LINE, 0);
     menuHost = -1;
     SendMessage(mapWindow, WM_COMMAND, CMD_CONTEXT_DELETE_HOST, 0);
-    EXPECT_EQ(lineCount, 2);
-    EXPECT_EQ(hostCount, 2);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 2");
 
     DialogAnswers answers;
     answers.Queue(1);
@@ -181,8 +160,7 @@ TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     EXPECT_EQ(answers.opened, 1);
     EXPECT_EQ(answers.hostAtOpening, 1) << "gamma, now at index 1";
     EXPECT_EQ(answers.timerAtOpening, 0);
-    EXPECT_EQ(currentHost, -1);
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 2");
 }
 
 TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
@@ -192,41 +170,33 @@ TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
     answers.Queue(1);
     Choose(30, 20, CMD_CONTEXT_NEW_HOST);
     EXPECT_EQ(answers.opened, 0);
-    EXPECT_EQ(hostCount, MAX_HOSTS);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 3");
     EXPECT_EQ(StatusText(), hostTableFullText);
-    EXPECT_EQ(pollTimerActive, 1);
     ResetTestingSeams();
 
     while (AppendLine(1, 1) >= 0) {
     }
     Choose(30, 20, CMD_CONTEXT_NEW_LINE);
-    EXPECT_EQ(lineCount, MAX_LINES);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 500");
     EXPECT_EQ(StatusText(), lineTableFullText);
-    EXPECT_EQ(editMode, EDIT_OFF);
     EXPECT_EQ(menuLine, -1);
-    EXPECT_EQ(currentLine, -1);
 }
 
-// Each launcher stops the countdown for its dialog and starts it again. A tool not built
-// into this program opens nothing, and the countdown still runs afterwards.
-TEST_F(ContextMenuTest, ToolLaunchersStopTheCountdownForTheirDialogs) {
+// Ping and Traceroute open their tool on the host's address (the tools keep the countdown
+// stopped themselves).
+TEST_F(ContextMenuTest, PingAndTracerouteOpenTheirToolOnTheHost) {
     useIcmpLibrary = 1;
-    for (UINT command : {CMD_TELNET, CMD_FTP, CMD_LOOKUP, CMD_PING, CMD_WHOIS, CMD_TRACEROUTE,
-                         CMD_FINGER, CMD_CONTEXT_PING, CMD_CONTEXT_TRACEROUTE}) {
-        ResetTestingSeams();
-        DialogAnswers answers;
-        answers.Queue(0);
-        if (command == CMD_CONTEXT_PING || command == CMD_CONTEXT_TRACEROUTE) {
-            Choose(10, 4, command);
-        } else {
-            SimulateMenuChoice(window_, command);
-            PumpPendingMessages();
-        }
-        EXPECT_LE(answers.opened, 1) << command;
-        EXPECT_NE(answers.timerAtOpening, 1) << command;
-        EXPECT_EQ(pollTimerActive, 1) << command;
+    for (auto [command, button] : {std::pair<UINT, const char*>{CMD_CONTEXT_PING, "&Ping"},
+                                   {CMD_CONTEXT_TRACEROUTE, "&Trace Route"}}) {
+        std::string seen;
+        QueueDialogHook([&seen](HWND dialog) {
+            seen = ItemTexts(dialog, {TOOL_START_BUTTON, TOOL_HOST_EDIT});
+            PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+        Choose(10, 4, command);
+        EXPECT_EQ(seen, std::string(button) + "|127.0.0.1");
+        EXPECT_EQ(pollTimerActive, 1);
     }
-    ResetTestingSeams();
 }
 
 } // namespace

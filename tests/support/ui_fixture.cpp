@@ -1,7 +1,8 @@
-// Dialog helpers, the XPM reader and the settings-directory fixture for the map, dialog
+// Dialog helpers and the settings-directory fixture for the map, dialog
 // and picture tests.
 #include "support/ui_fixture.h"
 
+#include "mapui/editor.h"
 #include "model/hosts.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
@@ -9,7 +10,6 @@
 #include "platform/testing.h"
 #include "resources/resources.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -21,14 +21,6 @@ std::string ItemText(HWND dialog, int id) {
     return text;
 }
 
-bool IsChecked(HWND dialog, int id) {
-    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
-}
-
-bool IsEnabled(HWND dialog, int id) {
-    return IsWindowEnabled(GetDlgItem(dialog, id));
-}
-
 void Click(HWND dialog, int id) {
     SimulateClick(GetDlgItem(dialog, id));
 }
@@ -38,6 +30,20 @@ std::string ItemTexts(HWND dialog, std::initializer_list<int> ids) {
     for (int id : ids)
         texts += ItemText(dialog, id) + "|";
     return texts.substr(0, texts.size() - (texts.empty() ? 0 : 1));
+}
+
+std::string Checked(HWND dialog, std::initializer_list<int> ids) {
+    std::string states;
+    for (int id : ids)
+        states += IsDlgButtonChecked(dialog, id) == BST_CHECKED ? '1' : '0';
+    return states;
+}
+
+std::string Enabled(HWND dialog, std::initializer_list<int> ids) {
+    std::string states;
+    for (int id : ids)
+        states += IsWindowEnabled(GetDlgItem(dialog, id)) ? '1' : '0';
+    return states;
 }
 
 void SetItemTexts(HWND dialog, std::initializer_list<std::pair<int, const char*>> texts) {
@@ -57,42 +63,10 @@ std::string PicturePath(const char* name) {
     return directory + "/" + name;
 }
 
-// Reads the XPM lines the way an XPM reader does; a fault fails the calling test.
-testing::AssertionResult ParseXpm(const char* const* xpm, ParsedXpm& out) {
-    int colours = 0;
-    int perPixel = 0;
-    if (std::sscanf(xpm[0], "%d %d %d %d", &out.width, &out.height, &colours, &perPixel) != 4 ||
-        out.width <= 0 || out.height <= 0 || colours <= 0 || perPixel <= 0) {
-        return ::testing::AssertionFailure() << "bad header \"" << xpm[0] << "\"";
-    }
-    for (int i = 1; i <= colours; ++i) {
-        std::string line = xpm[i];
-        std::string code = line.substr(0, perPixel);
-        size_t key = line.find(" c ", perPixel - 1);
-        if (line.size() <= static_cast<size_t>(perPixel) || key == std::string::npos) {
-            return ::testing::AssertionFailure() << "bad colour line \"" << line << "\"";
-        }
-        if (!out.colourOf.emplace(code, line.substr(key + 3)).second) {
-            return ::testing::AssertionFailure() << "code \"" << code << "\" defined twice";
-        }
-    }
-    for (int y = 0; y < out.height; ++y) {
-        std::string row = xpm[1 + colours + y];
-        if (row.size() != static_cast<size_t>(out.width * perPixel)) {
-            return ::testing::AssertionFailure()
-                   << "row " << y << " has " << row.size() << " characters";
-        }
-        std::vector<std::string> colourRow;
-        for (int x = 0; x < out.width; ++x) {
-            auto found = out.colourOf.find(row.substr(x * perPixel, perPixel));
-            if (found == out.colourOf.end()) {
-                return ::testing::AssertionFailure() << "undefined code in row " << y;
-            }
-            colourRow.push_back(found->second);
-        }
-        out.pixels.push_back(colourRow);
-    }
-    return ::testing::AssertionSuccess();
+std::string MapState() {
+    return "mode " + std::to_string(editMode) + " host " + std::to_string(currentHost) + " line " +
+           std::to_string(currentLine) + " timer " + std::to_string(pollTimerActive) + " hosts " +
+           std::to_string(hostCount) + " lines " + std::to_string(lineCount);
 }
 
 void DialogAnswers::Queue(int result) {

@@ -1,5 +1,5 @@
 // What the map, dialog and picture tests share: dialog items read and clicked as the user
-// does, dialogs answered and counted, XPM pictures read, pictures for the test output, and a
+// does, dialogs answered and counted, pictures for the test output, and a
 // fixture that gives a test its own settings files with the journal on.
 #pragma once
 
@@ -9,31 +9,24 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
-#include <map>
 #include <string>
 #include <utility>
-#include <vector>
 
 std::string ItemText(platform::HWND dialog, int id);
-bool IsChecked(platform::HWND dialog, int id);
-bool IsEnabled(platform::HWND dialog, int id);
 void Click(platform::HWND dialog, int id);
-// Several items at once: their texts joined by "|", texts set, clicks in turn.
+// Several items at once: their texts joined by "|", whether each is checked or enabled
+// ("1" or "0" each), texts set, clicks in turn.
 std::string ItemTexts(platform::HWND dialog, std::initializer_list<int> ids);
+std::string Checked(platform::HWND dialog, std::initializer_list<int> ids);
+std::string Enabled(platform::HWND dialog, std::initializer_list<int> ids);
 void SetItemTexts(platform::HWND dialog, std::initializer_list<std::pair<int, const char*>> texts);
 void Clicks(platform::HWND dialog, std::initializer_list<int> ids);
 // A path under the test output directory, which is made if missing.
 std::string PicturePath(const char* name);
 
-// An XPM picture as an XPM reader sees it.
-struct ParsedXpm {
-    int width = 0;
-    int height = 0;
-    std::map<std::string, std::string> colourOf;  // pixel code -> colour text
-    std::vector<std::vector<std::string>> pixels; // colour text of every pixel, row by row
-};
-// Reads the XPM lines the way an XPM reader does; a fault fails the calling test.
-testing::AssertionResult ParseXpm(const char* const* xpm, ParsedXpm& out);
+// The editor's state in one line: "mode M host H line L timer T hosts N lines K" (edit mode,
+// current host and line, whether the poll countdown runs, the table sizes).
+std::string MapState();
 
 // Counts the dialogs that open and answers each with Accept (1) or Cancel (0), noting the
 // current host and the poll countdown as it opens.
