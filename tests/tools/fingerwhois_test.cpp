@@ -10,6 +10,7 @@
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "shell/startup.h"
+#include "support/ui_fixture.h"
 #include "tools/lookup.h"
 #include "tools_world.h"
 
@@ -17,8 +18,6 @@
 #include <regex>
 
 using namespace platform;
-
-namespace {
 
 // The test runs inside a namespace of its own, where its servers listen.
 class QueryTest : public ToolTest {
@@ -33,31 +32,27 @@ class QueryTest : public ToolTest {
         inside_.reset();
         ToolTest::TearDown();
     }
+    // Types `text` into `field`, presses the default button and runs the loop until the box
+    // shows `end` at its end (or the bound runs out). The box's text.
+    std::string QueryUntil(HWND dialog, int field, const char* text, int box, const char* end) {
+        SetDlgItemText(dialog, field, text);
+        SendMessage(dialog, WM_COMMAND, IDOK, 0);
+        PumpUntil([&] { return BoxText(dialog, box).ends_with(end); });
+        return BoxText(dialog, box);
+    }
+    // Every text `box` shows while a blocking call waits, once each in order, into `texts`.
+    void RecordTexts(HWND box, std::vector<std::string>* texts) {
+        texts->clear();
+        beforeHook = [box, texts] {
+            char text[512] = {};
+            GetWindowText(box, text, sizeof text);
+            if (texts->empty() || texts->back() != text)
+                texts->emplace_back(text);
+        };
+    }
     std::optional<NetworkNamespace> network_;
     std::optional<EnteredNamespace> inside_;
 };
-
-// Types `text` into `field`, presses the default button and runs the loop until the box
-// shows `end` at its end (or the bound runs out). The box's text.
-std::string QueryUntil(HWND dialog, int field, const char* text, int box, const char* end) {
-    SetDlgItemText(dialog, field, text);
-    SendMessage(dialog, WM_COMMAND, IDOK, 0);
-    PumpUntil([&] { return ItemText(dialog, box).ends_with(end); });
-    return ItemText(dialog, box);
-}
-
-// Every text `box` shows while a blocking call waits, once each in order, into `texts`.
-void RecordTexts(HWND box, std::vector<std::string>* texts) {
-    texts->clear();
-    LookDuringWaits([box, texts] {
-        char text[512] = {};
-        GetWindowText(box, text, sizeof text);
-        if (texts->empty() || texts->back() != text)
-            texts->emplace_back(text);
-    });
-}
-
-} // namespace
 
 // The three usual forms are sent to a server below; these are the odd ones.
 TEST(FingerRequest, SplitsAtTheFirstAtSignOnly) {
@@ -89,10 +84,7 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     auto server = ServeLines(FINGER_PORT, {{{"first part\r\n"}, true},
                                            {{"second\r\n"}},
                                            {pieces},
-                                           {{"alpha\r\n"}},
                                            {{"bravo\r\n"}},
-                                           {{"charlie\r\n"}},
-                                           {{"delta\n"}},
                                            {{"last part\r\n"}, true}});
     auto complete = [](const std::string& text) { return text + "\r\n**complete**\r\n"; };
     const struct {
@@ -103,10 +95,7 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
                  {"@127.0.0.1", "\r\n", complete("second\r\n")}, // nothing of the first answer
                  {"someone@127.0.0.1", "someone\r\n",
                   complete(std::regex_replace(answer, std::regex("\\.\n"), ".\r\n"))},
-                 {"alice@127.0.0.1", "alice\r\n", complete("alpha\r\n")},
                  {"localhost", "\r\n", complete("bravo\r\n")}, // a server alone: its list of users
-                 {"root@localhost", "root\r\n", complete("charlie\r\n")},
-                 {"@127.0.0.1", "\r\n", complete("delta\r\n")}, // a bare line feed breaks the line
                  {"root@localhost", "root\r\n", "last part\r\n"}};
     std::vector<std::string> shown;
     DWORD selectionStart = 99, selectionEnd = 99;
@@ -191,8 +180,8 @@ TEST_F(QueryTest, ExitDuringAConnectOrANameLookupCancelsItFirst) {
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
             PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the call waits
             PumpUntil(
-                [&] { return (shown = ItemText(dialog, each.results)).starts_with("Failed"); });
-            LookDuringWaits(nullptr);
+                [&] { return (shown = BoxText(dialog, each.results)).starts_with("Failed"); });
+            beforeHook = nullptr;
             if (each.staysOpen) {
                 stillOpen = IsWindow(dialog);
                 PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -218,7 +207,7 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
         SetDlgItemText(dialog, WHOIS_SERVER, "127.0.0.2"); // nothing listens there
         SetDlgItemText(dialog, WHOIS_SEARCH, "example.test");
         SendMessage(dialog, WM_COMMAND, IDOK, 0);
-        refused = ItemText(dialog, WHOIS_RESULTS);
+        refused = BoxText(dialog, WHOIS_RESULTS);
         char saved[128] = {};
         GetPrivateProfileString("OPTS", "WHOISHOST", "", saved, sizeof saved, globalSettingsPath);
         savedAfterFailure = saved;
@@ -227,7 +216,7 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
         RecordTexts(GetDlgItem(dialog, WHOIS_RESULTS), &texts);
         answer =
             QueryUntil(dialog, WHOIS_SEARCH, "example.test", WHOIS_RESULTS, "** complete **\r\n");
-        LookDuringWaits(nullptr);
+        beforeHook = nullptr;
         SaveWindowImage(dialog, PicturePath("whois_dialog.png").c_str());
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
