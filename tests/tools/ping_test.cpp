@@ -85,7 +85,6 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
         ASSERT_TRUE(network.SilenceServer(each.silent));
         ToolRun run = RunTool(ShowPingTool, each.target.c_str(), network.client.get(),
                               each.library ? LibraryRunEnded : RawRunEnded, each.picture);
-        EXPECT_TRUE(run.finished);
         EXPECT_EQ(WithoutTimes(run.text), each.expected);
         EXPECT_TRUE(!each.library || !each.silent || CountOf(run.text, "min/max/avg = 0/0/0") == 1);
     }
