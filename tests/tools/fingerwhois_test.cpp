@@ -9,13 +9,11 @@
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
-#include "shell/startup.h"
 #include "support/ui_fixture.h"
 #include "tools/lookup.h"
 #include "tools_world.h"
 
 #include <optional>
-#include <regex>
 
 using namespace platform;
 
@@ -39,16 +37,6 @@ class QueryTest : public ToolTest {
         SendMessage(dialog, WM_COMMAND, IDOK, 0);
         PumpUntil([&] { return BoxText(dialog, box).ends_with(end); });
         return BoxText(dialog, box);
-    }
-    // Every text `box` shows while a blocking call waits, once each in order, into `texts`.
-    void RecordTexts(HWND box, std::vector<std::string>* texts) {
-        texts->clear();
-        beforeHook = [box, texts] {
-            char text[512] = {};
-            GetWindowText(box, text, sizeof text);
-            if (texts->empty() || texts->back() != text)
-                texts->emplace_back(text);
-        };
     }
     std::optional<NetworkNamespace> network_;
     std::optional<EnteredNamespace> inside_;
@@ -171,7 +159,11 @@ TEST_F(QueryTest, ExitDuringAConnectOrANameLookupCancelsItFirst) {
         bool stillOpen = false;
         QueueDialogHook([&](HWND dialog) {
             SetDlgItemText(dialog, each.field, each.text);
-            RecordTexts(GetDlgItem(dialog, each.results), &texts);
+            beforeHook = [&] { // each text the box shows during waits, once
+                std::string text = BoxText(dialog, each.results);
+                if (texts.empty() || texts.back() != text)
+                    texts.push_back(text);
+            };
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
             PostMessage(dialog, WM_COMMAND, IDCANCEL, 0); // arrives while the call waits
             PumpUntil(
@@ -193,10 +185,9 @@ TEST_F(QueryTest, ExitDuringAConnectOrANameLookupCancelsItFirst) {
     EXPECT_GE(nameServer.Queries(), 2) << "both look-ups asked the name server";
 }
 
-TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
+TEST_F(QueryTest, WhoisSavesItsServerEvenWhenRefusedAndSendsTheSearch) {
     auto server = ServeLines(WHOIS_PORT, {{{"Domain: example.test\n", "Status: active\r\n"}}});
     std::string defaultServer, refused, savedAfterFailure, answer;
-    std::vector<std::string> texts;
     QueueDialogHook([&](HWND dialog) {
         defaultServer = ItemText(dialog, WHOIS_SERVER);
         SetDlgItemText(dialog, WHOIS_SERVER, "127.0.0.2"); // nothing listens there
@@ -208,10 +199,8 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
         savedAfterFailure = saved;
 
         SetDlgItemText(dialog, WHOIS_SERVER, "localhost");
-        RecordTexts(GetDlgItem(dialog, WHOIS_RESULTS), &texts);
         answer =
             QueryUntil(dialog, WHOIS_SEARCH, "example.test", WHOIS_RESULTS, "** complete **\r\n");
-        beforeHook = nullptr;
         SaveWindowImage(dialog, PicturePath("whois_dialog.png").c_str());
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
@@ -220,15 +209,6 @@ TEST_F(QueryTest, WhoisSavesItsServerSendsTheSearchAndTellsEachStep) {
     EXPECT_EQ(refused, "Failed to connect\r\n");
     EXPECT_EQ(savedAfterFailure, "127.0.0.2") << "saved even though the query failed";
     EXPECT_EQ(answer, "Domain: example.test\r\nStatus: active\r\n\r\n** complete **\r\n");
-    // Steps that finish at once are not seen here; the ones that waited, in order.
-    std::string steps;
-    for (const std::string& text : texts)
-        steps += text;
-    EXPECT_TRUE(
-        std::regex_match(steps, std::regex("(looking up localhost\r\n)?(creating socket\r\n)?"
-                                           "(binding socket\r\n)?(connecting\r\n)?"
-                                           "(sending query\r\n)?")))
-        << steps;
     std::vector<SeenConnection> seen = server.get();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].request, "example.test\r\n");

@@ -12,14 +12,12 @@
 #include <string>
 #include <vector>
 
-// A tool dialog's results when `step` ended it, and whether it did (within a minute).
 struct ToolRun {
-    std::string text;
-    bool finished = false;
+    std::string text;      // the results when `step` ended the dialog
+    bool finished = false; // whether it did, within a minute
 };
 using ToolEntry = int (*)(platform::HWND owner, const char* host);
-// Sees the results after each message and on each turn of a blocking call; true ends the
-// dialog with "E&xit" at once.
+// Sees the results after each message and on each turn of a blocking call; true: "E&xit".
 using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
 
 // The tool settings at small test values: pingCount 3, 500 ms library and 400 ms raw waits,
@@ -63,7 +61,7 @@ struct SeenConnection {
     bool closedByClient = false; // the client closed while the server held on
 };
 // Serves on 127.0.0.1:`port` of the calling thread's namespace, on a thread of its own, one
-// connection per exchange in turn; what it saw, once every exchange is done or timed out.
+// connection per exchange; what it saw, once every exchange is done or timed out.
 std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
                                                     std::vector<LineExchange> script);
 
