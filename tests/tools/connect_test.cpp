@@ -128,8 +128,6 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         EXPECT_EQ(TakeOutput(run.client), run.arguments);
         expected.push_back("exec: " + run.client + run.line);
     }
-    EXPECT_EQ(connectPort, 0u);
-    EXPECT_STREQ(toolHost, "h4");
     EXPECT_EQ(JournalEntries(), expected);
 
     // Cancel starts nothing and keeps the host typed before.

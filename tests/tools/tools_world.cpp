@@ -91,10 +91,7 @@ std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
             // after its request line still counts as request.
             if (!exchange.holdOpen)
                 shutdown(connection, SHUT_WR);
-            for (int waited = 0; waited < (exchange.holdOpen ? 2 * boundedWaitMs : 200);
-                 waited += 50) {
-                if (!WaitReadable(connection, 50))
-                    continue;
+            while (WaitReadable(connection, exchange.holdOpen ? 2 * boundedWaitMs : 200)) {
                 if ((count = ::recv(connection, buffer, sizeof buffer, 0)) <= 0) {
                     one.closedByClient = true;
                     break;
