@@ -87,6 +87,7 @@ TEST(ConnectCommand, HostAndPortByTheRulesOfEachClient) {
     EXPECT_EQ(Completed("telnet", "h", 23), "telnet h");
     EXPECT_EQ(Completed("telnet", "h", 21), "telnet h");
     EXPECT_EQ(Completed("telnet", "h", 2323), "telnet h 2323");
+    EXPECT_EQ(Completed("telnet", "h", 4294967295u), "telnet h 4294967295") << "unsigned";
     EXPECT_EQ(Completed("c:\\net\\portage.exe", "h", 21), "c:\\net\\portage.exe -p h");
     EXPECT_EQ(Completed("PORTAGE", "h", 23), "PORTAGE -p h");
     EXPECT_EQ(Completed("Portage", "h", 21), "Portage h") << "only the two spellings";
