@@ -1,13 +1,13 @@
-// The Lookup tool against a hosts file of the test's own: the official name, every
-// address and every alias in their lines, the failure lines, and the host text shared
-// with the Connect dialog.
+// The Lookup tool against a hosts file of the test's own: the official name, every address
+// and every alias in their lines, the failure lines, and the host shared with Connect.
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
 #include "platform/testing.h"
-#include "tools/connect.h"
-#include "tools/shared.h"
+#include "support/ui_fixture.h"
 #include "tools_world.h"
+
+#include <cstdio>
 
 using namespace platform;
 
@@ -22,42 +22,33 @@ const char ownHosts[] = "127.0.0.1 localhost\n"
 const char ownResolver[] = "nameserver 127.0.0.1\n"
                            "options timeout:1 attempts:1\n";
 
-// The box's text after LookupHost, and LookupHost's result after a "|".
-std::string LookupInto(HWND box, const char* text) {
-    SetWindowText(box, "what was there before");
-    int result = LookupHost(text, box);
-    char shown[1024] = {};
-    GetWindowText(box, shown, sizeof shown);
-    return std::string(shown) + "|" + std::to_string(result);
-}
-
 // In the child: nothing here may paint, since the toolkit's drawing threads stayed behind
 // in the parent. The box lives in a window that is never shown.
 void LookupWithOwnHosts() {
     HWND parent =
-        CreateWindow("TOOLTESTHELPER", "parent", WS_OVERLAPPED, 0, 0, 320, 220, 0, 0, nullptr);
+        CreateWindow("TARNMAPTESTWINDOW", "parent", WS_OVERLAPPED, 0, 0, 320, 220, 0, 0, nullptr);
     HWND box = CreateWindow("EDIT", "", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 300, 200,
                             parent, LOOKUP_RESULTS, nullptr);
     ASSERT_NE(box, 0u);
-    const std::string pair = "Official name: pair.test\r\nIP addr: 10.9.0.1\r\n"
-                             "         10.9.0.2\r\nAliases: pair\r\n         twin\r\n";
-    const std::string single = "Official name: single.test\r\nIP addr: 10.9.0.3\r\n|1";
     const struct {
         const char* text;
-        std::string shown;
-    } cases[] = {{"localhost", "Official name: localhost\r\nIP addr: 127.0.0.1\r\n|1"},
-                 {"pair.test", pair + "|1"},
+        std::string shown; // and LookupHost's result after a "|"
+    } cases[] = {{"pair.test",
+                  "Official name: pair.test\r\nIP addr: 10.9.0.1\r\n         10.9.0.2\r\n"
+                  "Aliases: pair\r\n         twin\r\n|1"},
                  // An alias finds its own line only.
                  {"twin", "Official name: pair.test\r\nIP addr: 10.9.0.1\r\nAliases: pair\r\n"
                           "         twin\r\n|1"},
-                 {"10.9.0.3", single}, // by address: the reverse entry, with its one address
-                 {"10.9.3", single},   // the short dotted form is an address too
+                 // By address: the reverse entry, with its one address.
+                 {"10.9.0.3", "Official name: single.test\r\nIP addr: 10.9.0.3\r\n|1"},
                  {"10.9.0.77", "Failed to resolve address 10.9.0.77\r\n|0"},
                  {"missing.test", "Failed to resolve name missing.test\r\n|0"},
                  {"", "Failed to resolve name \r\n|0"}};
     for (const auto& each : cases) {
         SCOPED_TRACE(each.text);
-        EXPECT_EQ(LookupInto(box, each.text), each.shown);
+        SetWindowText(box, "what was there before");
+        int result = LookupHost(each.text, box);
+        EXPECT_EQ(BoxText(parent, LOOKUP_RESULTS) + "|" + std::to_string(result), each.shown);
     }
     DestroyWindow(parent);
 }
@@ -65,33 +56,22 @@ void LookupWithOwnHosts() {
 } // namespace
 
 TEST_F(ToolTest, LookupShowsNamesAddressesAliasesAndFailuresAndSharesItsHostWithConnect) {
-    // Here, on this machine's hosts file, localhost is found without asking a name server.
-    std::string local, offered, offeredBack;
+    // The dialog offers the host last typed in Connect and keeps the one looked up; localhost
+    // is found in this machine's hosts file without asking a name server.
+    std::snprintf(toolHost, sizeof toolHost, "%s", "typed.in.connect");
+    std::string offered, local;
     QueueDialogHook([&](HWND dialog) {
+        offered = ItemText(dialog, LOOKUP_HOST);
         SetDlgItemText(dialog, LOOKUP_HOST, "localhost");
         SendMessage(dialog, WM_COMMAND, IDOK, 0);
-        local = ItemText(dialog, LOOKUP_RESULTS);
+        local = BoxText(dialog, LOOKUP_RESULTS);
         SaveWindowImage(dialog, PicturePath("lookup_dialog.png").c_str());
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(ShowLookupTool(0), 1);
+    EXPECT_EQ(offered, "typed.in.connect");
     EXPECT_TRUE(local.starts_with("Official name: localhost\r\nIP addr: 127.0.0.1\r\n")) << local;
     EXPECT_STREQ(toolHost, "localhost");
-    QueueDialogHook([&](HWND dialog) {
-        offered = ItemText(dialog, CONNECT_HOST);
-        SetDlgItemText(dialog, CONNECT_HOST, "typed.in.connect");
-        SetDlgItemText(dialog, CONNECT_PORT, "7");
-        SendMessage(dialog, WM_COMMAND, IDOK, 0);
-    });
-    std::snprintf(sharedText, sizeof sharedText, "%s", "true");
-    EXPECT_EQ(ShowConnectTool(0, TELNET_PORT), 1);
-    EXPECT_EQ(offered, "localhost");
-    QueueDialogHook([&](HWND dialog) {
-        offeredBack = ItemText(dialog, LOOKUP_HOST);
-        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    ShowLookupTool(0);
-    EXPECT_EQ(offeredBack, "typed.in.connect");
 
     int status = RunWithOwnHostsFile(ownHosts, ownResolver, LookupWithOwnHosts);
     if (status == ownHostsUnavailable)

@@ -1,23 +1,17 @@
-// The tool tests' main window, the message loop that drives tool dialogs, the networks,
-// the line servers, the silent name server and the private hosts file. The servers come
-// first, on the system's sockets, before the platform's names are brought in.
+// The tool tests' main window, the message loop that drives tool dialogs, the networks, the
+// line servers, the silent name server and the private hosts file. The servers come first,
+// on the system's sockets, before the platform's names are brought in.
 #include "tools_world.h"
 
 #include "icmp/rawecho.h"
-#include "model/hosts.h"
 #include "model/settings.h"
-#include "monitor/poll.h"
 #include "platform/dialog.h"
-#include "platform/profile.h"
+#include "platform/journal.h"
 #include "platform/testing.h"
-#include "platform/winsock.h"
-#include "resources/resources.h"
-#include "shell/filecmds.h"
 #include "shell/mainwnd.h"
-#include "shell/startup.h"
+#include "support/ui_fixture.h"
 #include "tools/lookup.h"
 #include "tools/ping.h"
-#include "tools/shared.h"
 #include "tools/trace.h"
 
 #include <arpa/inet.h>
@@ -60,11 +54,6 @@ bool MountTextOver(const char* target, const char* text) {
     return mounted;
 }
 
-[[noreturn]] void EndChild(int status) {
-    std::fflush(nullptr);
-    _exit(status);
-}
-
 } // namespace
 
 /*** line servers ***/
@@ -102,10 +91,7 @@ std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
             // after its request line still counts as request.
             if (!exchange.holdOpen)
                 shutdown(connection, SHUT_WR);
-            for (int waited = 0; waited < (exchange.holdOpen ? 2 * boundedWaitMs : 200);
-                 waited += 50) {
-                if (!WaitReadable(connection, 50))
-                    continue;
+            while (WaitReadable(connection, exchange.holdOpen ? 2 * boundedWaitMs : 200)) {
                 if ((count = ::recv(connection, buffer, sizeof buffer, 0)) <= 0) {
                     one.closedByClient = true;
                     break;
@@ -194,14 +180,18 @@ int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*
     if (child < 0)
         return ownHostsUnavailable;
     if (child == 0) {
+        auto end = [](int status) {
+            std::fflush(nullptr);
+            _exit(status);
+        };
         if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             !MountTextOver("/etc/hosts", hostsText) ||
             !MountTextOver("/etc/resolv.conf", resolverText) ||
             std::system("ip link set lo up >/dev/null 2>&1") != 0)
-            EndChild(ownHostsUnavailable);
+            end(ownHostsUnavailable);
         body();
-        EndChild(testing::Test::HasFailure() ? 1 : 0);
+        end(testing::Test::HasFailure() ? 1 : 0);
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child)
@@ -213,82 +203,42 @@ int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*
 
 using namespace platform;
 
-namespace {
-
-constexpr UINT_PTR kBoundTimer = 1;
-HWND helper = 0; // PumpUntil's timer
-std::function<void()> lookDuringWaits;
-
-bool LookingHook() {
-    if (lookDuringWaits)
-        lookDuringWaits();
-    return BlockingHook();
-}
-
-std::string LinkAddress(size_t link, int side) {
-    return "10.231." + std::to_string(link) + "." + std::to_string(side);
-}
-
-} // namespace
-
 void ToolTest::SetUp() {
-    setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
-    FlushProfileCache();
-    WriteWholeFile(dir_.file("office.db"),
-                   ReadWholeFile(std::string(TARNMAP_SOURCE_DIR) + "/examples/office.db"));
-    WriteWholeFile(dir_.file("office.INI"), "[OPTS]\r\nTIMER=3000\r\nNOCHECK=0\r\n");
-    RegisterResources();
-    ConnectMapReports();
-    WSADATA stack;
-    ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
-    WSASetBlockingHook(BlockingHook);
-    static bool classes = [] {
-        WNDCLASS helperClass{};
-        helperClass.lpfnWndProc = DefWindowProc;
-        helperClass.lpszClassName = "TOOLTESTHELPER";
-        return RegisterWindowClasses() && RegisterClass(&helperClass);
-    }();
-    ASSERT_TRUE(classes);
-    helper = CreateWindow("TOOLTESTHELPER", "", WS_OVERLAPPED, 0, 0, 10, 10, 0, 0, nullptr);
-    CopyField(mapPath, sizeof mapPath, "office.db");
-    HWND window = CreateWindow(MAIN_CLASS, "Tarnmap", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 1, 1,
-                               640, 400, 0, 0, nullptr);
-    ASSERT_NE(window, 0u);
-    ASSERT_EQ(window, mainWindow);
-    hostCount = 0; // a poll cycle, should one start, checks nothing
-    countdown = 3000;
+    MainWindowTest::SetUp();
+    OpenMap("tools", "V1\r\n", "[OPTS]\r\nTIMER=3000\r\nNOCHECK=0\r\n", 640, 400);
     pingCount = 3;
     libraryTimeout = 500;
     waitTimeout = 400;
-    verboseOutput = 0;
-    showHopNames = 0;
+    verboseOutput = showHopNames = useIcmpLibrary = useRawIcmp = 0;
     echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
     traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
-    useIcmpLibrary = 0;
-    useRawIcmp = 0;
     toolHost[0] = '\0';
     EnableJournal(true);
     ClearJournal();
 }
 
 void ToolTest::TearDown() {
-    EnableJournal(false);
-    if (IsWindow(mainWindow))
-        DestroyWindow(mainWindow);
-    DestroyWindow(helper);
-    lookDuringWaits = nullptr;
-    MSG message;
-    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        DispatchMessage(&message);
     verboseOutput = 0;
-    WSAUnhookBlockingHook();
-    WSACleanup();
+    MainWindowTest::TearDown();
 }
 
-/*** driving dialogs ***/
+bool ToolTest::PumpUntil(const std::function<bool()>& done, unsigned seconds) {
+    bool expired = false;
+    onTestTimer = [&](UINT_PTR) { expired = true; };
+    SetTimer(testWindow_, 1, seconds * 1000, nullptr);
+    bool reached = done();
+    MSG message{};
+    while (!reached && !expired && GetMessage(&message, 0, 0, 0) > 0) {
+        DispatchMessage(&message);
+        reached = done();
+    }
+    KillTimer(testWindow_, 1);
+    onTestTimer = nullptr;
+    return reached;
+}
 
-ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
-                const ToolStep& step, const char* picture) {
+ToolRun ToolTest::RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
+                          const ToolStep& step, const char* picture) {
     ToolRun run;
     QueueDialogHook([&](HWND dialog) {
         bool busy = false; // a step that dispatches messages must not see itself again
@@ -296,7 +246,7 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
             if (busy || run.finished)
                 return run.finished;
             busy = true;
-            run.text = ItemText(dialog, TOOL_RESULTS_EDIT);
+            run.text = BoxText(dialog, TOOL_RESULTS_EDIT);
             if (step(dialog, run.text)) {
                 run.finished = true;
                 EXPECT_TRUE(picture == nullptr ||
@@ -306,10 +256,10 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
             busy = false;
             return run.finished;
         };
-        LookDuringWaits(look);
+        beforeHook = look;
         if (!PumpUntil(look, 60))
             PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
-        LookDuringWaits(nullptr);
+        beforeHook = nullptr;
     });
     std::unique_ptr<EnteredNamespace> inside;
     if (space != nullptr) {
@@ -320,36 +270,12 @@ ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
     return run;
 }
 
-void LookDuringWaits(std::function<void()> look) {
-    lookDuringWaits = std::move(look);
-    WSASetBlockingHook(lookDuringWaits ? LookingHook : BlockingHook);
-}
-
-bool PumpUntil(const std::function<bool()>& done, unsigned seconds) {
-    SetTimer(helper, kBoundTimer, seconds * 1000, nullptr);
-    bool reached = done();
-    MSG message{};
-    while (!reached && GetMessage(&message, 0, 0, 0) > 0) {
-        if (message.hwnd == helper && message.message == WM_TIMER && message.wParam == kBoundTimer)
-            break;
-        DispatchMessage(&message);
-        reached = done();
-    }
-    KillTimer(helper, kBoundTimer);
-    return reached;
-}
-
-std::string ItemText(HWND dialog, int id) {
+std::string BoxText(HWND dialog, int id) {
     HWND item = GetDlgItem(dialog, id);
     int length = GetWindowTextLength(item);
     std::string text(static_cast<size_t>(length) + 1, '\0');
     text.resize(static_cast<size_t>(GetWindowText(item, text.data(), length + 1)));
     return text;
-}
-
-std::string PicturePath(const char* name) {
-    const char* directory = getenv("TARNMAP_TEST_OUTPUT");
-    return std::string(directory != nullptr ? directory : ".") + "/" + name;
 }
 
 std::string WithoutTimes(const std::string& text) {
@@ -359,6 +285,10 @@ std::string WithoutTimes(const std::string& text) {
 }
 
 /*** networks ***/
+
+static std::string LinkAddress(size_t link, int side) {
+    return "10.231." + std::to_string(link) + "." + std::to_string(side);
+}
 
 bool ToolNetwork::Build(int routerCount) {
     client = std::make_unique<NetworkNamespace>("client");

@@ -1,13 +1,10 @@
-// What the tool tests share: the program's main window on an empty map, a message loop run
-// from a dialog hook that drives a tool dialog, small routed networks, line servers, a
-// silent name server and a child process with a hosts file of its own.
+// What the tool tests share: the main window on an empty map, a message loop run from a
+// dialog hook that drives a tool dialog, routed networks, line servers, a silent name server
+// and a child process with a hosts file of its own.
 #pragma once
 
-#include "platform/window.h"
+#include "support/map_window.h"
 #include "support/netns.h"
-#include "support/tempdir.h"
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <future>
@@ -15,54 +12,35 @@
 #include <string>
 #include <vector>
 
-// The main window as the program creates it (poll countdown running, no hosts), the stack
-// started with the program's blocking hook, the journal on, and the tool settings at small
-// test values: pingCount 3, 500 ms library and 400 ms raw waits, verbose off, no hop names.
-class ToolTest : public testing::Test {
+struct ToolRun {
+    std::string text;      // the results when `step` ended the dialog
+    bool finished = false; // whether it did, within a minute
+};
+using ToolEntry = int (*)(platform::HWND owner, const char* host);
+// Sees the results after each message and on each turn of a blocking call; true: "E&xit".
+using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
+
+// The tool settings at small test values: pingCount 3, 500 ms library and 400 ms raw waits,
+// verbose off, no hop names, neither ICMP mode; the journal on.
+class ToolTest : public MainWindowTest {
   protected:
     void SetUp() override;
     void TearDown() override;
-    TempDir dir_{true};
+    // Runs the message loop until `done` holds; false when `seconds` passed first.
+    bool PumpUntil(const std::function<bool()>& done, unsigned seconds = 20);
+    // Opens the tool over the main window with `host` (which starts a run), its sockets in
+    // `space` (null: this namespace); `picture` gets an image of the dialog as it ends.
+    ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
+                    const ToolStep& step, const char* picture = nullptr);
 };
 
-#define SKIP_WITHOUT_NAMESPACES()                                                                  \
-    do {                                                                                           \
-        std::string why;                                                                           \
-        if (!NetworkNamespacesAvailable(&why))                                                     \
-            GTEST_SKIP() << why;                                                                   \
-    } while (false)
-
-// Runs the message loop until `done` holds; false when `seconds` passed first. Used from a
-// dialog hook, it serves the open dialog.
-bool PumpUntil(const std::function<bool()>& done, unsigned seconds = 20);
-// Runs `look` on each turn of every blocking call from now on (before the program's
-// blocking hook); an empty function stops it.
-void LookDuringWaits(std::function<void()> look);
-
-// A tool dialog's results when `step` ended it, and whether it did (within a minute).
-struct ToolRun {
-    std::string text;
-    bool finished = false;
-};
-using ToolEntry = int (*)(platform::HWND owner, const char* host);
-// Sees the results after each message and on each turn of a blocking call; true ends the
-// dialog with "E&xit" at once.
-using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
-// Opens the tool over the main window with `host` (which starts a run), its sockets in
-// `space` (null: this namespace); `picture` gets an image of the dialog as it ends.
-ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
-                const ToolStep& step, const char* picture = nullptr);
-std::string ItemText(platform::HWND dialog, int id);
-std::string PicturePath(const char* name);
-
+std::string BoxText(platform::HWND dialog, int id); // no length limit
 // Round-trip times replaced: "time=T ms", "min/avg/max = R".
 std::string WithoutTimes(const std::string& text);
 
 // client 10.231.1.1 -- .1.2 r1 .2.1 -- .2.2 r2 .3.1 -- ... -- 10.231.<n+1>.2 server, with n
-// routers (0 to 3) that forward with ICMP errors not rate-limited by type. The last router
-// answers 10.233.0.0/16 "unreachable"; that route keeps a limit of its own (a burst of five
-// per source, one more each second), so no test checks more than five such answers line by
-// line through one network.
+// routers (0 to 3) whose ICMP errors are not rate-limited by type. The last router answers
+// 10.233.0.0/16 "unreachable", a route limited to a burst of five answers per source.
 struct ToolNetwork {
     std::unique_ptr<NetworkNamespace> client;
     std::vector<std::unique_ptr<NetworkNamespace>> routers;
@@ -82,16 +60,14 @@ struct SeenConnection {
     std::string request;         // every byte the client sent
     bool closedByClient = false; // the client closed while the server held on
 };
-
-// Serves on 127.0.0.1:`port` of the calling thread's namespace, on a thread of its own,
-// one connection per exchange in turn: reads the request line, sends the pieces, closes.
-// What it saw, once every exchange is done or has waited ten seconds in vain.
+// Serves on 127.0.0.1:`port` of the calling thread's namespace, on a thread of its own, one
+// connection per exchange; what it saw, once every exchange is done or timed out.
 std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
                                                     std::vector<LineExchange> script);
 
 // Stands in, inside `network` (where the calling thread must be), for the name server this
-// machine's resolver asks first: it holds the queries unanswered, so a look-up made from
-// this thread waits until it is cancelled, and refuses them once they are counted.
+// machine's resolver asks first: it holds queries unanswered, so a look-up waits until it is
+// cancelled, and refuses them once they are counted.
 class SilentNameServer final {
   public:
     explicit SilentNameServer(const NetworkNamespace& network);
@@ -107,8 +83,7 @@ class SilentNameServer final {
 };
 
 // Runs `body` in a forked child with a network of its own (loopback only) that sees
-// `hostsText` as /etc/hosts and `resolverText` as /etc/resolv.conf: 0 when its
-// expectations held, 77 when namespaces are not available, anything else on failure. The
-// child has no drawing threads: the body must not paint.
+// `hostsText` as /etc/hosts and `resolverText` as /etc/resolv.conf: 0 when its expectations
+// held, 77 when namespaces are not available. The body must not paint.
 int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*body)());
 inline constexpr int ownHostsUnavailable = 77;
