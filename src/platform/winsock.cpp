@@ -37,15 +37,8 @@ constexpr int systemStream = SOCK_STREAM;
 constexpr int systemDatagram = SOCK_DGRAM;
 constexpr int systemRaw = SOCK_RAW;
 constexpr int systemSocketLevel = SOL_SOCKET;
-constexpr int systemReuseAddress = SO_REUSEADDR;
-constexpr int systemKeepAlive = SO_KEEPALIVE;
-constexpr int systemBroadcast = SO_BROADCAST;
-constexpr int systemLinger = SO_LINGER;
-constexpr int systemSendBuffer = SO_SNDBUF;
-constexpr int systemReceiveBuffer = SO_RCVBUF;
 constexpr int systemIpLevel = IPPROTO_IP;
 constexpr int systemTimeToLive = IP_TTL;
-constexpr int systemTypeOfService = IP_TOS;
 constexpr int systemOutOfBand = MSG_OOB;
 constexpr int systemPeek = MSG_PEEK;
 constexpr int systemDontRoute = MSG_DONTROUTE;
@@ -66,14 +59,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #undef MSG_PEEK
 #undef MSG_DONTROUTE
 #undef SOL_SOCKET
-#undef SO_REUSEADDR
-#undef SO_KEEPALIVE
-#undef SO_BROADCAST
-#undef SO_LINGER
-#undef SO_SNDBUF
-#undef SO_RCVBUF
 #undef IP_TTL
-#undef IP_TOS
 
 #include "platform/winsock.h"
 
@@ -414,10 +400,6 @@ int WSAGetLastError() {
     return lastError;
 }
 
-void WSASetLastError(int error) {
-    lastError = error;
-}
-
 BlockingHookProc WSASetBlockingHook(BlockingHookProc hook) {
     if (!MayCall())
         return nullptr;
@@ -688,57 +670,17 @@ int setsockopt(SOCKET socket, int level, int option, const char* value, int valu
         return Fail(WSAENOTSOCK);
     if (value == nullptr || valueLength < 1)
         return Fail(WSAEFAULT);
-    int systemLevel = 0;
-    int systemOption = 0;
-    if (level == SOL_SOCKET) {
-        systemLevel = systemSocketLevel;
-        if (option == SO_LINGER) {
-            if (valueLength < static_cast<int>(sizeof(linger)))
-                return Fail(WSAEFAULT);
-            linger given;
-            std::memcpy(&given, value, sizeof given);
-            ::linger systemValue{given.l_onoff != 0 ? 1 : 0, given.l_linger};
-            if (::setsockopt(record->descriptor, systemLevel, systemLinger, &systemValue,
-                             sizeof systemValue) != 0)
-                return Fail(WinsockErrorFromErrno(errno));
-            return 0;
-        }
-        switch (option) {
-        case SO_REUSEADDR:
-            systemOption = systemReuseAddress;
-            break;
-        case SO_KEEPALIVE:
-            systemOption = systemKeepAlive;
-            break;
-        case SO_BROADCAST:
-            systemOption = systemBroadcast;
-            break;
-        case SO_SNDBUF:
-            systemOption = systemSendBuffer;
-            break;
-        case SO_RCVBUF:
-            systemOption = systemReceiveBuffer;
-            break;
-        default:
-            return Fail(WSAENOPROTOOPT);
-        }
-    } else if (level == IPPROTO_IP) {
-        systemLevel = systemIpLevel;
-        if (option == IP_TTL)
-            systemOption = systemTimeToLive;
-        else if (option == IP_TOS)
-            systemOption = systemTypeOfService;
-        else
-            return Fail(WSAENOPROTOOPT);
-    } else {
+    // The time to live is the one option the program sets.
+    if (level != IPPROTO_IP && level != SOL_SOCKET)
         return Fail(WSAEINVAL);
-    }
+    if (level != IPPROTO_IP || option != IP_TTL)
+        return Fail(WSAENOPROTOOPT);
     // Integer values come as 1 to 4 bytes, least significant first.
     unsigned integer = 0;
     for (int index = 0; index < valueLength && index < 4; ++index)
         integer |= static_cast<unsigned>(static_cast<unsigned char>(value[index])) << (8 * index);
     int systemValue = static_cast<int>(integer);
-    if (::setsockopt(record->descriptor, systemLevel, systemOption, &systemValue,
+    if (::setsockopt(record->descriptor, systemIpLevel, systemTimeToLive, &systemValue,
                      sizeof systemValue) != 0)
         return Fail(WinsockErrorFromErrno(errno));
     return 0;

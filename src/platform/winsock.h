@@ -45,21 +45,9 @@ inline constexpr int MSG_OOB = 0x1;
 inline constexpr int MSG_PEEK = 0x2;
 inline constexpr int MSG_DONTROUTE = 0x4;
 
-// Options for setsockopt: the socket level and the IP level.
+// Levels for setsockopt, and its one option: the time to live.
 inline constexpr int SOL_SOCKET = 0xFFFF;
-inline constexpr int SO_REUSEADDR = 0x0004;
-inline constexpr int SO_KEEPALIVE = 0x0008;
-inline constexpr int SO_BROADCAST = 0x0020;
-inline constexpr int SO_LINGER = 0x0080;
-inline constexpr int SO_SNDBUF = 0x1001;
-inline constexpr int SO_RCVBUF = 0x1002;
 inline constexpr int IP_TTL = 7;
-inline constexpr int IP_TOS = 8;
-
-struct linger {
-    std::uint16_t l_onoff;  // non-zero: closesocket waits for unsent data
-    std::uint16_t l_linger; // seconds to wait
-};
 
 // Addresses are in network byte order.
 struct in_addr {
@@ -183,7 +171,6 @@ int WSAStartup(WORD versionRequested, WSADATA* data);
 int WSACleanup();
 
 int WSAGetLastError();
-void WSASetLastError(int error);
 
 // The hook runs between the short waits of a blocking call. It returns true when it did
 // some work (dispatched a message); the call then looks at its socket again at once and
@@ -212,7 +199,8 @@ int sendto(SOCKET socket, const char* buffer, int length, int flags, const socka
            int toLength);
 // A datagram longer than `length` fills the buffer and fails with WSAEMSGSIZE.
 int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
-// Integer options take a value of 1 to 4 bytes, least significant byte first.
+// Only IP_TTL is offered (other options of both levels fail with WSAENOPROTOOPT); its
+// value is 1 to 4 bytes, least significant byte first.
 int setsockopt(SOCKET socket, int level, int option, const char* value, int valueLength);
 int closesocket(SOCKET socket);
 

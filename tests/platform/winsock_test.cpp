@@ -142,7 +142,7 @@ TEST(WinsockStartup, ReportsOurStackAndGuardsCallsBeforeStartAndAfterCleanup) {
     ASSERT_NE(open, INVALID_SOCKET);
     EXPECT_EQ(WSACleanup(), 0);
     // One start is still unmatched: the socket lives on.
-    EXPECT_EQ(setsockopt(open, SOL_SOCKET, SO_REUSEADDR, "\1", 1), 0);
+    EXPECT_EQ(setsockopt(open, IPPROTO_IP, IP_TTL, "\1", 1), 0);
     EXPECT_EQ(WSACleanup(), 0);
     EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
