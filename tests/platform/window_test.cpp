@@ -287,14 +287,6 @@ TEST_F(WindowTest, SizesAndStatesAreToldWithWmSize) {
     ASSERT_FALSE(Told(top).empty());
     EXPECT_EQ(Told(top)[0], std::make_pair(UINT{WM_SIZE}, WPARAM{SIZE_RESTORED}));
     EXPECT_EQ(LOWORD(seen[0].lParam), 300);
-
-    EXPECT_TRUE(IsWindowVisible(child));
-    EXPECT_TRUE(ShowWindow(child, SW_HIDE));
-    EXPECT_FALSE(IsWindowVisible(child));
-    EXPECT_FALSE(EnableWindow(child, false));
-    EXPECT_FALSE(IsWindowEnabled(child));
-    EXPECT_TRUE(EnableWindow(child, true)) << "it was disabled";
-    EXPECT_EQ(GetParent(child), top);
 }
 
 TEST_F(WindowTest, PaintingKeepsToTheWaitingArea) {
