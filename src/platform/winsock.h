@@ -206,12 +206,8 @@ int closesocket(SOCKET socket);
 
 // ---- Socket events as window messages ----
 
-// Events for WSAAsyncSelect. FD_OOB and FD_ACCEPT are accepted but never reported.
+// Events for WSAAsyncSelect: the two the program reads an answer by.
 inline constexpr std::int32_t FD_READ = 0x01;
-inline constexpr std::int32_t FD_WRITE = 0x02;
-inline constexpr std::int32_t FD_OOB = 0x04;
-inline constexpr std::int32_t FD_ACCEPT = 0x08;
-inline constexpr std::int32_t FD_CONNECT = 0x10;
 inline constexpr std::int32_t FD_CLOSE = 0x20;
 
 // The long parameter of an event message: the event in the low word, the error in the high.
@@ -228,10 +224,9 @@ constexpr int WSAGETSELECTERROR(LPARAM value) {
 
 // Posts `message` to `window` (word parameter: the socket; long parameter:
 // WSAMAKESELECTREPLY) when one of `events` happens. FD_READ comes once until the program
-// receives; FD_CLOSE once, when the far end closes or the connection fails; FD_CONNECT
-// when a connect that would block has finished; FD_WRITE when there is room to send, and
-// again after a send that would block. The socket no longer blocks from here on: calls that
-// would wait fail with WSAEWOULDBLOCK. Events 0 stops the messages.
+// receives; FD_CLOSE once, when the far end closes or the connection fails; other events
+// fail with WSAEINVAL. The socket no longer blocks from here on: calls that would wait fail
+// with WSAEWOULDBLOCK (a connect then goes on unreported). Events 0 stops the messages.
 int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events);
 
 // ---- Addresses and names ----
