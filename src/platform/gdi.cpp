@@ -861,42 +861,6 @@ BOOL FloodFill(HDC handle, int x, int y, COLORREF borderColor) {
 
 namespace {
 
-// The raster operation code's ternary table applied bit by bit: bit (P<<2 | S<<1 | D) of
-// `operation` is the result for those pattern, source and destination bits.
-QRgb ApplyRop(unsigned operation, QRgb pattern, QRgb source, QRgb dest) {
-    switch (operation) {
-    case 0xCC:
-        return source;
-    case 0x88:
-        return source & dest;
-    case 0xEE:
-        return source | dest;
-    case 0x66:
-        return source ^ dest;
-    case 0x33:
-        return ~source;
-    case 0xF0:
-        return pattern;
-    default:
-        break;
-    }
-    QRgb result = 0;
-    for (unsigned i = 0; i < 8; ++i) {
-        if (((operation >> i) & 1u) == 0)
-            continue;
-        result |= ((i & 4u) ? pattern : ~pattern) & ((i & 2u) ? source : ~source) &
-                  ((i & 1u) ? dest : ~dest);
-    }
-    return result;
-}
-
-bool UsesSource(unsigned operation) {
-    return (((operation >> 2) ^ operation) & 0x33u) != 0;
-}
-bool UsesPattern(unsigned operation) {
-    return (((operation >> 4) ^ operation) & 0x0Fu) != 0;
-}
-
 // The source pixels [first, last) along one axis that destination pixel `index` of `count`
 // covers when `sourceCount` pixels are stretched to `count`.
 std::pair<int, int> SourceSpan(int index, int count, int sourceCount) {
@@ -910,30 +874,20 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
     DeviceContext* dest = Live(destHandle);
     if (dest == nullptr || width <= 0 || height <= 0)
         return 0;
-    const unsigned operation = (rop >> 16) & 0xFFu;
-    const bool usesSource = UsesSource(operation);
-    DeviceContext* source = usesSource ? Live(sourceHandle) : nullptr;
-    if (usesSource &&
-        (source == nullptr || source->image == nullptr || sourceWidth <= 0 || sourceHeight <= 0))
+    DeviceContext* source = Live(sourceHandle);
+    if ((rop != SRCCOPY && rop != SRCAND) || source == nullptr || source->image == nullptr ||
+        sourceWidth <= 0 || sourceHeight <= 0)
         return 0;
-    QRgb pattern = 0;
-    if (UsesPattern(operation)) {
-        COLORREF brushColor = 0;
-        if (BrushColor(dest, dest->brush, &brushColor))
-            pattern = ToPixel(brushColor);
-    }
     const RECT area = Intersect(DrawArea(dest), RECT{x, y, x + width, y + height});
     if (IsEmpty(area))
         return 1;
 
     // Sample the source first, so a blit within one image reads the pixels as they were.
     const int areaWidth = area.right - area.left;
-    std::vector<QRgb> sampled;
-    std::vector<unsigned char> present;
-    if (usesSource) {
+    std::vector<QRgb> sampled(static_cast<std::size_t>(areaWidth) * (area.bottom - area.top));
+    std::vector<unsigned char> present(sampled.size());
+    {
         const QImage& image = *source->image;
-        sampled.resize(static_cast<std::size_t>(areaWidth) * (area.bottom - area.top));
-        present.resize(sampled.size());
         for (int dy = area.top; dy < area.bottom; ++dy) {
             // Pixels dropped in shrinking are ANDed together, so black lines stay.
             auto rows = SourceSpan(dy - y, height, sourceHeight);
@@ -962,16 +916,11 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
     for (int dy = area.top; dy < area.bottom; ++dy) {
         QRgb* row = Row(dest->image, dy);
         for (int dx = area.left; dx < area.right; ++dx) {
-            QRgb sourcePixel = 0;
-            if (usesSource) {
-                std::size_t at = static_cast<std::size_t>(dy - area.top) * areaWidth +
-                                 static_cast<std::size_t>(dx - area.left);
-                if (!present[at])
-                    continue; // nothing of the source there: the destination stays
-                sourcePixel = sampled[at];
-            }
-            row[dx] =
-                0xFF000000u | (ApplyRop(operation, pattern, sourcePixel, row[dx]) & 0x00FFFFFFu);
+            std::size_t at = static_cast<std::size_t>(dy - area.top) * areaWidth +
+                             static_cast<std::size_t>(dx - area.left);
+            if (!present[at])
+                continue; // nothing of the source there: the destination stays
+            row[dx] = 0xFF000000u | (rop == SRCAND ? sampled[at] & row[dx] : sampled[at]);
         }
     }
     return 1;

@@ -287,23 +287,10 @@ void RegisterBitmapResource(const char* name, const char* const* xpm);
 HBITMAP LoadBitmap(const char* name);
 
 constexpr DWORD SRCCOPY = 0x00CC0020;
-constexpr DWORD SRCPAINT = 0x00EE0086;
 constexpr DWORD SRCAND = 0x008800C6;
-constexpr DWORD SRCINVERT = 0x00660046;
-constexpr DWORD SRCERASE = 0x00440328;
-constexpr DWORD NOTSRCCOPY = 0x00330008;
-constexpr DWORD NOTSRCERASE = 0x001100A6;
-constexpr DWORD MERGECOPY = 0x00C000CA;
-constexpr DWORD MERGEPAINT = 0x00BB0226;
-constexpr DWORD PATCOPY = 0x00F00021;
-constexpr DWORD PATPAINT = 0x00FB0A09;
-constexpr DWORD PATINVERT = 0x005A0049;
-constexpr DWORD DSTINVERT = 0x00550009;
-constexpr DWORD BLACKNESS = 0x00000042;
-constexpr DWORD WHITENESS = 0x00FF0062;
 
-// Raster operations combine source, destination and the selected brush bit by bit on the
-// 24-bit colour of each pixel, so SRCAND is an exact AND of the two colours.
+// The two raster operations the program uses: SRCCOPY, and SRCAND, an exact AND of the
+// 24-bit colours of source and destination. Others fail.
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             DWORD rop);
 // Shrinking ANDs the pixels it drops together, keeping black lines, as the classic
