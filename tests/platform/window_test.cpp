@@ -314,7 +314,9 @@ TEST_F(WindowTest, PaintingKeepsToTheWaitingArea) {
     HDC dc = GetDC(window);
     ASSERT_NE(dc, nullptr);
     RECT corner{0, 0, 5, 5};
-    FillRect(dc, &corner, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+    FillRect(dc, &corner, black);
+    DeleteObject(black);
     ReleaseDC(window, dc);
     EXPECT_EQ(WindowPixel(window, 2, 2), RGB(0, 0, 0));
 
