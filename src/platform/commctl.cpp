@@ -275,14 +275,13 @@ static LRESULT StatusBarProcedure(HWND window, UINT message, WPARAM wParam, LPAR
     }
     case SB_SETTEXT:
         return SetPartText(window, record, *bar, wParam, reinterpret_cast<const char*>(lParam));
-    case SB_GETTEXT:
-    case SB_GETTEXTLENGTH: {
+    case SB_GETTEXT: {
         size_t part = wParam & 0xFF;
         if (part >= bar->parts.size())
             return 0;
         const StatusPart& each = bar->parts[part];
         char* buffer = reinterpret_cast<char*>(lParam);
-        if (message == SB_GETTEXT && buffer != nullptr)
+        if (buffer != nullptr)
             std::memcpy(buffer, each.text.c_str(), each.text.size() + 1);
         return static_cast<LRESULT>(
             MAKELONG(static_cast<unsigned>(each.text.size()), static_cast<unsigned>(each.type)));
@@ -412,14 +411,6 @@ static int HitTestButton(const Toolbar& bar, int x, int y) {
     return -1;
 }
 
-static int FindCommand(const Toolbar& bar, WPARAM command) {
-    for (size_t index = 0; index < bar.buttons.size(); ++index)
-        if (!IsSeparator(bar.buttons[index]) &&
-            static_cast<WPARAM>(static_cast<UINT>(bar.buttons[index].info.idCommand)) == command)
-            return static_cast<int>(index);
-    return -1;
-}
-
 static void InvalidateButton(HWND window, const Toolbar& bar, int index) {
     if (index < 0 || index >= static_cast<int>(bar.buttons.size()))
         return;
@@ -450,16 +441,8 @@ static void DrawButton(QPainter& painter, const WindowRecord* record, const Tool
         return;
     }
     bool enabled = IsEnabled(button);
-    bool checked = (button.info.fsState & TBSTATE_CHECKED) != 0;
     bool held = bar.pressed == index && bar.pressedInside;
-    bool down = held || checked || (button.info.fsState & TBSTATE_PRESSED) != 0;
-    if (checked && !held) {
-        QColor face = SystemColor(COLOR_BTNFACE);
-        QColor light = SystemColor(COLOR_BTNHIGHLIGHT);
-        painter.fillRect(r.adjusted(1, 1, -1, -1),
-                         QColor((face.red() + light.red()) / 2, (face.green() + light.green()) / 2,
-                                (face.blue() + light.blue()) / 2));
-    }
+    bool down = held || (button.info.fsState & TBSTATE_PRESSED) != 0;
     if (flat) {
         if (down)
             DrawFrame(painter, r, COLOR_BTNSHADOW, COLOR_BTNHIGHLIGHT);
@@ -546,8 +529,6 @@ static LRESULT ToolbarMouse(HWND window, Toolbar& bar, UINT message, LPARAM lPar
         ToolButton& button = bar.buttons[static_cast<size_t>(index)];
         if (!button.rect.contains(x, y) || !IsEnabled(button))
             return 0;
-        if ((button.info.fsStyle & TBSTYLE_CHECK) != 0)
-            button.info.fsState ^= TBSTATE_CHECKED;
         // The parent may do anything now, even destroy the toolbar: nothing of it is used
         // after this.
         WindowRecord* record = FindWindowRecord(window);
@@ -561,45 +542,12 @@ static LRESULT ToolbarMouse(HWND window, Toolbar& bar, UINT message, LPARAM lPar
     }
 }
 
-static LRESULT SetButtonState(HWND window, Toolbar& bar, WPARAM command, BYTE flag, bool on) {
-    int index = FindCommand(bar, command);
-    if (index < 0)
-        return 0;
-    BYTE& state = bar.buttons[static_cast<size_t>(index)].info.fsState;
-    BYTE before = state;
-    state = on ? static_cast<BYTE>(state | flag) : static_cast<BYTE>(state & ~flag);
-    if (flag == TBSTATE_ENABLED && !on) {
-        if (bar.pressed == index)
-            bar.pressed = -1;
-        if (bar.hot == index)
-            bar.hot = -1;
-    }
-    if (state != before)
-        InvalidateButton(window, bar, index);
-    return 1;
-}
-
 static LRESULT ToolbarProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowRecord* record = FindWindowRecord(window);
     Toolbar* bar = FindToolbar(window);
     if (record == nullptr || bar == nullptr)
         return DefWindowProc(window, message, wParam, lParam);
     switch (message) {
-    case TB_ENABLEBUTTON:
-        return SetButtonState(window, *bar, wParam, TBSTATE_ENABLED, LOWORD(lParam) != 0);
-    case TB_CHECKBUTTON:
-        return SetButtonState(window, *bar, wParam, TBSTATE_CHECKED, LOWORD(lParam) != 0);
-    case TB_ISBUTTONENABLED:
-    case TB_ISBUTTONCHECKED:
-    case TB_GETSTATE: {
-        int index = FindCommand(*bar, wParam);
-        if (index < 0)
-            return message == TB_GETSTATE ? -1 : 0;
-        BYTE state = bar->buttons[static_cast<size_t>(index)].info.fsState;
-        if (message == TB_GETSTATE)
-            return state;
-        return (state & (message == TB_ISBUTTONENABLED ? TBSTATE_ENABLED : TBSTATE_CHECKED)) != 0;
-    }
     case TB_BUTTONCOUNT:
         return static_cast<LRESULT>(bar->buttons.size());
     case TB_GETITEMRECT: {

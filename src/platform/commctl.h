@@ -43,19 +43,18 @@ struct TOOLTIPTEXT {
 inline constexpr const char* STATUSCLASSNAME = "msctls_statusbar32";
 constexpr DWORD SBARS_SIZEGRIP = 0x0100; // a grip in the lower right corner sizes the window
 
-constexpr UINT SB_SETTEXT = WM_USER + 1;       // part | type, text -> TRUE, FALSE for a bad part
-constexpr UINT SB_GETTEXT = WM_USER + 2;       // part, buffer -> MAKELONG(length, type)
-constexpr UINT SB_GETTEXTLENGTH = WM_USER + 3; // part -> MAKELONG(length, type)
-constexpr UINT SB_SETPARTS = WM_USER + 4;      // count (1-256), right edges (-1: to the end)
-constexpr UINT SB_GETPARTS = WM_USER + 6;      // how many to copy, edges or null -> count
-constexpr UINT SB_GETRECT = WM_USER + 10;      // part, RECT* -> the pane in client coordinates
+constexpr UINT SB_SETTEXT = WM_USER + 1;  // part | type, text -> TRUE, FALSE for a bad part
+constexpr UINT SB_GETTEXT = WM_USER + 2;  // part, buffer -> MAKELONG(length, type)
+constexpr UINT SB_SETPARTS = WM_USER + 4; // count (1-256), right edges (-1: to the end)
+constexpr UINT SB_GETPARTS = WM_USER + 6; // how many to copy, edges or null -> count
+constexpr UINT SB_GETRECT = WM_USER + 10; // part, RECT* -> the pane in client coordinates
 
 // Drawing types, in the high byte of SB_SETTEXT's word parameter (the part is the low byte).
 constexpr WPARAM SBT_NOBORDERS = 0x0100;
 constexpr WPARAM SBT_POPOUT = 0x0200;
 
-// SB_GETTEXT has no buffer size, as in Win32: the buffer must hold SB_GETTEXTLENGTH + 1
-// characters. WM_SETTEXT sets the text of part 0; WM_GETFONT gives the font the panes are
+// SB_GETTEXT has no buffer size, as in Win32: the buffer must hold the part's text and
+// its terminating zero. WM_SETTEXT sets the text of part 0; WM_GETFONT gives the font the panes are
 // drawn in (a device context from GetDC starts with the system font, as in Win32).
 //
 // The bar places itself along the foot of its parent, the parent's width wide and as high
@@ -69,13 +68,11 @@ constexpr DWORD TBSTYLE_TOOLTIPS = 0x0100; // tips for the buttons, asked of the
 constexpr DWORD TBSTYLE_FLAT = 0x0800;     // buttons show their edge only under the mouse
 
 // Button states and styles (TBBUTTON.fsState, fsStyle).
-constexpr BYTE TBSTATE_CHECKED = 0x01;
 constexpr BYTE TBSTATE_PRESSED = 0x02;
 constexpr BYTE TBSTATE_ENABLED = 0x04;
 constexpr BYTE TBSTATE_HIDDEN = 0x08;
 constexpr BYTE TBSTYLE_BUTTON = 0x00;
-constexpr BYTE TBSTYLE_SEP = 0x01;   // a gap of iBitmap pixels (0: the standard 8)
-constexpr BYTE TBSTYLE_CHECK = 0x02; // stays pressed until clicked again
+constexpr BYTE TBSTYLE_SEP = 0x01; // a gap of iBitmap pixels (0: the standard 8)
 
 struct TBBUTTON {
     int iBitmap;   // the image's index in the strip; for a separator its width
@@ -87,13 +84,8 @@ struct TBBUTTON {
     INT_PTR iString;
 };
 
-constexpr UINT TB_ENABLEBUTTON = WM_USER + 1;     // command, MAKELONG(enable, 0) -> found
-constexpr UINT TB_CHECKBUTTON = WM_USER + 2;      // command, MAKELONG(check, 0) -> found
-constexpr UINT TB_ISBUTTONENABLED = WM_USER + 9;  // command -> non-zero when enabled
-constexpr UINT TB_ISBUTTONCHECKED = WM_USER + 10; // command -> non-zero when checked
-constexpr UINT TB_GETSTATE = WM_USER + 18;        // command -> fsState, or -1
-constexpr UINT TB_BUTTONCOUNT = WM_USER + 24;     // -> buttons and separators
-constexpr UINT TB_GETITEMRECT = WM_USER + 29;     // index, RECT* -> found
+constexpr UINT TB_BUTTONCOUNT = WM_USER + 24; // -> buttons and separators
+constexpr UINT TB_GETITEMRECT = WM_USER + 29; // index, RECT* -> found
 constexpr UINT TB_BUTTONSTRUCTSIZE = WM_USER + 30;
 constexpr UINT TB_AUTOSIZE = WM_USER + 33; // places the bar along the top of its parent
 

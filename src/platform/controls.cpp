@@ -690,13 +690,6 @@ static LRESULT ComboProcedure(HWND control, UINT message, WPARAM wParam, LPARAM 
             return FindExact(ComboItems(combo), static_cast<WPARAM>(-1), combo->currentText());
         return current >= 0 ? current : CB_ERR;
     }
-    case CB_GETLBTEXT:
-        if (index < 0 || index >= count || lParam == 0)
-            return CB_ERR;
-        return CopyTextToProgram(combo->itemText(index), reinterpret_cast<char*>(lParam),
-                                 static_cast<int>(combo->itemText(index).size()) + 1);
-    case CB_GETLBTEXTLEN:
-        return index >= 0 && index < count ? combo->itemText(index).size() : CB_ERR;
     case CB_FINDSTRINGEXACT:
         return FindExact(ComboItems(combo), wParam, TextArgument(lParam));
     case CB_SELECTSTRING: {
@@ -810,13 +803,6 @@ static LRESULT ListProcedure(HWND control, UINT message, WPARAM wParam, LPARAM l
         return index;
     case LB_GETCURSEL:
         return list->currentRow() >= 0 ? list->currentRow() : LB_ERR;
-    case LB_GETTEXT:
-        if (index < 0 || index >= count || lParam == 0)
-            return LB_ERR;
-        return CopyTextToProgram(list->item(index)->text(), reinterpret_cast<char*>(lParam),
-                                 static_cast<int>(list->item(index)->text().size()) + 1);
-    case LB_GETTEXTLEN:
-        return index >= 0 && index < count ? list->item(index)->text().size() : LB_ERR;
     case LB_FINDSTRINGEXACT:
         return FindExact(items(), wParam, TextArgument(lParam));
     case WM_SETFONT:

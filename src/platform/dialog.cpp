@@ -281,17 +281,6 @@ LONG GetDialogBaseUnits() {
     return static_cast<LONG>(MAKELONG(static_cast<unsigned>(width), static_cast<unsigned>(height)));
 }
 
-bool MapDialogRect(HWND dialog, RECT* rect) {
-    WindowRecord* record = FindWindowRecord(dialog);
-    if (record == nullptr || rect == nullptr || record->kind != WindowKind::Dialog)
-        return false;
-    rect->left = Scale(rect->left, record->unitWidth, 4);
-    rect->right = Scale(rect->right, record->unitWidth, 4);
-    rect->top = Scale(rect->top, record->unitHeight, 8);
-    rect->bottom = Scale(rect->bottom, record->unitHeight, 8);
-    return true;
-}
-
 static HWND BuildDialog(HWND owner, const DialogTemplate* dialogTemplate, DLGPROC procedure) {
     QFont font = DialogFont(dialogTemplate->fontPoints);
     int unitWidth = 0;
@@ -410,11 +399,6 @@ HWND GetDlgItem(HWND dialog, int id) {
     return 0;
 }
 
-int GetDlgCtrlID(HWND control) {
-    WindowRecord* record = FindWindowRecord(control);
-    return record != nullptr ? record->id : 0;
-}
-
 LRESULT SendDlgItemMessage(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
     return SendMessage(GetDlgItem(dialog, id), message, wParam, lParam);
 }
@@ -480,18 +464,6 @@ bool CheckDlgButton(HWND dialog, int id, UINT check) {
 
 UINT IsDlgButtonChecked(HWND dialog, int id) {
     return static_cast<UINT>(SendDlgItemMessage(dialog, id, BM_GETCHECK, 0, 0));
-}
-
-bool CheckRadioButton(HWND dialog, int first, int last, int check) {
-    WindowRecord* record = FindWindowRecord(dialog);
-    if (record == nullptr)
-        return false;
-    for (HWND child : record->children) {
-        WindowRecord* item = FindWindowRecord(child);
-        if (item != nullptr && item->id >= first && item->id <= last)
-            SendMessage(child, BM_SETCHECK, item->id == check ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
-    return true;
 }
 
 /*** message boxes ***/

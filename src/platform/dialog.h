@@ -97,8 +97,6 @@ constexpr UINT CB_ADDSTRING = 0x0143;
 constexpr UINT CB_DELETESTRING = 0x0144;
 constexpr UINT CB_GETCOUNT = 0x0146;
 constexpr UINT CB_GETCURSEL = 0x0147;
-constexpr UINT CB_GETLBTEXT = 0x0148; // the buffer must hold CB_GETLBTEXTLEN + 1 characters
-constexpr UINT CB_GETLBTEXTLEN = 0x0149;
 constexpr UINT CB_INSERTSTRING = 0x014A;
 constexpr UINT CB_RESETCONTENT = 0x014B;
 constexpr UINT CB_SELECTSTRING = 0x014D;
@@ -117,8 +115,6 @@ constexpr UINT LB_DELETESTRING = 0x0182;
 constexpr UINT LB_RESETCONTENT = 0x0184;
 constexpr UINT LB_SETCURSEL = 0x0186;
 constexpr UINT LB_GETCURSEL = 0x0188;
-constexpr UINT LB_GETTEXT = 0x0189; // the buffer must hold LB_GETTEXTLEN + 1 characters
-constexpr UINT LB_GETTEXTLEN = 0x018A;
 constexpr UINT LB_GETCOUNT = 0x018B;
 constexpr UINT LB_FINDSTRINGEXACT = 0x01A2;
 constexpr LRESULT LB_ERR = -1;
@@ -239,7 +235,6 @@ bool EndDialog(HWND dialog, INT_PTR result);
 // Items. Enter gives WM_COMMAND for the default button (IDOK without one), Escape and
 // the close box IDCANCEL, each with BN_CLICKED in the high word.
 HWND GetDlgItem(HWND dialog, int id);
-int GetDlgCtrlID(HWND control);
 LRESULT SendDlgItemMessage(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 bool SetDlgItemText(HWND dialog, int id, const char* text);
 // Copies the item's text cut to `size` - 1 characters; returns the characters copied.
@@ -250,10 +245,6 @@ bool SetDlgItemInt(HWND dialog, int id, UINT value, bool isSigned);
 UINT GetDlgItemInt(HWND dialog, int id, bool* translated, bool isSigned);
 bool CheckDlgButton(HWND dialog, int id, UINT check);
 UINT IsDlgButtonChecked(HWND dialog, int id);
-// Checks `check` and unchecks the other buttons with ids from `first` to `last`.
-bool CheckRadioButton(HWND dialog, int first, int last, int check);
-// Dialog units to pixels for this dialog's font.
-bool MapDialogRect(HWND dialog, RECT* rect);
 // The base units of the default dialog font: width in the low word, height in the high.
 LONG GetDialogBaseUnits();
 

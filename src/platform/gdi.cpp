@@ -13,9 +13,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
-#include <QPen>
 #include <QString>
-#include <QStringList>
 
 #include <algorithm>
 #include <cctype>
@@ -35,13 +33,10 @@ namespace {
 // ---- Objects ---------------------------------------------------------------------------
 
 struct PenData final : GdiPen {
-    int style = PS_SOLID;
-    int width = 1;
     COLORREF color = 0;
 };
 
 struct BrushData final : GdiBrush {
-    bool hollow = false;
     COLORREF color = 0;
     int systemColor = -1; // >= 0: the colour follows GetSysColor of this index
 };
@@ -58,11 +53,7 @@ struct BitmapData final : GdiBitmap {
     DeviceContext* selectedInto = nullptr;
 };
 
-struct PaletteData final : GdiPalette {
-    std::vector<PALETTEENTRY> entries;
-};
-
-enum class Kind { Pen, Brush, Font, Bitmap, Palette };
+enum class Kind { Pen, Brush, Font, Bitmap };
 
 // Every live object, so that a stale or made-up handle is refused rather than followed.
 struct ObjectRecord {
@@ -106,10 +97,6 @@ FontData* AsFont(const GdiObject* object) {
 BitmapData* AsBitmap(const GdiObject* object) {
     return AsKind<BitmapData>(object, Kind::Bitmap);
 }
-PaletteData* AsPalette(const GdiObject* object) {
-    return AsKind<PaletteData>(object, Kind::Palette);
-}
-
 void DestroyObject(GdiObject* object) {
     ObjectRecord* record = FindObject(object);
     if (record == nullptr)
@@ -129,8 +116,6 @@ void DestroyObject(GdiObject* object) {
     case Kind::Bitmap:
         delete static_cast<BitmapData*>(object);
         break;
-    case Kind::Palette:
-        delete static_cast<PaletteData*>(object);
         break;
     }
 }
@@ -161,12 +146,9 @@ struct DeviceContext {
     PenData* pen = nullptr;
     BrushData* brush = nullptr;
     FontData* font = nullptr;
-    PaletteData* palette = nullptr;
     COLORREF textColor = RGB(0, 0, 0);
     COLORREF backgroundColor = RGB(255, 255, 255);
     int backgroundMode = OPAQUE;
-    UINT textAlign = TA_TOP | TA_LEFT;
-    int stretchMode = BLACKONWHITE;
     POINT position{0, 0};
     RECT clip{INT_MIN / 2, INT_MIN / 2, INT_MAX / 2, INT_MAX / 2};
 };
@@ -220,22 +202,12 @@ COLORREF FromPixel(QRgb pixel) {
     return RGB(qRed(pixel), qGreen(pixel), qBlue(pixel));
 }
 
-// A colour as the context shows it: palette references resolved, flags removed.
-COLORREF ResolveColor(const DeviceContext* dc, COLORREF color) {
-    if ((color >> 24) == 0x01) {
-        const PaletteData* palette = dc != nullptr ? dc->palette : nullptr;
-        if (palette == nullptr || palette->entries.empty())
-            return RGB(0, 0, 0);
-        std::size_t index = color & 0xFFFF;
-        if (index >= palette->entries.size())
-            index = 0;
-        const PALETTEENTRY& entry = palette->entries[index];
-        return RGB(entry.peRed, entry.peGreen, entry.peBlue);
-    }
+// A colour as the context shows it: flags removed.
+COLORREF ResolveColor(const DeviceContext*, COLORREF color) {
     return color & 0x00FFFFFFu;
 }
 
-// The solid colour a brush paints with; false for a hollow or unknown brush. Accepts the
+// The solid colour a brush paints with; false for an unknown brush. Accepts the
 // `(HBRUSH)(COLOR_x + 1)` form of a system colour.
 bool BrushColor(const DeviceContext* dc, const GdiBrush* handle, COLORREF* color) {
     auto value = reinterpret_cast<std::uintptr_t>(handle);
@@ -244,7 +216,7 @@ bool BrushColor(const DeviceContext* dc, const GdiBrush* handle, COLORREF* color
         return true;
     }
     const BrushData* brush = AsBrush(handle);
-    if (brush == nullptr || brush->hollow)
+    if (brush == nullptr)
         return false;
     *color =
         brush->systemColor >= 0 ? GetSysColor(brush->systemColor) : ResolveColor(dc, brush->color);
@@ -279,8 +251,6 @@ HDC CreateImageContext(QImage* image) {
     dc->pen = static_cast<PenData*>(static_cast<GdiPen*>(GetStockObject(BLACK_PEN)));
     dc->brush = static_cast<BrushData*>(static_cast<GdiBrush*>(GetStockObject(WHITE_BRUSH)));
     dc->font = static_cast<FontData*>(static_cast<GdiFont*>(GetStockObject(SYSTEM_FONT)));
-    dc->palette =
-        static_cast<PaletteData*>(static_cast<GdiPalette*>(GetStockObject(DEFAULT_PALETTE)));
     Contexts().insert(dc);
     return dc;
 }
@@ -296,7 +266,6 @@ void DeleteImageContext(HDC handle) {
     DropSelection(dc->pen);
     DropSelection(dc->brush);
     DropSelection(dc->font);
-    DropSelection(dc->palette);
     delete dc;
 }
 
@@ -351,54 +320,23 @@ FontData* NewFont(const LOGFONT& logFont, bool stock) {
 } // namespace
 
 HGDIOBJ GetStockObject(int which) {
-    static GdiObject* stock[DEFAULT_GUI_FONT + 1] = {};
-    if (which < 0 || which > DEFAULT_GUI_FONT)
+    static GdiObject* stock[SYSTEM_FIXED_FONT + 1] = {};
+    if (which < 0 || which > SYSTEM_FIXED_FONT)
         return nullptr;
     if (stock[which] != nullptr)
         return stock[which];
-    auto brush = [](COLORREF color, bool hollow) {
-        auto* data = Register(new BrushData, Kind::Brush, true);
-        data->color = color;
-        data->hollow = hollow;
-        return data;
-    };
-    auto pen = [](int style, COLORREF color) {
-        auto* data = Register(new PenData, Kind::Pen, true);
-        data->style = style;
-        data->color = color;
-        return data;
-    };
     GdiObject* object = nullptr;
     switch (which) {
-    case WHITE_BRUSH:
-        object = brush(RGB(255, 255, 255), false);
+    case WHITE_BRUSH: {
+        auto* brush = Register(new BrushData, Kind::Brush, true);
+        brush->color = RGB(255, 255, 255);
+        object = brush;
         break;
-    case LTGRAY_BRUSH:
-        object = brush(RGB(192, 192, 192), false);
-        break;
-    case GRAY_BRUSH:
-        object = brush(RGB(128, 128, 128), false);
-        break;
-    case DKGRAY_BRUSH:
-        object = brush(RGB(64, 64, 64), false);
-        break;
-    case BLACK_BRUSH:
-        object = brush(RGB(0, 0, 0), false);
-        break;
-    case NULL_BRUSH:
-        object = brush(RGB(0, 0, 0), true);
-        break;
-    case WHITE_PEN:
-        object = pen(PS_SOLID, RGB(255, 255, 255));
-        break;
+    }
     case BLACK_PEN:
-        object = pen(PS_SOLID, RGB(0, 0, 0));
-        break;
-    case NULL_PEN:
-        object = pen(PS_NULL, RGB(0, 0, 0));
+        object = Register(new PenData, Kind::Pen, true);
         break;
     // The classic fonts' sizes, with faces of this system.
-    case OEM_FIXED_FONT:
     case SYSTEM_FIXED_FONT:
         object = NewFont(MakeLogFont(15, FW_NORMAL, FIXED_PITCH | FF_MODERN, ""), true);
         break;
@@ -409,25 +347,8 @@ HGDIOBJ GetStockObject(int which) {
         object = NewFont(MakeLogFont(13, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, ""), true);
         break;
     case SYSTEM_FONT:
-    case DEVICE_DEFAULT_FONT:
         object = NewFont(MakeLogFont(16, FW_BOLD, VARIABLE_PITCH | FF_SWISS, ""), true);
         break;
-    case DEFAULT_GUI_FONT:
-        object = NewFont(MakeLogFont(-11, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, ""), true);
-        break;
-    case DEFAULT_PALETTE: {
-        // The twenty colours every classic palette display reserves.
-        static const BYTE colors[20][3] = {
-            {0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
-            {128, 0, 128},   {0, 128, 128},   {192, 192, 192}, {192, 220, 192}, {166, 202, 240},
-            {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0},
-            {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
-        auto* palette = Register(new PaletteData, Kind::Palette, true);
-        for (const auto& c : colors)
-            palette->entries.push_back(PALETTEENTRY{c[0], c[1], c[2], 0});
-        object = palette;
-        break;
-    }
     default:
         return nullptr;
     }
@@ -530,11 +451,9 @@ HBRUSH GetSysColorBrush(int index) {
 // ---- Object creation, selection, deletion --------------------------------------------------
 
 HPEN CreatePen(int style, int width, COLORREF color) {
-    if (style < PS_SOLID || style > PS_INSIDEFRAME)
+    if (style != PS_SOLID || width > 1)
         return nullptr;
     auto* pen = Register(new PenData, Kind::Pen);
-    pen->style = style;
-    pen->width = std::max(width, 0);
     pen->color = color;
     return pen;
 }
@@ -543,12 +462,6 @@ HBRUSH CreateSolidBrush(COLORREF color) {
     auto* brush = Register(new BrushData, Kind::Brush);
     brush->color = color;
     return brush;
-}
-
-HFONT CreateFontIndirect(const LOGFONT* font) {
-    if (font == nullptr)
-        return nullptr;
-    return NewFont(*font, false);
 }
 
 HFONT CreateFont(int height, int width, int escapement, int orientation, int weight, DWORD italic,
@@ -570,7 +483,7 @@ HFONT CreateFont(int height, int width, int escapement, int orientation, int wei
     font.lfPitchAndFamily = static_cast<BYTE>(pitchAndFamily);
     std::snprintf(font.lfFaceName, sizeof font.lfFaceName, "%s",
                   faceName != nullptr ? faceName : "");
-    return CreateFontIndirect(&font);
+    return NewFont(font, false);
 }
 
 namespace {
@@ -612,8 +525,6 @@ HGDIOBJ SelectObject(HDC handle, HGDIOBJ object) {
         dc->image = &bitmap->image;
         return Swap(dc->bitmap, bitmap);
     }
-    case Kind::Palette:
-        return nullptr; // palettes go through SelectPalette
     }
     return nullptr;
 }
@@ -643,26 +554,6 @@ BOOL DeleteObject(HGDIOBJ object) {
     }
     DestroyObject(object);
     return 1;
-}
-
-HGDIOBJ GetCurrentObject(HDC handle, int kind) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr)
-        return nullptr;
-    switch (kind) {
-    case OBJ_PEN:
-        return dc->pen;
-    case OBJ_BRUSH:
-        return dc->brush;
-    case OBJ_FONT:
-        return dc->font;
-    case OBJ_BITMAP:
-        return dc->bitmap;
-    case OBJ_PAL:
-        return dc->palette;
-    default:
-        return nullptr;
-    }
 }
 
 int GetObject(HGDIOBJ object, int size, void* out) {
@@ -698,11 +589,6 @@ COLORREF SetTextColor(HDC handle, COLORREF color) {
     return std::exchange(dc->textColor, color);
 }
 
-COLORREF GetTextColor(HDC handle) {
-    DeviceContext* dc = Live(handle);
-    return dc != nullptr ? dc->textColor : CLR_INVALID;
-}
-
 COLORREF SetBkColor(HDC handle, COLORREF color) {
     DeviceContext* dc = Live(handle);
     if (dc == nullptr)
@@ -727,103 +613,20 @@ int GetBkMode(HDC handle) {
     return dc != nullptr ? dc->backgroundMode : 0;
 }
 
-UINT SetTextAlign(HDC handle, UINT align) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr)
-        return GDI_ERROR;
-    return std::exchange(dc->textAlign, align);
-}
-
-int SetStretchBltMode(HDC handle, int mode) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr || mode < BLACKONWHITE || mode > HALFTONE)
-        return 0;
-    return std::exchange(dc->stretchMode, mode);
-}
-
-int IntersectClipRect(HDC handle, int left, int top, int right, int bottom) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr)
-        return ERROR;
-    dc->clip = Intersect(dc->clip, RECT{left, top, right, bottom});
-    return IsEmpty(DrawArea(dc)) ? NULLREGION : SIMPLEREGION;
-}
-
-int GetClipBox(HDC handle, RECT* rect) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr || rect == nullptr)
-        return ERROR;
-    *rect = DrawArea(dc);
-    return IsEmpty(*rect) ? NULLREGION : SIMPLEREGION;
-}
-
 // ---- Lines and shapes ----------------------------------------------------------------------
 
 namespace {
-
-// On/off run lengths of the styled one-pixel pens; the pattern restarts with every line.
-bool StyleDrawsPixel(int style, int step) {
-    static const int dash[] = {18, 6};
-    static const int dot[] = {3, 3};
-    static const int dashDot[] = {9, 6, 3, 6};
-    static const int dashDotDot[] = {9, 3, 3, 3, 3, 3};
-    const int* runs = nullptr;
-    int count = 0;
-    switch (style) {
-    case PS_DASH:
-        runs = dash;
-        count = 2;
-        break;
-    case PS_DOT:
-        runs = dot;
-        count = 2;
-        break;
-    case PS_DASHDOT:
-        runs = dashDot;
-        count = 4;
-        break;
-    case PS_DASHDOTDOT:
-        runs = dashDotDot;
-        count = 6;
-        break;
-    default:
-        return true;
-    }
-    int period = 0;
-    for (int i = 0; i < count; ++i)
-        period += runs[i];
-    int position = step % period;
-    for (int i = 0; i < count; ++i) {
-        if (position < runs[i])
-            return i % 2 == 0;
-        position -= runs[i];
-    }
-    return true;
-}
 
 // A line from (x0, y0) towards (x1, y1) without its last pixel, as the classic interface
 // draws it, so that joined lines never paint their shared corner twice.
 void DrawLine(DeviceContext* dc, int x0, int y0, int x1, int y1) {
     const PenData* pen = dc->pen;
-    if (pen == nullptr || pen->style == PS_NULL || (x0 == x1 && y0 == y1))
+    if (pen == nullptr || (x0 == x1 && y0 == y1))
         return;
     RECT area = DrawArea(dc);
     if (IsEmpty(area))
         return;
     const QRgb color = ToPixel(ResolveColor(dc, pen->color));
-    if (pen->width > 1) {
-        // A wide pen is drawn solid with round ends.
-        QPainter painter(dc->image);
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setClipRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
-        painter.setPen(
-            QPen(QColor::fromRgb(color), pen->width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawLine(x0, y0, x1, y1);
-        return;
-    }
-    const bool styled = pen->style >= PS_DASH && pen->style <= PS_DASHDOTDOT;
-    const QRgb gap = ToPixel(ResolveColor(dc, dc->backgroundColor));
-    const bool fillGaps = styled && dc->backgroundMode == OPAQUE;
     long long dx = std::llabs(static_cast<long long>(x1) - x0);
     long long dy = -std::llabs(static_cast<long long>(y1) - y0);
     const int stepX = x0 < x1 ? 1 : -1;
@@ -831,11 +634,8 @@ void DrawLine(DeviceContext* dc, int x0, int y0, int x1, int y1) {
     long long error = dx + dy;
     int x = x0;
     int y = y0;
-    for (int step = 0; x != x1 || y != y1; ++step) {
-        if (!styled || StyleDrawsPixel(pen->style, step))
-            PlotPixel(dc, area, x, y, color);
-        else if (fillGaps)
-            PlotPixel(dc, area, x, y, gap);
+    while (x != x1 || y != y1) {
+        PlotPixel(dc, area, x, y, color);
         long long twice = 2 * error;
         if (twice >= dy) {
             error += dy;
@@ -893,32 +693,9 @@ BOOL Rectangle(HDC handle, int left, int top, int right, int bottom) {
     if (top > bottom)
         std::swap(top, bottom);
     COLORREF fill = 0;
-    const bool filled = BrushColor(dc, dc->brush, &fill);
-    if (dc->pen == nullptr || dc->pen->style == PS_NULL) {
-        // Without a pen the classic interface fills one pixel short on the right and bottom.
-        if (filled)
-            FillArea(dc, RECT{left, top, right - 1, bottom - 1}, fill);
-        return 1;
-    }
-    const int width = std::max(dc->pen->width, 1);
-    const int inset = dc->pen->style == PS_INSIDEFRAME ? 0 : -((width - 1) / 2);
-    if (filled)
+    if (BrushColor(dc, dc->brush, &fill))
         FillArea(dc, RECT{left + 1, top + 1, right - 1, bottom - 1}, fill);
-    if (width == 1) {
-        DrawOutline(dc, left, top, right, bottom);
-        return 1;
-    }
-    // A wide pen draws nested one-pixel rings, centred on the edge (inside it for
-    // PS_INSIDEFRAME), always solid.
-    PenData ring;
-    ring.color = dc->pen->color;
-    PenData* saved = dc->pen;
-    dc->pen = &ring;
-    for (int i = 0; i < width; ++i) {
-        int k = inset + i;
-        DrawOutline(dc, left + k, top + k, right - k, bottom - k);
-    }
-    dc->pen = saved;
+    DrawOutline(dc, left, top, right, bottom);
     return 1;
 }
 
@@ -928,21 +705,6 @@ int FillRect(HDC handle, const RECT* rect, HBRUSH brush) {
     if (dc == nullptr || rect == nullptr || !BrushColor(dc, brush, &color))
         return 0;
     FillArea(dc, *rect, color);
-    return 1;
-}
-
-int FrameRect(HDC handle, const RECT* rect, HBRUSH brush) {
-    DeviceContext* dc = Live(handle);
-    COLORREF color = 0;
-    if (dc == nullptr || rect == nullptr || !BrushColor(dc, brush, &color))
-        return 0;
-    const RECT& r = *rect;
-    if (IsEmpty(r))
-        return 1;
-    FillArea(dc, RECT{r.left, r.top, r.right, r.top + 1}, color);
-    FillArea(dc, RECT{r.left, r.bottom - 1, r.right, r.bottom}, color);
-    FillArea(dc, RECT{r.left, r.top, r.left + 1, r.bottom}, color);
-    FillArea(dc, RECT{r.right - 1, r.top, r.right, r.bottom}, color);
     return 1;
 }
 
@@ -964,24 +726,21 @@ COLORREF GetPixel(HDC handle, int x, int y) {
 
 // ---- Flood fill --------------------------------------------------------------------------
 
-BOOL ExtFloodFill(HDC handle, int x, int y, COLORREF color, UINT type) {
+BOOL FloodFill(HDC handle, int x, int y, COLORREF borderColor) {
     DeviceContext* dc = Live(handle);
-    if (dc == nullptr || (type != FLOODFILLBORDER && type != FLOODFILLSURFACE))
+    if (dc == nullptr)
         return 0;
     const RECT area = DrawArea(dc);
     if (!Contains(area, x, y))
         return 0;
-    const QRgb target = ToPixel(ResolveColor(dc, color)) & 0xFFFFFFu;
+    const QRgb border = ToPixel(ResolveColor(dc, borderColor)) & 0xFFFFFFu;
     QImage* image = dc->image;
-    auto inside = [&](int px, int py) {
-        QRgb rgb = Row(image, py)[px] & 0xFFFFFFu;
-        return type == FLOODFILLSURFACE ? rgb == target : rgb != target;
-    };
+    auto inside = [&](int px, int py) { return (Row(image, py)[px] & 0xFFFFFFu) != border; };
     if (!inside(x, y))
         return 0;
     COLORREF fillColor = 0;
     if (!BrushColor(dc, dc->brush, &fillColor))
-        return 1; // a hollow brush paints nothing
+        return 0;
     const QRgb fill = ToPixel(fillColor);
 
     // Scan-line fill with an explicit stack: a filled pixel is marked done, so filling
@@ -1025,49 +784,9 @@ BOOL ExtFloodFill(HDC handle, int x, int y, COLORREF color, UINT type) {
     return 1;
 }
 
-BOOL FloodFill(HDC dc, int x, int y, COLORREF borderColor) {
-    return ExtFloodFill(dc, x, y, borderColor, FLOODFILLBORDER);
-}
-
 // ---- Blits -------------------------------------------------------------------------------
 
 namespace {
-
-// The raster operation code's ternary table applied bit by bit: bit (P<<2 | S<<1 | D) of
-// `operation` is the result for those pattern, source and destination bits.
-QRgb ApplyRop(unsigned operation, QRgb pattern, QRgb source, QRgb dest) {
-    switch (operation) {
-    case 0xCC:
-        return source;
-    case 0x88:
-        return source & dest;
-    case 0xEE:
-        return source | dest;
-    case 0x66:
-        return source ^ dest;
-    case 0x33:
-        return ~source;
-    case 0xF0:
-        return pattern;
-    default:
-        break;
-    }
-    QRgb result = 0;
-    for (unsigned i = 0; i < 8; ++i) {
-        if (((operation >> i) & 1u) == 0)
-            continue;
-        result |= ((i & 4u) ? pattern : ~pattern) & ((i & 2u) ? source : ~source) &
-                  ((i & 1u) ? dest : ~dest);
-    }
-    return result;
-}
-
-bool UsesSource(unsigned operation) {
-    return (((operation >> 2) ^ operation) & 0x33u) != 0;
-}
-bool UsesPattern(unsigned operation) {
-    return (((operation >> 4) ^ operation) & 0x0Fu) != 0;
-}
 
 // The source pixels [first, last) along one axis that destination pixel `index` of `count`
 // covers when `sourceCount` pixels are stretched to `count`.
@@ -1082,42 +801,27 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
     DeviceContext* dest = Live(destHandle);
     if (dest == nullptr || width <= 0 || height <= 0)
         return 0;
-    const unsigned operation = (rop >> 16) & 0xFFu;
-    const bool usesSource = UsesSource(operation);
-    DeviceContext* source = usesSource ? Live(sourceHandle) : nullptr;
-    if (usesSource &&
-        (source == nullptr || source->image == nullptr || sourceWidth <= 0 || sourceHeight <= 0))
+    DeviceContext* source = Live(sourceHandle);
+    if ((rop != SRCCOPY && rop != SRCAND) || source == nullptr || source->image == nullptr ||
+        sourceWidth <= 0 || sourceHeight <= 0)
         return 0;
-    QRgb pattern = 0;
-    if (UsesPattern(operation)) {
-        COLORREF brushColor = 0;
-        if (BrushColor(dest, dest->brush, &brushColor))
-            pattern = ToPixel(brushColor);
-    }
     const RECT area = Intersect(DrawArea(dest), RECT{x, y, x + width, y + height});
     if (IsEmpty(area))
         return 1;
 
     // Sample the source first, so a blit within one image reads the pixels as they were.
     const int areaWidth = area.right - area.left;
-    std::vector<QRgb> sampled;
-    std::vector<unsigned char> present;
-    if (usesSource) {
+    std::vector<QRgb> sampled(static_cast<std::size_t>(areaWidth) * (area.bottom - area.top));
+    std::vector<unsigned char> present(sampled.size());
+    {
         const QImage& image = *source->image;
-        const int mode = dest->stretchMode;
-        const bool combine = mode == BLACKONWHITE || mode == WHITEONBLACK;
-        sampled.resize(static_cast<std::size_t>(areaWidth) * (area.bottom - area.top));
-        present.resize(sampled.size());
         for (int dy = area.top; dy < area.bottom; ++dy) {
+            // Pixels dropped in shrinking are ANDed together, so black lines stay.
             auto rows = SourceSpan(dy - y, height, sourceHeight);
-            if (!combine)
-                rows.second = rows.first + 1;
             for (int dx = area.left; dx < area.right; ++dx) {
                 auto columns = SourceSpan(dx - x, width, sourceWidth);
-                if (!combine)
-                    columns.second = columns.first + 1;
                 bool any = false;
-                QRgb value = mode == WHITEONBLACK ? 0u : 0xFFFFFFFFu;
+                QRgb value = 0xFFFFFFFFu;
                 for (int sy = sourceY + rows.first; sy < sourceY + rows.second; ++sy) {
                     if (sy < 0 || sy >= image.height())
                         continue;
@@ -1125,7 +829,7 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
                     for (int sx = sourceX + columns.first; sx < sourceX + columns.second; ++sx) {
                         if (sx < 0 || sx >= image.width())
                             continue;
-                        value = mode == WHITEONBLACK ? (value | row[sx]) : (value & row[sx]);
+                        value &= row[sx];
                         any = true;
                     }
                 }
@@ -1139,16 +843,11 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
     for (int dy = area.top; dy < area.bottom; ++dy) {
         QRgb* row = Row(dest->image, dy);
         for (int dx = area.left; dx < area.right; ++dx) {
-            QRgb sourcePixel = 0;
-            if (usesSource) {
-                std::size_t at = static_cast<std::size_t>(dy - area.top) * areaWidth +
-                                 static_cast<std::size_t>(dx - area.left);
-                if (!present[at])
-                    continue; // nothing of the source there: the destination stays
-                sourcePixel = sampled[at];
-            }
-            row[dx] =
-                0xFF000000u | (ApplyRop(operation, pattern, sourcePixel, row[dx]) & 0x00FFFFFFu);
+            std::size_t at = static_cast<std::size_t>(dy - area.top) * areaWidth +
+                             static_cast<std::size_t>(dx - area.left);
+            if (!present[at])
+                continue; // nothing of the source there: the destination stays
+            row[dx] = 0xFF000000u | (rop == SRCAND ? sampled[at] & row[dx] : sampled[at]);
         }
     }
     return 1;
@@ -1165,12 +864,6 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int s
                 int sourceWidth, int sourceHeight, DWORD rop) {
     return Blit(dest, x, y, width, height, source, sourceX, sourceY, sourceWidth, sourceHeight,
                 rop);
-}
-
-BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
-    if (UsesSource((rop >> 16) & 0xFFu))
-        return 0;
-    return Blit(dc, x, y, width, height, nullptr, 0, 0, width, height, rop);
 }
 
 // ---- Text --------------------------------------------------------------------------------
@@ -1314,30 +1007,6 @@ void DrawTextLine(DeviceContext* dc, int left, int top, const QString& text, con
     painter.drawText(left, top + font->metrics.tmAscent, text);
 }
 
-// Where the text cell starts for the context's text alignment; moves the current position
-// with TA_UPDATECP.
-POINT AlignText(DeviceContext* dc, int x, int y, int width, const TEXTMETRIC& tm) {
-    const UINT align = dc->textAlign;
-    if (align & TA_UPDATECP) {
-        x = dc->position.x;
-        y = dc->position.y;
-    }
-    int left = x;
-    if ((align & TA_CENTER) == TA_CENTER)
-        left = x - width / 2;
-    else if (align & TA_RIGHT)
-        left = x - width;
-    int top = y;
-    if ((align & TA_BASELINE) == TA_BASELINE)
-        top = y - tm.tmAscent;
-    else if (align & TA_BOTTOM)
-        top = y - tm.tmHeight;
-    // With TA_UPDATECP the position moves past the text; centred text leaves it in place.
-    if ((align & TA_UPDATECP) && (align & TA_CENTER) != TA_CENTER)
-        dc->position.x = (align & TA_RIGHT) ? x - width : x + width;
-    return POINT{left, top};
-}
-
 } // namespace
 
 BOOL GetTextMetrics(HDC handle, TEXTMETRIC* metrics) {
@@ -1371,112 +1040,8 @@ BOOL ExtTextOut(HDC handle, int x, int y, UINT options, const RECT* rect, const 
     if ((options & ETO_OPAQUE) && rect != nullptr)
         FillArea(dc, *rect, ResolveColor(dc, dc->backgroundColor));
     QString decoded = DecodeText(text, static_cast<int>(length));
-    FontData* font = CurrentFont(dc);
-    POINT at = AlignText(dc, x, y, TextWidth(font, decoded), font->metrics);
-    DrawTextLine(dc, at.x, at.y, decoded, (options & ETO_CLIPPED) ? rect : nullptr);
+    DrawTextLine(dc, x, y, decoded, (options & ETO_CLIPPED) ? rect : nullptr);
     return 1;
-}
-
-namespace {
-
-// Drops the "&" that marks a mnemonic; "&&" stands for one "&".
-QString StripPrefixes(const QString& text) {
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QLatin1Char('&')) {
-            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&'))
-                ++i;
-            else
-                continue;
-        }
-        result.append(text[i]);
-    }
-    return result;
-}
-
-// Breaks a line between words so that each part fits `width` where it can; a word wider
-// than the width stays whole on a line of its own.
-QStringList BreakLine(FontData* font, const QString& line, int width) {
-    QStringList parts;
-    const QStringList words = line.split(QLatin1Char(' '));
-    QString current;
-    for (const QString& word : words) {
-        QString candidate = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
-        if (!current.isEmpty() && TextWidth(font, candidate) > width) {
-            parts.append(current);
-            current = word;
-        } else {
-            current = candidate;
-        }
-    }
-    parts.append(current);
-    return parts;
-}
-
-} // namespace
-
-int DrawText(HDC handle, const char* text, int length, RECT* rect, UINT format) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr || rect == nullptr || text == nullptr)
-        return 0;
-    if (length < 0)
-        length = static_cast<int>(std::strlen(text));
-    QString decoded = DecodeText(text, length);
-    if (!(format & DT_NOPREFIX))
-        decoded = StripPrefixes(decoded);
-    if (format & DT_EXPANDTABS)
-        decoded.replace(QLatin1Char('\t'), QStringLiteral("        "));
-    FontData* font = CurrentFont(dc);
-    const int lineHeight = font->metrics.tmHeight;
-
-    QStringList lines;
-    if (format & DT_SINGLELINE) {
-        decoded.replace(QLatin1Char('\r'), QLatin1Char(' '));
-        decoded.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        lines.append(decoded);
-    } else {
-        decoded.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        decoded.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        for (const QString& line : decoded.split(QLatin1Char('\n'))) {
-            if (format & DT_WORDBREAK)
-                lines.append(BreakLine(font, line, rect->right - rect->left));
-            else
-                lines.append(line);
-        }
-    }
-    int widest = 0;
-    for (const QString& line : lines)
-        widest = std::max(widest, TextWidth(font, line));
-    const int height = lineHeight * static_cast<int>(lines.size());
-
-    if (format & DT_CALCRECT) {
-        if (format & DT_WORDBREAK)
-            rect->right = std::max(rect->right, rect->left + widest);
-        else
-            rect->right = rect->left + widest;
-        rect->bottom = rect->top + height;
-        return height;
-    }
-    int top = rect->top;
-    if (format & DT_SINGLELINE) {
-        if (format & DT_VCENTER)
-            top = rect->top + (rect->bottom - rect->top - lineHeight) / 2;
-        else if (format & DT_BOTTOM)
-            top = rect->bottom - lineHeight;
-    }
-    const RECT* clip = (format & DT_NOCLIP) ? nullptr : rect;
-    for (const QString& line : lines) {
-        int width = TextWidth(font, line);
-        int left = rect->left;
-        if (format & DT_CENTER)
-            left = rect->left + (rect->right - rect->left - width) / 2;
-        else if (format & DT_RIGHT)
-            left = rect->right - width;
-        DrawTextLine(dc, left, top, line, clip);
-        top += lineHeight;
-    }
-    return height;
 }
 
 QFont GetQtFont(HFONT handle) {
@@ -1525,34 +1090,6 @@ HBITMAP CreateCompatibleBitmap(HDC, int width, int height) {
     return NewBitmap(width, height);
 }
 
-HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits) {
-    if (planes != 1 || (bitsPerPixel != 1 && bitsPerPixel != 32))
-        return nullptr;
-    BitmapData* bitmap = NewBitmap(width, height);
-    if (bitmap == nullptr || bits == nullptr)
-        return bitmap;
-    const auto* bytes = static_cast<const unsigned char*>(bits);
-    if (bitsPerPixel == 1) {
-        const int stride = ((width + 15) / 16) * 2; // rows are padded to 16 bits
-        for (int y = 0; y < height; ++y) {
-            QRgb* row = Row(&bitmap->image, y);
-            for (int x = 0; x < width; ++x) {
-                bool white = (bytes[y * stride + x / 8] >> (7 - x % 8)) & 1;
-                row[x] = white ? 0xFFFFFFFFu : 0xFF000000u;
-            }
-        }
-    } else {
-        for (int y = 0; y < height; ++y) {
-            QRgb* row = Row(&bitmap->image, y);
-            std::memcpy(row, bytes + static_cast<std::size_t>(y) * width * 4,
-                        static_cast<std::size_t>(width) * 4);
-            for (int x = 0; x < width; ++x)
-                row[x] |= 0xFF000000u;
-        }
-    }
-    return bitmap;
-}
-
 void RegisterBitmapResource(const char* name, const char* const* xpm) {
     if (name == nullptr || xpm == nullptr)
         return;
@@ -1598,124 +1135,9 @@ HBITMAP LoadBitmap(const char* name) {
     return nullptr;
 }
 
-bool SaveBitmapToPng(HBITMAP handle, const char* path) {
-    BitmapData* bitmap = AsBitmap(handle);
-    if (bitmap == nullptr || path == nullptr)
-        return false;
-    return bitmap->image.save(QString::fromLocal8Bit(path), "PNG");
-}
-
 QImage* GetBitmapImage(HBITMAP handle) {
     BitmapData* bitmap = AsBitmap(handle);
     return bitmap != nullptr ? &bitmap->image : nullptr;
-}
-
-int SetDIBitsToDevice(HDC handle, int x, int y, DWORD width, DWORD height, int sourceX, int sourceY,
-                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
-                      UINT colorUse) {
-    DeviceContext* dc = Live(handle);
-    if (dc == nullptr || bits == nullptr || info == nullptr || colorUse != DIB_RGB_COLORS)
-        return 0;
-    const BITMAPINFOHEADER& header = info->bmiHeader;
-    const int bitCount = header.biBitCount;
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biCompression != BI_RGB ||
-        header.biWidth <= 0 || header.biWidth > 16384 || header.biHeight == 0 ||
-        header.biHeight < -16384 || header.biHeight > 16384 ||
-        (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32))
-        return 0;
-    const int dibWidth = header.biWidth;
-    const int dibHeight = std::abs(header.biHeight);
-    const bool bottomUp = header.biHeight > 0;
-    // A top-down picture is only drawn whole.
-    if (!bottomUp && (startScan != 0 || scanLines < static_cast<UINT>(dibHeight)))
-        return 0;
-    if (startScan >= static_cast<UINT>(dibHeight))
-        return 0;
-    const int scans = static_cast<int>(std::min<UINT>(scanLines, dibHeight - startScan));
-    std::size_t tableSize = 0;
-    if (bitCount <= 8) {
-        tableSize = header.biClrUsed != 0 ? header.biClrUsed : (1u << bitCount);
-        tableSize = std::min<std::size_t>(tableSize, 1u << bitCount);
-    }
-    const auto* colors = reinterpret_cast<const RGBQUAD*>(
-        reinterpret_cast<const unsigned char*>(info) + header.biSize);
-    const std::size_t stride = ((static_cast<std::size_t>(dibWidth) * bitCount + 31) / 32) * 4;
-    const auto* data = static_cast<const unsigned char*>(bits);
-
-    auto pixelAt = [&](const unsigned char* row, int column) -> QRgb {
-        if (bitCount >= 24) {
-            const unsigned char* p = row + static_cast<std::size_t>(column) * (bitCount / 8);
-            return 0xFF000000u | (static_cast<QRgb>(p[2]) << 16) | (static_cast<QRgb>(p[1]) << 8) |
-                   p[0];
-        }
-        const int bitOffset = column * bitCount;
-        const unsigned byte = row[bitOffset / 8];
-        const unsigned shift = 8 - bitCount - bitOffset % 8;
-        const std::size_t index = (byte >> shift) & ((1u << bitCount) - 1);
-        if (index >= tableSize)
-            return 0xFF000000u;
-        const RGBQUAD& c = colors[index];
-        return 0xFF000000u | (static_cast<QRgb>(c.rgbRed) << 16) |
-               (static_cast<QRgb>(c.rgbGreen) << 8) | c.rgbBlue;
-    };
-
-    // A scan counted from the bottom of the picture at `scan` lands on the destination row
-    // y + height - 1 - (scan - sourceY); its column c on x + c - sourceX.
-    const RECT area = Intersect(
-        DrawArea(dc), RECT{x, y, x + static_cast<int>(width), y + static_cast<int>(height)});
-    for (int i = 0; i < scans; ++i) {
-        const int scan = static_cast<int>(startScan) + i; // from the bottom
-        const unsigned char* row =
-            bottomUp ? data + static_cast<std::size_t>(i) * stride
-                     : data + static_cast<std::size_t>(dibHeight - 1 - scan) * stride;
-        const int destY = y + static_cast<int>(height) - 1 - (scan - sourceY);
-        if (destY < area.top || destY >= area.bottom)
-            continue;
-        QRgb* out = Row(dc->image, destY);
-        for (int destX = area.left; destX < area.right; ++destX) {
-            const int column = destX - x + sourceX;
-            if (column < 0 || column >= dibWidth)
-                continue;
-            out[destX] = pixelAt(row, column);
-        }
-    }
-    return scans;
-}
-
-// ---- Palettes ----------------------------------------------------------------------------
-
-HPALETTE CreatePalette(const LOGPALETTE* palette) {
-    if (palette == nullptr || palette->palNumEntries == 0)
-        return nullptr;
-    auto* data = Register(new PaletteData, Kind::Palette);
-    data->entries.assign(palette->palPalEntry, palette->palPalEntry + palette->palNumEntries);
-    return data;
-}
-
-HPALETTE SelectPalette(HDC handle, HPALETTE palette, BOOL) {
-    DeviceContext* dc = Live(handle);
-    PaletteData* data = AsPalette(palette);
-    if (dc == nullptr || data == nullptr)
-        return nullptr;
-    return Swap(dc->palette, data);
-}
-
-UINT RealizePalette(HDC handle) {
-    return Live(handle) != nullptr ? 0 : GDI_ERROR;
-}
-
-UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries) {
-    PaletteData* data = AsPalette(palette);
-    if (data == nullptr)
-        return 0;
-    const UINT size = static_cast<UINT>(data->entries.size());
-    if (entries == nullptr)
-        return size;
-    if (start >= size)
-        return 0;
-    const UINT copied = std::min(count, size - start);
-    std::copy_n(data->entries.begin() + start, copied, entries);
-    return copied;
 }
 
 } // namespace platform

@@ -1,4 +1,4 @@
-// Drawing: device contexts, pens, brushes, fonts, bitmaps and palettes with the names,
+// Drawing: device contexts, pens, brushes, fonts and bitmaps with the names,
 // numbers and pixel rules of the classic graphics device interface. Every context draws
 // on an image; what a window shows is the image of its context (see window.h).
 #pragma once
@@ -28,19 +28,12 @@ constexpr BYTE GetGValue(COLORREF color) {
 constexpr BYTE GetBValue(COLORREF color) {
     return static_cast<BYTE>((color >> 16) & 0xFF);
 }
-// An entry of the palette selected into the context, or the nearest palette colour.
-constexpr COLORREF PALETTEINDEX(int index) {
-    return 0x01000000u | static_cast<COLORREF>(index & 0xFFFF);
-}
-constexpr COLORREF PALETTERGB(int red, int green, int blue) {
-    return 0x02000000u | RGB(red, green, blue);
-}
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
 
 // ---- Handles ---------------------------------------------------------------------------
 
 // The objects are defined in gdi.cpp; callers only hold and pass handles. A pen, brush,
-// font, bitmap or palette handle converts to HGDIOBJ as it does in the classic interface.
+// font or bitmap handle converts to HGDIOBJ as it does in the classic interface.
 // The handle types have no virtual functions, so a stale handle is only a value until
 // gdi.cpp finds it among the live objects.
 struct GdiObject {
@@ -71,11 +64,6 @@ struct GdiBitmap : GdiObject {
     GdiBitmap() = default;
     ~GdiBitmap() = default;
 };
-struct GdiPalette : GdiObject {
-  protected:
-    GdiPalette() = default;
-    ~GdiPalette() = default;
-};
 
 struct DeviceContext;
 using HDC = DeviceContext*;
@@ -84,7 +72,6 @@ using HPEN = GdiPen*;
 using HBRUSH = GdiBrush*;
 using HFONT = GdiFont*;
 using HBITMAP = GdiBitmap*;
-using HPALETTE = GdiPalette*;
 
 struct SIZE {
     int cx;
@@ -93,24 +80,13 @@ struct SIZE {
 
 // ---- Stock objects and system colours ----------------------------------------------------
 
+// The stock objects the program uses.
 constexpr int WHITE_BRUSH = 0;
-constexpr int LTGRAY_BRUSH = 1;
-constexpr int GRAY_BRUSH = 2;
-constexpr int DKGRAY_BRUSH = 3;
-constexpr int BLACK_BRUSH = 4;
-constexpr int NULL_BRUSH = 5;
-constexpr int HOLLOW_BRUSH = NULL_BRUSH;
-constexpr int WHITE_PEN = 6;
 constexpr int BLACK_PEN = 7;
-constexpr int NULL_PEN = 8;
-constexpr int OEM_FIXED_FONT = 10;
 constexpr int ANSI_FIXED_FONT = 11;
 constexpr int ANSI_VAR_FONT = 12;
 constexpr int SYSTEM_FONT = 13;
-constexpr int DEVICE_DEFAULT_FONT = 14;
-constexpr int DEFAULT_PALETTE = 15;
 constexpr int SYSTEM_FIXED_FONT = 16;
-constexpr int DEFAULT_GUI_FONT = 17;
 
 HGDIOBJ GetStockObject(int which);
 
@@ -155,13 +131,9 @@ HBRUSH GetSysColorBrush(int index);
 // ---- Pens, brushes, fonts ----------------------------------------------------------------
 
 constexpr int PS_SOLID = 0;
-constexpr int PS_DASH = 1;
-constexpr int PS_DOT = 2;
-constexpr int PS_DASHDOT = 3;
-constexpr int PS_DASHDOTDOT = 4;
-constexpr int PS_NULL = 5;
-constexpr int PS_INSIDEFRAME = 6;
 
+// Solid pens one pixel wide (width 0 or 1), the only ones the program draws with; null
+// for any other.
 HPEN CreatePen(int style, int width, COLORREF color);
 HBRUSH CreateSolidBrush(COLORREF color);
 
@@ -212,7 +184,6 @@ struct LOGFONT {
 HFONT CreateFont(int height, int width, int escapement, int orientation, int weight, DWORD italic,
                  DWORD underline, DWORD strikeOut, DWORD charSet, DWORD outPrecision,
                  DWORD clipPrecision, DWORD quality, DWORD pitchAndFamily, const char* faceName);
-HFONT CreateFontIndirect(const LOGFONT* font);
 
 // SelectObject returns the object of the same kind that was selected before, or null
 // when the object cannot be selected (a bitmap into a window's context or into a second
@@ -225,13 +196,6 @@ HBITMAP SelectObject(HDC dc, HBITMAP bitmap);
 // Deleting an object still selected into a context is deferred until it is deselected;
 // stock objects are never deleted. False for a handle that is not a live object.
 BOOL DeleteObject(HGDIOBJ object);
-
-constexpr int OBJ_PEN = 1;
-constexpr int OBJ_BRUSH = 2;
-constexpr int OBJ_PAL = 5;
-constexpr int OBJ_FONT = 6;
-constexpr int OBJ_BITMAP = 7;
-HGDIOBJ GetCurrentObject(HDC dc, int kind);
 
 struct BITMAP {
     int bmType;
@@ -251,35 +215,10 @@ int GetObject(HGDIOBJ object, int size, void* out);
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
 COLORREF SetTextColor(HDC dc, COLORREF color);
-COLORREF GetTextColor(HDC dc);
 COLORREF SetBkColor(HDC dc, COLORREF color);
 COLORREF GetBkColor(HDC dc);
 int SetBkMode(HDC dc, int mode);
 int GetBkMode(HDC dc);
-
-constexpr UINT TA_NOUPDATECP = 0;
-constexpr UINT TA_UPDATECP = 1;
-constexpr UINT TA_LEFT = 0;
-constexpr UINT TA_RIGHT = 2;
-constexpr UINT TA_CENTER = 6;
-constexpr UINT TA_TOP = 0;
-constexpr UINT TA_BOTTOM = 8;
-constexpr UINT TA_BASELINE = 24;
-constexpr UINT GDI_ERROR = 0xFFFFFFFFu;
-UINT SetTextAlign(HDC dc, UINT align);
-
-constexpr int BLACKONWHITE = 1;
-constexpr int WHITEONBLACK = 2;
-constexpr int COLORONCOLOR = 3;
-constexpr int HALFTONE = 4;
-int SetStretchBltMode(HDC dc, int mode);
-
-// Clipping is to rectangles only: the context's own area, intersected with each call.
-constexpr int ERROR = 0;
-constexpr int NULLREGION = 1;
-constexpr int SIMPLEREGION = 2;
-int IntersectClipRect(HDC dc, int left, int top, int right, int bottom);
-int GetClipBox(HDC dc, RECT* rect);
 
 // ---- Lines and shapes (right and bottom edges exclusive, last pixel of a line not drawn) --
 
@@ -287,18 +226,12 @@ BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
 BOOL LineTo(HDC dc, int x, int y);
 BOOL Rectangle(HDC dc, int left, int top, int right, int bottom);
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
-int FrameRect(HDC dc, const RECT* rect, HBRUSH brush);
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);
 // CLR_INVALID outside the context's image or clip area.
 COLORREF GetPixel(HDC dc, int x, int y);
 
-constexpr int FLOODFILLBORDER = 0;
-constexpr int FLOODFILLSURFACE = 1;
-// Fills with the selected brush the 4-connected area around (x, y): with
-// FLOODFILLBORDER every pixel up to the border colour `color`, with FLOODFILLSURFACE
-// every pixel of colour `color`. False when the start pixel is outside the clip area or
-// is itself the border (not the surface) colour.
-BOOL ExtFloodFill(HDC dc, int x, int y, COLORREF color, UINT type);
+// Fills with the selected brush the 4-connected area around (x, y) up to the border
+// colour. False when the start pixel is outside the clip area or is itself the border colour.
 BOOL FloodFill(HDC dc, int x, int y, COLORREF borderColor);
 
 // ---- Text --------------------------------------------------------------------------------
@@ -326,23 +259,6 @@ constexpr UINT ETO_CLIPPED = 0x0004;
 BOOL ExtTextOut(HDC dc, int x, int y, UINT options, const RECT* rect, const char* text, UINT length,
                 const int* spacing);
 
-constexpr UINT DT_TOP = 0x0000;
-constexpr UINT DT_LEFT = 0x0000;
-constexpr UINT DT_CENTER = 0x0001;
-constexpr UINT DT_RIGHT = 0x0002;
-constexpr UINT DT_VCENTER = 0x0004;
-constexpr UINT DT_BOTTOM = 0x0008;
-constexpr UINT DT_WORDBREAK = 0x0010;
-constexpr UINT DT_SINGLELINE = 0x0020;
-constexpr UINT DT_EXPANDTABS = 0x0040;
-constexpr UINT DT_NOCLIP = 0x0100;
-constexpr UINT DT_CALCRECT = 0x0400;
-constexpr UINT DT_NOPREFIX = 0x0800;
-// Returns the height of the text drawn (or measured, with DT_CALCRECT). A length of -1
-// means the text ends at its terminating zero. "&x" underlines nothing but drops the
-// "&" unless DT_NOPREFIX; "&&" gives "&".
-int DrawText(HDC dc, const char* text, int length, RECT* rect, UINT format);
-
 // Text is 8-bit: valid UTF-8 is read as UTF-8, anything else as Latin-1.
 
 // ---- Memory contexts, bitmaps, blits ------------------------------------------------------
@@ -351,10 +267,8 @@ int DrawText(HDC dc, const char* text, int length, RECT* rect, UINT format);
 // it. DeleteDC frees a memory context (window contexts are released by their owner).
 HDC CreateCompatibleDC(HDC dc);
 BOOL DeleteDC(HDC dc);
-// Colour bitmaps, black when made. CreateBitmap takes 1 bit per pixel rows (padded to 16
-// bits, 1 = white) or 32 bits per pixel (0x00RRGGBB), or null bits for a black bitmap.
+// A colour bitmap, black when made.
 HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
-HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel, const void* bits);
 
 // Bitmaps held as XPM data in the program, looked up by name (without regard to case).
 // Register before loading; registering a name again replaces it.
@@ -363,88 +277,16 @@ void RegisterBitmapResource(const char* name, const char* const* xpm);
 // resource is registered or its data cannot be read. Transparent XPM pixels become white.
 HBITMAP LoadBitmap(const char* name);
 
-// Writes the bitmap as a PNG file; false when it cannot.
-bool SaveBitmapToPng(HBITMAP bitmap, const char* path);
-
 constexpr DWORD SRCCOPY = 0x00CC0020;
-constexpr DWORD SRCPAINT = 0x00EE0086;
 constexpr DWORD SRCAND = 0x008800C6;
-constexpr DWORD SRCINVERT = 0x00660046;
-constexpr DWORD SRCERASE = 0x00440328;
-constexpr DWORD NOTSRCCOPY = 0x00330008;
-constexpr DWORD NOTSRCERASE = 0x001100A6;
-constexpr DWORD MERGECOPY = 0x00C000CA;
-constexpr DWORD MERGEPAINT = 0x00BB0226;
-constexpr DWORD PATCOPY = 0x00F00021;
-constexpr DWORD PATPAINT = 0x00FB0A09;
-constexpr DWORD PATINVERT = 0x005A0049;
-constexpr DWORD DSTINVERT = 0x00550009;
-constexpr DWORD BLACKNESS = 0x00000042;
-constexpr DWORD WHITENESS = 0x00FF0062;
 
-// Raster operations combine source, destination and the selected brush bit by bit on the
-// 24-bit colour of each pixel, so SRCAND is an exact AND of the two colours.
+// The two raster operations the program uses: SRCCOPY, and SRCAND, an exact AND of the
+// 24-bit colours of source and destination. Others fail.
 BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
             DWORD rop);
-// Shrinking with BLACKONWHITE (the default) ANDs the pixels it drops together, keeping
-// black lines; WHITEONBLACK ORs them; COLORONCOLOR and HALFTONE drop them. Widths and
-// heights must be positive.
+// Shrinking ANDs the pixels it drops together, keeping black lines, as the classic
+// default stretch mode does. Widths and heights must be positive.
 BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
                 int sourceWidth, int sourceHeight, DWORD rop);
-BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
-
-// Device-independent bitmaps, as stored in a bitmap file after its file header.
-struct BITMAPINFOHEADER {
-    DWORD biSize;
-    std::int32_t biWidth;
-    std::int32_t biHeight; // > 0: rows stored bottom-up; < 0: top-down
-    WORD biPlanes;
-    WORD biBitCount; // 1, 4, 8, 24 or 32
-    DWORD biCompression;
-    DWORD biSizeImage;
-    std::int32_t biXPelsPerMeter;
-    std::int32_t biYPelsPerMeter;
-    DWORD biClrUsed;
-    DWORD biClrImportant;
-};
-struct RGBQUAD {
-    BYTE rgbBlue;
-    BYTE rgbGreen;
-    BYTE rgbRed;
-    BYTE rgbReserved;
-};
-struct BITMAPINFO {
-    BITMAPINFOHEADER bmiHeader;
-    RGBQUAD bmiColors[1]; // the colour table, as long as the header says
-};
-constexpr DWORD BI_RGB = 0;
-constexpr UINT DIB_RGB_COLORS = 0;
-// Draws rows of a device-independent bitmap (only uncompressed ones): the source corner
-// (sourceX, sourceY) counts from the bitmap's lower left, as in the classic interface.
-// Returns the number of rows drawn, 0 on failure.
-int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int sourceX, int sourceY,
-                      UINT startScan, UINT scanLines, const void* bits, const BITMAPINFO* info,
-                      UINT colorUse);
-
-// ---- Palettes (a true-colour surface only records them) ----------------------------------
-
-struct PALETTEENTRY {
-    BYTE peRed;
-    BYTE peGreen;
-    BYTE peBlue;
-    BYTE peFlags;
-};
-struct LOGPALETTE {
-    WORD palVersion; // 0x300
-    WORD palNumEntries;
-    PALETTEENTRY palPalEntry[1]; // as many as palNumEntries
-};
-HPALETTE CreatePalette(const LOGPALETTE* palette);
-// Returns the palette selected before; PALETTEINDEX colours are taken from the selected
-// palette (entry 0 for an index beyond it), PALETTERGB colours are used as they are.
-HPALETTE SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
-// Nothing has to be mapped on a true-colour surface: always 0.
-UINT RealizePalette(HDC dc);
-UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
 
 } // namespace platform

@@ -235,13 +235,6 @@ bool DestroyMenu(HMENU menu) {
     return true;
 }
 
-HMENU GetSubMenu(HMENU menu, int position) {
-    MenuRecord* record = FindMenu(menu);
-    if (record == nullptr || position < 0 || static_cast<size_t>(position) >= record->items.size())
-        return 0;
-    return record->items[static_cast<size_t>(position)].popup;
-}
-
 int GetMenuItemCount(HMENU menu) {
     MenuRecord* record = FindMenu(menu);
     return record != nullptr ? static_cast<int>(record->items.size()) : -1;
@@ -289,10 +282,6 @@ bool SetMenu(HWND window, HMENU menu) {
 HMENU GetMenu(HWND window) {
     WindowRecord* record = FindWindowRecord(window);
     return record != nullptr ? record->menu : 0;
-}
-
-bool DrawMenuBar(HWND window) {
-    return IsWindow(window);
 }
 
 int CheckMenuItem(HMENU menu, UINT item, UINT flags) {

@@ -59,14 +59,12 @@ HMENU CreatePopupMenu(); // an empty popup menu
 bool AppendMenu(HMENU menu, UINT flags, UINT_PTR item, const char* text);
 // Destroys a menu with its submenus; a window showing it is left without a menu bar.
 bool DestroyMenu(HMENU menu);
-HMENU GetSubMenu(HMENU menu, int position);
 int GetMenuItemCount(HMENU menu);
 
 // Shows `menu` as the window's menu bar in place of the one it had (0: none). The old menu
 // is kept for the caller. A window's menu is destroyed with the window.
 bool SetMenu(HWND window, HMENU menu);
 HMENU GetMenu(HWND window);
-bool DrawMenuBar(HWND window); // changes show at once; kept for the form
 
 // The item is a command id (MF_BYCOMMAND, searched in submenus too) or a position
 // (MF_BYPOSITION). CheckMenuItem returns the previous MF_CHECKED state, EnableMenuItem the

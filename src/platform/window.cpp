@@ -47,8 +47,6 @@ static std::vector<QWidget*> destroyedWidgets;
 static int procedureDepth = 0; // window procedures running now
 static HWND nextHandle = 0;    // the next handle to try
 static HWND captureWindow = 0;
-static Qt::KeyboardModifiers lastModifiers;
-static Qt::MouseButtons lastButtons;
 
 /*** text ***/
 
@@ -727,11 +725,6 @@ bool IsIconic(HWND window) {
     return record != nullptr && record->frame->isWindow() && record->frame->isMinimized();
 }
 
-bool IsZoomed(HWND window) {
-    WindowRecord* record = FindWindowRecord(window);
-    return record != nullptr && record->frame->isWindow() && record->frame->isMaximized();
-}
-
 bool EnableWindow(HWND window, bool enable) {
     WindowRecord* record = FindWindowRecord(window);
     if (record == nullptr)
@@ -782,49 +775,6 @@ int GetWindowTextLength(HWND window) {
 static bool ExtraBytesFit(const WindowRecord* record, int index, int count) {
     return index >= 0 &&
            static_cast<size_t>(index) + static_cast<size_t>(count) <= record->extraBytes.size();
-}
-
-LONG GetWindowLong(HWND window, int index) {
-    WindowRecord* record = FindWindowRecord(window);
-    if (record == nullptr)
-        return 0;
-    switch (index) {
-    case GWL_STYLE:
-        return static_cast<LONG>(record->style);
-    case GWL_ID:
-        return record->id;
-    case GWL_USERDATA:
-        return record->userData;
-    default:
-        if (!ExtraBytesFit(record, index, 4))
-            return 0;
-        LONG value = 0;
-        std::memcpy(&value, record->extraBytes.data() + index, 4);
-        return value;
-    }
-}
-
-LONG SetWindowLong(HWND window, int index, LONG value) {
-    WindowRecord* record = FindWindowRecord(window);
-    if (record == nullptr)
-        return 0;
-    LONG previous = GetWindowLong(window, index);
-    switch (index) {
-    case GWL_STYLE:
-        record->style = static_cast<DWORD>(value);
-        break;
-    case GWL_ID:
-        record->id = value;
-        break;
-    case GWL_USERDATA:
-        record->userData = value;
-        break;
-    default:
-        if (ExtraBytesFit(record, index, 4))
-            std::memcpy(record->extraBytes.data() + index, &value, 4);
-        break;
-    }
-    return previous;
 }
 
 WORD GetWindowWord(HWND window, int index) {
@@ -1024,15 +974,9 @@ static WPARAM KeyStateFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modi
     return flags;
 }
 
-void NoteKeyboardModifiers(Qt::KeyboardModifiers modifiers) {
-    lastModifiers = modifiers;
-}
-
 void DeliverMouseEvent(WindowRecord* record, const QWidget* widget, UINT message,
                        const QPointF& local, const QPointF& global, Qt::MouseButtons buttons,
                        Qt::KeyboardModifiers modifiers) {
-    lastModifiers = modifiers;
-    lastButtons = buttons;
     QPoint position = local.toPoint();
     WindowRecord* target = record;
     if (captureWindow != 0 && captureWindow != record->handle) {
@@ -1058,7 +1002,6 @@ void ClientWidget::keyPressEvent(QKeyEvent* event) {
         return;
     }
     HWND window = record->handle;
-    lastModifiers = event->modifiers();
     int key = event->key();
     int virtualKey = 0;
     char character = 0;
@@ -1127,30 +1070,6 @@ HWND GetCapture() {
     return captureWindow;
 }
 
-short GetKeyState(int virtualKey) {
-    bool down = false;
-    switch (virtualKey) {
-    case VK_SHIFT:
-        down = (lastModifiers & Qt::ShiftModifier) != 0;
-        break;
-    case VK_CONTROL:
-        down = (lastModifiers & Qt::ControlModifier) != 0;
-        break;
-    case VK_MENU:
-        down = (lastModifiers & Qt::AltModifier) != 0;
-        break;
-    case 0x01: // VK_LBUTTON
-        down = (lastButtons & Qt::LeftButton) != 0;
-        break;
-    case 0x02: // VK_RBUTTON
-        down = (lastButtons & Qt::RightButton) != 0;
-        break;
-    default:
-        break;
-    }
-    return down ? static_cast<short>(-32768) : 0;
-}
-
 struct Cursor {
     int id;
     Qt::CursorShape shape;
@@ -1198,14 +1117,6 @@ bool GetCursorPos(POINT* point) {
         return false;
     QPoint position = QCursor::pos();
     *point = POINT{position.x(), position.y()};
-    return true;
-}
-
-bool MessageBeep(UINT type) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u", type);
-    RecordInJournal("beep", text);
-    QApplication::beep();
     return true;
 }
 

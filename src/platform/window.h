@@ -147,11 +147,6 @@ constexpr int SW_SHOWNA = 8;
 constexpr int SW_RESTORE = 9;
 constexpr int SW_SHOWDEFAULT = 10;
 
-// GetWindowLong indices (0 and up address the class's extra window bytes).
-constexpr int GWL_STYLE = -16;
-constexpr int GWL_ID = -12;
-constexpr int GWL_USERDATA = -21;
-
 // Cursors for LoadCursor.
 constexpr int IDC_ARROW = 32512;
 constexpr int IDC_IBEAM = 32513;
@@ -160,7 +155,7 @@ constexpr int IDC_CROSS = 32515;
 constexpr int IDC_SIZEALL = 32646;
 constexpr int IDC_APPSTARTING = 32650;
 
-// Virtual key codes (WM_KEYDOWN word parameter, GetKeyState).
+// Virtual key codes (WM_KEYDOWN word parameter).
 constexpr int VK_BACK = 0x08;
 constexpr int VK_TAB = 0x09;
 constexpr int VK_RETURN = 0x0D;
@@ -194,7 +189,7 @@ struct WNDCLASS {
     UINT style; // CS_*
     WNDPROC lpfnWndProc;
     int cbClsExtra;           // kept for the form; no class bytes are provided
-    int cbWndExtra;           // extra bytes per window, up to 64, read with GetWindowLong
+    int cbWndExtra;           // extra bytes per window, up to 64, read with GetWindowWord
     HICON hIcon;              // null: the program's default icon
     HCURSOR hCursor;          // null: the arrow
     HBRUSH hbrBackground;     // fills the invalid area at BeginPaint; null: no erase
@@ -303,7 +298,6 @@ bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint);
 bool ShowWindow(HWND window, int command); // returns whether it was visible before
 bool IsWindowVisible(HWND window);
 bool IsIconic(HWND window);
-bool IsZoomed(HWND window);
 bool EnableWindow(HWND window, bool enable); // returns whether it was disabled before
 bool IsWindowEnabled(HWND window);
 HWND GetParent(HWND window); // the parent of a child, the owner of a top-level window
@@ -311,8 +305,6 @@ bool SetWindowText(HWND window, const char* text);
 // Copies the text, cut to `size` - 1 characters; returns the characters copied.
 int GetWindowText(HWND window, char* buffer, int size);
 int GetWindowTextLength(HWND window);
-LONG GetWindowLong(HWND window, int index);
-LONG SetWindowLong(HWND window, int index, LONG value); // returns the previous value
 WORD GetWindowWord(HWND window, int index);
 WORD SetWindowWord(HWND window, int index, WORD value);
 HWND SetFocus(HWND window);
@@ -324,13 +316,10 @@ int GetSystemMetrics(int index);
 HWND SetCapture(HWND window);
 bool ReleaseCapture();
 HWND GetCapture();
-// The key's state as of the last input: bit 15 set while it is held down.
-short GetKeyState(int virtualKey);
 HCURSOR LoadCursor(int cursorId); // IDC_*; 0 for an unknown id
 // Shows the cursor over the program's windows and returns the one shown before. A wait
 // cursor (IDC_WAIT, IDC_APPSTARTING) stays until another cursor is set.
 HCURSOR SetCursor(HCURSOR cursor);
 bool GetCursorPos(POINT* point);
-bool MessageBeep(UINT type);
 
 } // namespace platform

@@ -58,7 +58,6 @@ struct WindowRecord {
     bool inPaintEvent = false;
     std::string text;
     std::vector<unsigned char> extraBytes;
-    LONG userData = 0;
     int toldWidth = -1; // client size and place last told by WM_SIZE and WM_MOVE
     int toldHeight = -1;
     int toldX = 0;
@@ -110,7 +109,6 @@ QWidget* CreateCanvasWidget(QWidget* parent); // a plain client-area widget with
 void DeliverMouseEvent(WindowRecord* record, const QWidget* widget, UINT message,
                        const QPointF& local, const QPointF& global, Qt::MouseButtons buttons,
                        Qt::KeyboardModifiers modifiers);
-void NoteKeyboardModifiers(Qt::KeyboardModifiers modifiers);
 
 // ---- The queue and nested loops ----
 void StartMessageDispatcher();

@@ -37,15 +37,8 @@ constexpr int systemStream = SOCK_STREAM;
 constexpr int systemDatagram = SOCK_DGRAM;
 constexpr int systemRaw = SOCK_RAW;
 constexpr int systemSocketLevel = SOL_SOCKET;
-constexpr int systemReuseAddress = SO_REUSEADDR;
-constexpr int systemKeepAlive = SO_KEEPALIVE;
-constexpr int systemBroadcast = SO_BROADCAST;
-constexpr int systemLinger = SO_LINGER;
-constexpr int systemSendBuffer = SO_SNDBUF;
-constexpr int systemReceiveBuffer = SO_RCVBUF;
 constexpr int systemIpLevel = IPPROTO_IP;
 constexpr int systemTimeToLive = IP_TTL;
-constexpr int systemTypeOfService = IP_TOS;
 constexpr int systemOutOfBand = MSG_OOB;
 constexpr int systemPeek = MSG_PEEK;
 constexpr int systemDontRoute = MSG_DONTROUTE;
@@ -66,14 +59,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #undef MSG_PEEK
 #undef MSG_DONTROUTE
 #undef SOL_SOCKET
-#undef SO_REUSEADDR
-#undef SO_KEEPALIVE
-#undef SO_BROADCAST
-#undef SO_LINGER
-#undef SO_SNDBUF
-#undef SO_RCVBUF
 #undef IP_TTL
-#undef IP_TOS
 
 #include "platform/winsock.h"
 
@@ -178,17 +164,13 @@ struct SocketRecord {
     int descriptor;   // the system's socket, always in non-blocking mode
     int type;         // SOCK_STREAM, SOCK_DGRAM or SOCK_RAW
     bool nonBlocking; // calls fail with WSAEWOULDBLOCK instead of waiting
-    bool connected;   // a stream whose connection is made
     // Events selected with WSAAsyncSelect, and the window message that reports them.
     HWND window;
     UINT message;
     std::int32_t events; // FD_* bits; 0: nothing is reported
-    bool connectPending; // a connect that would block has not finished yet
     bool readPosted;     // FD_READ reported; the next receive asks for another
-    bool writePosted;    // FD_WRITE reported; a send that would block asks again
     bool closePosted;    // FD_CLOSE reported; nothing more is reported on reading
     QSocketNotifier* readNotifier;
-    QSocketNotifier* writeNotifier;
 };
 
 constexpr int maxSockets = 256;    // reported as iMaxSockets
@@ -298,28 +280,18 @@ void PostSocketEvent(const SocketRecord& record, int event, int error) {
                 WSAMAKESELECTREPLY(event, error));
 }
 
-// Turns the notifiers on only while an event can still be reported, so that a readable
-// socket nobody has read from yet does not wake the loop over and over. While a connect is
-// pending, reading would take its error away from FD_CONNECT: only the write side listens.
-void UpdateNotifiers(SocketRecord& record) {
+// Turns the notifier on only while an event can still be reported, so that a readable
+// socket nobody has read from yet does not wake the loop over and over.
+void UpdateNotifier(SocketRecord& record) {
     if (record.readNotifier != nullptr)
         record.readNotifier->setEnabled((record.events & (FD_READ | FD_CLOSE)) != 0 &&
-                                        !record.readPosted && !record.closePosted &&
-                                        !record.connectPending);
-    if (record.writeNotifier != nullptr) {
-        bool writable = record.type != SOCK_STREAM || record.connected;
-        record.writeNotifier->setEnabled(
-            record.connectPending ||
-            ((record.events & FD_WRITE) != 0 && !record.writePosted && writable));
-    }
+                                        !record.readPosted && !record.closePosted);
 }
 
-void DropNotifiers(SocketRecord& record) {
-    // Deleted directly: their handlers only post messages, so none of them is running.
+void DropNotifier(SocketRecord& record) {
+    // Deleted directly: its handler only posts messages, so it is not running.
     delete record.readNotifier;
-    delete record.writeNotifier;
     record.readNotifier = nullptr;
-    record.writeNotifier = nullptr;
 }
 
 void OnReadable(int descriptor) {
@@ -345,29 +317,7 @@ void OnReadable(int descriptor) {
             PostSocketEvent(*record, FD_READ, WinsockErrorFromErrno(errno));
         record->readPosted = true;
     }
-    UpdateNotifiers(*record);
-}
-
-void OnWritable(int descriptor) {
-    SocketRecord* record = FindSocket(static_cast<SOCKET>(descriptor));
-    if (record == nullptr)
-        return;
-    if (record->connectPending) {
-        int outcome = 0;
-        socklen_t outcomeLength = sizeof outcome;
-        if (::getsockopt(descriptor, systemSocketLevel, SO_ERROR, &outcome, &outcomeLength) != 0)
-            outcome = errno;
-        record->connectPending = false;
-        record->connected = outcome == 0;
-        if ((record->events & FD_CONNECT) != 0)
-            PostSocketEvent(*record, FD_CONNECT, outcome == 0 ? 0 : WinsockErrorFromErrno(outcome));
-    }
-    bool writable = record->type != SOCK_STREAM || record->connected;
-    if ((record->events & FD_WRITE) != 0 && !record->writePosted && writable) {
-        PostSocketEvent(*record, FD_WRITE, 0);
-        record->writePosted = true;
-    }
-    UpdateNotifiers(*record);
+    UpdateNotifier(*record);
 }
 
 } // namespace
@@ -400,7 +350,7 @@ int WSACleanup() {
         return SOCKET_ERROR;
     if (--startupCount == 0) {
         for (SocketRecord& record : socketTable) {
-            DropNotifiers(record);
+            DropNotifier(record);
             if (record.inUse)
                 ::close(record.descriptor);
             record = SocketRecord{};
@@ -412,10 +362,6 @@ int WSACleanup() {
 
 int WSAGetLastError() {
     return lastError;
-}
-
-void WSASetLastError(int error) {
-    lastError = error;
 }
 
 BlockingHookProc WSASetBlockingHook(BlockingHookProc hook) {
@@ -520,20 +466,12 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
         return Fail(error);
     if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
                   sizeof systemAddress) == 0) {
-        record->connected = true;
-        if ((record->events & FD_CONNECT) != 0)
-            PostSocketEvent(*record, FD_CONNECT, 0);
-        UpdateNotifiers(*record);
         return 0;
     }
     if (errno != EINPROGRESS && errno != EINTR)
         return Fail(WinsockErrorFromErrno(errno));
-    if (record->nonBlocking) {
-        // Finished in the background; WSAAsyncSelect's FD_CONNECT tells the outcome.
-        record->connectPending = true;
-        UpdateNotifiers(*record);
-        return Fail(WSAEWOULDBLOCK);
-    }
+    if (record->nonBlocking)
+        return Fail(WSAEWOULDBLOCK); // goes on in the background, unreported
     error = WaitUntilReady(record->descriptor, POLLOUT);
     if (error != 0)
         return Fail(error);
@@ -544,7 +482,6 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
         return Fail(WinsockErrorFromErrno(errno));
     if (outcome != 0)
         return Fail(WinsockErrorFromErrno(outcome));
-    record->connected = true;
     return 0;
 }
 
@@ -591,11 +528,8 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return Fail(WinsockErrorFromErrno(errno));
-        if (record->nonBlocking) {
-            record->writePosted = false; // FD_WRITE tells when there is room again
-            UpdateNotifiers(*record);
+        if (record->nonBlocking)
             return sent > 0 ? sent : Fail(WSAEWOULDBLOCK);
-        }
         int error = WaitUntilReady(record->descriptor, POLLOUT);
         if (error != 0)
             return Fail(error);
@@ -622,7 +556,7 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
         return Fail(WSAEOPNOTSUPP);
     if (record->readPosted) {
         record->readPosted = false; // each receive asks for the next FD_READ
-        UpdateNotifiers(*record);
+        UpdateNotifier(*record);
     }
     for (;;) {
         ::sockaddr_in sender{};
@@ -688,57 +622,17 @@ int setsockopt(SOCKET socket, int level, int option, const char* value, int valu
         return Fail(WSAENOTSOCK);
     if (value == nullptr || valueLength < 1)
         return Fail(WSAEFAULT);
-    int systemLevel = 0;
-    int systemOption = 0;
-    if (level == SOL_SOCKET) {
-        systemLevel = systemSocketLevel;
-        if (option == SO_LINGER) {
-            if (valueLength < static_cast<int>(sizeof(linger)))
-                return Fail(WSAEFAULT);
-            linger given;
-            std::memcpy(&given, value, sizeof given);
-            ::linger systemValue{given.l_onoff != 0 ? 1 : 0, given.l_linger};
-            if (::setsockopt(record->descriptor, systemLevel, systemLinger, &systemValue,
-                             sizeof systemValue) != 0)
-                return Fail(WinsockErrorFromErrno(errno));
-            return 0;
-        }
-        switch (option) {
-        case SO_REUSEADDR:
-            systemOption = systemReuseAddress;
-            break;
-        case SO_KEEPALIVE:
-            systemOption = systemKeepAlive;
-            break;
-        case SO_BROADCAST:
-            systemOption = systemBroadcast;
-            break;
-        case SO_SNDBUF:
-            systemOption = systemSendBuffer;
-            break;
-        case SO_RCVBUF:
-            systemOption = systemReceiveBuffer;
-            break;
-        default:
-            return Fail(WSAENOPROTOOPT);
-        }
-    } else if (level == IPPROTO_IP) {
-        systemLevel = systemIpLevel;
-        if (option == IP_TTL)
-            systemOption = systemTimeToLive;
-        else if (option == IP_TOS)
-            systemOption = systemTypeOfService;
-        else
-            return Fail(WSAENOPROTOOPT);
-    } else {
+    // The time to live is the one option the program sets.
+    if (level != IPPROTO_IP && level != SOL_SOCKET)
         return Fail(WSAEINVAL);
-    }
+    if (level != IPPROTO_IP || option != IP_TTL)
+        return Fail(WSAENOPROTOOPT);
     // Integer values come as 1 to 4 bytes, least significant first.
     unsigned integer = 0;
     for (int index = 0; index < valueLength && index < 4; ++index)
         integer |= static_cast<unsigned>(static_cast<unsigned char>(value[index])) << (8 * index);
     int systemValue = static_cast<int>(integer);
-    if (::setsockopt(record->descriptor, systemLevel, systemOption, &systemValue,
+    if (::setsockopt(record->descriptor, systemIpLevel, systemTimeToLive, &systemValue,
                      sizeof systemValue) != 0)
         return Fail(WinsockErrorFromErrno(errno));
     return 0;
@@ -750,7 +644,7 @@ int closesocket(SOCKET socket) {
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    DropNotifiers(*record);
+    DropNotifier(*record);
     // The descriptor is released whatever close() says, so the slot is free either way.
     ::close(record->descriptor);
     *record = SocketRecord{};
@@ -763,17 +657,16 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    if ((events & ~(FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE)) != 0)
+    if ((events & ~(FD_READ | FD_CLOSE)) != 0)
         return Fail(WSAEINVAL);
     if (events != 0 && QCoreApplication::instance() == nullptr)
         return Fail(WSASYSNOTREADY); // no event loop to watch the socket
-    DropNotifiers(*record);
+    DropNotifier(*record);
     record->nonBlocking = true; // as on the stack this copies, even when events is 0
     record->window = window;
     record->message = message;
     record->events = events;
     record->readPosted = false;
-    record->writePosted = false;
     record->closePosted = false;
     if (events == 0)
         return 0;
@@ -781,10 +674,7 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
     record->readNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read);
     QObject::connect(record->readNotifier, &QSocketNotifier::activated,
                      [descriptor] { OnReadable(descriptor); });
-    record->writeNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Write);
-    QObject::connect(record->writeNotifier, &QSocketNotifier::activated,
-                     [descriptor] { OnWritable(descriptor); });
-    UpdateNotifiers(*record);
+    UpdateNotifier(*record);
     return 0;
 }
 

@@ -45,21 +45,9 @@ inline constexpr int MSG_OOB = 0x1;
 inline constexpr int MSG_PEEK = 0x2;
 inline constexpr int MSG_DONTROUTE = 0x4;
 
-// Options for setsockopt: the socket level and the IP level.
+// Levels for setsockopt, and its one option: the time to live.
 inline constexpr int SOL_SOCKET = 0xFFFF;
-inline constexpr int SO_REUSEADDR = 0x0004;
-inline constexpr int SO_KEEPALIVE = 0x0008;
-inline constexpr int SO_BROADCAST = 0x0020;
-inline constexpr int SO_LINGER = 0x0080;
-inline constexpr int SO_SNDBUF = 0x1001;
-inline constexpr int SO_RCVBUF = 0x1002;
 inline constexpr int IP_TTL = 7;
-inline constexpr int IP_TOS = 8;
-
-struct linger {
-    std::uint16_t l_onoff;  // non-zero: closesocket waits for unsent data
-    std::uint16_t l_linger; // seconds to wait
-};
 
 // Addresses are in network byte order.
 struct in_addr {
@@ -183,7 +171,6 @@ int WSAStartup(WORD versionRequested, WSADATA* data);
 int WSACleanup();
 
 int WSAGetLastError();
-void WSASetLastError(int error);
 
 // The hook runs between the short waits of a blocking call. It returns true when it did
 // some work (dispatched a message); the call then looks at its socket again at once and
@@ -212,18 +199,15 @@ int sendto(SOCKET socket, const char* buffer, int length, int flags, const socka
            int toLength);
 // A datagram longer than `length` fills the buffer and fails with WSAEMSGSIZE.
 int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
-// Integer options take a value of 1 to 4 bytes, least significant byte first.
+// Only IP_TTL is offered (other options of both levels fail with WSAENOPROTOOPT); its
+// value is 1 to 4 bytes, least significant byte first.
 int setsockopt(SOCKET socket, int level, int option, const char* value, int valueLength);
 int closesocket(SOCKET socket);
 
 // ---- Socket events as window messages ----
 
-// Events for WSAAsyncSelect. FD_OOB and FD_ACCEPT are accepted but never reported.
+// Events for WSAAsyncSelect: the two the program reads an answer by.
 inline constexpr std::int32_t FD_READ = 0x01;
-inline constexpr std::int32_t FD_WRITE = 0x02;
-inline constexpr std::int32_t FD_OOB = 0x04;
-inline constexpr std::int32_t FD_ACCEPT = 0x08;
-inline constexpr std::int32_t FD_CONNECT = 0x10;
 inline constexpr std::int32_t FD_CLOSE = 0x20;
 
 // The long parameter of an event message: the event in the low word, the error in the high.
@@ -240,10 +224,9 @@ constexpr int WSAGETSELECTERROR(LPARAM value) {
 
 // Posts `message` to `window` (word parameter: the socket; long parameter:
 // WSAMAKESELECTREPLY) when one of `events` happens. FD_READ comes once until the program
-// receives; FD_CLOSE once, when the far end closes or the connection fails; FD_CONNECT
-// when a connect that would block has finished; FD_WRITE when there is room to send, and
-// again after a send that would block. The socket no longer blocks from here on: calls that
-// would wait fail with WSAEWOULDBLOCK. Events 0 stops the messages.
+// receives; FD_CLOSE once, when the far end closes or the connection fails; other events
+// fail with WSAEINVAL. The socket no longer blocks from here on: calls that would wait fail
+// with WSAEWOULDBLOCK (a connect then goes on unreported). Events 0 stops the messages.
 int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events);
 
 // ---- Addresses and names ----

@@ -111,28 +111,3 @@ TEST_F(WinsockAsyncTest, ReadThenCloseArriveAsMessagesOncePerReceive) {
     EXPECT_EQ(WSAAsyncSelect(INVALID_SOCKET, window, socketNotify, FD_READ), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
-
-// With read events selected as well, a refused connection once came as FD_CLOSE and then
-// as an FD_CONNECT without error.
-TEST_F(WinsockAsyncTest, ConnectThatWouldBlockReportsItsOutcome) {
-    LoopbackPeer listener;
-    const struct {
-        unsigned short port;
-        int error;
-    } cases[] = {{listener.port(), 0}, {UnusedLoopbackPort(), WSAECONNREFUSED}};
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.error);
-        SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-        ASSERT_EQ(WSAAsyncSelect(client, window, socketNotify, FD_CONNECT | FD_READ | FD_CLOSE), 0);
-        if (Connect(client, each.port) == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
-            EXPECT_EQ(WSAGetLastError(), each.error) << "refused before it could wait";
-            continue;
-        }
-        MSG message{};
-        ASSERT_TRUE(NextSocketMessage(&message));
-        EXPECT_EQ(message.wParam, client);
-        EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_CONNECT);
-        EXPECT_EQ(WSAGETSELECTERROR(message.lParam), each.error);
-        EXPECT_EQ(closesocket(client), 0);
-    }
-}

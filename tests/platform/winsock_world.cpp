@@ -184,11 +184,10 @@ void TestNameServer::Answer(const Query& query, bool releasing) {
     bool typeA = bytes[questionEnd - 4] == 0 && bytes[questionEnd - 3] == 1;
     if (rule.reply != Reply::Addresses || !typeA) // only A records have addresses here
         rule.addresses.clear();
-    const unsigned rcodes[] = {0, 3, 2, 1, 0, 0}; // in the order of Reply
 
     std::vector<unsigned char> answer(bytes.begin(), bytes.begin() + long(questionEnd));
     answer[2] = static_cast<unsigned char>(0x80 | (bytes[2] & 0x01)); // response, RD
-    answer[3] = static_cast<unsigned char>(0x80 | rcodes[static_cast<int>(rule.reply)]); // RA
+    answer[3] = static_cast<unsigned char>(0x80 | (rule.reply == Reply::NoSuchName ? 3 : 0)); // RA
     std::fill(answer.begin() + 6, answer.begin() + 12, 0);
     answer[7] = static_cast<unsigned char>(rule.addresses.size());
     for (const std::string& text : rule.addresses) {

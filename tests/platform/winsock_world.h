@@ -38,7 +38,7 @@ int SystemTimeToLive(unsigned socket);
 // (normally from within the blocking hook). Names without a rule get "no such name".
 class TestNameServer final {
   public:
-    enum class Reply { Addresses, NoSuchName, ServerFailure, FormatError, NoAddresses, Hold };
+    enum class Reply { Addresses, NoSuchName, Hold };
 
     TestNameServer();
     ~TestNameServer();
