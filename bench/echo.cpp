@@ -13,6 +13,8 @@
 #include "platform/window.h"
 #include "platform/winsock.h"
 
+#include "bench_support.h"
+
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -83,18 +85,7 @@ bool Run(std::vector<std::string> arguments, std::string* output = nullptr) {
 }
 
 bool AllowPingSockets(bool allow) {
-    int range = open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY | O_CLOEXEC);
-    const char* text = allow ? "0 2147483647" : "1 0";
-    std::size_t length = std::strlen(text);
-    bool written = range >= 0 && write(range, text, length) == static_cast<ssize_t>(length);
-    if (range >= 0)
-        close(range);
-    return written;
-}
-
-bool EnterPrivateNetwork() {
-    return unshare(CLONE_NEWNET) == 0 && AllowPingSockets(true) &&
-           Run({"ip", "link", "set", "lo", "up"});
+    return WriteText("/proc/sys/net/ipv4/ping_group_range", allow ? "0 2147483647" : "1 0");
 }
 
 double Median(std::vector<double> samples) {

@@ -17,6 +17,8 @@
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
 
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -32,22 +34,6 @@
 namespace {
 
 constexpr int HOSTS = 200;
-
-bool WriteText(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary);
-    file << text;
-    return static_cast<bool>(file);
-}
-
-bool EnterPrivateNetwork() {
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    int range = open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY | O_CLOEXEC);
-    bool allowed = range >= 0 && write(range, "0 2147483647", 12) == 12;
-    if (range >= 0)
-        close(range);
-    return allowed && std::system("ip link set lo up") == 0;
-}
 
 // A map of 200 hosts on loopback in a fresh directory, which becomes the current one.
 bool WriteMap() {

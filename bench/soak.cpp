@@ -4,6 +4,8 @@
 // "unreachable" and local every few cycles. Reports cycles per second and the program's
 // descriptors, threads and resident memory after a warm-up, halfway and near the end.
 // Needs root (for the namespace).
+#include "bench_support.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -28,27 +30,6 @@ constexpr int HOSTS = 200;
 const char* const FLAPPING_ADDRESS = "127.1.1.100";
 unsigned cycles = 1000;
 std::string directory;
-
-bool WriteText(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary);
-    file << text;
-    return static_cast<bool>(file);
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-bool EnterPrivateNetwork() {
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    int range = open("/proc/sys/net/ipv4/ping_group_range", O_WRONLY | O_CLOEXEC);
-    bool allowed = range >= 0 && write(range, "0 2147483647", 12) == 12;
-    if (range >= 0)
-        close(range);
-    return allowed && std::system("ip link set lo up") == 0;
-}
 
 // The soak test's map: 200 hosts checked through the ICMP library, the flapping one last,
 // with its down sound and an alarm program.

@@ -68,13 +68,6 @@ struct Request {
     }
 };
 
-#define SKIP_WITHOUT_NAMESPACES()                                                                  \
-    do {                                                                                           \
-        std::string why;                                                                           \
-        if (!NetworkNamespacesAvailable(&why))                                                     \
-            GTEST_SKIP() << why;                                                                   \
-    } while (false)
-
 // client 10.201.1.1 -- 10.201.1.2 router 10.201.2.1 -- 10.201.2.2 server
 // The router has no default route, answers 10.203/16 with host unreachable and 10.204/16
 // with communication prohibited; the server's replies leave with TTL 77. Its errors are
