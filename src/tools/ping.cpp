@@ -90,6 +90,23 @@ void PostStartClick(HWND dialog) {
                           static_cast<LPARAM>(platform::GetDlgItem(dialog, TOOL_START_BUTTON)));
 }
 
+void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(HWND)) {
+    switch (platform::LOWORD(wParam)) {
+    case TOOL_START_BUTTON:
+        start(dialog);
+        break;
+    case TOOL_EXIT_BUTTON:
+    case TOOL_EXIT_COMMAND:
+        end(dialog);
+        break;
+    case TOOL_OPTIONS_BUTTON:
+        ShowToolOptions(dialog);
+        break;
+    default:
+        break;
+    }
+}
+
 void TakeHostText(HWND dialog, char* hostText) {
     platform::GetDlgItemText(dialog, TOOL_HOST_EDIT, hostText,
                              static_cast<int>(ECHO_HOST_LENGTH + 1));
@@ -406,20 +423,7 @@ INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
             FinishRawPing(dialog);
         return 1;
     case platform::WM_COMMAND:
-        switch (platform::LOWORD(wParam)) {
-        case TOOL_START_BUTTON:
-            OnPingButton(dialog);
-            break;
-        case TOOL_EXIT_BUTTON:
-        case TOOL_EXIT_COMMAND:
-            EndPingDialog(dialog);
-            break;
-        case TOOL_OPTIONS_BUTTON:
-            ShowToolOptions(dialog);
-            break;
-        default:
-            break;
-        }
+        OnToolCommand(dialog, wParam, OnPingButton, EndPingDialog);
         return 1;
     default:
         return AnswerDialogColor(message, wParam);

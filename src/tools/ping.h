@@ -77,6 +77,10 @@ void PrintPingStatistics();
 void ApplyToolFont(platform::HWND dialog);
 // Posts a click on the start button, so a run begins once the current message is done.
 void PostStartClick(platform::HWND dialog);
+// The buttons both dialogs share: `start` for the start button, `end` for Exit and
+// Escape, the Tool Options dialog for Options.
+void OnToolCommand(platform::HWND dialog, platform::WPARAM wParam, void (*start)(platform::HWND),
+                   void (*end)(platform::HWND));
 // Reads the host box into `hostText` (ECHO_HOST_LENGTH + 1 bytes) and selects its text.
 void TakeHostText(platform::HWND dialog, char* hostText);
 // One formatted line through AppendToolLine into toolOutputBox (at most 511 characters).

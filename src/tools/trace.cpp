@@ -3,8 +3,6 @@
 // A trace runs to its end inside the start button's handler; nothing of it is kept.
 #include "tools/trace.h"
 
-#include "mapui/options.h"
-
 #include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "icmp/sockerr.h"
@@ -257,20 +255,7 @@ INT_PTR TraceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         LayoutToolDialog(dialog);
         return 1;
     case platform::WM_COMMAND:
-        switch (platform::LOWORD(wParam)) {
-        case TOOL_START_BUTTON:
-            OnTraceButton(dialog);
-            break;
-        case TOOL_EXIT_BUTTON:
-        case TOOL_EXIT_COMMAND:
-            EndTraceDialog(dialog);
-            break;
-        case TOOL_OPTIONS_BUTTON:
-            ShowToolOptions(dialog);
-            break;
-        default:
-            break;
-        }
+        OnToolCommand(dialog, wParam, OnTraceButton, EndTraceDialog);
         return 1;
     default:
         return AnswerDialogColor(message, wParam);
