@@ -5,8 +5,8 @@
 #include "icmp/rawecho.h"
 
 #include "icmp/sockerr.h"
+#include "icmp/waittimer.h"
 #include "model/settings.h"
-#include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/system.h"
 #include "platform/window.h"

@@ -11,7 +11,6 @@
 #include "platform/menu.h"
 #include "platform/window.h"
 #include "resources/commands.h"
-#include "shell/maplinks.h"
 
 #include "tools/connect.h"
 #include "tools/fingerwhois.h"
@@ -28,6 +27,7 @@ int menuCol = 0;
 int menuRow = 0;
 int menuHost = -1;
 int menuLine = -1;
+void (*connectHostAction)(HWND window) = nullptr;
 
 /*** the menu ***/
 
@@ -189,7 +189,8 @@ void RunHostContextCommand(HWND window, unsigned command) {
         DeleteLineHere(window);
         break;
     case CMD_CONTEXT_CONNECT:
-        ConnectHost(window);
+        if (connectHostAction != nullptr)
+            connectHostAction(window);
         break;
     case CMD_CONTEXT_PING:
         PingHere(window, false);

@@ -15,6 +15,11 @@ extern int menuHost; // the host there (or double-clicked), -1 none
 // end is dropped.
 extern int menuLine;
 
+// The Connect action on menuHost (the host's connect program, or the map it links to),
+// run by the menu's "Connect" and by a double-click on a host while monitoring. The map
+// links sit above this folder: the shell connects it at start. Unset: nothing happens.
+extern void (*connectHostAction)(platform::HWND window);
+
 // Builds the menu (a second call replaces the first one).
 void BuildHostContextMenu();
 // Frees it with the main window.

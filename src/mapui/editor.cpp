@@ -10,8 +10,6 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/window.h"
-#include "shell/mainwnd.h"
-#include "shell/maplinks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -280,7 +278,8 @@ LRESULT OnMapLeftDoubleClick(HWND window, WPARAM keys, LPARAM position) {
         return 0;
     if (editMode == EDIT_OFF) {
         menuHost = HitTestHost(col, row);
-        ConnectHost(window);
+        if (connectHostAction != nullptr)
+            connectHostAction(window);
     } else {
         EditHost(window, col, row);
     }

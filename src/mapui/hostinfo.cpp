@@ -9,8 +9,8 @@
 #include "platform/dialog.h"
 #include "platform/profile.h"
 #include "platform/window.h"
+#include "resources/dialogcommon.h"
 #include "resources/dialogs_hostinfo.h"
-#include "shell/mainwnd.h"
 
 #include <cctype>
 #include <cstdio>

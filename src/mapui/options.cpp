@@ -15,8 +15,8 @@
 #include "platform/gdi.h"
 #include "platform/profile.h"
 #include "platform/window.h"
+#include "resources/dialogcommon.h"
 #include "resources/dialogs_options.h"
-#include "shell/mainwnd.h"
 #include "tools/ping.h"
 #include "tools/trace.h"
 

@@ -1,4 +1,5 @@
-// The status bar's three panes, the toolbar with its tips, and showing or hiding either.
+// The status bar's three panes, the toolbar with its tips, showing or hiding either, and
+// the main window's layout around them.
 #include "mapui/statusbar.h"
 
 #include "mapui/editor.h"
@@ -43,9 +44,9 @@ struct ToolTip {
 };
 
 static const ToolTip toolTips[] = {
-    {CMD_NEW, "Create New Map"},   {CMD_LOAD, "Load Database"},
-    {CMD_SAVE_AS, "Save Database"}, {CMD_CHECK, "Check Systems"},
-    {CMD_ABORT, "Stop Check"},     {CMD_QUIET, "Quiet Alarm"},
+    {CMD_NEW, "Create New Map"},         {CMD_LOAD, "Load Database"},
+    {CMD_SAVE_AS, "Save Database"},      {CMD_CHECK, "Check Systems"},
+    {CMD_ABORT, "Stop Check"},           {CMD_QUIET, "Quiet Alarm"},
     {CMD_HELP_CONTENTS, "Display Help"}, {CMD_DELETE_LINE, "Delete Line"},
 };
 
@@ -58,16 +59,16 @@ const char* ToolTipText(unsigned command) {
 
 /*** creation and layout ***/
 
-HWND CreateBars(HWND mainWindow) {
+HWND CreateBars(HWND window) {
     InitCommonControls();
-    statusBar = CreateStatusWindow(WS_CHILD | SBARS_SIZEGRIP, "", mainWindow, STATUS_BAR_ID);
+    statusBar = CreateStatusWindow(WS_CHILD | SBARS_SIZEGRIP, "", window, STATUS_BAR_ID);
     int edges[3] = {90, 180, 270};
     SendMessage(statusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
     ShowWindow(statusBar, SW_SHOW);
-    toolBar = CreateToolbarEx(mainWindow, WS_CHILD | WS_VISIBLE | TBSTYLE_TOOLTIPS, TOOLBAR_ID, 8,
-                              nullptr, TOOLBAR_BITMAP, toolbarButtons,
-                              static_cast<int>(std::size(toolbarButtons)), 16, 16, 16, 16,
-                              sizeof(TBBUTTON));
+    toolBar =
+        CreateToolbarEx(window, WS_CHILD | WS_VISIBLE | TBSTYLE_TOOLTIPS, TOOLBAR_ID, 8, nullptr,
+                        TOOLBAR_BITMAP, toolbarButtons, static_cast<int>(std::size(toolbarButtons)),
+                        16, 16, 16, 16, sizeof(TBBUTTON));
     ShowWindow(toolBar, SW_SHOW);
     return statusBar;
 }
@@ -98,8 +99,32 @@ static int MeasureNorm() {
     return measured ? size.cx : 0;
 }
 
-void LayoutStatusBar(HWND mainWindow, int width, int height) {
-    (void)mainWindow;
+// Shows or hides a bar by its switch; returns the height it takes.
+static int PlaceBar(HWND bar, unsigned shown) {
+    if (bar == 0)
+        return 0;
+    ShowWindow(bar, shown ? SW_SHOW : SW_HIDE);
+    if (!shown)
+        return 0;
+    RECT rect;
+    GetWindowRect(bar, &rect);
+    return rect.bottom - rect.top;
+}
+
+void LayoutMainWindow(HWND window, WPARAM sizeType) {
+    if (sizeType == SIZE_MINIMIZED)
+        return;
+    RECT client;
+    GetClientRect(window, &client);
+    bandTop = client.bottom - 20;
+    int toolbarHeight = PlaceBar(toolBar, showToolbar);
+    int statusHeight = PlaceBar(statusBar, showStatusBar);
+    MoveWindow(mapWindow, 0, toolbarHeight, client.right,
+               client.bottom - toolbarHeight - statusHeight, true);
+}
+
+void LayoutStatusBar(HWND window, int width, int height) {
+    (void)window;
     SendMessage(statusBar, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
     int edges[3];
     ComputeStatusPanes(width, MeasureNorm(), edges);
@@ -131,17 +156,17 @@ int SetStatusText(const char* text) {
 
 /*** showing and hiding ***/
 
-void ShowBar(HWND mainWindow, int which, int value) {
+void ShowBar(HWND window, int which, int value) {
     unsigned& shown = which == 1 ? showToolbar : showStatusBar;
     shown = value == 2 ? !shown : static_cast<unsigned>(value);
-    CheckMenuItem(GetMenu(mainWindow), which == 1 ? CMD_SHOW_TOOLBAR : CMD_SHOW_STATUS_BAR,
+    CheckMenuItem(GetMenu(window), which == 1 ? CMD_SHOW_TOOLBAR : CMD_SHOW_STATUS_BAR,
                   shown ? MF_CHECKED : MF_UNCHECKED);
     RECT outer;
-    GetWindowRect(mainWindow, &outer);
-    LayoutMainWindow(mainWindow, SIZE_RESTORED);
+    GetWindowRect(window, &outer);
+    LayoutMainWindow(window, SIZE_RESTORED);
     InvalidateRect(mapWindow, nullptr, true);
-    LayoutStatusBar(mainWindow, outer.right - outer.left, outer.bottom - outer.top);
-    UpdateWindow(mainWindow);
+    LayoutStatusBar(window, outer.right - outer.left, outer.bottom - outer.top);
+    UpdateWindow(window);
 }
 
 LRESULT OnToolTipRequest(LPARAM notification) {

@@ -16,13 +16,16 @@ extern unsigned showToolbar;   // 1 while the toolbar is shown; on at every star
 extern unsigned showStatusBar; // 1 while the status bar is shown; on at every start
 
 // Creates the status bar with its three panes and the toolbar; returns the status bar.
-platform::HWND CreateBars(platform::HWND mainWindow);
+platform::HWND CreateBars(platform::HWND window);
+
+// Places the bars and the map window for the main window's new size.
+void LayoutMainWindow(platform::HWND window, platform::WPARAM sizeType);
 
 // Places the status bar and its panes for a main window of this size.
-void LayoutStatusBar(platform::HWND mainWindow, int width, int height);
+void LayoutStatusBar(platform::HWND window, int width, int height);
 
 // Shows (1), hides (0) or toggles (2) the toolbar (which 1) or the status bar (which 2).
-void ShowBar(platform::HWND mainWindow, int which, int value);
+void ShowBar(platform::HWND window, int which, int value);
 
 // Writes the countdown pane: "%03u", or "inactive" when automatic checks are off.
 void ShowCountdown();

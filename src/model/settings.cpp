@@ -4,7 +4,6 @@
 #include "model/settings.h"
 
 #include "model/hosts.h"
-#include "monitor/log.h"
 #include "platform/profile.h"
 #include "platform/sound.h"
 #include "platform/system.h"
@@ -25,6 +24,7 @@ const char* const COLORS_SECTION = "COLORS";
 char globalSettingsPath[SETTINGS_PATH_LENGTH + 1];
 char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];
 char mapLogPath[SETTINGS_PATH_LENGTH + 1];
+void (*mapOpenedReport)(const char* path) = nullptr;
 
 unsigned soundEnabled = 1;
 unsigned fixedFontTools = 1;
@@ -174,7 +174,8 @@ void SelectMapFiles(const char* path) {
     useIcons = ReadOption(file, "ICONS", useIcons);
     labelIcons = ReadOption(file, "LABEL", labelIcons);
     noAutomaticChecks = ReadOption(file, "NOCHECK", noAutomaticChecks);
-    LogPrintf("open of database %s", path);
+    if (mapOpenedReport != nullptr)
+        mapOpenedReport(path);
 }
 
 static bool WriteNumber(const char* file, const char* section, const char* key, unsigned value) {

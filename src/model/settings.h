@@ -28,27 +28,31 @@ extern char globalSettingsPath[SETTINGS_PATH_LENGTH + 1]; // TARNMAP.INI
 extern char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];    // the map's .INI; "" when refused
 extern char mapLogPath[SETTINGS_PATH_LENGTH + 1];         // the map's .LOG; "" when refused
 
+// Told the path of each map SelectMapFiles settled on, once its options are read; the
+// shell points it at the map's log. Unset: nobody is told.
+extern void (*mapOpenedReport)(const char* path);
+
 /*** [OPTS] ***/
 
-extern unsigned soundEnabled;                   // SOUND
-extern unsigned fixedFontTools;                 // FIXFONT
-extern std::uint16_t pollInterval;              // TIMER, seconds between cycles
-extern unsigned scaledMapFont;                  // FONT: 1 map text scaled to the grid
-extern unsigned waitTimeout;                    // WAIT, milliseconds per check
-extern unsigned useIcons;                       // ICONS
-extern unsigned labelIcons;                     // LABEL
-extern unsigned noAutomaticChecks;              // NOCHECK
-extern unsigned useRawIcmp;                     // PING
-extern unsigned useIcmpLibrary;                 // MSICMP
-extern unsigned probePort;                      // PORT, TCP port of the connection probe
-extern unsigned showTimerInTitle;               // SHOW
-extern unsigned solidBackground;                // BACKGROUND
-extern char telnetCommand[COMMAND_LENGTH + 1];  // TELNET
-extern char ftpCommand[COMMAND_LENGTH + 1];     // FTP
-extern char beepString[BEEP_STRING_LENGTH + 1]; // BEEP_STRING
-extern unsigned beepPort;                       // BEEP_PORT: 1 COM1, 2 COM2
-extern unsigned beepBaud;                       // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
-extern unsigned beepEnable;                     // BEEP_ENABLE
+extern unsigned soundEnabled;                     // SOUND
+extern unsigned fixedFontTools;                   // FIXFONT
+extern std::uint16_t pollInterval;                // TIMER, seconds between cycles
+extern unsigned scaledMapFont;                    // FONT: 1 map text scaled to the grid
+extern unsigned waitTimeout;                      // WAIT, milliseconds per check
+extern unsigned useIcons;                         // ICONS
+extern unsigned labelIcons;                       // LABEL
+extern unsigned noAutomaticChecks;                // NOCHECK
+extern unsigned useRawIcmp;                       // PING
+extern unsigned useIcmpLibrary;                   // MSICMP
+extern unsigned probePort;                        // PORT, TCP port of the connection probe
+extern unsigned showTimerInTitle;                 // SHOW
+extern unsigned solidBackground;                  // BACKGROUND
+extern char telnetCommand[COMMAND_LENGTH + 1];    // TELNET
+extern char ftpCommand[COMMAND_LENGTH + 1];       // FTP
+extern char beepString[BEEP_STRING_LENGTH + 1];   // BEEP_STRING
+extern unsigned beepPort;                         // BEEP_PORT: 1 COM1, 2 COM2
+extern unsigned beepBaud;                         // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
+extern unsigned beepEnable;                       // BEEP_ENABLE
 extern char beepDevice[SETTINGS_PATH_LENGTH + 1]; // BEEP_DEVICE: modem device path, or ""
 // BEEP_NUMBER, the default pager number; a queued page keeps its number here too.
 extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
@@ -59,7 +63,7 @@ extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
 void ReadProgramOptions();
 
 // Derives the map's settings and log paths from `path`, reads the program options, then
-// the eight map options from the map's settings file, and logs the opening. A path too
+// the eight map options from the map's settings file, and reports the opening. A path too
 // long for the settings or log path is refused: both stay empty and nothing is written.
 void SelectMapFiles(const char* path);
 

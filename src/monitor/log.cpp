@@ -30,3 +30,7 @@ void LogPrintf(const char* format, ...) {
         return;
     LogLine(message);
 }
+
+void LogMapOpened(const char* path) {
+    LogPrintf("open of database %s", path);
+}

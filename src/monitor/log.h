@@ -10,3 +10,6 @@ void LogLine(const char* text);
 // Formats the message (cut to LOG_MESSAGE_LENGTH characters) and logs it; nothing is
 // written when formatting fails.
 void LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Logs "open of database" with the map's path (the settings' report of an opened map).
+void LogMapOpened(const char* path);

@@ -1,14 +1,12 @@
-// The map window and its hidden command buttons, the main window's layout, and the host
-// detail window.
+// The map window and its hidden command buttons, and the host detail window.
 #include "monitor/mapwnd.h"
 
-#include "mapui/statusbar.h"
 #include "monitor/alarms.h"
+#include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/window.h"
 #include "resources/commands.h"
-#include "shell/startup.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,9 +15,16 @@ using namespace platform;
 
 /*** globals ***/
 
+const char* const DETAIL_CLASS = "WFELLMAP1";
+const char* const MONITOR_CLASS = "TARNMAPMONTORWND";
+
+HWND mainWindow = 0;
 HWND mapWindow = 0;
 HWND checkButton = 0;
 int bandTop = 0;
+HCURSOR arrowCursor = nullptr;
+HCURSOR busyCursor = nullptr;
+int cursorState = 0;
 
 /*** the map window ***/
 
@@ -27,42 +32,18 @@ static HWND CreateHiddenButton(HWND parent, const char* text, unsigned command, 
     return CreateWindow("BUTTON", text, WS_CHILD, x, y, 48, 18, parent, command, nullptr);
 }
 
-void CreateMonitorWindow(HWND mainWindow) {
+void CreateMonitorWindow(HWND window) {
     RECT client;
-    GetClientRect(mainWindow, &client);
+    GetClientRect(window, &client);
     int width = client.right;
     int height = client.bottom;
     bandTop = height - 40;
     mapWindow = CreateWindow(MONITOR_CLASS, nullptr, WS_CHILD | WS_VISIBLE, 2, 20, width - 4,
-                             height - 40, mainWindow, MAP_WINDOW_ID, nullptr);
-    checkButton = CreateHiddenButton(mainWindow, "check", CMD_CHECK, width - 50, height - 52);
-    CreateHiddenButton(mainWindow, "abort", CMD_ABORT, width - 100, height - 52);
-    CreateHiddenButton(mainWindow, "quiet", CMD_QUIET, width - 150, height - 52);
-    SetStatusText(nullptr);
-}
-
-// Shows or hides a bar by its switch; returns the height it takes.
-static int PlaceBar(HWND bar, unsigned shown) {
-    if (bar == 0)
-        return 0;
-    ShowWindow(bar, shown ? SW_SHOW : SW_HIDE);
-    if (!shown)
-        return 0;
-    RECT rect;
-    GetWindowRect(bar, &rect);
-    return rect.bottom - rect.top;
-}
-
-void LayoutMainWindow(HWND mainWindow, WPARAM sizeType) {
-    if (sizeType == SIZE_MINIMIZED)
-        return;
-    RECT client;
-    GetClientRect(mainWindow, &client);
-    bandTop = client.bottom - 20;
-    int toolbarHeight = PlaceBar(toolBar, showToolbar);
-    int statusHeight = PlaceBar(statusBar, showStatusBar);
-    MoveWindow(mapWindow, 0, toolbarHeight, client.right,
-               client.bottom - toolbarHeight - statusHeight, true);
+                             height - 40, window, MAP_WINDOW_ID, nullptr);
+    checkButton = CreateHiddenButton(window, "check", CMD_CHECK, width - 50, height - 52);
+    CreateHiddenButton(window, "abort", CMD_ABORT, width - 100, height - 52);
+    CreateHiddenButton(window, "quiet", CMD_QUIET, width - 150, height - 52);
+    ReportStatus(nullptr);
 }
 
 /*** the host detail window ***/
@@ -112,9 +93,9 @@ HWND ShowHostDetail(HWND parent, int index) {
     LONG units = GetDialogBaseUnits();
     int width = (LOWORD(static_cast<std::uint32_t>(units)) * 130) / 4;
     int height = (HIWORD(static_cast<std::uint32_t>(units)) * 70) / 8;
-    HWND detail = CreateWindow(DETAIL_CLASS, host.name, WS_OVERLAPPED | WS_CAPTION, corner.x,
-                               corner.y, width, height, parent, 0,
-                               reinterpret_cast<void*>(static_cast<std::intptr_t>(index)));
+    HWND detail =
+        CreateWindow(DETAIL_CLASS, host.name, WS_OVERLAPPED | WS_CAPTION, corner.x, corner.y, width,
+                     height, parent, 0, reinterpret_cast<void*>(static_cast<std::intptr_t>(index)));
     if (detail == 0)
         return 0;
     ShowWindow(detail, SW_SHOWNORMAL);

@@ -1,24 +1,29 @@
 // The map window between the toolbar and the status bar, the hidden "check", "abort" and
-// "quiet" buttons, the layout of the main window, and the host detail window shown while
-// the mouse is held on a host.
+// "quiet" buttons, the main window's handle and cursors, and the host detail window shown
+// while the mouse is held on a host.
 #pragma once
 
 #include "model/hosts.h"
 #include "platform/types.h"
+#include "platform/window.h"
 
 constexpr unsigned MAP_WINDOW_ID = 1;
 constexpr unsigned DETAIL_LINE_LENGTH = 64;
 constexpr unsigned DETAIL_LINES = 7;
 
+extern const char* const DETAIL_CLASS;  // "WFELLMAP1"
+extern const char* const MONITOR_CLASS; // "TARNMAPMONTORWND"
+
+extern platform::HWND mainWindow;
 extern platform::HWND mapWindow;   // the map area
 extern platform::HWND checkButton; // hidden; disabled while a cycle runs
 extern int bandTop;                // top of the foot frame, in the map window
+extern platform::HCURSOR arrowCursor;
+extern platform::HCURSOR busyCursor;
+extern int cursorState; // 0 normal, 1 busy (while a cycle runs)
 
-// Creates the map window and the three hidden buttons under `mainWindow`.
-void CreateMonitorWindow(platform::HWND mainWindow);
-
-// Places the bars and the map window for the main window's new size.
-void LayoutMainWindow(platform::HWND mainWindow, platform::WPARAM sizeType);
+// Creates the map window and the three hidden buttons under `window`, the main window.
+void CreateMonitorWindow(platform::HWND window);
 
 // Opens the detail window of host `index` near it; 0 when `index` is -1.
 platform::HWND ShowHostDetail(platform::HWND parent, int index);

@@ -2,9 +2,9 @@
 // read the modem's answer, wait (bounded) for a line event, close.
 #include "monitor/pager.h"
 
-#include "mapui/statusbar.h"
 #include "model/settings.h"
 #include "monitor/log.h"
+#include "monitor/poll.h"
 #include "platform/serial.h"
 #include "platform/system.h"
 
@@ -41,7 +41,7 @@ void ComposeDialCommand(char* buffer, unsigned size, const char* number, const c
 static void ReportPageError(const char* format, DWORD error) {
     char text[64];
     std::snprintf(text, sizeof text, format, static_cast<unsigned long>(error));
-    SetStatusText(text);
+    ReportStatus(text);
     LogLine(text);
 }
 
@@ -101,20 +101,20 @@ int SendPage(const char* number, const char* message) {
         ReportPageError("comm write error %lu", GetLastError());
     } else {
         FlushFileBuffers(port);
-        SetStatusText("waiting for completion");
+        ReportStatus("waiting for completion");
         DWORD answered = 0;
         if (ReadFile(port, command, length, &answered)) {
             command[answered] = '\0';
-            SetStatusText(command);
+            ReportStatus(command);
         }
         SetCommMask(port, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD);
         DWORD event = 0;
         if (WaitCommEvent(port, &event, pageWaitSeconds * 1000)) {
-            SetStatusText("success");
+            ReportStatus("success");
             LogPrintf("success beeper message %s to %s", message, number);
         } else if (GetLastError() == ERROR_TIMEOUT) {
             // A modem that never answers must not hold the monitor for ever.
-            SetStatusText("no answer from modem");
+            ReportStatus("no answer from modem");
             LogPrintf("no answer from modem for beeper message %s to %s", message, number);
         } else {
             ReportPageError("comm wait error %lu", GetLastError());

@@ -2,8 +2,6 @@
 // to the alarms, and dispatches the queued messages between hosts so the windows live.
 #include "monitor/poll.h"
 
-#include "mapui/editor.h"
-#include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
@@ -12,7 +10,6 @@
 #include "monitor/probe.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
-#include "shell/mainwnd.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,11 +24,28 @@ int closeRequested = 0;
 int countdown = 10;
 int pollTimerActive = 0;
 int hostsChecked = 0;
+MonitorReports monitorReports = {nullptr, nullptr, nullptr};
+
+/*** the windows above ***/
+
+void ReportStatus(const char* text) {
+    if (monitorReports.statusText != nullptr)
+        monitorReports.statusText(text);
+}
+
+static void ReportCountdown() {
+    if (monitorReports.countdown != nullptr)
+        monitorReports.countdown();
+}
+
+static bool MapBeingEdited() {
+    return monitorReports.editing != nullptr && monitorReports.editing();
+}
 
 /*** the countdown ***/
 
 void StartPollTimer() {
-    if (editMode == 0 && noAutomaticChecks == 0)
+    if (!MapBeingEdited() && noAutomaticChecks == 0)
         pollTimerActive = SetTimer(mainWindow, POLL_TIMER_ID, 1000, nullptr) != 0 ? 1 : 0;
     else
         pollTimerActive = 0;
@@ -47,7 +61,7 @@ void OnPollTick(HWND window) {
     if (previous > 0) {
         if (showTimerInTitle == 1 && countdown != 0)
             SetMapTitle(static_cast<unsigned>(countdown), nullptr);
-        ShowCountdown();
+        ReportCountdown();
         return;
     }
     StopPollTimer();
@@ -89,7 +103,7 @@ static bool IsDigit(char c) {
 static void ResolveHost(HostRecord& host) {
     char text[96];
     std::snprintf(text, sizeof text, " check in progress - %s (%s)", host.name, "resolving");
-    SetStatusText(text);
+    ReportStatus(text);
     hostent* entry = gethostbyname(host.address);
     if (entry != nullptr && entry->h_addr_list[0] != nullptr) {
         in_addr address;
@@ -121,7 +135,7 @@ static void CheckHost(HWND window, HWND repaintWindow, int index) {
         char text[128];
         std::snprintf(text, sizeof text, " check in progress - %s [%s] (%s)", host.name,
                       host.resolvedAddr, EngineLabel());
-        SetStatusText(text);
+        ReportStatus(text);
         outcome = ProbeHost(window, host);
     }
     // The editor stays usable while a probe waits; a host deleted meanwhile from the end of
@@ -145,7 +159,7 @@ int RunPollCycle(HWND window) {
     closeRequested = 0;
     hostsChecked = 0;
     BeginAlarmCycle();
-    SetStatusText(" check in progress");
+    ReportStatus(" check in progress");
     EnableWindow(checkButton, false);
     HCURSOR previous = SetCursor(busyCursor);
     cursorState = 1;
@@ -166,7 +180,7 @@ int RunPollCycle(HWND window) {
     pollInProgress = 0;
     FinishAlarmCycle();
     // The ICMP notice stays in the message pane until the next text replaces it.
-    SetStatusText(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
+    ReportStatus(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
     icmpNoticeUnshown = 0;
     return 1;
 }

@@ -2,10 +2,10 @@
 // table order, hands each outcome to the alarms and keeps the windows alive in between.
 #pragma once
 
+#include "icmp/waittimer.h"
 #include "platform/types.h"
 
 constexpr unsigned POLL_TIMER_ID = 20; // the countdown, every second
-constexpr unsigned WAIT_TIMER_ID = 10; // cuts off a probe's blocking wait
 
 extern int pollInProgress;  // 1 while RunPollCycle runs
 extern int abortRequested;  // set by "abort"; checked before each host
@@ -13,6 +13,19 @@ extern int closeRequested;  // set while the program closes; checked before each
 extern int countdown;       // seconds to the next automatic cycle
 extern int pollTimerActive; // 1 while the countdown timer runs
 extern int hostsChecked;    // monitored hosts visited by the running or the last cycle
+
+// What the cycle, the pager and the countdown show in the status bar, and what they ask of
+// the editor, both of which sit above this folder: the shell connects them at start.
+// Unset entries show nothing, and the map counts as not being edited.
+struct MonitorReports {
+    int (*statusText)(const char* text); // the message pane; null text: the default text
+    void (*countdown)();                 // the countdown pane
+    bool (*editing)();                   // true while the map is edited: no countdown runs
+};
+extern MonitorReports monitorReports;
+
+// Shows `text` in the message pane (null: the default text) through monitorReports.
+void ReportStatus(const char* text);
 
 // Starts the one-second countdown when monitoring and automatic checks are on.
 void StartPollTimer();

@@ -3,8 +3,6 @@
 // dialog is resized.
 #include "resources/dialogs_tools2.h"
 
-#include "tools/ping.h"
-
 using namespace platform;
 
 static const DialogItem traceRouteItems[] = {

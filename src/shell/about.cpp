@@ -6,8 +6,8 @@
 #include "platform/gdi.h"
 #include "platform/system.h"
 #include "platform/window.h"
+#include "resources/dialogcommon.h"
 #include "resources/dialogs.h"
-#include "shell/mainwnd.h"
 
 #include <cstdio>
 

@@ -7,6 +7,7 @@
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "platform/signals.h"
@@ -148,6 +149,7 @@ static HWND CreateHeadlessWindow() {
 int RunHeadless(const char* mapArgument, unsigned long cycles) {
     mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
     icmpNoticeReport = PrintIcmpNotice;
+    mapOpenedReport = LogMapOpened;
     ChooseStartupMap();
     if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {
         std::fprintf(stderr, "tarnmap: the map path is longer than %d characters\n",

@@ -19,6 +19,7 @@
 #include "platform/window.h"
 #include "platform/winsock.h"
 #include "resources/commands.h"
+#include "resources/dialogcommon.h"
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/startup.h"
@@ -27,13 +28,8 @@ using namespace platform;
 
 /*** globals ***/
 
-HWND mainWindow = 0;
-int cursorState = 0;
 int clientWidth = 0;
 int clientHeight = 0;
-HBRUSH buttonFaceBrush = nullptr;
-HCURSOR arrowCursor = nullptr;
-HCURSOR busyCursor = nullptr;
 HMENU runMenu = 0;
 HMENU editMenu = 0;
 
@@ -90,20 +86,6 @@ static void Quiet() {
     if (editMode == 1)
         editMode = 0;
     QuietAlarms();
-}
-
-INT_PTR AnswerDialogColor(UINT message, WPARAM wParam) {
-    if (message != WM_CTLCOLORDLG && message != WM_CTLCOLORBTN && message != WM_CTLCOLORSTATIC)
-        return 0;
-    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
-    return reinterpret_cast<INT_PTR>(buttonFaceBrush);
-}
-
-void ShowHelp(HWND window, unsigned topic) {
-    if (topic < 101)
-        WinHelp(window, "tarnmap.hlp", HELP_CONTENTS, 0);
-    else
-        WinHelp(window, "tarnmap.hlp", HELP_CONTEXT, topic);
 }
 
 void RunCommand(HWND window, unsigned command) {

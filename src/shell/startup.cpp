@@ -4,11 +4,14 @@
 #include "shell/startup.h"
 
 #include "mapui/ctxmenu.h"
+#include "mapui/editor.h"
+#include "mapui/options.h"
 #include "mapui/render.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
@@ -19,12 +22,14 @@
 #include "platform/window.h"
 #include "platform/winsock.h"
 #include "resources/commands.h"
+#include "resources/dialogcommon.h"
 #include "resources/pictures.h"
 #include "resources/resources.h"
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/maplinks.h"
+#include "tools/ping.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,8 +39,6 @@ using namespace platform;
 /*** globals ***/
 
 const char* const MAIN_CLASS = "WFELLMAP";
-const char* const DETAIL_CLASS = "WFELLMAP1";
-const char* const MONITOR_CLASS = "TARNMAPMONTORWND";
 
 char stackVendorText[257];
 
@@ -67,6 +70,20 @@ void AdaptProbeEngine(const char* description) {
         useIcmpLibrary = 0;
         useRawIcmp = 1;
     }
+}
+
+/*** the reports of the lower folders ***/
+
+static bool MapBeingEdited() {
+    return editMode != EDIT_OFF;
+}
+
+void ConnectReports() {
+    ConnectMapReports();
+    mapOpenedReport = LogMapOpened;
+    monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
+    connectHostAction = ConnectHost;
+    toolOptionsDialog = ShowToolOptions;
 }
 
 /*** window classes ***/
@@ -154,7 +171,7 @@ static void ShutDown() {
 int TarnmapMain(const char* commandLine, int showState) {
     CatchTerminationSignals();
     RegisterResources();
-    ConnectMapReports();
+    ConnectReports();
     ChooseStartupMap();
     ReadColors(colorTable);
     if (commandLine[0] != '\0' && !TakeCommandLineMap(commandLine)) {

@@ -5,9 +5,7 @@
 
 #include "platform/types.h"
 
-extern const char* const MAIN_CLASS;    // "WFELLMAP"
-extern const char* const DETAIL_CLASS;  // "WFELLMAP1"
-extern const char* const MONITOR_CLASS; // "TARNMAPMONTORWND"
+extern const char* const MAIN_CLASS; // "WFELLMAP"
 
 // The description our network stack gives in WSAStartup decides the probe engine.
 extern char stackVendorText[257];
@@ -21,6 +19,11 @@ void ChooseStartupMap();
 
 // Sets the probe engine flags by the network stack's description text.
 void AdaptProbeEngine(const char* description);
+
+// Points what the lower folders report and ask for at the windows above them: the map
+// reader's reports, the map's opening in its log, the status bar and the editor for the
+// cycle and the pager, the Connect action of the map, and the Tool Options dialog.
+void ConnectReports();
 
 // Registers the main, detail and map window classes; false when one fails.
 bool RegisterWindowClasses();

@@ -5,7 +5,7 @@
 #include "model/settings.h"
 #include "platform/dialog.h"
 #include "platform/exec.h"
-#include "shell/mainwnd.h"
+#include "resources/dialogcommon.h"
 #include "tools/lookup.h"
 #include "tools/shared.h"
 

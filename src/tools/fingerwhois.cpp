@@ -7,7 +7,7 @@
 #include "model/settings.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
-#include "shell/mainwnd.h"
+#include "resources/dialogcommon.h"
 #include "tools/shared.h"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include "platform/dialog.h"
 #include "platform/winsock.h"
-#include "shell/mainwnd.h"
+#include "resources/dialogcommon.h"
 #include "tools/shared.h"
 
 #include <cstdio>

@@ -4,18 +4,17 @@
 // dialog and the run statistics of the echo engine belong to it.
 #include "tools/ping.h"
 
-#include "mapui/options.h"
-
 #include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "icmp/sockerr.h"
 #include "model/settings.h"
+#include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/icmplib.h"
 #include "platform/window.h"
-#include "shell/mainwnd.h"
+#include "resources/dialogcommon.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -45,6 +44,7 @@ using platform::WPARAM;
 unsigned pingCount = DEFAULT_PING_COUNT;
 unsigned libraryTimeout = DEFAULT_LIBRARY_TIMEOUT;
 int toolStopRequested = 0;
+int (*toolOptionsDialog)(HWND owner) = nullptr;
 char pingHostText[ECHO_HOST_LENGTH + 1] = "";
 sockaddr_in pingDestination{};
 SOCKET pingSocket = INVALID_SOCKET;
@@ -100,7 +100,8 @@ void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(
         end(dialog);
         break;
     case TOOL_OPTIONS_BUTTON:
-        ShowToolOptions(dialog);
+        if (toolOptionsDialog != nullptr)
+            toolOptionsDialog(dialog);
         break;
     default:
         break;

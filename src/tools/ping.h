@@ -7,14 +7,10 @@
 #include "platform/types.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
+#include "resources/dialogs_tools2.h"
 
-/*** dialog items and messages (shared with the traceroute dialog) ***/
+/*** commands, messages and limits (shared with the traceroute dialog) ***/
 
-constexpr int TOOL_START_BUTTON = 1;   // "&Ping" / "&Trace Route"
-constexpr int TOOL_EXIT_BUTTON = 2;    // "E&xit"
-constexpr int TOOL_OPTIONS_BUTTON = 3; // "&Options"
-constexpr int TOOL_HOST_EDIT = 1001;
-constexpr int TOOL_RESULTS_EDIT = 1016;
 constexpr unsigned TOOL_EXIT_COMMAND = 101; // ends the dialog like "E&xit"
 
 constexpr unsigned ECHO_HOST_LENGTH = 98; // the ping and trace host text, without its terminator
@@ -33,6 +29,11 @@ extern unsigned libraryTimeout; // ms to wait for each library echo of the ping 
 
 // Set by "E&xit" (and by a new start) so a raw run or trace stops at its next step.
 extern int toolStopRequested;
+
+// The Tool Options dialog behind both dialogs' "&Options" button. It is one of the
+// preference dialogs, which sit above this folder; the shell connects it at start.
+// Unset: the button does nothing.
+extern int (*toolOptionsDialog)(platform::HWND owner);
 
 // The ping's host text, set by whoever opens the dialog and kept between its runs.
 extern char pingHostText[ECHO_HOST_LENGTH + 1];

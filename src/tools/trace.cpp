@@ -7,10 +7,11 @@
 #include "icmp/rawecho.h"
 #include "icmp/sockerr.h"
 #include "model/settings.h"
+#include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/window.h"
-#include "shell/mainwnd.h"
+#include "resources/dialogcommon.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -16,8 +16,8 @@
 #include "platform/window.h"
 #include "resources/commands.h"
 #include "resources/dialogs_options.h"
-#include "shell/filecmds.h"
 #include "shell/mainwnd.h"
+#include "shell/startup.h"
 #include "support/ui_fixture.h"
 #include "tools/ping.h"
 #include "tools/trace.h"
@@ -310,7 +310,7 @@ TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
         CreateWindow("OPTIONSTESTMAIN", "", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, 0, 0, nullptr);
     HWND savedMain = mainWindow;
     mainWindow = window;
-    ConnectMapReports();
+    ConnectReports();
     CopyField(mapPath, sizeof mapPath, "office.db");
     editMode = 0;
     SetWindowText(window, "office 12");

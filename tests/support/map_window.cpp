@@ -14,7 +14,6 @@
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "resources/resources.h"
-#include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
 
@@ -62,7 +61,7 @@ void MainWindowTest::SetUp() {
     FlushProfileCache();
     ResetTestingSeams();
     RegisterResources();
-    ConnectMapReports();
+    ConnectReports();
     WSADATA stack;
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
     timerAction = &onTestTimer;
