@@ -1,6 +1,7 @@
 // The map as drawn into a real map window: colours by the probe engine's rules, pictures
 // at their sizes and shrunk to the grid, labels, name boxes and their frames, the edit grid,
-// the edges, lines under hosts, tiny windows and the iconic view; pictures of them to look at.
+// the edges, lines under hosts, repaint areas without trails, tiny windows and the iconic
+// view; pictures of them to look at.
 #include "mapui/editor.h"
 #include "mapui/render.h"
 #include "monitor/mapwnd.h"
@@ -444,6 +445,54 @@ TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
                        {100, y - 1, Background()},
                        {30 * CELL_WIDTH + CELL_WIDTH / 2, 5 * CELL_HEIGHT, YELLOW},
                        {Left(pc) + 19, y, SlotColor(SLOT_OK), "the host covers it"}});
+}
+
+// What the editor and the cycle repaint for a host or a line covers all that was drawn for
+// it: once the record is gone, repainting only that area leaves the map as it was before
+// (a host dragged or deleted leaves no trail, nor does a line).
+TEST_F(RenderTest, ARepaintedAreaLeavesNoTrailOfWhatWasThere) {
+    HWND map = MakeMap();
+    auto picture = [map] {
+        std::vector<COLORREF> pixels;
+        for (int y = 0; y < GRID_ROWS * CELL_HEIGHT; ++y)
+            for (int x = 0; x < GRID_COLUMNS * CELL_WIDTH; ++x)
+                pixels.push_back(WindowPixel(map, x, y));
+        return pixels;
+    };
+    const std::vector<COLORREF> empty = picture();
+    labelIcons = 1;
+    const struct {
+        const char* what;
+        unsigned icons;
+        const char* name;
+        unsigned kind;
+        int x1, y1, x2, y2; // a line instead when x1 >= 0
+    } cases[] = {
+        {"labelled picture", 1, "averylongnamehere", KIND_LANBOX, -1, 0, 0, 0},
+        {"framed name box", 0, "alpha", KIND_SERVER, -1, 0, 0, 0},
+        {"diagonal line", 1, "", 0, 3, 4, 9, 20},
+        {"rising line", 1, "", 0, 30, 20, 2, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        useIcons = c.icons;
+        if (c.x1 < 0)
+            AddHost(c.name, 5, 6, c.kind, 3);
+        else
+            AddLine(c.x1, c.y1, c.x2, c.y2);
+        Render(map);
+        ASSERT_NE(picture(), empty) << "something was drawn";
+        const HostRecord host = hostTable[0];
+        const LineRecord line = lineTable[0];
+        ClearMap();
+        if (c.x1 < 0)
+            InvalidateHost(map, host);
+        else
+            InvalidateLine(map, line);
+        UpdateWindow(map);
+        EXPECT_EQ(picture(), empty);
+        Render(map);
+    }
 }
 
 // Below 36 x 35 pixels there is no cell to draw in: the paint ends without looping.
