@@ -142,11 +142,12 @@ TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
         return ToolbarTipAt(toolBar, (button.left + button.right) / 2,
                             (button.top + button.bottom) / 2, tip, sizeof tip);
     };
-    ASSERT_GT(tipOf(5), 0);
-    EXPECT_STREQ(tip, "Stop Check");
-    EXPECT_EQ(tipOf(3), -1) << "a separator has no tip";
-    EXPECT_STREQ(ToolTipText(2010), "Delete Line");
-    EXPECT_EQ(ToolTipText(2011), nullptr);
+    // The tips along the toolbar, as the pointer finds them; the separators have none.
+    std::string tips;
+    for (int item = 0; item < 9; ++item)
+        tips += (tipOf(item) > 0 ? std::string(tip) : std::string("-")) + "|";
+    EXPECT_EQ(tips, "Create New Map|Load Database|Save Database|-|Check Systems|Stop Check|"
+                    "Quiet Alarm|-|Display Help|");
 
     RECT before;
     GetClientRect(mapWindow, &before);
