@@ -150,12 +150,13 @@ TEST(Alarms, DownAndUpLinesWithTheirSettingsAndLimits) {
 }
 
 TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
-    AlarmMap map("[low]\r\nSOUND=1\r\n[high]\r\nSOUND=3\r\n[loud]\r\nSOUND=7\r\n"
-                 "[late]\r\nSOUND=1\r\n");
+    AlarmMap map("[low]\r\nSOUND=1\r\n[high]\r\nSOUND=3\r\n[loud]\r\nSOUND=4\r\n"
+                 "[late]\r\nSOUND=1\r\n[louder]\r\nSOUND=7\r\n");
     int low = map.AddHost("low", "10.0.0.1");
     int high = map.AddHost("high", "10.0.0.2");
     int loud = map.AddHost("loud", "10.0.0.3");
     int late = map.AddHost("late", "10.0.0.4");
+    int louder = map.AddHost("louder", "10.0.0.5");
 
     // Two hosts down in one cycle, levels 1 and 3: the higher one plays.
     hostTable[low].missed = DOWN_THRESHOLD;
@@ -181,13 +182,17 @@ TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
     map.Cycle({low, high, late});
     EXPECT_EQ(map.Sounds(), Lines{"down1.wav (loop)"});
 
-    // A level above the table's last entry is its most urgent sound.
-    QuietAlarms();
-    (void)map.Sounds();
-    hostTable[loud].missed = DOWN_THRESHOLD;
-    map.Cycle({low, high, late, loud});
-    EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
-    EXPECT_EQ(soundLevel, 3u);
+    // A level past the table's last entry, the first one past it too, is its most urgent
+    // sound.
+    for (int host : {loud, louder}) {
+        SCOPED_TRACE(hostTable[host].name);
+        QuietAlarms();
+        (void)map.Sounds();
+        hostTable[host].missed = DOWN_THRESHOLD;
+        map.Cycle({low, high, late, host});
+        EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
+        EXPECT_EQ(soundLevel, 3u);
+    }
 
     // A host back while another still fails: no up sound.
     map.Cycle({low, high, late});
