@@ -9,8 +9,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
+#include <iomanip>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +49,21 @@ std::vector<std::string> StampedLines(const std::string& path, const std::string
         lines.push_back(line.size() > 18 ? line.substr(18) : line);
     }
     return lines;
+}
+
+// The local times at which the lines of `path` were stamped ("MM/DD/YY HH:MM:SS ...").
+std::vector<std::time_t> CycleStamps(const std::string& path) {
+    std::vector<std::time_t> stamps;
+    std::istringstream text(ReadWholeFile(path));
+    for (std::string line; std::getline(text, line);) {
+        std::tm local{};
+        std::istringstream stamp(line);
+        stamp >> std::get_time(&local, "%m/%d/%y %H:%M:%S");
+        local.tm_isdst = -1;
+        if (!stamp.fail())
+            stamps.push_back(std::mktime(&local));
+    }
+    return stamps;
 }
 
 // A map of `hosts` ("name,address" with the not-monitored flag when `flags` is 1), with
@@ -112,6 +130,30 @@ TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
                   "cycle 1: 1 checked, 1 answering, 0 missing, 0 down, 1 not monitored"});
     EXPECT_EQ(StampedLines(dir.file("net.LOG"), "\r\n"),
               std::vector<std::string>{"open of database net.db"});
+
+    // TIMER is in seconds: with 1 the cycles follow each other a second apart. The host's
+    // address is one no echo may be sent to, so each check fails at once: the host is
+    // missing at its third and fourth miss, down at the fifth.
+    std::remove(dir.file("out.txt").c_str());
+    WriteMap(dir, {{"broadcast,255.255.255.255", 0}}, 1);
+    child = StartTarnmap(dir, {"--headless", "net.db"});
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(WaitForText(dir.file("out.txt"), "cycle 3:")) << ReadWholeFile(dir.file("err.txt"));
+    kill(child, SIGINT);
+    EXPECT_EQ(WaitForExit(child, 60), 0);
+    std::vector<std::string> lines = StampedLines(dir.file("out.txt"), "\n");
+    ASSERT_GE(lines.size(), 3u);
+    lines.resize(3);
+    const std::string counts = ": 1 checked, 0 answering, ";
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"cycle 1" + counts + "1 missing, 0 down, 0 not monitored",
+                                        "cycle 2" + counts + "1 missing, 0 down, 0 not monitored",
+                                        "cycle 3" + counts +
+                                            "0 missing, 1 down, 0 not monitored; went down: "
+                                            "broadcast [255.255.255.255]"}));
+    std::vector<std::time_t> stamps = CycleStamps(dir.file("out.txt"));
+    for (std::size_t i = 1; i < stamps.size(); ++i)
+        EXPECT_GE(stamps[i] - stamps[i - 1], 1) << "cycle " << i + 1 << " came too soon";
 }
 
 TEST(Program, StartsOnTheExampleMapAndEndsCleanlyOnTermination) {
