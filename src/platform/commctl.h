@@ -102,9 +102,4 @@ HWND CreateToolbarEx(HWND parent, DWORD style, UINT id, int bitmapCount, HINSTAN
                      UINT_PTR bitmapId, const TBBUTTON* buttons, int buttonCount, int dxButton,
                      int dyButton, int dxBitmap, int dyBitmap, UINT buttonSize);
 
-// For tests: rests the mouse on the toolbar at (x, y) as the user would, which asks the
-// parent for the tip, and copies the tip then shown (cut to `size` - 1 characters). Returns
-// the length copied; -1 when no tip is shown.
-int ToolbarTipAt(HWND toolbar, int x, int y, char* buffer, int size);
-
 } // namespace platform

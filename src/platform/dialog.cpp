@@ -335,7 +335,7 @@ static void PlaceOverOwner(QWidget* dialog, HWND owner) {
     dialog->move(area.center().x() - size.width() / 2, area.center().y() - size.height() / 2);
 }
 
-INT_PTR DialogBoxParam(HWND owner, const char* templateName, DLGPROC procedure, LPARAM param) {
+INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
     auto found = dialogTemplates.find(UpperCase(templateName));
     if (found == dialogTemplates.end() || procedure == nullptr)
         return -1;
@@ -352,7 +352,7 @@ INT_PTR DialogBoxParam(HWND owner, const char* templateName, DLGPROC procedure, 
             firstStop = child;
             break;
         }
-    if (CallWindowProcedure(record, WM_INITDIALOG, static_cast<WPARAM>(firstStop), param) != 0 &&
+    if (CallWindowProcedure(record, WM_INITDIALOG, static_cast<WPARAM>(firstStop), 0) != 0 &&
         firstStop != 0)
         SetFocus(firstStop);
     if ((record = FindWindowRecord(dialog)) != nullptr)
@@ -371,10 +371,6 @@ INT_PTR DialogBoxParam(HWND owner, const char* templateName, DLGPROC procedure, 
     INT_PTR result = record != nullptr ? record->dialogResult : 0;
     DestroyWindow(dialog);
     return result;
-}
-
-INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
-    return DialogBoxParam(owner, templateName, procedure, 0);
 }
 
 bool EndDialog(HWND dialog, INT_PTR result) {

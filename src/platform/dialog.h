@@ -22,8 +22,6 @@ constexpr int IDNO = 7;
 
 // Dialog styles of a template (the WS_* styles apply too: WS_THICKFRAME makes it resizable).
 constexpr DWORD DS_MODALFRAME = 0x0080;
-constexpr DWORD DS_SETFONT = 0x0040;
-constexpr DWORD DS_CENTER = 0x0800;
 
 // ---- Buttons ("BUTTON") ----
 constexpr DWORD BS_PUSHBUTTON = 0x0000;
@@ -55,7 +53,6 @@ constexpr DWORD ES_PASSWORD = 0x0020;
 constexpr DWORD ES_AUTOVSCROLL = 0x0040;
 constexpr DWORD ES_AUTOHSCROLL = 0x0080;
 constexpr DWORD ES_READONLY = 0x0800;
-constexpr DWORD ES_WANTRETURN = 0x1000;
 constexpr DWORD ES_NUMBER = 0x2000;
 constexpr UINT EM_GETSEL = 0x00B0;
 constexpr UINT EM_SETSEL = 0x00B1;
@@ -63,7 +60,6 @@ constexpr UINT EM_SCROLLCARET = 0x00B7;
 constexpr UINT EM_GETLINECOUNT = 0x00BA;
 constexpr UINT EM_REPLACESEL = 0x00C2;
 constexpr UINT EM_LIMITTEXT = 0x00C5;
-constexpr UINT EM_SETLIMITTEXT = 0x00C5;
 constexpr UINT EM_SETREADONLY = 0x00CF;
 constexpr UINT EN_CHANGE = 0x0300;
 
@@ -78,8 +74,6 @@ constexpr DWORD SS_WHITERECT = 0x0006;
 constexpr DWORD SS_BLACKFRAME = 0x0007;
 constexpr DWORD SS_GRAYFRAME = 0x0008;
 constexpr DWORD SS_WHITEFRAME = 0x0009;
-constexpr DWORD SS_SIMPLE = 0x000B;
-constexpr DWORD SS_LEFTNOWORDWRAP = 0x000C;
 constexpr DWORD SS_BITMAP = 0x000E;
 constexpr DWORD SS_ETCHEDFRAME = 0x0012;
 constexpr DWORD SS_TYPEMASK = 0x001F;
@@ -88,8 +82,7 @@ constexpr DWORD SS_SUNKEN = 0x1000;
 
 // ---- Combo boxes ("COMBOBOX") ----
 constexpr DWORD CBS_SIMPLE = 0x0001;
-constexpr DWORD CBS_DROPDOWN = 0x0002;     // with an edit field
-constexpr DWORD CBS_DROPDOWNLIST = 0x0003; // choose from the list only
+constexpr DWORD CBS_DROPDOWN = 0x0002; // with an edit field
 constexpr DWORD CBS_AUTOHSCROLL = 0x0040;
 constexpr DWORD CBS_SORT = 0x0100;
 constexpr UINT CB_LIMITTEXT = 0x0141;
@@ -125,10 +118,8 @@ constexpr UINT LBN_DBLCLK = 2;
 constexpr UINT ODT_BUTTON = 4;
 constexpr UINT ODA_DRAWENTIRE = 0x0001;
 constexpr UINT ODA_SELECT = 0x0002;
-constexpr UINT ODA_FOCUS = 0x0004;
 constexpr UINT ODS_SELECTED = 0x0001;
 constexpr UINT ODS_DISABLED = 0x0004;
-constexpr UINT ODS_FOCUS = 0x0010;
 
 struct DRAWITEMSTRUCT {
     UINT CtlType;
@@ -201,10 +192,6 @@ constexpr DialogItem RightText(const char* text, int id, int x, int y, int width
                                DWORD style = 0) {
     return {"STATIC", text, id, x, y, width, height, SS_RIGHT | WS_GROUP | style};
 }
-constexpr DialogItem CenterText(const char* text, int id, int x, int y, int width, int height,
-                                DWORD style = 0) {
-    return {"STATIC", text, id, x, y, width, height, SS_CENTER | WS_GROUP | style};
-}
 constexpr DialogItem EditText(int id, int x, int y, int width, int height, DWORD style = 0) {
     return {"EDIT", "", id, x, y, width, height, ES_LEFT | WS_BORDER | WS_TABSTOP | style};
 }
@@ -224,10 +211,9 @@ constexpr DialogItem Control(const char* text, int id, const char* className, DW
 bool RegisterDialogTemplate(const DialogTemplate* dialogTemplate);
 
 // ---- Modal dialogs ----
-// Builds the dialog from the template, sends WM_INITDIALOG (`param` in the long
-// parameter), and runs it modally until EndDialog; queued messages and timers are still
-// delivered meanwhile. Returns EndDialog's result, or -1 when the template is unknown.
-INT_PTR DialogBoxParam(HWND owner, const char* templateName, DLGPROC procedure, LPARAM param);
+// Builds the dialog from the template, sends WM_INITDIALOG, and runs it modally until
+// EndDialog; queued messages and timers are still delivered meanwhile. Returns EndDialog's
+// result, or -1 when the template is unknown.
 INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure);
 // Ends the dialog once its procedure returns; DialogBox then returns `result`.
 bool EndDialog(HWND dialog, INT_PTR result);
@@ -250,19 +236,13 @@ LONG GetDialogBaseUnits();
 
 // ---- Message boxes ----
 constexpr UINT MB_OK = 0x0000;
-constexpr UINT MB_OKCANCEL = 0x0001;
-constexpr UINT MB_ABORTRETRYIGNORE = 0x0002;
-constexpr UINT MB_YESNOCANCEL = 0x0003;
 constexpr UINT MB_YESNO = 0x0004;
 constexpr UINT MB_RETRYCANCEL = 0x0005;
-constexpr UINT MB_ICONHAND = 0x0010;
 constexpr UINT MB_ICONSTOP = 0x0010;
 constexpr UINT MB_ICONERROR = 0x0010;
 constexpr UINT MB_ICONQUESTION = 0x0020;
 constexpr UINT MB_ICONEXCLAMATION = 0x0030;
-constexpr UINT MB_ICONWARNING = 0x0030;
 constexpr UINT MB_ICONINFORMATION = 0x0040;
-constexpr UINT MB_ICONASTERISK = 0x0040;
 constexpr UINT MB_DEFBUTTON2 = 0x0100;
 constexpr UINT MB_DEFBUTTON3 = 0x0200;
 
@@ -271,10 +251,7 @@ constexpr UINT MB_DEFBUTTON3 = 0x0200;
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type);
 
 // ---- Open and save dialogs ----
-constexpr DWORD OFN_READONLY = 0x00000001;
 constexpr DWORD OFN_OVERWRITEPROMPT = 0x00000002;
-constexpr DWORD OFN_HIDEREADONLY = 0x00000004;
-constexpr DWORD OFN_NOCHANGEDIR = 0x00000008;
 constexpr DWORD OFN_PATHMUSTEXIST = 0x00000800;
 constexpr DWORD OFN_FILEMUSTEXIST = 0x00001000;
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/system.h"
-#include "platform/window.h" // the show states (SW_SHOW, ...)
+#include "platform/types.h"
 
 namespace platform {
 

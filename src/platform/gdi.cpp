@@ -3,6 +3,7 @@
 // Order: object table, colours, contexts, lines and shapes, fills, blits, text, bitmaps.
 #include "platform/gdi.h"
 #include "platform/gdi_internal.h"
+#include "platform/testing.h"
 
 #include <QApplication>
 #include <QColor>

@@ -94,27 +94,20 @@ constexpr int COLOR_SCROLLBAR = 0;
 constexpr int COLOR_BACKGROUND = 1;
 constexpr int COLOR_DESKTOP = COLOR_BACKGROUND;
 constexpr int COLOR_ACTIVECAPTION = 2;
-constexpr int COLOR_INACTIVECAPTION = 3;
 constexpr int COLOR_MENU = 4;
 constexpr int COLOR_WINDOW = 5;
-constexpr int COLOR_WINDOWFRAME = 6;
 constexpr int COLOR_MENUTEXT = 7;
 constexpr int COLOR_WINDOWTEXT = 8;
 constexpr int COLOR_CAPTIONTEXT = 9;
 constexpr int COLOR_ACTIVEBORDER = 10;
 constexpr int COLOR_INACTIVEBORDER = 11;
-constexpr int COLOR_APPWORKSPACE = 12;
 constexpr int COLOR_HIGHLIGHT = 13;
 constexpr int COLOR_HIGHLIGHTTEXT = 14;
 constexpr int COLOR_BTNFACE = 15;
-constexpr int COLOR_3DFACE = COLOR_BTNFACE;
 constexpr int COLOR_BTNSHADOW = 16;
-constexpr int COLOR_3DSHADOW = COLOR_BTNSHADOW;
 constexpr int COLOR_GRAYTEXT = 17;
 constexpr int COLOR_BTNTEXT = 18;
-constexpr int COLOR_INACTIVECAPTIONTEXT = 19;
 constexpr int COLOR_BTNHIGHLIGHT = 20;
-constexpr int COLOR_3DHIGHLIGHT = COLOR_BTNHIGHLIGHT;
 constexpr int COLOR_3DDKSHADOW = 21;
 constexpr int COLOR_3DLIGHT = 22;
 constexpr int COLOR_INFOTEXT = 23;
@@ -125,7 +118,7 @@ constexpr int COLOR_INFOBK = 24;
 COLORREF GetSysColor(int index);
 // A brush of the system colour, owned by the system: DeleteObject leaves it alone. A
 // brush handle made as `(HBRUSH)(COLOR_x + 1)`, as window classes do, is accepted by
-// FillRect and the brush-taking calls as that system colour.
+// the brush-taking calls as that system colour.
 HBRUSH GetSysColorBrush(int index);
 
 // ---- Pens, brushes, fonts ----------------------------------------------------------------
@@ -138,29 +131,19 @@ HPEN CreatePen(int style, int width, COLORREF color);
 HBRUSH CreateSolidBrush(COLORREF color);
 
 constexpr int LF_FACESIZE = 32;
-constexpr int FW_DONTCARE = 0;
-constexpr int FW_THIN = 100;
-constexpr int FW_LIGHT = 300;
 constexpr int FW_NORMAL = 400;
-constexpr int FW_MEDIUM = 500;
-constexpr int FW_SEMIBOLD = 600;
 constexpr int FW_BOLD = 700;
-constexpr int FW_HEAVY = 900;
 constexpr BYTE ANSI_CHARSET = 0;
 constexpr BYTE DEFAULT_CHARSET = 1;
-constexpr BYTE OEM_CHARSET = 255;
 constexpr BYTE OUT_DEFAULT_PRECIS = 0;
 constexpr BYTE CLIP_DEFAULT_PRECIS = 0;
 constexpr BYTE DEFAULT_QUALITY = 0;
 constexpr BYTE DEFAULT_PITCH = 0;
 constexpr BYTE FIXED_PITCH = 1;
 constexpr BYTE VARIABLE_PITCH = 2;
-constexpr BYTE FF_DONTCARE = 0x00;
 constexpr BYTE FF_ROMAN = 0x10;
 constexpr BYTE FF_SWISS = 0x20;
 constexpr BYTE FF_MODERN = 0x30;
-constexpr BYTE FF_SCRIPT = 0x40;
-constexpr BYTE FF_DECORATIVE = 0x50;
 
 struct LOGFONT {
     int lfHeight; // > 0: cell height; < 0: character height; 0: default
@@ -225,10 +208,6 @@ int GetBkMode(HDC dc);
 BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
 BOOL LineTo(HDC dc, int x, int y);
 BOOL Rectangle(HDC dc, int left, int top, int right, int bottom);
-int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
-COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);
-// CLR_INVALID outside the context's image or clip area.
-COLORREF GetPixel(HDC dc, int x, int y);
 
 // Fills with the selected brush the 4-connected area around (x, y) up to the border
 // colour. False when the start pixel is outside the clip area or is itself the border colour.

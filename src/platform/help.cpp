@@ -1,6 +1,9 @@
 // The help window: our HTML pages in a text browser, one window for the whole program,
 // opened at the page of a topic.
+#include "platform/help.h"
+
 #include "platform/system.h"
+#include "platform/testing.h"
 
 #include <QFile>
 #include <QTextBrowser>

@@ -70,9 +70,6 @@ static HMENU NewMenu(bool isBar) {
     return handle;
 }
 
-HMENU CreateMenu() {
-    return NewMenu(true);
-}
 HMENU CreatePopupMenu() {
     return NewMenu(false);
 }
@@ -185,7 +182,7 @@ HMENU LoadMenu(const char* name) {
     auto found = menuTemplates.find(UpperCase(name));
     if (found == menuTemplates.end())
         return 0;
-    HMENU bar = CreateMenu();
+    HMENU bar = NewMenu(true);
     std::vector<HMENU> levels{bar};
     for (const MenuTemplateItem& item : found->second->items) {
         // An item deeper than the open popups has no menu to go to: the template is wrong.

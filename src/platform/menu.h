@@ -23,8 +23,6 @@ constexpr UINT MF_SEPARATOR = 0x0800;
 
 // TrackPopupMenu flags.
 constexpr UINT TPM_LEFTALIGN = 0x0000;
-constexpr UINT TPM_LEFTBUTTON = 0x0000;
-constexpr UINT TPM_TOPALIGN = 0x0000;
 constexpr UINT TPM_RIGHTBUTTON = 0x0002;
 constexpr UINT TPM_CENTERALIGN = 0x0004;
 constexpr UINT TPM_RIGHTALIGN = 0x0008;
@@ -52,14 +50,12 @@ struct MenuTemplate {
 bool RegisterMenuTemplate(const MenuTemplate* menuTemplate);
 // A new menu bar built from the registered template, or 0.
 HMENU LoadMenu(const char* name);
-HMENU CreateMenu();      // an empty menu bar
 HMENU CreatePopupMenu(); // an empty popup menu
 // Appends an item: a command (`item` is its id), a separator, or with MF_POPUP a submenu
 // (`item` is the popup's HMENU, which then belongs to this menu).
 bool AppendMenu(HMENU menu, UINT flags, UINT_PTR item, const char* text);
 // Destroys a menu with its submenus; a window showing it is left without a menu bar.
 bool DestroyMenu(HMENU menu);
-int GetMenuItemCount(HMENU menu);
 
 // Shows `menu` as the window's menu bar in place of the one it had (0: none). The old menu
 // is kept for the caller. A window's menu is destroyed with the window.
@@ -71,11 +67,6 @@ HMENU GetMenu(HWND window);
 // previous MF_GRAYED/MF_DISABLED state; both return -1 for a missing item.
 int CheckMenuItem(HMENU menu, UINT item, UINT flags);
 int EnableMenuItem(HMENU menu, UINT item, UINT flags);
-// MF_CHECKED, MF_GRAYED, MF_DISABLED, MF_POPUP and MF_SEPARATOR of the item, or -1 (as
-// unsigned) when there is none.
-UINT GetMenuState(HMENU menu, UINT item, UINT flags);
-// Copies the item's text, cut to `size` - 1 characters; returns the characters copied.
-int GetMenuString(HMENU menu, UINT item, char* buffer, int size, UINT flags);
 
 // Shows a popup menu at the screen point and waits until it closes. The chosen command is
 // returned with TPM_RETURNCMD; otherwise it is posted to `owner` as WM_COMMAND and the

@@ -1,12 +1,12 @@
-// The program's one message queue and its timers. Posted messages wait here until a
-// PeekMessage or GetMessage of the program takes them, or, while a nested toolkit loop
-// runs (a modal dialog, a popup menu, a message box), until the dispatcher hands them to
-// their windows, as the loop of a Win32 dialog box would.
+// The program's one message queue, its timers, and the registry of the window handles it
+// delivers to. Posted messages wait here until a PeekMessage or GetMessage of the program
+// takes them, or, while a nested toolkit loop runs (a modal dialog, a popup menu, a message
+// box), until the dispatcher hands them to their windows, as the loop of a Win32 dialog box
+// would.
 //
 // Timers are QTimers that queue WM_TIMER; like Win32's they never have more than one
 // WM_TIMER waiting, and a stopped timer's waiting WM_TIMER is withdrawn.
-#include "platform/system.h"
-#include "platform/window_internal.h"
+#include "platform/messages_internal.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -14,8 +14,11 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
+#include <unistd.h>
+#include <unordered_map>
 
 namespace platform {
 
@@ -28,6 +31,13 @@ struct TimerRecord {
 
 /*** globals ***/
 
+// Live windows by handle, and the records of retired ones that wait until no window
+// procedure runs.
+static std::unordered_map<HWND, std::unique_ptr<HandleRecord>> handleTable;
+static std::vector<std::unique_ptr<HandleRecord>> retiredRecords;
+static int procedureDepth = 0; // window procedures running now
+static HWND nextHandle = 0;    // the next handle to try
+
 static std::deque<MSG> messageQueue;
 static std::vector<std::unique_ptr<TimerRecord>> timerTable;
 static bool quitRequested = false; // PostQuitMessage was called and WM_QUIT not yet taken
@@ -36,6 +46,68 @@ static int quitCode = 0;
 // loop will take the queued messages, so the dispatcher must leave them.
 static bool programLoopRuns = false;
 static bool wakePosted = false;
+
+/*** the handle registry ***/
+
+HandleRecord* RegisterHandle(std::unique_ptr<HandleRecord> record) {
+    if (nextHandle == 0)
+        nextHandle = 0x00010000u | ((static_cast<HWND>(getpid()) * 0x9E37u) & 0xFFFFu);
+    HWND handle = 0;
+    while (handle == 0 || handleTable.count(handle) != 0)
+        handle = nextHandle++;
+    record->handle = handle;
+    HandleRecord* kept = record.get();
+    handleTable[handle] = std::move(record);
+    return kept;
+}
+
+HandleRecord* FindHandle(HWND window) {
+    auto found = handleTable.find(window);
+    return found == handleTable.end() ? nullptr : found->second.get();
+}
+
+bool IsWindow(HWND window) {
+    return FindHandle(window) != nullptr;
+}
+
+std::vector<HWND> OwnedWindows(HWND owner) {
+    std::vector<HWND> owned;
+    for (auto& entry : handleTable)
+        if (entry.second->owner == owner)
+            owned.push_back(entry.first);
+    return owned;
+}
+
+void RetireHandle(HWND window) {
+    auto found = handleTable.find(window);
+    if (found == handleTable.end())
+        return;
+    retiredRecords.push_back(std::move(found->second));
+    handleTable.erase(found);
+}
+
+void FreeRetiredHandles() {
+    if (procedureDepth != 0)
+        return;
+    // Freeing a window's widgets may run procedures that retire more; those wait.
+    std::vector<std::unique_ptr<HandleRecord>> retired;
+    retired.swap(retiredRecords);
+}
+
+LRESULT CallWindowProcedure(HandleRecord* record, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (record == nullptr || record->procedure == nullptr)
+        return 0;
+    ++procedureDepth;
+    LRESULT result = record->procedure(record->handle, message, wParam, lParam);
+    --procedureDepth;
+    return result;
+}
+
+LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return CallWindowProcedure(FindHandle(window), message, wParam, lParam);
+}
+
+/*** the dispatcher ***/
 
 static const QEvent::Type wakeEvent = static_cast<QEvent::Type>(QEvent::User + 0x101);
 
@@ -72,10 +144,6 @@ static void WakeDispatcher() {
     QCoreApplication::postEvent(dispatcher, new QEvent(wakeEvent));
 }
 
-static DWORD MessageTime() {
-    return GetTickCount();
-}
-
 static void NoteTimerTaken(const MSG& message) {
     if (message.message != WM_TIMER)
         return;
@@ -87,7 +155,7 @@ static void NoteTimerTaken(const MSG& message) {
 // Hands out the messages that were waiting when it began (those posted meanwhile wait for
 // the next wake-up), so that a window that keeps posting cannot starve the toolkit.
 static void DispatchWaitingMessages() {
-    FreeDestroyedWindows();
+    FreeRetiredHandles();
     size_t count = messageQueue.size();
     for (size_t i = 0; i < count && !messageQueue.empty() && !programLoopRuns; ++i) {
         MSG message = messageQueue.front();
@@ -116,7 +184,7 @@ static void HandleToolkitEvents(QEventLoop::ProcessEventsFlags flags) {
     programLoopRuns = outer;
     if (!programLoopRuns && !messageQueue.empty())
         WakeDispatcher();
-    FreeDestroyedWindows();
+    FreeRetiredHandles();
 }
 
 /*** posting and taking ***/
@@ -124,9 +192,7 @@ static void HandleToolkitEvents(QEventLoop::ProcessEventsFlags flags) {
 bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (window != 0 && !IsWindow(window))
         return false;
-    MSG entry{window, message, wParam, lParam, MessageTime(), POINT{0, 0}};
-    GetCursorPos(&entry.pt);
-    messageQueue.push_back(entry);
+    messageQueue.push_back(MSG{window, message, wParam, lParam});
     WakeDispatcher();
     return true;
 }
@@ -141,7 +207,7 @@ static bool IsWithin(HWND window, HWND ancestor) {
     for (HWND each = window; each != 0;) {
         if (each == ancestor)
             return true;
-        WindowRecord* record = FindWindowRecord(each);
+        HandleRecord* record = FindHandle(each);
         each = record != nullptr ? record->parent : 0;
     }
     return false;
@@ -168,7 +234,7 @@ static bool TakeMessage(MSG* message, HWND window, UINT first, UINT last, UINT r
     }
     if (quitRequested && window == 0 &&
         ((first == 0 && last == 0) || (WM_QUIT >= first && WM_QUIT <= last))) {
-        *message = MSG{0, WM_QUIT, static_cast<WPARAM>(quitCode), 0, MessageTime(), POINT{0, 0}};
+        *message = MSG{0, WM_QUIT, static_cast<WPARAM>(quitCode), 0};
         if ((remove & PM_REMOVE) != 0)
             quitRequested = false;
         return true;

@@ -2,7 +2,7 @@
 // it and posts the message.
 #include "platform/signals.h"
 
-#include "platform/window.h"
+#include "platform/messages.h"
 
 #include <QSocketNotifier>
 

@@ -6,7 +6,6 @@
 
 namespace platform {
 
-constexpr UINT SND_SYNC = 0x0000;
 constexpr UINT SND_ASYNC = 0x0001;
 constexpr UINT SND_NODEFAULT = 0x0002;
 constexpr UINT SND_LOOP = 0x0008;

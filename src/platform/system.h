@@ -72,21 +72,4 @@ void GlobalMemoryStatus(MEMORYSTATUS* status);
 // Free bytes for us on the file system of `path`; 0 when it cannot be read.
 std::uint64_t GetDiskFreeBytes(const char* path);
 
-// ---- Help ----
-constexpr UINT HELP_CONTEXT = 0x0001;
-constexpr UINT HELP_QUIT = 0x0002;
-constexpr UINT HELP_CONTENTS = 0x0003;
-
-// Opens our help pages in the help window: the contents, or the page of a topic number
-// (300 main window, 400 Options, 500 Host Information, 600 edit mode). HELP_QUIT closes
-// the window. `file` names the help for the form; the pages are those in help/ of the
-// data directory. False when the help cannot be found.
-bool WinHelp(HWND owner, const char* file, UINT command, DWORD data);
-
-// The page a topic opens ("index.html" for the contents and unknown topics).
-const char* HelpPageForTopic(DWORD topic);
-
-// True while the help window is shown, with the file name of its page in `page`.
-bool HelpWindowPage(char* page, unsigned size);
-
 } // namespace platform

@@ -1,7 +1,8 @@
 // What tests use to watch and steer the platform layer without replacing it: a hook run on
 // the next dialog, answers for message boxes, file dialogs and popup menus, input made as
-// the toolkit would deliver it, and pictures of windows. The journal of outside effects is
-// in journal.h; message boxes ("messagebox: caption: text"), file dialogs ("open: title:
+// the toolkit would deliver it, what windows, menus, the toolbar and the help window show,
+// pictures of windows, and drawing on a test's own canvas. The journal of outside effects
+// is in journal.h; message boxes ("messagebox: caption: text"), file dialogs ("open: title:
 // path", "save: ..."), popup menus ("menu: id") and beeps write to it too. The real code
 // always runs; these only observe or stand in for the person at the keyboard.
 #pragma once
@@ -36,12 +37,6 @@ void AnswerUnaskedQuestions(bool on);
 // Forgets queued hooks and answers and clears the journal (leaving it on or off).
 void ResetTestingSeams();
 
-// Used by the platform layer: takes the queued answer, if any.
-bool TakeMessageBoxAnswer(int defaultAnswer, int* answer);
-bool TakeFileDialogAnswer(std::string* path, bool* cancelled);
-bool TakePopupMenuAnswer(UINT* id);
-bool TakeDialogHook(std::function<void(HWND dialog)>* hook);
-
 // ---- Input as the user gives it ----
 // Sends a mouse event through the toolkit to the window's client area at (x, y): the
 // message says which (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_RBUTTONDBLCLK, ...), `keys` holds
@@ -66,8 +61,29 @@ void SimulateSelect(HWND control, int index);
 // so that a test sees texts that are replaced before it could read them. An empty
 // function stops watching; ResetTestingSeams stops it too.
 void WatchStatusBarText(std::function<void(int part, const char* text)> watcher);
-// Used by the platform layer: tells the watcher, if there is one.
-void NoteStatusBarText(int part, const char* text);
+
+// ---- What the user sees ----
+bool IsWindow(HWND window);
+bool IsWindowVisible(HWND window);
+bool IsWindowEnabled(HWND window);
+// Copies the text, cut to `size` - 1 characters; returns the characters copied.
+int GetWindowText(HWND window, char* buffer, int size);
+int GetWindowTextLength(HWND window);
+HWND GetCapture(); // the window the mouse is captured by, or 0
+int GetMenuItemCount(HMENU menu);
+// MF_CHECKED, MF_GRAYED, MF_DISABLED, MF_POPUP and MF_SEPARATOR of the item, or -1 (as
+// unsigned) when there is none.
+UINT GetMenuState(HMENU menu, UINT item, UINT flags);
+// Copies the item's text, cut to `size` - 1 characters; returns the characters copied.
+int GetMenuString(HMENU menu, UINT item, char* buffer, int size, UINT flags);
+// Rests the mouse on the toolbar at (x, y) as the user would, which asks the parent for
+// the tip, and copies the tip then shown (cut to `size` - 1 characters). Returns the
+// length copied; -1 when no tip is shown.
+int ToolbarTipAt(HWND toolbar, int x, int y, char* buffer, int size);
+// The help page a topic opens ("index.html" for the contents and unknown topics).
+const char* HelpPageForTopic(DWORD topic);
+// True while the help window is shown, with the file name of its page in `page`.
+bool HelpWindowPage(char* page, unsigned size);
 
 // ---- Pictures ----
 // Writes the window as it looks now to a PNG file: the client-area picture of a window,
@@ -75,5 +91,11 @@ void NoteStatusBarText(int part, const char* text);
 bool SaveWindowImage(HWND window, const char* path);
 // The colour of one pixel of the window's client area as 0x00BBGGRR, or -1 (as unsigned).
 std::uint32_t WindowPixel(HWND window, int x, int y);
+
+// ---- A test's own canvas ----
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);
+// CLR_INVALID outside the context's image or clip area.
+COLORREF GetPixel(HDC dc, int x, int y);
 
 } // namespace platform

@@ -1,5 +1,6 @@
 // The plain types that the logic and the platform layer exchange: handles, rectangles,
-// message parameters. No toolkit or system header is needed to use them.
+// message parameters, and the show states of a window (ShowWindow, and WinExec for the
+// program it starts). No toolkit or system header is needed to use them.
 #pragma once
 
 #include <cstdint>
@@ -31,5 +32,16 @@ struct POINT {
     int x;
     int y;
 };
+
+// Show states: how ShowWindow shows a window, how a started program should show.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOWMINIMIZED = 2;
+constexpr int SW_SHOWMAXIMIZED = 3;
+constexpr int SW_SHOW = 5;
+constexpr int SW_MINIMIZE = 6;
+constexpr int SW_SHOWMINNOACTIVE = 7;
+constexpr int SW_RESTORE = 9;
+constexpr int SW_SHOWDEFAULT = 10;
 
 } // namespace platform

@@ -29,7 +29,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace platform {
@@ -38,14 +37,8 @@ namespace platform {
 
 // Window classes by name in upper case.
 static std::map<std::string, std::unique_ptr<WindowClass>> windowClasses;
-// Live windows by handle, and the window each of our widgets stands for.
-static std::unordered_map<HWND, std::unique_ptr<WindowRecord>> windowTable;
+// The window each of our widgets stands for.
 static std::unordered_map<const QWidget*, HWND> windowOfWidget;
-// Destroyed windows whose record and widget wait until no window procedure runs.
-static std::vector<std::unique_ptr<WindowRecord>> destroyedRecords;
-static std::vector<QWidget*> destroyedWidgets;
-static int procedureDepth = 0; // window procedures running now
-static HWND nextHandle = 0;    // the next handle to try
 static HWND captureWindow = 0;
 
 /*** text ***/
@@ -127,54 +120,17 @@ static const WindowClass* FindWindowClass(const char* name) {
 
 /*** the window table ***/
 
+WindowRecord::~WindowRecord() {
+    delete detached;
+}
+
 WindowRecord* FindWindowRecord(HWND window) {
-    auto found = windowTable.find(window);
-    return found == windowTable.end() ? nullptr : found->second.get();
+    return static_cast<WindowRecord*>(FindHandle(window));
 }
 
 WindowRecord* FindWindowRecord(const QWidget* widget) {
     auto found = windowOfWidget.find(widget);
     return found == windowOfWidget.end() ? nullptr : FindWindowRecord(found->second);
-}
-
-bool IsWindow(HWND window) {
-    return FindWindowRecord(window) != nullptr;
-}
-
-// Handles count up from a start taken from the process id, so that the low 16 bits (the
-// ICMP identifier of a window's echo requests) differ between windows and between two
-// copies of the program. 0 is never a handle, and a live handle is never given twice.
-static HWND AllocateHandle() {
-    if (nextHandle == 0)
-        nextHandle = 0x00010000u | ((static_cast<HWND>(getpid()) * 0x9E37u) & 0xFFFFu);
-    for (;;) {
-        HWND candidate = nextHandle++;
-        if (candidate != 0 && windowTable.count(candidate) == 0)
-            return candidate;
-    }
-}
-
-LRESULT CallWindowProcedure(WindowRecord* record, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (record == nullptr || record->procedure == nullptr)
-        return 0;
-    ++procedureDepth;
-    LRESULT result = record->procedure(record->handle, message, wParam, lParam);
-    --procedureDepth;
-    return result;
-}
-
-LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return CallWindowProcedure(FindWindowRecord(window), message, wParam, lParam);
-}
-
-void FreeDestroyedWindows() {
-    if (procedureDepth != 0)
-        return;
-    std::vector<QWidget*> widgets;
-    widgets.swap(destroyedWidgets);
-    for (QWidget* widget : widgets)
-        delete widget;
-    destroyedRecords.clear();
 }
 
 /*** the widgets ***/
@@ -298,7 +254,6 @@ static void RememberWidget(WindowRecord* record) {
 static WindowRecord* NewRecord(const WindowClass* windowClass, DWORD style, DWORD exStyle,
                                const char* text, HWND parent, WindowKind kind) {
     auto record = std::make_unique<WindowRecord>();
-    record->handle = AllocateHandle();
     record->windowClass = windowClass;
     record->procedure = windowClass->info.lpfnWndProc;
     record->kind = kind;
@@ -319,8 +274,7 @@ static WindowRecord* NewRecord(const WindowClass* windowClass, DWORD style, DWOR
         }
         record->owner = owner;
     }
-    WindowRecord* result = record.get();
-    windowTable[record->handle] = std::move(record);
+    auto* result = static_cast<WindowRecord*>(RegisterHandle(std::move(record)));
     if (WindowRecord* parentRecord = FindWindowRecord(result->parent))
         parentRecord->children.push_back(result->handle);
     return result;
@@ -478,9 +432,7 @@ static void RemoveFromTables(HWND window) {
     DestroyMenuOfWindow(record);
     windowOfWidget.erase(record->frame);
     windowOfWidget.erase(record->client);
-    auto found = windowTable.find(window);
-    destroyedRecords.push_back(std::move(found->second));
-    windowTable.erase(found);
+    RetireHandle(window);
 }
 
 bool DestroyWindow(HWND window) {
@@ -489,11 +441,7 @@ bool DestroyWindow(HWND window) {
         return false;
     record->destroying = true;
     // Owned windows go first, as their owner's procedure may still be needed by them.
-    std::vector<HWND> owned;
-    for (auto& entry : windowTable)
-        if (entry.second->owner == window)
-            owned.push_back(entry.first);
-    for (HWND each : owned)
+    for (HWND each : OwnedWindows(window))
         DestroyWindow(each);
     record = FindWindowRecord(window);
     if (record == nullptr)
@@ -508,11 +456,12 @@ bool DestroyWindow(HWND window) {
         auto& siblings = parentRecord->children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
     }
-    RemoveFromTables(window);
-    // Detach the widget now, so that it never reaches a procedure again; free it later.
+    // Detach the widget now, so that it never reaches a procedure again; it is freed with
+    // the record.
     top->setParent(nullptr);
-    destroyedWidgets.push_back(top);
-    FreeDestroyedWindows();
+    record->detached = top;
+    RemoveFromTables(window);
+    FreeRetiredHandles();
     return true;
 }
 
@@ -795,19 +744,20 @@ WORD SetWindowWord(HWND window, int index, WORD value) {
     return previous;
 }
 
-HWND SetFocus(HWND window) {
-    HWND previous = GetFocus();
-    if (WindowRecord* record = FindWindowRecord(window))
-        record->client->setFocus(Qt::OtherFocusReason);
-    return previous;
-}
-
-HWND GetFocus() {
+// The window that holds the keyboard focus, or 0.
+static HWND FocusWindow() {
     for (QWidget* widget = QApplication::focusWidget(); widget != nullptr;
          widget = widget->parentWidget())
         if (WindowRecord* record = FindWindowRecord(widget))
             return record->handle;
     return 0;
+}
+
+HWND SetFocus(HWND window) {
+    HWND previous = FocusWindow();
+    if (WindowRecord* record = FindWindowRecord(window))
+        record->client->setFocus(Qt::OtherFocusReason);
+    return previous;
 }
 
 int GetSystemMetrics(int index) {
@@ -1110,14 +1060,6 @@ HCURSOR SetCursor(HCURSOR cursor) {
         overrideActive = false;
     }
     return previous;
-}
-
-bool GetCursorPos(POINT* point) {
-    if (point == nullptr)
-        return false;
-    QPoint position = QCursor::pos();
-    *point = POINT{position.x(), position.y()};
-    return true;
 }
 
 } // namespace platform

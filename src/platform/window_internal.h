@@ -1,8 +1,9 @@
 // What the platform files share about windows behind the public handles: the record of
-// each window, its widgets and picture, the built-in window classes of the controls, and
-// the rules for running a nested toolkit loop. Included only by src/platform/*.cpp.
+// each window, its widgets and picture, and the built-in window classes of the controls.
+// Included only by src/platform/*.cpp.
 #pragma once
 
+#include "platform/messages_internal.h"
 #include "platform/window.h"
 
 #include <QColor>
@@ -35,20 +36,19 @@ struct WindowClass {
 
 enum class WindowKind { Window, Dialog, Control };
 
-struct WindowRecord {
-    HWND handle = 0;
+// A window: its handle record (handle, procedure, parent, owner) and all the rest.
+struct WindowRecord final : HandleRecord {
+    ~WindowRecord() override;
     const WindowClass* windowClass = nullptr;
-    WNDPROC procedure = nullptr;
     WindowKind kind = WindowKind::Window;
     DWORD style = 0;
     DWORD exStyle = 0;
-    HWND parent = 0;                 // the parent of a child window
-    HWND owner = 0;                  // the owner of a top-level window
     int id = 0;                      // a child's identifier
     HMENU menu = 0;                  // a top-level window's menu bar
     std::vector<HWND> children;      // in creation order
     QWidget* frame = nullptr;        // the top-level widget, or the child's own widget
     QWidget* client = nullptr;       // the widget that is the client area
+    QWidget* detached = nullptr;     // a destroyed window's top widget, freed with the record
     bool hasBacking = false;         // windows and dialogs keep a picture of their client area
     bool transparentBacking = false; // drawn controls: the dialog shows where nothing is drawn
     QImage backing;
@@ -80,6 +80,7 @@ struct WindowRecord {
 };
 
 // ---- The window table ----
+// Every handle of the registry is a window's.
 WindowRecord* FindWindowRecord(HWND window);
 WindowRecord* FindWindowRecord(const QWidget* widget); // the window a widget stands for
 // Registers a window class that the platform provides itself (the controls).
@@ -91,8 +92,11 @@ void RegisterBuiltInClass(const char* name, WNDPROC procedure, UINT style,
 HWND CreatePlatformWindow(const char* className, DWORD style, DWORD exStyle, const char* text,
                           HWND parent, int id, const QRect& geometry, WindowKind kind,
                           const std::function<QWidget*(WindowRecord*, QWidget*)>& makeWidget);
-// Calls the procedure of a window (counting the depth, so nothing is freed under it).
-LRESULT CallWindowProcedure(WindowRecord* record, UINT message, WPARAM wParam, LPARAM lParam);
+// The creation of every window, with its extended style (CreateWindow passes none).
+HWND CreateWindowEx(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
+                    int y, int width, int height, HWND parent, HMENU menu, void* param);
+// Takes `rect` (null: all) out of the area waiting for WM_PAINT.
+bool ValidateRect(HWND window, const RECT* rect);
 // Sends WM_SIZE and WM_MOVE when the client area's size or place changed since last told.
 void NoteClientGeometry(WindowRecord* record);
 
@@ -110,16 +114,6 @@ void DeliverMouseEvent(WindowRecord* record, const QWidget* widget, UINT message
                        const QPointF& local, const QPointF& global, Qt::MouseButtons buttons,
                        Qt::KeyboardModifiers modifiers);
 
-// ---- The queue and nested loops ----
-void StartMessageDispatcher();
-// Runs a nested toolkit loop (a modal dialog, a popup menu, a message box) during which
-// the queue dispatches its own messages, as the loop of a Win32 dialog box does.
-void RunNestedLoop(const std::function<void()>& loop);
-// Removes every queued message of a window and its timers (it is being destroyed).
-void ForgetWindowMessages(HWND window);
-
-// Frees the records and widgets of destroyed windows once no window procedure runs.
-void FreeDestroyedWindows();
 // The menu bar widget of a top-level window (made when `create`), laid out by the frame.
 QMenuBar* FrameMenuBar(WindowRecord* record, bool create);
 // Places menu bar and client area in a top-level window's frame, then tells the change.
@@ -133,6 +127,15 @@ void RegisterDialogClass();
 // Puts the menu's bar on the window (0 removes it); the window's frame lays it out.
 void AttachMenuToWindow(WindowRecord* record, HMENU menu);
 void DestroyMenuOfWindow(WindowRecord* record);
+
+// ---- The test seams (testing.cpp) ----
+// Each takes the queued answer or hook, if there is one.
+bool TakeMessageBoxAnswer(int defaultAnswer, int* answer);
+bool TakeFileDialogAnswer(std::string* path, bool* cancelled);
+bool TakePopupMenuAnswer(UINT* id);
+bool TakeDialogHook(std::function<void(HWND dialog)>* hook);
+// Tells the status bar watcher, if there is one.
+void NoteStatusBarText(int part, const char* text);
 
 // ---- Text ----
 QString TextFromProgram(const char* text); // program texts are 8-bit (Latin-1)

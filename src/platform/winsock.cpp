@@ -64,7 +64,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #include "platform/winsock.h"
 
 #include "platform/capability.h"
-#include "platform/window.h"
+#include "platform/messages.h"
 
 namespace platform {
 

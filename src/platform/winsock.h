@@ -95,7 +95,6 @@ struct WSADATA {
 inline constexpr char stackDescription[] = "Linux sockets";
 
 // Error numbers, as WSAGetLastError gives them.
-inline constexpr int WSABASEERR = 10000;
 inline constexpr int WSAEINTR = 10004; // blocking call cancelled
 inline constexpr int WSAEBADF = 10009;
 inline constexpr int WSAEACCES = 10013;

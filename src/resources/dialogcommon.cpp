@@ -1,7 +1,7 @@
 // The dialogs' colour answer and the help they open.
 #include "resources/dialogcommon.h"
 
-#include "platform/system.h"
+#include "platform/help.h"
 
 using namespace platform;
 

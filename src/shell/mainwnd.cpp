@@ -13,6 +13,7 @@
 #include "monitor/alarms.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "platform/help.h"
 #include "platform/menu.h"
 #include "platform/sound.h"
 #include "platform/system.h"

@@ -4,6 +4,7 @@
 #include "model/settings.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
+#include "platform/testing.h"
 #include "platform/winsock.h"
 
 using namespace platform;

@@ -48,7 +48,6 @@ const DialogTemplate testDialog{"TESTDLG",
 
 // What the dialog procedure saw and read back.
 struct Outcome {
-    LPARAM initParam = 0;
     std::vector<std::pair<int, int>> commands; // id, notification
     std::string name;
     UINT number = 0;
@@ -72,7 +71,6 @@ LRESULT SendText(HWND window, UINT message, WPARAM wParam, const char* text) {
 INT_PTR TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        outcome.initParam = lParam;
         SetDlgItemText(dialog, 601, "gateway");
         CheckDlgButton(dialog, 1069, BST_CHECKED);
         CheckDlgButton(dialog, 1012, BST_CHECKED);
@@ -153,8 +151,7 @@ TEST_F(DialogTest, ItemsAreFilledByTheUserAndReadBackOnEnter) {
         SimulateClick(GetDlgItem(dialog, 1068));
         SimulateKey(dialog, VK_RETURN, '\r'); // the default button, "Accept"
     });
-    EXPECT_EQ(DialogBoxParam(0, "testdlg", TestDialogProc, 1234), 1);
-    EXPECT_EQ(outcome.initParam, 1234);
+    EXPECT_EQ(DialogBox(0, "testdlg", TestDialogProc), 1);
     EXPECT_EQ(outcome.name, "gateway") << "\"gateway2\" cut to the buffer of 8";
     EXPECT_TRUE(outcome.numberRead);
     EXPECT_EQ(outcome.number, 42u);

@@ -1,6 +1,7 @@
 // Drawing contexts checked pixel by pixel on memory contexts: line ends, rectangle edges,
 // raster operations, flood fill, stretching, text and bitmaps from XPM data.
 #include "platform/gdi.h"
+#include "platform/testing.h"
 
 #include <gtest/gtest.h>
 
