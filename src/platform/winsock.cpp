@@ -275,9 +275,11 @@ bool ToSystemFlags(int flags, int* systemFlags) {
 
 // ---- Socket events as window messages ----
 
+// The long parameter of an event message: the event in the low word, the error in the high.
 void PostSocketEvent(const SocketRecord& record, int event, int error) {
-    PostMessage(record.window, record.message, static_cast<WPARAM>(record.descriptor),
-                WSAMAKESELECTREPLY(event, error));
+    LPARAM reply = static_cast<LPARAM>((static_cast<std::uint32_t>(error) << 16) |
+                                       (static_cast<std::uint32_t>(event) & 0xFFFFu));
+    PostMessage(record.window, record.message, static_cast<WPARAM>(record.descriptor), reply);
 }
 
 // Turns the notifier on only while an event can still be reported, so that a readable

@@ -210,10 +210,6 @@ inline constexpr std::int32_t FD_READ = 0x01;
 inline constexpr std::int32_t FD_CLOSE = 0x20;
 
 // The long parameter of an event message: the event in the low word, the error in the high.
-constexpr LPARAM WSAMAKESELECTREPLY(int event, int error) {
-    return static_cast<LPARAM>((static_cast<std::uint32_t>(error) << 16) |
-                               (static_cast<std::uint32_t>(event) & 0xFFFFu));
-}
 constexpr int WSAGETSELECTEVENT(LPARAM value) {
     return static_cast<int>(static_cast<std::uint32_t>(value) & 0xFFFFu);
 }
@@ -221,8 +217,8 @@ constexpr int WSAGETSELECTERROR(LPARAM value) {
     return static_cast<int>((static_cast<std::uint32_t>(value) >> 16) & 0xFFFFu);
 }
 
-// Posts `message` to `window` (word parameter: the socket; long parameter:
-// WSAMAKESELECTREPLY) when one of `events` happens. FD_READ comes once until the program
+// Posts `message` to `window` (word parameter: the socket; long parameter: the event and
+// the error) when one of `events` happens. FD_READ comes once until the program
 // receives; FD_CLOSE once, when the far end closes or the connection fails; other events
 // fail with WSAEINVAL. The socket no longer blocks from here on: calls that would wait fail
 // with WSAEWOULDBLOCK (a connect then goes on unreported). Events 0 stops the messages.
