@@ -9,11 +9,13 @@
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
+#include "platform/profile.h"
 #include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/window.h"
@@ -129,6 +131,26 @@ void OnMainWindowCreate(HWND window) {
     LoadHostBitmaps();
 }
 
+/*** files that cannot be used ***/
+
+void DescribeRefusedSettings(char* text, unsigned size, const char* file) {
+    std::snprintf(text, size,
+                  " The settings file %s is not a regular file: it is neither read nor written, "
+                  "and its settings are the defaults.",
+                  file);
+}
+
+static void ShowRefusedSettings(const char* file) {
+    char text[SETTINGS_PATH_LENGTH + 160];
+    DescribeRefusedSettings(text, sizeof text, file);
+    SetStatusText(text);
+    MessageBox(mainWindow, text + 1, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
+}
+
+static void ShowLogFailure(const char* text) {
+    SetStatusText(text);
+}
+
 bool BlockingHook() {
     MSG message;
     if (!PeekMessage(&message, 0, 0, 0, PM_REMOVE))
@@ -155,6 +177,8 @@ int TarnmapMain(const char* commandLine, int showState) {
     CatchTerminationSignals();
     RegisterResources();
     ConnectMapReports();
+    SetProfileRefusalReport(ShowRefusedSettings);
+    logFailureReport = ShowLogFailure;
     ChooseStartupMap();
     ReadColors(colorTable);
     if (commandLine[0] != '\0' && !TakeCommandLineMap(commandLine)) {

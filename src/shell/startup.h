@@ -28,5 +28,9 @@ bool RegisterWindowClasses();
 // The creation steps of the main window (its WM_CREATE).
 void OnMainWindowCreate(platform::HWND window);
 
+// The text that tells of a settings file that is not a regular file, with a leading blank
+// as the status bar shows it.
+void DescribeRefusedSettings(char* text, unsigned size, const char* file);
+
 // Dispatches one waiting message, if there is one; true when it did.
 bool BlockingHook();
