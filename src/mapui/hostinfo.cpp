@@ -44,8 +44,9 @@ static bool Checked(HWND dialog, int id) {
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
-static void WriteHostKey(const char* section, const char* key, const char* value) {
-    WritePrivateProfileString(section, key, value, mapSettingsPath);
+// Every key is tried; false when one or more could not be written.
+static bool WriteHostKey(const char* section, const char* key, const char* value) {
+    return WritePrivateProfileString(section, key, value, mapSettingsPath);
 }
 
 // The text of an item as the record takes it: at most `length` characters.
@@ -146,7 +147,8 @@ static bool HasCommaFields(HWND dialog) {
     return false;
 }
 
-static void AcceptHostRecord(HWND dialog, HostRecord& host) {
+// Returns false when the CONNECT key could not be written.
+static bool AcceptHostRecord(HWND dialog, HostRecord& host) {
     char text[CONNECT_LENGTH + 1];
     ReadItem(dialog, HOSTINFO_NAME, text, NAME_FIELD_LENGTH);
     CopyField(host.name, sizeof host.name, text);
@@ -163,8 +165,8 @@ static void AcceptHostRecord(HWND dialog, HostRecord& host) {
     LRESULT kind = SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0);
     host.kind = kind >= 0 && kind < HOST_KIND_COUNT ? static_cast<std::uint32_t>(kind) : 0;
     // The telnet command is every host's default; only a command of its own is kept.
-    WriteHostKey(host.name, "CONNECT",
-                 SameIgnoringCase(connect, telnetCommand) ? nullptr : connect);
+    bool written = WriteHostKey(host.name, "CONNECT",
+                                SameIgnoringCase(connect, telnetCommand) ? nullptr : connect);
 
     host.flags &= ~HOST_PROTOCOL_NONE;
     if (Checked(dialog, HOSTINFO_PROTOCOL_NONE)) {
@@ -182,17 +184,19 @@ static void AcceptHostRecord(HWND dialog, HostRecord& host) {
         host.flags &= ~HOST_NOT_MONITORED;
     else
         host.flags |= HOST_NOT_MONITORED;
+    return written;
 }
 
-static void AcceptAlarmSettings(HWND dialog, const char* section) {
+// Returns false when a key could not be written.
+static bool AcceptAlarmSettings(HWND dialog, const char* section) {
     unsigned sound = Checked(dialog, HOSTINFO_SOUND_NONE)     ? 0
                      : Checked(dialog, HOSTINFO_SOUND_MIDDLE) ? 2
                      : Checked(dialog, HOSTINFO_SOUND_HIGH)   ? 3
                                                               : 1;
     char text[EXTERNAL_LENGTH + 1];
     std::snprintf(text, sizeof text, "%u", sound);
-    WriteHostKey(section, "SOUND", text);
-    WriteHostKey(section, "LOG", Checked(dialog, HOSTINFO_LOG) ? "1" : "0");
+    bool written = WriteHostKey(section, "SOUND", text);
+    written &= WriteHostKey(section, "LOG", Checked(dialog, HOSTINFO_LOG) ? "1" : "0");
 
     // The numbers go in as typed; an empty box writes an empty value.
     static const struct {
@@ -203,28 +207,40 @@ static void AcceptAlarmSettings(HWND dialog, const char* section) {
                    {HOSTINFO_BEEP_CODE, "BEEP_CODE"}};
     for (const auto& number : numbers) {
         ReadItem(dialog, number.id, text, BEEP_FIELD_LENGTH);
-        WriteHostKey(section, number.key, text);
+        written &= WriteHostKey(section, number.key, text);
     }
 
     ReadItem(dialog, HOSTINFO_BEEP_NUMBER, text, PAGE_NUMBER_LENGTH);
-    WriteHostKey(section, "BEEP_NUMBER", text);
+    written &= WriteHostKey(section, "BEEP_NUMBER", text);
     CopyField(pageNumber, sizeof pageNumber, text);
 
     // A page replaces the external program, so "Beep Each" means nothing with it.
     bool beeper = Checked(dialog, HOSTINFO_BEEPER);
-    WriteHostKey(section, "BEEPER", beeper ? "1" : "0");
-    WriteHostKey(section, "BEEP_EACH", !beeper && Checked(dialog, HOSTINFO_BEEP_EACH) ? "1" : "0");
+    written &= WriteHostKey(section, "BEEPER", beeper ? "1" : "0");
+    written &= WriteHostKey(section, "BEEP_EACH",
+                            !beeper && Checked(dialog, HOSTINFO_BEEP_EACH) ? "1" : "0");
 
     ReadItem(dialog, HOSTINFO_EXTERNAL, text, EXTERNAL_LENGTH);
-    WriteHostKey(section, "EXTERNAL", text[0] != '\0' ? text : nullptr);
+    written &= WriteHostKey(section, "EXTERNAL", text[0] != '\0' ? text : nullptr);
+    return written;
 }
 
+// The record is the map's and is saved with it; the section lives only in the settings
+// file, so a section that could not be written is lost, and the user must know.
 static void AcceptHostInformation(HWND dialog) {
     if (HasCommaFields(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
-    AcceptHostRecord(dialog, host);
-    AcceptAlarmSettings(dialog, host.name);
+    bool written = AcceptHostRecord(dialog, host);
+    written &= AcceptAlarmSettings(dialog, host.name);
+    if (!written) {
+        char text[SETTINGS_PATH_LENGTH + 160];
+        std::snprintf(text, sizeof text,
+                      "The alarm and connect settings of %s could not be saved to \"%s\" and "
+                      "are lost.",
+                      host.name, mapSettingsPath);
+        MessageBox(dialog, text, HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    }
     EndDialog(dialog, 1);
 }
 

@@ -274,7 +274,14 @@ static void OnWhoisSearch(HWND dialog) {
     if (whoisClient.busy)
         return;
     GetDlgItemText(dialog, WHOIS_SERVER, whoisServer, sizeof whoisServer);
-    WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer, globalSettingsPath);
+    if (!WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer, globalSettingsPath)) {
+        char text[SETTINGS_PATH_LENGTH + 128];
+        std::snprintf(text, sizeof text,
+                      "The whois server could not be saved to \"%s\"; the next Whois starts "
+                      "with the one saved before.",
+                      globalSettingsPath);
+        MessageBox(dialog, text, "Whois", MB_OK | MB_ICONEXCLAMATION);
+    }
     GetDlgItemText(dialog, WHOIS_SEARCH, whoisQuery, sizeof whoisQuery);
     SendDlgItemMessage(dialog, WHOIS_SEARCH, EM_SETSEL, 0, -1);
     char request[QUERY_TEXT_LENGTH + 3];
