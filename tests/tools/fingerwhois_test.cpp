@@ -228,6 +228,34 @@ TEST_F(QueryTest, WhoisSavesItsServerEvenWhenRefusedAndSendsTheSearch) {
     EXPECT_EQ(answer, "localhost|example.test");
 }
 
+TEST_F(QueryTest, AnAnswerThatGoesOnIsCutAfterItsFirst64KiB) {
+    // 80 KiB that the server would go on sending, holding the connection open after them.
+    std::vector<std::string> pieces;
+    std::string answer;
+    for (int piece = 0; piece < 80; ++piece) {
+        std::string text;
+        for (int line = 0; line < 32; ++line)
+            text += "line " + std::to_string(100000 + piece * 32 + line) + " of the answer....\r\n";
+        pieces.push_back(text);
+        answer += text;
+    }
+    auto server = ServeLines(FINGER_PORT, {{pieces, true}});
+    std::string shown;
+    SOCKET afterCut = 0;
+    QueueDialogHook([&](HWND dialog) {
+        shown = QueryUntil(dialog, FINGER_STRING, "@127.0.0.1", FINGER_RESULTS, "(output cut)\r\n");
+        afterCut = fingerSocket;
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(ShowFingerTool(0), 1);
+    EXPECT_EQ(shown.size(), ANSWER_LIMIT + 16);
+    EXPECT_EQ(shown, answer.substr(0, ANSWER_LIMIT) + "\r\n(output cut)\r\n");
+    EXPECT_EQ(afterCut, INVALID_SOCKET) << "nothing more is read";
+    std::vector<SeenConnection> seen = server.get();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].closedByClient);
+}
+
 // Host Information, Beeper Setup and the whois server say so when their settings cannot be
 // written, here to a disk mounted read-only.
 TEST_F(QueryTest, SettingsThatCannotBeSavedAreToldInAMessageBox) {
