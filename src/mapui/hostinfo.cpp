@@ -6,6 +6,7 @@
 #include "model/hosts.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
 #include "platform/window.h"
@@ -24,6 +25,14 @@ constexpr int ADDRESS_FIELD_LENGTH = 25;
 constexpr int INFO_FIELD_LENGTH = 24;
 
 static const char* const HOSTINFO_CAPTION = "Host Information";
+
+// The commands the dialog showed on opening: one the user typed differs from them, and is
+// allowed to start as it is saved.
+struct HostInformationState {
+    char connect[CONNECT_LENGTH + 1];
+    char external[EXTERNAL_LENGTH + 1];
+};
+static HostInformationState shownCommands;
 
 /*** helpers ***/
 
@@ -70,6 +79,7 @@ static void FillHostRecordItems(HWND dialog, const HostRecord& host) {
     SetDlgItemText(dialog, HOSTINFO_INFO1, host.info1);
     SetDlgItemText(dialog, HOSTINFO_INFO2, host.info2);
     SetDlgItemText(dialog, HOSTINFO_CONNECT, connect);
+    CopyField(shownCommands.connect, sizeof shownCommands.connect, connect);
 
     // A stored protocol or sound outside its buttons leaves its group unchecked.
     if (host.protocol == 0)
@@ -111,6 +121,7 @@ static void FillAlarmItems(HWND dialog, int index) {
 
     LimitText(dialog, HOSTINFO_EXTERNAL, EXTERNAL_LENGTH);
     SetDlgItemText(dialog, HOSTINFO_EXTERNAL, settings.external);
+    CopyField(shownCommands.external, sizeof shownCommands.external, settings.external);
 }
 
 static void InitHostInformation(HWND dialog) {
@@ -147,6 +158,38 @@ static bool HasCommaFields(HWND dialog) {
     return false;
 }
 
+// A name or an address is handed to programs as an argument of its own (%l, %a, ...); one
+// that begins with "-" or holds blanks or control characters would be taken for an option
+// or for more than one argument.
+static bool HasUnplainFields(HWND dialog) {
+    static const struct {
+        int id;
+        int length;
+    } fields[] = {{HOSTINFO_NAME, NAME_FIELD_LENGTH}, {HOSTINFO_ADDRESS, ADDRESS_FIELD_LENGTH}};
+    for (const auto& field : fields) {
+        char text[ADDRESS_FIELD_LENGTH + 1];
+        ReadItem(dialog, field.id, text, field.length);
+        if (!IsPlainArgument(text)) {
+            MessageBox(dialog,
+                       "The display name and the address cannot begin with \"-\" or contain "
+                       "blanks or control characters: programs started for the host get them "
+                       "as arguments.",
+                       HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+            SetFocus(GetDlgItem(dialog, field.id));
+            return true;
+        }
+    }
+    return false;
+}
+
+// A command the user typed here is the user's own: it may start without a question. False
+// when that could not be written.
+static bool AllowTypedCommand(const char* command, const char* shown) {
+    if (command[0] == '\0' || std::strcmp(command, shown) == 0)
+        return true;
+    return WriteCommandPermission(command, true);
+}
+
 // Returns false when the CONNECT key could not be written.
 static bool AcceptHostRecord(HWND dialog, HostRecord& host) {
     char text[CONNECT_LENGTH + 1];
@@ -165,8 +208,10 @@ static bool AcceptHostRecord(HWND dialog, HostRecord& host) {
     LRESULT kind = SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0);
     host.kind = kind >= 0 && kind < HOST_KIND_COUNT ? static_cast<std::uint32_t>(kind) : 0;
     // The telnet command is every host's default; only a command of its own is kept.
-    bool written = WriteHostKey(host.name, "CONNECT",
-                                SameIgnoringCase(connect, telnetCommand) ? nullptr : connect);
+    bool ownCommand = !SameIgnoringCase(connect, telnetCommand);
+    bool written = WriteHostKey(host.name, "CONNECT", ownCommand ? connect : nullptr);
+    if (ownCommand)
+        written &= AllowTypedCommand(connect, shownCommands.connect);
 
     host.flags &= ~HOST_PROTOCOL_NONE;
     if (Checked(dialog, HOSTINFO_PROTOCOL_NONE)) {
@@ -222,13 +267,14 @@ static bool AcceptAlarmSettings(HWND dialog, const char* section) {
 
     ReadItem(dialog, HOSTINFO_EXTERNAL, text, EXTERNAL_LENGTH);
     written &= WriteHostKey(section, "EXTERNAL", text[0] != '\0' ? text : nullptr);
+    written &= AllowTypedCommand(text, shownCommands.external);
     return written;
 }
 
 // The record is the map's and is saved with it; the section lives only in the settings
 // file, so a section that could not be written is lost, and the user must know.
 static void AcceptHostInformation(HWND dialog) {
-    if (HasCommaFields(dialog))
+    if (HasCommaFields(dialog) || HasUnplainFields(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
     bool written = AcceptHostRecord(dialog, host);

@@ -11,6 +11,7 @@
 #include "monitor/log.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
+#include "monitor/programs.h"
 #include "platform/profile.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
@@ -158,6 +159,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
     icmpNoticeReport = PrintIcmpNotice;
     logFailureReport = PrintMapStatus;
+    programFailureReport = PrintMapStatus;
     SetProfileRefusalReport(PrintRefusedSettings);
     ChooseStartupMap();
     if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {

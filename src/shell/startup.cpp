@@ -9,9 +9,11 @@
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/alarms.h"
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -151,6 +153,44 @@ static void ShowLogFailure(const char* text) {
     SetStatusText(text);
 }
 
+/*** programs named by a map ***/
+
+static bool questionOpen = false; // a start asked about; others wait for the next time
+
+bool AskToStartMapCommand(const char* command, const char* commandLine) {
+    switch (ReadCommandPermission(command)) {
+    case CommandPermission::Allowed:
+        return true;
+    case CommandPermission::Refused:
+        return false;
+    case CommandPermission::Unasked:
+        break;
+    }
+    if (questionOpen)
+        return false;
+    questionOpen = true;
+    char text[SETTINGS_PATH_LENGTH + PENDING_COMMAND_LENGTH + 256];
+    std::snprintf(text, sizeof text,
+                  "The settings file of this map, %s, asks Tarnmap to start this program:\n\n"
+                  "%s\n\nAllow it? Yes starts it now and whenever this map asks for it again; "
+                  "No never starts it for this map.",
+                  mapSettingsPath, commandLine);
+    int answer = MessageBox(mainWindow, text, "Allow this program?",
+                            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    questionOpen = false;
+    bool allowed = answer == IDYES;
+    WriteCommandPermission(command, allowed);
+    return allowed;
+}
+
+void ConnectDesktopReports() {
+    ConnectMapReports();
+    SetProfileRefusalReport(ShowRefusedSettings);
+    logFailureReport = ShowLogFailure;
+    programFailureReport = ShowLogFailure;
+    mapCommandAllowed = AskToStartMapCommand;
+}
+
 bool BlockingHook() {
     MSG message;
     if (!PeekMessage(&message, 0, 0, 0, PM_REMOVE))
@@ -176,10 +216,9 @@ static void ShutDown() {
 int TarnmapMain(const char* commandLine, int showState) {
     CatchTerminationSignals();
     RegisterResources();
-    ConnectMapReports();
-    SetProfileRefusalReport(ShowRefusedSettings);
-    logFailureReport = ShowLogFailure;
+    ConnectDesktopReports();
     ChooseStartupMap();
+    ChooseTerminalCommands();
     ReadColors(colorTable);
     if (commandLine[0] != '\0' && !TakeCommandLineMap(commandLine)) {
         char text[MAP_PATH_LENGTH + 96];
