@@ -11,7 +11,7 @@
 /*** globals ***/
 
 void (*programFailureReport)(const char* text) = nullptr;
-bool (*mapCommandAllowed)(const char* command, const char* commandLine) = nullptr;
+CommandAnswer (*mapCommandAllowed)(const char* command, const char* commandLine) = nullptr;
 
 constexpr unsigned PROGRAM_NAME_LENGTH = 255; // of the program's name in a message
 
@@ -68,8 +68,11 @@ bool StartProgram(const ProgramStart& start) {
     if (start.mapCommand != nullptr && mapCommandAllowed != nullptr) {
         char line[1024];
         ShownCommandLine(start, line, sizeof line);
-        if (!mapCommandAllowed(start.mapCommand, line)) {
-            TellProgramNotStarted(name, "not allowed for this map");
+        CommandAnswer answer = mapCommandAllowed(start.mapCommand, line);
+        if (answer != CommandAnswer::Allowed) {
+            TellProgramNotStarted(name, answer == CommandAnswer::NotAllowed
+                                            ? "not allowed for this map"
+                                            : "another program of the map waits for an answer");
             return false;
         }
     }

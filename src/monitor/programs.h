@@ -11,9 +11,14 @@
 extern void (*programFailureReport)(const char* text);
 
 // Asked before a command named by the map's settings file (EXTERNAL, CONNECT) starts, with
-// that command and the whole command line; true lets it start. Null lets every command
-// start, as the program without windows does: there the administrator chose the map.
-extern bool (*mapCommandAllowed)(const char* command, const char* commandLine);
+// that command and the whole command line. Null lets every command start, as the program
+// without windows does: there the administrator chose the map.
+enum class CommandAnswer {
+    Allowed,
+    NotAllowed,
+    Unanswered, // another question is still open
+};
+extern CommandAnswer (*mapCommandAllowed)(const char* command, const char* commandLine);
 
 // True when `text`, a host's name or address, may be handed to a program as an argument:
 // it does not begin with "-" (it would be taken for an option) and holds no blank and no

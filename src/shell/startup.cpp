@@ -157,17 +157,17 @@ static void ShowLogFailure(const char* text) {
 
 static bool questionOpen = false; // a start asked about; others wait for the next time
 
-bool AskToStartMapCommand(const char* command, const char* commandLine) {
+CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine) {
     switch (ReadCommandPermission(command)) {
     case CommandPermission::Allowed:
-        return true;
+        return CommandAnswer::Allowed;
     case CommandPermission::Refused:
-        return false;
+        return CommandAnswer::NotAllowed;
     case CommandPermission::Unasked:
         break;
     }
     if (questionOpen)
-        return false;
+        return CommandAnswer::Unanswered;
     questionOpen = true;
     char text[SETTINGS_PATH_LENGTH + PENDING_COMMAND_LENGTH + 256];
     std::snprintf(text, sizeof text,
@@ -180,7 +180,7 @@ bool AskToStartMapCommand(const char* command, const char* commandLine) {
     questionOpen = false;
     bool allowed = answer == IDYES;
     WriteCommandPermission(command, allowed);
-    return allowed;
+    return allowed ? CommandAnswer::Allowed : CommandAnswer::NotAllowed;
 }
 
 void ConnectDesktopReports() {

@@ -3,6 +3,7 @@
 // hook, the message loop and the shutdown.
 #pragma once
 
+#include "monitor/programs.h"
 #include "platform/types.h"
 
 extern const char* const MAIN_CLASS;    // "WFELLMAP"
@@ -36,7 +37,7 @@ void ConnectDesktopReports();
 // Whether a command named by the map's settings file may start: the answer kept in
 // TARNMAP.INI, or else the user's, asked in a message box with the whole command line and
 // then kept. While one question is open, other starts are not made.
-bool AskToStartMapCommand(const char* command, const char* commandLine);
+CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine);
 
 // The text that tells of a settings file that is not a regular file, with a leading blank
 // as the status bar shows it.
