@@ -39,12 +39,14 @@ static void CheckTables() {
         CheckText(host.info2, sizeof host.info2);
         // No text may hold what separates fields or records in the file.
         for (const char* text : {host.name, host.address, host.info1, host.info2})
-            if (std::strpbrk(text, ",\n") != nullptr)
+            if (std::strpbrk(text, ",\r\n") != nullptr)
                 std::abort();
         if (host.missed != 2 || host.status != 0 || std::strcmp(host.address, host.resolvedAddr))
             std::abort();
     }
     CheckText(mapBanner, sizeof mapBanner);
+    if (std::strpbrk(mapBanner, "\r\n") != nullptr)
+        std::abort();
 }
 
 // The saved fields of every record, the monitoring ones left out.

@@ -6,6 +6,7 @@
 #include "model/hosts.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
 #include "platform/window.h"
@@ -24,6 +25,14 @@ constexpr int ADDRESS_FIELD_LENGTH = 25;
 constexpr int INFO_FIELD_LENGTH = 24;
 
 static const char* const HOSTINFO_CAPTION = "Host Information";
+
+// The commands the dialog showed on opening: one the user typed differs from them, and is
+// allowed to start as it is saved.
+struct HostInformationState {
+    char connect[CONNECT_LENGTH + 1];
+    char external[EXTERNAL_LENGTH + 1];
+};
+static HostInformationState shownCommands;
 
 /*** helpers ***/
 
@@ -44,8 +53,9 @@ static bool Checked(HWND dialog, int id) {
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
-static void WriteHostKey(const char* section, const char* key, const char* value) {
-    WritePrivateProfileString(section, key, value, mapSettingsPath);
+// Every key is tried; false when one or more could not be written.
+static bool WriteHostKey(const char* section, const char* key, const char* value) {
+    return WritePrivateProfileString(section, key, value, mapSettingsPath);
 }
 
 // The text of an item as the record takes it: at most `length` characters.
@@ -69,6 +79,7 @@ static void FillHostRecordItems(HWND dialog, const HostRecord& host) {
     SetDlgItemText(dialog, HOSTINFO_INFO1, host.info1);
     SetDlgItemText(dialog, HOSTINFO_INFO2, host.info2);
     SetDlgItemText(dialog, HOSTINFO_CONNECT, connect);
+    CopyField(shownCommands.connect, sizeof shownCommands.connect, connect);
 
     // A stored protocol or sound outside its buttons leaves its group unchecked.
     if (host.protocol == 0)
@@ -110,6 +121,7 @@ static void FillAlarmItems(HWND dialog, int index) {
 
     LimitText(dialog, HOSTINFO_EXTERNAL, EXTERNAL_LENGTH);
     SetDlgItemText(dialog, HOSTINFO_EXTERNAL, settings.external);
+    CopyField(shownCommands.external, sizeof shownCommands.external, settings.external);
 }
 
 static void InitHostInformation(HWND dialog) {
@@ -146,7 +158,40 @@ static bool HasCommaFields(HWND dialog) {
     return false;
 }
 
-static void AcceptHostRecord(HWND dialog, HostRecord& host) {
+// A name or an address is handed to programs as an argument of its own (%l, %a, ...); one
+// that begins with "-" or holds blanks or control characters would be taken for an option
+// or for more than one argument.
+static bool HasUnplainFields(HWND dialog) {
+    static const struct {
+        int id;
+        int length;
+    } fields[] = {{HOSTINFO_NAME, NAME_FIELD_LENGTH}, {HOSTINFO_ADDRESS, ADDRESS_FIELD_LENGTH}};
+    for (const auto& field : fields) {
+        char text[ADDRESS_FIELD_LENGTH + 1];
+        ReadItem(dialog, field.id, text, field.length);
+        if (!IsPlainArgument(text)) {
+            MessageBox(dialog,
+                       "The display name and the address cannot begin with \"-\" or contain "
+                       "blanks or control characters: programs started for the host get them "
+                       "as arguments.",
+                       HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+            SetFocus(GetDlgItem(dialog, field.id));
+            return true;
+        }
+    }
+    return false;
+}
+
+// A command the user typed here is the user's own: it may start without a question. False
+// when that could not be written.
+static bool AllowTypedCommand(const char* command, const char* shown) {
+    if (command[0] == '\0' || std::strcmp(command, shown) == 0)
+        return true;
+    return WriteCommandPermission(command, true);
+}
+
+// Returns false when the CONNECT key could not be written.
+static bool AcceptHostRecord(HWND dialog, HostRecord& host) {
     char text[CONNECT_LENGTH + 1];
     ReadItem(dialog, HOSTINFO_NAME, text, NAME_FIELD_LENGTH);
     CopyField(host.name, sizeof host.name, text);
@@ -163,8 +208,10 @@ static void AcceptHostRecord(HWND dialog, HostRecord& host) {
     LRESULT kind = SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0);
     host.kind = kind >= 0 && kind < HOST_KIND_COUNT ? static_cast<std::uint32_t>(kind) : 0;
     // The telnet command is every host's default; only a command of its own is kept.
-    WriteHostKey(host.name, "CONNECT",
-                 SameIgnoringCase(connect, telnetCommand) ? nullptr : connect);
+    bool ownCommand = !SameIgnoringCase(connect, telnetCommand);
+    bool written = WriteHostKey(host.name, "CONNECT", ownCommand ? connect : nullptr);
+    if (ownCommand)
+        written &= AllowTypedCommand(connect, shownCommands.connect);
 
     host.flags &= ~HOST_PROTOCOL_NONE;
     if (Checked(dialog, HOSTINFO_PROTOCOL_NONE)) {
@@ -182,17 +229,19 @@ static void AcceptHostRecord(HWND dialog, HostRecord& host) {
         host.flags &= ~HOST_NOT_MONITORED;
     else
         host.flags |= HOST_NOT_MONITORED;
+    return written;
 }
 
-static void AcceptAlarmSettings(HWND dialog, const char* section) {
+// Returns false when a key could not be written.
+static bool AcceptAlarmSettings(HWND dialog, const char* section) {
     unsigned sound = Checked(dialog, HOSTINFO_SOUND_NONE)     ? 0
                      : Checked(dialog, HOSTINFO_SOUND_MIDDLE) ? 2
                      : Checked(dialog, HOSTINFO_SOUND_HIGH)   ? 3
                                                               : 1;
     char text[EXTERNAL_LENGTH + 1];
     std::snprintf(text, sizeof text, "%u", sound);
-    WriteHostKey(section, "SOUND", text);
-    WriteHostKey(section, "LOG", Checked(dialog, HOSTINFO_LOG) ? "1" : "0");
+    bool written = WriteHostKey(section, "SOUND", text);
+    written &= WriteHostKey(section, "LOG", Checked(dialog, HOSTINFO_LOG) ? "1" : "0");
 
     // The numbers go in as typed; an empty box writes an empty value.
     static const struct {
@@ -203,28 +252,41 @@ static void AcceptAlarmSettings(HWND dialog, const char* section) {
                    {HOSTINFO_BEEP_CODE, "BEEP_CODE"}};
     for (const auto& number : numbers) {
         ReadItem(dialog, number.id, text, BEEP_FIELD_LENGTH);
-        WriteHostKey(section, number.key, text);
+        written &= WriteHostKey(section, number.key, text);
     }
 
     ReadItem(dialog, HOSTINFO_BEEP_NUMBER, text, PAGE_NUMBER_LENGTH);
-    WriteHostKey(section, "BEEP_NUMBER", text);
+    written &= WriteHostKey(section, "BEEP_NUMBER", text);
     CopyField(pageNumber, sizeof pageNumber, text);
 
     // A page replaces the external program, so "Beep Each" means nothing with it.
     bool beeper = Checked(dialog, HOSTINFO_BEEPER);
-    WriteHostKey(section, "BEEPER", beeper ? "1" : "0");
-    WriteHostKey(section, "BEEP_EACH", !beeper && Checked(dialog, HOSTINFO_BEEP_EACH) ? "1" : "0");
+    written &= WriteHostKey(section, "BEEPER", beeper ? "1" : "0");
+    written &= WriteHostKey(section, "BEEP_EACH",
+                            !beeper && Checked(dialog, HOSTINFO_BEEP_EACH) ? "1" : "0");
 
     ReadItem(dialog, HOSTINFO_EXTERNAL, text, EXTERNAL_LENGTH);
-    WriteHostKey(section, "EXTERNAL", text[0] != '\0' ? text : nullptr);
+    written &= WriteHostKey(section, "EXTERNAL", text[0] != '\0' ? text : nullptr);
+    written &= AllowTypedCommand(text, shownCommands.external);
+    return written;
 }
 
+// The record is the map's and is saved with it; the section lives only in the settings
+// file, so a section that could not be written is lost, and the user must know.
 static void AcceptHostInformation(HWND dialog) {
-    if (HasCommaFields(dialog))
+    if (HasCommaFields(dialog) || HasUnplainFields(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
-    AcceptHostRecord(dialog, host);
-    AcceptAlarmSettings(dialog, host.name);
+    bool written = AcceptHostRecord(dialog, host);
+    written &= AcceptAlarmSettings(dialog, host.name);
+    if (!written) {
+        char text[SETTINGS_PATH_LENGTH + 160];
+        std::snprintf(text, sizeof text,
+                      "The alarm and connect settings of %s could not be saved to \"%s\" and "
+                      "are lost.",
+                      host.name, mapSettingsPath);
+        MessageBox(dialog, text, HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    }
     EndDialog(dialog, 1);
 }
 

@@ -59,6 +59,16 @@ unsigned WaitTimeoutFromSeconds(unsigned seconds) {
     return static_cast<unsigned>(milliseconds);
 }
 
+// Settings that could not be written to `file` (TARNMAP.INI when null) still hold in memory.
+static void TellUnsavedSettings(HWND owner, const char* what, const char* caption,
+                                const char* file = nullptr) {
+    char text[SETTINGS_PATH_LENGTH + 128];
+    std::snprintf(text, sizeof text,
+                  "%s could not be saved to \"%s\". They hold until the program ends.", what,
+                  file != nullptr ? file : globalSettingsPath);
+    MessageBox(owner, text, caption, MB_OK | MB_ICONEXCLAMATION);
+}
+
 bool IsValidDialString(const char* dialString) {
     const char* first = std::strstr(dialString, "%s");
     return first != nullptr && std::strstr(first + 2, "%s") != nullptr;
@@ -117,14 +127,8 @@ static void SaveOptions(HWND dialog, const char* target) {
     useIcons = Checked(dialog, OPTIONS_ICONS);
     labelIcons = Checked(dialog, OPTIONS_LABELS);
     noAutomaticChecks = Checked(dialog, OPTIONS_NO_CHECKS);
-    if (!WriteOptions(target)) {
-        char text[SETTINGS_PATH_LENGTH + 96];
-        std::snprintf(text, sizeof text,
-                      "The options could not be saved to \"%s\". They hold until the program "
-                      "ends.",
-                      target);
-        MessageBox(dialog, text, "Options", MB_OK | MB_ICONEXCLAMATION);
-    }
+    if (!WriteOptions(target))
+        TellUnsavedSettings(dialog, "The options", "Options", target);
     EndDialog(dialog, 1);
 }
 
@@ -321,14 +325,14 @@ int ShowColorsDialog(HWND owner) {
 
 /*** Beeper Setup ***/
 
-static void WriteBeeperKey(const char* key, const char* value) {
-    WritePrivateProfileString(OPTIONS_SECTION, key, value, globalSettingsPath);
+static bool WriteBeeperKey(const char* key, const char* value) {
+    return WritePrivateProfileString(OPTIONS_SECTION, key, value, globalSettingsPath);
 }
 
-static void WriteBeeperNumber(const char* key, unsigned value) {
+static bool WriteBeeperNumber(const char* key, unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "%u", value);
-    WriteBeeperKey(key, text);
+    return WriteBeeperKey(key, text);
 }
 
 static void InitBeeperSetup(HWND dialog) {
@@ -358,18 +362,20 @@ static void AcceptBeeperSetup(HWND dialog) {
         return;
     }
     CopyField(beepString, sizeof beepString, dialString);
-    WriteBeeperKey("BEEP_STRING", beepString);
+    bool written = WriteBeeperKey("BEEP_STRING", beepString);
     beepEnable = Checked(dialog, BEEPER_ENABLE) ? 1 : 0;
-    WriteBeeperKey("BEEP_ENABLE", beepEnable != 0 ? "1" : "0");
+    written &= WriteBeeperKey("BEEP_ENABLE", beepEnable != 0 ? "1" : "0");
     beepPort = Checked(dialog, BEEPER_COM1) ? 1 : 2;
-    WriteBeeperNumber("BEEP_PORT", beepPort);
+    written &= WriteBeeperNumber("BEEP_PORT", beepPort);
     beepBaud = Checked(dialog, BEEPER_BAUD_2400)    ? 0
                : Checked(dialog, BEEPER_BAUD_19200) ? 2
                : Checked(dialog, BEEPER_BAUD_38400) ? 3
                                                     : 1;
-    WriteBeeperNumber("BEEP_BAUD", beepBaud);
+    written &= WriteBeeperNumber("BEEP_BAUD", beepBaud);
     GetDlgItemText(dialog, BEEPER_NUMBER, pageNumber, sizeof pageNumber);
-    WriteBeeperKey("BEEP_NUMBER", pageNumber);
+    written &= WriteBeeperKey("BEEP_NUMBER", pageNumber);
+    if (!written)
+        TellUnsavedSettings(dialog, "The beeper settings", "Beeper Setup");
     EndDialog(dialog, 1);
 }
 

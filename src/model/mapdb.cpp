@@ -30,6 +30,14 @@ static const char* const READING_TEXT = "Reading database.";
 static const char* const VERSION_ERROR_TEXT =
     "Can't read this database!  Get a newer version of Tarnmap!";
 static const char* const VERSION_ERROR_CAPTION = "Version error";
+static const char* const REFUSED_CAPTION = "Map not read";
+
+// A full map (every host and line record at its longest) is under 100 KiB; a file larger
+// than this is no map, and reading it would only fill the memory.
+constexpr std::uint64_t MAP_FILE_LIMIT = 1024 * 1024;
+// The longest line kept of a record; the longest real record is under 300 characters, and
+// what a longer line holds beyond this is skipped like the excess of a field.
+constexpr std::size_t MAP_LINE_LIMIT = 4096;
 
 // The version this program writes and the only one it reads in the current layout.
 constexpr int CURRENT_MAP_VERSION = 1;
@@ -46,22 +54,42 @@ static void ReportVersionError(HWND owner) {
         mapDatabaseReports.versionError(owner, VERSION_ERROR_TEXT, VERSION_ERROR_CAPTION);
 }
 
+// A file that exists but is no map to read: too large, or not a regular file.
+static void ReportRefusedFile(HWND owner, const char* path, int error) {
+    if (mapDatabaseReports.versionError == nullptr)
+        return;
+    char text[MAP_PATH_LENGTH + 128];
+    if (error == platform::FILE_TOO_LARGE)
+        std::snprintf(text, sizeof text,
+                      "The map %s is larger than %u KiB, more than any map needs; it was not "
+                      "read.",
+                      path, static_cast<unsigned>(MAP_FILE_LIMIT / 1024));
+    else
+        std::snprintf(text, sizeof text, "The map %s is %s; it was not read.", path,
+                      platform::FileErrorText(error));
+    mapDatabaseReports.versionError(owner, text, REFUSED_CAPTION);
+}
+
 /*** reading ***/
 
-// Reads one line of any length into `line` without its line end; a carriage return
-// before the newline (or at the end of the file) belongs to the line end, so files
-// written with CR LF and with LF read the same. False at the end of the file.
+// Reads one line into `line` without its line end, keeping at most MAP_LINE_LIMIT
+// characters of it. CR LF, LF and a lone CR each end a line, so files written with any of
+// them, or a mixture, read the same. False at the end of the file.
 static bool ReadLine(std::FILE* file, std::string& line) {
     line.clear();
     int c = std::getc(file);
     if (c == EOF)
         return false;
-    while (c != EOF && c != '\n') {
-        line.push_back(static_cast<char>(c));
+    while (c != EOF && c != '\n' && c != '\r') {
+        if (line.size() < MAP_LINE_LIMIT)
+            line.push_back(static_cast<char>(c));
         c = std::getc(file);
     }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
+    if (c == '\r') {
+        c = std::getc(file);
+        if (c != '\n' && c != EOF)
+            std::ungetc(c, file);
+    }
     return true;
 }
 
@@ -179,11 +207,14 @@ static int RefuseUnreadableFile() {
 
 int ReadMapDatabase(HWND owner, const char* path) {
     mapVersion = 0;
-    std::FILE* file = std::fopen(path, "rb");
+    int error = 0;
+    std::FILE* file = platform::OpenFileForReading(path, MAP_FILE_LIMIT, &error);
     if (file == nullptr) {
         // The map's own settings and log follow the path even when the file is missing:
         // what the user adds to this map must not land in the previous map's files.
         SelectMapFiles(path);
+        if (error == platform::FILE_TOO_LARGE || error == platform::FILE_NOT_REGULAR)
+            ReportRefusedFile(owner, path, error);
         return RefuseUnreadableFile();
     }
 

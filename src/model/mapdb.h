@@ -13,13 +13,15 @@ extern char mapBanner[256]; // the B text, kept as read and written back unchang
 // box and the main window's title; unset entries are skipped.
 struct MapDatabaseReports {
     void (*statusText)(const char* text); // null text: back to the default banner
+    // A file refused in a message box: its version, its size, or not a regular file.
     void (*versionError)(platform::HWND owner, const char* text, const char* caption);
     void (*windowTitle)(const char* title);
 };
 extern MapDatabaseReports mapDatabaseReports;
 
 // Replaces both tables by the file's contents. Returns 0 when the file was refused for
-// its version, 1 otherwise (also when it could not be opened).
+// its version, 1 otherwise (also when it could not be opened, or was refused as larger
+// than any map or as not a regular file, which is told). Never waits on a FIFO.
 int ReadMapDatabase(platform::HWND owner, const char* path);
 
 // Writes both tables to `path`, replacing the file atomically. Returns 1 when the file

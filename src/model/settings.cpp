@@ -4,11 +4,13 @@
 #include "model/settings.h"
 
 #include "model/hosts.h"
+#include "platform/exec.h"
 #include "platform/profile.h"
 #include "platform/sound.h"
 #include "platform/system.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 using platform::GetPrivateProfileInt;
@@ -20,6 +22,7 @@ using platform::WritePrivateProfileString;
 const char* const GLOBAL_SETTINGS_NAME = "TARNMAP.INI";
 const char* const OPTIONS_SECTION = "OPTS";
 const char* const COLORS_SECTION = "COLORS";
+const char* const PROGRAMS_SECTION = "PROGRAMS";
 
 char globalSettingsPath[SETTINGS_PATH_LENGTH + 1];
 char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];
@@ -207,9 +210,110 @@ bool WriteOptions(const char* target) {
     return written;
 }
 
+/*** the terminal of the console clients ***/
+
+// Terminals in the order they are tried, each with the option after which the rest of its
+// command line is the program to run and its arguments, each passed on as it stands.
+static const struct {
+    const char* program;
+    const char* option;
+} terminals[] = {{"x-terminal-emulator", "-e"},
+                 {"gnome-terminal", "--"},
+                 {"konsole", "-e"},
+                 {"xfce4-terminal", "-x"},
+                 {"xterm", "-e"}};
+
+// The terminal named by $TERMINAL (its first word must exist), else the first of the
+// list that exists; false when none does, or when its command would not fit a client's.
+static bool FindTerminal(char* terminal, unsigned size) {
+    const char* chosen = std::getenv("TERMINAL");
+    int length = -1;
+    if (chosen != nullptr && chosen[0] != '\0') {
+        char program[SETTINGS_PATH_LENGTH + 1];
+        std::snprintf(program, sizeof program, "%.*s", static_cast<int>(std::strcspn(chosen, " ")),
+                      chosen);
+        if (platform::ProgramExists(program))
+            length = std::snprintf(terminal, size, "%s -e", chosen);
+    }
+    for (const auto& each : terminals) {
+        if (length < 0 && platform::ProgramExists(each.program))
+            length = std::snprintf(terminal, size, "%s %s", each.program, each.option);
+    }
+    return length >= 0 && static_cast<unsigned>(length) + sizeof " telnet" <= size;
+}
+
+void ChooseTerminalCommands() {
+    char present[2];
+    bool hasTelnet = GetPrivateProfileString(OPTIONS_SECTION, "TELNET", "\x01", present,
+                                             sizeof present, globalSettingsPath) != 1 ||
+                     present[0] != '\x01';
+    bool hasFtp = GetPrivateProfileString(OPTIONS_SECTION, "FTP", "\x01", present, sizeof present,
+                                          globalSettingsPath) != 1 ||
+                  present[0] != '\x01';
+    char terminal[COMMAND_LENGTH + 1];
+    if ((hasTelnet && hasFtp) || !FindTerminal(terminal, sizeof terminal))
+        return;
+    if (!hasTelnet) {
+        std::snprintf(telnetCommand, sizeof telnetCommand, "%.*s telnet",
+                      static_cast<int>(COMMAND_LENGTH - 7), terminal);
+        WritePrivateProfileString(OPTIONS_SECTION, "TELNET", telnetCommand, globalSettingsPath);
+    }
+    if (!hasFtp) {
+        std::snprintf(ftpCommand, sizeof ftpCommand, "%.*s ftp",
+                      static_cast<int>(COMMAND_LENGTH - 4), terminal);
+        WritePrivateProfileString(OPTIONS_SECTION, "FTP", ftpCommand, globalSettingsPath);
+    }
+}
+
 void ReadDefaultMapFile(char* buffer, unsigned size) {
     unsigned limit = size < MAP_PATH_LENGTH + 1 ? size : MAP_PATH_LENGTH + 1;
     GetPrivateProfileString(OPTIONS_SECTION, "FILE", "", buffer, limit, globalSettingsPath);
+}
+
+/*** commands of a map's settings file ***/
+
+// "<the map's settings path, made absolute>: <command>", which the permission's value
+// holds after its digit.
+static void DescribeMapCommand(const char* command, char* text, unsigned size) {
+    char directory[SETTINGS_PATH_LENGTH + 1] = "";
+    if (mapSettingsPath[0] != '/')
+        platform::GetCurrentDirectory(directory, sizeof directory);
+    std::snprintf(text, size, "%s%s%s: %s", directory, directory[0] != '\0' ? "/" : "",
+                  mapSettingsPath, command);
+}
+
+// The key of a description: FNV-1a, 64 bits, in hexadecimal.
+static void PermissionKey(const char* description, char* key, unsigned size) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (const char* c = description; *c != '\0'; ++c) {
+        hash ^= static_cast<unsigned char>(*c);
+        hash *= 0x100000001b3u;
+    }
+    std::snprintf(key, size, "%016llx", static_cast<unsigned long long>(hash));
+}
+
+CommandPermission ReadCommandPermission(const char* command) {
+    char description[PERMISSION_TEXT_LENGTH + 1];
+    DescribeMapCommand(command, description, sizeof description);
+    char key[20];
+    PermissionKey(description, key, sizeof key);
+    char value[PERMISSION_TEXT_LENGTH + 3];
+    GetPrivateProfileString(PROGRAMS_SECTION, key, "", value, sizeof value, globalSettingsPath);
+    // Another command with the same key is no answer for this one.
+    if ((value[0] != '0' && value[0] != '1') || value[1] != ' ' ||
+        std::strcmp(value + 2, description) != 0)
+        return CommandPermission::Unasked;
+    return value[0] == '1' ? CommandPermission::Allowed : CommandPermission::Refused;
+}
+
+bool WriteCommandPermission(const char* command, bool allowed) {
+    char description[PERMISSION_TEXT_LENGTH + 1];
+    DescribeMapCommand(command, description, sizeof description);
+    char key[20];
+    PermissionKey(description, key, sizeof key);
+    char value[PERMISSION_TEXT_LENGTH + 3];
+    std::snprintf(value, sizeof value, "%c %s", allowed ? '1' : '0', description);
+    return WritePrivateProfileString(PROGRAMS_SECTION, key, value, globalSettingsPath);
 }
 
 /*** colours ***/

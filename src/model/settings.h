@@ -21,6 +21,7 @@ constexpr unsigned DOWN_THRESHOLD = 4;
 extern const char* const GLOBAL_SETTINGS_NAME; // "TARNMAP.INI"
 extern const char* const OPTIONS_SECTION;      // "OPTS"
 extern const char* const COLORS_SECTION;       // "COLORS"
+extern const char* const PROGRAMS_SECTION;     // "PROGRAMS"
 
 /*** paths ***/
 
@@ -72,8 +73,28 @@ void SelectMapFiles(const char* path);
 // not be written.
 bool WriteOptions(const char* target);
 
+// TELNET and FTP, when TARNMAP.INI has neither: the console client in the first terminal
+// that exists ($TERMINAL, x-terminal-emulator, gnome-terminal, konsole, xfce4-terminal,
+// xterm), each with the option that passes the rest on as separate arguments, written to
+// TARNMAP.INI. Without any of them the defaults stay and nothing is written.
+void ChooseTerminalCommands();
+
 // Reads FILE into `buffer` (empty when absent).
 void ReadDefaultMapFile(char* buffer, unsigned size);
+
+/*** commands of a map's settings file ***/
+
+// [PROGRAMS] in TARNMAP.INI holds the user's answer for each command (EXTERNAL, CONNECT)
+// that a map's settings file names: the key is 16 hexadecimal digits of a hash (FNV-1a) of
+// "<map's settings path, absolute>: <command>", the value "1" (allowed) or "0" (not
+// allowed), a blank and that text, which a read compares, so that a key never answers for
+// another map or command. Deleting the section asks every question again.
+constexpr unsigned PERMISSION_TEXT_LENGTH = 2 * SETTINGS_PATH_LENGTH + 16;
+enum class CommandPermission { Unasked, Allowed, Refused };
+
+// The answer for `command` of the current map's settings file.
+CommandPermission ReadCommandPermission(const char* command);
+bool WriteCommandPermission(const char* command, bool allowed);
 
 /*** colours ***/
 

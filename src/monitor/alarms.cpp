@@ -6,8 +6,9 @@
 #include "monitor/log.h"
 #include "monitor/pager.h"
 #include "monitor/poll.h"
-#include "platform/exec.h"
+#include "monitor/programs.h"
 #include "platform/sound.h"
+#include "platform/window.h"
 
 #include <cstdio>
 
@@ -25,7 +26,7 @@ bool downSinceQuiet = false;
 bool pendingPage = false;
 unsigned pagePriority = 0;
 char pageMessage[PAGE_MESSAGE_LENGTH + 1];
-char pendingCommand[PENDING_COMMAND_LENGTH + 1];
+AlarmCommand pendingCommand;
 unsigned commandPriority = 0;
 
 struct StatusTextEntry {
@@ -77,7 +78,7 @@ void BeginAlarmCycle() {
         soundLevel = 1;
     pendingPage = false;
     pagePriority = 0;
-    pendingCommand[0] = '\0';
+    pendingCommand.line[0] = '\0';
     commandPriority = 0;
 }
 
@@ -98,9 +99,34 @@ unsigned AnnounceDown(int index) {
     return ReadAlarmSetting(index, "SOUND");
 }
 
-static void StartAlarmProgram(const char* commandLine) {
-    LogLine(commandLine);
-    platform::WinExec(commandLine, platform::SW_SHOWMINNOACTIVE);
+// The command is logged as a whole; the address is handed over only when it is a plain
+// one, as it would otherwise be taken for an option or split into more words.
+static void StartAlarmProgram(const AlarmCommand& command) {
+    LogLine(command.line);
+    const char* address = command.arguments[ALARM_ARGUMENTS - 1];
+    if (!IsPlainArgument(address)) {
+        char reason[ALARM_ARGUMENT_LENGTH + 64];
+        std::snprintf(reason, sizeof reason, "\"%s\" is no plain host name or address", address);
+        TellProgramNotStarted(command.external, reason);
+        return;
+    }
+    const char* arguments[ALARM_ARGUMENTS];
+    for (unsigned i = 0; i < ALARM_ARGUMENTS; ++i)
+        arguments[i] = command.arguments[i];
+    StartProgram({command.external, arguments, ALARM_ARGUMENTS, command.external,
+                  platform::SW_SHOWMINNOACTIVE});
+}
+
+static void ComposeAlarmCommand(const HostSettings& settings, const HostRecord& host, bool down,
+                                AlarmCommand* command) {
+    CopyField(command->external, sizeof command->external, settings.external);
+    char(*arguments)[ALARM_ARGUMENT_LENGTH + 1] = command->arguments;
+    CopyField(arguments[0], sizeof arguments[0], down ? "DN" : "UP");
+    CopyField(arguments[1], sizeof arguments[1], settings.beepNumber);
+    std::snprintf(arguments[2], sizeof arguments[2], "%u", settings.beepCode);
+    CopyField(arguments[3], sizeof arguments[3], host.resolvedAddr);
+    std::snprintf(command->line, sizeof command->line, "%s %s %s %s %s", settings.external,
+                  arguments[0], arguments[1], arguments[2], arguments[3]);
 }
 
 void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction) {
@@ -127,13 +153,12 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
     }
     if (settings.external[0] == '\0')
         return;
-    char command[PENDING_COMMAND_LENGTH + 1];
-    std::snprintf(command, sizeof command, "%s %s %s %u %s", settings.external, down ? "DN" : "UP",
-                  settings.beepNumber, settings.beepCode, host.resolvedAddr);
+    AlarmCommand command;
+    ComposeAlarmCommand(settings, host, down, &command);
     if (settings.beepEach == 1) {
         StartAlarmProgram(command);
     } else if (settings.beepPriority > commandPriority) {
-        CopyField(pendingCommand, sizeof pendingCommand, command);
+        pendingCommand = command;
         commandPriority = settings.beepPriority;
     }
 }
@@ -189,8 +214,11 @@ void FinishAlarmCycle() {
     }
     if (pendingPage)
         SendPage(pageNumber, pageMessage);
-    if (commandPriority > 0 && pendingCommand[0] != '\0')
-        StartAlarmProgram(pendingCommand);
+    if (commandPriority > 0 && pendingCommand.line[0] != '\0') {
+        // A copy: the question before the start lets messages run, a new cycle among them.
+        AlarmCommand command = pendingCommand;
+        StartAlarmProgram(command);
+    }
 }
 
 void QuietAlarms() {

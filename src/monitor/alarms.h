@@ -10,6 +10,16 @@ extern const char* const alarmSounds[SOUND_LEVELS]; // up.wav, down1.wav ... dow
 
 constexpr unsigned PAGE_MESSAGE_LENGTH = 15;
 constexpr unsigned PENDING_COMMAND_LENGTH = EXTERNAL_LENGTH + 64; // EXTERNAL and its fields
+constexpr unsigned ALARM_ARGUMENTS = 4; // DN or UP, the number, the code, the address
+constexpr unsigned ALARM_ARGUMENT_LENGTH = 27;
+
+// An external alarm program: EXTERNAL's words, then the four fields, each one argument
+// whatever it holds.
+struct AlarmCommand {
+    char line[PENDING_COMMAND_LENGTH + 1]; // the whole command line, as the log shows it
+    char external[EXTERNAL_LENGTH + 1];    // EXTERNAL as the settings hold it
+    char arguments[ALARM_ARGUMENTS][ALARM_ARGUMENT_LENGTH + 1];
+};
 
 // Host status codes other than the network stack's and the ICMP library's.
 enum HostStatus : unsigned {
@@ -33,7 +43,7 @@ extern bool downSinceQuiet;      // a down sound was raised since the last "quie
 extern bool pendingPage;         // a page is queued
 extern unsigned pagePriority;
 extern char pageMessage[PAGE_MESSAGE_LENGTH + 1];
-extern char pendingCommand[PENDING_COMMAND_LENGTH + 1];
+extern AlarmCommand pendingCommand; // its line empty when none is queued
 extern unsigned commandPriority;
 
 // The text of a status code, or null when it has none (callers format the number).

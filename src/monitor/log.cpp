@@ -1,23 +1,59 @@
-// The map's log file writer: every line carries the local date and time of its event.
+// The map's log file writer: every line carries the local date and time of its event and
+// goes to the file in one write; a log that cannot be written is told once.
 #include "monitor/log.h"
 
 #include "model/settings.h"
+#include "platform/files.h"
 #include "platform/system.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+/*** globals ***/
+
+void (*logFailureReport)(const char* text) = nullptr;
+
+constexpr int LOG_TEXT_LENGTH = 1024; // of one line's text; the longest we write is 511
+
+// What the writer remembers of a failure, so that it is told once.
+struct LogWriterState {
+    bool failing;                              // the last line was lost
+    char failingLog[SETTINGS_PATH_LENGTH + 1]; // the log it was lost from
+};
+static LogWriterState logWriter;
+
+/*** writing ***/
+
+static void TellFailure(int error) {
+    if (logWriter.failing && std::strcmp(logWriter.failingLog, mapLogPath) == 0)
+        return;
+    logWriter.failing = true;
+    std::snprintf(logWriter.failingLog, sizeof logWriter.failingLog, "%s", mapLogPath);
+    if (logFailureReport == nullptr)
+        return;
+    char text[SETTINGS_PATH_LENGTH + 128];
+    std::snprintf(text, sizeof text, " The log %s cannot be written (%s); its lines are lost.",
+                  mapLogPath, platform::FileErrorText(error));
+    logFailureReport(text);
+}
 
 void LogLine(const char* text) {
     if (mapLogPath[0] == '\0')
         return;
-    std::FILE* file = std::fopen(mapLogPath, "ab");
-    if (file == nullptr)
-        return;
     platform::SYSTEMTIME now;
     platform::GetLocalTime(&now);
-    std::fprintf(file, "%02u/%02u/%02u %02u:%02u:%02u %s\r\n", now.month, now.day, now.year % 100,
-                 now.hour, now.minute, now.second, text);
-    std::fclose(file);
+    char line[LOG_TEXT_LENGTH + 32];
+    int length = std::snprintf(line, sizeof line, "%02u/%02u/%02u %02u:%02u:%02u %.*s\r\n",
+                               now.month, now.day, now.year % 100, now.hour, now.minute, now.second,
+                               LOG_TEXT_LENGTH, text);
+    if (length <= 0 || static_cast<unsigned>(length) >= sizeof line)
+        return;
+    int error = platform::AppendToFile(mapLogPath, line, static_cast<std::size_t>(length));
+    if (error != 0)
+        TellFailure(error);
+    else
+        logWriter.failing = false;
 }
 
 void LogPrintf(const char* format, ...) {

@@ -3,8 +3,14 @@
 
 constexpr unsigned LOG_MESSAGE_LENGTH = 511;
 
-// Appends "MM/DD/YY HH:MM:SS text" and a line end to the map's log file. When the file
-// cannot be opened the line is dropped without a word.
+// Told when the log cannot be written (full disk, no permission, not a regular file): once,
+// until a line is written again or another log is opened. The desktop program shows it in
+// the status bar, the headless one prints it to standard error.
+extern void (*logFailureReport)(const char* text);
+
+// Appends "MM/DD/YY HH:MM:SS text" and a line end to the map's log file in one write, so
+// that a line is in the file whole or not at all. A line that cannot be written is lost
+// and told through logFailureReport. Texts longer than a log line holds are cut.
 void LogLine(const char* text);
 
 // Formats the message (cut to LOG_MESSAGE_LENGTH characters) and logs it; nothing is

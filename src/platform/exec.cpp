@@ -7,9 +7,13 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <spawn.h>
+#include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -108,16 +112,30 @@ int SplitCommandLine(const char* commandLine, char* storage, char** words, int m
 }
 
 UINT WinExec(const char* commandLine, UINT showState) {
+    return WinExecWithArguments(commandLine, nullptr, 0, showState);
+}
+
+UINT WinExecWithArguments(const char* commandLine, const char* const* arguments, int count,
+                          UINT showState) {
     (void)showState; // window placement belongs to the started program
-    RecordInJournal("exec", commandLine);
+    std::string shown = commandLine;
+    for (int i = 0; i < count; ++i) {
+        if (!shown.empty())
+            shown += ' ';
+        shown += arguments[i];
+    }
+    RecordInJournal("exec", shown.c_str());
     std::size_t length = std::strlen(commandLine);
     std::vector<char> storage(length + 1);
-    std::vector<char*> words(length / 2 + 2, nullptr);
-    int count = SplitCommandLine(commandLine, storage.data(), words.data(),
-                                 static_cast<int>(words.size()) - 1);
-    if (count == 0)
+    std::vector<char*> words(length / 2 + 2 + static_cast<std::size_t>(count), nullptr);
+    int split = SplitCommandLine(commandLine, storage.data(), words.data(),
+                                 static_cast<int>(length / 2 + 1));
+    for (int i = 0; i < count; ++i)
+        words[static_cast<std::size_t>(split + i)] = const_cast<char*>(arguments[i]);
+    int total = split + count;
+    if (total == 0)
         return 0;
-    words[static_cast<std::size_t>(count)] = nullptr;
+    words[static_cast<std::size_t>(total)] = nullptr;
 
     InstallReaper();
     ReapChildren();
@@ -130,6 +148,46 @@ UINT WinExec(const char* commandLine, UINT showState) {
     // found nothing to reap; without this look it would stay a zombie until the next start.
     ReapChildren();
     return 33;
+}
+
+const char* ExecErrorText(UINT error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+        return "no such program";
+    case ERROR_PATH_NOT_FOUND:
+        return "no such directory";
+    case ERROR_ACCESS_DENIED:
+        return "permission denied";
+    case ERROR_BAD_FORMAT:
+        return "not a program";
+    default:
+        return "it could not be started";
+    }
+}
+
+static bool IsExecutableFile(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+}
+
+bool ProgramExists(const char* program) {
+    if (program == nullptr || program[0] == '\0')
+        return false;
+    if (std::strchr(program, '/') != nullptr)
+        return IsExecutableFile(program);
+    const char* path = std::getenv("PATH");
+    std::string directories = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = directories.find(':', start);
+        std::string directory = directories.substr(start, end - start);
+        if (IsExecutableFile((directory.empty() ? "." : directory) + "/" + program))
+            return true;
+        if (end == std::string::npos)
+            return false;
+        start = end + 1;
+    }
 }
 
 } // namespace platform

@@ -3,6 +3,9 @@
 // rewrite of a file for every change, which keeps all other lines as they were.
 #include "platform/profile.h"
 
+#include "platform/files.h"
+#include "platform/files_internal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -81,6 +85,8 @@ struct ParsedFile {
 
 NameMap<ParsedFile> profileCache;
 unsigned parseCount = 0;
+void (*refusalReport)(const char* file) = nullptr;
+std::set<std::string, std::less<>> refusedFiles; // told already; forgotten once readable
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -199,18 +205,38 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 enum class LoadResult { parsed, missing, unreadable };
 
+// A settings file that is a FIFO, a device or a directory is neither read nor written;
+// it is told once, until it is a file again.
+void RefuseFile(const char* file) {
+    if (refusedFiles.emplace(file).second && refusalReport != nullptr)
+        refusalReport(file);
+}
+
+void AcceptFile(const char* file) {
+    if (!refusedFiles.empty()) {
+        auto found = refusedFiles.find(std::string_view(file));
+        if (found != refusedFiles.end())
+            refusedFiles.erase(found);
+    }
+}
+
 // Reads and parses `file` into `parsed`. A file that does not exist is `missing`; one that
-// exists but cannot be read whole (a directory, no permission, too large) is `unreadable`.
+// exists but cannot be read whole (not a regular file, no permission, too large) is
+// `unreadable`.
 LoadResult ReadProfileFile(const char* file, ParsedFile& parsed) {
-    int descriptor = open(file, O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
-        return errno == ENOENT || errno == ENOTDIR ? LoadResult::missing : LoadResult::unreadable;
     struct stat status {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_size > maximumFileSize) {
+    int error = 0;
+    int descriptor = OpenRegularFile(file, O_RDONLY, &status, &error);
+    if (descriptor < 0) {
+        if (error == FILE_NOT_REGULAR)
+            RefuseFile(file);
+        return error == ENOENT || error == ENOTDIR ? LoadResult::missing : LoadResult::unreadable;
+    }
+    if (status.st_size > maximumFileSize) {
         close(descriptor);
         return LoadResult::unreadable;
     }
+    AcceptFile(file);
     std::string text;
     text.resize(static_cast<std::size_t>(status.st_size));
     std::size_t filled = 0;
@@ -248,6 +274,14 @@ const ParsedFile* LoadProfile(const char* file, LoadResult* result = nullptr) {
         if (result != nullptr)
             *result = (errno == ENOENT || errno == ENOTDIR) ? LoadResult::missing
                                                             : LoadResult::unreadable;
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        if (cached != profileCache.end())
+            profileCache.erase(cached);
+        RefuseFile(file);
+        if (result != nullptr)
+            *result = LoadResult::unreadable;
         return nullptr;
     }
     if (cached != profileCache.end() && SameIdentity(cached->second.identity, IdentityOf(status))) {
@@ -301,15 +335,6 @@ const std::string* LookUpValue(const char* section, const char* key, const char*
 
 // --- Writing ---
 
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 // mkdir -p: every missing directory of `directory`, with the default permissions.
 bool MakeDirectories(const std::string& directory) {
     struct stat status {};
@@ -323,91 +348,6 @@ bool MakeDirectories(const std::string& directory) {
             break;
     }
     return stat(directory.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool WriteAll(int descriptor, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t put = write(descriptor, text.data() + written, text.size() - written);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        written += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// Replaces `target` with `text`: a temporary file beside it, written, flushed to disk and
-// renamed over it. The old file's permission bits and owner carry over. On any failure
-// the temporary file is removed and `target` is untouched. `identity` receives what the
-// new file looks like to stat().
-bool ReplaceFile(const std::string& target, const std::string& text, const struct stat* old,
-                 FileIdentity& identity) {
-    std::string directory = DirectoryOf(target);
-    std::size_t slash = target.rfind('/');
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    static unsigned serial = 0;
-    std::string temporary;
-    int descriptor = -1;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u", static_cast<long>(getpid()), ++serial);
-        temporary = directory + "/." + base + suffix;
-        descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor < 0 && errno != EEXIST)
-            return false;
-    }
-    if (descriptor < 0)
-        return false;
-
-    bool good = true;
-    if (old != nullptr) {
-        struct stat fresh {};
-        if (fstat(descriptor, &fresh) == 0 &&
-            (fresh.st_uid != old->st_uid || fresh.st_gid != old->st_gid)) {
-            // Only root (or the owner changing the group) may; otherwise the file becomes ours.
-            if (fchown(descriptor, old->st_uid, old->st_gid) != 0) {
-                // Keep going: the contents matter more than the owner.
-            }
-        }
-        good = fchmod(descriptor, old->st_mode & 07777) == 0;
-    }
-    good = good && WriteAll(descriptor, text) && fsync(descriptor) == 0;
-    good = good && rename(temporary.c_str(), target.c_str()) == 0;
-    if (!good) {
-        close(descriptor);
-        unlink(temporary.c_str());
-        return false;
-    }
-    // Asked after the rename, which changes the file's status-change time, and through the
-    // descriptor, so that a file put there by someone else since is never taken for ours.
-    struct stat written {};
-    bool known = fstat(descriptor, &written) == 0;
-    close(descriptor);
-    identity = known ? IdentityOf(written) : FileIdentity{};
-    // Make the rename itself durable; the file is in place either way.
-    int directoryDescriptor = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryDescriptor >= 0) {
-        fsync(directoryDescriptor);
-        close(directoryDescriptor);
-    }
-    return true;
-}
-
-// Where a write really goes: through a symbolic link to the file it names, so the link
-// stays a link.
-std::string WriteTarget(const char* file) {
-    struct stat status {};
-    if (lstat(file, &status) == 0 && S_ISLNK(status.st_mode)) {
-        char* resolved = realpath(file, nullptr);
-        if (resolved != nullptr) {
-            std::string target = resolved;
-            std::free(resolved);
-            return target;
-        }
-    }
-    return file;
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -427,9 +367,17 @@ bool AcceptableNames(const char* section, const char* key, const char* value) {
     return value == nullptr || !HasLineBreak(value);
 }
 
+// The change of one key, read from the file as it is under the lock, so that what another
+// program wrote meanwhile is kept.
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* file) {
     if (section == nullptr || key == nullptr || file == nullptr || file[0] == '\0' ||
         !AcceptableNames(section, key, value))
+        return false;
+    std::string target = WriteTargetOf(file);
+    if (target.empty() || !MakeDirectories(DirectoryOf(target)))
+        return false;
+    DirectoryLock lock(DirectoryOf(target));
+    if (lock.busy())
         return false;
     LoadResult loaded = LoadResult::missing;
     const ParsedFile* current = LoadProfile(file, &loaded);
@@ -476,13 +424,13 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
         }
     }
 
-    std::string target = WriteTarget(file);
     struct stat old {};
     bool exists = stat(target.c_str(), &old) == 0;
-    if (!exists && !MakeDirectories(DirectoryOf(target)))
+    std::string text = JoinLines(changed.lines);
+    struct stat written {};
+    if (!ReplaceFileContents(target, text.data(), text.size(), exists ? &old : nullptr, &written))
         return false;
-    if (!ReplaceFile(target, JoinLines(changed.lines), exists ? &old : nullptr, changed.identity))
-        return false;
+    changed.identity = IdentityOf(written);
     IndexLines(changed);
     auto cached = profileCache.find(std::string_view(file));
     if (cached != profileCache.end()) {
@@ -559,6 +507,10 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     } catch (...) {
         return false;
     }
+}
+
+void SetProfileRefusalReport(void (*report)(const char* file)) {
+    refusalReport = report;
 }
 
 void FlushProfileCache() {

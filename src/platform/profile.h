@@ -22,11 +22,18 @@ unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultV
 
 // Sets `key` in `section` to `value`, creating the file, its directory and the section as
 // needed. A null `value` deletes the key. Returns false when the file could not be
-// written; the old file is then left as it was. Names and values that would not read back
-// as written (a line break anywhere, a key that is empty, holds '=' or begins with '[' or
+// written; the old file is then left as it was. The file is read again and changed under
+// a lock of its directory, so two programs writing keys of one file keep each other's. Names and
+// values that would not read back as written (a line break anywhere, a key that is empty, holds '='
+// or begins with '[' or
 // ';') are refused with false.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
+
+// `report` is told the path of a settings file that is a FIFO, a device or a directory,
+// once until it is a regular file again. Such a file is never opened for reading in a way
+// that could wait, reads as missing (every value its default) and refuses writes.
+void SetProfileRefusalReport(void (*report)(const char* file));
 
 // Forgets every cached parse (tests that rewrite files within one timestamp tick use it).
 void FlushProfileCache();

@@ -1,6 +1,7 @@
 // Headless monitoring: an invisible window owns the probe time-out timer and receives the
 // termination signals; the poll cycle, the alarms and the log are the desktop program's
-// own. Status-bar texts go nowhere, the map reader's reports go to standard error.
+// own. Status-bar texts go nowhere; the map reader's reports, settings files that cannot be
+// used and a log that cannot be written go to standard error.
 #include "shell/headless.h"
 
 #include "icmp/icmplib.h"
@@ -10,6 +11,8 @@
 #include "monitor/log.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
+#include "monitor/programs.h"
+#include "platform/profile.h"
 #include "platform/signals.h"
 #include "platform/sound.h"
 #include "platform/system.h"
@@ -66,6 +69,12 @@ static void PrintVersionError(HWND, const char* text, const char* caption) {
 
 static void PrintIcmpNotice(const char* text) {
     std::fprintf(stderr, "tarnmap: %s\n", text);
+}
+
+static void PrintRefusedSettings(const char* file) {
+    char text[SETTINGS_PATH_LENGTH + 160];
+    DescribeRefusedSettings(text, sizeof text, file);
+    PrintMapStatus(text);
 }
 
 /*** one cycle ***/
@@ -150,6 +159,9 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
     icmpNoticeReport = PrintIcmpNotice;
     mapOpenedReport = LogMapOpened;
+    logFailureReport = PrintMapStatus;
+    programFailureReport = PrintMapStatus;
+    SetProfileRefusalReport(PrintRefusedSettings);
     ChooseStartupMap();
     if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {
         std::fprintf(stderr, "tarnmap: the map path is longer than %d characters\n",

@@ -9,7 +9,7 @@
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
-#include "platform/exec.h"
+#include "monitor/programs.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/window.h"
@@ -17,6 +17,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using platform::HWND;
 
@@ -73,6 +75,38 @@ static void Append(char* line, unsigned size, unsigned* used, const char* text,
     line[*used] = '\0';
 }
 
+// The host's field a letter after "%" stands for, or null for no letter of ours;
+// `plain` tells whether it is a name or an address, which must be a plain argument.
+static const char* ConnectField(const HostRecord& host, char letter, bool* plain) {
+    *plain = false;
+    switch (std::tolower(static_cast<unsigned char>(letter))) {
+    case '%':
+        return "%";
+    case '1':
+        return host.info1;
+    case '2':
+        return host.info2;
+    case ' ':
+        return ""; // "% " gives nothing, the blank included
+    default:
+        break;
+    }
+    *plain = true;
+    switch (std::tolower(static_cast<unsigned char>(letter))) {
+    case 'a':
+    case 'i':
+        return host.resolvedAddr;
+    case 'h':
+    case 'n':
+        return host.address;
+    case 'l':
+        return host.name;
+    default:
+        *plain = false;
+        return nullptr;
+    }
+}
+
 bool ExpandConnectCommand(const char* command, int index, char* line, unsigned size) {
     if (size == 0)
         return false;
@@ -89,39 +123,63 @@ bool ExpandConnectCommand(const char* command, int index, char* line, unsigned s
         if (c[1] == '\0')
             break; // a "%" at the end is dropped
         ++c;
-        const char* field = nullptr;
-        switch (std::tolower(static_cast<unsigned char>(*c))) {
-        case '%':
-            field = "%";
-            break;
-        case '1':
-            field = host.info1;
-            break;
-        case '2':
-            field = host.info2;
-            break;
-        case 'a':
-        case 'i':
-            field = host.resolvedAddr;
-            break;
-        case 'h':
-        case 'n':
-            field = host.address;
-            break;
-        case 'l':
-            field = host.name;
-            break;
-        case ' ':
-            field = ""; // "% " gives nothing, the blank included
-            break;
-        default:
-            Append(line, size, &used, c - 1, 2);
-            break;
-        }
+        bool plain = false;
+        const char* field = ConnectField(host, *c, &plain);
         if (field != nullptr)
             Append(line, size, &used, field, std::strlen(field));
+        else
+            Append(line, size, &used, c - 1, 2);
     }
     return percent;
+}
+
+bool ComposeConnectWords(const char* command, int index, std::vector<std::string>* words,
+                         std::string* refused) {
+    const HostRecord& host = hostTable[index];
+    words->clear();
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    bool percent = false;
+    auto endWord = [&] {
+        if (inWord)
+            words->push_back(word);
+        word.clear();
+        inWord = false;
+    };
+    for (const char* c = command; *c != '\0'; ++c) {
+        if (*c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if ((*c == ' ' || *c == '\t') && !quoted) {
+            endWord();
+        } else if (*c != '%') {
+            word += *c;
+            inWord = true;
+        } else {
+            percent = true;
+            if (c[1] == '\0')
+                break; // a "%" at the end is dropped
+            ++c;
+            bool plain = false;
+            const char* field = ConnectField(host, *c, &plain);
+            if (plain && !IsPlainArgument(field)) {
+                *refused = field;
+                return false;
+            }
+            word += field != nullptr ? field : std::string{'%', *c};
+            inWord = inWord || *c != ' ';
+        }
+    }
+    endWord();
+    if (!percent) {
+        if (!IsPlainArgument(host.resolvedAddr)) {
+            *refused = host.resolvedAddr;
+            return false;
+        }
+        words->push_back(host.resolvedAddr);
+    }
+    return true;
 }
 
 void ComposeConnectLine(const char* command, int index, char* line, unsigned size) {
@@ -158,29 +216,48 @@ static void FollowHomeLink(HWND window) {
     OpenLinkedMap(window, home[0] != '\0' ? home : HOME_MAP_DEFAULT);
 }
 
+// Starts the host's connect program: `command` is the map's CONNECT value when
+// `fromMap`, otherwise the TELNET command.
+static void StartConnectProgram(const char* command, int index, bool fromMap) {
+    std::vector<std::string> words;
+    std::string refused;
+    if (!ComposeConnectWords(command, index, &words, &refused)) {
+        char program[CONNECT_COMMAND_LENGTH + 1];
+        std::snprintf(program, sizeof program, "%.*s", static_cast<int>(std::strcspn(command, " ")),
+                      command);
+        TellProgramNotStarted(program,
+                              ("\"" + refused + "\" is no plain host name or address").c_str());
+        return;
+    }
+    std::vector<const char*> arguments;
+    for (const std::string& word : words)
+        arguments.push_back(word.c_str());
+    StartProgram({"", arguments.data(), static_cast<int>(arguments.size()),
+                  fromMap ? command : nullptr, platform::SW_SHOW});
+}
+
 void ConnectHost(HWND window) {
     if (menuHost < 0 || menuHost >= hostCount)
         return;
     const HostRecord& host = hostTable[menuHost];
     char command[CONNECT_COMMAND_LENGTH + 1];
-    if (host.kind == KIND_NET) {
-        platform::GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
-                                          mapSettingsPath);
-        if (command[0] == '\0') {
-            char path[MAP_PATH_LENGTH + 1];
-            if (FindNetHostMap(host.name, path, sizeof path))
-                OpenLinkedMap(window, path);
-            return;
-        }
-    } else {
-        platform::GetPrivateProfileString(host.name, "CONNECT", telnetCommand, command,
-                                          sizeof command, mapSettingsPath);
+    // A missing key and an empty value are alike.
+    platform::GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
+                                      mapSettingsPath);
+    bool fromMap = command[0] != '\0';
+    if (!fromMap && host.kind == KIND_NET) {
+        char path[MAP_PATH_LENGTH + 1];
+        if (FindNetHostMap(host.name, path, sizeof path))
+            OpenLinkedMap(window, path);
+        return;
     }
+    if (!fromMap)
+        CopyField(command, sizeof command, telnetCommand);
 
     char line[CONNECT_LINE_LENGTH + 1];
     ComposeConnectLine(command, menuHost, line, sizeof line);
     if (line[0] != '[') {
-        platform::WinExec(line, platform::SW_SHOW);
+        StartConnectProgram(command, menuHost, fromMap);
         return;
     }
     if (BracketWordIs(line, "LOAD"))

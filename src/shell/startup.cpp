@@ -11,12 +11,15 @@
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/alarms.h"
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
+#include "platform/profile.h"
 #include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/window.h"
@@ -146,6 +149,64 @@ void OnMainWindowCreate(HWND window) {
     LoadHostBitmaps();
 }
 
+/*** files that cannot be used ***/
+
+void DescribeRefusedSettings(char* text, unsigned size, const char* file) {
+    std::snprintf(text, size,
+                  " The settings file %s is not a regular file: it is neither read nor written, "
+                  "and its settings are the defaults.",
+                  file);
+}
+
+static void ShowRefusedSettings(const char* file) {
+    char text[SETTINGS_PATH_LENGTH + 160];
+    DescribeRefusedSettings(text, sizeof text, file);
+    SetStatusText(text);
+    MessageBox(mainWindow, text + 1, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
+}
+
+static void ShowLogFailure(const char* text) {
+    SetStatusText(text);
+}
+
+/*** programs named by a map ***/
+
+static bool questionOpen = false; // a start asked about; others wait for the next time
+
+CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine) {
+    switch (ReadCommandPermission(command)) {
+    case CommandPermission::Allowed:
+        return CommandAnswer::Allowed;
+    case CommandPermission::Refused:
+        return CommandAnswer::NotAllowed;
+    case CommandPermission::Unasked:
+        break;
+    }
+    if (questionOpen)
+        return CommandAnswer::Unanswered;
+    questionOpen = true;
+    char text[SETTINGS_PATH_LENGTH + PENDING_COMMAND_LENGTH + 256];
+    std::snprintf(text, sizeof text,
+                  "The settings file of this map, %s, asks Tarnmap to start this program:\n\n"
+                  "%s\n\nAllow it? Yes starts it now and whenever this map asks for it again; "
+                  "No never starts it for this map.",
+                  mapSettingsPath, commandLine);
+    int answer = MessageBox(mainWindow, text, "Allow this program?",
+                            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    questionOpen = false;
+    bool allowed = answer == IDYES;
+    WriteCommandPermission(command, allowed);
+    return allowed ? CommandAnswer::Allowed : CommandAnswer::NotAllowed;
+}
+
+void ConnectDesktopReports() {
+    ConnectReports();
+    SetProfileRefusalReport(ShowRefusedSettings);
+    logFailureReport = ShowLogFailure;
+    programFailureReport = ShowLogFailure;
+    mapCommandAllowed = AskToStartMapCommand;
+}
+
 bool BlockingHook() {
     MSG message;
     if (!PeekMessage(&message, 0, 0, 0, PM_REMOVE))
@@ -171,8 +232,9 @@ static void ShutDown() {
 int TarnmapMain(const char* commandLine, int showState) {
     CatchTerminationSignals();
     RegisterResources();
-    ConnectReports();
+    ConnectDesktopReports();
     ChooseStartupMap();
+    ChooseTerminalCommands();
     ReadColors(colorTable);
     if (commandLine[0] != '\0' && !TakeCommandLineMap(commandLine)) {
         char text[MAP_PATH_LENGTH + 96];

@@ -3,6 +3,7 @@
 // hook, the message loop and the shutdown.
 #pragma once
 
+#include "monitor/programs.h"
 #include "platform/types.h"
 
 extern const char* const MAIN_CLASS; // "WFELLMAP"
@@ -30,6 +31,20 @@ bool RegisterWindowClasses();
 
 // The creation steps of the main window (its WM_CREATE).
 void OnMainWindowCreate(platform::HWND window);
+
+// Points what the lower layers tell (the map reader, unusable settings files, the log,
+// programs not started) at the desktop's status bar and message boxes, and has commands
+// named by a map's settings file asked about before they start.
+void ConnectDesktopReports();
+
+// Whether a command named by the map's settings file may start: the answer kept in
+// TARNMAP.INI, or else the user's, asked in a message box with the whole command line and
+// then kept. While one question is open, other starts are not made.
+CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine);
+
+// The text that tells of a settings file that is not a regular file, with a leading blank
+// as the status bar shows it.
+void DescribeRefusedSettings(char* text, unsigned size, const char* file);
 
 // Dispatches one waiting message, if there is one; true when it did.
 bool BlockingHook();

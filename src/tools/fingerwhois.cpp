@@ -34,14 +34,17 @@ struct QueryClient {
     const char* completeText; // appended when the server has closed
     bool finger;              // "receiving" shown, and the box emptied at the first piece
     bool busy;                // between the look-up and the request sent
+    unsigned shown;           // bytes of this answer put in the box
     sockaddr_in remote;       // the server
     sockaddr_in local;        // any address, port 0
 };
 
 static QueryClient fingerClient{
-    &fingerSocket, FINGER_PORT, FINGER_RESULTS, "\r\n**complete**\r\n", true, false, {}, {}};
+    &fingerSocket, FINGER_PORT, FINGER_RESULTS, "\r\n**complete**\r\n", true, false, 0, {}, {}};
 static QueryClient whoisClient{
-    &whoisSocket, WHOIS_PORT, WHOIS_RESULTS, "\r\n** complete **\r\n", false, false, {}, {}};
+    &whoisSocket, WHOIS_PORT, WHOIS_RESULTS, "\r\n** complete **\r\n", false, false, 0, {}, {}};
+
+static const char* const OUTPUT_CUT_TEXT = "\r\n(output cut)\r\n";
 
 /*** the query ***/
 
@@ -60,6 +63,22 @@ static bool CloseQuerySocket(QueryClient* client, HWND dialog) {
     *client->socket = INVALID_SOCKET;
     WSAAsyncSelect(socket, dialog, 0, 0);
     return closesocket(socket) == 0;
+}
+
+// Puts `count` bytes of the answer (in sharedText) into the box, up to the first
+// ANSWER_LIMIT bytes; a server that goes on beyond them is cut off there and not read any
+// further. True while the answer is still read.
+static bool ShowAnswerPiece(QueryClient* client, HWND dialog, HWND box, int count) {
+    unsigned room = ANSWER_LIMIT - client->shown;
+    unsigned kept = static_cast<unsigned>(count) < room ? static_cast<unsigned>(count) : room;
+    sharedText[kept] = '\0';
+    AppendResults(box, sharedText);
+    client->shown += kept;
+    if (client->shown < ANSWER_LIMIT)
+        return true;
+    CloseQuerySocket(client, dialog);
+    AppendResults(box, OUTPUT_CUT_TEXT);
+    return false;
 }
 
 // Where to connect: a dotted address as it stands, a name by its first address.
@@ -128,10 +147,9 @@ static int RunQuerySteps(QueryClient* client, HWND dialog, const char* server, c
     int count = recv(socket, sharedText, RECEIVE_SIZE, 0);
     if (client->finger)
         SetWindowText(box, "");
-    if (count > 0) {
-        sharedText[count] = '\0';
-        AppendResults(box, sharedText);
-    }
+    client->shown = 0;
+    if (count > 0)
+        ShowAnswerPiece(client, dialog, box, count);
     return 1;
 }
 
@@ -176,8 +194,7 @@ static void OnSocketNotify(QueryClient* client, HWND dialog, WPARAM wParam) {
     HWND box = GetDlgItem(dialog, client->resultsId);
     int count = recv(*client->socket, sharedText, RECEIVE_SIZE, 0);
     if (count > 0) {
-        sharedText[count] = '\0';
-        AppendResults(box, sharedText);
+        ShowAnswerPiece(client, dialog, box, count);
         return;
     }
     if (count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
@@ -274,7 +291,14 @@ static void OnWhoisSearch(HWND dialog) {
     if (whoisClient.busy)
         return;
     GetDlgItemText(dialog, WHOIS_SERVER, whoisServer, sizeof whoisServer);
-    WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer, globalSettingsPath);
+    if (!WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer, globalSettingsPath)) {
+        char text[SETTINGS_PATH_LENGTH + 128];
+        std::snprintf(text, sizeof text,
+                      "The whois server could not be saved to \"%s\"; the next Whois starts "
+                      "with the one saved before.",
+                      globalSettingsPath);
+        MessageBox(dialog, text, "Whois", MB_OK | MB_ICONEXCLAMATION);
+    }
     GetDlgItemText(dialog, WHOIS_SEARCH, whoisQuery, sizeof whoisQuery);
     SendDlgItemMessage(dialog, WHOIS_SEARCH, EM_SETSEL, 0, -1);
     char request[QUERY_TEXT_LENGTH + 3];

@@ -1,6 +1,7 @@
 // The finger and whois clients: one request line to TCP port 79 or 43, the answer read
 // piece by piece as the stack reports it (WM_SOCKET_NOTIFY) and appended to the dialog's
-// results box until the server closes. Owns both dialogs, their sockets and WHOISHOST.
+// results box until the server closes, or cut after its first 64 KiB. Owns both dialogs, their
+// sockets and WHOISHOST.
 #pragma once
 
 #include "platform/types.h"
@@ -14,6 +15,7 @@ constexpr unsigned QUERY_TEXT_LENGTH = 98;    // a finger string or a whois sear
 constexpr unsigned WHOIS_SERVER_LENGTH = 144; // the server as typed
 constexpr unsigned WHOIS_SETTING_LENGTH = 94; // the server as read from WHOISHOST
 constexpr unsigned RECEIVE_SIZE = 256;        // one piece of an answer
+constexpr unsigned ANSWER_LIMIT = 64 * 1024;  // bytes of an answer shown; then "(output cut)"
 
 // Controls of the two dialogs.
 constexpr int FINGER_STRING = 1001;

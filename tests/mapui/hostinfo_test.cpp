@@ -17,6 +17,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace platform;
 
@@ -204,32 +206,43 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
     EXPECT_EQ(GetPrivateProfileInt("newhost", "SOUND", 99, mapSettingsPath), 1u);
 }
 
-TEST_F(HostInformationTest, CommasAreRefusedAndTheDialogStaysOpen) {
+TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRefused) {
     HostRecord& host = Edit(1, "web", "10.0.0.80");
-    int refusals = 0;
-    QueueDialogHook([&refusals](HWND dialog) {
-        for (int id : {HOSTINFO_NAME, HOSTINFO_ADDRESS, HOSTINFO_INFO1, HOSTINFO_INFO2}) {
+    const std::string commas = "messagebox: Host Information: The display name, the address and "
+                               "the info lines cannot contain a comma: the map file separates "
+                               "its fields with commas.";
+    const std::string options = "messagebox: Host Information: The display name and the address "
+                                "cannot begin with \"-\" or contain blanks or control characters: "
+                                "programs started for the host get them as arguments.";
+    std::vector<std::string> refusals;
+    QueueDialogHook([&](HWND dialog) {
+        const std::pair<int, const char*> refused[] = {
+            {HOSTINFO_NAME, "a,b"},          {HOSTINFO_ADDRESS, "a,b"},
+            {HOSTINFO_INFO1, "a,b"},         {HOSTINFO_INFO2, "a,b"},
+            {HOSTINFO_ADDRESS, "-oProxy=x"}, {HOSTINFO_ADDRESS, "1 -x"},
+            {HOSTINFO_NAME, "a\tb"},         {HOSTINFO_NAME, "-l"}};
+        for (const auto& [id, text] : refused) {
             std::string before = ItemText(dialog, id);
-            SetDlgItemText(dialog, id, "a,b");
+            SetDlgItemText(dialog, id, text);
             size_t journal = JournalEntries().size();
             Click(dialog, HOSTINFO_ACCEPT);
-            ASSERT_TRUE(IsWindow(dialog)) << "kept open for field " << id;
+            ASSERT_TRUE(IsWindow(dialog)) << "kept open for " << text;
             ASSERT_EQ(JournalEntries().size(), journal + 1);
-            EXPECT_EQ(JournalEntries().back(),
-                      "messagebox: Host Information: The display name, the address and the "
-                      "info lines cannot contain a comma: the map file separates its fields "
-                      "with commas.");
-            ++refusals;
+            refusals.push_back(JournalEntries().back());
             SetDlgItemText(dialog, id, before.c_str());
         }
-        // A comma anywhere else is the user's business.
-        SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh -o A=b,c web"}, {HOSTINFO_NAME, "web2"}});
+        // A comma, a blank or a dash anywhere else is the user's business.
+        SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh -o A=b,c web"},
+                              {HOSTINFO_INFO1, "-rack a-"},
+                              {HOSTINFO_NAME, "web2"}});
         Click(dialog, HOSTINFO_ACCEPT);
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
-    EXPECT_EQ(refusals, 4);
+    EXPECT_EQ(refusals, (std::vector<std::string>{commas, commas, commas, commas, options, options,
+                                                  options, options}));
     EXPECT_STREQ(host.name, "web2");
     EXPECT_STREQ(host.address, "10.0.0.80");
+    EXPECT_STREQ(host.info1, "-rack a-");
     std::string settings = Settings();
     EXPECT_EQ(settings.find("[web]"), std::string::npos) << "nothing written while refused";
     EXPECT_NE(settings.find("CONNECT=ssh -o A=b,c web\r\n"), std::string::npos);

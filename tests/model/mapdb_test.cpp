@@ -8,12 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -222,7 +221,7 @@ TEST_F(MapDatabaseTest, CurrentLayoutFieldRules) {
     EXPECT_EQ(Strings{"last,a,b,c,1,2,0,1,0"}, HostFields());
 }
 
-TEST_F(MapDatabaseTest, LongFieldsAreCutAndLongLinesStayOneRecord) {
+TEST_F(MapDatabaseTest, LineEndsLongLinesAndOversizedFiles) {
     const std::string a26(26, 'a');
     // Anything read as a further record from the middle of these lines would add a host
     // or a line, or change the version.
@@ -240,6 +239,28 @@ TEST_F(MapDatabaseTest, LongFieldsAreCutAndLongLinesStayOneRecord) {
     EXPECT_EQ(a26, hostTable[0].resolvedAddr);
     EXPECT_EQ(0, lineCount);
     EXPECT_EQ(banner.substr(0, 255), mapBanner);
+
+    // A lone CR ends a line as CR LF and LF do, in any mixture.
+    ASSERT_EQ(1, Load("mixed.db", "Bfirst\rV1\rHa,1.1.1.1\r\nHb,2.2.2.2\n\rHc,3.3.3.3\r"));
+    EXPECT_EQ((Strings{"a,1.1.1.1,,,0,0,0,1,0", "b,2.2.2.2,,,0,0,0,1,0", "c,3.3.3.3,,,0,0,0,1,0"}),
+              HostFields());
+    EXPECT_STREQ("first", mapBanner);
+
+    // A line longer than any record is cut (what follows the cut is lost like the excess
+    // of a field); a file larger than any map is not read at all.
+    ASSERT_EQ(1, Load("wide.db", "V1\r\nHwide,10.0.0.1,," + std::string(900 * 1024, 'w') +
+                                     ",7,8\r\nHnext,,,,7,8\r\n"));
+    EXPECT_EQ(
+        (Strings{"wide,10.0.0.1,," + std::string(25, 'w') + ",0,0,0,1,0", "next,,,,7,8,0,1,0"}),
+        HostFields());
+    statusTexts.clear();
+    ASSERT_EQ(1, Load("huge.db", "V1\r\nHhuge\r\nB" + std::string(1024 * 1024, 'x')));
+    EXPECT_EQ(0, hostCount);
+    EXPECT_EQ(Strings{"Database read error."}, statusTexts);
+    ASSERT_EQ(1u, versionErrors.size());
+    EXPECT_EQ("The map " + dir.file("huge.db") +
+                  " is larger than 1024 KiB, more than any map needs; it was not read.",
+              versionErrors[0].text);
 }
 
 // Full tables with every field at its longest are written and read back whole; records
@@ -340,33 +361,12 @@ TEST_F(MapDatabaseTest, WrittenFileHasTheExactRecords) {
     EXPECT_EQ(1, Entries());
 }
 
-TEST_F(MapDatabaseTest, AFailedWriteKeepsTheOldFile) {
+// A write that fails half-way leaves the old file and no temporary one: the settings
+// writer's test makes one fail, through the same replacement.
+TEST_F(MapDatabaseTest, AWriteThatCannotBeMadeReturnsZero) {
     std::string missingDirectory = dir.file("no/such/dir/map.db");
     EXPECT_EQ(0, WriteMapDatabase(missingDirectory.c_str()));
     EXPECT_FALSE(std::filesystem::exists(missingDirectory));
-
-    // The disk "fills up" while the new file is written: a file size limit makes the
-    // write fail part way, as a full disk would.
-    std::string path = dir.file("kept.db");
-    const std::string old = "V1\r\nHold,1.2.3.4,,,1,1,0,1,0\r\n";
-    WriteWholeFile(path, old);
-    hostCount = MAX_HOSTS;
-    for (int index = 0; index < MAX_HOSTS; ++index)
-        hostTable[index] = MakeHost("filler", "10.0.0.1", 1, 1);
-
-    rlimit saved{};
-    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
-    rlimit small = saved;
-    small.rlim_cur = 512;
-    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-    int written = WriteMapDatabase(path.c_str());
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_EQ(0, written);
-    EXPECT_EQ(old, ReadWholeFile(path));
-    EXPECT_EQ(1, Entries()) << "a temporary file was left behind";
 
     // A directory in the map's place is not replaced.
     std::filesystem::create_directory(dir.file("folder.db"));
@@ -390,16 +390,23 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
     // What is added to this map belongs to this map's settings, not the previous map's.
     EXPECT_EQ(dir.file("absent.INI"), mapSettingsPath);
 
-    // A directory opens but cannot be read: the same report, not an empty success.
-    statusTexts.clear();
-    hostCount = 2;
+    // A directory or a FIFO (opened without waiting for a writer) is refused with its name.
     std::string folder = dir.file("folder.db");
     std::filesystem::create_directory(folder);
-    SetMapPath(folder);
-    EXPECT_EQ(1, ReadMapDatabase(3, folder.c_str()));
-    EXPECT_EQ(0, hostCount);
-    ASSERT_FALSE(statusTexts.empty());
-    EXPECT_EQ("Database read error.", statusTexts.back());
+    std::string fifo = dir.file("fifo.db");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    for (const std::string& refused : {folder, fifo}) {
+        statusTexts.clear();
+        versionErrors.clear();
+        hostCount = 2;
+        SetMapPath(refused);
+        EXPECT_EQ(1, ReadMapDatabase(3, refused.c_str()));
+        EXPECT_EQ(0, hostCount);
+        EXPECT_EQ(Strings{"Database read error."}, statusTexts);
+        ASSERT_EQ(1u, versionErrors.size());
+        EXPECT_EQ("The map " + refused + " is not a regular file; it was not read.",
+                  versionErrors[0].text);
+    }
 }
 
 TEST_F(MapDatabaseTest, TitleIsTheFileNameWithoutDirectoryAndExtension) {

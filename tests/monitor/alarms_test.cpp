@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -323,7 +325,7 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     std::string queuedCommand = "true high DN 555 7 10.1.2.3";
     EXPECT_EQ(JournalEntries(), Lines{"exec: " + eachCommand});
     EXPECT_EQ(map.LogMessages().back(), eachCommand);
-    EXPECT_STREQ(pendingCommand, queuedCommand.c_str());
+    EXPECT_STREQ(pendingCommand.line, queuedCommand.c_str());
     EXPECT_EQ(commandPriority, 2u);
     platform::ClearJournal();
     FinishAlarmCycle();
@@ -343,9 +345,47 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     RecordFailure(high);
     std::string expected = longProgram + " DN 1234567890123456789 2147483647 " +
                            std::string(sizeof hostTable[high].resolvedAddr - 1, '9');
-    EXPECT_EQ(std::string(pendingCommand), expected);
-    pendingCommand[0] = '\0'; // the made-up program is not to be started
+    EXPECT_EQ(std::string(pendingCommand.line), expected);
+    pendingCommand.line[0] = '\0'; // the made-up program is not to be started
     FinishAlarmCycle();
+}
+
+TEST(Alarms, EachFieldIsOneArgumentAndAddressesThatLookLikeOptionsAreNotPassed) {
+    AlarmMap map("");
+    std::string script = map.dir().file("alarm.sh");
+    WriteWholeFile(script,
+                   "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.out\"\n");
+    chmod(script.c_str(), 0755);
+    WriteWholeFile(map.dir().file("net.INI"),
+                   "[OPTS]\r\nSOUND=0\r\n[plain]\r\nBEEP_COUNT=5\r\nBEEP_EACH=1\r\nBEEP_CODE=7\r\n"
+                   "BEEP_NUMBER=55 \"5 -x\r\nEXTERNAL=" +
+                       script +
+                       " \"first word\"\r\n[odd]\r\nBEEP_COUNT=5\r\nBEEP_EACH=1\r\n"
+                       "EXTERNAL=" +
+                       script + "\r\n");
+    int plain = map.AddHost("plain", "10.0.0.1");
+    int odd = map.AddHost("odd", "1 --evil-option x");
+    for (int i : {plain, odd}) {
+        hostTable[i].missed = 5; // down, and at its count
+        hostTable[i].quiet = 0;
+    }
+    BeginAlarmCycle();
+    RecordFailure(plain);
+    std::string arguments;
+    for (int i = 0; i < 500 && arguments.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        arguments = ReadWholeFile(script + ".out");
+    }
+    EXPECT_EQ(arguments, "<first word><DN><55 \"5 -x><7><10.0.0.1>");
+    std::remove((script + ".out").c_str());
+    RecordFailure(odd);
+    EXPECT_EQ(map.LogMessages(),
+              (Lines{script + " \"first word\" DN 55 \"5 -x 7 10.0.0.1",
+                     script + " DN  1 1 --evil-option x",
+                     "cannot start \"" + script +
+                         "\": \"1 --evil-option x\" is no plain host name or address"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(ReadWholeFile(script + ".out"), "");
 }
 
 TEST(Alarms, SoundsBesideTheMapAreFoundBeforeTheInstalledOnes) {

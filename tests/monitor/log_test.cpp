@@ -1,6 +1,7 @@
 // The log line as it lands in the map's .LOG file.
 #include "model/settings.h"
 #include "monitor/log.h"
+#include "support/small_disk.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -52,6 +54,41 @@ TEST(Log, DatedLinesAreAppendedWithCrLfCutAndDroppedWhenUnwritable) {
     mapLogPath[0] = '\0';
     LogLine("dropped too");
     EXPECT_EQ(ReadWholeFile(path), text);
+}
+
+TEST(Log, AFullDiskLosesWholeLinesOnlyAndSaysSoOnce) {
+    SmallDisk disk(16);
+    SKIP_WITHOUT_SMALL_DISK(disk);
+    static std::vector<std::string> told;
+    told.clear();
+    logFailureReport = [](const char* text) { told.push_back(text); };
+    std::string path = disk.file("map.LOG");
+    snprintf(mapLogPath, sizeof mapLogPath, "%s", path.c_str());
+    LogLine("before the disk filled up");
+    disk.Fill();
+    // The log's last page takes some more lines; one of them breaks off at the page's end.
+    for (int line = 0; line < 200; ++line)
+        LogPrintf("host%03d [10.0.0.%d] down, Timed out", line, line % 250);
+    disk.Free();
+    LogLine("after space was freed");
+    disk.Fill();
+    LogLine("lost again");
+    disk.Free();
+    logFailureReport = nullptr;
+    mapLogPath[0] = '\0';
+
+    std::string text = ReadWholeFile(path);
+    std::regex wholeLines(
+        R"((\d\d/\d\d/\d\d \d\d:\d\d:\d\d (before the disk filled up|)"
+        R"(host\d\d\d \[10\.0\.0\.\d+\] down, Timed out|after space was freed)\r\n)+)");
+    EXPECT_TRUE(std::regex_match(text, wholeLines)) << text.substr(text.size() - 200);
+    EXPECT_NE(text.find("before the disk filled up"), std::string::npos);
+    EXPECT_NE(text.find("after space was freed\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("host199"), std::string::npos);
+    std::string reason =
+        " The log " + path + " cannot be written (No space left on device); its lines are lost.";
+    EXPECT_EQ(told, (std::vector<std::string>{reason, reason}))
+        << "once when lines are first lost, once more after a line was written again";
 }
 
 } // namespace

@@ -72,8 +72,22 @@ TEST(Exec, StartsTheProgramWithItsArgumentsAndNoShell) {
     std::string args = WaitForFile(script + ".out");
     EXPECT_EQ(args, "<DN><a;rm -rf " + dir.file("victim") + "><7><$HOME>\n");
     EXPECT_EQ(ReadWholeFile(dir.file("victim")), "still here");
-    ASSERT_EQ(platform::JournalEntries().size(), 1u);
-    EXPECT_EQ(platform::JournalEntries()[0], "exec: " + line);
+
+    // Arguments after the command line's words are passed as they stand, blanks, quotes
+    // and all; with no command line the first names the program.
+    std::remove((script + ".out").c_str());
+    const char* extra[] = {"1 --evil x", "\"q\"", ""};
+    EXPECT_GT(platform::WinExecWithArguments((script + " UP").c_str(), extra, 3, platform::SW_SHOW),
+              31u);
+    EXPECT_EQ(WaitForFile(script + ".out"), "<UP><1 --evil x><\"q\"><>\n");
+    std::remove((script + ".out").c_str());
+    const char* whole[] = {script.c_str(), "a b"};
+    EXPECT_GT(platform::WinExecWithArguments("", whole, 2, platform::SW_SHOW), 31u);
+    EXPECT_EQ(WaitForFile(script + ".out"), "<a b>\n");
+    EXPECT_EQ(
+        platform::JournalEntries(),
+        (std::vector<std::string>{"exec: " + line, "exec: " + script + " UP 1 --evil x \"q\" ",
+                                  "exec: " + script + " a b"}));
     platform::EnableJournal(false);
 }
 
@@ -82,7 +96,11 @@ TEST(Exec, ReportsMissingProgramsAndLeavesNoZombies) {
               platform::ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(WinExec("no-such-program-anywhere", platform::SW_SHOW),
               platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_STREQ(platform::ExecErrorText(platform::ERROR_FILE_NOT_FOUND), "no such program");
     EXPECT_EQ(WinExec("", platform::SW_SHOW), 0u);
+    EXPECT_FALSE(platform::ProgramExists("no-such-program-anywhere"));
+    EXPECT_FALSE(platform::ProgramExists("/etc/passwd")) << "not executable";
+    EXPECT_TRUE(platform::ProgramExists("true"));
 
     // Each program is reaped on its own, also one that ends before WinExec returns: no
     // zombie may wait for the next program to be started.

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -286,7 +288,7 @@ TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
     EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1", blocked.c_str()));
     EXPECT_EQ(ReadWholeFile(file), original);
 
-    // The path names a directory: the rename fails and nothing is left behind.
+    // The path names a directory: it is refused and nothing is left behind.
     fs::create_directory(dir.file("folder.ini"));
     EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1", dir.file("folder.ini").c_str()));
     EXPECT_TRUE(fs::is_directory(dir.file("folder.ini")));
@@ -336,4 +338,45 @@ TEST(Profile, WritesThatCouldNotReadBackAreRefused) {
     // A section name with brackets in it still reads back.
     ASSERT_TRUE(WritePrivateProfileString("a]b[c", "LOG", "0", f));
     EXPECT_EQ(GetPrivateProfileInt("A]B[C", "LOG", 1, f), 0u);
+}
+
+TEST(Profile, TwoProgramsWritingOneFileKeepEachOthersKeys) {
+    TempDir dir;
+    std::string file = dir.file("TARNMAP.INI");
+    WriteWholeFile(file, "[OPTS]\r\nTIMER=60\r\n");
+    // Two processes, released together, each writing 50 keys of its own into one section.
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    pid_t writers[2];
+    for (int writer = 0; writer < 2; ++writer) {
+        writers[writer] = fork();
+        ASSERT_GE(writers[writer], 0);
+        if (writers[writer] == 0) {
+            char go;
+            close(start[1]);
+            bool good = read(start[0], &go, 1) == 0;
+            for (int key = 0; key < 50 && good; ++key) {
+                std::string name = "K" + std::to_string(writer) + "_" + std::to_string(key);
+                good = WritePrivateProfileString("OPTS", name.c_str(), "1", file.c_str());
+            }
+            _exit(good ? 0 : 1);
+        }
+    }
+    close(start[0]);
+    close(start[1]); // both read the end of the pipe at once
+    for (pid_t writer : writers) {
+        int status = -1;
+        ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        EXPECT_EQ(status, 0);
+    }
+    FlushProfileCache();
+    int missing = 0;
+    for (int writer = 0; writer < 2; ++writer)
+        for (int key = 0; key < 50; ++key) {
+            std::string name = "K" + std::to_string(writer) + "_" + std::to_string(key);
+            missing += GetPrivateProfileInt("OPTS", name.c_str(), 0, file.c_str()) == 1 ? 0 : 1;
+        }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 60u);
+    EXPECT_EQ(FilesIn(dir.path()), 1u);
 }

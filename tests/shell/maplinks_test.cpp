@@ -1,25 +1,35 @@
 // The Connect action and map links: % letters, the address appended, programs really
 // started, "Net" hosts opening their maps, [LOAD] and [HOME] links; and the command line.
 #include "mapui/ctxmenu.h"
+#include "mapui/hostinfo.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
+#include "platform/dialog.h"
 #include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/testing.h"
 #include "platform/window.h"
 #include "resources/commands.h"
+#include "resources/dialogs_hostinfo.h"
 #include "shell/mainwnd.h"
 #include "shell/maplinks.h"
+#include "shell/startup.h"
 #include "support/map_window.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -126,12 +136,31 @@ class MapLinkTest : public MapWindowTest {
         QueuePopupMenuAnswer(CMD_CONTEXT_CONNECT);
         Mouse(WM_RBUTTONDOWN, col, row, MK_RBUTTON);
     }
-    static std::vector<std::string> Started() {
-        std::vector<std::string> started;
+    static std::vector<std::string> Started() { return Entries("exec: "); }
+    static std::vector<std::string> Entries(const std::string& kind) {
+        std::vector<std::string> entries;
         for (const std::string& entry : JournalEntries())
-            if (entry.rfind("exec: ", 0) == 0)
-                started.push_back(entry.substr(6));
-        return started;
+            if (entry.rfind(kind, 0) == 0)
+                entries.push_back(entry.substr(kind.size()));
+        return entries;
+    }
+};
+
+// What the desktop tells and asks, with questions nobody answers answered No.
+class DesktopLinkTest : public MapLinkTest {
+  protected:
+    void SetUp() override {
+        MapLinkTest::SetUp();
+        ConnectDesktopReports();
+        AnswerUnaskedQuestions(true);
+    }
+    void TearDown() override {
+        AnswerUnaskedQuestions(false);
+        programFailureReport = nullptr;
+        mapCommandAllowed = nullptr;
+        logFailureReport = nullptr;
+        SetProfileRefusalReport(nullptr);
+        MapLinkTest::TearDown();
     }
 };
 
@@ -242,3 +271,79 @@ TEST_F(MapLinkTest, LoadAndHomeLinks) {
 }
 
 } // namespace
+
+TEST_F(DesktopLinkTest, FieldsReachTheProgramAsOneArgumentEach) {
+    std::string client = dir_.file("client");
+    WriteWholeFile(client,
+                   "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.tmp\"\n"
+                   "mv \"$0.tmp\" \"$0.out\"\n");
+    std::filesystem::permissions(client, std::filesystem::perms::owner_all);
+    SetConnect("alpha", (client + " -l %l \"%1 x\"%% %a").c_str());
+    CopyField(hostTable[0].info1, sizeof hostTable[0].info1, "rack \"A");
+    QueueMessageBoxAnswer(IDYES);
+    DoubleClick(2, 2);
+    std::string arguments;
+    for (int i = 0; i < 500 && arguments.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        arguments = ReadWholeFile(client + ".out");
+    }
+    EXPECT_EQ(arguments, "<-l><alpha><rack \"A x%><127.0.0.1>");
+
+    // An address that would be taken for an option is not handed over at all.
+    std::filesystem::remove(client + ".out");
+    CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "-oProxyCommand=id>Q");
+    DoubleClick(2, 2);
+    EXPECT_EQ(StatusText(), " cannot start \"" + client +
+                                "\": \"-oProxyCommand=id>Q\" is no plain host name or address");
+    CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, "1 --evil x");
+    CopyField(telnetCommand, sizeof telnetCommand, client.c_str());
+    ChooseConnect(10, 4);
+    EXPECT_EQ(StatusText(),
+              " cannot start \"" + client + "\": \"1 --evil x\" is no plain host name or address");
+    EXPECT_EQ(Started().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(client + ".out"));
+}
+
+TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
+    auto question = [](const std::string& line) {
+        return "Allow this program?: The settings file of this map, " +
+               std::string(mapSettingsPath) + ", asks Tarnmap to start this program:\n\n" + line +
+               "\n\nAllow it? Yes starts it now and whenever this map asks for it again; No "
+               "never starts it for this map.";
+    };
+    // Refused (the default answer): told, kept, not asked again.
+    SetConnect("alpha", "true %a");
+    DoubleClick(2, 2);
+    DoubleClick(2, 2);
+    EXPECT_EQ(Entries("messagebox: "), std::vector<std::string>{question("true 127.0.0.1")});
+    EXPECT_TRUE(Started().empty());
+    EXPECT_EQ(StatusText(), " cannot start \"true\": not allowed for this map");
+    std::string kept = ReadWholeFile(globalSettingsPath);
+    EXPECT_NE(kept.find("[PROGRAMS]\r\n"), std::string::npos) << kept;
+    EXPECT_NE(kept.find("=0 " + std::string(mapSettingsPath) + ": true %a\r\n"), std::string::npos)
+        << kept;
+
+    // Allowed: started now and later without a question.
+    ClearJournal();
+    SetConnect("beta", "true -x %a");
+    QueueMessageBoxAnswer(IDYES);
+    ChooseConnect(10, 4);
+    ChooseConnect(10, 4);
+    EXPECT_EQ(Entries("messagebox: "), std::vector<std::string>{question("true -x 127.0.0.1")});
+    EXPECT_EQ(Started(), (std::vector<std::string>{"true -x 127.0.0.1", "true -x 127.0.0.1"}));
+
+    // The TELNET command is not the map's, and a command typed in Host Information is the
+    // user's own: neither is asked about.
+    ClearJournal();
+    CopyField(telnetCommand, sizeof telnetCommand, "true");
+    ChooseConnect(6, 12);
+    currentHost = 2;
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, HOSTINFO_CONNECT, "true typed %l");
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    ASSERT_EQ(ShowHostInformation(mainWindow), 1);
+    ChooseConnect(6, 12);
+    EXPECT_TRUE(Entries("messagebox: ").empty());
+    EXPECT_EQ(Started(), (std::vector<std::string>{"true 127.0.0.1", "true typed gamma"}));
+}

@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -115,6 +116,34 @@ TEST(Headless, ATerminationSignalEndsTheCycleAfterTheCurrentHost) {
         << lines[0];
     EXPECT_GE(std::stoi(parts[1]), 1);
     EXPECT_LT(std::stoi(parts[1]), 8) << "the cycle ends after the host being checked";
+}
+
+TEST(Headless, SettingsAndLogFilesThatAreFifosAreRefusedWithoutWaiting) {
+    TempDir dir;
+    WriteMap(dir, {{"loopback,127.0.0.1", 0}}, 3600);
+    std::filesystem::create_directory(dir.file("tarnmap"));
+    std::remove(dir.file("TARNMAP.INI").c_str());
+    std::remove(dir.file("net.INI").c_str());
+    std::vector<std::string> fifos{dir.file("tarnmap/TARNMAP.INI"), dir.file("net.INI"),
+                                   dir.file("net.LOG")};
+    for (const std::string& fifo : fifos)
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    pid_t child = StartTarnmap(dir, {"--headless", "--cycles", "1", "net.db"});
+    ASSERT_GT(child, 0);
+    EXPECT_EQ(WaitForExit(child, 60), 0);
+    std::string errors = ReadWholeFile(dir.file("err.txt"));
+    for (const std::string& settings : {fifos[0], fifos[1]}) {
+        std::string told = "tarnmap: The settings file " + settings +
+                           " is not a regular file: it is neither read nor written, and its "
+                           "settings are the defaults.\n";
+        EXPECT_NE(errors.find(told), std::string::npos) << errors;
+        EXPECT_EQ(errors.find(told), errors.rfind(told)) << "told once";
+    }
+    EXPECT_NE(errors.find("tarnmap: The log " + fifos[2] +
+                          " cannot be written (not a regular file); its lines are lost.\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(StampedLines(dir.file("out.txt"), "\n").size(), 1u);
 }
 
 TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {

@@ -3,13 +3,18 @@
 // it with the poll countdown stopped meanwhile, and it keeps its layout when resized.
 #include "tools/connect.h"
 
+#include "mapui/statusbar.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/journal.h"
+#include "platform/profile.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
 #include "shell/mainwnd.h"
+#include "shell/startup.h"
 #include "support/ui_fixture.h"
 #include "tools/fingerwhois.h"
 #include "tools/lookup.h"
@@ -28,10 +33,14 @@ using namespace platform;
 
 namespace {
 
+// The client's command and its arguments, each in <>.
 std::string Completed(const char* program, const char* host, unsigned port) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%s", program);
-    CompleteConnectCommand(line, sizeof line, host, port);
+    char portText[16];
+    const char* arguments[CONNECT_ARGUMENTS];
+    int count = ConnectArguments(program, host, port, portText, sizeof portText, arguments);
+    std::string line = program;
+    for (int i = 0; i < count; ++i)
+        line += std::string("<") + arguments[i] + ">";
     return line;
 }
 
@@ -84,19 +93,15 @@ DialogLayout ResizedLayout(const std::function<void()>& open, const char* pictur
 } // namespace
 
 TEST(ConnectCommand, HostAndPortByTheRulesOfEachClient) {
-    EXPECT_EQ(Completed("telnet", "h", 23), "telnet h");
-    EXPECT_EQ(Completed("telnet", "h", 21), "telnet h");
-    EXPECT_EQ(Completed("telnet", "h", 2323), "telnet h 2323");
-    EXPECT_EQ(Completed("telnet", "h", 4294967295u), "telnet h 4294967295") << "unsigned";
-    EXPECT_EQ(Completed("c:\\net\\portage.exe", "h", 21), "c:\\net\\portage.exe -p h");
-    EXPECT_EQ(Completed("PORTAGE", "h", 23), "PORTAGE -p h");
-    EXPECT_EQ(Completed("Portage", "h", 21), "Portage h") << "only the two spellings";
-    EXPECT_EQ(Completed("portage", "h", 8021), "portage h 8021");
-    // Cut, never overrun.
-    std::string cut =
-        Completed("a-client-with-a-long-name", "a.very.long.host.name.in.a.very.long.domain", 99);
-    EXPECT_EQ(cut.size(), 63u);
-    EXPECT_EQ(cut.substr(0, 26), "a-client-with-a-long-name ");
+    EXPECT_EQ(Completed("telnet", "h", 23), "telnet<h>");
+    EXPECT_EQ(Completed("telnet", "h", 21), "telnet<h>");
+    EXPECT_EQ(Completed("telnet", "h", 2323), "telnet<h><2323>");
+    EXPECT_EQ(Completed("telnet", "h", 4294967295u), "telnet<h><4294967295>") << "unsigned";
+    EXPECT_EQ(Completed("c:\\net\\portage.exe", "h", 21), "c:\\net\\portage.exe<-p><h>");
+    EXPECT_EQ(Completed("PORTAGE", "h", 23), "PORTAGE<-p><h>");
+    EXPECT_EQ(Completed("Portage", "h", 21), "Portage<h>") << "only the two spellings";
+    EXPECT_EQ(Completed("portage", "h", 8021), "portage<h><8021>");
+    EXPECT_EQ(Completed("telnet", "", 2323), "telnet") << "no host, no arguments";
 }
 
 TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
@@ -113,7 +118,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         const char* arguments;
     } runs[] = {{CMD_TELNET, "h1", "23", telnet, " h1", "<h1>\n"},
                 {CMD_FTP, "h2", "21", ftp, " -p h2", "<-p><h2>\n"},
-                {CMD_TELNET, "h4", "", telnet, " h4 0", "<h4><0>\n"}}; // an empty port field
+                {CMD_TELNET, "h4", "", telnet, " h4", "<h4>\n"}}; // an empty port field
     std::vector<std::string> expected;
     for (const auto& run : runs) {
         SCOPED_TRACE(run.host);
@@ -141,6 +146,55 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
     RunCommand(mainWindow, CMD_FTP);
     EXPECT_EQ(JournalEntries().size(), 3u);
     EXPECT_STREQ(toolHost, "h4");
+}
+
+TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) {
+    ConnectDesktopReports();
+    const std::string client = WriteClient(dir_.file("telnet-client"));
+    auto connect = [](const char* host) {
+        QueueDialogHook([host](HWND dialog) {
+            SetDlgItemText(dialog, CONNECT_HOST, host);
+            PostMessage(dialog, WM_COMMAND, IDOK, 0);
+        });
+        RunCommand(mainWindow, CMD_TELNET);
+        return PaneText(0);
+    };
+    std::snprintf(telnetCommand, sizeof telnetCommand, "no-such-terminal -e telnet");
+    EXPECT_EQ(connect("h1"), " cannot start \"no-such-terminal\": no such program");
+    std::snprintf(telnetCommand, sizeof telnetCommand, "%s", client.c_str());
+    EXPECT_EQ(connect("-oProxyCommand=x"),
+              " cannot start \"" + client +
+                  "\": \"-oProxyCommand=x\" is no plain host name or address");
+    std::string log = ReadWholeFile(dir_.file("tools.LOG"));
+    EXPECT_NE(log.find(" cannot start \"no-such-terminal\": no such program\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(std::filesystem::exists(client + ".out"));
+
+    // The first terminal found on PATH, in the order of the list, unless $TERMINAL names one.
+    std::string bin = dir_.file("bin");
+    std::filesystem::create_directory(bin);
+    for (const char* terminal : {"xterm", "konsole"})
+        WriteClient(bin + "/" + terminal);
+    std::string path = getenv("PATH");
+    setenv("PATH", bin.c_str(), 1);
+    unsetenv("TERMINAL");
+    ChooseTerminalCommands();
+    EXPECT_EQ(std::string(telnetCommand) + "|" + ftpCommand, "konsole -e telnet|konsole -e ftp");
+    setenv("TERMINAL", (bin + "/xterm -fa Mono").c_str(), 1);
+    ChooseTerminalCommands();
+    EXPECT_STREQ(telnetCommand, "konsole -e telnet") << "chosen once, at the first start";
+    WritePrivateProfileString("OPTS", "TELNET", nullptr, globalSettingsPath);
+    ChooseTerminalCommands();
+    ReadProgramOptions();
+    EXPECT_EQ(std::string(telnetCommand) + "|" + ftpCommand,
+              bin + "/xterm -fa Mono -e telnet|konsole -e ftp");
+    setenv("PATH", path.c_str(), 1);
+    unsetenv("TERMINAL");
+    programFailureReport = nullptr;
+    mapCommandAllowed = nullptr;
+    logFailureReport = nullptr;
+    SetProfileRefusalReport(nullptr);
 }
 
 // Each command opens its own dialog; the countdown, stopped for it, is not restarted when a

@@ -4,11 +4,17 @@
 // given up by a new query or by Exit.
 #include "tools/fingerwhois.h"
 
+#include "mapui/hostinfo.h"
+#include "mapui/options.h"
+#include "model/hosts.h"
 #include "model/settings.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
+#include "resources/dialogs_hostinfo.h"
+#include "resources/dialogs_options.h"
+#include "support/small_disk.h"
 #include "support/ui_fixture.h"
 #include "tools/lookup.h"
 #include "tools_world.h"
@@ -220,4 +226,71 @@ TEST_F(QueryTest, WhoisSavesItsServerEvenWhenRefusedAndSendsTheSearch) {
     });
     ShowWhoisTool(0);
     EXPECT_EQ(answer, "localhost|example.test");
+}
+
+TEST_F(QueryTest, AnAnswerThatGoesOnIsCutAfterItsFirst64KiB) {
+    // 80 KiB that the server would go on sending, holding the connection open after them.
+    std::vector<std::string> pieces;
+    std::string answer;
+    for (int piece = 0; piece < 80; ++piece) {
+        std::string text;
+        for (int line = 0; line < 32; ++line)
+            text += "line " + std::to_string(100000 + piece * 32 + line) + " of the answer....\r\n";
+        pieces.push_back(text);
+        answer += text;
+    }
+    auto server = ServeLines(FINGER_PORT, {{pieces, true}});
+    std::string shown;
+    SOCKET afterCut = 0;
+    QueueDialogHook([&](HWND dialog) {
+        shown = QueryUntil(dialog, FINGER_STRING, "@127.0.0.1", FINGER_RESULTS, "(output cut)\r\n");
+        afterCut = fingerSocket;
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(ShowFingerTool(0), 1);
+    EXPECT_EQ(shown.size(), ANSWER_LIMIT + 16);
+    EXPECT_EQ(shown, answer.substr(0, ANSWER_LIMIT) + "\r\n(output cut)\r\n");
+    EXPECT_EQ(afterCut, INVALID_SOCKET) << "nothing more is read";
+    std::vector<SeenConnection> seen = server.get();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(seen[0].closedByClient);
+}
+
+// Host Information, Beeper Setup and the whois server say so when their settings cannot be
+// written, here to a disk mounted read-only.
+TEST_F(QueryTest, SettingsThatCannotBeSavedAreToldInAMessageBox) {
+    SmallDisk disk(64);
+    SKIP_WITHOUT_SMALL_DISK(disk);
+    CopyField(globalSettingsPath, sizeof globalSettingsPath, disk.file("TARNMAP.INI").c_str());
+    CopyField(mapSettingsPath, sizeof mapSettingsPath, disk.file("net.INI").c_str());
+    ASSERT_TRUE(disk.SetReadOnly(true));
+    AnswerUnaskedQuestions(true);
+    ClearMap();
+    currentHost = AppendHost(2, 2);
+    CopyField(hostTable[currentHost].name, sizeof hostTable[currentHost].name, "router");
+    QueueDialogHook([](HWND dialog) { PostMessage(dialog, WM_COMMAND, HOSTINFO_ACCEPT, 0); });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    QueueDialogHook([](HWND dialog) { PostMessage(dialog, WM_COMMAND, IDOK, 0); });
+    EXPECT_EQ(ShowBeeperSetup(0), 1);
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, WHOIS_SERVER, "127.0.0.2");
+        SendMessage(dialog, WM_COMMAND, IDOK, 0);
+        PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(ShowWhoisTool(0), 1);
+    std::vector<std::string> boxes;
+    for (const std::string& entry : JournalEntries())
+        if (entry.rfind("messagebox: ", 0) == 0)
+            boxes.push_back(entry);
+    std::string global = "\"" + disk.file("TARNMAP.INI") + "\"";
+    EXPECT_EQ(boxes, (std::vector<std::string>{
+                         "messagebox: Host Information: The alarm and connect settings of router "
+                         "could not be saved to \"" +
+                             disk.file("net.INI") + "\" and are lost.",
+                         "messagebox: Beeper Setup: The beeper settings could not be saved to " +
+                             global + ". They hold until the program ends.",
+                         "messagebox: Whois: The whois server could not be saved to " + global +
+                             "; the next Whois starts with the one saved before."}));
+    AnswerUnaskedQuestions(false);
+    ClearMap();
 }
