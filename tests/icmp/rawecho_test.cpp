@@ -1,4 +1,4 @@
-// The raw-socket echo engine: checksum and request layout, the monitor's verdicts and the
+// The raw-socket echo engine: checksum and request layout, what answers a request and the
 // parsers' lines on datagrams built by hand, the results box, and real echoes, silent
 // hosts and a router in namespaces made for each test.
 #include "echo_world.h"
@@ -79,20 +79,23 @@ in_addr Sender(const char* dotted) {
     return address;
 }
 
-int Ping(const Bytes& datagram, PacketMode mode = PACKET_RECEIVED,
+// The echo request the parsers' replies answer: to 10.9.0.2, where IpHeader's datagrams
+// come from.
+EchoRequestKey Request(std::uint16_t identifier, std::uint16_t sequence) {
+    return EchoRequestKey{inet_addr("10.9.0.2"), identifier, sequence};
+}
+
+int Ping(const Bytes& datagram, std::uint16_t sequence = 3, PacketMode mode = PACKET_RECEIVED,
          const char* sender = "10.9.0.2") {
     ExactCopy copy(datagram);
-    return ParsePingPacket(copy.bytes.get(), copy.length, Sender(sender), mode);
+    EchoRequestKey request = Request(LOWORD(pingIdentifierWindow), sequence);
+    return ParsePingPacket(copy.bytes.get(), copy.length, Sender(sender), mode, &request);
 }
 
-int Trace(const Bytes& datagram, unsigned hop, int showNames = 0, const char* sender = "10.9.0.2") {
+int Trace(const Bytes& datagram, unsigned hop, const char* sender = "10.9.0.2") {
     ExactCopy copy(datagram);
-    return ParseTracePacket(copy.bytes.get(), copy.length, Sender(sender), hop, showNames);
-}
-
-int Classify(const Bytes& datagram, std::uint16_t identifier) {
-    ExactCopy copy(datagram);
-    return ClassifyEchoReply(copy.bytes.get(), copy.length, identifier);
+    EchoRequestKey request = Request(LOWORD(traceIdentifierWindow), 0);
+    return ParseTracePacket(copy.bytes.get(), copy.length, Sender(sender), hop, 0, &request);
 }
 
 // The time in a "time=%ld ms" line, -1 when there is none.
@@ -145,23 +148,70 @@ TEST(RawEcho, RequestLayoutAndDataLengthBounds) {
     EXPECT_EQ(BoundEchoDataLength(65500), ECHO_DATA_LENGTH_MAX);
 }
 
-TEST(RawEcho, MonitorVerdictOnEachKindOfDatagram) {
+TEST(RawEcho, OnlyTheAnswerToTheRequestMatches) {
     const std::uint16_t us = 0x4321;
-    auto reply = Icmp(0, 0, us, 1, 0, 40);
-    EXPECT_EQ(Classify(Join(IpHeader(20), reply), us), 0);
-    EXPECT_EQ(Classify(Join(IpHeader(60), reply), us), 0) << "60-byte header, 108 bytes";
-    EXPECT_EQ(Classify(Prefix(Join(IpHeader(60), reply), 68), us), 0);
-    EXPECT_EQ(Classify(Prefix(Join(IpHeader(60), reply), 67), us), ECHO_TOO_SHORT);
-    EXPECT_EQ(Classify(Prefix(Join(IpHeader(20), reply), 27), us), ECHO_TOO_SHORT);
-    EXPECT_EQ(Classify(Bytes{}, us), ECHO_TOO_SHORT);
-    // Our own request, looped back, counts; a request of someone else does not.
-    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(8, 0, us, 1, 0, 40)), us), 0);
-    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(8, 0, us + 1, 1, 0, 40)), us), ECHO_NOT_OURS);
-    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(0, 0, us + 1, 1, 0, 40)), us), ECHO_NOT_OURS);
-    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(3, 1, us, 1, 0, 40)), us), ECHO_WRONG_TYPE);
-    EXPECT_EQ(Classify(Join(IpHeader(20), Icmp(11, 0, us, 1, 0, 40)), us), ECHO_WRONG_TYPE);
-    // The version nibble is not examined here: 0x65 is a 20-byte header all the same.
-    EXPECT_EQ(Classify(Join(IpHeader(20, 0x65), reply), us), 0);
+    const EchoRequestKey request = Request(us, 7);
+    const std::uint32_t probed = request.destination, elsewhere = inet_addr("10.9.0.3");
+    auto match = [&](const Bytes& datagram, std::uint32_t sender,
+                     EchoSocketKind kind = ECHO_SOCKET_RAW) {
+        ExactCopy copy(datagram);
+        return MatchEchoAnswer(copy.bytes.get(), copy.length, sender, kind, request);
+    };
+    const Bytes asked = Icmp(8, 0, us, 7, 0, 40);
+    const Bytes reply = Icmp(0, 0, us, 7, 0, 40);
+    // An ICMP error quoting `echo` as sent to `destination`, the checksum right or not.
+    auto error = [&](unsigned char type, const Bytes& echo, std::uint32_t destination,
+                     bool goodChecksum = true) {
+        Bytes quoted = IpHeader(20);
+        std::memcpy(&quoted[16], &destination, 4);
+        Bytes message = Join(Icmp(type, 1, 0, 0, 0, 0), Join(quoted, echo));
+        message[2] = message[3] = 0;
+        std::uint16_t checksum = InternetChecksum(message.data(), static_cast<int>(message.size()));
+        message[2] = static_cast<unsigned char>(checksum ^ (goodChecksum ? 0 : 1));
+        message[3] = static_cast<unsigned char>(checksum >> 8);
+        return Join(IpHeader(20), message);
+    };
+    Bytes badChecksum = Join(IpHeader(20), reply);
+    badChecksum.back() ^= 1;
+    const struct {
+        const char* what;
+        Bytes datagram;
+        std::uint32_t sender;
+        EchoMatch expected;
+    } raw[] = {
+        {"our reply", Join(IpHeader(20), reply), probed, ECHO_MATCH_REPLY},
+        {"behind a 60-byte header", Join(IpHeader(60), reply), probed, ECHO_MATCH_REPLY},
+        {"from elsewhere", Join(IpHeader(20), reply), elsewhere, ECHO_MATCH_NONE},
+        {"another identifier", Join(IpHeader(20), Icmp(0, 0, us + 1, 7, 0, 40)), probed,
+         ECHO_MATCH_NONE},
+        {"another sequence", Join(IpHeader(20), Icmp(0, 0, us, 1, 0, 40)), probed, ECHO_MATCH_NONE},
+        {"a bad checksum", badChecksum, probed, ECHO_MATCH_NONE},
+        {"a request with our numbers", Join(IpHeader(20), asked), probed, ECHO_MATCH_NONE},
+        {"not IPv4", Join(IpHeader(20, 0x65), reply), probed, ECHO_MATCH_NONE},
+        {"cut short", Prefix(Join(IpHeader(60), reply), 67), probed, ECHO_MATCH_NONE},
+        {"header past the end", Bytes{0x4f, 0, 0, 0, 0, 0, 0, 0, 0, 0}, probed, ECHO_MATCH_NONE},
+        {"nothing", Bytes{}, probed, ECHO_MATCH_NONE},
+        {"unreachable", error(3, asked, probed), elsewhere, ECHO_MATCH_ERROR},
+        {"time exceeded", error(11, asked, probed), elsewhere, ECHO_MATCH_ERROR},
+        {"error with a bad checksum", error(3, asked, probed, false), elsewhere, ECHO_MATCH_NONE},
+        {"error about a request sent elsewhere", error(3, asked, elsewhere), elsewhere,
+         ECHO_MATCH_NONE},
+        {"error about another sequence", error(11, Icmp(8, 0, us, 8, 0, 40), probed), elsewhere,
+         ECHO_MATCH_NONE},
+        {"a redirect", error(5, asked, probed), elsewhere, ECHO_MATCH_NONE},
+        {"error quoting too little", Prefix(error(3, asked, probed), 20 + 8 + 20 + 7), elsewhere,
+         ECHO_MATCH_NONE},
+    };
+    for (const auto& each : raw)
+        EXPECT_EQ(match(each.datagram, each.sender), each.expected) << each.what;
+
+    // A ping socket: no IP header, the identifier the kernel's, errors never in the data.
+    EXPECT_EQ(match(Icmp(0, 0, 0x0777, 7, 0, 40), probed, ECHO_SOCKET_DATAGRAM), ECHO_MATCH_REPLY);
+    EXPECT_EQ(match(Icmp(0, 0, 0x0777, 7, 0, 40), elsewhere, ECHO_SOCKET_DATAGRAM),
+              ECHO_MATCH_NONE);
+    EXPECT_EQ(match(Icmp(0, 0, 0x0777, 8, 0, 40), probed, ECHO_SOCKET_DATAGRAM), ECHO_MATCH_NONE);
+    EXPECT_EQ(match(Prefix(error(3, asked, probed), 20), probed, ECHO_SOCKET_DATAGRAM),
+              ECHO_MATCH_NONE);
 }
 
 TEST_F(EchoTest, PingParserLines) {
@@ -189,7 +239,7 @@ TEST_F(EchoTest, PingParserLines) {
 
     // A send time from the future (foreign data): a huge unsigned round trip.
     ClearBox();
-    ASSERT_EQ(Ping(Join(IpHeader(60), Icmp(0, 0, us, 4, GetTickCount() + 100000, 56))), 1);
+    ASSERT_EQ(Ping(Join(IpHeader(60), Icmp(0, 0, us, 4, GetTickCount() + 100000, 56)), 4), 1);
     EXPECT_EQ(BoxText().rfind("[iphdrlen] 60\r\n", 0), 0u);
     EXPECT_GT(TimeIn(BoxText()), 4000000000L);
     EXPECT_GT(rttMax, 4000000000u);
@@ -216,7 +266,7 @@ TEST_F(EchoTest, PingParserLines) {
                              "icmp_code=1\r\n"),
               std::string::npos);
     ClearBox();
-    EXPECT_EQ(Ping(Icmp(8, 0, us, 0, 0, 58), PACKET_SENT, "10.9.0.7"), 0);
+    EXPECT_EQ(Ping(Icmp(8, 0, us, 0, 0, 58), 0, PACKET_SENT, "10.9.0.7"), 0);
     EXPECT_NE(BoxText().find("\r\n[sent] 66 bytes to 10.9.0.7: icmp_type=8 (Echo) icmp_code=0\r\n"),
               std::string::npos);
     ClearBox();
@@ -231,7 +281,7 @@ TEST_F(EchoTest, PingParserLines) {
     EXPECT_EQ(Ping(Bytes{0x4f, 0, 0, 0, 0, 0, 0, 0, 0, 0}), 0);
     EXPECT_EQ(BoxText(), "[iphdrlen] 60\r\n[received] too short (10 bytes) from 10.9.0.2\r\n\r\n");
     ClearBox();
-    EXPECT_EQ(Ping(Join(IpHeader(20), Icmp(0, 0, us, 1, 0, 2))), 0);
+    EXPECT_EQ(Ping(Join(IpHeader(20), Icmp(0, 0, us, 1, 0, 2)), 1), 0);
     EXPECT_NE(BoxText().find("[received] too short (30 bytes) from 10.9.0.2\r\n"),
               std::string::npos);
     EXPECT_EQ(pingReceived, 2);
@@ -330,13 +380,13 @@ TEST_F(EchoTest, SilentPeerAndUnsendableDestination) {
     // carry the time-out, the trace says so and does not wait.
     unsigned char request[TRACE_REQUEST_SIZE];
     unsigned char reply[TRACE_REPLY_SIZE];
-    ASSERT_EQ(SendTraceProbe(raw, &server, request, TRACE_DATA_LENGTH, 9), 0);
+    ASSERT_EQ(SendTraceProbe(raw, &server, 1, request, TRACE_DATA_LENGTH, 9), 0);
     ClearBox();
-    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 9), -1);
+    EXPECT_EQ(ReceiveTraceReply(raw, &server, 1, reply, TRACE_REPLY_SIZE, 9), -1);
     EXPECT_EQ(BoxText(), "[recvfrom] Blocking call cancelled\r\n");
     timeoutWindow = 0;
     ClearBox();
-    EXPECT_EQ(ReceiveTraceReply(raw, reply, TRACE_REPLY_SIZE, 10), -1);
+    EXPECT_EQ(ReceiveTraceReply(raw, &server, 1, reply, TRACE_REPLY_SIZE, 10), -1);
     EXPECT_EQ(BoxText(), "failed to create timeout timer\r\n");
     closesocket(raw);
 }
