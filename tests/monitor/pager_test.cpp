@@ -74,7 +74,7 @@ TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
         std::snprintf(beepString, sizeof beepString, "%s", each.dialString);
         beepBaud = each.baud;
         pageWaitSeconds = 20; // bounds the test should the answer be missed
-        modem.AnswerInBackground(true);
+        modem.AnswerInBackground("OK");
         EXPECT_EQ(SendPage("555", "0007"), 1);
         EXPECT_EQ(modem.Received(), each.sent);
         EXPECT_EQ(modem.line().speed, static_cast<unsigned>(each.speed));
@@ -95,10 +95,33 @@ TEST(Pager, AModemThatNeverAnswersEndsWithATimeOut) {
     ASSERT_FALSE(modem.device().empty());
     PagerSetup setup(modem.device());
     pageWaitSeconds = 1;
-    modem.AnswerInBackground(false);
+    modem.AnswerInBackground("");
     EXPECT_EQ(SendPage("555", "0007"), 1);
     EXPECT_EQ(modem.Received(), "ATDT555,,,,,0007#\r");
     EXPECT_EQ(setup.Log(), Lines{"no answer from modem for beeper message 0007 to 555"});
+}
+
+TEST(Pager, TheModemsFailureWordsAndAHangUpFailThePage) {
+    const char* answers[] = {"BUSY",  "NO CARRIER",   "NO DIALTONE",     "NO ANSWER",
+                             "ERROR", "NO DIAL TONE", PtyModem::HANG_UP, "CONNECT 9600"};
+    TempDir dir;
+    PagerSetup setup(dir.file("modem"));
+    for (const char* answer : answers) {
+        SCOPED_TRACE(answer);
+        PtyModem modem;
+        ASSERT_FALSE(modem.device().empty());
+        std::snprintf(beepDevice, sizeof beepDevice, "%s", modem.device().c_str());
+        pageWaitSeconds = 20; // bounds the test should the answer be missed
+        modem.AnswerInBackground(answer);
+        EXPECT_EQ(SendPage("555", "0007"), 1);
+        EXPECT_EQ(modem.Received(), "ATDT555,,,,,0007#\r");
+    }
+    Lines expected;
+    for (const char* word : {"BUSY", "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR",
+                             "NO DIAL TONE", "line hung up"})
+        expected.push_back(std::string("beeper message 0007 to 555 failed: ") + word);
+    expected.push_back("success beeper message 0007 to 555"); // any other answer
+    EXPECT_EQ(setup.Log(), expected);
 }
 
 TEST(Pager, DisabledOrMissingModemsAreLogged) {
