@@ -5,6 +5,7 @@
 #include "platform/icmplib.h"
 
 #include "platform/capability.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 #include <arpa/inet.h>
@@ -471,7 +472,7 @@ bool ReadRawDatagrams(int descriptor, DWORD destination, std::uint16_t identifie
 
 // Waits until `deadline` for the answer to the request with `sequence`. What is already
 // queued is read even when the deadline has passed, so a time-out of 0 still finds an
-// answer that came at once.
+// answer that came at once. A termination signal ends the wait at once.
 EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t sequence,
                         std::int64_t deadline) {
     EchoOutcome outcome{};
@@ -481,10 +482,11 @@ EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint
         std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
         if (milliseconds > kLongestPollMs)
             milliseconds = kLongestPollMs;
-        pollfd waiting{slot->descriptor, POLLIN, 0};
-        int ready = poll(&waiting, 1, static_cast<int>(milliseconds));
+        short seen = 0;
+        int ready =
+            WaitUnlessTerminated(slot->descriptor, POLLIN, static_cast<int>(milliseconds), &seen);
         if (ready < 0 && errno != EINTR) {
-            outcome.status = IP_GENERAL_FAILURE;
+            outcome.status = errno == ECANCELED ? ERROR_OPERATION_ABORTED : IP_GENERAL_FAILURE;
             return outcome;
         }
         if (ready <= 0) {
@@ -495,21 +497,20 @@ EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint
             continue;
         }
         if (slot->kind == ICMP_SOCKET_PING) {
-            if ((waiting.revents & POLLERR) != 0 &&
+            if ((seen & POLLERR) != 0 &&
                 ReadPingErrors(slot->descriptor, destination, sequence, &outcome))
                 return outcome;
-            if ((waiting.revents & POLLIN) != 0 &&
+            if ((seen & POLLIN) != 0 &&
                 ReadPingReplies(slot->descriptor, destination, sequence, &outcome))
                 return outcome;
         } else {
-            if ((waiting.revents & POLLERR) != 0) {
+            if ((seen & POLLERR) != 0) {
                 int pending = 0;
                 socklen_t pendingLength = sizeof pending;
                 getsockopt(slot->descriptor, SOL_SOCKET, SO_ERROR, &pending, &pendingLength);
             }
-            if ((waiting.revents & POLLIN) != 0 &&
-                ReadRawDatagrams(slot->descriptor, destination, slot->identifier, sequence,
-                                 &outcome))
+            if ((seen & POLLIN) != 0 && ReadRawDatagrams(slot->descriptor, destination,
+                                                         slot->identifier, sequence, &outcome))
                 return outcome;
         }
         if (remaining <= 0) {

@@ -93,9 +93,9 @@ int IcmpHandleKind(HANDLE handle);
 
 // Sends one echo request carrying `requestSize` bytes of `requestData` to `destination`
 // (IPv4, network order) and waits up to `timeoutMs` for its answer, blocking the caller
-// and dispatching nothing. `options` (may be null) gives the request's TTL, TOS and the
-// don't-fragment flag. The reply buffer must hold IcmpReplyBufferSize(requestSize) bytes
-// and be aligned for an ICMP_ECHO_REPLY.
+// and dispatching nothing, unless a termination signal comes first. `options` (may be null) gives
+// the request's TTL, TOS and the don't-fragment flag. The reply buffer must hold
+// IcmpReplyBufferSize(requestSize) bytes and be aligned for an ICMP_ECHO_REPLY.
 //
 // Returns 1 with one ICMP_ECHO_REPLY at the start of `replyBuffer` when something
 // answered the request:
@@ -129,6 +129,8 @@ int IcmpHandleKind(HANDLE handle);
 //   IP_BAD_OPTION options with OptionsSize other than 0;
 //   IP_NO_RESOURCES out of buffers;
 //   IP_GENERAL_FAILURE any other system failure;
+//   ERROR_OPERATION_ABORTED a termination signal arrived before the answer (the wait
+//     watches for one, so the program's end is never held up by an echo);
 //   ERROR_INVALID_HANDLE `handle` is not open; ERROR_INVALID_PARAMETER null buffers.
 DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WORD requestSize,
                    const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,

@@ -4,6 +4,7 @@
 // signal ends any wait at once (ERROR_OPERATION_ABORTED).
 #pragma once
 
+#include "platform/system.h"
 #include "platform/types.h"
 
 #include <cstdint>
@@ -17,8 +18,7 @@ constexpr DWORD EV_CTS = 0x0008;
 constexpr DWORD EV_DSR = 0x0010;
 constexpr DWORD EV_RLSD = 0x0020;
 constexpr DWORD ERROR_TIMEOUT = 1460;
-constexpr DWORD ERROR_BROKEN_PIPE = 109;       // the line hung up: the other end closed it
-constexpr DWORD ERROR_OPERATION_ABORTED = 995; // a termination signal cut the wait
+constexpr DWORD ERROR_BROKEN_PIPE = 109; // the line hung up: the other end closed it
 
 // The line settings the pager changes; everything else of the port is raw 8-bit.
 struct DCB {
