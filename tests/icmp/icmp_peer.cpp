@@ -2,6 +2,8 @@
 // IP datagrams of its own making on another.
 #include "icmp_peer.h"
 
+#include "icmp/echomatch.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -19,17 +21,9 @@ constexpr int IP_HEADER_SIZE = 20;
 // The checksum field of an ICMP message set right, or wrong on purpose.
 void SetChecksum(Bytes& message, bool good) {
     message[2] = message[3] = 0;
-    std::uint32_t sum = 0;
-    for (std::size_t index = 0; index < message.size(); index += 2)
-        sum += static_cast<std::uint32_t>(message[index] << 8) |
-               (index + 1 < message.size() ? message[index + 1] : 0);
-    while ((sum >> 16) != 0)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    std::uint16_t checksum = static_cast<std::uint16_t>(~sum);
-    if (!good)
-        checksum ^= 0x5A5A;
-    message[2] = static_cast<unsigned char>(checksum >> 8);
-    message[3] = static_cast<unsigned char>(checksum);
+    std::uint16_t checksum = InternetChecksum(message.data(), static_cast<int>(message.size()));
+    message[2] = static_cast<unsigned char>(checksum ^ (good ? 0 : 0x5A));
+    message[3] = static_cast<unsigned char>(checksum >> 8);
 }
 
 Bytes WithType(Bytes message, unsigned char type) {
@@ -63,12 +57,9 @@ void IcmpPeer::Run(const NetworkNamespace* space) {
     int watcher = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     sender_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW); // headers of our own
     timeval slice{0, 20000};
-    if (!inside.ok() || watcher < 0 || sender_ < 0 ||
-        setsockopt(watcher, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) != 0) {
-        ready_ = -1;
-    } else {
-        ready_ = 1;
-    }
+    bool watching = inside.ok() && watcher >= 0 && sender_ >= 0 &&
+                    setsockopt(watcher, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) == 0;
+    ready_ = watching ? 1 : -1;
     unsigned char datagram[4096];
     while (ready_ > 0 && !stop_) {
         ssize_t length = recv(watcher, datagram, sizeof datagram, 0);
@@ -118,24 +109,18 @@ void IcmpPeer::Answer(const unsigned char* request, int length) const {
         return message;
     };
     const Bytes reply = WithType(asked, 0);
-    if (mode_ == FORGE) {
-        send(elsewhere_, reply);
+    Bytes longer = Flipped(reply, 4, 0x55);
+    longer.resize(longer.size() + 300, 0xAA);
+    for (int round = 0; round < 5; ++round) {
         send(target_, Flipped(reply, 4, 1)); // another identifier
         send(target_, Flipped(reply, 6, 1)); // another sequence
         send(target_, reply, false);         // a bad checksum
+        send(elsewhere_, reply);             // from elsewhere, or another program's
         send(elsewhere_, asked);             // a request carrying our numbers
         send(elsewhere_, error(3, 1, elsewhere_, asked));
         send(elsewhere_, error(11, 0, target_, Flipped(asked, 6, 1)));
-        return;
+        send(elsewhere_, longer); // another program's, too long for the monitor's buffer
     }
-    for (unsigned char round = 0; round < 10; ++round) {
-        Bytes theirs = Flipped(Flipped(asked, 4, 0x55), 7, round);
-        send(elsewhere_, WithType(theirs, 0));
-        send(elsewhere_, theirs);
-        send(elsewhere_, error(3, 3, elsewhere_, theirs));
-        Bytes longer = WithType(Flipped(theirs, 5, 0x33), 0);
-        longer.resize(longer.size() + 300, 0xAA);
-        send(elsewhere_, longer);
-    }
-    send(target_, reply);
+    if (mode_ == FORGE_THEN_ANSWER)
+        send(target_, reply);
 }

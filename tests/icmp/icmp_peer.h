@@ -9,20 +9,17 @@
 #include <thread>
 
 // A peer in `space` that watches for echo requests to `target` and answers each at once
-// from a raw socket with headers of its own, as an attacker on the link would.
-//   FORGE: replies from `elsewhere`, with another identifier, another sequence or a bad
-//     checksum, an echo request with our numbers, an unreachable quoting our request sent
-//     elsewhere, a time exceeded quoting another sequence, and a reply too long for the
-//     monitor's buffer; never the true reply.
-//   FLOOD_THEN_ANSWER: forty datagrams that concern other programs (their replies and
-//     requests, an unreachable about another host, long replies), then the true reply.
+// from a raw socket with headers of its own, as an attacker on the link would: forty
+// datagrams that must not pass for the answer (replies with another identifier, another
+// sequence or a bad checksum, replies and a request with our numbers from `elsewhere`, an
+// unreachable about our request sent elsewhere, a time exceeded about another sequence, and
+// other programs' replies too long for the monitor's buffer), then, when asked to, the true
+// reply.
 class IcmpPeer {
   public:
-    enum Mode { FORGE, FLOOD_THEN_ANSWER };
+    enum Mode { FORGE, FORGE_THEN_ANSWER };
     IcmpPeer(const NetworkNamespace& space, const char* target, const char* elsewhere, Mode mode);
     ~IcmpPeer();
-    IcmpPeer(const IcmpPeer&) = delete;
-    IcmpPeer& operator=(const IcmpPeer&) = delete;
 
     bool ok() const { return ready_.load() > 0; }     // watching, once the constructor returned
     int answered() const { return answered_.load(); } // requests it answered so far
