@@ -1,7 +1,7 @@
-// Feeds arbitrary datagrams to the ping's parser, in both modes, and to the monitor's
-// verdict: neither may read outside the datagram, whatever its header lengths say. The
-// first input byte picks the mode; the rest is the datagram. No results box: lines are
-// formatted and dropped.
+// Feeds arbitrary datagrams to the ping's parser, in both modes: it may not read outside
+// the datagram, whatever its header lengths say, and counts a reply only from the address
+// pinged. The first input byte picks the mode; the rest is the datagram. No results box:
+// lines are formatted and dropped.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -21,13 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::unique_ptr<unsigned char[]> datagram(new unsigned char[length]);
     if (length > 0)
         std::memcpy(datagram.get(), bytes + 1, length);
-    platform::in_addr sender{0x0200090a};
-    int accepted = ParsePingPacket(datagram.get(), static_cast<int>(length), sender, mode);
+    // The request went to 10.9.0.2, and the seeds come from there; the second parse sees
+    // the same bytes from elsewhere.
+    const EchoRequestKey request{0x0200090a, 0x1234, 3};
+    int accepted = ParsePingPacket(datagram.get(), static_cast<int>(length),
+                                   platform::in_addr{0x0200090a}, mode, &request);
     if (accepted != 0 && accepted != 1)
         __builtin_trap();
-    int verdict = ClassifyEchoReply(datagram.get(), static_cast<int>(length), 0x1234);
-    if (verdict != 0 && verdict != ECHO_TOO_SHORT && verdict != ECHO_WRONG_TYPE &&
-        verdict != ECHO_NOT_OURS)
+    if (ParsePingPacket(datagram.get(), static_cast<int>(length), platform::in_addr{0x0300090a},
+                        mode, &request) != 0)
         __builtin_trap();
     return 0;
 }

@@ -19,7 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (length > 0)
         std::memcpy(datagram.get(), bytes + 1, length);
     platform::in_addr sender{0x0100090a};
-    int type = ParseTracePacket(datagram.get(), static_cast<int>(length), sender, bytes[0], 0);
+    const EchoRequestKey request{0x0100090a, 0x1234, 0};
+    int type =
+        ParseTracePacket(datagram.get(), static_cast<int>(length), sender, bytes[0], 0, &request);
     if (type < -1 || type > 255)
         __builtin_trap();
     return 0;

@@ -1,13 +1,15 @@
-// The raw-socket echo engine. Order: globals, the checksum and request building, the
-// monitor's exchange, the ping's and the trace's send and receive, the two parsers, and the
-// results-box output. Multi-byte fields of our requests are written least significant byte
-// first and read back the same way, so identifiers match whatever the wire order.
+// The raw-socket echo engine. Order: globals, request building, the wait for an answer,
+// the monitor's exchange, the ping's and the trace's send and receive, the two parsers, and
+// the results-box output. Multi-byte fields of our requests are written least significant
+// byte first and read back the same way, so identifiers match whatever the wire order.
 #include "icmp/rawecho.h"
 
 #include "icmp/sockerr.h"
 #include "icmp/waittimer.h"
 #include "model/settings.h"
 #include "platform/dialog.h"
+#include "platform/icmplib.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/window.h"
 
@@ -37,6 +39,7 @@ using platform::WM_GETTEXTLENGTH;
 using platform::WPARAM;
 using platform::WSAEINPROGRESS;
 using platform::WSAEINTR;
+using platform::WSAEMSGSIZE;
 using platform::WSAEWOULDBLOCK;
 using platform::WSAGetLastError;
 
@@ -105,21 +108,7 @@ static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length, in_
     return received;
 }
 
-/*** checksum and requests ***/
-
-std::uint16_t InternetChecksum(const unsigned char* bytes, int length) {
-    std::uint64_t sum = 0;
-    if (length > 0) {
-        int words = length / 2;
-        for (int index = 0; index < words; ++index)
-            sum += ReadWord(bytes + 2 * index);
-        if (length % 2 != 0)
-            sum += bytes[length - 1]; // the odd byte stays in the low position
-    }
-    while ((sum >> 16) != 0)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum & 0xFFFF);
-}
+/*** requests ***/
 
 int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint16_t sequence,
                      unsigned dataLength) {
@@ -150,43 +139,67 @@ static int SendRequest(SOCKET socket, const sockaddr_in* destination, const unsi
                             reinterpret_cast<const sockaddr*>(destination), sizeof(sockaddr_in));
 }
 
+/*** the wait for an answer ***/
+
+// Receives datagrams into `buffer` (`size` bytes) until one answers `request`, with the WAIT
+// timer armed by the caller: the timer cuts a receive that blocks, and the deadline counted
+// here ends a wait in which datagrams arrive back to back and no receive ever blocks. What
+// is passed over is printed in verbose lines when `printPassedOver`. 0 with the answer's
+// length and sender; else WSAEINTR (time-out, cut wait) or the receive's error.
+static int ReceiveAnswer(SOCKET socket, unsigned char* buffer, int size,
+                         const EchoRequestKey& request, bool printPassedOver, int* length,
+                         in_addr* sender) {
+    std::uint32_t start = GetTickCount();
+    for (;;) {
+        int received = ReceiveDatagram(socket, buffer, size, sender);
+        if (received == SOCKET_ERROR) {
+            // A datagram too long for the buffer is none of our answers.
+            if (WSAGetLastError() != WSAEMSGSIZE)
+                return WSAGetLastError();
+        } else if (MatchEchoAnswer(buffer, received, sender->s_addr, ECHO_SOCKET_RAW, request) !=
+                   ECHO_MATCH_NONE) {
+            *length = received;
+            return 0;
+        } else if (printPassedOver) {
+            ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr);
+        }
+        if (GetTickCount() - start >= waitTimeout || platform::TerminationRequested())
+            return WSAEINTR;
+    }
+}
+
 /*** the monitor's exchange ***/
 
-bool SendEchoRequest(std::uint16_t identifier, SOCKET socket, const sockaddr_in* destination,
-                     unsigned char* buffer, unsigned dataLength) {
-    int length = BuildEchoRequest(buffer, identifier, 1, dataLength);
-    return SendRequest(socket, destination, buffer, length) == length;
+bool SendEchoRequest(const EchoRequestKey& request, SOCKET socket, unsigned char* buffer,
+                     unsigned dataLength) {
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_addr.s_addr = request.destination;
+    int length = BuildEchoRequest(buffer, request.identifier, request.sequence, dataLength);
+    return SendRequest(socket, &destination, buffer, length) == length;
 }
 
-int ClassifyEchoReply(const unsigned char* datagram, int length, std::uint16_t identifier) {
-    int header = length > 0 ? (datagram[0] & 0x0F) * 4 : 0; // the version is not examined
-    if (length < header + static_cast<int>(ICMP_HEADER_SIZE))
-        return ECHO_TOO_SHORT;
-    int type = datagram[header];
-    if (type != 0 && type != 8) // our own request, looped back, answers as well
-        return ECHO_WRONG_TYPE;
-    if (ReadWord(datagram + header + 4) != identifier)
-        return ECHO_NOT_OURS;
-    return 0;
-}
-
-int ReceiveEchoReply(HWND window, SOCKET socket, unsigned char* buffer) {
+int ReceiveEchoReply(HWND window, SOCKET socket, const EchoRequestKey& request,
+                     unsigned char* buffer) {
     if (!ArmWaitTimer(window))
         return ECHO_NO_REPLY;
+    int length = 0;
     in_addr sender;
-    int length = ReceiveDatagram(socket, buffer, MONITOR_REPLY_SIZE, &sender);
+    int error = ReceiveAnswer(socket, buffer, MONITOR_REPLY_SIZE, request, false, &length, &sender);
     KillTimer(window, WAIT_TIMER_ID);
-    if (length == SOCKET_ERROR)
+    if (error != 0)
         return ECHO_NO_REPLY;
-    return ClassifyEchoReply(buffer, length, LOWORD(window));
+    int header = (buffer[0] & 0x0F) * 4;
+    return buffer[header] == 0 ? 0 : ECHO_ICMP_ERROR;
 }
 
 int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {
     unsigned char request[MONITOR_DATA_LENGTH + ICMP_HEADER_SIZE];
     unsigned char reply[MONITOR_REPLY_SIZE] = {};
-    if (!SendEchoRequest(LOWORD(window), socket, destination, request, MONITOR_DATA_LENGTH))
+    EchoRequestKey key{destination->sin_addr.s_addr, LOWORD(window), platform::NextEchoSequence()};
+    if (!SendEchoRequest(key, socket, request, MONITOR_DATA_LENGTH))
         return platform::WSAEHOSTUNREACH;
-    return ReceiveEchoReply(window, socket, reply);
+    return ReceiveEchoReply(window, socket, key, reply);
 }
 
 /*** the ping ***/
@@ -211,35 +224,36 @@ bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned cha
     return written == length;
 }
 
-int ReceivePingReply(SOCKET socket, unsigned char* buffer) {
+int ReceivePingReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
+                     unsigned char* buffer) {
     if (!ArmWaitTimer(timeoutWindow)) {
         AppendToolLine(toolOutputBox, "failed to create timeout timer");
         return 0;
     }
+    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(pingIdentifierWindow), sequence};
+    int length = 0;
     in_addr sender;
-    int length = ReceiveDatagram(socket, buffer, ECHO_BUFFER_SIZE, &sender);
+    int error = ReceiveAnswer(socket, buffer, ECHO_BUFFER_SIZE, request, true, &length, &sender);
     KillTimer(timeoutWindow, WAIT_TIMER_ID);
-    if (length == SOCKET_ERROR) {
-        int error = WSAGetLastError();
+    if (error != 0) {
         if (error != WSAEINTR)
             PrintLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
         return 0;
     }
-    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED);
+    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &request);
 }
 
 /*** the trace ***/
 
-int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, unsigned char* buffer,
-                   unsigned dataLength, unsigned ttl) {
+int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
+                   unsigned char* buffer, unsigned dataLength, unsigned ttl) {
     const char value[2] = {static_cast<char>(ttl & 0xFF), 0};
     platform::setsockopt(socket, IPPROTO_IP, IP_TTL, value, sizeof value);
-    int length = BuildEchoRequest(buffer, LOWORD(traceIdentifierWindow),
-                                  static_cast<std::uint16_t>(pingSent), dataLength);
+    int length = BuildEchoRequest(buffer, LOWORD(traceIdentifierWindow), sequence, dataLength);
     int written = SendRequest(socket, destination, buffer, length);
     int error = WSAGetLastError();
     if (verboseOutput)
-        ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT);
+        ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT, nullptr);
     if (written == SOCKET_ERROR) {
         PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
         return -1;
@@ -247,20 +261,23 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, unsigned char*
     return 0;
 }
 
-int ReceiveTraceReply(SOCKET socket, unsigned char* buffer, int length, unsigned hop) {
+int ReceiveTraceReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
+                      unsigned char* buffer, int length, unsigned hop) {
     if (!ArmWaitTimer(timeoutWindow)) {
         AppendToolLine(toolOutputBox, "failed to create timeout timer");
         return -1;
     }
+    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(traceIdentifierWindow), sequence};
+    int received = 0;
     in_addr sender;
-    int received = ReceiveDatagram(socket, buffer, length, &sender);
+    int error = ReceiveAnswer(socket, buffer, length, request, true, &received, &sender);
     KillTimer(timeoutWindow, WAIT_TIMER_ID);
-    if (received == SOCKET_ERROR) {
-        if (WSAGetLastError() == WSAEINTR)
+    if (error != 0) {
+        if (error == WSAEINTR)
             PrintLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
         return -1;
     }
-    return ParseTracePacket(buffer, received, sender, hop, showHopNames);
+    return ParseTracePacket(buffer, received, sender, hop, showHopNames, &request);
 }
 
 /*** parsers ***/
@@ -300,7 +317,15 @@ static bool ReplyRoundTrip(const unsigned char* icmp, int size, std::uint32_t re
     return true;
 }
 
-int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, PacketMode mode) {
+// Whether `datagram` is the echo reply to `request`.
+static bool IsReplyTo(const unsigned char* datagram, int length, in_addr sender,
+                      const EchoRequestKey* request) {
+    return request != nullptr && MatchEchoAnswer(datagram, length, sender.s_addr, ECHO_SOCKET_RAW,
+                                                 *request) == ECHO_MATCH_REPLY;
+}
+
+int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, PacketMode mode,
+                    const EchoRequestKey* request) {
     std::uint32_t receiveTime = GetTickCount();
     char dotted[DOTTED_SIZE];
     DottedAddress(sender, dotted);
@@ -316,7 +341,7 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
                   mode == PACKET_SENT ? "to" : "from", dotted, type, IcmpTypeName(type), icmp[1]);
         return 0;
     }
-    if (ReadWord(icmp + 4) != LOWORD(pingIdentifierWindow)) {
+    if (!IsReplyTo(datagram, length, sender, request)) {
         PrintLine("[received] %d bytes from %s. not for us", size, dotted);
         return 0;
     }
@@ -337,7 +362,7 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
 }
 
 int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, unsigned hop,
-                     int showNames) {
+                     int showNames, const EchoRequestKey* request) {
     std::uint32_t receiveTime = GetTickCount();
     char dotted[DOTTED_SIZE];
     DottedAddress(sender, dotted);
@@ -347,6 +372,11 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
     const unsigned char* icmp = datagram + header;
     int size = length - header;
     int type = icmp[0];
+    if (request == nullptr || MatchEchoAnswer(datagram, length, sender.s_addr, ECHO_SOCKET_RAW,
+                                              *request) == ECHO_MATCH_NONE) {
+        PrintLine("[received] %d bytes from %s. not for us", size, dotted);
+        return -1;
+    }
     if (type != 0) {
         char line[LINE_SIZE];
         int used = type == 11 ? std::snprintf(line, sizeof line, "%2u %s:", hop, dotted)
@@ -362,10 +392,6 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
         }
         AppendToolLine(toolOutputBox, line);
         return type;
-    }
-    if (ReadWord(icmp + 4) != LOWORD(traceIdentifierWindow)) {
-        PrintLine("[received] %d bytes from %s. not for us", size, dotted);
-        return -1;
     }
     std::uint32_t rtt = 0;
     if (!ReplyRoundTrip(icmp, size, receiveTime, &rtt)) {

@@ -1,9 +1,11 @@
 // The raw-socket echo engine: echo requests built byte by byte with their checksum, sent
-// through a raw ICMP socket, one datagram awaited under the WAIT timer, and the parsers that
-// turn what came back into result codes and the lines of the ping and trace tools. Also the
-// results-box output shared by the tools, and the ping's run statistics.
+// through a raw ICMP socket, their answer awaited under the WAIT timer past every datagram
+// that does not answer them, and the parsers that turn what came back into result codes and
+// the lines of the ping and trace tools. Also the results-box output shared by the tools,
+// and the ping's run statistics.
 #pragma once
 
+#include "icmp/echomatch.h"
 #include "platform/types.h"
 #include "platform/winsock.h"
 
@@ -26,10 +28,8 @@ constexpr unsigned ECHO_DATA_LENGTH_MIN = 4;
 constexpr unsigned ECHO_DATA_LENGTH_MAX = ECHO_BUFFER_SIZE - IP_HEADER_MAX_SIZE - ICMP_HEADER_SIZE;
 
 // EchoProbe's results besides 0 (reply) and WSAEHOSTUNREACH (send failed).
-constexpr int ECHO_TOO_SHORT = 10;
-constexpr int ECHO_WRONG_TYPE = 11;
-constexpr int ECHO_NOT_OURS = 12;
-constexpr int ECHO_NO_REPLY = 15;
+constexpr int ECHO_ICMP_ERROR = 11; // an ICMP error about the request (unreachable, ...)
+constexpr int ECHO_NO_REPLY = 15;   // nothing answered: time-out, cut wait, receive error
 
 // The prefix of the parser's lines for messages other than echo replies.
 enum PacketMode { PACKET_RECEIVED = 0, PACKET_SENT = 1 };
@@ -53,10 +53,6 @@ extern std::uint32_t rttSum;
 
 /*** building requests ***/
 
-// The Internet checksum (RFC 1071) of `length` bytes, words read least significant byte
-// first; a length of 0 or less gives 0xFFFF.
-std::uint16_t InternetChecksum(const unsigned char* bytes, int length);
-
 // Writes an echo request of `dataLength` data bytes into `buffer` (dataLength + 8 bytes):
 // identifier, sequence and the tick count as send time least significant byte first, the
 // rest of the data zero, the checksum over all of it. Returns the message length.
@@ -68,19 +64,17 @@ unsigned BoundEchoDataLength(unsigned requested);
 
 /*** the monitor's exchange ***/
 
-// Sends one request from `window` (identifier: its low 16 bits, sequence 1, 40 data bytes)
-// and waits up to waitTimeout for one datagram, with WAIT_TIMER_ID armed on `window`.
-// 0 reply; 10 too short; 11 neither echo reply nor echo request; 12 another identifier;
-// 15 nothing received (time-out, receive error); 10065 the request could not be sent.
+// Sends one request from `window` (identifier: its low 16 bits, sequence: the next of the
+// process-wide counter, 40 data bytes) and waits up to waitTimeout for its answer, with
+// WAIT_TIMER_ID armed on `window`. 0 reply; 11 an ICMP error about the request; 15 nothing
+// answered (time-out, cut wait, receive error); 10065 the request could not be sent.
 int EchoProbe(platform::HWND window, platform::SOCKET socket,
               const platform::sockaddr_in* destination);
-bool SendEchoRequest(std::uint16_t identifier, platform::SOCKET socket,
-                     const platform::sockaddr_in* destination, unsigned char* buffer,
+bool SendEchoRequest(const EchoRequestKey& request, platform::SOCKET socket, unsigned char* buffer,
                      unsigned dataLength);
-// `buffer` holds MONITOR_REPLY_SIZE bytes.
-int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, unsigned char* buffer);
-// What the monitor makes of one received datagram: 0, 10, 11 or 12 as above.
-int ClassifyEchoReply(const unsigned char* datagram, int length, std::uint16_t identifier);
+// `buffer` holds MONITOR_REPLY_SIZE bytes. 0, 11 or 15 as above.
+int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, const EchoRequestKey& request,
+                     unsigned char* buffer);
 
 /*** the ping ***/
 
@@ -88,27 +82,33 @@ int ClassifyEchoReply(const unsigned char* datagram, int length, std::uint16_t i
 // refused with 10035 or 10036 is not counted in pingSent, any other is.
 bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* destination,
                      unsigned char* buffer, unsigned dataLength);
-// Waits for one datagram into `buffer` (ECHO_BUFFER_SIZE bytes); 1 when it was our reply.
-int ReceivePingReply(platform::SOCKET socket, unsigned char* buffer);
+// Waits for the answer to the request with `sequence` into `buffer` (ECHO_BUFFER_SIZE bytes),
+// passing over every other datagram; 1 when it was our reply.
+int ReceivePingReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
+                     std::uint16_t sequence, unsigned char* buffer);
 
 /*** the trace ***/
 
-// Sets the socket's time-to-live to `ttl` and sends one request of the trace. 0 sent, -1 not.
+// Sets the socket's time-to-live to `ttl` and sends one request of the trace with
+// `sequence`. 0 sent, -1 not.
 int SendTraceProbe(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                   unsigned char* buffer, unsigned dataLength, unsigned ttl);
-// Waits for one datagram of at most `length` bytes: the ICMP type of what came back, -1
-// for nothing usable.
-int ReceiveTraceReply(platform::SOCKET socket, unsigned char* buffer, int length, unsigned hop);
+                   std::uint16_t sequence, unsigned char* buffer, unsigned dataLength,
+                   unsigned ttl);
+// Waits for the answer to that request, datagrams of at most `length` bytes: the ICMP type
+// of the answer, -1 when none came.
+int ReceiveTraceReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
+                      std::uint16_t sequence, unsigned char* buffer, int length, unsigned hop);
 
 /*** parsers ***/
 
-// Both read only the `length` bytes of `datagram`, whatever the lengths inside say.
-// 1 when our echo reply was accepted (and counted), else 0.
+// Both read only the `length` bytes of `datagram`, whatever the lengths inside say, and
+// take only what answers `request` (null: nothing, as for a request we sent).
+// 1 when the reply to `request` was accepted (and counted), else 0.
 int ParsePingPacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                    PacketMode mode);
-// The ICMP type, 0 for our echo reply, -1 for a datagram too short or an echo not ours.
+                    PacketMode mode, const EchoRequestKey* request);
+// The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else.
 int ParseTracePacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                     unsigned hop, int showNames);
+                     unsigned hop, int showNames, const EchoRequestKey* request);
 
 /*** sockets and output ***/
 

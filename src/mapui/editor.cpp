@@ -50,8 +50,10 @@ int HitTestHost(int col, int row) {
         return -1;
     for (int i = 0; i < hostCount; ++i) {
         const HostRecord& host = hostTable[i];
-        if (host.col <= col && col <= host.col + host.drawWidth / gridCellWidth &&
-            host.row <= row && row <= host.row + host.drawHeight / gridCellHeight)
+        // Sums in 64 bits: a host may sit at the last column or row an int holds.
+        long long lastCol = static_cast<long long>(host.col) + host.drawWidth / gridCellWidth;
+        long long lastRow = static_cast<long long>(host.row) + host.drawHeight / gridCellHeight;
+        if (host.col <= col && col <= lastCol && host.row <= row && row <= lastRow)
             return i;
     }
     return -1;

@@ -6,9 +6,7 @@
 #include "platform/types.h"
 
 constexpr unsigned OPTIONS_HELP_TOPIC = 400;
-constexpr unsigned MIN_POLL_INTERVAL = 5;   // TIMER, seconds
-constexpr unsigned MIN_WAIT_TIMEOUT = 1000; // WAIT, milliseconds
-constexpr unsigned MAX_WAIT_TIMEOUT = 60000;
+constexpr unsigned MIN_POLL_INTERVAL = 5;      // TIMER, seconds
 constexpr unsigned TRACE_MAX_HOPS_LIMIT = 255; // a hop is one byte of TTL
 
 // The slot the Colors dialog selected last; it opens with it again.

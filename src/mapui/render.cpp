@@ -9,6 +9,7 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 using platform::BeginPaint;
@@ -175,21 +176,66 @@ void DrawEdges(HDC dc, int width, int height) {
     SelectObject(dc, previous);
 }
 
-int CellCentreX(int col) {
-    return col * gridCellWidth + gridCellWidth / 2;
-}
-int CellCentreY(int row) {
-    return row * gridCellHeight + gridCellHeight / 2;
+// A line between two pixel positions, which may lie anywhere a cell of the map can.
+struct Segment {
+    long long x1, y1, x2, y2;
+};
+
+// Cuts `segment` to the rectangle from (left, top) to (right, bottom), ends included, at
+// the parameters where it crosses each side (Liang-Barsky). False when nothing of it lies
+// inside. A segment wholly inside is left exactly as it was.
+bool ClipSegment(Segment& segment, long long left, long long top, long long right,
+                 long long bottom) {
+    auto inside = [&](long long x, long long y) {
+        return x >= left && x <= right && y >= top && y <= bottom;
+    };
+    if (inside(segment.x1, segment.y1) && inside(segment.x2, segment.y2))
+        return true;
+    const double dx = static_cast<double>(segment.x2 - segment.x1);
+    const double dy = static_cast<double>(segment.y2 - segment.y1);
+    const double toward[4] = {-dx, dx, -dy, dy};
+    const double room[4] = {
+        static_cast<double>(segment.x1 - left), static_cast<double>(right - segment.x1),
+        static_cast<double>(segment.y1 - top), static_cast<double>(bottom - segment.y1)};
+    double enter = 0;
+    double leave = 1;
+    for (int side = 0; side < 4; ++side) {
+        if (toward[side] == 0) {
+            if (room[side] < 0)
+                return false; // parallel to this side and outside it
+            continue;
+        }
+        const double at = room[side] / toward[side];
+        if (toward[side] < 0)
+            enter = std::max(enter, at);
+        else
+            leave = std::min(leave, at);
+    }
+    if (enter > leave)
+        return false;
+    const Segment cut{segment.x1 + std::llround(enter * dx), segment.y1 + std::llround(enter * dy),
+                      segment.x1 + std::llround(leave * dx), segment.y1 + std::llround(leave * dy)};
+    segment = cut;
+    return true;
 }
 
-void DrawLines(HDC dc) {
+// The lines, each cut to the window first: an end may lie billions of pixels away, and
+// only what falls inside is drawn.
+void DrawLines(HDC dc, int width, int height) {
     HPEN pen = CreatePen(platform::PS_SOLID, 1, LINE_COLOR);
     HPEN previous = SelectObject(dc, pen);
     const int count = std::clamp(lineCount, 0, MAX_LINES);
+    const int centreX = gridCellWidth / 2;
+    const int centreY = gridCellHeight / 2;
     for (int i = 0; i < count; ++i) {
         const LineRecord& line = lineTable[i];
-        MoveToEx(dc, CellCentreX(line.x1), CellCentreY(line.y1), nullptr);
-        LineTo(dc, CellCentreX(line.x2), CellCentreY(line.y2));
+        Segment segment{CellLeft(line.x1) + centreX, CellTop(line.y1) + centreY,
+                        CellLeft(line.x2) + centreX, CellTop(line.y2) + centreY};
+        // One pixel beyond each edge, so that the cut ends themselves are never seen.
+        if (!ClipSegment(segment, -1, -1, width, height))
+            continue;
+        MoveToEx(dc, static_cast<int>(segment.x1), static_cast<int>(segment.y1), nullptr);
+        LineTo(dc, static_cast<int>(segment.x2), static_cast<int>(segment.y2));
     }
     SelectObject(dc, previous);
     DeleteObject(pen);
@@ -306,13 +352,23 @@ void DrawHostBox(const Paint& paint, HostRecord& host, COLORREF color, int left,
         DrawRaisedFrame(paint.dc, left, top, width, height);
 }
 
-void DrawHosts(const Paint& paint, bool pictures) {
+// Hosts whose corner lies further left or above the window than this cannot reach into
+// it: no picture, name or frame is nearly as large.
+constexpr long long HOST_REACH = 1 << 16;
+
+// Every host that can show in the window of `width` x `height`; the others are not drawn,
+// and keep the sizes they were last drawn at.
+void DrawHosts(const Paint& paint, bool pictures, int width, int height) {
     const int count = std::clamp(hostCount, 0, MAX_HOSTS);
     for (int i = 0; i < count; ++i) {
         HostRecord& host = hostTable[i];
+        const long long farLeft = CellLeft(host.col);
+        const long long farTop = CellTop(host.row);
+        if (farLeft < -HOST_REACH || farLeft > width || farTop < -HOST_REACH || farTop > height)
+            continue;
         const COLORREF color = PaletteColor(colorTable[HostColorSlot(host)]);
-        const int left = host.col * gridCellWidth;
-        const int top = host.row * gridCellHeight;
+        const int left = static_cast<int>(farLeft);
+        const int top = static_cast<int>(farTop);
         HBITMAP picture =
             pictures && host.kind < HOST_KIND_COUNT ? hostBitmaps[host.kind] : nullptr;
         if (picture != nullptr)
@@ -405,9 +461,9 @@ int PaintMap(HWND window) {
         if (editMode > 0)
             DrawEditGrid(dc, width, height);
         DrawEdges(dc, width, height);
-        DrawLines(dc);
+        DrawLines(dc, width, height);
     }
-    DrawHosts(paint, pictures);
+    DrawHosts(paint, pictures, width, height);
 
     SelectObject(dc, previousFont);
     SetTextColor(dc, previousText);

@@ -3,7 +3,9 @@
 
 #include "platform/window.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 /*** globals ***/
 
@@ -90,9 +92,22 @@ void ResetLoadedHost(HostRecord& host) {
     host.drawHeight = 0;
 }
 
+long long CellLeft(std::int32_t col) {
+    return static_cast<long long>(col) * gridCellWidth;
+}
+
+long long CellTop(std::int32_t row) {
+    return static_cast<long long>(row) * gridCellHeight;
+}
+
+int HeldPixel(long long value) {
+    constexpr long long LIMIT = std::numeric_limits<int>::max() / 4;
+    return static_cast<int>(std::clamp(value, -LIMIT, LIMIT));
+}
+
 platform::RECT HostRepaintArea(const HostRecord& host) {
-    int left = host.col * gridCellWidth;
-    int top = host.row * gridCellHeight;
+    long long left = CellLeft(host.col);
+    long long top = CellTop(host.row);
     int width = host.drawWidth;
     if (width == 0) {
         std::size_t length = std::strlen(host.name);
@@ -100,23 +115,17 @@ platform::RECT HostRepaintArea(const HostRecord& host) {
         width = (gridCellWidth / 4) * letters + 4;
     }
     int height = host.drawHeight != 0 ? host.drawHeight : gridCellHeight;
-    return {left - 2, top - 2, left + width + 3, top + height + 3};
-}
-
-static int CellCentreX(int col) {
-    return col * gridCellWidth + gridCellWidth / 2;
-}
-static int CellCentreY(int row) {
-    return row * gridCellHeight + gridCellHeight / 2;
+    return {HeldPixel(left - 2), HeldPixel(top - 2), HeldPixel(left + width + 3),
+            HeldPixel(top + height + 3)};
 }
 
 platform::RECT LineRepaintArea(const LineRecord& line) {
-    int x1 = CellCentreX(line.x1);
-    int x2 = CellCentreX(line.x2);
-    int y1 = CellCentreY(line.y1);
-    int y2 = CellCentreY(line.y2);
-    return {(x1 < x2 ? x1 : x2) - 1, (y1 < y2 ? y1 : y2) - 1, (x1 > x2 ? x1 : x2) + 1,
-            (y1 > y2 ? y1 : y2) + 1};
+    long long x1 = CellLeft(line.x1) + gridCellWidth / 2;
+    long long x2 = CellLeft(line.x2) + gridCellWidth / 2;
+    long long y1 = CellTop(line.y1) + gridCellHeight / 2;
+    long long y2 = CellTop(line.y2) + gridCellHeight / 2;
+    return {HeldPixel(std::min(x1, x2) - 1), HeldPixel(std::min(y1, y2) - 1),
+            HeldPixel(std::max(x1, x2) + 1), HeldPixel(std::max(y1, y2) + 1)};
 }
 
 bool InvalidateHost(platform::HWND window, const HostRecord& host) {

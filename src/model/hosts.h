@@ -103,6 +103,14 @@ void ResetLoadedHost(HostRecord& host);
 // Copies `text` into a fixed field of `size` bytes, cutting it.
 void CopyField(char* field, unsigned size, const char* text);
 
+// Pixel positions of cells, in 64 bits: a map may place a host or a line end at any
+// 32-bit cell, far beyond what a window shows or an int holds.
+long long CellLeft(std::int32_t col);
+long long CellTop(std::int32_t row);
+// `value` held within a quarter of the int range each way, which a RECT and every drawing
+// call carry; what lies that far out is off any window either way.
+int HeldPixel(long long value);
+
 // The area to repaint for one host (its drawn extent, or an estimate before the first
 // paint) and for one line; right and bottom are exclusive.
 platform::RECT HostRepaintArea(const HostRecord& host);

@@ -118,6 +118,15 @@ static unsigned ReadOption(const char* file, const char* key, unsigned defaultVa
     return GetPrivateProfileInt(OPTIONS_SECTION, key, static_cast<int>(defaultValue), file);
 }
 
+// WAIT as the probes may use it: a file saying 4294967295 would hold every silent host
+// for 49 days.
+static unsigned ReadWaitTimeout(const char* file, unsigned defaultValue) {
+    unsigned value = ReadOption(file, "WAIT", defaultValue);
+    return value < MIN_WAIT_TIMEOUT   ? MIN_WAIT_TIMEOUT
+           : value > MAX_WAIT_TIMEOUT ? MAX_WAIT_TIMEOUT
+                                      : value;
+}
+
 void ReadProgramOptions() {
     SettleGlobalSettingsPath();
     const char* file = globalSettingsPath;
@@ -125,7 +134,7 @@ void ReadProgramOptions() {
     fixedFontTools = ReadOption(file, "FIXFONT", 1);
     pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", 60));
     scaledMapFont = ReadOption(file, "FONT", 0);
-    waitTimeout = ReadOption(file, "WAIT", 5000);
+    waitTimeout = ReadWaitTimeout(file, 5000);
     useIcons = ReadOption(file, "ICONS", 1);
     labelIcons = ReadOption(file, "LABEL", 1);
     noAutomaticChecks = ReadOption(file, "NOCHECK", 1);
@@ -173,7 +182,7 @@ void SelectMapFiles(const char* path) {
     fixedFontTools = ReadOption(file, "FIXFONT", fixedFontTools);
     pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", pollInterval));
     scaledMapFont = ReadOption(file, "FONT", scaledMapFont);
-    waitTimeout = ReadOption(file, "WAIT", waitTimeout);
+    waitTimeout = ReadWaitTimeout(file, waitTimeout);
     useIcons = ReadOption(file, "ICONS", useIcons);
     labelIcons = ReadOption(file, "LABEL", labelIcons);
     noAutomaticChecks = ReadOption(file, "NOCHECK", noAutomaticChecks);

@@ -18,6 +18,11 @@ constexpr unsigned COLOR_SLOT_COUNT = 9;
 // Missed checks at which a failing host is declared down.
 constexpr unsigned DOWN_THRESHOLD = 4;
 
+// WAIT's range in milliseconds, as the Options dialog offers it; a value read from a
+// settings file is held within it too.
+constexpr unsigned MIN_WAIT_TIMEOUT = 1000;
+constexpr unsigned MAX_WAIT_TIMEOUT = 60000;
+
 extern const char* const GLOBAL_SETTINGS_NAME; // "TARNMAP.INI"
 extern const char* const OPTIONS_SECTION;      // "OPTS"
 extern const char* const COLORS_SECTION;       // "COLORS"

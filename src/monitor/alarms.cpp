@@ -36,9 +36,7 @@ struct StatusTextEntry {
 
 static const StatusTextEntry statusTexts[] = {
     {0, "reachable"},
-    {10, "short pkt"},
     {11, "not echo"},
-    {12, "not ours"},
     {15, "net down"},
     {25, "invalid ipaddr"},
     {10004, "Timed out"},

@@ -78,7 +78,7 @@ HWND ShowHostDetail(HWND parent, int index) {
     if (index < 0 || index >= hostCount)
         return 0;
     const HostRecord& host = hostTable[index];
-    POINT corner{host.col * gridCellWidth - 10, host.row * gridCellHeight - 10};
+    POINT corner{HeldPixel(CellLeft(host.col) - 10), HeldPixel(CellTop(host.row) - 10)};
     ClientToScreen(parent, &corner);
     int desktopWidth = GetSystemMetrics(SM_CXSCREEN);
     int desktopHeight = GetSystemMetrics(SM_CYSCREEN);

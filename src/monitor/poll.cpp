@@ -8,6 +8,7 @@
 #include "monitor/alarms.h"
 #include "monitor/mapwnd.h"
 #include "monitor/probe.h"
+#include "platform/signals.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 
@@ -122,12 +123,18 @@ static const char* EngineLabel() {
     return useIcmpLibrary == 1 ? "ms_icmp" : "tcp";
 }
 
-// Resolves and probes one host and hands the outcome to the alarms.
+// The program is ending (a termination signal, or the window closing): the check under
+// way was cut short, and no further one begins.
+static bool CycleCut() {
+    return closeRequested != 0 || TerminationRequested();
+}
+
+// Resolves and probes one host and hands the outcome to the alarms. A check that the end
+// of the program cut short counts neither as a reply nor as a failure.
 static void CheckHost(HWND window, HWND repaintWindow, int index) {
     HostRecord& host = hostTable[index];
     if (host.flags != 0)
         return;
-    ++hostsChecked;
     if (!IsDigit(host.resolvedAddr[0]))
         ResolveHost(host);
     int outcome = STATUS_NAME_NOT_RESOLVED;
@@ -138,6 +145,9 @@ static void CheckHost(HWND window, HWND repaintWindow, int index) {
         ReportStatus(text);
         outcome = ProbeHost(window, host);
     }
+    if (CycleCut())
+        return;
+    ++hostsChecked;
     // The editor stays usable while a probe waits; a host deleted meanwhile from the end of
     // the table has no record left to count the outcome against.
     if (index >= hostCount)
@@ -166,7 +176,7 @@ int RunPollCycle(HWND window) {
     HWND repaintWindow = IsIconic(window) ? window : mapWindow;
 
     for (int i = 0; i < hostCount; ++i) {
-        if (abortRequested || closeRequested)
+        if (abortRequested || CycleCut())
             break;
         CheckHost(window, repaintWindow, i);
         UpdateWindow(repaintWindow);

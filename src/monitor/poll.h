@@ -9,10 +9,12 @@ constexpr unsigned POLL_TIMER_ID = 20; // the countdown, every second
 
 extern int pollInProgress;  // 1 while RunPollCycle runs
 extern int abortRequested;  // set by "abort"; checked before each host
-extern int closeRequested;  // set while the program closes; checked before each host
+extern int closeRequested;  // set while the program closes; checked before each host and
+                            // after each check, which is then not counted
 extern int countdown;       // seconds to the next automatic cycle
 extern int pollTimerActive; // 1 while the countdown timer runs
-extern int hostsChecked;    // monitored hosts visited by the running or the last cycle
+extern int hostsChecked;    // monitored hosts checked by the running or the last cycle; a
+                            // check cut short by the program's end is not counted
 
 // What the cycle, the pager and the countdown show in the status bar, and what they ask of
 // the editor, both of which sit above this folder: the shell connects them at start.

@@ -5,6 +5,7 @@
 #include "platform/icmplib.h"
 
 #include "platform/capability.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 #include <arpa/inet.h>
@@ -160,7 +161,10 @@ bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD 
     found.ttl = datagram[8];
     found.tos = datagram[1];
     if (type == kEchoReply) {
-        if (ReadBigEndian16(icmp + 4) != identifier || ReadBigEndian16(icmp + 6) != sequence)
+        // Only the probed host answers: a reply from elsewhere with our numbers is forged, or
+        // another program's whose pings share them.
+        if (found.address != destination || ReadBigEndian16(icmp + 4) != identifier ||
+            ReadBigEndian16(icmp + 6) != sequence)
             return false;
         if (InternetChecksum(icmp, icmpLength) != 0)
             return false;
@@ -211,10 +215,6 @@ struct EchoHandleSlot {
 };
 
 EchoHandleSlot echoHandles[kHandleSlots];
-
-// Echo sequence numbers, process-wide, so that a late answer to an echo of an earlier
-// handle never passes for the answer to a new one.
-std::uint16_t echoSequence;
 
 // The bytes of a request being sent and of the datagram being read. IcmpSendEcho runs on
 // the one user-interface thread and never re-enters.
@@ -345,8 +345,11 @@ void ReadTtlAndTos(msghdr* message, EchoOutcome* outcome) {
 }
 
 // Ping socket: reads every queued error. True when one concerns our request (ICMP from
-// the network, or a local failure) and decides the outcome.
-bool ReadPingErrors(int descriptor, std::uint16_t sequence, EchoOutcome* outcome) {
+// the network, or a local failure) and decides the outcome. The kernel files an ICMP error
+// under the identifier it quotes alone; the address it gives with it is the destination of
+// the quoted datagram, which must be ours.
+bool ReadPingErrors(int descriptor, DWORD destination, std::uint16_t sequence,
+                    EchoOutcome* outcome) {
     for (;;) {
         sockaddr_in from{};
         iovec part{datagramBuffer, sizeof datagramBuffer};
@@ -390,7 +393,8 @@ bool ReadPingErrors(int descriptor, std::uint16_t sequence, EchoOutcome* outcome
             // echo we wait for (the kernel already matched the identifier).
             std::size_t length = static_cast<std::size_t>(received);
             if (length < kIcmpHeaderSize || datagramBuffer[0] != kEchoRequest ||
-                ReadBigEndian16(datagramBuffer + 6) != sequence)
+                ReadBigEndian16(datagramBuffer + 6) != sequence ||
+                from.sin_addr.s_addr != destination)
                 continue;
             found.status = IcmpErrorStatus(error.ee_type, error.ee_code);
             if (found.status == IP_SUCCESS) // a redirect: the echo may still be answered
@@ -408,8 +412,10 @@ bool ReadPingErrors(int descriptor, std::uint16_t sequence, EchoOutcome* outcome
     }
 }
 
-// Ping socket: reads every queued datagram. True when one is our echo reply.
-bool ReadPingReplies(int descriptor, std::uint16_t sequence, EchoOutcome* outcome) {
+// Ping socket: reads every queued datagram. True when one is our echo reply: the kernel
+// hands over every reply with our identifier, from whichever host.
+bool ReadPingReplies(int descriptor, DWORD destination, std::uint16_t sequence,
+                     EchoOutcome* outcome) {
     for (;;) {
         sockaddr_in from{};
         iovec part{datagramBuffer, sizeof datagramBuffer};
@@ -428,7 +434,7 @@ bool ReadPingReplies(int descriptor, std::uint16_t sequence, EchoOutcome* outcom
         }
         std::size_t length = static_cast<std::size_t>(received);
         if (length < kIcmpHeaderSize || datagramBuffer[0] != kEchoReply ||
-            ReadBigEndian16(datagramBuffer + 6) != sequence)
+            ReadBigEndian16(datagramBuffer + 6) != sequence || from.sin_addr.s_addr != destination)
             continue;
         EchoOutcome found{};
         ReadTtlAndTos(&message, &found);
@@ -466,7 +472,7 @@ bool ReadRawDatagrams(int descriptor, DWORD destination, std::uint16_t identifie
 
 // Waits until `deadline` for the answer to the request with `sequence`. What is already
 // queued is read even when the deadline has passed, so a time-out of 0 still finds an
-// answer that came at once.
+// answer that came at once. A termination signal ends the wait at once.
 EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t sequence,
                         std::int64_t deadline) {
     EchoOutcome outcome{};
@@ -476,10 +482,11 @@ EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint
         std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
         if (milliseconds > kLongestPollMs)
             milliseconds = kLongestPollMs;
-        pollfd waiting{slot->descriptor, POLLIN, 0};
-        int ready = poll(&waiting, 1, static_cast<int>(milliseconds));
+        short seen = 0;
+        int ready =
+            WaitUnlessTerminated(slot->descriptor, POLLIN, static_cast<int>(milliseconds), &seen);
         if (ready < 0 && errno != EINTR) {
-            outcome.status = IP_GENERAL_FAILURE;
+            outcome.status = errno == ECANCELED ? ERROR_OPERATION_ABORTED : IP_GENERAL_FAILURE;
             return outcome;
         }
         if (ready <= 0) {
@@ -490,21 +497,20 @@ EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint
             continue;
         }
         if (slot->kind == ICMP_SOCKET_PING) {
-            if ((waiting.revents & POLLERR) != 0 &&
-                ReadPingErrors(slot->descriptor, sequence, &outcome))
+            if ((seen & POLLERR) != 0 &&
+                ReadPingErrors(slot->descriptor, destination, sequence, &outcome))
                 return outcome;
-            if ((waiting.revents & POLLIN) != 0 &&
-                ReadPingReplies(slot->descriptor, sequence, &outcome))
+            if ((seen & POLLIN) != 0 &&
+                ReadPingReplies(slot->descriptor, destination, sequence, &outcome))
                 return outcome;
         } else {
-            if ((waiting.revents & POLLERR) != 0) {
+            if ((seen & POLLERR) != 0) {
                 int pending = 0;
                 socklen_t pendingLength = sizeof pending;
                 getsockopt(slot->descriptor, SOL_SOCKET, SO_ERROR, &pending, &pendingLength);
             }
-            if ((waiting.revents & POLLIN) != 0 &&
-                ReadRawDatagrams(slot->descriptor, destination, slot->identifier, sequence,
-                                 &outcome))
+            if ((seen & POLLIN) != 0 && ReadRawDatagrams(slot->descriptor, destination,
+                                                         slot->identifier, sequence, &outcome))
                 return outcome;
         }
         if (remaining <= 0) {
@@ -526,6 +532,11 @@ void DiscardQueued(int descriptor) {
 } // namespace
 
 // ---- The library's calls ----
+
+std::uint16_t NextEchoSequence() {
+    static std::uint16_t sequence = static_cast<std::uint16_t>(getpid() * 40503u);
+    return ++sequence;
+}
 
 bool OpenIcmpLibrary() {
     int kind = ICMP_SOCKET_NONE;
@@ -607,7 +618,7 @@ DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WO
     if (optionStatus != IP_SUCCESS)
         return Fail(optionStatus);
 
-    std::uint16_t sequence = ++echoSequence;
+    std::uint16_t sequence = NextEchoSequence();
     // The request: type, code, checksum, identifier, sequence, data. On a ping socket the
     // kernel puts in its own identifier and the checksum.
     std::size_t requestLength = kIcmpHeaderSize + requestSize;

@@ -90,17 +90,19 @@ int IcmpHandleKind(HANDLE handle);
 
 // Sends one echo request carrying `requestSize` bytes of `requestData` to `destination`
 // (IPv4, network order) and waits up to `timeoutMs` for its answer, blocking the caller
-// and dispatching nothing. `options` (may be null) gives the request's TTL, TOS and the
-// don't-fragment flag. The reply buffer must hold IcmpReplyBufferSize(requestSize) bytes
-// and be aligned for an ICMP_ECHO_REPLY.
+// and dispatching nothing, unless a termination signal comes first. `options` (may be null) gives
+// the request's TTL, TOS and the don't-fragment flag. The reply buffer must hold
+// IcmpReplyBufferSize(requestSize) bytes and be aligned for an ICMP_ECHO_REPLY.
 //
 // Returns 1 with one ICMP_ECHO_REPLY at the start of `replyBuffer` when something
 // answered the request:
-//   - our echo reply: Status IP_SUCCESS, Address the replying host, the echoed data at Data
+//   - our echo reply, from `destination` alone: Status IP_SUCCESS, Address `destination`,
+//     the echoed data at Data
 //     (DataSize bytes, cut to what the buffer holds beyond the record), Options.Ttl and Tos
 //     of the reply;
-//   - an ICMP error about our request: Address the host that sent it (for a time-to-live
-//     exceeded, the router), DataSize 0, Status by the ICMP type and code:
+//   - an ICMP error quoting our request to `destination`: Address the host that sent it
+//     (for a time-to-live exceeded, the router), DataSize 0, Status by the ICMP type and
+//     code:
 //       time exceeded in transit 11013, in reassembly 11014;
 //       unreachable: net 11002, host 11003, protocol 11004, port 11005, fragmentation
 //         needed 11009, source route failed 11012, unknown or prohibited net 11002,
@@ -108,7 +110,9 @@ int IcmpHandleKind(HANDLE handle);
 //         11004, any other code 11003;
 //       source quench 11016; parameter problem 11015.
 // In both cases RoundTripTime runs from the send to the answer, GetLastError() equals the
-// Status, and Options.Flags and OptionsSize are 0.
+// Status, and Options.Flags and OptionsSize are 0. Everything else that arrives meanwhile
+// (replies from other hosts, to other requests, other programs' traffic) is passed over
+// and the wait goes on.
 //
 // Returns 0, with the reason in GetLastError() and the reply buffer untouched, when no
 // record is made:
@@ -122,12 +126,20 @@ int IcmpHandleKind(HANDLE handle);
 //   IP_BAD_OPTION options with OptionsSize other than 0;
 //   IP_NO_RESOURCES out of buffers;
 //   IP_GENERAL_FAILURE any other system failure;
+//   ERROR_OPERATION_ABORTED a termination signal arrived before the answer (the wait
+//     watches for one, so the program's end is never held up by an echo);
 //   ERROR_INVALID_HANDLE `handle` is not open; ERROR_INVALID_PARAMETER null buffers.
 DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WORD requestSize,
                    const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
                    DWORD timeoutMs);
 
 // The status of this thread's last ICMP library call is in GetLastError() (system.h).
+
+// The sequence number of the next echo request, from the one counter every echo of this
+// process takes its number from (the library's and the raw engine's), so that a late
+// answer to an earlier echo never passes for the answer to a new one. It starts at a value
+// drawn from the process id, so two programs pinging one host rarely share numbers.
+std::uint16_t NextEchoSequence();
 
 // ---- The pure parts, open to tests and fuzzing ----
 
@@ -147,9 +159,9 @@ struct RawEchoAnswer {
 
 // Reads one datagram as a raw ICMP socket delivers it (IP header first, `length` bytes)
 // and tells whether it answers the echo request with `identifier` and `sequence` sent to
-// `destination` (network order): an echo reply with our identifier and sequence and a good
-// checksum, or an ICMP error quoting our request. Reads nothing outside the `length`
-// bytes, whatever the header lengths inside say. Fills `answer` only when it returns true.
+// `destination` (network order): an echo reply from `destination` with our identifier and
+// sequence and a good checksum, or an ICMP error quoting our request. Reads nothing outside the
+// `length` bytes, whatever the header lengths inside say. Fills `answer` only when it returns true.
 bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
 

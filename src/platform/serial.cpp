@@ -1,6 +1,8 @@
-// Serial ports on termios. Every wait is poll() with a deadline, so no call can hang.
+// Serial ports on termios. Every wait is poll() with a deadline that a termination signal
+// cuts short, so no call can hang or hold the program's end.
 #include "platform/serial.h"
 
+#include "platform/signals.h"
 #include "platform/system.h"
 
 #include <cerrno>
@@ -25,7 +27,12 @@ constexpr int MAX_PORT_DESCRIPTOR = 1024;
 PortState ports[MAX_PORT_DESCRIPTOR];
 
 bool Fail() {
-    SetLastError(static_cast<DWORD>(errno));
+    SetLastError(errno == ECANCELED ? ERROR_OPERATION_ABORTED : static_cast<DWORD>(errno));
+    return false;
+}
+
+bool HungUp() {
+    SetLastError(ERROR_BROKEN_PIPE);
     return false;
 }
 
@@ -200,8 +207,8 @@ bool WriteFile(HANDLE port, const void* data, DWORD size, DWORD* written) {
     long long deadline = state->writeTimeout != 0 ? NowMs() + state->writeTimeout : -1;
     const char* bytes = static_cast<const char*>(data);
     while (*written < size) {
-        pollfd wait{DescriptorOf(port), POLLOUT, 0};
-        int ready = poll(&wait, 1, Remaining(deadline));
+        short seen = 0;
+        int ready = WaitUnlessTerminated(DescriptorOf(port), POLLOUT, Remaining(deadline), &seen);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
@@ -233,8 +240,8 @@ bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read) {
     long long deadline = state->readTimeout != 0 ? NowMs() + state->readTimeout : -1;
     char* bytes = static_cast<char*>(data);
     while (*read < size) {
-        pollfd wait{DescriptorOf(port), POLLIN, 0};
-        int ready = poll(&wait, 1, Remaining(deadline));
+        short seen = 0;
+        int ready = WaitUnlessTerminated(DescriptorOf(port), POLLIN, Remaining(deadline), &seen);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
@@ -242,12 +249,20 @@ bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read) {
         if (ready == 0)
             break; // the time-out ends a read with what has arrived
         ssize_t count = ::read(DescriptorOf(port), bytes + *read, size - *read);
-        if (count < 0 && errno != EAGAIN && errno != EINTR)
-            return Fail();
-        if (count == 0 || (wait.revents & POLLHUP) != 0)
-            break;
-        if (count > 0)
+        if (count > 0) {
             *read += static_cast<DWORD>(count);
+            continue;
+        }
+        bool closed = (seen & (POLLHUP | POLLERR)) != 0;
+        if (count < 0 && (errno == EINTR || (errno == EAGAIN && !closed)))
+            continue;
+        if (count < 0 && errno != EAGAIN && errno != EIO)
+            return Fail();
+        // End of file, EIO (a pseudo-terminal whose other side closed) or a hang-up with
+        // nothing to read: the line is gone. What came is kept; the next read tells.
+        if (*read > 0)
+            break;
+        return HungUp();
     }
     return true;
 }
@@ -277,11 +292,12 @@ bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs) {
             SetLastError(ERROR_TIMEOUT);
             return false;
         }
-        pollfd input{fd, static_cast<short>((state->mask & EV_RXCHAR) != 0 ? POLLIN : 0), 0};
-        int ready = poll(&input, 1, wait < SLICE_MS ? wait : SLICE_MS);
+        short seen = 0;
+        short events = (state->mask & EV_RXCHAR) != 0 ? POLLIN : 0;
+        int ready = WaitUnlessTerminated(fd, events, wait < SLICE_MS ? wait : SLICE_MS, &seen);
         if (ready < 0 && errno != EINTR)
             return Fail();
-        if (ready > 0 && (input.revents & POLLIN) != 0) {
+        if (ready > 0 && (seen & POLLIN) != 0) {
             *event = EV_RXCHAR;
             return true;
         }

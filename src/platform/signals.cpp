@@ -1,5 +1,6 @@
 // A self-pipe: the handler only writes one byte; a socket notifier on the UI thread reads
-// it and posts the message.
+// it and posts the message. Waits that do not dispatch watch the pipe as well, and the flag
+// for a signal whose byte the notifier has already taken.
 #include "platform/signals.h"
 
 #include "platform/messages.h"
@@ -7,8 +8,10 @@
 #include <QSocketNotifier>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace platform {
@@ -72,6 +75,21 @@ void CatchTerminationSignals() {
 
 bool TerminationRequested() {
     return terminationRequested;
+}
+
+int WaitUnlessTerminated(int descriptor, short events, int timeoutMs, short* seen) {
+    *seen = 0;
+    pollfd entries[2] = {{descriptor, events, 0}, {signalPipe[0], POLLIN, 0}};
+    int ready = terminationRequested ? 0 : poll(entries, 2, timeoutMs);
+    if (terminationRequested) {
+        errno = ECANCELED;
+        return -1;
+    }
+    if (ready > 0) {
+        *seen = entries[0].revents;
+        ready = entries[0].revents != 0 ? 1 : 0;
+    }
+    return ready;
 }
 
 } // namespace platform

@@ -32,6 +32,7 @@ constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_OPERATION_ABORTED = 995; // a termination signal cut the wait
 
 // The error number of the last failed platform call on this thread that reports one
 // this way (serial ports, the ICMP library).

@@ -65,6 +65,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 
 #include "platform/capability.h"
 #include "platform/messages.h"
+#include "platform/signals.h"
 
 namespace platform {
 
@@ -232,12 +233,13 @@ class BlockingCall final {
 
 // Waits until `descriptor` reports one of `events`, running the blocking hook between
 // waits of at most waitSliceMs. Returns 0 when ready, WSAEINTR when the call was cancelled,
-// which takes effect as soon as the hook that cancelled it returns.
+// which takes effect as soon as the hook that cancelled it returns, or when a termination
+// signal arrived: the program is ending, and no wait may hold it.
 int WaitUntilReady(int descriptor, short events) {
     BlockingCall call;
     bool hookDidWork = false;
     for (;;) {
-        if (cancelRequested)
+        if (cancelRequested || TerminationRequested())
             return WSAEINTR;
         pollfd entry{descriptor, events, 0};
         int ready = ::poll(&entry, 1, hookDidWork ? 0 : waitSliceMs);

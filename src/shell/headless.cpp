@@ -46,8 +46,9 @@ static LRESULT HeadlessWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         }
         return 0;
     case WM_CLOSE:
-        // A termination signal. The probe under way is left to finish, so no host is
-        // counted as failed for it; the cycle ends before the next host.
+        // A termination signal. Every wait of the layer has seen it already and ended:
+        // the check under way is not counted, a page is cancelled, no further host is
+        // checked.
         stopRequested = true;
         closeRequested = 1;
         return 0;

@@ -1,6 +1,6 @@
 // The monitor without a window on screen, for a server: the map's poll cycles with its log,
 // sounds, alarm programs and pages as on the desktop, and one line per cycle on standard
-// output. A termination signal ends it after the host being checked.
+// output. A termination signal ends it at once, cutting the check or page under way.
 #pragma once
 
 // Loads the map named by `mapArgument` (empty: the default map) and runs `cycles` poll

@@ -317,9 +317,11 @@ void StartRawPing(HWND dialog) {
     platform::SetTimer(dialog, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
 }
 
+// Waits for the answer to the last request sent, whose sequence is the count before it.
 static void WaitForPingReply() {
     pingCallInProgress = 1;
-    ReceivePingReply(pingSocket, pingReply);
+    ReceivePingReply(pingSocket, &pingDestination, static_cast<std::uint16_t>(pingSent - 1),
+                     pingReply);
     pingCallInProgress = 0;
 }
 

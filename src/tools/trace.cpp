@@ -153,9 +153,12 @@ int TraceWithRawSocket(SOCKET socket, const sockaddr_in* destination, unsigned c
     unsigned lastHop = traceMaxHops < TRACE_HOPS_LIMIT ? traceMaxHops : TRACE_HOPS_LIMIT;
     for (unsigned hop = 1; status == static_cast<int>(TRACE_TIMED_OUT) && hop <= lastHop; ++hop) {
         int type = -1;
-        if (SendTraceProbe(socket, destination, request, dataLength, hop) == 0) {
+        // Each probe its own sequence, so a late answer to one never stands for the next.
+        std::uint16_t sequence = platform::NextEchoSequence();
+        if (SendTraceProbe(socket, destination, sequence, request, dataLength, hop) == 0) {
             traceCallInProgress = 1;
-            type = ReceiveTraceReply(socket, reply, static_cast<int>(TRACE_REPLY_SIZE), hop);
+            type = ReceiveTraceReply(socket, destination, sequence, reply,
+                                     static_cast<int>(TRACE_REPLY_SIZE), hop);
             traceCallInProgress = 0;
         }
         if (type == -1) {

@@ -1,6 +1,6 @@
 // The ICMP library engine: the echo data and reply buffers, the status texts and the debug
-// line, the monitor's probe against loopback, a silent host and a router in namespaces, and
-// the probe on a system where the library cannot be loaded.
+// line, the monitor's probe against loopback and a router in namespaces (a silent host is
+// the forged-ICMP test's), and the probe on a system where the library cannot be loaded.
 #include "echo_world.h"
 
 #include "icmp/icmplib.h"
@@ -79,7 +79,7 @@ TEST_F(EchoTest, StatusTextsAndTheDebugLine) {
     EXPECT_EQ(BoxText(), "[debug] 11013 fe 10 00 00\r\n");
 }
 
-TEST_F(EchoTest, LibraryProbeAnswersTimesOutAndReportsRouters) {
+TEST_F(EchoTest, LibraryProbeAnswersAndReportsRouters) {
     SKIP_WITHOUT_NAMESPACES();
     EchoNetwork network;
     ASSERT_TRUE(network.BuildRouted());
@@ -105,10 +105,6 @@ TEST_F(EchoTest, LibraryProbeAnswersTimesOutAndReportsRouters) {
     // A router's answer is a status, and still gives its round trip.
     EXPECT_EQ(probe("10.223.0.1", 2000), static_cast<int>(IP_DEST_HOST_UNREACHABLE));
     EXPECT_LT(rtt, 2000u);
-
-    ASSERT_TRUE(network.server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
-    EXPECT_EQ(probe("10.221.2.2", 300), static_cast<int>(IP_REQ_TIMED_OUT));
-    EXPECT_EQ(rtt, 0u);
     EXPECT_EQ(useIcmpLibrary, 1u);
     EXPECT_EQ(BoxText(), "") << "the probe prints nothing";
 }

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -433,18 +435,38 @@ TEST_F(RenderTest, GridInEditStatesOnlyAndEdgesFrameTheMap) {
     }
 }
 
-TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHosts) {
+// Lines and hosts may lie billions of pixels away, as a map file can put them: the paint
+// stays quick, draws what falls inside, and leaves the records as they were read.
+TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHostsAndFarOffPartsAreCut) {
     AddLine(0, 10, 30, 10);
     AddLine(30, 2, 30, 20);
+    AddLine(0, 25, 100000000, 25);
+    AddLine(-2147483647 - 1, 30, 2147483647, 30);
     int pc = AddHost("pc", 8, 10, KIND_WORKSTATION);
+    int far = AddHost("far", -159383553, 5, KIND_WORKSTATION);
+    auto start = std::chrono::steady_clock::now();
     HWND map = MakeMap();
+    double elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("map with far-off lines and hosts painted in %.1f ms\n", elapsed);
+    EXPECT_LT(elapsed, 1000) << "a goal of 100 ms";
     SaveWindowImage(map, PicturePath("render_lines.png").c_str());
     const int y = 10 * CELL_HEIGHT + CELL_HEIGHT / 2;
+    const int right = GRID_COLUMNS * CELL_WIDTH - 1;
     ExpectPixels(map, {{CELL_WIDTH / 2, y, YELLOW},
                        {100, y, YELLOW},
                        {100, y - 1, Background()},
                        {30 * CELL_WIDTH + CELL_WIDTH / 2, 5 * CELL_HEIGHT, YELLOW},
-                       {Left(pc) + 19, y, SlotColor(SLOT_OK), "the host covers it"}});
+                       {Left(pc) + 19, y, SlotColor(SLOT_OK), "the host covers it"},
+                       {right, 25 * CELL_HEIGHT + CELL_HEIGHT / 2, YELLOW, "up to the edge"},
+                       {0, 30 * CELL_HEIGHT + CELL_HEIGHT / 2, YELLOW, "both ends far off"},
+                       {right, 30 * CELL_HEIGHT + CELL_HEIGHT / 2, YELLOW}});
+    EXPECT_EQ(Drawn(far), Size2(0, 0)) << "nothing of it shows";
+    EXPECT_EQ(lineTable[2].x2, 100000000);
+    EXPECT_EQ(hostTable[far].col, -159383553);
+    // Their repaint areas stay far off as well.
+    EXPECT_LT(HostRepaintArea(hostTable[far]).right, 0);
+    EXPECT_GT(LineRepaintArea(lineTable[2]).right, right);
 }
 
 // What the editor and the cycle repaint for a host or a line covers all that was drawn for

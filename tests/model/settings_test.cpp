@@ -57,10 +57,14 @@ TEST_F(SettingsTest, MapOptionsOverProgramOptionsFromTheCurrentDirectory) {
     SelectMapFiles("plain.db");
     EXPECT_EQ(pollInterval, 90u);
 
-    // TIMER is a 16-bit number.
-    WriteWholeFile(dir_.file("wide.INI"), "[OPTS]\r\nTIMER=65541\r\n");
+    // TIMER is a 16-bit number; WAIT keeps to the Options dialog's range, from either file.
+    WriteWholeFile(dir_.file("wide.INI"), "[OPTS]\r\nTIMER=65541\r\nWAIT=4294967295\r\n");
     SelectMapFiles("wide.db");
     EXPECT_EQ(pollInterval, 5u);
+    EXPECT_EQ(waitTimeout, 60000u);
+    WriteWholeFile(dir_.file("TARNMAP.INI"), "[OPTS]\r\nWAIT=0\r\n");
+    SelectMapFiles("plain.db");
+    EXPECT_EQ(waitTimeout, 1000u);
 }
 
 // The settings and log files take the map's name up to its last dot; a path too long for

@@ -74,7 +74,7 @@ TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
         std::snprintf(beepString, sizeof beepString, "%s", each.dialString);
         beepBaud = each.baud;
         pageWaitSeconds = 20; // bounds the test should the answer be missed
-        modem.AnswerInBackground(true);
+        modem.AnswerInBackground("OK");
         EXPECT_EQ(SendPage("555", "0007"), 1);
         EXPECT_EQ(modem.Received(), each.sent);
         EXPECT_EQ(modem.line().speed, static_cast<unsigned>(each.speed));
@@ -90,15 +90,32 @@ TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
     EXPECT_STREQ(command, "ATDT555,,,,") << "cut to the buffer";
 }
 
-TEST(Pager, AModemThatNeverAnswersEndsWithATimeOut) {
-    PtyModem modem;
-    ASSERT_FALSE(modem.device().empty());
-    PagerSetup setup(modem.device());
-    pageWaitSeconds = 1;
-    modem.AnswerInBackground(false);
-    EXPECT_EQ(SendPage("555", "0007"), 1);
-    EXPECT_EQ(modem.Received(), "ATDT555,,,,,0007#\r");
-    EXPECT_EQ(setup.Log(), Lines{"no answer from modem for beeper message 0007 to 555"});
+// The modem's answer decides the line: a failure word or a hang-up fails the page, any
+// other answer is a success, and silence ends with a time-out.
+TEST(Pager, TheModemsAnswerDecidesTheLine) {
+    const char* answers[] = {"BUSY",  "NO CARRIER",   "NO DIALTONE",     "NO ANSWER",
+                             "ERROR", "NO DIAL TONE", PtyModem::HANG_UP, "CONNECT 9600",
+                             ""};
+    TempDir dir;
+    PagerSetup setup(dir.file("modem"));
+    for (const char* answer : answers) {
+        SCOPED_TRACE(answer);
+        PtyModem modem;
+        ASSERT_FALSE(modem.device().empty());
+        std::snprintf(beepDevice, sizeof beepDevice, "%s", modem.device().c_str());
+        // The silent modem's wait, and a bound on the others' should the answer be missed.
+        pageWaitSeconds = answer[0] == '\0' ? 1 : 20;
+        modem.AnswerInBackground(answer);
+        EXPECT_EQ(SendPage("555", "0007"), 1);
+        EXPECT_EQ(modem.Received(), "ATDT555,,,,,0007#\r");
+    }
+    Lines expected;
+    for (const char* word : {"BUSY", "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR",
+                             "NO DIAL TONE", "line hung up"})
+        expected.push_back(std::string("beeper message 0007 to 555 failed: ") + word);
+    expected.push_back("success beeper message 0007 to 555");
+    expected.push_back("no answer from modem for beeper message 0007 to 555");
+    EXPECT_EQ(setup.Log(), expected);
 }
 
 TEST(Pager, DisabledOrMissingModemsAreLogged) {

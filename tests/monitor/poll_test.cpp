@@ -152,7 +152,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
 
     Open({"self,127.0.0.1,0", std::string("target,") + SERVER + ",0", "named,localhost,0",
           std::string("skipped,") + SERVER + ",1", "badaddr,1x.2.3.4,0", "ghost,ghost.invalid,0"},
-         engine.options + std::string("WAIT=300\r\n"),
+         engine.options + std::string("WAIT=1000\r\n"),
          "[target]\r\nEXTERNAL=true" // the exec test runs real programs
          "\r\nBEEP_NUMBER=555\r\nBEEP_CODE=7\r\nBEEP_PRIORITY=1\r\nBEEP_COUNT=5\r\n");
     ASSERT_EQ(hostCount, 6);
@@ -258,7 +258,7 @@ TEST_P(PollAbortTest, AbortDuringAProbeCountsOneFailureAndEndsTheCycle) {
         hosts.push_back("h" + std::to_string(i) + "," +
                         (i == 3 ? std::string(SERVER) : "127.0.0." + std::to_string(i + 1)) + ",0");
     // A wait far longer than the test: only the abort can end the probe of h3.
-    Open(hosts, engine.options + std::string("WAIT=600000\r\n"), "",
+    Open(hosts, engine.options + std::string("WAIT=60000\r\n"), "",
          "TIMER=5\r\nNOCHECK=0\r\nSOUND=1\r\n");
     EnableJournal(true);
     ClearJournal();
@@ -314,7 +314,7 @@ TEST_F(PollTest, BlockingHookServesTimersDuringAConnectThatTheWaitTimerEnds) {
     TwoHostNetwork network;
     ASSERT_TRUE(network.Build(TCP));
     ASSERT_TRUE(network.Silence(TCP, true));
-    Open({std::string("target,") + SERVER + ",0"}, TCP.options + std::string("WAIT=500\r\n"));
+    Open({std::string("target,") + SERVER + ",0"}, TCP.options + std::string("WAIT=1000\r\n"));
     SOCKET second = 0;
     int secondError = 0, ticksWhileBlocking = 0;
     std::string paneDuringWait;

@@ -49,12 +49,18 @@ PtyModem::Line PtyModem::Settings() const {
     return line;
 }
 
-void PtyModem::AnswerInBackground(bool answer) {
+const char* const PtyModem::HANG_UP = "(hang up)";
+
+void PtyModem::AnswerInBackground(const std::string& answer) {
     thread_ = std::thread([this, answer] {
         received_ = Receive(4096, '\r', 20000);
         line_ = Settings();
-        if (answer && !received_.empty())
-            Send(received_ + "\r\nOK\r\n");
+        if (answer == HANG_UP) {
+            close(master_);
+            master_ = -1;
+        } else if (!answer.empty() && !received_.empty()) {
+            Send(received_ + "\r\n" + answer + "\r\n");
+        }
     });
 }
 

@@ -28,9 +28,11 @@ class PtyModem final {
     bool Send(const std::string& bytes);
     Line Settings() const;
 
-    // In a thread: takes the dial command up to its carriage return, notes the settings
-    // and, when `answer`, echoes the command and says OK as a modem does.
-    void AnswerInBackground(bool answer);
+    // In a thread: takes the dial command up to its carriage return and notes the
+    // settings; then keeps silent (""), hangs up (HANG_UP), or echoes the command and
+    // answers with `answer` ("OK", "BUSY", ...) on a line of its own, as a modem does.
+    static const char* const HANG_UP;
+    void AnswerInBackground(const std::string& answer);
     // What the thread took, and the settings then; waits for the thread.
     std::string Received();
     const Line& line() const { return line_; }

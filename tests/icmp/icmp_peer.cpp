@@ -1,0 +1,126 @@
+// The peer: one thread in its namespace that watches ICMP on a raw socket and sends whole
+// IP datagrams of its own making on another.
+#include "icmp_peer.h"
+
+#include "icmp/echomatch.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr int IP_HEADER_SIZE = 20;
+
+// The checksum field of an ICMP message set right, or wrong on purpose.
+void SetChecksum(Bytes& message, bool good) {
+    message[2] = message[3] = 0;
+    std::uint16_t checksum = InternetChecksum(message.data(), static_cast<int>(message.size()));
+    message[2] = static_cast<unsigned char>(checksum ^ (good ? 0 : 0x5A));
+    message[3] = static_cast<unsigned char>(checksum >> 8);
+}
+
+Bytes WithType(Bytes message, unsigned char type) {
+    message[0] = type;
+    message[1] = 0;
+    return message;
+}
+
+Bytes Flipped(Bytes message, std::size_t at, unsigned char bits) {
+    message[at] ^= bits;
+    return message;
+}
+
+} // namespace
+
+IcmpPeer::IcmpPeer(const NetworkNamespace& space, const char* target, const char* elsewhere,
+                   Mode mode)
+    : target_(inet_addr(target)), elsewhere_(inet_addr(elsewhere)), mode_(mode) {
+    thread_ = std::thread(&IcmpPeer::Run, this, &space);
+    for (int wait = 0; wait < 5000 && ready_.load() == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+IcmpPeer::~IcmpPeer() {
+    stop_ = true;
+    thread_.join();
+}
+
+void IcmpPeer::Run(const NetworkNamespace* space) {
+    EnteredNamespace inside(*space);
+    int watcher = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    sender_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW); // headers of our own
+    timeval slice{0, 20000};
+    bool watching = inside.ok() && watcher >= 0 && sender_ >= 0 &&
+                    setsockopt(watcher, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) == 0;
+    ready_ = watching ? 1 : -1;
+    unsigned char datagram[4096];
+    while (ready_ > 0 && !stop_) {
+        ssize_t length = recv(watcher, datagram, sizeof datagram, 0);
+        if (length < IP_HEADER_SIZE + 8)
+            continue;
+        int header = (datagram[0] & 0x0F) * 4;
+        if (length < header + 8 || datagram[header] != 8 || std::memcmp(datagram + 16, &target_, 4))
+            continue;
+        Answer(datagram, static_cast<int>(length));
+        ++answered_;
+    }
+    if (watcher >= 0)
+        close(watcher);
+    if (sender_ >= 0)
+        close(sender_);
+}
+
+void IcmpPeer::Answer(const unsigned char* request, int length) const {
+    const int header = (request[0] & 0x0F) * 4;
+    const Bytes asked(request + header, request + length); // the echo request as sent
+    std::uint32_t client = 0;
+    std::memcpy(&client, request + 12, sizeof client);
+    auto send = [&](std::uint32_t from, Bytes icmp, bool goodChecksum = true) {
+        SetChecksum(icmp, goodChecksum);
+        Bytes datagram(IP_HEADER_SIZE, 0); // length, checksum and identification by the kernel
+        datagram[0] = 0x45;
+        datagram[8] = 64;
+        datagram[9] = IPPROTO_ICMP;
+        std::memcpy(&datagram[12], &from, 4);
+        std::memcpy(&datagram[16], &client, 4);
+        datagram.insert(datagram.end(), icmp.begin(), icmp.end());
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = client;
+        sendto(sender_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to);
+    };
+    // An error of `type` quoting `echo` as sent to `destination`.
+    auto error = [&](unsigned char type, unsigned char code, std::uint32_t destination,
+                     const Bytes& echo) {
+        Bytes message(8 + static_cast<std::size_t>(header), 0);
+        message[0] = type;
+        message[1] = code;
+        std::memcpy(&message[8], request, static_cast<std::size_t>(header));
+        std::memcpy(&message[8 + 16], &destination, 4);
+        message.insert(message.end(), echo.begin(), echo.end());
+        return message;
+    };
+    const Bytes reply = WithType(asked, 0);
+    Bytes longer = Flipped(reply, 4, 0x55);
+    longer.resize(longer.size() + 300, 0xAA);
+    for (int round = 0; round < 5; ++round) {
+        send(target_, Flipped(reply, 4, 1)); // another identifier
+        send(target_, Flipped(reply, 6, 1)); // another sequence
+        send(target_, reply, false);         // a bad checksum
+        send(elsewhere_, reply);             // from elsewhere, or another program's
+        send(elsewhere_, asked);             // a request carrying our numbers
+        send(elsewhere_, error(3, 1, elsewhere_, asked));
+        send(elsewhere_, error(11, 0, target_, Flipped(asked, 6, 1)));
+        send(elsewhere_, longer); // another program's, too long for the monitor's buffer
+    }
+    if (mode_ == FORGE_THEN_ANSWER)
+        send(target_, reply);
+}

@@ -1,0 +1,38 @@
+// A peer that answers echo requests with forged and foreign ICMP, for the tests that show
+// which datagrams the engines take for an answer.
+#pragma once
+
+#include "support/netns.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+// A peer in `space` that watches for echo requests to `target` and answers each at once
+// from a raw socket with headers of its own, as an attacker on the link would: forty
+// datagrams that must not pass for the answer (replies with another identifier, another
+// sequence or a bad checksum, replies and a request with our numbers from `elsewhere`, an
+// unreachable about our request sent elsewhere, a time exceeded about another sequence, and
+// other programs' replies too long for the monitor's buffer), then, when asked to, the true
+// reply.
+class IcmpPeer {
+  public:
+    enum Mode { FORGE, FORGE_THEN_ANSWER };
+    IcmpPeer(const NetworkNamespace& space, const char* target, const char* elsewhere, Mode mode);
+    ~IcmpPeer();
+
+    bool ok() const { return ready_.load() > 0; }     // watching, once the constructor returned
+    int answered() const { return answered_.load(); } // requests it answered so far
+
+  private:
+    void Run(const NetworkNamespace* space);
+    void Answer(const unsigned char* request, int length) const;
+
+    std::uint32_t target_, elsewhere_;
+    Mode mode_;
+    int sender_ = -1;
+    std::atomic<int> ready_{0}; // 1 watching, -1 could not
+    std::atomic<int> answered_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
