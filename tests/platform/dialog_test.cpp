@@ -122,6 +122,12 @@ INT_PTR TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
     }
 }
 
+void PumpMessages() {
+    MSG message;
+    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+        DispatchMessage(&message);
+}
+
 int CountCommands(int id, int code) {
     return static_cast<int>(
         std::count(outcome.commands.begin(), outcome.commands.end(), std::make_pair(id, code)));
@@ -238,6 +244,12 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessagesAndOnlyTheUserNotifi
         HWND list = GetDlgItem(dialog, 1032);
         for (const char* slot : {"Responding", "Lost 1 pkt", "Lost 2 pkts"})
             SendText(list, LB_ADDSTRING, 0, slot);
+        // Shown with the focus, the list makes its first row current: no selection, no
+        // notification.
+        SetFocus(list);
+        ShowWindow(dialog, SW_SHOW);
+        PumpMessages();
+        EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), LB_ERR);
         SendMessage(list, LB_SETCURSEL, 1, 0);
         SimulateSelect(list, 2);
 
