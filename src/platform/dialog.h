@@ -255,6 +255,8 @@ constexpr UINT MB_ABORTRETRYIGNORE = 0x0002;
 constexpr UINT MB_YESNOCANCEL = 0x0003;
 constexpr UINT MB_YESNO = 0x0004;
 constexpr UINT MB_RETRYCANCEL = 0x0005;
+// Ours, not Win32's: "Save", "Discard" and "Cancel", answering IDYES, IDNO and IDCANCEL.
+constexpr UINT MB_SAVEDISCARDCANCEL = 0x0007;
 constexpr UINT MB_ICONHAND = 0x0010;
 constexpr UINT MB_ICONSTOP = 0x0010;
 constexpr UINT MB_ICONERROR = 0x0010;

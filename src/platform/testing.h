@@ -42,6 +42,12 @@ bool TakeFileDialogAnswer(std::string* path, bool* cancelled);
 bool TakePopupMenuAnswer(UINT* id);
 bool TakeDialogHook(std::function<void(HWND dialog)>* hook);
 
+// The next message box or open or save dialog is also drawn to the PNG file `path`, as it
+// would show, whether an answer stands in for the user or not.
+void SaveNextBoxImage(const char* path);
+// The filters an open or save dialog offers for an OPENFILENAME filter list.
+std::vector<std::string> FileDialogFilters(const char* filter);
+
 // ---- Input as the user gives it ----
 // Sends a mouse event through the toolkit to the window's client area at (x, y): the
 // message says which (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_RBUTTONDBLCLK, ...), `keys` holds
@@ -68,6 +74,14 @@ void SimulateSelect(HWND control, int index);
 void WatchStatusBarText(std::function<void(int part, const char* text)> watcher);
 // Used by the platform layer: tells the watcher, if there is one.
 void NoteStatusBarText(int part, const char* text);
+
+// ---- The help window ----
+// Whether the help window is shown and takes the user's input, modal dialogs or not.
+bool HelpWindowTakesInput();
+// Presses Escape in the help window.
+void PressEscapeInHelpWindow();
+// Writes the shown help window to a PNG file; false when it is not shown.
+bool SaveHelpWindowImage(const char* path);
 
 // ---- Pictures ----
 // Writes the window as it looks now to a PNG file: the client-area picture of a window,

@@ -324,11 +324,13 @@ TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
 
 TEST_F(DialogTest, MessageBoxesTakeTheQueuedAnswerAndAreJournaled) {
     QueueMessageBoxAnswer(IDNO);
-    EXPECT_EQ(MessageBox(0, "Save changes?", "Tarnmap", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(MessageBox(0, "Save changes?", "Tarnmap", MB_SAVEDISCARDCANCEL | MB_ICONQUESTION),
+              IDNO);
     ASSERT_EQ(JournalEntries().size(), 1u);
     EXPECT_EQ(JournalEntries()[0], "messagebox: Tarnmap: Save changes?");
     AnswerUnaskedQuestions(true);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_YESNO | MB_DEFBUTTON2), IDNO) << "the default button";
+    EXPECT_EQ(MessageBox(0, "x", "y", MB_SAVEDISCARDCANCEL | MB_DEFBUTTON3), IDCANCEL);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_OK | MB_ICONSTOP), IDOK);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_RETRYCANCEL), IDRETRY);
 }
@@ -347,6 +349,9 @@ TEST_F(DialogTest, FileDialogsReturnFullPathsWithinTheirLimits) {
     request.nMaxFileTitle = sizeof title;
     request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
 
+    // Patterns are shown once, as the toolkit reads them ("*.*" is every file here).
+    EXPECT_EQ(FileDialogFilters("Maps (*.db)\0*.db\0Old maps\0*.map; *.db\0All (*.*)\0*.*\0"),
+              (std::vector<std::string>{"Maps (*.db)", "Old maps (*.map *.db)", "All (*)"}));
     QueueFileDialogAnswer("office.db");
     ASSERT_TRUE(GetOpenFileName(&request));
     std::string expected = directory.file("office.db");

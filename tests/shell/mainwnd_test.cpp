@@ -14,12 +14,14 @@
 #include "platform/system.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
+#include "resources/dialogs_options.h"
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/maplinks.h"
 #include "shell/startup.h"
 #include "support/map_window.h"
+#include "support/ui_fixture.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -280,8 +282,34 @@ TEST_F(OfficeWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
     HelpWindowPage(page, sizeof page);
     EXPECT_STREQ(page, "index.html");
     EXPECT_STREQ(HelpPageForTopic(300), "main-window.html");
-    EXPECT_STREQ(HelpPageForTopic(400), "options.html");
     EXPECT_STREQ(HelpPageForTopic(600), "edit-mode.html");
+
+    // A modal dialog leaves the help usable: the help shown before it, and its own "?".
+    // The steps run from the dialog's loop, while it is up.
+    HWND options = 0;
+    int step = 0;
+    onTestMessage = [&]() {
+        EXPECT_TRUE(HelpWindowTakesInput()) << "step " << step;
+        if (step++ == 0) {
+            PostMessage(options, WM_COMMAND, OPTIONS_HELP, 0);
+            PostMessage(testWindow_, WM_USER, 0, 0);
+            return;
+        }
+        HelpWindowPage(page, sizeof page);
+        EXPECT_STREQ(page, "options.html");
+        EXPECT_TRUE(SaveHelpWindowImage(PicturePath("help_window.png").c_str()));
+        PressEscapeInHelpWindow();
+        EXPECT_FALSE(HelpWindowPage(page, sizeof page)) << "Escape closes it";
+        PostMessage(options, WM_COMMAND, OPTIONS_EXIT, 0);
+    };
+    QueueDialogHook([&](HWND dialog) {
+        options = dialog;
+        PostMessage(testWindow_, WM_USER, 0, 0);
+    });
+    SendMessage(window_, WM_COMMAND, CMD_PREFERENCES, 0);
+    EXPECT_EQ(step, 2);
+    SendMessage(window_, WM_COMMAND, CMD_HELP_CONTENTS, 0);
+    EXPECT_TRUE(HelpWindowTakesInput());
 
     SimulateCloseBox(window_);
     EXPECT_TRUE(RunUntilQuit());
