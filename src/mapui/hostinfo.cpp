@@ -223,7 +223,10 @@ static void AcceptHostInformation(HWND dialog) {
     if (HasCommaFields(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
+    HostRecord before = host;
     AcceptHostRecord(dialog, host);
+    if (HostFileFieldsDiffer(before, host))
+        MarkMapModified();
     AcceptAlarmSettings(dialog, host.name);
     EndDialog(dialog, 1);
 }

@@ -7,6 +7,7 @@
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "platform/signals.h"
@@ -54,9 +55,16 @@ static LRESULT HeadlessWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 /*** the map reader's reports ***/
 
+// Only what the user must know: not the progress of a read.
 static void PrintMapStatus(const char* text) {
-    if (text != nullptr)
+    if (text != nullptr && text != mapReadingText)
         std::fprintf(stderr, "tarnmap: %s\n", text[0] == ' ' ? text + 1 : text);
+}
+
+// Records left out are also the log's to keep.
+static void PrintRecordsNotLoaded(const char* text) {
+    PrintMapStatus(text);
+    LogLine(text);
 }
 
 static void PrintVersionError(HWND, const char* text, const char* caption) {
@@ -146,7 +154,9 @@ static HWND CreateHeadlessWindow() {
 }
 
 int RunHeadless(const char* mapArgument, unsigned long cycles) {
-    mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
+    mapDatabaseReports =
+        MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr, PrintRecordsNotLoaded};
+    mapFilesRefused = PrintMapStatus;
     icmpNoticeReport = PrintIcmpNotice;
     ChooseStartupMap();
     if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,16 @@ TEST_F(SettingsTest, MapOptionsOverProgramOptionsFromTheCurrentDirectory) {
     EXPECT_EQ(pollInterval, 5u);
 }
 
+std::vector<std::string> refusals;
+void NoteRefusal(const char* text) {
+    refusals.push_back(text);
+}
+
 // The settings and log files take the map's name up to its last dot; a path too long for
-// them is refused rather than cut, so nothing is ever written to a cut path.
+// them is refused rather than cut, so nothing is ever written to a cut path, and said.
 TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
+    refusals.clear();
+    mapFilesRefused = NoteRefusal;
     const std::string stem = "/" + std::string(249, 'e') + "x"; // room for ".INI" exactly
     struct Case {
         std::string map, settings, log;
@@ -85,6 +93,22 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
         EXPECT_EQ(mapLogPath, c.log) << c.map;
     }
     EXPECT_FALSE(WriteOptions(mapSettingsPath));
+
+    // A bare name in a deep current directory: the path that was too long is told.
+    std::string deep = dir_.path() + "/" + std::string(250 - dir_.path().size(), 'c');
+    std::filesystem::create_directories(deep);
+    std::filesystem::current_path(deep);
+    SelectMapFiles("campus.db");
+    EXPECT_STREQ(mapLogPath, "");
+    mapFilesRefused = nullptr;
+    const std::string tail = " is longer than 255 characters.";
+    EXPECT_EQ(
+        refusals,
+        (std::vector<std::string>{
+            "The map's settings and log are not kept: the path /" + std::string(300, 'd') +
+                "/map.INI" + tail,
+            "The map's settings and log are not kept: the path " + stem + "y.INI" + tail,
+            "The map's settings and log are not kept: the path " + deep + "/campus.INI" + tail}));
 }
 
 TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
