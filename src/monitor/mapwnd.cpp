@@ -75,12 +75,12 @@ int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LI
                   resolved ? host.resolvedAddr : "(not resolved)");
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf1: %s", host.info1);
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf2: %s", host.info2);
-    if (host.flags == 0)
+    if (HostIsChecked(host))
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Lost: %u", host.lost);
     const char* state = nullptr;
     if ((host.flags & HOST_PROTOCOL_NONE) != 0)
         state = "Unknown";
-    else if ((host.flags & HOST_NOT_MONITORED) != 0)
+    else if (!HostIsChecked(host))
         state = "Inactive";
     else
         state = StatusText(host.status);

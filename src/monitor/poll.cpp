@@ -111,7 +111,7 @@ static const char* EngineLabel() {
 // Resolves and probes one host and hands the outcome to the alarms.
 static void CheckHost(HWND window, HWND repaintWindow, int index) {
     HostRecord& host = hostTable[index];
-    if (host.flags != 0)
+    if (!HostIsChecked(host))
         return;
     ++hostsChecked;
     if (!IsDigit(host.resolvedAddr[0]))

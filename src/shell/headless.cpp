@@ -84,7 +84,7 @@ static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_
     unsigned answering = 0, missing = 0, down = 0, unmonitored = 0;
     for (int i = 0; i < hostCount; ++i) {
         const HostRecord& host = hostTable[i];
-        if (host.flags != 0)
+        if (!HostIsChecked(host))
             ++unmonitored;
         else if (host.missed == 0)
             ++answering;

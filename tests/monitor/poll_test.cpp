@@ -343,6 +343,7 @@ TEST_F(PollTest, BlockingHookServesTimersDuringAConnectThatTheWaitTimerEnds) {
     // before it (on loopback, refused: an answer) is counted.
     CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "127.0.0.1");
     ASSERT_EQ(AppendHost(4, 3), 1);
+    CopyField(hostTable[1].address, sizeof hostTable[1].address, SERVER);
     CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, SERVER);
     bool deleted = false;
     beforeHook = [&] {
@@ -387,10 +388,13 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     // edit mode starts the countdown again and its tick stops the timer, nothing else.
     AppendHost(1, 1);
     AppendHost(5, 1);
+    CopyField(hostTable[0].address, sizeof hostTable[0].address, "127.0.0.1");
+    CopyField(hostTable[1].address, sizeof hostTable[1].address, "127.0.0.2");
     CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "127.0.0.1");
     CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, "127.0.0.2");
     hostTable[1].status = 4242;
-    countdown = 0; // "check" pressed when the countdown had run out
+    AppendHost(9, 1); // a new host whose dialog was cancelled: no address, never checked
+    countdown = 0;    // "check" pressed when the countdown had run out
     bool served = false;
     onTestMessage = [&] {
         served = true;
@@ -412,6 +416,9 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     EXPECT_EQ(std::count(paneTexts.begin(), paneTexts.end(), " check in progress"), 1)
         << "no cycle inside a cycle";
     EXPECT_EQ(hostTable[1].status, 0u) << "the cycle went on to the end";
+    EXPECT_EQ(
+        (std::vector<unsigned>{unsigned(hostsChecked), hostTable[2].status, hostTable[2].missed}),
+        (std::vector<unsigned>{2, 0, 0}));
     EXPECT_TRUE(IsWindowEnabled(checkButton));
     EXPECT_EQ(PaneText(2), "IDLE");
     EXPECT_EQ(pollTimerActive, 1) << "the command that started the cycle restarts the timer";
