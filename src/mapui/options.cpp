@@ -181,7 +181,6 @@ static void InitToolOptions(HWND dialog) {
 static void AcceptToolOptions(HWND dialog) {
     pingCount = ItemNumber(dialog, TOOLOPTIONS_COUNT);
     waitTimeout = WaitTimeoutFromSeconds(ItemNumber(dialog, TOOLOPTIONS_TIMEOUT));
-    libraryTimeout = waitTimeout & 0xFFFFu;
     // The engines' buffers hold only so much; the hop number is one byte.
     echoDataLength = BoundEchoDataLength(ItemNumber(dialog, TOOLOPTIONS_DATA_LENGTH));
     unsigned hops = ItemNumber(dialog, TOOLOPTIONS_MAX_HOPS);

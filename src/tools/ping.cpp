@@ -43,7 +43,6 @@ using platform::WPARAM;
 /*** globals ***/
 
 unsigned pingCount = DEFAULT_PING_COUNT;
-unsigned libraryTimeout = DEFAULT_LIBRARY_TIMEOUT;
 int toolStopRequested = 0;
 char pingHostText[ECHO_HOST_LENGTH + 1] = "";
 sockaddr_in pingDestination{};
@@ -231,7 +230,7 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
         ++transmitted;
         DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
                                                static_cast<platform::WORD>(echoDataLength), nullptr,
-                                               reply, EchoReplyBufferSize(), libraryTimeout);
+                                               reply, EchoReplyBufferSize(), waitTimeout);
         if (records == 0) {
             AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));
             continue;

@@ -130,7 +130,7 @@ void TraceWithLibrary(HWND, const sockaddr_in* destination) {
     }
     DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
                                            static_cast<platform::WORD>(echoDataLength), nullptr,
-                                           reply, EchoReplyBufferSize(), libraryTimeout);
+                                           reply, EchoReplyBufferSize(), waitTimeout);
     if (records == 0) {
         char status[ICMP_STATUS_TEXT_SIZE];
         AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));

@@ -151,14 +151,14 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
 TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     pingCount = 5;
     traceMaxHops = 30;
-    libraryTimeout = 5000;
+    waitTimeout = 1000; // WAIT=1, which the echoes of the tools wait too
     echoDataLength = 56;
     verboseOutput = 0;
     showHopNames = 1;
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(ItemTexts(dialog, {TOOLOPTIONS_COUNT, TOOLOPTIONS_TIMEOUT,
                                      TOOLOPTIONS_DATA_LENGTH, TOOLOPTIONS_MAX_HOPS}),
-                  "5|5|56|30");
+                  "5|1|56|30");
         EXPECT_EQ(Checked(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE}), "10");
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("tool_options_dialog.png").c_str()));
         SetItemTexts(dialog, {{TOOLOPTIONS_COUNT, "3"},
@@ -168,9 +168,9 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
         Clicks(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE, IDOK});
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ((Numbers{pingCount, waitTimeout, libraryTimeout, echoDataLength, traceMaxHops,
-                       unsigned(showHopNames), unsigned(verboseOutput)}),
-              (Numbers{3, 60000, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
+    EXPECT_EQ((Numbers{pingCount, waitTimeout, echoDataLength, traceMaxHops, unsigned(showHopNames),
+                       unsigned(verboseOutput)}),
+              (Numbers{3, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
     EXPECT_FALSE(std::filesystem::exists(Global())) << "kept in memory only";
 
     QueueDialogHook([](HWND dialog) {

@@ -207,7 +207,6 @@ void ToolTest::SetUp() {
     MainWindowTest::SetUp();
     OpenMap("tools", "V1\r\n", "[OPTS]\r\nTIMER=3000\r\nNOCHECK=0\r\n", 640, 400);
     pingCount = 3;
-    libraryTimeout = 500;
     waitTimeout = 400;
     verboseOutput = showHopNames = useIcmpLibrary = useRawIcmp = 0;
     echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
