@@ -27,6 +27,7 @@ int closeRequested = 0;
 int countdown = 10;
 int pollTimerActive = 0;
 int hostsChecked = 0;
+void (*atEndOfPollCycle)() = nullptr;
 
 /*** the countdown ***/
 
@@ -168,5 +169,9 @@ int RunPollCycle(HWND window) {
     // The ICMP notice stays in the message pane until the next text replaces it.
     SetStatusText(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
     icmpNoticeUnshown = 0;
+    if (void (*action)() = atEndOfPollCycle; action != nullptr) {
+        atEndOfPollCycle = nullptr;
+        action();
+    }
     return 1;
 }

@@ -13,6 +13,9 @@ extern int closeRequested;  // set while the program closes; checked before each
 extern int countdown;       // seconds to the next automatic cycle
 extern int pollTimerActive; // 1 while the countdown timer runs
 extern int hostsChecked;    // monitored hosts visited by the running or the last cycle
+// Run once at the end of the cycle under way, then forgotten; null for none. The options
+// dialog uses it to hold back settings changed during a cycle.
+extern void (*atEndOfPollCycle)();
 
 // Starts the one-second countdown when monitoring and automatic checks are on.
 void StartPollTimer();

@@ -6,9 +6,11 @@
 #include "mapui/editor.h"
 #include "mapui/options.h"
 #include "mapui/render.h"
+#include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
+#include "platform/commctl.h"
 #include "platform/dialog.h"
 #include "platform/journal.h"
 #include "platform/profile.h"
@@ -300,7 +302,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     EXPECT_EQ(Keys(Global(), {"BEEP_STRING"}), std::string("BEEP_STRING=") + longString);
 }
 
-TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
+TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksWith) {
     WNDCLASS frame{};
     frame.lpfnWndProc = DefWindowProc;
     frame.lpszClassName = "OPTIONSTESTMAIN";
@@ -310,35 +312,52 @@ TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
         CreateWindow("OPTIONSTESTMAIN", "", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, 0, 0, nullptr);
     HWND savedMain = mainWindow;
     mainWindow = window;
+    CreateBars(window);
     ConnectMapReports();
     CopyField(mapPath, sizeof mapPath, "office.db");
+    ClearMap();
     editMode = 0;
     SetWindowText(window, "office 12");
 
-    int opened = 0;
-    QueueDialogHook([&opened](HWND dialog) {
-        ++opened;
+    // A shorter interval cuts the countdown under way.
+    countdown = 59;
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, OPTIONS_TIMER, "5");
         Clicks(dialog, {OPTIONS_NO_CHECKS, OPTIONS_SAVE_DEFAULT}); // automatic checks on
     });
-    pollInProgress = 1;
     RunCommand(window, CMD_PREFERENCES);
-    EXPECT_EQ(opened, 0) << "ignored while a cycle runs";
-    pollInProgress = 0;
-    RunCommand(window, CMD_PREFERENCES);
-    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(countdown, 5);
     EXPECT_EQ(pollTimerActive, 1) << "restarted with automatic checks now on";
     char title[64] = {};
     GetWindowText(window, title, sizeof title);
     EXPECT_STREQ(title, "office");
 
-    // Colors, likewise bracketed.
+    // During a cycle it opens too; the time-out and the engines wait for the cycle's end.
+    pollInProgress = 1;
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, OPTIONS_WAIT, "9");
+        Clicks(dialog, {OPTIONS_RAW_ICMP, OPTIONS_SAVE_DEFAULT});
+    });
+    RunCommand(window, CMD_PREFERENCES);
+    EXPECT_EQ(pollTimerActive, 0) << "the cycle's end restarts the countdown";
+    EXPECT_EQ((Numbers{waitTimeout, useRawIcmp}), (Numbers{5000, 0}));
+    EXPECT_EQ(Keys(Global(), {"WAIT", "PING"}), "WAIT=9000 PING=1");
+    char pane[96] = {};
+    SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(pane));
+    EXPECT_STREQ(pane, " Options saved. The checks take them from the next cycle.");
+    pollInProgress = 0;
+    RunPollCycle(window);
+    EXPECT_EQ((Numbers{waitTimeout, useRawIcmp}), (Numbers{9000, 1}));
+
+    // Colors, bracketed by the countdown.
+    bool opened = false;
     QueueDialogHook([&opened](HWND dialog) {
-        ++opened;
+        opened = true;
         EXPECT_EQ(pollTimerActive, 0) << "no countdown under the dialog";
         Click(dialog, IDOK);
     });
     RunCommand(window, CMD_COLORS);
-    EXPECT_EQ(opened, 2);
+    EXPECT_TRUE(opened);
     EXPECT_EQ(pollTimerActive, 1);
 
     StopPollTimer();
