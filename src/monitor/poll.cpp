@@ -166,9 +166,14 @@ int RunPollCycle(HWND window) {
     EnableWindow(checkButton, true);
     pollInProgress = 0;
     FinishAlarmCycle();
-    // The ICMP notice stays in the message pane until the next text replaces it.
+    // The ICMP notice is told once, at the end of the cycle that made it: in the message
+    // pane, which the next text replaces, and where it stays until it is read.
     SetStatusText(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
-    icmpNoticeUnshown = 0;
+    if (icmpNoticeUnshown != 0) {
+        icmpNoticeUnshown = 0;
+        if (icmpNoticeReport != nullptr)
+            icmpNoticeReport(icmpPermissionNotice);
+    }
     if (void (*action)() = atEndOfPollCycle; action != nullptr) {
         atEndOfPollCycle = nullptr;
         action();

@@ -43,8 +43,6 @@ static void GiveIcmpPermissionNotice() {
                   probePort, program);
     icmpNoticeUnshown = 1;
     LogLine(icmpPermissionNotice);
-    if (icmpNoticeReport != nullptr)
-        icmpNoticeReport(icmpPermissionNotice);
 }
 
 /*** the probes ***/

@@ -11,6 +11,7 @@
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "monitor/probe.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -100,6 +101,11 @@ bool RegisterWindowClasses() {
 
 /*** the main window ***/
 
+// The ICMP notice must be read to be of use: a box, once a run.
+static void ShowIcmpNotice(const char* text) {
+    MessageBox(mainWindow, text, "Tarnmap", MB_OK | MB_ICONINFORMATION);
+}
+
 void OnMainWindowCreate(HWND window) {
     mainWindow = window;
     runMenu = GetMenu(window);
@@ -127,6 +133,7 @@ void OnMainWindowCreate(HWND window) {
     SetCursor(previous);
     BuildHostContextMenu();
     LoadHostBitmaps();
+    icmpNoticeReport = ShowIcmpNotice;
 }
 
 bool BlockingHook() {

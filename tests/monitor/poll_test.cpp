@@ -11,6 +11,7 @@
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "platform/commctl.h"
+#include "platform/dialog.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "resources/commands.h"
@@ -478,15 +479,23 @@ TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
 }
 
 // Where the system allows no ICMP, the probe writes the notice (its text and the log line
-// are checked by the headless permission test); the cycle shows it once in the status bar.
+// are checked by the headless permission test); the end of its cycle shows it once, in the
+// status bar and in a box that stays until it is read.
 TEST_F(PollTest, ThePermissionNoticeShowsOnceAtTheEndOfItsCycle) {
     Open({"one,127.0.0.1,0"}, TCP.options);
-    CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, "ICMP echo not permitted");
+    EnableJournal(true);
+    const std::string notice = "ICMP echo not permitted, checking by TCP port 230. As root, "
+                               "allow it: sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" "
+                               "or setcap cap_net_raw+p /usr/bin/tarnmap";
+    CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, notice.c_str());
     icmpNoticeUnshown = 1;
+    QueueMessageBoxAnswer(IDOK);
+    SaveNextBoxImage((std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/icmp_notice.png").c_str());
     Check();
-    EXPECT_EQ(PaneText(0), "ICMP echo not permitted");
+    EXPECT_EQ(PaneText(0), notice);
     Check();
     EXPECT_EQ(PaneText(0), defaultStatusText);
+    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"messagebox: Tarnmap: " + notice});
     icmpPermissionNotice[0] = '\0';
 }
 
