@@ -24,6 +24,7 @@
 #include "support/ui_fixture.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -72,21 +73,27 @@ TEST_F(OfficeWindowTest, TheMapLiesBetweenTheBarsAndFollowsTheSize) {
     EXPECT_EQ(gridCellWidth, 10);
     EXPECT_EQ(gridCellHeight, 10);
 
-    // The pane rule: W - 20 for the state word, and two "NORM" widths before it.
+    // The state pane ends 20 pixels short of the edge; the panes hold their texts in the
+    // bar's font within the frame and inset the bar draws them with.
     int edges[3] = {};
     ASSERT_EQ(SendMessage(statusBar, SB_GETPARTS, 3, reinterpret_cast<LPARAM>(edges)), 3);
     EXPECT_EQ(edges[2], 340);
-    int norm = edges[2] - edges[1] - 4;
-    EXPECT_GT(norm, 10);
-    EXPECT_EQ(edges[0], 340 - 2 * norm - 8);
-    int computed[3];
-    ComputeStatusPanes(640, 30, computed);
-    EXPECT_EQ(computed[0], 552);
-    EXPECT_EQ(computed[1], 586);
-    EXPECT_EQ(computed[2], 620);
-    ComputeStatusPanes(640, 0, computed);
-    EXPECT_EQ(computed[0], 540);
-    EXPECT_EQ(computed[1], 572);
+    HDC dc = GetDC(statusBar);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessage(statusBar, WM_GETFONT, 0, 0)));
+    for (auto [part, text] : {std::pair<int, const char*>{1, "inactive"},
+                              {1, "65535"},
+                              {2, "POLL"},
+                              {2, "EDIT"},
+                              {2, "IDLE"}}) {
+        SIZE size{};
+        GetTextExtentPoint32(dc, text, static_cast<int>(std::strlen(text)), &size);
+        RECT pane{};
+        SendMessage(statusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&pane));
+        EXPECT_LE(size.cx, pane.right - pane.left - 4) << text;
+    }
+    ReleaseDC(statusBar, dc);
+    SendMessage(statusBar, SB_SETTEXT, 1, reinterpret_cast<LPARAM>("inactive"));
+    SavePicture(statusBar, "status_bar_narrow.png");
 
     // The position is saved on resize, not on minimising.
     char location[80];
