@@ -110,6 +110,7 @@ void ResetLoadedHost(HostRecord& host) {
     host.lost = 0;
     host.quiet = 0;
     host.rtt = 0;
+    host.rttTaken = 0;
     host.drawWidth = 0;
     host.drawHeight = 0;
 }

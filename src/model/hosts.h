@@ -40,6 +40,7 @@ struct HostRecord {
     char info2[26];          // free text
     std::uint32_t quiet;     // 1: repeated alarm actions suppressed
     std::uint32_t rtt;       // round-trip time of the last echo reply in ms, 0 unknown
+    std::uint32_t rttTaken;  // 1 when the last check measured rtt (0 then is under 1 ms)
 };
 
 struct LineRecord {

@@ -2,6 +2,7 @@
 // detail window.
 #include "monitor/mapwnd.h"
 
+#include "icmp/icmplib.h"
 #include "mapui/statusbar.h"
 #include "monitor/alarms.h"
 #include "platform/dialog.h"
@@ -88,8 +89,10 @@ int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LI
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Stat: %s", state);
     else
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Stat: %u", host.status);
-    if (host.rtt != 0)
-        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "RTT: %u ms", host.rtt);
+    char time[ROUND_TRIP_TEXT_SIZE];
+    if (host.rtt != 0 || host.rttTaken != 0)
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "RTT: %s ms",
+                      RoundTripText(host.rtt, time));
     return count;
 }
 

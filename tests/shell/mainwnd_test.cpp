@@ -329,8 +329,12 @@ TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
     host.lost = 7;
     host.rtt = 12;
     EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: Timed out", "RTT: 12 ms"}));
-    host.status = 13;
+    host.status = 0;
     host.rtt = 0;
+    host.rttTaken = 1;
+    EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: reachable", "RTT: <1 ms"}));
+    host.status = 13;
+    host.rttTaken = 0;
     EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: 13"}));
     host.flags = HOST_PROTOCOL_NONE;
     EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));

@@ -88,6 +88,9 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
                               each.library ? LibraryRunEnded : RawRunEnded, each.picture);
         EXPECT_EQ(WithoutTimes(run.text), each.expected);
         EXPECT_TRUE(!each.library || !each.silent || CountOf(run.text, "min/max/avg = 0/0/0") == 1);
+        // A reply within a millisecond reads "<1", never 0.
+        EXPECT_EQ(CountOf(run.text, "time=0 ") + (each.silent ? 0 : CountOf(run.text, "= 0/")), 0)
+            << run.text;
     }
 
     // A library echo waits the time-out that Tool Options shows (WAIT), no other.

@@ -278,8 +278,9 @@ std::string BoxText(HWND dialog, int id) {
 }
 
 std::string WithoutTimes(const std::string& text) {
-    static const std::regex time("time=[0-9]+ ms");
-    static const std::regex statistics("(min/avg/max|min/max/avg) = [0-9]+/[0-9]+/[0-9]+");
+    static const std::regex time("time=(<1|[0-9]+) ms");
+    static const std::regex statistics(
+        "(min/avg/max|min/max/avg) = (<1|[0-9]+)/(<1|[0-9]+)/(<1|[0-9]+)");
     return std::regex_replace(std::regex_replace(text, time, "time=T ms"), statistics, "$1 = R");
 }
 
