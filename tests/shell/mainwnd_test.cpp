@@ -11,6 +11,7 @@
 #include "platform/journal.h"
 #include "platform/menu.h"
 #include "platform/profile.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
@@ -23,7 +24,9 @@
 #include "support/map_window.h"
 #include "support/ui_fixture.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -276,6 +279,27 @@ TEST_F(OfficeWindowTest, EditsAreAskedAboutBeforeAnythingDropsThem) {
     SimulateCloseBox(window_);
     EXPECT_TRUE(RunUntilQuit());
     EXPECT_EQ(ReadWholeFile(dir_.file("office.db")), saved);
+}
+
+// A termination signal ends the program without a question and without writing the map,
+// edits or not. In a child process: a signal's mark stays for the rest of the run.
+TEST_F(OfficeWindowTest, ATerminationSignalNeitherAsksNorWrites) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string map = ReadWholeFile(dir_.file("office.db"));
+    EXPECT_EXIT(
+        {
+            EnableJournal(true);
+            AnswerUnaskedQuestions(true);
+            DeleteLine(0);
+            PostMessageOnTermination(window_, WM_CLOSE);
+            std::raise(SIGTERM);
+            bool ended = RunUntilQuit();
+            bool asked = false;
+            for (const std::string& entry : JournalEntries())
+                asked |= entry.rfind("messagebox", 0) == 0;
+            std::exit(ended && !asked && ReadWholeFile(dir_.file("office.db")) == map ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 // Records beyond the tables are told when the map opens, and dropped from its file only
