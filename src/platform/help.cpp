@@ -147,6 +147,9 @@ bool WinHelp(HWND owner, const char* file, UINT command, DWORD data) {
     MoveHelpWindowTo(QApplication::activeModalWidget());
     helpWindow->show();
     helpWindow->raise();
+    // The keys go to the page (scrolling, links) rather than to the Close button.
+    helpWindow->activateWindow();
+    helpWindow->browser()->setFocus();
     return true;
 }
 
