@@ -209,9 +209,11 @@ int ReadMapDatabase(HWND owner, const char* path) {
         return RefuseUnreadableFile();
     }
 
+    // First the map's files: a refusal of their paths is told in a box, whose loop must find
+    // the tables whole.
+    SelectMapFiles(path);
     std::memset(hostTable, 0, sizeof hostTable);
     ReportStatus(mapReadingText);
-    SelectMapFiles(path);
 
     int hosts = 0;
     int lines = 0;
