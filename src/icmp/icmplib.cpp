@@ -116,6 +116,14 @@ int LibraryEchoProbe(platform::HWND, const platform::sockaddr_in* destination, u
 
 /*** texts ***/
 
+const char* RoundTripText(std::uint32_t milliseconds, char* text) {
+    if (milliseconds == 0)
+        std::snprintf(text, ROUND_TRIP_TEXT_SIZE, "<1");
+    else
+        std::snprintf(text, ROUND_TRIP_TEXT_SIZE, "%u", static_cast<unsigned>(milliseconds));
+    return text;
+}
+
 const char* IcmpStatusText(unsigned code, char* text) {
     static const char* const texts[] = {"buffer too small",
                                         "network unreachable",

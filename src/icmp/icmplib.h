@@ -45,5 +45,11 @@ int LibraryEchoProbe(platform::HWND window, const platform::sockaddr_in* destina
 // bytes), which is returned.
 const char* IcmpStatusText(unsigned code, char* text);
 
+constexpr unsigned ROUND_TRIP_TEXT_SIZE = 12;
+// A round trip in milliseconds as a person reads it, written into `text` (at least
+// ROUND_TRIP_TEXT_SIZE bytes), which is returned: "<1" under a millisecond, else the
+// number. The values kept and logged stay whole milliseconds.
+const char* RoundTripText(std::uint32_t milliseconds, char* text);
+
 // Prints "[debug] ..." for a reply record through AppendToolLine (verbose mode only).
 void PrintEchoReplyDebug(const platform::ICMP_ECHO_REPLY* reply);

@@ -4,6 +4,7 @@
 // byte first and read back the same way, so identifiers match whatever the wire order.
 #include "icmp/rawecho.h"
 
+#include "icmp/icmplib.h"
 #include "icmp/sockerr.h"
 #include "icmp/waittimer.h"
 #include "model/settings.h"
@@ -355,8 +356,9 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
         rttMin = rtt;
     if (rtt > rttMax)
         rttMax = rtt;
-    PrintLine("%d bytes from %s: icmp_seq=%d time=%ld ms", size, dotted,
-              static_cast<int>(ReadWord(icmp + 6)), static_cast<long>(rtt));
+    char time[ROUND_TRIP_TEXT_SIZE];
+    PrintLine("%d bytes from %s: icmp_seq=%d time=%s ms", size, dotted,
+              static_cast<int>(ReadWord(icmp + 6)), RoundTripText(rtt, time));
     ++pingReceived;
     return 1;
 }
@@ -398,7 +400,8 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
         PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
         return -1;
     }
-    PrintLine("%2u %s: time=%ld ms", hop, dotted, static_cast<long>(rtt));
+    char time[ROUND_TRIP_TEXT_SIZE];
+    PrintLine("%2u %s: time=%s ms", hop, dotted, RoundTripText(rtt, time));
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "mapui/hostinfo.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
+#include "model/mapdb.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
 #include "platform/menu.h"
@@ -101,15 +102,19 @@ static void RestartPollTimer() {
 
 static void NewHostHere(HWND window) {
     StopPollTimer();
+    int modifiedBefore = mapModified;
     int index = AppendHost(menuCol, menuRow);
     if (index < 0) {
         SetStatusText(hostTableFullText);
     } else {
         currentHost = index;
-        if (ShowHostInformation(window) == 1)
-            InvalidateHost(window, hostTable[index]);
-        else
-            DeleteHost(index);
+        if (ShowHostInformation(window) == 1) {
+            RepaintChangedHost(window, hostTable[index]);
+        } else {
+            DeleteHost(index); // nothing was added after all
+            mapModified = modifiedBefore;
+            RefreshMapTitle();
+        }
         currentHost = -1;
     }
     RestartPollTimer();
@@ -168,7 +173,7 @@ static void HostPropertiesHere(HWND window) {
         currentHost = menuHost;
         ShowHostInformation(window);
         if (IsHost(currentHost))
-            InvalidateHost(window, hostTable[currentHost]);
+            RepaintChangedHost(window, hostTable[currentHost]);
         currentHost = -1;
     }
     RestartPollTimer();

@@ -125,6 +125,7 @@ void DragTo(HWND window, int col, int row) {
     } else {
         return;
     }
+    MarkMapModified();
     dragCol = col;
     dragRow = row;
 }
@@ -145,6 +146,8 @@ void EndHostDrag(HWND window, int col, int row) {
         return;
     int index = currentHost;
     InvalidateHost(window, hostTable[index]);
+    if (hostTable[index].col != col || hostTable[index].row != row)
+        MarkMapModified();
     hostTable[index].col = col;
     hostTable[index].row = row;
     if (std::strcmp(hostTable[index].name, "newhost") == 0)
@@ -167,7 +170,7 @@ void EditHost(HWND window, int col, int row) {
     if (!pollInProgress)
         StartPollTimer();
     if (IsHost(index))
-        InvalidateHost(window, hostTable[index]);
+        RepaintChangedHost(window, hostTable[index]);
     currentHost = -1;
 }
 
@@ -222,7 +225,10 @@ void EndLineAction(HWND window, int col, int row) {
         return;
     LineRecord& line = lineTable[currentLine];
     InvalidateLine(window, line);
+    LineRecord before = line;
     MoveLineEnd(line, col, row);
+    if (std::memcmp(&before, &line, sizeof line) != 0)
+        MarkMapModified();
     InvalidateLine(window, line);
     currentLine = -1;
     if (menuLine != -1) {

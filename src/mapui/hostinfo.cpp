@@ -277,7 +277,10 @@ static void AcceptHostInformation(HWND dialog) {
     if (HasCommaFields(dialog) || HasUnplainFields(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
+    HostRecord before = host;
     bool written = AcceptHostRecord(dialog, host);
+    if (HostFileFieldsDiffer(before, host))
+        MarkMapModified();
     written &= AcceptAlarmSettings(dialog, host.name);
     if (!written) {
         char text[SETTINGS_PATH_LENGTH + 160];

@@ -7,6 +7,7 @@
 #include "icmp/rawecho.h"
 #include "mapui/editor.h"
 #include "mapui/render.h"
+#include "mapui/statusbar.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
@@ -31,6 +32,18 @@ using namespace platform;
 unsigned colorDialogSlot = 0;
 
 static unsigned shownColor = 0; // the palette index in the Colors dialog's swatch
+
+// What a cycle checks with. Saved in the Options dialog while a cycle runs, they are held
+// here until it ends, so that one cycle checks all its hosts alike.
+struct CheckSettings {
+    unsigned waitTimeout;    // WAIT
+    unsigned useRawIcmp;     // PING
+    unsigned useIcmpLibrary; // MSICMP
+};
+static CheckSettings heldCheckSettings;
+
+static const char* const HELD_SETTINGS_TEXT =
+    " Options saved. The checks take them from the next cycle.";
 
 static const char* const DEFAULT_DIAL_STRING = "ATDT%s,,,,,%s#";
 
@@ -106,14 +119,28 @@ static std::uint16_t PollIntervalFromItem(HWND dialog) {
     return static_cast<std::uint16_t>(seconds);
 }
 
+static CheckSettings CurrentCheckSettings() {
+    return {waitTimeout, useRawIcmp, useIcmpLibrary};
+}
+
+static void ApplyCheckSettings(const CheckSettings& settings) {
+    waitTimeout = settings.waitTimeout;
+    useRawIcmp = settings.useRawIcmp;
+    useIcmpLibrary = settings.useIcmpLibrary;
+}
+
+static void ApplyHeldCheckSettings() {
+    ApplyCheckSettings(heldCheckSettings);
+}
+
 // Applies the dialog to the option variables and writes them to `target`.
 static void SaveOptions(HWND dialog, const char* target) {
     scaledMapFont = Checked(dialog, OPTIONS_FIXED_MAP_FONT) ? 0 : 1;
     fixedFontTools = Checked(dialog, OPTIONS_FIXED_TOOL_FONT);
     soundEnabled = Checked(dialog, OPTIONS_SOUND);
     pollInterval = PollIntervalFromItem(dialog);
-    waitTimeout = WaitTimeoutFromSeconds(ItemNumber(dialog, OPTIONS_WAIT));
-    useRawIcmp = Checked(dialog, OPTIONS_RAW_ICMP);
+    CheckSettings chosen{WaitTimeoutFromSeconds(ItemNumber(dialog, OPTIONS_WAIT)),
+                         Checked(dialog, OPTIONS_RAW_ICMP), Checked(dialog, OPTIONS_ICMP_LIBRARY)};
     showTimerInTitle = Checked(dialog, OPTIONS_SHOW_TIMER);
     GetDlgItemText(dialog, OPTIONS_TELNET, telnetCommand, sizeof telnetCommand);
     GetDlgItemText(dialog, OPTIONS_FTP, ftpCommand, sizeof ftpCommand);
@@ -123,11 +150,21 @@ static void SaveOptions(HWND dialog, const char* target) {
         MessageBox(dialog, "Color change takes effect next time program starts.", "TARNMAP",
                    MB_OK | MB_ICONINFORMATION);
     solidBackground = background;
-    useIcmpLibrary = Checked(dialog, OPTIONS_ICMP_LIBRARY);
     useIcons = Checked(dialog, OPTIONS_ICONS);
     labelIcons = Checked(dialog, OPTIONS_LABELS);
     noAutomaticChecks = Checked(dialog, OPTIONS_NO_CHECKS);
-    if (!WriteOptions(target))
+    const CheckSettings checking = CurrentCheckSettings();
+    ApplyCheckSettings(chosen);
+    bool written = WriteOptions(target);
+    if (pollInProgress) {
+        heldCheckSettings = chosen;
+        ApplyCheckSettings(checking);
+        atEndOfPollCycle = ApplyHeldCheckSettings;
+    }
+    // A shorter interval does not wait for the longer countdown under way.
+    if (countdown > pollInterval)
+        countdown = pollInterval;
+    if (!written)
         TellUnsavedSettings(dialog, "The options", "Options", target);
     EndDialog(dialog, 1);
 }
@@ -185,7 +222,6 @@ static void InitToolOptions(HWND dialog) {
 static void AcceptToolOptions(HWND dialog) {
     pingCount = ItemNumber(dialog, TOOLOPTIONS_COUNT);
     waitTimeout = WaitTimeoutFromSeconds(ItemNumber(dialog, TOOLOPTIONS_TIMEOUT));
-    libraryTimeout = waitTimeout & 0xFFFFu;
     // The engines' buffers hold only so much; the hop number is one byte.
     echoDataLength = BoundEchoDataLength(ItemNumber(dialog, TOOLOPTIONS_DATA_LENGTH));
     unsigned hops = ItemNumber(dialog, TOOLOPTIONS_MAX_HOPS);
@@ -402,15 +438,16 @@ int ShowBeeperSetup(HWND owner) {
 
 /*** the menu commands ***/
 
+// Open at any time; saved during a cycle, the settings it checks with wait for its end.
 void PreferencesCommand(HWND window) {
-    if (pollInProgress)
-        return;
     StopPollTimer();
-    ShowOptionsDialog(window);
+    int saved = ShowOptionsDialog(window);
     InvalidateRect(mapWindow, nullptr, true);
-    if (editMode == 0)
+    if (editMode == 0 && !pollInProgress)
         StartPollTimer();
-    SetMapTitle(0, nullptr);
+    RefreshMapTitle();
+    if (saved == 1 && atEndOfPollCycle == ApplyHeldCheckSettings)
+        SetStatusText(HELD_SETTINGS_TEXT);
 }
 
 // The map shows the new colours at once; the window background only after a restart.

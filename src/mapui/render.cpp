@@ -389,7 +389,8 @@ COLORREF PaletteColor(unsigned index) {
 }
 
 ColorSlot HostColorSlot(const HostRecord& host) {
-    if ((host.flags & HOST_NOT_MONITORED) != 0)
+    // A host without an address is never checked either.
+    if ((host.flags & HOST_NOT_MONITORED) != 0 || host.address[0] == '\0')
         return SLOT_INACTIVE;
     // A hard error (unreachable, no route, ...) shows the worst colour at once; only plain
     // time-outs step through the bands.

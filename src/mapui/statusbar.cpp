@@ -13,6 +13,8 @@
 #include "resources/commands.h"
 
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
 using namespace platform;
 
@@ -73,30 +75,44 @@ HWND CreateBars(HWND window) {
     return statusBar;
 }
 
-void ComputeStatusPanes(int width, int normWidth, int edges[3]) {
+// The countdown pane holds its text with room for the pane's frame and inset.
+static constexpr int COUNTDOWN_PANE_MARGIN = 8;
+
+// The right edges of the three panes for a main window `width` pixels wide, with the
+// widths in the status bar's font of "NORM" and of the countdown's widest text (0 when
+// they could not be measured).
+static void ComputeStatusPanes(int width, int normWidth, int countdownWidth, int edges[3]) {
     edges[2] = width - 20;
-    if (normWidth <= 0) {
+    if (normWidth <= 0 || countdownWidth <= 0) {
         edges[1] = width - 68;
         edges[0] = width - 100;
         return;
     }
     edges[1] = width - 20 - normWidth - 4;
-    edges[0] = width - 20 - 2 * normWidth - 8;
+    edges[0] = edges[1] - countdownWidth - COUNTDOWN_PANE_MARGIN;
 }
 
-// The width of "NORM" in the status bar's font; 0 when it cannot be measured.
-static int MeasureNorm() {
+// The width of the widest of `texts` in the status bar's font; 0 when it cannot be
+// measured.
+static int MeasureWidest(std::initializer_list<const char*> texts) {
     HDC dc = GetDC(statusBar);
     if (dc == nullptr)
         return 0;
     HFONT font = reinterpret_cast<HFONT>(SendMessage(statusBar, WM_GETFONT, 0, 0));
     HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
-    SIZE size{};
-    bool measured = GetTextExtentPoint32(dc, "NORM", 4, &size);
+    int widest = 0;
+    for (const char* text : texts) {
+        SIZE size{};
+        if (!GetTextExtentPoint32(dc, text, static_cast<int>(std::strlen(text)), &size)) {
+            widest = 0;
+            break;
+        }
+        widest = size.cx > widest ? size.cx : widest;
+    }
     if (previous != nullptr)
         SelectObject(dc, previous);
     ReleaseDC(statusBar, dc);
-    return measured ? size.cx : 0;
+    return widest;
 }
 
 // Shows or hides a bar by its switch; returns the height it takes.
@@ -127,7 +143,8 @@ void LayoutStatusBar(HWND window, int width, int height) {
     (void)window;
     SendMessage(statusBar, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
     int edges[3];
-    ComputeStatusPanes(width, MeasureNorm(), edges);
+    // The countdown shows "inactive" or up to five digits (TIMER is 16 bits).
+    ComputeStatusPanes(width, MeasureWidest({"NORM"}), MeasureWidest({"inactive", "00000"}), edges);
     SendMessage(statusBar, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(edges));
     UpdateWindow(statusBar);
     SendMessage(toolBar, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));

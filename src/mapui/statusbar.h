@@ -37,9 +37,5 @@ platform::LRESULT OnToolTipRequest(platform::LPARAM notification);
 // word and the countdown pane.
 int SetStatusText(const char* text);
 
-// The right edges of the three panes for a main window `width` pixels wide, with the
-// width of "NORM" in the status bar's font (0 when it could not be measured).
-void ComputeStatusPanes(int width, int normWidth, int edges[3]);
-
 // The tip text of a toolbar command, or null.
 const char* ToolTipText(unsigned command);

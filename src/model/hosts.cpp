@@ -1,6 +1,7 @@
 // The host and line tables and the operations that add, remove and locate their records.
 #include "model/hosts.h"
 
+#include "model/mapdb.h"
 #include "platform/window.h"
 
 #include <algorithm>
@@ -17,6 +18,7 @@ int currentHost = -1;
 char mapPath[MAP_PATH_LENGTH + 1];
 int gridCellWidth = 0;
 int gridCellHeight = 0;
+int mapModified = 0;
 
 const char* const hostKindNames[HOST_KIND_COUNT] = {
     "Workstation", "Host", "Server", "Router", "Bridge", "Hub", "Lanbox", "Net", "Printer"};
@@ -47,6 +49,24 @@ void CopyField(char* field, unsigned size, const char* text) {
     field[length] = '\0';
 }
 
+void MarkMapModified() {
+    if (mapModified != 0)
+        return;
+    mapModified = 1;
+    RefreshMapTitle();
+}
+
+bool HostFileFieldsDiffer(const HostRecord& a, const HostRecord& b) {
+    return std::strcmp(a.name, b.name) != 0 || std::strcmp(a.address, b.address) != 0 ||
+           std::strcmp(a.info1, b.info1) != 0 || std::strcmp(a.info2, b.info2) != 0 ||
+           a.col != b.col || a.row != b.row || a.flags != b.flags || a.protocol != b.protocol ||
+           a.kind != b.kind;
+}
+
+bool HostIsChecked(const HostRecord& host) {
+    return host.flags == 0 && host.address[0] != '\0';
+}
+
 int AppendHost(int col, int row) {
     if (hostCount >= MAX_HOSTS)
         return -1;
@@ -55,6 +75,7 @@ int AppendHost(int col, int row) {
     CopyField(host.name, sizeof host.name, "newhost");
     host.col = col;
     host.row = row;
+    MarkMapModified();
     return hostCount++;
 }
 
@@ -62,6 +83,7 @@ int AppendLine(int col, int row) {
     if (lineCount >= MAX_LINES)
         return -1;
     lineTable[lineCount] = LineRecord{12, col, row, col, row};
+    MarkMapModified();
     return lineCount++;
 }
 
@@ -71,6 +93,7 @@ void DeleteHost(int index) {
     std::memmove(&hostTable[index], &hostTable[index + 1],
                  sizeof(HostRecord) * static_cast<std::size_t>(hostCount - index - 1));
     --hostCount;
+    MarkMapModified();
 }
 
 void DeleteLine(int index) {
@@ -79,6 +102,7 @@ void DeleteLine(int index) {
     std::memmove(&lineTable[index], &lineTable[index + 1],
                  sizeof(LineRecord) * static_cast<std::size_t>(lineCount - index - 1));
     --lineCount;
+    MarkMapModified();
 }
 
 void ResetLoadedHost(HostRecord& host) {
@@ -88,6 +112,7 @@ void ResetLoadedHost(HostRecord& host) {
     host.lost = 0;
     host.quiet = 0;
     host.rtt = 0;
+    host.rttTaken = 0;
     host.drawWidth = 0;
     host.drawHeight = 0;
 }
@@ -136,4 +161,10 @@ bool InvalidateHost(platform::HWND window, const HostRecord& host) {
 bool InvalidateLine(platform::HWND window, const LineRecord& line) {
     platform::RECT area = LineRepaintArea(line);
     return platform::InvalidateRect(window, &area, true);
+}
+
+void RepaintChangedHost(platform::HWND window, const HostRecord& host) {
+    InvalidateHost(window, host);
+    platform::UpdateWindow(window);
+    InvalidateHost(window, host);
 }

@@ -40,6 +40,7 @@ struct HostRecord {
     char info2[26];          // free text
     std::uint32_t quiet;     // 1: repeated alarm actions suppressed
     std::uint32_t rtt;       // round-trip time of the last echo reply in ms, 0 unknown
+    std::uint32_t rttTaken;  // 1 when the last check measured rtt (0 then is under 1 ms)
 };
 
 struct LineRecord {
@@ -77,6 +78,7 @@ extern int currentHost;                   // host being added, edited or dragged
 extern char mapPath[MAP_PATH_LENGTH + 1]; // the map database the tables belong to
 extern int gridCellWidth;                 // client width / GRID_COLUMNS
 extern int gridCellHeight;                // client height / GRID_ROWS
+extern int mapModified; // 1 when the tables hold edits the map file has not: shown as "*"
 
 /*** operations ***/
 
@@ -86,7 +88,8 @@ void ClearMap();
 void SetGridFromClientSize(int width, int height);
 
 // Appends a new host record ("newhost", everything else zero) at (col, row) and returns
-// its index, or -1 when the table is full.
+// its index, or -1 when the table is full. This and the other three changes of the tables
+// below mark the map modified.
 int AppendHost(int col, int row);
 
 // Appends a line of attribute 12 with both ends at (col, row); -1 when the table is full.
@@ -96,6 +99,17 @@ int AppendLine(int col, int row);
 // ignored.
 void DeleteHost(int index);
 void DeleteLine(int index);
+
+// Notes an edit of what the map file holds (a host's or line's place, a host added,
+// deleted or changed), so that nothing edited is lost without a question.
+void MarkMapModified();
+
+// Whether two records differ in what the map file holds of a host.
+bool HostFileFieldsDiffer(const HostRecord& a, const HostRecord& b);
+
+// Whether the poll cycle checks the host: monitored, and with an address to check. A host
+// whose address was never filled in (a new host whose dialog was cancelled) is not.
+bool HostIsChecked(const HostRecord& host);
 
 // Fills the fields of a record read from a map database that the file does not carry.
 void ResetLoadedHost(HostRecord& host);
@@ -119,3 +133,7 @@ platform::RECT LineRepaintArea(const LineRecord& line);
 // Ask `window` to repaint (with erase) the area of one host or one line.
 bool InvalidateHost(platform::HWND window, const HostRecord& host);
 bool InvalidateLine(platform::HWND window, const LineRecord& line);
+
+// Repaints a host whose size may have changed (a new host, a new name or kind): its area
+// as last drawn, or estimated, at once, and then its area as that paint drew it.
+void RepaintChangedHost(platform::HWND window, const HostRecord& host);

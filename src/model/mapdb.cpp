@@ -23,10 +23,16 @@ using platform::SYSTEMTIME;
 
 int mapVersion = 0;
 char mapBanner[256];
-MapDatabaseReports mapDatabaseReports = {nullptr, nullptr, nullptr};
+int hostsNotLoaded = 0;
+int linesNotLoaded = 0;
+MapDatabaseReports mapDatabaseReports = {nullptr, nullptr, nullptr, nullptr};
+
+// What the title shows besides the map's name, for RefreshMapTitle.
+static unsigned titleNumber = 0;
+static char titleText[32];
 
 static const char* const READ_ERROR_TEXT = "Database read error.";
-static const char* const READING_TEXT = "Reading database.";
+const char* const mapReadingText = "Reading database.";
 static const char* const VERSION_ERROR_TEXT =
     "Can't read this database!  Get a newer version of Tarnmap!";
 static const char* const VERSION_ERROR_CAPTION = "Version error";
@@ -68,6 +74,19 @@ static void ReportRefusedFile(HWND owner, const char* path, int error) {
         std::snprintf(text, sizeof text, "The map %s is %s; it was not read.", path,
                       platform::FileErrorText(error));
     mapDatabaseReports.versionError(owner, text, REFUSED_CAPTION);
+}
+
+// Saving such a map would write fewer records than its file holds: the user must know.
+static void ReportRecordsNotLoaded(const char* path) {
+    if ((hostsNotLoaded == 0 && linesNotLoaded == 0) ||
+        mapDatabaseReports.recordsNotLoaded == nullptr)
+        return;
+    char text[MAP_PATH_LENGTH + 160];
+    std::snprintf(text, sizeof text,
+                  "%d host and %d line records of %s were not loaded: a map holds at most %d "
+                  "hosts and %d lines.",
+                  hostsNotLoaded, linesNotLoaded, path, MAX_HOSTS, MAX_LINES);
+    mapDatabaseReports.recordsNotLoaded(text);
 }
 
 /*** reading ***/
@@ -207,6 +226,9 @@ static int RefuseUnreadableFile() {
 
 int ReadMapDatabase(HWND owner, const char* path) {
     mapVersion = 0;
+    mapModified = 0;
+    hostsNotLoaded = 0;
+    linesNotLoaded = 0;
     int error = 0;
     std::FILE* file = platform::OpenFileForReading(path, MAP_FILE_LIMIT, &error);
     if (file == nullptr) {
@@ -218,9 +240,11 @@ int ReadMapDatabase(HWND owner, const char* path) {
         return RefuseUnreadableFile();
     }
 
-    std::memset(hostTable, 0, sizeof hostTable);
-    ReportStatus(READING_TEXT);
+    // First the map's files: a refusal of their paths is told in a box, whose loop must find
+    // the tables whole.
     SelectMapFiles(path);
+    std::memset(hostTable, 0, sizeof hostTable);
+    ReportStatus(mapReadingText);
 
     int hosts = 0;
     int lines = 0;
@@ -241,14 +265,18 @@ int ReadMapDatabase(HWND owner, const char* path) {
             }
             break;
         case 'H':
-            // Records beyond the table's capacity are dropped.
+            // Records beyond the table's capacity are left out, and counted.
             if (hosts < MAX_HOSTS) {
                 ParseHost(body, oldLayout, hostTable[hosts]);
                 ++hosts;
+            } else {
+                ++hostsNotLoaded;
             }
             break;
         case 'N':
-            if (lines < MAX_LINES && ParseLine(body, oldLayout, lineTable[lines]))
+            if (lines >= MAX_LINES)
+                ++linesNotLoaded;
+            else if (ParseLine(body, oldLayout, lineTable[lines]))
                 ++lines;
             break;
         case 'B':
@@ -267,6 +295,7 @@ int ReadMapDatabase(HWND owner, const char* path) {
     hostCount = hosts;
     lineCount = lines;
     SetMapTitle(0, nullptr);
+    ReportRecordsNotLoaded(path);
     return 1;
 }
 
@@ -324,7 +353,13 @@ int WriteMapDatabase(const char* path) {
         AppendFormatted(out, "N%u,%u,%u,%u,%u\r\n", AsUnsigned(line.attr), AsUnsigned(line.x1),
                         AsUnsigned(line.y1), AsUnsigned(line.x2), AsUnsigned(line.y2));
     }
-    return ReplaceFileAtomically(path, out.data(), out.size()) ? 1 : 0;
+    if (!ReplaceFileAtomically(path, out.data(), out.size()))
+        return 0;
+    mapModified = 0;
+    hostsNotLoaded = 0;
+    linesNotLoaded = 0;
+    RefreshMapTitle();
+    return 1;
 }
 
 /*** window title ***/
@@ -339,7 +374,7 @@ void ComposeMapTitle(char* buffer, unsigned size, unsigned number, const char* t
     const char* dot = std::strrchr(name, '.');
     int nameLength = static_cast<int>(dot != nullptr ? dot - name : std::strlen(name));
 
-    int length = std::snprintf(buffer, size, "%.*s", nameLength, name);
+    int length = std::snprintf(buffer, size, "%.*s%s", nameLength, name, mapModified ? "*" : "");
     if (number != 0 && length >= 0 && static_cast<unsigned>(length) < size)
         length +=
             std::snprintf(buffer + length, size - static_cast<unsigned>(length), " %u", number);
@@ -348,8 +383,16 @@ void ComposeMapTitle(char* buffer, unsigned size, unsigned number, const char* t
 }
 
 void SetMapTitle(unsigned number, const char* text) {
+    titleNumber = number;
+    CopyField(titleText, sizeof titleText, text != nullptr ? text : "");
     char title[MAP_TITLE_LENGTH + 1];
     ComposeMapTitle(title, sizeof title, number, text);
     if (mapDatabaseReports.windowTitle != nullptr)
         mapDatabaseReports.windowTitle(title);
+}
+
+void RefreshMapTitle() {
+    char text[sizeof titleText];
+    CopyField(text, sizeof text, titleText);
+    SetMapTitle(titleNumber, text[0] != '\0' ? text : nullptr);
 }

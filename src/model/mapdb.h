@@ -8,6 +8,12 @@ constexpr unsigned MAP_TITLE_LENGTH = 79; // characters of the composed window t
 
 extern int mapVersion;      // version of the file being read; 0 until its V record
 extern char mapBanner[256]; // the B text, kept as read and written back unchanged
+// Records of the map file beyond the tables' capacity, left out when it was read; both 0
+// again once the tables were written to a file.
+extern int hostsNotLoaded;
+extern int linesNotLoaded;
+
+extern const char* const mapReadingText; // the status while a map is read
 
 // What the reader tells the user. The shell points these at the status bar, the message
 // box and the main window's title; unset entries are skipped.
@@ -16,6 +22,7 @@ struct MapDatabaseReports {
     // A file refused in a message box: its version, its size, or not a regular file.
     void (*versionError)(platform::HWND owner, const char* text, const char* caption);
     void (*windowTitle)(const char* title);
+    void (*recordsNotLoaded)(const char* text); // how many records were left out, and why
 };
 extern MapDatabaseReports mapDatabaseReports;
 
@@ -28,9 +35,12 @@ int ReadMapDatabase(platform::HWND owner, const char* path);
 // was written, 0 when it could not be (the old file is then untouched).
 int WriteMapDatabase(const char* path);
 
-// The title for mapPath: its file name without directory and extension, then " %u" with
-// `number` when it is not 0, then " %s" with `text` when it is not null; cut to `size`.
+// The title for mapPath: its file name without directory and extension, "*" when the
+// map is modified, then " %u" with `number` when it is not 0, then " %s" with `text` when
+// it is not null; cut to `size`.
 void ComposeMapTitle(char* buffer, unsigned size, unsigned number, const char* text);
 
 // Composes the title and hands it to mapDatabaseReports.windowTitle.
 void SetMapTitle(unsigned number, const char* text);
+// The last title again, for a change of the map's name or modified state.
+void RefreshMapTitle();

@@ -50,6 +50,7 @@ unsigned beepBaud = 1;
 unsigned beepEnable = 0;
 char beepDevice[SETTINGS_PATH_LENGTH + 1];
 char pageNumber[PAGE_NUMBER_LENGTH + 1];
+void (*mapFilesRefused)(const char* text) = nullptr;
 
 const char* const colorKeys[COLOR_SLOT_COUNT] = {"OK",    "ONE",      "TWO",  "THREE", "FOUR",
                                                  "EIGHT", "INACTIVE", "BACK", "TEXT"};
@@ -158,14 +159,42 @@ void ReadProgramOptions() {
                             file);
 }
 
-void SelectMapFiles(const char* path) {
+bool DeriveMapFilePaths(const char* path, char* settings, char* log) {
     char base[SETTINGS_PATH_LENGTH + 1];
     bool fits = DeriveMapBase(base, sizeof base, path) &&
-                DeriveMapFile(mapSettingsPath, base, ".INI", ".InI") &&
-                DeriveMapFile(mapLogPath, base, ".LOG", ".LoG");
+                DeriveMapFile(settings, base, ".INI", ".InI") &&
+                DeriveMapFile(log, base, ".LOG", ".LoG");
+    if (!fits) {
+        settings[0] = '\0';
+        log[0] = '\0';
+    }
+    return fits;
+}
+
+// The refusal, with the settings path as it would have been (the log's is as long).
+static void TellMapFilesRefused(const char* path) {
+    if (mapFilesRefused == nullptr)
+        return;
+    char base[4096];
+    DeriveMapBase(base, sizeof base, path);
+    const char* dot = std::strrchr(base, '.');
+    int stem = dot != nullptr ? static_cast<int>(dot - base) : static_cast<int>(std::strlen(base));
+    char text[sizeof base + 96];
+    std::snprintf(text, sizeof text,
+                  "The map's settings and log are not kept: the path %.*s%s is longer than %u "
+                  "characters.",
+                  stem, base, dot != nullptr ? ".INI" : ".InI", SETTINGS_PATH_LENGTH);
+    mapFilesRefused(text);
+}
+
+void UseMapFiles(const char* path) {
+    char base[SETTINGS_PATH_LENGTH + 1];
+    bool fits = DeriveMapBase(base, sizeof base, path) &&
+                DeriveMapFilePaths(path, mapSettingsPath, mapLogPath);
     if (!fits) {
         mapSettingsPath[0] = '\0';
         mapLogPath[0] = '\0';
+        TellMapFilesRefused(path);
     }
     // Alarm sounds kept beside the map are preferred to the installed ones.
     const char* slash = std::strrchr(base, '/');
@@ -176,6 +205,10 @@ void SelectMapFiles(const char* path) {
     } else {
         platform::SetMapSoundDirectory("");
     }
+}
+
+void SelectMapFiles(const char* path) {
+    UseMapFiles(path);
     ReadProgramOptions();
     const char* file = mapSettingsPath;
     soundEnabled = ReadOption(file, "SOUND", soundEnabled);

@@ -68,10 +68,21 @@ extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
 // Settles the path of TARNMAP.INI and reads every [OPTS] key but FILE, LOC and WHOISHOST.
 void ReadProgramOptions();
 
-// Derives the map's settings and log paths from `path`, reads the program options, then
-// the eight map options from the map's settings file, and reports the opening. A path too
-// long for the settings or log path is refused: both stay empty and nothing is written.
+// Derives the settings and log paths of the map at `path` into `settings` and `log` (each
+// SETTINGS_PATH_LENGTH + 1 bytes). False, with both empty, when one would be too long.
+bool DeriveMapFilePaths(const char* path, char* settings, char* log);
+
+// Makes the map at `path` the one whose settings and log files are used, without reading
+// them: the options in memory stay (Save As). A path too long for the settings or log
+// path is refused: both stay empty, nothing is written, and mapFilesRefused is told.
+void UseMapFiles(const char* path);
+
+// UseMapFiles, then reads the program options, then the eight map options from the map's
+// settings file, and reports the opening.
 void SelectMapFiles(const char* path);
+
+// Where a refusal of UseMapFiles is told, with the path that was too long; may be null.
+extern void (*mapFilesRefused)(const char* text);
 
 // Writes the eight map options to `target` (the map's or the program's settings file),
 // and TELNET, FTP, PING, SHOW, BACKGROUND and MSICMP to TARNMAP.INI. False when a key could

@@ -1,6 +1,7 @@
 // The map window and its hidden command buttons, and the host detail window.
 #include "monitor/mapwnd.h"
 
+#include "icmp/icmplib.h"
 #include "monitor/alarms.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
@@ -56,12 +57,12 @@ int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LI
                   resolved ? host.resolvedAddr : "(not resolved)");
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf1: %s", host.info1);
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf2: %s", host.info2);
-    if (host.flags == 0)
+    if (HostIsChecked(host))
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Lost: %u", host.lost);
     const char* state = nullptr;
     if ((host.flags & HOST_PROTOCOL_NONE) != 0)
         state = "Unknown";
-    else if ((host.flags & HOST_NOT_MONITORED) != 0)
+    else if (!HostIsChecked(host))
         state = "Inactive";
     else
         state = StatusText(host.status);
@@ -69,8 +70,10 @@ int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LI
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Stat: %s", state);
     else
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Stat: %u", host.status);
-    if (host.rtt != 0)
-        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "RTT: %u ms", host.rtt);
+    char time[ROUND_TRIP_TEXT_SIZE];
+    if (host.rtt != 0 || host.rttTaken != 0)
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "RTT: %s ms",
+                      RoundTripText(host.rtt, time));
     return count;
 }
 

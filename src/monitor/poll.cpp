@@ -42,6 +42,7 @@ static void ReportCountdown() {
 static bool MapBeingEdited() {
     return monitorReports.editing != nullptr && monitorReports.editing();
 }
+void (*atEndOfPollCycle)() = nullptr;
 
 /*** the countdown ***/
 
@@ -133,7 +134,7 @@ static bool CycleCut() {
 // of the program cut short counts neither as a reply nor as a failure.
 static void CheckHost(HWND window, HWND repaintWindow, int index) {
     HostRecord& host = hostTable[index];
-    if (host.flags != 0)
+    if (!HostIsChecked(host))
         return;
     if (!IsDigit(host.resolvedAddr[0]))
         ResolveHost(host);
@@ -189,8 +190,17 @@ int RunPollCycle(HWND window) {
     EnableWindow(checkButton, true);
     pollInProgress = 0;
     FinishAlarmCycle();
-    // The ICMP notice stays in the message pane until the next text replaces it.
+    // The ICMP notice is told once, at the end of the cycle that made it: in the message
+    // pane, which the next text replaces, and where it stays until it is read.
     ReportStatus(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
-    icmpNoticeUnshown = 0;
+    if (icmpNoticeUnshown != 0) {
+        icmpNoticeUnshown = 0;
+        if (icmpNoticeReport != nullptr)
+            icmpNoticeReport(icmpPermissionNotice);
+    }
+    if (void (*action)() = atEndOfPollCycle; action != nullptr) {
+        atEndOfPollCycle = nullptr;
+        action();
+    }
     return 1;
 }

@@ -15,6 +15,9 @@ extern int countdown;       // seconds to the next automatic cycle
 extern int pollTimerActive; // 1 while the countdown timer runs
 extern int hostsChecked;    // monitored hosts checked by the running or the last cycle; a
                             // check cut short by the program's end is not counted
+// Run once at the end of the cycle under way, then forgotten; null for none. The options
+// dialog uses it to hold back settings changed during a cycle.
+extern void (*atEndOfPollCycle)();
 
 // What the cycle, the pager and the countdown show in the status bar, and what they ask of
 // the editor, both of which sit above this folder: the shell connects them at start.

@@ -43,8 +43,6 @@ static void GiveIcmpPermissionNotice() {
                   probePort, program);
     icmpNoticeUnshown = 1;
     LogLine(icmpPermissionNotice);
-    if (icmpNoticeReport != nullptr)
-        icmpNoticeReport(icmpPermissionNotice);
 }
 
 /*** the probes ***/
@@ -88,6 +86,7 @@ int ProbeHost(HWND window, HostRecord& host) {
         WSACancelBlockingCall();
     if (host.flags != 0)
         return -1;
+    host.rttTaken = 0;
     probeAddress = sockaddr_in{};
     probeAddress.sin_family = AF_INET;
     probeAddress.sin_addr.s_addr = inet_addr(host.resolvedAddr);
@@ -113,6 +112,7 @@ int ProbeHost(HWND window, HostRecord& host) {
         // TCP like every later one.
         if (LoadIcmpLibrary()) {
             host.status = LibraryEchoProbe(window, &probeAddress, waitTimeout, &host.rtt);
+            host.rttTaken = host.status == 0 ? 1 : 0;
             return ProbeResult(host.status);
         }
         icmpRefused = GetLastError() == ERROR_ACCESS_DENIED;

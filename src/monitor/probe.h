@@ -11,13 +11,14 @@ extern int rawIcmpUsed;
 constexpr unsigned ICMP_NOTICE_LENGTH = 511;
 
 // What the administrator can do when the system refuses us every ICMP engine that the
-// settings ask for: made, logged and handed to icmpNoticeReport the first time a probe
-// falls back to TCP for that reason, once a run; empty until then.
+// settings ask for: made and logged the first time a probe falls back to TCP for that
+// reason, once a run; empty until then.
 extern char icmpPermissionNotice[ICMP_NOTICE_LENGTH + 1];
-// Set with the notice; the poll cycle puts the notice in the status bar at its end and
-// clears it.
+// Set with the notice; the poll cycle puts the notice in the status bar at its end, hands
+// it to icmpNoticeReport and clears it.
 extern int icmpNoticeUnshown;
-// Where else the notice goes (headless: standard error); may be null.
+// Where the notice stays until it is read (a message box; headless: standard error); may
+// be null.
 extern void (*icmpNoticeReport)(const char* text);
 
 // Checks `host`; 0 when it answered, non-zero when the check failed. The result code is

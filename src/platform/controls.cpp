@@ -756,6 +756,13 @@ static HWND CreateCombo(const WindowClass*, const char* text, DWORD style, DWORD
 
 /*** list boxes ***/
 
+// The selected row, or LB_ERR. The current row is not it: a list that takes the focus
+// with nothing selected makes its first row current without selecting it.
+static LRESULT SelectedRow(const QListWidget* list) {
+    QList<QListWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? LB_ERR : list->row(selected.first());
+}
+
 static LRESULT ListProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowRecord* record = FindWindowRecord(control);
     auto* list = record != nullptr ? qobject_cast<QListWidget*>(record->client) : nullptr;
@@ -796,13 +803,14 @@ static LRESULT ListProcedure(HWND control, UINT message, WPARAM wParam, LPARAM l
         return count;
     case LB_SETCURSEL:
         if (index < 0 || index >= count) {
+            list->clearSelection();
             list->setCurrentRow(-1);
             return index == -1 ? 0 : LB_ERR;
         }
         list->setCurrentRow(index);
         return index;
     case LB_GETCURSEL:
-        return list->currentRow() >= 0 ? list->currentRow() : LB_ERR;
+        return SelectedRow(list);
     case LB_FINDSTRINGEXACT:
         return FindExact(items(), wParam, TextArgument(lParam));
     case WM_SETFONT:
@@ -822,7 +830,9 @@ static HWND CreateList(const WindowClass*, const char* text, DWORD style, DWORD 
             auto* list = new QListWidget(parentWidget);
             list->setSelectionMode(QAbstractItemView::SingleSelection);
             if ((style & LBS_NOTIFY) != 0) {
-                QObject::connect(list, &QListWidget::currentRowChanged, [handle]() {
+                // The selection, not the current row: the view makes its first row
+                // current when it takes the focus, which selects nothing.
+                QObject::connect(list, &QListWidget::itemSelectionChanged, [handle]() {
                     if (quietChanges == 0)
                         Notify(handle, LBN_SELCHANGE);
                 });

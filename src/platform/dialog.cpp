@@ -464,59 +464,68 @@ UINT IsDlgButtonChecked(HWND dialog, int id) {
 
 /*** message boxes ***/
 
+namespace {
+
+struct Choice {
+    QMessageBox::StandardButton button;
+    int result;
+};
+
+// The buttons of each MB_ layout (the low four bits of the type), left to right.
+const std::vector<Choice> messageBoxLayouts[] = {
+    {{QMessageBox::Ok, IDOK}},
+    {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}},
+    {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}},
+    {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}},
+    {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}},
+    {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}},
+    {{QMessageBox::Ok, IDOK}}, // 6 is not a layout of ours
+    {{QMessageBox::Save, IDYES}, {QMessageBox::Discard, IDNO}, {QMessageBox::Cancel, IDCANCEL}},
+};
+
+QMessageBox::Icon MessageBoxIcon(UINT type) {
+    switch (type & 0xF0) {
+    case MB_ICONSTOP:
+        return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case MB_ICONEXCLAMATION:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+QWidget* OwnerWidget(HWND owner) {
+    WindowRecord* record = FindWindowRecord(owner);
+    return record != nullptr ? record->frame->window() : nullptr;
+}
+
+} // namespace
+
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     std::string entry =
         std::string(caption != nullptr ? caption : "") + ": " + (text != nullptr ? text : "");
     RecordInJournal("messagebox", entry.c_str());
-    struct Choice {
-        QMessageBox::StandardButton button;
-        int result;
-    };
-    static const std::vector<Choice> layouts[] = {
-        {{QMessageBox::Ok, IDOK}},
-        {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}},
-        {{QMessageBox::Abort, IDABORT},
-         {QMessageBox::Retry, IDRETRY},
-         {QMessageBox::Ignore, IDIGNORE}},
-        {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}},
-        {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}},
-        {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}},
-    };
     UINT layoutIndex = type & 0xF;
-    const std::vector<Choice>& layout = layouts[layoutIndex < 6 ? layoutIndex : 0];
+    const std::vector<Choice>& layout =
+        messageBoxLayouts[layoutIndex < std::size(messageBoxLayouts) ? layoutIndex : 0];
     size_t defaultIndex = (type & MB_DEFBUTTON3) != 0 ? 2 : (type & MB_DEFBUTTON2) != 0 ? 1 : 0;
     if (defaultIndex >= layout.size())
         defaultIndex = 0;
 
-    int answer = 0;
-    if (TakeMessageBoxAnswer(layout[defaultIndex].result, &answer))
-        return answer;
-
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    switch (type & 0xF0) {
-    case MB_ICONSTOP:
-        icon = QMessageBox::Critical;
-        break;
-    case MB_ICONQUESTION:
-        icon = QMessageBox::Question;
-        break;
-    case MB_ICONEXCLAMATION:
-        icon = QMessageBox::Warning;
-        break;
-    case MB_ICONINFORMATION:
-        icon = QMessageBox::Information;
-        break;
-    default:
-        break;
-    }
-    QWidget* parent = nullptr;
-    if (WindowRecord* record = FindWindowRecord(owner))
-        parent = record->frame->window();
     QMessageBox::StandardButtons buttons;
     for (const Choice& choice : layout)
         buttons |= choice.button;
-    QMessageBox box(icon, TextFromProgram(caption), TextFromProgram(text), buttons, parent);
+    QMessageBox box(MessageBoxIcon(type), TextFromProgram(caption), TextFromProgram(text), buttons,
+                    OwnerWidget(owner));
     box.setDefaultButton(layout[defaultIndex].button);
+    SavePictureIfAsked(&box);
+    int answer = 0;
+    if (TakeMessageBoxAnswer(layout[defaultIndex].result, &answer))
+        return answer;
     int pressed = QMessageBox::NoButton;
     RunNestedLoop([&box, &pressed]() { pressed = box.exec(); });
     for (const Choice& choice : layout)
@@ -531,9 +540,11 @@ int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
 
 /*** open and save dialogs ***/
 
-// "Description\0*.a;*.b\0...\0\0" as toolkit filters "Description (*.a *.b)".
-static QStringList FiltersOf(const char* filter) {
-    QStringList filters;
+// "Description\0*.a;*.b\0...\0\0" as toolkit filters "Description (*.a *.b)". A description
+// that already ends in its patterns in parentheses ("Map files (*.db)") has them replaced,
+// so they are not shown twice.
+std::vector<std::string> FileDialogFilters(const char* filter) {
+    std::vector<std::string> filters;
     if (filter == nullptr)
         return filters;
     const char* each = filter;
@@ -549,10 +560,34 @@ static QStringList FiltersOf(const char* filter) {
             if (pattern == QStringLiteral("*.*"))
                 pattern = QStringLiteral("*");
         }
-        filters << description + QStringLiteral(" (") + list.join(QLatin1Char(' ')) +
-                       QStringLiteral(")");
+        qsizetype open = description.lastIndexOf(QLatin1Char('('));
+        if (description.endsWith(QLatin1Char(')')) && open >= 0)
+            description = description.left(open).trimmed();
+        QString shown =
+            description + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QStringLiteral(")");
+        filters.push_back(shown.toStdString());
     }
     return filters;
+}
+
+static void SetUpFileDialog(QFileDialog& dialog, const OPENFILENAME* request, bool save,
+                            const QStringList& filters) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite,
+                     (request->Flags & OFN_OVERWRITEPROMPT) == 0);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        int index = static_cast<int>(request->nFilterIndex) - 1;
+        if (index >= 0 && index < filters.size())
+            dialog.selectNameFilter(filters[index]);
+    }
+    if (request->lpstrDefExt != nullptr)
+        dialog.setDefaultSuffix(QString::fromLocal8Bit(request->lpstrDefExt));
+    QString start = QString::fromLocal8Bit(request->lpstrFile);
+    if (!start.isEmpty())
+        dialog.selectFile(start);
 }
 
 static bool AskForFile(OPENFILENAME* request, bool save) {
@@ -561,41 +596,29 @@ static bool AskForFile(OPENFILENAME* request, bool save) {
     const char* title = request->lpstrTitle != nullptr ? request->lpstrTitle
                         : save                         ? "Save As"
                                                        : "Open";
-    QStringList filters = FiltersOf(request->lpstrFilter);
+    QStringList filters;
+    for (const std::string& each : FileDialogFilters(request->lpstrFilter))
+        filters << QString::fromStdString(each);
     std::string answer;
     bool cancelled = true;
-    if (!TakeFileDialogAnswer(&answer, &cancelled)) {
-        QWidget* parent = nullptr;
-        if (WindowRecord* record = FindWindowRecord(request->hwndOwner))
-            parent = record->frame->window();
-        QString start = QString::fromLocal8Bit(request->lpstrFile);
+    bool answered = TakeFileDialogAnswer(&answer, &cancelled);
+    if (!answered || PictureAsked()) {
         QString directory = request->lpstrInitialDir != nullptr
                                 ? QString::fromLocal8Bit(request->lpstrInitialDir)
                                 : QDir::currentPath();
-        QFileDialog dialog(parent, TextFromProgram(title), directory);
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite,
-                         (request->Flags & OFN_OVERWRITEPROMPT) == 0);
-        if (!filters.isEmpty()) {
-            dialog.setNameFilters(filters);
-            int index = static_cast<int>(request->nFilterIndex) - 1;
-            if (index >= 0 && index < filters.size())
-                dialog.selectNameFilter(filters[index]);
-        }
-        if (request->lpstrDefExt != nullptr)
-            dialog.setDefaultSuffix(QString::fromLocal8Bit(request->lpstrDefExt));
-        if (!start.isEmpty())
-            dialog.selectFile(start);
-        int accepted = QDialog::Rejected;
-        RunNestedLoop([&dialog, &accepted]() { accepted = dialog.exec(); });
-        cancelled = accepted != QDialog::Accepted || dialog.selectedFiles().isEmpty();
-        if (!cancelled) {
-            answer = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
-            int index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
-            if (index >= 0)
-                request->nFilterIndex = static_cast<DWORD>(index + 1);
+        QFileDialog dialog(OwnerWidget(request->hwndOwner), TextFromProgram(title), directory);
+        SetUpFileDialog(dialog, request, save, filters);
+        SavePictureIfAsked(&dialog);
+        if (!answered) {
+            int accepted = QDialog::Rejected;
+            RunNestedLoop([&dialog, &accepted]() { accepted = dialog.exec(); });
+            cancelled = accepted != QDialog::Accepted || dialog.selectedFiles().isEmpty();
+            if (!cancelled) {
+                answer = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+                int index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter()));
+                if (index >= 0)
+                    request->nFilterIndex = static_cast<DWORD>(index + 1);
+            }
         }
     }
     std::string entry = std::string(title) + ": " + (cancelled ? "(cancelled)" : answer);

@@ -236,8 +236,11 @@ LONG GetDialogBaseUnits();
 
 // ---- Message boxes ----
 constexpr UINT MB_OK = 0x0000;
+constexpr UINT MB_OKCANCEL = 0x0001;
 constexpr UINT MB_YESNO = 0x0004;
 constexpr UINT MB_RETRYCANCEL = 0x0005;
+// Ours, not Win32's: "Save", "Discard" and "Cancel", answering IDYES, IDNO and IDCANCEL.
+constexpr UINT MB_SAVEDISCARDCANCEL = 0x0007;
 constexpr UINT MB_ICONSTOP = 0x0010;
 constexpr UINT MB_ICONERROR = 0x0010;
 constexpr UINT MB_ICONQUESTION = 0x0020;

@@ -1,13 +1,23 @@
-// The help window: our HTML pages in a text browser, one window for the whole program,
-// opened at the page of a topic.
+// The help window: our HTML pages in a text browser with a Close button (Escape closes it
+// too), one window for the whole program, opened at the page of a topic. It is never
+// blocked: a modal dialog or box blocks every window outside itself, so while one is up
+// the help window is made a window of the topmost one, and leaves it when it hides.
 #include "platform/help.h"
-
 #include "platform/system.h"
 #include "platform/testing.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEvent>
 #include <QFile>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstring>
@@ -28,7 +38,77 @@ const HelpTopic helpTopics[] = {
     {600, "edit-mode.html"},
 };
 
-QTextBrowser* helpBrowser = nullptr;
+// A dialog for its keys (Escape closes it); it is shown modeless.
+class HelpWindow final : public QDialog {
+  public:
+    explicit HelpWindow(const QString& directory) {
+        setWindowTitle(QStringLiteral("Tarnmap Help"));
+        browser_ = new QTextBrowser(this);
+        browser_->setSearchPaths({directory});
+        browser_->setOpenExternalLinks(false);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+        buttons->button(QDialogButtonBox::Close)->setDefault(true);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(browser_);
+        layout->addWidget(buttons);
+        resize(640, 560);
+    }
+    Q_DISABLE_COPY_MOVE(HelpWindow)
+
+    QTextBrowser* browser() const { return browser_; }
+
+  private:
+    QTextBrowser* browser_;
+};
+
+// Watches every window that shows or hides, to keep the help window out of the way of
+// modal ones.
+class ModalWatcher final : public QObject {
+  public:
+    ModalWatcher() = default;
+    Q_DISABLE_COPY_MOVE(ModalWatcher)
+
+  protected:
+    bool eventFilter(QObject* object, QEvent* event) override;
+};
+
+QPointer<HelpWindow> helpWindow;
+ModalWatcher* modalWatcher = nullptr;
+
+bool IsModalWindow(const QObject* object) {
+    const auto* widget = qobject_cast<const QWidget*>(object);
+    return widget != nullptr && widget != helpWindow && widget->isWindow() &&
+           widget->windowModality() != Qt::NonModal;
+}
+
+// Makes the help window belong to `owner` (null: the top level); shown, it keeps its place
+// on the screen.
+void MoveHelpWindowTo(QWidget* owner) {
+    if (helpWindow == nullptr || helpWindow->parentWidget() == owner)
+        return;
+    if (!helpWindow->isVisible()) {
+        helpWindow->setParent(owner, Qt::Window);
+        return;
+    }
+    QRect place = helpWindow->geometry();
+    helpWindow->setParent(owner, Qt::Window);
+    helpWindow->setGeometry(place);
+    helpWindow->show();
+}
+
+// A window shows before the toolkit counts it as modal, and hides after it no longer does:
+// a modal window that shows takes the help window, and one that hides hands it to the
+// modal window still up, if any.
+bool ModalWatcher::eventFilter(QObject* object, QEvent* event) {
+    if (helpWindow == nullptr || !helpWindow->isVisible())
+        return false;
+    if (event->type() == QEvent::Show && IsModalWindow(object))
+        MoveHelpWindowTo(static_cast<QWidget*>(object));
+    else if (event->type() == QEvent::Hide && object == helpWindow->parentWidget())
+        MoveHelpWindowTo(QApplication::activeModalWidget());
+    return false;
+}
 
 } // namespace
 
@@ -43,8 +123,9 @@ bool WinHelp(HWND owner, const char* file, UINT command, DWORD data) {
     (void)owner;
     (void)file;
     if (command == HELP_QUIT) {
-        delete helpBrowser;
-        helpBrowser = nullptr;
+        delete helpWindow;
+        delete modalWatcher;
+        modalWatcher = nullptr;
         return true;
     }
     char directory[4096];
@@ -57,27 +138,55 @@ bool WinHelp(HWND owner, const char* file, UINT command, DWORD data) {
     std::snprintf(path, sizeof path, "%s/%s", helpDirectory, page);
     if (!QFile::exists(QString::fromLocal8Bit(path)))
         return false;
-    if (helpBrowser == nullptr) {
-        helpBrowser = new QTextBrowser();
-        helpBrowser->setWindowTitle(QStringLiteral("Tarnmap Help"));
-        helpBrowser->setSearchPaths({QString::fromLocal8Bit(helpDirectory)});
-        helpBrowser->setOpenExternalLinks(false);
-        helpBrowser->resize(640, 560);
+    if (helpWindow == nullptr)
+        helpWindow = new HelpWindow(QString::fromLocal8Bit(helpDirectory));
+    if (modalWatcher == nullptr) {
+        modalWatcher = new ModalWatcher();
+        QApplication::instance()->installEventFilter(modalWatcher);
     }
-    helpBrowser->setSource(QUrl::fromLocalFile(QString::fromLocal8Bit(path)));
-    helpBrowser->show();
-    helpBrowser->raise();
+    helpWindow->browser()->setSource(QUrl::fromLocalFile(QString::fromLocal8Bit(path)));
+    MoveHelpWindowTo(QApplication::activeModalWidget());
+    helpWindow->show();
+    helpWindow->raise();
+    // The keys go to the page (scrolling, links) rather than to the Close button.
+    helpWindow->activateWindow();
+    helpWindow->browser()->setFocus();
     return true;
 }
 
 bool HelpWindowPage(char* page, unsigned size) {
-    if (helpBrowser == nullptr || !helpBrowser->isVisible()) {
+    if (helpWindow == nullptr || !helpWindow->isVisible()) {
         if (size > 0)
             page[0] = '\0';
         return false;
     }
-    std::snprintf(page, size, "%s", helpBrowser->source().fileName().toLocal8Bit().constData());
+    std::snprintf(page, size, "%s",
+                  helpWindow->browser()->source().fileName().toLocal8Bit().constData());
     return true;
+}
+
+/*** test seams ***/
+
+bool HelpWindowTakesInput() {
+    if (helpWindow == nullptr || !helpWindow->isVisible())
+        return false;
+    // The toolkit's rule: a window takes input when no modal window is up, or the topmost
+    // one is the window itself or one it belongs to.
+    QWindow* help = helpWindow->windowHandle();
+    QWindow* modal = QGuiApplication::modalWindow();
+    return modal == nullptr || modal == help || modal->isAncestorOf(help);
+}
+
+void PressEscapeInHelpWindow() {
+    if (helpWindow == nullptr)
+        return;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(helpWindow->browser(), &press);
+}
+
+bool SaveHelpWindowImage(const char* path) {
+    return helpWindow != nullptr && helpWindow->isVisible() &&
+           helpWindow->grab().save(QString::fromLocal8Bit(path), "PNG");
 }
 
 } // namespace platform

@@ -56,6 +56,13 @@ bool FileExists(const char* path) {
     return stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool SameFile(const char* first, const char* second) {
+    struct stat one {};
+    struct stat other {};
+    return stat(first, &one) == 0 && stat(second, &other) == 0 && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
+}
+
 unsigned GetConfigDirectory(char* buffer, unsigned size) {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     int length = -1;

@@ -41,6 +41,8 @@ void SetLastError(DWORD error);
 
 // True when `path` names an existing regular file.
 bool FileExists(const char* path);
+// True when both paths name one existing file, whatever the names.
+bool SameFile(const char* first, const char* second);
 
 // The directory for the program-wide settings: $XDG_CONFIG_HOME/tarnmap, or
 // $HOME/.config/tarnmap. Returns its length, or 0 when neither variable is usable or the

@@ -30,6 +30,7 @@ static std::deque<std::pair<std::string, bool>> fileDialogAnswers; // path, canc
 static std::deque<UINT> popupMenuAnswers;
 static bool answerUnasked = false;
 static std::function<void(int, const char*)> statusBarWatcher;
+static std::string nextBoxPicture; // where the next box is drawn; empty: nowhere
 
 void QueueDialogHook(std::function<void(HWND dialog)> hook) {
     dialogHooks.push_back(std::move(hook));
@@ -47,6 +48,25 @@ void QueuePopupMenuAnswer(UINT id) {
     popupMenuAnswers.push_back(id);
 }
 
+void SaveNextBoxImage(const char* path) {
+    nextBoxPicture = path != nullptr ? path : "";
+}
+
+bool PictureAsked() {
+    return !nextBoxPicture.empty();
+}
+
+void SavePictureIfAsked(QWidget* box) {
+    if (nextBoxPicture.empty())
+        return;
+    box->setAttribute(Qt::WA_DontShowOnScreen);
+    box->show();
+    box->grab().save(QString::fromLocal8Bit(nextBoxPicture.c_str()), "PNG");
+    box->hide();
+    box->setAttribute(Qt::WA_DontShowOnScreen, false);
+    nextBoxPicture.clear();
+}
+
 void AnswerUnaskedQuestions(bool on) {
     answerUnasked = on;
 }
@@ -58,6 +78,7 @@ void ResetTestingSeams() {
     popupMenuAnswers.clear();
     answerUnasked = false;
     statusBarWatcher = nullptr;
+    nextBoxPicture.clear();
     ClearJournal();
 }
 

@@ -37,6 +37,11 @@ void AnswerUnaskedQuestions(bool on);
 // Forgets queued hooks and answers and clears the journal (leaving it on or off).
 void ResetTestingSeams();
 
+// The next message box or open or save dialog is also drawn to the PNG file `path`, as it
+// would show, whether an answer stands in for the user or not.
+void SaveNextBoxImage(const char* path);
+// The filters an open or save dialog offers for an OPENFILENAME filter list.
+std::vector<std::string> FileDialogFilters(const char* filter);
 // ---- Input as the user gives it ----
 // Sends a mouse event through the toolkit to the window's client area at (x, y): the
 // message says which (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_RBUTTONDBLCLK, ...), `keys` holds
@@ -84,6 +89,14 @@ int ToolbarTipAt(HWND toolbar, int x, int y, char* buffer, int size);
 const char* HelpPageForTopic(DWORD topic);
 // True while the help window is shown, with the file name of its page in `page`.
 bool HelpWindowPage(char* page, unsigned size);
+
+// ---- The help window ----
+// Whether the help window is shown and takes the user's input, modal dialogs or not.
+bool HelpWindowTakesInput();
+// Presses Escape in the help window.
+void PressEscapeInHelpWindow();
+// Writes the shown help window to a PNG file; false when it is not shown.
+bool SaveHelpWindowImage(const char* path);
 
 // ---- Pictures ----
 // Writes the window as it looks now to a PNG file: the client-area picture of a window,

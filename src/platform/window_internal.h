@@ -139,6 +139,11 @@ void NoteStatusBarText(int part, const char* text);
 
 // ---- Text ----
 QString TextFromProgram(const char* text); // program texts are 8-bit (Latin-1)
+
+// Whether a test asked for a picture of the next box or file dialog, and drawing it (laid
+// out as it shows, without reaching the screen) when it did.
+bool PictureAsked();
+void SavePictureIfAsked(QWidget* box);
 // Copies `text` as 8-bit text into `buffer` cut to `size` - 1; returns the length copied.
 int CopyTextToProgram(const QString& text, char* buffer, int size);
 

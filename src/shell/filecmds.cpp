@@ -1,24 +1,32 @@
 // New, Load, Save and Save As. Each stops the poll timer first and, unless a cycle is
-// running, starts it again at the end; nothing is ever saved without being asked.
+// running, starts it again at the end; nothing is ever saved without being asked, and
+// nothing edited is dropped without a question. Save As takes the map's settings file
+// along to the new name; the log stays where it was written.
 #include "shell/filecmds.h"
 
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/settings.h"
+#include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
+#include "platform/files.h"
+#include "platform/signals.h"
+#include "platform/system.h"
 #include "platform/window.h"
 #include "shell/mainwnd.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 using namespace platform;
 
 static const char* const UNTITLED_MAP = "untitled.db";
 static const char mapFilters[] = "Tarnmap Files (*.db)\0*.db\0all files (*.*)\0*.*\0";
+static const char* const QUESTION_CAPTION = "Tarnmap";
 
 int ChooseMapFile(HWND owner, int mode) {
     OPENFILENAME request{};
@@ -42,23 +50,146 @@ static void FinishFileCommand() {
         StartPollTimer();
 }
 
+// The name of the map's file without its directory, for the questions.
+static const char* MapFileName() {
+    const char* slash = std::strrchr(mapPath, '/');
+    return slash != nullptr ? slash + 1 : mapPath;
+}
+
+// Writing the tables over the file they were read from drops the records it holds beyond
+// them: only when the user says so.
+static bool MayDropRecordsNotLoaded(HWND window) {
+    if (hostsNotLoaded == 0 && linesNotLoaded == 0)
+        return true;
+    char text[MAP_PATH_LENGTH + 200];
+    std::snprintf(text, sizeof text,
+                  "%s holds %d host and %d line records that were not loaded. Saving over it "
+                  "drops them. Save anyway?",
+                  MapFileName(), hostsNotLoaded, linesNotLoaded);
+    return MessageBox(window, text, QUESTION_CAPTION,
+                      MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDOK;
+}
+
 // A failed save leaves the old file as it was and says so.
-static void WriteMapOrComplain(HWND window) {
+static bool WriteMapOrComplain(HWND window) {
     if (WriteMapDatabase(mapPath) != 0) {
         SetMapTitle(0, nullptr);
-        return;
+        return true;
     }
     char text[MAP_PATH_LENGTH + 64];
     std::snprintf(text, sizeof text, "Could not save the map to %s.", mapPath);
     SetStatusText("Database write error.");
     MessageBox(window, text, "Save error", MB_OK | MB_ICONSTOP);
+    return false;
+}
+
+/*** Save As: the settings go along ***/
+
+// The whole of a file into `content`; false when it cannot be read.
+static bool ReadWholeFile(const char* path, std::string* content) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        content->append(buffer, got);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !failed;
+}
+
+static void ComplainSettingsNotCopied(HWND window, const char* path) {
+    char text[2 * SETTINGS_PATH_LENGTH + 96];
+    std::snprintf(text, sizeof text,
+                  "The map's settings could not be written to %s. They are still in %s.", path,
+                  mapSettingsPath);
+    SetStatusText("Settings write error.");
+    MessageBox(window, text, "Save error", MB_OK | MB_ICONSTOP);
+}
+
+// Makes the settings file of the map just saved at mapPath hold what the current one
+// holds. One of that name is replaced only when the user agreed: in the save dialog, by
+// overwriting the map it belongs to, or here.
+static void CarryMapSettings(HWND window, bool overwriteConfirmed) {
+    char settings[SETTINGS_PATH_LENGTH + 1];
+    char log[SETTINGS_PATH_LENGTH + 1];
+    if (!DeriveMapFilePaths(mapPath, settings, log) || mapSettingsPath[0] == '\0' ||
+        std::strcmp(settings, mapSettingsPath) == 0 || SameFile(settings, mapSettingsPath))
+        return;
+    bool exists = FileExists(settings);
+    if (exists && !overwriteConfirmed) {
+        char text[SETTINGS_PATH_LENGTH + 96];
+        std::snprintf(text, sizeof text,
+                      "%s already exists. Replace it with the settings of this map?", settings);
+        if (MessageBox(window, text, QUESTION_CAPTION, MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return;
+    }
+    std::string content;
+    if (!FileExists(mapSettingsPath)) {
+        // The map has no settings of its own: neither has the new one.
+        if (exists && std::remove(settings) != 0)
+            ComplainSettingsNotCopied(window, settings);
+        return;
+    }
+    if (!ReadWholeFile(mapSettingsPath, &content) ||
+        !ReplaceFileAtomically(settings, content.data(), content.size()))
+        ComplainSettingsNotCopied(window, settings);
+}
+
+// Save As on the chosen path; the map keeps its old path when nothing was written.
+static bool SaveMapAs(HWND window) {
+    char previous[MAP_PATH_LENGTH + 1];
+    CopyField(previous, sizeof previous, mapPath);
+    if (ChooseMapFile(window, 2) == 0)
+        return false;
+    bool overwriting = FileExists(mapPath);
+    bool overFileRead = overwriting && SameFile(previous, mapPath);
+    if ((overFileRead && !MayDropRecordsNotLoaded(window)) || !WriteMapOrComplain(window)) {
+        CopyField(mapPath, sizeof mapPath, previous);
+        RefreshMapTitle();
+        return false;
+    }
+    CarryMapSettings(window, overwriting);
+    UseMapFiles(mapPath);
+    return true;
+}
+
+static bool SaveMap(HWND window) {
+    if (std::strcmp(mapPath, UNTITLED_MAP) == 0)
+        return SaveMapAs(window);
+    return MayDropRecordsNotLoaded(window) && WriteMapOrComplain(window);
+}
+
+/*** the commands ***/
+
+bool AskToSaveMapChanges(HWND window) {
+    if (mapModified == 0 || TerminationRequested())
+        return true;
+    char text[MAP_PATH_LENGTH + 32];
+    std::snprintf(text, sizeof text, "Save changes to %s?", MapFileName());
+    int answer = MessageBox(window, text, QUESTION_CAPTION, MB_SAVEDISCARDCANCEL | MB_ICONQUESTION);
+    // A termination signal while the question was up ends the program without a write.
+    if (TerminationRequested())
+        return true;
+    if (answer == IDYES) {
+        StopPollTimer();
+        bool saved = SaveMap(window);
+        FinishFileCommand();
+        return saved;
+    }
+    return answer == IDNO;
 }
 
 void NewMapCommand(HWND window) {
-    (void)window;
+    if (!AskToSaveMapChanges(window))
+        return;
     StopPollTimer();
     lineCount = 0;
     hostCount = 0;
+    mapModified = 0;
+    hostsNotLoaded = 0;
+    linesNotLoaded = 0;
     CopyField(mapPath, sizeof mapPath, UNTITLED_MAP);
     SelectMapFiles(mapPath);
     SetMapTitle(0, nullptr);
@@ -66,6 +197,8 @@ void NewMapCommand(HWND window) {
 }
 
 void LoadMapCommand(HWND window) {
+    if (!AskToSaveMapChanges(window))
+        return;
     StopPollTimer();
     if (ChooseMapFile(window, 1) != 0)
         ReadMapDatabase(window, mapPath);
@@ -74,18 +207,13 @@ void LoadMapCommand(HWND window) {
 
 void SaveMapAsCommand(HWND window) {
     StopPollTimer();
-    if (ChooseMapFile(window, 2) != 0)
-        WriteMapOrComplain(window);
+    SaveMapAs(window);
     FinishFileCommand();
 }
 
 void SaveMapCommand(HWND window) {
-    if (std::strcmp(mapPath, UNTITLED_MAP) == 0) {
-        SaveMapAsCommand(window);
-        return;
-    }
     StopPollTimer();
-    WriteMapOrComplain(window);
+    SaveMap(window);
     FinishFileCommand();
 }
 
@@ -103,8 +231,21 @@ static void ShowMapTitle(const char* title) {
     SetWindowText(mainWindow, title);
 }
 
+static void ShowRecordsNotLoaded(const char* text) {
+    SetStatusText(text);
+    LogLine(text);
+}
+
+// Told once for the map that was opened: nothing of this map will be logged or kept.
+static void ShowMapFilesRefused(const char* text) {
+    SetStatusText(text);
+    MessageBox(mainWindow, text, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
+}
+
 void ConnectMapReports() {
     mapDatabaseReports.statusText = ShowMapStatus;
     mapDatabaseReports.versionError = ShowVersionError;
     mapDatabaseReports.windowTitle = ShowMapTitle;
+    mapDatabaseReports.recordsNotLoaded = ShowRecordsNotLoaded;
+    mapFilesRefused = ShowMapFilesRefused;
 }

@@ -59,9 +59,16 @@ static LRESULT HeadlessWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 /*** the map reader's reports ***/
 
+// Only what the user must know: not the progress of a read.
 static void PrintMapStatus(const char* text) {
-    if (text != nullptr)
+    if (text != nullptr && text != mapReadingText)
         std::fprintf(stderr, "tarnmap: %s\n", text[0] == ' ' ? text + 1 : text);
+}
+
+// Records left out are also the log's to keep.
+static void PrintRecordsNotLoaded(const char* text) {
+    PrintMapStatus(text);
+    LogLine(text);
 }
 
 static void PrintVersionError(HWND, const char* text, const char* caption) {
@@ -87,7 +94,7 @@ static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_
     unsigned answering = 0, missing = 0, down = 0, unmonitored = 0;
     for (int i = 0; i < hostCount; ++i) {
         const HostRecord& host = hostTable[i];
-        if (host.flags != 0)
+        if (!HostIsChecked(host))
             ++unmonitored;
         else if (host.missed == 0)
             ++answering;
@@ -157,7 +164,9 @@ static HWND CreateHeadlessWindow() {
 }
 
 int RunHeadless(const char* mapArgument, unsigned long cycles) {
-    mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr};
+    mapDatabaseReports =
+        MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr, PrintRecordsNotLoaded};
+    mapFilesRefused = PrintMapStatus;
     icmpNoticeReport = PrintIcmpNotice;
     mapOpenedReport = LogMapOpened;
     logFailureReport = PrintMapStatus;

@@ -122,7 +122,6 @@ void RunCommand(HWND window, unsigned command) {
         SaveMapAsCommand(window);
         break;
     case CMD_EXIT:
-        closeRequested = 1;
         PostMessage(mainWindow, WM_CLOSE, 0, 0);
         break;
     case CMD_NEW:
@@ -213,12 +212,17 @@ static void OnMainDestroy() {
     PostQuitMessage(0);
 }
 
-static void OnMainClose() {
+// False when the user chose to stay, to keep unsaved edits. A termination signal never
+// asks (and never writes the map).
+static bool OnMainClose(HWND window) {
+    if (!AskToSaveMapChanges(window))
+        return false;
     closeRequested = 1;
     if (soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     if (WSAIsBlocking())
         WSACancelBlockingCall();
+    return true;
 }
 
 static bool IsQuietKey(WPARAM character) {
@@ -241,7 +245,8 @@ LRESULT MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return PaintMap(window);
         break;
     case WM_CLOSE:
-        OnMainClose();
+        if (!OnMainClose(window))
+            return 0;
         break;
     case WM_SETCURSOR:
         if (cursorState == 1) {

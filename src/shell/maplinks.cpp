@@ -13,6 +13,7 @@
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/window.h"
+#include "shell/filecmds.h"
 
 #include <cctype>
 #include <cstdio>
@@ -42,6 +43,8 @@ void OpenLinkedMap(HWND window, const char* path) {
         SetStatusText(" The linked map's path is too long to open.");
         return;
     }
+    if (!AskToSaveMapChanges(window))
+        return;
     StopPollTimer();
     CopyField(mapPath, sizeof mapPath, path);
     ReadMapDatabase(window, mapPath);

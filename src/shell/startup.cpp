@@ -16,6 +16,7 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "monitor/programs.h"
+#include "monitor/probe.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -120,6 +121,11 @@ bool RegisterWindowClasses() {
 
 /*** the main window ***/
 
+// The ICMP notice must be read to be of use: a box, once a run.
+static void ShowIcmpNotice(const char* text) {
+    MessageBox(mainWindow, text, "Tarnmap", MB_OK | MB_ICONINFORMATION);
+}
+
 void OnMainWindowCreate(HWND window) {
     mainWindow = window;
     runMenu = GetMenu(window);
@@ -147,6 +153,7 @@ void OnMainWindowCreate(HWND window) {
     SetCursor(previous);
     BuildHostContextMenu();
     LoadHostBitmaps();
+    icmpNoticeReport = ShowIcmpNotice;
 }
 
 /*** files that cannot be used ***/

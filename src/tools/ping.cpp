@@ -42,7 +42,6 @@ using platform::WPARAM;
 /*** globals ***/
 
 unsigned pingCount = DEFAULT_PING_COUNT;
-unsigned libraryTimeout = DEFAULT_LIBRARY_TIMEOUT;
 int toolStopRequested = 0;
 int (*toolOptionsDialog)(HWND owner) = nullptr;
 char pingHostText[ECHO_HOST_LENGTH + 1] = "";
@@ -60,7 +59,6 @@ static int rawPingActive = 0;      // from StartRawPing until FinishRawPing or t
 static int pingCallInProgress = 0;
 
 static constexpr unsigned LINE_SIZE = 512;
-static constexpr unsigned MIN_SHOWN_LIMIT = 99999; // a library minimum above this shows as 0
 static constexpr DWORD LIBRARY_MIN_START = 999999;
 static constexpr std::uint32_t RAW_MIN_START = 99999999;
 
@@ -228,11 +226,12 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
     DWORD maximum = 0;
     DWORD sum = 0;
     char status[ICMP_STATUS_TEXT_SIZE];
+    char time[ROUND_TRIP_TEXT_SIZE];
     for (unsigned request = 0; request < pingCount; ++request) {
         ++transmitted;
         DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
                                                static_cast<platform::WORD>(echoDataLength), nullptr,
-                                               reply, EchoReplyBufferSize(), libraryTimeout);
+                                               reply, EchoReplyBufferSize(), waitTimeout);
         if (records == 0) {
             AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));
             continue;
@@ -247,11 +246,13 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
             if (record->RoundTripTime < minimum)
                 minimum = record->RoundTripTime;
             sum += record->RoundTripTime;
-            PrintToolLine("%d bytes from %s: time=%ld ms", record->DataSize,
-                          DottedAddress(record->Address), static_cast<long>(record->RoundTripTime));
+            PrintToolLine("%d bytes from %s: time=%s ms", record->DataSize,
+                          DottedAddress(record->Address),
+                          RoundTripText(record->RoundTripTime, time));
         } else {
-            PrintToolLine("%s from %s: time=%ld ms", IcmpStatusText(record->Status, status),
-                          DottedAddress(record->Address), static_cast<long>(record->RoundTripTime));
+            PrintToolLine("%s from %s: time=%s ms", IcmpStatusText(record->Status, status),
+                          DottedAddress(record->Address),
+                          RoundTripText(record->RoundTripTime, time));
         }
         PrintEchoReplyDebug(record);
     }
@@ -263,10 +264,13 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
                                             static_cast<int>(transmitted)));
     else
         PrintToolLine("%u transmitted, %u received, 100%% packet loss", transmitted, received);
-    DWORD average = received > 0 ? sum / received : 0;
-    PrintToolLine("round trip (ms) min/max/avg = %lu/%lu/%lu",
-                  static_cast<unsigned long>(minimum > MIN_SHOWN_LIMIT ? 0 : minimum),
-                  static_cast<unsigned long>(maximum), static_cast<unsigned long>(average));
+    if (received == 0) {
+        PrintToolLine("round trip (ms) min/max/avg = 0/0/0");
+    } else {
+        char shortest[ROUND_TRIP_TEXT_SIZE], longest[ROUND_TRIP_TEXT_SIZE];
+        PrintToolLine("round trip (ms) min/max/avg = %s/%s/%s", RoundTripText(minimum, shortest),
+                      RoundTripText(maximum, longest), RoundTripText(sum / received, time));
+    }
     FreeEchoReplyBuffer(reply);
     FreeEchoData(data, allocated);
 }
@@ -355,10 +359,13 @@ void PrintPingStatistics() {
     else if (pingSent != 0)
         PrintToolLine("%d packets transmitted, %d packets received, 100%% packet loss", pingSent,
                       pingReceived);
-    if (pingReceived != 0)
-        PrintToolLine("round-trip (ms) min/avg/max = %ld/%ld/%ld", static_cast<long>(rttMin),
-                      static_cast<long>(rttSum / static_cast<std::uint32_t>(pingReceived)),
-                      static_cast<long>(rttMax));
+    if (pingReceived != 0) {
+        char shortest[ROUND_TRIP_TEXT_SIZE], average[ROUND_TRIP_TEXT_SIZE],
+            longest[ROUND_TRIP_TEXT_SIZE];
+        PrintToolLine("round-trip (ms) min/avg/max = %s/%s/%s", RoundTripText(rttMin, shortest),
+                      RoundTripText(rttSum / static_cast<std::uint32_t>(pingReceived), average),
+                      RoundTripText(rttMax, longest));
+    }
 }
 
 void FinishRawPing(HWND) {

@@ -19,13 +19,12 @@ constexpr unsigned WM_PING_DONE = 2019;      // posted to the ping dialog when a
 constexpr unsigned BLOCK_SEND_TIMER_ID = 30; // the ping dialog's one-second tick in raw mode
 constexpr unsigned BLOCK_SEND_PERIOD = 1000; // milliseconds
 constexpr unsigned DEFAULT_PING_COUNT = 5;
-constexpr unsigned DEFAULT_LIBRARY_TIMEOUT = 5000; // milliseconds
 
 /*** globals ***/
 
 // Tool settings, changed by the Tool Options dialog; none is stored in a settings file.
-extern unsigned pingCount;      // requests of one ping run
-extern unsigned libraryTimeout; // ms to wait for each library echo of the ping and trace
+// Every echo of the ping and trace waits waitTimeout (WAIT), which that dialog shows too.
+extern unsigned pingCount; // requests of one ping run
 
 // Set by "E&xit" (and by a new start) so a raw run or trace stops at its next step.
 extern int toolStopRequested;

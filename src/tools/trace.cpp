@@ -48,12 +48,14 @@ static constexpr unsigned NAME_SIZE = 256; // a hop's status text or name
 
 static void PrintReplyRecord(const ICMP_ECHO_REPLY* record) {
     char status[ICMP_STATUS_TEXT_SIZE];
+    char time[ROUND_TRIP_TEXT_SIZE];
+    RoundTripText(record->RoundTripTime, time);
     if (record->Status == platform::IP_SUCCESS)
-        PrintToolLine("%d bytes from %s: time=%ld ms", record->DataSize,
-                      DottedAddress(record->Address), static_cast<long>(record->RoundTripTime));
+        PrintToolLine("%d bytes from %s: time=%s ms", record->DataSize,
+                      DottedAddress(record->Address), time);
     else
-        PrintToolLine("%s from %s: time=%ld ms", IcmpStatusText(record->Status, status),
-                      DottedAddress(record->Address), static_cast<long>(record->RoundTripTime));
+        PrintToolLine("%s from %s: time=%s ms", IcmpStatusText(record->Status, status),
+                      DottedAddress(record->Address), time);
     PrintEchoReplyDebug(record);
 }
 
@@ -98,13 +100,14 @@ DWORD TraceHopsWithLibrary(HANDLE handle, const sockaddr_in* destination, const 
             IcmpStatusText(status, text);
         if (showHopNames && text[0] == '\0')
             LookUpHopName(record->Address, text);
-        long roundTrip = static_cast<long>(record->RoundTripTime);
-        long step = roundTrip - static_cast<long>(previous);
+        char roundTrip[ROUND_TRIP_TEXT_SIZE];
+        RoundTripText(record->RoundTripTime, roundTrip);
+        long step = static_cast<long>(record->RoundTripTime) - static_cast<long>(previous);
         if (text[0] != '\0')
-            PrintToolLine("%2u %6ld %6ld %-15.15s %s", hop, roundTrip, step,
+            PrintToolLine("%2u %6s %6ld %-15.15s %s", hop, roundTrip, step,
                           DottedAddress(record->Address), text);
         else
-            PrintToolLine("%2u %6ld %6ld %s", hop, roundTrip, step, DottedAddress(record->Address));
+            PrintToolLine("%2u %6s %6ld %s", hop, roundTrip, step, DottedAddress(record->Address));
         previous = record->RoundTripTime;
         PrintEchoReplyDebug(record);
     }
@@ -131,7 +134,7 @@ void TraceWithLibrary(HWND, const sockaddr_in* destination) {
     }
     DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
                                            static_cast<platform::WORD>(echoDataLength), nullptr,
-                                           reply, EchoReplyBufferSize(), libraryTimeout);
+                                           reply, EchoReplyBufferSize(), waitTimeout);
     if (records == 0) {
         char status[ICMP_STATUS_TEXT_SIZE];
         AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));

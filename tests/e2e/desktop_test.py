@@ -2,9 +2,9 @@
 """Tarnmap as a user meets it: the installed program on its own X server, run inside a
 network namespace with a host that answers, a host that never answers and a router known
 by name, driven only through the X server (menus by their Alt keys, clicks and a context
-menu on the map, dialogs filled in and accepted, the file dialogs, Exit). What is checked is
-what the user sees and gets: the colours at each host's place, the map's log lines, the
-files written, and a clean exit.
+menu on the map, dialogs filled in and accepted, the file dialogs, the question before
+unsaved edits are lost, Exit). What is checked is what the user sees and gets: the colours
+at each host's place, the map's log lines, the files written, and a clean exit.
 
     desktop_test.py --build-dir BUILD [--output DIR] [--keep]
 
@@ -25,7 +25,7 @@ import desktop  # noqa: E402
 from desktop import DARK_RED, GREEN, RED, YELLOW, Failure, wait_for  # noqa: E402
 
 SKIP = 77
-MAP_TITLE = r"%s( \d+)?( ?\(polling\))?"
+MAP_TITLE = r"%s\*?( \d+)?( ?\(polling\))?"  # "*": edits not saved yet
 LOG_LINE = r"\d\d/\d\d/\d\d \d\d:\d\d:\d\d "
 STATUS_COLOURS = (GREEN, YELLOW, RED, DARK_RED)
 
@@ -170,6 +170,7 @@ class Session:
         self.preferences(main)
         saved = self.save_as(main)
         self.load_again(main, view, map_path, saved)
+        self.unsaved_edit(main, view, saved)
         self.exit(main)
 
     def install(self):
@@ -219,17 +220,20 @@ class Session:
                                (RED, DARK_RED) if host[0] == "silent" else (GREEN,))
         self.say("automatic cycles: %r; silent red, the others green" % downs[0])
 
-    def host_information(self, main, view):
-        # Right click on alive, "Properties..." (the last item), a new second info line.
-        x, y = view.centre(HOSTS[1])
+    def set_info_line(self, view, host, text):
+        """Right click on the host, "Properties..." (the last item), a new second info line."""
+        x, y = view.centre(host)
         self.desk.click(x, y, button=3)
         popup = self.desk.popup_menu()
         self.desk.keys(popup, "Up", "Return")
         info = self.dialog("Host Information")
         self.desk.keys(info, "Tab", "Tab", "Tab")
-        self.desk.type_text(info, "rack 7")
+        self.desk.type_text(info, text)
         self.desk.keys(info, "Return")
         self.desk.window_gone(info)
+
+    def host_information(self, main, view):
+        self.set_info_line(view, HOSTS[1], "rack 7")
         with open(os.path.join(self.maps, "e2e.INI"), newline="") as f:
             settings = f.read()
         if "[alive]\r\n" not in settings or "LOG=1\r\n" not in settings:
@@ -271,15 +275,27 @@ class Session:
 
     def save_as(self, main):
         saved = os.path.join(self.maps, "saved.db")
+        if not self.title(main).startswith("e2e*"):
+            raise Failure("the edited map's title has no \"*\": %r" % self.title(main))
         self.file_dialog(main, "a", "Save As", saved)
         wait_for(lambda: os.path.exists(saved), 10, "saved.db")
         self.desk.window(MAP_TITLE % "saved")
+        if "*" in self.title(main):
+            raise Failure("the title still says unsaved after Save As: %r" % self.title(main))
         hosts = desktop.read_hosts(saved)
         expected = [(h[0], h[1], h[2], "rack 7" if h[0] == "alive" else h[3], str(h[4]),
                      str(h[5]), str(h[6]), "1", str(h[7])) for h in HOSTS]
         if hosts != expected:
             raise Failure("saved.db holds %r, expected %r" % (hosts, expected))
-        self.say("File > Save As: saved.db with the four hosts and the new info line")
+        # The map's settings went along: its options and the host sections.
+        with open(os.path.join(self.maps, "e2e.INI"), newline="") as f:
+            settings = f.read()
+        with open(os.path.join(self.maps, "saved.INI"), newline="") as f:
+            carried = f.read()
+        if carried != settings or "[alive]\r\n" not in carried or "TIMER=7\r\n" not in carried:
+            raise Failure("saved.INI holds %r, e2e.INI %r" % (carried, settings))
+        self.say("File > Save As: saved.db with the four hosts and the new info line, "
+                 "saved.INI with the map's settings")
         return saved
 
     def load_again(self, main, view, original, saved):
@@ -291,22 +307,43 @@ class Session:
         if not opened or not re.fullmatch(LOG_LINE + re.escape("open of database " + saved),
                                           opened[0]):
             raise Failure("saved.LOG after loading saved.db: %r" % opened)
-        shot = self.desk.screenshot()
-        self.keep_screenshot("reloaded")
-        for host in HOSTS:
-            self.expect_colour(view, shot, host, (YELLOW,))
-        # saved.db has no settings of its own: no automatic checks, so check by hand.
-        self.menu(main, "alt+t", "c")
+        # Its settings came along with Save As: automatic checks every 7 seconds.
         self.wait_cycle(main)
         shot = self.desk.screenshot()
         self.keep_screenshot("reloaded-checked")
         for host in HOSTS:
             self.expect_colour(view, shot, host, (YELLOW,) if host[0] == "silent" else (GREEN,))
         self.say("File > Load: e2e.db, then saved.db: the same hosts in their places, "
-                 "monitored again")
+                 "checked automatically by the settings that came along")
+
+    def unsaved_edit(self, main, view, saved):
+        # An edit, then Exit: the question, answered Cancel (Escape), keeps the program and
+        # the edit; Exit again, answered Discard, ends it without writing the map.
+        before = desktop.read_hosts(saved)
+        self.set_info_line(view, HOSTS[3], "not kept")
+        wait_for(lambda: self.title(main).startswith("saved*"), 10, "the title's \"*\"")
+        self.menu(main, "alt+f", "x")
+        question = self.dialog("Tarnmap")
+        self.keep_screenshot("save-question")
+        self.desk.keys(question, "Escape")
+        self.desk.window_gone(question)
+        time.sleep(1)
+        self.desk.check_alive()
+        if not self.title(main).startswith("saved*"):
+            raise Failure("after Cancel the title is %r" % self.title(main))
+        self.menu(main, "alt+f", "x")
+        question = self.dialog("Tarnmap")
+        self.desk.keys(question, "Tab", "space")  # from Save to Discard
+        try:
+            self.desk.program.wait(20)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end after Discard")
+        if desktop.read_hosts(saved) != before:
+            raise Failure("Discard wrote the map: %r" % desktop.read_hosts(saved))
+        self.say("an unsaved edit: Exit asked, Cancel kept it, Discard ended without saving")
 
     def exit(self, main):
-        self.menu(main, "alt+f", "x")
+        """The end of the Exit that unsaved_edit answered with Discard."""
         try:
             status = self.desk.program.wait(20)
         except subprocess.TimeoutExpired:

@@ -105,6 +105,17 @@ TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
     ASSERT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 4 lines 3");
     EXPECT_EQ((std::vector<int>{hostTable[3].col, hostTable[3].row, int(hostTable[3].missed)}),
               (std::vector<int>{12, 5, 0}));
+
+    // The whole picture is drawn at once, not only the strip a name would take.
+    UpdateWindow(mapWindow);
+    const HostRecord& added = hostTable[3];
+    const COLORREF background = WindowPixel(mapWindow, 30 * 20, 25 * 20);
+    int drawnBelowStrip = 0;
+    for (int y = 5 * 20 + 24; y < 5 * 20 + added.drawHeight; ++y)
+        for (int x = 12 * 20; x < 12 * 20 + added.drawWidth; ++x)
+            drawnBelowStrip += WindowPixel(mapWindow, x, y) != background;
+    EXPECT_GT(drawnBelowStrip, added.drawWidth);
+    SaveMapPicture("context_new_host.png");
 }
 
 TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {

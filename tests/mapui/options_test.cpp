@@ -6,9 +6,11 @@
 #include "mapui/editor.h"
 #include "mapui/options.h"
 #include "mapui/render.h"
+#include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
+#include "platform/commctl.h"
 #include "platform/dialog.h"
 #include "platform/journal.h"
 #include "platform/profile.h"
@@ -151,14 +153,14 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
 TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     pingCount = 5;
     traceMaxHops = 30;
-    libraryTimeout = 5000;
+    waitTimeout = 1000; // WAIT=1, which the echoes of the tools wait too
     echoDataLength = 56;
     verboseOutput = 0;
     showHopNames = 1;
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(ItemTexts(dialog, {TOOLOPTIONS_COUNT, TOOLOPTIONS_TIMEOUT,
                                      TOOLOPTIONS_DATA_LENGTH, TOOLOPTIONS_MAX_HOPS}),
-                  "5|5|56|30");
+                  "5|1|56|30");
         EXPECT_EQ(Checked(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE}), "10");
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("tool_options_dialog.png").c_str()));
         SetItemTexts(dialog, {{TOOLOPTIONS_COUNT, "3"},
@@ -168,9 +170,9 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
         Clicks(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE, IDOK});
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ((Numbers{pingCount, waitTimeout, libraryTimeout, echoDataLength, traceMaxHops,
-                       unsigned(showHopNames), unsigned(verboseOutput)}),
-              (Numbers{3, 60000, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
+    EXPECT_EQ((Numbers{pingCount, waitTimeout, echoDataLength, traceMaxHops, unsigned(showHopNames),
+                       unsigned(verboseOutput)}),
+              (Numbers{3, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
     EXPECT_FALSE(std::filesystem::exists(Global())) << "kept in memory only";
 
     QueueDialogHook([](HWND dialog) {
@@ -300,7 +302,7 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     EXPECT_EQ(Keys(Global(), {"BEEP_STRING"}), std::string("BEEP_STRING=") + longString);
 }
 
-TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
+TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksWith) {
     WNDCLASS frame{};
     frame.lpfnWndProc = DefWindowProc;
     frame.lpszClassName = "OPTIONSTESTMAIN";
@@ -310,35 +312,52 @@ TEST_F(OptionsTest, PreferencesWaitsForTheCycleAndRestartsTheCountdown) {
         CreateWindow("OPTIONSTESTMAIN", "", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, 0, 0, nullptr);
     HWND savedMain = mainWindow;
     mainWindow = window;
+    CreateBars(window);
     ConnectReports();
     CopyField(mapPath, sizeof mapPath, "office.db");
+    ClearMap();
     editMode = 0;
     SetWindowText(window, "office 12");
 
-    int opened = 0;
-    QueueDialogHook([&opened](HWND dialog) {
-        ++opened;
+    // A shorter interval cuts the countdown under way.
+    countdown = 59;
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, OPTIONS_TIMER, "5");
         Clicks(dialog, {OPTIONS_NO_CHECKS, OPTIONS_SAVE_DEFAULT}); // automatic checks on
     });
-    pollInProgress = 1;
     RunCommand(window, CMD_PREFERENCES);
-    EXPECT_EQ(opened, 0) << "ignored while a cycle runs";
-    pollInProgress = 0;
-    RunCommand(window, CMD_PREFERENCES);
-    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(countdown, 5);
     EXPECT_EQ(pollTimerActive, 1) << "restarted with automatic checks now on";
     char title[64] = {};
     GetWindowText(window, title, sizeof title);
     EXPECT_STREQ(title, "office");
 
-    // Colors, likewise bracketed.
+    // During a cycle it opens too; the time-out and the engines wait for the cycle's end.
+    pollInProgress = 1;
+    QueueDialogHook([](HWND dialog) {
+        SetDlgItemText(dialog, OPTIONS_WAIT, "9");
+        Clicks(dialog, {OPTIONS_RAW_ICMP, OPTIONS_SAVE_DEFAULT});
+    });
+    RunCommand(window, CMD_PREFERENCES);
+    EXPECT_EQ(pollTimerActive, 0) << "the cycle's end restarts the countdown";
+    EXPECT_EQ((Numbers{waitTimeout, useRawIcmp}), (Numbers{5000, 0}));
+    EXPECT_EQ(Keys(Global(), {"WAIT", "PING"}), "WAIT=9000 PING=1");
+    char pane[96] = {};
+    SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(pane));
+    EXPECT_STREQ(pane, " Options saved. The checks take them from the next cycle.");
+    pollInProgress = 0;
+    RunPollCycle(window);
+    EXPECT_EQ((Numbers{waitTimeout, useRawIcmp}), (Numbers{9000, 1}));
+
+    // Colors, bracketed by the countdown.
+    bool opened = false;
     QueueDialogHook([&opened](HWND dialog) {
-        ++opened;
+        opened = true;
         EXPECT_EQ(pollTimerActive, 0) << "no countdown under the dialog";
         Click(dialog, IDOK);
     });
     RunCommand(window, CMD_COLORS);
-    EXPECT_EQ(opened, 2);
+    EXPECT_TRUE(opened);
     EXPECT_EQ(pollTimerActive, 1);
 
     StopPollTimer();

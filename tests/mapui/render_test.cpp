@@ -133,6 +133,7 @@ class RenderTest : public testing::Test {
         EXPECT_GE(index, 0);
         HostRecord& host = hostTable[index];
         CopyField(host.name, sizeof host.name, name);
+        CopyField(host.address, sizeof host.address, "127.0.0.1");
         host.kind = kind;
         host.missed = missed;
         host.status = status;
@@ -184,12 +185,14 @@ TEST_F(RenderTest, PaletteAndEngineRulesChooseTheColour) {
     struct Case {
         unsigned missed, status, flags;
         ColorSlot plain, library, raw; // no engine rule, ICMP library, raw socket once used
+        const char* address = "10.0.0.1";
     };
     const Case cases[] = {
         {9, 11003, HOST_NOT_MONITORED, SLOT_INACTIVE, SLOT_INACTIVE, SLOT_INACTIVE},
         {1, 11010, 0, SLOT_ONE, SLOT_ONE, SLOT_EIGHT},
         {0, 11003, 0, SLOT_OK, SLOT_EIGHT, SLOT_EIGHT},
         {5, 10004, 0, SLOT_FOUR, SLOT_EIGHT, SLOT_FOUR},
+        {0, 0, 0, SLOT_INACTIVE, SLOT_INACTIVE, SLOT_INACTIVE, ""}, // never given an address
     };
     enum Engine { PLAIN, LIBRARY, RAW, RAW_NOT_USED_YET };
     for (Engine engine : {PLAIN, LIBRARY, RAW, RAW_NOT_USED_YET}) {
@@ -201,6 +204,7 @@ TEST_F(RenderTest, PaletteAndEngineRulesChooseTheColour) {
             host.missed = each.missed;
             host.status = each.status;
             host.flags = each.flags;
+            CopyField(host.address, sizeof host.address, each.address);
             EXPECT_EQ(HostColorSlot(host), engine == LIBRARY ? each.library
                                            : engine == RAW   ? each.raw
                                                              : each.plain)

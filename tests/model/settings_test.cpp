@@ -67,9 +67,16 @@ TEST_F(SettingsTest, MapOptionsOverProgramOptionsFromTheCurrentDirectory) {
     EXPECT_EQ(waitTimeout, 1000u);
 }
 
+std::vector<std::string> refusals;
+void NoteRefusal(const char* text) {
+    refusals.push_back(text);
+}
+
 // The settings and log files take the map's name up to its last dot; a path too long for
-// them is refused rather than cut, so nothing is ever written to a cut path.
+// them is refused rather than cut, so nothing is ever written to a cut path, and said.
 TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
+    refusals.clear();
+    mapFilesRefused = NoteRefusal;
     const std::string stem = "/" + std::string(249, 'e') + "x"; // room for ".INI" exactly
     struct Case {
         std::string map, settings, log;
@@ -89,6 +96,14 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
         EXPECT_EQ(mapLogPath, c.log) << c.map;
     }
     EXPECT_FALSE(WriteOptions(mapSettingsPath));
+
+    mapFilesRefused = nullptr;
+    const std::string tail = " is longer than 255 characters.";
+    EXPECT_EQ(refusals,
+              (std::vector<std::string>{"The map's settings and log are not kept: the path /" +
+                                            std::string(300, 'd') + "/map.INI" + tail,
+                                        "The map's settings and log are not kept: the path " +
+                                            stem + "y.INI" + tail}));
 }
 
 TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {

@@ -11,6 +11,7 @@
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "platform/commctl.h"
+#include "platform/dialog.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
 #include "resources/commands.h"
@@ -343,6 +344,7 @@ TEST_F(PollTest, BlockingHookServesTimersDuringAConnectThatTheWaitTimerEnds) {
     // before it (on loopback, refused: an answer) is counted.
     CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "127.0.0.1");
     ASSERT_EQ(AppendHost(4, 3), 1);
+    CopyField(hostTable[1].address, sizeof hostTable[1].address, SERVER);
     CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, SERVER);
     bool deleted = false;
     beforeHook = [&] {
@@ -387,10 +389,13 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     // edit mode starts the countdown again and its tick stops the timer, nothing else.
     AppendHost(1, 1);
     AppendHost(5, 1);
+    CopyField(hostTable[0].address, sizeof hostTable[0].address, "127.0.0.1");
+    CopyField(hostTable[1].address, sizeof hostTable[1].address, "127.0.0.2");
     CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "127.0.0.1");
     CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, "127.0.0.2");
     hostTable[1].status = 4242;
-    countdown = 0; // "check" pressed when the countdown had run out
+    AppendHost(9, 1); // a new host whose dialog was cancelled: no address, never checked
+    countdown = 0;    // "check" pressed when the countdown had run out
     bool served = false;
     onTestMessage = [&] {
         served = true;
@@ -404,7 +409,7 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
         SendMessage(mainWindow, WM_TIMER, POLL_TIMER_ID, 0);
         EXPECT_EQ(pollTimerActive, 0);
         EXPECT_EQ(countdown, -1);
-        EXPECT_EQ(Title(), "net (polling)");
+        EXPECT_EQ(Title(), "net* (polling)") << "hosts added, not saved";
     };
     PostMessage(testWindow_, WM_USER, 0, 0);
     Check();
@@ -412,6 +417,9 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     EXPECT_EQ(std::count(paneTexts.begin(), paneTexts.end(), " check in progress"), 1)
         << "no cycle inside a cycle";
     EXPECT_EQ(hostTable[1].status, 0u) << "the cycle went on to the end";
+    EXPECT_EQ(
+        (std::vector<unsigned>{unsigned(hostsChecked), hostTable[2].status, hostTable[2].missed}),
+        (std::vector<unsigned>{2, 0, 0}));
     EXPECT_TRUE(IsWindowEnabled(checkButton));
     EXPECT_EQ(PaneText(2), "IDLE");
     EXPECT_EQ(pollTimerActive, 1) << "the command that started the cycle restarts the timer";
@@ -471,15 +479,23 @@ TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
 }
 
 // Where the system allows no ICMP, the probe writes the notice (its text and the log line
-// are checked by the headless permission test); the cycle shows it once in the status bar.
+// are checked by the headless permission test); the end of its cycle shows it once, in the
+// status bar and in a box that stays until it is read.
 TEST_F(PollTest, ThePermissionNoticeShowsOnceAtTheEndOfItsCycle) {
     Open({"one,127.0.0.1,0"}, TCP.options);
-    CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, "ICMP echo not permitted");
+    EnableJournal(true);
+    const std::string notice = "ICMP echo not permitted, checking by TCP port 230. As root, "
+                               "allow it: sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" "
+                               "or setcap cap_net_raw+p /usr/bin/tarnmap";
+    CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, notice.c_str());
     icmpNoticeUnshown = 1;
+    QueueMessageBoxAnswer(IDOK);
+    SaveNextBoxImage((std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/icmp_notice.png").c_str());
     Check();
-    EXPECT_EQ(PaneText(0), "ICMP echo not permitted");
+    EXPECT_EQ(PaneText(0), notice);
     Check();
     EXPECT_EQ(PaneText(0), defaultStatusText);
+    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"messagebox: Tarnmap: " + notice});
     icmpPermissionNotice[0] = '\0';
 }
 

@@ -120,6 +120,12 @@ INT_PTR TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
     }
 }
 
+void PumpMessages() {
+    MSG message;
+    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+        DispatchMessage(&message);
+}
+
 int CountCommands(int id, int code) {
     return static_cast<int>(
         std::count(outcome.commands.begin(), outcome.commands.end(), std::make_pair(id, code)));
@@ -235,6 +241,12 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessagesAndOnlyTheUserNotifi
         HWND list = GetDlgItem(dialog, 1032);
         for (const char* slot : {"Responding", "Lost 1 pkt", "Lost 2 pkts"})
             SendText(list, LB_ADDSTRING, 0, slot);
+        // Shown with the focus, the list makes its first row current: no selection, no
+        // notification.
+        SetFocus(list);
+        ShowWindow(dialog, SW_SHOW);
+        PumpMessages();
+        EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), LB_ERR);
         SendMessage(list, LB_SETCURSEL, 1, 0);
         SimulateSelect(list, 2);
 
@@ -309,11 +321,13 @@ TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
 
 TEST_F(DialogTest, MessageBoxesTakeTheQueuedAnswerAndAreJournaled) {
     QueueMessageBoxAnswer(IDNO);
-    EXPECT_EQ(MessageBox(0, "Save changes?", "Tarnmap", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(MessageBox(0, "Save changes?", "Tarnmap", MB_SAVEDISCARDCANCEL | MB_ICONQUESTION),
+              IDNO);
     ASSERT_EQ(JournalEntries().size(), 1u);
     EXPECT_EQ(JournalEntries()[0], "messagebox: Tarnmap: Save changes?");
     AnswerUnaskedQuestions(true);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_YESNO | MB_DEFBUTTON2), IDNO) << "the default button";
+    EXPECT_EQ(MessageBox(0, "x", "y", MB_SAVEDISCARDCANCEL | MB_DEFBUTTON3), IDCANCEL);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_OK | MB_ICONSTOP), IDOK);
     EXPECT_EQ(MessageBox(0, "x", "y", MB_RETRYCANCEL), IDRETRY);
 }
@@ -332,6 +346,9 @@ TEST_F(DialogTest, FileDialogsReturnFullPathsWithinTheirLimits) {
     request.nMaxFileTitle = sizeof title;
     request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
 
+    // Patterns are shown once, as the toolkit reads them ("*.*" is every file here).
+    EXPECT_EQ(FileDialogFilters("Maps (*.db)\0*.db\0Old maps\0*.map; *.db\0All (*.*)\0*.*\0"),
+              (std::vector<std::string>{"Maps (*.db)", "Old maps (*.map *.db)", "All (*)"}));
     QueueFileDialogAnswer("office.db");
     ASSERT_TRUE(GetOpenFileName(&request));
     std::string expected = directory.file("office.db");

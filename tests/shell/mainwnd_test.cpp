@@ -11,17 +11,23 @@
 #include "platform/journal.h"
 #include "platform/menu.h"
 #include "platform/profile.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
+#include "resources/dialogs_options.h"
 #include "shell/about.h"
 #include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/maplinks.h"
 #include "shell/startup.h"
 #include "support/map_window.h"
+#include "support/ui_fixture.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -70,21 +76,27 @@ TEST_F(OfficeWindowTest, TheMapLiesBetweenTheBarsAndFollowsTheSize) {
     EXPECT_EQ(gridCellWidth, 10);
     EXPECT_EQ(gridCellHeight, 10);
 
-    // The pane rule: W - 20 for the state word, and two "NORM" widths before it.
+    // The state pane ends 20 pixels short of the edge; the panes hold their texts in the
+    // bar's font within the frame and inset the bar draws them with.
     int edges[3] = {};
     ASSERT_EQ(SendMessage(statusBar, SB_GETPARTS, 3, reinterpret_cast<LPARAM>(edges)), 3);
     EXPECT_EQ(edges[2], 340);
-    int norm = edges[2] - edges[1] - 4;
-    EXPECT_GT(norm, 10);
-    EXPECT_EQ(edges[0], 340 - 2 * norm - 8);
-    int computed[3];
-    ComputeStatusPanes(640, 30, computed);
-    EXPECT_EQ(computed[0], 552);
-    EXPECT_EQ(computed[1], 586);
-    EXPECT_EQ(computed[2], 620);
-    ComputeStatusPanes(640, 0, computed);
-    EXPECT_EQ(computed[0], 540);
-    EXPECT_EQ(computed[1], 572);
+    HDC dc = GetDC(statusBar);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessage(statusBar, WM_GETFONT, 0, 0)));
+    for (auto [part, text] : {std::pair<int, const char*>{1, "inactive"},
+                              {1, "65535"},
+                              {2, "POLL"},
+                              {2, "EDIT"},
+                              {2, "IDLE"}}) {
+        SIZE size{};
+        GetTextExtentPoint32(dc, text, static_cast<int>(std::strlen(text)), &size);
+        RECT pane{};
+        SendMessage(statusBar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&pane));
+        EXPECT_LE(size.cx, pane.right - pane.left - 4) << text;
+    }
+    ReleaseDC(statusBar, dc);
+    SendMessage(statusBar, SB_SETTEXT, 1, reinterpret_cast<LPARAM>("inactive"));
+    SavePicture(statusBar, "status_bar_narrow.png");
 
     // The position is saved on resize, not on minimising.
     char location[80];
@@ -167,28 +179,157 @@ TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
     EXPECT_EQ(without.bottom, before.bottom);
 }
 
-// Save As and Load through the dialogs are checked by the end-to-end test.
-TEST_F(OfficeWindowTest, NewCancelledSaveAndAFailedSave) {
+// The map's settings file goes along to the name it is saved as; the log stays where it
+// was written. A save that fails keeps the map's name.
+TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     EnableJournal(true);
-    WriteWholeFile(dir_.file("untitled.INI"), "[OPTS]\r\nNOCHECK=0\r\n");
+    const std::string settings = "[OPTS]\r\nNOCHECK=0\r\n[gateway]\r\nEXTERNAL=page.sh\r\n";
+    WriteWholeFile(dir_.file("untitled.INI"), settings);
     SendMessage(window_, WM_COMMAND, CMD_NEW, 0);
     EXPECT_EQ(hostCount, 0);
-    EXPECT_STREQ(mapPath, "untitled.db");
     EXPECT_EQ(std::string(mapSettingsPath), dir_.file("untitled.INI"));
     QueueFileDialogAnswer(nullptr);
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
     EXPECT_FALSE(FileExists(dir_.file("untitled.db").c_str()));
 
-    // A save that cannot be written says so.
-    CopyField(mapPath, sizeof mapPath, dir_.file("no/such/dir/copy.db").c_str());
+    SaveNextBoxImage(PicturePath("save_as_dialog.png").c_str());
+    QueueFileDialogAnswer("campus.db");
+    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
+    EXPECT_EQ(ReadWholeFile(dir_.file("campus.INI")), settings);
+    EXPECT_EQ((std::vector<std::string>{mapPath, mapSettingsPath, mapLogPath, Title()}),
+              (std::vector<std::string>{dir_.file("campus.db"), dir_.file("campus.INI"),
+                                        dir_.file("campus.LOG"), "campus"}));
+    EXPECT_NE(ReadWholeFile(dir_.file("untitled.LOG")).find("open of database untitled.db"),
+              std::string::npos)
+        << "the log stays where it was";
+
+    // A settings file of the new name is replaced once the user agreed: by overwriting its
+    // map in the save dialog, or by the question when there is no map of that name.
+    WriteWholeFile(dir_.file("other.db"), "V1\r\n");
+    WriteWholeFile(dir_.file("other.INI"), "[OPTS]\r\nTIMER=99\r\n");
+    WriteWholeFile(dir_.file("stray.INI"), "[OPTS]\r\nTIMER=77\r\n");
+    QueueFileDialogAnswer("other.db");
+    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    EXPECT_EQ(ReadWholeFile(dir_.file("other.INI")), settings);
+    QueueFileDialogAnswer("stray.db");
+    QueueMessageBoxAnswer(IDNO);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    EXPECT_EQ(ReadWholeFile(dir_.file("stray.INI")), "[OPTS]\r\nTIMER=77\r\n");
+    EXPECT_EQ(JournalEntries().back(),
+              "messagebox: Tarnmap: " + dir_.file("stray.INI") +
+                  " already exists. Replace it with the settings of this map?");
+
+    // A save that cannot be written says so and keeps the map's name.
+    QueueFileDialogAnswer("no/such/dir/copy.db");
+    QueueMessageBoxAnswer(IDOK);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    EXPECT_EQ(PaneText(0), "Database write error.");
+    EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: Could not save the map to " +
+                                           dir_.file("no/such/dir/copy.db") + ".");
+    EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
+    EXPECT_EQ(pollTimerActive, 1) << "file commands restart the countdown";
+}
+
+// Unsaved edits are asked about before New, Load, a linked map, Exit or the close box
+// would drop them: Cancel keeps them, Save writes them, Discard lets them go.
+TEST_F(OfficeWindowTest, EditsAreAskedAboutBeforeAnythingDropsThem) {
+    EnableJournal(true);
+    AnswerUnaskedQuestions(true);
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    const HostRecord first = hostTable[0];
+    BeginHostDrag(mapWindow, first.col, first.row);
+    DragTo(mapWindow, first.col + 1, first.row);
+    EndHostDrag(mapWindow, first.col + 1, first.row);
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    EXPECT_EQ(Title(), "office*");
+
+    const std::string question = "messagebox: Tarnmap: Save changes to office.db?";
+    SaveNextBoxImage(PicturePath("save_changes_question.png").c_str());
+    for (int command : {int{CMD_NEW}, int{CMD_LOAD}, int{CMD_EXIT}, 0, 1}) {
+        ClearJournal();
+        QueueMessageBoxAnswer(IDCANCEL);
+        if (command == 0)
+            SimulateCloseBox(window_);
+        else if (command == 1)
+            OpenLinkedMap(window_, "office.db");
+        else
+            SendMessage(window_, WM_COMMAND, static_cast<WPARAM>(command), 0);
+        PumpPendingMessages();
+        SCOPED_TRACE(command);
+        EXPECT_EQ(JournalEntries(), std::vector<std::string>{question});
+        ASSERT_TRUE(IsWindow(window_));
+        EXPECT_EQ(hostTable[0].col, first.col + 1);
+        EXPECT_EQ(Title(), "office*");
+    }
+
+    // Save, before a Load that is then cancelled.
+    QueueMessageBoxAnswer(IDYES);
+    QueueFileDialogAnswer(nullptr);
+    SendMessage(window_, WM_COMMAND, CMD_LOAD, 0);
+    const std::string saved = ReadWholeFile(dir_.file("office.db"));
+    EXPECT_NE(
+        saved.find("," + std::to_string(first.col + 1) + "," + std::to_string(first.row) + ","),
+        std::string::npos);
+    EXPECT_EQ(Title(), "office");
+
+    // Discard, before the close box.
+    editMode = EDIT_DELETE_LINE;
+    EndLineAction(mapWindow, lineTable[0].x1, lineTable[0].y1);
+    EXPECT_EQ(Title(), "office*");
+    QueueMessageBoxAnswer(IDNO);
+    SimulateCloseBox(window_);
+    EXPECT_TRUE(RunUntilQuit());
+    EXPECT_EQ(ReadWholeFile(dir_.file("office.db")), saved);
+}
+
+// A termination signal ends the program without a question and without writing the map,
+// edits or not. In a child process: a signal's mark stays for the rest of the run.
+TEST_F(OfficeWindowTest, ATerminationSignalNeitherAsksNorWrites) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string map = ReadWholeFile(dir_.file("office.db"));
+    EXPECT_EXIT(
+        {
+            EnableJournal(true);
+            AnswerUnaskedQuestions(true);
+            DeleteLine(0);
+            PostMessageOnTermination(window_, WM_CLOSE);
+            std::raise(SIGTERM);
+            bool ended = RunUntilQuit();
+            bool asked = false;
+            for (const std::string& entry : JournalEntries())
+                asked |= entry.rfind("messagebox", 0) == 0;
+            std::exit(ended && !asked && ReadWholeFile(dir_.file("office.db")) == map ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// Records beyond the tables are told when the map opens, and dropped from its file only
+// when the user says so.
+TEST_F(MainWindowTest, RecordsBeyondTheTablesAreToldAndKeptUntilTheUserDropsThem) {
+    std::string map = "V1\r\n";
+    for (int i = 0; i < MAX_HOSTS + 3; ++i)
+        map += "Hh" + std::to_string(i) + ",,,,1,1,1,1,0\r\n";
+    for (int i = 0; i < MAX_LINES + 2; ++i)
+        map += "N12,1,1,2,2\r\n";
+    OpenMap("big", map, "");
+    const std::string told = "3 host and 2 line records of big.db were not loaded: a map holds "
+                             "at most 200 hosts and 500 lines.";
+    EXPECT_EQ(PaneText(0), told);
+    EXPECT_NE(ReadWholeFile(dir_.file("big.LOG")).find(told), std::string::npos);
+
+    EnableJournal(true);
+    QueueMessageBoxAnswer(IDCANCEL);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
+    EXPECT_EQ(ReadWholeFile(dir_.file("big.db")), map);
     QueueMessageBoxAnswer(IDOK);
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
-    EXPECT_EQ(PaneText(0), "Database write error.");
-    bool told = false;
-    for (const std::string& entry : JournalEntries())
-        told |= entry.find("Save error") != std::string::npos;
-    EXPECT_TRUE(told);
-    EXPECT_EQ(pollTimerActive, 1) << "file commands restart the countdown";
+    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
+    EXPECT_EQ(JournalEntries(),
+              std::vector<std::string>(2, "messagebox: Tarnmap: big.db holds 3 host and 2 line "
+                                          "records that were not loaded. Saving over it drops "
+                                          "them. Save anyway?"));
+    std::string written = ReadWholeFile(dir_.file("big.db"));
+    EXPECT_EQ(written.find("\nHh199,"), written.rfind("\nH")) << "200 hosts written";
 }
 
 TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
@@ -213,8 +354,12 @@ TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
     host.lost = 7;
     host.rtt = 12;
     EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: Timed out", "RTT: 12 ms"}));
-    host.status = 13;
+    host.status = 0;
     host.rtt = 0;
+    host.rttTaken = 1;
+    EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: reachable", "RTT: <1 ms"}));
+    host.status = 13;
+    host.rttTaken = 0;
     EXPECT_EQ(detailLines(host), with({"Lost: 7", "Stat: 13"}));
     host.flags = HOST_PROTOCOL_NONE;
     EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));
@@ -281,8 +426,34 @@ TEST_F(OfficeWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
     HelpWindowPage(page, sizeof page);
     EXPECT_STREQ(page, "index.html");
     EXPECT_STREQ(HelpPageForTopic(300), "main-window.html");
-    EXPECT_STREQ(HelpPageForTopic(400), "options.html");
     EXPECT_STREQ(HelpPageForTopic(600), "edit-mode.html");
+
+    // A modal dialog leaves the help usable: the help shown before it, and its own "?".
+    // The steps run from the dialog's loop, while it is up.
+    HWND options = 0;
+    int step = 0;
+    onTestMessage = [&]() {
+        EXPECT_TRUE(HelpWindowTakesInput()) << "step " << step;
+        if (step++ == 0) {
+            PostMessage(options, WM_COMMAND, OPTIONS_HELP, 0);
+            PostMessage(testWindow_, WM_USER, 0, 0);
+            return;
+        }
+        HelpWindowPage(page, sizeof page);
+        EXPECT_STREQ(page, "options.html");
+        EXPECT_TRUE(SaveHelpWindowImage(PicturePath("help_window.png").c_str()));
+        PressEscapeInHelpWindow();
+        EXPECT_FALSE(HelpWindowPage(page, sizeof page)) << "Escape closes it";
+        PostMessage(options, WM_COMMAND, OPTIONS_EXIT, 0);
+    };
+    QueueDialogHook([&](HWND dialog) {
+        options = dialog;
+        PostMessage(testWindow_, WM_USER, 0, 0);
+    });
+    SendMessage(window_, WM_COMMAND, CMD_PREFERENCES, 0);
+    EXPECT_EQ(step, 2);
+    SendMessage(window_, WM_COMMAND, CMD_HELP_CONTENTS, 0);
+    EXPECT_TRUE(HelpWindowTakesInput());
 
     SimulateCloseBox(window_);
     EXPECT_TRUE(RunUntilQuit());

@@ -69,6 +69,17 @@ std::vector<std::time_t> CycleStamps(const std::string& path) {
     return stamps;
 }
 
+// The program's own lines of its standard error (the toolkit's notes left out).
+std::string OwnErrorLines(const std::string& directory) {
+    std::string text = ReadWholeFile(directory + "/err.txt");
+    std::string own;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        if (text.compare(start, 9, "tarnmap: ") == 0)
+            own += text.substr(start, end + 1 - start);
+    return own;
+}
+
 // A map of `hosts` ("name,address" with the not-monitored flag when `flags` is 1), with
 // probes through the ICMP library and a one-second wait unless `options` (TARNMAP.INI's
 // [OPTS]) and `mapSettings` (the map's .INI) say otherwise.
@@ -198,6 +209,7 @@ TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
                   "cycle 1: 1 checked, 1 answering, 0 missing, 0 down, 1 not monitored"});
     EXPECT_EQ(StampedLines(dir.file("net.LOG"), "\r\n"),
               std::vector<std::string>{"open of database net.db"});
+    EXPECT_EQ(OwnErrorLines(dir.path()), "") << "nothing the user need not know";
 
     // TIMER is in seconds: with 1 the cycles follow each other a second apart. The host's
     // address is one no echo may be sent to, so each check fails at once: the host is
@@ -222,6 +234,26 @@ TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
     std::vector<std::time_t> stamps = CycleStamps(dir.file("out.txt"));
     for (std::size_t i = 1; i < stamps.size(); ++i)
         EXPECT_GE(stamps[i] - stamps[i - 1], 1) << "cycle " << i + 1 << " came too soon";
+}
+
+// Hosts beyond the table, and a map whose settings and log paths would be too long (a bare
+// name in a deep directory): both said on standard error.
+TEST(Headless, WhatIsLeftOutIsSaid) {
+    TempDir dir;
+    const std::string deep = dir.path() + "/" + std::string(250 - dir.path().size(), 'd');
+    std::filesystem::create_directories(deep);
+    std::string map = "V1\r\n";
+    for (int i = 0; i < MAX_HOSTS + 1; ++i)
+        map += "Hh" + std::to_string(i) + ",127.0.0.1,,,1,1,1,1,0\r\n";
+    WriteWholeFile(deep + "/net.db", map);
+    pid_t child = StartProgramIn(deep, {TARNMAP_BINARY, "--headless", "--cycles", "1", "net.db"},
+                                 {"XDG_CONFIG_HOME=" + dir.path()});
+    ASSERT_EQ(WaitForExit(child, 60), 0);
+    EXPECT_EQ(OwnErrorLines(deep),
+              "tarnmap: The map's settings and log are not kept: the path " + deep +
+                  "/net.INI is longer than 255 characters.\n"
+                  "tarnmap: 1 host and 0 line records of net.db were not loaded: a map holds at "
+                  "most 200 hosts and 500 lines.\n");
 }
 
 TEST(Program, StartsOnTheExampleMapAndEndsCleanlyOnTermination) {

@@ -6,6 +6,7 @@
 #include "icmp/rawecho.h"
 #include "model/settings.h"
 #include "platform/dialog.h"
+#include "platform/system.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
 #include "shell/mainwnd.h"
@@ -87,7 +88,22 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
                               each.library ? LibraryRunEnded : RawRunEnded, each.picture);
         EXPECT_EQ(WithoutTimes(run.text), each.expected);
         EXPECT_TRUE(!each.library || !each.silent || CountOf(run.text, "min/max/avg = 0/0/0") == 1);
+        // A reply within a millisecond reads "<1", never 0.
+        EXPECT_EQ(CountOf(run.text, "time=0 ") + (each.silent ? 0 : CountOf(run.text, "= 0/")), 0)
+            << run.text;
     }
+
+    // A library echo waits the time-out that Tool Options shows (WAIT), no other.
+    useIcmpLibrary = 1;
+    pingCount = 1;
+    waitTimeout = 1500;
+    ASSERT_TRUE(network.SilenceServer(true));
+    const std::uint32_t started = GetTickCount();
+    ASSERT_TRUE(
+        RunTool(ShowPingTool, server.c_str(), network.client.get(), LibraryRunEnded).finished);
+    const std::uint32_t waited = GetTickCount() - started;
+    EXPECT_GE(waited, 1500u);
+    EXPECT_LT(waited, 15000u);
 }
 
 TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSocket) {

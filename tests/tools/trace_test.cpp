@@ -21,7 +21,7 @@ bool TraceEnded(HWND, const std::string& text) {
 // Round-trip times replaced, and in the library mode's hop lines ("%2u %6ld %6ld ...") the
 // two times by "T" at their width.
 std::string WithoutHopTimes(const std::string& text) {
-    static const std::regex hop("\n([ 0-9]{2}) [ 0-9-]{6} [ 0-9-]{6} ");
+    static const std::regex hop("\n([ 0-9]{2}) [ 0-9<]{6} [ 0-9-]{6} ");
     return std::regex_replace(WithoutTimes(text), hop, "\n$1      T      T ");
 }
 
