@@ -12,9 +12,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size == 0 || size > 70000)
         return 0;
-    verboseOutput = 1;
-    toolOutputBox = 0;
-    pingIdentifierWindow = 0x00011234; // identifier 0x1234, as the seeds carry it
+    toolOptions.verbose = 1;
+    toolEcho.outputBox = 0;
+    toolEcho.pingIdentifier = 0x00011234; // identifier 0x1234, as the seeds carry it
     PacketMode mode = (bytes[0] & 1) != 0 ? PACKET_SENT : PACKET_RECEIVED;
     // An exact-size copy, so a read past the end is caught.
     std::size_t length = size - 1;
@@ -24,12 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     // The request went to 10.9.0.2, and the seeds come from there; the second parse sees
     // the same bytes from elsewhere.
     const EchoRequestKey request{0x0200090a, 0x1234, 3};
+    PingStatistics counts{0, 0, PING_RTT_MIN_START, 0, 0};
     int accepted = ParsePingPacket(datagram.get(), static_cast<int>(length),
-                                   platform::in_addr{0x0200090a}, mode, &request);
+                                   platform::in_addr{0x0200090a}, mode, &request, &counts);
     if (accepted != 0 && accepted != 1)
         __builtin_trap();
     if (ParsePingPacket(datagram.get(), static_cast<int>(length), platform::in_addr{0x0300090a},
-                        mode, &request) != 0)
+                        mode, &request, &counts) != 0 ||
+        counts.received != accepted)
         __builtin_trap();
     return 0;
 }

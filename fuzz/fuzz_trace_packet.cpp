@@ -11,9 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     if (size == 0 || size > 70000)
         return 0;
-    verboseOutput = 1;
-    toolOutputBox = 0;
-    traceIdentifierWindow = 0x00011234;
+    toolOptions.verbose = 1;
+    toolEcho.outputBox = 0;
+    toolEcho.traceIdentifier = 0x00011234;
     std::size_t length = size - 1;
     std::unique_ptr<unsigned char[]> datagram(new unsigned char[length]);
     if (length > 0)

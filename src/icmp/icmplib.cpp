@@ -44,14 +44,14 @@ void UnloadIcmpLibrary() {
 /*** buffers ***/
 
 const char* PrepareEchoData(bool* allocated) {
-    echoDataLength = BoundEchoDataLength(echoDataLength);
+    toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
     *allocated = false;
-    if (ECHO_FILL_TEXT_LENGTH >= echoDataLength)
+    if (ECHO_FILL_TEXT_LENGTH >= toolOptions.echoDataLength)
         return echoFillText;
     // The banner with its terminator, then zeros; five spare bytes beyond what is sent.
-    auto* data = static_cast<char*>(std::calloc(echoDataLength + 5, 1));
+    auto* data = static_cast<char*>(std::calloc(toolOptions.echoDataLength + 5, 1));
     if (data == nullptr) {
-        echoDataLength = ECHO_FILL_TEXT_LENGTH;
+        toolOptions.echoDataLength = ECHO_FILL_TEXT_LENGTH;
         return echoFillText;
     }
     std::memcpy(data, echoFillText, sizeof echoFillText);
@@ -65,7 +65,7 @@ void FreeEchoData(const char* data, bool allocated) {
 }
 
 unsigned EchoReplyBufferSize() {
-    return static_cast<unsigned>(platform::IcmpReplyBufferSize(echoDataLength));
+    return static_cast<unsigned>(platform::IcmpReplyBufferSize(toolOptions.echoDataLength));
 }
 
 void* AllocateEchoReplyBuffer() {
@@ -87,7 +87,7 @@ int LibraryEchoProbe(platform::HWND, const platform::sockaddr_in* destination, u
     const char* data = PrepareEchoData(&allocated);
     void* reply = AllocateEchoReplyBuffer();
     if (reply == nullptr) {
-        AppendToolLine(toolOutputBox, "failed to allocate reply buffer");
+        AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
         FreeEchoData(data, allocated);
         return -1;
     }
@@ -98,8 +98,8 @@ int LibraryEchoProbe(platform::HWND, const platform::sockaddr_in* destination, u
         return platform::WSAEHOSTUNREACH;
     }
     DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
-                                           static_cast<platform::WORD>(echoDataLength), nullptr,
-                                           reply, EchoReplyBufferSize(), timeoutMs);
+                                           static_cast<platform::WORD>(toolOptions.echoDataLength),
+                                           nullptr, reply, EchoReplyBufferSize(), timeoutMs);
     int status = 0;
     if (records > 0) {
         const auto* record = static_cast<const ICMP_ECHO_REPLY*>(reply);
@@ -155,5 +155,5 @@ void PrintEchoReplyDebug(const ICMP_ECHO_REPLY* reply) {
     std::snprintf(line, sizeof line, "[debug] %lu %02x %02x %02x %02x",
                   static_cast<unsigned long>(reply->Status), reply->Options.Ttl, reply->Options.Tos,
                   reply->Options.Flags, reply->Options.OptionsSize);
-    AppendToolLine(toolOutputBox, line);
+    AppendToolLine(toolEcho.outputBox, line);
 }

@@ -46,19 +46,9 @@ using platform::WSAGetLastError;
 
 /*** globals ***/
 
-int verboseOutput = 0;
-HWND toolOutputBox = 0;
-int showHopNames = 1;
-unsigned echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
-HWND pingIdentifierWindow = 0;
-HWND traceIdentifierWindow = 0;
-HWND timeoutWindow = 0;
-
-std::int32_t pingSent = 0;
-std::int32_t pingReceived = 0;
-std::uint32_t rttMin = 99999999;
-std::uint32_t rttMax = 0;
-std::uint32_t rttSum = 0;
+ToolOptions toolOptions = {DEFAULT_PING_COUNT, DEFAULT_TRACE_MAX_HOPS, DEFAULT_ECHO_DATA_LENGTH, 0,
+                           1};
+ToolEcho toolEcho = {0, 0, 0, 0, 0};
 
 static constexpr unsigned LINE_SIZE = 512;    // one output line, a host name included
 static constexpr unsigned DOTTED_SIZE = 16;   // "255.255.255.255"
@@ -91,7 +81,7 @@ __attribute__((format(printf, 1, 2))) static void PrintLine(const char* format, 
     va_start(arguments, format);
     std::vsnprintf(line, sizeof line, format, arguments);
     va_end(arguments);
-    AppendToolLine(toolOutputBox, line);
+    AppendToolLine(toolEcho.outputBox, line);
 }
 
 // Arms the time-out of one wait. A wait that cannot be bounded is not begun: the caller
@@ -162,7 +152,7 @@ static int ReceiveAnswer(SOCKET socket, unsigned char* buffer, int size,
             *length = received;
             return 0;
         } else if (printPassedOver) {
-            ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr);
+            ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr, nullptr);
         }
         if (GetTickCount() - start >= waitTimeout || platform::TerminationRequested())
             return WSAEINTR;
@@ -206,42 +196,42 @@ int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {
 /*** the ping ***/
 
 bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned char* buffer,
-                     unsigned dataLength) {
+                     unsigned dataLength, PingStatistics* statistics) {
     dataLength = BoundEchoDataLength(dataLength);
-    int length = BuildEchoRequest(buffer, LOWORD(pingIdentifierWindow),
-                                  static_cast<std::uint16_t>(pingSent), dataLength);
+    int length = BuildEchoRequest(buffer, LOWORD(toolEcho.pingIdentifier),
+                                  static_cast<std::uint16_t>(statistics->sent), dataLength);
     int written = SendRequest(socket, destination, buffer, length);
     if (written == SOCKET_ERROR) {
         int error = WSAGetLastError();
         PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
         // A request the stack refused while busy never left: the tick is lost, not the echo.
         if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
-            ++pingSent;
+            ++statistics->sent;
         return false;
     }
-    ++pingSent;
+    ++statistics->sent;
     if (written < length)
         PrintLine("[sendto] wrote %d bytes, return=%d", length, written);
     return written == length;
 }
 
 int ReceivePingReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
-                     unsigned char* buffer) {
-    if (!ArmWaitTimer(timeoutWindow)) {
-        AppendToolLine(toolOutputBox, "failed to create timeout timer");
+                     unsigned char* buffer, PingStatistics* statistics) {
+    if (!ArmWaitTimer(toolEcho.timeoutWindow)) {
+        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
         return 0;
     }
-    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(pingIdentifierWindow), sequence};
+    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(toolEcho.pingIdentifier), sequence};
     int length = 0;
     in_addr sender;
     int error = ReceiveAnswer(socket, buffer, ECHO_BUFFER_SIZE, request, true, &length, &sender);
-    KillTimer(timeoutWindow, WAIT_TIMER_ID);
+    KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
     if (error != 0) {
         if (error != WSAEINTR)
             PrintLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
         return 0;
     }
-    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &request);
+    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &request, statistics);
 }
 
 /*** the trace ***/
@@ -250,11 +240,11 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t 
                    unsigned char* buffer, unsigned dataLength, unsigned ttl) {
     const char value[2] = {static_cast<char>(ttl & 0xFF), 0};
     platform::setsockopt(socket, IPPROTO_IP, IP_TTL, value, sizeof value);
-    int length = BuildEchoRequest(buffer, LOWORD(traceIdentifierWindow), sequence, dataLength);
+    int length = BuildEchoRequest(buffer, LOWORD(toolEcho.traceIdentifier), sequence, dataLength);
     int written = SendRequest(socket, destination, buffer, length);
     int error = WSAGetLastError();
-    if (verboseOutput)
-        ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT, nullptr);
+    if (toolOptions.verbose)
+        ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT, nullptr, nullptr);
     if (written == SOCKET_ERROR) {
         PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
         return -1;
@@ -264,21 +254,22 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t 
 
 int ReceiveTraceReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
                       unsigned char* buffer, int length, unsigned hop) {
-    if (!ArmWaitTimer(timeoutWindow)) {
-        AppendToolLine(toolOutputBox, "failed to create timeout timer");
+    if (!ArmWaitTimer(toolEcho.timeoutWindow)) {
+        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
         return -1;
     }
-    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(traceIdentifierWindow), sequence};
+    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(toolEcho.traceIdentifier),
+                           sequence};
     int received = 0;
     in_addr sender;
     int error = ReceiveAnswer(socket, buffer, length, request, true, &received, &sender);
-    KillTimer(timeoutWindow, WAIT_TIMER_ID);
+    KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
     if (error != 0) {
         if (error == WSAEINTR)
             PrintLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
         return -1;
     }
-    return ParseTracePacket(buffer, received, sender, hop, showHopNames, &request);
+    return ParseTracePacket(buffer, received, sender, hop, toolOptions.showHopNames, &request);
 }
 
 /*** parsers ***/
@@ -326,7 +317,7 @@ static bool IsReplyTo(const unsigned char* datagram, int length, in_addr sender,
 }
 
 int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, PacketMode mode,
-                    const EchoRequestKey* request) {
+                    const EchoRequestKey* request, PingStatistics* statistics) {
     std::uint32_t receiveTime = GetTickCount();
     char dotted[DOTTED_SIZE];
     DottedAddress(sender, dotted);
@@ -351,15 +342,15 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
         PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
         return 0;
     }
-    rttSum += rtt;
-    if (rtt < rttMin)
-        rttMin = rtt;
-    if (rtt > rttMax)
-        rttMax = rtt;
+    statistics->rttSum += rtt;
+    if (rtt < statistics->rttMin)
+        statistics->rttMin = rtt;
+    if (rtt > statistics->rttMax)
+        statistics->rttMax = rtt;
     char time[ROUND_TRIP_TEXT_SIZE];
     PrintLine("%d bytes from %s: icmp_seq=%d time=%s ms", size, dotted,
               static_cast<int>(ReadWord(icmp + 6)), RoundTripText(rtt, time));
-    ++pingReceived;
+    ++statistics->received;
     return 1;
 }
 
@@ -392,7 +383,7 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
                 std::snprintf(line + used, sizeof line - static_cast<unsigned>(used), " %s",
                               entry->h_name);
         }
-        AppendToolLine(toolOutputBox, line);
+        AppendToolLine(toolEcho.outputBox, line);
         return type;
     }
     std::uint32_t rtt = 0;
@@ -420,7 +411,7 @@ SOCKET CloseRawSocket(SOCKET socket) {
 }
 
 void AppendToolLine(HWND box, const char* text) {
-    if (!verboseOutput && text[0] == '[')
+    if (!toolOptions.verbose && text[0] == '[')
         return;
     AppendResults(box, text);
     AppendResults(box, "\r\n");

@@ -1,8 +1,8 @@
 // The raw-socket echo engine: echo requests built byte by byte with their checksum, sent
 // through a raw ICMP socket, their answer awaited under the WAIT timer past every datagram
 // that does not answer them, and the parsers that turn what came back into result codes and
-// the lines of the ping and trace tools. Also the results-box output shared by the tools,
-// and the ping's run statistics.
+// the lines of the ping and trace tools. Also the tools' options, the open tool's share of
+// the engine and the results-box output shared by the tools.
 #pragma once
 
 #include "icmp/echomatch.h"
@@ -36,20 +36,41 @@ enum PacketMode { PACKET_RECEIVED = 0, PACKET_SENT = 1 };
 
 /*** globals ***/
 
-extern int verboseOutput;                    // show the lines that begin with "["
-extern platform::HWND toolOutputBox;         // results box of the open tool; 0 shows nothing
-extern int showHopNames;                     // trace lines get the router's name
-extern unsigned echoDataLength;              // data bytes of a ping request (and library echo)
-extern platform::HWND pingIdentifierWindow;  // the ping dialog: its low 16 bits name our echoes
-extern platform::HWND traceIdentifierWindow; // the trace's results box, likewise
-extern platform::HWND timeoutWindow;         // carries WAIT_TIMER_ID for the ping and trace waits
+constexpr unsigned DEFAULT_PING_COUNT = 5;
+constexpr unsigned DEFAULT_TRACE_MAX_HOPS = 30;
 
-// The ping's run statistics, reset by the ping tool at the start of each run.
-extern std::int32_t pingSent;
-extern std::int32_t pingReceived;
-extern std::uint32_t rttMin; // 99999999 after a reset
-extern std::uint32_t rttMax;
-extern std::uint32_t rttSum;
+// What Tool Options sets for the ping and trace tools; none is stored in a settings file.
+// Every echo of theirs waits the WAIT option, which that dialog shows too.
+struct ToolOptions {
+    unsigned pingCount;      // requests of one ping run
+    unsigned traceMaxHops;   // last hop of a raw-mode trace
+    unsigned echoDataLength; // data bytes of a ping request and of a library echo
+    int verbose;             // show the lines that begin with "["
+    int showHopNames;        // trace lines get the router's name
+};
+extern ToolOptions toolOptions;
+
+// The open tool's share of the engine, set as its dialog opens: where its lines go, which
+// windows name its echoes and carry its waits' time-out, and whether it is to stop.
+struct ToolEcho {
+    platform::HWND outputBox;       // results box of the open tool; 0 shows nothing
+    platform::HWND timeoutWindow;   // carries WAIT_TIMER_ID for the ping and trace waits
+    platform::HWND pingIdentifier;  // the ping dialog: its low 16 bits name our echoes
+    platform::HWND traceIdentifier; // the trace's results box, likewise
+    int stopRequested; // set by "E&xit" and by a new start: a raw run or trace stops next step
+};
+extern ToolEcho toolEcho;
+
+// The counts of one ping run, kept by the ping calls below as they send and take replies;
+// the ping tool resets them at the start of each run.
+struct PingStatistics {
+    std::int32_t sent;     // requests sent; the sequence of the next one
+    std::int32_t received; // replies taken
+    std::uint32_t rttMin;  // PING_RTT_MIN_START until the first reply
+    std::uint32_t rttMax;
+    std::uint32_t rttSum;
+};
+constexpr std::uint32_t PING_RTT_MIN_START = 99999999;
 
 /*** building requests ***/
 
@@ -78,14 +99,15 @@ int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, const EchoR
 
 /*** the ping ***/
 
-// `buffer` holds ECHO_BUFFER_SIZE bytes. True when the whole request was written; a request
-// refused with 10035 or 10036 is not counted in pingSent, any other is.
+// Sends the run's next request, its sequence the count of those sent. `buffer` holds
+// ECHO_BUFFER_SIZE bytes. True when the whole request was written; a request refused with
+// 10035 or 10036 is not counted as sent, any other is.
 bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                     unsigned char* buffer, unsigned dataLength);
+                     unsigned char* buffer, unsigned dataLength, PingStatistics* statistics);
 // Waits for the answer to the request with `sequence` into `buffer` (ECHO_BUFFER_SIZE bytes),
-// passing over every other datagram; 1 when it was our reply.
+// passing over every other datagram; 1 when it was our reply, counted in `statistics`.
 int ReceivePingReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                     std::uint16_t sequence, unsigned char* buffer);
+                     std::uint16_t sequence, unsigned char* buffer, PingStatistics* statistics);
 
 /*** the trace ***/
 
@@ -102,10 +124,11 @@ int ReceiveTraceReply(platform::SOCKET socket, const platform::sockaddr_in* dest
 /*** parsers ***/
 
 // Both read only the `length` bytes of `datagram`, whatever the lengths inside say, and
-// take only what answers `request` (null: nothing, as for a request we sent).
-// 1 when the reply to `request` was accepted (and counted), else 0.
+// take only what answers `request` (null: nothing, as for a request we sent; `statistics`
+// may then be null too). 1 when the reply to `request` was accepted and counted in
+// `statistics`, else 0.
 int ParsePingPacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                    PacketMode mode, const EchoRequestKey* request);
+                    PacketMode mode, const EchoRequestKey* request, PingStatistics* statistics);
 // The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else.
 int ParseTracePacket(const unsigned char* datagram, int length, platform::in_addr sender,
                      unsigned hop, int showNames, const EchoRequestKey* request);

@@ -211,23 +211,23 @@ int ShowOptionsDialog(HWND owner) {
 /*** Tool Options ***/
 
 static void InitToolOptions(HWND dialog) {
-    SetDlgItemInt(dialog, TOOLOPTIONS_COUNT, pingCount, false);
+    SetDlgItemInt(dialog, TOOLOPTIONS_COUNT, toolOptions.pingCount, false);
     SetDlgItemInt(dialog, TOOLOPTIONS_TIMEOUT, waitTimeout / 1000, false);
-    SetDlgItemInt(dialog, TOOLOPTIONS_DATA_LENGTH, echoDataLength, false);
-    SetDlgItemInt(dialog, TOOLOPTIONS_MAX_HOPS, traceMaxHops, false);
-    Check(dialog, TOOLOPTIONS_VERBOSE, static_cast<unsigned>(verboseOutput));
-    Check(dialog, TOOLOPTIONS_SHOW_NAMES, static_cast<unsigned>(showHopNames));
+    SetDlgItemInt(dialog, TOOLOPTIONS_DATA_LENGTH, toolOptions.echoDataLength, false);
+    SetDlgItemInt(dialog, TOOLOPTIONS_MAX_HOPS, toolOptions.traceMaxHops, false);
+    Check(dialog, TOOLOPTIONS_VERBOSE, static_cast<unsigned>(toolOptions.verbose));
+    Check(dialog, TOOLOPTIONS_SHOW_NAMES, static_cast<unsigned>(toolOptions.showHopNames));
 }
 
 static void AcceptToolOptions(HWND dialog) {
-    pingCount = ItemNumber(dialog, TOOLOPTIONS_COUNT);
+    toolOptions.pingCount = ItemNumber(dialog, TOOLOPTIONS_COUNT);
     waitTimeout = WaitTimeoutFromSeconds(ItemNumber(dialog, TOOLOPTIONS_TIMEOUT));
     // The engines' buffers hold only so much; the hop number is one byte.
-    echoDataLength = BoundEchoDataLength(ItemNumber(dialog, TOOLOPTIONS_DATA_LENGTH));
+    toolOptions.echoDataLength = BoundEchoDataLength(ItemNumber(dialog, TOOLOPTIONS_DATA_LENGTH));
     unsigned hops = ItemNumber(dialog, TOOLOPTIONS_MAX_HOPS);
-    traceMaxHops = hops < TRACE_MAX_HOPS_LIMIT ? hops : TRACE_MAX_HOPS_LIMIT;
-    verboseOutput = Checked(dialog, TOOLOPTIONS_VERBOSE) ? 1 : 0;
-    showHopNames = Checked(dialog, TOOLOPTIONS_SHOW_NAMES) ? 1 : 0;
+    toolOptions.traceMaxHops = hops < TRACE_MAX_HOPS_LIMIT ? hops : TRACE_MAX_HOPS_LIMIT;
+    toolOptions.verbose = Checked(dialog, TOOLOPTIONS_VERBOSE) ? 1 : 0;
+    toolOptions.showHopNames = Checked(dialog, TOOLOPTIONS_SHOW_NAMES) ? 1 : 0;
     EndDialog(dialog, 1);
 }
 

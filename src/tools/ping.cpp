@@ -41,26 +41,11 @@ using platform::WPARAM;
 
 /*** globals ***/
 
-unsigned pingCount = DEFAULT_PING_COUNT;
-int toolStopRequested = 0;
+PingRun pingRun = {"", {}, INVALID_SOCKET, 0, 0, 0, {}, {}, {}};
 int (*toolOptionsDialog)(HWND owner) = nullptr;
-char pingHostText[ECHO_HOST_LENGTH + 1] = "";
-sockaddr_in pingDestination{};
-SOCKET pingSocket = INVALID_SOCKET;
-
-// The raw run's request and reply, as large as any echo the engine sends or takes.
-static unsigned char pingRequest[ECHO_BUFFER_SIZE];
-static unsigned char pingReply[ECHO_BUFFER_SIZE];
-
-static unsigned pingRunNumber = 0; // WM_PING_DONE names its run; a replaced run's is ignored
-static int rawPingActive = 0;      // from StartRawPing until FinishRawPing or the dialog's end
-// Set while one of our socket calls may be dispatching messages (a wait or a look-up), so
-// that a click arriving meanwhile knows the blocking call in progress is ours to cancel.
-static int pingCallInProgress = 0;
 
 static constexpr unsigned LINE_SIZE = 512;
 static constexpr DWORD LIBRARY_MIN_START = 999999;
-static constexpr std::uint32_t RAW_MIN_START = 99999999;
 
 /*** helpers ***/
 
@@ -70,7 +55,7 @@ void PrintToolLine(const char* format, ...) {
     va_start(arguments, format);
     std::vsnprintf(line, sizeof line, format, arguments);
     va_end(arguments);
-    AppendToolLine(toolOutputBox, line);
+    AppendToolLine(toolEcho.outputBox, line);
 }
 
 void SetToolBoxText(HWND box, const char* format, ...) {
@@ -191,16 +176,17 @@ const char* DottedAddress(std::uint32_t address) {
 
 void StartLibraryPing(HWND dialog, const char* host, HWND resultsBox) {
     SetToolBoxText(resultsBox, "looking up %s\r\n", host);
-    pingCallInProgress = 1;
-    bool resolved = ResolveToolHost(host, &pingDestination);
-    pingCallInProgress = 0;
+    pingRun.callInProgress = 1;
+    bool resolved = ResolveToolHost(host, &pingRun.destination);
+    pingRun.callInProgress = 0;
     if (!resolved) {
         SetToolBoxText(resultsBox, "Failed to resolve name %s\r\n", host);
         return;
     }
     platform::SetWindowText(resultsBox, " ");
-    PrintToolLine("Pinging host %s [%s]\r\n", host, DottedAddress(pingDestination.sin_addr.s_addr));
-    PingWithLibrary(dialog, &pingDestination);
+    PrintToolLine("Pinging host %s [%s]\r\n", host,
+                  DottedAddress(pingRun.destination.sin_addr.s_addr));
+    PingWithLibrary(dialog, &pingRun.destination);
 }
 
 void PingWithLibrary(HWND, const sockaddr_in* destination) {
@@ -210,7 +196,7 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
     const char* data = PrepareEchoData(&allocated);
     void* reply = AllocateEchoReplyBuffer();
     if (reply == nullptr) {
-        AppendToolLine(toolOutputBox, "failed to allocate reply buffer");
+        AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
         FreeEchoData(data, allocated);
         return;
     }
@@ -227,13 +213,14 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
     DWORD sum = 0;
     char status[ICMP_STATUS_TEXT_SIZE];
     char time[ROUND_TRIP_TEXT_SIZE];
-    for (unsigned request = 0; request < pingCount; ++request) {
+    for (unsigned request = 0; request < toolOptions.pingCount; ++request) {
         ++transmitted;
-        DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
-                                               static_cast<platform::WORD>(echoDataLength), nullptr,
-                                               reply, EchoReplyBufferSize(), waitTimeout);
+        DWORD records =
+            platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
+                                   static_cast<platform::WORD>(toolOptions.echoDataLength), nullptr,
+                                   reply, EchoReplyBufferSize(), waitTimeout);
         if (records == 0) {
-            AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));
+            AppendToolLine(toolEcho.outputBox, IcmpStatusText(platform::GetLastError(), status));
             continue;
         }
         const auto* record = static_cast<const ICMP_ECHO_REPLY*>(reply);
@@ -257,7 +244,7 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
         PrintEchoReplyDebug(record);
     }
     platform::IcmpCloseHandle(handle);
-    AppendToolLine(toolOutputBox, "---");
+    AppendToolLine(toolEcho.outputBox, "---");
     if (transmitted > 0 && received > 0)
         PrintToolLine("%u transmitted, %u received, %u%% packet loss", transmitted, received,
                       static_cast<unsigned>(static_cast<int>(transmitted - received) * 100 /
@@ -281,27 +268,24 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
 // blocking call is in progress: the socket could not be closed then, and stays for later.
 static void AbandonRawPing(HWND dialog) {
     platform::KillTimer(dialog, BLOCK_SEND_TIMER_ID);
-    rawPingActive = 0;
-    if (pingSocket != INVALID_SOCKET && !platform::WSAIsBlocking())
-        pingSocket = CloseRawSocket(pingSocket);
+    pingRun.rawActive = 0;
+    if (pingRun.socket != INVALID_SOCKET && !platform::WSAIsBlocking())
+        pingRun.socket = CloseRawSocket(pingRun.socket);
 }
 
 void PrintPingHeader(const sockaddr_in* destination, unsigned dataLength) {
-    AppendToolLine(toolOutputBox, " ");
-    PrintToolLine("PING %s (%s): %u data bytes", pingHostText,
+    AppendToolLine(toolEcho.outputBox, " ");
+    PrintToolLine("PING %s (%s): %u data bytes", pingRun.hostText,
                   DottedAddress(destination->sin_addr.s_addr), dataLength);
-    rttSum = 0;
-    rttMax = 0;
-    rttMin = RAW_MIN_START;
 }
 
 void StartRawPing(HWND dialog) {
-    toolStopRequested = 0;
-    pingCallInProgress = 1;
-    bool resolved = ResolveToolHost(pingHostText, &pingDestination);
-    pingCallInProgress = 0;
+    toolEcho.stopRequested = 0;
+    pingRun.callInProgress = 1;
+    bool resolved = ResolveToolHost(pingRun.hostText, &pingRun.destination);
+    pingRun.callInProgress = 0;
     if (!resolved) {
-        PrintToolLine("can't get \"%s\" host entry.", pingHostText);
+        PrintToolLine("can't get \"%s\" host entry.", pingRun.hostText);
         return;
     }
     SOCKET socket = platform::socket(AF_INET, platform::SOCK_RAW, platform::IPPROTO_ICMP);
@@ -310,23 +294,23 @@ void StartRawPing(HWND dialog) {
                       SocketErrorText(static_cast<unsigned>(platform::WSAGetLastError())));
         return;
     }
-    pingSocket = socket;
+    pingRun.socket = socket;
     PrintToolLine("[%u] raw socket created", static_cast<unsigned>(socket));
-    pingSent = 0;
-    pingReceived = 0;
-    echoDataLength = BoundEchoDataLength(echoDataLength);
-    PrintPingHeader(&pingDestination, echoDataLength);
-    ++pingRunNumber;
-    rawPingActive = 1;
+    pingRun.statistics = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
+    toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
+    PrintPingHeader(&pingRun.destination, toolOptions.echoDataLength);
+    ++pingRun.number;
+    pingRun.rawActive = 1;
     platform::SetTimer(dialog, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
 }
 
 // Waits for the answer to the last request sent, whose sequence is the count before it.
 static void WaitForPingReply() {
-    pingCallInProgress = 1;
-    ReceivePingReply(pingSocket, &pingDestination, static_cast<std::uint16_t>(pingSent - 1),
-                     pingReply);
-    pingCallInProgress = 0;
+    pingRun.callInProgress = 1;
+    ReceivePingReply(pingRun.socket, &pingRun.destination,
+                     static_cast<std::uint16_t>(pingRun.statistics.sent - 1), pingRun.reply,
+                     &pingRun.statistics);
+    pingRun.callInProgress = 0;
 }
 
 void OnPingTimer(HWND dialog, UINT_PTR timerId) {
@@ -334,62 +318,70 @@ void OnPingTimer(HWND dialog, UINT_PTR timerId) {
         platform::KillTimer(dialog, timerId);
         return;
     }
-    AppendToolLine(toolOutputBox, "[Timer-BLOCK_SEND] ");
-    if (pingSent >= 0 && static_cast<unsigned>(pingSent) < pingCount && !toolStopRequested) {
+    AppendToolLine(toolEcho.outputBox, "[Timer-BLOCK_SEND] ");
+    if (pingRun.statistics.sent >= 0 &&
+        static_cast<unsigned>(pingRun.statistics.sent) < toolOptions.pingCount &&
+        !toolEcho.stopRequested) {
         // A tick during the wait of an earlier one finds the stack busy: the send fails with
         // 10036, is not counted, and a later tick sends the request.
-        if (SendPingRequest(pingSocket, &pingDestination, pingRequest, echoDataLength))
+        if (SendPingRequest(pingRun.socket, &pingRun.destination, pingRun.request,
+                            toolOptions.echoDataLength, &pingRun.statistics))
             WaitForPingReply();
         return;
     }
-    if (pingCallInProgress)
+    if (pingRun.callInProgress)
         return; // the last request's wait goes on: the run ends on a later tick
     platform::KillTimer(dialog, BLOCK_SEND_TIMER_ID);
-    if (pingReceived != pingSent)
+    if (pingRun.statistics.received != pingRun.statistics.sent)
         WaitForPingReply(); // a late reply's last chance
-    platform::PostMessage(dialog, WM_PING_DONE, pingRunNumber, 0);
+    platform::PostMessage(dialog, WM_PING_DONE, pingRun.number, 0);
 }
 
 void PrintPingStatistics() {
-    AppendToolLine(toolOutputBox, " ");
-    PrintToolLine("PING Statistics for %s ", pingHostText);
-    if (pingSent != 0 && pingReceived != 0)
-        PrintToolLine("%d packets transmitted, %d packets received, %d%% packet loss", pingSent,
-                      pingReceived, (pingSent - pingReceived) * 100 / pingSent);
-    else if (pingSent != 0)
-        PrintToolLine("%d packets transmitted, %d packets received, 100%% packet loss", pingSent,
-                      pingReceived);
-    if (pingReceived != 0) {
+    AppendToolLine(toolEcho.outputBox, " ");
+    PrintToolLine("PING Statistics for %s ", pingRun.hostText);
+    if (pingRun.statistics.sent != 0 && pingRun.statistics.received != 0)
+        PrintToolLine("%d packets transmitted, %d packets received, %d%% packet loss",
+                      pingRun.statistics.sent, pingRun.statistics.received,
+                      (pingRun.statistics.sent - pingRun.statistics.received) * 100 /
+                          pingRun.statistics.sent);
+    else if (pingRun.statistics.sent != 0)
+        PrintToolLine("%d packets transmitted, %d packets received, 100%% packet loss",
+                      pingRun.statistics.sent, pingRun.statistics.received);
+    if (pingRun.statistics.received != 0) {
         char shortest[ROUND_TRIP_TEXT_SIZE], average[ROUND_TRIP_TEXT_SIZE],
             longest[ROUND_TRIP_TEXT_SIZE];
-        PrintToolLine("round-trip (ms) min/avg/max = %s/%s/%s", RoundTripText(rttMin, shortest),
-                      RoundTripText(rttSum / static_cast<std::uint32_t>(pingReceived), average),
-                      RoundTripText(rttMax, longest));
+        PrintToolLine("round-trip (ms) min/avg/max = %s/%s/%s",
+                      RoundTripText(pingRun.statistics.rttMin, shortest),
+                      RoundTripText(pingRun.statistics.rttSum /
+                                        static_cast<std::uint32_t>(pingRun.statistics.received),
+                                    average),
+                      RoundTripText(pingRun.statistics.rttMax, longest));
     }
 }
 
 void FinishRawPing(HWND) {
-    rawPingActive = 0;
-    pingSocket = CloseRawSocket(pingSocket);
+    pingRun.rawActive = 0;
+    pingRun.socket = CloseRawSocket(pingRun.socket);
     PrintPingStatistics();
 }
 
 /*** the dialog ***/
 
 static void InitPingDialog(HWND dialog) {
-    toolOutputBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
-    pingIdentifierWindow = dialog;
-    timeoutWindow = mainWindow;
-    platform::SetDlgItemText(dialog, TOOL_HOST_EDIT, pingHostText);
+    toolEcho.outputBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
+    toolEcho.pingIdentifier = dialog;
+    toolEcho.timeoutWindow = mainWindow;
+    platform::SetDlgItemText(dialog, TOOL_HOST_EDIT, pingRun.hostText);
     ApplyToolFont(dialog);
     platform::SetDlgItemText(dialog, TOOL_START_BUTTON, "&Ping");
-    if (pingHostText[0] != '\0')
+    if (pingRun.hostText[0] != '\0')
         PostStartClick(dialog);
 }
 
 static void OnPingButton(HWND dialog) {
-    TakeHostText(dialog, pingHostText);
-    if (pingCallInProgress) {
+    TakeHostText(dialog, pingRun.hostText);
+    if (pingRun.callInProgress) {
         // Pressed during a wait of the run in progress: cut the wait short and start again
         // once it has returned, since no socket can be opened or closed until then.
         if (platform::WSAIsBlocking())
@@ -400,18 +392,18 @@ static void OnPingButton(HWND dialog) {
     AbandonRawPing(dialog); // a new run replaces the one in progress
     HWND resultsBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
     if (useIcmpLibrary)
-        StartLibraryPing(dialog, pingHostText, resultsBox);
+        StartLibraryPing(dialog, pingRun.hostText, resultsBox);
     else if (useRawIcmp)
         StartRawPing(dialog);
     else
-        AppendToolLine(toolOutputBox, "Can't ping without ICMP support.");
+        AppendToolLine(toolEcho.outputBox, "Can't ping without ICMP support.");
 }
 
 static void EndPingDialog(HWND dialog) {
     platform::KillTimer(dialog, BLOCK_SEND_TIMER_ID);
-    rawPingActive = 0;
-    toolStopRequested = 1;
-    if (pingCallInProgress && platform::WSAIsBlocking())
+    pingRun.rawActive = 0;
+    toolEcho.stopRequested = 1;
+    if (pingRun.callInProgress && platform::WSAIsBlocking())
         platform::WSACancelBlockingCall();
     platform::EndDialog(dialog, 0);
 }
@@ -429,7 +421,7 @@ INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
         OnPingTimer(dialog, wParam);
         return 1;
     case WM_PING_DONE:
-        if (rawPingActive && wParam == pingRunNumber)
+        if (pingRun.rawActive && wParam == pingRun.number)
             FinishRawPing(dialog);
         return 1;
     case platform::WM_COMMAND:
@@ -441,14 +433,14 @@ INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 int ShowPingTool(HWND owner, const char* host) {
-    std::snprintf(pingHostText, sizeof pingHostText, "%s", host != nullptr ? host : "");
+    std::snprintf(pingRun.hostText, sizeof pingRun.hostText, "%s", host != nullptr ? host : "");
     StopPollTimer();
     INT_PTR result = platform::DialogBox(owner, "DLG_TRACEROUTE", PingDialogProc);
     // The results box is gone; a run that ended with the dialog leaves no socket behind.
-    toolOutputBox = 0;
-    rawPingActive = 0;
-    if (pingSocket != INVALID_SOCKET && !platform::WSAIsBlocking())
-        pingSocket = CloseRawSocket(pingSocket);
+    toolEcho.outputBox = 0;
+    pingRun.rawActive = 0;
+    if (pingRun.socket != INVALID_SOCKET && !platform::WSAIsBlocking())
+        pingRun.socket = CloseRawSocket(pingRun.socket);
     if (!pollInProgress)
         StartPollTimer();
     return static_cast<int>(result);

@@ -1,9 +1,10 @@
-// The ping tool: a modal dialog that sends pingCount echo requests to one host, through the
-// ICMP library in one synchronous loop or through a raw socket one request per second on
-// the dialog's timer, and prints a line per answer and the run's statistics. Also the
-// layout shared with the traceroute dialog, the tool settings and the tools' stop flag.
+// The ping tool: a modal dialog that sends the Tool Options count of echo requests to one
+// host, through the ICMP library in one synchronous loop or through a raw socket one
+// request per second on the dialog's timer, and prints a line per answer and the run's
+// statistics. Also the layout and buttons shared with the traceroute dialog.
 #pragma once
 
+#include "icmp/rawecho.h"
 #include "platform/types.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
@@ -18,26 +19,32 @@ constexpr unsigned ECHO_HOST_LENGTH = 98; // the ping and trace host text, witho
 constexpr unsigned WM_PING_DONE = 2019;      // posted to the ping dialog when a raw run ends
 constexpr unsigned BLOCK_SEND_TIMER_ID = 30; // the ping dialog's one-second tick in raw mode
 constexpr unsigned BLOCK_SEND_PERIOD = 1000; // milliseconds
-constexpr unsigned DEFAULT_PING_COUNT = 5;
 
 /*** globals ***/
 
-// Tool settings, changed by the Tool Options dialog; none is stored in a settings file.
-// Every echo of the ping and trace waits waitTimeout (WAIT), which that dialog shows too.
-extern unsigned pingCount; // requests of one ping run
-
-// Set by "E&xit" (and by a new start) so a raw run or trace stops at its next step.
-extern int toolStopRequested;
+// The ping tool's run: the host it asks, and a raw run's socket, tick and counts. The host
+// text is set by whoever opens the dialog and kept between its runs; a raw run lives
+// between StartRawPing and FinishRawPing.
+struct PingRun {
+    char hostText[ECHO_HOST_LENGTH + 1];
+    platform::sockaddr_in destination; // the host text's address
+    platform::SOCKET socket;           // the raw run's socket; INVALID_SOCKET when none is open
+    unsigned number;                   // WM_PING_DONE names its run; a replaced run's is ignored
+    int rawActive;                     // from StartRawPing until FinishRawPing or the dialog's end
+    // Set while one of our socket calls may be dispatching messages (a wait or a look-up),
+    // so that a click arriving meanwhile knows the blocking call in progress is ours to cancel.
+    int callInProgress;
+    PingStatistics statistics; // the raw run's requests, replies and round trips
+    // The raw run's request and reply, as large as any echo the engine sends or takes.
+    unsigned char request[ECHO_BUFFER_SIZE];
+    unsigned char reply[ECHO_BUFFER_SIZE];
+};
+extern PingRun pingRun;
 
 // The Tool Options dialog behind both dialogs' "&Options" button. It is one of the
 // preference dialogs, which sit above this folder; the shell connects it at start.
 // Unset: the button does nothing.
 extern int (*toolOptionsDialog)(platform::HWND owner);
-
-// The ping's host text, set by whoever opens the dialog and kept between its runs.
-extern char pingHostText[ECHO_HOST_LENGTH + 1];
-extern platform::sockaddr_in pingDestination;
-extern platform::SOCKET pingSocket; // the raw run's socket; INVALID_SOCKET when none is open
 
 /*** entry point ***/
 

@@ -1,6 +1,6 @@
 // The traceroute tool. Order: globals, library mode (first echo, then the hop loop), raw
 // mode (socket and buffers, then the hop loop), the dialog procedure and the entry point.
-// A trace runs to its end inside the start button's handler; nothing of it is kept.
+// A trace runs to its end inside the start button's handler.
 #include "tools/trace.h"
 
 #include "icmp/icmplib.h"
@@ -14,7 +14,6 @@
 #include "resources/dialogcommon.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 using platform::AF_INET;
 using platform::DWORD;
@@ -33,14 +32,7 @@ using platform::WPARAM;
 
 /*** globals ***/
 
-unsigned traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
-char traceHostText[ECHO_HOST_LENGTH + 1] = "";
-sockaddr_in traceDestination{};
-
-static int traceInProgress = 0; // inside StartTrace
-// Set while one of our socket calls may be dispatching messages (a wait or a look-up), so
-// that a click arriving meanwhile knows the blocking call in progress is ours to cancel.
-static int traceCallInProgress = 0;
+TraceRun traceRun = {"", {}, 0, 0, {}, {}};
 
 static constexpr unsigned NAME_SIZE = 256; // a hop's status text or name
 
@@ -61,10 +53,10 @@ static void PrintReplyRecord(const ICMP_ECHO_REPLY* record) {
 
 // The name of a hop's address, found by reverse look-up, into `name` (NAME_SIZE bytes).
 static void LookUpHopName(DWORD address, char* name) {
-    traceCallInProgress = 1;
+    traceRun.callInProgress = 1;
     platform::hostent* entry =
         platform::gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
-    traceCallInProgress = 0;
+    traceRun.callInProgress = 0;
     if (entry != nullptr && entry->h_name != nullptr)
         std::snprintf(name, NAME_SIZE, "%s", entry->h_name);
 }
@@ -75,7 +67,7 @@ DWORD TraceHopsWithLibrary(HANDLE handle, const sockaddr_in* destination, const 
     DWORD previous = 0;
     char text[NAME_SIZE];
     for (unsigned hop = 1; hop < LIBRARY_TRACE_HOP_END; ++hop) {
-        if (toolStopRequested ||
+        if (toolEcho.stopRequested ||
             (status != TRACE_TIMED_OUT && status != platform::IP_TTL_EXPIRED_TRANSIT))
             break;
         IP_OPTION_INFORMATION options{};
@@ -98,7 +90,7 @@ DWORD TraceHopsWithLibrary(HANDLE handle, const sockaddr_in* destination, const 
         status = record->Status;
         if (status != platform::IP_SUCCESS && status != platform::IP_TTL_EXPIRED_TRANSIT)
             IcmpStatusText(status, text);
-        if (showHopNames && text[0] == '\0')
+        if (toolOptions.showHopNames && text[0] == '\0')
             LookUpHopName(record->Address, text);
         char roundTrip[ROUND_TRIP_TEXT_SIZE];
         RoundTripText(record->RoundTripTime, roundTrip);
@@ -111,7 +103,8 @@ DWORD TraceHopsWithLibrary(HANDLE handle, const sockaddr_in* destination, const 
         previous = record->RoundTripTime;
         PrintEchoReplyDebug(record);
     }
-    AppendToolLine(toolOutputBox, status != platform::IP_SUCCESS ? "not reached" : "host reached");
+    AppendToolLine(toolEcho.outputBox,
+                   status != platform::IP_SUCCESS ? "not reached" : "host reached");
     return status;
 }
 
@@ -122,7 +115,7 @@ void TraceWithLibrary(HWND, const sockaddr_in* destination) {
     const char* data = PrepareEchoData(&allocated);
     void* reply = AllocateEchoReplyBuffer();
     if (reply == nullptr) {
-        AppendToolLine(toolOutputBox, "failed to allocate reply buffer");
+        AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
         FreeEchoData(data, allocated);
         return;
     }
@@ -133,14 +126,14 @@ void TraceWithLibrary(HWND, const sockaddr_in* destination) {
         return;
     }
     DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
-                                           static_cast<platform::WORD>(echoDataLength), nullptr,
-                                           reply, EchoReplyBufferSize(), waitTimeout);
+                                           static_cast<platform::WORD>(toolOptions.echoDataLength),
+                                           nullptr, reply, EchoReplyBufferSize(), waitTimeout);
     if (records == 0) {
         char status[ICMP_STATUS_TEXT_SIZE];
-        AppendToolLine(toolOutputBox, IcmpStatusText(platform::GetLastError(), status));
+        AppendToolLine(toolEcho.outputBox, IcmpStatusText(platform::GetLastError(), status));
     } else {
         PrintReplyRecord(static_cast<const ICMP_ECHO_REPLY*>(reply));
-        TraceHopsWithLibrary(handle, destination, data, reply, echoDataLength);
+        TraceHopsWithLibrary(handle, destination, data, reply, toolOptions.echoDataLength);
     }
     platform::IcmpCloseHandle(handle);
     FreeEchoReplyBuffer(reply);
@@ -151,18 +144,19 @@ void TraceWithLibrary(HWND, const sockaddr_in* destination) {
 
 int TraceWithRawSocket(SOCKET socket, const sockaddr_in* destination, unsigned char* request,
                        unsigned char* reply, unsigned dataLength) {
-    toolStopRequested = 0;
+    toolEcho.stopRequested = 0;
     int status = static_cast<int>(TRACE_TIMED_OUT);
-    unsigned lastHop = traceMaxHops < TRACE_HOPS_LIMIT ? traceMaxHops : TRACE_HOPS_LIMIT;
+    unsigned lastHop =
+        toolOptions.traceMaxHops < TRACE_HOPS_LIMIT ? toolOptions.traceMaxHops : TRACE_HOPS_LIMIT;
     for (unsigned hop = 1; status == static_cast<int>(TRACE_TIMED_OUT) && hop <= lastHop; ++hop) {
         int type = -1;
         // Each probe its own sequence, so a late answer to one never stands for the next.
         std::uint16_t sequence = platform::NextEchoSequence();
         if (SendTraceProbe(socket, destination, sequence, request, dataLength, hop) == 0) {
-            traceCallInProgress = 1;
+            traceRun.callInProgress = 1;
             type = ReceiveTraceReply(socket, destination, sequence, reply,
                                      static_cast<int>(TRACE_REPLY_SIZE), hop);
-            traceCallInProgress = 0;
+            traceRun.callInProgress = 0;
         }
         if (type == -1) {
             PrintToolLine("%2u      *      * %s", hop, "");
@@ -172,10 +166,10 @@ int TraceWithRawSocket(SOCKET socket, const sockaddr_in* destination, unsigned c
         } else {
             status = type; // 0 the host itself; 3 and the rest end the trace
         }
-        if (toolStopRequested)
+        if (toolEcho.stopRequested)
             break;
     }
-    AppendToolLine(toolOutputBox, status != 0 ? "not reached" : "host reached");
+    AppendToolLine(toolEcho.outputBox, status != 0 ? "not reached" : "host reached");
     return status;
 }
 
@@ -186,68 +180,61 @@ void StartRawTrace(HWND, const sockaddr_in* destination) {
                       SocketErrorText(static_cast<unsigned>(platform::WSAGetLastError())));
         return;
     }
-    auto* reply = static_cast<unsigned char*>(std::calloc(TRACE_REPLY_SIZE, 1));
-    auto* request = static_cast<unsigned char*>(std::calloc(TRACE_REQUEST_SIZE, 1));
-    if (reply != nullptr && request != nullptr)
-        TraceWithRawSocket(socket, destination, request, reply, TRACE_DATA_LENGTH);
-    else
-        AppendToolLine(toolOutputBox, "failed to allocate reply buffer");
+    TraceWithRawSocket(socket, destination, traceRun.request, traceRun.reply, TRACE_DATA_LENGTH);
     platform::closesocket(socket);
-    std::free(request);
-    std::free(reply);
 }
 
 /*** the dialog ***/
 
 void StartTrace(HWND dialog, const char* host, HWND resultsBox) {
     SetToolBoxText(resultsBox, "looking up %s\r\n", host);
-    traceCallInProgress = 1;
-    bool resolved = ResolveToolHost(host, &traceDestination);
-    traceCallInProgress = 0;
+    traceRun.callInProgress = 1;
+    bool resolved = ResolveToolHost(host, &traceRun.destination);
+    traceRun.callInProgress = 0;
     if (!resolved) {
         SetToolBoxText(resultsBox, "Failed to resolve name %s\r\n", host);
         return;
     }
     platform::SetWindowText(resultsBox, " ");
-    PrintToolLine("Tracing route to %s\r\n", DottedAddress(traceDestination.sin_addr.s_addr));
+    PrintToolLine("Tracing route to %s\r\n", DottedAddress(traceRun.destination.sin_addr.s_addr));
     if (useIcmpLibrary)
-        TraceWithLibrary(dialog, &traceDestination);
+        TraceWithLibrary(dialog, &traceRun.destination);
     else if (useRawIcmp)
-        StartRawTrace(dialog, &traceDestination);
+        StartRawTrace(dialog, &traceRun.destination);
     else
-        AppendToolLine(toolOutputBox, "Can't trace without ICMP support.");
+        AppendToolLine(toolEcho.outputBox, "Can't trace without ICMP support.");
 }
 
 static void InitTraceDialog(HWND dialog) {
     HWND resultsBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
-    toolOutputBox = resultsBox;
-    traceIdentifierWindow = resultsBox;
-    timeoutWindow = mainWindow;
-    platform::SetDlgItemText(dialog, TOOL_HOST_EDIT, traceHostText);
+    toolEcho.outputBox = resultsBox;
+    toolEcho.traceIdentifier = resultsBox;
+    toolEcho.timeoutWindow = mainWindow;
+    platform::SetDlgItemText(dialog, TOOL_HOST_EDIT, traceRun.hostText);
     ApplyToolFont(dialog);
-    if (traceHostText[0] != '\0')
+    if (traceRun.hostText[0] != '\0')
         PostStartClick(dialog);
 }
 
 static void OnTraceButton(HWND dialog) {
-    if (traceInProgress) {
+    if (traceRun.inProgress) {
         // Pressed while a trace waits: stop it, and start again once it has returned.
-        toolStopRequested = 1;
-        if (traceCallInProgress && platform::WSAIsBlocking())
+        toolEcho.stopRequested = 1;
+        if (traceRun.callInProgress && platform::WSAIsBlocking())
             platform::WSACancelBlockingCall();
         PostStartClick(dialog);
         return;
     }
-    toolStopRequested = 0;
-    TakeHostText(dialog, traceHostText);
-    traceInProgress = 1;
-    StartTrace(dialog, traceHostText, platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT));
-    traceInProgress = 0;
+    toolEcho.stopRequested = 0;
+    TakeHostText(dialog, traceRun.hostText);
+    traceRun.inProgress = 1;
+    StartTrace(dialog, traceRun.hostText, platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT));
+    traceRun.inProgress = 0;
 }
 
 static void EndTraceDialog(HWND dialog) {
-    toolStopRequested = 1;
-    if (traceCallInProgress && platform::WSAIsBlocking())
+    toolEcho.stopRequested = 1;
+    if (traceRun.callInProgress && platform::WSAIsBlocking())
         platform::WSACancelBlockingCall();
     platform::EndDialog(dialog, 0);
 }
@@ -270,10 +257,10 @@ INT_PTR TraceDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 int ShowTraceTool(HWND owner, const char* host) {
-    std::snprintf(traceHostText, sizeof traceHostText, "%s", host != nullptr ? host : "");
+    std::snprintf(traceRun.hostText, sizeof traceRun.hostText, "%s", host != nullptr ? host : "");
     StopPollTimer();
     INT_PTR result = platform::DialogBox(owner, "DLG_TRACEROUTE", TraceDialogProc);
-    toolOutputBox = 0; // the results box is gone
+    toolEcho.outputBox = 0; // the results box is gone
     if (!pollInProgress)
         StartPollTimer();
     return static_cast<int>(result);

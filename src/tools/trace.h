@@ -10,7 +10,6 @@
 
 #include "tools/ping.h"
 
-constexpr unsigned DEFAULT_TRACE_MAX_HOPS = 30;
 // The time-to-live is one byte: no trace goes further, whatever traceMaxHops says.
 constexpr unsigned TRACE_HOPS_LIMIT = 255;
 constexpr unsigned LIBRARY_TRACE_HOP_END = 30;     // library mode probes hops 1 to 29
@@ -19,11 +18,19 @@ constexpr platform::DWORD TRACE_TIMED_OUT = 11010; // "timed out": the trace goe
 
 /*** globals ***/
 
-extern unsigned traceMaxHops; // last hop of a raw-mode trace (Tool Options)
-
-// The trace's host text, separate from the ping's, kept between the runs of one opening.
-extern char traceHostText[ECHO_HOST_LENGTH + 1];
-extern platform::sockaddr_in traceDestination;
+// The trace tool's run: the host it traces, separate from the ping's and kept between the
+// runs of one opening, and a raw trace's request and reply.
+struct TraceRun {
+    char hostText[ECHO_HOST_LENGTH + 1];
+    platform::sockaddr_in destination; // the host text's address
+    int inProgress;                    // inside StartTrace
+    // Set while one of our socket calls may be dispatching messages (a wait or a look-up),
+    // so that a click arriving meanwhile knows the blocking call in progress is ours to cancel.
+    int callInProgress;
+    unsigned char request[TRACE_REQUEST_SIZE];
+    unsigned char reply[TRACE_REPLY_SIZE];
+};
+extern TraceRun traceRun;
 
 /*** entry point ***/
 

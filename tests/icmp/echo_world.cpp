@@ -16,23 +16,20 @@ void EchoTest::SetUp() {
                        WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_HSCROLL,
                        0, 0, 380, 280, mainWindow, 1016, nullptr);
     ASSERT_NE(box, 0u);
-    toolOutputBox = box;
-    timeoutWindow = mainWindow;
-    pingIdentifierWindow = mainWindow;
-    traceIdentifierWindow = box;
-    verboseOutput = 1;
-    showHopNames = 0;
+    toolEcho.outputBox = box;
+    toolEcho.timeoutWindow = mainWindow;
+    toolEcho.pingIdentifier = mainWindow;
+    toolEcho.traceIdentifier = box;
+    toolOptions.verbose = 1;
+    toolOptions.showHopNames = 0;
     waitTimeout = 400;
-    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
-    pingSent = pingReceived = 0;
-    rttMin = 99999999;
-    rttMax = rttSum = 0;
+    toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
 }
 
 void EchoTest::TearDown() {
-    toolOutputBox = 0;
-    timeoutWindow = 0;
-    verboseOutput = 0;
+    toolEcho.outputBox = 0;
+    toolEcho.timeoutWindow = 0;
+    toolOptions.verbose = 0;
     MainWindowTest::TearDown();
 }
 

@@ -35,9 +35,9 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
         SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
         results.push_back(EchoProbe(mainWindow, raw, &probed));
         unsigned char buffer[ECHO_BUFFER_SIZE];
-        pingSent = pingReceived = 0;
-        EXPECT_TRUE(SendPingRequest(raw, &probed, buffer, DEFAULT_ECHO_DATA_LENGTH));
-        results.push_back(ReceivePingReply(raw, &probed, 0, buffer));
+        PingStatistics counts{0, 0, PING_RTT_MIN_START, 0, 0};
+        EXPECT_TRUE(SendPingRequest(raw, &probed, buffer, DEFAULT_ECHO_DATA_LENGTH, &counts));
+        results.push_back(ReceivePingReply(raw, &probed, 0, buffer, &counts));
         std::uint16_t sequence = NextEchoSequence();
         EXPECT_EQ(SendTraceProbe(raw, &probed, sequence, buffer, TRACE_DATA_LENGTH, 5), 0);
         results.push_back(ReceiveTraceReply(raw, &probed, sequence, buffer, TRACE_REPLY_SIZE, 5));
@@ -78,7 +78,7 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
         // The answer comes at once; the longer wait only bounds a miss, should the lines
         // of forty passed-over datagrams take long to print (sanitizer builds).
         waitTimeout = 3000;
-        verboseOutput = 0;
+        toolOptions.verbose = 0;
         EXPECT_EQ(askEveryWay(),
                   (std::vector<int>{0, 1, 0, ICMP_SOCKET_PING, 0, ICMP_SOCKET_RAW, 0}));
     }

@@ -22,7 +22,7 @@ TEST(IcmpLibraryEngine, EchoDataFromTheBanner) {
     EXPECT_EQ(std::strlen(echoFillText), 43u);
 
     bool allocated = false;
-    echoDataLength = 56;
+    toolOptions.echoDataLength = 56;
     const char* data = PrepareEchoData(&allocated);
     ASSERT_TRUE(allocated);
     EXPECT_EQ(std::memcmp(data, echoFillText, 43), 0);
@@ -30,27 +30,27 @@ TEST(IcmpLibraryEngine, EchoDataFromTheBanner) {
         ASSERT_EQ(data[index], 0) << index;
     FreeEchoData(data, allocated);
 
-    echoDataLength = 20;
+    toolOptions.echoDataLength = 20;
     data = PrepareEchoData(&allocated);
     EXPECT_FALSE(allocated);
     EXPECT_EQ(std::string(data, 20), "Tarnmap network moni");
-    echoDataLength = 43;
+    toolOptions.echoDataLength = 43;
     EXPECT_EQ(PrepareEchoData(&allocated), echoFillText);
     EXPECT_FALSE(allocated);
 
     // A length that would not fit the raw engine's buffers is brought within them, and the
     // reply buffer always holds one record with the echoed data.
-    echoDataLength = 100000;
+    toolOptions.echoDataLength = 100000;
     data = PrepareEchoData(&allocated);
-    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MAX);
+    EXPECT_EQ(toolOptions.echoDataLength, ECHO_DATA_LENGTH_MAX);
     EXPECT_TRUE(allocated);
     FreeEchoData(data, allocated);
     for (unsigned length : {4u, 20u, 47u, 56u, ECHO_DATA_LENGTH_MAX}) {
-        echoDataLength = length;
+        toolOptions.echoDataLength = length;
         EXPECT_EQ(EchoReplyBufferSize(), IcmpReplyBufferSize(length));
         EXPECT_GE(EchoReplyBufferSize(), sizeof(ICMP_ECHO_REPLY) + length);
     }
-    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+    toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
 }
 
 TEST_F(EchoTest, StatusTextsAndTheDebugLine) {
@@ -71,10 +71,10 @@ TEST_F(EchoTest, StatusTextsAndTheDebugLine) {
     record.Status = 11013;
     record.Options.Ttl = 0xfe;
     record.Options.Tos = 0x10;
-    verboseOutput = 0;
+    toolOptions.verbose = 0;
     PrintEchoReplyDebug(&record);
     EXPECT_EQ(BoxText(), "");
-    verboseOutput = 1;
+    toolOptions.verbose = 1;
     PrintEchoReplyDebug(&record);
     EXPECT_EQ(BoxText(), "[debug] 11013 fe 10 00 00\r\n");
 }
@@ -98,10 +98,10 @@ TEST_F(EchoTest, LibraryProbeAnswersAndReportsRouters) {
     EXPECT_LT(rtt, 2000u) << "the round trip of the reply";
     // Below 48 data bytes twice the data length is no room for a record: every echo would
     // fail. The engine's buffer holds the record.
-    echoDataLength = 20;
+    toolOptions.echoDataLength = 20;
     EXPECT_EQ(probe("127.0.0.1", 2000), 0);
     EXPECT_LT(rtt, 2000u);
-    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+    toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
     // A router's answer is a status, and still gives its round trip.
     EXPECT_EQ(probe("10.223.0.1", 2000), static_cast<int>(IP_DEST_HOST_UNREACHABLE));
     EXPECT_LT(rtt, 2000u);

@@ -87,11 +87,13 @@ EchoRequestKey Request(std::uint16_t identifier, std::uint16_t sequence) {
     return EchoRequestKey{inet_addr("10.9.0.2"), identifier, sequence};
 }
 
+PingStatistics counts; // what the ping parser counted
+
 int Ping(const Bytes& datagram, std::uint16_t sequence = 3, PacketMode mode = PACKET_RECEIVED,
          const char* sender = "10.9.0.2") {
     ExactCopy copy(datagram);
-    EchoRequestKey request = Request(LOWORD(pingIdentifierWindow), sequence);
-    return ParsePingPacket(copy.bytes.get(), copy.length, Sender(sender), mode, &request);
+    EchoRequestKey request = Request(LOWORD(toolEcho.pingIdentifier), sequence);
+    return ParsePingPacket(copy.bytes.get(), copy.length, Sender(sender), mode, &request, &counts);
 }
 
 // The time in a "time=%ld ms" line, -1 when there is none.
@@ -207,8 +209,9 @@ TEST(RawEcho, OnlyTheAnswerToTheRequestMatches) {
 }
 
 TEST_F(EchoTest, PingParserLines) {
-    const std::uint16_t us = LOWORD(pingIdentifierWindow);
+    const std::uint16_t us = LOWORD(toolEcho.pingIdentifier);
     std::uint32_t sent = GetTickCount() - 7000;
+    counts = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
 
     // Our echo reply behind a 20-byte header.
     ASSERT_EQ(Ping(Join(IpHeader(20), Icmp(0, 0, us, 3, sent, 56))), 1);
@@ -224,19 +227,19 @@ TEST_F(EchoTest, PingParserLines) {
     EXPECT_GE(rtt, 7000);
     EXPECT_LT(rtt, 7000 + 600000);
     EXPECT_EQ(text.substr(text.size() - 5), " ms\r\n");
-    EXPECT_EQ(pingReceived, 1);
-    EXPECT_EQ(rttMin, static_cast<std::uint32_t>(rtt));
-    EXPECT_EQ(rttMax, static_cast<std::uint32_t>(rtt));
-    EXPECT_EQ(rttSum, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(counts.received, 1);
+    EXPECT_EQ(counts.rttMin, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(counts.rttMax, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(counts.rttSum, static_cast<std::uint32_t>(rtt));
 
     // A send time from the future (foreign data): a huge unsigned round trip.
     ClearBox();
     ASSERT_EQ(Ping(Join(IpHeader(60), Icmp(0, 0, us, 4, GetTickCount() + 100000, 56)), 4), 1);
     EXPECT_EQ(BoxText().rfind("[iphdrlen] 60\r\n", 0), 0u);
     EXPECT_GT(TimeIn(BoxText()), 4000000000L);
-    EXPECT_GT(rttMax, 4000000000u);
-    EXPECT_EQ(rttMin, static_cast<std::uint32_t>(rtt));
-    EXPECT_EQ(pingReceived, 2);
+    EXPECT_GT(counts.rttMax, 4000000000u);
+    EXPECT_EQ(counts.rttMin, static_cast<std::uint32_t>(rtt));
+    EXPECT_EQ(counts.received, 2);
 
     // Too short: the line ends in its own line feed, so an empty line follows.
     ClearBox();
@@ -276,7 +279,7 @@ TEST_F(EchoTest, PingParserLines) {
     EXPECT_EQ(Ping(Join(IpHeader(20), Icmp(0, 0, us, 1, 0, 2)), 1), 0);
     EXPECT_NE(BoxText().find("[received] too short (30 bytes) from 10.9.0.2\r\n"),
               std::string::npos);
-    EXPECT_EQ(pingReceived, 2);
+    EXPECT_EQ(counts.received, 2);
 }
 
 TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
@@ -289,14 +292,14 @@ TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
     EXPECT_EQ(ExpandLineFeeds("\ncd", out, 3), 1u);
     EXPECT_STREQ(out, "\r\n");
 
-    verboseOutput = 0;
+    toolOptions.verbose = 0;
     AppendToolLine(box, "first");
     AppendToolLine(box, "[debug] hidden");
     AppendResults(box, "");
     // The caret moved to the start: lines still go to the end.
     SendMessage(box, EM_SETSEL, 0, 0);
     AppendToolLine(box, "second\nthird");
-    verboseOutput = 1;
+    toolOptions.verbose = 1;
     AppendToolLine(box, "[debug] shown");
     EXPECT_EQ(BoxText(), "first\r\nsecond\r\nthird\r\n[debug] shown\r\n");
 
@@ -323,8 +326,9 @@ TEST_F(EchoTest, SendAndCloseFailuresOnADescriptorThatIsNoSocket) {
     unsigned char buffer[ECHO_BUFFER_SIZE];
     sockaddr_in destination = Destination("127.0.0.1");
     const SOCKET notOpen = 9999;
-    EXPECT_FALSE(SendPingRequest(notOpen, &destination, buffer, 56));
-    EXPECT_EQ(pingSent, 1) << "a request that failed otherwise is transmitted and lost";
+    PingStatistics sent{};
+    EXPECT_FALSE(SendPingRequest(notOpen, &destination, buffer, 56, &sent));
+    EXPECT_EQ(sent.sent, 1) << "a request that failed otherwise is transmitted and lost";
     EXPECT_EQ(BoxText(), "[sendto] descriptor is not a socket\r\n");
 
     ClearBox();
@@ -341,7 +345,7 @@ TEST_F(EchoTest, UnsendableDestinationAndAWaitWithoutATimer) {
     sockaddr_in broadcast = Destination("255.255.255.255");
     EXPECT_EQ(EchoProbe(mainWindow, raw, &broadcast), WSAEHOSTUNREACH);
     unsigned char reply[TRACE_REPLY_SIZE];
-    timeoutWindow = 0;
+    toolEcho.timeoutWindow = 0;
     EXPECT_EQ(ReceiveTraceReply(raw, &broadcast, 1, reply, TRACE_REPLY_SIZE, 10), -1);
     EXPECT_EQ(BoxText(), "failed to create timeout timer\r\n");
     closesocket(raw);

@@ -151,12 +151,12 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
 }
 
 TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
-    pingCount = 5;
-    traceMaxHops = 30;
+    toolOptions.pingCount = 5;
+    toolOptions.traceMaxHops = 30;
     waitTimeout = 1000; // WAIT=1, which the echoes of the tools wait too
-    echoDataLength = 56;
-    verboseOutput = 0;
-    showHopNames = 1;
+    toolOptions.echoDataLength = 56;
+    toolOptions.verbose = 0;
+    toolOptions.showHopNames = 1;
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(ItemTexts(dialog, {TOOLOPTIONS_COUNT, TOOLOPTIONS_TIMEOUT,
                                      TOOLOPTIONS_DATA_LENGTH, TOOLOPTIONS_MAX_HOPS}),
@@ -170,8 +170,9 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
         Clicks(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE, IDOK});
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ((Numbers{pingCount, waitTimeout, echoDataLength, traceMaxHops, unsigned(showHopNames),
-                       unsigned(verboseOutput)}),
+    EXPECT_EQ((Numbers{toolOptions.pingCount, waitTimeout, toolOptions.echoDataLength,
+                       toolOptions.traceMaxHops, unsigned(toolOptions.showHopNames),
+                       unsigned(toolOptions.verbose)}),
               (Numbers{3, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
     EXPECT_FALSE(std::filesystem::exists(Global())) << "kept in memory only";
 
@@ -182,8 +183,8 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
         Click(dialog, IDOK);
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ(pingCount, 0u) << "not a number reads as 0";
-    EXPECT_EQ(echoDataLength, ECHO_DATA_LENGTH_MIN);
+    EXPECT_EQ(toolOptions.pingCount, 0u) << "not a number reads as 0";
+    EXPECT_EQ(toolOptions.echoDataLength, ECHO_DATA_LENGTH_MIN);
     EXPECT_EQ(waitTimeout, 1000u);
 
     QueueDialogHook([](HWND dialog) {
@@ -191,7 +192,7 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
         Click(dialog, IDCANCEL);
     });
     EXPECT_EQ(ShowToolOptions(0), 0);
-    EXPECT_EQ(pingCount, 0u);
+    EXPECT_EQ(toolOptions.pingCount, 0u);
 }
 
 TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {

@@ -95,7 +95,7 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
 
     // A library echo waits the time-out that Tool Options shows (WAIT), no other.
     useIcmpLibrary = 1;
-    pingCount = 1;
+    toolOptions.pingCount = 1;
     waitTimeout = 1500;
     ASSERT_TRUE(network.SilenceServer(true));
     const std::uint32_t started = GetTickCount();
@@ -113,8 +113,8 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
     ASSERT_TRUE(network.SilenceServer(true));
     const std::string server = network.ServerAddress();
     useRawIcmp = 1;
-    verboseOutput = 1;
-    pingCount = 2;
+    toolOptions.verbose = 1;
+    toolOptions.pingCount = 2;
     waitTimeout = 1500; // longer than a tick: every wait sees one
     ToolRun run = RunTool(ShowPingTool, server.c_str(), network.client.get(), RawRunEnded);
     ASSERT_TRUE(run.finished) << run.text;
@@ -126,7 +126,7 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
     EXPECT_GE(CountOf(run.text, "[Timer-BLOCK_SEND] \r\n"), 2 + refused + 1) << run.text;
     EXPECT_EQ(CountOf(run.text, "] socket closed.\r\n"), 1);
 
-    pingCount = 100;
+    toolOptions.pingCount = 100;
     waitTimeout = 3000; // after its first tick a run is always waiting
     const int socketsBefore = OpenSocketCount();
     bool clicked = false;
@@ -152,7 +152,7 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
         << run.text;
     EXPECT_EQ(CountOf(run.text, " data bytes\r\n"), 2);
     EXPECT_EQ(CountOf(run.text, "PING Statistics"), 0) << "runs that are cut off have none";
-    EXPECT_EQ(pingSocket, INVALID_SOCKET);
+    EXPECT_EQ(pingRun.socket, INVALID_SOCKET);
     EXPECT_EQ(OpenSocketCount(), socketsBefore);
 }
 
@@ -190,7 +190,7 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
                         "", "&Ping", "", "Can't ping without ICMP support.\r\n", failed,
                         failed + "can't get \"" + unknown + "\" host entry.\r\n"}));
     EXPECT_EQ(optionsOwner, pingDialog) << "Options opens Tool Options over the tool";
-    EXPECT_EQ(pingHostText, unknown) << "the start button takes the host box's text";
+    EXPECT_EQ(pingRun.hostText, unknown) << "the start button takes the host box's text";
 
     useRawIcmp = 0;
     QueueDialogHook([&](HWND dialog) {

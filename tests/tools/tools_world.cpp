@@ -206,18 +206,18 @@ using namespace platform;
 void ToolTest::SetUp() {
     MainWindowTest::SetUp();
     OpenMap("tools", "V1\r\n", "[OPTS]\r\nTIMER=3000\r\nNOCHECK=0\r\n", 640, 400);
-    pingCount = 3;
+    toolOptions.pingCount = 3;
     waitTimeout = 400;
-    verboseOutput = showHopNames = useIcmpLibrary = useRawIcmp = 0;
-    echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
-    traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
+    toolOptions.verbose = toolOptions.showHopNames = useIcmpLibrary = useRawIcmp = 0;
+    toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
+    toolOptions.traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
     toolHost[0] = '\0';
     EnableJournal(true);
     ClearJournal();
 }
 
 void ToolTest::TearDown() {
-    verboseOutput = 0;
+    toolOptions.verbose = 0;
     MainWindowTest::TearDown();
 }
 

@@ -86,7 +86,7 @@ TEST_F(ToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
     ASSERT_TRUE(network.Build(0));
     ASSERT_TRUE(network.SilenceServer(true));
     useRawIcmp = 1;
-    traceMaxHops = 100000;
+    toolOptions.traceMaxHops = 100000;
     waitTimeout = 20;
     const std::string server = network.ServerAddress();
     std::string expected = " Tracing route to " + server + "\r\n\r\n";
@@ -99,7 +99,7 @@ TEST_F(ToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
 TEST_F(ToolTest, OnLoopbackHopNamesAndTheModeChoice) {
     // Library mode: the target answers at hop 1, named from the hosts file.
     useIcmpLibrary = 1;
-    showHopNames = 1;
+    toolOptions.showHopNames = 1;
     ToolRun run = RunTool(ShowTraceTool, "127.0.0.1", nullptr, TraceEnded);
     EXPECT_EQ(WithoutHopTimes(run.text),
               " Tracing route to 127.0.0.1\r\n\r\n56 bytes from 127.0.0.1: time=T ms\r\n"
