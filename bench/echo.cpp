@@ -136,7 +136,7 @@ void LibraryEchoProbeLoopback(benchmark::State& state) {
     for (auto _ : state) {
         std::uint32_t rtt = 0;
         auto start = std::chrono::steady_clock::now();
-        int result = LibraryEchoProbe(mainWindow, &destination, 1000, &rtt);
+        int result = LibraryEchoProbe(&destination, 1000, &rtt);
         double elapsed = Since(start);
         if (result != 0) {
             state.SkipWithError("no echo reply");

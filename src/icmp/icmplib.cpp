@@ -1,6 +1,6 @@
 // The ICMP library engine: the library is loaded on first use and kept until shutdown;
-// echo data, reply buffer and echo handle live for one probe (or one tool run, which
-// builds them with the same calls).
+// an echo set (data, reply buffer and echo handle) lives for one probe or one tool run.
+// Order: globals, loading, the echo set, the monitor's probe, texts.
 #include "icmp/icmplib.h"
 
 #include "icmp/rawecho.h"
@@ -11,10 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-using platform::DWORD;
-using platform::HANDLE;
-using platform::ICMP_ECHO_REPLY;
-using platform::INVALID_HANDLE_VALUE;
+using namespace platform;
 
 /*** globals ***/
 
@@ -28,7 +25,7 @@ int icmpLibraryLoaded = 0;
 int LoadIcmpLibrary() {
     if (icmpLibraryLoaded)
         return 1;
-    if (!platform::OpenIcmpLibrary()) {
+    if (!OpenIcmpLibrary()) {
         useIcmpLibrary = 0;
         return 0;
     }
@@ -38,79 +35,112 @@ int LoadIcmpLibrary() {
 
 void UnloadIcmpLibrary() {
     if (icmpLibraryLoaded)
-        platform::CloseIcmpLibrary();
+        CloseIcmpLibrary();
 }
 
-/*** buffers ***/
+/*** the echo set ***/
 
-const char* PrepareEchoData(bool* allocated) {
-    toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
-    *allocated = false;
-    if (ECHO_FILL_TEXT_LENGTH >= toolOptions.echoDataLength)
-        return echoFillText;
+// The data of an echo: dataLength bytes of the banner followed by zero bytes, the banner
+// itself when it is long enough. A data length that cannot be allocated falls back to the
+// banner's.
+static void PrepareEchoData(LibraryEchoSet* set) {
+    set->dataAllocated = false;
+    set->data = echoFillText;
+    if (ECHO_FILL_TEXT_LENGTH >= set->dataLength)
+        return;
     // The banner with its terminator, then zeros; five spare bytes beyond what is sent.
-    auto* data = static_cast<char*>(std::calloc(toolOptions.echoDataLength + 5, 1));
+    auto* data = static_cast<char*>(std::calloc(set->dataLength + 5, 1));
     if (data == nullptr) {
-        toolOptions.echoDataLength = ECHO_FILL_TEXT_LENGTH;
-        return echoFillText;
+        set->dataLength = ECHO_FILL_TEXT_LENGTH;
+        return;
     }
     std::memcpy(data, echoFillText, sizeof echoFillText);
-    *allocated = true;
-    return data;
+    set->data = data;
+    set->dataAllocated = true;
 }
 
-void FreeEchoData(const char* data, bool allocated) {
-    if (allocated)
-        std::free(const_cast<char*>(data));
+static void FreeEchoData(LibraryEchoSet* set) {
+    if (set->dataAllocated)
+        std::free(const_cast<char*>(set->data));
+    set->data = nullptr;
+    set->dataAllocated = false;
 }
 
-unsigned EchoReplyBufferSize() {
-    return static_cast<unsigned>(platform::IcmpReplyBufferSize(toolOptions.echoDataLength));
+LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set) {
+    *set = LibraryEchoSet{};
+    set->handle = INVALID_HANDLE_VALUE;
+    if (!LoadIcmpLibrary())
+        return ECHO_SET_NO_LIBRARY;
+    toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
+    set->dataLength = toolOptions.echoDataLength;
+    PrepareEchoData(set);
+    toolOptions.echoDataLength = set->dataLength;
+    set->replySize = static_cast<unsigned>(IcmpReplyBufferSize(set->dataLength));
+    set->reply = std::calloc(set->replySize, 1);
+    if (set->reply == nullptr) {
+        FreeEchoData(set);
+        return ECHO_SET_NO_BUFFER;
+    }
+    set->handle = IcmpCreateFile();
+    if (set->handle == INVALID_HANDLE_VALUE) {
+        std::free(set->reply);
+        set->reply = nullptr;
+        FreeEchoData(set);
+        return ECHO_SET_NO_HANDLE;
+    }
+    return ECHO_SET_OPEN;
 }
 
-void* AllocateEchoReplyBuffer() {
-    return std::calloc(EchoReplyBufferSize(), 1);
+bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned ttl,
+                     unsigned timeoutMs) {
+    IP_OPTION_INFORMATION options{};
+    options.Ttl = static_cast<std::uint8_t>(ttl);
+    DWORD records =
+        IcmpSendEcho(set->handle, destination, set->data, static_cast<WORD>(set->dataLength),
+                     ttl != 0 ? &options : nullptr, set->reply, set->replySize, timeoutMs);
+    if (records == 0) {
+        set->status = GetLastError();
+        return false;
+    }
+    set->answered = true;
+    set->status = static_cast<const ICMP_ECHO_REPLY*>(set->reply)->Status;
+    return true;
 }
 
-void FreeEchoReplyBuffer(void* buffer) {
-    std::free(buffer);
+const ICMP_ECHO_REPLY* TakeLibraryEchoAnswer(const LibraryEchoSet* set) {
+    return set->answered ? static_cast<const ICMP_ECHO_REPLY*>(set->reply) : nullptr;
+}
+
+void CloseLibraryEcho(LibraryEchoSet* set) {
+    IcmpCloseHandle(set->handle);
+    set->handle = INVALID_HANDLE_VALUE;
+    std::free(set->reply);
+    set->reply = nullptr;
+    FreeEchoData(set);
 }
 
 /*** the monitor's probe ***/
 
-int LibraryEchoProbe(platform::HWND, const platform::sockaddr_in* destination, unsigned timeoutMs,
-                     std::uint32_t* rtt) {
-    if (!LoadIcmpLibrary())
+int LibraryEchoProbe(const sockaddr_in* destination, unsigned timeoutMs, std::uint32_t* rtt) {
+    LibraryEchoSet set;
+    switch (OpenLibraryEcho(&set)) {
+    case ECHO_SET_OPEN:
+        break;
+    case ECHO_SET_NO_HANDLE:
+        return WSAEHOSTUNREACH;
+    default:
         return -1;
+    }
     *rtt = 0;
-    bool allocated = false;
-    const char* data = PrepareEchoData(&allocated);
-    void* reply = AllocateEchoReplyBuffer();
-    if (reply == nullptr) {
-        AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
-        FreeEchoData(data, allocated);
-        return -1;
-    }
-    HANDLE handle = platform::IcmpCreateFile();
-    if (handle == INVALID_HANDLE_VALUE) {
-        FreeEchoReplyBuffer(reply);
-        FreeEchoData(data, allocated);
-        return platform::WSAEHOSTUNREACH;
-    }
-    DWORD records = platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
-                                           static_cast<platform::WORD>(toolOptions.echoDataLength),
-                                           nullptr, reply, EchoReplyBufferSize(), timeoutMs);
     int status = 0;
-    if (records > 0) {
-        const auto* record = static_cast<const ICMP_ECHO_REPLY*>(reply);
+    if (SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, timeoutMs)) {
+        const ICMP_ECHO_REPLY* record = TakeLibraryEchoAnswer(&set);
         *rtt = record->RoundTripTime;
         status = static_cast<int>(record->Status);
     } else {
-        status = static_cast<int>(platform::GetLastError());
+        status = static_cast<int>(set.status);
     }
-    platform::IcmpCloseHandle(handle);
-    FreeEchoReplyBuffer(reply);
-    FreeEchoData(data, allocated);
+    CloseLibraryEcho(&set);
     return status;
 }
 
@@ -148,6 +178,20 @@ const char* IcmpStatusText(unsigned code, char* text) {
     else
         std::snprintf(text, ICMP_STATUS_TEXT_SIZE, "return code %u", code);
     return text;
+}
+
+void PrintEchoReply(const ICMP_ECHO_REPLY* reply) {
+    char status[ICMP_STATUS_TEXT_SIZE];
+    char time[ROUND_TRIP_TEXT_SIZE];
+    in_addr from{};
+    from.s_addr = reply->Address;
+    RoundTripText(reply->RoundTripTime, time);
+    if (reply->Status == IP_SUCCESS)
+        PrintToolLine("%d bytes from %s: time=%s ms", reply->DataSize, inet_ntoa(from), time);
+    else
+        PrintToolLine("%s from %s: time=%s ms", IcmpStatusText(reply->Status, status),
+                      inet_ntoa(from), time);
+    PrintEchoReplyDebug(reply);
 }
 
 void PrintEchoReplyDebug(const ICMP_ECHO_REPLY* reply) {

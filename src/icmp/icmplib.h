@@ -1,6 +1,6 @@
-// The echo engine over the system ICMP library: loading and releasing the library, the
-// echo data and reply buffers, the monitor's probe, the texts of the library's status
-// codes and the "[debug]" line of the ping and trace tools.
+// The echo engine over the system ICMP library: loading and releasing the library, the echo
+// set that the monitor's probe and the ping and trace tools send their echoes through, the
+// texts of the library's status codes and the tools' lines about a reply record.
 #pragma once
 
 #include "platform/icmplib.h"
@@ -18,28 +18,57 @@ extern int icmpLibraryLoaded; // set by the first successful load, kept for the 
 extern const char echoFillText[ECHO_FILL_TEXT_LENGTH + 1];
 
 // 1 when the library is usable. The first success is kept for the run; a failure clears
-// useIcmpLibrary and the next call tries again.
+// the ICMP library option and the next call tries again.
 int LoadIcmpLibrary();
 // Releases the library if it was loaded (at shutdown).
 void UnloadIcmpLibrary();
 
-// The data of an echo: echoDataLength bytes of the banner followed by zero bytes.
-// echoDataLength is first brought within the engines' bounds. `*allocated` tells whether
-// the buffer must be given to FreeEchoData.
-const char* PrepareEchoData(bool* allocated);
-void FreeEchoData(const char* data, bool allocated);
+/*** the echo set ***/
 
-// The reply buffer for an echo of echoDataLength bytes: zero-filled, aligned for the reply
-// record, EchoReplyBufferSize() bytes; null when it cannot be allocated.
-unsigned EchoReplyBufferSize();
-void* AllocateEchoReplyBuffer();
-void FreeEchoReplyBuffer(void* buffer);
+// What echoes through the library need from the first to the last of one probe or one tool
+// run: opened once, then one echo sent and its answer taken at a time, then closed. Each
+// echo carries the data length Tool Options had when the set was opened.
+struct LibraryEchoSet {
+    const char* data;        // dataLength bytes of the banner, then zero bytes
+    bool dataAllocated;      // data is the set's own, freed on closing
+    unsigned dataLength;     // bytes of data in each echo
+    void* reply;             // the reply buffer: one reply record and the echoed data
+    unsigned replySize;      // bytes of the reply buffer
+    platform::HANDLE handle; // the library's echo handle
+    platform::DWORD status;  // of the last echo: its record's status, or why none was made
+    bool answered;           // a reply record has been made since the set was opened
+};
 
-// The monitor's probe through the library: one echo to `destination`, waiting up to
-// `timeoutMs`. 0 reply, with the round trip in `*rtt`; a library status or system error;
-// 10065 no echo handle; -1 no library or no buffer. `window` is not used.
-int LibraryEchoProbe(platform::HWND window, const platform::sockaddr_in* destination,
-                     unsigned timeoutMs, std::uint32_t* rtt);
+enum LibraryEchoOpening {
+    ECHO_SET_OPEN = 0,   // ready for echoes; close it when done
+    ECHO_SET_NO_LIBRARY, // the library cannot be loaded: nothing to close
+    ECHO_SET_NO_BUFFER,  // the reply buffer could not be allocated: nothing to close
+    ECHO_SET_NO_HANDLE,  // the library gave no echo handle: nothing to close
+};
+
+// Loads the library when needed, brings the Tool Options data length within the engines'
+// bounds and makes the data, the reply buffer and the echo handle.
+LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set);
+// Sends one echo to `destination` (IPv4, network order) with time-to-live `ttl` (0: the
+// system's) and waits up to `timeoutMs` for its answer. True when the answer made a reply
+// record (the echo reply, or a router's error about it); false when none came, with the
+// reason in `status`.
+bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned ttl,
+                     unsigned timeoutMs);
+// The record of the last answer that made one since the set was opened; null before any.
+const platform::ICMP_ECHO_REPLY* TakeLibraryEchoAnswer(const LibraryEchoSet* set);
+// Releases the echo handle, the reply buffer and the data of an open set.
+void CloseLibraryEcho(LibraryEchoSet* set);
+
+/*** the monitor's probe ***/
+
+// One echo to `destination`, waiting up to `timeoutMs`. 0 reply, with the round trip in
+// `*rtt`; a library status or system error; 10065 no echo handle; -1 no library or no
+// buffer. Prints nothing.
+int LibraryEchoProbe(const platform::sockaddr_in* destination, unsigned timeoutMs,
+                     std::uint32_t* rtt);
+
+/*** texts ***/
 
 // The text of a library status code, written into `text` (at least ICMP_STATUS_TEXT_SIZE
 // bytes), which is returned.
@@ -51,5 +80,9 @@ constexpr unsigned ROUND_TRIP_TEXT_SIZE = 12;
 // number. The values kept and logged stay whole milliseconds.
 const char* RoundTripText(std::uint32_t milliseconds, char* text);
 
+// The tools' line about a reply record, "<n> bytes from <address>: time=<t> ms" for an
+// echo reply and "<status> from <address>: time=<t> ms" for a router's error, followed in
+// verbose mode by the "[debug]" line.
+void PrintEchoReply(const platform::ICMP_ECHO_REPLY* reply);
 // Prints "[debug] ..." for a reply record through AppendToolLine (verbose mode only).
 void PrintEchoReplyDebug(const platform::ICMP_ECHO_REPLY* reply);

@@ -75,15 +75,6 @@ static void DottedAddress(in_addr address, char* text) {
     std::snprintf(text, DOTTED_SIZE, "%s", platform::inet_ntoa(address));
 }
 
-__attribute__((format(printf, 1, 2))) static void PrintLine(const char* format, ...) {
-    char line[LINE_SIZE];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    AppendToolLine(toolEcho.outputBox, line);
-}
-
 // Arms the time-out of one wait. A wait that cannot be bounded is not begun: the caller
 // treats it as a wait that ended without a datagram.
 static bool ArmWaitTimer(HWND window) {
@@ -195,6 +186,15 @@ int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {
 
 /*** the ping ***/
 
+void CountPingReply(PingStatistics* statistics, std::uint32_t rtt) {
+    ++statistics->received;
+    statistics->rttSum += rtt;
+    if (rtt < statistics->rttMin)
+        statistics->rttMin = rtt;
+    if (rtt > statistics->rttMax)
+        statistics->rttMax = rtt;
+}
+
 bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned char* buffer,
                      unsigned dataLength, PingStatistics* statistics) {
     dataLength = BoundEchoDataLength(dataLength);
@@ -203,7 +203,7 @@ bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned cha
     int written = SendRequest(socket, destination, buffer, length);
     if (written == SOCKET_ERROR) {
         int error = WSAGetLastError();
-        PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
+        PrintToolLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
         // A request the stack refused while busy never left: the tick is lost, not the echo.
         if (error != WSAEWOULDBLOCK && error != WSAEINPROGRESS)
             ++statistics->sent;
@@ -211,7 +211,7 @@ bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned cha
     }
     ++statistics->sent;
     if (written < length)
-        PrintLine("[sendto] wrote %d bytes, return=%d", length, written);
+        PrintToolLine("[sendto] wrote %d bytes, return=%d", length, written);
     return written == length;
 }
 
@@ -228,7 +228,7 @@ int ReceivePingReply(SOCKET socket, const sockaddr_in* destination, std::uint16_
     KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
     if (error != 0) {
         if (error != WSAEINTR)
-            PrintLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
+            PrintToolLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
         return 0;
     }
     return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &request, statistics);
@@ -246,7 +246,7 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t 
     if (toolOptions.verbose)
         ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT, nullptr, nullptr);
     if (written == SOCKET_ERROR) {
-        PrintLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
+        PrintToolLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
         return -1;
     }
     return 0;
@@ -266,7 +266,7 @@ int ReceiveTraceReply(SOCKET socket, const sockaddr_in* destination, std::uint16
     KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
     if (error != 0) {
         if (error == WSAEINTR)
-            PrintLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
+            PrintToolLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
         return -1;
     }
     return ParseTracePacket(buffer, received, sender, hop, toolOptions.showHopNames, &request);
@@ -280,22 +280,22 @@ static int ParseHeaders(const unsigned char* datagram, int length, const char* d
     int header = 0;
     if (length > 0 && (datagram[0] >> 4) == 4)
         header = (datagram[0] & 0x0F) * 4;
-    PrintLine("[iphdrlen] %u", static_cast<unsigned>(header));
+    PrintToolLine("[iphdrlen] %u", static_cast<unsigned>(header));
     if (header > 0 && length >= 20) {
         const unsigned char* ip = datagram;
-        PrintLine("[iphdr] H:%x V:%x S:%02x L:%04x I:%04x O:%04x T:%02x P:%02x C:%04x S:%08x "
-                  "D:%08x",
-                  ip[0] & 0x0Fu, static_cast<unsigned>(ip[0] >> 4), ip[1], ReadWord(ip + 2),
-                  ReadWord(ip + 4), ReadWord(ip + 6), ip[8], ip[9], ReadWord(ip + 10),
-                  ReadLong(ip + 12), ReadLong(ip + 16));
+        PrintToolLine("[iphdr] H:%x V:%x S:%02x L:%04x I:%04x O:%04x T:%02x P:%02x C:%04x S:%08x "
+                      "D:%08x",
+                      ip[0] & 0x0Fu, static_cast<unsigned>(ip[0] >> 4), ip[1], ReadWord(ip + 2),
+                      ReadWord(ip + 4), ReadWord(ip + 6), ip[8], ip[9], ReadWord(ip + 10),
+                      ReadLong(ip + 12), ReadLong(ip + 16));
     }
     if (length < header + static_cast<int>(ICMP_HEADER_SIZE)) {
-        PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
+        PrintToolLine("[received] too short (%d bytes) from %s\n", length, dotted);
         return -1;
     }
     const unsigned char* icmp = datagram + header;
-    PrintLine("[icmphdr] T:%02x C:%02x S:%04x I:%04x Q:%04x", icmp[0], icmp[1], ReadWord(icmp + 2),
-              ReadWord(icmp + 4), ReadWord(icmp + 6));
+    PrintToolLine("[icmphdr] T:%02x C:%02x S:%04x I:%04x Q:%04x", icmp[0], icmp[1],
+                  ReadWord(icmp + 2), ReadWord(icmp + 4), ReadWord(icmp + 6));
     return header;
 }
 
@@ -328,29 +328,25 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
     int size = length - header;
     int type = icmp[0];
     if (type != 0) {
-        PrintLine("%s%d bytes %s %s: icmp_type=%d (%s) icmp_code=%d",
-                  mode == PACKET_SENT ? "[sent] " : "[received] ", size,
-                  mode == PACKET_SENT ? "to" : "from", dotted, type, IcmpTypeName(type), icmp[1]);
+        PrintToolLine("%s%d bytes %s %s: icmp_type=%d (%s) icmp_code=%d",
+                      mode == PACKET_SENT ? "[sent] " : "[received] ", size,
+                      mode == PACKET_SENT ? "to" : "from", dotted, type, IcmpTypeName(type),
+                      icmp[1]);
         return 0;
     }
     if (!IsReplyTo(datagram, length, sender, request)) {
-        PrintLine("[received] %d bytes from %s. not for us", size, dotted);
+        PrintToolLine("[received] %d bytes from %s. not for us", size, dotted);
         return 0;
     }
     std::uint32_t rtt = 0;
     if (!ReplyRoundTrip(icmp, size, receiveTime, &rtt)) {
-        PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
+        PrintToolLine("[received] too short (%d bytes) from %s\n", length, dotted);
         return 0;
     }
-    statistics->rttSum += rtt;
-    if (rtt < statistics->rttMin)
-        statistics->rttMin = rtt;
-    if (rtt > statistics->rttMax)
-        statistics->rttMax = rtt;
+    CountPingReply(statistics, rtt);
     char time[ROUND_TRIP_TEXT_SIZE];
-    PrintLine("%d bytes from %s: icmp_seq=%d time=%s ms", size, dotted,
-              static_cast<int>(ReadWord(icmp + 6)), RoundTripText(rtt, time));
-    ++statistics->received;
+    PrintToolLine("%d bytes from %s: icmp_seq=%d time=%s ms", size, dotted,
+                  static_cast<int>(ReadWord(icmp + 6)), RoundTripText(rtt, time));
     return 1;
 }
 
@@ -367,7 +363,7 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
     int type = icmp[0];
     if (request == nullptr || MatchEchoAnswer(datagram, length, sender.s_addr, ECHO_SOCKET_RAW,
                                               *request) == ECHO_MATCH_NONE) {
-        PrintLine("[received] %d bytes from %s. not for us", size, dotted);
+        PrintToolLine("[received] %d bytes from %s. not for us", size, dotted);
         return -1;
     }
     if (type != 0) {
@@ -388,11 +384,11 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
     }
     std::uint32_t rtt = 0;
     if (!ReplyRoundTrip(icmp, size, receiveTime, &rtt)) {
-        PrintLine("[received] too short (%d bytes) from %s\n", length, dotted);
+        PrintToolLine("[received] too short (%d bytes) from %s\n", length, dotted);
         return -1;
     }
     char time[ROUND_TRIP_TEXT_SIZE];
-    PrintLine("%2u %s: time=%s ms", hop, dotted, RoundTripText(rtt, time));
+    PrintToolLine("%2u %s: time=%s ms", hop, dotted, RoundTripText(rtt, time));
     return 0;
 }
 
@@ -402,11 +398,11 @@ SOCKET CloseRawSocket(SOCKET socket) {
     if (platform::WSAIsBlocking())
         platform::WSACancelBlockingCall();
     if (platform::closesocket(socket) == 0) {
-        PrintLine("[%u] socket closed.", static_cast<unsigned>(socket));
+        PrintToolLine("[%u] socket closed.", static_cast<unsigned>(socket));
         return INVALID_SOCKET;
     }
-    PrintLine("[%u] close error: %s", static_cast<unsigned>(socket),
-              SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
+    PrintToolLine("[%u] close error: %s", static_cast<unsigned>(socket),
+                  SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
     return socket;
 }
 
@@ -415,6 +411,15 @@ void AppendToolLine(HWND box, const char* text) {
         return;
     AppendResults(box, text);
     AppendResults(box, "\r\n");
+}
+
+void PrintToolLine(const char* format, ...) {
+    char line[LINE_SIZE];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    AppendToolLine(toolEcho.outputBox, line);
 }
 
 unsigned ExpandLineFeeds(const char* text, char* out, unsigned size) {

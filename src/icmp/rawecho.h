@@ -22,7 +22,7 @@ constexpr unsigned TRACE_DATA_LENGTH = 58;   // the trace's request: 66 bytes
 constexpr unsigned TRACE_REQUEST_SIZE = TRACE_DATA_LENGTH + ICMP_HEADER_SIZE;
 constexpr unsigned TRACE_REPLY_SIZE = TRACE_DATA_LENGTH * 2; // 116
 constexpr unsigned DEFAULT_ECHO_DATA_LENGTH = 56;
-// echoDataLength stays within these: the send time needs its 4 bytes, and a reply with the
+// The echo data length stays within these: the send time needs its 4 bytes, and a reply with the
 // longest IP header in front must fit the ping's reply buffer.
 constexpr unsigned ECHO_DATA_LENGTH_MIN = 4;
 constexpr unsigned ECHO_DATA_LENGTH_MAX = ECHO_BUFFER_SIZE - IP_HEADER_MAX_SIZE - ICMP_HEADER_SIZE;
@@ -80,7 +80,7 @@ constexpr std::uint32_t PING_RTT_MIN_START = 99999999;
 int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint16_t sequence,
                      unsigned dataLength);
 
-// echoDataLength as the engines use it: within ECHO_DATA_LENGTH_MIN..ECHO_DATA_LENGTH_MAX.
+// The echo data length as the engines use it: within ECHO_DATA_LENGTH_MIN..ECHO_DATA_LENGTH_MAX.
 unsigned BoundEchoDataLength(unsigned requested);
 
 /*** the monitor's exchange ***/
@@ -98,6 +98,9 @@ int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, const EchoR
                      unsigned char* buffer);
 
 /*** the ping ***/
+
+// Counts a reply taken with round trip `rtt` (milliseconds).
+void CountPingReply(PingStatistics* statistics, std::uint32_t rtt);
 
 // Sends the run's next request, its sequence the count of those sent. `buffer` holds
 // ECHO_BUFFER_SIZE bytes. True when the whole request was written; a request refused with
@@ -141,6 +144,9 @@ platform::SOCKET CloseRawSocket(platform::SOCKET socket);
 
 // Appends `text` and a line end to `box`; lines beginning with "[" only in verbose mode.
 void AppendToolLine(platform::HWND box, const char* text);
+// One formatted line (at most 511 characters) through AppendToolLine into the open tool's
+// results box.
+__attribute__((format(printf, 1, 2))) void PrintToolLine(const char* format, ...);
 // Appends `text` at the end of the edit control `box`, each line feed as CR LF.
 void AppendResults(platform::HWND box, const char* text);
 // Copies `text` into `out` (`size` bytes, at least 3, with the terminator), each line feed

@@ -111,7 +111,7 @@ int ProbeHost(HWND window, HostRecord& host) {
         // A library that cannot be loaded says nothing about the host: this check goes by
         // TCP like every later one.
         if (LoadIcmpLibrary()) {
-            host.status = LibraryEchoProbe(window, &probeAddress, waitTimeout, &host.rtt);
+            host.status = LibraryEchoProbe(&probeAddress, waitTimeout, &host.rtt);
             host.rttTaken = host.status == 0 ? 1 : 0;
             return ProbeResult(host.status);
         }

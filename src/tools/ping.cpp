@@ -1,10 +1,9 @@
 // The ping tool. Order: globals, the helpers shared with the traceroute dialog (layout,
-// font, resolving), library mode, raw mode, the dialog procedure and the entry point.
-// A raw run lives between StartRawPing and FinishRawPing: its socket, its tick on the
-// dialog and the run statistics of the echo engine belong to it.
+// font, resolving, the echo set), library mode, raw mode, the dialog procedure and the
+// entry point. A raw run lives between StartRawPing and FinishRawPing: its socket, its tick
+// on the dialog and its counts belong to pingRun.
 #include "tools/ping.h"
 
-#include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "icmp/sockerr.h"
 #include "model/settings.h"
@@ -15,29 +14,13 @@
 #include "platform/icmplib.h"
 #include "platform/window.h"
 #include "resources/dialogcommon.h"
+#include "tools/shared.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-using platform::AF_INET;
-using platform::BN_CLICKED;
-using platform::DWORD;
-using platform::EM_SETSEL;
-using platform::HANDLE;
-using platform::HWND;
-using platform::ICMP_ECHO_REPLY;
-using platform::in_addr;
-using platform::INT_PTR;
-using platform::INVALID_HANDLE_VALUE;
-using platform::INVALID_SOCKET;
-using platform::LPARAM;
-using platform::RECT;
-using platform::sockaddr_in;
-using platform::SOCKET;
-using platform::UINT;
-using platform::UINT_PTR;
-using platform::WPARAM;
+using namespace platform;
 
 /*** globals ***/
 
@@ -45,18 +28,8 @@ PingRun pingRun = {"", {}, INVALID_SOCKET, 0, 0, 0, {}, {}, {}};
 int (*toolOptionsDialog)(HWND owner) = nullptr;
 
 static constexpr unsigned LINE_SIZE = 512;
-static constexpr DWORD LIBRARY_MIN_START = 999999;
 
 /*** helpers ***/
-
-void PrintToolLine(const char* format, ...) {
-    char line[LINE_SIZE];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    AppendToolLine(toolEcho.outputBox, line);
-}
 
 void SetToolBoxText(HWND box, const char* format, ...) {
     char text[LINE_SIZE];
@@ -64,17 +37,16 @@ void SetToolBoxText(HWND box, const char* format, ...) {
     va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
-    platform::SetWindowText(box, text);
+    SetWindowText(box, text);
 }
 
 void PostStartClick(HWND dialog) {
-    platform::PostMessage(dialog, platform::WM_COMMAND,
-                          platform::MAKEWPARAM(TOOL_START_BUTTON, BN_CLICKED),
-                          static_cast<LPARAM>(platform::GetDlgItem(dialog, TOOL_START_BUTTON)));
+    PostMessage(dialog, WM_COMMAND, MAKEWPARAM(TOOL_START_BUTTON, BN_CLICKED),
+                static_cast<LPARAM>(GetDlgItem(dialog, TOOL_START_BUTTON)));
 }
 
 void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(HWND)) {
-    switch (platform::LOWORD(wParam)) {
+    switch (LOWORD(wParam)) {
     case TOOL_START_BUTTON:
         start(dialog);
         break;
@@ -92,19 +64,8 @@ void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(
 }
 
 void TakeHostText(HWND dialog, char* hostText) {
-    platform::GetDlgItemText(dialog, TOOL_HOST_EDIT, hostText,
-                             static_cast<int>(ECHO_HOST_LENGTH + 1));
-    platform::SendDlgItemMessage(dialog, TOOL_HOST_EDIT, EM_SETSEL, 0, -1);
-}
-
-static RECT ItemRect(HWND dialog, HWND item) {
-    RECT rect{};
-    platform::GetWindowRect(item, &rect);
-    platform::POINT topLeft{rect.left, rect.top};
-    platform::POINT bottomRight{rect.right, rect.bottom};
-    platform::ScreenToClient(dialog, &topLeft);
-    platform::ScreenToClient(dialog, &bottomRight);
-    return RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+    GetDlgItemText(dialog, TOOL_HOST_EDIT, hostText, static_cast<int>(ECHO_HOST_LENGTH + 1));
+    SendDlgItemMessage(dialog, TOOL_HOST_EDIT, EM_SETSEL, 0, -1);
 }
 
 static int AtLeastZero(int value) {
@@ -112,53 +73,48 @@ static int AtLeastZero(int value) {
 }
 
 void LayoutToolDialog(HWND dialog) {
-    HWND hostBox = platform::GetDlgItem(dialog, TOOL_HOST_EDIT);
-    HWND resultsBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
-    HWND exitButton = platform::GetDlgItem(dialog, TOOL_EXIT_BUTTON);
-    HWND startButton = platform::GetDlgItem(dialog, TOOL_START_BUTTON);
-    HWND optionsButton = platform::GetDlgItem(dialog, TOOL_OPTIONS_BUTTON);
-    if (hostBox == 0 || resultsBox == 0 || exitButton == 0 || startButton == 0 ||
-        optionsButton == 0)
+    RECT host, results, exit;
+    if (!GetControlRect(dialog, TOOL_HOST_EDIT, &host) ||
+        !GetControlRect(dialog, TOOL_RESULTS_EDIT, &results) ||
+        !GetControlRect(dialog, TOOL_EXIT_BUTTON, &exit) ||
+        GetDlgItem(dialog, TOOL_START_BUTTON) == 0 || GetDlgItem(dialog, TOOL_OPTIONS_BUTTON) == 0)
         return; // a size change while the dialog is still being built
     RECT client{};
-    platform::GetClientRect(dialog, &client);
-    RECT host = ItemRect(dialog, hostBox);
-    RECT results = ItemRect(dialog, resultsBox);
-    RECT exit = ItemRect(dialog, exitButton);
+    GetClientRect(dialog, &client);
     int margin = host.left;
     int resultsMargin = results.left;
     int width = exit.right - exit.left;
     int height = exit.bottom - exit.top;
     int x = client.right - width - margin;
-    platform::MoveWindow(exitButton, x, 2, width, height, true);
-    platform::MoveWindow(startButton, x, 2 + height + 2, width, height, true);
-    platform::MoveWindow(optionsButton, x, 2 + 2 * (height + 2), width, height, true);
-    platform::MoveWindow(hostBox, host.left, host.top, AtLeastZero(x - 2 * margin),
-                         host.bottom - host.top, true);
-    platform::MoveWindow(resultsBox, results.left, results.top,
-                         AtLeastZero(client.right - 2 * resultsMargin),
-                         AtLeastZero(client.bottom - results.top - resultsMargin), true);
+    MoveWindow(GetDlgItem(dialog, TOOL_EXIT_BUTTON), x, 2, width, height, true);
+    MoveWindow(GetDlgItem(dialog, TOOL_START_BUTTON), x, 2 + height + 2, width, height, true);
+    MoveWindow(GetDlgItem(dialog, TOOL_OPTIONS_BUTTON), x, 2 + 2 * (height + 2), width, height,
+               true);
+    MoveWindow(GetDlgItem(dialog, TOOL_HOST_EDIT), host.left, host.top, AtLeastZero(x - 2 * margin),
+               host.bottom - host.top, true);
+    MoveWindow(GetDlgItem(dialog, TOOL_RESULTS_EDIT), results.left, results.top,
+               AtLeastZero(client.right - 2 * resultsMargin),
+               AtLeastZero(client.bottom - results.top - resultsMargin), true);
 }
 
 void ApplyToolFont(HWND dialog) {
     if (!fixedFontTools)
         return;
-    platform::SendDlgItemMessage(
-        dialog, TOOL_RESULTS_EDIT, platform::WM_SETFONT,
-        reinterpret_cast<WPARAM>(platform::GetStockObject(platform::ANSI_FIXED_FONT)), 0);
+    SendDlgItemMessage(dialog, TOOL_RESULTS_EDIT, WM_SETFONT,
+                       reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), 0);
 }
 
 bool ResolveToolHost(const char* host, sockaddr_in* destination) {
     *destination = sockaddr_in{};
     destination->sin_family = AF_INET;
-    std::uint32_t address = platform::inet_addr(host);
-    if (address != platform::INADDR_NONE) {
+    std::uint32_t address = inet_addr(host);
+    if (address != INADDR_NONE) {
         destination->sin_addr.s_addr = address;
         return true;
     }
     if (host[0] == '\0')
         return false; // nothing to look up
-    platform::hostent* entry = platform::gethostbyname(host);
+    hostent* entry = gethostbyname(host);
     if (entry == nullptr || entry->h_length != 4 || entry->h_addr_list == nullptr ||
         entry->h_addr_list[0] == nullptr)
         return false;
@@ -169,12 +125,64 @@ bool ResolveToolHost(const char* host, sockaddr_in* destination) {
 const char* DottedAddress(std::uint32_t address) {
     in_addr value{};
     value.s_addr = address;
-    return platform::inet_ntoa(value);
+    return inet_ntoa(value);
+}
+
+bool OpenToolEchoSet(LibraryEchoSet* set) {
+    LibraryEchoOpening opening = OpenLibraryEcho(set);
+    if (opening == ECHO_SET_NO_BUFFER)
+        AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
+    return opening == ECHO_SET_OPEN;
 }
 
 /*** library mode ***/
 
-void StartLibraryPing(HWND dialog, const char* host, HWND resultsBox) {
+static void PrintLibraryStatistics(const PingStatistics& counts) {
+    AppendToolLine(toolEcho.outputBox, "---");
+    unsigned sent = static_cast<unsigned>(counts.sent);
+    unsigned received = static_cast<unsigned>(counts.received);
+    if (sent > 0 && received > 0)
+        PrintToolLine("%u transmitted, %u received, %u%% packet loss", sent, received,
+                      static_cast<unsigned>(static_cast<int>(sent - received) * 100 /
+                                            static_cast<int>(sent)));
+    else
+        PrintToolLine("%u transmitted, %u received, 100%% packet loss", sent, received);
+    if (received == 0) {
+        PrintToolLine("round trip (ms) min/max/avg = 0/0/0");
+        return;
+    }
+    char shortest[ROUND_TRIP_TEXT_SIZE], longest[ROUND_TRIP_TEXT_SIZE],
+        average[ROUND_TRIP_TEXT_SIZE];
+    PrintToolLine("round trip (ms) min/max/avg = %s/%s/%s", RoundTripText(counts.rttMin, shortest),
+                  RoundTripText(counts.rttMax, longest),
+                  RoundTripText(counts.rttSum / received, average));
+}
+
+// The whole ping, one echo after the other, before returning.
+static void PingWithLibrary(const sockaddr_in* destination) {
+    LibraryEchoSet set;
+    if (!OpenToolEchoSet(&set))
+        return;
+    PingStatistics counts{0, 0, PING_RTT_MIN_START, 0, 0};
+    char status[ICMP_STATUS_TEXT_SIZE];
+    for (unsigned request = 0; request < toolOptions.pingCount; ++request) {
+        ++counts.sent;
+        if (!SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, waitTimeout)) {
+            AppendToolLine(toolEcho.outputBox, IcmpStatusText(set.status, status));
+            continue;
+        }
+        const ICMP_ECHO_REPLY* record = TakeLibraryEchoAnswer(&set);
+        // Only an echo reply is a packet received: a router's error about the request is
+        // printed, but the request still counts as lost.
+        if (record->Status == IP_SUCCESS)
+            CountPingReply(&counts, record->RoundTripTime);
+        PrintEchoReply(record);
+    }
+    CloseLibraryEcho(&set);
+    PrintLibraryStatistics(counts);
+}
+
+static void StartLibraryPing(const char* host, HWND resultsBox) {
     SetToolBoxText(resultsBox, "looking up %s\r\n", host);
     pingRun.callInProgress = 1;
     bool resolved = ResolveToolHost(host, &pingRun.destination);
@@ -183,83 +191,10 @@ void StartLibraryPing(HWND dialog, const char* host, HWND resultsBox) {
         SetToolBoxText(resultsBox, "Failed to resolve name %s\r\n", host);
         return;
     }
-    platform::SetWindowText(resultsBox, " ");
+    SetWindowText(resultsBox, " ");
     PrintToolLine("Pinging host %s [%s]\r\n", host,
                   DottedAddress(pingRun.destination.sin_addr.s_addr));
-    PingWithLibrary(dialog, &pingRun.destination);
-}
-
-void PingWithLibrary(HWND, const sockaddr_in* destination) {
-    if (!LoadIcmpLibrary())
-        return;
-    bool allocated = false;
-    const char* data = PrepareEchoData(&allocated);
-    void* reply = AllocateEchoReplyBuffer();
-    if (reply == nullptr) {
-        AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
-        FreeEchoData(data, allocated);
-        return;
-    }
-    HANDLE handle = platform::IcmpCreateFile();
-    if (handle == INVALID_HANDLE_VALUE) {
-        FreeEchoReplyBuffer(reply);
-        FreeEchoData(data, allocated);
-        return;
-    }
-    unsigned transmitted = 0;
-    unsigned received = 0;
-    DWORD minimum = LIBRARY_MIN_START;
-    DWORD maximum = 0;
-    DWORD sum = 0;
-    char status[ICMP_STATUS_TEXT_SIZE];
-    char time[ROUND_TRIP_TEXT_SIZE];
-    for (unsigned request = 0; request < toolOptions.pingCount; ++request) {
-        ++transmitted;
-        DWORD records =
-            platform::IcmpSendEcho(handle, destination->sin_addr.s_addr, data,
-                                   static_cast<platform::WORD>(toolOptions.echoDataLength), nullptr,
-                                   reply, EchoReplyBufferSize(), waitTimeout);
-        if (records == 0) {
-            AppendToolLine(toolEcho.outputBox, IcmpStatusText(platform::GetLastError(), status));
-            continue;
-        }
-        const auto* record = static_cast<const ICMP_ECHO_REPLY*>(reply);
-        if (record->Status == platform::IP_SUCCESS) {
-            // Only an echo reply is a packet received: a router's error about the request
-            // is printed, but the request still counts as lost.
-            ++received;
-            if (record->RoundTripTime > maximum)
-                maximum = record->RoundTripTime;
-            if (record->RoundTripTime < minimum)
-                minimum = record->RoundTripTime;
-            sum += record->RoundTripTime;
-            PrintToolLine("%d bytes from %s: time=%s ms", record->DataSize,
-                          DottedAddress(record->Address),
-                          RoundTripText(record->RoundTripTime, time));
-        } else {
-            PrintToolLine("%s from %s: time=%s ms", IcmpStatusText(record->Status, status),
-                          DottedAddress(record->Address),
-                          RoundTripText(record->RoundTripTime, time));
-        }
-        PrintEchoReplyDebug(record);
-    }
-    platform::IcmpCloseHandle(handle);
-    AppendToolLine(toolEcho.outputBox, "---");
-    if (transmitted > 0 && received > 0)
-        PrintToolLine("%u transmitted, %u received, %u%% packet loss", transmitted, received,
-                      static_cast<unsigned>(static_cast<int>(transmitted - received) * 100 /
-                                            static_cast<int>(transmitted)));
-    else
-        PrintToolLine("%u transmitted, %u received, 100%% packet loss", transmitted, received);
-    if (received == 0) {
-        PrintToolLine("round trip (ms) min/max/avg = 0/0/0");
-    } else {
-        char shortest[ROUND_TRIP_TEXT_SIZE], longest[ROUND_TRIP_TEXT_SIZE];
-        PrintToolLine("round trip (ms) min/max/avg = %s/%s/%s", RoundTripText(minimum, shortest),
-                      RoundTripText(maximum, longest), RoundTripText(sum / received, time));
-    }
-    FreeEchoReplyBuffer(reply);
-    FreeEchoData(data, allocated);
+    PingWithLibrary(&pingRun.destination);
 }
 
 /*** raw mode ***/
@@ -267,19 +202,14 @@ void PingWithLibrary(HWND, const sockaddr_in* destination) {
 // Ends a raw run without statistics: its tick stops and its socket is closed. Not while a
 // blocking call is in progress: the socket could not be closed then, and stays for later.
 static void AbandonRawPing(HWND dialog) {
-    platform::KillTimer(dialog, BLOCK_SEND_TIMER_ID);
+    KillTimer(dialog, BLOCK_SEND_TIMER_ID);
     pingRun.rawActive = 0;
-    if (pingRun.socket != INVALID_SOCKET && !platform::WSAIsBlocking())
+    if (pingRun.socket != INVALID_SOCKET && !WSAIsBlocking())
         pingRun.socket = CloseRawSocket(pingRun.socket);
 }
 
-void PrintPingHeader(const sockaddr_in* destination, unsigned dataLength) {
-    AppendToolLine(toolEcho.outputBox, " ");
-    PrintToolLine("PING %s (%s): %u data bytes", pingRun.hostText,
-                  DottedAddress(destination->sin_addr.s_addr), dataLength);
-}
-
-void StartRawPing(HWND dialog) {
+// Opens the socket, prints the header and arms the tick; the ticks send and wait.
+static void StartRawPing(HWND dialog) {
     toolEcho.stopRequested = 0;
     pingRun.callInProgress = 1;
     bool resolved = ResolveToolHost(pingRun.hostText, &pingRun.destination);
@@ -288,20 +218,22 @@ void StartRawPing(HWND dialog) {
         PrintToolLine("can't get \"%s\" host entry.", pingRun.hostText);
         return;
     }
-    SOCKET socket = platform::socket(AF_INET, platform::SOCK_RAW, platform::IPPROTO_ICMP);
-    if (socket == INVALID_SOCKET) {
+    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    if (raw == INVALID_SOCKET) {
         PrintToolLine("can't create raw socket %s",
-                      SocketErrorText(static_cast<unsigned>(platform::WSAGetLastError())));
+                      SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
         return;
     }
-    pingRun.socket = socket;
-    PrintToolLine("[%u] raw socket created", static_cast<unsigned>(socket));
+    pingRun.socket = raw;
+    PrintToolLine("[%u] raw socket created", static_cast<unsigned>(raw));
     pingRun.statistics = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
     toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
-    PrintPingHeader(&pingRun.destination, toolOptions.echoDataLength);
+    AppendToolLine(toolEcho.outputBox, " ");
+    PrintToolLine("PING %s (%s): %u data bytes", pingRun.hostText,
+                  DottedAddress(pingRun.destination.sin_addr.s_addr), toolOptions.echoDataLength);
     ++pingRun.number;
     pingRun.rawActive = 1;
-    platform::SetTimer(dialog, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
+    SetTimer(dialog, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
 }
 
 // Waits for the answer to the last request sent, whose sequence is the count before it.
@@ -313,14 +245,14 @@ static void WaitForPingReply() {
     pingRun.callInProgress = 0;
 }
 
-void OnPingTimer(HWND dialog, UINT_PTR timerId) {
+static void OnPingTimer(HWND dialog, UINT_PTR timerId) {
     if (timerId != BLOCK_SEND_TIMER_ID) {
-        platform::KillTimer(dialog, timerId);
+        KillTimer(dialog, timerId);
         return;
     }
+    const PingStatistics& counts = pingRun.statistics;
     AppendToolLine(toolEcho.outputBox, "[Timer-BLOCK_SEND] ");
-    if (pingRun.statistics.sent >= 0 &&
-        static_cast<unsigned>(pingRun.statistics.sent) < toolOptions.pingCount &&
+    if (counts.sent >= 0 && static_cast<unsigned>(counts.sent) < toolOptions.pingCount &&
         !toolEcho.stopRequested) {
         // A tick during the wait of an earlier one finds the stack busy: the send fails with
         // 10036, is not counted, and a later tick sends the request.
@@ -331,50 +263,47 @@ void OnPingTimer(HWND dialog, UINT_PTR timerId) {
     }
     if (pingRun.callInProgress)
         return; // the last request's wait goes on: the run ends on a later tick
-    platform::KillTimer(dialog, BLOCK_SEND_TIMER_ID);
-    if (pingRun.statistics.received != pingRun.statistics.sent)
+    KillTimer(dialog, BLOCK_SEND_TIMER_ID);
+    if (counts.received != counts.sent)
         WaitForPingReply(); // a late reply's last chance
-    platform::PostMessage(dialog, WM_PING_DONE, pingRun.number, 0);
+    PostMessage(dialog, WM_PING_DONE, pingRun.number, 0);
 }
 
-void PrintPingStatistics() {
+static void PrintRawStatistics(const PingStatistics& counts) {
     AppendToolLine(toolEcho.outputBox, " ");
     PrintToolLine("PING Statistics for %s ", pingRun.hostText);
-    if (pingRun.statistics.sent != 0 && pingRun.statistics.received != 0)
-        PrintToolLine("%d packets transmitted, %d packets received, %d%% packet loss",
-                      pingRun.statistics.sent, pingRun.statistics.received,
-                      (pingRun.statistics.sent - pingRun.statistics.received) * 100 /
-                          pingRun.statistics.sent);
-    else if (pingRun.statistics.sent != 0)
-        PrintToolLine("%d packets transmitted, %d packets received, 100%% packet loss",
-                      pingRun.statistics.sent, pingRun.statistics.received);
-    if (pingRun.statistics.received != 0) {
-        char shortest[ROUND_TRIP_TEXT_SIZE], average[ROUND_TRIP_TEXT_SIZE],
-            longest[ROUND_TRIP_TEXT_SIZE];
-        PrintToolLine("round-trip (ms) min/avg/max = %s/%s/%s",
-                      RoundTripText(pingRun.statistics.rttMin, shortest),
-                      RoundTripText(pingRun.statistics.rttSum /
-                                        static_cast<std::uint32_t>(pingRun.statistics.received),
-                                    average),
-                      RoundTripText(pingRun.statistics.rttMax, longest));
-    }
+    if (counts.sent != 0 && counts.received != 0)
+        PrintToolLine("%d packets transmitted, %d packets received, %d%% packet loss", counts.sent,
+                      counts.received, (counts.sent - counts.received) * 100 / counts.sent);
+    else if (counts.sent != 0)
+        PrintToolLine("%d packets transmitted, %d packets received, 100%% packet loss", counts.sent,
+                      counts.received);
+    if (counts.received == 0)
+        return;
+    char shortest[ROUND_TRIP_TEXT_SIZE], average[ROUND_TRIP_TEXT_SIZE],
+        longest[ROUND_TRIP_TEXT_SIZE];
+    PrintToolLine(
+        "round-trip (ms) min/avg/max = %s/%s/%s", RoundTripText(counts.rttMin, shortest),
+        RoundTripText(counts.rttSum / static_cast<std::uint32_t>(counts.received), average),
+        RoundTripText(counts.rttMax, longest));
 }
 
-void FinishRawPing(HWND) {
+// WM_PING_DONE: closes the socket and prints the statistics.
+static void FinishRawPing() {
     pingRun.rawActive = 0;
     pingRun.socket = CloseRawSocket(pingRun.socket);
-    PrintPingStatistics();
+    PrintRawStatistics(pingRun.statistics);
 }
 
 /*** the dialog ***/
 
 static void InitPingDialog(HWND dialog) {
-    toolEcho.outputBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
+    toolEcho.outputBox = GetDlgItem(dialog, TOOL_RESULTS_EDIT);
     toolEcho.pingIdentifier = dialog;
     toolEcho.timeoutWindow = mainWindow;
-    platform::SetDlgItemText(dialog, TOOL_HOST_EDIT, pingRun.hostText);
+    SetDlgItemText(dialog, TOOL_HOST_EDIT, pingRun.hostText);
     ApplyToolFont(dialog);
-    platform::SetDlgItemText(dialog, TOOL_START_BUTTON, "&Ping");
+    SetDlgItemText(dialog, TOOL_START_BUTTON, "&Ping");
     if (pingRun.hostText[0] != '\0')
         PostStartClick(dialog);
 }
@@ -384,15 +313,14 @@ static void OnPingButton(HWND dialog) {
     if (pingRun.callInProgress) {
         // Pressed during a wait of the run in progress: cut the wait short and start again
         // once it has returned, since no socket can be opened or closed until then.
-        if (platform::WSAIsBlocking())
-            platform::WSACancelBlockingCall();
+        if (WSAIsBlocking())
+            WSACancelBlockingCall();
         PostStartClick(dialog);
         return;
     }
     AbandonRawPing(dialog); // a new run replaces the one in progress
-    HWND resultsBox = platform::GetDlgItem(dialog, TOOL_RESULTS_EDIT);
     if (useIcmpLibrary)
-        StartLibraryPing(dialog, pingRun.hostText, resultsBox);
+        StartLibraryPing(pingRun.hostText, GetDlgItem(dialog, TOOL_RESULTS_EDIT));
     else if (useRawIcmp)
         StartRawPing(dialog);
     else
@@ -400,31 +328,30 @@ static void OnPingButton(HWND dialog) {
 }
 
 static void EndPingDialog(HWND dialog) {
-    platform::KillTimer(dialog, BLOCK_SEND_TIMER_ID);
+    KillTimer(dialog, BLOCK_SEND_TIMER_ID);
     pingRun.rawActive = 0;
     toolEcho.stopRequested = 1;
-    if (pingRun.callInProgress && platform::WSAIsBlocking())
-        platform::WSACancelBlockingCall();
-    platform::EndDialog(dialog, 0);
+    if (pingRun.callInProgress && WSAIsBlocking())
+        WSACancelBlockingCall();
+    EndDialog(dialog, 0);
 }
 
-INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
+static INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
-    case platform::WM_INITDIALOG:
+    case WM_INITDIALOG:
         InitPingDialog(dialog);
         return 1;
-    case platform::WM_SIZE:
+    case WM_SIZE:
         LayoutToolDialog(dialog);
         return 1;
-    case platform::WM_TIMER:
+    case WM_TIMER:
         OnPingTimer(dialog, wParam);
         return 1;
     case WM_PING_DONE:
         if (pingRun.rawActive && wParam == pingRun.number)
-            FinishRawPing(dialog);
+            FinishRawPing();
         return 1;
-    case platform::WM_COMMAND:
+    case WM_COMMAND:
         OnToolCommand(dialog, wParam, OnPingButton, EndPingDialog);
         return 1;
     default:
@@ -432,14 +359,16 @@ INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
     }
 }
 
+/*** entry point ***/
+
 int ShowPingTool(HWND owner, const char* host) {
     std::snprintf(pingRun.hostText, sizeof pingRun.hostText, "%s", host != nullptr ? host : "");
     StopPollTimer();
-    INT_PTR result = platform::DialogBox(owner, "DLG_TRACEROUTE", PingDialogProc);
+    INT_PTR result = DialogBox(owner, "DLG_TRACEROUTE", PingDialogProc);
     // The results box is gone; a run that ended with the dialog leaves no socket behind.
     toolEcho.outputBox = 0;
     pingRun.rawActive = 0;
-    if (pingRun.socket != INVALID_SOCKET && !platform::WSAIsBlocking())
+    if (pingRun.socket != INVALID_SOCKET && !WSAIsBlocking())
         pingRun.socket = CloseRawSocket(pingRun.socket);
     if (!pollInProgress)
         StartPollTimer();

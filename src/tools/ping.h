@@ -4,6 +4,7 @@
 // statistics. Also the layout and buttons shared with the traceroute dialog.
 #pragma once
 
+#include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "platform/types.h"
 #include "platform/window.h"
@@ -53,33 +54,11 @@ extern int (*toolOptionsDialog)(platform::HWND owner);
 // dialog's result.
 int ShowPingTool(platform::HWND owner, const char* host);
 
-/*** the dialog and its two modes ***/
-
-platform::INT_PTR PingDialogProc(platform::HWND dialog, platform::UINT message,
-                                 platform::WPARAM wParam, platform::LPARAM lParam);
-
-// Stacks the three buttons at the right edge and lets the host and results boxes follow
-// the dialog's size (ping and traceroute dialogs).
-void LayoutToolDialog(platform::HWND dialog);
-
-// Fills `destination` for `host`: a dotted address as it stands, else the first address
-// a name look-up gives. False when neither works.
-bool ResolveToolHost(const char* host, platform::sockaddr_in* destination);
-
-// Library mode: resolves and runs the whole ping before returning.
-void StartLibraryPing(platform::HWND dialog, const char* host, platform::HWND resultsBox);
-void PingWithLibrary(platform::HWND dialog, const platform::sockaddr_in* destination);
-
-// Raw mode: opens the socket, prints the header and arms the tick; the ticks send and
-// wait; WM_PING_DONE closes the socket and prints the statistics.
-void StartRawPing(platform::HWND dialog);
-void OnPingTimer(platform::HWND dialog, platform::UINT_PTR timerId);
-void FinishRawPing(platform::HWND dialog);
-void PrintPingHeader(const platform::sockaddr_in* destination, unsigned dataLength);
-void PrintPingStatistics();
-
 /*** shared with the traceroute dialog ***/
 
+// Stacks the three buttons at the right edge and lets the host and results boxes follow
+// the dialog's size.
+void LayoutToolDialog(platform::HWND dialog);
 // The tool dialogs' fixed-pitch results box, when the FIXFONT option asks for it.
 void ApplyToolFont(platform::HWND dialog);
 // Posts a click on the start button, so a run begins once the current message is done.
@@ -90,10 +69,14 @@ void OnToolCommand(platform::HWND dialog, platform::WPARAM wParam, void (*start)
                    void (*end)(platform::HWND));
 // Reads the host box into `hostText` (ECHO_HOST_LENGTH + 1 bytes) and selects its text.
 void TakeHostText(platform::HWND dialog, char* hostText);
-// One formatted line through AppendToolLine into toolOutputBox (at most 511 characters).
-__attribute__((format(printf, 1, 2))) void PrintToolLine(const char* format, ...);
 // Replaces the whole text of `box` with a formatted text.
 __attribute__((format(printf, 2, 3))) void SetToolBoxText(platform::HWND box, const char* format,
                                                           ...);
+// Fills `destination` for `host`: a dotted address as it stands, else the first address
+// a name look-up gives. False when neither works.
+bool ResolveToolHost(const char* host, platform::sockaddr_in* destination);
 // The dotted form of an address in network order.
 const char* DottedAddress(std::uint32_t address);
+// Opens the library's echo set for a tool run; a reply buffer that cannot be allocated is
+// told in the results box. True when the set is open.
+bool OpenToolEchoSet(LibraryEchoSet* set);

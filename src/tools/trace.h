@@ -10,7 +10,7 @@
 
 #include "tools/ping.h"
 
-// The time-to-live is one byte: no trace goes further, whatever traceMaxHops says.
+// The time-to-live is one byte: no trace goes further, whatever Tool Options says.
 constexpr unsigned TRACE_HOPS_LIMIT = 255;
 constexpr unsigned LIBRARY_TRACE_HOP_END = 30;     // library mode probes hops 1 to 29
 constexpr unsigned LIBRARY_HOP_TIMEOUT = 3000;     // ms for each hop's echo in library mode
@@ -37,23 +37,3 @@ extern TraceRun traceRun;
 // Opens the traceroute dialog over `owner` with `host` (null: empty) as host text; a host
 // text starts the trace at once. The poll countdown is stopped while it is open.
 int ShowTraceTool(platform::HWND owner, const char* host);
-
-/*** the dialog and the two modes ***/
-
-platform::INT_PTR TraceDialogProc(platform::HWND dialog, platform::UINT message,
-                                  platform::WPARAM wParam, platform::LPARAM lParam);
-
-// Resolves `host` and runs the whole trace in the selected mode before returning.
-void StartTrace(platform::HWND dialog, const char* host, platform::HWND resultsBox);
-
-void TraceWithLibrary(platform::HWND dialog, const platform::sockaddr_in* destination);
-// Probes hops 1 to 29 with the library; returns the last status (0: the host answered).
-platform::DWORD TraceHopsWithLibrary(platform::HANDLE handle,
-                                     const platform::sockaddr_in* destination, const char* data,
-                                     void* reply, unsigned dataLength);
-
-void StartRawTrace(platform::HWND dialog, const platform::sockaddr_in* destination);
-// Probes hops 1 to traceMaxHops (at most TRACE_HOPS_LIMIT) through `socket`; returns the
-// last status (0: the host answered).
-int TraceWithRawSocket(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                       unsigned char* request, unsigned char* reply, unsigned dataLength);

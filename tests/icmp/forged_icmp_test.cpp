@@ -48,7 +48,7 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
             results.push_back(IcmpHandleKind(handle));
             IcmpCloseHandle(handle);
             std::uint32_t rtt = 0;
-            results.push_back(LibraryEchoProbe(mainWindow, &probed, waitTimeout, &rtt));
+            results.push_back(LibraryEchoProbe(&probed, waitTimeout, &rtt));
         }
         return results;
     };

@@ -20,35 +20,42 @@ using namespace platform;
 
 TEST(IcmpLibraryEngine, EchoDataFromTheBanner) {
     EXPECT_EQ(std::strlen(echoFillText), 43u);
-
-    bool allocated = false;
+    if (!LoadIcmpLibrary())
+        GTEST_SKIP() << "needs ICMP sockets: ping sockets allowed, or root";
+    LibraryEchoSet set;
     toolOptions.echoDataLength = 56;
-    const char* data = PrepareEchoData(&allocated);
-    ASSERT_TRUE(allocated);
-    EXPECT_EQ(std::memcmp(data, echoFillText, 43), 0);
+    ASSERT_EQ(OpenLibraryEcho(&set), ECHO_SET_OPEN);
+    ASSERT_TRUE(set.dataAllocated);
+    EXPECT_EQ(std::memcmp(set.data, echoFillText, 43), 0);
     for (int index = 43; index < 56 + 5; ++index)
-        ASSERT_EQ(data[index], 0) << index;
-    FreeEchoData(data, allocated);
+        ASSERT_EQ(set.data[index], 0) << index;
+    EXPECT_EQ(TakeLibraryEchoAnswer(&set), nullptr) << "no answer before the first echo";
+    CloseLibraryEcho(&set);
 
     toolOptions.echoDataLength = 20;
-    data = PrepareEchoData(&allocated);
-    EXPECT_FALSE(allocated);
-    EXPECT_EQ(std::string(data, 20), "Tarnmap network moni");
+    ASSERT_EQ(OpenLibraryEcho(&set), ECHO_SET_OPEN);
+    EXPECT_FALSE(set.dataAllocated);
+    EXPECT_EQ(std::string(set.data, 20), "Tarnmap network moni");
+    CloseLibraryEcho(&set);
     toolOptions.echoDataLength = 43;
-    EXPECT_EQ(PrepareEchoData(&allocated), echoFillText);
-    EXPECT_FALSE(allocated);
+    ASSERT_EQ(OpenLibraryEcho(&set), ECHO_SET_OPEN);
+    EXPECT_EQ(set.data, echoFillText);
+    EXPECT_FALSE(set.dataAllocated);
+    CloseLibraryEcho(&set);
 
     // A length that would not fit the raw engine's buffers is brought within them, and the
     // reply buffer always holds one record with the echoed data.
     toolOptions.echoDataLength = 100000;
-    data = PrepareEchoData(&allocated);
+    ASSERT_EQ(OpenLibraryEcho(&set), ECHO_SET_OPEN);
     EXPECT_EQ(toolOptions.echoDataLength, ECHO_DATA_LENGTH_MAX);
-    EXPECT_TRUE(allocated);
-    FreeEchoData(data, allocated);
+    EXPECT_TRUE(set.dataAllocated);
+    CloseLibraryEcho(&set);
     for (unsigned length : {4u, 20u, 47u, 56u, ECHO_DATA_LENGTH_MAX}) {
         toolOptions.echoDataLength = length;
-        EXPECT_EQ(EchoReplyBufferSize(), IcmpReplyBufferSize(length));
-        EXPECT_GE(EchoReplyBufferSize(), sizeof(ICMP_ECHO_REPLY) + length);
+        ASSERT_EQ(OpenLibraryEcho(&set), ECHO_SET_OPEN);
+        EXPECT_EQ(set.replySize, IcmpReplyBufferSize(length));
+        EXPECT_GE(set.replySize, sizeof(ICMP_ECHO_REPLY) + length);
+        CloseLibraryEcho(&set);
     }
     toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
 }
@@ -92,7 +99,7 @@ TEST_F(EchoTest, LibraryProbeAnswersAndReportsRouters) {
     auto probe = [&rtt](const char* address, unsigned wait) {
         sockaddr_in destination = Destination(address);
         rtt = 0xffffffff;
-        return LibraryEchoProbe(mainWindow, &destination, wait, &rtt);
+        return LibraryEchoProbe(&destination, wait, &rtt);
     };
     EXPECT_EQ(probe("127.0.0.1", 2000), 0);
     EXPECT_LT(rtt, 2000u) << "the round trip of the reply";
@@ -126,7 +133,7 @@ TEST(IcmpLibraryEngine, ProbeWithoutTheLibraryClearsItsSetting) {
         sockaddr_in loopback = Destination("127.0.0.1");
         std::uint32_t rtt = 99;
         bool refused =
-            LibraryEchoProbe(0, &loopback, 100, &rtt) == -1 && useIcmpLibrary == 0 && rtt == 99;
+            LibraryEchoProbe(&loopback, 100, &rtt) == -1 && useIcmpLibrary == 0 && rtt == 99;
         _exit(cleared && refused ? 0 : 1);
     }
     int status = 0;

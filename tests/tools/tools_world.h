@@ -20,7 +20,7 @@ using ToolEntry = int (*)(platform::HWND owner, const char* host);
 // Sees the results after each message and on each turn of a blocking call; true: "E&xit".
 using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
 
-// The tool settings at small test values: pingCount 3, 500 ms library and 400 ms raw waits,
+// The tool settings at small test values: a ping count of 3, 500 ms library and 400 ms raw waits,
 // verbose off, no hop names, neither ICMP mode; the journal on.
 class ToolTest : public MainWindowTest {
   protected:
