@@ -240,8 +240,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     platform::WSASetBlockingHook(DispatchOneMessage);
-    waitTimeout = 1000;
-    useIcmpLibrary = 1;
+    options.waitTimeout = 1000;
+    options.useIcmpLibrary = 1;
     if (!LoadIcmpLibrary()) {
         std::fprintf(stderr, "bench_echo: the ICMP library cannot be loaded\n");
         return 1;

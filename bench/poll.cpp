@@ -93,9 +93,9 @@ enum Engine { RAW, LIBRARY, TCP };
 
 void PollCycle(benchmark::State& state) {
     const auto engine = static_cast<Engine>(state.range(0));
-    useRawIcmp = engine == RAW ? 1 : 0;
-    useIcmpLibrary = engine == LIBRARY ? 1 : 0;
-    probePort = 230; // nothing listens there: every connection is refused, an answer
+    options.useRawIcmp = engine == RAW ? 1 : 0;
+    options.useIcmpLibrary = engine == LIBRARY ? 1 : 0;
+    options.probePort = 230; // nothing listens there: every connection is refused, an answer
     rawIcmpUsed = 0;
     RunPollCycle(mainWindow); // the first cycle repaints every host (missed 2 -> 0)
     double seconds = 0;
@@ -133,7 +133,7 @@ void IdleCountdown(benchmark::State& state) {
     }();
     (void)registered;
     for (auto _ : state) {
-        noAutomaticChecks = 0;
+        options.noAutomaticChecks = 0;
         countdown = 3600;
         StartPollTimer();
         platform::HWND stopper =

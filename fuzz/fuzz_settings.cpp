@@ -49,8 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RestoreWindowPosition(&rect);
     char file[MAP_PATH_LENGTH + 1];
     ReadDefaultMapFile(file, sizeof file);
-    if (std::strlen(file) > MAP_PATH_LENGTH || std::strlen(telnetCommand) > COMMAND_LENGTH ||
-        std::strlen(pageNumber) > PAGE_NUMBER_LENGTH)
+    if (std::strlen(file) > MAP_PATH_LENGTH ||
+        std::strlen(options.telnetCommand) > COMMAND_LENGTH ||
+        std::strlen(options.pageNumber) > PAGE_NUMBER_LENGTH)
         std::abort();
 
     ClearMap();

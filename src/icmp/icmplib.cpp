@@ -26,7 +26,7 @@ int LoadIcmpLibrary() {
     if (icmpLibraryLoaded)
         return 1;
     if (!OpenIcmpLibrary()) {
-        useIcmpLibrary = 0;
+        options.useIcmpLibrary = 0;
         return 0;
     }
     icmpLibraryLoaded = 1;
@@ -93,11 +93,11 @@ LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set) {
 
 bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned ttl,
                      unsigned timeoutMs) {
-    IP_OPTION_INFORMATION options{};
-    options.Ttl = static_cast<std::uint8_t>(ttl);
+    IP_OPTION_INFORMATION header{};
+    header.Ttl = static_cast<std::uint8_t>(ttl);
     DWORD records =
         IcmpSendEcho(set->handle, destination, set->data, static_cast<WORD>(set->dataLength),
-                     ttl != 0 ? &options : nullptr, set->reply, set->replySize, timeoutMs);
+                     ttl != 0 ? &header : nullptr, set->reply, set->replySize, timeoutMs);
     if (records == 0) {
         set->status = GetLastError();
         return false;

@@ -78,7 +78,7 @@ static void DottedAddress(in_addr address, char* text) {
 // Arms the time-out of one wait. A wait that cannot be bounded is not begun: the caller
 // treats it as a wait that ended without a datagram.
 static bool ArmWaitTimer(HWND window) {
-    return SetTimer(window, WAIT_TIMER_ID, waitTimeout, nullptr) != 0;
+    return SetTimer(window, WAIT_TIMER_ID, options.waitTimeout, nullptr) != 0;
 }
 
 static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length, in_addr* sender) {
@@ -145,7 +145,7 @@ static int ReceiveAnswer(SOCKET socket, unsigned char* buffer, int size,
         } else if (printPassedOver) {
             ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr, nullptr);
         }
-        if (GetTickCount() - start >= waitTimeout || platform::TerminationRequested())
+        if (GetTickCount() - start >= options.waitTimeout || platform::TerminationRequested())
             return WSAEINTR;
     }
 }

@@ -86,7 +86,7 @@ unsigned BoundEchoDataLength(unsigned requested);
 /*** the monitor's exchange ***/
 
 // Sends one request from `window` (identifier: its low 16 bits, sequence: the next of the
-// process-wide counter, 40 data bytes) and waits up to waitTimeout for its answer, with
+// process-wide counter, 40 data bytes) and waits up to WAIT for its answer, with
 // WAIT_TIMER_ID armed on `window`. 0 reply; 11 an ICMP error about the request; 15 nothing
 // answered (time-out, cut wait, receive error); 10065 the request could not be sent.
 int EchoProbe(platform::HWND window, platform::SOCKET socket,

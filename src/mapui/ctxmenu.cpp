@@ -64,7 +64,7 @@ static void EnableItem(UINT command, bool enabled) {
 
 void EnableHostContextItems() {
     bool onHost = menuHost >= 0;
-    bool echo = useRawIcmp != 0 || useIcmpLibrary != 0;
+    bool echo = options.useRawIcmp != 0 || options.useIcmpLibrary != 0;
     EnableItem(CMD_CONTEXT_NEW_HOST, !onHost);
     EnableItem(CMD_CONTEXT_NEW_LINE, true);
     EnableItem(CMD_CONTEXT_DELETE_HOST, onHost);

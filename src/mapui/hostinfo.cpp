@@ -55,7 +55,7 @@ static bool Checked(HWND dialog, int id) {
 
 // Every key is tried; false when one or more could not be written.
 static bool WriteHostKey(const char* section, const char* key, const char* value) {
-    return WritePrivateProfileString(section, key, value, mapSettingsPath);
+    return WritePrivateProfileString(section, key, value, settingsFiles.mapSettings);
 }
 
 // The text of an item as the record takes it: at most `length` characters.
@@ -67,8 +67,8 @@ static void ReadItem(HWND dialog, int id, char* buffer, int length) {
 
 static void FillHostRecordItems(HWND dialog, const HostRecord& host) {
     char connect[CONNECT_LENGTH + 1];
-    GetPrivateProfileString(host.name, "CONNECT", telnetCommand, connect, sizeof connect,
-                            mapSettingsPath);
+    GetPrivateProfileString(host.name, "CONNECT", options.telnetCommand, connect, sizeof connect,
+                            settingsFiles.mapSettings);
     LimitText(dialog, HOSTINFO_NAME, NAME_FIELD_LENGTH);
     LimitText(dialog, HOSTINFO_ADDRESS, ADDRESS_FIELD_LENGTH);
     LimitText(dialog, HOSTINFO_INFO1, INFO_FIELD_LENGTH);
@@ -117,7 +117,7 @@ static void FillAlarmItems(HWND dialog, int index) {
     // cancelled.
     LimitText(dialog, HOSTINFO_BEEP_NUMBER, PAGE_NUMBER_LENGTH);
     SetDlgItemText(dialog, HOSTINFO_BEEP_NUMBER, settings.beepNumber);
-    CopyField(pageNumber, sizeof pageNumber, settings.beepNumber);
+    CopyField(options.pageNumber, sizeof options.pageNumber, settings.beepNumber);
 
     LimitText(dialog, HOSTINFO_EXTERNAL, EXTERNAL_LENGTH);
     SetDlgItemText(dialog, HOSTINFO_EXTERNAL, settings.external);
@@ -208,7 +208,7 @@ static bool AcceptHostRecord(HWND dialog, HostRecord& host) {
     LRESULT kind = SendDlgItemMessage(dialog, HOSTINFO_KIND, CB_GETCURSEL, 0, 0);
     host.kind = kind >= 0 && kind < HOST_KIND_COUNT ? static_cast<std::uint32_t>(kind) : 0;
     // The telnet command is every host's default; only a command of its own is kept.
-    bool ownCommand = !SameIgnoringCase(connect, telnetCommand);
+    bool ownCommand = !SameIgnoringCase(connect, options.telnetCommand);
     bool written = WriteHostKey(host.name, "CONNECT", ownCommand ? connect : nullptr);
     if (ownCommand)
         written &= AllowTypedCommand(connect, shownCommands.connect);
@@ -257,7 +257,7 @@ static bool AcceptAlarmSettings(HWND dialog, const char* section) {
 
     ReadItem(dialog, HOSTINFO_BEEP_NUMBER, text, PAGE_NUMBER_LENGTH);
     written &= WriteHostKey(section, "BEEP_NUMBER", text);
-    CopyField(pageNumber, sizeof pageNumber, text);
+    CopyField(options.pageNumber, sizeof options.pageNumber, text);
 
     // A page replaces the external program, so "Beep Each" means nothing with it.
     bool beeper = Checked(dialog, HOSTINFO_BEEPER);
@@ -287,7 +287,7 @@ static void AcceptHostInformation(HWND dialog) {
         std::snprintf(text, sizeof text,
                       "The alarm and connect settings of %s could not be saved to \"%s\" and "
                       "are lost.",
-                      host.name, mapSettingsPath);
+                      host.name, settingsFiles.mapSettings);
         MessageBox(dialog, text, HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
     }
     EndDialog(dialog, 1);

@@ -78,7 +78,7 @@ static void TellUnsavedSettings(HWND owner, const char* what, const char* captio
     char text[SETTINGS_PATH_LENGTH + 128];
     std::snprintf(text, sizeof text,
                   "%s could not be saved to \"%s\". They hold until the program ends.", what,
-                  file != nullptr ? file : globalSettingsPath);
+                  file != nullptr ? file : settingsFiles.global);
     MessageBox(owner, text, caption, MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -90,22 +90,22 @@ bool IsValidDialString(const char* dialString) {
 /*** Options ***/
 
 static void InitOptions(HWND dialog) {
-    SetDlgItemInt(dialog, OPTIONS_TIMER, pollInterval, false);
-    SetDlgItemInt(dialog, OPTIONS_WAIT, waitTimeout / 1000, false);
+    SetDlgItemInt(dialog, OPTIONS_TIMER, options.pollInterval, false);
+    SetDlgItemInt(dialog, OPTIONS_WAIT, options.waitTimeout / 1000, false);
     SendDlgItemMessage(dialog, OPTIONS_TELNET, EM_LIMITTEXT, COMMAND_LENGTH, 0);
     SendDlgItemMessage(dialog, OPTIONS_FTP, EM_LIMITTEXT, COMMAND_LENGTH, 0);
-    SetDlgItemText(dialog, OPTIONS_TELNET, telnetCommand);
-    SetDlgItemText(dialog, OPTIONS_FTP, ftpCommand);
-    Check(dialog, OPTIONS_NO_CHECKS, noAutomaticChecks);
-    Check(dialog, OPTIONS_SOUND, soundEnabled);
-    Check(dialog, OPTIONS_FIXED_MAP_FONT, scaledMapFont == 0);
-    Check(dialog, OPTIONS_FIXED_TOOL_FONT, fixedFontTools);
-    Check(dialog, OPTIONS_ICONS, useIcons);
-    Check(dialog, OPTIONS_LABELS, labelIcons);
-    Check(dialog, OPTIONS_RAW_ICMP, useRawIcmp);
-    Check(dialog, OPTIONS_ICMP_LIBRARY, useIcmpLibrary);
-    Check(dialog, OPTIONS_SHOW_TIMER, showTimerInTitle);
-    Check(dialog, OPTIONS_SOLID_BACKGROUND, solidBackground);
+    SetDlgItemText(dialog, OPTIONS_TELNET, options.telnetCommand);
+    SetDlgItemText(dialog, OPTIONS_FTP, options.ftpCommand);
+    Check(dialog, OPTIONS_NO_CHECKS, options.noAutomaticChecks);
+    Check(dialog, OPTIONS_SOUND, options.soundEnabled);
+    Check(dialog, OPTIONS_FIXED_MAP_FONT, options.scaledMapFont == 0);
+    Check(dialog, OPTIONS_FIXED_TOOL_FONT, options.fixedFontTools);
+    Check(dialog, OPTIONS_ICONS, options.useIcons);
+    Check(dialog, OPTIONS_LABELS, options.labelIcons);
+    Check(dialog, OPTIONS_RAW_ICMP, options.useRawIcmp);
+    Check(dialog, OPTIONS_ICMP_LIBRARY, options.useIcmpLibrary);
+    Check(dialog, OPTIONS_SHOW_TIMER, options.showTimerInTitle);
+    Check(dialog, OPTIONS_SOLID_BACKGROUND, options.solidBackground);
 }
 
 // TIMER is held in 16 bits; a larger number is taken as the largest it holds rather than
@@ -120,13 +120,13 @@ static std::uint16_t PollIntervalFromItem(HWND dialog) {
 }
 
 static CheckSettings CurrentCheckSettings() {
-    return {waitTimeout, useRawIcmp, useIcmpLibrary};
+    return {options.waitTimeout, options.useRawIcmp, options.useIcmpLibrary};
 }
 
 static void ApplyCheckSettings(const CheckSettings& settings) {
-    waitTimeout = settings.waitTimeout;
-    useRawIcmp = settings.useRawIcmp;
-    useIcmpLibrary = settings.useIcmpLibrary;
+    options.waitTimeout = settings.waitTimeout;
+    options.useRawIcmp = settings.useRawIcmp;
+    options.useIcmpLibrary = settings.useIcmpLibrary;
 }
 
 static void ApplyHeldCheckSettings() {
@@ -135,24 +135,24 @@ static void ApplyHeldCheckSettings() {
 
 // Applies the dialog to the option variables and writes them to `target`.
 static void SaveOptions(HWND dialog, const char* target) {
-    scaledMapFont = Checked(dialog, OPTIONS_FIXED_MAP_FONT) ? 0 : 1;
-    fixedFontTools = Checked(dialog, OPTIONS_FIXED_TOOL_FONT);
-    soundEnabled = Checked(dialog, OPTIONS_SOUND);
-    pollInterval = PollIntervalFromItem(dialog);
+    options.scaledMapFont = Checked(dialog, OPTIONS_FIXED_MAP_FONT) ? 0 : 1;
+    options.fixedFontTools = Checked(dialog, OPTIONS_FIXED_TOOL_FONT);
+    options.soundEnabled = Checked(dialog, OPTIONS_SOUND);
+    options.pollInterval = PollIntervalFromItem(dialog);
     CheckSettings chosen{WaitTimeoutFromSeconds(ItemNumber(dialog, OPTIONS_WAIT)),
                          Checked(dialog, OPTIONS_RAW_ICMP), Checked(dialog, OPTIONS_ICMP_LIBRARY)};
-    showTimerInTitle = Checked(dialog, OPTIONS_SHOW_TIMER);
-    GetDlgItemText(dialog, OPTIONS_TELNET, telnetCommand, sizeof telnetCommand);
-    GetDlgItemText(dialog, OPTIONS_FTP, ftpCommand, sizeof ftpCommand);
+    options.showTimerInTitle = Checked(dialog, OPTIONS_SHOW_TIMER);
+    GetDlgItemText(dialog, OPTIONS_TELNET, options.telnetCommand, sizeof options.telnetCommand);
+    GetDlgItemText(dialog, OPTIONS_FTP, options.ftpCommand, sizeof options.ftpCommand);
     // The window classes take their background brush at start-up.
     unsigned background = Checked(dialog, OPTIONS_SOLID_BACKGROUND);
-    if (background != solidBackground)
+    if (background != options.solidBackground)
         MessageBox(dialog, "Color change takes effect next time program starts.", "TARNMAP",
                    MB_OK | MB_ICONINFORMATION);
-    solidBackground = background;
-    useIcons = Checked(dialog, OPTIONS_ICONS);
-    labelIcons = Checked(dialog, OPTIONS_LABELS);
-    noAutomaticChecks = Checked(dialog, OPTIONS_NO_CHECKS);
+    options.solidBackground = background;
+    options.useIcons = Checked(dialog, OPTIONS_ICONS);
+    options.labelIcons = Checked(dialog, OPTIONS_LABELS);
+    options.noAutomaticChecks = Checked(dialog, OPTIONS_NO_CHECKS);
     const CheckSettings checking = CurrentCheckSettings();
     ApplyCheckSettings(chosen);
     bool written = WriteOptions(target);
@@ -162,8 +162,8 @@ static void SaveOptions(HWND dialog, const char* target) {
         atEndOfPollCycle = ApplyHeldCheckSettings;
     }
     // A shorter interval does not wait for the longer countdown under way.
-    if (countdown > pollInterval)
-        countdown = pollInterval;
+    if (countdown > options.pollInterval)
+        countdown = options.pollInterval;
     if (!written)
         TellUnsavedSettings(dialog, "The options", "Options", target);
     EndDialog(dialog, 1);
@@ -178,10 +178,10 @@ static INT_PTR OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case OPTIONS_SAVE_DEFAULT:
-            SaveOptions(dialog, globalSettingsPath);
+            SaveOptions(dialog, settingsFiles.global);
             break;
         case OPTIONS_SAVE_MAP:
-            SaveOptions(dialog, mapSettingsPath);
+            SaveOptions(dialog, settingsFiles.mapSettings);
             break;
         case OPTIONS_EXIT:
             EndDialog(dialog, 0);
@@ -212,7 +212,7 @@ int ShowOptionsDialog(HWND owner) {
 
 static void InitToolOptions(HWND dialog) {
     SetDlgItemInt(dialog, TOOLOPTIONS_COUNT, toolOptions.pingCount, false);
-    SetDlgItemInt(dialog, TOOLOPTIONS_TIMEOUT, waitTimeout / 1000, false);
+    SetDlgItemInt(dialog, TOOLOPTIONS_TIMEOUT, options.waitTimeout / 1000, false);
     SetDlgItemInt(dialog, TOOLOPTIONS_DATA_LENGTH, toolOptions.echoDataLength, false);
     SetDlgItemInt(dialog, TOOLOPTIONS_MAX_HOPS, toolOptions.traceMaxHops, false);
     Check(dialog, TOOLOPTIONS_VERBOSE, static_cast<unsigned>(toolOptions.verbose));
@@ -221,7 +221,7 @@ static void InitToolOptions(HWND dialog) {
 
 static void AcceptToolOptions(HWND dialog) {
     toolOptions.pingCount = ItemNumber(dialog, TOOLOPTIONS_COUNT);
-    waitTimeout = WaitTimeoutFromSeconds(ItemNumber(dialog, TOOLOPTIONS_TIMEOUT));
+    options.waitTimeout = WaitTimeoutFromSeconds(ItemNumber(dialog, TOOLOPTIONS_TIMEOUT));
     // The engines' buffers hold only so much; the hop number is one byte.
     toolOptions.echoDataLength = BoundEchoDataLength(ItemNumber(dialog, TOOLOPTIONS_DATA_LENGTH));
     unsigned hops = ItemNumber(dialog, TOOLOPTIONS_MAX_HOPS);
@@ -362,7 +362,7 @@ int ShowColorsDialog(HWND owner) {
 /*** Beeper Setup ***/
 
 static bool WriteBeeperKey(const char* key, const char* value) {
-    return WritePrivateProfileString(OPTIONS_SECTION, key, value, globalSettingsPath);
+    return WritePrivateProfileString(OPTIONS_SECTION, key, value, settingsFiles.global);
 }
 
 static bool WriteBeeperNumber(const char* key, unsigned value) {
@@ -372,22 +372,22 @@ static bool WriteBeeperNumber(const char* key, unsigned value) {
 }
 
 static void InitBeeperSetup(HWND dialog) {
-    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_STRING", DEFAULT_DIAL_STRING, beepString,
-                            sizeof beepString, globalSettingsPath);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_STRING", DEFAULT_DIAL_STRING, options.beepString,
+                            sizeof options.beepString, settingsFiles.global);
     // The saved default number: pageNumber may hold the number of the host edited last.
     char number[PAGE_NUMBER_LENGTH + 1];
     GetPrivateProfileString(OPTIONS_SECTION, "BEEP_NUMBER", "", number, sizeof number,
-                            globalSettingsPath);
-    Check(dialog, BEEPER_ENABLE, beepEnable);
+                            settingsFiles.global);
+    Check(dialog, BEEPER_ENABLE, options.beepEnable);
     SendDlgItemMessage(dialog, BEEPER_NUMBER, EM_LIMITTEXT, PAGE_NUMBER_LENGTH, 0);
     SetDlgItemText(dialog, BEEPER_NUMBER, number);
     // The whole of what BEEP_STRING holds, so that OK never cuts a longer saved string.
     SendDlgItemMessage(dialog, BEEPER_DIAL_STRING, EM_LIMITTEXT, BEEP_STRING_LENGTH, 0);
-    SetDlgItemText(dialog, BEEPER_DIAL_STRING, beepString);
-    if (beepPort == 1 || beepPort == 2)
-        CheckDlgButton(dialog, BEEPER_COM1 + static_cast<int>(beepPort) - 1, BST_CHECKED);
-    if (beepBaud <= 3)
-        CheckDlgButton(dialog, BEEPER_BAUD_2400 + static_cast<int>(beepBaud), BST_CHECKED);
+    SetDlgItemText(dialog, BEEPER_DIAL_STRING, options.beepString);
+    if (options.beepPort == 1 || options.beepPort == 2)
+        CheckDlgButton(dialog, BEEPER_COM1 + static_cast<int>(options.beepPort) - 1, BST_CHECKED);
+    if (options.beepBaud <= 3)
+        CheckDlgButton(dialog, BEEPER_BAUD_2400 + static_cast<int>(options.beepBaud), BST_CHECKED);
 }
 
 static void AcceptBeeperSetup(HWND dialog) {
@@ -397,19 +397,19 @@ static void AcceptBeeperSetup(HWND dialog) {
         MessageBox(dialog, "String must contain two \"%s\".", "Beeper Setup", MB_OK | MB_ICONERROR);
         return;
     }
-    CopyField(beepString, sizeof beepString, dialString);
-    bool written = WriteBeeperKey("BEEP_STRING", beepString);
-    beepEnable = Checked(dialog, BEEPER_ENABLE) ? 1 : 0;
-    written &= WriteBeeperKey("BEEP_ENABLE", beepEnable != 0 ? "1" : "0");
-    beepPort = Checked(dialog, BEEPER_COM1) ? 1 : 2;
-    written &= WriteBeeperNumber("BEEP_PORT", beepPort);
-    beepBaud = Checked(dialog, BEEPER_BAUD_2400)    ? 0
-               : Checked(dialog, BEEPER_BAUD_19200) ? 2
-               : Checked(dialog, BEEPER_BAUD_38400) ? 3
-                                                    : 1;
-    written &= WriteBeeperNumber("BEEP_BAUD", beepBaud);
-    GetDlgItemText(dialog, BEEPER_NUMBER, pageNumber, sizeof pageNumber);
-    written &= WriteBeeperKey("BEEP_NUMBER", pageNumber);
+    CopyField(options.beepString, sizeof options.beepString, dialString);
+    bool written = WriteBeeperKey("BEEP_STRING", options.beepString);
+    options.beepEnable = Checked(dialog, BEEPER_ENABLE) ? 1 : 0;
+    written &= WriteBeeperKey("BEEP_ENABLE", options.beepEnable != 0 ? "1" : "0");
+    options.beepPort = Checked(dialog, BEEPER_COM1) ? 1 : 2;
+    written &= WriteBeeperNumber("BEEP_PORT", options.beepPort);
+    options.beepBaud = Checked(dialog, BEEPER_BAUD_2400)    ? 0
+                       : Checked(dialog, BEEPER_BAUD_19200) ? 2
+                       : Checked(dialog, BEEPER_BAUD_38400) ? 3
+                                                            : 1;
+    written &= WriteBeeperNumber("BEEP_BAUD", options.beepBaud);
+    GetDlgItemText(dialog, BEEPER_NUMBER, options.pageNumber, sizeof options.pageNumber);
+    written &= WriteBeeperKey("BEEP_NUMBER", options.pageNumber);
     if (!written)
         TellUnsavedSettings(dialog, "The beeper settings", "Beeper Setup");
     EndDialog(dialog, 1);

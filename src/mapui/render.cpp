@@ -134,7 +134,7 @@ int NameLength(const HostRecord& host) {
 
 void DrawEditGrid(HDC dc, int width, int height) {
     HPEN previous = nullptr;
-    if (solidBackground == 0)
+    if (options.solidBackground == 0)
         previous = SelectObject(dc, EdgePen(shadowPen));
     for (int x = 0; x < width; x += gridCellWidth) {
         MoveToEx(dc, x, 0, nullptr);
@@ -151,7 +151,7 @@ void DrawEditGrid(HDC dc, int width, int height) {
 // The sunken band at the foot of the map, and the top edge of a solid background.
 void DrawEdges(HDC dc, int width, int height) {
     HPEN previous = SelectObject(dc, EdgePen(shadowPen));
-    if (solidBackground != 0) {
+    if (options.solidBackground != 0) {
         MoveToEx(dc, 0, 0, nullptr);
         LineTo(dc, width, 0);
         SelectObject(dc, EdgePen(highlightPen));
@@ -289,7 +289,7 @@ void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLO
     // cells; it is never enlarged.
     int drawWidth = width;
     int drawHeight = height;
-    if (scaledMapFont != 0 && width >= 2 * gridCellWidth) {
+    if (options.scaledMapFont != 0 && width >= 2 * gridCellWidth) {
         drawWidth = 2 * gridCellWidth;
         drawHeight = 2 * gridCellWidth;
     }
@@ -297,7 +297,7 @@ void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLO
                platform::SRCCOPY);
     host.drawWidth = drawWidth;
     host.drawHeight = drawHeight;
-    if (labelIcons != 0)
+    if (options.labelIcons != 0)
         DrawPictureLabel(paint, host, color, left, top + drawHeight);
 }
 
@@ -394,9 +394,9 @@ ColorSlot HostColorSlot(const HostRecord& host) {
         return SLOT_INACTIVE;
     // A hard error (unreachable, no route, ...) shows the worst colour at once; only plain
     // time-outs step through the bands.
-    if (useIcmpLibrary != 0 && host.status != 0 && host.status != ICMP_LIBRARY_TIMED_OUT)
+    if (options.useIcmpLibrary != 0 && host.status != 0 && host.status != ICMP_LIBRARY_TIMED_OUT)
         return SLOT_EIGHT;
-    if (useRawIcmp != 0 && rawIcmpUsed != 0 && host.status != 0 &&
+    if (options.useRawIcmp != 0 && rawIcmpUsed != 0 && host.status != 0 &&
         host.status != BLOCKING_CALL_CANCELLED)
         return SLOT_EIGHT;
     switch (host.missed) {
@@ -433,9 +433,9 @@ int PaintMap(HWND window) {
     Paint paint{};
     paint.dc = dc;
     paint.iconic = PaintsIconicView(window);
-    paint.scaledText = paint.iconic || scaledMapFont != 0;
-    paint.outside = solidBackground != 0 ? PaletteColor(colorTable[SLOT_BACK])
-                                         : GetSysColor(platform::COLOR_DESKTOP);
+    paint.scaledText = paint.iconic || options.scaledMapFont != 0;
+    paint.outside = options.solidBackground != 0 ? PaletteColor(colorTable[SLOT_BACK])
+                                                 : GetSysColor(platform::COLOR_DESKTOP);
 
     HFONT scaledFont = paint.scaledText ? CreateScaledFont() : nullptr;
     HFONT previousFont = SelectObject(
@@ -448,7 +448,8 @@ int PaintMap(HWND window) {
     GetTextMetrics(dc, &metrics);
     paint.lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
 
-    const bool pictures = useIcons != 0 && bitmapsLoaded != 0 && !paint.iconic && scratchWidth > 0;
+    const bool pictures =
+        options.useIcons != 0 && bitmapsLoaded != 0 && !paint.iconic && scratchWidth > 0;
     HBITMAP scratch = nullptr;
     HBITMAP previousScratch = nullptr;
     if (pictures) {

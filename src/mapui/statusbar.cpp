@@ -154,7 +154,7 @@ void LayoutStatusBar(HWND window, int width, int height) {
 
 void ShowCountdown() {
     char text[16];
-    if (noAutomaticChecks == 1)
+    if (options.noAutomaticChecks == 1)
         std::snprintf(text, sizeof text, "inactive");
     else
         std::snprintf(text, sizeof text, "%03u", static_cast<unsigned>(countdown));

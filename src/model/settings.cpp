@@ -24,33 +24,31 @@ const char* const OPTIONS_SECTION = "OPTS";
 const char* const COLORS_SECTION = "COLORS";
 const char* const PROGRAMS_SECTION = "PROGRAMS";
 
-char globalSettingsPath[SETTINGS_PATH_LENGTH + 1];
-char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];
-char mapLogPath[SETTINGS_PATH_LENGTH + 1];
-void (*mapOpenedReport)(const char* path) = nullptr;
-
-unsigned soundEnabled = 1;
-unsigned fixedFontTools = 1;
-std::uint16_t pollInterval = 60;
-unsigned scaledMapFont = 0;
-unsigned waitTimeout = 5000;
-unsigned useIcons = 1;
-unsigned labelIcons = 1;
-unsigned noAutomaticChecks = 1;
-unsigned useRawIcmp = 0;
-unsigned useIcmpLibrary = 1;
-unsigned probePort = 230;
-unsigned showTimerInTitle = 1;
-unsigned solidBackground = 0;
-char telnetCommand[COMMAND_LENGTH + 1];
-char ftpCommand[COMMAND_LENGTH + 1];
-char beepString[BEEP_STRING_LENGTH + 1];
-unsigned beepPort = 1;
-unsigned beepBaud = 1;
-unsigned beepEnable = 0;
-char beepDevice[SETTINGS_PATH_LENGTH + 1];
-char pageNumber[PAGE_NUMBER_LENGTH + 1];
-void (*mapFilesRefused)(const char* text) = nullptr;
+SettingsFiles settingsFiles;
+ProgramOptions options = {
+    .soundEnabled = 1,
+    .fixedFontTools = 1,
+    .pollInterval = 60,
+    .scaledMapFont = 0,
+    .waitTimeout = 5000,
+    .useIcons = 1,
+    .labelIcons = 1,
+    .noAutomaticChecks = 1,
+    .useRawIcmp = 0,
+    .useIcmpLibrary = 1,
+    .probePort = 230,
+    .showTimerInTitle = 1,
+    .solidBackground = 0,
+    .telnetCommand = "",
+    .ftpCommand = "",
+    .beepString = "",
+    .beepPort = 1,
+    .beepBaud = 1,
+    .beepEnable = 0,
+    .beepDevice = "",
+    .pageNumber = "",
+};
+SettingsReports settingsReports = {nullptr, nullptr};
 
 const char* const colorKeys[COLOR_SLOT_COUNT] = {"OK",    "ONE",      "TWO",  "THREE", "FOUR",
                                                  "EIGHT", "INACTIVE", "BACK", "TEXT"};
@@ -70,19 +68,19 @@ static void SettleGlobalSettingsPath() {
     if (platform::FileExists(GLOBAL_SETTINGS_NAME) &&
         platform::GetCurrentDirectory(directory, sizeof directory) != 0) {
         const char* separator = directory[std::strlen(directory) - 1] == '/' ? "" : "/";
-        int length = std::snprintf(globalSettingsPath, sizeof globalSettingsPath, "%s%s%s",
+        int length = std::snprintf(settingsFiles.global, sizeof settingsFiles.global, "%s%s%s",
                                    directory, separator, GLOBAL_SETTINGS_NAME);
         if (length > 0 && static_cast<unsigned>(length) <= SETTINGS_PATH_LENGTH)
             return;
     }
     char config[SETTINGS_PATH_LENGTH + 1];
     if (platform::GetConfigDirectory(config, sizeof config) != 0) {
-        int length = std::snprintf(globalSettingsPath, sizeof globalSettingsPath, "%s/%s", config,
-                                   GLOBAL_SETTINGS_NAME);
+        int length = std::snprintf(settingsFiles.global, sizeof settingsFiles.global, "%s/%s",
+                                   config, GLOBAL_SETTINGS_NAME);
         if (length > 0 && static_cast<unsigned>(length) <= SETTINGS_PATH_LENGTH)
             return;
     }
-    CopyField(globalSettingsPath, sizeof globalSettingsPath, GLOBAL_SETTINGS_NAME);
+    CopyField(settingsFiles.global, sizeof settingsFiles.global, GLOBAL_SETTINGS_NAME);
 }
 
 // `base` with everything from its last "." replaced by `extension`, or `bare` appended
@@ -130,33 +128,33 @@ static unsigned ReadWaitTimeout(const char* file, unsigned defaultValue) {
 
 void ReadProgramOptions() {
     SettleGlobalSettingsPath();
-    const char* file = globalSettingsPath;
-    soundEnabled = ReadOption(file, "SOUND", 1);
-    fixedFontTools = ReadOption(file, "FIXFONT", 1);
-    pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", 60));
-    scaledMapFont = ReadOption(file, "FONT", 0);
-    waitTimeout = ReadWaitTimeout(file, 5000);
-    useIcons = ReadOption(file, "ICONS", 1);
-    labelIcons = ReadOption(file, "LABEL", 1);
-    noAutomaticChecks = ReadOption(file, "NOCHECK", 1);
-    useRawIcmp = ReadOption(file, "PING", 0);
-    useIcmpLibrary = ReadOption(file, "MSICMP", 1);
-    probePort = ReadOption(file, "PORT", 230);
-    showTimerInTitle = ReadOption(file, "SHOW", 1);
-    solidBackground = ReadOption(file, "BACKGROUND", 0);
-    GetPrivateProfileString(OPTIONS_SECTION, "TELNET", DEFAULT_TELNET, telnetCommand,
-                            sizeof telnetCommand, file);
-    GetPrivateProfileString(OPTIONS_SECTION, "FTP", DEFAULT_FTP, ftpCommand, sizeof ftpCommand,
-                            file);
-    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_STRING", DEFAULT_BEEP_STRING, beepString,
-                            sizeof beepString, file);
-    beepPort = ReadOption(file, "BEEP_PORT", 1);
-    beepBaud = ReadOption(file, "BEEP_BAUD", 1);
-    beepEnable = ReadOption(file, "BEEP_ENABLE", 0);
-    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_DEVICE", "", beepDevice, sizeof beepDevice,
-                            file);
-    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_NUMBER", "", pageNumber, sizeof pageNumber,
-                            file);
+    const char* file = settingsFiles.global;
+    options.soundEnabled = ReadOption(file, "SOUND", 1);
+    options.fixedFontTools = ReadOption(file, "FIXFONT", 1);
+    options.pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", 60));
+    options.scaledMapFont = ReadOption(file, "FONT", 0);
+    options.waitTimeout = ReadWaitTimeout(file, 5000);
+    options.useIcons = ReadOption(file, "ICONS", 1);
+    options.labelIcons = ReadOption(file, "LABEL", 1);
+    options.noAutomaticChecks = ReadOption(file, "NOCHECK", 1);
+    options.useRawIcmp = ReadOption(file, "PING", 0);
+    options.useIcmpLibrary = ReadOption(file, "MSICMP", 1);
+    options.probePort = ReadOption(file, "PORT", 230);
+    options.showTimerInTitle = ReadOption(file, "SHOW", 1);
+    options.solidBackground = ReadOption(file, "BACKGROUND", 0);
+    GetPrivateProfileString(OPTIONS_SECTION, "TELNET", DEFAULT_TELNET, options.telnetCommand,
+                            sizeof options.telnetCommand, file);
+    GetPrivateProfileString(OPTIONS_SECTION, "FTP", DEFAULT_FTP, options.ftpCommand,
+                            sizeof options.ftpCommand, file);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_STRING", DEFAULT_BEEP_STRING, options.beepString,
+                            sizeof options.beepString, file);
+    options.beepPort = ReadOption(file, "BEEP_PORT", 1);
+    options.beepBaud = ReadOption(file, "BEEP_BAUD", 1);
+    options.beepEnable = ReadOption(file, "BEEP_ENABLE", 0);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_DEVICE", "", options.beepDevice,
+                            sizeof options.beepDevice, file);
+    GetPrivateProfileString(OPTIONS_SECTION, "BEEP_NUMBER", "", options.pageNumber,
+                            sizeof options.pageNumber, file);
 }
 
 bool DeriveMapFilePaths(const char* path, char* settings, char* log) {
@@ -173,7 +171,7 @@ bool DeriveMapFilePaths(const char* path, char* settings, char* log) {
 
 // The refusal, with the settings path as it would have been (the log's is as long).
 static void TellMapFilesRefused(const char* path) {
-    if (mapFilesRefused == nullptr)
+    if (settingsReports.mapFilesRefused == nullptr)
         return;
     char base[4096];
     DeriveMapBase(base, sizeof base, path);
@@ -184,16 +182,16 @@ static void TellMapFilesRefused(const char* path) {
                   "The map's settings and log are not kept: the path %.*s%s is longer than %u "
                   "characters.",
                   stem, base, dot != nullptr ? ".INI" : ".InI", SETTINGS_PATH_LENGTH);
-    mapFilesRefused(text);
+    settingsReports.mapFilesRefused(text);
 }
 
 void UseMapFiles(const char* path) {
     char base[SETTINGS_PATH_LENGTH + 1];
     bool fits = DeriveMapBase(base, sizeof base, path) &&
-                DeriveMapFilePaths(path, mapSettingsPath, mapLogPath);
+                DeriveMapFilePaths(path, settingsFiles.mapSettings, settingsFiles.mapLog);
     if (!fits) {
-        mapSettingsPath[0] = '\0';
-        mapLogPath[0] = '\0';
+        settingsFiles.mapSettings[0] = '\0';
+        settingsFiles.mapLog[0] = '\0';
         TellMapFilesRefused(path);
     }
     // Alarm sounds kept beside the map are preferred to the installed ones.
@@ -210,17 +208,18 @@ void UseMapFiles(const char* path) {
 void SelectMapFiles(const char* path) {
     UseMapFiles(path);
     ReadProgramOptions();
-    const char* file = mapSettingsPath;
-    soundEnabled = ReadOption(file, "SOUND", soundEnabled);
-    fixedFontTools = ReadOption(file, "FIXFONT", fixedFontTools);
-    pollInterval = static_cast<std::uint16_t>(ReadOption(file, "TIMER", pollInterval));
-    scaledMapFont = ReadOption(file, "FONT", scaledMapFont);
-    waitTimeout = ReadWaitTimeout(file, waitTimeout);
-    useIcons = ReadOption(file, "ICONS", useIcons);
-    labelIcons = ReadOption(file, "LABEL", labelIcons);
-    noAutomaticChecks = ReadOption(file, "NOCHECK", noAutomaticChecks);
-    if (mapOpenedReport != nullptr)
-        mapOpenedReport(path);
+    const char* file = settingsFiles.mapSettings;
+    options.soundEnabled = ReadOption(file, "SOUND", options.soundEnabled);
+    options.fixedFontTools = ReadOption(file, "FIXFONT", options.fixedFontTools);
+    options.pollInterval =
+        static_cast<std::uint16_t>(ReadOption(file, "TIMER", options.pollInterval));
+    options.scaledMapFont = ReadOption(file, "FONT", options.scaledMapFont);
+    options.waitTimeout = ReadWaitTimeout(file, options.waitTimeout);
+    options.useIcons = ReadOption(file, "ICONS", options.useIcons);
+    options.labelIcons = ReadOption(file, "LABEL", options.labelIcons);
+    options.noAutomaticChecks = ReadOption(file, "NOCHECK", options.noAutomaticChecks);
+    if (settingsReports.mapOpened != nullptr)
+        settingsReports.mapOpened(path);
 }
 
 static bool WriteNumber(const char* file, const char* section, const char* key, unsigned value) {
@@ -234,21 +233,21 @@ static bool WriteSwitch(const char* file, const char* key, unsigned value) {
 }
 
 bool WriteOptions(const char* target) {
-    bool written = WriteSwitch(target, "FONT", scaledMapFont);
-    written &= WriteSwitch(target, "SOUND", soundEnabled);
-    written &= WriteSwitch(target, "FIXFONT", fixedFontTools);
-    written &= WriteNumber(target, OPTIONS_SECTION, "TIMER", pollInterval);
-    written &= WriteNumber(target, OPTIONS_SECTION, "WAIT", waitTimeout);
-    written &= WriteSwitch(target, "ICONS", useIcons);
-    written &= WriteSwitch(target, "LABEL", labelIcons);
-    written &= WriteSwitch(target, "NOCHECK", noAutomaticChecks);
-    const char* global = globalSettingsPath;
-    written &= WritePrivateProfileString(OPTIONS_SECTION, "TELNET", telnetCommand, global);
-    written &= WritePrivateProfileString(OPTIONS_SECTION, "FTP", ftpCommand, global);
-    written &= WriteSwitch(global, "PING", useRawIcmp);
-    written &= WriteSwitch(global, "SHOW", showTimerInTitle);
-    written &= WriteSwitch(global, "BACKGROUND", solidBackground);
-    written &= WriteSwitch(global, "MSICMP", useIcmpLibrary);
+    bool written = WriteSwitch(target, "FONT", options.scaledMapFont);
+    written &= WriteSwitch(target, "SOUND", options.soundEnabled);
+    written &= WriteSwitch(target, "FIXFONT", options.fixedFontTools);
+    written &= WriteNumber(target, OPTIONS_SECTION, "TIMER", options.pollInterval);
+    written &= WriteNumber(target, OPTIONS_SECTION, "WAIT", options.waitTimeout);
+    written &= WriteSwitch(target, "ICONS", options.useIcons);
+    written &= WriteSwitch(target, "LABEL", options.labelIcons);
+    written &= WriteSwitch(target, "NOCHECK", options.noAutomaticChecks);
+    const char* global = settingsFiles.global;
+    written &= WritePrivateProfileString(OPTIONS_SECTION, "TELNET", options.telnetCommand, global);
+    written &= WritePrivateProfileString(OPTIONS_SECTION, "FTP", options.ftpCommand, global);
+    written &= WriteSwitch(global, "PING", options.useRawIcmp);
+    written &= WriteSwitch(global, "SHOW", options.showTimerInTitle);
+    written &= WriteSwitch(global, "BACKGROUND", options.solidBackground);
+    written &= WriteSwitch(global, "MSICMP", options.useIcmpLibrary);
     return written;
 }
 
@@ -287,29 +286,30 @@ static bool FindTerminal(char* terminal, unsigned size) {
 void ChooseTerminalCommands() {
     char present[2];
     bool hasTelnet = GetPrivateProfileString(OPTIONS_SECTION, "TELNET", "\x01", present,
-                                             sizeof present, globalSettingsPath) != 1 ||
+                                             sizeof present, settingsFiles.global) != 1 ||
                      present[0] != '\x01';
     bool hasFtp = GetPrivateProfileString(OPTIONS_SECTION, "FTP", "\x01", present, sizeof present,
-                                          globalSettingsPath) != 1 ||
+                                          settingsFiles.global) != 1 ||
                   present[0] != '\x01';
     char terminal[COMMAND_LENGTH + 1];
     if ((hasTelnet && hasFtp) || !FindTerminal(terminal, sizeof terminal))
         return;
     if (!hasTelnet) {
-        std::snprintf(telnetCommand, sizeof telnetCommand, "%.*s telnet",
+        std::snprintf(options.telnetCommand, sizeof options.telnetCommand, "%.*s telnet",
                       static_cast<int>(COMMAND_LENGTH - 7), terminal);
-        WritePrivateProfileString(OPTIONS_SECTION, "TELNET", telnetCommand, globalSettingsPath);
+        WritePrivateProfileString(OPTIONS_SECTION, "TELNET", options.telnetCommand,
+                                  settingsFiles.global);
     }
     if (!hasFtp) {
-        std::snprintf(ftpCommand, sizeof ftpCommand, "%.*s ftp",
+        std::snprintf(options.ftpCommand, sizeof options.ftpCommand, "%.*s ftp",
                       static_cast<int>(COMMAND_LENGTH - 4), terminal);
-        WritePrivateProfileString(OPTIONS_SECTION, "FTP", ftpCommand, globalSettingsPath);
+        WritePrivateProfileString(OPTIONS_SECTION, "FTP", options.ftpCommand, settingsFiles.global);
     }
 }
 
 void ReadDefaultMapFile(char* buffer, unsigned size) {
     unsigned limit = size < MAP_PATH_LENGTH + 1 ? size : MAP_PATH_LENGTH + 1;
-    GetPrivateProfileString(OPTIONS_SECTION, "FILE", "", buffer, limit, globalSettingsPath);
+    GetPrivateProfileString(OPTIONS_SECTION, "FILE", "", buffer, limit, settingsFiles.global);
 }
 
 /*** commands of a map's settings file ***/
@@ -318,10 +318,10 @@ void ReadDefaultMapFile(char* buffer, unsigned size) {
 // holds after its digit.
 static void DescribeMapCommand(const char* command, char* text, unsigned size) {
     char directory[SETTINGS_PATH_LENGTH + 1] = "";
-    if (mapSettingsPath[0] != '/')
+    if (settingsFiles.mapSettings[0] != '/')
         platform::GetCurrentDirectory(directory, sizeof directory);
     std::snprintf(text, size, "%s%s%s: %s", directory, directory[0] != '\0' ? "/" : "",
-                  mapSettingsPath, command);
+                  settingsFiles.mapSettings, command);
 }
 
 // The key of a description: FNV-1a, 64 bits, in hexadecimal.
@@ -340,7 +340,7 @@ CommandPermission ReadCommandPermission(const char* command) {
     char key[20];
     PermissionKey(description, key, sizeof key);
     char value[PERMISSION_TEXT_LENGTH + 3];
-    GetPrivateProfileString(PROGRAMS_SECTION, key, "", value, sizeof value, globalSettingsPath);
+    GetPrivateProfileString(PROGRAMS_SECTION, key, "", value, sizeof value, settingsFiles.global);
     // Another command with the same key is no answer for this one.
     if ((value[0] != '0' && value[0] != '1') || value[1] != ' ' ||
         std::strcmp(value + 2, description) != 0)
@@ -355,7 +355,7 @@ bool WriteCommandPermission(const char* command, bool allowed) {
     PermissionKey(description, key, sizeof key);
     char value[PERMISSION_TEXT_LENGTH + 3];
     std::snprintf(value, sizeof value, "%c %s", allowed ? '1' : '0', description);
-    return WritePrivateProfileString(PROGRAMS_SECTION, key, value, globalSettingsPath);
+    return WritePrivateProfileString(PROGRAMS_SECTION, key, value, settingsFiles.global);
 }
 
 /*** colours ***/
@@ -366,7 +366,7 @@ void ReadColors(unsigned colors[COLOR_SLOT_COUNT]) {
     for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot) {
         unsigned value =
             GetPrivateProfileInt(COLORS_SECTION, colorKeys[slot],
-                                 static_cast<int>(defaultColors[slot]), globalSettingsPath);
+                                 static_cast<int>(defaultColors[slot]), settingsFiles.global);
         colors[slot] = value < PALETTE_SIZE ? value : defaultColors[slot];
     }
 }
@@ -374,7 +374,7 @@ void ReadColors(unsigned colors[COLOR_SLOT_COUNT]) {
 bool WriteColors(const unsigned colors[COLOR_SLOT_COUNT]) {
     bool written = true;
     for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
-        written &= WriteNumber(globalSettingsPath, COLORS_SECTION, colorKeys[slot], colors[slot]);
+        written &= WriteNumber(settingsFiles.global, COLORS_SECTION, colorKeys[slot], colors[slot]);
     return written;
 }
 
@@ -385,7 +385,7 @@ void SaveWindowPosition(const platform::RECT& rect) {
     std::snprintf(text, sizeof text, "%u,%u,%u,%u", static_cast<unsigned>(rect.left),
                   static_cast<unsigned>(rect.top), static_cast<unsigned>(rect.right),
                   static_cast<unsigned>(rect.bottom));
-    WritePrivateProfileString(OPTIONS_SECTION, "LOC", text, globalSettingsPath);
+    WritePrivateProfileString(OPTIONS_SECTION, "LOC", text, settingsFiles.global);
 }
 
 // One decimal number (blanks and a sign allowed) taken modulo 2^32; false without digits.
@@ -408,7 +408,7 @@ static bool ParseWrappedNumber(const char*& text, int* value) {
 
 bool RestoreWindowPosition(platform::RECT* rect) {
     char text[70];
-    GetPrivateProfileString(OPTIONS_SECTION, "LOC", "", text, sizeof text, globalSettingsPath);
+    GetPrivateProfileString(OPTIONS_SECTION, "LOC", "", text, sizeof text, settingsFiles.global);
     int numbers[4];
     const char* cursor = text;
     for (int i = 0; i < 4; ++i) {
@@ -434,7 +434,7 @@ unsigned ReadHostSetting(int index, const char* key, HostSettingsReader reader) 
     else if (std::strcmp(key, "BEEP_CODE") == 0 || std::strcmp(key, "BEEP_PRIORITY") == 0)
         defaultValue = static_cast<unsigned>(index);
     return GetPrivateProfileInt(hostTable[index].name, key, static_cast<int>(defaultValue),
-                                mapSettingsPath);
+                                settingsFiles.mapSettings);
 }
 
 void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settings) {
@@ -449,9 +449,9 @@ void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settin
     settings->beepCode = ReadHostSetting(index, "BEEP_CODE", reader);
     settings->beepPriority = ReadHostSetting(index, "BEEP_PRIORITY", reader);
     const char* section = hostTable[index].name;
-    GetPrivateProfileString(section, "BEEP_NUMBER",
-                            reader == HostSettingsReader::Dialog ? pageNumber : "",
-                            settings->beepNumber, sizeof settings->beepNumber, mapSettingsPath);
+    GetPrivateProfileString(
+        section, "BEEP_NUMBER", reader == HostSettingsReader::Dialog ? options.pageNumber : "",
+        settings->beepNumber, sizeof settings->beepNumber, settingsFiles.mapSettings);
     GetPrivateProfileString(section, "EXTERNAL", "", settings->external, sizeof settings->external,
-                            mapSettingsPath);
+                            settingsFiles.mapSettings);
 }

@@ -1,7 +1,7 @@
 // The settings files: the program-wide TARNMAP.INI and the map's own .INI beside its
 // database, with every [OPTS] and [COLORS] key, the per-host alarm sections, the window
 // position, and the paths of the map's settings and log files. The option values live
-// here as globals for the whole run.
+// here in one record for the whole run.
 #pragma once
 
 #include "platform/types.h"
@@ -28,40 +28,54 @@ extern const char* const OPTIONS_SECTION;      // "OPTS"
 extern const char* const COLORS_SECTION;       // "COLORS"
 extern const char* const PROGRAMS_SECTION;     // "PROGRAMS"
 
-/*** paths ***/
+/*** globals ***/
 
-extern char globalSettingsPath[SETTINGS_PATH_LENGTH + 1]; // TARNMAP.INI
-extern char mapSettingsPath[SETTINGS_PATH_LENGTH + 1];    // the map's .INI; "" when refused
-extern char mapLogPath[SETTINGS_PATH_LENGTH + 1];         // the map's .LOG; "" when refused
+// Where the settings and the log of the run are kept.
+struct SettingsFiles {
+    char global[SETTINGS_PATH_LENGTH + 1];      // TARNMAP.INI
+    char mapSettings[SETTINGS_PATH_LENGTH + 1]; // the map's .INI; "" when refused
+    char mapLog[SETTINGS_PATH_LENGTH + 1];      // the map's .LOG; "" when refused
+};
+extern SettingsFiles settingsFiles;
 
-// Told the path of each map SelectMapFiles settled on, once its options are read; the
-// shell points it at the map's log. Unset: nobody is told.
-extern void (*mapOpenedReport)(const char* path);
+// Every [OPTS] value of the run: read from TARNMAP.INI, the first eight then from the map's
+// settings file over them, and changed by the Options and Beeper Setup dialogs.
+struct ProgramOptions {
+    unsigned soundEnabled;                     // SOUND
+    unsigned fixedFontTools;                   // FIXFONT
+    std::uint16_t pollInterval;                // TIMER, seconds between cycles
+    unsigned scaledMapFont;                    // FONT: 1 map text scaled to the grid
+    unsigned waitTimeout;                      // WAIT, milliseconds per check
+    unsigned useIcons;                         // ICONS
+    unsigned labelIcons;                       // LABEL
+    unsigned noAutomaticChecks;                // NOCHECK
+    unsigned useRawIcmp;                       // PING
+    unsigned useIcmpLibrary;                   // MSICMP
+    unsigned probePort;                        // PORT, TCP port of the connection probe
+    unsigned showTimerInTitle;                 // SHOW
+    unsigned solidBackground;                  // BACKGROUND
+    char telnetCommand[COMMAND_LENGTH + 1];    // TELNET
+    char ftpCommand[COMMAND_LENGTH + 1];       // FTP
+    char beepString[BEEP_STRING_LENGTH + 1];   // BEEP_STRING
+    unsigned beepPort;                         // BEEP_PORT: 1 COM1, 2 COM2
+    unsigned beepBaud;                         // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
+    unsigned beepEnable;                       // BEEP_ENABLE
+    char beepDevice[SETTINGS_PATH_LENGTH + 1]; // BEEP_DEVICE: modem device path, or ""
+    // BEEP_NUMBER, the default pager number; a queued page keeps its number here too.
+    char pageNumber[PAGE_NUMBER_LENGTH + 1];
+};
+extern ProgramOptions options;
 
-/*** [OPTS] ***/
-
-extern unsigned soundEnabled;                     // SOUND
-extern unsigned fixedFontTools;                   // FIXFONT
-extern std::uint16_t pollInterval;                // TIMER, seconds between cycles
-extern unsigned scaledMapFont;                    // FONT: 1 map text scaled to the grid
-extern unsigned waitTimeout;                      // WAIT, milliseconds per check
-extern unsigned useIcons;                         // ICONS
-extern unsigned labelIcons;                       // LABEL
-extern unsigned noAutomaticChecks;                // NOCHECK
-extern unsigned useRawIcmp;                       // PING
-extern unsigned useIcmpLibrary;                   // MSICMP
-extern unsigned probePort;                        // PORT, TCP port of the connection probe
-extern unsigned showTimerInTitle;                 // SHOW
-extern unsigned solidBackground;                  // BACKGROUND
-extern char telnetCommand[COMMAND_LENGTH + 1];    // TELNET
-extern char ftpCommand[COMMAND_LENGTH + 1];       // FTP
-extern char beepString[BEEP_STRING_LENGTH + 1];   // BEEP_STRING
-extern unsigned beepPort;                         // BEEP_PORT: 1 COM1, 2 COM2
-extern unsigned beepBaud;                         // BEEP_BAUD: 0 2400, 1 9600, 2 19200, 3 38400
-extern unsigned beepEnable;                       // BEEP_ENABLE
-extern char beepDevice[SETTINGS_PATH_LENGTH + 1]; // BEEP_DEVICE: modem device path, or ""
-// BEEP_NUMBER, the default pager number; a queued page keeps its number here too.
-extern char pageNumber[PAGE_NUMBER_LENGTH + 1];
+// Who is told what the settings files did: the shell connects them at start. Unset
+// entries tell nobody.
+struct SettingsReports {
+    // The path of each map SelectMapFiles settled on, once its options are read; the shell
+    // points it at the map's log.
+    void (*mapOpened)(const char* path);
+    // A refusal of UseMapFiles, with the path that was too long.
+    void (*mapFilesRefused)(const char* text);
+};
+extern SettingsReports settingsReports;
 
 /*** the files of a map ***/
 
@@ -74,15 +88,12 @@ bool DeriveMapFilePaths(const char* path, char* settings, char* log);
 
 // Makes the map at `path` the one whose settings and log files are used, without reading
 // them: the options in memory stay (Save As). A path too long for the settings or log
-// path is refused: both stay empty, nothing is written, and mapFilesRefused is told.
+// path is refused: both stay empty, nothing is written, and settingsReports is told.
 void UseMapFiles(const char* path);
 
 // UseMapFiles, then reads the program options, then the eight map options from the map's
 // settings file, and reports the opening.
 void SelectMapFiles(const char* path);
-
-// Where a refusal of UseMapFiles is told, with the path that was too long; may be null.
-extern void (*mapFilesRefused)(const char* text);
 
 // Writes the eight map options to `target` (the map's or the program's settings file),
 // and TELNET, FTP, PING, SHOW, BACKGROUND and MSICMP to TARNMAP.INI. False when a key could

@@ -143,7 +143,7 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
         if (settings.beepPriority <= pagePriority || settings.beepNumber[0] == '\0')
             return;
         pagePriority = settings.beepPriority;
-        CopyField(pageNumber, sizeof pageNumber, settings.beepNumber);
+        CopyField(options.pageNumber, sizeof options.pageNumber, settings.beepNumber);
         std::snprintf(pageMessage, sizeof pageMessage, "%s%u", down ? "000" : "999",
                       settings.beepCode);
         pendingPage = true;
@@ -203,7 +203,7 @@ void RecordReply(int index) {
 }
 
 void FinishAlarmCycle() {
-    if (soundEnabled == 1) {
+    if (options.soundEnabled == 1) {
         if (closeRequested || abortRequested || (failedThisCycle == 0 && cameUpThisCycle))
             sndPlaySound(alarmSounds[0], platform::SND_ASYNC | platform::SND_NODEFAULT);
         else if (downThisCycle)
@@ -211,7 +211,7 @@ void FinishAlarmCycle() {
                          platform::SND_ASYNC | platform::SND_NODEFAULT | platform::SND_LOOP);
     }
     if (pendingPage)
-        SendPage(pageNumber, pageMessage);
+        SendPage(options.pageNumber, pageMessage);
     if (commandPriority > 0 && pendingCommand.line[0] != '\0') {
         // A copy: the question before the start lets messages run, a new cycle among them.
         AlarmCommand command = pendingCommand;
@@ -222,7 +222,7 @@ void FinishAlarmCycle() {
 void QuietAlarms() {
     for (int i = 0; i < hostCount; ++i)
         hostTable[i].quiet = 1;
-    if (soundEnabled == 1)
+    if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     downSinceQuiet = false;
 }

@@ -26,20 +26,20 @@ static LogWriterState logWriter;
 /*** writing ***/
 
 static void TellFailure(int error) {
-    if (logWriter.failing && std::strcmp(logWriter.failingLog, mapLogPath) == 0)
+    if (logWriter.failing && std::strcmp(logWriter.failingLog, settingsFiles.mapLog) == 0)
         return;
     logWriter.failing = true;
-    std::snprintf(logWriter.failingLog, sizeof logWriter.failingLog, "%s", mapLogPath);
+    std::snprintf(logWriter.failingLog, sizeof logWriter.failingLog, "%s", settingsFiles.mapLog);
     if (logFailureReport == nullptr)
         return;
     char text[SETTINGS_PATH_LENGTH + 128];
     std::snprintf(text, sizeof text, " The log %s cannot be written (%s); its lines are lost.",
-                  mapLogPath, platform::FileErrorText(error));
+                  settingsFiles.mapLog, platform::FileErrorText(error));
     logFailureReport(text);
 }
 
 void LogLine(const char* text) {
-    if (mapLogPath[0] == '\0')
+    if (settingsFiles.mapLog[0] == '\0')
         return;
     platform::SYSTEMTIME now;
     platform::GetLocalTime(&now);
@@ -49,7 +49,8 @@ void LogLine(const char* text) {
                                LOG_TEXT_LENGTH, text);
     if (length <= 0 || static_cast<unsigned>(length) >= sizeof line)
         return;
-    int error = platform::AppendToFile(mapLogPath, line, static_cast<std::size_t>(length));
+    int error =
+        platform::AppendToFile(settingsFiles.mapLog, line, static_cast<std::size_t>(length));
     if (error != 0)
         TellFailure(error);
     else

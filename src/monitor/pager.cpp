@@ -24,7 +24,7 @@ void ComposeDialCommand(char* buffer, unsigned size, const char* number, const c
             buffer[length++] = text[i];
     };
     // The template comes from the settings file; it is never used as a printf format.
-    for (const char* cursor = beepString; *cursor != '\0'; ++cursor) {
+    for (const char* cursor = options.beepString; *cursor != '\0'; ++cursor) {
         if (cursor[0] == '%' && cursor[1] == 's' && substitutions < 2) {
             const char* value = substitutions++ == 0 ? number : message;
             append(value, std::strlen(value));
@@ -195,7 +195,7 @@ static DWORD BaudRateOf(unsigned index) {
 }
 
 int SendPage(const char* number, const char* message) {
-    if (beepEnable == 0) {
+    if (options.beepEnable == 0) {
         LogPrintf("Beeper disabled on %s to %s", message, number);
         return 0;
     }
@@ -204,11 +204,11 @@ int SendPage(const char* number, const char* message) {
         ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, number, message);
         return 0;
     }
-    char portName[sizeof beepDevice + 8];
-    if (beepDevice[0] != '\0')
-        std::snprintf(portName, sizeof portName, "%s", beepDevice);
+    char portName[sizeof options.beepDevice + 8];
+    if (options.beepDevice[0] != '\0')
+        std::snprintf(portName, sizeof portName, "%s", options.beepDevice);
     else
-        std::snprintf(portName, sizeof portName, "COM%u", beepPort);
+        std::snprintf(portName, sizeof portName, "COM%u", options.beepPort);
     HANDLE port = OpenCommPort(portName);
     if (port == INVALID_HANDLE_VALUE) {
         ReportPageError("open error %lu", GetLastError());
@@ -221,7 +221,7 @@ int SendPage(const char* number, const char* message) {
         ReportPageError("get comm state error %lu", error);
         return 0;
     }
-    state.BaudRate = BaudRateOf(beepBaud);
+    state.BaudRate = BaudRateOf(options.beepBaud);
     state.ByteSize = 8;
     state.Parity = NOPARITY;
     state.StopBits = ONESTOPBIT;

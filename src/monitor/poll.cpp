@@ -47,7 +47,7 @@ void (*atEndOfPollCycle)() = nullptr;
 /*** the countdown ***/
 
 void StartPollTimer() {
-    if (!MapBeingEdited() && noAutomaticChecks == 0)
+    if (!MapBeingEdited() && options.noAutomaticChecks == 0)
         pollTimerActive = SetTimer(mainWindow, POLL_TIMER_ID, 1000, nullptr) != 0 ? 1 : 0;
     else
         pollTimerActive = 0;
@@ -61,7 +61,7 @@ void StopPollTimer() {
 void OnPollTick(HWND window) {
     int previous = countdown--;
     if (previous > 0) {
-        if (showTimerInTitle == 1 && countdown != 0)
+        if (options.showTimerInTitle == 1 && countdown != 0)
             SetMapTitle(static_cast<unsigned>(countdown), nullptr);
         ReportCountdown();
         return;
@@ -69,7 +69,7 @@ void OnPollTick(HWND window) {
     StopPollTimer();
     if (pollInProgress)
         return;
-    countdown = pollInterval;
+    countdown = options.pollInterval;
     SetMapTitle(0, "(polling)");
     RunPollCycle(window);
     SetMapTitle(0, nullptr);
@@ -121,7 +121,7 @@ static void ResolveHost(HostRecord& host) {
 static const char* EngineLabel() {
     if (rawIcmpUsed)
         return "rs_icmp";
-    return useIcmpLibrary == 1 ? "ms_icmp" : "tcp";
+    return options.useIcmpLibrary == 1 ? "ms_icmp" : "tcp";
 }
 
 // The program is ending (a termination signal, or the window closing): the check under

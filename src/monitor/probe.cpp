@@ -40,7 +40,7 @@ static void GiveIcmpPermissionNotice() {
                   "ICMP echo not permitted, checking by TCP port %u. As root, allow it: "
                   "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" "
                   "or setcap cap_net_raw+p %s",
-                  probePort, program);
+                  options.probePort, program);
     icmpNoticeUnshown = 1;
     LogLine(icmpPermissionNotice);
 }
@@ -59,10 +59,10 @@ static int ProbeByConnection(HWND window, HostRecord& host) {
     SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (connection == INVALID_SOCKET)
         return -1;
-    useRawIcmp = 0;
-    probeAddress.sin_port = htons(static_cast<std::uint16_t>(probePort));
+    options.useRawIcmp = 0;
+    probeAddress.sin_port = htons(static_cast<std::uint16_t>(options.probePort));
     host.rtt = 0;
-    SetTimer(window, WAIT_TIMER_ID, waitTimeout, nullptr);
+    SetTimer(window, WAIT_TIMER_ID, options.waitTimeout, nullptr);
     int result = 0;
     if (connect(connection, reinterpret_cast<const sockaddr*>(&probeAddress),
                 sizeof probeAddress) == 0) {
@@ -96,7 +96,7 @@ int ProbeHost(HWND window, HostRecord& host) {
     }
     // Refused for want of permission, as opposed to out of descriptors or memory.
     bool icmpRefused = false;
-    if (useRawIcmp == 1) {
+    if (options.useRawIcmp == 1) {
         SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
         if (raw != INVALID_SOCKET) {
             rawIcmpUsed = 1;
@@ -107,11 +107,11 @@ int ProbeHost(HWND window, HostRecord& host) {
         }
         icmpRefused = WSAGetLastError() == WSAEACCES;
     }
-    if (useIcmpLibrary == 1) {
+    if (options.useIcmpLibrary == 1) {
         // A library that cannot be loaded says nothing about the host: this check goes by
         // TCP like every later one.
         if (LoadIcmpLibrary()) {
-            host.status = LibraryEchoProbe(&probeAddress, waitTimeout, &host.rtt);
+            host.status = LibraryEchoProbe(&probeAddress, options.waitTimeout, &host.rtt);
             host.rttTaken = host.status == 0 ? 1 : 0;
             return ProbeResult(host.status);
         }

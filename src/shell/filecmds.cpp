@@ -103,7 +103,7 @@ static void ComplainSettingsNotCopied(HWND window, const char* path) {
     char text[2 * SETTINGS_PATH_LENGTH + 96];
     std::snprintf(text, sizeof text,
                   "The map's settings could not be written to %s. They are still in %s.", path,
-                  mapSettingsPath);
+                  settingsFiles.mapSettings);
     SetStatusText("Settings write error.");
     MessageBox(window, text, "Save error", MB_OK | MB_ICONSTOP);
 }
@@ -114,8 +114,9 @@ static void ComplainSettingsNotCopied(HWND window, const char* path) {
 static void CarryMapSettings(HWND window, bool overwriteConfirmed) {
     char settings[SETTINGS_PATH_LENGTH + 1];
     char log[SETTINGS_PATH_LENGTH + 1];
-    if (!DeriveMapFilePaths(mapPath, settings, log) || mapSettingsPath[0] == '\0' ||
-        std::strcmp(settings, mapSettingsPath) == 0 || SameFile(settings, mapSettingsPath))
+    if (!DeriveMapFilePaths(mapPath, settings, log) || settingsFiles.mapSettings[0] == '\0' ||
+        std::strcmp(settings, settingsFiles.mapSettings) == 0 ||
+        SameFile(settings, settingsFiles.mapSettings))
         return;
     bool exists = FileExists(settings);
     if (exists && !overwriteConfirmed) {
@@ -126,13 +127,13 @@ static void CarryMapSettings(HWND window, bool overwriteConfirmed) {
             return;
     }
     std::string content;
-    if (!FileExists(mapSettingsPath)) {
+    if (!FileExists(settingsFiles.mapSettings)) {
         // The map has no settings of its own: neither has the new one.
         if (exists && std::remove(settings) != 0)
             ComplainSettingsNotCopied(window, settings);
         return;
     }
-    if (!ReadWholeFile(mapSettingsPath, &content) ||
+    if (!ReadWholeFile(settingsFiles.mapSettings, &content) ||
         !ReplaceFileAtomically(settings, content.data(), content.size()))
         ComplainSettingsNotCopied(window, settings);
 }
@@ -247,5 +248,5 @@ void ConnectMapReports() {
     mapDatabaseReports.versionError = ShowVersionError;
     mapDatabaseReports.windowTitle = ShowMapTitle;
     mapDatabaseReports.recordsNotLoaded = ShowRecordsNotLoaded;
-    mapFilesRefused = ShowMapFilesRefused;
+    settingsReports.mapFilesRefused = ShowMapFilesRefused;
 }

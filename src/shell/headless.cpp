@@ -135,7 +135,7 @@ static bool StopWanted() {
 
 // Lets TIMER seconds pass with the messages flowing (sounds, signals); at least one.
 static void WaitForNextCycle(HWND window) {
-    unsigned seconds = pollInterval > 0 ? pollInterval : 1;
+    unsigned seconds = options.pollInterval > 0 ? options.pollInterval : 1;
     intervalElapsed = false;
     if (SetTimer(window, INTERVAL_TIMER_ID, seconds * 1000, nullptr) == 0)
         return;
@@ -166,9 +166,9 @@ static HWND CreateHeadlessWindow() {
 int RunHeadless(const char* mapArgument, unsigned long cycles) {
     mapDatabaseReports =
         MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr, PrintRecordsNotLoaded};
-    mapFilesRefused = PrintMapStatus;
+    settingsReports.mapFilesRefused = PrintMapStatus;
     icmpNoticeReport = PrintIcmpNotice;
-    mapOpenedReport = LogMapOpened;
+    settingsReports.mapOpened = LogMapOpened;
     logFailureReport = PrintMapStatus;
     programFailureReport = PrintMapStatus;
     SetProfileRefusalReport(PrintRefusedSettings);
@@ -218,7 +218,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
             WaitForNextCycle(window);
     }
 
-    if (soundEnabled == 1)
+    if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     while (WSAIsBlocking())
         WSACancelBlockingCall();

@@ -70,7 +70,7 @@ static void CheckNow() {
     RunPollCycle(mainWindow);
     SetMapTitle(0, nullptr);
     UpdateWindow(mainWindow);
-    countdown = pollInterval;
+    countdown = options.pollInterval;
     if (editMode == 0)
         StartPollTimer();
 }
@@ -218,7 +218,7 @@ static bool OnMainClose(HWND window) {
     if (!AskToSaveMapChanges(window))
         return false;
     closeRequested = 1;
-    if (soundEnabled == 1)
+    if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     if (WSAIsBlocking())
         WSACancelBlockingCall();

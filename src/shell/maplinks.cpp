@@ -246,7 +246,7 @@ void ConnectHost(HWND window) {
     char command[CONNECT_COMMAND_LENGTH + 1];
     // A missing key and an empty value are alike.
     platform::GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
-                                      mapSettingsPath);
+                                      settingsFiles.mapSettings);
     bool fromMap = command[0] != '\0';
     if (!fromMap && host.kind == KIND_NET) {
         char path[MAP_PATH_LENGTH + 1];
@@ -255,7 +255,7 @@ void ConnectHost(HWND window) {
         return;
     }
     if (!fromMap)
-        CopyField(command, sizeof command, telnetCommand);
+        CopyField(command, sizeof command, options.telnetCommand);
 
     char line[CONNECT_LINE_LENGTH + 1];
     ComposeConnectLine(command, menuHost, line, sizeof line);

@@ -15,8 +15,8 @@
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
-#include "monitor/programs.h"
 #include "monitor/probe.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -67,12 +67,12 @@ void ChooseStartupMap() {
 
 void AdaptProbeEngine(const char* description) {
     if (std::strstr(description, "Microsoft") != nullptr) {
-        useIcmpLibrary = 1;
-        useRawIcmp = 0;
+        options.useIcmpLibrary = 1;
+        options.useRawIcmp = 0;
     } else if (std::strstr(description, "SuperTCP") != nullptr ||
                std::strstr(description, "Trumpet") != nullptr) {
-        useIcmpLibrary = 0;
-        useRawIcmp = 1;
+        options.useIcmpLibrary = 0;
+        options.useRawIcmp = 1;
     }
 }
 
@@ -84,7 +84,7 @@ static bool MapBeingEdited() {
 
 void ConnectReports() {
     ConnectMapReports();
-    mapOpenedReport = LogMapOpened;
+    settingsReports.mapOpened = LogMapOpened;
     monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
     connectHostAction = ConnectHost;
     toolOptionsDialog = ShowToolOptions;
@@ -93,8 +93,9 @@ void ConnectReports() {
 /*** window classes ***/
 
 bool RegisterWindowClasses() {
-    HBRUSH background = solidBackground == 1 ? CreateSolidBrush(PaletteColor(colorTable[SLOT_BACK]))
-                                             : GetSysColorBrush(COLOR_DESKTOP);
+    HBRUSH background = options.solidBackground == 1
+                            ? CreateSolidBrush(PaletteColor(colorTable[SLOT_BACK]))
+                            : GetSysColorBrush(COLOR_DESKTOP);
     WNDCLASS mainClass{};
     mainClass.style = CS_DBLCLKS;
     mainClass.lpfnWndProc = MainWndProc;
@@ -197,7 +198,7 @@ CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine)
                   "The settings file of this map, %s, asks Tarnmap to start this program:\n\n"
                   "%s\n\nAllow it? Yes starts it now and whenever this map asks for it again; "
                   "No never starts it for this map.",
-                  mapSettingsPath, commandLine);
+                  settingsFiles.mapSettings, commandLine);
     int answer = MessageBox(mainWindow, text, "Allow this program?",
                             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     questionOpen = false;

@@ -92,11 +92,11 @@ int ShowConnectTool(HWND owner, unsigned defaultPort) {
 }
 
 int LaunchTelnetTool(HWND owner) {
-    std::snprintf(sharedText, sizeof sharedText, "%s", telnetCommand);
+    std::snprintf(sharedText, sizeof sharedText, "%s", options.telnetCommand);
     return ShowConnectTool(owner, TELNET_PORT);
 }
 
 int LaunchFtpTool(HWND owner) {
-    std::snprintf(sharedText, sizeof sharedText, "%s", ftpCommand);
+    std::snprintf(sharedText, sizeof sharedText, "%s", options.ftpCommand);
     return ShowConnectTool(owner, FTP_PORT);
 }

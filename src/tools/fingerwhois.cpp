@@ -280,7 +280,7 @@ INT_PTR FingerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
 
 static void OnWhoisInit(HWND dialog) {
     GetPrivateProfileString(OPTIONS_SECTION, "WHOISHOST", DEFAULT_WHOIS_SERVER, whoisServer,
-                            WHOIS_SETTING_LENGTH + 1, globalSettingsPath);
+                            WHOIS_SETTING_LENGTH + 1, settingsFiles.global);
     SetDlgItemText(dialog, WHOIS_SERVER, whoisServer);
     SetDlgItemText(dialog, WHOIS_SEARCH, whoisQuery);
     ApplyToolFont(dialog, WHOIS_RESULTS);
@@ -291,12 +291,13 @@ static void OnWhoisSearch(HWND dialog) {
     if (whoisClient.busy)
         return;
     GetDlgItemText(dialog, WHOIS_SERVER, whoisServer, sizeof whoisServer);
-    if (!WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer, globalSettingsPath)) {
+    if (!WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer,
+                                   settingsFiles.global)) {
         char text[SETTINGS_PATH_LENGTH + 128];
         std::snprintf(text, sizeof text,
                       "The whois server could not be saved to \"%s\"; the next Whois starts "
                       "with the one saved before.",
-                      globalSettingsPath);
+                      settingsFiles.global);
         MessageBox(dialog, text, "Whois", MB_OK | MB_ICONEXCLAMATION);
     }
     GetDlgItemText(dialog, WHOIS_SEARCH, whoisQuery, sizeof whoisQuery);

@@ -98,7 +98,7 @@ void LayoutToolDialog(HWND dialog) {
 }
 
 void ApplyToolFont(HWND dialog) {
-    if (!fixedFontTools)
+    if (!options.fixedFontTools)
         return;
     SendDlgItemMessage(dialog, TOOL_RESULTS_EDIT, WM_SETFONT,
                        reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), 0);
@@ -167,7 +167,7 @@ static void PingWithLibrary(const sockaddr_in* destination) {
     char status[ICMP_STATUS_TEXT_SIZE];
     for (unsigned request = 0; request < toolOptions.pingCount; ++request) {
         ++counts.sent;
-        if (!SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, waitTimeout)) {
+        if (!SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, options.waitTimeout)) {
             AppendToolLine(toolEcho.outputBox, IcmpStatusText(set.status, status));
             continue;
         }
@@ -319,9 +319,9 @@ static void OnPingButton(HWND dialog) {
         return;
     }
     AbandonRawPing(dialog); // a new run replaces the one in progress
-    if (useIcmpLibrary)
+    if (options.useIcmpLibrary)
         StartLibraryPing(pingRun.hostText, GetDlgItem(dialog, TOOL_RESULTS_EDIT));
-    else if (useRawIcmp)
+    else if (options.useRawIcmp)
         StartRawPing(dialog);
     else
         AppendToolLine(toolEcho.outputBox, "Can't ping without ICMP support.");

@@ -62,7 +62,7 @@ void ResizeControl(HWND dialog, int id, int width, int height) {
 }
 
 void ApplyToolFont(HWND dialog, int id) {
-    if (fixedFontTools == 0)
+    if (options.fixedFontTools == 0)
         return;
     SendDlgItemMessage(dialog, id, WM_SETFONT,
                        reinterpret_cast<WPARAM>(GetStockObject(SYSTEM_FIXED_FONT)), 0);

@@ -79,7 +79,7 @@ static void TraceWithLibrary(const sockaddr_in* destination) {
     LibraryEchoSet set;
     if (!OpenToolEchoSet(&set))
         return;
-    if (SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, waitTimeout)) {
+    if (SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, options.waitTimeout)) {
         PrintEchoReply(TakeLibraryEchoAnswer(&set));
         TraceHopsWithLibrary(&set, destination);
     } else {
@@ -149,9 +149,9 @@ static void StartTrace(const char* host, HWND resultsBox) {
     }
     SetWindowText(resultsBox, " ");
     PrintToolLine("Tracing route to %s\r\n", DottedAddress(traceRun.destination.sin_addr.s_addr));
-    if (useIcmpLibrary)
+    if (options.useIcmpLibrary)
         TraceWithLibrary(&traceRun.destination);
-    else if (useRawIcmp)
+    else if (options.useRawIcmp)
         StartRawTrace(&traceRun.destination);
     else
         AppendToolLine(toolEcho.outputBox, "Can't trace without ICMP support.");

@@ -22,7 +22,7 @@ void EchoTest::SetUp() {
     toolEcho.traceIdentifier = box;
     toolOptions.verbose = 1;
     toolOptions.showHopNames = 0;
-    waitTimeout = 400;
+    options.waitTimeout = 400;
     toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
 }
 

@@ -23,7 +23,7 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
     ASSERT_TRUE(network.BuildDirect(true)); // the probed host itself never answers
     EnteredNamespace inside(*network.client);
     ASSERT_TRUE(inside.ok());
-    useIcmpLibrary = 1;
+    options.useIcmpLibrary = 1;
     ASSERT_EQ(LoadIcmpLibrary(), 1);
     const char* probedText = "10.221.1.2";
     const sockaddr_in probed = Destination(probedText);
@@ -48,7 +48,7 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
             results.push_back(IcmpHandleKind(handle));
             IcmpCloseHandle(handle);
             std::uint32_t rtt = 0;
-            results.push_back(LibraryEchoProbe(&probed, waitTimeout, &rtt));
+            results.push_back(LibraryEchoProbe(&probed, options.waitTimeout, &rtt));
         }
         return results;
     };
@@ -77,7 +77,7 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
         ASSERT_TRUE(peer.ok());
         // The answer comes at once; the longer wait only bounds a miss, should the lines
         // of forty passed-over datagrams take long to print (sanitizer builds).
-        waitTimeout = 3000;
+        options.waitTimeout = 3000;
         toolOptions.verbose = 0;
         EXPECT_EQ(askEveryWay(),
                   (std::vector<int>{0, 1, 0, ICMP_SOCKET_PING, 0, ICMP_SOCKET_RAW, 0}));

@@ -92,7 +92,7 @@ TEST_F(EchoTest, LibraryProbeAnswersAndReportsRouters) {
     ASSERT_TRUE(network.BuildRouted());
     EnteredNamespace inside(*network.client);
     ASSERT_TRUE(inside.ok());
-    useIcmpLibrary = 1;
+    options.useIcmpLibrary = 1;
     ASSERT_EQ(LoadIcmpLibrary(), 1);
 
     std::uint32_t rtt = 0;
@@ -112,7 +112,7 @@ TEST_F(EchoTest, LibraryProbeAnswersAndReportsRouters) {
     // A router's answer is a status, and still gives its round trip.
     EXPECT_EQ(probe("10.223.0.1", 2000), static_cast<int>(IP_DEST_HOST_UNREACHABLE));
     EXPECT_LT(rtt, 2000u);
-    EXPECT_EQ(useIcmpLibrary, 1u);
+    EXPECT_EQ(options.useIcmpLibrary, 1u);
     EXPECT_EQ(BoxText(), "") << "the probe prints nothing";
 }
 
@@ -127,13 +127,13 @@ TEST(IcmpLibraryEngine, ProbeWithoutTheLibraryClearsItsSetting) {
         if (unshare(CLONE_NEWNET) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
             _exit(10);
         icmpLibraryLoaded = 0; // whatever this process had loaded before the fork
-        useIcmpLibrary = 1;
-        bool cleared = LoadIcmpLibrary() == 0 && useIcmpLibrary == 0;
-        useIcmpLibrary = 1;
+        options.useIcmpLibrary = 1;
+        bool cleared = LoadIcmpLibrary() == 0 && options.useIcmpLibrary == 0;
+        options.useIcmpLibrary = 1;
         sockaddr_in loopback = Destination("127.0.0.1");
         std::uint32_t rtt = 99;
-        bool refused =
-            LibraryEchoProbe(&loopback, 100, &rtt) == -1 && useIcmpLibrary == 0 && rtt == 99;
+        bool refused = LibraryEchoProbe(&loopback, 100, &rtt) == -1 &&
+                       options.useIcmpLibrary == 0 && rtt == 99;
         _exit(cleared && refused ? 0 : 1);
     }
     int status = 0;

@@ -60,8 +60,8 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
     EXPECT_STREQ(text, "Properties...");
     EXPECT_EQ(GetMenuItemCount(hostContextMenu), 8);
 
-    useIcmpLibrary = 1;
-    useRawIcmp = 0;
+    options.useIcmpLibrary = 1;
+    options.useRawIcmp = 0;
     Choose(30, 20, 0);
     EXPECT_EQ((std::vector<int>{menuCol, menuRow, menuHost, menuLine}),
               (std::vector<int>{30, 20, -1, -1}));
@@ -76,11 +76,11 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
                                  CMD_CONTEXT_TRACEROUTE, CMD_CONTEXT_PROPERTIES}));
 
     // No echo engine: no Ping, no Traceroute, even on a host.
-    useIcmpLibrary = 0;
+    options.useIcmpLibrary = 0;
     Choose(2, 2, 0);
     EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_LINE, CMD_CONTEXT_DELETE_HOST,
                                             CMD_CONTEXT_CONNECT, CMD_CONTEXT_PROPERTIES}));
-    useRawIcmp = 1;
+    options.useRawIcmp = 1;
     Choose(2, 2, 0);
     EXPECT_FALSE(Greyed(CMD_CONTEXT_PING));
 
@@ -120,9 +120,9 @@ TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
 
 TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     HMENU run = GetMenu(window_);
-    useRawIcmp = 0; // a quick cycle: TCP to a closed loopback port counts as an answer
-    useIcmpLibrary = 0;
-    probePort = 9;
+    options.useRawIcmp = 0; // a quick cycle: TCP to a closed loopback port counts as an answer
+    options.useIcmpLibrary = 0;
+    options.probePort = 9;
     Choose(14, 16, CMD_CONTEXT_NEW_LINE);
     ASSERT_EQ(MapState(), "mode 1 host -1 line 3 timer 1 hosts 3 lines 4");
     EXPECT_EQ(StatusText(), "Move mouse to end and right click.");
@@ -196,7 +196,7 @@ TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
 // Ping and Traceroute open their tool on the host's address (the tools keep the countdown
 // stopped themselves).
 TEST_F(ContextMenuTest, PingAndTracerouteOpenTheirToolOnTheHost) {
-    useIcmpLibrary = 1;
+    options.useIcmpLibrary = 1;
     for (auto [command, button] : {std::pair<UINT, const char*>{CMD_CONTEXT_PING, "&Ping"},
                                    {CMD_CONTEXT_TRACEROUTE, "&Trace Route"}}) {
         std::string seen;

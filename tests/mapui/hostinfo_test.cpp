@@ -32,9 +32,10 @@ class HostInformationTest : public DialogTest {
         ClearMap();
         for (int i = 0; i < 8; ++i)
             AppendHost(i, 2);
-        CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("office.INI").c_str());
-        CopyField(telnetCommand, sizeof telnetCommand, "telnet.exe");
-        CopyField(pageNumber, sizeof pageNumber, "5551234");
+        CopyField(settingsFiles.mapSettings, sizeof settingsFiles.mapSettings,
+                  dir_.file("office.INI").c_str());
+        CopyField(options.telnetCommand, sizeof options.telnetCommand, "telnet.exe");
+        CopyField(options.pageNumber, sizeof options.pageNumber, "5551234");
     }
     void TearDown() override {
         DialogTest::TearDown();
@@ -86,7 +87,7 @@ TEST_F(HostInformationTest, AHostWithoutASectionShowsTheDefaultsAndCancelChanges
     EXPECT_EQ(host.protocol, 1u);
     EXPECT_EQ(host.flags, 0u);
     EXPECT_FALSE(std::filesystem::exists(dir_.file("office.INI"))) << "nothing written";
-    EXPECT_STREQ(pageNumber, "5551234") << "the host's number, taken on opening";
+    EXPECT_STREQ(options.pageNumber, "5551234") << "the host's number, taken on opening";
 
     // With no host there is no dialog.
     currentHost = 8;
@@ -124,7 +125,7 @@ TEST_F(HostInformationTest, AcceptWritesTheRecordAndEveryKeyOfTheNewSection) {
     EXPECT_EQ(host.kind, KIND_ROUTER);
     EXPECT_EQ(host.protocol, 1u);
     EXPECT_EQ(host.flags, 0u) << "monitored, with a protocol";
-    EXPECT_STREQ(pageNumber, "5550000");
+    EXPECT_STREQ(options.pageNumber, "5550000");
     EXPECT_EQ(Settings(), "[gateway]\r\n"
                           "SOUND=3\r\n"
                           "LOG=0\r\n"
@@ -190,7 +191,7 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
     host.protocol = 4;
     host.kind = 12;
     host.flags = HOST_NOT_MONITORED;
-    WritePrivateProfileString("newhost", "SOUND", "5", mapSettingsPath);
+    WritePrivateProfileString("newhost", "SOUND", "5", settingsFiles.mapSettings);
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(Checked(dialog, {HOSTINFO_PROTOCOL_NONE, HOSTINFO_PROTOCOL_TCPIP,
                                    HOSTINFO_PROTOCOL_NETBEUI, HOSTINFO_PROTOCOL_SNMP,
@@ -203,7 +204,7 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
     EXPECT_EQ(ShowHostInformation(0), 1);
     EXPECT_EQ(host.protocol, 1u);
     EXPECT_EQ(host.flags, 0u);
-    EXPECT_EQ(GetPrivateProfileInt("newhost", "SOUND", 99, mapSettingsPath), 1u);
+    EXPECT_EQ(GetPrivateProfileInt("newhost", "SOUND", 99, settingsFiles.mapSettings), 1u);
 }
 
 TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRefused) {
@@ -264,7 +265,8 @@ TEST_F(HostInformationTest, FieldsAreCutToTheRecordAndHelpOpensItsTopic) {
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
     EXPECT_STREQ(hostTable[2].name, "averyveryverylo");
-    EXPECT_EQ(GetPrivateProfileInt(hostTable[2].name, "BEEP_COUNT", 0, mapSettingsPath), 123456789u)
+    EXPECT_EQ(GetPrivateProfileInt(hostTable[2].name, "BEEP_COUNT", 0, settingsFiles.mapSettings),
+              123456789u)
         << "at most 9 characters";
 }
 

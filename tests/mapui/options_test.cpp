@@ -53,20 +53,20 @@ class OptionsTest : public DialogTest {
   protected:
     void SetUp() override {
         DialogTest::SetUp();
-        CopyField(globalSettingsPath, sizeof globalSettingsPath, Global().c_str());
-        CopyField(mapSettingsPath, sizeof mapSettingsPath, Map().c_str());
-        pollInterval = 60;
-        waitTimeout = 5000;
-        scaledMapFont = solidBackground = 0;
-        noAutomaticChecks = 1;
-        CopyField(telnetCommand, sizeof telnetCommand, "telnet");
-        CopyField(ftpCommand, sizeof ftpCommand, "ftp");
+        CopyField(settingsFiles.global, sizeof settingsFiles.global, Global().c_str());
+        CopyField(settingsFiles.mapSettings, sizeof settingsFiles.mapSettings, Map().c_str());
+        options.pollInterval = 60;
+        options.waitTimeout = 5000;
+        options.scaledMapFont = options.solidBackground = 0;
+        options.noAutomaticChecks = 1;
+        CopyField(options.telnetCommand, sizeof options.telnetCommand, "telnet");
+        CopyField(options.ftpCommand, sizeof options.ftpCommand, "ftp");
         for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
             colorTable[slot] = defaultColors[slot];
         colorDialogSlot = 0;
-        beepEnable = 0;
-        beepPort = beepBaud = 1;
-        CopyField(pageNumber, sizeof pageNumber, "");
+        options.beepEnable = 0;
+        options.beepPort = options.beepBaud = 1;
+        CopyField(options.pageNumber, sizeof options.pageNumber, "");
     }
     std::string Global() const { return dir_.file("TARNMAP.INI"); }
     std::string Map() const { return dir_.file("office.INI"); }
@@ -84,7 +84,8 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
         SimulateKey(dialog, VK_RETURN, '\r'); // the default button saves the map options
     });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
-    EXPECT_EQ((Numbers{pollInterval, waitTimeout, scaledMapFont, noAutomaticChecks}),
+    EXPECT_EQ((Numbers{options.pollInterval, options.waitTimeout, options.scaledMapFont,
+                       options.noAutomaticChecks}),
               (Numbers{5, 1000, 1, 0}));
     // TELNET is a program-wide key; the map options stay out of TARNMAP.INI.
     EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET"}),
@@ -106,13 +107,14 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
         });
         EXPECT_EQ(ShowOptionsDialog(0), 1);
         EXPECT_EQ(Keys(Global(), {"TIMER", "WAIT"}), each.saved) << each.timer;
-        EXPECT_EQ("TIMER=" + std::to_string(pollInterval), Keys(Global(), {"TIMER"}));
+        EXPECT_EQ("TIMER=" + std::to_string(options.pollInterval), Keys(Global(), {"TIMER"}));
     }
     EXPECT_EQ(Keys(Map(), {"TIMER"}), "TIMER=5") << "the map's file untouched by Save as Default";
 
     // A save that fails is told.
     WriteWholeFile(dir_.file("blocker"), "a file where a directory should be");
-    CopyField(mapSettingsPath, sizeof mapSettingsPath, dir_.file("blocker/office.INI").c_str());
+    CopyField(settingsFiles.mapSettings, sizeof settingsFiles.mapSettings,
+              dir_.file("blocker/office.INI").c_str());
     QueueDialogHook([](HWND dialog) { Click(dialog, OPTIONS_SAVE_MAP); });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
     ASSERT_EQ(JournalEntries().size(), 1u);
@@ -130,8 +132,8 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
     });
     EXPECT_EQ(ShowOptionsDialog(0), 0);
     EXPECT_TRUE(JournalEntries().empty());
-    EXPECT_EQ(solidBackground, 0u);
-    EXPECT_EQ(pollInterval, 60u);
+    EXPECT_EQ(options.solidBackground, 0u);
+    EXPECT_EQ(options.pollInterval, 60u);
     EXPECT_EQ(ReadWholeFile(Global()), before);
 
     QueueDialogHook([](HWND dialog) {
@@ -141,7 +143,7 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
     ASSERT_EQ(JournalEntries().size(), 1u);
     EXPECT_EQ(JournalEntries()[0],
               "messagebox: TARNMAP: Color change takes effect next time program starts.");
-    EXPECT_EQ(solidBackground, 1u);
+    EXPECT_EQ(options.solidBackground, 1u);
     EXPECT_EQ(Keys(Global(), {"BACKGROUND"}), "BACKGROUND=1");
 
     // Saved unchanged: no notice.
@@ -153,7 +155,7 @@ TEST_F(OptionsTest, SolidBackgroundIsAnnouncedOnlyWhenSavedChanged) {
 TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     toolOptions.pingCount = 5;
     toolOptions.traceMaxHops = 30;
-    waitTimeout = 1000; // WAIT=1, which the echoes of the tools wait too
+    options.waitTimeout = 1000; // WAIT=1, which the echoes of the tools wait too
     toolOptions.echoDataLength = 56;
     toolOptions.verbose = 0;
     toolOptions.showHopNames = 1;
@@ -170,7 +172,7 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
         Clicks(dialog, {TOOLOPTIONS_SHOW_NAMES, TOOLOPTIONS_VERBOSE, IDOK});
     });
     EXPECT_EQ(ShowToolOptions(0), 1);
-    EXPECT_EQ((Numbers{toolOptions.pingCount, waitTimeout, toolOptions.echoDataLength,
+    EXPECT_EQ((Numbers{toolOptions.pingCount, options.waitTimeout, toolOptions.echoDataLength,
                        toolOptions.traceMaxHops, unsigned(toolOptions.showHopNames),
                        unsigned(toolOptions.verbose)}),
               (Numbers{3, 60000, ECHO_DATA_LENGTH_MAX, TRACE_MAX_HOPS_LIMIT, 0, 1}));
@@ -185,7 +187,7 @@ TEST_F(OptionsTest, ToolOptionsSetTheToolsWithinTheirBounds) {
     EXPECT_EQ(ShowToolOptions(0), 1);
     EXPECT_EQ(toolOptions.pingCount, 0u) << "not a number reads as 0";
     EXPECT_EQ(toolOptions.echoDataLength, ECHO_DATA_LENGTH_MIN);
-    EXPECT_EQ(waitTimeout, 1000u);
+    EXPECT_EQ(options.waitTimeout, 1000u);
 
     QueueDialogHook([](HWND dialog) {
         SetDlgItemText(dialog, TOOLOPTIONS_COUNT, "9");
@@ -277,12 +279,13 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
                                        "BEEP_ENABLE=1\r\n"
                                        "BEEP_PORT=2\r\n"
                                        "BEEP_BAUD=2\r\n");
-    EXPECT_STREQ(beepString, "%s%s");
-    EXPECT_EQ((Numbers{beepEnable, beepPort, beepBaud}), (Numbers{1, 2, 2}));
-    EXPECT_STREQ(pageNumber, "5550000");
+    EXPECT_STREQ(options.beepString, "%s%s");
+    EXPECT_EQ((Numbers{options.beepEnable, options.beepPort, options.beepBaud}),
+              (Numbers{1, 2, 2}));
+    EXPECT_STREQ(options.pageNumber, "5550000");
 
     // Cancel changes nothing; the number shown is the saved default, not a host's.
-    CopyField(pageNumber, sizeof pageNumber, "host number");
+    CopyField(options.pageNumber, sizeof options.pageNumber, "host number");
     std::string saved = ReadWholeFile(Global());
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(ItemText(dialog, BEEPER_NUMBER), "5550000");
@@ -292,14 +295,14 @@ TEST_F(OptionsTest, BeeperSetupRefusesADialStringWithOneTarget) {
     });
     EXPECT_EQ(ShowBeeperSetup(0), 0);
     EXPECT_EQ(ReadWholeFile(Global()), saved);
-    EXPECT_STREQ(beepString, "%s%s");
+    EXPECT_STREQ(options.beepString, "%s%s");
 
     // A long dial string saved earlier survives an OK untouched.
     const char* longString = "AT&F&C1&D2S7=90S11=60X4DT%s,,,,,,,,,,%s#";
     WritePrivateProfileString("OPTS", "BEEP_STRING", longString, Global().c_str());
     QueueDialogHook([](HWND dialog) { Click(dialog, IDOK); });
     EXPECT_EQ(ShowBeeperSetup(0), 1);
-    EXPECT_STREQ(beepString, longString);
+    EXPECT_STREQ(options.beepString, longString);
     EXPECT_EQ(Keys(Global(), {"BEEP_STRING"}), std::string("BEEP_STRING=") + longString);
 }
 
@@ -341,14 +344,14 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     });
     RunCommand(window, CMD_PREFERENCES);
     EXPECT_EQ(pollTimerActive, 0) << "the cycle's end restarts the countdown";
-    EXPECT_EQ((Numbers{waitTimeout, useRawIcmp}), (Numbers{5000, 0}));
+    EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{5000, 0}));
     EXPECT_EQ(Keys(Global(), {"WAIT", "PING"}), "WAIT=9000 PING=1");
     char pane[96] = {};
     SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(pane));
     EXPECT_STREQ(pane, " Options saved. The checks take them from the next cycle.");
     pollInProgress = 0;
     RunPollCycle(window);
-    EXPECT_EQ((Numbers{waitTimeout, useRawIcmp}), (Numbers{9000, 1}));
+    EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{9000, 1}));
 
     // Colors, bracketed by the countdown.
     bool opened = false;

@@ -84,9 +84,10 @@ class RenderTest : public testing::Test {
         }
         RegisterMapClasses();
         std::memcpy(colorTable, DISTINCT_COLORS, sizeof colorTable);
-        useIcons = 1;
-        labelIcons = scaledMapFont = useIcmpLibrary = useRawIcmp = rawIcmpUsed = 0;
-        solidBackground = 1;
+        options.useIcons = 1;
+        options.labelIcons = options.scaledMapFont = options.useIcmpLibrary = options.useRawIcmp =
+            rawIcmpUsed = 0;
+        options.solidBackground = 1;
         editMode = 0;
         ClearMap();
         SetCells(CELL_WIDTH, CELL_HEIGHT);
@@ -111,7 +112,8 @@ class RenderTest : public testing::Test {
         HWND parent = CreateWindow("RENDERTESTFRAME", "main", WS_OVERLAPPEDWINDOW, 0, 0, width + 40,
                                    height + 60, 0, 0, nullptr);
         made.push_back(parent);
-        const char* mapClass = solidBackground != 0 ? "RENDERTESTSOLID" : "RENDERTESTDESKTOP";
+        const char* mapClass =
+            options.solidBackground != 0 ? "RENDERTESTSOLID" : "RENDERTESTDESKTOP";
         HWND map = CreateWindow(mapClass, "", WS_CHILD | WS_VISIBLE, 0, 0, width, height, parent,
                                 MAP_WINDOW_ID, nullptr);
         RECT client{};
@@ -149,7 +151,7 @@ class RenderTest : public testing::Test {
 
     static COLORREF SlotColor(ColorSlot slot) { return PaletteColor(colorTable[slot]); }
     static COLORREF Background() {
-        return solidBackground != 0 ? SlotColor(SLOT_BACK) : GetSysColor(COLOR_DESKTOP);
+        return options.solidBackground != 0 ? SlotColor(SLOT_BACK) : GetSysColor(COLOR_DESKTOP);
     }
     static int Left(int index) { return hostTable[index].col * gridCellWidth; }
     static int Top(int index) { return hostTable[index].row * gridCellHeight; }
@@ -196,8 +198,8 @@ TEST_F(RenderTest, PaletteAndEngineRulesChooseTheColour) {
     };
     enum Engine { PLAIN, LIBRARY, RAW, RAW_NOT_USED_YET };
     for (Engine engine : {PLAIN, LIBRARY, RAW, RAW_NOT_USED_YET}) {
-        useIcmpLibrary = engine == LIBRARY;
-        useRawIcmp = engine == RAW || engine == RAW_NOT_USED_YET;
+        options.useIcmpLibrary = engine == LIBRARY;
+        options.useRawIcmp = engine == RAW || engine == RAW_NOT_USED_YET;
         rawIcmpUsed = engine == RAW;
         for (const Case& each : cases) {
             HostRecord host{};
@@ -221,7 +223,7 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
     for (bool solid : {true, false}) {
         SCOPED_TRACE(solid ? "solid background" : "desktop background");
         ClearMap();
-        solidBackground = solid;
+        options.solidBackground = solid;
         for (unsigned kind = 0; kind < HOST_KIND_COUNT; ++kind)
             AddHost(hostKindNames[kind], (kind % 5) * 7, (kind / 5) * 6, kind, kind % 3);
         HWND map = MakeMap();
@@ -260,7 +262,7 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
 }
 
 TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
-    scaledMapFont = 1;
+    options.scaledMapFont = 1;
     SetCells(10, 10);
     int pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
     int lanbox = AddHost("box", 8, 2, KIND_LANBOX);
@@ -280,13 +282,13 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     // However small the cells, the text stays readable: a cell 4 pixels high does not make
     // a label 4 pixels high, nor a cell 10 pixels wide letters of one pixel.
     ClearMap();
-    labelIcons = 1;
+    options.labelIcons = 1;
     SetCells(10, 4);
     pc = AddHost("mainframe", 2, 2, KIND_HOST);
     MakeMap();
     EXPECT_GE(hostTable[pc].drawHeight - 20, 9);
     EXPECT_GE(hostTable[pc].drawWidth, 9 * 3);
-    labelIcons = 0;
+    options.labelIcons = 0;
 
     // Cells wide enough leave the pictures as they are; so does unscaled text.
     ClearMap();
@@ -296,14 +298,14 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     MakeMap();
     EXPECT_EQ(Drawn(pc), Size2(39, 39));
     EXPECT_EQ(Drawn(lanbox), Size2(29, 16));
-    scaledMapFont = 0;
+    options.scaledMapFont = 0;
     SetCells(10, 10);
     MakeMap();
     EXPECT_EQ(hostTable[pc].drawWidth, 39);
 }
 
 TEST_F(RenderTest, LabelsAreCentredOrWidenTheHost) {
-    labelIcons = 1;
+    options.labelIcons = 1;
     int narrow = AddHost("a", 2, 2, KIND_WORKSTATION);
     int wide = AddHost("averylongnamehere", 12, 2, KIND_LANBOX, 1);
     HWND map = MakeMap();
@@ -328,7 +330,7 @@ TEST_F(RenderTest, LabelsAreCentredOrWidenTheHost) {
 }
 
 TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
-    useIcons = 0;
+    options.useIcons = 0;
     int alpha = AddHost("alpha", 2, 2, KIND_SERVER, 3);
     int none = AddHost("none", 10, 2, KIND_SERVER, 0, 0, HOST_PROTOCOL_NONE);
     int odd = AddHost("odd", 18, 2, 9); // a kind without a picture
@@ -366,7 +368,7 @@ TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
     ExpectPixels(map, {{Left(none) + 5, Top(none) + 5, WHITE}, {Left(none), Top(none) + 5, BLACK}});
 
     // A kind without a picture is a name box even while pictures are on.
-    useIcons = 1;
+    options.useIcons = 1;
     Render(map);
     EXPECT_EQ(Drawn(odd), Size2(TextSize("odd").cx, h));
     EXPECT_EQ(WindowPixel(map, Left(odd), Top(odd)), SlotColor(SLOT_OK));
@@ -374,8 +376,8 @@ TEST_F(RenderTest, BoxesFitTheirNameAndWearARaisedFrame) {
 }
 
 TEST_F(RenderTest, ScaledBoxesAreSizedByTheGrid) {
-    useIcons = 0;
-    scaledMapFont = 1;
+    options.useIcons = 0;
+    options.scaledMapFont = 1;
     int shortName = AddHost("ab", 2, 2, KIND_HOST);
     int five = AddHost("abcde", 6, 2, KIND_HOST);
     int twelve = AddHost("abcdefghijkl", 10, 2, KIND_HOST);
@@ -406,7 +408,7 @@ TEST_F(RenderTest, GridInEditStatesOnlyAndEdgesFrameTheMap) {
     const int lastRow = (GRID_ROWS - 3) * CELL_HEIGHT; // above the foot band
     for (bool solid : {true, false}) {
         SCOPED_TRACE(solid ? "solid background" : "desktop background");
-        solidBackground = solid;
+        options.solidBackground = solid;
         HWND map = MakeMap();
         for (int mode : {0, 1, 3, 6, 7, 0}) {
             SCOPED_TRACE(testing::Message() << "edit mode " << mode);
@@ -486,7 +488,7 @@ TEST_F(RenderTest, ARepaintedAreaLeavesNoTrailOfWhatWasThere) {
         return pixels;
     };
     const std::vector<COLORREF> empty = picture();
-    labelIcons = 1;
+    options.labelIcons = 1;
     const struct {
         const char* what;
         unsigned icons;
@@ -501,7 +503,7 @@ TEST_F(RenderTest, ARepaintedAreaLeavesNoTrailOfWhatWasThere) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        useIcons = c.icons;
+        options.useIcons = c.icons;
         if (c.x1 < 0)
             AddHost(c.name, 5, 6, c.kind, 3);
         else

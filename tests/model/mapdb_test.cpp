@@ -388,7 +388,7 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
     EXPECT_TRUE(versionErrors.empty());
     EXPECT_FALSE(std::filesystem::exists(path));
     // What is added to this map belongs to this map's settings, not the previous map's.
-    EXPECT_EQ(dir.file("absent.INI"), mapSettingsPath);
+    EXPECT_EQ(dir.file("absent.INI"), settingsFiles.mapSettings);
 
     // A directory or a FIFO (opened without waiting for a writer) is refused with its name.
     std::string folder = dir.file("folder.db");

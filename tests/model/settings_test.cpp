@@ -29,14 +29,16 @@ class SettingsTest : public testing::Test {
 TEST_F(SettingsTest, DefaultsWithoutAnyFile) {
     SelectMapFiles("office.db");
     // NOCHECK, TIMER, WAIT, MSICMP, PING, port, SOUND, FONT, BEEP_PORT, BEEP_BAUD, BEEP_ENABLE
-    EXPECT_EQ((Numbers{noAutomaticChecks, pollInterval, waitTimeout, useIcmpLibrary, useRawIcmp,
-                       probePort, soundEnabled, scaledMapFont, beepPort, beepBaud, beepEnable}),
+    EXPECT_EQ((Numbers{options.noAutomaticChecks, options.pollInterval, options.waitTimeout,
+                       options.useIcmpLibrary, options.useRawIcmp, options.probePort,
+                       options.soundEnabled, options.scaledMapFont, options.beepPort,
+                       options.beepBaud, options.beepEnable}),
               (Numbers{1, 60, 5000, 1, 0, 230, 1, 0, 1, 1, 0}));
-    EXPECT_STREQ(telnetCommand, "x-terminal-emulator -e telnet");
-    EXPECT_STREQ(ftpCommand, "x-terminal-emulator -e ftp");
-    EXPECT_STREQ(beepString, "ATDT%s,,,,,%s#");
-    EXPECT_STREQ(pageNumber, "");
-    EXPECT_EQ(globalSettingsPath, GlobalFile());
+    EXPECT_STREQ(options.telnetCommand, "x-terminal-emulator -e telnet");
+    EXPECT_STREQ(options.ftpCommand, "x-terminal-emulator -e ftp");
+    EXPECT_STREQ(options.beepString, "ATDT%s,,,,,%s#");
+    EXPECT_STREQ(options.pageNumber, "");
+    EXPECT_EQ(settingsFiles.global, GlobalFile());
     Numbers colors(COLOR_SLOT_COUNT);
     ReadColors(colors.data());
     EXPECT_EQ(colors, (Numbers{10, 11, 16, 16, 6, 5, 1, 2, 0}));
@@ -48,23 +50,23 @@ TEST_F(SettingsTest, MapOptionsOverProgramOptionsFromTheCurrentDirectory) {
     WriteWholeFile(GlobalFile(), "[OPTS]\r\nTIMER=17\r\n");
     WriteWholeFile(dir_.file("fast.INI"), "[OPTS]\r\nTIMER=30\r\nPING=0\r\n");
     SelectMapFiles("fast.db");
-    EXPECT_EQ(std::string(globalSettingsPath), dir_.file("TARNMAP.INI"));
-    EXPECT_EQ(pollInterval, 30u);
-    EXPECT_EQ(waitTimeout, 2000u);
-    EXPECT_EQ(noAutomaticChecks, 0u);
-    EXPECT_EQ(useRawIcmp, 1u) << "PING is not a map option";
+    EXPECT_EQ(std::string(settingsFiles.global), dir_.file("TARNMAP.INI"));
+    EXPECT_EQ(options.pollInterval, 30u);
+    EXPECT_EQ(options.waitTimeout, 2000u);
+    EXPECT_EQ(options.noAutomaticChecks, 0u);
+    EXPECT_EQ(options.useRawIcmp, 1u) << "PING is not a map option";
 
     SelectMapFiles("plain.db");
-    EXPECT_EQ(pollInterval, 90u);
+    EXPECT_EQ(options.pollInterval, 90u);
 
     // TIMER is a 16-bit number; WAIT keeps to the Options dialog's range, from either file.
     WriteWholeFile(dir_.file("wide.INI"), "[OPTS]\r\nTIMER=65541\r\nWAIT=4294967295\r\n");
     SelectMapFiles("wide.db");
-    EXPECT_EQ(pollInterval, 5u);
-    EXPECT_EQ(waitTimeout, 60000u);
+    EXPECT_EQ(options.pollInterval, 5u);
+    EXPECT_EQ(options.waitTimeout, 60000u);
     WriteWholeFile(dir_.file("TARNMAP.INI"), "[OPTS]\r\nWAIT=0\r\n");
     SelectMapFiles("plain.db");
-    EXPECT_EQ(waitTimeout, 1000u);
+    EXPECT_EQ(options.waitTimeout, 1000u);
 }
 
 std::vector<std::string> refusals;
@@ -76,7 +78,7 @@ void NoteRefusal(const char* text) {
 // them is refused rather than cut, so nothing is ever written to a cut path, and said.
 TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
     refusals.clear();
-    mapFilesRefused = NoteRefusal;
+    settingsReports.mapFilesRefused = NoteRefusal;
     const std::string stem = "/" + std::string(249, 'e') + "x"; // room for ".INI" exactly
     struct Case {
         std::string map, settings, log;
@@ -92,12 +94,12 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
     };
     for (const Case& c : cases) {
         SelectMapFiles(c.map.c_str());
-        EXPECT_EQ(mapSettingsPath, c.settings) << c.map;
-        EXPECT_EQ(mapLogPath, c.log) << c.map;
+        EXPECT_EQ(settingsFiles.mapSettings, c.settings) << c.map;
+        EXPECT_EQ(settingsFiles.mapLog, c.log) << c.map;
     }
-    EXPECT_FALSE(WriteOptions(mapSettingsPath));
+    EXPECT_FALSE(WriteOptions(settingsFiles.mapSettings));
 
-    mapFilesRefused = nullptr;
+    settingsReports.mapFilesRefused = nullptr;
     const std::string tail = " is longer than 255 characters.";
     EXPECT_EQ(refusals,
               (std::vector<std::string>{"The map's settings and log are not kept: the path /" +
@@ -109,12 +111,12 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
 TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
     WriteWholeFile(dir_.file("TARNMAP.INI"), "");
     SelectMapFiles("m.db");
-    pollInterval = 45;
-    waitTimeout = 7000;
-    noAutomaticChecks = 0;
-    useRawIcmp = 1;
-    scaledMapFont = 1;
-    ASSERT_TRUE(WriteOptions(mapSettingsPath));
+    options.pollInterval = 45;
+    options.waitTimeout = 7000;
+    options.noAutomaticChecks = 0;
+    options.useRawIcmp = 1;
+    options.scaledMapFont = 1;
+    ASSERT_TRUE(WriteOptions(settingsFiles.mapSettings));
     EXPECT_EQ(ReadWholeFile(dir_.file("m.INI")),
               "[OPTS]\r\nFONT=1\r\nSOUND=1\r\nFIXFONT=1\r\nTIMER=45\r\nWAIT=7000\r\nICONS=1\r\n"
               "LABEL=1\r\nNOCHECK=0\r\n");
@@ -148,7 +150,7 @@ TEST_F(SettingsTest, WindowPositionWrapsNegativeCoordinates) {
               (std::vector<long>{-4, -4, 1284, 1028}));
 
     for (const char* bad : {"10,20,300", "10,20,300,x", "", "a,b,c,d", "1;2;3;4"}) {
-        platform::WritePrivateProfileString("OPTS", "LOC", bad, globalSettingsPath);
+        platform::WritePrivateProfileString("OPTS", "LOC", bad, settingsFiles.global);
         EXPECT_FALSE(RestoreWindowPosition(&rect)) << bad;
     }
 }
@@ -174,7 +176,7 @@ TEST_F(SettingsTest, HostSectionsAreFoundByNameInAnyCase) {
     EXPECT_STREQ(alarm.external, "/usr/bin/notify x");
 
     // Hosts 0 and 1 share the name "newhost" and so one section.
-    platform::WritePrivateProfileString("newhost", "BEEP_CODE", "77", mapSettingsPath);
+    platform::WritePrivateProfileString("newhost", "BEEP_CODE", "77", settingsFiles.mapSettings);
     EXPECT_EQ(ReadHostSetting(0, "BEEP_CODE", HostSettingsReader::Alarms), 77u);
     EXPECT_EQ(ReadHostSetting(1, "BEEP_CODE", HostSettingsReader::Alarms), 77u);
     EXPECT_EQ(ReadHostSetting(1, "BEEP_PRIORITY", HostSettingsReader::Alarms), 1u);

@@ -34,7 +34,7 @@ class AlarmMap {
         ClearMap();
         downSinceQuiet = false;
         soundLevel = 1;
-        beepEnable = 0;
+        options.beepEnable = 0;
         abortRequested = 0;
         closeRequested = 0;
         BeginAlarmCycle();
@@ -201,13 +201,13 @@ TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
     EXPECT_EQ(map.Sounds(), Lines{});
 
     // With the map's SOUND switched off nothing is played, not even by "quiet".
-    soundEnabled = 0;
+    options.soundEnabled = 0;
     hostTable[low].missed = DOWN_THRESHOLD;
     map.Cycle({low});
     map.Cycle({});
     QuietAlarms();
     EXPECT_EQ(map.Sounds(), Lines{});
-    soundEnabled = 1;
+    options.soundEnabled = 1;
 }
 
 TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
@@ -245,7 +245,7 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     }
     EXPECT_TRUE(pendingPage);
     EXPECT_EQ(pagePriority, 9u);
-    EXPECT_STREQ(pageNumber, "222");
+    EXPECT_STREQ(options.pageNumber, "222");
     EXPECT_STREQ(pageMessage, "00099");
     FinishAlarmCycle();
     Lines log = map.LogMessages();
@@ -266,7 +266,7 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     // (BEEP_CODE of "four" is absent: its index in the table, 5.)
     EXPECT_STREQ(pageMessage, "9995");
     EXPECT_EQ(pagePriority, 60u);
-    EXPECT_STREQ(pageNumber, "555");
+    EXPECT_STREQ(options.pageNumber, "555");
     FinishAlarmCycle();
     EXPECT_EQ(map.LogMessages().back(), "Beeper disabled on 9995 to 555");
 

@@ -26,7 +26,7 @@ std::string LocalStamp(std::time_t moment) {
 TEST(Log, DatedLinesAreAppendedWithCrLfCutAndDroppedWhenUnwritable) {
     TempDir dir;
     std::string path = dir.file("map.LOG");
-    snprintf(mapLogPath, sizeof mapLogPath, "%s", path.c_str());
+    snprintf(settingsFiles.mapLog, sizeof settingsFiles.mapLog, "%s", path.c_str());
     std::time_t started = std::time(nullptr);
     LogLine("first");
     std::time_t ended = std::time(nullptr);
@@ -49,9 +49,10 @@ TEST(Log, DatedLinesAreAppendedWithCrLfCutAndDroppedWhenUnwritable) {
     text = ReadWholeFile(path);
     EXPECT_EQ(text.size(), before + 18u + LOG_MESSAGE_LENGTH + 2);
 
-    snprintf(mapLogPath, sizeof mapLogPath, "%s", dir.file("missing/dir/map.LOG").c_str());
+    snprintf(settingsFiles.mapLog, sizeof settingsFiles.mapLog, "%s",
+             dir.file("missing/dir/map.LOG").c_str());
     LogLine("dropped"); // must neither crash nor create anything
-    mapLogPath[0] = '\0';
+    settingsFiles.mapLog[0] = '\0';
     LogLine("dropped too");
     EXPECT_EQ(ReadWholeFile(path), text);
 }
@@ -63,7 +64,7 @@ TEST(Log, AFullDiskLosesWholeLinesOnlyAndSaysSoOnce) {
     told.clear();
     logFailureReport = [](const char* text) { told.push_back(text); };
     std::string path = disk.file("map.LOG");
-    snprintf(mapLogPath, sizeof mapLogPath, "%s", path.c_str());
+    snprintf(settingsFiles.mapLog, sizeof settingsFiles.mapLog, "%s", path.c_str());
     LogLine("before the disk filled up");
     disk.Fill();
     // The log's last page takes some more lines; one of them breaks off at the page's end.
@@ -75,7 +76,7 @@ TEST(Log, AFullDiskLosesWholeLinesOnlyAndSaysSoOnce) {
     LogLine("lost again");
     disk.Free();
     logFailureReport = nullptr;
-    mapLogPath[0] = '\0';
+    settingsFiles.mapLog[0] = '\0';
 
     std::string text = ReadWholeFile(path);
     std::regex wholeLines(

@@ -20,18 +20,19 @@ namespace {
 class PagerSetup {
   public:
     explicit PagerSetup(const std::string& device) {
-        std::snprintf(mapLogPath, sizeof mapLogPath, "%s", dir_.file("net.LOG").c_str());
-        std::snprintf(beepDevice, sizeof beepDevice, "%s", device.c_str());
-        std::snprintf(beepString, sizeof beepString, "%s", "ATDT%s,,,,,%s#");
-        beepEnable = 1;
-        beepBaud = 1;
-        beepPort = 1;
+        std::snprintf(settingsFiles.mapLog, sizeof settingsFiles.mapLog, "%s",
+                      dir_.file("net.LOG").c_str());
+        std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", device.c_str());
+        std::snprintf(options.beepString, sizeof options.beepString, "%s", "ATDT%s,,,,,%s#");
+        options.beepEnable = 1;
+        options.beepBaud = 1;
+        options.beepPort = 1;
         pageWaitSeconds = 60;
     }
     ~PagerSetup() {
-        mapLogPath[0] = '\0';
-        beepDevice[0] = '\0';
-        beepEnable = 0;
+        settingsFiles.mapLog[0] = '\0';
+        options.beepDevice[0] = '\0';
+        options.beepEnable = 0;
         pageWaitSeconds = 60;
     }
     // The log's messages without date and time.
@@ -71,8 +72,8 @@ TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
         ASSERT_EQ(symlink(modem.device().c_str(), link.c_str()), 0);
         ASSERT_GT(link.size(), 80u);
         PagerSetup setup(link);
-        std::snprintf(beepString, sizeof beepString, "%s", each.dialString);
-        beepBaud = each.baud;
+        std::snprintf(options.beepString, sizeof options.beepString, "%s", each.dialString);
+        options.beepBaud = each.baud;
         pageWaitSeconds = 20; // bounds the test should the answer be missed
         modem.AnswerInBackground("OK");
         EXPECT_EQ(SendPage("555", "0007"), 1);
@@ -85,7 +86,7 @@ TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
     }
 
     char command[32];
-    std::snprintf(beepString, sizeof beepString, "%s", "ATDT%s,,,,,%s#");
+    std::snprintf(options.beepString, sizeof options.beepString, "%s", "ATDT%s,,,,,%s#");
     ComposeDialCommand(command, 12, "555", "0007");
     EXPECT_STREQ(command, "ATDT555,,,,") << "cut to the buffer";
 }
@@ -102,7 +103,7 @@ TEST(Pager, TheModemsAnswerDecidesTheLine) {
         SCOPED_TRACE(answer);
         PtyModem modem;
         ASSERT_FALSE(modem.device().empty());
-        std::snprintf(beepDevice, sizeof beepDevice, "%s", modem.device().c_str());
+        std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", modem.device().c_str());
         // The silent modem's wait, and a bound on the others' should the answer be missed.
         pageWaitSeconds = answer[0] == '\0' ? 1 : 20;
         modem.AnswerInBackground(answer);
@@ -121,13 +122,13 @@ TEST(Pager, TheModemsAnswerDecidesTheLine) {
 TEST(Pager, DisabledOrMissingModemsAreLogged) {
     TempDir dir;
     PagerSetup setup(dir.file("no-such-modem"));
-    beepEnable = 0;
+    options.beepEnable = 0;
     EXPECT_EQ(SendPage("555", "0007"), 0);
-    beepEnable = 1;
+    options.beepEnable = 1;
     EXPECT_EQ(SendPage("555", "0007"), 0);
     // A file that is no terminal is refused as well, with the system's reason.
     WriteWholeFile(dir.file("plain"), "");
-    std::snprintf(beepDevice, sizeof beepDevice, "%s", dir.file("plain").c_str());
+    std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", dir.file("plain").c_str());
     EXPECT_EQ(SendPage("555", "0007"), 0);
     char noDevice[32], notTerminal[32];
     std::snprintf(noDevice, sizeof noDevice, "open error %d", ENOENT);

@@ -194,7 +194,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     EXPECT_EQ(rawIcmpUsed, engine.kind == RAW_SOCKET ? 1 : 0);
     if (engine.kind == TCP_CONNECT) {
         EXPECT_EQ(self.rtt, 0u);
-        EXPECT_EQ(useRawIcmp, 0u);
+        EXPECT_EQ(options.useRawIcmp, 0u);
     }
     EXPECT_EQ(HostColorSlot(target), SLOT_OK);
 
@@ -467,7 +467,7 @@ TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
 
 TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
     Open({"one,127.0.0.1,0"}, TCP.options, "", "TIMER=5\r\nNOCHECK=1\r\nSOUND=0\r\n");
-    EXPECT_EQ(noAutomaticChecks, 1u);
+    EXPECT_EQ(options.noAutomaticChecks, 1u);
     EXPECT_EQ(pollTimerActive, 0);
     EXPECT_EQ(PaneText(1), "inactive");
     SendMessage(mainWindow, WM_COMMAND, CMD_EDIT_MODE, 0);

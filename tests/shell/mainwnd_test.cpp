@@ -100,11 +100,11 @@ TEST_F(OfficeWindowTest, TheMapLiesBetweenTheBarsAndFollowsTheSize) {
 
     // The position is saved on resize, not on minimising.
     char location[80];
-    GetPrivateProfileString("OPTS", "LOC", "", location, sizeof location, globalSettingsPath);
+    GetPrivateProfileString("OPTS", "LOC", "", location, sizeof location, settingsFiles.global);
     EXPECT_NE(std::string(location), "");
-    WritePrivateProfileString("OPTS", "LOC", nullptr, globalSettingsPath);
+    WritePrivateProfileString("OPTS", "LOC", nullptr, settingsFiles.global);
     ShowWindow(window_, SW_MINIMIZE);
-    GetPrivateProfileString("OPTS", "LOC", "", location, sizeof location, globalSettingsPath);
+    GetPrivateProfileString("OPTS", "LOC", "", location, sizeof location, settingsFiles.global);
     EXPECT_EQ(std::string(location), "");
 }
 
@@ -128,9 +128,9 @@ TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     EXPECT_EQ(PaneText(0), " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host");
 
     // Check leaves edit mode but keeps the edit menu; End_edit then enters it again.
-    useRawIcmp = 0;
-    useIcmpLibrary = 0;
-    probePort = 9; // TCP to loopback: refused, which counts as an answer
+    options.useRawIcmp = 0;
+    options.useIcmpLibrary = 0;
+    options.probePort = 9; // TCP to loopback: refused, which counts as an answer
     SendMessage(window_, WM_COMMAND, CMD_CHECK, 0);
     EXPECT_EQ(editMode, 0);
     EXPECT_NE(GetMenu(window_), run) << "the edit menu stays shown";
@@ -187,7 +187,7 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     WriteWholeFile(dir_.file("untitled.INI"), settings);
     SendMessage(window_, WM_COMMAND, CMD_NEW, 0);
     EXPECT_EQ(hostCount, 0);
-    EXPECT_EQ(std::string(mapSettingsPath), dir_.file("untitled.INI"));
+    EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("untitled.INI"));
     QueueFileDialogAnswer(nullptr);
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
     EXPECT_FALSE(FileExists(dir_.file("untitled.db").c_str()));
@@ -196,7 +196,8 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     QueueFileDialogAnswer("campus.db");
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
     EXPECT_EQ(ReadWholeFile(dir_.file("campus.INI")), settings);
-    EXPECT_EQ((std::vector<std::string>{mapPath, mapSettingsPath, mapLogPath, Title()}),
+    EXPECT_EQ((std::vector<std::string>{mapPath, settingsFiles.mapSettings, settingsFiles.mapLog,
+                                        Title()}),
               (std::vector<std::string>{dir_.file("campus.db"), dir_.file("campus.INI"),
                                         dir_.file("campus.LOG"), "campus"}));
     EXPECT_NE(ReadWholeFile(dir_.file("untitled.LOG")).find("open of database untitled.db"),
@@ -488,21 +489,21 @@ TEST(Startup, MapChoiceCommandLineAndVendorRule) {
     EXPECT_FALSE(TakeCommandLineMap(tooLong.c_str()));
     EXPECT_STREQ(mapPath, "/srv/maps/with blanks.db") << "refused, not cut";
 
-    useIcmpLibrary = 0;
-    useRawIcmp = 1;
+    options.useIcmpLibrary = 0;
+    options.useRawIcmp = 1;
     AdaptProbeEngine("Microsoft Windows Sockets Version 1.1.");
-    EXPECT_EQ(useIcmpLibrary, 1u);
-    EXPECT_EQ(useRawIcmp, 0u);
+    EXPECT_EQ(options.useIcmpLibrary, 1u);
+    EXPECT_EQ(options.useRawIcmp, 0u);
     AdaptProbeEngine("Trumpet Winsock 2.1");
-    EXPECT_EQ(useIcmpLibrary, 0u);
-    EXPECT_EQ(useRawIcmp, 1u);
+    EXPECT_EQ(options.useIcmpLibrary, 0u);
+    EXPECT_EQ(options.useRawIcmp, 1u);
     AdaptProbeEngine("SuperTCP");
-    EXPECT_EQ(useRawIcmp, 1u);
-    useIcmpLibrary = 1;
-    useRawIcmp = 0;
+    EXPECT_EQ(options.useRawIcmp, 1u);
+    options.useIcmpLibrary = 1;
+    options.useRawIcmp = 0;
     AdaptProbeEngine("Linux sockets");
-    EXPECT_EQ(useIcmpLibrary, 1u) << "other stacks keep the settings";
-    EXPECT_EQ(useRawIcmp, 0u);
+    EXPECT_EQ(options.useIcmpLibrary, 1u) << "other stacks keep the settings";
+    EXPECT_EQ(options.useRawIcmp, 0u);
 }
 
 } // namespace

@@ -117,12 +117,12 @@ class MapLinkTest : public MapWindowTest {
     void SetUp() override {
         MapWindowTest::SetUp();
         // Linked maps have no settings of their own: the countdown runs for them too.
-        ASSERT_TRUE(WritePrivateProfileString("OPTS", "NOCHECK", "0", globalSettingsPath));
+        ASSERT_TRUE(WritePrivateProfileString("OPTS", "NOCHECK", "0", settingsFiles.global));
         EnableJournal(true);
         ClearJournal();
     }
     void SetConnect(const char* host, const char* command) {
-        ASSERT_TRUE(WritePrivateProfileString(host, "CONNECT", command, mapSettingsPath));
+        ASSERT_TRUE(WritePrivateProfileString(host, "CONNECT", command, settingsFiles.mapSettings));
     }
     // The double click of a person on a cell while monitoring: the press opens the
     // detail window, the release closes it, then the double click and its release.
@@ -174,7 +174,7 @@ TEST_F(MapLinkTest, ConnectStartsTheHostsProgram) {
 
     // Without CONNECT, the TELNET command with the address appended; from the menu too.
     ClearJournal();
-    CopyField(telnetCommand, sizeof telnetCommand, "true");
+    CopyField(options.telnetCommand, sizeof options.telnetCommand, "true");
     ChooseConnect(10, 4);
     EXPECT_EQ(Started(), std::vector<std::string>{"true 127.0.0.1"});
 
@@ -199,7 +199,7 @@ TEST_F(MapLinkTest, NetHostsOpenTheirMap) {
     EXPECT_STREQ(hostTable[0].name, "inner");
     EXPECT_EQ(lineCount, 0);
     EXPECT_EQ(Title(), "alphanet");
-    EXPECT_EQ(std::string(mapSettingsPath), dir_.file("alphanet.INI"));
+    EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("alphanet.INI"));
     EXPECT_EQ(pollTimerActive, 1);
     EXPECT_TRUE(Started().empty());
 
@@ -262,7 +262,7 @@ TEST_F(MapLinkTest, LoadAndHomeLinks) {
     EXPECT_EQ(hostCount, 0);
     EXPECT_EQ(StatusText(), "Database read error.");
     OpenLinkedMap(mapWindow, "test.db");
-    ASSERT_TRUE(WritePrivateProfileString("OPTS", "FILE", "other.db", globalSettingsPath));
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "FILE", "other.db", settingsFiles.global));
     ChooseConnect(10, 4);
     EXPECT_STREQ(mapPath, "other.db");
     EXPECT_EQ(hostCount, 1);
@@ -296,7 +296,7 @@ TEST_F(DesktopLinkTest, FieldsReachTheProgramAsOneArgumentEach) {
     EXPECT_EQ(StatusText(), " cannot start \"" + client +
                                 "\": \"-oProxyCommand=id>Q\" is no plain host name or address");
     CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, "1 --evil x");
-    CopyField(telnetCommand, sizeof telnetCommand, client.c_str());
+    CopyField(options.telnetCommand, sizeof options.telnetCommand, client.c_str());
     ChooseConnect(10, 4);
     EXPECT_EQ(StatusText(),
               " cannot start \"" + client + "\": \"1 --evil x\" is no plain host name or address");
@@ -307,7 +307,8 @@ TEST_F(DesktopLinkTest, FieldsReachTheProgramAsOneArgumentEach) {
 TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     auto question = [](const std::string& line) {
         return "Allow this program?: The settings file of this map, " +
-               std::string(mapSettingsPath) + ", asks Tarnmap to start this program:\n\n" + line +
+               std::string(settingsFiles.mapSettings) +
+               ", asks Tarnmap to start this program:\n\n" + line +
                "\n\nAllow it? Yes starts it now and whenever this map asks for it again; No "
                "never starts it for this map.";
     };
@@ -318,9 +319,10 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     EXPECT_EQ(Entries("messagebox: "), std::vector<std::string>{question("true 127.0.0.1")});
     EXPECT_TRUE(Started().empty());
     EXPECT_EQ(StatusText(), " cannot start \"true\": not allowed for this map");
-    std::string kept = ReadWholeFile(globalSettingsPath);
+    std::string kept = ReadWholeFile(settingsFiles.global);
     EXPECT_NE(kept.find("[PROGRAMS]\r\n"), std::string::npos) << kept;
-    EXPECT_NE(kept.find("=0 " + std::string(mapSettingsPath) + ": true %a\r\n"), std::string::npos)
+    EXPECT_NE(kept.find("=0 " + std::string(settingsFiles.mapSettings) + ": true %a\r\n"),
+              std::string::npos)
         << kept;
 
     // Allowed: started now and later without a question.
@@ -335,7 +337,7 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     // The TELNET command is not the map's, and a command typed in Host Information is the
     // user's own: neither is asked about.
     ClearJournal();
-    CopyField(telnetCommand, sizeof telnetCommand, "true");
+    CopyField(options.telnetCommand, sizeof options.telnetCommand, "true");
     ChooseConnect(6, 12);
     currentHost = 2;
     QueueDialogHook([](HWND dialog) {

@@ -107,8 +107,8 @@ TEST(ConnectCommand, HostAndPortByTheRulesOfEachClient) {
 TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
     const std::string telnet = WriteClient(dir_.file("telnet-client"));
     const std::string ftp = WriteClient(dir_.file("portage"));
-    std::snprintf(telnetCommand, sizeof telnetCommand, "%s", telnet.c_str());
-    std::snprintf(ftpCommand, sizeof ftpCommand, "%s", ftp.c_str());
+    std::snprintf(options.telnetCommand, sizeof options.telnetCommand, "%s", telnet.c_str());
+    std::snprintf(options.ftpCommand, sizeof options.ftpCommand, "%s", ftp.c_str());
     const struct {
         unsigned command;
         const char* host;
@@ -159,9 +159,10 @@ TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) 
         RunCommand(mainWindow, CMD_TELNET);
         return PaneText(0);
     };
-    std::snprintf(telnetCommand, sizeof telnetCommand, "no-such-terminal -e telnet");
+    std::snprintf(options.telnetCommand, sizeof options.telnetCommand,
+                  "no-such-terminal -e telnet");
     EXPECT_EQ(connect("h1"), " cannot start \"no-such-terminal\": no such program");
-    std::snprintf(telnetCommand, sizeof telnetCommand, "%s", client.c_str());
+    std::snprintf(options.telnetCommand, sizeof options.telnetCommand, "%s", client.c_str());
     EXPECT_EQ(connect("-oProxyCommand=x"),
               " cannot start \"" + client +
                   "\": \"-oProxyCommand=x\" is no plain host name or address");
@@ -180,14 +181,15 @@ TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) 
     setenv("PATH", bin.c_str(), 1);
     unsetenv("TERMINAL");
     ChooseTerminalCommands();
-    EXPECT_EQ(std::string(telnetCommand) + "|" + ftpCommand, "konsole -e telnet|konsole -e ftp");
+    EXPECT_EQ(std::string(options.telnetCommand) + "|" + options.ftpCommand,
+              "konsole -e telnet|konsole -e ftp");
     setenv("TERMINAL", (bin + "/xterm -fa Mono").c_str(), 1);
     ChooseTerminalCommands();
-    EXPECT_STREQ(telnetCommand, "konsole -e telnet") << "chosen once, at the first start";
-    WritePrivateProfileString("OPTS", "TELNET", nullptr, globalSettingsPath);
+    EXPECT_STREQ(options.telnetCommand, "konsole -e telnet") << "chosen once, at the first start";
+    WritePrivateProfileString("OPTS", "TELNET", nullptr, settingsFiles.global);
     ChooseTerminalCommands();
     ReadProgramOptions();
-    EXPECT_EQ(std::string(telnetCommand) + "|" + ftpCommand,
+    EXPECT_EQ(std::string(options.telnetCommand) + "|" + options.ftpCommand,
               bin + "/xterm -fa Mono -e telnet|konsole -e ftp");
     setenv("PATH", path.c_str(), 1);
     unsetenv("TERMINAL");

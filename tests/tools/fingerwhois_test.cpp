@@ -201,7 +201,7 @@ TEST_F(QueryTest, WhoisSavesItsServerEvenWhenRefusedAndSendsTheSearch) {
         SendMessage(dialog, WM_COMMAND, IDOK, 0);
         refused = BoxText(dialog, WHOIS_RESULTS);
         char saved[128] = {};
-        GetPrivateProfileString("OPTS", "WHOISHOST", "", saved, sizeof saved, globalSettingsPath);
+        GetPrivateProfileString("OPTS", "WHOISHOST", "", saved, sizeof saved, settingsFiles.global);
         savedAfterFailure = saved;
 
         SetDlgItemText(dialog, WHOIS_SERVER, "localhost");
@@ -261,8 +261,9 @@ TEST_F(QueryTest, AnAnswerThatGoesOnIsCutAfterItsFirst64KiB) {
 TEST_F(QueryTest, SettingsThatCannotBeSavedAreToldInAMessageBox) {
     SmallDisk disk(64);
     SKIP_WITHOUT_SMALL_DISK(disk);
-    CopyField(globalSettingsPath, sizeof globalSettingsPath, disk.file("TARNMAP.INI").c_str());
-    CopyField(mapSettingsPath, sizeof mapSettingsPath, disk.file("net.INI").c_str());
+    CopyField(settingsFiles.global, sizeof settingsFiles.global, disk.file("TARNMAP.INI").c_str());
+    CopyField(settingsFiles.mapSettings, sizeof settingsFiles.mapSettings,
+              disk.file("net.INI").c_str());
     ASSERT_TRUE(disk.SetReadOnly(true));
     AnswerUnaskedQuestions(true);
     ClearMap();

@@ -81,8 +81,8 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
          library(unreachable, "host unreachable from " + router + ": time=T ms\r\n", 0), nullptr}};
     for (const auto& each : runs) {
         SCOPED_TRACE(each.expected);
-        useIcmpLibrary = each.library;
-        useRawIcmp = 1; // the library takes precedence
+        options.useIcmpLibrary = each.library;
+        options.useRawIcmp = 1; // the library takes precedence
         ASSERT_TRUE(network.SilenceServer(each.silent));
         ToolRun run = RunTool(ShowPingTool, each.target.c_str(), network.client.get(),
                               each.library ? LibraryRunEnded : RawRunEnded, each.picture);
@@ -94,9 +94,9 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
     }
 
     // A library echo waits the time-out that Tool Options shows (WAIT), no other.
-    useIcmpLibrary = 1;
+    options.useIcmpLibrary = 1;
     toolOptions.pingCount = 1;
-    waitTimeout = 1500;
+    options.waitTimeout = 1500;
     ASSERT_TRUE(network.SilenceServer(true));
     const std::uint32_t started = GetTickCount();
     ASSERT_TRUE(
@@ -112,10 +112,10 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
     ASSERT_TRUE(network.Build(0));
     ASSERT_TRUE(network.SilenceServer(true));
     const std::string server = network.ServerAddress();
-    useRawIcmp = 1;
+    options.useRawIcmp = 1;
     toolOptions.verbose = 1;
     toolOptions.pingCount = 2;
-    waitTimeout = 1500; // longer than a tick: every wait sees one
+    options.waitTimeout = 1500; // longer than a tick: every wait sees one
     ToolRun run = RunTool(ShowPingTool, server.c_str(), network.client.get(), RawRunEnded);
     ASSERT_TRUE(run.finished) << run.text;
     // Both requests went out, each on a tick of its own; the ticks that met a wait were lost.
@@ -127,7 +127,7 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
     EXPECT_EQ(CountOf(run.text, "] socket closed.\r\n"), 1);
 
     toolOptions.pingCount = 100;
-    waitTimeout = 3000; // after its first tick a run is always waiting
+    options.waitTimeout = 3000; // after its first tick a run is always waiting
     const int socketsBefore = OpenSocketCount();
     bool clicked = false;
     run = RunTool(ShowPingTool, server.c_str(), network.client.get(),
@@ -172,15 +172,15 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
         pingDialog = dialog;
         seen = {ItemText(dialog, TOOL_HOST_EDIT), ItemText(dialog, TOOL_START_BUTTON),
                 BoxText(dialog, TOOL_RESULTS_EDIT), Pressed(dialog)};
-        useIcmpLibrary = 1;
+        options.useIcmpLibrary = 1;
         SetDlgItemText(dialog, TOOL_HOST_EDIT, unknown.c_str());
         seen.push_back(Pressed(dialog));
-        useIcmpLibrary = 0;
-        useRawIcmp = 1;
+        options.useIcmpLibrary = 0;
+        options.useRawIcmp = 1;
         seen.push_back(Pressed(dialog)); // raw mode adds to what is there
-        QueueDialogHook([&](HWND options) {
-            optionsOwner = GetParent(options);
-            PostMessage(options, WM_COMMAND, IDCANCEL, 0);
+        QueueDialogHook([&](HWND optionsDialog) {
+            optionsOwner = GetParent(optionsDialog);
+            PostMessage(optionsDialog, WM_COMMAND, IDCANCEL, 0);
         });
         SimulateClick(GetDlgItem(dialog, TOOL_OPTIONS_BUTTON));
         PostMessage(dialog, WM_COMMAND, 101, 0);
@@ -192,7 +192,7 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
     EXPECT_EQ(optionsOwner, pingDialog) << "Options opens Tool Options over the tool";
     EXPECT_EQ(pingRun.hostText, unknown) << "the start button takes the host box's text";
 
-    useRawIcmp = 0;
+    options.useRawIcmp = 0;
     QueueDialogHook([&](HWND dialog) {
         seen = {ItemText(dialog, TOOL_HOST_EDIT), ItemText(dialog, TOOL_START_BUTTON),
                 BoxText(dialog, TOOL_RESULTS_EDIT)};

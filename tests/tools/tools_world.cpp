@@ -207,8 +207,9 @@ void ToolTest::SetUp() {
     MainWindowTest::SetUp();
     OpenMap("tools", "V1\r\n", "[OPTS]\r\nTIMER=3000\r\nNOCHECK=0\r\n", 640, 400);
     toolOptions.pingCount = 3;
-    waitTimeout = 400;
-    toolOptions.verbose = toolOptions.showHopNames = useIcmpLibrary = useRawIcmp = 0;
+    options.waitTimeout = 400;
+    toolOptions.verbose = toolOptions.showHopNames = options.useIcmpLibrary = options.useRawIcmp =
+        0;
     toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
     toolOptions.traceMaxHops = DEFAULT_TRACE_MAX_HOPS;
     toolHost[0] = '\0';

@@ -72,8 +72,8 @@ TEST_F(ToolTest, TraceListsThreeRoutersInOrderAndStopsAtAnUnreachableRoute) {
          nullptr}};
     for (const auto& each : runs) {
         SCOPED_TRACE(each.expected);
-        useIcmpLibrary = each.library;
-        useRawIcmp = 1;
+        options.useIcmpLibrary = each.library;
+        options.useRawIcmp = 1;
         ToolRun run =
             RunTool(ShowTraceTool, each.to.c_str(), network.client.get(), TraceEnded, each.picture);
         EXPECT_EQ(WithoutHopTimes(run.text), each.expected);
@@ -85,9 +85,9 @@ TEST_F(ToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
     ToolNetwork network;
     ASSERT_TRUE(network.Build(0));
     ASSERT_TRUE(network.SilenceServer(true));
-    useRawIcmp = 1;
+    options.useRawIcmp = 1;
     toolOptions.traceMaxHops = 100000;
-    waitTimeout = 20;
+    options.waitTimeout = 20;
     const std::string server = network.ServerAddress();
     std::string expected = " Tracing route to " + server + "\r\n\r\n";
     for (unsigned hop = 1; hop <= TRACE_HOPS_LIMIT; ++hop)
@@ -98,13 +98,13 @@ TEST_F(ToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
 
 TEST_F(ToolTest, OnLoopbackHopNamesAndTheModeChoice) {
     // Library mode: the target answers at hop 1, named from the hosts file.
-    useIcmpLibrary = 1;
+    options.useIcmpLibrary = 1;
     toolOptions.showHopNames = 1;
     ToolRun run = RunTool(ShowTraceTool, "127.0.0.1", nullptr, TraceEnded);
     EXPECT_EQ(WithoutHopTimes(run.text),
               " Tracing route to 127.0.0.1\r\n\r\n56 bytes from 127.0.0.1: time=T ms\r\n"
               " 1      T      T 127.0.0.1       localhost\r\nhost reached\r\n");
-    useIcmpLibrary = 0;
+    options.useIcmpLibrary = 0;
     run = RunTool(ShowTraceTool, "127.0.0.1", nullptr, [](HWND, const std::string& text) {
         return text.find("support") != std::string::npos;
     });
