@@ -134,7 +134,7 @@ void IdleCountdown(benchmark::State& state) {
     (void)registered;
     for (auto _ : state) {
         options.noAutomaticChecks = 0;
-        countdown = 3600;
+        pollState.countdown = 3600;
         StartPollTimer();
         platform::HWND stopper =
             platform::CreateWindow("BENCHSTOP", "stop", 0, 0, 0, 10, 10, 0, 0, nullptr);
@@ -157,7 +157,7 @@ void IdleCountdown(benchmark::State& state) {
         state.counters["cpu_percent"] = 100.0 * processor / seconds;
         state.counters["stat_cpu_percent"] = 100.0 * static_cast<double>(ticks) /
                                              static_cast<double>(sysconf(_SC_CLK_TCK)) / seconds;
-        state.counters["countdown_ticks"] = 3600 - countdown;
+        state.counters["countdown_ticks"] = 3600 - pollState.countdown;
     }
 }
 

@@ -96,7 +96,7 @@ static bool IsHost(int index) {
 }
 
 static void RestartPollTimer() {
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
 }
 

@@ -167,7 +167,7 @@ void EditHost(HWND window, int col, int row) {
     // monitoring).
     StopPollTimer();
     ShowHostInformation(window);
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
     if (IsHost(index))
         RepaintChangedHost(window, hostTable[index]);
@@ -237,7 +237,7 @@ void EndLineAction(HWND window, int col, int row) {
         menuLine = -1;
         editMode = EDIT_OFF;
         SetStatusText(nullptr);
-        if (!pollInProgress)
+        if (!pollState.inProgress)
             StartPollTimer();
     }
 }

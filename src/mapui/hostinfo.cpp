@@ -343,7 +343,7 @@ int ShowHostInformation(HWND owner) {
         return 0;
     StopPollTimer();
     INT_PTR result = DialogBox(owner, "INPUTBOX", Input);
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
     return result == 1 ? 1 : 0;
 }

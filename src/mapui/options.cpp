@@ -156,14 +156,14 @@ static void SaveOptions(HWND dialog, const char* target) {
     const CheckSettings checking = CurrentCheckSettings();
     ApplyCheckSettings(chosen);
     bool written = WriteOptions(target);
-    if (pollInProgress) {
+    if (pollState.inProgress) {
         heldCheckSettings = chosen;
         ApplyCheckSettings(checking);
-        atEndOfPollCycle = ApplyHeldCheckSettings;
+        pollState.atCycleEnd = ApplyHeldCheckSettings;
     }
     // A shorter interval does not wait for the longer countdown under way.
-    if (countdown > options.pollInterval)
-        countdown = options.pollInterval;
+    if (pollState.countdown > options.pollInterval)
+        pollState.countdown = options.pollInterval;
     if (!written)
         TellUnsavedSettings(dialog, "The options", "Options", target);
     EndDialog(dialog, 1);
@@ -443,10 +443,10 @@ void PreferencesCommand(HWND window) {
     StopPollTimer();
     int saved = ShowOptionsDialog(window);
     InvalidateRect(mapWindow, nullptr, true);
-    if (editMode == 0 && !pollInProgress)
+    if (editMode == 0 && !pollState.inProgress)
         StartPollTimer();
     RefreshMapTitle();
-    if (saved == 1 && atEndOfPollCycle == ApplyHeldCheckSettings)
+    if (saved == 1 && pollState.atCycleEnd == ApplyHeldCheckSettings)
         SetStatusText(HELD_SETTINGS_TEXT);
 }
 
@@ -455,6 +455,6 @@ void ColorsCommand(HWND window) {
     StopPollTimer();
     ShowColorsDialog(window);
     InvalidateRect(mapWindow, nullptr, true);
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
 }

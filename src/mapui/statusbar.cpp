@@ -157,14 +157,14 @@ void ShowCountdown() {
     if (options.noAutomaticChecks == 1)
         std::snprintf(text, sizeof text, "inactive");
     else
-        std::snprintf(text, sizeof text, "%03u", static_cast<unsigned>(countdown));
+        std::snprintf(text, sizeof text, "%03u", static_cast<unsigned>(pollState.countdown));
     SendMessage(statusBar, SB_SETTEXT, 1, reinterpret_cast<LPARAM>(text));
 }
 
 int SetStatusText(const char* text) {
     SendMessage(statusBar, SB_SETTEXT, 0,
                 reinterpret_cast<LPARAM>(text != nullptr ? text : defaultStatusText));
-    const char* state = pollInProgress ? "POLL" : editMode != 0 ? "EDIT" : "IDLE";
+    const char* state = pollState.inProgress ? "POLL" : editMode != 0 ? "EDIT" : "IDLE";
     SendMessage(statusBar, SB_SETTEXT, 2, reinterpret_cast<LPARAM>(state));
     ShowCountdown();
     UpdateWindow(statusBar);

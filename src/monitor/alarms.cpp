@@ -18,16 +18,7 @@ using platform::sndPlaySound;
 
 const char* const alarmSounds[SOUND_LEVELS] = {"up.wav", "down1.wav", "down2.wav", "down3.wav"};
 
-unsigned failedThisCycle = 0;
-bool cameUpThisCycle = false;
-bool downThisCycle = false;
-unsigned soundLevel = 1;
-bool downSinceQuiet = false;
-bool pendingPage = false;
-unsigned pagePriority = 0;
-char pageMessage[PAGE_MESSAGE_LENGTH + 1];
-AlarmCommand pendingCommand;
-unsigned commandPriority = 0;
+AlarmCycle alarmCycle = {0, false, false, 1, false, false, 0, "", {}, 0};
 
 struct StatusTextEntry {
     unsigned code;
@@ -69,15 +60,15 @@ static unsigned ReadAlarmSetting(int index, const char* key) {
 }
 
 void BeginAlarmCycle() {
-    failedThisCycle = 0;
-    cameUpThisCycle = false;
-    downThisCycle = false;
-    if (!downSinceQuiet)
-        soundLevel = 1;
-    pendingPage = false;
-    pagePriority = 0;
-    pendingCommand.line[0] = '\0';
-    commandPriority = 0;
+    alarmCycle.failed = 0;
+    alarmCycle.cameUp = false;
+    alarmCycle.wentDown = false;
+    if (!alarmCycle.downSinceQuiet)
+        alarmCycle.soundLevel = 1;
+    alarmCycle.pagePending = false;
+    alarmCycle.pagePriority = 0;
+    alarmCycle.command.line[0] = '\0';
+    alarmCycle.commandPriority = 0;
 }
 
 unsigned AnnounceDown(int index) {
@@ -140,13 +131,13 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
         return;
 
     if (settings.beeper == 1) {
-        if (settings.beepPriority <= pagePriority || settings.beepNumber[0] == '\0')
+        if (settings.beepPriority <= alarmCycle.pagePriority || settings.beepNumber[0] == '\0')
             return;
-        pagePriority = settings.beepPriority;
+        alarmCycle.pagePriority = settings.beepPriority;
         CopyField(options.pageNumber, sizeof options.pageNumber, settings.beepNumber);
-        std::snprintf(pageMessage, sizeof pageMessage, "%s%u", down ? "000" : "999",
-                      settings.beepCode);
-        pendingPage = true;
+        std::snprintf(alarmCycle.pageMessage, sizeof alarmCycle.pageMessage, "%s%u",
+                      down ? "000" : "999", settings.beepCode);
+        alarmCycle.pagePending = true;
         return;
     }
     if (settings.external[0] == '\0')
@@ -155,9 +146,9 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
     ComposeAlarmCommand(settings, host, down, &command);
     if (settings.beepEach == 1) {
         StartAlarmProgram(command);
-    } else if (settings.beepPriority > commandPriority) {
-        pendingCommand = command;
-        commandPriority = settings.beepPriority;
+    } else if (settings.beepPriority > alarmCycle.commandPriority) {
+        alarmCycle.command = command;
+        alarmCycle.commandPriority = settings.beepPriority;
     }
 }
 
@@ -169,21 +160,21 @@ void RecordFailure(int index) {
     if (missedBefore == DOWN_THRESHOLD) {
         unsigned level = AnnounceDown(index);
         if (level > 0) {
-            downSinceQuiet = true;
-            downThisCycle = true;
+            alarmCycle.downSinceQuiet = true;
+            alarmCycle.wentDown = true;
         }
         // The sound table has four entries; a larger setting means the most urgent one.
         if (level >= SOUND_LEVELS)
             level = SOUND_LEVELS - 1;
-        if (soundLevel < level)
-            soundLevel = level;
+        if (alarmCycle.soundLevel < level)
+            alarmCycle.soundLevel = level;
     } else {
         CheckAlarmAction(index, missedBefore, AlarmDirection::Down);
     }
     if (host.missed < MISSED_LIMIT)
         ++host.missed;
     ++host.lost;
-    ++failedThisCycle;
+    ++alarmCycle.failed;
 }
 
 void RecordReply(int index) {
@@ -196,7 +187,7 @@ void RecordReply(int index) {
             LogPrintf("%s %s up, missed %u", host.name, host.resolvedAddr, missedBefore);
             CheckAlarmAction(index, missedBefore, AlarmDirection::Up);
         }
-        cameUpThisCycle = true;
+        alarmCycle.cameUp = true;
     }
     host.missed = 0;
     host.quiet = 1;
@@ -204,17 +195,18 @@ void RecordReply(int index) {
 
 void FinishAlarmCycle() {
     if (options.soundEnabled == 1) {
-        if (closeRequested || abortRequested || (failedThisCycle == 0 && cameUpThisCycle))
+        if (pollState.closeRequested || pollState.abortRequested ||
+            (alarmCycle.failed == 0 && alarmCycle.cameUp))
             sndPlaySound(alarmSounds[0], platform::SND_ASYNC | platform::SND_NODEFAULT);
-        else if (downThisCycle)
-            sndPlaySound(alarmSounds[soundLevel],
+        else if (alarmCycle.wentDown)
+            sndPlaySound(alarmSounds[alarmCycle.soundLevel],
                          platform::SND_ASYNC | platform::SND_NODEFAULT | platform::SND_LOOP);
     }
-    if (pendingPage)
-        SendPage(options.pageNumber, pageMessage);
-    if (commandPriority > 0 && pendingCommand.line[0] != '\0') {
+    if (alarmCycle.pagePending)
+        SendPage(options.pageNumber, alarmCycle.pageMessage);
+    if (alarmCycle.commandPriority > 0 && alarmCycle.command.line[0] != '\0') {
         // A copy: the question before the start lets messages run, a new cycle among them.
-        AlarmCommand command = pendingCommand;
+        AlarmCommand command = alarmCycle.command;
         StartAlarmProgram(command);
     }
 }
@@ -224,5 +216,5 @@ void QuietAlarms() {
         hostTable[i].quiet = 1;
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
-    downSinceQuiet = false;
+    alarmCycle.downSinceQuiet = false;
 }

@@ -33,18 +33,24 @@ enum HostStatus : unsigned {
     STATUS_NAME_NOT_RESOLVED = 11001,
 };
 
-/*** per-cycle alarm state ***/
+/*** globals ***/
 
-extern unsigned failedThisCycle; // failed checks in this cycle
-extern bool cameUpThisCycle;     // a host replied after one or more misses
-extern bool downThisCycle;       // a host with a sound was declared down
-extern unsigned soundLevel;      // down sound to play, 1 to 3
-extern bool downSinceQuiet;      // a down sound was raised since the last "quiet"
-extern bool pendingPage;         // a page is queued
-extern unsigned pagePriority;
-extern char pageMessage[PAGE_MESSAGE_LENGTH + 1];
-extern AlarmCommand pendingCommand; // its line empty when none is queued
-extern unsigned commandPriority;
+// What the alarms gather while a poll cycle runs and act on at its end: the sound to play,
+// the page and the program to start, each the one of the highest priority. The down sound
+// and its level outlast the cycle until "quiet".
+struct AlarmCycle {
+    unsigned failed;                           // failed checks in this cycle
+    bool cameUp;                               // a host replied after one or more misses
+    bool wentDown;                             // a host with a sound was declared down
+    unsigned soundLevel;                       // down sound to play, 1 to 3
+    bool downSinceQuiet;                       // a down sound was raised since the last "quiet"
+    bool pagePending;                          // a page is queued
+    unsigned pagePriority;                     // of the queued page
+    char pageMessage[PAGE_MESSAGE_LENGTH + 1]; // the queued page's code
+    AlarmCommand command;     // the program to start; its line empty when none is queued
+    unsigned commandPriority; // of the queued program
+};
+extern AlarmCycle alarmCycle;
 
 // The text of a status code, or null when it has none (callers format the number).
 const char* StatusText(unsigned code);

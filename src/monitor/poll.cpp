@@ -19,12 +19,7 @@ using namespace platform;
 
 /*** globals ***/
 
-int pollInProgress = 0;
-int abortRequested = 0;
-int closeRequested = 0;
-int countdown = 10;
-int pollTimerActive = 0;
-int hostsChecked = 0;
+PollState pollState = {0, 0, 0, 10, 0, 0, nullptr};
 MonitorReports monitorReports = {nullptr, nullptr, nullptr};
 
 /*** the windows above ***/
@@ -42,34 +37,33 @@ static void ReportCountdown() {
 static bool MapBeingEdited() {
     return monitorReports.editing != nullptr && monitorReports.editing();
 }
-void (*atEndOfPollCycle)() = nullptr;
 
 /*** the countdown ***/
 
 void StartPollTimer() {
     if (!MapBeingEdited() && options.noAutomaticChecks == 0)
-        pollTimerActive = SetTimer(mainWindow, POLL_TIMER_ID, 1000, nullptr) != 0 ? 1 : 0;
+        pollState.timerActive = SetTimer(mainWindow, POLL_TIMER_ID, 1000, nullptr) != 0 ? 1 : 0;
     else
-        pollTimerActive = 0;
+        pollState.timerActive = 0;
 }
 
 void StopPollTimer() {
-    if (pollTimerActive && KillTimer(mainWindow, POLL_TIMER_ID))
-        pollTimerActive = 0;
+    if (pollState.timerActive && KillTimer(mainWindow, POLL_TIMER_ID))
+        pollState.timerActive = 0;
 }
 
 void OnPollTick(HWND window) {
-    int previous = countdown--;
+    int previous = pollState.countdown--;
     if (previous > 0) {
-        if (options.showTimerInTitle == 1 && countdown != 0)
-            SetMapTitle(static_cast<unsigned>(countdown), nullptr);
+        if (options.showTimerInTitle == 1 && pollState.countdown != 0)
+            SetMapTitle(static_cast<unsigned>(pollState.countdown), nullptr);
         ReportCountdown();
         return;
     }
     StopPollTimer();
-    if (pollInProgress)
+    if (pollState.inProgress)
         return;
-    countdown = options.pollInterval;
+    pollState.countdown = options.pollInterval;
     SetMapTitle(0, "(polling)");
     RunPollCycle(window);
     SetMapTitle(0, nullptr);
@@ -127,7 +121,7 @@ static const char* EngineLabel() {
 // The program is ending (a termination signal, or the window closing): the check under
 // way was cut short, and no further one begins.
 static bool CycleCut() {
-    return closeRequested != 0 || TerminationRequested();
+    return pollState.closeRequested != 0 || TerminationRequested();
 }
 
 // Resolves and probes one host and hands the outcome to the alarms. A check that the end
@@ -148,7 +142,7 @@ static void CheckHost(HWND window, HWND repaintWindow, int index) {
     }
     if (CycleCut())
         return;
-    ++hostsChecked;
+    ++pollState.hostsChecked;
     // The editor stays usable while a probe waits; a host deleted meanwhile from the end of
     // the table has no record left to count the outcome against.
     if (index >= hostCount)
@@ -165,10 +159,10 @@ static void CheckHost(HWND window, HWND repaintWindow, int index) {
 }
 
 int RunPollCycle(HWND window) {
-    pollInProgress = 1;
-    abortRequested = 0;
-    closeRequested = 0;
-    hostsChecked = 0;
+    pollState.inProgress = 1;
+    pollState.abortRequested = 0;
+    pollState.closeRequested = 0;
+    pollState.hostsChecked = 0;
     BeginAlarmCycle();
     ReportStatus(" check in progress");
     EnableWindow(checkButton, false);
@@ -177,7 +171,7 @@ int RunPollCycle(HWND window) {
     HWND repaintWindow = IsIconic(window) ? window : mapWindow;
 
     for (int i = 0; i < hostCount; ++i) {
-        if (abortRequested || CycleCut())
+        if (pollState.abortRequested || CycleCut())
             break;
         CheckHost(window, repaintWindow, i);
         UpdateWindow(repaintWindow);
@@ -188,7 +182,7 @@ int RunPollCycle(HWND window) {
     cursorState = 0;
     SetCursor(previous);
     EnableWindow(checkButton, true);
-    pollInProgress = 0;
+    pollState.inProgress = 0;
     FinishAlarmCycle();
     // The ICMP notice is told once, at the end of the cycle that made it: in the message
     // pane, which the next text replaces, and where it stays until it is read.
@@ -198,8 +192,8 @@ int RunPollCycle(HWND window) {
         if (icmpNoticeReport != nullptr)
             icmpNoticeReport(icmpPermissionNotice);
     }
-    if (void (*action)() = atEndOfPollCycle; action != nullptr) {
-        atEndOfPollCycle = nullptr;
+    if (void (*action)() = pollState.atCycleEnd; action != nullptr) {
+        pollState.atCycleEnd = nullptr;
         action();
     }
     return 1;

@@ -7,17 +7,23 @@
 
 constexpr unsigned POLL_TIMER_ID = 20; // the countdown, every second
 
-extern int pollInProgress;  // 1 while RunPollCycle runs
-extern int abortRequested;  // set by "abort"; checked before each host
-extern int closeRequested;  // set while the program closes; checked before each host and
-                            // after each check, which is then not counted
-extern int countdown;       // seconds to the next automatic cycle
-extern int pollTimerActive; // 1 while the countdown timer runs
-extern int hostsChecked;    // monitored hosts checked by the running or the last cycle; a
-                            // check cut short by the program's end is not counted
-// Run once at the end of the cycle under way, then forgotten; null for none. The options
-// dialog uses it to hold back settings changed during a cycle.
-extern void (*atEndOfPollCycle)();
+// The poll cycle and its countdown.
+struct PollState {
+    int inProgress;     // 1 while RunPollCycle runs
+    int abortRequested; // set by "abort"; checked before each host
+    // Set while the program closes; checked before each host and after each check, which is
+    // then not counted.
+    int closeRequested;
+    int countdown;   // seconds to the next automatic cycle
+    int timerActive; // 1 while the countdown timer runs
+    // Monitored hosts checked by the running or the last cycle; a check cut short by the
+    // program's end is not counted.
+    int hostsChecked;
+    // Run once at the end of the cycle under way, then forgotten; null for none. The
+    // options dialog uses it to hold back settings changed during a cycle.
+    void (*atCycleEnd)();
+};
+extern PollState pollState;
 
 // What the cycle, the pager and the countdown show in the status bar, and what they ask of
 // the editor, both of which sit above this folder: the shell connects them at start.

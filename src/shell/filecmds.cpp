@@ -46,7 +46,7 @@ int ChooseMapFile(HWND owner, int mode) {
 // The end of every file command: the map repainted, the countdown going again.
 static void FinishFileCommand() {
     InvalidateRect(mapWindow, nullptr, true);
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
 }
 

@@ -50,7 +50,7 @@ static LRESULT HeadlessWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         // the check under way is not counted, a page is cancelled, no further host is
         // checked.
         stopRequested = true;
-        closeRequested = 1;
+        pollState.closeRequested = 1;
         return 0;
     default:
         return DefWindowProc(window, message, wParam, lParam);
@@ -108,7 +108,7 @@ static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_
     std::printf("%02u/%02u/%02u %02u:%02u:%02u cycle %lu: %d checked, %u answering, %u missing, "
                 "%u down, %u not monitored",
                 now.month, now.day, now.year % 100, now.hour, now.minute, now.second, cycle,
-                hostsChecked, answering, missing, down, unmonitored);
+                pollState.hostsChecked, answering, missing, down, unmonitored);
     const char* separator = "; went down: ";
     for (int i = 0; i < hostCount && i < hostsBefore; ++i) {
         const HostRecord& host = hostTable[i];

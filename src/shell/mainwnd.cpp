@@ -61,7 +61,7 @@ static void ToggleEditMode() {
 }
 
 static void CheckNow() {
-    if (pollInProgress)
+    if (pollState.inProgress)
         return;
     if (editMode == 1)
         editMode = 0;
@@ -70,7 +70,7 @@ static void CheckNow() {
     RunPollCycle(mainWindow);
     SetMapTitle(0, nullptr);
     UpdateWindow(mainWindow);
-    countdown = options.pollInterval;
+    pollState.countdown = options.pollInterval;
     if (editMode == 0)
         StartPollTimer();
 }
@@ -80,7 +80,7 @@ static void Abort() {
         editMode = 0;
     if (WSAIsBlocking())
         WSACancelBlockingCall();
-    abortRequested = 1;
+    pollState.abortRequested = 1;
 }
 
 static void Quiet() {
@@ -201,7 +201,7 @@ static void OnMainResize(HWND window, WPARAM sizeType, LPARAM size) {
 }
 
 static void OnMainDestroy() {
-    closeRequested = 1;
+    pollState.closeRequested = 1;
     DeleteObject(buttonFaceBrush);
     buttonFaceBrush = nullptr;
     DeleteEdgePens();
@@ -217,7 +217,7 @@ static void OnMainDestroy() {
 static bool OnMainClose(HWND window) {
     if (!AskToSaveMapChanges(window))
         return false;
-    closeRequested = 1;
+    pollState.closeRequested = 1;
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     if (WSAIsBlocking())

@@ -51,7 +51,7 @@ void OpenLinkedMap(HWND window, const char* path) {
     platform::InvalidateRect(window, nullptr, true);
     if (window != mapWindow)
         platform::InvalidateRect(mapWindow, nullptr, true);
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
 }
 

@@ -148,7 +148,7 @@ void OnMainWindowCreate(HWND window) {
     ReadMapDatabase(window, mapPath);
     CheckMenuItem(runMenu, CMD_SHOW_TOOLBAR, showToolbar ? MF_CHECKED : MF_UNCHECKED);
     CheckMenuItem(runMenu, CMD_SHOW_STATUS_BAR, showStatusBar ? MF_CHECKED : MF_UNCHECKED);
-    countdown = 10;
+    pollState.countdown = 10;
     StartPollTimer();
     cursorState = 0;
     SetCursor(previous);
@@ -230,7 +230,7 @@ bool BlockingHook() {
 }
 
 static void ShutDown() {
-    closeRequested = 1;
+    pollState.closeRequested = 1;
     while (WSAIsBlocking())
         WSACancelBlockingCall();
     WSAUnhookBlockingHook();

@@ -370,7 +370,7 @@ int ShowPingTool(HWND owner, const char* host) {
     pingRun.rawActive = 0;
     if (pingRun.socket != INVALID_SOCKET && !WSAIsBlocking())
         pingRun.socket = CloseRawSocket(pingRun.socket);
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
     return static_cast<int>(result);
 }

@@ -214,7 +214,7 @@ int ShowTraceTool(HWND owner, const char* host) {
     StopPollTimer();
     INT_PTR result = DialogBox(owner, "DLG_TRACEROUTE", TraceDialogProc);
     toolEcho.outputBox = 0; // the results box is gone
-    if (!pollInProgress)
+    if (!pollState.inProgress)
         StartPollTimer();
     return static_cast<int>(result);
 }

@@ -129,9 +129,9 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     EXPECT_EQ(GetMenu(window_), run);
 
     // A cycle that runs meanwhile cannot restart the countdown in edit state ...
-    countdown = 0;
+    pollState.countdown = 0;
     SendMessage(window_, WM_TIMER, POLL_TIMER_ID, 0);
-    EXPECT_EQ(pollTimerActive, 0);
+    EXPECT_EQ(pollState.timerActive, 0);
     EXPECT_EQ(hostTable[0].missed, 0u) << "the cycle ran";
 
     Mouse(WM_MOUSEMOVE, 15, 16);
@@ -206,7 +206,7 @@ TEST_F(ContextMenuTest, PingAndTracerouteOpenTheirToolOnTheHost) {
         });
         Choose(10, 4, command);
         EXPECT_EQ(seen, std::string(button) + "|127.0.0.1");
-        EXPECT_EQ(pollTimerActive, 1);
+        EXPECT_EQ(pollState.timerActive, 1);
     }
 }
 

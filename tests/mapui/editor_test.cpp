@@ -142,7 +142,7 @@ TEST_F(EditorTest, DoubleClickInEditModeMovesTheHostThenOpensItsDialog) {
 
 TEST_F(EditorTest, AddingAHostFromTheEditMenu) {
     // From monitoring (Check leaves the edit menu up with editMode 0) the countdown stops.
-    ASSERT_EQ(pollTimerActive, 1);
+    ASSERT_EQ(pollState.timerActive, 1);
     Command(CMD_ADD_HOST);
     ASSERT_EQ(MapState(), "mode 1 host 3 line -1 timer 0 hosts 4 lines 3");
     EXPECT_STREQ(hostTable[3].name, "newhost");
@@ -250,7 +250,7 @@ TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
 // Shift it drags.
 TEST_F(EditorTest, ShiftDragsWhileMonitoring) {
     ASSERT_EQ(editMode, EDIT_OFF);
-    ASSERT_EQ(pollTimerActive, 1);
+    ASSERT_EQ(pollState.timerActive, 1);
     Mouse(WM_LBUTTONDOWN, 30, 25, MK_LBUTTON);
     EXPECT_EQ(GetCapture(), 0u) << "nothing opens on an empty cell";
     Mouse(WM_LBUTTONUP, 30, 25);

@@ -324,32 +324,32 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     SetWindowText(window, "office 12");
 
     // A shorter interval cuts the countdown under way.
-    countdown = 59;
+    pollState.countdown = 59;
     QueueDialogHook([](HWND dialog) {
         SetDlgItemText(dialog, OPTIONS_TIMER, "5");
         Clicks(dialog, {OPTIONS_NO_CHECKS, OPTIONS_SAVE_DEFAULT}); // automatic checks on
     });
     RunCommand(window, CMD_PREFERENCES);
-    EXPECT_EQ(countdown, 5);
-    EXPECT_EQ(pollTimerActive, 1) << "restarted with automatic checks now on";
+    EXPECT_EQ(pollState.countdown, 5);
+    EXPECT_EQ(pollState.timerActive, 1) << "restarted with automatic checks now on";
     char title[64] = {};
     GetWindowText(window, title, sizeof title);
     EXPECT_STREQ(title, "office");
 
     // During a cycle it opens too; the time-out and the engines wait for the cycle's end.
-    pollInProgress = 1;
+    pollState.inProgress = 1;
     QueueDialogHook([](HWND dialog) {
         SetDlgItemText(dialog, OPTIONS_WAIT, "9");
         Clicks(dialog, {OPTIONS_RAW_ICMP, OPTIONS_SAVE_DEFAULT});
     });
     RunCommand(window, CMD_PREFERENCES);
-    EXPECT_EQ(pollTimerActive, 0) << "the cycle's end restarts the countdown";
+    EXPECT_EQ(pollState.timerActive, 0) << "the cycle's end restarts the countdown";
     EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{5000, 0}));
     EXPECT_EQ(Keys(Global(), {"WAIT", "PING"}), "WAIT=9000 PING=1");
     char pane[96] = {};
     SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(pane));
     EXPECT_STREQ(pane, " Options saved. The checks take them from the next cycle.");
-    pollInProgress = 0;
+    pollState.inProgress = 0;
     RunPollCycle(window);
     EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{9000, 1}));
 
@@ -357,12 +357,12 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     bool opened = false;
     QueueDialogHook([&opened](HWND dialog) {
         opened = true;
-        EXPECT_EQ(pollTimerActive, 0) << "no countdown under the dialog";
+        EXPECT_EQ(pollState.timerActive, 0) << "no countdown under the dialog";
         Click(dialog, IDOK);
     });
     RunCommand(window, CMD_COLORS);
     EXPECT_TRUE(opened);
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(pollState.timerActive, 1);
 
     StopPollTimer();
     mainWindow = savedMain;

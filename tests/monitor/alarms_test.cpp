@@ -32,11 +32,11 @@ class AlarmMap {
         WriteWholeFile(dir_.file("net.INI"), "[OPTS]\r\nSOUND=1\r\n" + sections);
         SelectMapFiles(dir_.file("net.db").c_str());
         ClearMap();
-        downSinceQuiet = false;
-        soundLevel = 1;
+        alarmCycle.downSinceQuiet = false;
+        alarmCycle.soundLevel = 1;
         options.beepEnable = 0;
-        abortRequested = 0;
-        closeRequested = 0;
+        pollState.abortRequested = 0;
+        pollState.closeRequested = 0;
         BeginAlarmCycle();
         platform::EnableJournal(true);
         platform::ClearJournal();
@@ -165,7 +165,7 @@ TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
     hostTable[high].missed = DOWN_THRESHOLD;
     map.Cycle({low, high});
     EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
-    EXPECT_TRUE(downSinceQuiet);
+    EXPECT_TRUE(alarmCycle.downSinceQuiet);
 
     // Without "quiet" the level stays: a level-1 host down in a later cycle still plays 3.
     hostTable[late].missed = DOWN_THRESHOLD;
@@ -177,7 +177,7 @@ TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
 
     QuietAlarms();
     EXPECT_EQ(map.Sounds(), Lines{"stop"});
-    EXPECT_FALSE(downSinceQuiet);
+    EXPECT_FALSE(alarmCycle.downSinceQuiet);
     for (int i = 0; i < hostCount; ++i)
         EXPECT_EQ(hostTable[i].quiet, 1u);
     hostTable[late].missed = DOWN_THRESHOLD;
@@ -193,7 +193,7 @@ TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
         hostTable[host].missed = DOWN_THRESHOLD;
         map.Cycle({low, high, late, host});
         EXPECT_EQ(map.Sounds(), Lines{"down3.wav (loop)"});
-        EXPECT_EQ(soundLevel, 3u);
+        EXPECT_EQ(alarmCycle.soundLevel, 3u);
     }
 
     // A host back while another still fails: no up sound.
@@ -233,9 +233,9 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
         hostTable[i].missed = DOWN_THRESHOLD;
 
     map.Cycle(all); // declared down: 4 -> 5
-    EXPECT_FALSE(pendingPage);
+    EXPECT_FALSE(alarmCycle.pagePending);
     map.Cycle(all); // 5 -> 6
-    EXPECT_FALSE(pendingPage);
+    EXPECT_FALSE(alarmCycle.pagePending);
     // 6 -> 7: every host reaches its count; the first of the two 9s is paged. With paging
     // switched off the page is only logged.
     BeginAlarmCycle();
@@ -243,10 +243,10 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
         hostTable[i].status = TIMED_OUT;
         RecordFailure(i);
     }
-    EXPECT_TRUE(pendingPage);
-    EXPECT_EQ(pagePriority, 9u);
+    EXPECT_TRUE(alarmCycle.pagePending);
+    EXPECT_EQ(alarmCycle.pagePriority, 9u);
     EXPECT_STREQ(options.pageNumber, "222");
-    EXPECT_STREQ(pageMessage, "00099");
+    EXPECT_STREQ(alarmCycle.pageMessage, "00099");
     FinishAlarmCycle();
     Lines log = map.LogMessages();
     ASSERT_FALSE(log.empty());
@@ -264,8 +264,8 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     for (int i : all)
         RecordReply(i);
     // (BEEP_CODE of "four" is absent: its index in the table, 5.)
-    EXPECT_STREQ(pageMessage, "9995");
-    EXPECT_EQ(pagePriority, 60u);
+    EXPECT_STREQ(alarmCycle.pageMessage, "9995");
+    EXPECT_EQ(alarmCycle.pagePriority, 60u);
     EXPECT_STREQ(options.pageNumber, "555");
     FinishAlarmCycle();
     EXPECT_EQ(map.LogMessages().back(), "Beeper disabled on 9995 to 555");
@@ -325,8 +325,8 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     std::string queuedCommand = "true high DN 555 7 10.1.2.3";
     EXPECT_EQ(JournalEntries(), Lines{"exec: " + eachCommand});
     EXPECT_EQ(map.LogMessages().back(), eachCommand);
-    EXPECT_STREQ(pendingCommand.line, queuedCommand.c_str());
-    EXPECT_EQ(commandPriority, 2u);
+    EXPECT_STREQ(alarmCycle.command.line, queuedCommand.c_str());
+    EXPECT_EQ(alarmCycle.commandPriority, 2u);
     platform::ClearJournal();
     FinishAlarmCycle();
     // Nobody went down in this cycle: the down sound of the last one goes on unchanged.
@@ -345,8 +345,8 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     RecordFailure(high);
     std::string expected = longProgram + " DN 1234567890123456789 2147483647 " +
                            std::string(sizeof hostTable[high].resolvedAddr - 1, '9');
-    EXPECT_EQ(std::string(pendingCommand.line), expected);
-    pendingCommand.line[0] = '\0'; // the made-up program is not to be started
+    EXPECT_EQ(std::string(alarmCycle.command.line), expected);
+    alarmCycle.command.line[0] = '\0'; // the made-up program is not to be started
     FinishAlarmCycle();
 }
 
@@ -419,7 +419,7 @@ TEST(Alarms, StatusTextsAndOutOfRangeHosts) {
     BeginAlarmCycle();
     RecordFailure(1); // past the table: nothing happens
     RecordReply(-1);
-    EXPECT_EQ(failedThisCycle, 0u);
+    EXPECT_EQ(alarmCycle.failed, 0u);
     EXPECT_EQ(hostTable[0].missed, 0u);
 }
 

@@ -267,7 +267,7 @@ TEST_P(PollAbortTest, AbortDuringAProbeCountsOneFailureAndEndsTheCycle) {
     int hookCallsAfterAbort = 0;
     bool abortPosted = false;
     beforeHook = [&] {
-        if (abortRequested) {
+        if (pollState.abortRequested) {
             ++hookCallsAfterAbort; // the cancelled call must not wait any more
             return;
         }
@@ -296,7 +296,7 @@ TEST_P(PollAbortTest, AbortDuringAProbeCountsOneFailureAndEndsTheCycle) {
     for (const std::string& entry : JournalEntries())
         upSound = upSound || entry.rfind("sound: up.wav", 0) == 0;
     EXPECT_TRUE(upSound);
-    EXPECT_EQ(pollInProgress, 0);
+    EXPECT_EQ(pollState.inProgress, 0);
     EXPECT_TRUE(IsWindowEnabled(checkButton) || !IsWindow(checkButton));
     EXPECT_EQ(cursorState, 0);
 
@@ -356,7 +356,7 @@ TEST_F(PollTest, BlockingHookServesTimersDuringAConnectThatTheWaitTimerEnds) {
     Check();
     ASSERT_TRUE(deleted);
     EXPECT_EQ(hostCount, 1);
-    EXPECT_EQ(failedThisCycle, 0u);
+    EXPECT_EQ(alarmCycle.failed, 0u);
     EXPECT_EQ(hostTable[0].missed, 0u);
     EXPECT_EQ(Log().find("down"), std::string::npos);
 }
@@ -371,7 +371,7 @@ TEST_F(PollTest, QuitMessageEndsTheCycleAndStaysForTheMainLoop) {
     EXPECT_EQ(hostTable[1].missed, 2u) << "not visited after the quit message";
     EXPECT_EQ(hostTable[2].missed, 2u);
     EXPECT_EQ(paneTexts.back(), defaultStatusText);
-    EXPECT_EQ(pollInProgress, 0);
+    EXPECT_EQ(pollState.inProgress, 0);
     MSG message{};
     ASSERT_TRUE(PeekMessage(&message, 0, 0, 0, PM_REMOVE));
     EXPECT_EQ(message.message, WM_QUIT);
@@ -383,7 +383,7 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     ASSERT_EQ(hostCount, 0);
     Check();
     EXPECT_EQ(paneTexts, (std::vector<std::string>{" check in progress", defaultStatusText}));
-    EXPECT_EQ(pollInProgress, 0);
+    EXPECT_EQ(pollState.inProgress, 0);
 
     // During a cycle: the check button is off, the cursor busy, "check" refused; leaving
     // edit mode starts the countdown again and its tick stops the timer, nothing else.
@@ -394,21 +394,21 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "127.0.0.1");
     CopyField(hostTable[1].resolvedAddr, sizeof hostTable[1].resolvedAddr, "127.0.0.2");
     hostTable[1].status = 4242;
-    AppendHost(9, 1); // a new host whose dialog was cancelled: no address, never checked
-    countdown = 0;    // "check" pressed when the countdown had run out
+    AppendHost(9, 1);        // a new host whose dialog was cancelled: no address, never checked
+    pollState.countdown = 0; // "check" pressed when the countdown had run out
     bool served = false;
     onTestMessage = [&] {
         served = true;
-        EXPECT_EQ(pollInProgress, 1);
+        EXPECT_EQ(pollState.inProgress, 1);
         EXPECT_FALSE(IsWindowEnabled(checkButton));
         EXPECT_EQ(cursorState, 1);
         EXPECT_EQ(PaneText(2), "POLL");
         SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
         StartPollTimer();
-        ASSERT_EQ(pollTimerActive, 1);
+        ASSERT_EQ(pollState.timerActive, 1);
         SendMessage(mainWindow, WM_TIMER, POLL_TIMER_ID, 0);
-        EXPECT_EQ(pollTimerActive, 0);
-        EXPECT_EQ(countdown, -1);
+        EXPECT_EQ(pollState.timerActive, 0);
+        EXPECT_EQ(pollState.countdown, -1);
         EXPECT_EQ(Title(), "net* (polling)") << "hosts added, not saved";
     };
     PostMessage(testWindow_, WM_USER, 0, 0);
@@ -417,19 +417,19 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     EXPECT_EQ(std::count(paneTexts.begin(), paneTexts.end(), " check in progress"), 1)
         << "no cycle inside a cycle";
     EXPECT_EQ(hostTable[1].status, 0u) << "the cycle went on to the end";
-    EXPECT_EQ(
-        (std::vector<unsigned>{unsigned(hostsChecked), hostTable[2].status, hostTable[2].missed}),
-        (std::vector<unsigned>{2, 0, 0}));
+    EXPECT_EQ((std::vector<unsigned>{unsigned(pollState.hostsChecked), hostTable[2].status,
+                                     hostTable[2].missed}),
+              (std::vector<unsigned>{2, 0, 0}));
     EXPECT_TRUE(IsWindowEnabled(checkButton));
     EXPECT_EQ(PaneText(2), "IDLE");
-    EXPECT_EQ(pollTimerActive, 1) << "the command that started the cycle restarts the timer";
-    EXPECT_EQ(countdown, 5);
+    EXPECT_EQ(pollState.timerActive, 1) << "the command that started the cycle restarts the timer";
+    EXPECT_EQ(pollState.countdown, 5);
 }
 
 TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
     Open({"one,127.0.0.1,0"}, TCP.options);
-    ASSERT_EQ(pollTimerActive, 1);
-    ASSERT_EQ(countdown, 10);
+    ASSERT_EQ(pollState.timerActive, 1);
+    ASSERT_EQ(pollState.countdown, 10);
     ClearPanes();
     // The first cycle comes 11 ticks after the window was made.
     for (int tick = 1; tick <= 10; ++tick) {
@@ -445,8 +445,8 @@ TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
     EXPECT_EQ(paneTexts.front(), " check in progress");
     EXPECT_EQ(paneTitles.front(), "net (polling)");
     EXPECT_EQ(hostTable[0].missed, 0u);
-    EXPECT_EQ(countdown, 5);
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(pollState.countdown, 5);
+    EXPECT_EQ(pollState.timerActive, 1);
     EXPECT_EQ(Title(), "net");
 
     // TIMER 5: 004 ... 000, then the cycle on the next tick; the title follows until 1.
@@ -468,14 +468,14 @@ TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
 TEST_F(PollTest, NoCheckNeverStartsTheTimer) {
     Open({"one,127.0.0.1,0"}, TCP.options, "", "TIMER=5\r\nNOCHECK=1\r\nSOUND=0\r\n");
     EXPECT_EQ(options.noAutomaticChecks, 1u);
-    EXPECT_EQ(pollTimerActive, 0);
+    EXPECT_EQ(pollState.timerActive, 0);
     EXPECT_EQ(PaneText(1), "inactive");
     SendMessage(mainWindow, WM_COMMAND, CMD_EDIT_MODE, 0);
     SendMessage(mainWindow, WM_COMMAND, CMD_EDIT_MODE, 0);
-    EXPECT_EQ(pollTimerActive, 0) << "leaving edit mode";
+    EXPECT_EQ(pollState.timerActive, 0) << "leaving edit mode";
     Check();
     EXPECT_EQ(hostTable[0].missed, 0u) << "check still polls";
-    EXPECT_EQ(pollTimerActive, 0);
+    EXPECT_EQ(pollState.timerActive, 0);
 }
 
 // Where the system allows no ICMP, the probe writes the notice (its text and the log line

@@ -123,7 +123,7 @@ TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     PumpPendingMessages();
     EXPECT_EQ(editMode, 1);
     EXPECT_NE(GetMenu(window_), run);
-    EXPECT_EQ(pollTimerActive, 0);
+    EXPECT_EQ(pollState.timerActive, 0);
     EXPECT_EQ(PaneText(2), "EDIT");
     EXPECT_EQ(PaneText(0), " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host");
 
@@ -134,7 +134,7 @@ TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     SendMessage(window_, WM_COMMAND, CMD_CHECK, 0);
     EXPECT_EQ(editMode, 0);
     EXPECT_NE(GetMenu(window_), run) << "the edit menu stays shown";
-    EXPECT_EQ(countdown, 15);
+    EXPECT_EQ(pollState.countdown, 15);
     EXPECT_EQ(hostTable[1].missed, 0u);
     EXPECT_EQ(hostTable[1].status, 0u);
     EXPECT_EQ(Title(), "office");
@@ -143,7 +143,7 @@ TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
     EXPECT_EQ(editMode, 0);
     EXPECT_EQ(GetMenu(window_), run);
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(pollState.timerActive, 1);
 }
 
 TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
@@ -228,7 +228,7 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: Could not save the map to " +
                                            dir_.file("no/such/dir/copy.db") + ".");
     EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
-    EXPECT_EQ(pollTimerActive, 1) << "file commands restart the countdown";
+    EXPECT_EQ(pollState.timerActive, 1) << "file commands restart the countdown";
 }
 
 // Unsaved edits are asked about before New, Load, a linked map, Exit or the close box
@@ -458,7 +458,7 @@ TEST_F(OfficeWindowTest, CloseBoxEndsTheProgramAndHelpOpensItsPages) {
 
     SimulateCloseBox(window_);
     EXPECT_TRUE(RunUntilQuit());
-    EXPECT_EQ(closeRequested, 1);
+    EXPECT_EQ(pollState.closeRequested, 1);
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_FALSE(HelpWindowPage(page, sizeof page)) << "the help closes with the program";
 }

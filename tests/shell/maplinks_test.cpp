@@ -200,7 +200,7 @@ TEST_F(MapLinkTest, NetHostsOpenTheirMap) {
     EXPECT_EQ(lineCount, 0);
     EXPECT_EQ(Title(), "alphanet");
     EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("alphanet.INI"));
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(pollState.timerActive, 1);
     EXPECT_TRUE(Started().empty());
 
     // An empty CONNECT counts as none; a value is run like any other host's.
@@ -266,7 +266,7 @@ TEST_F(MapLinkTest, LoadAndHomeLinks) {
     ChooseConnect(10, 4);
     EXPECT_STREQ(mapPath, "other.db");
     EXPECT_EQ(hostCount, 1);
-    EXPECT_EQ(pollTimerActive, 1);
+    EXPECT_EQ(pollState.timerActive, 1);
     EXPECT_TRUE(Started().empty());
 }
 

@@ -65,15 +65,15 @@ std::string PicturePath(const char* name) {
 
 std::string MapState() {
     return "mode " + std::to_string(editMode) + " host " + std::to_string(currentHost) + " line " +
-           std::to_string(currentLine) + " timer " + std::to_string(pollTimerActive) + " hosts " +
-           std::to_string(hostCount) + " lines " + std::to_string(lineCount);
+           std::to_string(currentLine) + " timer " + std::to_string(pollState.timerActive) +
+           " hosts " + std::to_string(hostCount) + " lines " + std::to_string(lineCount);
 }
 
 void DialogAnswers::Queue(int result) {
     QueueDialogHook([this, result](HWND dialog) {
         ++opened;
         hostAtOpening = currentHost;
-        timerAtOpening = pollTimerActive;
+        timerAtOpening = pollState.timerActive;
         PostMessage(dialog, WM_COMMAND, result == 1 ? IDOK : IDCANCEL, 0);
     });
 }

@@ -212,7 +212,7 @@ TEST_F(ToolTest, EveryToolOpensItsDialogAndLeavesARunningCycleItsCountdown) {
     for (const auto& [command, caption] : tools) {
         SCOPED_TRACE(caption);
         StartPollTimer();
-        pollInProgress = 1;
+        pollState.inProgress = 1;
         std::string shown;
         QueueDialogHook([&](HWND dialog) {
             char text[64] = {};
@@ -221,9 +221,9 @@ TEST_F(ToolTest, EveryToolOpensItsDialogAndLeavesARunningCycleItsCountdown) {
             PostMessage(dialog, WM_COMMAND, 101, 0);
         });
         RunCommand(mainWindow, command);
-        pollInProgress = 0;
+        pollState.inProgress = 0;
         EXPECT_EQ(shown, caption);
-        EXPECT_EQ(pollTimerActive, 0);
+        EXPECT_EQ(pollState.timerActive, 0);
     }
     EXPECT_TRUE(JournalEntries().empty()) << "nothing started on Exit";
 }
