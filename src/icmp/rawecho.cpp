@@ -18,31 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
-using platform::AF_INET;
-using platform::EM_REPLACESEL;
-using platform::EM_SETSEL;
-using platform::GetTickCount;
-using platform::HWND;
-using platform::in_addr;
-using platform::INVALID_SOCKET;
-using platform::IP_TTL;
-using platform::IPPROTO_IP;
-using platform::KillTimer;
-using platform::LOWORD;
-using platform::LPARAM;
-using platform::SendMessage;
-using platform::SetTimer;
-using platform::sockaddr;
-using platform::sockaddr_in;
-using platform::SOCKET;
-using platform::SOCKET_ERROR;
-using platform::WM_GETTEXTLENGTH;
-using platform::WPARAM;
-using platform::WSAEINPROGRESS;
-using platform::WSAEINTR;
-using platform::WSAEMSGSIZE;
-using platform::WSAEWOULDBLOCK;
-using platform::WSAGetLastError;
+using namespace platform;
 
 /*** globals ***/
 
@@ -72,7 +48,7 @@ static void WriteWord(unsigned char* bytes, std::uint16_t value) {
 }
 
 static void DottedAddress(in_addr address, char* text) {
-    std::snprintf(text, DOTTED_SIZE, "%s", platform::inet_ntoa(address));
+    std::snprintf(text, DOTTED_SIZE, "%s", inet_ntoa(address));
 }
 
 // Arms the time-out of one wait. A wait that cannot be bounded is not begun: the caller
@@ -84,8 +60,8 @@ static bool ArmWaitTimer(HWND window) {
 static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length, in_addr* sender) {
     sockaddr_in from{};
     int fromLength = sizeof from;
-    int received = platform::recvfrom(socket, reinterpret_cast<char*>(buffer), length, 0,
-                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
+    int received = recvfrom(socket, reinterpret_cast<char*>(buffer), length, 0,
+                            reinterpret_cast<sockaddr*>(&from), &fromLength);
     *sender = from.sin_addr;
     return received;
 }
@@ -103,7 +79,8 @@ int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint1
     WriteWord(buffer + 6, sequence);
     for (unsigned index = 0; index < 4 && index < dataLength; ++index)
         buffer[ICMP_HEADER_SIZE + index] = static_cast<unsigned char>(sendTime >> (8 * index));
-    WriteWord(buffer + 2, InternetChecksum(buffer, length));
+    // Our sum, of words read least significant byte first; the layer has one of its own.
+    WriteWord(buffer + 2, ::InternetChecksum(buffer, length));
     return length;
 }
 
@@ -117,8 +94,8 @@ unsigned BoundEchoDataLength(unsigned requested) {
 
 static int SendRequest(SOCKET socket, const sockaddr_in* destination, const unsigned char* buffer,
                        int length) {
-    return platform::sendto(socket, reinterpret_cast<const char*>(buffer), length, 0,
-                            reinterpret_cast<const sockaddr*>(destination), sizeof(sockaddr_in));
+    return sendto(socket, reinterpret_cast<const char*>(buffer), length, 0,
+                  reinterpret_cast<const sockaddr*>(destination), sizeof(sockaddr_in));
 }
 
 /*** the wait for an answer ***/
@@ -145,7 +122,7 @@ static int ReceiveAnswer(SOCKET socket, unsigned char* buffer, int size,
         } else if (printPassedOver) {
             ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr, nullptr);
         }
-        if (GetTickCount() - start >= options.waitTimeout || platform::TerminationRequested())
+        if (GetTickCount() - start >= options.waitTimeout || TerminationRequested())
             return WSAEINTR;
     }
 }
@@ -178,9 +155,9 @@ int ReceiveEchoReply(HWND window, SOCKET socket, const EchoRequestKey& request,
 int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {
     unsigned char request[MONITOR_DATA_LENGTH + ICMP_HEADER_SIZE];
     unsigned char reply[MONITOR_REPLY_SIZE] = {};
-    EchoRequestKey key{destination->sin_addr.s_addr, LOWORD(window), platform::NextEchoSequence()};
+    EchoRequestKey key{destination->sin_addr.s_addr, LOWORD(window), NextEchoSequence()};
     if (!SendEchoRequest(key, socket, request, MONITOR_DATA_LENGTH))
-        return platform::WSAEHOSTUNREACH;
+        return WSAEHOSTUNREACH;
     return ReceiveEchoReply(window, socket, key, reply);
 }
 
@@ -239,7 +216,7 @@ int ReceivePingReply(SOCKET socket, const sockaddr_in* destination, std::uint16_
 int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
                    unsigned char* buffer, unsigned dataLength, unsigned ttl) {
     const char value[2] = {static_cast<char>(ttl & 0xFF), 0};
-    platform::setsockopt(socket, IPPROTO_IP, IP_TTL, value, sizeof value);
+    setsockopt(socket, IPPROTO_IP, IP_TTL, value, sizeof value);
     int length = BuildEchoRequest(buffer, LOWORD(toolEcho.traceIdentifier), sequence, dataLength);
     int written = SendRequest(socket, destination, buffer, length);
     int error = WSAGetLastError();
@@ -372,8 +349,8 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
                               : std::snprintf(line, sizeof line, "%2u %s: (%s)", hop, dotted,
                                               IcmpTypeName(type));
         if (showNames) {
-            platform::hostent* entry =
-                platform::gethostbyaddr(reinterpret_cast<const char*>(&sender.s_addr), 4, AF_INET);
+            hostent* entry =
+                gethostbyaddr(reinterpret_cast<const char*>(&sender.s_addr), 4, AF_INET);
             if (entry != nullptr && entry->h_name != nullptr && used >= 0 &&
                 used < static_cast<int>(sizeof line))
                 std::snprintf(line + used, sizeof line - static_cast<unsigned>(used), " %s",
@@ -395,9 +372,9 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
 /*** sockets and output ***/
 
 SOCKET CloseRawSocket(SOCKET socket) {
-    if (platform::WSAIsBlocking())
-        platform::WSACancelBlockingCall();
-    if (platform::closesocket(socket) == 0) {
+    if (WSAIsBlocking())
+        WSACancelBlockingCall();
+    if (closesocket(socket) == 0) {
         PrintToolLine("[%u] socket closed.", static_cast<unsigned>(socket));
         return INVALID_SOCKET;
     }

@@ -14,11 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-using platform::HWND;
-using platform::LPARAM;
-using platform::LRESULT;
-using platform::MK_SHIFT;
-using platform::WPARAM;
+using namespace platform;
 
 /*** globals ***/
 
@@ -71,8 +67,8 @@ int HitTestLineEnd(int col, int row) {
 bool CellFromPosition(LPARAM position, int* col, int* row) {
     if (gridCellWidth <= 0 || gridCellHeight <= 0)
         return false;
-    unsigned x = platform::LOWORD(static_cast<std::uintptr_t>(position));
-    unsigned y = platform::HIWORD(static_cast<std::uintptr_t>(position));
+    unsigned x = LOWORD(static_cast<std::uintptr_t>(position));
+    unsigned y = HIWORD(static_cast<std::uintptr_t>(position));
     *col = static_cast<int>(x / static_cast<unsigned>(gridCellWidth));
     *row = static_cast<int>(y / static_cast<unsigned>(gridCellHeight));
     return true;
@@ -132,7 +128,7 @@ void DragTo(HWND window, int col, int row) {
 
 void EndHostDrag(HWND window, int col, int row) {
     if (editMode == EDIT_DELETE_HOST) {
-        platform::SetCursor(arrowCursor);
+        SetCursor(arrowCursor);
         editMode = EDIT_ON;
         currentHost = HitTestHost(col, row);
         if (currentHost >= 0) {
@@ -198,7 +194,7 @@ void BeginLineDrag(HWND window, int col, int row) {
 
 void EndLineAction(HWND window, int col, int row) {
     if (editMode == EDIT_ADD_LINE) {
-        platform::SetCursor(arrowCursor);
+        SetCursor(arrowCursor);
         editMode = EDIT_ON;
         int index = AppendLine(col, row);
         if (index < 0) {
@@ -211,7 +207,7 @@ void EndLineAction(HWND window, int col, int row) {
         return;
     }
     if (editMode == EDIT_DELETE_LINE) {
-        platform::SetCursor(arrowCursor);
+        SetCursor(arrowCursor);
         editMode = EDIT_ON;
         currentLine = HitTestLineEnd(col, row);
         if (currentLine >= 0) {

@@ -12,48 +12,7 @@
 #include <cmath>
 #include <cstring>
 
-using platform::BeginPaint;
-using platform::BitBlt;
-using platform::BITMAP;
-using platform::COLORREF;
-using platform::CreateCompatibleBitmap;
-using platform::CreateCompatibleDC;
-using platform::CreateFont;
-using platform::CreatePen;
-using platform::CreateSolidBrush;
-using platform::DeleteDC;
-using platform::DeleteObject;
-using platform::EndPaint;
-using platform::ExtTextOut;
-using platform::FloodFill;
-using platform::GetClientRect;
-using platform::GetObject;
-using platform::GetParent;
-using platform::GetStockObject;
-using platform::GetSysColor;
-using platform::GetTextExtentPoint32;
-using platform::GetTextMetrics;
-using platform::HBITMAP;
-using platform::HBRUSH;
-using platform::HDC;
-using platform::HFONT;
-using platform::HPEN;
-using platform::HWND;
-using platform::IsIconic;
-using platform::LineTo;
-using platform::LoadBitmap;
-using platform::MoveToEx;
-using platform::PAINTSTRUCT;
-using platform::RECT;
-using platform::RGB;
-using platform::SelectObject;
-using platform::SetBkColor;
-using platform::SetBkMode;
-using platform::SetTextColor;
-using platform::SIZE;
-using platform::StretchBlt;
-using platform::TEXTMETRIC;
-using platform::TextOut;
+using namespace platform;
 
 /*** globals ***/
 
@@ -117,15 +76,14 @@ bool PaintsIconicView(HWND window) {
 }
 
 HPEN EdgePen(HPEN pen) {
-    return pen != nullptr ? pen : static_cast<HPEN>(GetStockObject(platform::BLACK_PEN));
+    return pen != nullptr ? pen : static_cast<HPEN>(GetStockObject(BLACK_PEN));
 }
 
 HFONT CreateScaledFont() {
     int height = std::max(gridCellHeight, MIN_SCALED_TEXT_HEIGHT);
     int width = std::max({gridCellWidth / 8, MIN_SCALED_TEXT_WIDTH, height / 4});
-    return CreateFont(height, width, 0, 0, platform::FW_NORMAL, 0, 0, 0, platform::ANSI_CHARSET,
-                      platform::OUT_DEFAULT_PRECIS, platform::CLIP_DEFAULT_PRECIS,
-                      platform::DEFAULT_QUALITY, platform::VARIABLE_PITCH, "FLMFONTX");
+    return CreateFont(height, width, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH, "FLMFONTX");
 }
 
 int NameLength(const HostRecord& host) {
@@ -222,7 +180,7 @@ bool ClipSegment(Segment& segment, long long left, long long top, long long righ
 // The lines, each cut to the window first: an end may lie billions of pixels away, and
 // only what falls inside is drawn.
 void DrawLines(HDC dc, int width, int height) {
-    HPEN pen = CreatePen(platform::PS_SOLID, 1, LINE_COLOR);
+    HPEN pen = CreatePen(PS_SOLID, 1, LINE_COLOR);
     HPEN previous = SelectObject(dc, pen);
     const int count = std::clamp(lineCount, 0, MAX_LINES);
     const int centreX = gridCellWidth / 2;
@@ -253,7 +211,7 @@ void DrawPictureLabel(const Paint& paint, HostRecord& host, COLORREF color, int 
         host.drawWidth = text.cx;
         x = left;
     }
-    SetBkMode(paint.dc, platform::OPAQUE);
+    SetBkMode(paint.dc, OPAQUE);
     SetBkColor(paint.dc, color);
     TextOut(paint.dc, x, top, host.name, length);
 }
@@ -269,12 +227,12 @@ void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLO
     const int height = std::min(size.bmHeight, scratchHeight);
 
     HBRUSH fill = CreateSolidBrush(color);
-    HPEN edge = CreatePen(platform::PS_SOLID, 1, color);
+    HPEN edge = CreatePen(PS_SOLID, 1, color);
     HBRUSH previousBrush = SelectObject(paint.scratchDc, fill);
     HPEN previousPen = SelectObject(paint.scratchDc, edge);
-    platform::Rectangle(paint.scratchDc, 0, 0, scratchWidth, scratchHeight);
+    Rectangle(paint.scratchDc, 0, 0, scratchWidth, scratchHeight);
     HBITMAP previousPicture = SelectObject(paint.pictureDc, picture);
-    BitBlt(paint.scratchDc, 0, 0, width, height, paint.pictureDc, 0, 0, platform::SRCAND);
+    BitBlt(paint.scratchDc, 0, 0, width, height, paint.pictureDc, 0, 0, SRCAND);
     SelectObject(paint.pictureDc, previousPicture);
     HBRUSH outside = CreateSolidBrush(paint.outside);
     SelectObject(paint.scratchDc, outside);
@@ -294,7 +252,7 @@ void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLO
         drawHeight = 2 * gridCellWidth;
     }
     StretchBlt(paint.dc, left, top, drawWidth, drawHeight, paint.scratchDc, 0, 0, width, height,
-               platform::SRCCOPY);
+               SRCCOPY);
     host.drawWidth = drawWidth;
     host.drawHeight = drawHeight;
     if (options.labelIcons != 0)
@@ -328,7 +286,7 @@ void DrawHostBox(const Paint& paint, HostRecord& host, COLORREF color, int left,
     if ((host.flags & HOST_PROTOCOL_NONE) != 0) {
         width = gridCellWidth;
         height = paint.scaledText ? gridCellHeight - gridCellHeight / 4 : paint.lineHeight;
-        platform::Rectangle(paint.dc, left, top, left + width, top + height);
+        Rectangle(paint.dc, left, top, left + width, top + height);
     } else {
         const int length = NameLength(host);
         if (paint.scaledText) {
@@ -343,8 +301,8 @@ void DrawHostBox(const Paint& paint, HostRecord& host, COLORREF color, int left,
         }
         RECT box{left, top, left + width, top + height};
         SetBkColor(paint.dc, color);
-        ExtTextOut(paint.dc, left, top, platform::ETO_OPAQUE | platform::ETO_CLIPPED, &box,
-                   host.name, static_cast<unsigned>(length), nullptr);
+        ExtTextOut(paint.dc, left, top, ETO_OPAQUE | ETO_CLIPPED, &box, host.name,
+                   static_cast<unsigned>(length), nullptr);
     }
     host.drawWidth = width;
     host.drawHeight = height;
@@ -435,15 +393,14 @@ int PaintMap(HWND window) {
     paint.iconic = PaintsIconicView(window);
     paint.scaledText = paint.iconic || options.scaledMapFont != 0;
     paint.outside = options.solidBackground != 0 ? PaletteColor(colorTable[SLOT_BACK])
-                                                 : GetSysColor(platform::COLOR_DESKTOP);
+                                                 : GetSysColor(COLOR_DESKTOP);
 
     HFONT scaledFont = paint.scaledText ? CreateScaledFont() : nullptr;
     HFONT previousFont = SelectObject(
-        dc, scaledFont != nullptr ? scaledFont
-                                  : static_cast<HFONT>(GetStockObject(platform::ANSI_VAR_FONT)));
+        dc, scaledFont != nullptr ? scaledFont : static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT)));
     const COLORREF previousText = SetTextColor(dc, PaletteColor(colorTable[SLOT_TEXT]));
-    const COLORREF previousBack = platform::GetBkColor(dc);
-    const int previousMode = platform::GetBkMode(dc);
+    const COLORREF previousBack = GetBkColor(dc);
+    const int previousMode = GetBkMode(dc);
     TEXTMETRIC metrics{};
     GetTextMetrics(dc, &metrics);
     paint.lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
@@ -512,8 +469,8 @@ void FreeHostBitmaps() {
 
 void CreateEdgePens() {
     DeleteEdgePens();
-    shadowPen = CreatePen(platform::PS_SOLID, 1, GetSysColor(platform::COLOR_BTNSHADOW));
-    highlightPen = CreatePen(platform::PS_SOLID, 1, GetSysColor(platform::COLOR_BTNHIGHLIGHT));
+    shadowPen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW));
+    highlightPen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNHIGHLIGHT));
 }
 
 void DeleteEdgePens() {

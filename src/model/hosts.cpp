@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+using namespace platform;
+
 /*** globals ***/
 
 HostRecord hostTable[MAX_HOSTS];
@@ -130,7 +132,7 @@ int HeldPixel(long long value) {
     return static_cast<int>(std::clamp(value, -LIMIT, LIMIT));
 }
 
-platform::RECT HostRepaintArea(const HostRecord& host) {
+RECT HostRepaintArea(const HostRecord& host) {
     long long left = CellLeft(host.col);
     long long top = CellTop(host.row);
     int width = host.drawWidth;
@@ -144,7 +146,7 @@ platform::RECT HostRepaintArea(const HostRecord& host) {
             HeldPixel(top + height + 3)};
 }
 
-platform::RECT LineRepaintArea(const LineRecord& line) {
+RECT LineRepaintArea(const LineRecord& line) {
     long long x1 = CellLeft(line.x1) + gridCellWidth / 2;
     long long x2 = CellLeft(line.x2) + gridCellWidth / 2;
     long long y1 = CellTop(line.y1) + gridCellHeight / 2;
@@ -153,18 +155,18 @@ platform::RECT LineRepaintArea(const LineRecord& line) {
             HeldPixel(std::max(x1, x2) + 1), HeldPixel(std::max(y1, y2) + 1)};
 }
 
-bool InvalidateHost(platform::HWND window, const HostRecord& host) {
-    platform::RECT area = HostRepaintArea(host);
-    return platform::InvalidateRect(window, &area, true);
+bool InvalidateHost(HWND window, const HostRecord& host) {
+    RECT area = HostRepaintArea(host);
+    return InvalidateRect(window, &area, true);
 }
 
-bool InvalidateLine(platform::HWND window, const LineRecord& line) {
-    platform::RECT area = LineRepaintArea(line);
-    return platform::InvalidateRect(window, &area, true);
+bool InvalidateLine(HWND window, const LineRecord& line) {
+    RECT area = LineRepaintArea(line);
+    return InvalidateRect(window, &area, true);
 }
 
-void RepaintChangedHost(platform::HWND window, const HostRecord& host) {
+void RepaintChangedHost(HWND window, const HostRecord& host) {
     InvalidateHost(window, host);
-    platform::UpdateWindow(window);
+    UpdateWindow(window);
     InvalidateHost(window, host);
 }

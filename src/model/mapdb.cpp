@@ -14,10 +14,7 @@
 #include <cstring>
 #include <string>
 
-using platform::GetLocalTime;
-using platform::HWND;
-using platform::ReplaceFileAtomically;
-using platform::SYSTEMTIME;
+using namespace platform;
 
 /*** globals ***/
 
@@ -65,14 +62,14 @@ static void ReportRefusedFile(HWND owner, const char* path, int error) {
     if (mapDatabaseReports.versionError == nullptr)
         return;
     char text[MAP_PATH_LENGTH + 128];
-    if (error == platform::FILE_TOO_LARGE)
+    if (error == FILE_TOO_LARGE)
         std::snprintf(text, sizeof text,
                       "The map %s is larger than %u KiB, more than any map needs; it was not "
                       "read.",
                       path, static_cast<unsigned>(MAP_FILE_LIMIT / 1024));
     else
         std::snprintf(text, sizeof text, "The map %s is %s; it was not read.", path,
-                      platform::FileErrorText(error));
+                      FileErrorText(error));
     mapDatabaseReports.versionError(owner, text, REFUSED_CAPTION);
 }
 
@@ -230,12 +227,12 @@ int ReadMapDatabase(HWND owner, const char* path) {
     hostsNotLoaded = 0;
     linesNotLoaded = 0;
     int error = 0;
-    std::FILE* file = platform::OpenFileForReading(path, MAP_FILE_LIMIT, &error);
+    std::FILE* file = OpenFileForReading(path, MAP_FILE_LIMIT, &error);
     if (file == nullptr) {
         // The map's own settings and log follow the path even when the file is missing:
         // what the user adds to this map must not land in the previous map's files.
         SelectMapFiles(path);
-        if (error == platform::FILE_TOO_LARGE || error == platform::FILE_NOT_REGULAR)
+        if (error == FILE_TOO_LARGE || error == FILE_NOT_REGULAR)
             ReportRefusedFile(owner, path, error);
         return RefuseUnreadableFile();
     }

@@ -13,9 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-using platform::GetPrivateProfileInt;
-using platform::GetPrivateProfileString;
-using platform::WritePrivateProfileString;
+using namespace platform;
 
 /*** globals ***/
 
@@ -65,8 +63,7 @@ static constexpr unsigned PALETTE_SIZE = 24;
 // TARNMAP.INI in the current directory wins; otherwise the one in our config directory.
 static void SettleGlobalSettingsPath() {
     char directory[200];
-    if (platform::FileExists(GLOBAL_SETTINGS_NAME) &&
-        platform::GetCurrentDirectory(directory, sizeof directory) != 0) {
+    if (FileExists(GLOBAL_SETTINGS_NAME) && GetCurrentDirectory(directory, sizeof directory) != 0) {
         const char* separator = directory[std::strlen(directory) - 1] == '/' ? "" : "/";
         int length = std::snprintf(settingsFiles.global, sizeof settingsFiles.global, "%s%s%s",
                                    directory, separator, GLOBAL_SETTINGS_NAME);
@@ -74,7 +71,7 @@ static void SettleGlobalSettingsPath() {
             return;
     }
     char config[SETTINGS_PATH_LENGTH + 1];
-    if (platform::GetConfigDirectory(config, sizeof config) != 0) {
+    if (GetConfigDirectory(config, sizeof config) != 0) {
         int length = std::snprintf(settingsFiles.global, sizeof settingsFiles.global, "%s/%s",
                                    config, GLOBAL_SETTINGS_NAME);
         if (length > 0 && static_cast<unsigned>(length) <= SETTINGS_PATH_LENGTH)
@@ -102,7 +99,7 @@ static bool DeriveMapBase(char* base, unsigned size, const char* path) {
     char directory[SETTINGS_PATH_LENGTH + 1];
     int length;
     if (std::strchr(path, '/') != nullptr ||
-        platform::GetCurrentDirectory(directory, sizeof directory) == 0) {
+        GetCurrentDirectory(directory, sizeof directory) == 0) {
         length = std::snprintf(base, size, "%s", path);
     } else {
         const char* separator = directory[std::strlen(directory) - 1] == '/' ? "" : "/";
@@ -199,9 +196,9 @@ void UseMapFiles(const char* path) {
     if (fits && slash != nullptr) {
         char directory[SETTINGS_PATH_LENGTH + 1];
         std::snprintf(directory, sizeof directory, "%.*s", static_cast<int>(slash - base), base);
-        platform::SetMapSoundDirectory(slash == base ? "/" : directory);
+        SetMapSoundDirectory(slash == base ? "/" : directory);
     } else {
-        platform::SetMapSoundDirectory("");
+        SetMapSoundDirectory("");
     }
 }
 
@@ -273,11 +270,11 @@ static bool FindTerminal(char* terminal, unsigned size) {
         char program[SETTINGS_PATH_LENGTH + 1];
         std::snprintf(program, sizeof program, "%.*s", static_cast<int>(std::strcspn(chosen, " ")),
                       chosen);
-        if (platform::ProgramExists(program))
+        if (ProgramExists(program))
             length = std::snprintf(terminal, size, "%s -e", chosen);
     }
     for (const auto& each : terminals) {
-        if (length < 0 && platform::ProgramExists(each.program))
+        if (length < 0 && ProgramExists(each.program))
             length = std::snprintf(terminal, size, "%s %s", each.program, each.option);
     }
     return length >= 0 && static_cast<unsigned>(length) + sizeof " telnet" <= size;
@@ -319,7 +316,7 @@ void ReadDefaultMapFile(char* buffer, unsigned size) {
 static void DescribeMapCommand(const char* command, char* text, unsigned size) {
     char directory[SETTINGS_PATH_LENGTH + 1] = "";
     if (settingsFiles.mapSettings[0] != '/')
-        platform::GetCurrentDirectory(directory, sizeof directory);
+        GetCurrentDirectory(directory, sizeof directory);
     std::snprintf(text, size, "%s%s%s: %s", directory, directory[0] != '\0' ? "/" : "",
                   settingsFiles.mapSettings, command);
 }
@@ -380,7 +377,7 @@ bool WriteColors(const unsigned colors[COLOR_SLOT_COUNT]) {
 
 /*** window position ***/
 
-void SaveWindowPosition(const platform::RECT& rect) {
+void SaveWindowPosition(const RECT& rect) {
     char text[48];
     std::snprintf(text, sizeof text, "%u,%u,%u,%u", static_cast<unsigned>(rect.left),
                   static_cast<unsigned>(rect.top), static_cast<unsigned>(rect.right),
@@ -406,7 +403,7 @@ static bool ParseWrappedNumber(const char*& text, int* value) {
     return true;
 }
 
-bool RestoreWindowPosition(platform::RECT* rect) {
+bool RestoreWindowPosition(RECT* rect) {
     char text[70];
     GetPrivateProfileString(OPTIONS_SECTION, "LOC", "", text, sizeof text, settingsFiles.global);
     int numbers[4];

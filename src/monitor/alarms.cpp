@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-using platform::sndPlaySound;
+using namespace platform;
 
 /*** globals ***/
 
@@ -102,8 +102,8 @@ static void StartAlarmProgram(const AlarmCommand& command) {
     const char* arguments[ALARM_ARGUMENTS];
     for (unsigned i = 0; i < ALARM_ARGUMENTS; ++i)
         arguments[i] = command.arguments[i];
-    StartProgram({command.external, arguments, ALARM_ARGUMENTS, command.external,
-                  platform::SW_SHOWMINNOACTIVE});
+    StartProgram(
+        {command.external, arguments, ALARM_ARGUMENTS, command.external, SW_SHOWMINNOACTIVE});
 }
 
 static void ComposeAlarmCommand(const HostSettings& settings, const HostRecord& host, bool down,
@@ -197,10 +197,9 @@ void FinishAlarmCycle() {
     if (options.soundEnabled == 1) {
         if (pollState.closeRequested || pollState.abortRequested ||
             (alarmCycle.failed == 0 && alarmCycle.cameUp))
-            sndPlaySound(alarmSounds[0], platform::SND_ASYNC | platform::SND_NODEFAULT);
+            sndPlaySound(alarmSounds[0], SND_ASYNC | SND_NODEFAULT);
         else if (alarmCycle.wentDown)
-            sndPlaySound(alarmSounds[alarmCycle.soundLevel],
-                         platform::SND_ASYNC | platform::SND_NODEFAULT | platform::SND_LOOP);
+            sndPlaySound(alarmSounds[alarmCycle.soundLevel], SND_ASYNC | SND_NODEFAULT | SND_LOOP);
     }
     if (alarmCycle.pagePending)
         SendPage(options.pageNumber, alarmCycle.pageMessage);

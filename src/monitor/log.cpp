@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace platform;
+
 /*** globals ***/
 
 void (*logFailureReport)(const char* text) = nullptr;
@@ -34,23 +36,22 @@ static void TellFailure(int error) {
         return;
     char text[SETTINGS_PATH_LENGTH + 128];
     std::snprintf(text, sizeof text, " The log %s cannot be written (%s); its lines are lost.",
-                  settingsFiles.mapLog, platform::FileErrorText(error));
+                  settingsFiles.mapLog, FileErrorText(error));
     logFailureReport(text);
 }
 
 void LogLine(const char* text) {
     if (settingsFiles.mapLog[0] == '\0')
         return;
-    platform::SYSTEMTIME now;
-    platform::GetLocalTime(&now);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
     char line[LOG_TEXT_LENGTH + 32];
     int length = std::snprintf(line, sizeof line, "%02u/%02u/%02u %02u:%02u:%02u %.*s\r\n",
                                now.month, now.day, now.year % 100, now.hour, now.minute, now.second,
                                LOG_TEXT_LENGTH, text);
     if (length <= 0 || static_cast<unsigned>(length) >= sizeof line)
         return;
-    int error =
-        platform::AppendToFile(settingsFiles.mapLog, line, static_cast<std::size_t>(length));
+    int error = AppendToFile(settingsFiles.mapLog, line, static_cast<std::size_t>(length));
     if (error != 0)
         TellFailure(error);
     else

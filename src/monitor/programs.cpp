@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace platform;
+
 /*** globals ***/
 
 void (*programFailureReport)(const char* text) = nullptr;
@@ -35,7 +37,7 @@ static void ProgramName(const ProgramStart& start, char* name, unsigned size) {
     char* words[1] = {nullptr};
     char line[PROGRAM_NAME_LENGTH + 1];
     std::snprintf(line, sizeof line, "%s", start.commandLine);
-    if (platform::SplitCommandLine(line, storage, words, 1) == 1)
+    if (SplitCommandLine(line, storage, words, 1) == 1)
         std::snprintf(name, size, "%s", words[0]);
     else
         std::snprintf(name, size, "%s", start.count > 0 ? start.arguments[0] : "");
@@ -76,10 +78,10 @@ bool StartProgram(const ProgramStart& start) {
             return false;
         }
     }
-    platform::UINT result = platform::WinExecWithArguments(start.commandLine, start.arguments,
-                                                           start.count, start.showState);
+    UINT result =
+        WinExecWithArguments(start.commandLine, start.arguments, start.count, start.showState);
     if (result > 31)
         return true;
-    TellProgramNotStarted(name, platform::ExecErrorText(result));
+    TellProgramNotStarted(name, ExecErrorText(result));
     return false;
 }

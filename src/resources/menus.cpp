@@ -3,9 +3,7 @@
 
 #include "resources/commands.h"
 
-using platform::MenuTemplateItem;
-using platform::MF_POPUP;
-using platform::MF_SEPARATOR;
+using namespace platform;
 
 static const MenuTemplateItem runMenuItems[] = {
     {0, "&File", 0, MF_POPUP},
@@ -54,5 +52,5 @@ static const MenuTemplateItem editMenuItems[] = {
     {1, "&About...", CMD_ABOUT, 0},
 };
 
-const platform::MenuTemplate runMenuTemplate{"FLMMENU0", runMenuItems};
-const platform::MenuTemplate editMenuTemplate{"FLMMENU1", editMenuItems};
+const MenuTemplate runMenuTemplate{"FLMMENU0", runMenuItems};
+const MenuTemplate editMenuTemplate{"FLMMENU1", editMenuItems};

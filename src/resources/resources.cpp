@@ -12,24 +12,26 @@
 #include "resources/menus.h"
 #include "resources/pictures.h"
 
+using namespace platform;
+
 void RegisterResources() {
     static bool registered = false;
     if (registered)
         return;
     registered = true;
-    platform::RegisterMenuTemplate(&runMenuTemplate);
-    platform::RegisterMenuTemplate(&editMenuTemplate);
-    platform::RegisterDialogTemplate(&aboutDialogTemplate);
-    platform::RegisterDialogTemplate(&hostInfoDialogTemplate);
-    platform::RegisterDialogTemplate(&optionsDialogTemplate);
-    platform::RegisterDialogTemplate(&toolOptionsDialogTemplate);
-    platform::RegisterDialogTemplate(&colorsDialogTemplate);
-    platform::RegisterDialogTemplate(&beeperDialogTemplate);
-    platform::RegisterDialogTemplate(&traceRouteDialogTemplate);
-    platform::RegisterDialogTemplate(&lookupDialogTemplate);
-    platform::RegisterDialogTemplate(&fingerDialogTemplate);
-    platform::RegisterDialogTemplate(&whoisDialogTemplate);
-    platform::RegisterDialogTemplate(&connectDialogTemplate);
+    RegisterMenuTemplate(&runMenuTemplate);
+    RegisterMenuTemplate(&editMenuTemplate);
+    RegisterDialogTemplate(&aboutDialogTemplate);
+    RegisterDialogTemplate(&hostInfoDialogTemplate);
+    RegisterDialogTemplate(&optionsDialogTemplate);
+    RegisterDialogTemplate(&toolOptionsDialogTemplate);
+    RegisterDialogTemplate(&colorsDialogTemplate);
+    RegisterDialogTemplate(&beeperDialogTemplate);
+    RegisterDialogTemplate(&traceRouteDialogTemplate);
+    RegisterDialogTemplate(&lookupDialogTemplate);
+    RegisterDialogTemplate(&fingerDialogTemplate);
+    RegisterDialogTemplate(&whoisDialogTemplate);
+    RegisterDialogTemplate(&connectDialogTemplate);
     for (int i = 0; i < pictureResourceCount; ++i)
-        platform::RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
+        RegisterBitmapResource(pictureResources[i].name, pictureResources[i].xpm);
 }

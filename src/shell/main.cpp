@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+using namespace platform;
+
 #if defined(__SANITIZE_ADDRESS__)
 // fontconfig keeps its caches until exit; that is not ours to free.
 extern "C" const char* __lsan_default_suppressions() {
@@ -34,7 +36,7 @@ static void PrintUsage() {
                 "  --cycles N   with --headless: run N cycles back to back, then end.\n"
                 "  --help       show this text.\n");
     char data[4096];
-    if (platform::GetDataDirectory(data, sizeof data) != 0)
+    if (GetDataDirectory(data, sizeof data) != 0)
         std::printf("\nSounds and help pages: %s\n", data);
     else
         std::printf("\nSounds and help pages: not found\n");
@@ -84,10 +86,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (headless) {
-        platform::UseOffscreenDisplay();
-        platform::InitializeApplication(argc, argv);
-        platform::ExitProcess(RunHeadless(mapArgument.c_str(), cycles));
+        UseOffscreenDisplay();
+        InitializeApplication(argc, argv);
+        ExitProcess(RunHeadless(mapArgument.c_str(), cycles));
     }
-    platform::InitializeApplication(argc, argv);
-    platform::ExitProcess(TarnmapMain(mapArgument.c_str(), 1));
+    InitializeApplication(argc, argv);
+    ExitProcess(TarnmapMain(mapArgument.c_str(), 1));
 }

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-using platform::HWND;
+using namespace platform;
 
 static const char* const HOME_MAP_DEFAULT = "tarnmap.db";
 static constexpr unsigned NET_STEM_LENGTH = 8; // characters of a "Net" host's name used
@@ -48,9 +48,9 @@ void OpenLinkedMap(HWND window, const char* path) {
     StopPollTimer();
     CopyField(mapPath, sizeof mapPath, path);
     ReadMapDatabase(window, mapPath);
-    platform::InvalidateRect(window, nullptr, true);
+    InvalidateRect(window, nullptr, true);
     if (window != mapWindow)
-        platform::InvalidateRect(mapWindow, nullptr, true);
+        InvalidateRect(mapWindow, nullptr, true);
     if (!pollState.inProgress)
         StartPollTimer();
 }
@@ -59,13 +59,13 @@ bool FindNetHostMap(const char* name, char* path, unsigned size) {
     char stem[NET_STEM_LENGTH + 1];
     CopyField(stem, sizeof stem, name);
     std::snprintf(path, size, "%s.db", stem);
-    if (platform::FileExists(path))
+    if (FileExists(path))
         return true;
     char withNet[NET_STEM_LENGTH + 4];
     std::snprintf(withNet, sizeof withNet, "%snet", stem);
     withNet[NET_STEM_LENGTH] = '\0';
     std::snprintf(path, size, "%s.db", withNet);
-    return platform::FileExists(path);
+    return FileExists(path);
 }
 
 /*** the connect command ***/
@@ -236,7 +236,7 @@ static void StartConnectProgram(const char* command, int index, bool fromMap) {
     for (const std::string& word : words)
         arguments.push_back(word.c_str());
     StartProgram({"", arguments.data(), static_cast<int>(arguments.size()),
-                  fromMap ? command : nullptr, platform::SW_SHOW});
+                  fromMap ? command : nullptr, SW_SHOW});
 }
 
 void ConnectHost(HWND window) {
@@ -245,8 +245,8 @@ void ConnectHost(HWND window) {
     const HostRecord& host = hostTable[menuHost];
     char command[CONNECT_COMMAND_LENGTH + 1];
     // A missing key and an empty value are alike.
-    platform::GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
-                                      settingsFiles.mapSettings);
+    GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
+                            settingsFiles.mapSettings);
     bool fromMap = command[0] != '\0';
     if (!fromMap && host.kind == KIND_NET) {
         char path[MAP_PATH_LENGTH + 1];

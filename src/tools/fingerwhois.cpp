@@ -106,18 +106,18 @@ static int RunQuerySteps(QueryClient* client, HWND dialog, const char* server, c
         return 0;
 
     ShowStep(box, "creating socket\r\n");
-    SOCKET socket = platform::socket(AF_INET, SOCK_STREAM, 0);
-    if (socket == INVALID_SOCKET) {
+    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    if (connection == INVALID_SOCKET) {
         ShowStep(box, "Failed to create socket\r\n");
         return 0;
     }
-    *client->socket = socket;
+    *client->socket = connection;
 
     ShowStep(box, "binding socket\r\n");
     client->local = sockaddr_in{};
     client->local.sin_family = AF_INET;
     client->local.sin_addr.s_addr = INADDR_ANY;
-    if (bind(socket, reinterpret_cast<const sockaddr*>(&client->local), sizeof client->local) ==
+    if (bind(connection, reinterpret_cast<const sockaddr*>(&client->local), sizeof client->local) ==
         SOCKET_ERROR) {
         ShowStep(box, "Failed to bind socket\r\n");
         CloseQuerySocket(client, dialog);
@@ -126,7 +126,7 @@ static int RunQuerySteps(QueryClient* client, HWND dialog, const char* server, c
 
     client->remote.sin_port = htons(static_cast<std::uint16_t>(client->port));
     ShowStep(box, "connecting\r\n");
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&client->remote),
+    if (connect(connection, reinterpret_cast<const sockaddr*>(&client->remote),
                 sizeof client->remote) == SOCKET_ERROR) {
         ShowStep(box, "Failed to connect\r\n");
         CloseQuerySocket(client, dialog);
@@ -135,7 +135,7 @@ static int RunQuerySteps(QueryClient* client, HWND dialog, const char* server, c
 
     ShowStep(box, "sending query\r\n");
     int length = static_cast<int>(std::strlen(request));
-    if (send(socket, request, length, 0) != length) {
+    if (send(connection, request, length, 0) != length) {
         ShowStep(box, "Failed to send request");
         CloseQuerySocket(client, dialog);
         return 0;
@@ -143,8 +143,8 @@ static int RunQuerySteps(QueryClient* client, HWND dialog, const char* server, c
 
     ShowStep(box, client->finger ? "receiving\r\n" : "");
     std::memset(sharedText, 0, RECEIVE_SIZE + 4);
-    WSAAsyncSelect(socket, dialog, WM_SOCKET_NOTIFY, FD_READ | FD_CLOSE);
-    int count = recv(socket, sharedText, RECEIVE_SIZE, 0);
+    WSAAsyncSelect(connection, dialog, WM_SOCKET_NOTIFY, FD_READ | FD_CLOSE);
+    int count = recv(connection, sharedText, RECEIVE_SIZE, 0);
     if (client->finger)
         SetWindowText(box, "");
     client->shown = 0;
