@@ -309,7 +309,7 @@ static void OnHostInformationCommand(HWND dialog, WPARAM command) {
         EnableWindow(GetDlgItem(dialog, HOSTINFO_BEEP_EACH), !Checked(dialog, HOSTINFO_BEEPER));
         break;
     case HOSTINFO_HELP:
-        ShowHelp(dialog, HOSTINFO_HELP_TOPIC);
+        ShowHelp(dialog, HELP_TOPIC_HOST_INFORMATION);
         break;
     case HOSTINFO_CANCEL:
     case IDCANCEL:

@@ -4,7 +4,6 @@
 
 #include "platform/window.h"
 
-constexpr unsigned HOSTINFO_HELP_TOPIC = 500;
 constexpr unsigned CONNECT_LENGTH = 149;  // CONNECT, the host's own connect command
 constexpr unsigned BEEP_FIELD_LENGTH = 9; // Count, Code and Priority as typed
 

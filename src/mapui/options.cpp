@@ -193,7 +193,7 @@ static INT_PTR OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
             ShowBeeperSetup(dialog);
             break;
         case OPTIONS_HELP:
-            ShowHelp(dialog, OPTIONS_HELP_TOPIC);
+            ShowHelp(dialog, HELP_TOPIC_OPTIONS);
             break;
         default:
             break;

@@ -5,7 +5,6 @@
 
 #include "platform/types.h"
 
-constexpr unsigned OPTIONS_HELP_TOPIC = 400;
 constexpr unsigned MIN_POLL_INTERVAL = 5;      // TIMER, seconds
 constexpr unsigned TRACE_MAX_HOPS_LIMIT = 255; // a hop is one byte of TTL
 

@@ -158,14 +158,14 @@ void ShowCountdown() {
         std::snprintf(text, sizeof text, "inactive");
     else
         std::snprintf(text, sizeof text, "%03u", static_cast<unsigned>(pollState.countdown));
-    SendMessage(statusBar, SB_SETTEXT, 1, reinterpret_cast<LPARAM>(text));
+    SendMessage(statusBar, SB_SETTEXT, PANE_COUNTDOWN, reinterpret_cast<LPARAM>(text));
 }
 
 int SetStatusText(const char* text) {
-    SendMessage(statusBar, SB_SETTEXT, 0,
+    SendMessage(statusBar, SB_SETTEXT, PANE_MESSAGE,
                 reinterpret_cast<LPARAM>(text != nullptr ? text : defaultStatusText));
     const char* state = pollState.inProgress ? "POLL" : editMode != 0 ? "EDIT" : "IDLE";
-    SendMessage(statusBar, SB_SETTEXT, 2, reinterpret_cast<LPARAM>(state));
+    SendMessage(statusBar, SB_SETTEXT, PANE_STATE, reinterpret_cast<LPARAM>(state));
     ShowCountdown();
     UpdateWindow(statusBar);
     return 0;
@@ -173,10 +173,10 @@ int SetStatusText(const char* text) {
 
 /*** showing and hiding ***/
 
-void ShowBar(HWND window, int which, int value) {
-    unsigned& shown = which == 1 ? showToolbar : showStatusBar;
-    shown = value == 2 ? !shown : static_cast<unsigned>(value);
-    CheckMenuItem(GetMenu(window), which == 1 ? CMD_SHOW_TOOLBAR : CMD_SHOW_STATUS_BAR,
+void ShowBar(HWND window, Bar which, BarShowing showing) {
+    unsigned& shown = which == BAR_TOOLBAR ? showToolbar : showStatusBar;
+    shown = showing == BAR_TOGGLE ? !shown : static_cast<unsigned>(showing);
+    CheckMenuItem(GetMenu(window), which == BAR_TOOLBAR ? CMD_SHOW_TOOLBAR : CMD_SHOW_STATUS_BAR,
                   shown ? MF_CHECKED : MF_UNCHECKED);
     RECT outer;
     GetWindowRect(window, &outer);

@@ -24,8 +24,13 @@ void LayoutMainWindow(platform::HWND window, platform::WPARAM sizeType);
 // Places the status bar and its panes for a main window of this size.
 void LayoutStatusBar(platform::HWND window, int width, int height);
 
-// Shows (1), hides (0) or toggles (2) the toolbar (which 1) or the status bar (which 2).
-void ShowBar(platform::HWND window, int which, int value);
+// The status bar's panes, left to right.
+enum StatusPane : unsigned { PANE_MESSAGE = 0, PANE_COUNTDOWN = 1, PANE_STATE = 2 };
+
+enum Bar { BAR_TOOLBAR = 1, BAR_STATUS = 2 };
+enum BarShowing { BAR_HIDE = 0, BAR_SHOW = 1, BAR_TOGGLE = 2 };
+// Shows, hides or toggles the toolbar or the status bar.
+void ShowBar(platform::HWND window, Bar which, BarShowing showing);
 
 // Writes the countdown pane: "%03u", or "inactive" when automatic checks are off.
 void ShowCountdown();

@@ -11,30 +11,37 @@ static constexpr DWORD RESULTS_BOX =
 
 static const DialogItem lookupItems[] = {
     LeftText("Host name or IP address:", -1, 7, 6, 120, 9),
-    EditText(1000, 7, 16, 130, 12, ES_AUTOHSCROLL),
+    EditText(LOOKUP_HOST, 7, 16, 130, 12, ES_AUTOHSCROLL),
     DefPushButton("&Lookup", IDOK, 203, 7, 50, 14),
     PushButton("E&xit", IDCANCEL, 203, 24, 50, 14),
     LeftText("Results:", -1, 7, 34, 60, 9),
-    EditText(1018, 7, 44, 246, 119, RESULTS_BOX),
+    EditText(LOOKUP_RESULTS, 7, 44, 246, 119, RESULTS_BOX),
 };
 
 const DialogTemplate lookupDialogTemplate{"DLG_LOOKUP",   "Lookup",   260, 170, "MS Sans Serif", 8,
                                           RESIZABLE_TOOL, lookupItems};
 
 static const DialogItem fingerItems[] = {
-    LeftText("Finger string:", -1, 7, 6, 120, 9),   EditText(1001, 7, 16, 189, 12, ES_AUTOHSCROLL),
-    DefPushButton("&Finger", IDOK, 203, 7, 50, 14), PushButton("E&xit", IDCANCEL, 203, 24, 50, 14),
-    LeftText("Results:", -1, 7, 34, 60, 9),         EditText(1016, 7, 44, 246, 119, RESULTS_BOX),
+    LeftText("Finger string:", -1, 7, 6, 120, 9),
+    EditText(FINGER_STRING, 7, 16, 189, 12, ES_AUTOHSCROLL),
+    DefPushButton("&Finger", IDOK, 203, 7, 50, 14),
+    PushButton("E&xit", IDCANCEL, 203, 24, 50, 14),
+    LeftText("Results:", -1, 7, 34, 60, 9),
+    EditText(FINGER_RESULTS, 7, 44, 246, 119, RESULTS_BOX),
 };
 
 const DialogTemplate fingerDialogTemplate{"DLG_FINGER",   "Finger",   260, 170, "MS Sans Serif", 8,
                                           RESIZABLE_TOOL, fingerItems};
 
 static const DialogItem whoisItems[] = {
-    LeftText("WAIS Host:", -1, 7, 6, 120, 9),       EditText(1000, 7, 16, 130, 12, ES_AUTOHSCROLL),
-    DefPushButton("&Search", IDOK, 203, 7, 50, 14), PushButton("E&xit", IDCANCEL, 203, 24, 50, 14),
-    LeftText("Search string:", -1, 7, 34, 120, 9),  EditText(1001, 7, 44, 246, 12, ES_AUTOHSCROLL),
-    LeftText("Results:", -1, 7, 62, 60, 9),         EditText(1016, 7, 72, 246, 111, RESULTS_BOX),
+    LeftText("WAIS Host:", -1, 7, 6, 120, 9),
+    EditText(WHOIS_SERVER, 7, 16, 130, 12, ES_AUTOHSCROLL),
+    DefPushButton("&Search", IDOK, 203, 7, 50, 14),
+    PushButton("E&xit", IDCANCEL, 203, 24, 50, 14),
+    LeftText("Search string:", -1, 7, 34, 120, 9),
+    EditText(WHOIS_SEARCH, 7, 44, 246, 12, ES_AUTOHSCROLL),
+    LeftText("Results:", -1, 7, 62, 60, 9),
+    EditText(WHOIS_RESULTS, 7, 72, 246, 111, RESULTS_BOX),
 };
 
 const DialogTemplate whoisDialogTemplate{"DLG_WHOIS",    "Whois",   260, 190, "MS Sans Serif", 8,
@@ -42,9 +49,9 @@ const DialogTemplate whoisDialogTemplate{"DLG_WHOIS",    "Whois",   260, 190, "M
 
 static const DialogItem connectItems[] = {
     LeftText("Host name/address:", -1, 7, 6, 120, 9),
-    EditText(1000, 7, 16, 130, 12, ES_AUTOHSCROLL),
+    EditText(CONNECT_HOST, 7, 16, 130, 12, ES_AUTOHSCROLL),
     LeftText("Port:", -1, 7, 34, 60, 9),
-    EditText(1001, 7, 44, 50, 12, ES_AUTOHSCROLL),
+    EditText(CONNECT_PORT, 7, 44, 50, 12, ES_AUTOHSCROLL),
     DefPushButton("OK", IDOK, 145, 7, 48, 14),
     PushButton("Cancel", IDCANCEL, 145, 24, 48, 14),
 };

@@ -160,24 +160,24 @@ void RunCommand(HWND window, unsigned command) {
         RunHostContextCommand(window, command);
         break;
     case CMD_HELP_CONTENTS:
-        ShowHelp(window, 0);
+        ShowHelp(window, HELP_TOPIC_CONTENTS);
         break;
     case CMD_HELP_MAIN_WINDOW:
-        ShowHelp(window, 300);
+        ShowHelp(window, HELP_TOPIC_MAIN_WINDOW);
         break;
     case CMD_HELP_HOST_INFO:
-        ShowHelp(window, 500);
+        ShowHelp(window, HELP_TOPIC_HOST_INFORMATION);
         break;
     case CMD_HELP_EDIT_MODE:
-        ShowHelp(window, 600);
+        ShowHelp(window, HELP_TOPIC_EDIT_MODE);
         break;
     case CMD_SHOW_TOOLBAR:
         if (window == mainWindow)
-            ShowBar(mainWindow, 1, 2);
+            ShowBar(mainWindow, BAR_TOOLBAR, BAR_TOGGLE);
         break;
     case CMD_SHOW_STATUS_BAR:
         if (window == mainWindow)
-            ShowBar(mainWindow, 2, 2);
+            ShowBar(mainWindow, BAR_STATUS, BAR_TOGGLE);
         break;
     default:
         break;

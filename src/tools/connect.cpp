@@ -71,11 +71,11 @@ INT_PTR ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-        case 100:
+        case TOOL_START_COMMAND:
             StartClient(dialog);
             return 1;
         case IDCANCEL:
-        case 101:
+        case TOOL_EXIT_COMMAND:
             EndDialog(dialog, 0);
             return 1;
         default:

@@ -5,10 +5,7 @@
 
 #include "platform/types.h"
 #include "platform/window.h"
-
-// Controls of the Connect dialog.
-constexpr int CONNECT_HOST = 1000;
-constexpr int CONNECT_PORT = 1001;
+#include "resources/dialogs_tools1.h"
 
 constexpr unsigned TELNET_PORT = 23;
 constexpr unsigned FTP_PORT = 21;

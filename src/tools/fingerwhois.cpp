@@ -263,11 +263,11 @@ INT_PTR FingerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-        case 100:
+        case TOOL_START_COMMAND:
             OnFingerCommand(dialog);
             return 1;
         case IDCANCEL:
-        case 101:
+        case TOOL_EXIT_COMMAND:
             ExitQueryDialog(&fingerClient, dialog);
             return 1;
         default:
@@ -325,11 +325,11 @@ INT_PTR WhoisDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-        case 100:
+        case TOOL_START_COMMAND:
             OnWhoisSearch(dialog);
             return 1;
         case IDCANCEL:
-        case 101:
+        case TOOL_EXIT_COMMAND:
             ExitQueryDialog(&whoisClient, dialog);
             return 1;
         default:

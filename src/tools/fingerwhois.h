@@ -7,6 +7,7 @@
 #include "platform/types.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
+#include "resources/dialogs_tools1.h"
 
 constexpr platform::UINT WM_SOCKET_NOTIFY = 1181; // data to read, or the server closed
 constexpr unsigned FINGER_PORT = 79;
@@ -16,13 +17,6 @@ constexpr unsigned WHOIS_SERVER_LENGTH = 144; // the server as typed
 constexpr unsigned WHOIS_SETTING_LENGTH = 94; // the server as read from WHOISHOST
 constexpr unsigned RECEIVE_SIZE = 256;        // one piece of an answer
 constexpr unsigned ANSWER_LIMIT = 64 * 1024;  // bytes of an answer shown; then "(output cut)"
-
-// Controls of the two dialogs.
-constexpr int FINGER_STRING = 1001;
-constexpr int FINGER_RESULTS = 1016;
-constexpr int WHOIS_SERVER = 1000;
-constexpr int WHOIS_SEARCH = 1001;
-constexpr int WHOIS_RESULTS = 1016;
 
 extern const char* const DEFAULT_WHOIS_SERVER; // "whois.iana.org"
 

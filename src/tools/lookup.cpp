@@ -84,7 +84,7 @@ INT_PTR LookupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-        case 100:
+        case TOOL_START_COMMAND:
             if (lookupBusy)
                 return 1; // one look-up at a time; it reads toolHost while it waits
             GetDlgItemText(dialog, LOOKUP_HOST, toolHost, sizeof toolHost);
@@ -93,7 +93,7 @@ INT_PTR LookupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
             lookupBusy = false;
             return 1;
         case IDCANCEL:
-        case 101:
+        case TOOL_EXIT_COMMAND:
             // Our look-up still waiting ends at once rather than holding the closed
             // dialog open; a wait that is not ours is left alone.
             if (lookupBusy && WSAIsBlocking())

@@ -5,12 +5,9 @@
 
 #include "platform/types.h"
 #include "platform/window.h"
+#include "resources/dialogs_tools1.h"
 
 constexpr unsigned TOOL_HOST_LENGTH = 144;
-
-// Lookup dialog controls.
-constexpr int LOOKUP_HOST = 1000;
-constexpr int LOOKUP_RESULTS = 1018;
 
 // The last host name or address typed into the Lookup or the Connect dialog; both start
 // with it. Empty at start-up, never saved.

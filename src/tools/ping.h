@@ -13,8 +13,6 @@
 
 /*** commands, messages and limits (shared with the traceroute dialog) ***/
 
-constexpr unsigned TOOL_EXIT_COMMAND = 101; // ends the dialog like "E&xit"
-
 constexpr unsigned ECHO_HOST_LENGTH = 98; // the ping and trace host text, without its terminator
 
 constexpr unsigned WM_PING_DONE = 2019;      // posted to the ping dialog when a raw run ends

@@ -13,6 +13,7 @@
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
+#include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
 #include "support/ui_fixture.h"
@@ -84,7 +85,7 @@ DialogLayout ResizedLayout(const std::function<void()>& open, const char* pictur
                    outer.bottom - outer.top + 90, true);
         measure(layout.after);
         SaveWindowImage(dialog, PicturePath(picture).c_str());
-        PostMessage(dialog, WM_COMMAND, 101, 0);
+        PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     open();
     return layout;
@@ -141,7 +142,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         EXPECT_EQ(ItemText(dialog, CONNECT_HOST), "h4");
         SetDlgItemText(dialog, CONNECT_HOST, "not-this-one");
         SaveWindowImage(dialog, PicturePath("connect_dialog.png").c_str());
-        PostMessage(dialog, WM_COMMAND, 101, 0);
+        PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_FTP);
     EXPECT_EQ(JournalEntries().size(), 3u);
@@ -218,7 +219,7 @@ TEST_F(ToolTest, EveryToolOpensItsDialogAndLeavesARunningCycleItsCountdown) {
             char text[64] = {};
             GetWindowText(dialog, text, sizeof text);
             shown = text;
-            PostMessage(dialog, WM_COMMAND, 101, 0);
+            PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
         });
         RunCommand(mainWindow, command);
         pollState.inProgress = 0;

@@ -12,6 +12,7 @@
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
+#include "resources/dialogcommon.h"
 #include "resources/dialogs_hostinfo.h"
 #include "resources/dialogs_options.h"
 #include "support/small_disk.h"
@@ -123,7 +124,7 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     // Opened again, the dialog offers the last finger string.
     QueueDialogHook([&](HWND dialog) {
         shown = {ItemText(dialog, FINGER_STRING)};
-        PostMessage(dialog, WM_COMMAND, 101, 0);
+        PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     ShowFingerTool(0);
     EXPECT_EQ(shown, std::vector<std::string>{"root@localhost"});

@@ -9,6 +9,7 @@
 #include "platform/system.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
+#include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"
 #include "support/ui_fixture.h"
 #include "tools/ping.h"
@@ -183,7 +184,7 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
             PostMessage(optionsDialog, WM_COMMAND, IDCANCEL, 0);
         });
         SimulateClick(GetDlgItem(dialog, TOOL_OPTIONS_BUTTON));
-        PostMessage(dialog, WM_COMMAND, 101, 0);
+        PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_PING);
     EXPECT_EQ(seen, (std::vector<std::string>{
@@ -198,7 +199,7 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
                 BoxText(dialog, TOOL_RESULTS_EDIT)};
         SetDlgItemText(dialog, TOOL_HOST_EDIT, unknown.c_str());
         seen.push_back(Pressed(dialog));
-        PostMessage(dialog, WM_COMMAND, 101, 0);
+        PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_TRACEROUTE);
     EXPECT_EQ(seen, (std::vector<std::string>{"", "&Trace Route", "", failed}));

@@ -8,6 +8,7 @@
 #include "platform/dialog.h"
 #include "platform/journal.h"
 #include "platform/testing.h"
+#include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"
 #include "support/ui_fixture.h"
 #include "tools/lookup.h"
