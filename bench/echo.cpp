@@ -9,6 +9,7 @@
 #include "monitor/poll.h"
 #include "platform/application.h"
 #include "platform/icmplib.h"
+#include "platform/testing_sys.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 

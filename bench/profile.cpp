@@ -1,6 +1,7 @@
 // Cost of the profile functions on a map settings file of 200 host sections: the reads the
 // alarm code makes every poll cycle on an unchanged file, a first parse, and one write.
 #include "platform/profile.h"
+#include "platform/testing_sys.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

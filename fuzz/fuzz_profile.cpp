@@ -2,6 +2,7 @@
 // numbers from it, then writes a key and checks that it reads back and that a key of
 // another section kept its value.
 #include "platform/profile.h"
+#include "platform/testing_sys.h"
 
 #include <cstddef>
 #include <cstdint>

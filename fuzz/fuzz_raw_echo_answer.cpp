@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/icmplib.h"
+#include "platform/testing_sys.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     // An exact-size copy, so a read past the end is caught.

@@ -3,6 +3,7 @@
 #include "model/hosts.h"
 #include "model/settings.h"
 #include "platform/profile.h"
+#include "platform/testing_sys.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // CAP_NET_RAW around raw socket calls, through the capget/capset system calls: the
 // kernel's capabilities are per thread, and only this thread's effective set changes.
-#include "platform/capability.h"
+#include "platform/capability_internal.h"
 
 #include <cerrno>
 #include <linux/capability.h>

@@ -5,6 +5,7 @@
 #include "platform/dialog.h"
 
 #include "platform/gdi_internal.h"
+#include "platform/journal_internal.h"
 #include "platform/testing.h"
 #include "platform/window_internal.h"
 

@@ -2,7 +2,8 @@
 // the processes we started, so nothing else's children are taken from it.
 #include "platform/exec.h"
 
-#include "platform/journal.h"
+#include "platform/journal_internal.h"
+#include "platform/testing_sys.h"
 
 #include <atomic>
 #include <cerrno>

@@ -8,26 +8,24 @@
 
 namespace platform {
 
-// Starts the program named by the first word with the other words as its arguments,
-// searched on PATH. Returns a value above 31 when it was started, otherwise an error
-// number (0 for an empty command or no resources). The child is reaped when it ends.
-UINT WinExec(const char* commandLine, UINT showState);
-
-// WinExec with `count` more arguments after the command line's words, each passed to the
+// Starts the program named by the first word of the command line, searched on PATH, with
+// the other words as its arguments and then `count` more arguments, each passed to the
 // program exactly as it stands: never split at blanks, never unquoted, whatever it holds.
-// With an empty command line the first of them names the program. The journal shows the
-// command line and the arguments joined by blanks.
+// With an empty command line the first of them names the program. Returns a value above
+// 31 when it was started, otherwise an error number (0 for an empty command or no
+// resources). The child is reaped when it ends. The journal shows the command line and
+// the arguments joined by blanks.
 UINT WinExecWithArguments(const char* commandLine, const char* const* arguments, int count,
                           UINT showState);
 
-// What a WinExec error number means, for a message: "no such program", ...
+// What an error number of WinExecWithArguments means, for a message: "no such program", ...
 const char* ExecErrorText(UINT error);
 
 // True when `program` could be started: a path to an executable file, or a name found as
 // one in a directory of PATH.
 bool ProgramExists(const char* program);
 
-// Splits a command line the way WinExec does; exposed for the callers that show it.
+// Splits a command line the way WinExecWithArguments does; exposed for the callers that show it.
 // Writes at most `maxWords` pointers into `words`, each pointing into `storage` (at least
 // as long as the command line plus one). Returns the number of words.
 int SplitCommandLine(const char* commandLine, char* storage, char** words, int maxWords);

@@ -4,9 +4,11 @@
 // receive paths, then the public calls.
 #include "platform/icmplib.h"
 
-#include "platform/capability.h"
-#include "platform/signals.h"
+#include "platform/capability_internal.h"
+#include "platform/signals_internal.h"
 #include "platform/system.h"
+#include "platform/system_internal.h"
+#include "platform/testing_sys.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -63,11 +63,6 @@ constexpr std::size_t IcmpReplyBufferSize(std::size_t requestSize) {
     return sizeof(ICMP_ECHO_REPLY) + requestSize + 8;
 }
 
-// What an echo handle sends through.
-constexpr int ICMP_SOCKET_NONE = 0;
-constexpr int ICMP_SOCKET_PING = 1; // datagram ping socket, allowed by net.ipv4.ping_group_range
-constexpr int ICMP_SOCKET_RAW = 2;  // raw ICMP socket, needs CAP_NET_RAW
-
 // Loading the library: true when echo handles can be opened here, that is when a ping
 // socket can be opened, or else a raw ICMP socket. Nothing stays open; each
 // IcmpCreateFile makes the same choice again.
@@ -84,9 +79,6 @@ HANDLE IcmpCreateFile();
 
 // Closes an echo handle. False (ERROR_INVALID_HANDLE) when it is not open.
 bool IcmpCloseHandle(HANDLE handle);
-
-// The socket kind behind an open echo handle, ICMP_SOCKET_NONE when it is not open.
-int IcmpHandleKind(HANDLE handle);
 
 // Sends one echo request carrying `requestSize` bytes of `requestData` to `destination`
 // (IPv4, network order) and waits up to `timeoutMs` for its answer, blocking the caller
@@ -140,32 +132,5 @@ DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WO
 // answer to an earlier echo never passes for the answer to a new one. It starts at a value
 // drawn from the process id, so two programs pinging one host rarely share numbers.
 std::uint16_t NextEchoSequence();
-
-// ---- The pure parts, open to tests and fuzzing ----
-
-// The reply status of an ICMP error of `type` and `code` (table above), or IP_SUCCESS
-// for a type that is not an error about our request (echo reply, redirect, ...).
-DWORD IcmpErrorStatus(int type, int code);
-
-// What a raw ICMP datagram says about our echo request.
-struct RawEchoAnswer {
-    DWORD status;              // IP_SUCCESS for our echo reply, else IcmpErrorStatus
-    DWORD address;             // the datagram's source, network order
-    std::uint8_t ttl;          // of the datagram
-    std::uint8_t tos;          // of the datagram
-    const unsigned char* data; // echoed data inside the datagram; null for an error
-    std::size_t dataSize;      // bytes at data
-};
-
-// Reads one datagram as a raw ICMP socket delivers it (IP header first, `length` bytes)
-// and tells whether it answers the echo request with `identifier` and `sequence` sent to
-// `destination` (network order): an echo reply from `destination` with our identifier and
-// sequence and a good checksum, or an ICMP error quoting our request. Reads nothing outside the
-// `length` bytes, whatever the header lengths inside say. Fills `answer` only when it returns true.
-bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
-                       std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
-
-// The Internet checksum of `length` bytes.
-std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t length);
 
 } // namespace platform

@@ -1,5 +1,6 @@
 // The journal's entries; everything happens on the UI thread.
-#include "platform/journal.h"
+#include "platform/journal_internal.h"
+#include "platform/testing_sys.h"
 
 namespace platform {
 

@@ -3,6 +3,7 @@
 // menu has a QMenu. A bar becomes widgets only when a window shows it.
 #include "platform/menu.h"
 
+#include "platform/journal_internal.h"
 #include "platform/testing.h"
 #include "platform/window_internal.h"
 

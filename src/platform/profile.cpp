@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/files_internal.h"
+#include "platform/testing_sys.h"
 
 #include <algorithm>
 #include <cerrno>

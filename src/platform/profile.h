@@ -35,11 +35,4 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
 // that could wait, reads as missing (every value its default) and refuses writes.
 void SetProfileRefusalReport(void (*report)(const char* file));
 
-// Forgets every cached parse (tests that rewrite files within one timestamp tick use it).
-void FlushProfileCache();
-
-// How many times a settings file has been read and parsed since the program started; tests
-// use it to see that unchanged files are not parsed again.
-unsigned ProfileParseCount();
-
 } // namespace platform

@@ -2,8 +2,9 @@
 // cuts short, so no call can hang or hold the program's end.
 #include "platform/serial.h"
 
-#include "platform/signals.h"
+#include "platform/signals_internal.h"
 #include "platform/system.h"
+#include "platform/system_internal.h"
 
 #include <cerrno>
 #include <cstdio>

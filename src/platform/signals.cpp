@@ -4,6 +4,7 @@
 #include "platform/signals.h"
 
 #include "platform/messages.h"
+#include "platform/signals_internal.h"
 
 #include <QSocketNotifier>
 

@@ -6,8 +6,9 @@
 // is ever released), and at exit, before that destructor runs, the loads are let finish.
 #include "platform/sound.h"
 
-#include "platform/journal.h"
+#include "platform/journal_internal.h"
 #include "platform/system.h"
+#include "platform/testing_sys.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -20,10 +20,4 @@ bool sndPlaySound(const char* name, UINT flags);
 // The directory of the open map, searched second.
 void SetMapSoundDirectory(const char* directory);
 
-// Where the sound `name` would be played from; false when it is nowhere.
-bool FindSoundFile(const char* name, char* path, unsigned size);
-
-// True while a sound is playing (or looping).
-bool IsSoundPlaying();
-
 } // namespace platform

@@ -1,6 +1,8 @@
 // The clock, the current directory, file existence and the settings directory on POSIX.
 #include "platform/system.h"
 
+#include "platform/system_internal.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -37,7 +37,6 @@ constexpr DWORD ERROR_OPERATION_ABORTED = 995; // a termination signal cut the w
 // The error number of the last failed platform call on this thread that reports one
 // this way (serial ports, the ICMP library).
 DWORD GetLastError();
-void SetLastError(DWORD error);
 
 // True when `path` names an existing regular file.
 bool FileExists(const char* path);

@@ -1,13 +1,14 @@
-// What tests use to watch and steer the platform layer without replacing it: a hook run on
-// the next dialog, answers for message boxes, file dialogs and popup menus, input made as
-// the toolkit would deliver it, what windows, menus, the toolbar and the help window show,
-// pictures of windows, and drawing on a test's own canvas. The journal of outside effects
-// is in journal.h; message boxes ("messagebox: caption: text"), file dialogs ("open: title:
-// path", "save: ..."), popup menus ("menu: id") and beeps write to it too. The real code
-// always runs; these only observe or stand in for the person at the keyboard.
+// What tests use to watch and steer the window half of the platform layer without
+// replacing it: a hook run on the next dialog, answers for message boxes, file dialogs and
+// popup menus, input made as the toolkit would deliver it, what windows, menus, the toolbar
+// and the help window show, pictures of windows, and drawing on a test's own canvas. The
+// system half's seams, the journal of outside effects among them, are in testing_sys.h,
+// included here; message boxes ("messagebox: caption: text"), file dialogs ("open: title:
+// path", "save: ..."), popup menus ("menu: id") and beeps write to the journal too. The real
+// code always runs; these only observe or stand in for the person at the keyboard.
 #pragma once
 
-#include "platform/journal.h"
+#include "platform/testing_sys.h"
 #include "platform/window.h"
 
 #include <functional>

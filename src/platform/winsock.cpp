@@ -63,9 +63,11 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 
 #include "platform/winsock.h"
 
-#include "platform/capability.h"
+#include "platform/capability_internal.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
+#include "platform/signals_internal.h"
+#include "platform/testing_sys.h"
 
 namespace platform {
 

@@ -239,10 +239,4 @@ char* inet_ntoa(in_addr address);
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* address, int length, int type);
 
-// ---- Inside the layer ----
-
-// The error number for a system errno value, and for a resolver (h_errno) code.
-int WinsockErrorFromErrno(int systemError);
-int WinsockErrorFromResolver(int resolverError);
-
 } // namespace platform

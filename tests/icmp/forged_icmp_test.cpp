@@ -9,6 +9,7 @@
 #include "icmp/rawecho.h"
 #include "model/settings.h"
 #include "platform/icmplib.h"
+#include "platform/testing_sys.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 

@@ -9,6 +9,7 @@
 #include "platform/dialog.h"
 #include "platform/icmplib.h"
 #include "platform/system.h"
+#include "platform/testing_sys.h"
 #include "platform/winsock.h"
 
 #include <cstring>

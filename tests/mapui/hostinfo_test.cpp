@@ -6,7 +6,6 @@
 #include "model/settings.h"
 #include "platform/dialog.h"
 #include "platform/help.h"
-#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/window.h"

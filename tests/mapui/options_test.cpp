@@ -12,7 +12,6 @@
 #include "monitor/poll.h"
 #include "platform/commctl.h"
 #include "platform/dialog.h"
-#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/window.h"

@@ -5,8 +5,8 @@
 #include "model/settings.h"
 #include "monitor/alarms.h"
 #include "monitor/poll.h"
-#include "platform/journal.h"
 #include "platform/sound.h"
+#include "platform/testing_sys.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Programs started by WinExec: words as the program sees them, no shell, no zombies.
 #include "platform/exec.h"
-#include "platform/journal.h"
+#include "platform/testing_sys.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing_sys.h"
 #include "support/netns.h"
 
 using namespace platform;

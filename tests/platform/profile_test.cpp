@@ -1,6 +1,7 @@
 // The profile functions on real files: how values are found and read, what a write leaves
 // in the file, and when a cached parse is used or thrown away.
 #include "platform/profile.h"
+#include "platform/testing_sys.h"
 #include "support/tempdir.h"
 
 #include <chrono>

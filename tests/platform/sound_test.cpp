@@ -1,9 +1,9 @@
 // Alarm sounds: where a sound's file is found, and what is played, looped, replaced and
 // stopped. A machine without an audio device hears nothing, so the journal and the
 // lookup are what the tests hold exact.
-#include "platform/journal.h"
 #include "platform/sound.h"
 #include "platform/system.h"
+#include "platform/testing_sys.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>

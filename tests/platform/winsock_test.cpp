@@ -2,6 +2,7 @@
 // private network, and name look-ups against the hosts file and a name server of our own.
 #include "platform/winsock.h"
 
+#include "platform/testing_sys.h"
 #include "winsock_world.h"
 
 #include <gtest/gtest.h>

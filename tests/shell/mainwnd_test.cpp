@@ -8,7 +8,6 @@
 #include "monitor/poll.h"
 #include "platform/commctl.h"
 #include "platform/dialog.h"
-#include "platform/journal.h"
 #include "platform/menu.h"
 #include "platform/profile.h"
 #include "platform/signals.h"

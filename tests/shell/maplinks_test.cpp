@@ -10,7 +10,6 @@
 #include "monitor/poll.h"
 #include "monitor/programs.h"
 #include "platform/dialog.h"
-#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/testing.h"

@@ -7,6 +7,7 @@
 // costs no time-out. The flapping host's k-th request is that of cycle k; while the
 // responder holds back its answer, the program waits in its probe and is measured there.
 #include "platform/icmplib.h"
+#include "platform/testing_sys.h"
 #include "support/netns.h"
 #include "support/tempdir.h"
 

@@ -9,7 +9,6 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "platform/commctl.h"
-#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"

@@ -9,7 +9,6 @@
 #include "monitor/poll.h"
 #include "monitor/programs.h"
 #include "platform/dialog.h"
-#include "platform/journal.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
 #include "resources/commands.h"

@@ -6,7 +6,6 @@
 #include "icmp/rawecho.h"
 #include "model/settings.h"
 #include "platform/dialog.h"
-#include "platform/journal.h"
 #include "platform/testing.h"
 #include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"

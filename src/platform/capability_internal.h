@@ -1,6 +1,6 @@
-// Raw sockets for a program that holds CAP_NET_RAW only in its permitted set, as a file
-// capability set with `setcap cap_net_raw+p` gives it: the capability is made effective
-// for the one socket call and lowered again, so the program never runs with it raised.
+// Inside the layer: raw sockets for a program that holds CAP_NET_RAW only in its permitted set, as
+// a file capability set with `setcap cap_net_raw+p` gives it: the capability is made effective for
+// the one socket call and lowered again, so the program never runs with it raised.
 #pragma once
 
 namespace platform {

@@ -1,0 +1,82 @@
+// What tests use to watch and steer the system half of the platform layer without replacing
+// it: the journal of outside effects, the settings files' parse cache, where a sound is
+// found and whether one plays, the plain program start, the socket layer's error numbers,
+// and the ICMP library's socket kinds and pure parts (which the fuzz targets feed too). The
+// real code always runs; these only observe. The window half's seams are in testing.h.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- The journal ----
+// A record of what the program did to the outside world (programs started, sounds played,
+// message boxes shown, ...), "kind: text" an entry, kept only while a test has switched it
+// on. It observes; the real action always happens as well.
+void EnableJournal(bool enabled);
+void ClearJournal();
+std::vector<std::string> JournalEntries();
+
+// ---- Settings files ----
+// Forgets every cached parse (tests that rewrite files within one timestamp tick use it).
+void FlushProfileCache();
+// How many times a settings file has been read and parsed since the program started; tests
+// use it to see that unchanged files are not parsed again.
+unsigned ProfileParseCount();
+
+// ---- Sounds ----
+// Where the sound `name` would be played from; false when it is nowhere.
+bool FindSoundFile(const char* name, char* path, unsigned size);
+// True while a sound is playing (or looping).
+bool IsSoundPlaying();
+
+// ---- Programs ----
+// WinExecWithArguments without arguments of its own.
+UINT WinExec(const char* commandLine, UINT showState);
+
+// ---- Sockets ----
+// The Winsock error number for a system errno value, and for a resolver (h_errno) code.
+int WinsockErrorFromErrno(int systemError);
+int WinsockErrorFromResolver(int resolverError);
+
+// ---- The ICMP library ----
+// What an echo handle sends through.
+constexpr int ICMP_SOCKET_NONE = 0;
+constexpr int ICMP_SOCKET_PING = 1; // datagram ping socket, allowed by net.ipv4.ping_group_range
+constexpr int ICMP_SOCKET_RAW = 2;  // raw ICMP socket, needs CAP_NET_RAW
+
+// The socket kind behind an open echo handle, ICMP_SOCKET_NONE when it is not open.
+int IcmpHandleKind(HANDLE handle);
+
+// The reply status of an ICMP error of `type` and `code` (IcmpSendEcho's table), or
+// IP_SUCCESS for a type that is not an error about our request (echo reply, redirect, ...).
+DWORD IcmpErrorStatus(int type, int code);
+
+// What a raw ICMP datagram says about our echo request.
+struct RawEchoAnswer {
+    DWORD status;              // IP_SUCCESS for our echo reply, else IcmpErrorStatus
+    DWORD address;             // the datagram's source, network order
+    std::uint8_t ttl;          // of the datagram
+    std::uint8_t tos;          // of the datagram
+    const unsigned char* data; // echoed data inside the datagram; null for an error
+    std::size_t dataSize;      // bytes at data
+};
+
+// Reads one datagram as a raw ICMP socket delivers it (IP header first, `length` bytes)
+// and tells whether it answers the echo request with `identifier` and `sequence` sent to
+// `destination` (network order): an echo reply from `destination` with our identifier and
+// sequence and a good checksum, or an ICMP error quoting our request. Reads nothing outside
+// the `length` bytes, whatever the header lengths inside say. Fills `answer` only when it
+// returns true.
+bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
+                       std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
+
+// The Internet checksum of `length` bytes, words read most significant byte first.
+std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t length);
+
+} // namespace platform
