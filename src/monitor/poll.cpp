@@ -186,11 +186,11 @@ int RunPollCycle(HWND window) {
     FinishAlarmCycle();
     // The ICMP notice is told once, at the end of the cycle that made it: in the message
     // pane, which the next text replaces, and where it stays until it is read.
-    ReportStatus(icmpNoticeUnshown ? icmpPermissionNotice : nullptr);
-    if (icmpNoticeUnshown != 0) {
-        icmpNoticeUnshown = 0;
-        if (icmpNoticeReport != nullptr)
-            icmpNoticeReport(icmpPermissionNotice);
+    ReportStatus(icmpNotice.unshown ? icmpNotice.text : nullptr);
+    if (icmpNotice.unshown != 0) {
+        icmpNotice.unshown = 0;
+        if (icmpNotice.report != nullptr)
+            icmpNotice.report(icmpNotice.text);
     }
     if (void (*action)() = pollState.atCycleEnd; action != nullptr) {
         pollState.atCycleEnd = nullptr;

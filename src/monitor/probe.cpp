@@ -22,27 +22,25 @@ using namespace platform;
 int rawIcmpUsed = 0;
 static sockaddr_in probeAddress;
 
-char icmpPermissionNotice[ICMP_NOTICE_LENGTH + 1];
-int icmpNoticeUnshown = 0;
-void (*icmpNoticeReport)(const char* text) = nullptr;
+IcmpNotice icmpNotice = {"", 0, nullptr};
 
 /*** the ICMP permission notice ***/
 
 // Both ways to let an unprivileged user ping: ping sockets for every group, or the raw
 // socket capability on this very program file, which raises it only to open the socket.
 static void GiveIcmpPermissionNotice() {
-    if (icmpPermissionNotice[0] != '\0')
+    if (icmpNotice.text[0] != '\0')
         return;
     char program[320]; // with the rest of the text within ICMP_NOTICE_LENGTH; longer: bare
     if (GetProgramPath(program, sizeof program) == 0)
         CopyField(program, sizeof program, "tarnmap");
-    std::snprintf(icmpPermissionNotice, sizeof icmpPermissionNotice,
+    std::snprintf(icmpNotice.text, sizeof icmpNotice.text,
                   "ICMP echo not permitted, checking by TCP port %u. As root, allow it: "
                   "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" "
                   "or setcap cap_net_raw+p %s",
                   options.probePort, program);
-    icmpNoticeUnshown = 1;
-    LogLine(icmpPermissionNotice);
+    icmpNotice.unshown = 1;
+    LogLine(icmpNotice.text);
 }
 
 /*** the probes ***/

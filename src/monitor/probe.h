@@ -12,14 +12,17 @@ constexpr unsigned ICMP_NOTICE_LENGTH = 511;
 
 // What the administrator can do when the system refuses us every ICMP engine that the
 // settings ask for: made and logged the first time a probe falls back to TCP for that
-// reason, once a run; empty until then.
-extern char icmpPermissionNotice[ICMP_NOTICE_LENGTH + 1];
-// Set with the notice; the poll cycle puts the notice in the status bar at its end, hands
-// it to icmpNoticeReport and clears it.
-extern int icmpNoticeUnshown;
-// Where the notice stays until it is read (a message box; headless: standard error); may
-// be null.
-extern void (*icmpNoticeReport)(const char* text);
+// reason, once a run; the poll cycle tells it at its end.
+struct IcmpNotice {
+    char text[ICMP_NOTICE_LENGTH + 1]; // empty until it is made
+    // Set with the text; the poll cycle shows the text in the status bar, hands it to
+    // `report` and clears this.
+    int unshown;
+    // Where the notice stays until it is read (a message box; headless: standard error);
+    // may be null.
+    void (*report)(const char* text);
+};
+extern IcmpNotice icmpNotice;
 
 // Checks `host`; 0 when it answered, non-zero when the check failed. The result code is
 // left in the host's status (not for a host that is not monitored). `window` is the main

@@ -167,7 +167,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     mapDatabaseReports =
         MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr, PrintRecordsNotLoaded};
     settingsReports.mapFilesRefused = PrintMapStatus;
-    icmpNoticeReport = PrintIcmpNotice;
+    icmpNotice.report = PrintIcmpNotice;
     settingsReports.mapOpened = LogMapOpened;
     logFailureReport = PrintMapStatus;
     programFailureReport = PrintMapStatus;

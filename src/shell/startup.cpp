@@ -154,7 +154,7 @@ void OnMainWindowCreate(HWND window) {
     SetCursor(previous);
     BuildHostContextMenu();
     LoadHostBitmaps();
-    icmpNoticeReport = ShowIcmpNotice;
+    icmpNotice.report = ShowIcmpNotice;
 }
 
 /*** files that cannot be used ***/

@@ -487,8 +487,8 @@ TEST_F(PollTest, ThePermissionNoticeShowsOnceAtTheEndOfItsCycle) {
     const std::string notice = "ICMP echo not permitted, checking by TCP port 230. As root, "
                                "allow it: sysctl -w net.ipv4.ping_group_range=\"0 2147483647\" "
                                "or setcap cap_net_raw+p /usr/bin/tarnmap";
-    CopyField(icmpPermissionNotice, sizeof icmpPermissionNotice, notice.c_str());
-    icmpNoticeUnshown = 1;
+    CopyField(icmpNotice.text, sizeof icmpNotice.text, notice.c_str());
+    icmpNotice.unshown = 1;
     QueueMessageBoxAnswer(IDOK);
     SaveNextBoxImage((std::string(getenv("TARNMAP_TEST_OUTPUT")) + "/icmp_notice.png").c_str());
     Check();
@@ -496,7 +496,7 @@ TEST_F(PollTest, ThePermissionNoticeShowsOnceAtTheEndOfItsCycle) {
     Check();
     EXPECT_EQ(PaneText(0), defaultStatusText);
     EXPECT_EQ(JournalEntries(), std::vector<std::string>{"messagebox: Tarnmap: " + notice});
-    icmpPermissionNotice[0] = '\0';
+    icmpNotice.text[0] = '\0';
 }
 
 } // namespace
