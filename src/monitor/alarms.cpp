@@ -4,6 +4,7 @@
 
 #include "model/hosts.h"
 #include "monitor/log.h"
+#include "monitor/metrics.h"
 #include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/programs.h"
@@ -78,6 +79,7 @@ void BeginAlarmCycle() {
     pagePriority = 0;
     pendingCommand.line[0] = '\0';
     commandPriority = 0;
+    MeterCycleStart();
 }
 
 unsigned AnnounceDown(int index) {
@@ -184,6 +186,7 @@ void RecordFailure(int index) {
         ++host.missed;
     ++host.lost;
     ++failedThisCycle;
+    MeterCheck(index, missedBefore, false);
 }
 
 void RecordReply(int index) {
@@ -200,9 +203,11 @@ void RecordReply(int index) {
     }
     host.missed = 0;
     host.quiet = 1;
+    MeterCheck(index, missedBefore, true);
 }
 
 void FinishAlarmCycle() {
+    MeterCycleEnd(); // the checks' time, not the page's or a program's question
     if (soundEnabled == 1) {
         if (closeRequested || abortRequested || (failedThisCycle == 0 && cameUpThisCycle))
             sndPlaySound(alarmSounds[0], platform::SND_ASYNC | platform::SND_NODEFAULT);

@@ -14,9 +14,10 @@
 #include "monitor/alarms.h"
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
+#include "monitor/metrics.h"
 #include "monitor/poll.h"
-#include "monitor/programs.h"
 #include "monitor/probe.h"
+#include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -82,9 +83,14 @@ static bool MapBeingEdited() {
     return editMode != EDIT_OFF;
 }
 
+void ReportMapOpened(const char* path) {
+    LogMapOpened(path);
+    ApplyMetricsSettings();
+}
+
 void ConnectReports() {
     ConnectMapReports();
-    mapOpenedReport = LogMapOpened;
+    mapOpenedReport = ReportMapOpened;
     monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
     connectHostAction = ConnectHost;
     toolOptionsDialog = ShowToolOptions;
@@ -172,7 +178,7 @@ static void ShowRefusedSettings(const char* file) {
     MessageBox(mainWindow, text + 1, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
 }
 
-static void ShowLogFailure(const char* text) {
+static void ShowInStatusBar(const char* text) {
     SetStatusText(text);
 }
 
@@ -209,8 +215,9 @@ CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine)
 void ConnectDesktopReports() {
     ConnectReports();
     SetProfileRefusalReport(ShowRefusedSettings);
-    logFailureReport = ShowLogFailure;
-    programFailureReport = ShowLogFailure;
+    logFailureReport = ShowInStatusBar;
+    programFailureReport = ShowInStatusBar;
+    metricsReport = ShowInStatusBar;
     mapCommandAllowed = AskToStartMapCommand;
 }
 
@@ -230,6 +237,7 @@ bool BlockingHook() {
 
 static void ShutDown() {
     closeRequested = 1;
+    StopMetrics();
     while (WSAIsBlocking())
         WSACancelBlockingCall();
     WSAUnhookBlockingHook();
