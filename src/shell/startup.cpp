@@ -83,6 +83,13 @@ static bool MapBeingEdited() {
     return editMode != EDIT_OFF;
 }
 
+// Metrics asked for that cannot be had are told in a box as well: the map's opening, which
+// finds out, clears the status bar's text at its end.
+static void ShowMetricsNotice(const char* text) {
+    SetStatusText(text);
+    MessageBox(mainWindow, text + 1, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
+}
+
 void ReportMapOpened(const char* path) {
     LogMapOpened(path);
     ApplyMetricsSettings();
@@ -91,6 +98,7 @@ void ReportMapOpened(const char* path) {
 void ConnectReports() {
     ConnectMapReports();
     mapOpenedReport = ReportMapOpened;
+    metricsReport = ShowMetricsNotice;
     monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
     connectHostAction = ConnectHost;
     toolOptionsDialog = ShowToolOptions;
@@ -178,7 +186,7 @@ static void ShowRefusedSettings(const char* file) {
     MessageBox(mainWindow, text + 1, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
 }
 
-static void ShowInStatusBar(const char* text) {
+static void ShowLogFailure(const char* text) {
     SetStatusText(text);
 }
 
@@ -215,9 +223,8 @@ CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine)
 void ConnectDesktopReports() {
     ConnectReports();
     SetProfileRefusalReport(ShowRefusedSettings);
-    logFailureReport = ShowInStatusBar;
-    programFailureReport = ShowInStatusBar;
-    metricsReport = ShowInStatusBar;
+    logFailureReport = ShowLogFailure;
+    programFailureReport = ShowLogFailure;
     mapCommandAllowed = AskToStartMapCommand;
 }
 
