@@ -12,7 +12,6 @@
 #include "platform/system.h"
 #include "platform/winsock.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
