@@ -4,6 +4,7 @@
 
 #include "model/hosts.h"
 #include "monitor/log.h"
+#include "monitor/metrics.h"
 #include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/programs.h"
@@ -69,6 +70,7 @@ void BeginAlarmCycle() {
     alarmCycle.pagePriority = 0;
     alarmCycle.command.line[0] = '\0';
     alarmCycle.commandPriority = 0;
+    MeterCycleStart();
 }
 
 unsigned AnnounceDown(int index) {
@@ -175,6 +177,7 @@ void RecordFailure(int index) {
         ++host.missed;
     ++host.lost;
     ++alarmCycle.failed;
+    MeterCheck(index, missedBefore, false);
 }
 
 void RecordReply(int index) {
@@ -191,9 +194,11 @@ void RecordReply(int index) {
     }
     host.missed = 0;
     host.quiet = 1;
+    MeterCheck(index, missedBefore, true);
 }
 
 void FinishAlarmCycle() {
+    MeterCycleEnd(); // the checks' time, not the page's or a program's question
     if (options.soundEnabled == 1) {
         if (pollState.closeRequested || pollState.abortRequested ||
             (alarmCycle.failed == 0 && alarmCycle.cameUp))

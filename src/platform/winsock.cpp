@@ -893,4 +893,34 @@ hostent* gethostbyaddr(const char* address, int length, int type) {
     return RunLookupJob(job);
 }
 
+int ListenBindError(const char* address, unsigned port) {
+    ::sockaddr_in where{};
+    where.sin_family = systemInet;
+    where.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(systemInet, address, &where.sin_addr) != 1)
+        return WSAEINVAL;
+    int probe = ::socket(systemInet, systemStream | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return WinsockErrorFromErrno(errno);
+    int on = 1;
+    ::setsockopt(probe, systemSocketLevel, SO_REUSEADDR, &on, sizeof on);
+    int error =
+        ::bind(probe, reinterpret_cast<const ::sockaddr*>(&where), sizeof where) == 0 ? 0 : errno;
+    ::close(probe);
+    return error != 0 ? WinsockErrorFromErrno(error) : 0;
+}
+
+void TouchListener(const char* address, unsigned port) {
+    ::sockaddr_in where{};
+    where.sin_family = systemInet;
+    where.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(systemInet, address, &where.sin_addr) != 1)
+        return;
+    int touch = ::socket(systemInet, systemStream | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (touch < 0)
+        return;
+    ::connect(touch, reinterpret_cast<const ::sockaddr*>(&where), sizeof where);
+    ::close(touch);
+}
+
 } // namespace platform

@@ -239,4 +239,14 @@ char* inet_ntoa(in_addr address);
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* address, int length, int type);
 
+// ---- Inside the layer ----
+
+// Why a TCP listening socket cannot be bound to `address` (dotted) and `port`: the error
+// number a bind gives now, 0 when it succeeds (the socket is closed again at once).
+int ListenBindError(const char* address, unsigned port);
+
+// Connects to a listening socket at `address` and `port` and closes the connection at
+// once, without waiting: what wakes a listener that waits for a connection.
+void TouchListener(const char* address, unsigned port);
+
 } // namespace platform

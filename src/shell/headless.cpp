@@ -9,6 +9,7 @@
 #include "model/mapdb.h"
 #include "model/settings.h"
 #include "monitor/log.h"
+#include "monitor/metrics.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "monitor/programs.h"
@@ -168,7 +169,8 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
         MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr, PrintRecordsNotLoaded};
     settingsReports.mapFilesRefused = PrintMapStatus;
     icmpNotice.report = PrintIcmpNotice;
-    settingsReports.mapOpened = LogMapOpened;
+    settingsReports.mapOpened = ReportMapOpened;
+    metricsReport = PrintMapStatus;
     logFailureReport = PrintMapStatus;
     programFailureReport = PrintMapStatus;
     SetProfileRefusalReport(PrintRefusedSettings);
@@ -218,6 +220,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
             WaitForNextCycle(window);
     }
 
+    StopMetrics();
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     while (WSAIsBlocking())

@@ -1,5 +1,6 @@
 // The tarnmap executable: the desktop program on the map named by its arguments, or the
 // monitor without windows (--headless) for a server.
+#include "monitor/metrics.h"
 #include "platform/application.h"
 #include "platform/system.h"
 #include "shell/headless.h"
@@ -34,6 +35,12 @@ static void PrintUsage() {
                 "               monitored, and the hosts that went down or came up. SIGINT or\n"
                 "               SIGTERM ends it after the host being checked, with exit status 0.\n"
                 "  --cycles N   with --headless: run N cycles back to back, then end.\n"
+                "  --metrics ADDRESS:PORT\n"
+                "               with or without --headless: serve the hosts' state to\n"
+                "               Prometheus at http://ADDRESS:PORT/metrics (a bare PORT means\n"
+                "               127.0.0.1), whatever METRICS in the settings files says.\n"
+                "               Anyone who reaches the port reads the hosts' names and\n"
+                "               addresses; there is no authentication.\n"
                 "  --help       show this text.\n");
     char data[4096];
     if (GetDataDirectory(data, sizeof data) != 0)
@@ -68,6 +75,15 @@ int main(int argc, char** argv) {
             cycles = ParseCount(i + 1 < argc ? argv[i + 1] : nullptr);
             if (cycles == 0) {
                 std::fprintf(stderr, "tarnmap: --cycles wants a number of cycles above 0\n");
+                return 2;
+            }
+            ++i;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--metrics") == 0) {
+            if (i + 1 >= argc || !SetCommandLineMetrics(argv[i + 1])) {
+                std::fprintf(stderr, "tarnmap: --metrics wants ADDRESS:PORT or PORT, a dotted "
+                                     "IPv4 address and a port from 1 to 65535\n");
                 return 2;
             }
             ++i;

@@ -14,6 +14,7 @@
 #include "monitor/alarms.h"
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
+#include "monitor/metrics.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "monitor/programs.h"
@@ -82,9 +83,22 @@ static bool MapBeingEdited() {
     return editMode != EDIT_OFF;
 }
 
+// Metrics asked for that cannot be had are told in a box as well: the map's opening, which
+// finds out, clears the status bar's text at its end.
+static void ShowMetricsNotice(const char* text) {
+    SetStatusText(text);
+    MessageBox(mainWindow, text + 1, "Tarnmap", MB_OK | MB_ICONEXCLAMATION);
+}
+
+void ReportMapOpened(const char* path) {
+    LogMapOpened(path);
+    ApplyMetricsSettings();
+}
+
 void ConnectReports() {
     ConnectMapReports();
-    settingsReports.mapOpened = LogMapOpened;
+    settingsReports.mapOpened = ReportMapOpened;
+    metricsReport = ShowMetricsNotice;
     monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
     connectHostAction = ConnectHost;
     toolOptionsDialog = ShowToolOptions;
@@ -231,6 +245,7 @@ bool BlockingHook() {
 
 static void ShutDown() {
     pollState.closeRequested = 1;
+    StopMetrics();
     while (WSAIsBlocking())
         WSACancelBlockingCall();
     WSAUnhookBlockingHook();

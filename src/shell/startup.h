@@ -21,9 +21,13 @@ void ChooseStartupMap();
 // Sets the probe engine flags by the network stack's description text.
 void AdaptProbeEngine(const char* description);
 
+// The map's opening: logged, and the metrics endpoint set as the map's settings ask.
+void ReportMapOpened(const char* path);
+
 // Points what the lower folders report and ask for at the windows above them: the map
-// reader's reports, the map's opening in its log, the status bar and the editor for the
-// cycle and the pager, the Connect action of the map, and the Tool Options dialog.
+// reader's reports, the map's opening in its log and its metrics, the status bar and the
+// editor for the cycle and the pager, the Connect action of the map, and the Tool Options
+// dialog.
 void ConnectReports();
 
 // Registers the main, detail and map window classes; false when one fails.

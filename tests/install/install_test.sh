@@ -2,7 +2,8 @@
 # Installs the build into a temporary prefix and uses the installation as a user would:
 # the program started from elsewhere finds its own data, the desktop entry, map type,
 # icons and manual page are in place and valid, and a copy of the installed example map
-# runs one headless cycle. Moved to another prefix, the installation still finds its data.
+# runs one headless cycle. The service unit runs the installed program and systemd accepts
+# it. Moved to another prefix, the installation still finds its data.
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -29,6 +30,7 @@ expected=(
   share/tarnmap/examples/office.db share/tarnmap/examples/office.INI
   share/applications/tarnmap.desktop share/mime/packages/tarnmap.xml
   share/icons/hicolor/scalable/apps/tarnmap.svg share/man/man1/tarnmap.1
+  lib/systemd/system/tarnmap-headless@.service
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x${size}/apps/tarnmap.png")
@@ -81,6 +83,23 @@ fi
 if command -v groff >/dev/null; then
   warnings=$(groff -man -Tutf8 -ww -z "$prefix/share/man/man1/tarnmap.1" 2>&1)
   [ -z "$warnings" ] || fail "groff warns about tarnmap.1: $warnings"
+fi
+
+# The service unit starts this installation's program; systemd has nothing to say about it
+# (a setting it ignores is only a warning) with its manual page looked up in the prefix,
+# and rates its exposure "OK" or better (below 4.0).
+unit=$prefix/lib/systemd/system/tarnmap-headless@.service
+grep -qxF "ExecStart=$prefix/bin/tarnmap --headless %S/tarnmap/%I" "$unit" ||
+  fail "the service unit does not start $prefix/bin/tarnmap: $(grep ExecStart "$unit")"
+if command -v systemd-analyze >/dev/null; then
+  MANPATH=$prefix/share/man systemd-analyze verify "$unit" >"$work/verify.txt" 2>&1 &&
+    [ ! -s "$work/verify.txt" ] ||
+    fail "systemd-analyze verify finds fault with the service unit: $(cat "$work/verify.txt")"
+  systemd-analyze security --offline=true --threshold=39 "$unit" >"$work/security.txt" 2>&1 ||
+    fail "the service unit is too exposed: $(tail -n 1 "$work/security.txt")"
+  echo "install test: service unit $(tail -n 1 "$work/security.txt" | sed 's/^→ //')"
+else
+  echo "install test: systemd-analyze not installed, the service unit is not verified"
 fi
 
 # A copy of the installed example runs one headless cycle; the log is written beside it.

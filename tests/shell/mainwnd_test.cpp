@@ -332,6 +332,20 @@ TEST_F(MainWindowTest, RecordsBeyondTheTablesAreToldAndKeptUntilTheUserDropsThem
     EXPECT_EQ(written.find("\nHh199,"), written.rfind("\nH")) << "200 hosts written";
 }
 
+// Metrics that cannot be served are told in a box, which stays when the map's opening has
+// cleared the status bar, and in the log; the map opens all the same.
+TEST_F(MainWindowTest, MetricsThatCannotBeServedAreToldInABox) {
+    WriteWholeFile(dir_.file("TARNMAP.INI"), "[OPTS]\r\nMETRICS=192.0.2.1:9100\r\n");
+    EnableJournal(true);
+    QueueMessageBoxAnswer(IDOK);
+    OpenMap("net", testMapText, "");
+    const std::string told = "Metrics cannot be served on 192.0.2.1:9100: the address is not one "
+                             "of this machine's. Monitoring goes on without them.";
+    EXPECT_EQ(JournalEntries(), std::vector<std::string>{"messagebox: Tarnmap: " + told});
+    EXPECT_NE(ReadWholeFile(dir_.file("net.LOG")).find(told), std::string::npos);
+    EXPECT_EQ(hostCount, 3);
+}
+
 TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
     auto detailLines = [](const HostRecord& host) {
         char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];

@@ -1,7 +1,9 @@
 // The real tarnmap program run as a child process: with its windows on the example map and
 // headless, its cycle lines, its log, its exit status, its prompt end on a signal whatever
-// waits, and its answers to wrong command lines.
+// waits, its metrics as a real Prometheus server reads them, and its answers to wrong
+// command lines.
 #include "model/hosts.h"
+#include "support/http_get.h"
 #include "support/netns.h"
 #include "support/pty_modem.h"
 #include "support/tempdir.h"
@@ -9,16 +11,20 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iomanip>
+#include <netinet/in.h>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -168,6 +174,121 @@ TEST(Headless, ATerminationSignalCutsTheCheckOrPageThatWaits) {
     }
 }
 
+// The path of `name` on PATH, "" when it is not there.
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path != nullptr ? path : "");
+    for (std::string directory; std::getline(directories, directory, ':');)
+        if (access((directory + "/" + name).c_str(), X_OK) == 0)
+            return directory + "/" + name;
+    return "";
+}
+
+// A child that is ended, if it still runs, however the test leaves.
+struct ChildGuard {
+    pid_t child;
+    ~ChildGuard() {
+        if (child > 0 && kill(child, SIGKILL) == 0)
+            WaitForExit(child, 20);
+    }
+};
+
+// The value of the one series a Prometheus query at 127.0.0.1:9090 finds; NaN for none.
+double QueryPrometheus(const std::string& query) {
+    std::string target = "/api/v1/query?query=";
+    for (unsigned char c : query)
+        target += std::isalnum(c) || c == '_'
+                      ? std::string(1, static_cast<char>(c))
+                      : "%" + std::string{"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+    std::smatch value;
+    std::string body = HttpGet("127.0.0.1", 9090, target).body;
+    if (!std::regex_search(body, value, std::regex(R"re("value":\[[0-9.e+]+,"([^"]+)"\])re")))
+        return std::nan("");
+    return std::stod(value[1]);
+}
+
+// A Prometheus server scrapes headless Tarnmap every second, in a namespace where the
+// loopback answers and a peer namespace's address is silent: both hosts are seen, the
+// silent one as down once declared so. What is served passes promtool's checks, and the
+// server threads do not hold up the end.
+TEST(Headless, PrometheusReadsItsMetrics) {
+    SKIP_WITHOUT_NAMESPACES();
+    const std::string prometheus = FindProgram("prometheus");
+    if (prometheus.empty() || FindProgram("promtool").empty())
+        GTEST_SKIP() << "prometheus and promtool are not installed (Debian package prometheus)";
+    NetworkNamespace monitor("metrics"), silent("silent");
+    ASSERT_TRUE(ConnectNamespaces(monitor, "m0", "10.77.0.1/24", silent, "s0", "10.77.0.2/24"));
+    ASSERT_TRUE(silent.SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    TempDir dir, server;
+    WriteMap(dir, {{"answering,127.0.0.1", 0}, {"silent,10.77.0.2", 0}}, 1,
+             "PING=0\r\nMSICMP=1\r\nMETRICS=9100\r\n");
+    WriteWholeFile(server.file("prometheus.yml"), "global:\n"
+                                                  "  scrape_interval: 1s\n"
+                                                  "scrape_configs:\n"
+                                                  "  - job_name: tarnmap\n"
+                                                  "    static_configs:\n"
+                                                  "      - targets: ['127.0.0.1:9100']\n");
+    EnteredNamespace inside(monitor);
+    ASSERT_TRUE(inside.ok());
+    ChildGuard tarnmap{StartTarnmap(dir, {"--headless", "net.db"})};
+    ChildGuard scraper{StartProgramIn(server.path(), {prometheus, "--config.file=prometheus.yml",
+                                                      "--storage.tsdb.path=" + server.file("data"),
+                                                      "--web.listen-address=127.0.0.1:9090"})};
+    ASSERT_GT(tarnmap.child, 0);
+    ASSERT_GT(scraper.child, 0);
+
+    // Loaded hosts count two misses already: the silent one is down after its third, some
+    // 6 s in; the wait is bounded well beyond that and Prometheus's start.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (QueryPrometheus("tarnmap_host_down{host=\"silent\"}") != 1 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(QueryPrometheus("tarnmap_host_down{host=\"silent\"}"), 1)
+        << ReadWholeFile(dir.file("out.txt")) << ReadWholeFile(server.file("err.txt"));
+    EXPECT_EQ(QueryPrometheus("tarnmap_host_up{host=\"silent\",address=\"10.77.0.2\"}"), 0);
+    EXPECT_EQ(QueryPrometheus("tarnmap_host_up{host=\"answering\",map=\"net\"}"), 1);
+    EXPECT_EQ(QueryPrometheus("tarnmap_host_down{host=\"answering\"}"), 0);
+
+    HttpAnswer served = HttpGet("127.0.0.1", 9100, "/metrics");
+    ASSERT_EQ(served.status, 200);
+    WriteWholeFile(dir.file("metrics.txt"), served.body);
+    EXPECT_TRUE(RunProgram({"sh", "-c", "promtool check metrics < " + dir.file("metrics.txt")}))
+        << served.body;
+
+    ExpectPromptEndOnSignal(tarnmap.child, "a run serving metrics");
+    tarnmap.child = -1;
+}
+
+// A port in use and a map's settings that ask for an address beyond loopback are told,
+// on standard error and in the log, and the cycles go on without metrics.
+TEST(Headless, MetricsThatCannotBeServedAreToldAndTheCyclesGoOn) {
+    TempDir dir;
+    int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    WriteMap(dir, {{"loopback,127.0.0.1", 0}}, 1, "PING=0\r\nMSICMP=1\r\nMETRICS=" + port + "\r\n",
+             "[OPTS]\r\nWAIT=1000\r\nMETRICS=0.0.0.0:9100\r\n");
+    pid_t child = StartTarnmap(dir, {"--headless", "--cycles", "2", "net.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 0);
+    close(taken);
+    const std::string refused = "METRICS=0.0.0.0:9100 in the map's settings " +
+                                dir.file("net.INI") +
+                                " is refused: a map may serve metrics only on a loopback "
+                                "address (127.x.x.x).";
+    const std::string inUse = "Metrics cannot be served on 127.0.0.1:" + port +
+                              ": the port is in use. Monitoring goes on without them.";
+    EXPECT_EQ(OwnErrorLines(dir.path()), "tarnmap: " + refused + "\ntarnmap: " + inUse + "\n");
+    EXPECT_EQ(StampedLines(dir.file("net.LOG"), "\r\n"),
+              (std::vector<std::string>{"open of database net.db", refused, inUse}));
+    EXPECT_EQ(StampedLines(dir.file("out.txt"), "\n").size(), 2u);
+}
+
 TEST(Headless, SettingsAndLogFilesThatAreFifosAreRefusedWithoutWaiting) {
     TempDir dir;
     WriteMap(dir, {{"loopback,127.0.0.1", 0}}, 3600);
@@ -283,6 +404,7 @@ TEST(Program, UsageAndErrorsAreClear) {
 
     for (std::vector<std::string> wrong : {std::vector<std::string>{"--bogus"},
                                            {"--headless", "--cycles", "0", "net.db"},
+                                           {"--headless", "--metrics", "[::1]:9100", "net.db"},
                                            {"--cycles", "2", "net.db"}}) {
         SCOPED_TRACE(wrong[0]);
         child = StartTarnmap(dir, wrong);
