@@ -330,6 +330,12 @@ bool KillTimer(HWND window, UINT_PTR id) {
     return false;
 }
 
+void WithdrawPostedMessages(HWND window, UINT message, WPARAM wParam) {
+    std::erase_if(messageQueue, [&](const MSG& queued) {
+        return queued.hwnd == window && queued.message == message && queued.wParam == wParam;
+    });
+}
+
 void ForgetWindowMessages(HWND window) {
     for (auto timer = timerTable.begin(); timer != timerTable.end();) {
         if ((*timer)->window == window)
