@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <linux/errqueue.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -108,10 +109,8 @@ int OpenEchoSocket(bool rawOnly, int* kind) {
         setsockopt(descriptor, SOL_RAW, kIcmpFilterOption, &blocked, sizeof blocked);
         *kind = ICMP_SOCKET_RAW;
     }
-    // Without these a reply is timed when it is read, and drops go uncounted; the echo
-    // works all the same.
+    // Without it a reply is timed when it is read; the echo works all the same.
     SetIntegerOption(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, 1);
-    SetIntegerOption(descriptor, SOL_SOCKET, SO_RXQ_OVFL, 1);
     return descriptor;
 }
 
@@ -126,6 +125,15 @@ void SizeEchoSocketBuffer(int descriptor, unsigned datagrams) {
     // Beyond net.core.rmem_max only with CAP_NET_ADMIN; without it, up to that limit.
     if (!SetIntegerOption(descriptor, SOL_SOCKET, SO_RCVBUFFORCE, bytes))
         SetIntegerOption(descriptor, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+std::uint32_t EchoSocketDrops(int descriptor) {
+    std::uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    if (getsockopt(descriptor, SOL_SOCKET, SO_MEMINFO, memory, &length) != 0 ||
+        length < (SK_MEMINFO_DROPS + 1) * sizeof memory[0])
+        return 0;
+    return memory[SK_MEMINFO_DROPS];
 }
 
 DWORD StatusOfSystemError(int systemError) {
@@ -166,6 +174,25 @@ std::size_t WriteEchoRequest(unsigned char* buffer, std::uint16_t identifier,
     buffer[2] = static_cast<unsigned char>(checksum >> 8);
     buffer[3] = static_cast<unsigned char>(checksum & 0xff);
     return length;
+}
+
+int SendEchoDatagram(int descriptor, const unsigned char* request, std::size_t length,
+                     DWORD destination) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = destination;
+    // An ICMP error about an earlier request leaves a pending error on a ping socket, and
+    // the next send reports that error instead of sending, taking it away as it does. So a
+    // failed send is tried again; only a failure that stays is this request's.
+    constexpr int attempts = 4;
+    int error = 0;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (sendto(descriptor, request, length, 0, reinterpret_cast<const sockaddr*>(&target),
+                   sizeof target) >= 0)
+            return 0;
+        error = errno;
+    }
+    return error;
 }
 
 // ---- The raw datagram reader ----
@@ -233,9 +260,9 @@ bool AnswersEchoRequest(const EchoMessage& message, int kind, DWORD destination,
 
 namespace {
 
-// The control messages every echo socket's datagrams carry: TTL and TOS (ping socket),
-// the arrival time, the drop count.
-void ReadControlMessages(msghdr* received, EchoMessage* message, std::uint32_t* dropped) {
+// The control messages every echo socket's datagrams carry: TTL and TOS (ping socket) and
+// the arrival time.
+void ReadControlMessages(msghdr* received, EchoMessage* message) {
     for (cmsghdr* control = CMSG_FIRSTHDR(received); control != nullptr;
          control = CMSG_NXTHDR(received, control)) {
         if (control->cmsg_level == IPPROTO_IP) {
@@ -246,20 +273,11 @@ void ReadControlMessages(msghdr* received, EchoMessage* message, std::uint32_t* 
             } else if (control->cmsg_type == IP_TOS && control->cmsg_len >= CMSG_LEN(1)) {
                 message->tos = *CMSG_DATA(control);
             }
-        } else if (control->cmsg_level == SOL_SOCKET) {
-            if (control->cmsg_type == SCM_TIMESTAMPNS &&
-                control->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-                timespec stamp{};
-                std::memcpy(&stamp, CMSG_DATA(control), sizeof stamp);
-                message->arrival =
-                    static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
-            } else if (control->cmsg_type == SO_RXQ_OVFL &&
-                       control->cmsg_len >= CMSG_LEN(sizeof(std::uint32_t)) && dropped != nullptr) {
-                std::uint32_t count = 0;
-                std::memcpy(&count, CMSG_DATA(control), sizeof count);
-                if (count > *dropped)
-                    *dropped = count;
-            }
+        } else if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SCM_TIMESTAMPNS &&
+                   control->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(control), sizeof stamp);
+            message->arrival = static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
         }
     }
 }
@@ -306,8 +324,7 @@ void ReadPingError(const msghdr& received, std::size_t length, const sockaddr_in
 
 } // namespace
 
-bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, EchoMessage* message,
-                        std::uint32_t* dropped) {
+bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, EchoMessage* message) {
     bool fromErrorQueue = kind == ICMP_SOCKET_PING;
     for (;;) {
         sockaddr_in from{};
@@ -339,7 +356,7 @@ bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, Ech
             ClearPendingError(descriptor);
             return true;
         }
-        ReadControlMessages(&received, message, dropped);
+        ReadControlMessages(&received, message);
         std::size_t length = static_cast<std::size_t>(count);
         if (fromErrorQueue) {
             ReadPingError(received, length, from, buffer->datagram, message);

@@ -13,7 +13,7 @@ namespace platform {
 
 // Opens a non-blocking ICMP socket: a ping socket first, unless `rawOnly`, and a raw one
 // when the system refuses ping sockets to us (or when `rawOnly`). Every socket reports the
-// arrival time of what it receives and counts the datagrams dropped for want of room; a ping
+// arrival time of what it receives; a ping
 // socket reports errors through its error queue with the TTL and TOS of each datagram; a raw
 // one wakes only for the ICMP types that can answer an echo. Returns the descriptor and its
 // kind (ICMP_SOCKET_PING or ICMP_SOCKET_RAW), or -1 with errno.
@@ -27,6 +27,11 @@ DWORD EchoSocketOpenFailure(int systemError);
 // the system's limit for us the room stays what the limit allows.
 void SizeEchoSocketBuffer(int descriptor, unsigned datagrams);
 
+// The datagrams the kernel dropped for want of room in the socket's receive buffer since
+// it was opened: its own count, SO_MEMINFO's. (SO_RXQ_OVFL tells that count only with a
+// datagram queued after the drops, so a buffer that stays full would hide them.)
+std::uint32_t EchoSocketDrops(int descriptor);
+
 // The status of a failed send or socket call.
 DWORD StatusOfSystemError(int systemError);
 
@@ -36,6 +41,12 @@ DWORD StatusOfSystemError(int systemError);
 // and checksum. Returns the request's length.
 std::size_t WriteEchoRequest(unsigned char* buffer, std::uint16_t identifier,
                              std::uint16_t sequence, const void* data, std::size_t dataSize);
+
+// Sends a request to `destination` (network order). 0, or the errno of a send that failed
+// for this request's own sake (a pending error left by an earlier request's answer is
+// passed over).
+int SendEchoDatagram(int descriptor, const unsigned char* request, std::size_t length,
+                     DWORD destination);
 
 enum class EchoMessageKind {
     None,       // nothing about an echo request: pass it over
@@ -80,10 +91,8 @@ struct EchoReceiveBuffer {
 // Takes the next message from the socket's queues without waiting: the error queue of a
 // ping socket first, then its datagrams. False when both are empty. A datagram that is
 // nothing of ours, or a pending socket error, gives true with kind None, so that a caller
-// reading in a loop goes on. `dropped` (may be null) is raised to the socket's count of
-// datagrams dropped for want of room when the datagram tells it.
-bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, EchoMessage* message,
-                        std::uint32_t* dropped);
+// reading in a loop goes on.
+bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, EchoMessage* message);
 
 // Clocks in nanoseconds: the kernel's arrival times are CLOCK_REALTIME; deadlines run on
 // CLOCK_MONOTONIC, which never jumps.

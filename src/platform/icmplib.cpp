@@ -262,18 +262,11 @@ DWORD SendRequest(EchoHandleSlot* slot, DWORD destination, const void* requestDa
     *sequence = NextEchoSequence();
     std::size_t length =
         WriteEchoRequest(requestBuffer, slot->identifier, *sequence, requestData, requestSize);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = destination;
     DiscardQueued(slot->descriptor);
     *sentRealtime = RealtimeNanoseconds();
     *sentMonotonic = MonotonicNanoseconds();
-    ssize_t written = -1;
-    do {
-        written = sendto(slot->descriptor, requestBuffer, length, 0,
-                         reinterpret_cast<const sockaddr*>(&target), sizeof target);
-    } while (written < 0 && errno == EINTR);
-    return written < 0 ? StatusOfSystemError(errno) : IP_SUCCESS;
+    int error = SendEchoDatagram(slot->descriptor, requestBuffer, length, destination);
+    return error != 0 ? StatusOfSystemError(error) : IP_SUCCESS;
 }
 
 // ---- The reply record ----
@@ -295,7 +288,7 @@ bool TakeAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t seq
                 EchoOutcome* outcome) {
     EchoMessage message{};
     for (int read = 0; read < kMessagesPerWake; ++read) {
-        if (!ReceiveEchoMessage(slot->descriptor, slot->kind, &receiveBuffer, &message, nullptr))
+        if (!ReceiveEchoMessage(slot->descriptor, slot->kind, &receiveBuffer, &message))
             return false;
         if (!AnswersEchoRequest(message, slot->kind, destination, slot->identifier, sequence))
             continue;
