@@ -336,14 +336,17 @@ static void PlaceOverOwner(QWidget* dialog, HWND owner) {
     dialog->move(area.center().x() - size.width() / 2, area.center().y() - size.height() / 2);
 }
 
-INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
+// Builds the dialog, sends WM_INITDIALOG and runs the test seam's hook: what a modal and a
+// modeless dialog share. Returns the dialog, or 0 when the template is unknown or the
+// dialog is gone already.
+static HWND OpenDialog(HWND owner, const char* templateName, DLGPROC procedure) {
     auto found = dialogTemplates.find(UpperCase(templateName));
     if (found == dialogTemplates.end() || procedure == nullptr)
-        return -1;
+        return 0;
     HWND dialog = BuildDialog(owner, found->second, procedure);
     WindowRecord* record = FindWindowRecord(dialog);
     if (record == nullptr)
-        return -1;
+        return 0;
 
     HWND firstStop = 0;
     for (HWND child : record->children)
@@ -361,8 +364,14 @@ INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
     std::function<void(HWND)> hook;
     if (TakeDialogHook(&hook) && IsWindow(dialog))
         hook(dialog);
+    return IsWindow(dialog) ? dialog : 0;
+}
 
-    record = FindWindowRecord(dialog);
+INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
+    HWND dialog = OpenDialog(owner, templateName, procedure);
+    if (dialog == 0)
+        return -1;
+    WindowRecord* record = FindWindowRecord(dialog);
     if (record != nullptr && !record->dialogEnded) {
         auto* widget = static_cast<DialogWidget*>(record->frame);
         PlaceOverOwner(widget, owner);
@@ -372,6 +381,18 @@ INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
     INT_PTR result = record != nullptr ? record->dialogResult : 0;
     DestroyWindow(dialog);
     return result;
+}
+
+HWND CreateDialog(HWND owner, const char* templateName, DLGPROC procedure) {
+    HWND dialog = OpenDialog(owner, templateName, procedure);
+    WindowRecord* record = FindWindowRecord(dialog);
+    if (record == nullptr || record->dialogEnded)
+        return dialog;
+    auto* widget = static_cast<DialogWidget*>(record->frame);
+    widget->setModal(false);
+    PlaceOverOwner(widget, owner);
+    widget->show();
+    return dialog;
 }
 
 bool EndDialog(HWND dialog, INT_PTR result) {

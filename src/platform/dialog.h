@@ -215,8 +215,18 @@ bool RegisterDialogTemplate(const DialogTemplate* dialogTemplate);
 // EndDialog; queued messages and timers are still delivered meanwhile. Returns EndDialog's
 // result, or -1 when the template is unknown.
 INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure);
-// Ends the dialog once its procedure returns; DialogBox then returns `result`.
+// Ends the dialog once its procedure returns; DialogBox then returns `result`. A modeless
+// dialog is only hidden by it; DestroyWindow ends one.
 bool EndDialog(HWND dialog, INT_PTR result);
+
+// ---- Modeless dialogs ----
+// Builds and shows the dialog as DialogBox does (WM_INITDIALOG, then the test seam's
+// dialog hook), and returns its handle at once, while it stays open: the program's own
+// loop delivers its messages, and everything else goes on as it was. WM_COMMAND, Enter,
+// Escape and the close box behave as in a modal dialog; DestroyWindow ends it. Returns 0
+// when the template is unknown or the dialog was destroyed during WM_INITDIALOG or the
+// hook; one that EndDialog ended there stays hidden.
+HWND CreateDialog(HWND owner, const char* templateName, DLGPROC procedure);
 
 // Items. Enter gives WM_COMMAND for the default button (IDOK without one), Escape and
 // the close box IDCANCEL, each with BN_CLICKED in the high word.

@@ -1,7 +1,8 @@
 // The system ICMP library: echo handles that send one ICMP echo request to an IPv4 address
-// and wait for its answer, with the reply record and status codes of the Win32 ICMP API.
-// Built on Linux ping sockets, or on a raw ICMP socket where ping sockets are refused.
-// Called from one thread, the user-interface thread, like the rest of the layer.
+// and wait for its answer, or leave the wait to the event loop and post its end, with the
+// reply record and status codes of the Win32 ICMP API. Built on Linux ping sockets, or on
+// a raw ICMP socket where ping sockets are refused. Called from one thread, the
+// user-interface thread, like the rest of the layer.
 #pragma once
 
 #include <cstddef>
@@ -31,8 +32,11 @@ constexpr DWORD IP_SOURCE_QUENCH = 11016;
 constexpr DWORD IP_BAD_DESTINATION = 11018;
 constexpr DWORD IP_GENERAL_FAILURE = 11050;
 
-// System error numbers for the calls' own argument and access failures.
+// System error numbers for the calls' own argument and access failures, a handle whose
+// asynchronous echo is still out, and an echo under way.
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_IO_PENDING = 997;
 
 // Flags of IP_OPTION_INFORMATION: the request may not be fragmented.
 constexpr std::uint8_t IP_FLAG_DF = 0x02;
@@ -124,6 +128,30 @@ bool IcmpCloseHandle(HANDLE handle);
 DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WORD requestSize,
                    const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
                    DWORD timeoutMs);
+
+// The same exchange without waiting: sends the request as IcmpSendEcho does and returns 0
+// at once with GetLastError() ERROR_IO_PENDING. Where Win32 signals an event or queues an
+// APC, this library posts `message` to `window` when the exchange ends (word parameter: the
+// echo handle; long parameter: the status), after writing one reply record into
+// `replyBuffer`: the answer's, as IcmpSendEcho writes it, or a record with only the Status
+// of the failure (IP_REQ_TIMED_OUT when nothing answered within `timeoutMs`). The reply
+// buffer must stay valid until then. The wait is a socket notifier and a precise timer on
+// the event loop; what the socket holds is read before the time-out is declared, and an
+// answer counts when the kernel took it in within `timeoutMs` of the send, however busy the
+// program was. One echo per handle at a time: another IcmpSendEcho or IcmpSendEcho2 on it
+// fails with ERROR_BUSY until the end is posted. IcmpCloseHandle ends the exchange
+// without a message, and withdraws a posted one not yet taken. Failures found before
+// anything is sent return 0 with the reason in GetLastError(), as IcmpSendEcho's do, and
+// post nothing.
+DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
+                    const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
+                    void* replyBuffer, DWORD replySize, DWORD timeoutMs);
+
+// After the end of IcmpSendEcho2 was posted, and until its handle is closed: 1 when the
+// record in `replyBuffer` is an answer (GetLastError() its Status, as after IcmpSendEcho),
+// 0 when it tells a failure (GetLastError() the Status); 0 with ERROR_INVALID_PARAMETER for
+// a buffer no open handle wrote.
+DWORD IcmpParseReplies(void* replyBuffer, DWORD replySize);
 
 // The status of this thread's last ICMP library call is in GetLastError() (system.h).
 

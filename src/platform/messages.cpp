@@ -298,6 +298,8 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
         record->id = id;
         record->timer = std::make_unique<QTimer>();
         record->waiting = false;
+        // Precise: a timer of a second ends between 1000 and 1020 ms, not 5% either way.
+        record->timer->setTimerType(Qt::PreciseTimer);
         QObject::connect(record->timer.get(), &QTimer::timeout,
                          [window, id]() { TimerFired(window, id); });
         timer = record.get();
@@ -326,6 +328,12 @@ bool KillTimer(HWND window, UINT_PTR id) {
         }
     }
     return false;
+}
+
+void WithdrawPostedMessages(HWND window, UINT message, WPARAM wParam) {
+    std::erase_if(messageQueue, [&](const MSG& queued) {
+        return queued.hwnd == window && queued.message == message && queued.wParam == wParam;
+    });
 }
 
 void ForgetWindowMessages(HWND window) {

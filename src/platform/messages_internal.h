@@ -45,5 +45,8 @@ void StartMessageDispatcher();
 void RunNestedLoop(const std::function<void()>& loop);
 // Removes every queued message of a window and its timers (it is being destroyed).
 void ForgetWindowMessages(HWND window);
+// Removes the queued messages `message` for `window` whose word parameter is `wParam`: the
+// end of something that was called off after it was posted.
+void WithdrawPostedMessages(HWND window, UINT message, WPARAM wParam);
 
 } // namespace platform

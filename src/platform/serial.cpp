@@ -1,10 +1,16 @@
 // Serial ports on termios. Every wait is poll() with a deadline that a termination signal
-// cuts short, so no call can hang or hold the program's end.
+// cuts short, so no call can hang or hold the program's end; notifications instead watch
+// the port from the event loop and wait for nothing.
 #include "platform/serial.h"
 
 #include "platform/signals_internal.h"
+#include "platform/messages.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/system_internal.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +29,13 @@ struct PortState {
     DWORD mask = 0;
     DWORD readTimeout = 0;
     DWORD writeTimeout = 0;
+    // EnableCommNotification: the window told, the watch on the port, the modem lines'
+    // sampling and their last state, and whether CN_RECEIVE waits for a ReadFile.
+    HWND notifyWindow = 0;
+    QSocketNotifier* receiveWatch = nullptr;
+    QTimer* lineWatch = nullptr;
+    int lines = 0;
+    bool receivePosted = false;
 };
 constexpr int MAX_PORT_DESCRIPTOR = 1024;
 PortState ports[MAX_PORT_DESCRIPTOR];
@@ -238,6 +251,10 @@ bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read) {
     PortState* state = StateOf(port);
     if (state == nullptr)
         return Fail();
+    if (state->receivePosted) {
+        state->receivePosted = false; // each read asks for the next CN_RECEIVE
+        state->receiveWatch->setEnabled(true);
+    }
     long long deadline = state->readTimeout != 0 ? NowMs() + state->readTimeout : -1;
     char* bytes = static_cast<char*>(data);
     while (*read < size) {
@@ -317,8 +334,71 @@ bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs) {
     }
 }
 
+namespace {
+
+void StopNotification(PortState* state) {
+    // Deleted directly: their handlers only post messages, so they are not running.
+    delete state->receiveWatch;
+    delete state->lineWatch;
+    state->receiveWatch = nullptr;
+    state->lineWatch = nullptr;
+    state->notifyWindow = 0;
+    state->receivePosted = false;
+}
+
+void OnPortReadable(int fd) {
+    PortState& state = ports[fd];
+    state.receiveWatch->setEnabled(false);
+    state.receivePosted = true;
+    PostMessage(state.notifyWindow, WM_COMMNOTIFY, reinterpret_cast<WPARAM>(HandleOf(fd)),
+                static_cast<LPARAM>(CN_RECEIVE));
+}
+
+// Modem lines change without making the descriptor ready, so they are sampled.
+void OnLineSample(int fd) {
+    PortState& state = ports[fd];
+    int now = 0;
+    if (ioctl(fd, TIOCMGET, &now) != 0)
+        return;
+    int changed = now ^ state.lines;
+    state.lines = now;
+    if (((state.mask & EV_CTS) != 0 && (changed & TIOCM_CTS) != 0) ||
+        ((state.mask & EV_DSR) != 0 && (changed & TIOCM_DSR) != 0) ||
+        ((state.mask & EV_RLSD) != 0 && (changed & TIOCM_CD) != 0))
+        PostMessage(state.notifyWindow, WM_COMMNOTIFY, reinterpret_cast<WPARAM>(HandleOf(fd)),
+                    static_cast<LPARAM>(CN_EVENT));
+}
+
+constexpr int LINE_SAMPLE_MS = 50;
+
+} // namespace
+
+bool EnableCommNotification(HANDLE port, HWND window) {
+    PortState* state = StateOf(port);
+    if (state == nullptr)
+        return Fail();
+    int fd = DescriptorOf(port);
+    StopNotification(state);
+    if (window == 0)
+        return true;
+    state->notifyWindow = window;
+    state->receiveWatch = new QSocketNotifier(fd, QSocketNotifier::Read);
+    QObject::connect(state->receiveWatch, &QSocketNotifier::activated,
+                     [fd] { OnPortReadable(fd); });
+    if (ioctl(fd, TIOCMGET, &state->lines) == 0) {
+        state->lineWatch = new QTimer;
+        state->lineWatch->setTimerType(Qt::PreciseTimer);
+        QObject::connect(state->lineWatch, &QTimer::timeout, [fd] { OnLineSample(fd); });
+        state->lineWatch->start(LINE_SAMPLE_MS);
+    }
+    return true;
+}
+
 bool CloseHandle(HANDLE port) {
-    if (StateOf(port) == nullptr || close(DescriptorOf(port)) != 0)
+    PortState* state = StateOf(port);
+    if (state != nullptr)
+        StopNotification(state);
+    if (state == nullptr || close(DescriptorOf(port)) != 0)
         return Fail();
     return true;
 }

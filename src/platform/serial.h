@@ -1,7 +1,7 @@
 // Serial ports for the modem of the pager: open by port name or device path, line
-// settings, time-outs, whole reads and writes, and a bounded wait for a line event.
-// Nothing here dispatches window messages; the calls block the caller, but a termination
-// signal ends any wait at once (ERROR_OPERATION_ABORTED).
+// settings, time-outs, whole reads and writes, a bounded wait for a line event, and
+// notifications posted as window messages. The waiting calls dispatch nothing and block
+// the caller, but a termination signal ends any wait at once (ERROR_OPERATION_ABORTED).
 #pragma once
 
 #include "platform/system.h"
@@ -56,6 +56,19 @@ bool SetCommMask(HANDLE port, DWORD mask);
 // modem lines (a pseudo-terminal) reports received characters only; a line that hung up
 // reports one too, and the read that follows tells the hang-up.
 bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs);
+
+// Notifications, as Win16's EnableCommNotification gave them: WM_COMMNOTIFY to `window`,
+// word parameter the port's handle, long parameter CN_RECEIVE when bytes wait to be read
+// (once until the next ReadFile, which finds them at once), or CN_EVENT when a modem line
+// among the events of SetCommMask (EV_CTS, EV_DSR, EV_RLSD) changed. A line that hangs up
+// posts CN_RECEIVE too: the ReadFile that follows fails with ERROR_BROKEN_PIPE. Modem lines
+// are sampled every 50 ms while notifications are on; a device without them (a
+// pseudo-terminal) notifies received bytes and hang-ups only. Window 0 turns them off, as
+// CloseHandle does.
+constexpr UINT WM_COMMNOTIFY = 0x0044;
+constexpr DWORD CN_RECEIVE = 0x0001;
+constexpr DWORD CN_EVENT = 0x0004;
+bool EnableCommNotification(HANDLE port, HWND window);
 
 bool CloseHandle(HANDLE port);
 

@@ -19,14 +19,12 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -64,6 +62,8 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #include "platform/winsock.h"
 
 #include "platform/capability_internal.h"
+#include "platform/capability.h"
+#include "platform/lookups_internal.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
 #include "platform/signals_internal.h"
@@ -173,7 +173,9 @@ struct SocketRecord {
     std::int32_t events; // FD_* bits; 0: nothing is reported
     bool readPosted;     // FD_READ reported; the next receive asks for another
     bool closePosted;    // FD_CLOSE reported; nothing more is reported on reading
+    bool unconnected;    // a stream socket with FD_CONNECT selected, not connected yet
     QSocketNotifier* readNotifier;
+    QSocketNotifier* connectNotifier; // watches a connect under way for FD_CONNECT
 };
 
 constexpr int maxSockets = 256;    // reported as iMaxSockets
@@ -287,17 +289,50 @@ void PostSocketEvent(const SocketRecord& record, int event, int error) {
 }
 
 // Turns the notifier on only while an event can still be reported, so that a readable
-// socket nobody has read from yet does not wake the loop over and over.
+// socket nobody has read from yet does not wake the loop over and over. A stream socket
+// that is not connected yet reports nothing but its FD_CONNECT.
 void UpdateNotifier(SocketRecord& record) {
     if (record.readNotifier != nullptr)
         record.readNotifier->setEnabled((record.events & (FD_READ | FD_CLOSE)) != 0 &&
-                                        !record.readPosted && !record.closePosted);
+                                        !record.readPosted && !record.closePosted &&
+                                        !record.unconnected);
 }
 
 void DropNotifier(SocketRecord& record) {
-    // Deleted directly: its handler only posts messages, so it is not running.
+    // Deleted directly: their handlers only post messages, so they are not running.
     delete record.readNotifier;
     record.readNotifier = nullptr;
+    delete record.connectNotifier;
+    record.connectNotifier = nullptr;
+}
+
+// A connect reported by FD_CONNECT ended, with its error in the high word. After a failed
+// one nothing more is reported; after a successful one, reading and closing are.
+void OnConnectEnded(int descriptor) {
+    SocketRecord* record = FindSocket(static_cast<SOCKET>(descriptor));
+    if (record == nullptr || record->connectNotifier == nullptr)
+        return;
+    record->connectNotifier->setEnabled(false);
+    int outcome = 0;
+    socklen_t outcomeLength = sizeof outcome;
+    if (::getsockopt(descriptor, systemSocketLevel, SO_ERROR, &outcome, &outcomeLength) != 0)
+        outcome = errno;
+    record->unconnected = false;
+    record->closePosted = outcome != 0;
+    if ((record->events & FD_CONNECT) != 0)
+        PostSocketEvent(*record, FD_CONNECT, outcome != 0 ? WinsockErrorFromErrno(outcome) : 0);
+    UpdateNotifier(*record);
+}
+
+// Watches the connect just begun on a socket that reports FD_CONNECT.
+void WatchConnect(SocketRecord& record) {
+    int descriptor = record.descriptor;
+    if (record.connectNotifier == nullptr) {
+        record.connectNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Write);
+        QObject::connect(record.connectNotifier, &QSocketNotifier::activated,
+                         [descriptor] { OnConnectEnded(descriptor); });
+    }
+    record.connectNotifier->setEnabled(true);
 }
 
 void OnReadable(int descriptor) {
@@ -330,6 +365,10 @@ void OnReadable(int descriptor) {
 
 // ---- Start-up, errors and the blocking hook ----
 
+namespace {
+void CancelAsyncLookups();
+} // namespace
+
 int WSAStartup(WORD versionRequested, WSADATA* data) {
     if (blockingCallActive)
         return WSAEINPROGRESS;
@@ -355,6 +394,7 @@ int WSACleanup() {
     if (!MayCall())
         return SOCKET_ERROR;
     if (--startupCount == 0) {
+        CancelAsyncLookups();
         for (SocketRecord& record : socketTable) {
             DropNotifier(record);
             if (record.inUse)
@@ -470,14 +510,23 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
     int error = ToSystemAddress(address, addressLength, &systemAddress);
     if (error != 0)
         return Fail(error);
+    bool reported = record->nonBlocking && (record->events & FD_CONNECT) != 0;
     if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
                   sizeof systemAddress) == 0) {
+        if (reported) {
+            // Done at once; the program still hears of it as it would later.
+            record->unconnected = false;
+            PostSocketEvent(*record, FD_CONNECT, 0);
+            UpdateNotifier(*record);
+        }
         return 0;
     }
     if (errno != EINPROGRESS && errno != EINTR)
         return Fail(WinsockErrorFromErrno(errno));
+    if (reported)
+        WatchConnect(*record);
     if (record->nonBlocking)
-        return Fail(WSAEWOULDBLOCK); // goes on in the background, unreported
+        return Fail(WSAEWOULDBLOCK); // goes on in the background, told by FD_CONNECT if asked
     error = WaitUntilReady(record->descriptor, POLLOUT);
     if (error != 0)
         return Fail(error);
@@ -663,7 +712,7 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    if ((events & ~(FD_READ | FD_CLOSE)) != 0)
+    if ((events & ~(FD_READ | FD_CLOSE | FD_CONNECT)) != 0)
         return Fail(WSAEINVAL);
     if (events != 0 && QCoreApplication::instance() == nullptr)
         return Fail(WSASYSNOTREADY); // no event loop to watch the socket
@@ -674,6 +723,12 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
     record->events = events;
     record->readPosted = false;
     record->closePosted = false;
+    // A stream socket not connected yet would read as closed; it waits for its connect.
+    ::sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    record->unconnected =
+        (events & FD_CONNECT) != 0 && record->type == SOCK_STREAM &&
+        ::getpeername(record->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) != 0;
     if (events == 0)
         return 0;
     int descriptor = record->descriptor;
@@ -705,78 +760,6 @@ char* inet_ntoa(in_addr address) {
 
 namespace {
 
-// One look-up, shared by the caller and its worker thread. A caller that gives up leaves
-// the worker to finish alone; whichever lets go last frees the job, and the answer of an
-// abandoned job is never copied anywhere.
-struct LookupJob {
-    bool byAddress = false;
-    std::string name;
-    unsigned char address[4] = {};
-    int wakeDescriptor = -1; // signalled by the worker when the answer is ready
-    std::atomic<bool> finished{false};
-    // The answer, written by the worker before `finished`.
-    int error = 0;
-    std::string officialName;
-    std::vector<std::string> aliases;
-    std::vector<std::array<unsigned char, 4>> addresses;
-
-    LookupJob() = default;
-    LookupJob(const LookupJob&) = delete;
-    LookupJob& operator=(const LookupJob&) = delete;
-    ~LookupJob() {
-        if (wakeDescriptor >= 0)
-            ::close(wakeDescriptor);
-    }
-};
-
-// Workers of abandoned look-ups may still wait for a slow resolver; this bounds how many.
-constexpr int maxLookupsRunning = 8;
-std::atomic<int> lookupsRunning{0};
-
-constexpr std::size_t firstWorkSize = 8192;
-constexpr std::size_t maxWorkSize = 1 << 20;
-
-void RunLookup(std::shared_ptr<LookupJob> job) {
-    std::vector<char> work(firstWorkSize);
-    ::hostent entry{};
-    ::hostent* result = nullptr;
-    int resolverError = 0;
-    int status = 0;
-    for (;;) {
-        if (job->byAddress)
-            status = ::gethostbyaddr_r(job->address, sizeof job->address, systemInet, &entry,
-                                       work.data(), work.size(), &result, &resolverError);
-        else
-            status = ::gethostbyname_r(job->name.c_str(), &entry, work.data(), work.size(), &result,
-                                       &resolverError);
-        if (status != ERANGE || work.size() >= maxWorkSize)
-            break;
-        work.resize(work.size() * 2);
-    }
-    if (result == nullptr) {
-        if (resolverError == NETDB_INTERNAL)
-            job->error = status != 0 ? WinsockErrorFromErrno(status) : WSANO_RECOVERY;
-        else
-            job->error = WinsockErrorFromResolver(resolverError);
-    } else if (entry.h_addrtype != systemInet || entry.h_length != 4) {
-        job->error = WSANO_DATA;
-    } else {
-        job->officialName = entry.h_name != nullptr ? entry.h_name : "";
-        for (char** alias = entry.h_aliases; alias != nullptr && *alias != nullptr; ++alias)
-            job->aliases.emplace_back(*alias);
-        for (char** item = entry.h_addr_list; item != nullptr && *item != nullptr; ++item) {
-            std::array<unsigned char, 4> bytes;
-            std::memcpy(bytes.data(), *item, bytes.size());
-            job->addresses.push_back(bytes);
-        }
-    }
-    job->finished.store(true, std::memory_order_release);
-    std::uint64_t one = 1;
-    ssize_t ignored = ::write(job->wakeDescriptor, &one, sizeof one);
-    (void)ignored; // an eventfd write of 1 cannot fail short of overflow
-    --lookupsRunning;
-}
-
 // Where the answer of the last successful look-up lives, as on the stack this copies.
 constexpr int maxHostNameLength = 255;
 constexpr int maxAliases = 16;
@@ -795,12 +778,12 @@ struct HostEntryStorage {
 HostEntryStorage hostEntryStorage;
 
 // Copies an answer into the storage, cutting names and lists to its sizes.
-hostent* StoreHostEntry(const LookupJob& job) {
+hostent* StoreHostEntry(const LookupAnswer& answer) {
     HostEntryStorage& storage = hostEntryStorage;
-    std::snprintf(storage.name, sizeof storage.name, "%s", job.officialName.c_str());
+    std::snprintf(storage.name, sizeof storage.name, "%s", answer.officialName.c_str());
     int aliasCount = 0;
     std::size_t used = 0;
-    for (const std::string& alias : job.aliases) {
+    for (const std::string& alias : answer.aliases) {
         if (aliasCount == maxAliases || used + alias.size() + 1 > sizeof storage.aliasText)
             break;
         char* text = storage.aliasText + used;
@@ -810,7 +793,7 @@ hostent* StoreHostEntry(const LookupJob& job) {
     }
     storage.aliasPointers[aliasCount] = nullptr;
     int addressCount = 0;
-    for (const std::array<unsigned char, 4>& bytes : job.addresses) {
+    for (const std::array<unsigned char, 4>& bytes : answer.addresses) {
         if (addressCount == maxAddresses)
             break;
         std::memcpy(storage.addressBytes[addressCount], bytes.data(), 4);
@@ -826,23 +809,15 @@ hostent* StoreHostEntry(const LookupJob& job) {
     return &storage.entry;
 }
 
-// Starts the worker and runs the blocking hook until the answer is there or the call is
+// Queues the look-up and runs the blocking hook until the answer is there or the call is
 // cancelled.
 hostent* RunLookupJob(const std::shared_ptr<LookupJob>& job) {
-    if (lookupsRunning.load() >= maxLookupsRunning) {
-        lastError = WSATRY_AGAIN;
-        return nullptr;
-    }
     job->wakeDescriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (job->wakeDescriptor < 0) {
         lastError = WinsockErrorFromErrno(errno);
         return nullptr;
     }
-    ++lookupsRunning;
-    try {
-        std::thread(RunLookup, job).detach();
-    } catch (const std::system_error&) {
-        --lookupsRunning;
+    if (!QueueLookup(job)) {
         lastError = WSAENOBUFS;
         return nullptr;
     }
@@ -855,11 +830,23 @@ hostent* RunLookupJob(const std::shared_ptr<LookupJob>& job) {
         lastError = WSANO_RECOVERY;
         return nullptr;
     }
-    if (job->error != 0) {
-        lastError = job->error;
+    if (job->answer.error != 0) {
+        lastError = job->answer.error;
         return nullptr;
     }
-    return StoreHostEntry(*job);
+    return StoreHostEntry(job->answer);
+}
+
+bool CheckAddressArguments(const char* address, int length, int type) {
+    if (type != AF_INET) {
+        lastError = WSAEAFNOSUPPORT;
+        return false;
+    }
+    if (address == nullptr || length != 4) {
+        lastError = WSAEFAULT;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -877,16 +864,8 @@ hostent* gethostbyname(const char* name) {
 }
 
 hostent* gethostbyaddr(const char* address, int length, int type) {
-    if (!MayCall())
+    if (!MayCall() || !CheckAddressArguments(address, length, type))
         return nullptr;
-    if (type != AF_INET) {
-        lastError = WSAEAFNOSUPPORT;
-        return nullptr;
-    }
-    if (address == nullptr || length != 4) {
-        lastError = WSAEFAULT;
-        return nullptr;
-    }
     auto job = std::make_shared<LookupJob>();
     job->byAddress = true;
     std::memcpy(job->address, address, sizeof job->address);
@@ -921,6 +900,136 @@ void TouchListener(const char* address, unsigned port) {
         return;
     ::connect(touch, reinterpret_cast<const ::sockaddr*>(&where), sizeof where);
     ::close(touch);
+// ---- Asynchronous look-ups ----
+
+namespace {
+
+// The asynchronous look-ups not yet ended, which the last WSACleanup calls off.
+std::vector<std::uint64_t> asyncLookups;
+
+void ForgetAsyncLookup(std::uint64_t number) {
+    std::erase(asyncLookups, number);
+}
+
+void CancelAsyncLookups() {
+    for (std::uint64_t number : asyncLookups)
+        AbandonLookup(number);
+    asyncLookups.clear();
+}
+
+// The room one part of a host entry takes at `offset`, rounded up for what follows.
+std::size_t Aligned(std::size_t offset, std::size_t alignment) {
+    return (offset + alignment - 1) / alignment * alignment;
+}
+
+// Lays `answer` out in `buffer` as a host entry followed by everything it points to: the
+// alias and address pointer lists, the addresses, the names. Returns the bytes it needs;
+// writes only when they fit in `size`.
+std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_t size) {
+    std::size_t aliasList = Aligned(sizeof(hostent), alignof(char*));
+    std::size_t addressList = aliasList + (answer.aliases.size() + 1) * sizeof(char*);
+    std::size_t addressBytes = addressList + (answer.addresses.size() + 1) * sizeof(char*);
+    std::size_t texts = addressBytes + answer.addresses.size() * 4;
+    std::size_t needed = texts + answer.officialName.size() + 1;
+    for (const std::string& alias : answer.aliases)
+        needed += alias.size() + 1;
+    if (needed > size)
+        return needed;
+    auto place = [buffer](std::size_t offset) { return buffer + offset; };
+    auto putPointer = [&](std::size_t at, char* pointer) {
+        std::memcpy(place(at), &pointer, sizeof pointer);
+    };
+    auto putText = [&](std::size_t* at, const std::string& text) {
+        char* start = place(*at);
+        std::memcpy(start, text.c_str(), text.size() + 1);
+        *at += text.size() + 1;
+        return start;
+    };
+    std::size_t textAt = texts;
+    hostent entry{};
+    entry.h_name = putText(&textAt, answer.officialName);
+    entry.h_aliases = reinterpret_cast<char**>(place(aliasList));
+    entry.h_addrtype = AF_INET;
+    entry.h_length = 4;
+    entry.h_addr_list = reinterpret_cast<char**>(place(addressList));
+    for (std::size_t index = 0; index < answer.aliases.size(); ++index)
+        putPointer(aliasList + index * sizeof(char*), putText(&textAt, answer.aliases[index]));
+    putPointer(aliasList + answer.aliases.size() * sizeof(char*), nullptr);
+    for (std::size_t index = 0; index < answer.addresses.size(); ++index) {
+        char* bytes = place(addressBytes + index * 4);
+        std::memcpy(bytes, answer.addresses[index].data(), 4);
+        putPointer(addressList + index * sizeof(char*), bytes);
+    }
+    putPointer(addressList + answer.addresses.size() * sizeof(char*), nullptr);
+    std::memcpy(buffer, &entry, sizeof entry);
+    return needed;
+}
+
+HANDLE StartAsyncLookup(const std::shared_ptr<LookupJob>& job, HWND window, UINT message,
+                        char* buffer, int bufferLength) {
+    if (startupCount == 0) {
+        lastError = WSANOTINITIALISED;
+        return nullptr;
+    }
+    if (buffer == nullptr || bufferLength < static_cast<int>(sizeof(hostent))) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    std::uint64_t* number = &job->number;
+    job->done = [window, message, buffer, bufferLength, number](const LookupAnswer& answer) {
+        ForgetAsyncLookup(*number);
+        int error = answer.error;
+        std::size_t needed = 0;
+        if (error == 0) {
+            needed = LayOutHostEntry(answer, buffer, static_cast<std::size_t>(bufferLength));
+            if (needed > static_cast<std::size_t>(bufferLength))
+                error = WSAENOBUFS;
+        }
+        std::size_t reported = needed > 0xFFFF ? 0xFFFF : needed;
+        PostMessage(
+            window, message, static_cast<WPARAM>(*number),
+            WSAMAKEASYNCREPLY(static_cast<unsigned>(reported), static_cast<unsigned>(error)));
+    };
+    if (!QueueLookup(job)) {
+        lastError = QCoreApplication::instance() == nullptr ? WSASYSNOTREADY : WSAENOBUFS;
+        return nullptr;
+    }
+    asyncLookups.push_back(job->number);
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(job->number));
+}
+
+} // namespace
+
+HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
+                             int bufferLength) {
+    if (name == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    auto job = std::make_shared<LookupJob>();
+    job->name = name;
+    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+}
+
+HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
+                             char* buffer, int bufferLength) {
+    if (!CheckAddressArguments(address, length, type))
+        return nullptr;
+    auto job = std::make_shared<LookupJob>();
+    job->byAddress = true;
+    std::memcpy(job->address, address, sizeof job->address);
+    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+}
+
+int WSACancelAsyncRequest(HANDLE task) {
+    if (startupCount == 0)
+        return Fail(WSANOTINITIALISED);
+    auto number = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(task));
+    if (std::find(asyncLookups.begin(), asyncLookups.end(), number) == asyncLookups.end())
+        return Fail(number != 0 && number <= LastLookupNumber() ? WSAEALREADY : WSAEINVAL);
+    AbandonLookup(number);
+    ForgetAsyncLookup(number);
+    return 0;
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 // The network stack as the program sees it: Winsock 1.1 names, numbers and behaviour for
-// start-up, blocking sockets whose waits run the blocking hook, name look-ups, dotted
-// addresses, error numbers, and socket events posted as window messages.
+// start-up, blocking sockets whose waits run the blocking hook, name look-ups (blocking, or
+// answered by a window message), dotted addresses, error numbers, and socket events posted
+// as window messages.
 #pragma once
 
 #include "platform/types.h"
@@ -205,8 +206,9 @@ int closesocket(SOCKET socket);
 
 // ---- Socket events as window messages ----
 
-// Events for WSAAsyncSelect: the two the program reads an answer by.
+// Events for WSAAsyncSelect: the ones the program connects and reads an answer by.
 inline constexpr std::int32_t FD_READ = 0x01;
+inline constexpr std::int32_t FD_CONNECT = 0x10;
 inline constexpr std::int32_t FD_CLOSE = 0x20;
 
 // The long parameter of an event message: the event in the low word, the error in the high.
@@ -219,9 +221,14 @@ constexpr int WSAGETSELECTERROR(LPARAM value) {
 
 // Posts `message` to `window` (word parameter: the socket; long parameter: the event and
 // the error) when one of `events` happens. FD_READ comes once until the program
-// receives; FD_CLOSE once, when the far end closes or the connection fails; other events
-// fail with WSAEINVAL. The socket no longer blocks from here on: calls that would wait fail
-// with WSAEWOULDBLOCK (a connect then goes on unreported). Events 0 stops the messages.
+// receives; FD_CLOSE once, when the far end closes or the connection fails; FD_CONNECT once
+// for each connect, when it has succeeded (error 0) or failed (its error, e.g.
+// WSAECONNREFUSED; nothing else comes after a failed one); other events fail with
+// WSAEINVAL. The socket no longer blocks from here on: calls that would wait fail with
+// WSAEWOULDBLOCK, a connect among them, which goes on and is told by FD_CONNECT when it was
+// selected (a connect that fails at once, e.g. WSAENETUNREACH, fails with its error and
+// posts nothing). Until a stream socket with FD_CONNECT selected is connected, it reports
+// nothing else. Events 0 stops the messages.
 int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events);
 
 // ---- Addresses and names ----
@@ -238,6 +245,42 @@ char* inet_ntoa(in_addr address);
 // WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA or WSAEINTR on failure.
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* address, int length, int type);
+
+// ---- Look-ups answered by a window message ----
+
+// The buffer an asynchronous look-up lays its answer out in: a hostent, then the lists and
+// names it points to. Give it this size, aligned for a hostent.
+inline constexpr int MAXGETHOSTSTRUCT = 1024;
+
+// The long parameter of a look-up's message: the bytes the answer needs in the low word,
+// the error in the high.
+constexpr LPARAM WSAMAKEASYNCREPLY(unsigned bufferLength, unsigned error) {
+    return static_cast<LPARAM>((bufferLength & 0xFFFFu) | ((error & 0xFFFFu) << 16));
+}
+constexpr int WSAGETASYNCBUFLEN(LPARAM value) {
+    return static_cast<int>(static_cast<std::uint32_t>(value) & 0xFFFFu);
+}
+constexpr int WSAGETASYNCERROR(LPARAM value) {
+    return static_cast<int>((static_cast<std::uint32_t>(value) >> 16) & 0xFFFFu);
+}
+
+// Start a look-up on the worker threads and return at once with its task handle (null,
+// with the reason in WSAGetLastError, when it cannot start). When it ends, the answer is
+// laid out in `buffer` and `message` is posted to `window`: word parameter the task handle,
+// long parameter WSAMAKEASYNCREPLY(bytes used, 0); or error WSAHOST_NOT_FOUND,
+// WSATRY_AGAIN, WSANO_RECOVERY or WSANO_DATA, or WSAENOBUFS with the bytes it would need
+// when `bufferLength` is too small (the buffer is then left as it was). The buffer must stay
+// valid until the message comes or the request is cancelled. Look-ups beyond the workers'
+// number wait their turn. These calls never block, so a blocking call in progress does not
+// refuse them.
+HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
+                             int bufferLength);
+HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
+                             char* buffer, int bufferLength);
+// Calls a look-up off: its message never comes and its buffer is no longer written. Fails
+// with WSAEALREADY when it has ended (its message posted) and WSAEINVAL for a handle that
+// was never a task. The last WSACleanup calls off every look-up under way.
+int WSACancelAsyncRequest(HANDLE task);
 
 // ---- Inside the layer ----
 

@@ -3,7 +3,7 @@
 // monitor's raw probe, the raw ping and trace, and the library over a ping socket and over
 // a raw one.
 #include "echo_world.h"
-#include "icmp_peer.h"
+#include "support/icmp_peer.h"
 
 #include "icmp/icmplib.h"
 #include "icmp/rawecho.h"

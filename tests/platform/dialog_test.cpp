@@ -319,6 +319,51 @@ TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
     EXPECT_EQ(CountCommands(1033, BN_CLICKED), 1);
 }
 
+// The same dialog kept open: Accept only notes the command, Cancel ends it for good.
+INT_PTR ModelessDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER) {
+        ++outcome.ticks;
+        return 1;
+    }
+    if (message == WM_COMMAND && (LOWORD(wParam) == 100 || LOWORD(wParam) == IDCANCEL)) {
+        outcome.commands.emplace_back(LOWORD(wParam), HIWORD(wParam));
+        if (LOWORD(wParam) == IDCANCEL)
+            DestroyWindow(dialog);
+        return 1;
+    }
+    return TestDialogProc(dialog, message, wParam, lParam);
+}
+
+TEST_F(DialogTest, AModelessDialogStaysOpenWhileTheProgramsOwnLoopGoesOn) {
+    QueueDialogHook([](HWND dialog) { SetDlgItemText(dialog, 602, "7"); });
+    HWND dialog = CreateDialog(0, "TESTDLG", ModelessDialogProc);
+    ASSERT_NE(dialog, 0u);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    EXPECT_EQ(GetDlgItemInt(dialog, 602, nullptr, false), 7u) << "the hook ran";
+    char name[16];
+    GetDlgItemText(dialog, 601, name, sizeof name);
+    EXPECT_STREQ(name, "gateway") << "WM_INITDIALOG came first";
+
+    // Its messages and timers come through the program's loop; no loop of its own runs.
+    SetTimer(dialog, 1, 10, nullptr);
+    MSG message;
+    for (int round = 0; round < 5000 && outcome.ticks < 2; ++round)
+        if (GetMessage(&message, 0, 0, 0) != 0)
+            DispatchMessage(&message);
+    EXPECT_GE(outcome.ticks, 2);
+    KillTimer(dialog, 1);
+    EXPECT_TRUE(SaveWindowImage(dialog, OutputPath("dialog_modeless.png").c_str()));
+
+    // The keys of a modal dialog: Enter presses the default button, Escape cancels.
+    SimulateKey(dialog, VK_RETURN, '\r');
+    EXPECT_EQ(CountCommands(100, BN_CLICKED), 1);
+    EXPECT_TRUE(IsWindow(dialog));
+    SimulateKey(dialog, VK_ESCAPE, 27);
+    EXPECT_EQ(CountCommands(IDCANCEL, BN_CLICKED), 1);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(CreateDialog(0, "NO_SUCH_DIALOG", ModelessDialogProc), 0u);
+}
+
 TEST_F(DialogTest, MessageBoxesTakeTheQueuedAnswerAndAreJournaled) {
     QueueMessageBoxAnswer(IDNO);
     EXPECT_EQ(MessageBox(0, "Save changes?", "Tarnmap", MB_SAVEDISCARDCANCEL | MB_ICONQUESTION),

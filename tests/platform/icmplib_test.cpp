@@ -1,7 +1,7 @@
 // The ICMP library against a real network: loopback and a router with hosts behind it, in
-// namespaces made for each test, over ping sockets and raw sockets; and the raw datagram
-// reader on crafted datagrams. A silent host among forged and foreign ICMP is the echo
-// engines' test (icmp_tests).
+// namespaces made for each test, over ping sockets and raw sockets, each exchange told by
+// the message IcmpSendEcho2 posts; and the raw datagram reader on crafted datagrams. A
+// silent host among forged and foreign ICMP is the echo engines' test (icmp_tests).
 #include "platform/icmplib.h"
 
 #include <arpa/inet.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/testing_sys.h"
+#include "event_window.h"
 #include "support/netns.h"
 
 using namespace platform;
@@ -57,15 +58,36 @@ struct ReplyBuffer {
     }
 };
 
+constexpr UINT kEchoMessage = WM_USER + 42;
+
 // 56 bytes of request data: the banner and zeros.
 struct Request {
     unsigned char data[56] = {};
     Request() { std::memcpy(data, kBanner, sizeof kBanner); }
+    // Sends without waiting and runs the loop until the end is posted, which it checks;
+    // returns IcmpParseReplies' count, or 0 with the failure when nothing was sent.
     DWORD Send(HANDLE handle, const char* destination, ReplyBuffer* reply, WORD size = 56,
                const IP_OPTION_INFORMATION* options = nullptr, DWORD replySize = ReplyBuffer::kSize,
                DWORD timeoutMs = 3000) const {
-        return IcmpSendEcho(handle, Address(destination), data, size, options, reply->bytes,
-                            replySize, timeoutMs);
+        EventWindow window;
+        if (IcmpSendEcho2(handle, window.handle(), kEchoMessage, Address(destination), data, size,
+                          options, reply->bytes, replySize, timeoutMs) != 0)
+            return 99;
+        if (GetLastError() != ERROR_IO_PENDING)
+            return 0;
+        EXPECT_EQ(IcmpSendEcho(handle, Address(destination), data, size, options, reply->bytes,
+                               replySize, timeoutMs),
+                  0u);
+        EXPECT_EQ(GetLastError(), ERROR_BUSY) << "one echo at a time on a handle";
+        auto ended = [&window] { return !window.Received(kEchoMessage).empty(); };
+        EXPECT_TRUE(window.RunUntil(ended, 10 * timeoutMs + 1000));
+        if (!ended())
+            return 98;
+        EventWindow::Event end = window.Received(kEchoMessage).front();
+        EXPECT_EQ(end.wParam, reinterpret_cast<WPARAM>(handle));
+        DWORD replies = IcmpParseReplies(reply->bytes, replySize);
+        EXPECT_EQ(static_cast<DWORD>(end.lParam), GetLastError()) << "the status, posted";
+        return replies;
     }
 };
 
@@ -200,6 +222,7 @@ TEST(IcmpLibrary, RawReaderAcceptsOnlyAnswersToOurRequest) {
         {"a damaged answer", changed(reply, reply.size() - 1, 'e' ^ 1), 0x1234, 7},
         {"a quote of another request", exceeded, 0x1234, 9},
         {"a quote of another destination", elsewhere, 0x1234, 7},
+        {"a damaged error", changed(exceeded, exceeded.size() - 1, 0x77), 0x1234, 7},
         {"a cut quote", Bytes(exceeded.begin(), exceeded.end() - 1), 0x1234, 7},
         {"a redirect", Datagram(20, "10.9.5.5", "10.9.0.1", 250, 5, 1, 0, 0, ourRequest), 0x1234,
          7},
@@ -291,6 +314,15 @@ TEST(IcmpLibrary, FailuresWithoutARecord) {
     // This namespace has no route beyond loopback.
     refused("no route", request.Send(handle, "10.250.0.1", &reply), IP_DEST_NET_UNREACHABLE);
     EXPECT_TRUE(reply.UntouchedFrom());
+    EXPECT_EQ(IcmpParseReplies(reply.bytes, ReplyBuffer::kSize), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << "nothing was written there";
+
+    // A handle closed while its echo is out tells nothing, though the answer was there.
+    EventWindow window;
+    ASSERT_EQ(IcmpSendEcho2(handle, window.handle(), kEchoMessage, Address("127.0.0.1"),
+                            request.data, 56, nullptr, reply.bytes, ReplyBuffer::kSize, 1000),
+              0u);
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
 
     // A closed handle is refused, also after its slot is taken again.
     EXPECT_TRUE(IcmpCloseHandle(handle));
@@ -301,6 +333,9 @@ TEST(IcmpLibrary, FailuresWithoutARecord) {
     EXPECT_NE(next, handle);
     EXPECT_EQ(IcmpHandleKind(handle), ICMP_SOCKET_NONE);
     refused("closed handle", request.Send(handle, "127.0.0.1", &reply), ERROR_INVALID_HANDLE);
+    window.RunUntil([] { return false; }, 100);
+    EXPECT_TRUE(window.Received(kEchoMessage).empty());
+    EXPECT_TRUE(reply.UntouchedFrom());
     CloseIcmpLibrary();
     EXPECT_EQ(IcmpHandleKind(next), ICMP_SOCKET_NONE);
 }
@@ -321,8 +356,9 @@ TEST(IcmpLibrary, RouterAnswersForWhatLiesBehindIt) {
             const char* destination;
             std::uint8_t ttl; // 0: the default
             DWORD status;
-            const char* answeredBy;
+            const char* answeredBy; // null: nothing answered
         } cases[] = {
+            {"10.201.2.99", 0, IP_REQ_TIMED_OUT, nullptr}, // the router asks ARP for 3 s
             {"10.201.2.2", 0, IP_SUCCESS, "10.201.2.2"},
             {"10.201.2.2", 2, IP_SUCCESS, "10.201.2.2"},
             {"10.201.2.2", 1, IP_TTL_EXPIRED_TRANSIT, "10.201.1.2"},
@@ -336,12 +372,17 @@ TEST(IcmpLibrary, RouterAnswersForWhatLiesBehindIt) {
             hop.Ttl = test.ttl;
             ReplyBuffer reply;
             ASSERT_EQ(request.Send(handle, test.destination, &reply, 56,
-                                   test.ttl != 0 ? &hop : nullptr, IcmpReplyBufferSize(56)),
-                      1u)
+                                   test.ttl != 0 ? &hop : nullptr, IcmpReplyBufferSize(56), 300),
+                      test.answeredBy != nullptr ? 1u : 0u)
                 << "last error " << GetLastError();
             const ICMP_ECHO_REPLY& record = reply.record();
             EXPECT_EQ(record.Status, test.status);
             EXPECT_EQ(GetLastError(), test.status);
+            if (test.answeredBy == nullptr) {
+                EXPECT_EQ(record.Address, 0u);
+                EXPECT_EQ(record.DataSize, 0);
+                continue;
+            }
             EXPECT_EQ(Dotted(record.Address), test.answeredBy);
             bool echoed = test.status == IP_SUCCESS;
             // The server sends with TTL 77 through one router; the router's own message

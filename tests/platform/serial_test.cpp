@@ -1,8 +1,10 @@
-// A pseudo-terminal plays the modem: bytes both ways, line settings, read time-outs (the
-// line events are the pager test's).
+// A pseudo-terminal plays the modem: bytes both ways, line settings, read time-outs, and
+// received bytes and a hang-up told by message (the line events are the pager test's).
 #include "platform/serial.h"
 #include "platform/system.h"
 #include "support/pty_modem.h"
+
+#include "event_window.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +64,47 @@ TEST(Serial, ExchangesRawBytesAt8N1) {
     EXPECT_EQ(OpenCommPort("COM"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE) << "not a terminal";
     EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, &written));
+}
+
+TEST(Serial, ReceivedBytesAndAHangUpAreToldByMessageOncePerRead) {
+    PtyModem modem;
+    ASSERT_FALSE(modem.device().empty());
+    HANDLE port = OpenCommPort(modem.device().c_str());
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    DCB state{9600, 8, NOPARITY, ONESTOPBIT};
+    ASSERT_TRUE(SetCommState(port, &state));
+    COMMTIMEOUTS timeouts{100, 1000};
+    ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+    EventWindow window;
+    ASSERT_TRUE(EnableCommNotification(port, window.handle()));
+    auto told = [&window] { return window.Received(WM_COMMNOTIFY).size(); };
+
+    // Bytes that come are told once, however many follow, until the program reads.
+    ASSERT_TRUE(modem.Send("OK\r\n"));
+    EXPECT_TRUE(window.RunUntil([&] { return told() == 1; }, 5000));
+    ASSERT_TRUE(modem.Send("MORE"));
+    window.RunUntil([] { return false; }, 100);
+    ASSERT_EQ(told(), 1u);
+    EventWindow::Event first = window.Received(WM_COMMNOTIFY).front();
+    EXPECT_EQ(first.wParam, reinterpret_cast<WPARAM>(port));
+    EXPECT_EQ(static_cast<DWORD>(first.lParam), CN_RECEIVE);
+    char buffer[16] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(port, buffer, 8, &read));
+    EXPECT_EQ(std::string(buffer, read), "OK\r\nMORE");
+    window.RunUntil([] { return false; }, 100);
+    EXPECT_EQ(told(), 1u) << "nothing left to read";
+
+    // The modem hangs up after the dial command: told as well, and the read says so.
+    modem.AnswerInBackground(PtyModem::HANG_UP);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(port, "ATD5\r", 5, &written));
+    EXPECT_TRUE(window.RunUntil([&] { return told() == 2; }, 5000));
+    EXPECT_EQ(modem.Received(), "ATD5\r");
+    EXPECT_FALSE(ReadFile(port, buffer, 1, &read));
+    EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
+    EXPECT_TRUE(EnableCommNotification(port, 0));
+    EXPECT_TRUE(CloseHandle(port));
 }
 
 } // namespace

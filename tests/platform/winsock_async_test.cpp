@@ -1,4 +1,4 @@
-// Socket events as window messages: what arrives at the window, and when.
+// Socket events and look-ups as window messages: what arrives at the window, and when.
 #include "platform/window.h"
 #include "platform/winsock.h"
 
@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 using namespace platform;
 
@@ -110,4 +112,162 @@ TEST_F(WinsockAsyncTest, ReadThenCloseArriveAsMessagesOncePerReceive) {
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
     EXPECT_EQ(WSAAsyncSelect(INVALID_SOCKET, window, socketNotify, FD_READ), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST_F(WinsockAsyncTest, ConnectsAreToldByFdConnectAndAFailedOneByNothingElse) {
+    LoopbackPeer listener;
+    unsigned short closedPort = UnusedLoopbackPort();
+    const std::int32_t events = FD_CONNECT | FD_READ | FD_CLOSE;
+
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(WSAAsyncSelect(client, window, socketNotify, events), 0);
+    if (Connect(client, listener.port()) == SOCKET_ERROR) {
+        EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    }
+    MSG message{};
+    ASSERT_TRUE(NextSocketMessage(&message));
+    EXPECT_EQ(message.wParam, client);
+    EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_CONNECT) << "nothing before it";
+    EXPECT_EQ(WSAGETSELECTERROR(message.lParam), 0);
+    int server = listener.AcceptOne();
+    ASSERT_TRUE(WriteAll(server, "hello"));
+    ASSERT_TRUE(NextSocketMessage(&message));
+    EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_READ);
+    char buffer[16] = {};
+    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 5);
+    CloseDescriptor(server);
+    EXPECT_EQ(closesocket(client), 0);
+
+    SOCKET refused = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(WSAAsyncSelect(refused, window, socketNotify, events), 0);
+    EXPECT_EQ(Connect(refused, closedPort), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    ASSERT_TRUE(NextSocketMessage(&message));
+    EXPECT_EQ(WSAGETSELECTEVENT(message.lParam), FD_CONNECT);
+    EXPECT_EQ(WSAGETSELECTERROR(message.lParam), WSAECONNREFUSED);
+    for (int round = 0; round < 20; ++round)
+        EXPECT_FALSE(PeekMessage(&message, window, socketNotify, socketNotify, PM_NOREMOVE))
+            << "no FD_CLOSE after a connect that failed";
+    EXPECT_EQ(closesocket(refused), 0);
+}
+
+namespace {
+
+constexpr UINT lookupNotify = 1182;
+
+#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
+    do {                                                                                           \
+        int result = (status);                                                                     \
+        if (result == privateNetworkUnavailable)                                                   \
+            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
+        EXPECT_EQ(result, 0);                                                                      \
+    } while (false)
+
+HWND lookupWindow = 0;
+
+// The next look-up message, with the loop (and the name server) running meanwhile.
+bool NextLookupMessage(TestNameServer* server, MSG* message, unsigned boundMs = 5000) {
+    constexpr UINT_PTR tick = 78;
+    SetTimer(lookupWindow, tick, 10, nullptr);
+    for (unsigned waited = 0; waited < boundMs;) {
+        MSG next;
+        GetMessage(&next, 0, 0, 0);
+        if (next.hwnd == lookupWindow && next.message == lookupNotify) {
+            KillTimer(lookupWindow, tick);
+            *message = next;
+            return true;
+        }
+        if (next.hwnd == lookupWindow && next.message == WM_TIMER && next.wParam == tick) {
+            server->Serve();
+            waited += 10;
+        }
+        DispatchMessage(&next);
+    }
+    KillTimer(lookupWindow, tick);
+    return false;
+}
+
+void LookUpByMessage() {
+    TestNameServer server;
+    ASSERT_TRUE(server.ok());
+    alignas(hostent) char buffer[MAXGETHOSTSTRUCT];
+    MSG message{};
+
+    // A name with aliases, laid out in the buffer; the same answer by address.
+    HANDLE task = WSAAsyncGetHostByName(lookupWindow, lookupNotify, "beta", buffer, sizeof buffer);
+    ASSERT_NE(task, nullptr) << WSAGetLastError();
+    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    EXPECT_EQ(message.wParam, reinterpret_cast<WPARAM>(task));
+    EXPECT_EQ(WSAGETASYNCERROR(message.lParam), 0);
+    int used = WSAGETASYNCBUFLEN(message.lParam);
+    EXPECT_GT(used, static_cast<int>(sizeof(hostent)));
+    EXPECT_LE(used, MAXGETHOSTSTRUCT);
+    const auto* entry = reinterpret_cast<const hostent*>(buffer);
+    EXPECT_STREQ(entry->h_name, "alpha.test");
+    ASSERT_NE(entry->h_aliases[0], nullptr);
+    EXPECT_STREQ(entry->h_aliases[0], "alpha");
+    EXPECT_STREQ(entry->h_aliases[1], "beta");
+    EXPECT_EQ(entry->h_aliases[2], nullptr);
+    ASSERT_NE(entry->h_addr_list[0], nullptr);
+    EXPECT_EQ(std::memcmp(entry->h_addr_list[0], "\x0a\x09\x09\x09", 4), 0);
+    EXPECT_EQ(entry->h_addr_list[1], nullptr);
+    for (const char* pointer : {entry->h_name, entry->h_aliases[1], entry->h_addr_list[0]})
+        EXPECT_TRUE(pointer >= buffer && pointer < buffer + used) << "inside the buffer";
+    std::uint32_t address = inet_addr("10.9.9.9");
+    ASSERT_NE(WSAAsyncGetHostByAddr(lookupWindow, lookupNotify,
+                                    reinterpret_cast<const char*>(&address), 4, AF_INET, buffer,
+                                    sizeof buffer),
+              nullptr);
+    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    EXPECT_STREQ(reinterpret_cast<const hostent*>(buffer)->h_name, "alpha.test");
+
+    // A buffer too small is left alone, and the message says how much it takes.
+    char small[sizeof(hostent) + 8];
+    std::memset(small, 0x5a, sizeof small);
+    ASSERT_NE(WSAAsyncGetHostByName(lookupWindow, lookupNotify, "beta", small, sizeof small),
+              nullptr);
+    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    EXPECT_EQ(WSAGETASYNCERROR(message.lParam), WSAENOBUFS);
+    EXPECT_EQ(WSAGETASYNCBUFLEN(message.lParam), used);
+    EXPECT_EQ(small[0], 0x5a);
+
+    // The resolver's failure in the high word.
+    ASSERT_NE(
+        WSAAsyncGetHostByName(lookupWindow, lookupNotify, "missing.test", buffer, sizeof buffer),
+        nullptr);
+    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    EXPECT_EQ(WSAGETASYNCERROR(message.lParam), WSAHOST_NOT_FOUND);
+
+    // Called off while the server holds it: no message, the buffer untouched, though the
+    // answer comes after all.
+    server.SetRule("held.test", TestNameServer::Reply::Hold);
+    std::memset(buffer, 0x5a, sizeof buffer);
+    task = WSAAsyncGetHostByName(lookupWindow, lookupNotify, "held.test", buffer, sizeof buffer);
+    ASSERT_NE(task, nullptr);
+    for (int round = 0; round < 500 && server.heldCount() == 0; ++round) {
+        server.Serve();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(WSACancelAsyncRequest(task), 0);
+    EXPECT_EQ(WSACancelAsyncRequest(task), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEALREADY);
+    server.SetRule("held.test", TestNameServer::Reply::Addresses, {"10.9.9.4"});
+    server.ReleaseHeld();
+    EXPECT_FALSE(NextLookupMessage(&server, &message, 300));
+    EXPECT_EQ(buffer[0], 0x5a);
+    EXPECT_EQ(WSACancelAsyncRequest(reinterpret_cast<HANDLE>(~std::uintptr_t{0} >> 1)),
+              SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+}
+
+} // namespace
+
+TEST_F(WinsockAsyncTest, LookUpsAnswerByMessageInTheCallersBufferOrNotAtAllWhenCancelled) {
+    lookupWindow = window;
+    EXPECT_PRIVATE_NETWORK_RUN(RunInPrivateNetwork("",
+                                                   "127.0.0.1 localhost\n"
+                                                   "10.9.9.9 alpha.test alpha beta\n",
+                                                   "nameserver 127.0.0.1\n"
+                                                   "options timeout:30 attempts:1\n",
+                                                   LookUpByMessage));
 }

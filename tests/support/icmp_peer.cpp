@@ -1,6 +1,6 @@
 // The peer: one thread in its namespace that watches ICMP on a raw socket and sends whole
 // IP datagrams of its own making on another.
-#include "icmp_peer.h"
+#include "support/icmp_peer.h"
 
 #include "icmp/echomatch.h"
 
@@ -40,8 +40,10 @@ Bytes Flipped(Bytes message, std::size_t at, unsigned char bits) {
 } // namespace
 
 IcmpPeer::IcmpPeer(const NetworkNamespace& space, const char* target, const char* elsewhere,
-                   Mode mode)
-    : target_(inet_addr(target)), elsewhere_(inet_addr(elsewhere)), mode_(mode) {
+                   Mode mode, int prefixLength)
+    : target_(inet_addr(target)),
+      mask_(htonl(prefixLength >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefixLength))),
+      elsewhere_(inet_addr(elsewhere)), mode_(mode) {
     thread_ = std::thread(&IcmpPeer::Run, this, &space);
     for (int wait = 0; wait < 5000 && ready_.load() == 0; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -66,7 +68,10 @@ void IcmpPeer::Run(const NetworkNamespace* space) {
         if (length < IP_HEADER_SIZE + 8)
             continue;
         int header = (datagram[0] & 0x0F) * 4;
-        if (length < header + 8 || datagram[header] != 8 || std::memcmp(datagram + 16, &target_, 4))
+        std::uint32_t destination = 0;
+        std::memcpy(&destination, datagram + 16, 4);
+        if (length < header + 8 || datagram[header] != 8 ||
+            (destination & mask_) != (target_ & mask_))
             continue;
         Answer(datagram, static_cast<int>(length));
         ++answered_;
@@ -81,7 +86,9 @@ void IcmpPeer::Answer(const unsigned char* request, int length) const {
     const int header = (request[0] & 0x0F) * 4;
     const Bytes asked(request + header, request + length); // the echo request as sent
     std::uint32_t client = 0;
+    std::uint32_t target = 0; // the probed host
     std::memcpy(&client, request + 12, sizeof client);
+    std::memcpy(&target, request + 16, sizeof target);
     auto send = [&](std::uint32_t from, Bytes icmp, bool goodChecksum = true) {
         SetChecksum(icmp, goodChecksum);
         Bytes datagram(IP_HEADER_SIZE, 0); // length, checksum and identification by the kernel
@@ -112,15 +119,15 @@ void IcmpPeer::Answer(const unsigned char* request, int length) const {
     Bytes longer = Flipped(reply, 4, 0x55);
     longer.resize(longer.size() + 300, 0xAA);
     for (int round = 0; round < 5; ++round) {
-        send(target_, Flipped(reply, 4, 1)); // another identifier
-        send(target_, Flipped(reply, 6, 1)); // another sequence
-        send(target_, reply, false);         // a bad checksum
-        send(elsewhere_, reply);             // from elsewhere, or another program's
-        send(elsewhere_, asked);             // a request carrying our numbers
+        send(target, Flipped(reply, 4, 1)); // another identifier
+        send(target, Flipped(reply, 6, 1)); // another sequence
+        send(target, reply, false);         // a bad checksum
+        send(elsewhere_, reply);            // from elsewhere, or another program's
+        send(elsewhere_, asked);            // a request carrying our numbers
         send(elsewhere_, error(3, 1, elsewhere_, asked));
-        send(elsewhere_, error(11, 0, target_, Flipped(asked, 6, 1)));
+        send(elsewhere_, error(11, 0, target, Flipped(asked, 6, 1)));
         send(elsewhere_, longer); // another program's, too long for the monitor's buffer
     }
     if (mode_ == FORGE_THEN_ANSWER)
-        send(target_, reply);
+        send(target, reply);
 }

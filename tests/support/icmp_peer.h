@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <thread>
 
-// A peer in `space` that watches for echo requests to `target` and answers each at once
-// from a raw socket with headers of its own, as an attacker on the link would: forty
+// A peer in `space` that watches for echo requests to `target` (or to any address of the
+// network `target`/`prefixLength`) and answers each at once from a raw socket with headers
+// of its own, as an attacker on the link would: forty
 // datagrams that must not pass for the answer (replies with another identifier, another
 // sequence or a bad checksum, replies and a request with our numbers from `elsewhere`, an
 // unreachable about our request sent elsewhere, a time exceeded about another sequence, and
@@ -18,7 +19,8 @@
 class IcmpPeer {
   public:
     enum Mode { FORGE, FORGE_THEN_ANSWER };
-    IcmpPeer(const NetworkNamespace& space, const char* target, const char* elsewhere, Mode mode);
+    IcmpPeer(const NetworkNamespace& space, const char* target, const char* elsewhere, Mode mode,
+             int prefixLength = 32);
     ~IcmpPeer();
 
     bool ok() const { return ready_.load() > 0; }     // watching, once the constructor returned
@@ -28,7 +30,7 @@ class IcmpPeer {
     void Run(const NetworkNamespace* space);
     void Answer(const unsigned char* request, int length) const;
 
-    std::uint32_t target_, elsewhere_;
+    std::uint32_t target_, mask_, elsewhere_; // network order
     Mode mode_;
     int sender_ = -1;
     std::atomic<int> ready_{0}; // 1 watching, -1 could not

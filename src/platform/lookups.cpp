@@ -1,0 +1,223 @@
+// The look-up workers: a queue of jobs, up to maxLookupWorkers threads that take them and
+// ask the system's resolver, and the way answers come back: an eventfd per blocking
+// caller, or one eventfd for all event-driven callers, watched on the user-interface
+// thread. Order: the job, the resolver call, the workers, the user-interface side.
+#include "platform/lookups_internal.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <mutex>
+#include <netdb.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace platform {
+
+LookupJob::~LookupJob() {
+    if (wakeDescriptor >= 0)
+        ::close(wakeDescriptor);
+}
+
+namespace {
+
+// ---- The resolver ----
+
+constexpr std::size_t firstWorkSize = 8192;
+constexpr std::size_t maxWorkSize = 1 << 20;
+
+std::int64_t MonotonicNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void Resolve(LookupJob& job) {
+    std::vector<char> work(firstWorkSize);
+    ::hostent entry{};
+    ::hostent* result = nullptr;
+    int resolverError = 0;
+    int status = 0;
+    for (;;) {
+        if (job.byAddress)
+            status = ::gethostbyaddr_r(job.address, sizeof job.address, AF_INET, &entry,
+                                       work.data(), work.size(), &result, &resolverError);
+        else
+            status = ::gethostbyname_r(job.name.c_str(), &entry, work.data(), work.size(), &result,
+                                       &resolverError);
+        if (status != ERANGE || work.size() >= maxWorkSize)
+            break;
+        work.resize(work.size() * 2);
+    }
+    LookupAnswer& answer = job.answer;
+    if (result == nullptr) {
+        if (resolverError == NETDB_INTERNAL)
+            answer.error =
+                status != 0 ? WinsockErrorFromErrno(status) : WinsockErrorFromResolver(NO_RECOVERY);
+        else
+            answer.error = WinsockErrorFromResolver(resolverError);
+    } else if (entry.h_addrtype != AF_INET || entry.h_length != 4) {
+        answer.error = WinsockErrorFromResolver(NO_DATA);
+    } else {
+        answer.officialName = entry.h_name != nullptr ? entry.h_name : "";
+        for (char** alias = entry.h_aliases; alias != nullptr && *alias != nullptr; ++alias)
+            answer.aliases.emplace_back(*alias);
+        for (char** item = entry.h_addr_list; item != nullptr && *item != nullptr; ++item) {
+            std::array<unsigned char, 4> bytes;
+            std::memcpy(bytes.data(), *item, bytes.size());
+            answer.addresses.push_back(bytes);
+        }
+    }
+    answer.finished = MonotonicNow();
+}
+
+// ---- The workers ----
+
+// Shared by the user-interface thread and the workers, under `lock`. It lives as long as
+// the process: a worker may still wait for the resolver when the program ends.
+struct LookupWorkers {
+    std::mutex lock;
+    std::condition_variable jobWaiting;
+    std::deque<std::shared_ptr<LookupJob>> queue;     // not yet taken by a worker
+    std::vector<std::shared_ptr<LookupJob>> finished; // event-driven jobs with their answer
+    int running = 0;                                  // worker threads alive
+    int idle = 0;                                     // of them, waiting for a job
+    int completion = -1; // eventfd: event-driven answers are waiting in `finished`
+};
+
+LookupWorkers* workers = new LookupWorkers;
+
+// A child made by fork() has none of its parent's threads: it starts with no workers and
+// an empty queue (the parent's table is left behind, its lock possibly held), keeping the
+// eventfd its notifier watches.
+void ForgetWorkersAfterFork() {
+    auto* fresh = new LookupWorkers;
+    fresh->completion = workers->completion;
+    workers = fresh;
+}
+
+// A worker with nothing to do for this long ends; the next job starts another.
+constexpr auto idleWorkerLifetime = std::chrono::seconds(30);
+
+void RunWorker() {
+    std::unique_lock<std::mutex> held(workers->lock);
+    for (;;) {
+        ++workers->idle;
+        bool gotJob = workers->jobWaiting.wait_for(held, idleWorkerLifetime,
+                                                   [] { return !workers->queue.empty(); });
+        --workers->idle;
+        if (!gotJob) {
+            --workers->running;
+            return;
+        }
+        std::shared_ptr<LookupJob> job = std::move(workers->queue.front());
+        workers->queue.pop_front();
+        held.unlock();
+        Resolve(*job);
+        job->finished.store(true, std::memory_order_release);
+        std::uint64_t one = 1;
+        held.lock();
+        int wake = job->wakeDescriptor;
+        if (job->done) {
+            workers->finished.push_back(job);
+            wake = workers->completion;
+        }
+        // An eventfd write of 1 cannot fail short of overflow.
+        ssize_t ignored = ::write(wake, &one, sizeof one);
+        (void)ignored;
+    }
+}
+
+// ---- The user-interface side ----
+
+// The event-driven look-ups under way, by number; and the watcher of `completion`.
+std::unordered_map<std::uint64_t, std::shared_ptr<LookupJob>> lookupsUnderWay;
+QSocketNotifier* completionNotifier = nullptr;
+std::uint64_t lastLookupNumber = 0;
+
+bool WatchCompletions() {
+    if (completionNotifier != nullptr)
+        return true;
+    if (QCoreApplication::instance() == nullptr)
+        return false;
+    int descriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (descriptor < 0)
+        return false;
+    {
+        std::lock_guard<std::mutex> held(workers->lock);
+        workers->completion = descriptor;
+    }
+    completionNotifier = new QSocketNotifier(descriptor, QSocketNotifier::Read);
+    QObject::connect(completionNotifier, &QSocketNotifier::activated,
+                     [] { CollectFinishedLookups(); });
+    return true;
+}
+
+} // namespace
+
+bool QueueLookup(const std::shared_ptr<LookupJob>& job) {
+    static bool forkWatched = pthread_atfork(nullptr, nullptr, ForgetWorkersAfterFork) == 0;
+    (void)forkWatched;
+    if (job->done && !WatchCompletions())
+        return false;
+    job->number = ++lastLookupNumber;
+    std::lock_guard<std::mutex> held(workers->lock);
+    if (workers->idle == 0 && workers->running < maxLookupWorkers) {
+        try {
+            std::thread(RunWorker).detach();
+            ++workers->running;
+        } catch (const std::system_error&) {
+            // Without a new worker the job waits for a running one, if there is any.
+            if (workers->running == 0)
+                return false;
+        }
+    }
+    workers->queue.push_back(job);
+    workers->jobWaiting.notify_one();
+    if (job->done)
+        lookupsUnderWay[job->number] = job;
+    return true;
+}
+
+bool AbandonLookup(std::uint64_t number) {
+    auto found = lookupsUnderWay.find(number);
+    if (found == lookupsUnderWay.end())
+        return false;
+    found->second->abandoned = true;
+    lookupsUnderWay.erase(found);
+    return true;
+}
+
+std::uint64_t LastLookupNumber() {
+    return lastLookupNumber;
+}
+
+void CollectFinishedLookups() {
+    std::vector<std::shared_ptr<LookupJob>> finished;
+    {
+        std::lock_guard<std::mutex> held(workers->lock);
+        std::uint64_t count = 0;
+        ssize_t ignored = ::read(workers->completion, &count, sizeof count);
+        (void)ignored; // nothing to read is fine: the answers are in `finished`
+        finished.swap(workers->finished);
+    }
+    // A `done` may start or abandon look-ups; the list taken here is this call's alone.
+    for (const std::shared_ptr<LookupJob>& job : finished) {
+        if (job->abandoned)
+            continue;
+        lookupsUnderWay.erase(job->number);
+        job->done(job->answer);
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,71 @@
+// Name look-ups on worker threads, shared by the blocking look-up calls, the asynchronous
+// ones and the probe set: a queue that a few workers take jobs from, so a look-up beyond
+// the workers' number waits its turn instead of failing. Included only by
+// src/platform/*.cpp.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The resolver's answer, as the workers copy it out of the system's host entry.
+struct LookupAnswer {
+    int error = 0; // 0, or a Winsock number (11001 to 11004, or a system failure)
+    std::string officialName;
+    std::vector<std::string> aliases;
+    std::vector<std::array<unsigned char, 4>> addresses; // network order
+    std::int64_t finished = 0; // CLOCK_MONOTONIC nanoseconds when the resolver answered
+};
+
+// One look-up, shared by its caller and the worker that runs it. A caller that gives up
+// leaves the worker to finish alone; whichever lets go last frees the job.
+struct LookupJob {
+    bool byAddress = false;
+    std::string name;
+    unsigned char address[4] = {};
+    // Who hears of the answer: a blocking caller waits for `wakeDescriptor` (an eventfd the
+    // worker signals); an event-driven one gets `done`, run on the user-interface thread
+    // from the event loop.
+    int wakeDescriptor = -1;
+    std::function<void(const LookupAnswer& answer)> done;
+    std::atomic<bool> finished{false};
+    LookupAnswer answer;      // written by the worker before `finished`
+    std::uint64_t number = 0; // given by QueueLookup, never 0 and never given twice
+    bool abandoned = false;   // user-interface thread: `done` is not to run
+
+    LookupJob() = default;
+    LookupJob(const LookupJob&) = delete;
+    LookupJob& operator=(const LookupJob&) = delete;
+    ~LookupJob();
+};
+
+// The workers that run at most at once; workers of abandoned look-ups may still wait for a
+// slow resolver, and later look-ups queue behind them.
+constexpr int maxLookupWorkers = 8;
+
+// Queues `job` and gives it its number. False when no worker runs and none can be
+// started. A job with `done` needs the event loop (a QCoreApplication) to hear of it.
+bool QueueLookup(const std::shared_ptr<LookupJob>& job);
+
+// The job's `done` will not run; its worker finishes alone. False when no event-driven
+// look-up with this number is under way.
+bool AbandonLookup(std::uint64_t number);
+
+// The number the last queued look-up got.
+std::uint64_t LastLookupNumber();
+
+// Runs `done` for every look-up whose answer is there now, without waiting for the event
+// loop's turn: a deadline that falls due reads what has come in time first.
+void CollectFinishedLookups();
+
+// The Winsock number of a resolver failure (h_errno) and of a system error.
+int WinsockErrorFromResolver(int resolverError);
+int WinsockErrorFromErrno(int systemError);
+
+} // namespace platform

@@ -1,0 +1,623 @@
+// Probe sets: the table of sets and of their probes, the echo socket each set reads all
+// answers from, the connects each watched on their own, the look-ups handed to the
+// workers, the one deadline timer per set, and the late look-up answers kept for the next
+// probe of their name. Order: records, outcomes and the message, echoes, connects,
+// look-ups, deadlines, the public calls.
+#include "platform/probeset.h"
+
+#include "platform/echosocket_internal.h"
+#include "platform/lookups_internal.h"
+#include "platform/messages_internal.h"
+#include "platform/system.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD ERROR_NOT_FOUND = 1168;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+
+constexpr std::size_t kRawEngineDataSize = 40; // the raw engine's request data
+constexpr int kMessagesPerWake = 4096;         // read at one wake-up; the rest at the next
+constexpr std::int64_t kLongestTimerMs = 3600000;
+
+/*** records ***/
+
+enum class ProbeKind { Echo, Connect, Lookup };
+
+struct Probe {
+    DWORD key; // the caller's
+    ProbeKind kind;
+    bool known; // the outcome is there
+    PROBE_OUTCOME outcome;
+    std::int64_t deadline;  // CLOCK_MONOTONIC nanoseconds
+    std::int64_t sent;      // CLOCK_REALTIME nanoseconds, against the kernel's arrival times
+    std::int64_t timeout;   // nanoseconds
+    DWORD destination;      // echo and connect, network order
+    std::uint16_t sequence; // echo, as on the wire
+    int descriptor = -1;    // connect: its socket until the outcome is known
+    std::unique_ptr<QSocketNotifier> notifier; // connect: the socket becoming writable
+    std::string name;                          // look-up
+};
+
+struct ProbeSet {
+    std::uintptr_t serial; // the handle's value, never given twice
+    HWND window;           // told of outcomes with `message`
+    UINT message;
+    int engine;              // PROBE_ECHO_*
+    int echoDescriptor = -1; // the echo socket, -1 without an engine
+    int echoKind = ICMP_SOCKET_NONE;
+    std::uint16_t identifier;            // of our echoes, as on the wire
+    std::vector<unsigned char> echoData; // library engine
+    std::unique_ptr<QSocketNotifier> echoNotifier;
+    std::unique_ptr<QTimer> deadlineTimer; // the nearest deadline of a probe under way
+    std::vector<std::unique_ptr<Probe>> probes;
+    bool messageWaiting = false; // posted, and not yet followed by a TakeProbeOutcome
+};
+
+// A look-up's answer that came when no probe waited for it any more.
+struct LateAnswer {
+    DWORD address;     // the first address, network order
+    std::int64_t kept; // CLOCK_MONOTONIC nanoseconds
+};
+
+// A look-up running for probes of one name, and the probes that wait for it.
+struct LookupUnderWay {
+    std::uint64_t number;
+    std::vector<std::pair<std::uintptr_t, DWORD>> waiting; // set serial, probe key
+};
+
+constexpr std::int64_t kLateAnswerLifetime = 24LL * 3600 * 1000000000;
+constexpr std::size_t kLateAnswersKept = 256;
+
+/*** globals ***/
+
+struct ProbeSets {
+    std::vector<std::unique_ptr<ProbeSet>> sets;
+    std::uintptr_t lastSerial = 0;
+    std::unordered_map<std::string, LookupUnderWay> lookups; // by name
+    std::unordered_map<std::string, LateAnswer> lateAnswers; // by name
+    EchoReceiveBuffer receiveBuffer;                         // one set reads at a time
+} probeSets;
+
+ProbeSet* FindSet(std::uintptr_t serial) {
+    for (const std::unique_ptr<ProbeSet>& set : probeSets.sets)
+        if (set->serial == serial)
+            return set.get();
+    return nullptr;
+}
+
+ProbeSet* SetOfHandle(HANDLE handle) {
+    ProbeSet* set = FindSet(reinterpret_cast<std::uintptr_t>(handle));
+    if (set == nullptr)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return set;
+}
+
+Probe* FindProbe(ProbeSet* set, DWORD key) {
+    for (const std::unique_ptr<Probe>& probe : set->probes)
+        if (probe->key == key)
+            return probe.get();
+    return nullptr;
+}
+
+HANDLE HandleOf(const ProbeSet* set) {
+    return reinterpret_cast<HANDLE>(set->serial);
+}
+
+/*** outcomes and the message ***/
+
+void ArmDeadlineTimer(ProbeSet* set);
+
+// Ends a connect's watch: the notifier is only disabled here, since this may run from its
+// own signal; it goes with the probe.
+void CloseConnectSocket(Probe* probe) {
+    if (probe->notifier)
+        probe->notifier->setEnabled(false);
+    if (probe->descriptor >= 0)
+        ::close(probe->descriptor);
+    probe->descriptor = -1;
+}
+
+void Settle(ProbeSet* set, Probe* probe, DWORD status, DWORD roundTrip, DWORD address) {
+    if (probe->known)
+        return;
+    probe->known = true;
+    probe->outcome = PROBE_OUTCOME{status, roundTrip, address};
+    if (probe->kind == ProbeKind::Connect)
+        CloseConnectSocket(probe);
+    if (!set->messageWaiting)
+        set->messageWaiting =
+            PostMessage(set->window, set->message, reinterpret_cast<WPARAM>(HandleOf(set)), 0);
+}
+
+// What the engine reports for an echo that nothing answered in time.
+void SettleEchoTimedOut(ProbeSet* set, Probe* probe) {
+    Settle(set, probe, set->engine == PROBE_ECHO_RAW ? PROBE_NO_REPLY : IP_REQ_TIMED_OUT, 0, 0);
+}
+
+// Stops what a probe still waits for, known or not; the probe leaves the set after.
+void StopProbe(ProbeSet* set, Probe* probe);
+
+/*** echoes ***/
+
+std::uint16_t ByteSwapped(std::uint16_t value) {
+    return static_cast<std::uint16_t>((value >> 8) | (value << 8));
+}
+
+void SettleEchoAnswer(ProbeSet* set, Probe* probe, const EchoMessage& message) {
+    // An answer the kernel took in after the deadline came too late, however soon it was read.
+    if (message.arrival != 0 && message.arrival - probe->sent > probe->timeout) {
+        SettleEchoTimedOut(set, probe);
+        return;
+    }
+    if (set->engine == PROBE_ECHO_RAW) {
+        bool reply = message.kind == EchoMessageKind::Reply;
+        Settle(set, probe, reply ? 0 : PROBE_ECHO_ERROR, 0, message.address);
+        return;
+    }
+    DWORD roundTrip = 0;
+    if (message.kind != EchoMessageKind::LocalError) {
+        std::int64_t end = message.arrival != 0 ? message.arrival : RealtimeNanoseconds();
+        roundTrip = end > probe->sent ? static_cast<DWORD>((end - probe->sent) / 1000000) : 0;
+    }
+    Settle(set, probe, message.status, roundTrip, message.address);
+}
+
+// Reads what the echo socket holds and settles the probes it answers.
+void ReadEchoSocket(ProbeSet* set) {
+    EchoMessage message{};
+    for (int read = 0; read < kMessagesPerWake; ++read) {
+        if (!ReceiveEchoMessage(set->echoDescriptor, set->echoKind, &probeSets.receiveBuffer,
+                                &message))
+            return;
+        for (const std::unique_ptr<Probe>& probe : set->probes) {
+            if (probe->kind == ProbeKind::Echo && !probe->known &&
+                AnswersEchoRequest(message, set->echoKind, probe->destination, set->identifier,
+                                   probe->sequence)) {
+                SettleEchoAnswer(set, probe.get(), message);
+                break;
+            }
+        }
+    }
+}
+
+void OnEchoReadable(std::uintptr_t serial) {
+    if (ProbeSet* set = FindSet(serial)) {
+        ReadEchoSocket(set);
+        ArmDeadlineTimer(set);
+    }
+}
+
+bool OpenSetEchoSocket(ProbeSet* set, unsigned expectedProbes) {
+    set->echoDescriptor = OpenEchoSocket(set->engine == PROBE_ECHO_RAW, &set->echoKind);
+    if (set->echoDescriptor < 0) {
+        SetLastError(EchoSocketOpenFailure(errno));
+        return false;
+    }
+    SizeEchoSocketBuffer(set->echoDescriptor, expectedProbes);
+    std::uintptr_t serial = set->serial;
+    set->echoNotifier =
+        std::make_unique<QSocketNotifier>(set->echoDescriptor, QSocketNotifier::Read);
+    QObject::connect(set->echoNotifier.get(), &QSocketNotifier::activated,
+                     [serial] { OnEchoReadable(serial); });
+    return true;
+}
+
+void SendEcho(ProbeSet* set, Probe* probe) {
+    std::uint16_t sequence = NextEchoSequence();
+    static unsigned char request[8 + 65535]; // the user-interface thread's alone
+    std::size_t length = 0;
+    if (set->engine == PROBE_ECHO_RAW) {
+        // The raw engine's own layout: identifier, sequence and send tick written least
+        // significant byte first.
+        unsigned char data[kRawEngineDataSize] = {};
+        std::uint32_t tick = GetTickCount();
+        for (unsigned index = 0; index < 4; ++index)
+            data[index] = static_cast<unsigned char>(tick >> (8 * index));
+        probe->sequence = ByteSwapped(sequence);
+        length = WriteEchoRequest(request, set->identifier, probe->sequence, data, sizeof data);
+    } else {
+        if (probe->destination == 0 || probe->destination == 0xffffffffu) {
+            Settle(set, probe, IP_BAD_DESTINATION, 0, 0);
+            return;
+        }
+        probe->sequence = sequence;
+        length = WriteEchoRequest(request, set->identifier, sequence, set->echoData.data(),
+                                  set->echoData.size());
+    }
+    probe->sent = RealtimeNanoseconds();
+    int error = SendEchoDatagram(set->echoDescriptor, request, length, probe->destination);
+    if (error != 0)
+        Settle(set, probe,
+               set->engine == PROBE_ECHO_RAW ? PROBE_NOT_SENT : StatusOfSystemError(error), 0, 0);
+}
+
+/*** connects ***/
+
+// Settles a connect from its socket's state: done (connected or refused, the host is there
+// either way), failed, or still under way (false).
+bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    if (getsockopt(probe->descriptor, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0)
+        error = errno;
+    if (error == 0) {
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        if (getpeername(probe->descriptor, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+            return false;
+    }
+    DWORD status =
+        error == 0 || error == ECONNREFUSED ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(error));
+    Settle(set, probe, status, 0, 0);
+    return true;
+}
+
+void OnConnectWritable(std::uintptr_t serial, DWORD key) {
+    ProbeSet* set = FindSet(serial);
+    Probe* probe = set != nullptr ? FindProbe(set, key) : nullptr;
+    if (probe == nullptr || probe->known)
+        return;
+    SettleConnectIfDone(set, probe);
+    ArmDeadlineTimer(set);
+}
+
+// False, with the Winsock number in GetLastError(), when no socket could be opened.
+bool StartConnect(ProbeSet* set, Probe* probe, WORD port) {
+    probe->descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (probe->descriptor < 0) {
+        SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
+        return false;
+    }
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
+    target.sin_addr.s_addr = probe->destination;
+    int connected = -1;
+    do {
+        connected =
+            ::connect(probe->descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    } while (connected < 0 && errno == EINTR);
+    if (connected == 0 || errno == ECONNREFUSED) {
+        Settle(set, probe, 0, 0, 0);
+    } else if (errno != EINPROGRESS) {
+        Settle(set, probe, static_cast<DWORD>(WinsockErrorFromErrno(errno)), 0, 0);
+    } else {
+        std::uintptr_t serial = set->serial;
+        DWORD key = probe->key;
+        probe->notifier =
+            std::make_unique<QSocketNotifier>(probe->descriptor, QSocketNotifier::Write);
+        QObject::connect(probe->notifier.get(), &QSocketNotifier::activated,
+                         [serial, key] { OnConnectWritable(serial, key); });
+    }
+    return true;
+}
+
+/*** look-ups ***/
+
+void KeepLateAnswer(const std::string& name, DWORD address) {
+    auto& kept = probeSets.lateAnswers;
+    if (kept.size() >= kLateAnswersKept && kept.count(name) == 0) {
+        auto oldest = std::min_element(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
+            return a.second.kept < b.second.kept;
+        });
+        kept.erase(oldest);
+    }
+    kept[name] = LateAnswer{address, MonotonicNanoseconds()};
+}
+
+// A kept answer for `name`, taken out of the table: true with its address.
+bool TakeLateAnswer(const std::string& name, DWORD* address) {
+    auto found = probeSets.lateAnswers.find(name);
+    if (found == probeSets.lateAnswers.end())
+        return false;
+    LateAnswer answer = found->second;
+    probeSets.lateAnswers.erase(found);
+    if (MonotonicNanoseconds() - answer.kept > kLateAnswerLifetime)
+        return false;
+    *address = answer.address;
+    return true;
+}
+
+DWORD FirstAddress(const LookupAnswer& answer) {
+    DWORD address = 0;
+    if (!answer.addresses.empty())
+        std::memcpy(&address, answer.addresses.front().data(), sizeof address);
+    return address;
+}
+
+// The look-up of `name` has its answer: every probe still waiting for it gets it, when it
+// came by that probe's deadline; a success that no probe took in time is kept.
+void OnLookupAnswered(const std::string& name, const LookupAnswer& answer) {
+    auto found = probeSets.lookups.find(name);
+    if (found == probeSets.lookups.end())
+        return;
+    LookupUnderWay underWay = std::move(found->second);
+    probeSets.lookups.erase(found);
+    DWORD address = FirstAddress(answer);
+    bool taken = false;
+    for (const auto& [serial, key] : underWay.waiting) {
+        ProbeSet* set = FindSet(serial);
+        Probe* probe = set != nullptr ? FindProbe(set, key) : nullptr;
+        if (probe == nullptr || probe->known)
+            continue;
+        if (answer.finished > probe->deadline) {
+            Settle(set, probe, PROBE_NOT_RESOLVED, 0, 0);
+            continue;
+        }
+        Settle(set, probe, static_cast<DWORD>(answer.error), 0, answer.error == 0 ? address : 0);
+        taken = true;
+        ArmDeadlineTimer(set);
+    }
+    if (!taken && answer.error == 0)
+        KeepLateAnswer(name, address);
+}
+
+// False, with WSAENOBUFS in GetLastError(), when no worker could take the look-up.
+bool StartLookup(ProbeSet* set, Probe* probe) {
+    DWORD address = 0;
+    if (TakeLateAnswer(probe->name, &address)) {
+        Settle(set, probe, 0, 0, address);
+        return true;
+    }
+    auto found = probeSets.lookups.find(probe->name);
+    if (found == probeSets.lookups.end()) {
+        auto job = std::make_shared<LookupJob>();
+        job->name = probe->name;
+        std::string name = probe->name;
+        job->done = [name](const LookupAnswer& answer) { OnLookupAnswered(name, answer); };
+        if (!QueueLookup(job)) {
+            SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(ENOBUFS)));
+            return false;
+        }
+        found = probeSets.lookups.emplace(probe->name, LookupUnderWay{job->number, {}}).first;
+    }
+    found->second.waiting.emplace_back(set->serial, probe->key);
+    return true;
+}
+
+void StopWaitingForLookup(const ProbeSet* set, const Probe* probe) {
+    auto found = probeSets.lookups.find(probe->name);
+    if (found == probeSets.lookups.end())
+        return;
+    // The look-up itself goes on: its answer is kept for the next probe of the name.
+    std::erase(found->second.waiting, std::make_pair(set->serial, probe->key));
+}
+
+void StopProbe(ProbeSet* set, Probe* probe) {
+    if (probe->kind == ProbeKind::Connect)
+        CloseConnectSocket(probe);
+    else if (probe->kind == ProbeKind::Lookup && !probe->known)
+        StopWaitingForLookup(set, probe);
+}
+
+/*** deadlines ***/
+
+void ArmDeadlineTimer(ProbeSet* set) {
+    std::int64_t nearest = 0;
+    for (const std::unique_ptr<Probe>& probe : set->probes)
+        if (!probe->known && (nearest == 0 || probe->deadline < nearest))
+            nearest = probe->deadline;
+    if (nearest == 0) {
+        set->deadlineTimer->stop();
+        return;
+    }
+    std::int64_t remaining = nearest - MonotonicNanoseconds();
+    std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
+    set->deadlineTimer->start(static_cast<int>(std::min(milliseconds, kLongestTimerMs)));
+}
+
+// What came in time is taken first, then every probe whose deadline has passed is settled
+// as not answered.
+void OnDeadline(std::uintptr_t serial) {
+    ProbeSet* set = FindSet(serial);
+    if (set == nullptr)
+        return;
+    if (set->echoDescriptor >= 0)
+        ReadEchoSocket(set);
+    CollectFinishedLookups();
+    std::int64_t now = MonotonicNanoseconds();
+    for (const std::unique_ptr<Probe>& probe : set->probes) {
+        if (probe->known || probe->deadline > now)
+            continue;
+        switch (probe->kind) {
+        case ProbeKind::Echo:
+            SettleEchoTimedOut(set, probe.get());
+            break;
+        case ProbeKind::Connect:
+            if (!SettleConnectIfDone(set, probe.get()))
+                Settle(set, probe.get(), PROBE_CONNECT_TIMED_OUT, 0, 0);
+            break;
+        case ProbeKind::Lookup:
+            StopWaitingForLookup(set, probe.get());
+            Settle(set, probe.get(), PROBE_NOT_RESOLVED, 0, 0);
+            break;
+        }
+    }
+    ArmDeadlineTimer(set);
+}
+
+// The checks every start makes; the new probe, or null with GetLastError() set.
+Probe* AddProbe(ProbeSet* set, DWORD key, ProbeKind kind, DWORD timeoutMs) {
+    if (FindProbe(set, key) != nullptr) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return nullptr;
+    }
+    auto probe = std::make_unique<Probe>();
+    probe->key = key;
+    probe->kind = kind;
+    probe->known = false;
+    probe->outcome = PROBE_OUTCOME{};
+    probe->timeout = static_cast<std::int64_t>(timeoutMs) * 1000000;
+    probe->sent = RealtimeNanoseconds();
+    probe->deadline = MonotonicNanoseconds() + probe->timeout;
+    set->probes.push_back(std::move(probe));
+    return set->probes.back().get();
+}
+
+void RemoveProbe(ProbeSet* set, const Probe* probe) {
+    std::erase_if(set->probes,
+                  [probe](const std::unique_ptr<Probe>& each) { return each.get() == probe; });
+}
+
+} // namespace
+
+/*** the public calls ***/
+
+HANDLE CreateProbeSet(HWND window, UINT message, int echoEngine, unsigned expectedProbes,
+                      const void* echoData, WORD echoDataSize) {
+    if (echoEngine < PROBE_ECHO_NONE || echoEngine > PROBE_ECHO_LIBRARY ||
+        (echoData == nullptr && echoDataSize != 0) || QCoreApplication::instance() == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto set = std::make_unique<ProbeSet>();
+    set->serial = ++probeSets.lastSerial;
+    set->window = window;
+    set->message = message;
+    set->engine = echoEngine;
+    if (echoEngine != PROBE_ECHO_NONE && !OpenSetEchoSocket(set.get(), expectedProbes))
+        return INVALID_HANDLE_VALUE;
+    if (echoEngine == PROBE_ECHO_RAW)
+        set->identifier = ByteSwapped(LOWORD(window));
+    else
+        set->identifier = static_cast<std::uint16_t>(getpid() & 0xffff);
+    const auto* data = static_cast<const unsigned char*>(echoData);
+    set->echoData.assign(data, data + echoDataSize);
+    std::uintptr_t serial = set->serial;
+    set->deadlineTimer = std::make_unique<QTimer>();
+    set->deadlineTimer->setSingleShot(true);
+    set->deadlineTimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(set->deadlineTimer.get(), &QTimer::timeout, [serial] { OnDeadline(serial); });
+    probeSets.sets.push_back(std::move(set));
+    SetLastError(0);
+    return reinterpret_cast<HANDLE>(serial);
+}
+
+bool StartEchoProbe(HANDLE handle, DWORD key, DWORD destination, DWORD timeoutMs) {
+    ProbeSet* set = SetOfHandle(handle);
+    if (set == nullptr)
+        return false;
+    if (set->echoDescriptor < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    Probe* probe = AddProbe(set, key, ProbeKind::Echo, timeoutMs);
+    if (probe == nullptr)
+        return false;
+    probe->destination = destination;
+    SendEcho(set, probe);
+    ArmDeadlineTimer(set);
+    return true;
+}
+
+bool StartConnectProbe(HANDLE handle, DWORD key, DWORD destination, WORD port, DWORD timeoutMs) {
+    ProbeSet* set = SetOfHandle(handle);
+    if (set == nullptr)
+        return false;
+    Probe* probe = AddProbe(set, key, ProbeKind::Connect, timeoutMs);
+    if (probe == nullptr)
+        return false;
+    probe->destination = destination;
+    if (!StartConnect(set, probe, port)) {
+        RemoveProbe(set, probe);
+        return false;
+    }
+    ArmDeadlineTimer(set);
+    return true;
+}
+
+bool StartLookupProbe(HANDLE handle, DWORD key, const char* name, DWORD timeoutMs) {
+    ProbeSet* set = SetOfHandle(handle);
+    if (set == nullptr)
+        return false;
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    Probe* probe = AddProbe(set, key, ProbeKind::Lookup, timeoutMs);
+    if (probe == nullptr)
+        return false;
+    probe->name = name;
+    if (!StartLookup(set, probe)) {
+        RemoveProbe(set, probe);
+        return false;
+    }
+    ArmDeadlineTimer(set);
+    return true;
+}
+
+bool TakeProbeOutcome(HANDLE handle, DWORD key, PROBE_OUTCOME* outcome) {
+    ProbeSet* set = SetOfHandle(handle);
+    if (set == nullptr)
+        return false;
+    set->messageWaiting = false;
+    Probe* probe = FindProbe(set, key);
+    if (probe == nullptr || !probe->known) {
+        SetLastError(probe == nullptr ? ERROR_NOT_FOUND : ERROR_IO_PENDING);
+        return false;
+    }
+    if (outcome != nullptr)
+        *outcome = probe->outcome;
+    RemoveProbe(set, probe);
+    return true;
+}
+
+bool CancelProbe(HANDLE handle, DWORD key) {
+    ProbeSet* set = SetOfHandle(handle);
+    if (set == nullptr)
+        return false;
+    Probe* probe = FindProbe(set, key);
+    if (probe == nullptr) {
+        SetLastError(ERROR_NOT_FOUND);
+        return false;
+    }
+    StopProbe(set, probe);
+    RemoveProbe(set, probe);
+    ArmDeadlineTimer(set);
+    return true;
+}
+
+bool CloseProbeSet(HANDLE handle) {
+    ProbeSet* set = SetOfHandle(handle);
+    if (set == nullptr)
+        return false;
+    for (const std::unique_ptr<Probe>& probe : set->probes)
+        StopProbe(set, probe.get());
+    // The watchers go before the sockets they watch; none of them is running now.
+    set->echoNotifier.reset();
+    if (set->echoDescriptor >= 0)
+        ::close(set->echoDescriptor);
+    WithdrawPostedMessages(set->window, set->message, reinterpret_cast<WPARAM>(handle));
+    std::erase_if(probeSets.sets,
+                  [set](const std::unique_ptr<ProbeSet>& each) { return each.get() == set; });
+    return true;
+}
+
+DWORD ProbeSetDroppedReplies(HANDLE handle) {
+    const ProbeSet* set = SetOfHandle(handle);
+    return set != nullptr && set->echoDescriptor >= 0 ? EchoSocketDrops(set->echoDescriptor) : 0;
+}
+
+int ProbeSetEchoSocketKind(HANDLE handle) {
+    const ProbeSet* set = SetOfHandle(handle);
+    return set != nullptr ? set->echoKind : ICMP_SOCKET_NONE;
+}
+
+} // namespace platform
