@@ -218,9 +218,10 @@ void RunScenario(const Scenario& scenario) {
             bool fpingRight = WIFEXITED(peer.exitStatus) &&
                               WEXITSTATUS(peer.exitStatus) == (scenario.silent > 0 ? 1 : 0);
             theirs.Add(peer, fpingRight, "exit status " + std::to_string(peer.exitStatus));
-            std::fprintf(stderr, "[%d %s, run %d of %d] tarnmap %s, fping %s\n", scenario.number,
-                         ENGINES[engine].name, run, options.runs,
+            std::fprintf(stderr, "[%d %s, run %d of %d] tarnmap %s (start-up %s), fping %s\n",
+                         scenario.number, ENGINES[engine].name, run, options.runs,
                          FormatSeconds(cycle.probed && cycle.ended ? cycle.seconds : -1).c_str(),
+                         FormatSeconds(cycle.probed ? cycle.startupSeconds : -1).c_str(),
                          FormatSeconds(peer.probed && peer.ended ? peer.seconds : -1).c_str());
         }
         PrintRow(scenario.number, scenario.work, ENGINES[engine].name, ours, theirs, "tarnmap",
@@ -403,11 +404,12 @@ void PrintMethod() {
                 "turn.\n",
                 version.c_str(), HOSTS, options.runs);
     std::printf(
-        "tarnmap: %s --headless --cycles 1, timed from its first probe on the wire to its\n"
-        "  \"cycle 1:\" line; fping: from its first probe to its exit. The probe's time is the\n"
-        "  kernel's stamp on a packet socket of the client namespace, so neither start-up\n"
-        "  counts. CPU and switches: the child's threads over the same span (schedstat and\n"
-        "  context switches in /proc at the first probe; at the cycle line, with the program\n"
+        "tarnmap: %s\n"
+        "  --headless --cycles 1, timed from its first probe on the wire to its \"cycle 1:\"\n"
+        "  line; fping: from its first probe to its exit. The probe's time is the kernel's\n"
+        "  stamp on a packet socket of the client namespace, so neither start-up counts.\n"
+        "  CPU and switches: the child's threads over the same span (schedstat and context\n"
+        "  switches in /proc at the first probe, and at the cycle line with the program\n"
         "  stopped; fping: its resource usage at exit).\n"
         "Hosts: 10.x addresses behind a veth link; answering ones are answered by the kernel,\n"
         "  silent ones blackholed, delayed ones answered by this bench's responder.\n",

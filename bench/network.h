@@ -20,7 +20,8 @@
 // the client side, by the kernel's time stamp on a packet socket, to the cycle line on the
 // program's standard output or, for a peer tool, to its exit. Its processor time and
 // context switches are counted over the same span, from /proc at the first probe and at
-// the end (the program is stopped for that moment) or from its resource usage at exit.
+// the end (the program is stopped for that moment) or from its resource usage at exit. The
+// time of a thread that ends within the span is not counted (worker threads normally stay).
 #pragma once
 
 #include <string>
