@@ -389,17 +389,22 @@ bool ReadArguments(int argc, char** argv) {
     return true;
 }
 
-void PrintMethod() {
-    std::string version = "fping (version unknown)";
-    if (std::FILE* pipe = popen("fping -v 2>&1", "r")) {
+// fping's name and version ("fping 5.1"); empty when it cannot be run.
+std::string PeerVersion() {
+    std::string version;
+    if (std::FILE* pipe = popen("fping -v 2>/dev/null", "r")) {
         char line[128];
-        const char* prefix = "fping: Version "; // fping 5 says "fping: Version 5.1"
+        const char* prefix = "fping: Version "; // as fping 5 says it
         if (std::fgets(line, sizeof line, pipe) != nullptr &&
             std::strncmp(line, prefix, std::strlen(prefix)) == 0)
             version = "fping " + std::string(line + std::strlen(prefix),
                                              std::strcspn(line + std::strlen(prefix), "\n"));
         pclose(pipe);
     }
+    return version;
+}
+
+void PrintMethod(const std::string& version) {
     std::printf("Poll cycle of tarnmap beside %s: %d hosts, median of %d runs each, taken in "
                 "turn.\n",
                 version.c_str(), HOSTS, options.runs);
@@ -428,6 +433,12 @@ int main(int argc, char** argv) {
         PrintUsage();
         return 2;
     }
+    std::string version = PeerVersion();
+    if (version.empty()) {
+        std::fprintf(stderr, "bench_cycle: fping does not run here (scripts/bootstrap installs "
+                             "it)\n");
+        return 1;
+    }
     std::string why;
     if (!EnterClientNamespace(&why)) {
         std::fprintf(stderr, "bench_cycle: %s\n", why.c_str());
@@ -439,7 +450,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     options.directory = made;
-    PrintMethod();
+    PrintMethod(version);
     bool headed = false;
     for (const Scenario& scenario : SCENARIOS) {
         if (!options.chosen[scenario.number])
