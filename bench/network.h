@@ -13,7 +13,8 @@
 //   if (!EnterClientNamespace(&why)) ...
 //   std::vector<std::string> up = MakeHosts(HostBehaviour::ANSWERING, Family::IPV4, 190, &why);
 //   std::vector<std::string> down = MakeHosts(HostBehaviour::SILENT, Family::IPV4, 10, &why);
-//   WriteBenchMap(directory, addresses, "WAIT=5000\r\n");
+//   up.insert(up.end(), down.begin(), down.end());
+//   WriteBenchMap(directory, up, "WAIT=5000\r\n");
 //   TimedRun run = TimeHeadlessCycle(TARNMAP_BINARY, directory, 600);
 //
 // A run is timed from the first probe (ICMP or ICMPv6 echo request, TCP SYN) that leaves
@@ -37,8 +38,8 @@ bool EnterClientNamespace(std::string* why);
 
 // The addresses of `count` hosts of `behaviour` (1 to 62500), the same ones on every call;
 // builds their side of the network on first use. `delayMs` is the delayed hosts' round
-// trip, fixed by the first call that makes them (the responder is a child process, so that
-// call comes before any thread starts). Empty, with the reason in `why`, on failure.
+// trip, fixed by the first call that makes them. Empty, with the reason in `why`, on
+// failure.
 std::vector<std::string> MakeHosts(HostBehaviour behaviour, Family family, int count,
                                    std::string* why, int delayMs = 10);
 
