@@ -73,8 +73,14 @@ class ModalWatcher final : public QObject {
     bool eventFilter(QObject* object, QEvent* event) override;
 };
 
-QPointer<HelpWindow> helpWindow;
+// Held as a dialog: while it is destroyed (with the window it belongs to, or on quitting
+// help) it is no longer a HelpWindow, and the watcher still sees its events.
+QPointer<QDialog> helpWindow;
 ModalWatcher* modalWatcher = nullptr;
+
+QTextBrowser* HelpBrowser() {
+    return static_cast<HelpWindow*>(helpWindow.data())->browser();
+}
 
 bool IsModalWindow(const QObject* object) {
     const auto* widget = qobject_cast<const QWidget*>(object);
@@ -123,9 +129,9 @@ bool WinHelp(HWND owner, const char* file, UINT command, DWORD data) {
     (void)owner;
     (void)file;
     if (command == HELP_QUIT) {
-        delete helpWindow;
         delete modalWatcher;
         modalWatcher = nullptr;
+        delete helpWindow;
         return true;
     }
     char directory[4096];
@@ -144,13 +150,13 @@ bool WinHelp(HWND owner, const char* file, UINT command, DWORD data) {
         modalWatcher = new ModalWatcher();
         QApplication::instance()->installEventFilter(modalWatcher);
     }
-    helpWindow->browser()->setSource(QUrl::fromLocalFile(QString::fromLocal8Bit(path)));
+    HelpBrowser()->setSource(QUrl::fromLocalFile(QString::fromLocal8Bit(path)));
     MoveHelpWindowTo(QApplication::activeModalWidget());
     helpWindow->show();
     helpWindow->raise();
     // The keys go to the page (scrolling, links) rather than to the Close button.
     helpWindow->activateWindow();
-    helpWindow->browser()->setFocus();
+    HelpBrowser()->setFocus();
     return true;
 }
 
@@ -161,7 +167,7 @@ bool HelpWindowPage(char* page, unsigned size) {
         return false;
     }
     std::snprintf(page, size, "%s",
-                  helpWindow->browser()->source().fileName().toLocal8Bit().constData());
+                  HelpBrowser()->source().fileName().toLocal8Bit().constData());
     return true;
 }
 
@@ -181,7 +187,7 @@ void PressEscapeInHelpWindow() {
     if (helpWindow == nullptr)
         return;
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(helpWindow->browser(), &press);
+    QApplication::sendEvent(HelpBrowser(), &press);
 }
 
 bool SaveHelpWindowImage(const char* path) {
