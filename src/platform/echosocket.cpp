@@ -4,13 +4,15 @@
 // the receive paths, clocks.
 #include "platform/echosocket_internal.h"
 
-#include "platform/capability.h"
+#include "platform/capability_internal.h"
 #include "platform/icmplib.h"
+#include "platform/testing_sys.h"
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -109,8 +111,12 @@ int OpenEchoSocket(bool rawOnly, int* kind) {
         setsockopt(descriptor, SOL_RAW, kIcmpFilterOption, &blocked, sizeof blocked);
         *kind = ICMP_SOCKET_RAW;
     }
-    // Without it a reply is timed when it is read; the echo works all the same.
-    SetIntegerOption(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, 1);
+    // The kernel's software receive stamp. Unlike SO_TIMESTAMPNS, which stamps a datagram
+    // that came in unstamped with the time it is read (so while stamping is still being
+    // switched on, a reply read late would look late), this gives no stamp then, and the
+    // reply is taken as come in time. Without the option the echo works all the same.
+    SetIntegerOption(descriptor, SOL_SOCKET, SO_TIMESTAMPING,
+                     SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE);
     return descriptor;
 }
 
@@ -273,11 +279,13 @@ void ReadControlMessages(msghdr* received, EchoMessage* message) {
             } else if (control->cmsg_type == IP_TOS && control->cmsg_len >= CMSG_LEN(1)) {
                 message->tos = *CMSG_DATA(control);
             }
-        } else if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SCM_TIMESTAMPNS &&
-                   control->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(control), sizeof stamp);
-            message->arrival = static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+        } else if (control->cmsg_level == SOL_SOCKET && control->cmsg_type == SCM_TIMESTAMPING &&
+                   control->cmsg_len >= CMSG_LEN(sizeof(scm_timestamping))) {
+            scm_timestamping stamps{};
+            std::memcpy(&stamps, CMSG_DATA(control), sizeof stamps);
+            const timespec& software = stamps.ts[0];
+            message->arrival =
+                static_cast<std::int64_t>(software.tv_sec) * 1000000000 + software.tv_nsec;
         }
     }
 }

@@ -9,6 +9,8 @@
 #include "platform/lookups_internal.h"
 #include "platform/messages_internal.h"
 #include "platform/system.h"
+#include "platform/system_internal.h"
+#include "platform/testing_sys.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

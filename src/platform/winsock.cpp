@@ -62,7 +62,6 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #include "platform/winsock.h"
 
 #include "platform/capability_internal.h"
-#include "platform/capability.h"
 #include "platform/lookups_internal.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
@@ -900,6 +899,8 @@ void TouchListener(const char* address, unsigned port) {
         return;
     ::connect(touch, reinterpret_cast<const ::sockaddr*>(&where), sizeof where);
     ::close(touch);
+}
+
 // ---- Asynchronous look-ups ----
 
 namespace {

@@ -4,6 +4,7 @@
 // deadlines to the millisecond; drops counted; look-ups queued beyond the workers and a
 // late answer kept; refusals told apart.
 #include "platform/probeset.h"
+#include "platform/testing_sys.h"
 
 #include "event_window.h"
 #include "support/icmp_peer.h"
