@@ -109,8 +109,8 @@ void MetricsShareOfACycle(benchmark::State& state) {
 
 // The real cycle, off and on by turns; the time of each is summed apart.
 void PollCycleWithMetricsOffAndOn(benchmark::State& state) {
-    useRawIcmp = 0;
-    useIcmpLibrary = 1;
+    options.useRawIcmp = 0;
+    options.useIcmpLibrary = 1;
     RunPollCycle(mainWindow); // the first cycle repaints every host (missed 2 -> 0)
     double seconds[2] = {0, 0};
     long cycles[2] = {0, 0};
