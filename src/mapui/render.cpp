@@ -272,7 +272,7 @@ bool SizedByName(const Paint& paint, const HostRecord& host, HBITMAP picture) {
     return (host.flags & HOST_PROTOCOL_NONE) == 0 && !paint.scaledText;
 }
 
-// The area a host is drawn over, frame and label included, when its name is `nameWidth`
+// The size a host is drawn at, label included and frame not, when its name is `nameWidth`
 // pixels wide: a picture with the label under it, a plain box one cell wide for a host with
 // no protocol, else a box for the name (sized by the grid when text is scaled).
 SIZE HostSize(const Paint& paint, const HostRecord& host, HBITMAP picture, int nameWidth) {
