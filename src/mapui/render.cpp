@@ -55,6 +55,7 @@ constexpr int MIN_SCALED_TEXT_WIDTH = 4;
 // The scratch picture is made as large as the largest host picture when they are loaded.
 int scratchWidth = 0;
 int scratchHeight = 0;
+SIZE pictureSizes[HOST_KIND_COUNT]; // each host picture's own, read when they are loaded
 
 // What one paint works with.
 struct Paint {
@@ -256,10 +257,8 @@ int NameWidth(const Paint& paint, const HostRecord& host) {
 
 // The size a picture is drawn at: its own, or, with text scaled to the grid, a square of two
 // cells when it is two cells wide or more (it is never enlarged).
-SIZE PictureSize(HBITMAP picture) {
-    BITMAP size{};
-    GetObject(picture, sizeof size, &size);
-    SIZE drawn{std::min(size.bmWidth, scratchWidth), std::min(size.bmHeight, scratchHeight)};
+SIZE PictureSize(unsigned kind) {
+    SIZE drawn = pictureSizes[kind];
     if (options.scaledMapFont != 0 && drawn.cx >= 2 * gridCellWidth)
         drawn = SIZE{2 * gridCellWidth, 2 * gridCellWidth};
     return drawn;
@@ -277,7 +276,7 @@ bool SizedByName(const Paint& paint, const HostRecord& host, HBITMAP picture) {
 // no protocol, else a box for the name (sized by the grid when text is scaled).
 SIZE HostSize(const Paint& paint, const HostRecord& host, HBITMAP picture, int nameWidth) {
     if (picture != nullptr) {
-        SIZE size = PictureSize(picture);
+        SIZE size = PictureSize(host.kind);
         if (options.labelIcons != 0) {
             size.cx = std::max(size.cx, nameWidth);
             size.cy += paint.textHeight;
@@ -331,10 +330,8 @@ void DrawPictureLabel(const Paint& paint, HostRecord& host, COLORREF color, int 
 // The whole scratch picture is filled first, so nothing of an earlier host shows through.
 void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLORREF color,
                      int left, int top) {
-    BITMAP size{};
-    GetObject(picture, sizeof size, &size);
-    const int width = std::min(size.bmWidth, scratchWidth);
-    const int height = std::min(size.bmHeight, scratchHeight);
+    const int width = pictureSizes[host.kind].cx;
+    const int height = pictureSizes[host.kind].cy;
 
     HBRUSH fill = CreateSolidBrush(color);
     HPEN edge = CreatePen(PS_SOLID, 1, color);
@@ -353,7 +350,7 @@ void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLO
     DeleteObject(edge);
     DeleteObject(fill);
 
-    const SIZE drawn = PictureSize(picture);
+    const SIZE drawn = PictureSize(host.kind);
     StretchBlt(paint.dc, left, top, drawn.cx, drawn.cy, paint.scratchDc, 0, 0, width, height,
                SRCCOPY);
     host.drawWidth = drawn.cx;
@@ -549,6 +546,7 @@ int LoadHostBitmaps() {
         if (hostBitmaps[kind] != nullptr && GetObject(hostBitmaps[kind], sizeof size, &size) != 0) {
             scratchWidth = std::max(scratchWidth, size.bmWidth);
             scratchHeight = std::max(scratchHeight, size.bmHeight);
+            pictureSizes[kind] = SIZE{size.bmWidth, size.bmHeight};
         }
     }
     bitmapsLoaded = 1;
@@ -561,6 +559,7 @@ void FreeHostBitmaps() {
             DeleteObject(picture);
         picture = nullptr;
     }
+    std::fill(std::begin(pictureSizes), std::end(pictureSizes), SIZE{});
     scratchWidth = 0;
     scratchHeight = 0;
     bitmapsLoaded = 0;
