@@ -52,10 +52,18 @@ constexpr std::uint32_t BLOCKING_CALL_CANCELLED = 10004;
 constexpr int MIN_SCALED_TEXT_HEIGHT = 9;
 constexpr int MIN_SCALED_TEXT_WIDTH = 4;
 
-// The scratch picture is made as large as the largest host picture when they are loaded.
+// Coloured pictures are made as large as the largest host picture when they are loaded.
 int scratchWidth = 0;
 int scratchHeight = 0;
 SIZE pictureSizes[HOST_KIND_COUNT]; // each host picture's own, read when they are loaded
+
+// A host picture as last coloured for a slot.
+struct Coloured {
+    HBITMAP picture; // null until first drawn
+    COLORREF color;  // the host colour and the background it was coloured with
+    COLORREF outside;
+};
+Coloured colouredPictures[HOST_KIND_COUNT][COLOR_SLOT_COUNT];
 
 // What one paint works with.
 struct Paint {
@@ -67,7 +75,7 @@ struct Paint {
     int textHeight;   // of the selected font: a label's height
     int widestLetter; // no letter of the selected font is wider
     COLORREF outside; // around the pictures: the map's background
-    HDC scratchDc;    // holds the scratch picture, while pictures are drawn
+    HDC scratchDc;    // holds a coloured picture, while it is coloured or drawn
     HDC pictureDc;    // holds one host picture at a time
 };
 
@@ -325,34 +333,48 @@ void DrawPictureLabel(const Paint& paint, HostRecord& host, COLORREF color, int 
     TextOut(paint.dc, x, top, host.name, NameLength(host));
 }
 
-// The picture is coloured in the scratch picture: white parts take the host colour, black
-// stays, and what lies outside the outline (connected to the corner) takes the background.
-// The whole scratch picture is filled first, so nothing of an earlier host shows through.
-void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLORREF color,
-                     int left, int top) {
-    const int width = pictureSizes[host.kind].cx;
-    const int height = pictureSizes[host.kind].cy;
-
+// A host picture coloured in a picture the size of the largest: white parts take the host
+// colour, black stays, and what lies outside the outline (connected to the corner) takes the
+// background. Made on first use and kept: colouring costs far more than drawing.
+HBITMAP ColouredPicture(const Paint& paint, const HostRecord& host, HBITMAP picture, ColorSlot slot,
+                        COLORREF color) {
+    Coloured& kept = colouredPictures[host.kind][slot];
+    if (kept.picture != nullptr && kept.color == color && kept.outside == paint.outside)
+        return kept.picture;
+    if (kept.picture == nullptr)
+        kept.picture = CreateCompatibleBitmap(paint.dc, scratchWidth, scratchHeight);
+    kept.color = color;
+    kept.outside = paint.outside;
+    HBITMAP previousScratch = SelectObject(paint.scratchDc, kept.picture);
     HBRUSH fill = CreateSolidBrush(color);
     HPEN edge = CreatePen(PS_SOLID, 1, color);
     HBRUSH previousBrush = SelectObject(paint.scratchDc, fill);
     HPEN previousPen = SelectObject(paint.scratchDc, edge);
     Rectangle(paint.scratchDc, 0, 0, scratchWidth, scratchHeight);
     HBITMAP previousPicture = SelectObject(paint.pictureDc, picture);
-    BitBlt(paint.scratchDc, 0, 0, width, height, paint.pictureDc, 0, 0, SRCAND);
+    BitBlt(paint.scratchDc, 0, 0, pictureSizes[host.kind].cx, pictureSizes[host.kind].cy,
+           paint.pictureDc, 0, 0, SRCAND);
     SelectObject(paint.pictureDc, previousPicture);
     HBRUSH outside = CreateSolidBrush(paint.outside);
     SelectObject(paint.scratchDc, outside);
     FloodFill(paint.scratchDc, 0, 0, OUTLINE_COLOR);
     SelectObject(paint.scratchDc, previousBrush);
     SelectObject(paint.scratchDc, previousPen);
+    SelectObject(paint.scratchDc, previousScratch);
     DeleteObject(outside);
     DeleteObject(edge);
     DeleteObject(fill);
+    return kept.picture;
+}
 
+void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, ColorSlot slot,
+                     COLORREF color, int left, int top) {
+    HBITMAP previous =
+        SelectObject(paint.scratchDc, ColouredPicture(paint, host, picture, slot, color));
     const SIZE drawn = PictureSize(host.kind);
-    StretchBlt(paint.dc, left, top, drawn.cx, drawn.cy, paint.scratchDc, 0, 0, width, height,
-               SRCCOPY);
+    StretchBlt(paint.dc, left, top, drawn.cx, drawn.cy, paint.scratchDc, 0, 0,
+               pictureSizes[host.kind].cx, pictureSizes[host.kind].cy, SRCCOPY);
+    SelectObject(paint.scratchDc, previous);
     host.drawWidth = drawn.cx;
     host.drawHeight = drawn.cy;
     if (options.labelIcons != 0)
@@ -417,9 +439,10 @@ void DrawHosts(const Paint& paint, bool pictures, int width, int height) {
             pictures && host.kind < HOST_KIND_COUNT ? hostBitmaps[host.kind] : nullptr;
         if (!HostMeetsArea(paint, host, picture, left, top))
             continue;
-        const COLORREF color = PaletteColor(colorTable[HostColorSlot(host)]);
+        const ColorSlot slot = HostColorSlot(host);
+        const COLORREF color = PaletteColor(colorTable[slot]);
         if (picture != nullptr)
-            DrawHostPicture(paint, host, picture, color, left, top);
+            DrawHostPicture(paint, host, picture, slot, color, left, top);
         else
             DrawHostBox(paint, host, color, left, top);
     }
@@ -503,13 +526,9 @@ int PaintMap(HWND window) {
 
     const bool pictures =
         options.useIcons != 0 && bitmapsLoaded != 0 && !paint.iconic && scratchWidth > 0;
-    HBITMAP scratch = nullptr;
-    HBITMAP previousScratch = nullptr;
     if (pictures) {
         paint.scratchDc = CreateCompatibleDC(dc);
         paint.pictureDc = CreateCompatibleDC(dc);
-        scratch = CreateCompatibleBitmap(dc, scratchWidth, scratchHeight);
-        previousScratch = SelectObject(paint.scratchDc, scratch);
     }
 
     if (!paint.iconic) {
@@ -527,8 +546,6 @@ int PaintMap(HWND window) {
     if (scaledFont != nullptr)
         DeleteObject(scaledFont);
     if (pictures) {
-        SelectObject(paint.scratchDc, previousScratch);
-        DeleteObject(scratch);
         DeleteDC(paint.pictureDc);
         DeleteDC(paint.scratchDc);
     }
@@ -560,6 +577,13 @@ void FreeHostBitmaps() {
         picture = nullptr;
     }
     std::fill(std::begin(pictureSizes), std::end(pictureSizes), SIZE{});
+    for (auto& slots : colouredPictures) {
+        for (Coloured& kept : slots) {
+            if (kept.picture != nullptr)
+                DeleteObject(kept.picture);
+            kept = Coloured{};
+        }
+    }
     scratchWidth = 0;
     scratchHeight = 0;
     bitmapsLoaded = 0;

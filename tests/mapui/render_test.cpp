@@ -277,6 +277,15 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
             for (int y = 0; kind == KIND_NET && y < picture.bmHeight; ++y)
                 EXPECT_EQ(WindowPixel(map, Left(kind) + 40, Top(kind) + y), Background()) << y;
         }
+        // A band given another colour shows it at the next paint.
+        colorTable[HostColorSlot(hostTable[0])] = 13;
+        Render(map);
+        int recoloured = 0;
+        for (int y = 0; y < Drawn(0).second; ++y)
+            for (int x = 0; x < Drawn(0).first; ++x)
+                recoloured += WindowPixel(map, Left(0) + x, Top(0) + y) == PaletteColor(13);
+        EXPECT_GT(recoloured, 50);
+        std::memcpy(colorTable, DISTINCT_COLORS, sizeof colorTable);
     }
     DeleteDC(pictureDc);
 }
