@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 using namespace platform;
 
@@ -51,20 +52,63 @@ constexpr std::uint32_t BLOCKING_CALL_CANCELLED = 10004;
 constexpr int MIN_SCALED_TEXT_HEIGHT = 9;
 constexpr int MIN_SCALED_TEXT_WIDTH = 4;
 
-// The scratch picture is made as large as the largest host picture when they are loaded.
+// Coloured pictures are made as large as the largest host picture when they are loaded.
 int scratchWidth = 0;
 int scratchHeight = 0;
+SIZE pictureSizes[HOST_KIND_COUNT]; // each host picture's own, read when they are loaded
+
+// A host picture as last coloured for a slot.
+struct Coloured {
+    HBITMAP picture; // null until first drawn
+    COLORREF color;  // the host colour and the background it was coloured with
+    COLORREF outside;
+};
+Coloured colouredPictures[HOST_KIND_COUNT][COLOR_SLOT_COUNT];
 
 // What one paint works with.
 struct Paint {
     HDC dc;
+    RECT area;        // the part of the window to paint; nothing outside it changes
     bool iconic;      // the iconic view of the minimised main window
     bool scaledText;  // text and boxes sized by the grid
-    int lineHeight;   // of the selected font
+    int lineHeight;   // of the selected font, with its leading: a name box's height
+    int textHeight;   // of the selected font: a label's height
+    int widestLetter; // no letter of the selected font is wider
     COLORREF outside; // around the pictures: the map's background
-    HDC scratchDc;    // holds the scratch picture, while pictures are drawn
+    HDC scratchDc;    // holds a coloured picture, while it is coloured or drawn
     HDC pictureDc;    // holds one host picture at a time
 };
+
+// Whether the rectangle from (left, top) to (right, bottom), right and bottom excluded,
+// has a pixel in the paint area.
+bool MeetsArea(const Paint& paint, long long left, long long top, long long right,
+               long long bottom) {
+    return left < paint.area.right && right > paint.area.left && top < paint.area.bottom &&
+           bottom > paint.area.top;
+}
+
+// A level or upright line from (x1, y1) to (x2, y2) without its last pixel, as LineTo draws
+// it, cut to the paint area first: the pixels inside are the same, and none outside is
+// visited.
+void DrawStraightLine(const Paint& paint, int x1, int y1, int x2, int y2) {
+    const bool level = y1 == y2;
+    const int across = level ? y1 : x1;
+    const int from = level ? x1 : y1;
+    const int to = level ? x2 : y2;
+    // The pixels along the line, as a range that excludes its high end.
+    int low = from <= to ? from : to + 1;
+    int high = from <= to ? to : from + 1;
+    const RECT& area = paint.area;
+    if (level ? across < area.top || across >= area.bottom
+              : across < area.left || across >= area.right)
+        return;
+    low = std::max(low, static_cast<int>(level ? area.left : area.top));
+    high = std::min(high, static_cast<int>(level ? area.right : area.bottom));
+    if (low >= high)
+        return;
+    MoveToEx(paint.dc, level ? low : across, level ? across : low, nullptr);
+    LineTo(paint.dc, level ? high : across, level ? across : high);
+}
 
 // Whether the paint is for the minimised main window: the window itself, or the window
 // it belongs to, is iconic.
@@ -90,48 +134,50 @@ int NameLength(const HostRecord& host) {
     return static_cast<int>(strnlen(host.name, sizeof host.name));
 }
 
-void DrawEditGrid(HDC dc, int width, int height) {
+// The grid lines that cross the paint area.
+void DrawEditGrid(const Paint& paint, int width, int height) {
     HPEN previous = nullptr;
     if (options.solidBackground == 0)
-        previous = SelectObject(dc, EdgePen(shadowPen));
-    for (int x = 0; x < width; x += gridCellWidth) {
-        MoveToEx(dc, x, 0, nullptr);
-        LineTo(dc, x, height);
-    }
-    for (int y = 0; y < height; y += gridCellHeight) {
-        MoveToEx(dc, 0, y, nullptr);
-        LineTo(dc, width, y);
-    }
+        previous = SelectObject(paint.dc, EdgePen(shadowPen));
+    const int firstColumn = std::max(0, static_cast<int>(paint.area.left) / gridCellWidth);
+    const int lastX = std::min(width, static_cast<int>(paint.area.right));
+    for (int x = firstColumn * gridCellWidth; x < lastX; x += gridCellWidth)
+        DrawStraightLine(paint, x, 0, x, height);
+    const int firstRow = std::max(0, static_cast<int>(paint.area.top) / gridCellHeight);
+    const int lastY = std::min(height, static_cast<int>(paint.area.bottom));
+    for (int y = firstRow * gridCellHeight; y < lastY; y += gridCellHeight)
+        DrawStraightLine(paint, 0, y, width, y);
     if (previous != nullptr)
-        SelectObject(dc, previous);
+        SelectObject(paint.dc, previous);
 }
 
-// The sunken band at the foot of the map, and the top edge of a solid background.
-void DrawEdges(HDC dc, int width, int height) {
-    HPEN previous = SelectObject(dc, EdgePen(shadowPen));
-    if (options.solidBackground != 0) {
-        MoveToEx(dc, 0, 0, nullptr);
-        LineTo(dc, width, 0);
-        SelectObject(dc, EdgePen(highlightPen));
-        MoveToEx(dc, 0, 1, nullptr);
-        LineTo(dc, width, 1);
-    }
+// The sunken band at the foot of the map, and the top edge of a solid background: each
+// stroke from one corner to the next, in the order drawn.
+void DrawEdges(const Paint& paint, int width, int height) {
     const int top = bandTop;
-    SelectObject(dc, EdgePen(shadowPen));
-    MoveToEx(dc, 0, height, nullptr);
-    LineTo(dc, 0, top - 2);
-    LineTo(dc, width, top - 2);
-    SelectObject(dc, EdgePen(highlightPen));
-    LineTo(dc, width, height);
-    LineTo(dc, 0, height);
-    SelectObject(dc, EdgePen(shadowPen));
-    MoveToEx(dc, 1, height - 1, nullptr);
-    LineTo(dc, 1, top - 1);
-    LineTo(dc, width - 1, top - 1);
-    SelectObject(dc, EdgePen(highlightPen));
-    LineTo(dc, width - 1, height - 1);
-    LineTo(dc, 1, height - 1);
-    SelectObject(dc, previous);
+    const HPEN dark = EdgePen(shadowPen);
+    const HPEN light = EdgePen(highlightPen);
+    const struct {
+        HPEN pen;
+        int x1, y1, x2, y2;
+    } strokes[] = {
+        {dark, 0, 0, width, 0}, // the raised top edge of a solid background
+        {light, 0, 1, width, 1},
+        {dark, 0, height, 0, top - 2}, // the band's outer ring
+        {dark, 0, top - 2, width, top - 2},
+        {light, width, top - 2, width, height},
+        {light, width, height, 0, height},
+        {dark, 1, height - 1, 1, top - 1}, // its inner ring
+        {dark, 1, top - 1, width - 1, top - 1},
+        {light, width - 1, top - 1, width - 1, height - 1},
+        {light, width - 1, height - 1, 1, height - 1},
+    };
+    HPEN previous = SelectObject(paint.dc, dark);
+    for (std::size_t i = options.solidBackground != 0 ? 0 : 2; i < std::size(strokes); ++i) {
+        SelectObject(paint.dc, strokes[i].pen);
+        DrawStraightLine(paint, strokes[i].x1, strokes[i].y1, strokes[i].x2, strokes[i].y2);
+    }
+    SelectObject(paint.dc, previous);
 }
 
 // A line between two pixel positions, which may lie anywhere a cell of the map can.
@@ -177,9 +223,11 @@ bool ClipSegment(Segment& segment, long long left, long long top, long long righ
     return true;
 }
 
-// The lines, each cut to the window first: an end may lie billions of pixels away, and
-// only what falls inside is drawn.
-void DrawLines(HDC dc, int width, int height) {
+// The lines that cross the paint area, each cut to the window first: an end may lie
+// billions of pixels away, and only what falls inside is drawn. A line is always cut to the
+// window alone, so that its pixels are the same whatever part of the window is painted.
+void DrawLines(const Paint& paint, int width, int height) {
+    HDC dc = paint.dc;
     HPEN pen = CreatePen(PS_SOLID, 1, LINE_COLOR);
     HPEN previous = SelectObject(dc, pen);
     const int count = std::clamp(lineCount, 0, MAX_LINES);
@@ -192,6 +240,11 @@ void DrawLines(HDC dc, int width, int height) {
         // One pixel beyond each edge, so that the cut ends themselves are never seen.
         if (!ClipSegment(segment, -1, -1, width, height))
             continue;
+        // A drawn pixel lies within half a pixel of the exact line.
+        Segment inArea = segment;
+        if (!ClipSegment(inArea, paint.area.left - 1, paint.area.top - 1, paint.area.right,
+                         paint.area.bottom))
+            continue;
         MoveToEx(dc, static_cast<int>(segment.x1), static_cast<int>(segment.y1), nullptr);
         LineTo(dc, static_cast<int>(segment.x2), static_cast<int>(segment.y2));
     }
@@ -199,70 +252,139 @@ void DrawLines(HDC dc, int width, int height) {
     DeleteObject(pen);
 }
 
+// A name box's frame: two rings around it.
+constexpr int FRAME_RINGS = 2;
+// How far the glyphs of a name may reach past the width it is measured at.
+constexpr int GLYPH_OVERHANG = 2;
+
+int NameWidth(const Paint& paint, const HostRecord& host) {
+    SIZE text{};
+    GetTextExtentPoint32(paint.dc, host.name, NameLength(host), &text);
+    return text.cx;
+}
+
+// The size a picture is drawn at: its own, or, with text scaled to the grid, a square of two
+// cells when it is two cells wide or more (it is never enlarged).
+SIZE PictureSize(unsigned kind) {
+    SIZE drawn = pictureSizes[kind];
+    if (options.scaledMapFont != 0 && drawn.cx >= 2 * gridCellWidth)
+        drawn = SIZE{2 * gridCellWidth, 2 * gridCellWidth};
+    return drawn;
+}
+
+// Whether the host's size depends on the width of its name.
+bool SizedByName(const Paint& paint, const HostRecord& host, HBITMAP picture) {
+    if (picture != nullptr)
+        return options.labelIcons != 0;
+    return (host.flags & HOST_PROTOCOL_NONE) == 0 && !paint.scaledText;
+}
+
+// The size a host is drawn at, label included and frame not, when its name is `nameWidth`
+// pixels wide: a picture with the label under it, a plain box one cell wide for a host with
+// no protocol, else a box for the name (sized by the grid when text is scaled).
+SIZE HostSize(const Paint& paint, const HostRecord& host, HBITMAP picture, int nameWidth) {
+    if (picture != nullptr) {
+        SIZE size = PictureSize(host.kind);
+        if (options.labelIcons != 0) {
+            size.cx = std::max(size.cx, nameWidth);
+            size.cy += paint.textHeight;
+        }
+        return size;
+    }
+    if ((host.flags & HOST_PROTOCOL_NONE) != 0)
+        return {gridCellWidth,
+                paint.scaledText ? gridCellHeight - gridCellHeight / 4 : paint.lineHeight};
+    if (paint.scaledText) {
+        const int length = NameLength(host);
+        const int letters = length <= 4 ? length : 6;
+        return {(gridCellWidth / 4) * letters + 4, gridCellHeight};
+    }
+    return {nameWidth, paint.lineHeight};
+}
+
+// Whether drawing the host at (left, top) can change a pixel of the paint area. The height
+// needs no name; the name is measured only for a host that could reach the area with a
+// name of its length in the widest letters.
+bool HostMeetsArea(const Paint& paint, const HostRecord& host, HBITMAP picture, int left, int top) {
+    constexpr int REACH = FRAME_RINGS + GLYPH_OVERHANG;
+    auto meets = [&](SIZE size) {
+        return MeetsArea(paint, left - REACH, top - REACH, left + size.cx + REACH + 1,
+                         top + size.cy + REACH + 1);
+    };
+    if (!SizedByName(paint, host, picture))
+        return meets(HostSize(paint, host, picture, 0));
+    if (!meets(HostSize(paint, host, picture, NameLength(host) * paint.widestLetter)))
+        return false;
+    return meets(HostSize(paint, host, picture, NameWidth(paint, host)));
+}
+
 // The name under a picture, centred when it is narrower and widening the host's area when
 // it is wider.
 void DrawPictureLabel(const Paint& paint, HostRecord& host, COLORREF color, int left, int top) {
-    SIZE text{};
-    const int length = NameLength(host);
-    GetTextExtentPoint32(paint.dc, host.name, length, &text);
-    host.drawHeight += text.cy;
-    int x = left + (host.drawWidth - text.cx) / 2;
-    if (text.cx > host.drawWidth) {
-        host.drawWidth = text.cx;
+    const int width = NameWidth(paint, host);
+    host.drawHeight += paint.textHeight;
+    int x = left + (host.drawWidth - width) / 2;
+    if (width > host.drawWidth) {
+        host.drawWidth = width;
         x = left;
     }
     SetBkMode(paint.dc, OPAQUE);
     SetBkColor(paint.dc, color);
-    TextOut(paint.dc, x, top, host.name, length);
+    TextOut(paint.dc, x, top, host.name, NameLength(host));
 }
 
-// The picture is coloured in the scratch picture: white parts take the host colour, black
-// stays, and what lies outside the outline (connected to the corner) takes the background.
-// The whole scratch picture is filled first, so nothing of an earlier host shows through.
-void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, COLORREF color,
-                     int left, int top) {
-    BITMAP size{};
-    GetObject(picture, sizeof size, &size);
-    const int width = std::min(size.bmWidth, scratchWidth);
-    const int height = std::min(size.bmHeight, scratchHeight);
-
+// A host picture coloured in a picture the size of the largest: white parts take the host
+// colour, black stays, and what lies outside the outline (connected to the corner) takes the
+// background. Made on first use and kept: colouring costs far more than drawing.
+HBITMAP ColouredPicture(const Paint& paint, const HostRecord& host, HBITMAP picture, ColorSlot slot,
+                        COLORREF color) {
+    Coloured& kept = colouredPictures[host.kind][slot];
+    if (kept.picture != nullptr && kept.color == color && kept.outside == paint.outside)
+        return kept.picture;
+    if (kept.picture == nullptr)
+        kept.picture = CreateCompatibleBitmap(paint.dc, scratchWidth, scratchHeight);
+    kept.color = color;
+    kept.outside = paint.outside;
+    HBITMAP previousScratch = SelectObject(paint.scratchDc, kept.picture);
     HBRUSH fill = CreateSolidBrush(color);
     HPEN edge = CreatePen(PS_SOLID, 1, color);
     HBRUSH previousBrush = SelectObject(paint.scratchDc, fill);
     HPEN previousPen = SelectObject(paint.scratchDc, edge);
     Rectangle(paint.scratchDc, 0, 0, scratchWidth, scratchHeight);
     HBITMAP previousPicture = SelectObject(paint.pictureDc, picture);
-    BitBlt(paint.scratchDc, 0, 0, width, height, paint.pictureDc, 0, 0, SRCAND);
+    BitBlt(paint.scratchDc, 0, 0, pictureSizes[host.kind].cx, pictureSizes[host.kind].cy,
+           paint.pictureDc, 0, 0, SRCAND);
     SelectObject(paint.pictureDc, previousPicture);
     HBRUSH outside = CreateSolidBrush(paint.outside);
     SelectObject(paint.scratchDc, outside);
     FloodFill(paint.scratchDc, 0, 0, OUTLINE_COLOR);
     SelectObject(paint.scratchDc, previousBrush);
     SelectObject(paint.scratchDc, previousPen);
+    SelectObject(paint.scratchDc, previousScratch);
     DeleteObject(outside);
     DeleteObject(edge);
     DeleteObject(fill);
+    return kept.picture;
+}
 
-    // Scaled to the grid, a picture of two cells' width or more shrinks to a square of two
-    // cells; it is never enlarged.
-    int drawWidth = width;
-    int drawHeight = height;
-    if (options.scaledMapFont != 0 && width >= 2 * gridCellWidth) {
-        drawWidth = 2 * gridCellWidth;
-        drawHeight = 2 * gridCellWidth;
-    }
-    StretchBlt(paint.dc, left, top, drawWidth, drawHeight, paint.scratchDc, 0, 0, width, height,
-               SRCCOPY);
-    host.drawWidth = drawWidth;
-    host.drawHeight = drawHeight;
+void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, ColorSlot slot,
+                     COLORREF color, int left, int top) {
+    HBITMAP previous =
+        SelectObject(paint.scratchDc, ColouredPicture(paint, host, picture, slot, color));
+    const SIZE drawn = PictureSize(host.kind);
+    StretchBlt(paint.dc, left, top, drawn.cx, drawn.cy, paint.scratchDc, 0, 0,
+               pictureSizes[host.kind].cx, pictureSizes[host.kind].cy, SRCCOPY);
+    SelectObject(paint.scratchDc, previous);
+    host.drawWidth = drawn.cx;
+    host.drawHeight = drawn.cy;
     if (options.labelIcons != 0)
-        DrawPictureLabel(paint, host, color, left, top + drawHeight);
+        DrawPictureLabel(paint, host, color, left, top + drawn.cy);
 }
 
 // A raised frame of two rings around a box of `width` x `height` at (left, top).
 void DrawRaisedFrame(HDC dc, int left, int top, int width, int height) {
     HPEN previous = SelectObject(dc, EdgePen(highlightPen));
-    for (int ring = 2; ring >= 1; --ring) {
+    for (int ring = FRAME_RINGS; ring >= 1; --ring) {
         const int x1 = left - ring;
         const int y1 = top - ring;
         const int x2 = left + width + ring;
@@ -281,41 +403,28 @@ void DrawRaisedFrame(HDC dc, int left, int top, int width, int height) {
 // A host without a picture: a plain box for a host with no protocol, else its name on the
 // host colour.
 void DrawHostBox(const Paint& paint, HostRecord& host, COLORREF color, int left, int top) {
-    int width = 0;
-    int height = 0;
+    const bool named = SizedByName(paint, host, nullptr);
+    const SIZE size = HostSize(paint, host, nullptr, named ? NameWidth(paint, host) : 0);
     if ((host.flags & HOST_PROTOCOL_NONE) != 0) {
-        width = gridCellWidth;
-        height = paint.scaledText ? gridCellHeight - gridCellHeight / 4 : paint.lineHeight;
-        Rectangle(paint.dc, left, top, left + width, top + height);
+        Rectangle(paint.dc, left, top, left + size.cx, top + size.cy);
     } else {
-        const int length = NameLength(host);
-        if (paint.scaledText) {
-            const int letters = length <= 4 ? length : 6;
-            width = (gridCellWidth / 4) * letters + 4;
-            height = gridCellHeight;
-        } else {
-            SIZE text{};
-            GetTextExtentPoint32(paint.dc, host.name, length, &text);
-            width = text.cx;
-            height = paint.lineHeight;
-        }
-        RECT box{left, top, left + width, top + height};
+        RECT box{left, top, left + size.cx, top + size.cy};
         SetBkColor(paint.dc, color);
         ExtTextOut(paint.dc, left, top, ETO_OPAQUE | ETO_CLIPPED, &box, host.name,
-                   static_cast<unsigned>(length), nullptr);
+                   static_cast<unsigned>(NameLength(host)), nullptr);
     }
-    host.drawWidth = width;
-    host.drawHeight = height;
+    host.drawWidth = size.cx;
+    host.drawHeight = size.cy;
     if (!paint.iconic)
-        DrawRaisedFrame(paint.dc, left, top, width, height);
+        DrawRaisedFrame(paint.dc, left, top, size.cx, size.cy);
 }
 
 // Hosts whose corner lies further left or above the window than this cannot reach into
 // it: no picture, name or frame is nearly as large.
 constexpr long long HOST_REACH = 1 << 16;
 
-// Every host that can show in the window of `width` x `height`; the others are not drawn,
-// and keep the sizes they were last drawn at.
+// Every host that can change a pixel of the paint area; the others are not drawn, and keep
+// the sizes they were last drawn at.
 void DrawHosts(const Paint& paint, bool pictures, int width, int height) {
     const int count = std::clamp(hostCount, 0, MAX_HOSTS);
     for (int i = 0; i < count; ++i) {
@@ -324,13 +433,16 @@ void DrawHosts(const Paint& paint, bool pictures, int width, int height) {
         const long long farTop = CellTop(host.row);
         if (farLeft < -HOST_REACH || farLeft > width || farTop < -HOST_REACH || farTop > height)
             continue;
-        const COLORREF color = PaletteColor(colorTable[HostColorSlot(host)]);
         const int left = static_cast<int>(farLeft);
         const int top = static_cast<int>(farTop);
         HBITMAP picture =
             pictures && host.kind < HOST_KIND_COUNT ? hostBitmaps[host.kind] : nullptr;
+        if (!HostMeetsArea(paint, host, picture, left, top))
+            continue;
+        const ColorSlot slot = HostColorSlot(host);
+        const COLORREF color = PaletteColor(colorTable[slot]);
         if (picture != nullptr)
-            DrawHostPicture(paint, host, picture, color, left, top);
+            DrawHostPicture(paint, host, picture, slot, color, left, top);
         else
             DrawHostBox(paint, host, color, left, top);
     }
@@ -378,8 +490,11 @@ int PaintMap(HWND window) {
     HDC dc = BeginPaint(window, &ps);
     if (dc == nullptr)
         return 0;
-    // A window too small for a cell has no grid to place anything on.
-    if (gridCellWidth <= 0 || gridCellHeight <= 0) {
+    // A window too small for a cell has no grid to place anything on; an empty area has
+    // nothing to paint.
+    const RECT& area = ps.rcPaint;
+    if (gridCellWidth <= 0 || gridCellHeight <= 0 || area.right <= area.left ||
+        area.bottom <= area.top) {
         EndPaint(window, &ps);
         return 1;
     }
@@ -390,6 +505,7 @@ int PaintMap(HWND window) {
 
     Paint paint{};
     paint.dc = dc;
+    paint.area = ps.rcPaint;
     paint.iconic = PaintsIconicView(window);
     paint.scaledText = paint.iconic || options.scaledMapFont != 0;
     paint.outside = options.solidBackground != 0 ? PaletteColor(colorTable[SLOT_BACK])
@@ -404,23 +520,22 @@ int PaintMap(HWND window) {
     TEXTMETRIC metrics{};
     GetTextMetrics(dc, &metrics);
     paint.lineHeight = metrics.tmHeight + metrics.tmExternalLeading;
+    paint.textHeight = metrics.tmHeight;
+    // A letter missing from the font may come wider from another; none is wider than high.
+    paint.widestLetter = std::max(metrics.tmMaxCharWidth, metrics.tmHeight);
 
     const bool pictures =
         options.useIcons != 0 && bitmapsLoaded != 0 && !paint.iconic && scratchWidth > 0;
-    HBITMAP scratch = nullptr;
-    HBITMAP previousScratch = nullptr;
     if (pictures) {
         paint.scratchDc = CreateCompatibleDC(dc);
         paint.pictureDc = CreateCompatibleDC(dc);
-        scratch = CreateCompatibleBitmap(dc, scratchWidth, scratchHeight);
-        previousScratch = SelectObject(paint.scratchDc, scratch);
     }
 
     if (!paint.iconic) {
         if (editMode > 0)
-            DrawEditGrid(dc, width, height);
-        DrawEdges(dc, width, height);
-        DrawLines(dc, width, height);
+            DrawEditGrid(paint, width, height);
+        DrawEdges(paint, width, height);
+        DrawLines(paint, width, height);
     }
     DrawHosts(paint, pictures, width, height);
 
@@ -431,8 +546,6 @@ int PaintMap(HWND window) {
     if (scaledFont != nullptr)
         DeleteObject(scaledFont);
     if (pictures) {
-        SelectObject(paint.scratchDc, previousScratch);
-        DeleteObject(scratch);
         DeleteDC(paint.pictureDc);
         DeleteDC(paint.scratchDc);
     }
@@ -450,6 +563,7 @@ int LoadHostBitmaps() {
         if (hostBitmaps[kind] != nullptr && GetObject(hostBitmaps[kind], sizeof size, &size) != 0) {
             scratchWidth = std::max(scratchWidth, size.bmWidth);
             scratchHeight = std::max(scratchHeight, size.bmHeight);
+            pictureSizes[kind] = SIZE{size.bmWidth, size.bmHeight};
         }
     }
     bitmapsLoaded = 1;
@@ -461,6 +575,14 @@ void FreeHostBitmaps() {
         if (picture != nullptr)
             DeleteObject(picture);
         picture = nullptr;
+    }
+    std::fill(std::begin(pictureSizes), std::end(pictureSizes), SIZE{});
+    for (auto& slots : colouredPictures) {
+        for (Coloured& kept : slots) {
+            if (kept.picture != nullptr)
+                DeleteObject(kept.picture);
+            kept = Coloured{};
+        }
     }
     scratchWidth = 0;
     scratchHeight = 0;

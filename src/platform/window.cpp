@@ -821,11 +821,9 @@ bool UpdateWindow(HWND window) {
     WindowRecord* record = FindWindowRecord(window);
     if (record == nullptr)
         return false;
-    if (record->hasBacking && !IsEmptyRect(WaitingArea(record))) {
+    // EndPaint shows the area painted, and only that: the rest of the widget is as it was.
+    if (record->hasBacking && !IsEmptyRect(WaitingArea(record)))
         CallWindowProcedure(record, WM_PAINT, 0, 0);
-        if ((record = FindWindowRecord(window)) != nullptr)
-            record->client->update();
-    }
     return true;
 }
 

@@ -31,6 +31,7 @@ constexpr int CELL_HEIGHT = 15;
 constexpr COLORREF BLACK = RGB(0, 0, 0);
 constexpr COLORREF WHITE = RGB(255, 255, 255);
 constexpr COLORREF YELLOW = RGB(255, 255, 0);
+constexpr COLORREF SCRIBBLE = RGB(255, 0, 255);
 // Every slot a colour of its own, so a pixel tells which slot a host was drawn in.
 constexpr unsigned DISTINCT_COLORS[COLOR_SLOT_COUNT] = {10, 11, 16, 20, 6, 5, 14, 2, 0};
 using Size2 = std::pair<int, int>;
@@ -159,6 +160,25 @@ class RenderTest : public testing::Test {
         return {hostTable[index].drawWidth, hostTable[index].drawHeight};
     }
 
+    // Every pixel of a map window made by MakeMap, row by row.
+    static std::vector<COLORREF> Pixels(HWND map) {
+        std::vector<COLORREF> pixels;
+        for (int y = 0; y < GRID_ROWS * gridCellHeight; ++y)
+            for (int x = 0; x < GRID_COLUMNS * gridCellWidth; ++x)
+                pixels.push_back(WindowPixel(map, x, y));
+        return pixels;
+    }
+
+    // Covers the map window's picture with a colour the map never shows, without a paint.
+    static void Scribble(HWND map) {
+        HBRUSH brush = CreateSolidBrush(SCRIBBLE);
+        HDC dc = GetDC(map);
+        RECT all{0, 0, GRID_COLUMNS * gridCellWidth, GRID_ROWS * gridCellHeight};
+        FillRect(dc, &all, brush);
+        ReleaseDC(map, dc);
+        DeleteObject(brush);
+    }
+
     // The size of a text in the font the map uses when text is not scaled.
     static SIZE TextSize(const char* text) {
         HDC dc = CreateCompatibleDC(nullptr);
@@ -257,6 +277,15 @@ TEST_F(RenderTest, PicturesKeepTheirSizeAndOutline) {
             for (int y = 0; kind == KIND_NET && y < picture.bmHeight; ++y)
                 EXPECT_EQ(WindowPixel(map, Left(kind) + 40, Top(kind) + y), Background()) << y;
         }
+        // A band given another colour shows it at the next paint.
+        colorTable[HostColorSlot(hostTable[0])] = 13;
+        Render(map);
+        int recoloured = 0;
+        for (int y = 0; y < Drawn(0).second; ++y)
+            for (int x = 0; x < Drawn(0).first; ++x)
+                recoloured += WindowPixel(map, Left(0) + x, Top(0) + y) == PaletteColor(13);
+        EXPECT_GT(recoloured, 50);
+        std::memcpy(colorTable, DISTINCT_COLORS, sizeof colorTable);
     }
     DeleteDC(pictureDc);
 }
@@ -437,6 +466,8 @@ TEST_F(RenderTest, GridInEditStatesOnlyAndEdgesFrameTheMap) {
                            {1, h - 5, dark},
                            {100, h - 1, light},
                            {w - 1, h - 5, light},
+                           {w - 1, h - 1, light},
+                           {1, h - 1, dark},
                            {100, h - 5, Background()}});
     }
 }
@@ -480,14 +511,7 @@ TEST_F(RenderTest, LinesRunBetweenCellCentresUnderTheHostsAndFarOffPartsAreCut) 
 // (a host dragged or deleted leaves no trail, nor does a line).
 TEST_F(RenderTest, ARepaintedAreaLeavesNoTrailOfWhatWasThere) {
     HWND map = MakeMap();
-    auto picture = [map] {
-        std::vector<COLORREF> pixels;
-        for (int y = 0; y < GRID_ROWS * CELL_HEIGHT; ++y)
-            for (int x = 0; x < GRID_COLUMNS * CELL_WIDTH; ++x)
-                pixels.push_back(WindowPixel(map, x, y));
-        return pixels;
-    };
-    const std::vector<COLORREF> empty = picture();
+    const std::vector<COLORREF> empty = Pixels(map);
     options.labelIcons = 1;
     const struct {
         const char* what;
@@ -509,7 +533,7 @@ TEST_F(RenderTest, ARepaintedAreaLeavesNoTrailOfWhatWasThere) {
         else
             AddLine(c.x1, c.y1, c.x2, c.y2);
         Render(map);
-        ASSERT_NE(picture(), empty) << "something was drawn";
+        ASSERT_NE(Pixels(map), empty) << "something was drawn";
         const HostRecord host = hostTable[0];
         const LineRecord line = lineTable[0];
         ClearMap();
@@ -518,8 +542,74 @@ TEST_F(RenderTest, ARepaintedAreaLeavesNoTrailOfWhatWasThere) {
         else
             InvalidateLine(map, line);
         UpdateWindow(map);
-        EXPECT_EQ(picture(), empty);
+        EXPECT_EQ(Pixels(map), empty);
         Render(map);
+    }
+}
+
+// A paint draws only what meets its area, and there it gives the pixels of a whole repaint:
+// the map repainted in small tiles, on a picture scribbled over, is the map repainted at
+// once (hosts overlapping, labels, frames, lines under hosts, the grid, the edges). A host
+// that changes colour repaints its area alone and draws only the hosts reaching into it.
+TEST_F(RenderTest, APaintDrawsWhatMeetsItsAreaAsAWholeRepaintDoes) {
+    AddLine(1, 1, 33, 30);
+    AddLine(20, 2, 20, 31);
+    AddLine(34, 3, 2, 29);
+    AddHost("averylongnamehere", 4, 4, KIND_LANBOX, 1);
+    AddHost("hub", 9, 4, KIND_HUB, 2);
+    const int changing = AddHost("net", 18, 14, KIND_NET, 8);
+    const int above = AddHost("odd", 18, 15, 9, 3); // no picture: a framed name box
+    AddHost("none", 26, 22, KIND_SERVER, 0, 0, HOST_PROTOCOL_NONE);
+    AddHost("printer", 30, 8, KIND_PRINTER);
+    AddHost("far", 2, 27, KIND_ROUTER);
+    for (bool icons : {true, false}) {
+        SCOPED_TRACE(icons ? "labelled pictures, edit grid" : "name boxes, desktop background");
+        options.useIcons = options.labelIcons = editMode = icons ? 1 : 0;
+        options.solidBackground = icons;
+        HWND map = MakeMap();
+        const std::vector<COLORREF> whole = Pixels(map);
+        if (icons)
+            SaveWindowImage(map, PicturePath("render_busy.png").c_str());
+        Scribble(map);
+        const int width = GRID_COLUMNS * CELL_WIDTH;
+        const int height = GRID_ROWS * CELL_HEIGHT;
+        for (int top = 0; top < height; top += 11) {
+            for (int left = 0; left < width; left += 13) {
+                RECT tile{left, top, left + 13, top + 11};
+                InvalidateRect(map, &tile, true);
+                UpdateWindow(map);
+            }
+        }
+        EXPECT_EQ(Pixels(map), whole);
+
+        const RECT area = HostRepaintArea(hostTable[changing]);
+        for (int i = 0; i < hostCount; ++i)
+            if (i != changing)
+                hostTable[i].drawWidth = hostTable[i].drawHeight = 0;
+        hostTable[changing].missed = 0;
+        Scribble(map);
+        InvalidateHost(map, hostTable[changing]);
+        UpdateWindow(map);
+        const std::vector<COLORREF> partial = Pixels(map);
+        if (icons)
+            SaveWindowImage(map, PicturePath("render_one_host.png").c_str());
+        for (int i = 0; i < hostCount; ++i)
+            EXPECT_EQ(Drawn(i) != Size2(0, 0), i == changing || i == above)
+                << hostTable[i].name << " drawn";
+        Render(map);
+        const std::vector<COLORREF> after = Pixels(map);
+        int wrong = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const bool inside =
+                    x >= area.left && x < area.right && y >= area.top && y < area.bottom;
+                const std::size_t at = static_cast<std::size_t>(y) * width + x;
+                wrong += partial[at] != (inside ? after[at] : SCRIBBLE);
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_NE(after, whole) << "the colour changed";
+        hostTable[changing].missed = 8;
     }
 }
 
