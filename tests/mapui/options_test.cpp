@@ -349,7 +349,8 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(pane));
     EXPECT_STREQ(pane, " Options saved. The checks take them from the next cycle.");
     pollState.inProgress = 0;
-    RunPollCycle(window);
+    ASSERT_TRUE(RunPollCycle(window)); // no hosts: over at once
+    OnPollCycleDone(window);           // as its done message does
     EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{9000, 1}));
 
     // Colors, bracketed by the countdown.
