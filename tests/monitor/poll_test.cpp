@@ -357,6 +357,44 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
         ASSERT_EQ(hostTable[i].status, engine.silentStatus) << i;
 }
 
+// The first name server of the system, when it is an IPv4 address outside loopback.
+std::string SystemNameServer() {
+    std::smatch match;
+    std::string text = ReadWholeFile("/etc/resolv.conf");
+    static const std::regex line(R"((^|\n)nameserver\s+(\d+\.\d+\.\d+\.\d+))");
+    if (!std::regex_search(text, match, line) || match[2].str().rfind("127.", 0) == 0)
+        return "";
+    return match[2];
+}
+
+// Two names whose name server never answers, between hosts that do: the names count as
+// not resolved after one WAIT, far before the resolver gives up, and the cycle is no
+// longer for them.
+TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
+    SKIP_WITHOUT_NAMESPACES();
+    const std::string nameServer = SystemNameServer();
+    if (nameServer.empty())
+        GTEST_SKIP() << "no name server outside loopback to silence";
+    TwoHostNetwork network;
+    ASSERT_TRUE(network.Build(TCP));
+    // Its queries go to the server's namespace, which drops them.
+    ASSERT_TRUE(network.client.Ip({"route", "add", nameServer + "/32", "via", SERVER}));
+    Open({"one,127.0.0.1,0", "slow,slow1.example,0", "two,127.0.0.2,0", "slower,slow2.example,0",
+          "three,127.0.0.3,0"},
+         TCP.options + std::string("WAIT=1000\r\n"));
+    auto start = std::chrono::steady_clock::now();
+    Check();
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(10)) << "goal one WAIT; the resolver waits 5 s a try";
+    for (int i : {0, 2, 4})
+        EXPECT_EQ(hostTable[i].missed, 0u) << i;
+    for (int i : {1, 3}) {
+        EXPECT_EQ(hostTable[i].status, 11001u) << i;
+        EXPECT_EQ(hostTable[i].missed, 3u) << i;
+    }
+    EXPECT_EQ(std::string(hostTable[1].resolvedAddr), "slow1.example");
+}
+
 // Edits while a check waits on the silent first host: the host deleted and the host
 // given another address are said nothing of, and the hosts that moved up get their own
 // outcomes.
