@@ -83,7 +83,7 @@ struct BenchOptions {
     bool chosen[GUI_SCENARIO + 1] = {false, true, true, true, true, true, true};
     std::string directory; // made for this run, removed at the end
 };
-BenchOptions options;
+BenchOptions benchOptions;
 
 /*** figures ***/
 
@@ -158,7 +158,7 @@ void PrintRow(int number, const char* work, const char* engine, const Side& ours
     for (int i = 0; i < 2; ++i)
         if (sides[i]->unexpected != 0)
             std::printf("   ! %s: %d of %d runs not as expected, the last: %s\n", names[i],
-                        sides[i]->unexpected, options.runs, sides[i]->lastOdd.c_str());
+                        sides[i]->unexpected, benchOptions.runs, sides[i]->lastOdd.c_str());
     std::fflush(stdout);
 }
 
@@ -204,22 +204,22 @@ void RunScenario(const Scenario& scenario) {
     double oursLimit = HOSTS * scenario.wait / 1000.0 * 1.5 + 120;
     double fpingLimit = scenario.wait / 1000.0 * 4 + 60;
     for (int engine : scenario.engines) {
-        if (!WriteBenchMap(options.directory, addresses,
+        if (!WriteBenchMap(benchOptions.directory, addresses,
                            WaitOption(scenario.wait) + ENGINES[engine].options)) {
             std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
-                         options.directory.c_str());
+                         benchOptions.directory.c_str());
             return;
         }
         Side ours, theirs;
-        for (int run = 1; run <= options.runs; ++run) {
-            TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, options.directory, oursLimit);
+        for (int run = 1; run <= benchOptions.runs; ++run) {
+            TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, benchOptions.directory, oursLimit);
             ours.Add(cycle, AnsweringHosts(cycle.line) == expected, cycle.line);
-            TimedRun peer = TimeTool(fping, options.directory, fpingLimit);
+            TimedRun peer = TimeTool(fping, benchOptions.directory, fpingLimit);
             bool fpingRight = WIFEXITED(peer.exitStatus) &&
                               WEXITSTATUS(peer.exitStatus) == (scenario.silent > 0 ? 1 : 0);
             theirs.Add(peer, fpingRight, "exit status " + std::to_string(peer.exitStatus));
             std::fprintf(stderr, "[%d %s, run %d of %d] tarnmap %s (start-up %s), fping %s\n",
-                         scenario.number, ENGINES[engine].name, run, options.runs,
+                         scenario.number, ENGINES[engine].name, run, benchOptions.runs,
                          FormatSeconds(cycle.probed && cycle.ended ? cycle.seconds : -1).c_str(),
                          FormatSeconds(cycle.probed ? cycle.startupSeconds : -1).c_str(),
                          FormatSeconds(peer.probed && peer.ended ? peer.seconds : -1).c_str());
@@ -283,27 +283,36 @@ long OwnSwitches() {
     return used.ru_nvcsw + used.ru_nivcsw;
 }
 
+// Dispatches what is queued: the repaints a cycle asked for.
+void DispatchQueued() {
+    platform::MSG message;
+    while (platform::PeekMessage(&message, 0, 0, 0, platform::PM_REMOVE)) {
+        platform::TranslateMessage(&message);
+        platform::DispatchMessage(&message);
+    }
+}
+
 // One cycle of the main window over a map loaded afresh, so that every host changes
 // colour: from the start of the cycle to its end with the repaints it asked for done.
 TimedRun TimeDesktopCycle(const std::string& map) {
     platform::QueueFileDialogAnswer(map.c_str());
     platform::SendMessage(mainWindow, platform::WM_COMMAND, CMD_LOAD, 0);
-    PumpPendingMessages();
+    DispatchQueued();
     TimedRun run;
     double wall = WallSeconds(), processor = ProcessSeconds();
     long switches = OwnSwitches();
     RunPollCycle(mainWindow);
     platform::MSG message;
-    while (pollInProgress != 0 && platform::GetMessage(&message, 0, 0, 0) > 0) {
+    while (pollState.inProgress != 0 && platform::GetMessage(&message, 0, 0, 0) > 0) {
         platform::TranslateMessage(&message);
         platform::DispatchMessage(&message);
     }
-    PumpPendingMessages();
+    DispatchQueued();
     run.seconds = WallSeconds() - wall;
     run.cpuSeconds = ProcessSeconds() - processor;
     run.switches = OwnSwitches() - switches;
     run.probed = true;
-    run.ended = pollInProgress == 0;
+    run.ended = pollState.inProgress == 0;
     int answering = 0;
     for (int index = 0; index < hostCount; ++index)
         answering += hostTable[index].missed == 0 ? 1 : 0;
@@ -315,8 +324,8 @@ void RunDesktopScenario() {
     std::string why;
     std::vector<std::string> addresses =
         MakeHosts(HostBehaviour::ANSWERING, Family::IPV4, HOSTS, &why);
-    std::string desktop = options.directory + "/desktop";
-    std::string headless = options.directory + "/headless";
+    std::string desktop = benchOptions.directory + "/desktop";
+    std::string headless = benchOptions.directory + "/headless";
     std::string settings = WaitOption(5000) + ENGINES[LIBRARY].options + "NOCHECK=1\r\n";
     if (addresses.empty() || mkdir(desktop.c_str(), 0700) != 0 ||
         mkdir(headless.c_str(), 0700) != 0 || !WriteBenchMap(desktop, addresses, settings) ||
@@ -327,12 +336,12 @@ void RunDesktopScenario() {
     }
     Side gui, plain;
     std::string expected = std::to_string(HOSTS) + " of " + std::to_string(HOSTS) + " answering";
-    for (int run = 1; run <= options.runs; ++run) {
+    for (int run = 1; run <= benchOptions.runs; ++run) {
         TimedRun cycle = TimeDesktopCycle(desktop + "/bench.db");
         gui.Add(cycle, cycle.line == expected, cycle.line);
         TimedRun line = TimeHeadlessCycle(TARNMAP_BINARY, headless, 600);
         plain.Add(line, AnsweringHosts(line.line) == HOSTS, line.line);
-        std::fprintf(stderr, "[6, run %d of %d] desktop %s, headless %s\n", run, options.runs,
+        std::fprintf(stderr, "[6, run %d of %d] desktop %s, headless %s\n", run, benchOptions.runs,
                      FormatSeconds(cycle.seconds).c_str(),
                      FormatSeconds(line.probed && line.ended ? line.seconds : -1).c_str());
     }
@@ -369,16 +378,16 @@ bool ReadArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* value = i + 1 < argc ? argv[i + 1] : "";
         if (std::strcmp(argv[i], "--runs") == 0) {
-            options.runs = std::atoi(value);
-            if (options.runs < 1 || options.runs > 1000)
+            benchOptions.runs = std::atoi(value);
+            if (benchOptions.runs < 1 || benchOptions.runs > 1000)
                 return false;
             ++i;
         } else if (std::strcmp(argv[i], "--scenarios") == 0) {
-            std::fill(std::begin(options.chosen), std::end(options.chosen), false);
+            std::fill(std::begin(benchOptions.chosen), std::end(benchOptions.chosen), false);
             for (const char* at = value; *at != '\0'; ++at) {
                 if (*at < '1' || *at > '0' + GUI_SCENARIO || (at[1] != ',' && at[1] != '\0'))
                     return false;
-                options.chosen[*at - '0'] = true;
+                benchOptions.chosen[*at - '0'] = true;
                 at += at[1] == ',' ? 1 : 0;
             }
             ++i;
@@ -407,7 +416,7 @@ std::string PeerVersion() {
 void PrintMethod(const std::string& version) {
     std::printf("Poll cycle of tarnmap beside %s: %d hosts, median of %d runs each, taken in "
                 "turn.\n",
-                version.c_str(), HOSTS, options.runs);
+                version.c_str(), HOSTS, benchOptions.runs);
     std::printf(
         "tarnmap: %s\n"
         "  --headless --cycles 1, timed from its first probe on the wire to its \"cycle 1:\"\n"
@@ -419,7 +428,7 @@ void PrintMethod(const std::string& version) {
         "Hosts: 10.x addresses behind a veth link; answering ones are answered by the kernel,\n"
         "  silent ones blackholed, delayed ones answered by this bench's responder.\n",
         TARNMAP_BINARY);
-    if (options.chosen[GUI_SCENARIO])
+    if (benchOptions.chosen[GUI_SCENARIO])
         std::printf("Scenario 6: the desktop cycle from RunPollCycle to the cycle's end with "
                     "its repaints done, in\n  this process (CPU: this process); headless as "
                     "above.\n");
@@ -449,11 +458,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_cycle: cannot make a directory in /tmp\n");
         return 1;
     }
-    options.directory = made;
+    benchOptions.directory = made;
     PrintMethod(version);
     bool headed = false;
     for (const Scenario& scenario : SCENARIOS) {
-        if (!options.chosen[scenario.number])
+        if (!benchOptions.chosen[scenario.number])
             continue;
         if (!headed)
             PrintTableHead("tarnmap", "fping");
@@ -461,8 +470,8 @@ int main(int argc, char** argv) {
         RunScenario(scenario);
     }
     // Last: it starts the toolkit in this process.
-    if (options.chosen[GUI_SCENARIO])
+    if (benchOptions.chosen[GUI_SCENARIO])
         RunDesktopScenario();
-    std::string cleanup = "rm -rf '" + options.directory + "'";
+    std::string cleanup = "rm -rf '" + benchOptions.directory + "'";
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

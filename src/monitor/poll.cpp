@@ -11,6 +11,7 @@
 #include "monitor/mapwnd.h"
 #include "monitor/probe.h"
 #include "platform/signals.h"
+#include "platform/system.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 
@@ -24,7 +25,10 @@ using namespace platform;
 PollState pollState = {0, 0, 0, 10, 0, 0, nullptr, 0};
 MonitorReports monitorReports = {nullptr, nullptr, nullptr};
 
-static constexpr UINT PACE_INTERVAL_MS = 1; // between two requests
+static constexpr UINT PACE_INTERVAL_MS = 1; // between two requests, on average
+// The pacing timer's period: timers tick every 10 ms at the most, and each tick sends the
+// requests due since the last.
+static constexpr UINT PACE_TIMER_MS = 10;
 
 // Where a host of the cycle stands.
 enum EntryStage {
@@ -53,6 +57,7 @@ struct PollCycle {
     unsigned parallel; // checks in flight at most: started and not yet evaluated
     bool counted;      // the countdown and the title follow the cycle
     bool pacing;       // PACE_TIMER_ID runs
+    DWORD pacedAt;     // tick count of the last paced request
     bool ended;        // the done message is posted
     HCURSOR previousCursor;
     CycleEntry entries[MAX_HOSTS];
@@ -169,9 +174,10 @@ static bool StartNextEntry() {
 static void PaceRequests() {
     bool wanted = cycle.started < cycle.count &&
                   static_cast<unsigned>(cycle.started - cycle.cursor) < cycle.parallel;
-    if (wanted && !cycle.pacing)
-        cycle.pacing = SetTimer(cycle.window, PACE_TIMER_ID, PACE_INTERVAL_MS, nullptr) != 0;
-    else if (!wanted && cycle.pacing)
+    if (wanted && !cycle.pacing) {
+        cycle.pacing = SetTimer(cycle.window, PACE_TIMER_ID, PACE_TIMER_MS, nullptr) != 0;
+        cycle.pacedAt = GetTickCount();
+    } else if (!wanted && cycle.pacing)
         cycle.pacing = !KillTimer(cycle.window, PACE_TIMER_ID);
 }
 
@@ -271,6 +277,8 @@ static void CloseCycle() {
 void OnPollCycleDone(HWND window) {
     if (!pollState.inProgress || !cycle.ended)
         return;
+    // Read first: a question of the alarms lets messages run, a new cycle among them.
+    bool counted = cycle.counted;
     pollState.inProgress = 0;
     FinishAlarmCycle();
     // The ICMP notice is told once, at the end of the cycle that made it: in the message
@@ -285,7 +293,7 @@ void OnPollCycleDone(HWND window) {
         pollState.atCycleEnd = nullptr;
         action();
     }
-    if (cycle.counted) {
+    if (counted) {
         SetMapTitle(0, nullptr);
         UpdateWindow(window);
         pollState.countdown = options.pollInterval;
@@ -355,7 +363,11 @@ void OnPollPace(HWND) {
         KillTimer(cycle.window, PACE_TIMER_ID);
         return;
     }
-    StartNextEntry();
+    DWORD now = GetTickCount();
+    for (DWORD due = (now - cycle.pacedAt) / PACE_INTERVAL_MS; due > 0; --due)
+        if (!StartNextEntry())
+            break;
+    cycle.pacedAt = now;
     AdvanceCycle();
 }
 
