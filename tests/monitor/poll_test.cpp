@@ -42,10 +42,13 @@ struct Engine {
     const char* label;     // in the message pane while a host is probed
     unsigned silentStatus; // a silent host's status
     const char* downText;  // ... as the down line gives it
+    bool pingSockets;      // the library's group may open ping sockets, else it uses raw ones
 };
 const Engine RAW{RAW_SOCKET, "raw", "PING=1\r\nMSICMP=1\r\n", "rs_icmp", 15, "net down"};
-const Engine LIBRARY{ICMP_LIBRARY, "library", "PING=0\r\nMSICMP=1\r\n",
-                     "ms_icmp",    11010,     "Timed out"};
+const Engine LIBRARY{ICMP_LIBRARY, "library", "PING=0\r\nMSICMP=1\r\n", "ms_icmp", 11010,
+                     "Timed out",  true};
+const Engine LIBRARY_RAW{ICMP_LIBRARY, "library_raw", "PING=0\r\nMSICMP=1\r\n",
+                         "ms_icmp",    11010,         "Timed out"};
 const Engine TCP{TCP_CONNECT, "tcp", "PING=0\r\nMSICMP=0\r\nPORT=230\r\n",
                  "tcp",       10004, "Timed out"};
 
@@ -126,9 +129,10 @@ struct TwoHostNetwork {
             !ConnectNamespaces(client, "c0", std::string(CLIENT) + "/24", server, "s0",
                                std::string(SERVER) + "/24"))
             return false;
-        // The library engine uses a ping socket where the group may open one.
+        // The library engine uses a ping socket where the group may open one, else a raw one.
         if (engine.kind == ICMP_LIBRARY &&
-            !client.SetSysctl("net.ipv4.ping_group_range", "0 2147483647"))
+            !client.SetSysctl("net.ipv4.ping_group_range",
+                              engine.pingSockets ? "0 2147483647" : "1 0"))
             return false;
         inside = std::make_unique<EnteredNamespace>(client);
         return inside->ok();
@@ -236,7 +240,8 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     SavePicture(mapWindow, ("poll_" + std::string(engine.name) + ".png").c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, PollEngineTest, testing::Values(RAW, LIBRARY, TCP), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, PollEngineTest, testing::Values(RAW, LIBRARY, LIBRARY_RAW, TCP),
+                         EngineName);
 
 // Ten hosts on loopback but the fourth, which is the silent server. Stop Check comes as
 // the cycle waits on it, when the hosts after it have long answered.
@@ -301,7 +306,8 @@ TEST_P(PollAbortTest, StopCheckCountsTheAwaitedHostOnceAndEndsTheCycleAtOnce) {
     EXPECT_EQ(hostTable[9].missed, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, PollAbortTest, testing::Values(RAW, LIBRARY, TCP), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, PollAbortTest, testing::Values(RAW, LIBRARY, LIBRARY_RAW, TCP),
+                         EngineName);
 
 // The silent server first, then three hosts on loopback that answer a whole WAIT before
 // it: each is evaluated after it, in table order, and the log says so whether the checks
