@@ -403,7 +403,7 @@ TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
 
 // Edits while a check waits on the silent first host: the host deleted and the host
 // given another address are said nothing of, and the hosts that moved up get their own
-// outcomes.
+// outcomes; a new map ends the cycle.
 TEST_F(PollTest, EditsDuringACycleGiveNoHostAnotherHostsOutcome) {
     SKIP_WITHOUT_NAMESPACES();
     TwoHostNetwork network;
@@ -431,6 +431,25 @@ TEST_F(PollTest, EditsDuringACycleGiveNoHostAnotherHostsOutcome) {
     EXPECT_EQ(hostTable[1].status, 4242u);
     EXPECT_EQ(alarmCycle.failed, 0u);
     EXPECT_EQ(Log().find("down"), std::string::npos);
+
+    // A new map while the cycle waits on the silent host ends the cycle at once.
+    options.waitTimeout = 60000;
+    bool renewed = false;
+    onTestTimer = [&](UINT_PTR) {
+        if (renewed || !pollState.inProgress)
+            return;
+        QueueMessageBoxAnswer(IDNO); // the edits are not saved
+        SendMessage(mainWindow, WM_COMMAND, CMD_NEW, 0);
+        renewed = true;
+    };
+    ASSERT_NE(SetTimer(testWindow_, 7, 100, nullptr), 0u);
+    auto start = std::chrono::steady_clock::now();
+    Check();
+    KillTimer(testWindow_, 7);
+    ASSERT_TRUE(renewed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(hostCount, 0);
+    EXPECT_EQ(alarmCycle.failed, 0u);
 }
 
 TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
