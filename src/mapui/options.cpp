@@ -39,6 +39,7 @@ struct CheckSettings {
     unsigned waitTimeout;    // WAIT
     unsigned useRawIcmp;     // PING
     unsigned useIcmpLibrary; // MSICMP
+    unsigned parallelChecks; // PARALLEL
 };
 static CheckSettings heldCheckSettings;
 
@@ -92,6 +93,7 @@ bool IsValidDialString(const char* dialString) {
 static void InitOptions(HWND dialog) {
     SetDlgItemInt(dialog, OPTIONS_TIMER, options.pollInterval, false);
     SetDlgItemInt(dialog, OPTIONS_WAIT, options.waitTimeout / 1000, false);
+    SetDlgItemInt(dialog, OPTIONS_PARALLEL, options.parallelChecks, false);
     SendDlgItemMessage(dialog, OPTIONS_TELNET, EM_LIMITTEXT, COMMAND_LENGTH, 0);
     SendDlgItemMessage(dialog, OPTIONS_FTP, EM_LIMITTEXT, COMMAND_LENGTH, 0);
     SetDlgItemText(dialog, OPTIONS_TELNET, options.telnetCommand);
@@ -120,13 +122,15 @@ static std::uint16_t PollIntervalFromItem(HWND dialog) {
 }
 
 static CheckSettings CurrentCheckSettings() {
-    return {options.waitTimeout, options.useRawIcmp, options.useIcmpLibrary};
+    return {options.waitTimeout, options.useRawIcmp, options.useIcmpLibrary,
+            options.parallelChecks};
 }
 
 static void ApplyCheckSettings(const CheckSettings& settings) {
     options.waitTimeout = settings.waitTimeout;
     options.useRawIcmp = settings.useRawIcmp;
     options.useIcmpLibrary = settings.useIcmpLibrary;
+    options.parallelChecks = settings.parallelChecks;
 }
 
 static void ApplyHeldCheckSettings() {
@@ -140,7 +144,8 @@ static void SaveOptions(HWND dialog, const char* target) {
     options.soundEnabled = Checked(dialog, OPTIONS_SOUND);
     options.pollInterval = PollIntervalFromItem(dialog);
     CheckSettings chosen{WaitTimeoutFromSeconds(ItemNumber(dialog, OPTIONS_WAIT)),
-                         Checked(dialog, OPTIONS_RAW_ICMP), Checked(dialog, OPTIONS_ICMP_LIBRARY)};
+                         Checked(dialog, OPTIONS_RAW_ICMP), Checked(dialog, OPTIONS_ICMP_LIBRARY),
+                         ItemNumber(dialog, OPTIONS_PARALLEL)};
     options.showTimerInTitle = Checked(dialog, OPTIONS_SHOW_TIMER);
     GetDlgItemText(dialog, OPTIONS_TELNET, options.telnetCommand, sizeof options.telnetCommand);
     GetDlgItemText(dialog, OPTIONS_FTP, options.ftpCommand, sizeof options.ftpCommand);

@@ -22,6 +22,9 @@ int gridCellWidth = 0;
 int gridCellHeight = 0;
 int mapModified = 0;
 
+// The serial the next record made or loaded gets; 0 is never given.
+static std::uint32_t nextHostSerial = 1;
+
 const char* const hostKindNames[HOST_KIND_COUNT] = {
     "Workstation", "Host", "Server", "Router", "Bridge", "Hub", "Lanbox", "Net", "Printer"};
 
@@ -74,6 +77,7 @@ int AppendHost(int col, int row) {
         return -1;
     HostRecord& host = hostTable[hostCount];
     host = HostRecord{};
+    host.serial = nextHostSerial++;
     CopyField(host.name, sizeof host.name, "newhost");
     host.col = col;
     host.row = row;
@@ -117,6 +121,14 @@ void ResetLoadedHost(HostRecord& host) {
     host.rttTaken = 0;
     host.drawWidth = 0;
     host.drawHeight = 0;
+    host.serial = nextHostSerial++;
+}
+
+int FindHostBySerial(std::uint32_t serial) {
+    for (int i = 0; i < hostCount; ++i)
+        if (hostTable[i].serial == serial)
+            return i;
+    return -1;
 }
 
 long long CellLeft(std::int32_t col) {

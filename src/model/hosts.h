@@ -41,6 +41,9 @@ struct HostRecord {
     std::uint32_t quiet;     // 1: repeated alarm actions suppressed
     std::uint32_t rtt;       // round-trip time of the last echo reply in ms, 0 unknown
     std::uint32_t rttTaken;  // 1 when the last check measured rtt (0 then is under 1 ms)
+    // Names this record for the run: given when it is made or loaded, never reused, never
+    // saved. A check under way finds its host by it, wherever edits moved the record.
+    std::uint32_t serial;
 };
 
 struct LineRecord {
@@ -87,9 +90,9 @@ void ClearMap();
 // Recomputes the cell size from the map area's client size.
 void SetGridFromClientSize(int width, int height);
 
-// Appends a new host record ("newhost", everything else zero) at (col, row) and returns
-// its index, or -1 when the table is full. This and the other three changes of the tables
-// below mark the map modified.
+// Appends a new host record ("newhost", a new serial, everything else zero) at (col, row)
+// and returns its index, or -1 when the table is full. This and the other three changes of
+// the tables below mark the map modified.
 int AppendHost(int col, int row);
 
 // Appends a line of attribute 12 with both ends at (col, row); -1 when the table is full.
@@ -111,8 +114,12 @@ bool HostFileFieldsDiffer(const HostRecord& a, const HostRecord& b);
 // whose address was never filled in (a new host whose dialog was cancelled) is not.
 bool HostIsChecked(const HostRecord& host);
 
-// Fills the fields of a record read from a map database that the file does not carry.
+// Fills the fields of a record read from a map database that the file does not carry,
+// a new serial among them.
 void ResetLoadedHost(HostRecord& host);
+
+// The index of the record with `serial`, or -1 when none has it any more.
+int FindHostBySerial(std::uint32_t serial);
 
 // Copies `text` into a fixed field of `size` bytes, cutting it.
 void CopyField(char* field, unsigned size, const char* text);

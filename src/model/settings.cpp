@@ -35,6 +35,7 @@ ProgramOptions options = {
     .useRawIcmp = 0,
     .useIcmpLibrary = 1,
     .probePort = 230,
+    .parallelChecks = 0,
     .showTimerInTitle = 1,
     .solidBackground = 0,
     .telnetCommand = "",
@@ -137,6 +138,7 @@ void ReadProgramOptions() {
     options.useRawIcmp = ReadOption(file, "PING", 0);
     options.useIcmpLibrary = ReadOption(file, "MSICMP", 1);
     options.probePort = ReadOption(file, "PORT", 230);
+    options.parallelChecks = ReadOption(file, "PARALLEL", 0);
     options.showTimerInTitle = ReadOption(file, "SHOW", 1);
     options.solidBackground = ReadOption(file, "BACKGROUND", 0);
     GetPrivateProfileString(OPTIONS_SECTION, "TELNET", DEFAULT_TELNET, options.telnetCommand,
@@ -245,6 +247,7 @@ bool WriteOptions(const char* target) {
     written &= WriteSwitch(global, "SHOW", options.showTimerInTitle);
     written &= WriteSwitch(global, "BACKGROUND", options.solidBackground);
     written &= WriteSwitch(global, "MSICMP", options.useIcmpLibrary);
+    written &= WriteNumber(global, OPTIONS_SECTION, "PARALLEL", options.parallelChecks);
     return written;
 }
 

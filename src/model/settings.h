@@ -52,6 +52,7 @@ struct ProgramOptions {
     unsigned useRawIcmp;                       // PING
     unsigned useIcmpLibrary;                   // MSICMP
     unsigned probePort;                        // PORT, TCP port of the connection probe
+    unsigned parallelChecks;                   // PARALLEL, checks in flight; 0 all hosts
     unsigned showTimerInTitle;                 // SHOW
     unsigned solidBackground;                  // BACKGROUND
     char telnetCommand[COMMAND_LENGTH + 1];    // TELNET

@@ -11,6 +11,7 @@
 #include "platform/sound.h"
 #include "platform/window.h"
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace platform;
@@ -20,6 +21,15 @@ using namespace platform;
 const char* const alarmSounds[SOUND_LEVELS] = {"up.wav", "down1.wav", "down2.wav", "down3.wav"};
 
 AlarmCycle alarmCycle = {0, false, false, 1, false, false, 0, "", {}, 0};
+
+// The programs of BEEP_EACH hosts, announced as their hosts are evaluated and started at
+// the end of the cycle, so that a question about a map's command never opens inside an
+// evaluation. One a host and cycle at most.
+struct EachPrograms {
+    AlarmCommand commands[MAX_HOSTS];
+    int count;
+};
+static EachPrograms eachPrograms;
 
 struct StatusTextEntry {
     unsigned code;
@@ -70,6 +80,7 @@ void BeginAlarmCycle() {
     alarmCycle.pagePriority = 0;
     alarmCycle.command.line[0] = '\0';
     alarmCycle.commandPriority = 0;
+    eachPrograms.count = 0;
     MeterCycleStart();
 }
 
@@ -91,16 +102,21 @@ unsigned AnnounceDown(int index) {
 }
 
 // The command is logged as a whole; the address is handed over only when it is a plain
-// one, as it would otherwise be taken for an option or split into more words.
-static void StartAlarmProgram(const AlarmCommand& command) {
+// one, as it would otherwise be taken for an option or split into more words. False when
+// it is not to be started.
+static bool AnnounceAlarmProgram(const AlarmCommand& command) {
     LogLine(command.line);
     const char* address = command.arguments[ALARM_ARGUMENTS - 1];
-    if (!IsPlainArgument(address)) {
-        char reason[ALARM_ARGUMENT_LENGTH + 64];
-        std::snprintf(reason, sizeof reason, "\"%s\" is no plain host name or address", address);
-        TellProgramNotStarted(command.external, reason);
-        return;
-    }
+    if (IsPlainArgument(address))
+        return true;
+    char reason[ALARM_ARGUMENT_LENGTH + 64];
+    std::snprintf(reason, sizeof reason, "\"%s\" is no plain host name or address", address);
+    TellProgramNotStarted(command.external, reason);
+    return false;
+}
+
+// May ask the user first (a command the map's settings name).
+static void LaunchAlarmProgram(const AlarmCommand& command) {
     const char* arguments[ALARM_ARGUMENTS];
     for (unsigned i = 0; i < ALARM_ARGUMENTS; ++i)
         arguments[i] = command.arguments[i];
@@ -147,7 +163,12 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
     AlarmCommand command;
     ComposeAlarmCommand(settings, host, down, &command);
     if (settings.beepEach == 1) {
-        StartAlarmProgram(command);
+        if (!AnnounceAlarmProgram(command))
+            return;
+        if (eachPrograms.count < MAX_HOSTS)
+            eachPrograms.commands[eachPrograms.count++] = command;
+        else
+            LaunchAlarmProgram(command);
     } else if (settings.beepPriority > alarmCycle.commandPriority) {
         alarmCycle.command = command;
         alarmCycle.commandPriority = settings.beepPriority;
@@ -208,10 +229,17 @@ void FinishAlarmCycle() {
     }
     if (alarmCycle.pagePending)
         SendPage(options.pageNumber, alarmCycle.pageMessage);
+    // Copies: the question before a start lets messages run, a new cycle among them.
+    static AlarmCommand each[MAX_HOSTS];
+    int count = eachPrograms.count;
+    eachPrograms.count = 0;
+    std::copy(eachPrograms.commands, eachPrograms.commands + count, each);
+    for (int i = 0; i < count; ++i)
+        LaunchAlarmProgram(each[i]);
     if (alarmCycle.commandPriority > 0 && alarmCycle.command.line[0] != '\0') {
-        // A copy: the question before the start lets messages run, a new cycle among them.
         AlarmCommand command = alarmCycle.command;
-        StartAlarmProgram(command);
+        if (AnnounceAlarmProgram(command))
+            LaunchAlarmProgram(command);
     }
 }
 

@@ -1,6 +1,7 @@
 // What a check means for a host: the count of consecutive misses, the down and up lines
 // in the log, and the alarm actions (sound, page, external program). Actions that must
-// run once per cycle are collected while the cycle runs and carried out at its end.
+// run once per cycle are collected while the cycle runs and carried out at its end; so
+// are the starts of BEEP_EACH programs, which are logged as their host is evaluated.
 #pragma once
 
 #include "model/settings.h"

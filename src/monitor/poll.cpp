@@ -1,5 +1,7 @@
-// The countdown, and the cycle that checks every host in table order, hands each outcome
-// to the alarms, and dispatches the queued messages between hosts so the windows live.
+// The countdown, and the cycle: its hosts' checks are started at a steady pace, many in
+// flight, and a cursor walks the table evaluating each host once its own outcome is known,
+// so the log and the alarms see the hosts in table order. Probe-set messages and the
+// pacing timer advance it; its end is a posted message.
 #include "monitor/poll.h"
 
 #include "model/hosts.h"
@@ -9,6 +11,7 @@
 #include "monitor/mapwnd.h"
 #include "monitor/probe.h"
 #include "platform/signals.h"
+#include "platform/system.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 
@@ -19,8 +22,50 @@ using namespace platform;
 
 /*** globals ***/
 
-PollState pollState = {0, 0, 0, 10, 0, 0, nullptr};
+PollState pollState = {0, 0, 0, 10, 0, 0, nullptr, 0};
 MonitorReports monitorReports = {nullptr, nullptr, nullptr};
+
+static constexpr UINT PACE_INTERVAL_MS = 1; // between two requests, on average
+// The pacing timer's period: timers tick every 10 ms at the most, and each tick sends the
+// requests due since the last.
+static constexpr UINT PACE_TIMER_MS = 10;
+
+// Where a host of the cycle stands.
+enum EntryStage {
+    ENTRY_WAITING, // not started yet
+    ENTRY_LOOKUP,  // its name is being looked up
+    ENTRY_PROBE,   // its check is in the probe set, outcome known or not
+    ENTRY_KNOWN,   // its outcome is here without a probe: `status`
+};
+
+// One host to check, found again by its serial when it is evaluated.
+struct CycleEntry {
+    std::uint32_t serial;
+    EntryStage stage;
+    char address[sizeof HostRecord::address];       // as the user entered it, when started
+    char resolved[sizeof HostRecord::resolvedAddr]; // what was checked; "" for no address
+    DWORD status;                                   // ENTRY_KNOWN's outcome
+};
+
+// The cycle under way. Outcomes stay in the probe set until the cursor evaluates their
+// host; nothing of a host changes before then.
+struct PollCycle {
+    HWND window;        // gets the set's messages, the pacing timer and the done message
+    HWND repaintWindow; // where the hosts' repaints go
+    HANDLE probes;      // the cycle's probe set; INVALID_HANDLE_VALUE when none could be made
+    CheckEngine engine;
+    unsigned parallel; // checks in flight at most: started and not yet evaluated
+    bool counted;      // the countdown and the title follow the cycle
+    bool pacing;       // PACE_TIMER_ID runs
+    DWORD pacedAt;     // tick count of the last paced request
+    bool ended;        // the done message is posted
+    HCURSOR previousCursor;
+    CycleEntry entries[MAX_HOSTS];
+    int count;   // hosts to check
+    int started; // entries started, from the first
+    int cursor;  // the entry evaluated next
+};
+static PollCycle cycle;
 
 /*** the windows above ***/
 
@@ -61,14 +106,7 @@ void OnPollTick(HWND window) {
         return;
     }
     StopPollTimer();
-    if (pollState.inProgress)
-        return;
-    pollState.countdown = options.pollInterval;
-    SetMapTitle(0, "(polling)");
-    RunPollCycle(window);
-    SetMapTitle(0, nullptr);
-    UpdateWindow(window);
-    StartPollTimer();
+    RunCountedPollCycle(window);
 }
 
 void OnWaitTimeout(HWND window) {
@@ -77,111 +115,170 @@ void OnWaitTimeout(HWND window) {
         WSACancelBlockingCall();
 }
 
-int PumpPendingMessages() {
-    MSG message;
-    while (PeekMessage(&message, 0, 0, 0, PM_NOREMOVE)) {
-        if (message.message == WM_QUIT)
-            return 0;
-        GetMessage(&message, 0, 0, 0);
-        TranslateMessage(&message);
-        DispatchMessage(&message);
-    }
-    return 1;
-}
-
-/*** the cycle ***/
+/*** starting checks ***/
 
 static bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Looks a host's name up; a failure leaves status 11001.
-static void ResolveHost(HostRecord& host) {
-    char text[96];
-    std::snprintf(text, sizeof text, " check in progress - %s (%s)", host.name, "resolving");
-    ReportStatus(text);
-    hostent* entry = gethostbyname(host.address);
-    if (entry != nullptr && entry->h_addr_list[0] != nullptr) {
-        in_addr address;
-        std::memcpy(&address, entry->h_addr_list[0], sizeof address);
-        if (address.s_addr != 0) {
-            CopyField(host.resolvedAddr, sizeof host.resolvedAddr, inet_ntoa(address));
-            return;
-        }
-    }
-    host.status = STATUS_NAME_NOT_RESOLVED;
-}
-
-static const char* EngineLabel() {
-    if (rawIcmpUsed)
-        return "rs_icmp";
-    return options.useIcmpLibrary == 1 ? "ms_icmp" : "tcp";
-}
-
 // The program is ending (a termination signal, or the window closing): the check under
-// way was cut short, and no further one begins.
+// way was cut short, and no further one is counted.
 static bool CycleCut() {
     return pollState.closeRequested != 0 || TerminationRequested();
 }
 
-// Resolves and probes one host and hands the outcome to the alarms. A check that the end
-// of the program cut short counts neither as a reply nor as a failure.
-static void CheckHost(HWND window, HWND repaintWindow, int index) {
-    HostRecord& host = hostTable[index];
-    if (!HostIsChecked(host))
+static void Settle(CycleEntry& entry, DWORD status) {
+    entry.stage = ENTRY_KNOWN;
+    entry.status = status;
+}
+
+// Starts the check of an address: a dotted one, else the host counts as failed at once.
+static void StartCheck(CycleEntry& entry, const char* address) {
+    CopyField(entry.resolved, sizeof entry.resolved, address);
+    DWORD destination = inet_addr(address);
+    if (destination == INADDR_NONE)
+        Settle(entry, STATUS_INVALID_ADDRESS);
+    else if (StartCheckProbe(cycle.probes, cycle.engine, entry.serial, destination))
+        entry.stage = ENTRY_PROBE;
+    else
+        Settle(entry, GetLastError());
+}
+
+// A name is looked up first, until it resolves; a resolved address is kept.
+static void StartEntry(CycleEntry& entry) {
+    int index = FindHostBySerial(entry.serial);
+    if (index < 0) {
+        Settle(entry, STATUS_NAME_NOT_RESOLVED); // deleted: evaluated as nothing
         return;
-    if (!IsDigit(host.resolvedAddr[0]))
-        ResolveHost(host);
-    int outcome = STATUS_NAME_NOT_RESOLVED;
-    if (IsDigit(host.resolvedAddr[0])) {
-        char text[128];
-        std::snprintf(text, sizeof text, " check in progress - %s [%s] (%s)", host.name,
-                      host.resolvedAddr, EngineLabel());
-        ReportStatus(text);
-        outcome = ProbeHost(window, host);
     }
-    if (CycleCut())
-        return;
+    const HostRecord& host = hostTable[index];
+    CopyField(entry.address, sizeof entry.address, host.address);
+    if (IsDigit(host.resolvedAddr[0]))
+        StartCheck(entry, host.resolvedAddr);
+    else if (StartLookupProbe(cycle.probes, entry.serial, host.address, options.waitTimeout))
+        entry.stage = ENTRY_LOOKUP;
+    else
+        Settle(entry, STATUS_NAME_NOT_RESOLVED);
+}
+
+// Starts the next host's check when fewer than PARALLEL are in flight.
+static bool StartNextEntry() {
+    if (cycle.started >= cycle.count ||
+        static_cast<unsigned>(cycle.started - cycle.cursor) >= cycle.parallel)
+        return false;
+    StartEntry(cycle.entries[cycle.started++]);
+    return true;
+}
+
+// The pacing timer runs while there is a host to start and room for it.
+static void PaceRequests() {
+    bool wanted = cycle.started < cycle.count &&
+                  static_cast<unsigned>(cycle.started - cycle.cursor) < cycle.parallel;
+    if (wanted && !cycle.pacing) {
+        cycle.pacing = SetTimer(cycle.window, PACE_TIMER_ID, PACE_TIMER_MS, nullptr) != 0;
+        cycle.pacedAt = GetTickCount();
+    } else if (!wanted && cycle.pacing)
+        cycle.pacing = !KillTimer(cycle.window, PACE_TIMER_ID);
+}
+
+// Names whose look-up ended go on to their check, or fail as not resolved.
+static void TakeLookups() {
+    for (int i = cycle.cursor; i < cycle.started; ++i) {
+        CycleEntry& entry = cycle.entries[i];
+        PROBE_OUTCOME outcome;
+        if (entry.stage != ENTRY_LOOKUP || !TakeProbeOutcome(cycle.probes, entry.serial, &outcome))
+            continue;
+        if (outcome.status != 0 || outcome.address == 0) {
+            Settle(entry, STATUS_NAME_NOT_RESOLVED);
+            continue;
+        }
+        in_addr address;
+        address.s_addr = outcome.address;
+        StartCheck(entry, inet_ntoa(address));
+    }
+}
+
+/*** evaluating ***/
+
+// The host an entry was started for, as it stands: -1 when it was deleted, is no longer
+// checked, or has another address now, so that nothing is said of it.
+static int PlaceEntry(const CycleEntry& entry) {
+    int index = FindHostBySerial(entry.serial);
+    if (index < 0 || !HostIsChecked(hostTable[index]) ||
+        std::strcmp(hostTable[index].address, entry.address) != 0)
+        return -1;
+    return index;
+}
+
+// Hands one host's outcome to the alarms and repaints it when its colour may change.
+static void EvaluateEntry(const CycleEntry& entry, const PROBE_OUTCOME& outcome) {
     ++pollState.hostsChecked;
-    // The editor stays usable while a probe waits; a host deleted meanwhile from the end of
-    // the table has no record left to count the outcome against.
-    if (index >= hostCount)
+    int index = PlaceEntry(entry);
+    if (index < 0)
         return;
-    if (outcome != 0) {
+    HostRecord& host = hostTable[index];
+    if (entry.resolved[0] != '\0')
+        CopyField(host.resolvedAddr, sizeof host.resolvedAddr, entry.resolved);
+    int failed = -1;
+    if (entry.stage == ENTRY_PROBE) {
+        failed = TakeCheckOutcome(cycle.engine, outcome, host);
+    } else {
+        host.status = entry.status;
+        if (entry.status == STATUS_INVALID_ADDRESS)
+            host.rttTaken = 0;
+    }
+    if (failed != 0) {
         RecordFailure(index);
-        InvalidateHost(repaintWindow, host);
+        InvalidateHost(cycle.repaintWindow, host);
         return;
     }
     bool endedMisses = host.missed != 0;
     RecordReply(index);
     if (endedMisses)
-        InvalidateHost(repaintWindow, host);
+        InvalidateHost(cycle.repaintWindow, host);
 }
 
-int RunPollCycle(HWND window) {
-    pollState.inProgress = 1;
-    pollState.abortRequested = 0;
-    pollState.closeRequested = 0;
-    pollState.hostsChecked = 0;
-    BeginAlarmCycle();
-    ReportStatus(" check in progress");
-    EnableWindow(checkButton, false);
-    HCURSOR previous = SetCursor(busyCursor);
-    cursorState = 1;
-    HWND repaintWindow = IsIconic(window) ? window : mapWindow;
+// " check in progress - 3 of 200 - name [address] (engine)": the host the cursor waits on.
+static void ShowCursorHost() {
+    const CycleEntry& entry = cycle.entries[cycle.cursor];
+    int index = FindHostBySerial(entry.serial);
+    if (index < 0)
+        return;
+    const HostRecord& host = hostTable[index];
+    char text[160];
+    std::snprintf(text, sizeof text, " check in progress - %d of %d - %s [%s] (%s)", cycle.cursor,
+                  cycle.count, host.name,
+                  entry.resolved[0] != '\0' ? entry.resolved : host.resolvedAddr,
+                  entry.stage == ENTRY_LOOKUP ? "resolving" : EngineLabel(cycle.engine));
+    ReportStatus(text);
+}
 
-    for (int i = 0; i < hostCount; ++i) {
-        if (pollState.abortRequested || CycleCut())
-            break;
-        CheckHost(window, repaintWindow, i);
-        UpdateWindow(repaintWindow);
-        if (PumpPendingMessages() == 0)
-            break;
-    }
+/*** the end ***/
 
+// The cycle's probes stop, the windows show it idle, and the done message tells the rest.
+static void CloseCycle() {
+    if (cycle.ended)
+        return;
+    cycle.ended = true;
+    if (cycle.pacing)
+        KillTimer(cycle.window, PACE_TIMER_ID);
+    cycle.pacing = false;
+    if (cycle.probes != INVALID_HANDLE_VALUE)
+        CloseProbeSet(cycle.probes);
+    cycle.probes = INVALID_HANDLE_VALUE;
     cursorState = 0;
-    SetCursor(previous);
+    SetCursor(cycle.previousCursor);
     EnableWindow(checkButton, true);
+    UpdateWindow(cycle.repaintWindow);
+    if (!PostMessage(cycle.window, WM_POLLCYCLEDONE, 0, 0))
+        OnPollCycleDone(cycle.window); // no queue left (the window is gone): end it here
+}
+
+void OnPollCycleDone(HWND window) {
+    if (!pollState.inProgress || !cycle.ended)
+        return;
+    // Read first: a question of the alarms lets messages run, a new cycle among them.
+    bool counted = cycle.counted;
     pollState.inProgress = 0;
     FinishAlarmCycle();
     // The ICMP notice is told once, at the end of the cycle that made it: in the message
@@ -196,5 +293,126 @@ int RunPollCycle(HWND window) {
         pollState.atCycleEnd = nullptr;
         action();
     }
-    return 1;
+    if (counted) {
+        SetMapTitle(0, nullptr);
+        UpdateWindow(window);
+        pollState.countdown = options.pollInterval;
+        StartPollTimer();
+    }
+    ReportCountdown(); // and the state, idle again
+    ++pollState.cyclesDone;
+}
+
+void AbortPollCycle() {
+    pollState.abortRequested = 1;
+    if (!pollState.inProgress || cycle.ended)
+        return;
+    if (cycle.cursor < cycle.count && !CycleCut()) {
+        CycleEntry& entry = cycle.entries[cycle.cursor];
+        if (entry.stage == ENTRY_PROBE)
+            CancelProbe(cycle.probes, entry.serial);
+        Settle(entry, entry.stage == ENTRY_LOOKUP ? STATUS_NAME_NOT_RESOLVED
+                                                  : CutCheckStatus(cycle.engine));
+        EvaluateEntry(entry, PROBE_OUTCOME{});
+    }
+    CloseCycle();
+}
+
+void EndPollCycle() {
+    if (pollState.inProgress && !cycle.ended)
+        CloseCycle();
+}
+
+/*** advancing ***/
+
+// Evaluates every host whose outcome is known, in table order from the cursor, starting
+// the next request at once for each; the cycle ends when the cursor passes the last host.
+static void AdvanceCycle() {
+    TakeLookups();
+    while (cycle.cursor < cycle.count) {
+        if (CycleCut()) {
+            CloseCycle();
+            return;
+        }
+        CycleEntry& entry = cycle.entries[cycle.cursor];
+        PROBE_OUTCOME outcome{};
+        if (entry.stage == ENTRY_WAITING || entry.stage == ENTRY_LOOKUP)
+            break;
+        if (entry.stage == ENTRY_PROBE && !TakeProbeOutcome(cycle.probes, entry.serial, &outcome))
+            break;
+        EvaluateEntry(entry, outcome);
+        ++cycle.cursor;
+        StartNextEntry();
+        TakeLookups();
+    }
+    if (cycle.cursor >= cycle.count) {
+        CloseCycle();
+        return;
+    }
+    PaceRequests();
+    ShowCursorHost();
+}
+
+void OnPollProbes(HWND) {
+    if (pollState.inProgress && !cycle.ended)
+        AdvanceCycle();
+}
+
+void OnPollPace(HWND) {
+    if (!pollState.inProgress || cycle.ended) {
+        KillTimer(cycle.window, PACE_TIMER_ID);
+        return;
+    }
+    DWORD now = GetTickCount();
+    for (DWORD due = (now - cycle.pacedAt) / PACE_INTERVAL_MS; due > 0; --due)
+        if (!StartNextEntry())
+            break;
+    cycle.pacedAt = now;
+    AdvanceCycle();
+}
+
+/*** starting a cycle ***/
+
+static bool StartCycle(HWND window, bool counted) {
+    if (pollState.inProgress)
+        return false;
+    pollState.inProgress = 1;
+    pollState.abortRequested = 0;
+    pollState.closeRequested = 0;
+    pollState.hostsChecked = 0;
+    cycle.window = window;
+    cycle.repaintWindow = IsIconic(window) ? window : mapWindow;
+    cycle.counted = counted;
+    cycle.pacing = false;
+    cycle.ended = false;
+    cycle.count = 0;
+    cycle.started = 0;
+    cycle.cursor = 0;
+    for (int i = 0; i < hostCount; ++i)
+        if (HostIsChecked(hostTable[i]))
+            cycle.entries[cycle.count++] =
+                CycleEntry{hostTable[i].serial, ENTRY_WAITING, "", "", 0};
+    cycle.parallel = options.parallelChecks != 0 ? options.parallelChecks : MAX_HOSTS;
+    BeginAlarmCycle();
+    ReportStatus(" check in progress");
+    EnableWindow(checkButton, false);
+    cycle.previousCursor = SetCursor(busyCursor);
+    cursorState = 1;
+    cycle.probes =
+        OpenCheckProbes(window, WM_POLLPROBES, static_cast<unsigned>(cycle.count), &cycle.engine);
+    StartNextEntry();
+    AdvanceCycle();
+    return true;
+}
+
+bool RunPollCycle(HWND window) {
+    return StartCycle(window, false);
+}
+
+bool RunCountedPollCycle(HWND window) {
+    if (pollState.inProgress)
+        return false;
+    StopPollTimer();
+    SetMapTitle(0, "(polling)");
+    return StartCycle(window, true);
 }

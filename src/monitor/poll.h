@@ -1,27 +1,36 @@
-// The poll cycle: the one-second countdown, and the cycle that checks every host in
-// table order, hands each outcome to the alarms and keeps the windows alive in between.
+// The poll cycle: the one-second countdown, and the cycle that checks every host with
+// many checks in flight and evaluates them in table order, handing each outcome to the
+// alarms. A cycle runs on the messages of its window; nothing in it waits.
 #pragma once
 
 #include "icmp/waittimer.h"
+#include "platform/messages.h"
 #include "platform/types.h"
 
 constexpr unsigned POLL_TIMER_ID = 20; // the countdown, every second
+constexpr unsigned PACE_TIMER_ID = 22; // the pace of a cycle's requests
+
+// To the cycle's window: its probe set knows outcomes (the set's message).
+constexpr platform::UINT WM_POLLPROBES = platform::WM_USER + 0x140;
+// Posted to the cycle's window as the cursor passes the last host: the cycle is over. Its
+// handler (OnPollCycleDone) runs what the end asks of the user.
+constexpr platform::UINT WM_POLLCYCLEDONE = platform::WM_USER + 0x141;
 
 // The poll cycle and its countdown.
 struct PollState {
-    int inProgress;     // 1 while RunPollCycle runs
-    int abortRequested; // set by "abort"; checked before each host
-    // Set while the program closes; checked before each host and after each check, which is
-    // then not counted.
+    int inProgress;     // 1 from the start of a cycle until its done message was handled
+    int abortRequested; // set by Stop Check (AbortPollCycle)
+    // Set while the program closes: the check under way is not counted and the cycle ends.
     int closeRequested;
     int countdown;   // seconds to the next automatic cycle
     int timerActive; // 1 while the countdown timer runs
-    // Monitored hosts checked by the running or the last cycle; a check cut short by the
+    // Monitored hosts evaluated by the running or the last cycle; a check cut short by the
     // program's end is not counted.
     int hostsChecked;
     // Run once at the end of the cycle under way, then forgotten; null for none. The
     // options dialog uses it to hold back settings changed during a cycle.
     void (*atCycleEnd)();
+    unsigned long cyclesDone; // done messages handled in the run
 };
 extern PollState pollState;
 
@@ -42,12 +51,27 @@ void ReportStatus(const char* text);
 void StartPollTimer();
 void StopPollTimer();
 
-// The countdown's tick (timer POLL_TIMER_ID) and the probe time-out's (WAIT_TIMER_ID).
+// The countdown's tick (timer POLL_TIMER_ID): a cycle when it has run out.
 void OnPollTick(platform::HWND window);
+// The tools' echo time-out (WAIT_TIMER_ID): cancels their blocking call.
 void OnWaitTimeout(platform::HWND window);
 
-// One complete cycle over the host table; `window` is the main window. Returns 1.
-int RunPollCycle(platform::HWND window);
+// Starts a cycle over the host table and returns; `window` gets its messages and its
+// done message. Nothing when a cycle is under way. False when none was started.
+bool RunPollCycle(platform::HWND window);
+// A cycle of the desktop: the countdown stops, the title says "(polling)", and both come
+// back as the cycle ends.
+bool RunCountedPollCycle(platform::HWND window);
 
-// Dispatches every message already queued. 0 when the next one is the quit message.
-int PumpPendingMessages();
+// What advances a cycle: its probe set's message, its pacing timer (PACE_TIMER_ID), and
+// its done message.
+void OnPollProbes(platform::HWND window);
+void OnPollPace(platform::HWND window);
+void OnPollCycleDone(platform::HWND window);
+
+// Stop Check: the host the cycle waits on counts once as failed, the later outcomes are
+// dropped, and the cycle ends at once.
+void AbortPollCycle();
+// Ends a cycle under way without counting the checks that are still open (the program
+// closing, or another map taking the table's place).
+void EndPollCycle();

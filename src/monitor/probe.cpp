@@ -1,28 +1,29 @@
-// ProbeHost: the raw echo when asked for and allowed, else the ICMP library, else a TCP
-// connection attempt in which a refused connection is an answer; and the notice that says
-// how to allow ICMP when the system refuses it.
+// The engine of a cycle: the raw echo when asked for and allowed, else the ICMP library,
+// else a TCP connection attempt in which a refused connection is an answer; the notice
+// that says how to allow ICMP when the system refuses it; and what each engine's outcomes
+// mean for a host.
 #include "monitor/probe.h"
 
 #include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "model/settings.h"
-#include "monitor/alarms.h"
 #include "monitor/log.h"
-#include "monitor/poll.h"
 #include "platform/system.h"
-#include "platform/window.h"
-#include "platform/winsock.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 using namespace platform;
 
 /*** globals ***/
 
 int rawIcmpUsed = 0;
-static sockaddr_in probeAddress;
 
 IcmpNotice icmpNotice = {"", 0, nullptr};
+
+// What the library engine's echoes carry: the banner, then zero bytes.
+static char libraryEchoData[ECHO_DATA_LENGTH_MAX];
 
 /*** the ICMP permission notice ***/
 
@@ -43,79 +44,72 @@ static void GiveIcmpPermissionNotice() {
     LogLine(icmpNotice.text);
 }
 
-/*** the probes ***/
+/*** the engine ***/
 
-static constexpr int HOST_UNREACHABLE = 10065;
-static constexpr int CONNECTION_REFUSED = 10061;
-
-// The unreachable code of a send that failed counts as a plain failed check.
-static int ProbeResult(unsigned status) {
-    return status == HOST_UNREACHABLE ? -1 : static_cast<int>(status);
+// The library engine's echoes carry the data length Tool Options gives the tools' echoes.
+static WORD PrepareLibraryEchoData() {
+    toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
+    unsigned length = toolOptions.echoDataLength;
+    std::memset(libraryEchoData, 0, length);
+    std::memcpy(libraryEchoData, echoFillText, std::min<unsigned>(length, sizeof echoFillText));
+    return static_cast<WORD>(length);
 }
 
-static int ProbeByConnection(HWND window, HostRecord& host) {
-    SOCKET connection = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (connection == INVALID_SOCKET)
-        return -1;
-    options.useRawIcmp = 0;
-    probeAddress.sin_port = htons(static_cast<std::uint16_t>(options.probePort));
-    host.rtt = 0;
-    SetTimer(window, WAIT_TIMER_ID, options.waitTimeout, nullptr);
-    int result = 0;
-    if (connect(connection, reinterpret_cast<const sockaddr*>(&probeAddress),
-                sizeof probeAddress) == 0) {
-        host.status = 0;
-    } else {
-        int error = WSAGetLastError();
-        if (error == CONNECTION_REFUSED) {
-            host.status = 0;
-        } else {
-            host.status = static_cast<std::uint32_t>(error);
-            result = -1;
-        }
-    }
-    KillTimer(window, WAIT_TIMER_ID);
-    closesocket(connection);
-    return result;
-}
-
-int ProbeHost(HWND window, HostRecord& host) {
-    if (WSAIsBlocking())
-        WSACancelBlockingCall();
-    if (host.flags != 0)
-        return -1;
-    host.rttTaken = 0;
-    probeAddress = sockaddr_in{};
-    probeAddress.sin_family = AF_INET;
-    probeAddress.sin_addr.s_addr = inet_addr(host.resolvedAddr);
-    if (probeAddress.sin_addr.s_addr == INADDR_NONE) {
-        host.status = STATUS_INVALID_ADDRESS;
-        return STATUS_INVALID_ADDRESS;
-    }
+HANDLE OpenCheckProbes(HWND window, UINT message, unsigned hosts, CheckEngine* engine) {
     // Refused for want of permission, as opposed to out of descriptors or memory.
     bool icmpRefused = false;
     if (options.useRawIcmp == 1) {
-        SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
-        if (raw != INVALID_SOCKET) {
+        HANDLE set = CreateProbeSet(window, message, PROBE_ECHO_RAW, hosts, nullptr, 0);
+        if (set != INVALID_HANDLE_VALUE) {
             rawIcmpUsed = 1;
-            host.status = static_cast<std::uint32_t>(EchoProbe(window, raw, &probeAddress));
-            closesocket(raw);
-            host.rtt = 0;
-            return ProbeResult(host.status);
+            *engine = ENGINE_RAW;
+            return set;
         }
-        icmpRefused = WSAGetLastError() == WSAEACCES;
+        icmpRefused = GetLastError() == ERROR_ACCESS_DENIED;
     }
     if (options.useIcmpLibrary == 1) {
-        // A library that cannot be loaded says nothing about the host: this check goes by
-        // TCP like every later one.
+        // A library that cannot be loaded says nothing about the hosts: they go by TCP.
         if (LoadIcmpLibrary()) {
-            host.status = LibraryEchoProbe(&probeAddress, options.waitTimeout, &host.rtt);
-            host.rttTaken = host.status == 0 ? 1 : 0;
-            return ProbeResult(host.status);
+            WORD length = PrepareLibraryEchoData();
+            HANDLE set =
+                CreateProbeSet(window, message, PROBE_ECHO_LIBRARY, hosts, libraryEchoData, length);
+            if (set != INVALID_HANDLE_VALUE) {
+                *engine = ENGINE_LIBRARY;
+                return set;
+            }
         }
         icmpRefused = GetLastError() == ERROR_ACCESS_DENIED;
     }
     if (icmpRefused)
         GiveIcmpPermissionNotice();
-    return ProbeByConnection(window, host);
+    options.useRawIcmp = 0;
+    *engine = ENGINE_TCP;
+    return CreateProbeSet(window, message, PROBE_ECHO_NONE, hosts, nullptr, 0);
+}
+
+const char* EngineLabel(CheckEngine engine) {
+    return engine == ENGINE_RAW ? "rs_icmp" : engine == ENGINE_LIBRARY ? "ms_icmp" : "tcp";
+}
+
+bool StartCheckProbe(HANDLE set, CheckEngine engine, DWORD key, DWORD destination) {
+    if (engine == ENGINE_TCP)
+        return StartConnectProbe(set, key, destination, static_cast<WORD>(options.probePort),
+                                 options.waitTimeout);
+    return StartEchoProbe(set, key, destination, options.waitTimeout);
+}
+
+DWORD CutCheckStatus(CheckEngine engine) {
+    return engine == ENGINE_RAW       ? PROBE_NO_REPLY
+           : engine == ENGINE_LIBRARY ? IP_REQ_TIMED_OUT
+                                      : PROBE_CONNECT_TIMED_OUT;
+}
+
+/*** outcomes ***/
+
+int TakeCheckOutcome(CheckEngine engine, const PROBE_OUTCOME& outcome, HostRecord& host) {
+    host.status = outcome.status;
+    // Only a library echo's answer carries a round trip; it counts when it was a reply.
+    host.rtt = engine == ENGINE_LIBRARY ? outcome.roundTripTime : 0;
+    host.rttTaken = engine == ENGINE_LIBRARY && outcome.status == IP_SUCCESS ? 1 : 0;
+    return outcome.status == 0 ? 0 : -1;
 }

@@ -1,8 +1,10 @@
-// Checking one host: a raw-socket ICMP echo, an echo through the system ICMP library, or
-// a TCP connection attempt to PORT, chosen by the settings.
+// The checks of a poll cycle: the engine the settings choose (a raw-socket ICMP echo, an
+// echo through the system ICMP library, or a TCP connection attempt to PORT) and the
+// probe set it runs in, and what an outcome means for a host.
 #pragma once
 
 #include "model/hosts.h"
+#include "platform/probeset.h"
 #include "platform/types.h"
 
 // Set once a probe of this run has used the raw-socket engine.
@@ -11,7 +13,7 @@ extern int rawIcmpUsed;
 constexpr unsigned ICMP_NOTICE_LENGTH = 511;
 
 // What the administrator can do when the system refuses us every ICMP engine that the
-// settings ask for: made and logged the first time a probe falls back to TCP for that
+// settings ask for: made and logged the first time a cycle falls back to TCP for that
 // reason, once a run; the poll cycle tells it at its end.
 struct IcmpNotice {
     char text[ICMP_NOTICE_LENGTH + 1]; // empty until it is made
@@ -24,7 +26,27 @@ struct IcmpNotice {
 };
 extern IcmpNotice icmpNotice;
 
-// Checks `host`; 0 when it answered, non-zero when the check failed. The result code is
-// left in the host's status (not for a host that is not monitored). `window` is the main
-// window, which owns the time-out timer.
-int ProbeHost(platform::HWND window, HostRecord& host);
+enum CheckEngine { ENGINE_RAW, ENGINE_LIBRARY, ENGINE_TCP };
+
+// The probe set of one cycle, its outcomes told to `window` with `message`, room made for
+// `hosts` echoes at once: raw echoes for PING=1 when a raw socket opens, else library
+// echoes for MSICMP=1 when the library can echo, else TCP connects (PING is then cleared,
+// and the notice made when the system refused ICMP). `*engine` says which. The set may
+// be INVALID_HANDLE_VALUE when not even that could be made: every check then fails.
+platform::HANDLE OpenCheckProbes(platform::HWND window, platform::UINT message, unsigned hosts,
+                                 CheckEngine* engine);
+
+// "rs_icmp", "ms_icmp" or "tcp", as the status bar names the engine.
+const char* EngineLabel(CheckEngine engine);
+
+// Starts the check of `destination` (network order) under `key`, bounded by WAIT. False
+// with GetLastError() as the probe set says when it could not be started.
+bool StartCheckProbe(platform::HANDLE set, CheckEngine engine, platform::DWORD key,
+                     platform::DWORD destination);
+
+// The status a check that was cut short leaves: the engine's time-out.
+platform::DWORD CutCheckStatus(CheckEngine engine);
+
+// Writes a check's outcome into the host's status and round trip: 0 when it answered,
+// non-zero when the check failed.
+int TakeCheckOutcome(CheckEngine engine, const platform::PROBE_OUTCOME& outcome, HostRecord& host);

@@ -30,6 +30,7 @@ enum OptionsControl : int {
     OPTIONS_LABELS = 1031,
     OPTIONS_NO_CHECKS = 1051,
     OPTIONS_SAVE_MAP = 1052, // to the map's settings file
+    OPTIONS_PARALLEL = 1053, // checks at once, 0 all
 };
 
 enum ToolOptionsControl : int {

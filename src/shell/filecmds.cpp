@@ -186,6 +186,7 @@ void NewMapCommand(HWND window) {
     if (!AskToSaveMapChanges(window))
         return;
     StopPollTimer();
+    EndPollCycle(); // its hosts are gone
     lineCount = 0;
     hostCount = 0;
     mapModified = 0;
@@ -201,8 +202,10 @@ void LoadMapCommand(HWND window) {
     if (!AskToSaveMapChanges(window))
         return;
     StopPollTimer();
-    if (ChooseMapFile(window, 1) != 0)
+    if (ChooseMapFile(window, 1) != 0) {
+        EndPollCycle(); // its hosts are gone
         ReadMapDatabase(window, mapPath);
+    }
     FinishFileCommand();
 }
 

@@ -1,5 +1,5 @@
-// Headless monitoring: an invisible window owns the probe time-out timer and receives the
-// termination signals; the poll cycle, the alarms and the log are the desktop program's
+// Headless monitoring: an invisible window gets the poll cycle's messages and timers and
+// the termination signals; the poll cycle, the alarms and the log are the desktop program's
 // own. Status-bar texts go nowhere; the map reader's reports, settings files that cannot be
 // used and a log that cannot be written go to standard error.
 #include "shell/headless.h"
@@ -39,19 +39,26 @@ static bool intervalElapsed = false; // the pause before the next cycle is over
 static LRESULT HeadlessWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_TIMER:
-        if (wParam == WAIT_TIMER_ID) {
-            OnWaitTimeout(window);
+        if (wParam == PACE_TIMER_ID) {
+            OnPollPace(window);
         } else if (wParam == INTERVAL_TIMER_ID) {
             KillTimer(window, INTERVAL_TIMER_ID);
             intervalElapsed = true;
         }
         return 0;
+    case WM_POLLPROBES:
+        OnPollProbes(window);
+        return 0;
+    case WM_POLLCYCLEDONE:
+        OnPollCycleDone(window);
+        return 0;
     case WM_CLOSE:
         // A termination signal. Every wait of the layer has seen it already and ended:
-        // the check under way is not counted, a page is cancelled, no further host is
+        // the checks under way are not counted, a page is cancelled, no further host is
         // checked.
         stopRequested = true;
         pollState.closeRequested = 1;
+        EndPollCycle();
         return 0;
     default:
         return DefWindowProc(window, message, wParam, lParam);
@@ -152,6 +159,25 @@ static void WaitForNextCycle(HWND window) {
     KillTimer(window, INTERVAL_TIMER_ID);
 }
 
+// One cycle, with the messages flowing until its done message was handled.
+static void RunCycle(HWND window) {
+    unsigned long done = pollState.cyclesDone;
+    if (!RunPollCycle(window))
+        return;
+    MSG message;
+    while (pollState.cyclesDone == done) {
+        if (GetMessage(&message, 0, 0, 0) <= 0) {
+            stopRequested = true; // a quit message ends the run, and this cycle
+            pollState.closeRequested = 1;
+            EndPollCycle();
+            OnPollCycleDone(window);
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+}
+
 /*** the run ***/
 
 static HWND CreateHeadlessWindow() {
@@ -212,7 +238,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
         int hostsBefore = hostCount;
         for (int i = 0; i < hostCount; ++i)
             missedBefore[i] = hostTable[i].missed;
-        RunPollCycle(window);
+        RunCycle(window);
         PrintCycleLine(cycle, missedBefore, hostsBefore, StopWanted());
         if (cycles != 0 && cycle >= cycles)
             break;

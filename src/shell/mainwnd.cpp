@@ -65,22 +65,13 @@ static void CheckNow() {
         return;
     if (editMode == 1)
         editMode = 0;
-    StopPollTimer();
-    SetMapTitle(0, "(polling)");
-    RunPollCycle(mainWindow);
-    SetMapTitle(0, nullptr);
-    UpdateWindow(mainWindow);
-    pollState.countdown = options.pollInterval;
-    if (editMode == 0)
-        StartPollTimer();
+    RunCountedPollCycle(mainWindow);
 }
 
 static void Abort() {
     if (editMode == 1)
         editMode = 0;
-    if (WSAIsBlocking())
-        WSACancelBlockingCall();
-    pollState.abortRequested = 1;
+    AbortPollCycle();
 }
 
 static void Quiet() {
@@ -202,6 +193,7 @@ static void OnMainResize(HWND window, WPARAM sizeType, LPARAM size) {
 
 static void OnMainDestroy() {
     pollState.closeRequested = 1;
+    EndPollCycle();
     DeleteObject(buttonFaceBrush);
     buttonFaceBrush = nullptr;
     DeleteEdgePens();
@@ -218,10 +210,11 @@ static bool OnMainClose(HWND window) {
     if (!AskToSaveMapChanges(window))
         return false;
     pollState.closeRequested = 1;
+    EndPollCycle();
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
     if (WSAIsBlocking())
-        WSACancelBlockingCall();
+        WSACancelBlockingCall(); // a tool's wait
     return true;
 }
 
@@ -263,8 +256,16 @@ LRESULT MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == POLL_TIMER_ID)
             OnPollTick(window);
+        else if (wParam == PACE_TIMER_ID)
+            OnPollPace(window);
         else if (wParam == WAIT_TIMER_ID)
             OnWaitTimeout(window);
+        return 0;
+    case WM_POLLPROBES:
+        OnPollProbes(window);
+        return 0;
+    case WM_POLLCYCLEDONE:
+        OnPollCycleDone(window);
         return 0;
     case WM_COMMAND:
         RunCommand(window, LOWORD(wParam));

@@ -46,6 +46,7 @@ void OpenLinkedMap(HWND window, const char* path) {
     if (!AskToSaveMapChanges(window))
         return;
     StopPollTimer();
+    EndPollCycle(); // its hosts are gone
     CopyField(mapPath, sizeof mapPath, path);
     ReadMapDatabase(window, mapPath);
     InvalidateRect(window, nullptr, true);

@@ -131,6 +131,7 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     // A cycle that runs meanwhile cannot restart the countdown in edit state ...
     pollState.countdown = 0;
     SendMessage(window_, WM_TIMER, POLL_TIMER_ID, 0);
+    ASSERT_TRUE(RunCycleToEnd());
     EXPECT_EQ(pollState.timerActive, 0);
     EXPECT_EQ(hostTable[0].missed, 0u) << "the cycle ran";
 

@@ -58,6 +58,7 @@ class OptionsTest : public DialogTest {
         options.waitTimeout = 5000;
         options.scaledMapFont = options.solidBackground = 0;
         options.noAutomaticChecks = 1;
+        options.parallelChecks = 0;
         CopyField(options.telnetCommand, sizeof options.telnetCommand, "telnet");
         CopyField(options.ftpCommand, sizeof options.ftpCommand, "ftp");
         for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
@@ -73,23 +74,26 @@ class OptionsTest : public DialogTest {
 
 TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     QueueDialogHook([](HWND dialog) {
-        EXPECT_EQ(ItemTexts(dialog, {OPTIONS_TIMER, OPTIONS_WAIT}), "60|5") << "WAIT in seconds";
+        EXPECT_EQ(ItemTexts(dialog, {OPTIONS_TIMER, OPTIONS_WAIT, OPTIONS_PARALLEL}), "60|5|0")
+            << "WAIT in seconds";
         EXPECT_EQ(Checked(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS}), "11") << "FONT 0";
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("options_dialog.png").c_str()));
-        SetItemTexts(
-            dialog,
-            {{OPTIONS_TIMER, "2"}, {OPTIONS_WAIT, "0"}, {OPTIONS_TELNET, "xterm -e telnet"}});
+        SetItemTexts(dialog, {{OPTIONS_TIMER, "2"},
+                              {OPTIONS_WAIT, "0"},
+                              {OPTIONS_TELNET, "xterm -e telnet"},
+                              {OPTIONS_PARALLEL, "16"}});
         Clicks(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS});
         SimulateKey(dialog, VK_RETURN, '\r'); // the default button saves the map options
     });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
     EXPECT_EQ((Numbers{options.pollInterval, options.waitTimeout, options.scaledMapFont,
-                       options.noAutomaticChecks}),
-              (Numbers{5, 1000, 1, 0}));
-    // TELNET is a program-wide key; the map options stay out of TARNMAP.INI.
-    EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET"}),
-              "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 TELNET=<none>");
-    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER"}), "TELNET=xterm -e telnet TIMER=<none>");
+                       options.noAutomaticChecks, options.parallelChecks}),
+              (Numbers{5, 1000, 1, 0, 16}));
+    // TELNET and PARALLEL are program-wide keys; the map options stay out of TARNMAP.INI.
+    EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET", "PARALLEL"}),
+              "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 TELNET=<none> PARALLEL=<none>");
+    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER", "PARALLEL"}),
+              "TELNET=xterm -e telnet TIMER=<none> PARALLEL=16");
 
     struct Case {
         const char *timer, *wait, *saved;
@@ -349,7 +353,8 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     SendMessage(statusBar, SB_GETTEXT, 0, reinterpret_cast<LPARAM>(pane));
     EXPECT_STREQ(pane, " Options saved. The checks take them from the next cycle.");
     pollState.inProgress = 0;
-    RunPollCycle(window);
+    ASSERT_TRUE(RunPollCycle(window)); // no hosts: over at once
+    OnPollCycleDone(window);           // as its done message does
     EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{9000, 1}));
 
     // Colors, bracketed by the countdown.

@@ -123,7 +123,7 @@ TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
               "LABEL=1\r\nNOCHECK=0\r\n");
     EXPECT_EQ(ReadWholeFile(dir_.file("TARNMAP.INI")),
               "[OPTS]\r\nTELNET=x-terminal-emulator -e telnet\r\nFTP=x-terminal-emulator -e "
-              "ftp\r\nPING=1\r\nSHOW=1\r\nBACKGROUND=0\r\nMSICMP=1\r\n");
+              "ftp\r\nPING=1\r\nSHOW=1\r\nBACKGROUND=0\r\nMSICMP=1\r\nPARALLEL=0\r\n");
 }
 
 TEST_F(SettingsTest, ColoursRoundTripAndBadIndicesFallBack) {

@@ -8,6 +8,7 @@
 #include "monitor/poll.h"
 #include "support/http_get.h"
 #include "support/tempdir.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -131,6 +131,7 @@ TEST_F(OfficeWindowTest, QuietKeysEditToggleAndCheckInEditMode) {
     options.useIcmpLibrary = 0;
     options.probePort = 9; // TCP to loopback: refused, which counts as an answer
     SendMessage(window_, WM_COMMAND, CMD_CHECK, 0);
+    ASSERT_TRUE(RunCycleToEnd());
     EXPECT_EQ(editMode, 0);
     EXPECT_NE(GetMenu(window_), run) << "the edit menu stays shown";
     EXPECT_EQ(pollState.countdown, 15);

@@ -15,6 +15,7 @@
 #include "resources/resources.h"
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
+#include "support/ui_fixture.h"
 
 #include <cstdlib>
 
@@ -53,7 +54,31 @@ bool TestBlockingHook() {
     return BlockingHook();
 }
 
+constexpr UINT_PTR CYCLE_LIMIT_TIMER_ID = 0x7ff0;
+
 } // namespace
+
+bool MainWindowTest::RunCycleToEnd(unsigned limitMs) {
+    SetTimer(testWindow_, CYCLE_LIMIT_TIMER_ID, limitMs, nullptr);
+    MSG message;
+    bool ended = true;
+    while (pollState.inProgress) {
+        if (GetMessage(&message, 0, 0, 0) <= 0) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            ended = false;
+            break;
+        }
+        if (message.message == WM_TIMER && message.hwnd == testWindow_ &&
+            message.wParam == CYCLE_LIMIT_TIMER_ID) {
+            ended = false;
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+    KillTimer(testWindow_, CYCLE_LIMIT_TIMER_ID);
+    return ended;
+}
 
 void MainWindowTest::SetUp() {
     setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
@@ -92,6 +117,7 @@ void MainWindowTest::TearDown() {
     MSG message;
     while (PeekMessage(&message, 0, 0, 0, PM_REMOVE)) {
     }
+    pollState.inProgress = 0; // a cycle the test left running ended with its window
     editMode = 0;
     currentHost = -1;
     currentLine = -1;

@@ -33,6 +33,9 @@ class MainWindowTest : public testing::Test {
     void SetClientSize(int width, int height);
     // Writes a PNG of `window` under the test output directory.
     static void SavePicture(platform::HWND window, const char* name);
+    // Runs the message loop until no poll cycle is under way (its done message handled),
+    // at most `limitMs`; false when the limit came first or a quit message (left queued).
+    bool RunCycleToEnd(unsigned limitMs = 60000);
 
     TempDir dir_{true};
     platform::HWND window_ = 0;

@@ -15,6 +15,18 @@
 
 using namespace platform;
 
+int PumpPendingMessages() {
+    MSG message;
+    while (PeekMessage(&message, 0, 0, 0, PM_NOREMOVE)) {
+        if (message.message == WM_QUIT)
+            return 0;
+        GetMessage(&message, 0, 0, 0);
+        TranslateMessage(&message);
+        DispatchMessage(&message);
+    }
+    return 1;
+}
+
 std::string ItemText(HWND dialog, int id) {
     char text[300] = {};
     GetDlgItemText(dialog, id, text, sizeof text);

@@ -12,6 +12,9 @@
 #include <string>
 #include <utility>
 
+// Dispatches every message already queued. 0 when the next one is the quit message.
+int PumpPendingMessages();
+
 std::string ItemText(platform::HWND dialog, int id);
 void Click(platform::HWND dialog, int id);
 // Several items at once: their texts joined by "|", whether each is checked or enabled
