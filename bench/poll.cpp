@@ -18,6 +18,7 @@
 #include "shell/startup.h"
 
 #include "bench_support.h"
+#include "whole_cycle.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -90,16 +91,6 @@ long ResidentKilobytes() {
 }
 
 enum Engine { RAW, LIBRARY, TCP };
-
-// One whole cycle: started, then the messages run until its done message was handled.
-void RunWholeCycle() {
-    RunPollCycle(mainWindow);
-    platform::MSG message;
-    while (pollState.inProgress != 0 && platform::GetMessage(&message, 0, 0, 0) > 0) {
-        platform::TranslateMessage(&message);
-        platform::DispatchMessage(&message);
-    }
-}
 
 void PollCycle(benchmark::State& state) {
     const auto engine = static_cast<Engine>(state.range(0));
