@@ -112,6 +112,15 @@ bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* desti
 int ReceivePingReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
                      std::uint16_t sequence, unsigned char* buffer, PingStatistics* statistics);
 
+/*** answers without waiting ***/
+
+// Reads what waits on `socket` (one that does not block) into `buffer` (`size` bytes) until
+// a datagram answers `request`: 1 with its length and sender; 0 when nothing more waits;
+// -1 on another receive error, printed in a verbose line. The datagrams passed over are
+// printed in verbose lines.
+int TakeQueuedAnswer(platform::SOCKET socket, unsigned char* buffer, int size,
+                     const EchoRequestKey& request, int* length, platform::in_addr* sender);
+
 /*** the trace ***/
 
 // Sets the socket's time-to-live to `ttl` and sends one request of the trace with
@@ -132,9 +141,12 @@ int ReceiveTraceReply(platform::SOCKET socket, const platform::sockaddr_in* dest
 // `statistics`, else 0.
 int ParsePingPacket(const unsigned char* datagram, int length, platform::in_addr sender,
                     PacketMode mode, const EchoRequestKey* request, PingStatistics* statistics);
-// The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else.
+// The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else. A
+// router's answer makes the line "hop address:" (time exceeded) or "hop address: (type)",
+// printed when `routerLine` is null, else written there (TOOL_LINE_SIZE bytes) for the
+// caller to finish, e.g. with the router's name, and print.
 int ParseTracePacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                     unsigned hop, int showNames, const EchoRequestKey* request);
+                     unsigned hop, char* routerLine, const EchoRequestKey* request);
 
 /*** sockets and output ***/
 
@@ -144,6 +156,7 @@ platform::SOCKET CloseRawSocket(platform::SOCKET socket);
 
 // Appends `text` and a line end to `box`; lines beginning with "[" only in verbose mode.
 void AppendToolLine(platform::HWND box, const char* text);
+constexpr unsigned TOOL_LINE_SIZE = 512; // one output line with its terminator
 // One formatted line (at most 511 characters) through AppendToolLine into the open tool's
 // results box.
 __attribute__((format(printf, 1, 2))) void PrintToolLine(const char* format, ...);

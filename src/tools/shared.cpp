@@ -67,3 +67,12 @@ void ApplyToolFont(HWND dialog, int id) {
     SendDlgItemMessage(dialog, id, WM_SETFONT,
                        reinterpret_cast<WPARAM>(GetStockObject(SYSTEM_FIXED_FONT)), 0);
 }
+
+bool OpenToolWindow(HWND owner, const char* templateName, DLGPROC procedure, const HWND* window) {
+    if (*window != 0) {
+        ShowWindow(*window, SW_SHOWNORMAL);
+        SetFocus(*window);
+        return true;
+    }
+    return CreateDialog(owner, templateName, procedure) != 0;
+}

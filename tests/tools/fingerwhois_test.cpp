@@ -148,16 +148,14 @@ TEST_F(QueryTest, ExitDuringAConnectOrANameLookupCancelsItFirst) {
         const char* waiting; // what Exit interrupts
         const char* failed;
         bool staysOpen; // after the first Exit
-    } cases[] = {
-        {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "@10.203.0.2", "connecting\r\n",
-         "Failed to connect\r\n", true},
-        {ShowLookupTool, LOOKUP_HOST, LOOKUP_RESULTS, "silent.example",
-         "looking up silent.example\r\n", "Failed to resolve name silent.example\r\n", false},
-        {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "user@silent.example",
-         "looking up silent.example\r\n", "Failed to resolve name silent.example\r\n", true}};
+    } cases[] = {{ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "@10.203.0.2", "connecting\r\n",
+                  "Failed to connect\r\n", true},
+                 {ShowFingerTool, FINGER_STRING, FINGER_RESULTS, "user@silent.example",
+                  "looking up silent.example\r\n", "Failed to resolve name silent.example\r\n",
+                  true}};
     for (const auto& each : cases) {
         SCOPED_TRACE(each.text);
-        if (each.field == LOOKUP_HOST && !nameServer.ok()) {
+        if (each.text[0] != '@' && !nameServer.ok()) {
             unsetenv("RES_OPTIONS");
             GTEST_SKIP() << "cannot stand in for the name server " << nameServer.address();
         }
@@ -189,7 +187,7 @@ TEST_F(QueryTest, ExitDuringAConnectOrANameLookupCancelsItFirst) {
         EXPECT_FALSE(WSAIsBlocking());
     }
     unsetenv("RES_OPTIONS");
-    EXPECT_GE(nameServer.Queries(), 2) << "both look-ups asked the name server";
+    EXPECT_GE(nameServer.Queries(), 1) << "the look-up asked the name server";
 }
 
 TEST_F(QueryTest, WhoisSavesItsServerEvenWhenRefusedAndSendsTheSearch) {

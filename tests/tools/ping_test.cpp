@@ -160,11 +160,14 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
 TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
     const std::string unknown(70, 'x'); // a label no resolver can be asked for: fails at once
     const std::string failed = "Failed to resolve name " + unknown + "\r\n";
-    // Clicks the start button and waits until the results change.
+    // Clicks the start button and waits until the results change and no look-up is told.
     auto Pressed = [this](HWND dialog) {
         std::string before = BoxText(dialog, TOOL_RESULTS_EDIT);
         SimulateClick(GetDlgItem(dialog, TOOL_START_BUTTON));
-        PumpUntil([&] { return BoxText(dialog, TOOL_RESULTS_EDIT) != before; });
+        PumpUntil([&] {
+            std::string now = BoxText(dialog, TOOL_RESULTS_EDIT);
+            return now != before && !now.starts_with("looking up");
+        });
         return BoxText(dialog, TOOL_RESULTS_EDIT);
     };
     std::vector<std::string> seen;
@@ -187,6 +190,7 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
         PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_PING);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(seen, (std::vector<std::string>{
                         "", "&Ping", "", "Can't ping without ICMP support.\r\n", failed,
                         failed + "can't get \"" + unknown + "\" host entry.\r\n"}));
@@ -202,5 +206,6 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
         PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_TRACEROUTE);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(seen, (std::vector<std::string>{"", "&Trace Route", "", failed}));
 }
