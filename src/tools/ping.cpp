@@ -8,6 +8,7 @@
 #include "icmp/sockerr.h"
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
+#include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/icmplib.h"
@@ -44,6 +45,16 @@ void PostStartClick(HWND dialog) {
                 static_cast<LPARAM>(GetDlgItem(dialog, TOOL_START_BUTTON)));
 }
 
+// A modal settings dialog pauses the countdown that was running; a change it makes
+// applies from the next cycle.
+static void RunPausingCountdown(int (*dialogFunction)(HWND owner), HWND owner) {
+    bool counting = pollState.timerActive != 0;
+    StopPollTimer();
+    dialogFunction(owner);
+    if (counting && !pollState.inProgress)
+        StartPollTimer();
+}
+
 void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(HWND)) {
     switch (LOWORD(wParam)) {
     case TOOL_START_BUTTON:
@@ -55,7 +66,7 @@ void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(
         break;
     case TOOL_OPTIONS_BUTTON:
         if (toolOptionsDialog != nullptr)
-            toolOptionsDialog(dialog);
+            RunPausingCountdown(toolOptionsDialog, dialog);
         break;
     default:
         break;

@@ -131,6 +131,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
         });
         RunCommand(mainWindow, run.command);
+        EXPECT_TRUE(PumpUntilToolsClosed());
         EXPECT_EQ(proposed, run.command == CMD_FTP ? "21" : "23");
         EXPECT_EQ(TakeOutput(run.client), run.arguments);
         expected.push_back("exec: " + run.client + run.line);
@@ -145,6 +146,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_FTP);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(JournalEntries().size(), 3u);
     EXPECT_STREQ(toolHost, "h4");
 }
@@ -152,12 +154,13 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
 TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) {
     ConnectDesktopReports();
     const std::string client = WriteClient(dir_.file("telnet-client"));
-    auto connect = [](const char* host) {
+    auto connect = [this](const char* host) {
         QueueDialogHook([host](HWND dialog) {
             SetDlgItemText(dialog, CONNECT_HOST, host);
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
         });
         RunCommand(mainWindow, CMD_TELNET);
+        EXPECT_TRUE(PumpUntilToolsClosed());
         return PaneText(0);
     };
     std::snprintf(options.telnetCommand, sizeof options.telnetCommand,

@@ -5,6 +5,7 @@
 
 #include "icmp/rawecho.h"
 #include "model/settings.h"
+#include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/system.h"
 #include "platform/testing.h"
@@ -172,6 +173,8 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
     };
     std::vector<std::string> seen;
     HWND pingDialog = 0, optionsOwner = 0;
+    int countingDuringOptions = -1;
+    StartPollTimer();
     QueueDialogHook([&](HWND dialog) {
         pingDialog = dialog;
         seen = {ItemText(dialog, TOOL_HOST_EDIT), ItemText(dialog, TOOL_START_BUTTON),
@@ -184,6 +187,7 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
         seen.push_back(Pressed(dialog)); // raw mode adds to what is there
         QueueDialogHook([&](HWND optionsDialog) {
             optionsOwner = GetParent(optionsDialog);
+            countingDuringOptions = pollState.timerActive;
             PostMessage(optionsDialog, WM_COMMAND, IDCANCEL, 0);
         });
         SimulateClick(GetDlgItem(dialog, TOOL_OPTIONS_BUTTON));
@@ -195,6 +199,9 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
                         "", "&Ping", "", "Can't ping without ICMP support.\r\n", failed,
                         failed + "can't get \"" + unknown + "\" host entry.\r\n"}));
     EXPECT_EQ(optionsOwner, pingDialog) << "Options opens Tool Options over the tool";
+    EXPECT_EQ(countingDuringOptions, 0) << "the modal settings dialog pauses the countdown";
+    EXPECT_EQ(pollState.timerActive, 1) << "and it goes on after";
+    StopPollTimer();
     EXPECT_EQ(pingRun.hostText, unknown) << "the start button takes the host box's text";
 
     options.useRawIcmp = 0;

@@ -10,6 +10,8 @@
 #include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"
 #include "support/ui_fixture.h"
+#include "tools/connect.h"
+#include "tools/fingerwhois.h"
 #include "tools/lookup.h"
 #include "tools/ping.h"
 #include "tools/trace.h"
@@ -239,7 +241,10 @@ bool ToolTest::PumpUntil(const std::function<bool()>& done, unsigned seconds) {
 
 bool ToolTest::PumpUntilToolsClosed(unsigned seconds) {
     return PumpUntil(
-        [] { return lookupTool.window == 0 && pingRun.window == 0 && traceRun.window == 0; },
+        [] {
+            return lookupTool.window == 0 && pingRun.window == 0 && traceRun.window == 0 &&
+                   QueryWindowsClosed() && connectTool.window == 0;
+        },
         seconds);
 }
 
