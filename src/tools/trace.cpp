@@ -18,7 +18,11 @@ using namespace platform;
 
 /*** globals ***/
 
-TraceRun traceRun{};
+TraceRun traceRun = [] {
+    TraceRun run{};
+    run.socket = INVALID_SOCKET;
+    return run;
+}();
 
 /*** the run ***/
 
@@ -302,7 +306,6 @@ static void OnTraceLookupDone(HWND window, WPARAM wParam, LPARAM lParam) {
 
 static void InitTraceWindow(HWND window) {
     traceRun.window = window;
-    traceRun.socket = INVALID_SOCKET;
     toolEcho.traceIdentifier = GetDlgItem(window, TOOL_RESULTS_EDIT);
     SetDlgItemText(window, TOOL_HOST_EDIT, traceRun.hostText);
     ApplyToolFont(window);

@@ -14,6 +14,7 @@
 #include "shell/mainwnd.h"
 #include "support/ui_fixture.h"
 #include "tools/ping.h"
+#include "tools/trace.h"
 
 #include <filesystem>
 
@@ -156,6 +157,27 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
     EXPECT_EQ(CountOf(run.text, "PING Statistics"), 0) << "runs that are cut off have none";
     EXPECT_EQ(pingRun.socket, INVALID_SOCKET);
     EXPECT_EQ(OpenSocketCount(), socketsBefore);
+
+    // Closed while an echo or a hop waits, in either mode, a ping or a trace leaves no socket
+    // or echo handle behind, and nothing of it comes after.
+    toolOptions.verbose = 0;
+    for (int library : {1, 0}) {
+        options.useIcmpLibrary = library;
+        for (ToolEntry tool : {ShowPingTool, ShowTraceTool}) {
+            SCOPED_TRACE(library);
+            run = RunTool(tool, server.c_str(), network.client.get(),
+                          [](HWND, const std::string& text) {
+                              return text.find("PING ") != std::string::npos ||
+                                     text.find("Pinging host") != std::string::npos ||
+                                     text.find("Tracing route") != std::string::npos;
+                          });
+            ASSERT_TRUE(run.finished) << run.text;
+            EXPECT_EQ(OpenSocketCount(), socketsBefore) << run.text;
+            EXPECT_EQ(pingRun.socket, INVALID_SOCKET);
+            EXPECT_EQ(traceRun.socket, INVALID_SOCKET);
+        }
+    }
+    EXPECT_FALSE(PumpUntil([] { return false; }, 4)) << "a wait's end still comes, to nobody";
 }
 
 TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
