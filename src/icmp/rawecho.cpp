@@ -24,7 +24,7 @@ using namespace platform;
 
 ToolOptions toolOptions = {DEFAULT_PING_COUNT, DEFAULT_TRACE_MAX_HOPS, DEFAULT_ECHO_DATA_LENGTH, 0,
                            1};
-ToolEcho toolEcho = {0, 0, 0, 0, 0};
+ToolEcho toolEcho = {0, 0, 0};
 
 static constexpr unsigned LINE_SIZE = TOOL_LINE_SIZE;
 static constexpr unsigned DOTTED_SIZE = 16;   // "255.255.255.255"
@@ -192,25 +192,6 @@ bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned cha
     return written == length;
 }
 
-int ReceivePingReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
-                     unsigned char* buffer, PingStatistics* statistics) {
-    if (!ArmWaitTimer(toolEcho.timeoutWindow)) {
-        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
-        return 0;
-    }
-    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(toolEcho.pingIdentifier), sequence};
-    int length = 0;
-    in_addr sender;
-    int error = ReceiveAnswer(socket, buffer, ECHO_BUFFER_SIZE, request, true, &length, &sender);
-    KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
-    if (error != 0) {
-        if (error != WSAEINTR)
-            PrintToolLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
-        return 0;
-    }
-    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &request, statistics);
-}
-
 /*** answers without waiting ***/
 
 int TakeQueuedAnswer(SOCKET socket, unsigned char* buffer, int size, const EchoRequestKey& request,
@@ -251,26 +232,6 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t 
         return -1;
     }
     return 0;
-}
-
-int ReceiveTraceReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
-                      unsigned char* buffer, int length, unsigned hop) {
-    if (!ArmWaitTimer(toolEcho.timeoutWindow)) {
-        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
-        return -1;
-    }
-    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(toolEcho.traceIdentifier),
-                           sequence};
-    int received = 0;
-    in_addr sender;
-    int error = ReceiveAnswer(socket, buffer, length, request, true, &received, &sender);
-    KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
-    if (error != 0) {
-        if (error == WSAEINTR)
-            PrintToolLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
-        return -1;
-    }
-    return ParseTracePacket(buffer, received, sender, hop, nullptr, &request);
 }
 
 /*** parsers ***/

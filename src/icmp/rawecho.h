@@ -50,14 +50,12 @@ struct ToolOptions {
 };
 extern ToolOptions toolOptions;
 
-// The open tool's share of the engine, set as its dialog opens: where its lines go, which
-// windows name its echoes and carry its waits' time-out, and whether it is to stop.
+// The tools' share of the engine: where the lines of the tool window handling a message
+// go, and which windows name the ping's and the trace's echoes.
 struct ToolEcho {
-    platform::HWND outputBox;       // results box of the open tool; 0 shows nothing
-    platform::HWND timeoutWindow;   // carries WAIT_TIMER_ID for the ping and trace waits
+    platform::HWND outputBox;       // results box of the tool at work; 0 shows nothing
     platform::HWND pingIdentifier;  // the ping dialog: its low 16 bits name our echoes
     platform::HWND traceIdentifier; // the trace's results box, likewise
-    int stopRequested; // set by "E&xit" and by a new start: a raw run or trace stops next step
 };
 extern ToolEcho toolEcho;
 
@@ -107,11 +105,6 @@ void CountPingReply(PingStatistics* statistics, std::uint32_t rtt);
 // 10035 or 10036 is not counted as sent, any other is.
 bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* destination,
                      unsigned char* buffer, unsigned dataLength, PingStatistics* statistics);
-// Waits for the answer to the request with `sequence` into `buffer` (ECHO_BUFFER_SIZE bytes),
-// passing over every other datagram; 1 when it was our reply, counted in `statistics`.
-int ReceivePingReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                     std::uint16_t sequence, unsigned char* buffer, PingStatistics* statistics);
-
 /*** answers without waiting ***/
 
 // Reads what waits on `socket` (one that does not block) into `buffer` (`size` bytes) until
@@ -128,11 +121,6 @@ int TakeQueuedAnswer(platform::SOCKET socket, unsigned char* buffer, int size,
 int SendTraceProbe(platform::SOCKET socket, const platform::sockaddr_in* destination,
                    std::uint16_t sequence, unsigned char* buffer, unsigned dataLength,
                    unsigned ttl);
-// Waits for the answer to that request, datagrams of at most `length` bytes: the ICMP type
-// of the answer, -1 when none came.
-int ReceiveTraceReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                      std::uint16_t sequence, unsigned char* buffer, int length, unsigned hop);
-
 /*** parsers ***/
 
 // Both read only the `length` bytes of `datagram`, whatever the lengths inside say, and

@@ -268,8 +268,7 @@ static void EndPingWait(HWND window) {
 static void OnPingTick(HWND window) {
     const PingStatistics& counts = pingRun.statistics;
     AppendToolLine(toolEcho.outputBox, "[Timer-BLOCK_SEND] ");
-    if (counts.sent >= 0 && static_cast<unsigned>(counts.sent) < toolOptions.pingCount &&
-        !toolEcho.stopRequested) {
+    if (counts.sent >= 0 && static_cast<unsigned>(counts.sent) < toolOptions.pingCount) {
         // One request awaited at a time: a tick during its wait is lost, and a later tick
         // sends the request.
         if (pingRun.awaiting)
@@ -399,7 +398,6 @@ static void InitPingWindow(HWND window) {
 static void OnPingButton(HWND window) {
     TakeHostText(window, pingRun.hostText);
     AbandonPing(window);
-    toolEcho.stopRequested = 0;
     if (!options.useIcmpLibrary && !options.useRawIcmp) {
         AppendToolLine(toolEcho.outputBox, "Can't ping without ICMP support.");
         return;

@@ -65,7 +65,7 @@ static void NextLibraryHop(HWND window);
 static void StartLibraryHops(HWND window) {
     char text[ICMP_STATUS_TEXT_SIZE];
     for (;;) {
-        if (toolEcho.stopRequested || traceRun.hop >= LIBRARY_TRACE_HOP_END ||
+        if (traceRun.hop >= LIBRARY_TRACE_HOP_END ||
             (traceRun.status != TRACE_TIMED_OUT && traceRun.status != IP_TTL_EXPIRED_TRANSIT)) {
             EndTrace(window, traceRun.status == IP_SUCCESS);
             return;
@@ -185,8 +185,7 @@ static void SendRawHops(HWND window) {
     unsigned lastHop =
         toolOptions.traceMaxHops < TRACE_HOPS_LIMIT ? toolOptions.traceMaxHops : TRACE_HOPS_LIMIT;
     for (;;) {
-        if (traceRun.status != TRACE_TIMED_OUT || traceRun.hop > lastHop ||
-            toolEcho.stopRequested) {
+        if (traceRun.status != TRACE_TIMED_OUT || traceRun.hop > lastHop) {
             EndTrace(window, traceRun.status == 0);
             return;
         }
@@ -316,7 +315,6 @@ static void InitTraceWindow(HWND window) {
 // The start button: a new trace replaces the one in progress.
 static void OnTraceButton(HWND window) {
     AbandonTrace(window);
-    toolEcho.stopRequested = 0;
     TakeHostText(window, traceRun.hostText);
     traceRun.library = options.useIcmpLibrary;
     SetToolBoxText(toolEcho.outputBox, "looking up %s\r\n", traceRun.hostText);
