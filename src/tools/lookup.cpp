@@ -1,5 +1,5 @@
-// The Lookup window and its look-up on the resolver's workers; the answer is laid out in
-// the shared text buffer and put into the results box in one piece.
+// The Lookup window and its look-up on the resolver's workers; the answer is laid out as
+// text and put into the results box in one piece.
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
@@ -28,8 +28,8 @@ static void AppendList(char* const* entries, const char* firstLabel, bool dotted
             std::memcpy(&address.s_addr, entries[index], sizeof address.s_addr);
             text = inet_ntoa(address);
         }
-        AppendText(sharedText, sizeof sharedText, "%s%s\r\n", index == 0 ? firstLabel : "         ",
-                   text);
+        AppendText(lookupTool.shown, sizeof lookupTool.shown, "%s%s\r\n",
+                   index == 0 ? firstLabel : "         ", text);
     }
 }
 
@@ -77,12 +77,12 @@ static void OnLookupDone(WPARAM wParam, LPARAM lParam) {
         return;
     }
     const auto* entry = reinterpret_cast<const hostent*>(lookupTool.answer);
-    sharedText[0] = '\0';
-    AppendText(sharedText, sizeof sharedText, "Official name: %s\r\n",
+    lookupTool.shown[0] = '\0';
+    AppendText(lookupTool.shown, sizeof lookupTool.shown, "Official name: %s\r\n",
                entry->h_name != nullptr ? entry->h_name : "");
     AppendList(entry->h_addr_list, "IP addr: ", true);
     AppendList(entry->h_aliases, "Aliases: ", false);
-    SetDlgItemText(lookupTool.window, LOOKUP_RESULTS, sharedText);
+    SetDlgItemText(lookupTool.window, LOOKUP_RESULTS, lookupTool.shown);
 }
 
 void LayoutLookupDialog(HWND dialog) {

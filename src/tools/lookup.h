@@ -22,6 +22,8 @@ struct LookupTool {
     bool byAddress;                  // the text was a dotted address
     char text[TOOL_HOST_LENGTH + 1]; // what is looked up
     alignas(platform::hostent) char answer[platform::MAXGETHOSTSTRUCT];
+    // The answer as shown: a handful of addresses and aliases, each on its line.
+    char shown[2048];
 };
 extern LookupTool lookupTool;
 

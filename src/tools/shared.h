@@ -1,19 +1,10 @@
-// What the network tools share: the program's one text buffer, in which the launchers,
-// the lookup, finger and whois tools and the Host Information dialog take turns, and the
-// placing of a tool dialog's controls when it is resized.
+// What the network tools share: appending within a text buffer, the opening of a tool's one
+// window, its messages to itself, and the placing of its controls when it is resized.
 #pragma once
 
 #include "platform/dialog.h"
 #include "platform/types.h"
 #include "platform/window.h"
-
-// Large enough for a command line (program and host, 144 characters each, and a port),
-// a look-up's answer with a handful of addresses and aliases, and a 256-byte receive.
-constexpr unsigned SHARED_TEXT_LENGTH = 2047;
-
-// The program-wide text buffer. Each user fills and uses it within the handling of one
-// message, so nothing in it outlives that message: the tool windows stay open side by side.
-extern char sharedText[SHARED_TEXT_LENGTH + 1];
 
 // Appends formatted text to `buffer` (`size` bytes, holding a terminated string), cut to
 // fit. Returns false when something was cut.

@@ -98,8 +98,18 @@ TEST_F(ToolTest, NoTraceGoesBeyondWhatOneByteOfTimeToLiveCarries) {
     std::string expected = " Tracing route to " + server + "\r\n\r\n";
     for (unsigned hop = 1; hop <= TRACE_HOPS_LIMIT; ++hop)
         expected += (hop < 10 ? " " : "") + std::to_string(hop) + "      *      * \r\n";
-    ToolRun run = RunTool(ShowTraceTool, server.c_str(), network.client.get(), TraceEnded);
+    std::uint32_t firstHop = 0;
+    ToolRun run = RunTool(ShowTraceTool, server.c_str(), network.client.get(),
+                          [&](HWND dialog, const std::string& text) {
+                              if (firstHop == 0 && text.find(" 1      *") != std::string::npos)
+                                  firstHop = GetTickCount();
+                              return TraceEnded(dialog, text);
+                          });
+    const std::uint32_t end = GetTickCount();
     EXPECT_EQ(run.text, expected + "not reached\r\n");
+    // 255 hops of 20 ms: the first line is shown five seconds before the last.
+    ASSERT_NE(firstHop, 0u);
+    EXPECT_GE(end - firstHop, 1000u) << "each hop's line comes as its wait ends";
 }
 
 TEST_F(ToolTest, OnLoopbackHopNamesAndTheModeChoice) {
