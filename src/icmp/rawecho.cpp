@@ -352,8 +352,6 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
 /*** sockets and output ***/
 
 SOCKET CloseRawSocket(SOCKET socket) {
-    if (WSAIsBlocking())
-        WSACancelBlockingCall();
     if (closesocket(socket) == 0) {
         PrintToolLine("[%u] socket closed.", static_cast<unsigned>(socket));
         return INVALID_SOCKET;

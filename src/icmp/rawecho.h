@@ -138,8 +138,8 @@ int ParseTracePacket(const unsigned char* datagram, int length, platform::in_add
 
 /*** sockets and output ***/
 
-// Cancels a blocking call in progress and closes `socket`: INVALID_SOCKET when it was
-// closed, the same socket when it could not be.
+// Closes `socket`, telling it in a verbose line: INVALID_SOCKET when it was closed, the
+// same socket when it could not be (told with the reason).
 platform::SOCKET CloseRawSocket(platform::SOCKET socket);
 
 // Appends `text` and a line end to `box`; lines beginning with "[" only in verbose mode.

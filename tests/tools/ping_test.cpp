@@ -237,4 +237,16 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
     RunCommand(mainWindow, CMD_TRACEROUTE);
     EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(seen, (std::vector<std::string>{"", "&Trace Route", "", failed}));
+
+    // Ping on another host while the window is open: the same window, with that host, pings.
+    options.useIcmpLibrary = 1;
+    ASSERT_EQ(ShowPingTool(mainWindow, nullptr), 1);
+    const HWND open = pingRun.window;
+    ASSERT_EQ(ShowPingTool(mainWindow, "127.0.0.1"), 1);
+    EXPECT_EQ(pingRun.window, open);
+    EXPECT_TRUE(
+        PumpUntil([&] { return BoxText(open, TOOL_RESULTS_EDIT).find("round trip") < 999; }));
+    EXPECT_EQ(ItemText(open, TOOL_HOST_EDIT), "127.0.0.1");
+    PostMessage(open, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
+    EXPECT_TRUE(PumpUntilToolsClosed());
 }
