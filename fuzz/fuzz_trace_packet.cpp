@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         std::memcpy(datagram.get(), bytes + 1, length);
     platform::in_addr sender{0x0100090a};
     const EchoRequestKey request{0x0100090a, 0x1234, 0};
-    int type =
-        ParseTracePacket(datagram.get(), static_cast<int>(length), sender, bytes[0], 0, &request);
+    int type = ParseTracePacket(datagram.get(), static_cast<int>(length), sender, bytes[0], nullptr,
+                                &request);
     if (type < -1 || type > 255)
         __builtin_trap();
     return 0;

@@ -103,12 +103,34 @@ bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned tt
         return false;
     }
     set->answered = true;
-    set->status = static_cast<const ICMP_ECHO_REPLY*>(set->reply)->Status;
+    set->lastAnswer = *static_cast<const ICMP_ECHO_REPLY*>(set->reply);
+    set->status = set->lastAnswer.Status;
+    return true;
+}
+
+bool StartLibraryEcho(LibraryEchoSet* set, HWND window, UINT message, std::uint32_t destination,
+                      unsigned ttl, unsigned timeoutMs) {
+    IP_OPTION_INFORMATION header{};
+    header.Ttl = static_cast<std::uint8_t>(ttl);
+    IcmpSendEcho2(set->handle, window, message, destination, set->data,
+                  static_cast<WORD>(set->dataLength), ttl != 0 ? &header : nullptr, set->reply,
+                  set->replySize, timeoutMs);
+    set->status = GetLastError();
+    return set->status == ERROR_IO_PENDING;
+}
+
+bool TakeLibraryEchoEnd(LibraryEchoSet* set) {
+    bool answered = IcmpParseReplies(set->reply, set->replySize) != 0;
+    set->status = GetLastError();
+    if (!answered)
+        return false;
+    set->answered = true;
+    set->lastAnswer = *static_cast<const ICMP_ECHO_REPLY*>(set->reply);
     return true;
 }
 
 const ICMP_ECHO_REPLY* TakeLibraryEchoAnswer(const LibraryEchoSet* set) {
-    return set->answered ? static_cast<const ICMP_ECHO_REPLY*>(set->reply) : nullptr;
+    return set->answered ? &set->lastAnswer : nullptr;
 }
 
 void CloseLibraryEcho(LibraryEchoSet* set) {

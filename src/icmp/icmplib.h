@@ -37,6 +37,7 @@ struct LibraryEchoSet {
     platform::HANDLE handle; // the library's echo handle
     platform::DWORD status;  // of the last echo: its record's status, or why none was made
     bool answered;           // a reply record has been made since the set was opened
+    platform::ICMP_ECHO_REPLY lastAnswer; // that record, kept past later failures
 };
 
 enum LibraryEchoOpening {
@@ -55,6 +56,14 @@ LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set);
 // reason in `status`.
 bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned ttl,
                      unsigned timeoutMs);
+// The same echo without waiting: sent, and its end posted to `window` as `message` (word
+// parameter the set's handle). True when it is under way; false when it failed before
+// anything was sent, with the reason in `status`.
+bool StartLibraryEcho(LibraryEchoSet* set, platform::HWND window, platform::UINT message,
+                      std::uint32_t destination, unsigned ttl, unsigned timeoutMs);
+// On the end of that echo: true when its answer made a reply record, false when none came,
+// with the reason in `status`, as SendLibraryEcho tells them.
+bool TakeLibraryEchoEnd(LibraryEchoSet* set);
 // The record of the last answer that made one since the set was opened; null before any.
 const platform::ICMP_ECHO_REPLY* TakeLibraryEchoAnswer(const LibraryEchoSet* set);
 // Releases the echo handle, the reply buffer and the data of an open set.

@@ -24,9 +24,9 @@ using namespace platform;
 
 ToolOptions toolOptions = {DEFAULT_PING_COUNT, DEFAULT_TRACE_MAX_HOPS, DEFAULT_ECHO_DATA_LENGTH, 0,
                            1};
-ToolEcho toolEcho = {0, 0, 0, 0, 0};
+ToolEcho toolEcho = {0, 0, 0};
 
-static constexpr unsigned LINE_SIZE = 512;    // one output line, a host name included
+static constexpr unsigned LINE_SIZE = TOOL_LINE_SIZE;
 static constexpr unsigned DOTTED_SIZE = 16;   // "255.255.255.255"
 static constexpr unsigned APPEND_CHUNK = 512; // bytes handed to the edit control at once
 
@@ -192,23 +192,28 @@ bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned cha
     return written == length;
 }
 
-int ReceivePingReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
-                     unsigned char* buffer, PingStatistics* statistics) {
-    if (!ArmWaitTimer(toolEcho.timeoutWindow)) {
-        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
-        return 0;
-    }
-    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(toolEcho.pingIdentifier), sequence};
-    int length = 0;
-    in_addr sender;
-    int error = ReceiveAnswer(socket, buffer, ECHO_BUFFER_SIZE, request, true, &length, &sender);
-    KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
-    if (error != 0) {
-        if (error != WSAEINTR)
+/*** answers without waiting ***/
+
+int TakeQueuedAnswer(SOCKET socket, unsigned char* buffer, int size, const EchoRequestKey& request,
+                     int* length, in_addr* sender) {
+    for (;;) {
+        int received = ReceiveDatagram(socket, buffer, size, sender);
+        if (received == SOCKET_ERROR) {
+            int error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK)
+                return 0;
+            if (error == WSAEMSGSIZE)
+                continue; // too long for the buffer: none of our answers
             PrintToolLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
-        return 0;
+            return -1;
+        }
+        if (MatchEchoAnswer(buffer, received, sender->s_addr, ECHO_SOCKET_RAW, request) !=
+            ECHO_MATCH_NONE) {
+            *length = received;
+            return 1;
+        }
+        ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr, nullptr);
     }
-    return ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &request, statistics);
 }
 
 /*** the trace ***/
@@ -227,26 +232,6 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t 
         return -1;
     }
     return 0;
-}
-
-int ReceiveTraceReply(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
-                      unsigned char* buffer, int length, unsigned hop) {
-    if (!ArmWaitTimer(toolEcho.timeoutWindow)) {
-        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
-        return -1;
-    }
-    EchoRequestKey request{destination->sin_addr.s_addr, LOWORD(toolEcho.traceIdentifier),
-                           sequence};
-    int received = 0;
-    in_addr sender;
-    int error = ReceiveAnswer(socket, buffer, length, request, true, &received, &sender);
-    KillTimer(toolEcho.timeoutWindow, WAIT_TIMER_ID);
-    if (error != 0) {
-        if (error == WSAEINTR)
-            PrintToolLine("[recvfrom] %s", SocketErrorText(WSAEINTR));
-        return -1;
-    }
-    return ParseTracePacket(buffer, received, sender, hop, toolOptions.showHopNames, &request);
 }
 
 /*** parsers ***/
@@ -328,7 +313,7 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
 }
 
 int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, unsigned hop,
-                     int showNames, const EchoRequestKey* request) {
+                     char* routerLine, const EchoRequestKey* request) {
     std::uint32_t receiveTime = GetTickCount();
     char dotted[DOTTED_SIZE];
     DottedAddress(sender, dotted);
@@ -345,18 +330,13 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
     }
     if (type != 0) {
         char line[LINE_SIZE];
-        int used = type == 11 ? std::snprintf(line, sizeof line, "%2u %s:", hop, dotted)
-                              : std::snprintf(line, sizeof line, "%2u %s: (%s)", hop, dotted,
-                                              IcmpTypeName(type));
-        if (showNames) {
-            hostent* entry =
-                gethostbyaddr(reinterpret_cast<const char*>(&sender.s_addr), 4, AF_INET);
-            if (entry != nullptr && entry->h_name != nullptr && used >= 0 &&
-                used < static_cast<int>(sizeof line))
-                std::snprintf(line + used, sizeof line - static_cast<unsigned>(used), " %s",
-                              entry->h_name);
-        }
-        AppendToolLine(toolEcho.outputBox, line);
+        char* out = routerLine != nullptr ? routerLine : line;
+        if (type == 11)
+            std::snprintf(out, LINE_SIZE, "%2u %s:", hop, dotted);
+        else
+            std::snprintf(out, LINE_SIZE, "%2u %s: (%s)", hop, dotted, IcmpTypeName(type));
+        if (routerLine == nullptr)
+            AppendToolLine(toolEcho.outputBox, line);
         return type;
     }
     std::uint32_t rtt = 0;
@@ -372,8 +352,6 @@ int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, 
 /*** sockets and output ***/
 
 SOCKET CloseRawSocket(SOCKET socket) {
-    if (WSAIsBlocking())
-        WSACancelBlockingCall();
     if (closesocket(socket) == 0) {
         PrintToolLine("[%u] socket closed.", static_cast<unsigned>(socket));
         return INVALID_SOCKET;

@@ -50,14 +50,12 @@ struct ToolOptions {
 };
 extern ToolOptions toolOptions;
 
-// The open tool's share of the engine, set as its dialog opens: where its lines go, which
-// windows name its echoes and carry its waits' time-out, and whether it is to stop.
+// The tools' share of the engine: where the lines of the tool window handling a message
+// go, and which windows name the ping's and the trace's echoes.
 struct ToolEcho {
-    platform::HWND outputBox;       // results box of the open tool; 0 shows nothing
-    platform::HWND timeoutWindow;   // carries WAIT_TIMER_ID for the ping and trace waits
+    platform::HWND outputBox;       // results box of the tool at work; 0 shows nothing
     platform::HWND pingIdentifier;  // the ping dialog: its low 16 bits name our echoes
     platform::HWND traceIdentifier; // the trace's results box, likewise
-    int stopRequested; // set by "E&xit" and by a new start: a raw run or trace stops next step
 };
 extern ToolEcho toolEcho;
 
@@ -107,10 +105,14 @@ void CountPingReply(PingStatistics* statistics, std::uint32_t rtt);
 // 10035 or 10036 is not counted as sent, any other is.
 bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* destination,
                      unsigned char* buffer, unsigned dataLength, PingStatistics* statistics);
-// Waits for the answer to the request with `sequence` into `buffer` (ECHO_BUFFER_SIZE bytes),
-// passing over every other datagram; 1 when it was our reply, counted in `statistics`.
-int ReceivePingReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                     std::uint16_t sequence, unsigned char* buffer, PingStatistics* statistics);
+/*** answers without waiting ***/
+
+// Reads what waits on `socket` (one that does not block) into `buffer` (`size` bytes) until
+// a datagram answers `request`: 1 with its length and sender; 0 when nothing more waits;
+// -1 on another receive error, printed in a verbose line. The datagrams passed over are
+// printed in verbose lines.
+int TakeQueuedAnswer(platform::SOCKET socket, unsigned char* buffer, int size,
+                     const EchoRequestKey& request, int* length, platform::in_addr* sender);
 
 /*** the trace ***/
 
@@ -119,11 +121,6 @@ int ReceivePingReply(platform::SOCKET socket, const platform::sockaddr_in* desti
 int SendTraceProbe(platform::SOCKET socket, const platform::sockaddr_in* destination,
                    std::uint16_t sequence, unsigned char* buffer, unsigned dataLength,
                    unsigned ttl);
-// Waits for the answer to that request, datagrams of at most `length` bytes: the ICMP type
-// of the answer, -1 when none came.
-int ReceiveTraceReply(platform::SOCKET socket, const platform::sockaddr_in* destination,
-                      std::uint16_t sequence, unsigned char* buffer, int length, unsigned hop);
-
 /*** parsers ***/
 
 // Both read only the `length` bytes of `datagram`, whatever the lengths inside say, and
@@ -132,18 +129,22 @@ int ReceiveTraceReply(platform::SOCKET socket, const platform::sockaddr_in* dest
 // `statistics`, else 0.
 int ParsePingPacket(const unsigned char* datagram, int length, platform::in_addr sender,
                     PacketMode mode, const EchoRequestKey* request, PingStatistics* statistics);
-// The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else.
+// The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else. A
+// router's answer makes the line "hop address:" (time exceeded) or "hop address: (type)",
+// printed when `routerLine` is null, else written there (TOOL_LINE_SIZE bytes) for the
+// caller to finish, e.g. with the router's name, and print.
 int ParseTracePacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                     unsigned hop, int showNames, const EchoRequestKey* request);
+                     unsigned hop, char* routerLine, const EchoRequestKey* request);
 
 /*** sockets and output ***/
 
-// Cancels a blocking call in progress and closes `socket`: INVALID_SOCKET when it was
-// closed, the same socket when it could not be.
+// Closes `socket`, telling it in a verbose line: INVALID_SOCKET when it was closed, the
+// same socket when it could not be (told with the reason).
 platform::SOCKET CloseRawSocket(platform::SOCKET socket);
 
 // Appends `text` and a line end to `box`; lines beginning with "[" only in verbose mode.
 void AppendToolLine(platform::HWND box, const char* text);
+constexpr unsigned TOOL_LINE_SIZE = 512; // one output line with its terminator
 // One formatted line (at most 511 characters) through AppendToolLine into the open tool's
 // results box.
 __attribute__((format(printf, 1, 2))) void PrintToolLine(const char* format, ...);

@@ -1,5 +1,6 @@
 // The host context menu: built once, greyed for the cell it opens on, its eight commands;
-// and the Tools menu launchers. Every modal tool runs with the poll countdown stopped.
+// and the Tools menu launchers. The tools are modeless windows: monitoring goes on while
+// they are open; the modal dialogs opened here stop the poll countdown.
 #include "mapui/ctxmenu.h"
 
 #include "mapui/editor.h"
@@ -158,13 +159,11 @@ static void DeleteLineHere(HWND window) {
 static void PingHere(HWND window, bool trace) {
     if (!IsHost(menuHost))
         return;
-    StopPollTimer();
     const char* address = hostTable[menuHost].resolvedAddr;
     if (trace)
         ShowTraceTool(window, address);
     else
         ShowPingTool(window, address);
-    RestartPollTimer();
 }
 
 static void HostPropertiesHere(HWND window) {
@@ -214,7 +213,6 @@ void RunHostContextCommand(HWND window, unsigned command) {
 /*** the Tools menu ***/
 
 void LaunchTool(HWND window, unsigned command) {
-    StopPollTimer();
     switch (command) {
     case CMD_TELNET:
         LaunchTelnetTool(window);
@@ -240,5 +238,4 @@ void LaunchTool(HWND window, unsigned command) {
     default:
         break;
     }
-    RestartPollTimer();
 }

@@ -1,6 +1,6 @@
 // The host context menu of the map while monitoring (new, delete, connect, ping, trace,
-// properties) with the cell it was opened on, and the Tools menu launchers of the modal
-// network tools.
+// properties) with the cell it was opened on, and the Tools menu launchers of the network
+// tools.
 #pragma once
 
 #include "platform/window.h"
@@ -34,6 +34,6 @@ void EnableHostContextItems();
 // The menu's commands 4311 to 4360, with the window that received them.
 void RunHostContextCommand(platform::HWND window, unsigned command);
 
-// The Tools menu commands 2011 to 2017: each opens its tool modally with the countdown
-// stopped.
+// The Tools menu commands 2011 to 2017: each opens its tool's window, or brings the open
+// one forward; monitoring goes on meanwhile.
 void LaunchTool(platform::HWND window, unsigned command);

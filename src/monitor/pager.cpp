@@ -1,13 +1,16 @@
-// SendPage over platform/serial: open, 8N1 at the chosen rate, write the dial command,
-// read the modem's answer line by line until a word settles the page (bounded), close.
+// SendPage over platform/serial: open, 8N1 at the chosen rate, write the dial command and
+// return; the modem's answer comes byte by byte as notices to the pager's window until a
+// line settles the page or its deadline passes, then the port is closed.
 #include "monitor/pager.h"
 
 #include "model/settings.h"
+#include "monitor/alarms.h"
 #include "monitor/log.h"
 #include "monitor/poll.h"
 #include "platform/serial.h"
 #include "platform/signals.h"
 #include "platform/system.h"
+#include "platform/window.h"
 
 #include <cstdio>
 #include <cstring>
@@ -111,46 +114,6 @@ static ModemAnswer EndOfAnswer(DWORD error, const char* line, const char* comman
     return answer;
 }
 
-// Reads what the modem sends after the dial command, a character at a time, for at most
-// pageWaitSeconds in all, until a line settles the page or a modem line changes.
-static ModemAnswer ReadModemAnswer(HANDLE port, const char* command) {
-    char line[ANSWER_LINE_SIZE] = "";
-    unsigned used = 0;
-    const DWORD limit = pageWaitSeconds * 1000;
-    const DWORD start = GetTickCount();
-    SetCommMask(port, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD);
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        DWORD event = 0;
-        if (elapsed >= limit)
-            return EndOfAnswer(ERROR_TIMEOUT, line, command);
-        if (!WaitCommEvent(port, &event, limit - elapsed))
-            return EndOfAnswer(GetLastError(), line, command);
-        if ((event & EV_RXCHAR) == 0) {
-            ModemAnswer answer{};
-            answer.outcome = PageOutcome::Answered;
-            return answer;
-        }
-        char byte = 0;
-        DWORD got = 0;
-        if (!ReadFile(port, &byte, 1, &got))
-            return EndOfAnswer(GetLastError(), line, command);
-        if (got == 0)
-            continue;
-        if (byte != '\r' && byte != '\n') {
-            if (used + 1 < sizeof line) // a longer line is judged by its start
-                line[used++] = byte;
-            line[used] = '\0';
-            continue;
-        }
-        ModemAnswer answer{};
-        if (JudgeAnswerLine(line, command, &answer))
-            return answer;
-        used = 0;
-        line[0] = '\0';
-    }
-}
-
 // Shows and logs how a page ended once the modem was dialled.
 static void ReportPageOutcome(const ModemAnswer& answer, const char* number, const char* message) {
     char text[160];
@@ -194,6 +157,183 @@ static DWORD BaudRateOf(unsigned index) {
     }
 }
 
+/*** the page under way ***/
+
+static constexpr UINT PAGE_TIMER_ID = 1;       // the deadline of the modem's answer
+static constexpr unsigned PAGE_QUEUE_SIZE = 8; // pages waiting for the one under way
+static const char* const PAGER_CLASS = "TARNMAPPAGER";
+
+struct PageText {
+    char number[PAGE_NUMBER_LENGTH + 1];
+    char message[PAGE_MESSAGE_LENGTH + 1];
+};
+
+// The page under way, from its dial until its outcome is logged, and the pages that end of
+// cycle asked for meanwhile. The modem's answer comes as WM_COMMNOTIFY to the pager's own
+// hidden window, read a byte at a time (each read finds its byte at once); its deadline is
+// a timer on that window.
+struct PageExchange {
+    HWND window; // made at the first page, kept for the run
+    HANDLE port; // INVALID_HANDLE_VALUE when no page is under way
+    PageText page;
+    char command[BEEP_STRING_LENGTH + PAGE_NUMBER_LENGTH + 32]; // the dial command sent
+    char line[ANSWER_LINE_SIZE];                                // the modem's line so far
+    unsigned used;                                              // its characters
+    PageText queue[PAGE_QUEUE_SIZE];
+    unsigned queued;
+};
+static PageExchange pageExchange{0, INVALID_HANDLE_VALUE};
+
+static void StartNextPage();
+
+// Logs how the page ended, closes the port and starts the next page waiting.
+static void EndPage(const ModemAnswer& answer) {
+    KillTimer(pageExchange.window, PAGE_TIMER_ID);
+    CloseHandle(pageExchange.port);
+    pageExchange.port = INVALID_HANDLE_VALUE;
+    ReportPageOutcome(answer, pageExchange.page.number, pageExchange.page.message);
+    StartNextPage();
+}
+
+// WM_COMMNOTIFY: a modem line that changed answers; a byte adds to the line, and a line
+// that settles the page ends it.
+static void OnModemNotice(LPARAM lParam) {
+    if ((static_cast<DWORD>(lParam) & CN_EVENT) != 0) {
+        EndPage(ModemAnswer{PageOutcome::Answered, "", 0});
+        return;
+    }
+    char byte = 0;
+    DWORD got = 0;
+    if (!ReadFile(pageExchange.port, &byte, 1, &got)) {
+        EndPage(EndOfAnswer(GetLastError(), pageExchange.line, pageExchange.command));
+        return;
+    }
+    if (got == 0)
+        return;
+    if (byte != '\r' && byte != '\n') {
+        if (pageExchange.used + 1 <
+            sizeof pageExchange.line) // a longer line is judged by its start
+            pageExchange.line[pageExchange.used++] = byte;
+        pageExchange.line[pageExchange.used] = '\0';
+        return;
+    }
+    ModemAnswer answer{};
+    if (JudgeAnswerLine(pageExchange.line, pageExchange.command, &answer)) {
+        EndPage(answer);
+        return;
+    }
+    pageExchange.used = 0;
+    pageExchange.line[0] = '\0';
+}
+
+static LRESULT PagerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    bool ours = pageExchange.port != INVALID_HANDLE_VALUE;
+    if (message == WM_COMMNOTIFY && ours && reinterpret_cast<HANDLE>(wParam) == pageExchange.port) {
+        OnModemNotice(lParam);
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == PAGE_TIMER_ID) {
+        KillTimer(window, PAGE_TIMER_ID);
+        if (ours) // the modem never answered: it must not hold the pager for ever
+            EndPage(EndOfAnswer(ERROR_TIMEOUT, pageExchange.line, pageExchange.command));
+        return 0;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+static bool MakePagerWindow() {
+    if (pageExchange.window != 0)
+        return true;
+    WNDCLASS pagerClass{};
+    pagerClass.lpfnWndProc = PagerWndProc;
+    pagerClass.lpszClassName = PAGER_CLASS;
+    RegisterClass(&pagerClass); // a second registration fails harmlessly
+    pageExchange.window =
+        CreateWindow(PAGER_CLASS, "pager", WS_OVERLAPPED, 0, 0, 1, 1, 0, 0, nullptr);
+    return pageExchange.window != 0;
+}
+
+// Opens and sets the port; a failure is told. INVALID_HANDLE_VALUE on failure.
+static HANDLE OpenModemPort() {
+    char portName[sizeof options.beepDevice + 8];
+    if (options.beepDevice[0] != '\0')
+        std::snprintf(portName, sizeof portName, "%s", options.beepDevice);
+    else
+        std::snprintf(portName, sizeof portName, "COM%u", options.beepPort);
+    HANDLE port = OpenCommPort(portName);
+    if (port == INVALID_HANDLE_VALUE) {
+        ReportPageError("open error %lu", GetLastError());
+        return port;
+    }
+    DCB state{};
+    if (!GetCommState(port, &state)) {
+        DWORD error = GetLastError();
+        CloseHandle(port);
+        ReportPageError("get comm state error %lu", error);
+        return INVALID_HANDLE_VALUE;
+    }
+    state.BaudRate = BaudRateOf(options.beepBaud);
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    if (!SetCommState(port, &state)) {
+        DWORD error = GetLastError();
+        CloseHandle(port);
+        ReportPageError("set comm state error %lu", error);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A read that follows a notice finds its byte at once; the bound only guards it.
+    COMMTIMEOUTS timeouts{1, 10000};
+    SetCommTimeouts(port, &timeouts);
+    return port;
+}
+
+// Dials the page in pageExchange.page and leaves the answer to the notices. False when it
+// could not be dialled (told).
+static bool DialPage() {
+    const PageText& page = pageExchange.page;
+    if (!MakePagerWindow()) {
+        ReportPageError("comm wait error %lu", GetLastError());
+        return false;
+    }
+    HANDLE port = OpenModemPort();
+    if (port == INVALID_HANDLE_VALUE)
+        return false;
+    ComposeDialCommand(pageExchange.command, sizeof pageExchange.command, page.number,
+                       page.message);
+    DWORD length = static_cast<DWORD>(std::strlen(pageExchange.command));
+    DWORD written = 0;
+    if (!WriteFile(port, pageExchange.command, length, &written) || written != length) {
+        if (GetLastError() == ERROR_OPERATION_ABORTED)
+            ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, page.number,
+                              page.message);
+        else
+            ReportPageError("comm write error %lu", GetLastError());
+        CloseHandle(port);
+        return true; // dialled, and told
+    }
+    FlushFileBuffers(port);
+    ReportStatus("waiting for completion");
+    pageExchange.port = port;
+    pageExchange.used = 0;
+    pageExchange.line[0] = '\0';
+    SetCommMask(port, EV_CTS | EV_DSR | EV_RLSD);
+    if (!EnableCommNotification(port, pageExchange.window) ||
+        SetTimer(pageExchange.window, PAGE_TIMER_ID, pageWaitSeconds * 1000, nullptr) == 0)
+        EndPage(ModemAnswer{PageOutcome::PortError, "", GetLastError()});
+    return true;
+}
+
+static void StartNextPage() {
+    while (pageExchange.port == INVALID_HANDLE_VALUE && pageExchange.queued > 0) {
+        pageExchange.page = pageExchange.queue[0];
+        --pageExchange.queued;
+        std::memmove(pageExchange.queue, pageExchange.queue + 1,
+                     pageExchange.queued * sizeof pageExchange.queue[0]);
+        DialPage();
+    }
+}
+
 int SendPage(const char* number, const char* message) {
     if (options.beepEnable == 0) {
         LogPrintf("Beeper disabled on %s to %s", message, number);
@@ -204,50 +344,28 @@ int SendPage(const char* number, const char* message) {
         ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, number, message);
         return 0;
     }
-    char portName[sizeof options.beepDevice + 8];
-    if (options.beepDevice[0] != '\0')
-        std::snprintf(portName, sizeof portName, "%s", options.beepDevice);
-    else
-        std::snprintf(portName, sizeof portName, "COM%u", options.beepPort);
-    HANDLE port = OpenCommPort(portName);
-    if (port == INVALID_HANDLE_VALUE) {
-        ReportPageError("open error %lu", GetLastError());
-        return 0;
-    }
-    DCB state{};
-    if (!GetCommState(port, &state)) {
-        DWORD error = GetLastError();
-        CloseHandle(port);
-        ReportPageError("get comm state error %lu", error);
-        return 0;
-    }
-    state.BaudRate = BaudRateOf(options.beepBaud);
-    state.ByteSize = 8;
-    state.Parity = NOPARITY;
-    state.StopBits = ONESTOPBIT;
-    if (!SetCommState(port, &state)) {
-        DWORD error = GetLastError();
-        CloseHandle(port);
-        ReportPageError("set comm state error %lu", error);
-        return 0;
-    }
-    COMMTIMEOUTS timeouts{pageWaitSeconds * 1000, 10000};
-    SetCommTimeouts(port, &timeouts);
-
-    char command[BEEP_STRING_LENGTH + PAGE_NUMBER_LENGTH + 32];
-    ComposeDialCommand(command, sizeof command, number, message);
-    DWORD length = static_cast<DWORD>(std::strlen(command));
-    DWORD written = 0;
-    if (!WriteFile(port, command, length, &written) || written != length) {
-        if (GetLastError() == ERROR_OPERATION_ABORTED)
+    PageText page{};
+    std::snprintf(page.number, sizeof page.number, "%s", number);
+    std::snprintf(page.message, sizeof page.message, "%s", message);
+    if (pageExchange.port != INVALID_HANDLE_VALUE) {
+        // The modem is busy with an earlier page: this one is dialled after it.
+        if (pageExchange.queued == PAGE_QUEUE_SIZE) {
             ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, number, message);
-        else
-            ReportPageError("comm write error %lu", GetLastError());
-    } else {
-        FlushFileBuffers(port);
-        ReportStatus("waiting for completion");
-        ReportPageOutcome(ReadModemAnswer(port, command), number, message);
+            return 0;
+        }
+        pageExchange.queue[pageExchange.queued++] = page;
+        return 1;
     }
-    CloseHandle(port);
-    return 1;
+    pageExchange.page = page;
+    return DialPage() ? 1 : 0;
+}
+
+bool PageUnderWay() {
+    return pageExchange.port != INVALID_HANDLE_VALUE;
+}
+
+void CancelPages() {
+    pageExchange.queued = 0;
+    if (pageExchange.port != INVALID_HANDLE_VALUE)
+        EndPage(ModemAnswer{PageOutcome::Cancelled, "", 0});
 }

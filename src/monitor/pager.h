@@ -5,12 +5,20 @@
 // Longest wait for the modem's answer, in seconds.
 extern unsigned pageWaitSeconds; // 60
 
-// Dials `number` and keys in `message` by the BEEP_STRING template, then reads the modem's
-// answer: BUSY, NO CARRIER, NO DIALTONE (NO DIAL TONE), NO ANSWER, ERROR or a line that
-// hangs up log "beeper message M to N failed: WORD", a termination signal "... cancelled",
-// any other answer the success line. Returns 1 when the exchange was carried out, 0 when
-// paging is off, the program is ending, or the port could not be opened or set.
+// Dials `number` and keys in `message` by the BEEP_STRING template and returns; the modem's
+// answer is read as it comes, while the program goes on: BUSY, NO CARRIER, NO DIALTONE
+// (NO DIAL TONE), NO ANSWER, ERROR or a line that hangs up log "beeper message M to N
+// failed: WORD", any other answer the success line, no answer within pageWaitSeconds "no
+// answer from modem ...". A page asked for while another is under way is dialled after it.
+// Returns 1 when the page was dialled or queued, 0 when paging is off, the program is
+// ending, or the port could not be opened or set.
 int SendPage(const char* number, const char* message);
+
+// True from a dial until its outcome is logged.
+bool PageUnderWay();
+// Ends the page under way, logged "... cancelled", and drops those waiting (the program
+// is ending).
+void CancelPages();
 
 // BEEP_STRING with its first "%s" replaced by `number` and its second by `message`, and
 // a carriage return; any other "%" stays as it is. Cut to `size`.

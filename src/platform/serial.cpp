@@ -3,9 +3,9 @@
 // the port from the event loop and wait for nothing.
 #include "platform/serial.h"
 
-#include "platform/signals_internal.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
+#include "platform/signals_internal.h"
 #include "platform/system.h"
 #include "platform/system_internal.h"
 
@@ -291,47 +291,6 @@ bool SetCommMask(HANDLE port, DWORD mask) {
         return Fail();
     state->mask = mask;
     return true;
-}
-
-bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs) {
-    *event = 0;
-    PortState* state = StateOf(port);
-    if (state == nullptr)
-        return Fail();
-    int fd = DescriptorOf(port);
-    int lines = 0;
-    bool haveLines = ioctl(fd, TIOCMGET, &lines) == 0;
-    long long deadline = NowMs() + timeoutMs;
-    // Modem lines cannot be waited on with a deadline, so they are sampled between slices.
-    constexpr int SLICE_MS = 50;
-    for (;;) {
-        int wait = Remaining(deadline);
-        if (wait == 0) {
-            SetLastError(ERROR_TIMEOUT);
-            return false;
-        }
-        short seen = 0;
-        short events = (state->mask & EV_RXCHAR) != 0 ? POLLIN : 0;
-        int ready = WaitUnlessTerminated(fd, events, wait < SLICE_MS ? wait : SLICE_MS, &seen);
-        if (ready < 0 && errno != EINTR)
-            return Fail();
-        if (ready > 0 && (seen & POLLIN) != 0) {
-            *event = EV_RXCHAR;
-            return true;
-        }
-        int now = 0;
-        if (haveLines && ioctl(fd, TIOCMGET, &now) == 0) {
-            int changed = now ^ lines;
-            if ((state->mask & EV_CTS) != 0 && (changed & TIOCM_CTS) != 0)
-                *event |= EV_CTS;
-            if ((state->mask & EV_DSR) != 0 && (changed & TIOCM_DSR) != 0)
-                *event |= EV_DSR;
-            if ((state->mask & EV_RLSD) != 0 && (changed & TIOCM_CD) != 0)
-                *event |= EV_RLSD;
-            if (*event != 0)
-                return true;
-        }
-    }
 }
 
 namespace {

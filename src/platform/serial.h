@@ -1,7 +1,7 @@
 // Serial ports for the modem of the pager: open by port name or device path, line
-// settings, time-outs, whole reads and writes, a bounded wait for a line event, and
-// notifications posted as window messages. The waiting calls dispatch nothing and block
-// the caller, but a termination signal ends any wait at once (ERROR_OPERATION_ABORTED).
+// settings, time-outs, whole reads and writes, and notifications posted as window messages.
+// A read or write that waits dispatches nothing and blocks the caller, but a termination
+// signal ends any wait at once (ERROR_OPERATION_ABORTED).
 #pragma once
 
 #include "platform/system.h"
@@ -13,7 +13,6 @@ namespace platform {
 
 constexpr DWORD NOPARITY = 0;
 constexpr DWORD ONESTOPBIT = 0;
-constexpr DWORD EV_RXCHAR = 0x0001;
 constexpr DWORD EV_CTS = 0x0008;
 constexpr DWORD EV_DSR = 0x0010;
 constexpr DWORD EV_RLSD = 0x0020;
@@ -51,11 +50,6 @@ bool FlushFileBuffers(HANDLE port);
 bool ReadFile(HANDLE port, void* data, DWORD size, DWORD* read);
 
 bool SetCommMask(HANDLE port, DWORD mask);
-// Waits for a received character or a change of CTS, DSR or carrier among the events of
-// the mask, at most `timeoutMs`. False with ERROR_TIMEOUT when none came. A device without
-// modem lines (a pseudo-terminal) reports received characters only; a line that hung up
-// reports one too, and the read that follows tells the hang-up.
-bool WaitCommEvent(HANDLE port, DWORD* event, DWORD timeoutMs);
 
 // Notifications, as Win16's EnableCommNotification gave them: WM_COMMNOTIFY to `window`,
 // word parameter the port's handle, long parameter CN_RECEIVE when bytes wait to be read

@@ -10,6 +10,7 @@
 #include "model/settings.h"
 #include "monitor/log.h"
 #include "monitor/metrics.h"
+#include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "monitor/programs.h"
@@ -246,6 +247,12 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
             WaitForNextCycle(window);
     }
 
+    // A page dialled at the end of the last cycle gets the modem's answer (its deadline
+    // bounds the wait) unless the program is told to end.
+    MSG message;
+    while (PageUnderWay() && !TerminationRequested() && GetMessage(&message, 0, 0, 0) > 0)
+        DispatchMessage(&message);
+    CancelPages();
     StopMetrics();
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);

@@ -15,6 +15,7 @@
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/metrics.h"
+#include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
 #include "monitor/programs.h"
@@ -292,6 +293,7 @@ int TarnmapMain(const char* commandLine, int showState) {
         TranslateMessage(&message);
         DispatchMessage(&message);
     }
+    CancelPages(); // a page still waiting for the modem's answer is logged as cancelled
     ShutDown();
     return static_cast<int>(message.wParam);
 }

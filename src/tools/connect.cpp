@@ -1,4 +1,4 @@
-// The Connect dialog: the client's command line split into words, then the host and port
+// The Connect window: the client's command line split into words, then the host and port
 // typed, each one argument (no shell).
 #include "tools/connect.h"
 
@@ -14,7 +14,7 @@
 
 using namespace platform;
 
-unsigned connectPort = FTP_PORT;
+ConnectTool connectTool{0, "", FTP_PORT};
 
 int ConnectArguments(const char* command, const char* host, unsigned port, char* portText,
                      unsigned portSize, const char* arguments[CONNECT_ARGUMENTS]) {
@@ -42,32 +42,37 @@ static void StartClient(HWND dialog) {
     bool isNumber = false;
     unsigned port = GetDlgItemInt(dialog, CONNECT_PORT, &isNumber, false);
     if (isNumber)
-        connectPort = port; // an empty field keeps the client's own port
+        connectTool.port = port; // an empty field keeps the client's own port
+    const char* command = connectTool.command;
     char program[COMMAND_LENGTH + 1];
-    std::snprintf(program, sizeof program, "%.*s",
-                  static_cast<int>(std::strcspn(sharedText, " \t")), sharedText);
+    std::snprintf(program, sizeof program, "%.*s", static_cast<int>(std::strcspn(command, " \t")),
+                  command);
     if (!IsPlainArgument(toolHost)) {
         char reason[sizeof toolHost + 48];
         std::snprintf(reason, sizeof reason, "\"%s\" is no plain host name or address", toolHost);
         TellProgramNotStarted(program, reason);
-        EndDialog(dialog, 0);
+        DestroyWindow(dialog);
         return;
     }
     char portText[16];
     const char* arguments[CONNECT_ARGUMENTS];
     int count =
-        ConnectArguments(sharedText, toolHost, connectPort, portText, sizeof portText, arguments);
-    bool started = StartProgram({sharedText, arguments, count, nullptr, SW_SHOWNORMAL});
-    EndDialog(dialog, started ? 1 : 0);
+        ConnectArguments(command, toolHost, connectTool.port, portText, sizeof portText, arguments);
+    StartProgram({command, arguments, count, nullptr, SW_SHOWNORMAL});
+    DestroyWindow(dialog);
 }
 
 INT_PTR ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
+        connectTool.window = dialog;
         SetDlgItemText(dialog, CONNECT_HOST, toolHost);
-        SetDlgItemInt(dialog, CONNECT_PORT, connectPort, false);
+        SetDlgItemInt(dialog, CONNECT_PORT, connectTool.port, false);
         return 1;
+    case WM_DESTROY:
+        connectTool.window = 0;
+        return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
@@ -76,7 +81,7 @@ INT_PTR ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
             return 1;
         case IDCANCEL:
         case TOOL_EXIT_COMMAND:
-            EndDialog(dialog, 0);
+            DestroyWindow(dialog);
             return 1;
         default:
             return 0;
@@ -86,17 +91,18 @@ INT_PTR ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
     }
 }
 
-int ShowConnectTool(HWND owner, unsigned defaultPort) {
-    connectPort = defaultPort;
-    return static_cast<int>(DialogBox(owner, "DLG_CONNECT", ConnectDialogProc));
+int ShowConnectTool(HWND owner, const char* command, unsigned defaultPort) {
+    std::snprintf(connectTool.command, sizeof connectTool.command, "%s", command);
+    connectTool.port = defaultPort;
+    if (connectTool.window != 0)
+        SetDlgItemInt(connectTool.window, CONNECT_PORT, connectTool.port, false);
+    return OpenToolWindow(owner, "DLG_CONNECT", ConnectDialogProc, &connectTool.window) ? 1 : 0;
 }
 
 int LaunchTelnetTool(HWND owner) {
-    std::snprintf(sharedText, sizeof sharedText, "%s", options.telnetCommand);
-    return ShowConnectTool(owner, TELNET_PORT);
+    return ShowConnectTool(owner, options.telnetCommand, TELNET_PORT);
 }
 
 int LaunchFtpTool(HWND owner) {
-    std::snprintf(sharedText, sizeof sharedText, "%s", options.ftpCommand);
-    return ShowConnectTool(owner, FTP_PORT);
+    return ShowConnectTool(owner, options.ftpCommand, FTP_PORT);
 }

@@ -1,6 +1,7 @@
-// The finger and whois dialogs and the query they share: the steps from the name look-up
-// to the request sent, each told in the results box, then the answer appended piece by
-// piece on WM_SOCKET_NOTIFY and closed with the completion text.
+// The finger and whois windows and the query they share: the steps from the name look-up
+// to the request sent, each told in the results box and each ended by a message (the
+// look-up's answer, the connect's FD_CONNECT), then the answer appended piece by piece on
+// WM_SOCKET_NOTIFY and closed with the completion text.
 #include "tools/fingerwhois.h"
 
 #include "icmp/rawecho.h"
@@ -26,6 +27,9 @@ char whoisServer[WHOIS_SERVER_LENGTH + 1];
 SOCKET fingerSocket = INVALID_SOCKET;
 SOCKET whoisSocket = INVALID_SOCKET;
 
+// Where a query stands; each step ends with a message.
+enum QueryPhase { QUERY_IDLE, QUERY_LOOKING_UP, QUERY_CONNECTING, QUERY_READING };
+
 // What differs between the two clients, and the state of a query in progress.
 struct QueryClient {
     SOCKET* socket;           // fingerSocket or whoisSocket
@@ -33,135 +37,154 @@ struct QueryClient {
     int resultsId;            // the results box
     const char* completeText; // appended when the server has closed
     bool finger;              // "receiving" shown, and the box emptied at the first piece
-    bool busy;                // between the look-up and the request sent
-    unsigned shown;           // bytes of this answer put in the box
-    sockaddr_in remote;       // the server
-    sockaddr_in local;        // any address, port 0
+    HWND window;              // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
+    QueryPhase phase;
+    HANDLE lookup;                                 // the server's look-up under way; 0 when none
+    bool firstPiece;                               // nothing of the answer has come yet
+    unsigned shown;                                // bytes of this answer put in the box
+    sockaddr_in remote;                            // the server
+    sockaddr_in local;                             // any address, port 0
+    char server[WHOIS_SERVER_LENGTH + 1];          // as typed
+    char request[QUERY_TEXT_LENGTH + 3];           // the line sent, with its CR LF
+    char piece[RECEIVE_SIZE + 1];                  // one piece of the answer as received
+    alignas(hostent) char entry[MAXGETHOSTSTRUCT]; // the look-up's answer
 };
 
-static QueryClient fingerClient{
-    &fingerSocket, FINGER_PORT, FINGER_RESULTS, "\r\n**complete**\r\n", true, false, 0, {}, {}};
-static QueryClient whoisClient{
-    &whoisSocket, WHOIS_PORT, WHOIS_RESULTS, "\r\n** complete **\r\n", false, false, 0, {}, {}};
+static QueryClient fingerClient{&fingerSocket, FINGER_PORT, FINGER_RESULTS, "\r\n**complete**\r\n",
+                                true};
+static QueryClient whoisClient{&whoisSocket, WHOIS_PORT, WHOIS_RESULTS, "\r\n** complete **\r\n",
+                               false};
 
 static const char* const OUTPUT_CUT_TEXT = "\r\n(output cut)\r\n";
 
 /*** the query ***/
 
-static void ShowStep(HWND box, const char* format, const char* text = "") {
+static void ShowStep(QueryClient* client, const char* format, const char* text = "") {
     char line[WHOIS_SERVER_LENGTH + 40];
     std::snprintf(line, sizeof line, format, text);
-    SetWindowText(box, line);
+    SetDlgItemText(client->window, client->resultsId, line);
 }
 
-// Ends the reading of an answer: no more notifications, the socket closed. True when the
-// close succeeded.
-static bool CloseQuerySocket(QueryClient* client, HWND dialog) {
+// Ends the query: its look-up called off, no more notifications, the socket closed. True
+// when a socket was closed.
+static bool CloseQuerySocket(QueryClient* client) {
+    if (client->lookup != 0)
+        WSACancelAsyncRequest(client->lookup);
+    client->lookup = 0;
+    client->phase = QUERY_IDLE;
     SOCKET socket = *client->socket;
     if (socket == INVALID_SOCKET)
         return false;
     *client->socket = INVALID_SOCKET;
-    WSAAsyncSelect(socket, dialog, 0, 0);
+    WSAAsyncSelect(socket, client->window, 0, 0);
     return closesocket(socket) == 0;
 }
 
-// Puts `count` bytes of the answer (in sharedText) into the box, up to the first
-// ANSWER_LIMIT bytes; a server that goes on beyond them is cut off there and not read any
-// further. True while the answer is still read.
-static bool ShowAnswerPiece(QueryClient* client, HWND dialog, HWND box, int count) {
+// A step that failed: its text, and the query's end.
+static void FailQuery(QueryClient* client, const char* format, const char* text = "") {
+    ShowStep(client, format, text);
+    CloseQuerySocket(client);
+}
+
+// Puts `count` bytes of the answer into the box, up to the first ANSWER_LIMIT bytes; a
+// server that goes on beyond them is cut off there and not read any further.
+static void ShowAnswerPiece(QueryClient* client, HWND box, int count) {
     unsigned room = ANSWER_LIMIT - client->shown;
     unsigned kept = static_cast<unsigned>(count) < room ? static_cast<unsigned>(count) : room;
-    sharedText[kept] = '\0';
-    AppendResults(box, sharedText);
+    client->piece[kept] = '\0';
+    AppendResults(box, client->piece);
     client->shown += kept;
     if (client->shown < ANSWER_LIMIT)
-        return true;
-    CloseQuerySocket(client, dialog);
+        return;
+    CloseQuerySocket(client);
     AppendResults(box, OUTPUT_CUT_TEXT);
-    return false;
 }
 
-// Where to connect: a dotted address as it stands, a name by its first address.
-static bool ResolveServer(QueryClient* client, const char* server, HWND box) {
-    ShowStep(box, "looking up %s\r\n", server);
-    std::uint32_t address = inet_addr(server);
-    if (address == INADDR_NONE) {
-        hostent* entry = gethostbyname(server);
-        if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr ||
-            entry->h_length != 4) {
-            ShowStep(box, "Failed to resolve name %s\r\n", server);
-            return false;
-        }
-        std::memcpy(&address, entry->h_addr_list[0], sizeof address);
-    }
-    client->remote = sockaddr_in{};
-    client->remote.sin_family = AF_INET;
-    client->remote.sin_addr.s_addr = address;
-    return true;
-}
-
-static int RunQuerySteps(QueryClient* client, HWND dialog, const char* server, const char* request,
-                         HWND box) {
-    if (!ResolveServer(client, server, box))
-        return 0;
-
-    ShowStep(box, "creating socket\r\n");
+// With the server's address: a socket bound to any local address, connecting without
+// waiting; FD_CONNECT tells how the connect went.
+static void ConnectToServer(QueryClient* client) {
+    ShowStep(client, "creating socket\r\n");
     SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
     if (connection == INVALID_SOCKET) {
-        ShowStep(box, "Failed to create socket\r\n");
-        return 0;
+        ShowStep(client, "Failed to create socket\r\n");
+        return;
     }
     *client->socket = connection;
 
-    ShowStep(box, "binding socket\r\n");
+    ShowStep(client, "binding socket\r\n");
     client->local = sockaddr_in{};
     client->local.sin_family = AF_INET;
     client->local.sin_addr.s_addr = INADDR_ANY;
     if (bind(connection, reinterpret_cast<const sockaddr*>(&client->local), sizeof client->local) ==
         SOCKET_ERROR) {
-        ShowStep(box, "Failed to bind socket\r\n");
-        CloseQuerySocket(client, dialog);
-        return 0;
+        FailQuery(client, "Failed to bind socket\r\n");
+        return;
     }
-
+    WSAAsyncSelect(connection, client->window, WM_SOCKET_NOTIFY, FD_CONNECT | FD_READ | FD_CLOSE);
     client->remote.sin_port = htons(static_cast<std::uint16_t>(client->port));
-    ShowStep(box, "connecting\r\n");
+    ShowStep(client, "connecting\r\n");
+    client->phase = QUERY_CONNECTING;
     if (connect(connection, reinterpret_cast<const sockaddr*>(&client->remote),
-                sizeof client->remote) == SOCKET_ERROR) {
-        ShowStep(box, "Failed to connect\r\n");
-        CloseQuerySocket(client, dialog);
-        return 0;
-    }
-
-    ShowStep(box, "sending query\r\n");
-    int length = static_cast<int>(std::strlen(request));
-    if (send(connection, request, length, 0) != length) {
-        ShowStep(box, "Failed to send request");
-        CloseQuerySocket(client, dialog);
-        return 0;
-    }
-
-    ShowStep(box, client->finger ? "receiving\r\n" : "");
-    std::memset(sharedText, 0, RECEIVE_SIZE + 4);
-    WSAAsyncSelect(connection, dialog, WM_SOCKET_NOTIFY, FD_READ | FD_CLOSE);
-    int count = recv(connection, sharedText, RECEIVE_SIZE, 0);
-    if (client->finger)
-        SetWindowText(box, "");
-    client->shown = 0;
-    if (count > 0)
-        ShowAnswerPiece(client, dialog, box, count);
-    return 1;
+                sizeof client->remote) == SOCKET_ERROR &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        FailQuery(client, "Failed to connect\r\n");
 }
 
-static int RunQuery(QueryClient* client, HWND dialog, const char* server, const char* request,
-                    HWND box) {
+// FD_CONNECT: the request goes out and the answer is awaited.
+static void OnQueryConnected(QueryClient* client, int error) {
+    if (error != 0) {
+        FailQuery(client, "Failed to connect\r\n");
+        return;
+    }
+    ShowStep(client, "sending query\r\n");
+    int length = static_cast<int>(std::strlen(client->request));
+    if (send(*client->socket, client->request, length, 0) != length) {
+        FailQuery(client, "Failed to send request");
+        return;
+    }
+    ShowStep(client, client->finger ? "receiving\r\n" : "");
+    client->phase = QUERY_READING;
+    client->firstPiece = true;
+    client->shown = 0;
+}
+
+// Where to connect: a dotted address as it stands, a name by the first address its
+// look-up gives.
+static void RunQuery(QueryClient* client, const char* server, const char* request) {
     // An answer still arriving from the previous query is given up: its socket would
     // otherwise stay open, unread, until the program ends.
-    CloseQuerySocket(client, dialog);
-    client->busy = true;
-    int result = RunQuerySteps(client, dialog, server, request, box);
-    client->busy = false;
-    return result;
+    CloseQuerySocket(client);
+    std::snprintf(client->server, sizeof client->server, "%s", server);
+    std::snprintf(client->request, sizeof client->request, "%s", request);
+    ShowStep(client, "looking up %s\r\n", client->server);
+    client->remote = sockaddr_in{};
+    client->remote.sin_family = AF_INET;
+    client->remote.sin_addr.s_addr = inet_addr(client->server);
+    if (client->remote.sin_addr.s_addr != INADDR_NONE) {
+        ConnectToServer(client);
+        return;
+    }
+    client->lookup = WSAAsyncGetHostByName(client->window, WM_TOOL_LOOKUP_DONE, client->server,
+                                           client->entry, sizeof client->entry);
+    if (client->lookup == 0)
+        ShowStep(client, "Failed to resolve name %s\r\n", client->server);
+    else
+        client->phase = QUERY_LOOKING_UP;
+}
+
+static void OnQueryLookupDone(QueryClient* client, WPARAM wParam, LPARAM lParam) {
+    if (client->lookup == 0 || reinterpret_cast<HANDLE>(wParam) != client->lookup)
+        return;
+    client->lookup = 0;
+    client->phase = QUERY_IDLE;
+    const auto* entry = reinterpret_cast<const hostent*>(client->entry);
+    if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == nullptr ||
+        entry->h_addr_list[0] == nullptr || entry->h_length != 4) {
+        ShowStep(client, "Failed to resolve name %s\r\n", client->server);
+        return;
+    }
+    std::memcpy(&client->remote.sin_addr.s_addr, entry->h_addr_list[0], 4);
+    ConnectToServer(client);
 }
 
 void FormFingerRequest(const char* text, char* host, unsigned hostSize, char* request,
@@ -176,31 +199,65 @@ void FormFingerRequest(const char* text, char* host, unsigned hostSize, char* re
     std::snprintf(request, requestSize, "%.*s\r\n", static_cast<int>(at - text), text);
 }
 
-int FingerQuery(HWND dialog, const char* text, HWND box) {
+void FingerQuery(const char* text) {
     char request[QUERY_TEXT_LENGTH + 3];
     FormFingerRequest(text, fingerHost, sizeof fingerHost, request, sizeof request);
-    return RunQuery(&fingerClient, dialog, fingerHost, request, box);
+    RunQuery(&fingerClient, fingerHost, request);
 }
 
-int WhoisQuery(HWND dialog, const char* server, const char* request, HWND box) {
-    return RunQuery(&whoisClient, dialog, server, request, box);
+void WhoisQuery(const char* server, const char* request) {
+    RunQuery(&whoisClient, server, request);
 }
 
-// One piece of the answer, or its end.
-static void OnSocketNotify(QueryClient* client, HWND dialog, WPARAM wParam) {
+// The socket's events: the connect's end, a piece of the answer, or its end.
+static void OnSocketNotify(QueryClient* client, WPARAM wParam, LPARAM lParam) {
     // A notice still queued for a socket given up since is not ours to read.
     if (*client->socket == INVALID_SOCKET || static_cast<SOCKET>(wParam) != *client->socket)
         return;
-    HWND box = GetDlgItem(dialog, client->resultsId);
-    int count = recv(*client->socket, sharedText, RECEIVE_SIZE, 0);
+    if (WSAGETSELECTEVENT(lParam) == FD_CONNECT) {
+        if (client->phase == QUERY_CONNECTING)
+            OnQueryConnected(client, WSAGETSELECTERROR(lParam));
+        return;
+    }
+    if (client->phase != QUERY_READING)
+        return;
+    HWND box = GetDlgItem(client->window, client->resultsId);
+    if (client->firstPiece && client->finger)
+        SetWindowText(box, "");
+    client->firstPiece = false;
+    int count = recv(*client->socket, client->piece, RECEIVE_SIZE, 0);
     if (count > 0) {
-        ShowAnswerPiece(client, dialog, box, count);
+        ShowAnswerPiece(client, box, count);
         return;
     }
     if (count == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
         return;
-    if (CloseQuerySocket(client, dialog))
+    if (CloseQuerySocket(client))
         AppendResults(box, client->completeText);
+}
+
+// The messages both windows share; false for the others.
+static bool OnQueryMessage(QueryClient* client, HWND dialog, UINT message, WPARAM wParam,
+                           LPARAM lParam) {
+    switch (message) {
+    case WM_SOCKET_NOTIFY:
+        OnSocketNotify(client, wParam, lParam);
+        return true;
+    case WM_TOOL_LOOKUP_DONE:
+        OnQueryLookupDone(client, wParam, lParam);
+        return true;
+    case WM_DESTROY:
+        CloseQuerySocket(client);
+        client->window = 0;
+        return true;
+    case WM_COMMAND:
+        if (LOWORD(wParam) != IDCANCEL && LOWORD(wParam) != TOOL_EXIT_COMMAND)
+            return false;
+        DestroyWindow(dialog); // ends the query under way
+        return true;
+    default:
+        return false;
+    }
 }
 
 /*** the dialogs ***/
@@ -224,29 +281,18 @@ void LayoutQueryDialog(HWND dialog, bool whois) {
                       client.bottom - results.top - results.left);
 }
 
-// Exit: a query still waiting is cancelled first and the dialog stays for another try
-// (the cancelled step tells its failure); otherwise the answer's socket goes with it.
-static void ExitQueryDialog(QueryClient* client, HWND dialog) {
-    if (client->busy && WSAIsBlocking()) {
-        WSACancelBlockingCall();
-        return;
-    }
-    CloseQuerySocket(client, dialog);
-    EndDialog(dialog, 1);
-}
-
 static void OnFingerCommand(HWND dialog) {
-    if (fingerClient.busy)
-        return; // one query at a time; Exit cancels the one waiting
     GetDlgItemText(dialog, FINGER_STRING, fingerQuery, sizeof fingerQuery);
     SendDlgItemMessage(dialog, FINGER_STRING, EM_SETSEL, 0, -1);
-    FingerQuery(dialog, fingerQuery, GetDlgItem(dialog, FINGER_RESULTS));
+    FingerQuery(fingerQuery);
 }
 
 INT_PTR FingerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
+    if (OnQueryMessage(&fingerClient, dialog, message, wParam, lParam))
+        return message == WM_DESTROY ? 0 : 1;
     switch (message) {
     case WM_INITDIALOG:
+        fingerClient.window = dialog;
         SetDlgItemText(dialog, FINGER_STRING, fingerQuery);
         ApplyToolFont(dialog, FINGER_RESULTS);
         LayoutQueryDialog(dialog, false);
@@ -254,31 +300,18 @@ INT_PTR FingerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     case WM_SIZE:
         LayoutQueryDialog(dialog, false);
         return 1;
-    case WM_SOCKET_NOTIFY:
-        OnSocketNotify(&fingerClient, dialog, wParam);
-        return 1;
-    case WM_DESTROY:
-        CloseQuerySocket(&fingerClient, dialog);
-        return 0;
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-        case TOOL_START_COMMAND:
-            OnFingerCommand(dialog);
-            return 1;
-        case IDCANCEL:
-        case TOOL_EXIT_COMMAND:
-            ExitQueryDialog(&fingerClient, dialog);
-            return 1;
-        default:
+        if (LOWORD(wParam) != IDOK && LOWORD(wParam) != TOOL_START_COMMAND)
             return 0;
-        }
+        OnFingerCommand(dialog);
+        return 1;
     default:
         return AnswerDialogColor(message, wParam);
     }
 }
 
 static void OnWhoisInit(HWND dialog) {
+    whoisClient.window = dialog;
     GetPrivateProfileString(OPTIONS_SECTION, "WHOISHOST", DEFAULT_WHOIS_SERVER, whoisServer,
                             WHOIS_SETTING_LENGTH + 1, settingsFiles.global);
     SetDlgItemText(dialog, WHOIS_SERVER, whoisServer);
@@ -288,8 +321,6 @@ static void OnWhoisInit(HWND dialog) {
 }
 
 static void OnWhoisSearch(HWND dialog) {
-    if (whoisClient.busy)
-        return;
     GetDlgItemText(dialog, WHOIS_SERVER, whoisServer, sizeof whoisServer);
     if (!WritePrivateProfileString(OPTIONS_SECTION, "WHOISHOST", whoisServer,
                                    settingsFiles.global)) {
@@ -304,11 +335,12 @@ static void OnWhoisSearch(HWND dialog) {
     SendDlgItemMessage(dialog, WHOIS_SEARCH, EM_SETSEL, 0, -1);
     char request[QUERY_TEXT_LENGTH + 3];
     std::snprintf(request, sizeof request, "%s\r\n", whoisQuery);
-    WhoisQuery(dialog, whoisServer, request, GetDlgItem(dialog, WHOIS_RESULTS));
+    WhoisQuery(whoisServer, request);
 }
 
 INT_PTR WhoisDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
+    if (OnQueryMessage(&whoisClient, dialog, message, wParam, lParam))
+        return message == WM_DESTROY ? 0 : 1;
     switch (message) {
     case WM_INITDIALOG:
         OnWhoisInit(dialog);
@@ -316,34 +348,24 @@ INT_PTR WhoisDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_SIZE:
         LayoutQueryDialog(dialog, true);
         return 1;
-    case WM_SOCKET_NOTIFY:
-        OnSocketNotify(&whoisClient, dialog, wParam);
-        return 1;
-    case WM_DESTROY:
-        CloseQuerySocket(&whoisClient, dialog);
-        return 0;
     case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-        case TOOL_START_COMMAND:
-            OnWhoisSearch(dialog);
-            return 1;
-        case IDCANCEL:
-        case TOOL_EXIT_COMMAND:
-            ExitQueryDialog(&whoisClient, dialog);
-            return 1;
-        default:
+        if (LOWORD(wParam) != IDOK && LOWORD(wParam) != TOOL_START_COMMAND)
             return 0;
-        }
+        OnWhoisSearch(dialog);
+        return 1;
     default:
         return AnswerDialogColor(message, wParam);
     }
 }
 
 int ShowFingerTool(HWND owner) {
-    return static_cast<int>(DialogBox(owner, "DLG_FINGER", FingerDialogProc));
+    return OpenToolWindow(owner, "DLG_FINGER", FingerDialogProc, &fingerClient.window) ? 1 : 0;
 }
 
 int ShowWhoisTool(HWND owner) {
-    return static_cast<int>(DialogBox(owner, "DLG_WHOIS", WhoisDialogProc));
+    return OpenToolWindow(owner, "DLG_WHOIS", WhoisDialogProc, &whoisClient.window) ? 1 : 0;
+}
+
+bool QueryWindowsClosed() {
+    return fingerClient.window == 0 && whoisClient.window == 0;
 }

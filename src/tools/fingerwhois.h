@@ -1,13 +1,14 @@
-// The finger and whois clients: one request line to TCP port 79 or 43, the answer read
-// piece by piece as the stack reports it (WM_SOCKET_NOTIFY) and appended to the dialog's
-// results box until the server closes, or cut after its first 64 KiB. Owns both dialogs, their
-// sockets and WHOISHOST.
+// The finger and whois clients: modeless windows that send one request line to TCP port 79
+// or 43 and read the answer piece by piece as the stack reports it (WM_SOCKET_NOTIFY),
+// appended to the results box until the server closes, or cut after its first 64 KiB.
+// Owns both windows, their sockets and WHOISHOST.
 #pragma once
 
 #include "platform/types.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
 #include "resources/dialogs_tools1.h"
+#include "tools/shared.h"
 
 constexpr platform::UINT WM_SOCKET_NOTIFY = 1181; // data to read, or the server closed
 constexpr unsigned FINGER_PORT = 79;
@@ -33,11 +34,11 @@ extern platform::SOCKET whoisSocket;
 void FormFingerRequest(const char* text, char* host, unsigned hostSize, char* request,
                        unsigned requestSize);
 
-// Resolve, connect, send the request and take the first piece of the answer; the rest
-// arrives as WM_SOCKET_NOTIFY to `dialog`. 1 when the request was sent, 0 on a failure
-// before (told in `box`).
-int FingerQuery(platform::HWND dialog, const char* text, platform::HWND box);
-int WhoisQuery(platform::HWND dialog, const char* server, const char* request, platform::HWND box);
+// Start a query in the open window, replacing one under way: the server's look-up, the
+// connect, the request sent and the answer, each step told in the results box as the
+// messages that end them come to the window.
+void FingerQuery(const char* text);
+void WhoisQuery(const char* server, const char* request);
 
 // The resize rule of both dialogs.
 void LayoutQueryDialog(platform::HWND dialog, bool whois);
@@ -47,6 +48,9 @@ platform::INT_PTR FingerDialogProc(platform::HWND dialog, platform::UINT message
 platform::INT_PTR WhoisDialogProc(platform::HWND dialog, platform::UINT message,
                                   platform::WPARAM wParam, platform::LPARAM lParam);
 
-// Run the modal dialogs ("DLG_FINGER", "DLG_WHOIS").
+// Open the windows ("DLG_FINGER", "DLG_WHOIS"), or bring the open one forward. 1 when it
+// is open.
 int ShowFingerTool(platform::HWND owner);
 int ShowWhoisTool(platform::HWND owner);
+// True when neither window is open.
+bool QueryWindowsClosed();

@@ -1,5 +1,5 @@
-// The Lookup tool's dialog and its look-up, which writes the answer into the shared text
-// buffer and then into the results box in one piece.
+// The Lookup window and its look-up on the resolver's workers; the answer is laid out as
+// text and put into the results box in one piece.
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
@@ -14,11 +14,11 @@ using namespace platform;
 
 char toolHost[TOOL_HOST_LENGTH + 1];
 
-static bool lookupBusy = false; // the dialog's look-up is waiting for the resolver
+LookupTool lookupTool{};
 
 // Every entry of a null-terminated list, the first after `firstLabel`, the others
 // indented to line up under it.
-static void AppendList(char** entries, const char* firstLabel, bool dotted) {
+static void AppendList(char* const* entries, const char* firstLabel, bool dotted) {
     if (entries == nullptr)
         return;
     for (int index = 0; entries[index] != nullptr; ++index) {
@@ -28,35 +28,61 @@ static void AppendList(char** entries, const char* firstLabel, bool dotted) {
             std::memcpy(&address.s_addr, entries[index], sizeof address.s_addr);
             text = inet_ntoa(address);
         }
-        AppendText(sharedText, sizeof sharedText, "%s%s\r\n", index == 0 ? firstLabel : "         ",
-                   text);
+        AppendText(lookupTool.shown, sizeof lookupTool.shown, "%s%s\r\n",
+                   index == 0 ? firstLabel : "         ", text);
     }
 }
 
-int LookupHost(const char* text, HWND box) {
-    char line[TOOL_HOST_LENGTH + 32];
-    std::snprintf(line, sizeof line, "looking up %s\r\n", text);
-    SetWindowText(box, line);
+// Calls off the look-up under way, if any: its answer never comes.
+static void CancelLookup() {
+    if (lookupTool.task != 0)
+        WSACancelAsyncRequest(lookupTool.task);
+    lookupTool.task = 0;
+}
 
-    std::uint32_t address = inet_addr(text);
-    hostent* entry = address != INADDR_NONE
-                         ? gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET)
-                         : gethostbyname(text);
-    if (entry == nullptr) {
-        std::snprintf(line, sizeof line,
-                      address != INADDR_NONE ? "Failed to resolve address %s\r\n"
-                                             : "Failed to resolve name %s\r\n",
-                      text);
-        SetWindowText(box, line);
-        return 0;
+static void ShowLookupLine(const char* format, const char* text) {
+    char line[TOOL_HOST_LENGTH + 32];
+    std::snprintf(line, sizeof line, format, text);
+    SetDlgItemText(lookupTool.window, LOOKUP_RESULTS, line);
+}
+
+void StartLookup(const char* text) {
+    CancelLookup();
+    std::snprintf(lookupTool.text, sizeof lookupTool.text, "%s", text);
+    ShowLookupLine("looking up %s\r\n", lookupTool.text);
+    std::uint32_t address = inet_addr(lookupTool.text);
+    lookupTool.byAddress = address != INADDR_NONE;
+    lookupTool.task =
+        lookupTool.byAddress
+            ? WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE,
+                                    reinterpret_cast<const char*>(&address), 4, AF_INET,
+                                    lookupTool.answer, sizeof lookupTool.answer)
+            : WSAAsyncGetHostByName(lookupTool.window, WM_TOOL_LOOKUP_DONE, lookupTool.text,
+                                    lookupTool.answer, sizeof lookupTool.answer);
+    if (lookupTool.task == 0)
+        ShowLookupLine(lookupTool.byAddress ? "Failed to resolve address %s\r\n"
+                                            : "Failed to resolve name %s\r\n",
+                       lookupTool.text);
+}
+
+// WM_TOOL_LOOKUP_DONE: the answer, or the failure line, replaces the box's text.
+static void OnLookupDone(WPARAM wParam, LPARAM lParam) {
+    if (lookupTool.task == 0 || reinterpret_cast<HANDLE>(wParam) != lookupTool.task)
+        return; // a look-up called off since
+    lookupTool.task = 0;
+    if (WSAGETASYNCERROR(lParam) != 0) {
+        ShowLookupLine(lookupTool.byAddress ? "Failed to resolve address %s\r\n"
+                                            : "Failed to resolve name %s\r\n",
+                       lookupTool.text);
+        return;
     }
-    sharedText[0] = '\0';
-    AppendText(sharedText, sizeof sharedText, "Official name: %s\r\n",
+    const auto* entry = reinterpret_cast<const hostent*>(lookupTool.answer);
+    lookupTool.shown[0] = '\0';
+    AppendText(lookupTool.shown, sizeof lookupTool.shown, "Official name: %s\r\n",
                entry->h_name != nullptr ? entry->h_name : "");
     AppendList(entry->h_addr_list, "IP addr: ", true);
     AppendList(entry->h_aliases, "Aliases: ", false);
-    SetWindowText(box, sharedText);
-    return 1;
+    SetDlgItemText(lookupTool.window, LOOKUP_RESULTS, lookupTool.shown);
 }
 
 void LayoutLookupDialog(HWND dialog) {
@@ -71,9 +97,9 @@ void LayoutLookupDialog(HWND dialog) {
 }
 
 INT_PTR LookupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    (void)lParam;
     switch (message) {
     case WM_INITDIALOG:
+        lookupTool.window = dialog;
         SetDlgItemText(dialog, LOOKUP_HOST, toolHost);
         ApplyToolFont(dialog, LOOKUP_RESULTS);
         LayoutLookupDialog(dialog);
@@ -81,24 +107,23 @@ INT_PTR LookupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     case WM_SIZE:
         LayoutLookupDialog(dialog);
         return 1;
+    case WM_TOOL_LOOKUP_DONE:
+        OnLookupDone(wParam, lParam);
+        return 1;
+    case WM_DESTROY:
+        CancelLookup();
+        lookupTool.window = 0;
+        return 0;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
         case TOOL_START_COMMAND:
-            if (lookupBusy)
-                return 1; // one look-up at a time; it reads toolHost while it waits
             GetDlgItemText(dialog, LOOKUP_HOST, toolHost, sizeof toolHost);
-            lookupBusy = true;
-            LookupHost(toolHost, GetDlgItem(dialog, LOOKUP_RESULTS));
-            lookupBusy = false;
+            StartLookup(toolHost);
             return 1;
         case IDCANCEL:
         case TOOL_EXIT_COMMAND:
-            // Our look-up still waiting ends at once rather than holding the closed
-            // dialog open; a wait that is not ours is left alone.
-            if (lookupBusy && WSAIsBlocking())
-                WSACancelBlockingCall();
-            EndDialog(dialog, 1);
+            DestroyWindow(dialog); // calls off a look-up under way
             return 1;
         default:
             return 0;
@@ -109,5 +134,5 @@ INT_PTR LookupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 int ShowLookupTool(HWND owner) {
-    return static_cast<int>(DialogBox(owner, "DLG_LOOKUP", LookupDialogProc));
+    return OpenToolWindow(owner, "DLG_LOOKUP", LookupDialogProc, &lookupTool.window) ? 1 : 0;
 }

@@ -1,10 +1,11 @@
-// The Lookup tool: a name to its addresses or an address to its name through the
-// resolver, shown as the official name, every address and every alias. Also owns the host
-// text that the Lookup and Connect dialogs share.
+// The Lookup tool: a modeless window that turns a name into its addresses or an address
+// into its name on the resolver's workers, shown as the official name, every address and
+// every alias. Also owns the host text that the Lookup and Connect windows share.
 #pragma once
 
 #include "platform/types.h"
 #include "platform/window.h"
+#include "platform/winsock.h"
 #include "resources/dialogs_tools1.h"
 
 constexpr unsigned TOOL_HOST_LENGTH = 144;
@@ -13,9 +14,23 @@ constexpr unsigned TOOL_HOST_LENGTH = 144;
 // with it. Empty at start-up, never saved.
 extern char toolHost[TOOL_HOST_LENGTH + 1];
 
-// Resolves `text` (a dotted address by address, anything else by name) and shows the
-// answer in `box`, replacing what was there. 1 when it resolved, 0 when it did not.
-int LookupHost(const char* text, platform::HWND box);
+// The Lookup window and its one look-up under way: started by the OK button, answered by
+// WM_TOOL_LOOKUP_DONE, called off by a new look-up or the window's end.
+struct LookupTool {
+    platform::HWND window;           // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
+    platform::HANDLE task;           // the resolver's task; 0 when none is under way
+    bool byAddress;                  // the text was a dotted address
+    char text[TOOL_HOST_LENGTH + 1]; // what is looked up
+    alignas(platform::hostent) char answer[platform::MAXGETHOSTSTRUCT];
+    // The answer as shown: a handful of addresses and aliases, each on its line.
+    char shown[2048];
+};
+extern LookupTool lookupTool;
+
+// Starts resolving `text` (a dotted address by address, anything else by name) for the
+// Lookup window, replacing any look-up under way, and shows "looking up" in its box. The
+// answer replaces the box's text when it comes.
+void StartLookup(const char* text);
 
 // Keeps the Lookup buttons at the top right, the host field at half the width and the
 // results box filling the rest with equal margins.
@@ -24,5 +39,5 @@ void LayoutLookupDialog(platform::HWND dialog);
 platform::INT_PTR LookupDialogProc(platform::HWND dialog, platform::UINT message,
                                    platform::WPARAM wParam, platform::LPARAM lParam);
 
-// Runs the modal Lookup dialog ("DLG_LOOKUP").
+// Opens the Lookup window ("DLG_LOOKUP"), or brings the open one forward. 1 when it is open.
 int ShowLookupTool(platform::HWND owner);

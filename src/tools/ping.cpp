@@ -1,7 +1,7 @@
-// The ping tool. Order: globals, the helpers shared with the traceroute dialog (layout,
-// font, resolving, the echo set), library mode, raw mode, the dialog procedure and the
-// entry point. A raw run lives between StartRawPing and FinishRawPing: its socket, its tick
-// on the dialog and its counts belong to pingRun.
+// The ping tool. Order: globals, the helpers shared with the traceroute window (layout,
+// font, the host's look-up, the echo set), library mode, raw mode, the window procedure and
+// the entry point. Each step of a run is a message: the look-up's answer, an echo's end, a
+// tick, the socket's event, the end of a wait.
 #include "tools/ping.h"
 
 #include "icmp/rawecho.h"
@@ -24,7 +24,7 @@ using namespace platform;
 
 /*** globals ***/
 
-PingRun pingRun = {"", {}, INVALID_SOCKET, 0, 0, 0, {}, {}, {}};
+PingRun pingRun = {"", {}, 0, 0, 0, 0, {}, INVALID_SOCKET, 0, 0, 0, 0, {}, {}, {}, {}};
 int (*toolOptionsDialog)(HWND owner) = nullptr;
 
 static constexpr unsigned LINE_SIZE = 512;
@@ -45,6 +45,16 @@ void PostStartClick(HWND dialog) {
                 static_cast<LPARAM>(GetDlgItem(dialog, TOOL_START_BUTTON)));
 }
 
+// A modal settings dialog pauses the countdown that was running; a change it makes
+// applies from the next cycle.
+static void RunPausingCountdown(int (*dialogFunction)(HWND owner), HWND owner) {
+    bool counting = pollState.timerActive != 0;
+    StopPollTimer();
+    dialogFunction(owner);
+    if (counting && !pollState.inProgress)
+        StartPollTimer();
+}
+
 void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(HWND)) {
     switch (LOWORD(wParam)) {
     case TOOL_START_BUTTON:
@@ -56,7 +66,7 @@ void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(
         break;
     case TOOL_OPTIONS_BUTTON:
         if (toolOptionsDialog != nullptr)
-            toolOptionsDialog(dialog);
+            RunPausingCountdown(toolOptionsDialog, dialog);
         break;
     default:
         break;
@@ -104,22 +114,34 @@ void ApplyToolFont(HWND dialog) {
                        reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), 0);
 }
 
-bool ResolveToolHost(const char* host, sockaddr_in* destination) {
+ToolHostLookup StartToolHostLookup(HWND window, const char* host, sockaddr_in* destination,
+                                   char* entry, HANDLE* task) {
     *destination = sockaddr_in{};
     destination->sin_family = AF_INET;
     std::uint32_t address = inet_addr(host);
     if (address != INADDR_NONE) {
         destination->sin_addr.s_addr = address;
-        return true;
+        return TOOL_HOST_RESOLVED;
     }
     if (host[0] == '\0')
-        return false; // nothing to look up
-    hostent* entry = gethostbyname(host);
-    if (entry == nullptr || entry->h_length != 4 || entry->h_addr_list == nullptr ||
-        entry->h_addr_list[0] == nullptr)
+        return TOOL_HOST_FAILED; // nothing to look up
+    *task = WSAAsyncGetHostByName(window, WM_TOOL_LOOKUP_DONE, host, entry, MAXGETHOSTSTRUCT);
+    return *task != 0 ? TOOL_HOST_LOOKING_UP : TOOL_HOST_FAILED;
+}
+
+bool TakeToolHostLookup(LPARAM lParam, const char* entry, sockaddr_in* destination) {
+    const auto* answer = reinterpret_cast<const hostent*>(entry);
+    if (WSAGETASYNCERROR(lParam) != 0 || answer->h_length != 4 || answer->h_addr_list == nullptr ||
+        answer->h_addr_list[0] == nullptr)
         return false;
-    std::memcpy(&destination->sin_addr.s_addr, entry->h_addr_list[0], 4);
+    std::memcpy(&destination->sin_addr.s_addr, answer->h_addr_list[0], 4);
     return true;
+}
+
+void CancelToolLookup(HANDLE* task) {
+    if (*task != 0)
+        WSACancelAsyncRequest(*task);
+    *task = 0;
 }
 
 const char* DottedAddress(std::uint32_t address) {
@@ -158,72 +180,61 @@ static void PrintLibraryStatistics(const PingStatistics& counts) {
                   RoundTripText(counts.rttSum / received, average));
 }
 
-// The whole ping, one echo after the other, before returning.
-static void PingWithLibrary(const sockaddr_in* destination) {
-    LibraryEchoSet set;
-    if (!OpenToolEchoSet(&set))
-        return;
-    PingStatistics counts{0, 0, PING_RTT_MIN_START, 0, 0};
+// Sends the run's next echo, or ends the run with its statistics after the last one. An
+// echo that fails before it is sent is told and counted, and the next one goes out.
+static void SendNextLibraryEcho(HWND window) {
     char status[ICMP_STATUS_TEXT_SIZE];
-    for (unsigned request = 0; request < toolOptions.pingCount; ++request) {
-        ++counts.sent;
-        if (!SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, options.waitTimeout)) {
-            AppendToolLine(toolEcho.outputBox, IcmpStatusText(set.status, status));
-            continue;
-        }
-        const ICMP_ECHO_REPLY* record = TakeLibraryEchoAnswer(&set);
-        // Only an echo reply is a packet received: a router's error about the request is
-        // printed, but the request still counts as lost.
-        if (record->Status == IP_SUCCESS)
-            CountPingReply(&counts, record->RoundTripTime);
-        PrintEchoReply(record);
+    while (static_cast<unsigned>(pingRun.statistics.sent) < toolOptions.pingCount) {
+        ++pingRun.statistics.sent;
+        if (StartLibraryEcho(&pingRun.echo, window, WM_TOOL_ECHO_DONE,
+                             pingRun.destination.sin_addr.s_addr, 0, options.waitTimeout))
+            return;
+        AppendToolLine(toolEcho.outputBox, IcmpStatusText(pingRun.echo.status, status));
     }
-    CloseLibraryEcho(&set);
-    PrintLibraryStatistics(counts);
+    CloseLibraryEcho(&pingRun.echo);
+    pingRun.libraryActive = 0;
+    PrintLibraryStatistics(pingRun.statistics);
 }
 
-static void StartLibraryPing(const char* host, HWND resultsBox) {
-    SetToolBoxText(resultsBox, "looking up %s\r\n", host);
-    pingRun.callInProgress = 1;
-    bool resolved = ResolveToolHost(host, &pingRun.destination);
-    pingRun.callInProgress = 0;
-    if (!resolved) {
-        SetToolBoxText(resultsBox, "Failed to resolve name %s\r\n", host);
-        return;
-    }
-    SetWindowText(resultsBox, " ");
-    PrintToolLine("Pinging host %s [%s]\r\n", host,
+static void BeginLibraryPing(HWND window) {
+    SetWindowText(toolEcho.outputBox, " ");
+    PrintToolLine("Pinging host %s [%s]\r\n", pingRun.hostText,
                   DottedAddress(pingRun.destination.sin_addr.s_addr));
-    PingWithLibrary(&pingRun.destination);
+    if (!OpenToolEchoSet(&pingRun.echo))
+        return;
+    pingRun.libraryActive = 1;
+    pingRun.statistics = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
+    SendNextLibraryEcho(window);
+}
+
+// WM_TOOL_ECHO_DONE: the echo's line, then the next echo. Only an echo reply is a packet
+// received: a router's error about the request is printed, but the request counts as lost.
+static void OnLibraryEchoDone(HWND window, WPARAM wParam) {
+    if (!pingRun.libraryActive || reinterpret_cast<HANDLE>(wParam) != pingRun.echo.handle)
+        return;
+    if (TakeLibraryEchoEnd(&pingRun.echo)) {
+        const ICMP_ECHO_REPLY* record = TakeLibraryEchoAnswer(&pingRun.echo);
+        if (record->Status == IP_SUCCESS)
+            CountPingReply(&pingRun.statistics, record->RoundTripTime);
+        PrintEchoReply(record);
+    } else {
+        char status[ICMP_STATUS_TEXT_SIZE];
+        AppendToolLine(toolEcho.outputBox, IcmpStatusText(pingRun.echo.status, status));
+    }
+    SendNextLibraryEcho(window);
 }
 
 /*** raw mode ***/
 
-// Ends a raw run without statistics: its tick stops and its socket is closed. Not while a
-// blocking call is in progress: the socket could not be closed then, and stays for later.
-static void AbandonRawPing(HWND dialog) {
-    KillTimer(dialog, BLOCK_SEND_TIMER_ID);
-    pingRun.rawActive = 0;
-    if (pingRun.socket != INVALID_SOCKET && !WSAIsBlocking())
-        pingRun.socket = CloseRawSocket(pingRun.socket);
-}
-
-// Opens the socket, prints the header and arms the tick; the ticks send and wait.
-static void StartRawPing(HWND dialog) {
-    toolEcho.stopRequested = 0;
-    pingRun.callInProgress = 1;
-    bool resolved = ResolveToolHost(pingRun.hostText, &pingRun.destination);
-    pingRun.callInProgress = 0;
-    if (!resolved) {
-        PrintToolLine("can't get \"%s\" host entry.", pingRun.hostText);
-        return;
-    }
+// Opens the socket, prints the header and arms the tick; the ticks send.
+static void BeginRawPing(HWND window) {
     SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
     if (raw == INVALID_SOCKET) {
         PrintToolLine("can't create raw socket %s",
                       SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
         return;
     }
+    WSAAsyncSelect(raw, window, WM_TOOL_SOCKET, FD_READ);
     pingRun.socket = raw;
     PrintToolLine("[%u] raw socket created", static_cast<unsigned>(raw));
     pingRun.statistics = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
@@ -233,40 +244,76 @@ static void StartRawPing(HWND dialog) {
                   DottedAddress(pingRun.destination.sin_addr.s_addr), toolOptions.echoDataLength);
     ++pingRun.number;
     pingRun.rawActive = 1;
-    SetTimer(dialog, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
+    SetTimer(window, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
 }
 
-// Waits for the answer to the last request sent, whose sequence is the count before it.
-static void WaitForPingReply() {
-    pingRun.callInProgress = 1;
-    ReceivePingReply(pingRun.socket, &pingRun.destination,
-                     static_cast<std::uint16_t>(pingRun.statistics.sent - 1), pingRun.reply,
-                     &pingRun.statistics);
-    pingRun.callInProgress = 0;
-}
-
-static void OnPingTimer(HWND dialog, UINT_PTR timerId) {
-    if (timerId != BLOCK_SEND_TIMER_ID) {
-        KillTimer(dialog, timerId);
-        return;
+// The wait for the last request's answer, up to WAIT.
+static void AwaitPingReply(HWND window) {
+    pingRun.awaiting = 1;
+    if (SetTimer(window, ANSWER_TIMER_ID, options.waitTimeout, nullptr) == 0) {
+        pingRun.awaiting = 0;
+        AppendToolLine(toolEcho.outputBox, "failed to create timeout timer");
     }
+}
+
+static void EndPingWait(HWND window) {
+    KillTimer(window, ANSWER_TIMER_ID);
+    pingRun.awaiting = 0;
+    if (pingRun.lastChance) {
+        pingRun.lastChance = 0;
+        PostMessage(window, WM_PING_DONE, pingRun.number, 0);
+    }
+}
+
+static void OnPingTick(HWND window) {
     const PingStatistics& counts = pingRun.statistics;
     AppendToolLine(toolEcho.outputBox, "[Timer-BLOCK_SEND] ");
-    if (counts.sent >= 0 && static_cast<unsigned>(counts.sent) < toolOptions.pingCount &&
-        !toolEcho.stopRequested) {
-        // A tick during the wait of an earlier one finds the stack busy: the send fails with
-        // 10036, is not counted, and a later tick sends the request.
-        if (SendPingRequest(pingRun.socket, &pingRun.destination, pingRun.request,
-                            toolOptions.echoDataLength, &pingRun.statistics))
-            WaitForPingReply();
+    if (counts.sent >= 0 && static_cast<unsigned>(counts.sent) < toolOptions.pingCount) {
+        // One request awaited at a time: a tick during its wait is lost, and a later tick
+        // sends the request.
+        if (pingRun.awaiting)
+            PrintToolLine("[sendto] %s", SocketErrorText(WSAEINPROGRESS));
+        else if (SendPingRequest(pingRun.socket, &pingRun.destination, pingRun.request,
+                                 toolOptions.echoDataLength, &pingRun.statistics))
+            AwaitPingReply(window);
         return;
     }
-    if (pingRun.callInProgress)
+    if (pingRun.awaiting)
         return; // the last request's wait goes on: the run ends on a later tick
-    KillTimer(dialog, BLOCK_SEND_TIMER_ID);
+    KillTimer(window, BLOCK_SEND_TIMER_ID);
+    pingRun.lastChance = 1;
     if (counts.received != counts.sent)
-        WaitForPingReply(); // a late reply's last chance
-    PostMessage(dialog, WM_PING_DONE, pingRun.number, 0);
+        AwaitPingReply(window); // a late reply's last chance
+    if (!pingRun.awaiting)
+        EndPingWait(window);
+}
+
+// The socket's event: what waits is read; the answer awaited ends its wait. Datagrams that
+// come while nothing is awaited are passed over (no reply comes from address 0).
+static void OnPingSocket(HWND window, WPARAM wParam) {
+    if (!pingRun.rawActive || static_cast<SOCKET>(wParam) != pingRun.socket)
+        return;
+    EchoRequestKey request{pingRun.awaiting ? pingRun.destination.sin_addr.s_addr : 0,
+                           LOWORD(toolEcho.pingIdentifier),
+                           static_cast<std::uint16_t>(pingRun.statistics.sent - 1)};
+    int length = 0;
+    in_addr sender{};
+    int taken = TakeQueuedAnswer(pingRun.socket, pingRun.reply, ECHO_BUFFER_SIZE, request, &length,
+                                 &sender);
+    if (taken == 1)
+        ParsePingPacket(pingRun.reply, length, sender, PACKET_RECEIVED, &request,
+                        &pingRun.statistics);
+    if (taken != 0 && pingRun.awaiting)
+        EndPingWait(window);
+}
+
+static void OnPingTimer(HWND window, UINT_PTR timerId) {
+    if (timerId == BLOCK_SEND_TIMER_ID && pingRun.rawActive)
+        OnPingTick(window);
+    else if (timerId == ANSWER_TIMER_ID && pingRun.awaiting)
+        EndPingWait(window);
+    else
+        KillTimer(window, timerId);
 }
 
 static void PrintRawStatistics(const PingStatistics& counts) {
@@ -295,65 +342,122 @@ static void FinishRawPing() {
     PrintRawStatistics(pingRun.statistics);
 }
 
-/*** the dialog ***/
+/*** runs ***/
 
-static void InitPingDialog(HWND dialog) {
-    toolEcho.outputBox = GetDlgItem(dialog, TOOL_RESULTS_EDIT);
-    toolEcho.pingIdentifier = dialog;
-    toolEcho.timeoutWindow = mainWindow;
-    SetDlgItemText(dialog, TOOL_HOST_EDIT, pingRun.hostText);
-    ApplyToolFont(dialog);
-    SetDlgItemText(dialog, TOOL_START_BUTTON, "&Ping");
-    if (pingRun.hostText[0] != '\0')
-        PostStartClick(dialog);
+// Ends the run in progress without statistics: its look-up is called off, its echo
+// handle closed (its end never comes), its tick and wait stopped and its socket closed.
+static void AbandonPing(HWND window) {
+    CancelToolLookup(&pingRun.lookup);
+    if (pingRun.libraryActive)
+        CloseLibraryEcho(&pingRun.echo);
+    pingRun.libraryActive = 0;
+    KillTimer(window, BLOCK_SEND_TIMER_ID);
+    KillTimer(window, ANSWER_TIMER_ID);
+    pingRun.rawActive = pingRun.awaiting = pingRun.lastChance = 0;
+    if (pingRun.socket != INVALID_SOCKET)
+        pingRun.socket = CloseRawSocket(pingRun.socket);
 }
 
-static void OnPingButton(HWND dialog) {
-    TakeHostText(dialog, pingRun.hostText);
-    if (pingRun.callInProgress) {
-        // Pressed during a wait of the run in progress: cut the wait short and start again
-        // once it has returned, since no socket can be opened or closed until then.
-        if (WSAIsBlocking())
-            WSACancelBlockingCall();
-        PostStartClick(dialog);
+static void BeginPing(HWND window) {
+    if (pingRun.library)
+        BeginLibraryPing(window);
+    else
+        BeginRawPing(window);
+}
+
+static void TellPingHostUnknown() {
+    if (pingRun.library)
+        SetToolBoxText(toolEcho.outputBox, "Failed to resolve name %s\r\n", pingRun.hostText);
+    else
+        PrintToolLine("can't get \"%s\" host entry.", pingRun.hostText);
+}
+
+static void OnPingLookupDone(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (pingRun.lookup == 0 || reinterpret_cast<HANDLE>(wParam) != pingRun.lookup)
+        return;
+    pingRun.lookup = 0;
+    if (TakeToolHostLookup(lParam, pingRun.hostEntry, &pingRun.destination))
+        BeginPing(window);
+    else
+        TellPingHostUnknown();
+}
+
+/*** the window ***/
+
+static void InitPingWindow(HWND window) {
+    pingRun.window = window;
+    toolEcho.pingIdentifier = window;
+    SetDlgItemText(window, TOOL_HOST_EDIT, pingRun.hostText);
+    ApplyToolFont(window);
+    SetDlgItemText(window, TOOL_START_BUTTON, "&Ping");
+    if (pingRun.hostText[0] != '\0')
+        PostStartClick(window);
+}
+
+// The start button: a new run replaces the one in progress.
+static void OnPingButton(HWND window) {
+    TakeHostText(window, pingRun.hostText);
+    AbandonPing(window);
+    if (!options.useIcmpLibrary && !options.useRawIcmp) {
+        AppendToolLine(toolEcho.outputBox, "Can't ping without ICMP support.");
         return;
     }
-    AbandonRawPing(dialog); // a new run replaces the one in progress
-    if (options.useIcmpLibrary)
-        StartLibraryPing(pingRun.hostText, GetDlgItem(dialog, TOOL_RESULTS_EDIT));
-    else if (options.useRawIcmp)
-        StartRawPing(dialog);
-    else
-        AppendToolLine(toolEcho.outputBox, "Can't ping without ICMP support.");
+    pingRun.library = options.useIcmpLibrary;
+    if (pingRun.library)
+        SetToolBoxText(toolEcho.outputBox, "looking up %s\r\n", pingRun.hostText);
+    switch (StartToolHostLookup(window, pingRun.hostText, &pingRun.destination, pingRun.hostEntry,
+                                &pingRun.lookup)) {
+    case TOOL_HOST_RESOLVED:
+        BeginPing(window);
+        break;
+    case TOOL_HOST_FAILED:
+        TellPingHostUnknown();
+        break;
+    case TOOL_HOST_LOOKING_UP:
+        break;
+    }
 }
 
-static void EndPingDialog(HWND dialog) {
-    KillTimer(dialog, BLOCK_SEND_TIMER_ID);
-    pingRun.rawActive = 0;
-    toolEcho.stopRequested = 1;
-    if (pingRun.callInProgress && WSAIsBlocking())
-        WSACancelBlockingCall();
-    EndDialog(dialog, 0);
+static void EndPingWindow(HWND window) {
+    DestroyWindow(window); // WM_DESTROY ends the run
 }
 
-static INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+static INT_PTR PingDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    toolEcho.outputBox = GetDlgItem(window, TOOL_RESULTS_EDIT); // this window's lines
     switch (message) {
     case WM_INITDIALOG:
-        InitPingDialog(dialog);
+        InitPingWindow(window);
         return 1;
     case WM_SIZE:
-        LayoutToolDialog(dialog);
+        LayoutToolDialog(window);
         return 1;
     case WM_TIMER:
-        OnPingTimer(dialog, wParam);
+        OnPingTimer(window, wParam);
+        return 1;
+    case WM_TOOL_LOOKUP_DONE:
+        OnPingLookupDone(window, wParam, lParam);
+        return 1;
+    case WM_TOOL_ECHO_DONE:
+        OnLibraryEchoDone(window, wParam);
+        return 1;
+    case WM_TOOL_SOCKET:
+        OnPingSocket(window, wParam);
         return 1;
     case WM_PING_DONE:
         if (pingRun.rawActive && wParam == pingRun.number)
             FinishRawPing();
         return 1;
     case WM_COMMAND:
-        OnToolCommand(dialog, wParam, OnPingButton, EndPingDialog);
+        if (LOWORD(wParam) == IDCANCEL)
+            EndPingWindow(window); // Escape and the close box
+        else
+            OnToolCommand(window, wParam, OnPingButton, EndPingWindow);
         return 1;
+    case WM_DESTROY:
+        toolEcho.outputBox = 0; // the box is going: the run ends silently
+        AbandonPing(window);
+        pingRun.window = 0;
+        return 0;
     default:
         return AnswerDialogColor(message, wParam);
     }
@@ -363,14 +467,9 @@ static INT_PTR PingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
 
 int ShowPingTool(HWND owner, const char* host) {
     std::snprintf(pingRun.hostText, sizeof pingRun.hostText, "%s", host != nullptr ? host : "");
-    StopPollTimer();
-    INT_PTR result = DialogBox(owner, "DLG_TRACEROUTE", PingDialogProc);
-    // The results box is gone; a run that ended with the dialog leaves no socket behind.
-    toolEcho.outputBox = 0;
-    pingRun.rawActive = 0;
-    if (pingRun.socket != INVALID_SOCKET && !WSAIsBlocking())
-        pingRun.socket = CloseRawSocket(pingRun.socket);
-    if (!pollState.inProgress)
-        StartPollTimer();
-    return static_cast<int>(result);
+    if (pingRun.window != 0 && host != nullptr) {
+        SetDlgItemText(pingRun.window, TOOL_HOST_EDIT, pingRun.hostText);
+        PostStartClick(pingRun.window);
+    }
+    return OpenToolWindow(owner, "DLG_TRACEROUTE", PingDialogProc, &pingRun.window) ? 1 : 0;
 }

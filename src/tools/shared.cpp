@@ -1,5 +1,5 @@
-// The shared text buffer of the tools and the helpers their dialogs have in common:
-// appending within a buffer, the button places of a resizable tool, the results font.
+// The helpers the tool windows have in common: appending within a buffer, opening a tool's
+// one window, the button places of a resizable tool, the results font.
 #include "tools/shared.h"
 
 #include "model/settings.h"
@@ -12,8 +12,6 @@
 #include <cstring>
 
 using namespace platform;
-
-char sharedText[SHARED_TEXT_LENGTH + 1];
 
 bool AppendText(char* buffer, unsigned size, const char* format, ...) {
     if (size == 0)
@@ -66,4 +64,13 @@ void ApplyToolFont(HWND dialog, int id) {
         return;
     SendDlgItemMessage(dialog, id, WM_SETFONT,
                        reinterpret_cast<WPARAM>(GetStockObject(SYSTEM_FIXED_FONT)), 0);
+}
+
+bool OpenToolWindow(HWND owner, const char* templateName, DLGPROC procedure, const HWND* window) {
+    if (*window != 0) {
+        ShowWindow(*window, SW_SHOWNORMAL);
+        SetFocus(*window);
+        return true;
+    }
+    return CreateDialog(owner, templateName, procedure) != 0;
 }

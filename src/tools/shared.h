@@ -1,18 +1,10 @@
-// What the network tools share: the program's one text buffer, in which the launchers,
-// the lookup, finger and whois tools and the Host Information dialog take turns, and the
-// placing of a tool dialog's controls when it is resized.
+// What the network tools share: appending within a text buffer, the opening of a tool's one
+// window, its messages to itself, and the placing of its controls when it is resized.
 #pragma once
 
+#include "platform/dialog.h"
 #include "platform/types.h"
 #include "platform/window.h"
-
-// Large enough for a command line (program and host, 144 characters each, and a port),
-// a look-up's answer with a handful of addresses and aliases, and a 256-byte receive.
-constexpr unsigned SHARED_TEXT_LENGTH = 2047;
-
-// The program-wide text buffer. Its user at any moment is the one modal dialog open, so
-// nothing in it outlives that dialog.
-extern char sharedText[SHARED_TEXT_LENGTH + 1];
 
 // Appends formatted text to `buffer` (`size` bytes, holding a terminated string), cut to
 // fit. Returns false when something was cut.
@@ -34,3 +26,14 @@ void ResizeControl(platform::HWND dialog, int id, int width, int height);
 
 // Gives the tools' results box `id` the system's fixed-pitch font when FIXFONT is on.
 void ApplyToolFont(platform::HWND dialog, int id);
+
+// Messages the tool windows post to themselves, each for the tool's own window only.
+constexpr platform::UINT WM_TOOL_LOOKUP_DONE = 2021; // a look-up of the tool ended
+constexpr platform::UINT WM_TOOL_ECHO_DONE = 2022;   // an echo through the ICMP library ended
+constexpr platform::UINT WM_TOOL_SOCKET = 2023;      // an event of the tool's socket
+
+// Opens a tool's one window, modeless, from `templateName` over `owner`; its procedure
+// keeps the handle in `*window` from WM_INITDIALOG to WM_DESTROY. When the tool's window
+// is open already, it is shown and given the focus instead. True when the window is open.
+bool OpenToolWindow(platform::HWND owner, const char* templateName, platform::DLGPROC procedure,
+                    const platform::HWND* window);

@@ -17,7 +17,6 @@ void EchoTest::SetUp() {
                        0, 0, 380, 280, mainWindow, 1016, nullptr);
     ASSERT_NE(box, 0u);
     toolEcho.outputBox = box;
-    toolEcho.timeoutWindow = mainWindow;
     toolEcho.pingIdentifier = mainWindow;
     toolEcho.traceIdentifier = box;
     toolOptions.verbose = 1;
@@ -28,7 +27,6 @@ void EchoTest::SetUp() {
 
 void EchoTest::TearDown() {
     toolEcho.outputBox = 0;
-    toolEcho.timeoutWindow = 0;
     toolOptions.verbose = 0;
     MainWindowTest::TearDown();
 }

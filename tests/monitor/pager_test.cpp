@@ -2,6 +2,8 @@
 // the line settings, the modem's answer or silence, and the lines in the map's log.
 #include "model/settings.h"
 #include "monitor/pager.h"
+#include "platform/messages.h"
+#include "platform/system.h"
 #include "support/pty_modem.h"
 #include "support/tempdir.h"
 
@@ -52,6 +54,14 @@ class PagerSetup {
 
 using Lines = std::vector<std::string>;
 
+// Lets the page under way end, the modem's answer coming as messages; the page's own
+// deadline bounds the wait.
+void AwaitPage() {
+    platform::MSG message{};
+    while (PageUnderWay() && platform::GetMessage(&message, 0, 0, 0) > 0)
+        platform::DispatchMessage(&message);
+}
+
 TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
     // The template is no format: only its first two "%s" are replaced. The rate follows
     // BEEP_BAUD, anything but the four known values being 9600.
@@ -77,6 +87,7 @@ TEST(Pager, DialsThroughTheModemAndLogsItsSuccess) {
         pageWaitSeconds = 20; // bounds the test should the answer be missed
         modem.AnswerInBackground("OK");
         EXPECT_EQ(SendPage("555", "0007"), 1);
+        AwaitPage();
         EXPECT_EQ(modem.Received(), each.sent);
         EXPECT_EQ(modem.line().speed, static_cast<unsigned>(each.speed));
         EXPECT_EQ(modem.line().characterSize, static_cast<unsigned>(CS8));
@@ -105,17 +116,35 @@ TEST(Pager, TheModemsAnswerDecidesTheLine) {
         ASSERT_FALSE(modem.device().empty());
         std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", modem.device().c_str());
         // The silent modem's wait, and a bound on the others' should the answer be missed.
-        pageWaitSeconds = answer[0] == '\0' ? 1 : 20;
+        pageWaitSeconds = answer[0] == '\0' ? 2 : 20;
         modem.AnswerInBackground(answer);
+        const std::uint32_t start = platform::GetTickCount();
         EXPECT_EQ(SendPage("555", "0007"), 1);
+        // The dial returns at once: the monitor goes on while the modem answers.
+        EXPECT_LT(platform::GetTickCount() - start, 1000u);
+        EXPECT_TRUE(PageUnderWay());
+        AwaitPage();
         EXPECT_EQ(modem.Received(), "ATDT555,,,,,0007#\r");
     }
+    // A page asked for while the modem answers another is dialled after it.
+    PtyModem busyModem;
+    ASSERT_FALSE(busyModem.device().empty());
+    std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", busyModem.device().c_str());
+    pageWaitSeconds = 1;
+    busyModem.AnswerInBackground("BUSY");
+    EXPECT_EQ(SendPage("555", "0007"), 1);
+    EXPECT_EQ(SendPage("556", "0008"), 1);
+    AwaitPage();
+    EXPECT_EQ(busyModem.Received(), "ATDT555,,,,,0007#\r");
+    AwaitPage();
     Lines expected;
     for (const char* word : {"BUSY", "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR",
                              "NO DIAL TONE", "line hung up"})
         expected.push_back(std::string("beeper message 0007 to 555 failed: ") + word);
     expected.push_back("success beeper message 0007 to 555");
     expected.push_back("no answer from modem for beeper message 0007 to 555");
+    expected.push_back("beeper message 0007 to 555 failed: BUSY");
+    expected.push_back("no answer from modem for beeper message 0008 to 556"); // dialled after
     EXPECT_EQ(setup.Log(), expected);
 }
 

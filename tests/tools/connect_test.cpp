@@ -10,6 +10,7 @@
 #include "monitor/programs.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
+#include "platform/system.h"
 #include "platform/testing.h"
 #include "resources/commands.h"
 #include "resources/dialogcommon.h"
@@ -130,6 +131,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
         });
         RunCommand(mainWindow, run.command);
+        EXPECT_TRUE(PumpUntilToolsClosed());
         EXPECT_EQ(proposed, run.command == CMD_FTP ? "21" : "23");
         EXPECT_EQ(TakeOutput(run.client), run.arguments);
         expected.push_back("exec: " + run.client + run.line);
@@ -144,6 +146,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_FTP);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(JournalEntries().size(), 3u);
     EXPECT_STREQ(toolHost, "h4");
 }
@@ -151,12 +154,13 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
 TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) {
     ConnectDesktopReports();
     const std::string client = WriteClient(dir_.file("telnet-client"));
-    auto connect = [](const char* host) {
+    auto connect = [this](const char* host) {
         QueueDialogHook([host](HWND dialog) {
             SetDlgItemText(dialog, CONNECT_HOST, host);
             PostMessage(dialog, WM_COMMAND, IDOK, 0);
         });
         RunCommand(mainWindow, CMD_TELNET);
+        EXPECT_TRUE(PumpUntilToolsClosed());
         return PaneText(0);
     };
     std::snprintf(options.telnetCommand, sizeof options.telnetCommand,
@@ -199,9 +203,9 @@ TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) 
     SetProfileRefusalReport(nullptr);
 }
 
-// Each command opens its own dialog; the countdown, stopped for it, is not restarted when a
-// poll cycle was running as it opened.
-TEST_F(ToolTest, EveryToolOpensItsDialogAndLeavesARunningCycleItsCountdown) {
+// Each command opens its own window and leaves the countdown running; a cycle comes while a
+// ping is under way, and the ping's lines appear as their answers come, not at its end.
+TEST_F(ToolTest, ToolWindowsLetMonitoringGoOnAndPrintEachLineAsItComes) {
     const std::pair<unsigned, const char*> tools[] = {{CMD_TELNET, "Connect"},
                                                       {CMD_FTP, "Connect"},
                                                       {CMD_LOOKUP, "Lookup"},
@@ -209,10 +213,9 @@ TEST_F(ToolTest, EveryToolOpensItsDialogAndLeavesARunningCycleItsCountdown) {
                                                       {CMD_FINGER, "Finger"},
                                                       {CMD_PING, "Ping/Trace Route"},
                                                       {CMD_TRACEROUTE, "Ping/Trace Route"}};
+    StartPollTimer();
     for (const auto& [command, caption] : tools) {
         SCOPED_TRACE(caption);
-        StartPollTimer();
-        pollState.inProgress = 1;
         std::string shown;
         QueueDialogHook([&](HWND dialog) {
             char text[64] = {};
@@ -221,11 +224,44 @@ TEST_F(ToolTest, EveryToolOpensItsDialogAndLeavesARunningCycleItsCountdown) {
             PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
         });
         RunCommand(mainWindow, command);
-        pollState.inProgress = 0;
+        EXPECT_EQ(pollState.timerActive, 1);
+        EXPECT_TRUE(PumpUntilToolsClosed());
         EXPECT_EQ(shown, caption);
-        EXPECT_EQ(pollState.timerActive, 0);
+        EXPECT_EQ(pollState.timerActive, 1);
     }
     EXPECT_TRUE(JournalEntries().empty()) << "nothing started on Exit";
+
+    SKIP_WITHOUT_NAMESPACES();
+    ToolNetwork network;
+    ASSERT_TRUE(network.Build(0));
+    ASSERT_TRUE(network.SilenceServer(true));
+    options.useIcmpLibrary = 1;
+    options.waitTimeout = 1000;
+    pollState.countdown = 1; // a cycle within two ticks
+    std::uint32_t firstLine = 0, cycleSeen = 0;
+    const std::uint32_t start = GetTickCount();
+    ToolRun run = RunTool(ShowPingTool, network.ServerAddress().c_str(), network.client.get(),
+                          [&](HWND, const std::string& text) {
+                              if (firstLine == 0 && text.find("timed out") != std::string::npos)
+                                  firstLine = GetTickCount();
+                              if (cycleSeen == 0 && pollState.countdown > 1)
+                                  cycleSeen = GetTickCount();
+                              return text.find("round trip (ms)") != std::string::npos;
+                          });
+    const std::uint32_t end = GetTickCount();
+    ASSERT_TRUE(run.finished) << run.text;
+    EXPECT_TRUE(run.text.ends_with("timed out\r\ntimed out\r\ntimed out\r\n---\r\n3 transmitted, "
+                                   "0 received, 100% packet loss\r\nround trip (ms) "
+                                   "min/max/avg = 0/0/0\r\n"))
+        << run.text;
+    // Three echoes of a second each: the first line comes two seconds before the end.
+    ASSERT_NE(firstLine, 0u);
+    EXPECT_GE(end - firstLine, 1000u) << "lines come as their answers do";
+    EXPECT_LT(end - start, 30000u);
+    ASSERT_NE(cycleSeen, 0u) << "a cycle ran while the ping did";
+    EXPECT_LT(cycleSeen, end);
+    EXPECT_EQ(pollState.timerActive, 1);
+    StopPollTimer();
 }
 
 TEST_F(ToolTest, ToolDialogsKeepTheirLayoutWhenResized) {

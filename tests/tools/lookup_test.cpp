@@ -3,8 +3,10 @@
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
+#include "platform/system.h"
 #include "platform/testing.h"
 #include "support/ui_fixture.h"
+#include "tools/shared.h"
 #include "tools_world.h"
 
 #include <cstdio>
@@ -22,35 +24,55 @@ const char ownHosts[] = "127.0.0.1 localhost\n"
 const char ownResolver[] = "nameserver 127.0.0.1\n"
                            "options timeout:1 attempts:1\n";
 
+LRESULT LookupWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TOOL_LOOKUP_DONE || message == WM_DESTROY)
+        return LookupDialogProc(window, message, wParam, lParam);
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
 // In the child: nothing here may paint, since the toolkit's drawing threads stayed behind
-// in the parent. The box lives in a window that is never shown.
+// in the parent. The Lookup window is a plain one that is never shown, with the tool's
+// procedure for the look-up's end.
 void LookupWithOwnHosts() {
+    WNDCLASS windowClass{};
+    windowClass.lpfnWndProc = LookupWindowProcedure;
+    windowClass.lpszClassName = "LOOKUPTESTWINDOW";
+    ASSERT_TRUE(RegisterClass(&windowClass));
     HWND parent =
-        CreateWindow("TARNMAPTESTWINDOW", "parent", WS_OVERLAPPED, 0, 0, 320, 220, 0, 0, nullptr);
+        CreateWindow("LOOKUPTESTWINDOW", "parent", WS_OVERLAPPED, 0, 0, 320, 220, 0, 0, nullptr);
     HWND box = CreateWindow("EDIT", "", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 0, 0, 300, 200,
                             parent, LOOKUP_RESULTS, nullptr);
     ASSERT_NE(box, 0u);
+    lookupTool.window = parent;
     const struct {
         const char* text;
-        std::string shown; // and LookupHost's result after a "|"
+        std::string shown;
     } cases[] = {{"pair.test",
                   "Official name: pair.test\r\nIP addr: 10.9.0.1\r\n         10.9.0.2\r\n"
-                  "Aliases: pair\r\n         twin\r\n|1"},
+                  "Aliases: pair\r\n         twin\r\n"},
                  // An alias finds its own line only.
                  {"twin", "Official name: pair.test\r\nIP addr: 10.9.0.1\r\nAliases: pair\r\n"
-                          "         twin\r\n|1"},
+                          "         twin\r\n"},
                  // By address: the reverse entry, with its one address.
-                 {"10.9.0.3", "Official name: single.test\r\nIP addr: 10.9.0.3\r\n|1"},
-                 {"10.9.0.77", "Failed to resolve address 10.9.0.77\r\n|0"},
-                 {"missing.test", "Failed to resolve name missing.test\r\n|0"},
-                 {"", "Failed to resolve name \r\n|0"}};
+                 {"10.9.0.3", "Official name: single.test\r\nIP addr: 10.9.0.3\r\n"},
+                 {"10.9.0.77", "Failed to resolve address 10.9.0.77\r\n"},
+                 {"missing.test", "Failed to resolve name missing.test\r\n"},
+                 {"", "Failed to resolve name \r\n"}};
     for (const auto& each : cases) {
         SCOPED_TRACE(each.text);
         SetWindowText(box, "what was there before");
-        int result = LookupHost(each.text, box);
-        EXPECT_EQ(BoxText(parent, LOOKUP_RESULTS) + "|" + std::to_string(result), each.shown);
+        StartLookup(each.text);
+        EXPECT_EQ(BoxText(parent, LOOKUP_RESULTS), "looking up " + std::string(each.text) + "\r\n");
+        MSG message{};
+        const std::uint32_t start = GetTickCount();
+        while (BoxText(parent, LOOKUP_RESULTS).starts_with("looking up") &&
+               GetTickCount() - start < 20000)
+            if (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
+                DispatchMessage(&message);
+        EXPECT_EQ(BoxText(parent, LOOKUP_RESULTS), each.shown);
     }
     DestroyWindow(parent);
+    EXPECT_EQ(lookupTool.window, 0u);
 }
 
 } // namespace
@@ -64,11 +86,13 @@ TEST_F(ToolTest, LookupShowsNamesAddressesAliasesAndFailuresAndSharesItsHostWith
         offered = ItemText(dialog, LOOKUP_HOST);
         SetDlgItemText(dialog, LOOKUP_HOST, "localhost");
         SendMessage(dialog, WM_COMMAND, IDOK, 0);
+        PumpUntil([&] { return !BoxText(dialog, LOOKUP_RESULTS).starts_with("looking up"); });
         local = BoxText(dialog, LOOKUP_RESULTS);
         SaveWindowImage(dialog, PicturePath("lookup_dialog.png").c_str());
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(ShowLookupTool(0), 1);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(offered, "typed.in.connect");
     EXPECT_TRUE(local.starts_with("Official name: localhost\r\nIP addr: 127.0.0.1\r\n")) << local;
     EXPECT_STREQ(toolHost, "localhost");

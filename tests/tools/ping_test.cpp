@@ -5,6 +5,7 @@
 
 #include "icmp/rawecho.h"
 #include "model/settings.h"
+#include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/system.h"
 #include "platform/testing.h"
@@ -13,6 +14,7 @@
 #include "shell/mainwnd.h"
 #include "support/ui_fixture.h"
 #include "tools/ping.h"
+#include "tools/trace.h"
 
 #include <filesystem>
 
@@ -155,20 +157,46 @@ TEST_F(ToolTest, RawPingTicksDuringAWaitAreLostAndARunReplacedOrEndedClosesItsSo
     EXPECT_EQ(CountOf(run.text, "PING Statistics"), 0) << "runs that are cut off have none";
     EXPECT_EQ(pingRun.socket, INVALID_SOCKET);
     EXPECT_EQ(OpenSocketCount(), socketsBefore);
+
+    // Closed while an echo or a hop waits, in either mode, a ping or a trace leaves no socket
+    // or echo handle behind, and nothing of it comes after.
+    toolOptions.verbose = 0;
+    for (int library : {1, 0}) {
+        options.useIcmpLibrary = library;
+        for (ToolEntry tool : {ShowPingTool, ShowTraceTool}) {
+            SCOPED_TRACE(library);
+            run = RunTool(tool, server.c_str(), network.client.get(),
+                          [](HWND, const std::string& text) {
+                              return text.find("PING ") != std::string::npos ||
+                                     text.find("Pinging host") != std::string::npos ||
+                                     text.find("Tracing route") != std::string::npos;
+                          });
+            ASSERT_TRUE(run.finished) << run.text;
+            EXPECT_EQ(OpenSocketCount(), socketsBefore) << run.text;
+            EXPECT_EQ(pingRun.socket, INVALID_SOCKET);
+            EXPECT_EQ(traceRun.socket, INVALID_SOCKET);
+        }
+    }
+    EXPECT_FALSE(PumpUntil([] { return false; }, 4)) << "a wait's end still comes, to nobody";
 }
 
 TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
     const std::string unknown(70, 'x'); // a label no resolver can be asked for: fails at once
     const std::string failed = "Failed to resolve name " + unknown + "\r\n";
-    // Clicks the start button and waits until the results change.
+    // Clicks the start button and waits until the results change and no look-up is told.
     auto Pressed = [this](HWND dialog) {
         std::string before = BoxText(dialog, TOOL_RESULTS_EDIT);
         SimulateClick(GetDlgItem(dialog, TOOL_START_BUTTON));
-        PumpUntil([&] { return BoxText(dialog, TOOL_RESULTS_EDIT) != before; });
+        PumpUntil([&] {
+            std::string now = BoxText(dialog, TOOL_RESULTS_EDIT);
+            return now != before && !now.starts_with("looking up");
+        });
         return BoxText(dialog, TOOL_RESULTS_EDIT);
     };
     std::vector<std::string> seen;
     HWND pingDialog = 0, optionsOwner = 0;
+    int countingDuringOptions = -1;
+    StartPollTimer();
     QueueDialogHook([&](HWND dialog) {
         pingDialog = dialog;
         seen = {ItemText(dialog, TOOL_HOST_EDIT), ItemText(dialog, TOOL_START_BUTTON),
@@ -181,16 +209,21 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
         seen.push_back(Pressed(dialog)); // raw mode adds to what is there
         QueueDialogHook([&](HWND optionsDialog) {
             optionsOwner = GetParent(optionsDialog);
+            countingDuringOptions = pollState.timerActive;
             PostMessage(optionsDialog, WM_COMMAND, IDCANCEL, 0);
         });
         SimulateClick(GetDlgItem(dialog, TOOL_OPTIONS_BUTTON));
         PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_PING);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(seen, (std::vector<std::string>{
                         "", "&Ping", "", "Can't ping without ICMP support.\r\n", failed,
                         failed + "can't get \"" + unknown + "\" host entry.\r\n"}));
     EXPECT_EQ(optionsOwner, pingDialog) << "Options opens Tool Options over the tool";
+    EXPECT_EQ(countingDuringOptions, 0) << "the modal settings dialog pauses the countdown";
+    EXPECT_EQ(pollState.timerActive, 1) << "and it goes on after";
+    StopPollTimer();
     EXPECT_EQ(pingRun.hostText, unknown) << "the start button takes the host box's text";
 
     options.useRawIcmp = 0;
@@ -202,5 +235,18 @@ TEST_F(ToolTest, PingAndTraceOpenEmptyFromTheToolsMenuAndSayWhatStopsARun) {
         PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
     });
     RunCommand(mainWindow, CMD_TRACEROUTE);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     EXPECT_EQ(seen, (std::vector<std::string>{"", "&Trace Route", "", failed}));
+
+    // Ping on another host while the window is open: the same window, with that host, pings.
+    options.useIcmpLibrary = 1;
+    ASSERT_EQ(ShowPingTool(mainWindow, nullptr), 1);
+    const HWND open = pingRun.window;
+    ASSERT_EQ(ShowPingTool(mainWindow, "127.0.0.1"), 1);
+    EXPECT_EQ(pingRun.window, open);
+    EXPECT_TRUE(
+        PumpUntil([&] { return BoxText(open, TOOL_RESULTS_EDIT).find("round trip") < 999; }));
+    EXPECT_EQ(ItemText(open, TOOL_HOST_EDIT), "127.0.0.1");
+    PostMessage(open, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
+    EXPECT_TRUE(PumpUntilToolsClosed());
 }

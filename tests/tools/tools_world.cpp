@@ -10,6 +10,8 @@
 #include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"
 #include "support/ui_fixture.h"
+#include "tools/connect.h"
+#include "tools/fingerwhois.h"
 #include "tools/lookup.h"
 #include "tools/ping.h"
 #include "tools/trace.h"
@@ -237,6 +239,15 @@ bool ToolTest::PumpUntil(const std::function<bool()>& done, unsigned seconds) {
     return reached;
 }
 
+bool ToolTest::PumpUntilToolsClosed(unsigned seconds) {
+    return PumpUntil(
+        [] {
+            return lookupTool.window == 0 && pingRun.window == 0 && traceRun.window == 0 &&
+                   QueryWindowsClosed() && connectTool.window == 0;
+        },
+        seconds);
+}
+
 ToolRun ToolTest::RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
                           const ToolStep& step, const char* picture) {
     ToolRun run;
@@ -267,6 +278,7 @@ ToolRun ToolTest::RunTool(ToolEntry tool, const char* host, const NetworkNamespa
         EXPECT_TRUE(inside->ok());
     }
     tool(mainWindow, host);
+    EXPECT_TRUE(PumpUntilToolsClosed());
     return run;
 }
 

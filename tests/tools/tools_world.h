@@ -28,6 +28,8 @@ class ToolTest : public MainWindowTest {
     void TearDown() override;
     // Runs the message loop until `done` holds; false when `seconds` passed first.
     bool PumpUntil(const std::function<bool()>& done, unsigned seconds = 20);
+    // Runs the message loop until no tool window is open; false when `seconds` passed first.
+    bool PumpUntilToolsClosed(unsigned seconds = 20);
     // Opens the tool over the main window with `host` (which starts a run), its sockets in
     // `space` (null: this namespace); `picture` gets an image of the dialog as it ends.
     ToolRun RunTool(ToolEntry tool, const char* host, const NetworkNamespace* space,
