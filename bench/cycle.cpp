@@ -473,5 +473,7 @@ int main(int argc, char** argv) {
     if (benchOptions.chosen[GUI_SCENARIO])
         RunDesktopScenario();
     std::string cleanup = "rm -rf '" + benchOptions.directory + "'";
-    return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+    // Ended as the program ends, without the static destructors: the toolkit started by the
+    // desktop scenario is gone by the time the menu table would free its menus.
+    platform::ExitProcess(std::system(cleanup.c_str()) == 0 ? 0 : 1);
 }
