@@ -797,6 +797,26 @@ std::pair<int, int> SourceSpan(int index, int count, int sourceCount) {
     return {first, std::max(last, first + 1)};
 }
 
+// A blit without stretching from another image: destination pixel (dx, dy) is source pixel
+// (dx - offsetX, dy - offsetY), one to one; pixels outside the source stay as they are.
+BOOL CopyPixels(DeviceContext* dest, const RECT& area, int offsetX, int offsetY,
+                const QImage& image, DWORD rop) {
+    const int first = std::max(static_cast<int>(area.left), offsetX);
+    const int last = std::min(static_cast<int>(area.right), offsetX + image.width());
+    for (int dy = area.top; dy < area.bottom && first < last; ++dy) {
+        const int sy = dy - offsetY;
+        if (sy < 0 || sy >= image.height())
+            continue;
+        const QRgb* from = reinterpret_cast<const QRgb*>(image.constScanLine(sy));
+        QRgb* row = Row(dest->image, dy);
+        for (int dx = first; dx < last; ++dx) {
+            const QRgb value = from[dx - offsetX];
+            row[dx] = 0xFF000000u | (rop == SRCAND ? value & row[dx] : value);
+        }
+    }
+    return 1;
+}
+
 BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle, int sourceX,
           int sourceY, int sourceWidth, int sourceHeight, DWORD rop) {
     DeviceContext* dest = Live(destHandle);
@@ -809,6 +829,8 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
     const RECT area = Intersect(DrawArea(dest), RECT{x, y, x + width, y + height});
     if (IsEmpty(area))
         return 1;
+    if (width == sourceWidth && height == sourceHeight && source->image != dest->image)
+        return CopyPixels(dest, area, x - sourceX, y - sourceY, *source->image, rop);
 
     // Sample the source first, so a blit within one image reads the pixels as they were.
     const int areaWidth = area.right - area.left;

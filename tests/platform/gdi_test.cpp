@@ -204,6 +204,16 @@ TEST(Gdi, BlitsCopyOrAndTheColoursExactly) {
     EXPECT_EQ(Pixels(anded.dc, 0, 0, 4, 0).front(), '.');
     EXPECT_EQ(Pixels(anded.dc, 0, 0, 4, 0).back(), '.');
 
+    // Where a blit reaches past the source's edges, the destination stays as it was.
+    Canvas wider(5, 1);
+    for (int i = 0; i < 5; ++i)
+        SetPixel(wider.dc, i, 0, kRed);
+    ASSERT_TRUE(BitBlt(wider.dc, 0, 0, 5, 1, source.dc, -1, 0, SRCCOPY));
+    EXPECT_EQ(wider.at(0, 0), kRed);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(wider.at(i + 1, 0), sourceColors[i]) << i;
+    EXPECT_EQ(wider.at(4, 0), kRed);
+
     // A blit within one bitmap reads the pixels as they were.
     Canvas canvas(6, 1);
     SetPixel(canvas.dc, 0, 0, kRed);
