@@ -22,7 +22,7 @@ using namespace platform;
 
 /*** globals ***/
 
-PollState pollState = {0, 0, 0, 10, 0, 0, nullptr, 0};
+PollState pollState = {0, 0, 0, 10, 0, 0, nullptr, 0, 0};
 MonitorReports monitorReports = {nullptr, nullptr, nullptr};
 
 static constexpr UINT PACE_INTERVAL_MS = 1; // between two requests, on average
@@ -260,6 +260,7 @@ static void CloseCycle() {
     if (cycle.ended)
         return;
     cycle.ended = true;
+    pollState.endedEarly = cycle.cursor < cycle.count ? 1 : 0;
     if (cycle.pacing)
         KillTimer(cycle.window, PACE_TIMER_ID);
     cycle.pacing = false;

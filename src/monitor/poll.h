@@ -31,6 +31,7 @@ struct PollState {
     // options dialog uses it to hold back settings changed during a cycle.
     void (*atCycleEnd)();
     unsigned long cyclesDone; // done messages handled in the run
+    int endedEarly;           // the last cycle ended before every host was evaluated
 };
 extern PollState pollState;
 

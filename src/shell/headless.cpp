@@ -240,7 +240,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
         for (int i = 0; i < hostCount; ++i)
             missedBefore[i] = hostTable[i].missed;
         RunCycle(window);
-        PrintCycleLine(cycle, missedBefore, hostsBefore, StopWanted());
+        PrintCycleLine(cycle, missedBefore, hostsBefore, pollState.endedEarly != 0);
         if (cycles != 0 && cycle >= cycles)
             break;
         if (cycles == 0)
