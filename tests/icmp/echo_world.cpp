@@ -1,9 +1,11 @@
 // The echo tests' results box, the engine's globals and the namespace networks.
 #include "echo_world.h"
 
+#include "icmp/icmplib.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
+#include "platform/messages.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
 
@@ -29,6 +31,28 @@ void EchoTest::TearDown() {
     toolEcho.outputBox = 0;
     toolOptions.verbose = 0;
     MainWindowTest::TearDown();
+}
+
+int EchoTest::LibraryEcho(const char* destination, unsigned timeoutMs, std::uint32_t* rtt) {
+    LibraryEchoSet set;
+    if (OpenLibraryEcho(&set) != ECHO_SET_OPEN)
+        return -1;
+    bool ended = false;
+    onTestMessage = [&ended] { ended = true; };
+    int status = -1;
+    if (StartLibraryEcho(&set, testWindow_, WM_USER, Destination(destination).sin_addr.s_addr, 0,
+                         timeoutMs)) {
+        MSG message{};
+        while (!ended && GetMessage(&message, 0, 0, 0) > 0)
+            DispatchMessage(&message);
+        const ICMP_ECHO_REPLY* record =
+            TakeLibraryEchoEnd(&set) ? TakeLibraryEchoAnswer(&set) : nullptr;
+        *rtt = record != nullptr ? record->RoundTripTime : 0;
+        status = static_cast<int>(record != nullptr ? record->Status : set.status);
+    }
+    onTestMessage = nullptr;
+    CloseLibraryEcho(&set);
+    return status;
 }
 
 std::string EchoTest::BoxText() const {

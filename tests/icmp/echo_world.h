@@ -1,5 +1,5 @@
-// What the echo engine tests share: the program's main window, which answers the WAIT
-// timer, with a results box to read the tools' lines back from; and small networks in
+// What the echo engine tests share: the program's main window with a results box to read
+// the tools' lines back from, one library echo as the tools make it, and small networks in
 // namespaces.
 #pragma once
 
@@ -21,6 +21,10 @@ class EchoTest : public MainWindowTest {
     // The results box's whole text, and emptied.
     std::string BoxText() const;
     void ClearBox() const;
+    // One echo through the library as the tools send it, its end awaited as a message: the
+    // reply record's status, with its round trip in `*rtt`, or the reason none was made; -1
+    // when no echo set opens or the echo does not start.
+    int LibraryEcho(const char* destination, unsigned timeoutMs, std::uint32_t* rtt);
 
     platform::HWND box = 0;
 };
