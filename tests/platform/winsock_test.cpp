@@ -120,23 +120,15 @@ TEST(WinsockAddresses, DottedFormsAndByteOrder) {
 }
 
 TEST_F(WinsockTest, ConnectionFailuresCarryWinsockNumbers) {
-    unsigned short closedPort = UnusedLoopbackPort();
-    ASSERT_NE(closedPort, 0);
-    SOCKET first = socket(AF_INET, SOCK_STREAM, 0);
-    EXPECT_EQ(Bind(first, Address("0.0.0.0", 0)), 0);
-    // A connect never waits for its outcome: the refusal comes later (by FD_CONNECT).
-    EXPECT_EQ(Connect(first, Address("127.0.0.1", closedPort)), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
-
-    SOCKET second = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = Address("127.0.0.1", closedPort);
-    EXPECT_EQ(connect(second, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Address("127.0.0.1", listener.port());
+    EXPECT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
     address.sin_family = 23;
-    EXPECT_EQ(Connect(second, address), SOCKET_ERROR);
+    EXPECT_EQ(Connect(client, address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     // Two sockets on one port: the second bind is refused.
-    EXPECT_EQ(Bind(second, Address("127.0.0.1", listener.port())), SOCKET_ERROR);
+    EXPECT_EQ(Bind(client, Address("127.0.0.1", listener.port())), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
 
     EXPECT_EQ(socket(23, SOCK_STREAM, 0), INVALID_SOCKET);
@@ -220,8 +212,6 @@ TEST_F(WinsockTest, LookUpArgumentsAreChecked) {
     EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, 23, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     EXPECT_EQ(WSAAsyncGetHostByName(0, 0, nullptr, buffer, sizeof buffer), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(WSAAsyncGetHostByName(0, 0, "localhost", buffer, sizeof(hostent) - 1), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
 }
 
