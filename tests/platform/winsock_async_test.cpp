@@ -73,7 +73,7 @@ TEST_F(WinsockAsyncTest, ReadThenCloseArriveAsMessagesOncePerReceive) {
     ASSERT_GE(server, 0);
 
     ASSERT_EQ(WSAAsyncSelect(client, window, socketNotify, FD_READ | FD_CLOSE), 0);
-    // From now on nothing waits: an empty socket says "would block".
+    // Nothing waits: an empty socket says "would block".
     char buffer[64] = {};
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
