@@ -261,7 +261,6 @@ bool OpenDesktop(const std::string& directory) {
     platform::UpdateWindow(window);
     CopyField(stackVendorText, sizeof stackVendorText, stack.szDescription);
     AdaptProbeEngine(stackVendorText);
-    platform::WSASetBlockingHook(BlockingHook);
     return true;
 }
 

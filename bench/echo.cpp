@@ -1,14 +1,11 @@
-// Round trip of one echo to 127.0.0.1 through each echo engine and through the ICMP
-// library's ping and raw sockets, beside the round trip that iputils `ping -c 1 -n
-// 127.0.0.1` reports for itself. The raw engine is timed through the monitor's EchoProbe,
-// up to the echo reply. Runs in a network namespace of its own (needs root). Each benchmark
-// reports its median as "median_us".
-#include "icmp/icmplib.h"
-#include "icmp/rawecho.h"
-#include "model/settings.h"
-#include "monitor/poll.h"
+// Round trip of one echo to 127.0.0.1 through the monitor's probe set, with the raw engine
+// and with the library engine over a ping socket and over a raw one, beside the round trip
+// that iputils `ping -c 1 -n 127.0.0.1` reports for itself. Each echo is timed from its
+// start to its outcome taken after the set's message. Runs in a network namespace of its
+// own (needs root). Each benchmark reports its median as "median_us".
 #include "platform/application.h"
-#include "platform/icmplib.h"
+#include "platform/messages.h"
+#include "platform/probeset.h"
 #include "platform/testing_sys.h"
 #include "platform/window.h"
 #include "platform/winsock.h"
@@ -34,25 +31,7 @@ extern char** environ;
 namespace {
 
 platform::HWND mainWindow = 0;
-
-platform::LRESULT MainProcedure(platform::HWND window, platform::UINT message,
-                                platform::WPARAM wParam, platform::LPARAM lParam) {
-    if (message == platform::WM_TIMER && wParam == WAIT_TIMER_ID) {
-        platform::KillTimer(window, WAIT_TIMER_ID);
-        if (platform::WSAIsBlocking())
-            platform::WSACancelBlockingCall();
-        return 0;
-    }
-    return platform::DefWindowProc(window, message, wParam, lParam);
-}
-
-bool DispatchOneMessage() {
-    platform::MSG message{};
-    if (!platform::PeekMessage(&message, 0, 0, 0, platform::PM_REMOVE))
-        return false;
-    platform::DispatchMessage(&message);
-    return true;
-}
+constexpr platform::UINT PROBES_MESSAGE = platform::WM_USER + 1;
 
 // Runs a program and waits for it; its output is kept when `output` is given.
 bool Run(std::vector<std::string> arguments, std::string* output = nullptr) {
@@ -96,97 +75,58 @@ double Median(std::vector<double> samples) {
     return samples.size() % 2 != 0 ? samples[middle] : (samples[middle - 1] + samples[middle]) / 2;
 }
 
-platform::sockaddr_in Loopback() {
-    platform::sockaddr_in address{};
-    address.sin_family = platform::AF_INET;
-    address.sin_addr.s_addr = platform::inet_addr("127.0.0.1");
-    return address;
-}
-
 double Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void RawEchoProbe(benchmark::State& state) {
-    platform::SOCKET raw =
-        platform::socket(platform::AF_INET, platform::SOCK_RAW, platform::IPPROTO_ICMP);
-    if (raw == platform::INVALID_SOCKET) {
-        state.SkipWithError("cannot open a raw socket");
-        return;
-    }
-    platform::sockaddr_in destination = Loopback();
-    std::vector<double> samples;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        int result = EchoProbe(mainWindow, raw, &destination);
-        double elapsed = Since(start);
-        if (result != 0) {
-            state.SkipWithError("no echo");
-            break;
-        }
-        state.SetIterationTime(elapsed);
-        samples.push_back(elapsed * 1e6);
-    }
-    platform::closesocket(raw);
-    state.counters["median_us"] = Median(samples);
-}
-
-void LibraryEchoProbeLoopback(benchmark::State& state) {
-    platform::sockaddr_in destination = Loopback();
-    std::vector<double> samples;
-    for (auto _ : state) {
-        std::uint32_t rtt = 0;
-        auto start = std::chrono::steady_clock::now();
-        int result = LibraryEchoProbe(&destination, 1000, &rtt);
-        double elapsed = Since(start);
-        if (result != 0) {
-            state.SkipWithError("no echo reply");
-            break;
-        }
-        state.SetIterationTime(elapsed);
-        samples.push_back(elapsed * 1e6);
-    }
-    state.counters["median_us"] = Median(samples);
-}
-
-// The ICMP library itself, over a ping socket and over a raw socket.
-void LibraryEcho(benchmark::State& state, bool pingSockets) {
+// One set of `engine` for the whole run, one echo in it at a time, each awaited through
+// the event loop.
+void ProbeSetEcho(benchmark::State& state, int engine, bool pingSockets) {
     using namespace platform;
     if (!AllowPingSockets(pingSockets)) {
         state.SkipWithError("cannot set ping_group_range in the private namespace");
         return;
     }
-    HANDLE handle = IcmpCreateFile();
-    int expected = pingSockets ? ICMP_SOCKET_PING : ICMP_SOCKET_RAW;
-    if (handle == INVALID_HANDLE_VALUE || IcmpHandleKind(handle) != expected) {
-        state.SkipWithError("cannot open the echo handle of this kind");
+    const unsigned char data[56] = "Tarnmap network monitor echo test pattern!!";
+    HANDLE set = CreateProbeSet(mainWindow, PROBES_MESSAGE, engine, 1, data, sizeof data);
+    int expected = pingSockets && engine == PROBE_ECHO_LIBRARY ? ICMP_SOCKET_PING : ICMP_SOCKET_RAW;
+    if (set == INVALID_HANDLE_VALUE || ProbeSetEchoSocketKind(set) != expected) {
+        state.SkipWithError("cannot open the echo socket of this kind");
+        AllowPingSockets(true);
         return;
     }
-    unsigned char data[56] = "Tarnmap network monitor echo test pattern!!";
-    alignas(ICMP_ECHO_REPLY) unsigned char reply[IcmpReplyBufferSize(56)];
-    DWORD loopback = inet_addr("127.0.0.1");
+    const DWORD loopback = inet_addr("127.0.0.1");
+    const DWORD answered = engine == PROBE_ECHO_LIBRARY ? IP_SUCCESS : 0;
     std::vector<double> samples;
+    DWORD key = 0;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        DWORD count = IcmpSendEcho(handle, loopback, data, 56, nullptr, reply, sizeof reply, 1000);
-        auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
-        if (count != 1) {
+        PROBE_OUTCOME outcome{};
+        bool known = StartEchoProbe(set, ++key, loopback, 1000);
+        MSG message{};
+        while (known && !TakeProbeOutcome(set, key, &outcome) && GetMessage(&message, 0, 0, 0) > 0)
+            DispatchMessage(&message);
+        double elapsed = Since(start);
+        if (!known || outcome.status != answered) {
             state.SkipWithError("no echo reply");
             break;
         }
-        state.SetIterationTime(elapsed.count());
-        samples.push_back(elapsed.count() * 1e6);
+        state.SetIterationTime(elapsed);
+        samples.push_back(elapsed * 1e6);
     }
-    IcmpCloseHandle(handle);
+    CloseProbeSet(set);
     AllowPingSockets(true);
     state.counters["median_us"] = Median(samples);
 }
 
-void LibraryEchoPingSocket(benchmark::State& state) {
-    LibraryEcho(state, true);
+void RawEngineEcho(benchmark::State& state) {
+    ProbeSetEcho(state, platform::PROBE_ECHO_RAW, false);
 }
-void LibraryEchoRawSocket(benchmark::State& state) {
-    LibraryEcho(state, false);
+void LibraryEnginePingSocket(benchmark::State& state) {
+    ProbeSetEcho(state, platform::PROBE_ECHO_LIBRARY, true);
+}
+void LibraryEngineRawSocket(benchmark::State& state) {
+    ProbeSetEcho(state, platform::PROBE_ECHO_LIBRARY, false);
 }
 
 // The "time=" that `ping -c 1 -n 127.0.0.1` printed, in microseconds, or a negative value.
@@ -216,10 +156,9 @@ void PingProgram(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(RawEchoProbe)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(LibraryEchoProbeLoopback)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(LibraryEchoPingSocket)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(LibraryEchoRawSocket)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(RawEngineEcho)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(LibraryEnginePingSocket)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(LibraryEngineRawSocket)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(PingProgram)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(300);
 
 int main(int argc, char** argv) {
@@ -230,7 +169,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     platform::InitializeApplication(argc, argv);
     platform::WNDCLASS mainClass{};
-    mainClass.lpfnWndProc = MainProcedure;
+    mainClass.lpfnWndProc = platform::DefWindowProc;
     mainClass.lpszClassName = "BENCHMAIN";
     platform::RegisterClass(&mainClass);
     mainWindow = platform::CreateWindow("BENCHMAIN", "bench", platform::WS_OVERLAPPEDWINDOW, 0, 0,
@@ -240,19 +179,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_echo: no window or no network stack\n");
         return 1;
     }
-    platform::WSASetBlockingHook(DispatchOneMessage);
-    options.waitTimeout = 1000;
-    options.useIcmpLibrary = 1;
-    if (!LoadIcmpLibrary()) {
-        std::fprintf(stderr, "bench_echo: the ICMP library cannot be loaded\n");
-        return 1;
-    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    UnloadIcmpLibrary();
     platform::WSACleanup();
     return 0;
 }

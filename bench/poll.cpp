@@ -208,14 +208,12 @@ int main(int argc, char** argv) {
     }
     platform::ShowWindow(window, platform::SW_SHOW);
     platform::UpdateWindow(window);
-    platform::WSASetBlockingHook(BlockingHook);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     platform::DestroyWindow(window);
-    platform::WSAUnhookBlockingHook();
     platform::WSACleanup();
     return 0;
 }

@@ -1,6 +1,6 @@
 // The ICMP library engine: the library is loaded on first use and kept until shutdown;
-// an echo set (data, reply buffer and echo handle) lives for one probe or one tool run.
-// Order: globals, loading, the echo set, the monitor's probe, texts.
+// an echo set (data, reply buffer and echo handle) lives for one tool run.
+// Order: globals, loading, the echo set, texts.
 #include "icmp/icmplib.h"
 
 #include "icmp/rawecho.h"
@@ -91,23 +91,6 @@ LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set) {
     return ECHO_SET_OPEN;
 }
 
-bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned ttl,
-                     unsigned timeoutMs) {
-    IP_OPTION_INFORMATION header{};
-    header.Ttl = static_cast<std::uint8_t>(ttl);
-    DWORD records =
-        IcmpSendEcho(set->handle, destination, set->data, static_cast<WORD>(set->dataLength),
-                     ttl != 0 ? &header : nullptr, set->reply, set->replySize, timeoutMs);
-    if (records == 0) {
-        set->status = GetLastError();
-        return false;
-    }
-    set->answered = true;
-    set->lastAnswer = *static_cast<const ICMP_ECHO_REPLY*>(set->reply);
-    set->status = set->lastAnswer.Status;
-    return true;
-}
-
 bool StartLibraryEcho(LibraryEchoSet* set, HWND window, UINT message, std::uint32_t destination,
                       unsigned ttl, unsigned timeoutMs) {
     IP_OPTION_INFORMATION header{};
@@ -139,31 +122,6 @@ void CloseLibraryEcho(LibraryEchoSet* set) {
     std::free(set->reply);
     set->reply = nullptr;
     FreeEchoData(set);
-}
-
-/*** the monitor's probe ***/
-
-int LibraryEchoProbe(const sockaddr_in* destination, unsigned timeoutMs, std::uint32_t* rtt) {
-    LibraryEchoSet set;
-    switch (OpenLibraryEcho(&set)) {
-    case ECHO_SET_OPEN:
-        break;
-    case ECHO_SET_NO_HANDLE:
-        return WSAEHOSTUNREACH;
-    default:
-        return -1;
-    }
-    *rtt = 0;
-    int status = 0;
-    if (SendLibraryEcho(&set, destination->sin_addr.s_addr, 0, timeoutMs)) {
-        const ICMP_ECHO_REPLY* record = TakeLibraryEchoAnswer(&set);
-        *rtt = record->RoundTripTime;
-        status = static_cast<int>(record->Status);
-    } else {
-        status = static_cast<int>(set.status);
-    }
-    CloseLibraryEcho(&set);
-    return status;
 }
 
 /*** texts ***/

@@ -1,6 +1,6 @@
 // The echo engine over the system ICMP library: loading and releasing the library, the echo
-// set that the monitor's probe and the ping and trace tools send their echoes through, the
-// texts of the library's status codes and the tools' lines about a reply record.
+// set that the ping and trace tools send their echoes through, the texts of the library's
+// status codes and the tools' lines about a reply record.
 #pragma once
 
 #include "platform/icmplib.h"
@@ -25,9 +25,9 @@ void UnloadIcmpLibrary();
 
 /*** the echo set ***/
 
-// What echoes through the library need from the first to the last of one probe or one tool
-// run: opened once, then one echo sent and its answer taken at a time, then closed. Each
-// echo carries the data length Tool Options had when the set was opened.
+// What echoes through the library need from the first to the last of one tool run: opened
+// once, then one echo sent and its answer taken at a time, then closed. Each echo carries
+// the data length Tool Options had when the set was opened.
 struct LibraryEchoSet {
     const char* data;        // dataLength bytes of the banner, then zero bytes
     bool dataAllocated;      // data is the set's own, freed on closing
@@ -51,31 +51,18 @@ enum LibraryEchoOpening {
 // bounds and makes the data, the reply buffer and the echo handle.
 LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set);
 // Sends one echo to `destination` (IPv4, network order) with time-to-live `ttl` (0: the
-// system's) and waits up to `timeoutMs` for its answer. True when the answer made a reply
-// record (the echo reply, or a router's error about it); false when none came, with the
-// reason in `status`.
-bool SendLibraryEcho(LibraryEchoSet* set, std::uint32_t destination, unsigned ttl,
-                     unsigned timeoutMs);
-// The same echo without waiting: sent, and its end posted to `window` as `message` (word
-// parameter the set's handle). True when it is under way; false when it failed before
-// anything was sent, with the reason in `status`.
+// system's) and returns; its end, an answer or `timeoutMs` passed, is posted to `window` as
+// `message` (word parameter the set's handle). True when it is under way; false when it
+// failed before anything was sent, with the reason in `status`.
 bool StartLibraryEcho(LibraryEchoSet* set, platform::HWND window, platform::UINT message,
                       std::uint32_t destination, unsigned ttl, unsigned timeoutMs);
 // On the end of that echo: true when its answer made a reply record, false when none came,
-// with the reason in `status`, as SendLibraryEcho tells them.
+// with the reason in `status`.
 bool TakeLibraryEchoEnd(LibraryEchoSet* set);
 // The record of the last answer that made one since the set was opened; null before any.
 const platform::ICMP_ECHO_REPLY* TakeLibraryEchoAnswer(const LibraryEchoSet* set);
 // Releases the echo handle, the reply buffer and the data of an open set.
 void CloseLibraryEcho(LibraryEchoSet* set);
-
-/*** the monitor's probe ***/
-
-// One echo to `destination`, waiting up to `timeoutMs`. 0 reply, with the round trip in
-// `*rtt`; a library status or system error; 10065 no echo handle; -1 no library or no
-// buffer. Prints nothing.
-int LibraryEchoProbe(const platform::sockaddr_in* destination, unsigned timeoutMs,
-                     std::uint32_t* rtt);
 
 /*** texts ***/
 

@@ -1,16 +1,12 @@
-// The raw-socket echo engine. Order: globals, request building, the wait for an answer,
-// the monitor's exchange, the ping's and the trace's send and receive, the two parsers, and
-// the results-box output. Multi-byte fields of our requests are written least significant
-// byte first and read back the same way, so identifiers match whatever the wire order.
+// The raw-socket echo engine. Order: globals, request building, the ping's and the trace's
+// send and receive, the two parsers, and the results-box output. Multi-byte fields of our requests
+// are written least significant byte first and read back the same way, so identifiers match
+// whatever the wire order.
 #include "icmp/rawecho.h"
 
 #include "icmp/icmplib.h"
 #include "icmp/sockerr.h"
-#include "icmp/waittimer.h"
-#include "model/settings.h"
 #include "platform/dialog.h"
-#include "platform/icmplib.h"
-#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/window.h"
 
@@ -49,12 +45,6 @@ static void WriteWord(unsigned char* bytes, std::uint16_t value) {
 
 static void DottedAddress(in_addr address, char* text) {
     std::snprintf(text, DOTTED_SIZE, "%s", inet_ntoa(address));
-}
-
-// Arms the time-out of one wait. A wait that cannot be bounded is not begun: the caller
-// treats it as a wait that ended without a datagram.
-static bool ArmWaitTimer(HWND window) {
-    return SetTimer(window, WAIT_TIMER_ID, options.waitTimeout, nullptr) != 0;
 }
 
 static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length, in_addr* sender) {
@@ -96,69 +86,6 @@ static int SendRequest(SOCKET socket, const sockaddr_in* destination, const unsi
                        int length) {
     return sendto(socket, reinterpret_cast<const char*>(buffer), length, 0,
                   reinterpret_cast<const sockaddr*>(destination), sizeof(sockaddr_in));
-}
-
-/*** the wait for an answer ***/
-
-// Receives datagrams into `buffer` (`size` bytes) until one answers `request`, with the WAIT
-// timer armed by the caller: the timer cuts a receive that blocks, and the deadline counted
-// here ends a wait in which datagrams arrive back to back and no receive ever blocks. What
-// is passed over is printed in verbose lines when `printPassedOver`. 0 with the answer's
-// length and sender; else WSAEINTR (time-out, cut wait) or the receive's error.
-static int ReceiveAnswer(SOCKET socket, unsigned char* buffer, int size,
-                         const EchoRequestKey& request, bool printPassedOver, int* length,
-                         in_addr* sender) {
-    std::uint32_t start = GetTickCount();
-    for (;;) {
-        int received = ReceiveDatagram(socket, buffer, size, sender);
-        if (received == SOCKET_ERROR) {
-            // A datagram too long for the buffer is none of our answers.
-            if (WSAGetLastError() != WSAEMSGSIZE)
-                return WSAGetLastError();
-        } else if (MatchEchoAnswer(buffer, received, sender->s_addr, ECHO_SOCKET_RAW, request) !=
-                   ECHO_MATCH_NONE) {
-            *length = received;
-            return 0;
-        } else if (printPassedOver) {
-            ParsePingPacket(buffer, received, *sender, PACKET_RECEIVED, nullptr, nullptr);
-        }
-        if (GetTickCount() - start >= options.waitTimeout || TerminationRequested())
-            return WSAEINTR;
-    }
-}
-
-/*** the monitor's exchange ***/
-
-bool SendEchoRequest(const EchoRequestKey& request, SOCKET socket, unsigned char* buffer,
-                     unsigned dataLength) {
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    destination.sin_addr.s_addr = request.destination;
-    int length = BuildEchoRequest(buffer, request.identifier, request.sequence, dataLength);
-    return SendRequest(socket, &destination, buffer, length) == length;
-}
-
-int ReceiveEchoReply(HWND window, SOCKET socket, const EchoRequestKey& request,
-                     unsigned char* buffer) {
-    if (!ArmWaitTimer(window))
-        return ECHO_NO_REPLY;
-    int length = 0;
-    in_addr sender;
-    int error = ReceiveAnswer(socket, buffer, MONITOR_REPLY_SIZE, request, false, &length, &sender);
-    KillTimer(window, WAIT_TIMER_ID);
-    if (error != 0)
-        return ECHO_NO_REPLY;
-    int header = (buffer[0] & 0x0F) * 4;
-    return buffer[header] == 0 ? 0 : ECHO_ICMP_ERROR;
-}
-
-int EchoProbe(HWND window, SOCKET socket, const sockaddr_in* destination) {
-    unsigned char request[MONITOR_DATA_LENGTH + ICMP_HEADER_SIZE];
-    unsigned char reply[MONITOR_REPLY_SIZE] = {};
-    EchoRequestKey key{destination->sin_addr.s_addr, LOWORD(window), NextEchoSequence()};
-    if (!SendEchoRequest(key, socket, request, MONITOR_DATA_LENGTH))
-        return WSAEHOSTUNREACH;
-    return ReceiveEchoReply(window, socket, key, reply);
 }
 
 /*** the ping ***/

@@ -1,7 +1,7 @@
-// The raw-socket echo engine: echo requests built byte by byte with their checksum, sent
-// through a raw ICMP socket, their answer awaited under the WAIT timer past every datagram
-// that does not answer them, and the parsers that turn what came back into result codes and
-// the lines of the ping and trace tools. Also the tools' options, the open tool's share of
+// The raw-socket echo engine of the ping and trace tools: echo requests built byte by byte
+// with their checksum and sent through a raw ICMP socket, their answers taken from it as
+// they come, past every datagram that does not answer them, and the parsers that turn what
+// came back into result codes and lines. Also the tools' options, the open tool's share of
 // the engine and the results-box output shared by the tools.
 #pragma once
 
@@ -13,12 +13,10 @@
 
 /*** sizes ***/
 
-constexpr unsigned ICMP_HEADER_SIZE = 8;     // type, code, checksum, identifier, sequence
-constexpr unsigned IP_HEADER_MAX_SIZE = 60;  // header length nibble 15
-constexpr unsigned ECHO_BUFFER_SIZE = 4096;  // the ping's request and reply buffers
-constexpr unsigned MONITOR_DATA_LENGTH = 40; // the monitor's request: 48 bytes
-constexpr unsigned MONITOR_REPLY_SIZE = 128; // the monitor's reply buffer
-constexpr unsigned TRACE_DATA_LENGTH = 58;   // the trace's request: 66 bytes
+constexpr unsigned ICMP_HEADER_SIZE = 8;    // type, code, checksum, identifier, sequence
+constexpr unsigned IP_HEADER_MAX_SIZE = 60; // header length nibble 15
+constexpr unsigned ECHO_BUFFER_SIZE = 4096; // the ping's request and reply buffers
+constexpr unsigned TRACE_DATA_LENGTH = 58;  // the trace's request: 66 bytes
 constexpr unsigned TRACE_REQUEST_SIZE = TRACE_DATA_LENGTH + ICMP_HEADER_SIZE;
 constexpr unsigned TRACE_REPLY_SIZE = TRACE_DATA_LENGTH * 2; // 116
 constexpr unsigned DEFAULT_ECHO_DATA_LENGTH = 56;
@@ -26,10 +24,6 @@ constexpr unsigned DEFAULT_ECHO_DATA_LENGTH = 56;
 // longest IP header in front must fit the ping's reply buffer.
 constexpr unsigned ECHO_DATA_LENGTH_MIN = 4;
 constexpr unsigned ECHO_DATA_LENGTH_MAX = ECHO_BUFFER_SIZE - IP_HEADER_MAX_SIZE - ICMP_HEADER_SIZE;
-
-// EchoProbe's results besides 0 (reply) and WSAEHOSTUNREACH (send failed).
-constexpr int ECHO_ICMP_ERROR = 11; // an ICMP error about the request (unreachable, ...)
-constexpr int ECHO_NO_REPLY = 15;   // nothing answered: time-out, cut wait, receive error
 
 // The prefix of the parser's lines for messages other than echo replies.
 enum PacketMode { PACKET_RECEIVED = 0, PACKET_SENT = 1 };
@@ -80,20 +74,6 @@ int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint1
 
 // The echo data length as the engines use it: within ECHO_DATA_LENGTH_MIN..ECHO_DATA_LENGTH_MAX.
 unsigned BoundEchoDataLength(unsigned requested);
-
-/*** the monitor's exchange ***/
-
-// Sends one request from `window` (identifier: its low 16 bits, sequence: the next of the
-// process-wide counter, 40 data bytes) and waits up to WAIT for its answer, with
-// WAIT_TIMER_ID armed on `window`. 0 reply; 11 an ICMP error about the request; 15 nothing
-// answered (time-out, cut wait, receive error); 10065 the request could not be sent.
-int EchoProbe(platform::HWND window, platform::SOCKET socket,
-              const platform::sockaddr_in* destination);
-bool SendEchoRequest(const EchoRequestKey& request, platform::SOCKET socket, unsigned char* buffer,
-                     unsigned dataLength);
-// `buffer` holds MONITOR_REPLY_SIZE bytes. 0, 11 or 15 as above.
-int ReceiveEchoReply(platform::HWND window, platform::SOCKET socket, const EchoRequestKey& request,
-                     unsigned char* buffer);
 
 /*** the ping ***/
 

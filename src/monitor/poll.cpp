@@ -109,12 +109,6 @@ void OnPollTick(HWND window) {
     RunCountedPollCycle(window);
 }
 
-void OnWaitTimeout(HWND window) {
-    KillTimer(window, WAIT_TIMER_ID);
-    if (WSAIsBlocking())
-        WSACancelBlockingCall();
-}
-
 /*** starting checks ***/
 
 static bool IsDigit(char c) {

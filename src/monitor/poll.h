@@ -3,7 +3,6 @@
 // alarms. A cycle runs on the messages of its window; nothing in it waits.
 #pragma once
 
-#include "icmp/waittimer.h"
 #include "platform/messages.h"
 #include "platform/types.h"
 
@@ -54,8 +53,6 @@ void StopPollTimer();
 
 // The countdown's tick (timer POLL_TIMER_ID): a cycle when it has run out.
 void OnPollTick(platform::HWND window);
-// The tools' echo time-out (WAIT_TIMER_ID): cancels their blocking call.
-void OnWaitTimeout(platform::HWND window);
 
 // Starts a cycle over the host table and returns; `window` gets its messages and its
 // done message. Nothing when a cycle is under way. False when none was started.

@@ -1,15 +1,13 @@
 // The system ICMP library on Linux: the table of open echo handles, each a ping socket or a
-// raw ICMP socket (platform/echosocket), the one echo exchange IcmpSendEcho waits for, and
-// the exchange IcmpSendEcho2 leaves to the event loop, which posts its end. Order: the pure
-// helpers (checksum, status mapping, raw datagram reader), the handle table, the reply
-// record, the waiting exchange, the asynchronous one, then the public calls.
+// raw ICMP socket (platform/echosocket), and the echo exchange IcmpSendEcho2 leaves to the
+// event loop, which posts its end. Order: the pure helpers (checksum, status mapping, raw
+// datagram reader), the handle table, the reply record, the exchange, then the public
+// calls.
 #include "platform/icmplib.h"
 
 #include "platform/capability_internal.h"
-#include "platform/signals_internal.h"
 #include "platform/echosocket_internal.h"
 #include "platform/messages_internal.h"
-#include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/system_internal.h"
 #include "platform/testing_sys.h"
@@ -22,7 +20,6 @@
 #include <cstring>
 #include <memory>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -114,8 +111,8 @@ namespace {
 constexpr unsigned kHandleSlots = 16;
 constexpr unsigned kSlotBits = 5; // slot number + 1, 1 to 16
 constexpr int kUnknownSetting = -2;
-constexpr std::int64_t kLongestPollMs = 3600000; // a DWORD time-out exceeds poll's int
-constexpr int kMessagesPerWake = 1024;           // read at one wake-up; the rest at the next
+constexpr std::int64_t kLongestTimerMs = 3600000; // a DWORD time-out exceeds the timer's int
+constexpr int kMessagesPerWake = 1024;            // read at one wake-up; the rest at the next
 
 // The request IcmpSendEcho2 left to the event loop, and where its end is told.
 struct PendingEcho {
@@ -275,7 +272,7 @@ DWORD SendRequest(EchoHandleSlot* slot, DWORD destination, const void* requestDa
 
 // ---- The reply record ----
 
-// What the wait found.
+// What an exchange came to.
 struct EchoOutcome {
     bool answered; // a record of an answer is to be made
     DWORD status;  // the record's status, or the failure when not answered
@@ -339,36 +336,7 @@ void WriteReplyRecord(void* replyBuffer, DWORD replySize, const EchoOutcome& out
         std::memcpy(replyBytes + sizeof record, outcome.data, dataSize);
 }
 
-// ---- The waiting exchange ----
-
-// Waits until `deadline` for the answer to the request with `sequence`. What is already
-// queued is read even when the deadline has passed, so a time-out of 0 still finds an
-// answer that came at once. A termination signal ends the wait at once.
-EchoOutcome AwaitAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t sequence,
-                        std::int64_t deadline) {
-    EchoOutcome outcome{};
-    for (;;) {
-        std::int64_t remaining = deadline - MonotonicNanoseconds();
-        std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
-        if (milliseconds > kLongestPollMs)
-            milliseconds = kLongestPollMs;
-        short seen = 0;
-        int ready =
-            WaitUnlessTerminated(slot->descriptor, POLLIN, static_cast<int>(milliseconds), &seen);
-        if (ready < 0 && errno != EINTR) {
-            outcome.status = errno == ECANCELED ? ERROR_OPERATION_ABORTED : IP_GENERAL_FAILURE;
-            return outcome;
-        }
-        if (ready > 0 && TakeAnswer(slot, destination, sequence, &outcome))
-            return outcome;
-        if (remaining <= 0) {
-            outcome.status = IP_REQ_TIMED_OUT;
-            return outcome;
-        }
-    }
-}
-
-// ---- The asynchronous exchange ----
+// ---- The exchange ----
 
 void FinishPendingEcho(EchoHandleSlot* slot, const EchoOutcome& outcome) {
     PendingEcho& pending = slot->pending;
@@ -508,31 +476,6 @@ int IcmpHandleKind(HANDLE handle) {
     return slot == nullptr ? ICMP_SOCKET_NONE : slot->kind;
 }
 
-DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WORD requestSize,
-                   const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
-                   DWORD timeoutMs) {
-    EchoHandleSlot* slot = SlotOfHandle(handle);
-    if (slot == nullptr)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (slot->pending.active)
-        return Fail(ERROR_BUSY);
-    std::uint16_t sequence = 0;
-    std::int64_t sentRealtime = 0;
-    std::int64_t sent = 0;
-    DWORD status = SendRequest(slot, destination, requestData, requestSize, options, replyBuffer,
-                               replySize, &sequence, &sentRealtime, &sent);
-    if (status != IP_SUCCESS)
-        return Fail(status);
-    std::int64_t deadline = sent + static_cast<std::int64_t>(timeoutMs) * 1000000;
-    EchoOutcome outcome = AwaitAnswer(slot, destination, sequence, deadline);
-    if (!outcome.answered)
-        return Fail(outcome.status);
-    WriteReplyRecord(replyBuffer, replySize, outcome,
-                     RoundTripMilliseconds(sentRealtime, outcome.arrival));
-    SetLastError(outcome.status);
-    return 1;
-}
-
 DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
                     const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
                     void* replyBuffer, DWORD replySize, DWORD timeoutMs) {
@@ -559,7 +502,7 @@ DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
     pending.replyBuffer = replyBuffer;
     pending.replySize = replySize;
     pending.notifier->setEnabled(true);
-    std::int64_t milliseconds = timeoutMs < kLongestPollMs ? timeoutMs : kLongestPollMs;
+    std::int64_t milliseconds = timeoutMs < kLongestTimerMs ? timeoutMs : kLongestTimerMs;
     pending.timer->start(static_cast<int>(milliseconds));
     return Fail(ERROR_IO_PENDING);
 }

@@ -1,6 +1,6 @@
 // The system ICMP library: echo handles that send one ICMP echo request to an IPv4 address
-// and wait for its answer, or leave the wait to the event loop and post its end, with the
-// reply record and status codes of the Win32 ICMP API. Built on Linux ping sockets, or on
+// and leave the wait for its answer to the event loop, which posts its end, with the reply
+// record and status codes of the Win32 ICMP API. Built on Linux ping sockets, or on
 // a raw ICMP socket where ping sockets are refused. Called from one thread, the
 // user-interface thread, like the rest of the layer.
 #pragma once
@@ -50,7 +50,7 @@ struct IP_OPTION_INFORMATION {
     std::uint8_t* OptionsData; // the IP options; never filled in a reply record
 };
 
-// The first record of the reply buffer after IcmpSendEcho.
+// The first record of the reply buffer after an echo's end.
 struct ICMP_ECHO_REPLY {
     DWORD Address;                 // who answered, IPv4 in network order
     DWORD Status;                  // IP_SUCCESS or an IP_* code above
@@ -61,7 +61,7 @@ struct ICMP_ECHO_REPLY {
     IP_OPTION_INFORMATION Options; // Ttl and Tos of the answering datagram
 };
 
-// The smallest reply buffer IcmpSendEcho accepts for `requestSize` bytes of data: one
+// The smallest reply buffer IcmpSendEcho2 accepts for `requestSize` bytes of data: one
 // record, the echoed data, and 8 bytes for an ICMP error.
 constexpr std::size_t IcmpReplyBufferSize(std::size_t requestSize) {
     return sizeof(ICMP_ECHO_REPLY) + requestSize + 8;
@@ -85,12 +85,15 @@ HANDLE IcmpCreateFile();
 bool IcmpCloseHandle(HANDLE handle);
 
 // Sends one echo request carrying `requestSize` bytes of `requestData` to `destination`
-// (IPv4, network order) and waits up to `timeoutMs` for its answer, blocking the caller
-// and dispatching nothing, unless a termination signal comes first. `options` (may be null) gives
-// the request's TTL, TOS and the don't-fragment flag. The reply buffer must hold
-// IcmpReplyBufferSize(requestSize) bytes and be aligned for an ICMP_ECHO_REPLY.
+// (IPv4, network order) and returns 0 at once with GetLastError() ERROR_IO_PENDING; the
+// answer is awaited on the event loop (a socket notifier and a precise timer). `options`
+// (may be null) gives the request's TTL, TOS and the don't-fragment flag. The reply buffer
+// must hold IcmpReplyBufferSize(requestSize) bytes, be aligned for an ICMP_ECHO_REPLY and
+// stay valid until the end is posted.
 //
-// Returns 1 with one ICMP_ECHO_REPLY at the start of `replyBuffer` when something
+// Where Win32 signals an event or queues an APC, this library posts `message` to `window`
+// when the exchange ends (word parameter: the echo handle; long parameter: the status),
+// after writing one ICMP_ECHO_REPLY at the start of `replyBuffer`. When something
 // answered the request:
 //   - our echo reply, from `destination` alone: Status IP_SUCCESS, Address `destination`,
 //     the echoed data at Data
@@ -105,15 +108,18 @@ bool IcmpCloseHandle(HANDLE handle);
 //         unknown, isolated or prohibited host 11003, communication prohibited (code 13)
 //         11004, any other code 11003;
 //       source quench 11016; parameter problem 11015.
-// In both cases RoundTripTime runs from the send to the answer, GetLastError() equals the
-// Status, and Options.Flags and OptionsSize are 0. Everything else that arrives meanwhile
-// (replies from other hosts, to other requests, other programs' traffic) is passed over
-// and the wait goes on.
+// In both cases RoundTripTime runs from the send to the answer, and Options.Flags and
+// OptionsSize are 0. Everything else that arrives meanwhile (replies from other hosts, to
+// other requests, other programs' traffic) is passed over and the wait goes on. When
+// nothing answered within `timeoutMs`, the record holds only the Status IP_REQ_TIMED_OUT.
+// What the socket holds is read before the time-out is declared, and an answer counts when
+// the kernel took it in within `timeoutMs` of the send, however busy the program was. One
+// echo per handle at a time: another on it fails with ERROR_BUSY until the end is posted.
+// IcmpCloseHandle ends the exchange without a message, and withdraws a posted one not yet
+// taken.
 //
-// Returns 0, with the reason in GetLastError() and the reply buffer untouched, when no
-// record is made:
-//   IP_REQ_TIMED_OUT nothing answered within `timeoutMs` (with 0, nothing had answered
-//     by the time the request was sent);
+// Returns 0 with the reason in GetLastError(), posting nothing and leaving the reply
+// buffer untouched, when the request is not sent:
 //   IP_DEST_NET_UNREACHABLE, IP_DEST_HOST_UNREACHABLE this host has no route or no
 //     neighbour for the destination;
 //   IP_PACKET_TOO_BIG the request does not fit a datagram or the path;
@@ -121,36 +127,17 @@ bool IcmpCloseHandle(HANDLE handle);
 //   IP_BUF_TOO_SMALL the reply buffer is smaller than IcmpReplyBufferSize(requestSize);
 //   IP_BAD_OPTION options with OptionsSize other than 0;
 //   IP_NO_RESOURCES out of buffers;
-//   IP_GENERAL_FAILURE any other system failure;
-//   ERROR_OPERATION_ABORTED a termination signal arrived before the answer (the wait
-//     watches for one, so the program's end is never held up by an echo);
+//   IP_GENERAL_FAILURE any other system failure, or no event loop to end the exchange;
+//   ERROR_BUSY an echo of this handle is still out;
 //   ERROR_INVALID_HANDLE `handle` is not open; ERROR_INVALID_PARAMETER null buffers.
-DWORD IcmpSendEcho(HANDLE handle, DWORD destination, const void* requestData, WORD requestSize,
-                   const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
-                   DWORD timeoutMs);
-
-// The same exchange without waiting: sends the request as IcmpSendEcho does and returns 0
-// at once with GetLastError() ERROR_IO_PENDING. Where Win32 signals an event or queues an
-// APC, this library posts `message` to `window` when the exchange ends (word parameter: the
-// echo handle; long parameter: the status), after writing one reply record into
-// `replyBuffer`: the answer's, as IcmpSendEcho writes it, or a record with only the Status
-// of the failure (IP_REQ_TIMED_OUT when nothing answered within `timeoutMs`). The reply
-// buffer must stay valid until then. The wait is a socket notifier and a precise timer on
-// the event loop; what the socket holds is read before the time-out is declared, and an
-// answer counts when the kernel took it in within `timeoutMs` of the send, however busy the
-// program was. One echo per handle at a time: another IcmpSendEcho or IcmpSendEcho2 on it
-// fails with ERROR_BUSY until the end is posted. IcmpCloseHandle ends the exchange
-// without a message, and withdraws a posted one not yet taken. Failures found before
-// anything is sent return 0 with the reason in GetLastError(), as IcmpSendEcho's do, and
-// post nothing.
 DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
                     const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
                     void* replyBuffer, DWORD replySize, DWORD timeoutMs);
 
 // After the end of IcmpSendEcho2 was posted, and until its handle is closed: 1 when the
-// record in `replyBuffer` is an answer (GetLastError() its Status, as after IcmpSendEcho),
-// 0 when it tells a failure (GetLastError() the Status); 0 with ERROR_INVALID_PARAMETER for
-// a buffer no open handle wrote.
+// record in `replyBuffer` is an answer (GetLastError() its Status), 0 when it tells a
+// failure (GetLastError() the Status); 0 with ERROR_INVALID_PARAMETER for a buffer no open
+// handle wrote.
 DWORD IcmpParseReplies(void* replyBuffer, DWORD replySize);
 
 // The status of this thread's last ICMP library call is in GetLastError() (system.h).

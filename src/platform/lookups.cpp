@@ -1,7 +1,7 @@
 // The look-up workers: a queue of jobs, up to maxLookupWorkers threads that take them and
-// ask the system's resolver, and the way answers come back: an eventfd per blocking
-// caller, or one eventfd for all event-driven callers, watched on the user-interface
-// thread. Order: the job, the resolver call, the workers, the user-interface side.
+// ask the system's resolver, and the way answers come back: one eventfd for all callers,
+// watched on the user-interface thread. Order: the resolver call, the workers, the
+// user-interface side.
 #include "platform/lookups_internal.h"
 
 #include <QCoreApplication>
@@ -23,11 +23,6 @@
 #include <unordered_map>
 
 namespace platform {
-
-LookupJob::~LookupJob() {
-    if (wakeDescriptor >= 0)
-        ::close(wakeDescriptor);
-}
 
 namespace {
 
@@ -89,10 +84,10 @@ struct LookupWorkers {
     std::mutex lock;
     std::condition_variable jobWaiting;
     std::deque<std::shared_ptr<LookupJob>> queue;     // not yet taken by a worker
-    std::vector<std::shared_ptr<LookupJob>> finished; // event-driven jobs with their answer
+    std::vector<std::shared_ptr<LookupJob>> finished; // jobs with their answer
     int running = 0;                                  // worker threads alive
     int idle = 0;                                     // of them, waiting for a job
-    int completion = -1; // eventfd: event-driven answers are waiting in `finished`
+    int completion = -1;                              // eventfd: answers are waiting in `finished`
 };
 
 LookupWorkers* workers = new LookupWorkers;
@@ -124,23 +119,18 @@ void RunWorker() {
         workers->queue.pop_front();
         held.unlock();
         Resolve(*job);
-        job->finished.store(true, std::memory_order_release);
         std::uint64_t one = 1;
         held.lock();
-        int wake = job->wakeDescriptor;
-        if (job->done) {
-            workers->finished.push_back(job);
-            wake = workers->completion;
-        }
+        workers->finished.push_back(job);
         // An eventfd write of 1 cannot fail short of overflow.
-        ssize_t ignored = ::write(wake, &one, sizeof one);
+        ssize_t ignored = ::write(workers->completion, &one, sizeof one);
         (void)ignored;
     }
 }
 
 // ---- The user-interface side ----
 
-// The event-driven look-ups under way, by number; and the watcher of `completion`.
+// The look-ups under way, by number; and the watcher of `completion`.
 std::unordered_map<std::uint64_t, std::shared_ptr<LookupJob>> lookupsUnderWay;
 QSocketNotifier* completionNotifier = nullptr;
 std::uint64_t lastLookupNumber = 0;
@@ -168,7 +158,7 @@ bool WatchCompletions() {
 bool QueueLookup(const std::shared_ptr<LookupJob>& job) {
     static bool forkWatched = pthread_atfork(nullptr, nullptr, ForgetWorkersAfterFork) == 0;
     (void)forkWatched;
-    if (job->done && !WatchCompletions())
+    if (!WatchCompletions())
         return false;
     job->number = ++lastLookupNumber;
     std::lock_guard<std::mutex> held(workers->lock);
@@ -184,8 +174,7 @@ bool QueueLookup(const std::shared_ptr<LookupJob>& job) {
     }
     workers->queue.push_back(job);
     workers->jobWaiting.notify_one();
-    if (job->done)
-        lookupsUnderWay[job->number] = job;
+    lookupsUnderWay[job->number] = job;
     return true;
 }
 

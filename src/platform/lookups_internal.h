@@ -1,11 +1,9 @@
-// Name look-ups on worker threads, shared by the blocking look-up calls, the asynchronous
-// ones and the probe set: a queue that a few workers take jobs from, so a look-up beyond
-// the workers' number waits its turn instead of failing. Included only by
-// src/platform/*.cpp.
+// Name look-ups on worker threads, shared by the asynchronous look-up calls and the probe
+// set: a queue that a few workers take jobs from, so a look-up beyond the workers' number
+// waits its turn instead of failing. Included only by src/platform/*.cpp.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,20 +27,15 @@ struct LookupJob {
     bool byAddress = false;
     std::string name;
     unsigned char address[4] = {};
-    // Who hears of the answer: a blocking caller waits for `wakeDescriptor` (an eventfd the
-    // worker signals); an event-driven one gets `done`, run on the user-interface thread
-    // from the event loop.
-    int wakeDescriptor = -1;
+    // Who hears of the answer: `done`, run on the user-interface thread from the event loop.
     std::function<void(const LookupAnswer& answer)> done;
-    std::atomic<bool> finished{false};
-    LookupAnswer answer;      // written by the worker before `finished`
+    LookupAnswer answer;      // written by the worker before it signals the answer
     std::uint64_t number = 0; // given by QueueLookup, never 0 and never given twice
     bool abandoned = false;   // user-interface thread: `done` is not to run
 
     LookupJob() = default;
     LookupJob(const LookupJob&) = delete;
     LookupJob& operator=(const LookupJob&) = delete;
-    ~LookupJob();
 };
 
 // The workers that run at most at once; workers of abandoned look-ups may still wait for a
@@ -53,8 +46,8 @@ constexpr int maxLookupWorkers = 8;
 // started. A job with `done` needs the event loop (a QCoreApplication) to hear of it.
 bool QueueLookup(const std::shared_ptr<LookupJob>& job);
 
-// The job's `done` will not run; its worker finishes alone. False when no event-driven
-// look-up with this number is under way.
+// The job's `done` will not run; its worker finishes alone. False when no look-up with
+// this number is under way.
 bool AbandonLookup(std::uint64_t number);
 
 // The number the last queued look-up got.

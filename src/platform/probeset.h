@@ -32,7 +32,7 @@ struct PROBE_OUTCOME {
     // Echo, library engine: IP_SUCCESS; the status of an ICMP error quoting the request
     //   (IcmpErrorStatus); IP_REQ_TIMED_OUT; a send failure (IP_DEST_NET_UNREACHABLE,
     //   IP_DEST_HOST_UNREACHABLE, IP_PACKET_TOO_BIG, IP_NO_RESOURCES, IP_GENERAL_FAILURE,
-    //   IP_BAD_DESTINATION for 0.0.0.0 and 255.255.255.255), as IcmpSendEcho gives them.
+    //   IP_BAD_DESTINATION for 0.0.0.0 and 255.255.255.255), as IcmpSendEcho2 gives them.
     // Connect: 0 when it connected or was refused (the host is there either way);
     //   PROBE_CONNECT_TIMED_OUT; else the Winsock number of the failure (10051, 10065,
     //   10060, ...).
@@ -76,8 +76,8 @@ HANDLE CreateProbeSet(HWND window, UINT message, int echoEngine, unsigned expect
 bool StartEchoProbe(HANDLE set, DWORD key, DWORD destination, DWORD timeoutMs);
 // `port` in host order; a non-blocking connect, closed as soon as its outcome is known.
 bool StartConnectProbe(HANDLE set, DWORD key, DWORD destination, WORD port, DWORD timeoutMs);
-// The look-up runs on the workers that serve gethostbyname, queued behind them when all
-// are busy; it is not cut off at the deadline. Its answer, when it comes later and no probe
+// The look-up runs on the workers that serve WSAAsyncGetHostByName, queued behind them when
+// all are busy; it is not cut off at the deadline. Its answer, when it comes later and no probe
 // waits for it any more (its deadline passed, or it was cancelled or its set closed), is
 // kept in the layer for the next look-up probe of the same name, in any set, which then
 // has its outcome at once; a kept answer is dropped when taken, after 24 hours, or when 256

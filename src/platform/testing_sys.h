@@ -53,7 +53,7 @@ constexpr int ICMP_SOCKET_RAW = 2;  // raw ICMP socket, needs CAP_NET_RAW
 // The socket kind behind an open echo handle, ICMP_SOCKET_NONE when it is not open.
 int IcmpHandleKind(HANDLE handle);
 
-// The reply status of an ICMP error of `type` and `code` (IcmpSendEcho's table), or
+// The reply status of an ICMP error of `type` and `code` (IcmpSendEcho2's table), or
 // IP_SUCCESS for a type that is not an error about our request (echo reply, redirect, ...).
 DWORD IcmpErrorStatus(int type, int code);
 

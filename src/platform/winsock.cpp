@@ -1,18 +1,15 @@
-// Winsock 1.1 on non-blocking POSIX sockets: the socket table, the blocking-call loop that
-// runs the hook between short poll() waits, name look-ups on worker threads, and the
-// translation of system error numbers into Winsock's.
+// Winsock 1.1 on non-blocking POSIX sockets: the socket table, socket events as window
+// messages, name look-ups on worker threads answered by messages, and the translation of
+// system error numbers into Winsock's. No call waits.
 //
 // Order: the system headers and the values taken from them; our header; the error tables;
-// the socket table and the blocking-call state; start-up and the hook; sockets; addresses;
-// name look-ups.
+// the socket table; start-up; sockets; addresses; listeners; look-ups.
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,8 +61,6 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #include "platform/capability_internal.h"
 #include "platform/lookups_internal.h"
 #include "platform/messages.h"
-#include "platform/signals.h"
-#include "platform/signals_internal.h"
 #include "platform/testing_sys.h"
 
 namespace platform {
@@ -80,7 +75,7 @@ struct ErrorTranslation {
 };
 
 // Every errno a socket call or a look-up can meet here. A connect in progress is "would
-// block" on this stack; WSAEINPROGRESS means another blocking call is running.
+// block" on this stack.
 constexpr ErrorTranslation errnoTable[] = {
     {EINTR, WSAEINTR},
     {EBADF, WSAEBADF},
@@ -157,15 +152,14 @@ int WinsockErrorFromResolver(int resolverError) {
     }
 }
 
-// ---- The socket table and the blocking-call state ----
+// ---- The socket table ----
 
 namespace {
 
 struct SocketRecord {
     bool inUse;
-    int descriptor;   // the system's socket, always in non-blocking mode
-    int type;         // SOCK_STREAM, SOCK_DGRAM or SOCK_RAW
-    bool nonBlocking; // calls fail with WSAEWOULDBLOCK instead of waiting
+    int descriptor; // the system's socket, always in non-blocking mode
+    int type;       // SOCK_STREAM, SOCK_DGRAM or SOCK_RAW
     // Events selected with WSAAsyncSelect, and the window message that reports them.
     HWND window;
     UINT message;
@@ -179,33 +173,20 @@ struct SocketRecord {
 
 constexpr int maxSockets = 256;    // reported as iMaxSockets
 constexpr int maxDatagram = 65507; // the largest UDP payload over IPv4
-constexpr int waitSliceMs = 10;    // longest wait between two calls of the blocking hook
 
 SocketRecord socketTable[maxSockets];
 int startupCount = 0; // WSAStartup calls not yet matched by WSACleanup
 int lastError = 0;
-
-bool DefaultBlockingHook() {
-    return false; // nothing to dispatch: the blocking call just waits
-}
-
-BlockingHookProc installedHook = nullptr; // null: the default hook
-bool blockingCallActive = false;
-bool cancelRequested = false; // set by WSACancelBlockingCall, seen after the hook returns
 
 int Fail(int error) {
     lastError = error;
     return SOCKET_ERROR;
 }
 
-// Every call that may wait or change the stack's state starts here.
+// Every call that changes the stack's state or uses a socket starts here.
 bool MayCall() {
     if (startupCount == 0) {
         lastError = WSANOTINITIALISED;
-        return false;
-    }
-    if (blockingCallActive) {
-        lastError = WSAEINPROGRESS;
         return false;
     }
     return true;
@@ -217,41 +198,6 @@ SocketRecord* FindSocket(SOCKET socket) {
             return &record;
     }
     return nullptr;
-}
-
-// Marks a blocking call as in progress for its lifetime.
-class BlockingCall final {
-  public:
-    BlockingCall() {
-        blockingCallActive = true;
-        cancelRequested = false;
-    }
-    ~BlockingCall() {
-        blockingCallActive = false;
-        cancelRequested = false;
-    }
-    BlockingCall(const BlockingCall&) = delete;
-    BlockingCall& operator=(const BlockingCall&) = delete;
-};
-
-// Waits until `descriptor` reports one of `events`, running the blocking hook between
-// waits of at most waitSliceMs. Returns 0 when ready, WSAEINTR when the call was cancelled,
-// which takes effect as soon as the hook that cancelled it returns, or when a termination
-// signal arrived: the program is ending, and no wait may hold it.
-int WaitUntilReady(int descriptor, short events) {
-    BlockingCall call;
-    bool hookDidWork = false;
-    for (;;) {
-        if (cancelRequested || TerminationRequested())
-            return WSAEINTR;
-        pollfd entry{descriptor, events, 0};
-        int ready = ::poll(&entry, 1, hookDidWork ? 0 : waitSliceMs);
-        if (ready > 0)
-            return 0;
-        if (ready < 0 && errno != EINTR)
-            return WinsockErrorFromErrno(errno);
-        hookDidWork = installedHook != nullptr ? installedHook() : DefaultBlockingHook();
-    }
 }
 
 // Reads a Winsock IPv4 socket address given by the program.
@@ -362,15 +308,13 @@ void OnReadable(int descriptor) {
 
 } // namespace
 
-// ---- Start-up, errors and the blocking hook ----
+// ---- Start-up and errors ----
 
 namespace {
 void CancelAsyncLookups();
 } // namespace
 
 int WSAStartup(WORD versionRequested, WSADATA* data) {
-    if (blockingCallActive)
-        return WSAEINPROGRESS;
     unsigned major = versionRequested & 0xFFu;
     unsigned minor = versionRequested >> 8;
     if (major < 1 || (major == 1 && minor < 1))
@@ -400,45 +344,12 @@ int WSACleanup() {
                 ::close(record.descriptor);
             record = SocketRecord{};
         }
-        installedHook = nullptr;
     }
     return 0;
 }
 
 int WSAGetLastError() {
     return lastError;
-}
-
-BlockingHookProc WSASetBlockingHook(BlockingHookProc hook) {
-    if (!MayCall())
-        return nullptr;
-    if (hook == nullptr) {
-        lastError = WSAEFAULT;
-        return nullptr;
-    }
-    BlockingHookProc previous = installedHook != nullptr ? installedHook : DefaultBlockingHook;
-    installedHook = hook == DefaultBlockingHook ? nullptr : hook;
-    return previous;
-}
-
-int WSAUnhookBlockingHook() {
-    if (!MayCall())
-        return SOCKET_ERROR;
-    installedHook = nullptr;
-    return 0;
-}
-
-bool WSAIsBlocking() {
-    return blockingCallActive;
-}
-
-int WSACancelBlockingCall() {
-    if (startupCount == 0)
-        return Fail(WSANOTINITIALISED);
-    if (!blockingCallActive)
-        return Fail(WSAEINVAL);
-    cancelRequested = true;
-    return 0;
 }
 
 // ---- Sockets ----
@@ -479,7 +390,7 @@ SOCKET socket(int family, int type, int protocol) {
         lastError = WinsockErrorFromErrno(errno);
         return INVALID_SOCKET;
     }
-    *slot = SocketRecord{true, descriptor, type, false};
+    *slot = SocketRecord{true, descriptor, type};
     return static_cast<SOCKET>(descriptor);
 }
 
@@ -509,7 +420,7 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
     int error = ToSystemAddress(address, addressLength, &systemAddress);
     if (error != 0)
         return Fail(error);
-    bool reported = record->nonBlocking && (record->events & FD_CONNECT) != 0;
+    bool reported = (record->events & FD_CONNECT) != 0;
     if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
                   sizeof systemAddress) == 0) {
         if (reported) {
@@ -524,25 +435,13 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
         return Fail(WinsockErrorFromErrno(errno));
     if (reported)
         WatchConnect(*record);
-    if (record->nonBlocking)
-        return Fail(WSAEWOULDBLOCK); // goes on in the background, told by FD_CONNECT if asked
-    error = WaitUntilReady(record->descriptor, POLLOUT);
-    if (error != 0)
-        return Fail(error);
-    int outcome = 0;
-    socklen_t outcomeLength = sizeof outcome;
-    if (::getsockopt(record->descriptor, systemSocketLevel, SO_ERROR, &outcome, &outcomeLength) !=
-        0)
-        return Fail(WinsockErrorFromErrno(errno));
-    if (outcome != 0)
-        return Fail(WinsockErrorFromErrno(outcome));
-    return 0;
+    return Fail(WSAEWOULDBLOCK); // goes on in the background, told by FD_CONNECT if asked
 }
 
 namespace {
 
-// send and sendto: a stream socket takes the whole buffer before a blocking call returns;
-// a datagram goes out whole or not at all.
+// send and sendto: a stream socket takes what fits in its send buffer now; a datagram goes
+// out whole or not at all.
 int SendData(SOCKET socket, const char* buffer, int length, int flags, const sockaddr* to,
              int toLength) {
     if (!MayCall())
@@ -582,15 +481,11 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return Fail(WinsockErrorFromErrno(errno));
-        if (record->nonBlocking)
-            return sent > 0 ? sent : Fail(WSAEWOULDBLOCK);
-        int error = WaitUntilReady(record->descriptor, POLLOUT);
-        if (error != 0)
-            return Fail(error);
+        return sent > 0 ? sent : Fail(WSAEWOULDBLOCK);
     }
 }
 
-// recv and recvfrom: one wait at most, then what is there (a stream) or one datagram.
+// recv and recvfrom: what is there (a stream) or one datagram, WSAEWOULDBLOCK when nothing is.
 int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* from,
                 int* fromLength) {
     if (!MayCall())
@@ -639,11 +534,7 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return Fail(WinsockErrorFromErrno(errno));
-        if (record->nonBlocking)
-            return Fail(WSAEWOULDBLOCK);
-        int error = WaitUntilReady(record->descriptor, POLLIN);
-        if (error != 0)
-            return Fail(error);
+        return Fail(WSAEWOULDBLOCK);
     }
 }
 
@@ -716,7 +607,6 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
     if (events != 0 && QCoreApplication::instance() == nullptr)
         return Fail(WSASYSNOTREADY); // no event loop to watch the socket
     DropNotifier(*record);
-    record->nonBlocking = true; // as on the stack this copies, even when events is 0
     record->window = window;
     record->message = message;
     record->events = events;
@@ -755,121 +645,7 @@ char* inet_ntoa(in_addr address) {
     return text;
 }
 
-// ---- Name look-ups ----
-
-namespace {
-
-// Where the answer of the last successful look-up lives, as on the stack this copies.
-constexpr int maxHostNameLength = 255;
-constexpr int maxAliases = 16;
-constexpr int aliasTextSize = 1024;
-constexpr int maxAddresses = 16;
-
-struct HostEntryStorage {
-    hostent entry;
-    char name[maxHostNameLength + 1];
-    char* aliasPointers[maxAliases + 1];
-    char aliasText[aliasTextSize];
-    char* addressPointers[maxAddresses + 1];
-    char addressBytes[maxAddresses][4];
-};
-
-HostEntryStorage hostEntryStorage;
-
-// Copies an answer into the storage, cutting names and lists to its sizes.
-hostent* StoreHostEntry(const LookupAnswer& answer) {
-    HostEntryStorage& storage = hostEntryStorage;
-    std::snprintf(storage.name, sizeof storage.name, "%s", answer.officialName.c_str());
-    int aliasCount = 0;
-    std::size_t used = 0;
-    for (const std::string& alias : answer.aliases) {
-        if (aliasCount == maxAliases || used + alias.size() + 1 > sizeof storage.aliasText)
-            break;
-        char* text = storage.aliasText + used;
-        std::snprintf(text, alias.size() + 1, "%s", alias.c_str());
-        storage.aliasPointers[aliasCount++] = text;
-        used += alias.size() + 1;
-    }
-    storage.aliasPointers[aliasCount] = nullptr;
-    int addressCount = 0;
-    for (const std::array<unsigned char, 4>& bytes : answer.addresses) {
-        if (addressCount == maxAddresses)
-            break;
-        std::memcpy(storage.addressBytes[addressCount], bytes.data(), 4);
-        storage.addressPointers[addressCount] = storage.addressBytes[addressCount];
-        ++addressCount;
-    }
-    storage.addressPointers[addressCount] = nullptr;
-    storage.entry.h_name = storage.name;
-    storage.entry.h_aliases = storage.aliasPointers;
-    storage.entry.h_addrtype = AF_INET;
-    storage.entry.h_length = 4;
-    storage.entry.h_addr_list = storage.addressPointers;
-    return &storage.entry;
-}
-
-// Queues the look-up and runs the blocking hook until the answer is there or the call is
-// cancelled.
-hostent* RunLookupJob(const std::shared_ptr<LookupJob>& job) {
-    job->wakeDescriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (job->wakeDescriptor < 0) {
-        lastError = WinsockErrorFromErrno(errno);
-        return nullptr;
-    }
-    if (!QueueLookup(job)) {
-        lastError = WSAENOBUFS;
-        return nullptr;
-    }
-    int error = WaitUntilReady(job->wakeDescriptor, POLLIN);
-    if (error != 0) {
-        lastError = error;
-        return nullptr;
-    }
-    if (!job->finished.load(std::memory_order_acquire)) {
-        lastError = WSANO_RECOVERY;
-        return nullptr;
-    }
-    if (job->answer.error != 0) {
-        lastError = job->answer.error;
-        return nullptr;
-    }
-    return StoreHostEntry(job->answer);
-}
-
-bool CheckAddressArguments(const char* address, int length, int type) {
-    if (type != AF_INET) {
-        lastError = WSAEAFNOSUPPORT;
-        return false;
-    }
-    if (address == nullptr || length != 4) {
-        lastError = WSAEFAULT;
-        return false;
-    }
-    return true;
-}
-
-} // namespace
-
-hostent* gethostbyname(const char* name) {
-    if (!MayCall())
-        return nullptr;
-    if (name == nullptr) {
-        lastError = WSAEFAULT;
-        return nullptr;
-    }
-    auto job = std::make_shared<LookupJob>();
-    job->name = name;
-    return RunLookupJob(job);
-}
-
-hostent* gethostbyaddr(const char* address, int length, int type) {
-    if (!MayCall() || !CheckAddressArguments(address, length, type))
-        return nullptr;
-    auto job = std::make_shared<LookupJob>();
-    job->byAddress = true;
-    std::memcpy(job->address, address, sizeof job->address);
-    return RunLookupJob(job);
-}
+// ---- Listeners ----
 
 int ListenBindError(const char* address, unsigned port) {
     ::sockaddr_in where{};
@@ -901,9 +677,21 @@ void TouchListener(const char* address, unsigned port) {
     ::close(touch);
 }
 
-// ---- Asynchronous look-ups ----
+// ---- Look-ups ----
 
 namespace {
+
+bool CheckAddressArguments(const char* address, int length, int type) {
+    if (type != AF_INET) {
+        lastError = WSAEAFNOSUPPORT;
+        return false;
+    }
+    if (address == nullptr || length != 4) {
+        lastError = WSAEFAULT;
+        return false;
+    }
+    return true;
+}
 
 // The asynchronous look-ups not yet ended, which the last WSACleanup calls off.
 std::vector<std::uint64_t> asyncLookups;

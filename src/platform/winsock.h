@@ -1,7 +1,6 @@
 // The network stack as the program sees it: Winsock 1.1 names, numbers and behaviour for
-// start-up, blocking sockets whose waits run the blocking hook, name look-ups (blocking, or
-// answered by a window message), dotted addresses, error numbers, and socket events posted
-// as window messages.
+// start-up, sockets that never wait, name look-ups answered by a window message, dotted
+// addresses, error numbers, and socket events posted as window messages.
 #pragma once
 
 #include "platform/types.h"
@@ -161,34 +160,20 @@ constexpr std::uint32_t(ntohl)(std::uint32_t value) {
     return (htonl)(value);
 }
 
-// ---- Start-up, errors, the blocking hook ----
+// ---- Start-up and errors ----
 
 // Starts the stack. Returns 0 and fills `data`, or an error number (WSAVERNOTSUPPORTED for
 // a version below 1.1, WSAEFAULT without `data`). Every other call fails with
 // WSANOTINITIALISED until it has succeeded; each success wants its WSACleanup.
 int WSAStartup(WORD versionRequested, WSADATA* data);
-// The last WSACleanup closes every socket still open and removes the blocking hook.
+// The last WSACleanup closes every socket still open and calls off the look-ups under way.
 int WSACleanup();
 
 int WSAGetLastError();
 
-// The hook runs between the short waits of a blocking call. It returns true when it did
-// some work (dispatched a message); the call then looks at its socket again at once and
-// calls the hook again.
-using BlockingHookProc = bool (*)();
-
-// Installs `hook` and returns the one it replaces (the stack's own, which only waits,
-// when none was installed). Null and WSAEINPROGRESS during a blocking call.
-BlockingHookProc WSASetBlockingHook(BlockingHookProc hook);
-int WSAUnhookBlockingHook();
-// True while a blocking call waits, i.e. only inside the hook and what it dispatches.
-bool WSAIsBlocking();
-// Makes the blocking call in progress fail with WSAEINTR as soon as the hook returns.
-// Fails with WSAEINVAL when no call is in progress.
-int WSACancelBlockingCall();
-
 // ---- Sockets ----
-// While a blocking call is in progress every call below fails with WSAEINPROGRESS.
+// No call waits: one that would (a connect under way, a receive with nothing there, a send
+// with no room) fails with WSAEWOULDBLOCK, and WSAAsyncSelect tells when to call again.
 
 SOCKET socket(int family, int type, int protocol);
 int bind(SOCKET socket, const sockaddr* address, int addressLength);
@@ -224,11 +209,10 @@ constexpr int WSAGETSELECTERROR(LPARAM value) {
 // receives; FD_CLOSE once, when the far end closes or the connection fails; FD_CONNECT once
 // for each connect, when it has succeeded (error 0) or failed (its error, e.g.
 // WSAECONNREFUSED; nothing else comes after a failed one); other events fail with
-// WSAEINVAL. The socket no longer blocks from here on: calls that would wait fail with
-// WSAEWOULDBLOCK, a connect among them, which goes on and is told by FD_CONNECT when it was
-// selected (a connect that fails at once, e.g. WSAENETUNREACH, fails with its error and
-// posts nothing). Until a stream socket with FD_CONNECT selected is connected, it reports
-// nothing else. Events 0 stops the messages.
+// WSAEINVAL. A connect that fails with WSAEWOULDBLOCK goes on and is told by FD_CONNECT
+// when it was selected (a connect that fails at once, e.g. WSAENETUNREACH, fails with its
+// error and posts nothing). Until a stream socket with FD_CONNECT selected is connected, it
+// reports nothing else. Events 0 stops the messages.
 int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events);
 
 // ---- Addresses and names ----
@@ -239,12 +223,6 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
 std::uint32_t inet_addr(const char* text);
 // The dotted form of `address` in a buffer of this function's, overwritten by the next call.
 char* inet_ntoa(in_addr address);
-
-// Look-ups run on a worker thread while the calling thread keeps running the blocking
-// hook; a cancelled look-up returns at once and its late answer is dropped. Null with
-// WSAHOST_NOT_FOUND, WSATRY_AGAIN, WSANO_RECOVERY, WSANO_DATA or WSAEINTR on failure.
-hostent* gethostbyname(const char* name);
-hostent* gethostbyaddr(const char* address, int length, int type);
 
 // ---- Look-ups answered by a window message ----
 
@@ -271,8 +249,7 @@ constexpr int WSAGETASYNCERROR(LPARAM value) {
 // WSATRY_AGAIN, WSANO_RECOVERY or WSANO_DATA, or WSAENOBUFS with the bytes it would need
 // when `bufferLength` is too small (the buffer is then left as it was). The buffer must stay
 // valid until the message comes or the request is cancelled. Look-ups beyond the workers'
-// number wait their turn. These calls never block, so a blocking call in progress does not
-// refuse them.
+// number wait their turn.
 HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
                              int bufferLength);
 HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,

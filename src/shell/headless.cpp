@@ -232,7 +232,6 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     }
     CopyField(stackVendorText, sizeof stackVendorText, stack.szDescription);
     AdaptProbeEngine(stackVendorText);
-    WSASetBlockingHook(BlockingHook);
 
     static unsigned missedBefore[MAX_HOSTS];
     for (unsigned long cycle = 1; !StopWanted(); ++cycle) {
@@ -256,9 +255,6 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     StopMetrics();
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
-    while (WSAIsBlocking())
-        WSACancelBlockingCall();
-    WSAUnhookBlockingHook();
     WSACleanup();
     UnloadIcmpLibrary();
     DestroyWindow(window);

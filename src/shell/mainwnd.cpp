@@ -213,8 +213,6 @@ static bool OnMainClose(HWND window) {
     EndPollCycle();
     if (options.soundEnabled == 1)
         sndPlaySound(nullptr, 0);
-    if (WSAIsBlocking())
-        WSACancelBlockingCall(); // a tool's wait
     return true;
 }
 
@@ -258,8 +256,6 @@ LRESULT MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             OnPollTick(window);
         else if (wParam == PACE_TIMER_ID)
             OnPollPace(window);
-        else if (wParam == WAIT_TIMER_ID)
-            OnWaitTimeout(window);
         return 0;
     case WM_POLLPROBES:
         OnPollProbes(window);

@@ -1,6 +1,5 @@
 // Start-up in its order: map choice, settings, classes, main window (whose creation loads
-// the map and arms the poll timer), network stack and probe engine, blocking hook, loop,
-// shutdown.
+// the map and arms the poll timer), network stack and probe engine, loop, shutdown.
 #include "shell/startup.h"
 
 #include "mapui/ctxmenu.h"
@@ -230,26 +229,9 @@ void ConnectDesktopReports() {
     mapCommandAllowed = AskToStartMapCommand;
 }
 
-bool BlockingHook() {
-    MSG message;
-    if (!PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        return false;
-    if (message.message == WM_QUIT) {
-        // The main loop must see the quit message; put it back for it.
-        PostQuitMessage(static_cast<int>(message.wParam));
-        return false;
-    }
-    TranslateMessage(&message);
-    DispatchMessage(&message);
-    return true;
-}
-
 static void ShutDown() {
     pollState.closeRequested = 1;
     StopMetrics();
-    while (WSAIsBlocking())
-        WSACancelBlockingCall();
-    WSAUnhookBlockingHook();
     WSACleanup();
 }
 
@@ -286,7 +268,6 @@ int TarnmapMain(const char* commandLine, int showState) {
     }
     CopyField(stackVendorText, sizeof stackVendorText, stack.szDescription);
     AdaptProbeEngine(stackVendorText);
-    WSASetBlockingHook(BlockingHook);
 
     MSG message;
     while (GetMessage(&message, 0, 0, 0) > 0) {

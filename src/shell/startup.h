@@ -1,6 +1,6 @@
 // The program's start: the map to open, the settings, the window classes, the main window
-// and its creation steps, the network stack and the probe engine it implies, the blocking
-// hook, the message loop and the shutdown.
+// and its creation steps, the network stack and the probe engine it implies, the message
+// loop and the shutdown.
 #pragma once
 
 #include "monitor/programs.h"
@@ -49,6 +49,3 @@ CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine)
 // The text that tells of a settings file that is not a regular file, with a leading blank
 // as the status bar shows it.
 void DescribeRefusedSettings(char* text, unsigned size, const char* file);
-
-// Dispatches one waiting message, if there is one; true when it did.
-bool BlockingHook();

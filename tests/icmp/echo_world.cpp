@@ -1,9 +1,11 @@
-// The echo tests' results box, the engine's globals and the namespace networks.
+// The echo tests' results box, the engine's globals, one library echo and the namespace network.
 #include "echo_world.h"
 
+#include "icmp/icmplib.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
+#include "platform/messages.h"
 #include "platform/testing.h"
 #include "platform/winsock.h"
 
@@ -31,6 +33,26 @@ void EchoTest::TearDown() {
     MainWindowTest::TearDown();
 }
 
+int EchoTest::LibraryEcho(const char* destination, unsigned timeoutMs) {
+    LibraryEchoSet set;
+    if (OpenLibraryEcho(&set) != ECHO_SET_OPEN)
+        return -1;
+    bool ended = false;
+    onTestMessage = [&ended] { ended = true; };
+    int status = -1;
+    if (StartLibraryEcho(&set, testWindow_, WM_USER, Destination(destination).sin_addr.s_addr, 0,
+                         timeoutMs)) {
+        MSG message{};
+        while (!ended && GetMessage(&message, 0, 0, 0) > 0)
+            DispatchMessage(&message);
+        TakeLibraryEchoEnd(&set); // the status of its record either way
+        status = static_cast<int>(set.status);
+    }
+    onTestMessage = nullptr;
+    CloseLibraryEcho(&set);
+    return status;
+}
+
 std::string EchoTest::BoxText() const {
     int length = GetWindowTextLength(box);
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
@@ -50,24 +72,10 @@ sockaddr_in Destination(const char* dotted) {
     return address;
 }
 
-bool EchoNetwork::BuildDirect(bool silentServer) {
+bool EchoNetwork::Build() {
     client = std::make_unique<NetworkNamespace>("client");
     server = std::make_unique<NetworkNamespace>("server");
     return client->ok() && server->ok() &&
            ConnectNamespaces(*client, "c0", "10.221.1.1/24", *server, "s0", "10.221.1.2/24") &&
-           server->SetSysctl("net.ipv4.icmp_echo_ignore_all", silentServer ? "1" : "0");
-}
-
-bool EchoNetwork::BuildRouted() {
-    client = std::make_unique<NetworkNamespace>("client");
-    router = std::make_unique<NetworkNamespace>("router");
-    server = std::make_unique<NetworkNamespace>("server");
-    return client->ok() && router->ok() && server->ok() &&
-           ConnectNamespaces(*client, "c0", "10.221.1.1/24", *router, "r0", "10.221.1.2/24") &&
-           ConnectNamespaces(*router, "r1", "10.221.2.1/24", *server, "s0", "10.221.2.2/24") &&
-           client->Ip({"route", "add", "default", "via", "10.221.1.2"}) &&
-           server->Ip({"route", "add", "default", "via", "10.221.2.1"}) &&
-           router->Ip({"route", "add", "unreachable", "10.223.0.0/16"}) &&
-           router->SetSysctl("net.ipv4.ip_forward", "1") &&
-           router->SetSysctl("net.ipv4.icmp_ratemask", "0");
+           server->SetSysctl("net.ipv4.icmp_echo_ignore_all", "1");
 }

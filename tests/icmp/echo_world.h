@@ -1,5 +1,5 @@
-// What the echo engine tests share: the program's main window, which answers the WAIT
-// timer, with a results box to read the tools' lines back from; and small networks in
+// What the echo engine tests share: the program's main window with a results box to read
+// the tools' lines back from, one library echo as the tools make it, and a small network in
 // namespaces.
 #pragma once
 
@@ -21,19 +21,19 @@ class EchoTest : public MainWindowTest {
     // The results box's whole text, and emptied.
     std::string BoxText() const;
     void ClearBox() const;
+    // One echo through the library as the tools send it, its end awaited as a message: the
+    // status of its reply record; -1 when no echo set opens or the echo does not start.
+    int LibraryEcho(const char* destination, unsigned timeoutMs);
 
     platform::HWND box = 0;
 };
 
 platform::sockaddr_in Destination(const char* dotted);
 
-// client 10.221.1.1 -- 10.221.1.2 router 10.221.2.1 -- 10.221.2.2 server, or client and
-// server joined directly (10.221.1.1 -- 10.221.1.2) when built without the router.
+// client 10.221.1.1 -- 10.221.1.2 server, a host that answers no echo itself.
 struct EchoNetwork {
     std::unique_ptr<NetworkNamespace> client;
-    std::unique_ptr<NetworkNamespace> router;
     std::unique_ptr<NetworkNamespace> server;
 
-    bool BuildDirect(bool silentServer);
-    bool BuildRouted();
+    bool Build();
 };

@@ -1,13 +1,12 @@
 // The ICMP library engine: the echo data and reply buffers, the status texts and the debug
-// line, the monitor's probe against loopback and a router in namespaces (a silent host is
-// the forged-ICMP test's), and the probe on a system where the library cannot be loaded.
+// line, and the echo set on a system where the library cannot be loaded. (Its echoes are
+// the forged-ICMP test's and the ping and trace tools'.)
 #include "echo_world.h"
 
 #include "icmp/icmplib.h"
 #include "icmp/rawecho.h"
 #include "model/settings.h"
 #include "platform/icmplib.h"
-#include "platform/winsock.h"
 
 #include <cstring>
 #include <string>
@@ -86,38 +85,8 @@ TEST_F(EchoTest, StatusTextsAndTheDebugLine) {
     EXPECT_EQ(BoxText(), "[debug] 11013 fe 10 00 00\r\n");
 }
 
-TEST_F(EchoTest, LibraryProbeAnswersAndReportsRouters) {
-    SKIP_WITHOUT_NAMESPACES();
-    EchoNetwork network;
-    ASSERT_TRUE(network.BuildRouted());
-    EnteredNamespace inside(*network.client);
-    ASSERT_TRUE(inside.ok());
-    options.useIcmpLibrary = 1;
-    ASSERT_EQ(LoadIcmpLibrary(), 1);
-
-    std::uint32_t rtt = 0;
-    auto probe = [&rtt](const char* address, unsigned wait) {
-        sockaddr_in destination = Destination(address);
-        rtt = 0xffffffff;
-        return LibraryEchoProbe(&destination, wait, &rtt);
-    };
-    EXPECT_EQ(probe("127.0.0.1", 2000), 0);
-    EXPECT_LT(rtt, 2000u) << "the round trip of the reply";
-    // Below 48 data bytes twice the data length is no room for a record: every echo would
-    // fail. The engine's buffer holds the record.
-    toolOptions.echoDataLength = 20;
-    EXPECT_EQ(probe("127.0.0.1", 2000), 0);
-    EXPECT_LT(rtt, 2000u);
-    toolOptions.echoDataLength = DEFAULT_ECHO_DATA_LENGTH;
-    // A router's answer is a status, and still gives its round trip.
-    EXPECT_EQ(probe("10.223.0.1", 2000), static_cast<int>(IP_DEST_HOST_UNREACHABLE));
-    EXPECT_LT(rtt, 2000u);
-    EXPECT_EQ(options.useIcmpLibrary, 1u);
-    EXPECT_EQ(BoxText(), "") << "the probe prints nothing";
-}
-
 // In a child that has a network of its own and no right to ICMP sockets of either kind.
-TEST(IcmpLibraryEngine, ProbeWithoutTheLibraryClearsItsSetting) {
+TEST(IcmpLibraryEngine, NoEchoSetWithoutTheLibraryAndItsSettingCleared) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to make a network namespace for the child";
     pid_t child = fork();
@@ -128,13 +97,9 @@ TEST(IcmpLibraryEngine, ProbeWithoutTheLibraryClearsItsSetting) {
             _exit(10);
         icmpLibraryLoaded = 0; // whatever this process had loaded before the fork
         options.useIcmpLibrary = 1;
-        bool cleared = LoadIcmpLibrary() == 0 && options.useIcmpLibrary == 0;
-        options.useIcmpLibrary = 1;
-        sockaddr_in loopback = Destination("127.0.0.1");
-        std::uint32_t rtt = 99;
-        bool refused = LibraryEchoProbe(&loopback, 100, &rtt) == -1 &&
-                       options.useIcmpLibrary == 0 && rtt == 99;
-        _exit(cleared && refused ? 0 : 1);
+        LibraryEchoSet set;
+        bool refused = OpenLibraryEcho(&set) == ECHO_SET_NO_LIBRARY && options.useIcmpLibrary == 0;
+        _exit(refused ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing_sys.h"
 #include "event_window.h"
+#include "platform/testing_sys.h"
 #include "support/netns.h"
 
 using namespace platform;
@@ -75,8 +75,8 @@ struct Request {
             return 99;
         if (GetLastError() != ERROR_IO_PENDING)
             return 0;
-        EXPECT_EQ(IcmpSendEcho(handle, Address(destination), data, size, options, reply->bytes,
-                               replySize, timeoutMs),
+        EXPECT_EQ(IcmpSendEcho2(handle, window.handle(), kEchoMessage, Address(destination), data,
+                                size, options, reply->bytes, replySize, timeoutMs),
                   0u);
         EXPECT_EQ(GetLastError(), ERROR_BUSY) << "one echo at a time on a handle";
         auto ended = [&window] { return !window.Received(kEchoMessage).empty(); };
@@ -308,8 +308,8 @@ TEST(IcmpLibrary, FailuresWithoutARecord) {
     refused("options", request.Send(handle, "127.0.0.1", &reply, 56, &withOptions), IP_BAD_OPTION);
     refused("no destination", request.Send(handle, "0.0.0.0", &reply), IP_BAD_DESTINATION);
     refused("no data",
-            IcmpSendEcho(handle, Address("127.0.0.1"), nullptr, 56, nullptr, reply.bytes,
-                         ReplyBuffer::kSize, 100),
+            IcmpSendEcho2(handle, 0, kEchoMessage, Address("127.0.0.1"), nullptr, 56, nullptr,
+                          reply.bytes, ReplyBuffer::kSize, 100),
             ERROR_INVALID_PARAMETER);
     // This namespace has no route beyond loopback.
     refused("no route", request.Send(handle, "10.250.0.1", &reply), IP_DEST_NET_UNREACHABLE);

@@ -1,5 +1,5 @@
-// The network stack on real sockets: loopback peers, silent and unreachable hosts in a
-// private network, and name look-ups against the hosts file and a name server of our own.
+// The network stack on real sockets: loopback peers, and silent and unreachable hosts in a
+// private network. (Look-ups are the asynchronous test's.)
 #include "platform/winsock.h"
 
 #include "platform/testing_sys.h"
@@ -31,98 +31,22 @@ int Bind(SOCKET socket, const sockaddr_in& address) {
     return bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-// A host entry's addresses as dotted text, or its aliases.
-std::vector<std::string> Addresses(const hostent* entry) {
-    std::vector<std::string> result;
-    for (char** item = entry->h_addr_list; *item != nullptr; ++item) {
-        in_addr address;
-        std::memcpy(&address.s_addr, *item, 4);
-        result.push_back(inet_ntoa(address));
-    }
-    return result;
-}
-
-std::vector<std::string> Aliases(const hostent* entry) {
-    std::vector<std::string> result;
-    for (char** item = entry->h_aliases; *item != nullptr; ++item)
-        result.push_back(*item);
-    return result;
-}
-
-// What the hooks below see and do; each test sets what it needs.
-struct HookState {
-    int calls = 0;
-    int cancelAt = 0; // cancel the blocking call on this call of the hook
-    int server = -1;  // the far end that the hook writes "ready" to on call `writeAt`
-    int writeAt = 0;
-    bool blockingSeen = false;
-    SOCKET other = INVALID_SOCKET; // used from inside the hook
-    bool nestedChecked = false;
-} hook;
-
-bool CountingHook() {
-    ++hook.calls;
-    hook.blockingSeen = WSAIsBlocking();
-    if (hook.calls == hook.writeAt)
-        WriteAll(hook.server, "ready");
-    if (hook.calls == hook.cancelAt) {
-        EXPECT_EQ(WSACancelBlockingCall(), 0);
-    }
-    return false;
-}
-
-// Every socket call made while one blocks must be refused with 10036, and the stack must
-// still be usable for what does not block.
-bool NestedCallHook() {
-    ++hook.calls;
-    char byte = 'x';
-    auto refused = [](const char* call, bool failed) {
-        EXPECT_TRUE(failed) << call;
-        EXPECT_EQ(WSAGetLastError(), WSAEINPROGRESS) << call;
-    };
-    refused("send", send(hook.other, &byte, 1, 0) == SOCKET_ERROR);
-    refused("recv", recv(hook.other, &byte, 1, 0) == SOCKET_ERROR);
-    refused("socket", socket(AF_INET, SOCK_STREAM, 0) == INVALID_SOCKET);
-    refused("closesocket", closesocket(hook.other) == SOCKET_ERROR);
-    refused("gethostbyname", gethostbyname("localhost") == nullptr);
-    refused("WSASetBlockingHook", WSASetBlockingHook(CountingHook) == nullptr);
-    refused("WSACleanup", WSACleanup() == SOCKET_ERROR);
-    EXPECT_EQ(inet_addr("10.0.0.1"), htonl(0x0A000001u));
-    hook.nestedChecked = true;
-    EXPECT_EQ(WSACancelBlockingCall(), 0);
-    return false;
-}
-
 class WinsockTest : public testing::Test {
   protected:
     void SetUp() override {
         WSADATA data;
         ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-        hook = HookState{};
     }
     void TearDown() override {
-        CloseDescriptor(server);
-        WSAUnhookBlockingHook();
         EXPECT_EQ(WSACleanup(), 0); // closes what the test left open
     }
-    // A TCP connection over loopback: `client` ours, `server` the system's far end.
-    void ConnectPair() {
-        client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        ASSERT_EQ(Connect(client, Address("127.0.0.1", listener.port())), 0);
-        server = listener.AcceptOne();
-        ASSERT_GE(server, 0);
-    }
     LoopbackPeer listener;
-    SOCKET client = INVALID_SOCKET;
-    int server = -1;
 };
 
 } // namespace
 
 TEST(WinsockStartup, ReportsOurStackAndGuardsCallsBeforeStartAndAfterCleanup) {
     EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
-    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
-    EXPECT_EQ(WSACancelBlockingCall(), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
 
     WSADATA data;
@@ -196,22 +120,15 @@ TEST(WinsockAddresses, DottedFormsAndByteOrder) {
 }
 
 TEST_F(WinsockTest, ConnectionFailuresCarryWinsockNumbers) {
-    unsigned short closedPort = UnusedLoopbackPort();
-    ASSERT_NE(closedPort, 0);
-    SOCKET first = socket(AF_INET, SOCK_STREAM, 0);
-    EXPECT_EQ(Bind(first, Address("0.0.0.0", 0)), 0);
-    EXPECT_EQ(Connect(first, Address("127.0.0.1", closedPort)), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
-
-    SOCKET second = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = Address("127.0.0.1", closedPort);
-    EXPECT_EQ(connect(second, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Address("127.0.0.1", listener.port());
+    EXPECT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
     address.sin_family = 23;
-    EXPECT_EQ(Connect(second, address), SOCKET_ERROR);
+    EXPECT_EQ(Connect(client, address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     // Two sockets on one port: the second bind is refused.
-    EXPECT_EQ(Bind(second, Address("127.0.0.1", listener.port())), SOCKET_ERROR);
+    EXPECT_EQ(Bind(client, Address("127.0.0.1", listener.port())), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
 
     EXPECT_EQ(socket(23, SOCK_STREAM, 0), INVALID_SOCKET);
@@ -233,11 +150,15 @@ TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
     EXPECT_EQ(peer.ReceiveOne(&localPort), "ping");
     ASSERT_NE(localPort, 0);
 
-    ASSERT_TRUE(peer.SendTo(localPort, "pong"));
+    // A receive never waits: with nothing there it fails at once.
     char buffer[64] = {};
     sockaddr_in from{};
     int fromLength = sizeof from;
     auto* fromAddress = reinterpret_cast<sockaddr*>(&from);
+    EXPECT_EQ(recvfrom(local, buffer, sizeof buffer, 0, fromAddress, &fromLength), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    ASSERT_TRUE(peer.SendTo(localPort, "pong"));
+    ASSERT_TRUE(WaitUntilReadable(local));
     EXPECT_EQ(recvfrom(local, buffer, sizeof buffer, 0, fromAddress, &fromLength), 4);
     EXPECT_STREQ(buffer, "pong");
     EXPECT_EQ(fromLength, 16);
@@ -247,6 +168,7 @@ TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
 
     // A datagram longer than the buffer fills it and says so.
     ASSERT_TRUE(peer.SendTo(localPort, std::string(100, 'z')));
+    ASSERT_TRUE(WaitUntilReadable(local));
     std::memset(buffer, 0, sizeof buffer);
     EXPECT_EQ(recvfrom(local, buffer, 10, 0, nullptr, nullptr), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
@@ -281,70 +203,15 @@ TEST_F(WinsockTest, OptionsReachTheSystemUnderTheirOwnNumbers) {
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
 }
 
-TEST_F(WinsockTest, TheHookRunsWhileACallBlocksCanCancelItAndCannotCallIn) {
-    BlockingHookProc original = WSASetBlockingHook(CountingHook);
-    ASSERT_NE(original, nullptr);
-    EXPECT_FALSE(original()); // the stack's own hook has nothing to dispatch
-    EXPECT_EQ(WSASetBlockingHook(CountingHook), CountingHook);
-    EXPECT_EQ(WSASetBlockingHook(nullptr), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(WSACancelBlockingCall(), SOCKET_ERROR); // nothing to cancel
-    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
-    ConnectPair();
-
-    // Nothing arrives until the hook itself writes, so the receive can only end if the
-    // hook runs while it waits.
-    hook.server = server;
-    hook.writeAt = 3;
-    EXPECT_FALSE(WSAIsBlocking());
-    char buffer[16] = {};
-    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 5);
-    EXPECT_STREQ(buffer, "ready");
-    EXPECT_GE(hook.calls, 3);
-    EXPECT_TRUE(hook.blockingSeen);
-    EXPECT_FALSE(WSAIsBlocking());
-
-    // Data already there: no wait, no hook.
-    hook = HookState{};
-    ASSERT_TRUE(WriteAll(server, "more"));
-    ASSERT_TRUE(WaitUntilReadable(client));
-    EXPECT_EQ(recv(client, buffer, sizeof buffer - 1, 0), 4);
-    EXPECT_EQ(hook.calls, 0);
-
-    // A cancel ends the call at once with 10004, and does not touch the next one.
-    hook.cancelAt = 4;
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    EXPECT_EQ(hook.calls, 4); // not one more wait after the cancel
-    EXPECT_FALSE(WSAIsBlocking());
-    hook = HookState{};
-    hook.server = server;
-    hook.writeAt = 2;
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 5);
-
-    // Calls from inside the hook are refused, so the socket is still open afterwards.
-    hook = HookState{};
-    hook.other = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_NE(hook.other, INVALID_SOCKET);
-    WSASetBlockingHook(NestedCallHook);
-    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    EXPECT_TRUE(hook.nestedChecked);
-    EXPECT_EQ(hook.calls, 1);
-    EXPECT_EQ(closesocket(hook.other), 0);
-
-    EXPECT_EQ(WSAUnhookBlockingHook(), 0);
-    EXPECT_EQ(WSASetBlockingHook(CountingHook), original);
-}
-
 TEST_F(WinsockTest, LookUpArgumentsAreChecked) {
     std::uint32_t loopback = inet_addr("127.0.0.1");
     const char* address = reinterpret_cast<const char*>(&loopback);
-    EXPECT_EQ(gethostbyaddr(address, 3, AF_INET), nullptr);
+    alignas(hostent) char buffer[MAXGETHOSTSTRUCT];
+    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 3, AF_INET, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(gethostbyaddr(address, 4, 23), nullptr);
+    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, 23, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
-    EXPECT_EQ(gethostbyname(nullptr), nullptr);
+    EXPECT_EQ(WSAAsyncGetHostByName(0, 0, nullptr, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
 }
 
@@ -369,13 +236,10 @@ const char silentHostSetup[] =
     "ip route add unreachable 10.202.0.0/16";
 
 void ConnectInPrivateNetwork() {
-    hook = HookState{};
-    hook.cancelAt = 20;
-    WSASetBlockingHook(CountingHook);
     const struct {
         const char* address;
         int error;
-    } cases[] = {{"10.200.0.2", WSAEINTR}, // silent: waits until the hook cancels
+    } cases[] = {{"10.200.0.2", WSAEWOULDBLOCK}, // silent: under way, never waited for
                  {"10.201.0.1", WSAENETUNREACH},
                  {"10.202.0.1", WSAEHOSTUNREACH}};
     for (const auto& each : cases) {
@@ -383,10 +247,6 @@ void ConnectInPrivateNetwork() {
         EXPECT_EQ(Connect(client, Address(each.address, 230)), SOCKET_ERROR) << each.address;
         EXPECT_EQ(WSAGetLastError(), each.error) << each.address;
         EXPECT_EQ(closesocket(client), 0);
-        if (each.error == WSAEINTR) {
-            EXPECT_EQ(hook.calls, 20);
-            EXPECT_TRUE(hook.blockingSeen);
-        }
     }
 }
 
@@ -395,93 +255,4 @@ void ConnectInPrivateNetwork() {
 TEST_F(WinsockTest, SilentAndUnreachableHostsInAPrivateNetwork) {
     EXPECT_PRIVATE_NETWORK_RUN(
         RunInPrivateNetwork(silentHostSetup, nullptr, nullptr, ConnectInPrivateNetwork));
-}
-
-namespace {
-
-TestNameServer* nameServer = nullptr;
-bool cancelWhenHeld = false;
-int callsAtCancel = 0;
-
-// The name server is served from the hook, so every answer proves the hook ran during the
-// look-up.
-bool NameServerHook() {
-    ++hook.calls;
-    nameServer->Serve();
-    if (cancelWhenHeld && nameServer->heldCount() > 0 && callsAtCancel == 0) {
-        EXPECT_EQ(WSACancelBlockingCall(), 0);
-        callsAtCancel = hook.calls;
-    }
-    return false;
-}
-
-void LookUpInPrivateNetwork() {
-    TestNameServer server;
-    ASSERT_TRUE(server.ok());
-    nameServer = &server;
-    hook = HookState{};
-    WSASetBlockingHook(NameServerHook);
-
-    // From the hosts file: official name, aliases, address, both ways.
-    hostent* entry = gethostbyname("beta");
-    ASSERT_NE(entry, nullptr) << WSAGetLastError();
-    EXPECT_STREQ(entry->h_name, "alpha.test");
-    EXPECT_EQ(Aliases(entry), (std::vector<std::string>{"alpha", "beta"}));
-    EXPECT_EQ(Addresses(entry), std::vector<std::string>{"10.9.9.9"});
-    std::uint32_t address = inet_addr("10.9.9.9");
-    hostent* reverse = gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
-    ASSERT_NE(reverse, nullptr) << WSAGetLastError();
-    EXPECT_STREQ(reverse->h_name, "alpha.test");
-    EXPECT_EQ(reverse, entry); // one storage, as the stack promises
-
-    // From the name server: two addresses in the order given.
-    server.SetRule("two.test", TestNameServer::Reply::Addresses, {"10.9.9.5", "10.9.9.6"});
-    entry = gethostbyname("two.test");
-    ASSERT_NE(entry, nullptr) << WSAGetLastError();
-    EXPECT_STREQ(entry->h_name, "two.test");
-    EXPECT_TRUE(Aliases(entry).empty());
-    EXPECT_EQ(Addresses(entry), (std::vector<std::string>{"10.9.9.5", "10.9.9.6"}));
-
-    // The resolver's failure as a Winsock number (the other codes map as the table says).
-    EXPECT_EQ(gethostbyname("missing.test"), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
-    address = inet_addr("10.9.9.8");
-    EXPECT_EQ(gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
-
-    // A look-up whose server stays silent, cancelled from the hook: it returns at once,
-    // without waiting for the resolver.
-    entry = gethostbyname("beta");
-    ASSERT_NE(entry, nullptr);
-    server.SetRule("silent.test", TestNameServer::Reply::Hold);
-    cancelWhenHeld = true;
-    int before = hook.calls;
-    EXPECT_EQ(gethostbyname("silent.test"), nullptr);
-    EXPECT_EQ(WSAGetLastError(), WSAEINTR);
-    EXPECT_GT(callsAtCancel, before);
-    EXPECT_EQ(hook.calls, callsAtCancel);
-    EXPECT_FALSE(WSAIsBlocking());
-    EXPECT_STREQ(entry->h_name, "alpha.test"); // a failed look-up leaves the last answer
-
-    // Its answer comes late, during the next look-up, and must not take that one's place.
-    cancelWhenHeld = false;
-    server.SetRule("silent.test", TestNameServer::Reply::Addresses, {"10.9.9.1"});
-    server.ReleaseHeld();
-    server.SetRule("late.test", TestNameServer::Reply::Addresses, {"10.9.9.7"});
-    entry = gethostbyname("late.test");
-    ASSERT_NE(entry, nullptr) << WSAGetLastError();
-    EXPECT_STREQ(entry->h_name, "late.test");
-    EXPECT_EQ(Addresses(entry), std::vector<std::string>{"10.9.9.7"});
-    nameServer = nullptr;
-}
-
-} // namespace
-
-TEST_F(WinsockTest, LooksUpNamesFromHostsFileAndNameServerAndCancels) {
-    EXPECT_PRIVATE_NETWORK_RUN(RunInPrivateNetwork("",
-                                                   "127.0.0.1 localhost\n"
-                                                   "10.9.9.9 alpha.test alpha beta\n",
-                                                   "nameserver 127.0.0.1\n"
-                                                   "options timeout:30 attempts:1\n",
-                                                   LookUpInPrivateNetwork));
 }

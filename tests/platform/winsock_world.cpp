@@ -91,12 +91,6 @@ bool WriteAll(int descriptor, const std::string& data) {
     return true;
 }
 
-std::string ReadSome(int descriptor) {
-    char buffer[4096];
-    ssize_t count = WaitReadable(descriptor) ? ::read(descriptor, buffer, sizeof buffer) : -1;
-    return count > 0 ? std::string(buffer, static_cast<size_t>(count)) : std::string();
-}
-
 void CloseDescriptor(int descriptor) {
     if (descriptor >= 0)
         ::close(descriptor);

@@ -27,7 +27,6 @@ class LoopbackPeer final {
 
 unsigned short UnusedLoopbackPort();
 bool WriteAll(int descriptor, const std::string& data);
-std::string ReadSome(int descriptor); // waits a few seconds at most for the first byte
 void CloseDescriptor(int descriptor);
 bool WaitUntilReadable(unsigned socket);
 
@@ -35,7 +34,7 @@ bool WaitUntilReadable(unsigned socket);
 int SystemTimeToLive(unsigned socket);
 
 // A name server on 127.0.0.1:53 inside a private network, answered by the test itself
-// (normally from within the blocking hook). Names without a rule get "no such name".
+// (from its message loop). Names without a rule get "no such name".
 class TestNameServer final {
   public:
     enum class Reply { Addresses, NoSuchName, Hold };

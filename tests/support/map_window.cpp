@@ -31,10 +31,9 @@ const char* const testMapText = "V1\r\n"
 
 namespace {
 
-// The running fixture's callbacks, for the test window and the blocking hook.
+// The running fixture's callbacks, for the test window.
 std::function<void(UINT_PTR)>* timerAction = nullptr;
 std::function<void()>* messageAction = nullptr;
-std::function<void()>* hookAction = nullptr;
 
 LRESULT TestWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER && timerAction != nullptr && *timerAction) {
@@ -46,12 +45,6 @@ LRESULT TestWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     }
     return DefWindowProc(window, message, wParam, lParam);
-}
-
-bool TestBlockingHook() {
-    if (hookAction != nullptr && *hookAction)
-        (*hookAction)();
-    return BlockingHook();
 }
 
 constexpr UINT_PTR CYCLE_LIMIT_TIMER_ID = 0x7ff0;
@@ -90,8 +83,6 @@ void MainWindowTest::SetUp() {
     ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &stack), 0);
     timerAction = &onTestTimer;
     messageAction = &onTestMessage;
-    hookAction = &beforeHook;
-    WSASetBlockingHook(TestBlockingHook);
     // Other fixtures of the same executable may have registered the classes already.
     static bool classes = RegisterWindowClasses();
     static bool testClass = [] {
@@ -125,10 +116,8 @@ void MainWindowTest::TearDown() {
     menuLine = -1;
     timerAction = nullptr;
     messageAction = nullptr;
-    hookAction = nullptr;
     ResetTestingSeams();
     EnableJournal(false);
-    WSAUnhookBlockingHook();
     EXPECT_EQ(WSACleanup(), 0);
 }
 

@@ -17,7 +17,7 @@
 extern const char* const testMapText;
 
 // Settings under the test's directory, resources and window classes registered, the stack
-// started with the program's blocking hook. SetUp opens no main window; OpenMap does.
+// started. SetUp opens no main window; OpenMap does.
 class MainWindowTest : public testing::Test {
   protected:
     void SetUp() override;
@@ -43,8 +43,6 @@ class MainWindowTest : public testing::Test {
     platform::HWND testWindow_ = 0;
     std::function<void(platform::UINT_PTR id)> onTestTimer;
     std::function<void()> onTestMessage;
-    // Run before each call of the program's blocking hook.
-    std::function<void()> beforeHook;
 };
 
 class MapWindowTest : public MainWindowTest {

@@ -252,11 +252,9 @@ ToolRun ToolTest::RunTool(ToolEntry tool, const char* host, const NetworkNamespa
                           const ToolStep& step, const char* picture) {
     ToolRun run;
     QueueDialogHook([&](HWND dialog) {
-        bool busy = false; // a step that dispatches messages must not see itself again
         auto look = [&] {
-            if (busy || run.finished)
-                return run.finished;
-            busy = true;
+            if (run.finished)
+                return true;
             run.text = BoxText(dialog, TOOL_RESULTS_EDIT);
             if (step(dialog, run.text)) {
                 run.finished = true;
@@ -264,13 +262,10 @@ ToolRun ToolTest::RunTool(ToolEntry tool, const char* host, const NetworkNamespa
                             SaveWindowImage(dialog, PicturePath(picture).c_str()));
                 PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
             }
-            busy = false;
             return run.finished;
         };
-        beforeHook = look;
         if (!PumpUntil(look, 60))
             PostMessage(dialog, WM_COMMAND, TOOL_EXIT_COMMAND, 0);
-        beforeHook = nullptr;
     });
     std::unique_ptr<EnteredNamespace> inside;
     if (space != nullptr) {

@@ -17,7 +17,7 @@ struct ToolRun {
     bool finished = false; // whether it did, within a minute
 };
 using ToolEntry = int (*)(platform::HWND owner, const char* host);
-// Sees the results after each message and on each turn of a blocking call; true: "E&xit".
+// Sees the results after each message; true: "E&xit".
 using ToolStep = std::function<bool(platform::HWND dialog, const std::string& results)>;
 
 // The tool settings at small test values: a ping count of 3, 500 ms library and 400 ms raw waits,

@@ -129,8 +129,6 @@ TEST_F(ToolTest, OnLoopbackHopNamesAndTheModeChoice) {
 
 // A trace and a poll cycle side by side, each started while the other runs: both end on
 // time with their own results (a raw engine for both, whose answers share the ICMP traffic).
-// Off while the poll cycle still waits in blocking calls, which refuse the trace's socket
-// calls (10036).
 TEST_F(ToolTest, ATraceAndAPollCycleRunSideBySide) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
