@@ -17,7 +17,7 @@
 #include "shell/startup.h"
 
 #include "bench_support.h"
-#include "whole_cycle.h"
+#include "desktop.h"
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -160,25 +160,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_metrics: cannot write the map\n");
         return 1;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    platform::InitializeApplication(argc, argv);
-    RegisterResources();
-    ConnectMapReports();
-    if (!RegisterWindowClasses()) {
-        std::fprintf(stderr, "bench_metrics: cannot register the window classes\n");
-        return 1;
-    }
-    CopyField(mapPath, sizeof mapPath, "bench.db");
-    platform::HWND window = platform::CreateWindow(
-        MAIN_CLASS, "Tarnmap", platform::WS_OVERLAPPEDWINDOW, 0, 0, 720, 480, 0, 0, nullptr);
+    platform::HWND window = OpenBenchMainWindow(argc, argv, "bench_metrics", 720, 480);
     platform::WSADATA stack;
     if (window == 0 || hostCount != HOSTS ||
         platform::WSAStartup(platform::MAKEWORD(1, 1), &stack) != 0) {
-        std::fprintf(stderr, "bench_metrics: no main window, map or network stack\n");
+        std::fprintf(stderr, "bench_metrics: no map or network stack\n");
         return 1;
     }
-    platform::ShowWindow(window, platform::SW_SHOW);
-    platform::UpdateWindow(window);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -12,6 +12,7 @@
 #include "shell/startup.h"
 
 #include "bench_support.h"
+#include "desktop.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -90,23 +91,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_repaint: cannot write the map\n");
         return 1;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    platform::InitializeApplication(argc, argv);
-    RegisterResources();
-    ConnectMapReports();
-    if (!RegisterWindowClasses()) {
-        std::fprintf(stderr, "bench_repaint: cannot register the window classes\n");
-        return 1;
-    }
-    CopyField(mapPath, sizeof mapPath, "bench.db");
-    platform::HWND window = platform::CreateWindow(
-        MAIN_CLASS, "Tarnmap", platform::WS_OVERLAPPEDWINDOW, 0, 0, 1024, 768, 0, 0, nullptr);
+    platform::HWND window = OpenBenchMainWindow(argc, argv, "bench_repaint", 1024, 768);
     if (window == 0 || hostCount != HOSTS || lineCount != LINES) {
         std::fprintf(stderr, "bench_repaint: no main window or map\n");
         return 1;
     }
-    platform::ShowWindow(window, platform::SW_SHOW);
-    platform::UpdateWindow(window);
     HandleWaitingEvents();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
