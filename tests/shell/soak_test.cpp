@@ -279,12 +279,13 @@ TEST(Soak, AThousandCyclesOfTwoHundredHostsKeepTheLogExactAndTheResourcesFlat) {
         EnteredNamespace inside(network);
         EXPECT_TRUE(inside.ok());
         // The sanitizer's quarantine keeps freed blocks until it holds this much; with its
-        // default (256 MB) resident memory would grow through the whole run.
+        // default (256 MB) resident memory would grow through the whole run, and a cycle
+        // frees its probes' blocks in bursts, so more than a little leaves room for jumps.
         const char* asan = std::getenv("ASAN_OPTIONS");
         child = StartProgramIn(
             dir.path(), {TARNMAP_BINARY, "--headless", "--cycles", "1000", "net.db"},
             {"XDG_CONFIG_HOME=" + dir.path(),
-             "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":quarantine_size_mb=8"});
+             "ASAN_OPTIONS=" + std::string(asan ? asan : "") + ":quarantine_size_mb=1"});
     }
     int status = child > 0 ? WaitForExit(child, 900) : -1;
     responder.stop = true;
@@ -308,9 +309,16 @@ TEST(Soak, AThousandCyclesOfTwoHundredHostsKeepTheLogExactAndTheResourcesFlat) {
     // Measured after a warm-up that has seen the host go down, run its alarm program, come
     // up and play the sounds, and filled the sanitizer's quarantine; then in the middle of
     // the rest and in the last cycle. A descriptor leaked per cycle, probe or alarm would
-    // add hundreds; a leak of a few dozen bytes per probe exceeds 3 MB.
+    // add hundreds; a leak of a few dozen bytes per probe exceeds the allowance.
     ASSERT_EQ(samples.size(), CYCLES / 50);
     const Sample start = samples[300 / 50 - 1];
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's allocator takes memory in steps of its own (up to about 2 MB in a
+    // run); a leaked block also carries its red zones, so the same leak grows more.
+    constexpr long kGrowthKb = 6 * 1024;
+#else
+    constexpr long kGrowthKb = 3 * 1024;
+#endif
     for (const Sample& sample : samples) {
         SCOPED_TRACE(sample.cycle);
         EXPECT_GT(sample.descriptors, 0);
@@ -318,7 +326,7 @@ TEST(Soak, AThousandCyclesOfTwoHundredHostsKeepTheLogExactAndTheResourcesFlat) {
         if (sample.cycle == 650 || sample.cycle == CYCLES) {
             EXPECT_LE(sample.descriptors, start.descriptors + 2);
             EXPECT_LE(sample.threads, start.threads + 2);
-            EXPECT_LE(sample.residentKb, start.residentKb + 3 * 1024);
+            EXPECT_LE(sample.residentKb, start.residentKb + kGrowthKb);
         }
     }
 }
