@@ -13,6 +13,18 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+// Makes a fresh directory for the map of bench `name`, makes it the current one and the
+// home of the settings; false when it cannot.
+inline bool EnterFreshDirectory(const char* name) {
+    std::string path = std::string("/tmp/tarnmap-bench-") + name + "-XXXXXX";
+    if (mkdtemp(path.data()) == nullptr || chdir(path.c_str()) != 0)
+        return false;
+    setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+    return true;
+}
 
 // Starts the toolkit offscreen and opens the main window on bench.db, `width` x `height`,
 // shown; 0 when it cannot, with the reason on standard error after `bench`.

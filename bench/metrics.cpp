@@ -35,10 +35,8 @@ constexpr int HOSTS = 200;
 constexpr unsigned PORT = 9100;
 
 bool WriteMap() {
-    char directory[] = "/tmp/tarnmap-bench-metrics-XXXXXX";
-    if (mkdtemp(directory) == nullptr || chdir(directory) != 0)
+    if (!EnterFreshDirectory("metrics"))
         return false;
-    setenv("XDG_CONFIG_HOME", directory, 1);
     std::string map = "Bmetrics bench\r\nV1\r\n";
     for (int i = 0; i < HOSTS; ++i) {
         char line[96];

@@ -38,10 +38,8 @@ constexpr int HOSTS = 200;
 
 // A map of 200 hosts on loopback in a fresh directory, which becomes the current one.
 bool WriteMap() {
-    char directory[] = "/tmp/tarnmap-bench-poll-XXXXXX";
-    if (mkdtemp(directory) == nullptr || chdir(directory) != 0)
+    if (!EnterFreshDirectory("poll"))
         return false;
-    setenv("XDG_CONFIG_HOME", directory, 1);
     std::string map = "Tbench.db 126/12/06 09:00\r\nBpoll bench\r\nV1\r\n";
     for (int i = 0; i < HOSTS; ++i) {
         char line[96];

@@ -28,10 +28,8 @@ constexpr int LINES = 60;
 // A map of 200 picture hosts in ten bands of twenty, joined by lines, in a fresh directory
 // that becomes the current one.
 bool WriteMap() {
-    char directory[] = "/tmp/tarnmap-bench-repaint-XXXXXX";
-    if (mkdtemp(directory) == nullptr || chdir(directory) != 0)
+    if (!EnterFreshDirectory("repaint"))
         return false;
-    setenv("XDG_CONFIG_HOME", directory, 1);
     std::string map = "Tbench.db 126/12/06 09:00\r\nBrepaint bench\r\nV1\r\n";
     char line[96];
     for (int i = 0; i < HOSTS; ++i) {
