@@ -403,14 +403,6 @@ TEST(ProbeSet, KeysPendingOutcomesAndRefusalsAreToldApart) {
 
 namespace {
 
-#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
-    do {                                                                                           \
-        int result = (status);                                                                     \
-        if (result == privateNetworkUnavailable)                                                   \
-            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
-        EXPECT_EQ(result, 0);                                                                      \
-    } while (false)
-
 void LookUpsAgainstASlowServer() {
     TestNameServer server;
     ASSERT_TRUE(server.ok());

@@ -219,14 +219,6 @@ TEST_F(WinsockTest, LookUpArgumentsAreChecked) {
 
 namespace {
 
-#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
-    do {                                                                                           \
-        int result = (status);                                                                     \
-        if (result == privateNetworkUnavailable)                                                   \
-            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
-        EXPECT_EQ(result, 0);                                                                      \
-    } while (false)
-
 // 10.200.0.2 sits on a link whose frames reach nobody: a host that never answers.
 // 10.201.0.0/16 has no route; 10.202.0.0/16 is marked unreachable.
 const char silentHostSetup[] =

@@ -77,3 +77,12 @@ class TestNameServer final {
 int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const char* resolverText,
                         void (*body)());
 inline constexpr int privateNetworkUnavailable = 77;
+
+// Expects a RunInPrivateNetwork run to have held, and skips the test where it could not run.
+#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
+    do {                                                                                           \
+        int result = (status);                                                                     \
+        if (result == privateNetworkUnavailable)                                                   \
+            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
+        EXPECT_EQ(result, 0);                                                                      \
+    } while (false)
