@@ -90,6 +90,7 @@ unsigned parseCount = 0;
 // The group of reads under way (BeginProfileReads): its number, never 0, and its depth.
 unsigned readGroup = 0;
 unsigned readGroupDepth = 0;
+NameMap<unsigned> missingInGroup; // files found missing, with the group that found it
 void (*refusalReport)(const char* file) = nullptr;
 std::set<std::string, std::less<>> refusedFiles; // told already; forgotten once readable
 
@@ -281,9 +282,22 @@ const ParsedFile* LoadProfile(const char* file, LoadResult* result = nullptr, bo
             *result = LoadResult::parsed;
         return &cached->second;
     }
+    auto missing = missingInGroup.find(std::string_view(file));
+    if (!afresh && readGroupDepth > 0 && missing != missingInGroup.end() &&
+        missing->second == readGroup) {
+        if (result != nullptr)
+            *result = LoadResult::missing;
+        return nullptr;
+    }
     if (stat(file, &status) != 0) {
         if (cached != profileCache.end())
             profileCache.erase(cached);
+        if (readGroupDepth > 0 && errno == ENOENT) {
+            if (missingInGroup.size() >= maximumCachedFiles)
+                missingInGroup.clear();
+            missingInGroup[file] = readGroup;
+            errno = ENOENT;
+        }
         if (result != nullptr)
             *result = (errno == ENOENT || errno == ENOTDIR) ? LoadResult::missing
                                                             : LoadResult::unreadable;
@@ -448,6 +462,8 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
     changed.identity = IdentityOf(written);
     changed.checkedInGroup = readGroup;
     IndexLines(changed);
+    if (auto missing = missingInGroup.find(std::string_view(file)); missing != missingInGroup.end())
+        missingInGroup.erase(missing);
     auto cached = profileCache.find(std::string_view(file));
     if (cached != profileCache.end()) {
         cached->second = std::move(changed);

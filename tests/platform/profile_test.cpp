@@ -259,6 +259,14 @@ TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
     WriteWholeFile(file, "[HOST]\r\nSOUND=4444\r\n");
     EndProfileReads();
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 4444u);
+    std::string later = dir.file("later.ini");
+    BeginProfileReads(); // and a missing file stays missing for the group, unless we write it
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 9u);
+    WriteWholeFile(later, "[HOST]\r\nSOUND=7\r\n");
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 9u);
+    ASSERT_TRUE(WritePrivateProfileString("HOST", "LOG", "8", later.c_str()));
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 7u);
+    EndProfileReads();
 
     // Removed from outside: defaults again.
     fs::remove(file);
@@ -267,7 +275,7 @@ TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
     WriteWholeFile(file, "[HOST]\r\nSOUND=3\r\n");
     FlushProfileCache();
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 3u);
-    EXPECT_EQ(ProfileParseCount(), start + 6);
+    EXPECT_EQ(ProfileParseCount(), start + 7);
 }
 
 TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
