@@ -273,9 +273,8 @@ bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
 }
 
 // The connects whose sockets became writable are settled.
-void OnConnectsWritable(std::uintptr_t serial) {
-    ProbeSet* set = FindSet(serial);
-    if (set == nullptr || set->connectWatch < 0)
+void SettleWritableConnects(ProbeSet* set) {
+    if (set->connectWatch < 0)
         return;
     epoll_event ready[64];
     int count = 0;
@@ -287,7 +286,13 @@ void OnConnectsWritable(std::uintptr_t serial) {
                 SettleConnectIfDone(set, probe);
         }
     } while (count == 64 || (count < 0 && errno == EINTR));
-    ArmDeadlineTimer(set);
+}
+
+void OnConnectsWritable(std::uintptr_t serial) {
+    if (ProbeSet* set = FindSet(serial)) {
+        SettleWritableConnects(set);
+        ArmDeadlineTimer(set);
+    }
 }
 
 // The set's epoll set for connects, made at its first connect. False when it cannot be.
@@ -461,6 +466,7 @@ void OnDeadline(std::uintptr_t serial) {
         return;
     if (set->echoDescriptor >= 0)
         ReadEchoSocket(set);
+    SettleWritableConnects(set);
     CollectFinishedLookups();
     std::int64_t now = MonotonicNanoseconds();
     for (const std::unique_ptr<Probe>& probe : set->probes) {
@@ -470,9 +476,8 @@ void OnDeadline(std::uintptr_t serial) {
         case ProbeKind::Echo:
             SettleEchoTimedOut(set, probe.get());
             break;
-        case ProbeKind::Connect:
-            if (!SettleConnectIfDone(set, probe.get()))
-                Settle(set, probe.get(), PROBE_CONNECT_TIMED_OUT, 0, 0);
+        case ProbeKind::Connect: // not among the writable ones just settled
+            Settle(set, probe.get(), PROBE_CONNECT_TIMED_OUT, 0, 0);
             break;
         case ProbeKind::Lookup:
             StopWaitingForLookup(set, probe.get());
