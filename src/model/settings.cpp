@@ -441,6 +441,7 @@ void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settin
     *settings = HostSettings{};
     if (index < 0 || index >= hostCount)
         return;
+    BeginProfileReads(); // the map's settings file is looked at once for all the keys
     settings->sound = ReadHostSetting(index, "SOUND", reader);
     settings->log = ReadHostSetting(index, "LOG", reader);
     settings->beeper = ReadHostSetting(index, "BEEPER", reader);
@@ -454,4 +455,5 @@ void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settin
         settings->beepNumber, sizeof settings->beepNumber, settingsFiles.mapSettings);
     GetPrivateProfileString(section, "EXTERNAL", "", settings->external, sizeof settings->external,
                             settingsFiles.mapSettings);
+    EndProfileReads();
 }

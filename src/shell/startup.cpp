@@ -99,7 +99,7 @@ void ConnectReports() {
     ConnectMapReports();
     settingsReports.mapOpened = ReportMapOpened;
     metricsReport = ShowMetricsNotice;
-    monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
+    monitorReports = MonitorReports{ShowStatusText, ShowCountdown, MapBeingEdited};
     connectHostAction = ConnectHost;
     toolOptionsDialog = ShowToolOptions;
 }
