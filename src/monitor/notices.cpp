@@ -127,7 +127,7 @@ static void SendSummingUpNotice(bool (*included)(NoticeKind kind)) {
         ++told;
     }
     if (told < total)
-        std::snprintf(body + length, sizeof body - length, "and %d more\n", total - told);
+        std::snprintf(body + length, sizeof body - length, "and %d more", total - told);
     else if (last != nullptr)
         std::snprintf(body + length, sizeof body - length, "at %02u:%02u:%02u",
                       last->evaluated.hour, last->evaluated.minute, last->evaluated.second);
