@@ -38,6 +38,7 @@ ProgramOptions options = {
     .parallelChecks = 0,
     .showTimerInTitle = 1,
     .solidBackground = 0,
+    .desktopNotices = NOTIFY_UNSET,
     .telnetCommand = "",
     .ftpCommand = "",
     .beepString = "",
@@ -141,6 +142,7 @@ void ReadProgramOptions() {
     options.parallelChecks = ReadOption(file, "PARALLEL", 0);
     options.showTimerInTitle = ReadOption(file, "SHOW", 1);
     options.solidBackground = ReadOption(file, "BACKGROUND", 0);
+    options.desktopNotices = ReadOption(file, "NOTIFY", NOTIFY_UNSET);
     GetPrivateProfileString(OPTIONS_SECTION, "TELNET", DEFAULT_TELNET, options.telnetCommand,
                             sizeof options.telnetCommand, file);
     GetPrivateProfileString(OPTIONS_SECTION, "FTP", DEFAULT_FTP, options.ftpCommand,
@@ -248,6 +250,8 @@ bool WriteOptions(const char* target) {
     written &= WriteSwitch(global, "BACKGROUND", options.solidBackground);
     written &= WriteSwitch(global, "MSICMP", options.useIcmpLibrary);
     written &= WriteNumber(global, OPTIONS_SECTION, "PARALLEL", options.parallelChecks);
+    if (options.desktopNotices != NOTIFY_UNSET)
+        written &= WriteSwitch(global, "NOTIFY", options.desktopNotices);
     return written;
 }
 
