@@ -34,4 +34,5 @@ enum HostInfoControl : int {
     HOSTINFO_BEEPER = 1075,
     HOSTINFO_BEEP_PRIORITY = 1076,
     HOSTINFO_BEEP_EACH = 1077,
+    HOSTINFO_PARENT = 1078, // "Behind:", the host this one sits behind
 };

@@ -3,6 +3,7 @@
 // map's settings file key by key, Cancel, the help button and the refusal of commas.
 #include "mapui/hostinfo.h"
 #include "model/hosts.h"
+#include "model/parents.h"
 #include "model/settings.h"
 #include "platform/dialog.h"
 #include "platform/help.h"
@@ -246,6 +247,37 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
     std::string settings = Settings();
     EXPECT_EQ(settings.find("[web]"), std::string::npos) << "nothing written while refused";
     EXPECT_NE(settings.find("CONNECT=ssh -o A=b,c web\r\n"), std::string::npos);
+}
+
+// "Behind:" offers "(none)" and every other host; a choice that closes a loop is refused
+// with the loop named, and a new name follows into the PARENT of the hosts behind it.
+TEST_F(HostInformationTest, BehindRefusesALoopAndARenameFollowsIntoTheHostsBehind) {
+    Edit(1, "switch");
+    Edit(2, "pc");
+    HostRecord& router = Edit(0, "router", "10.0.0.1");
+    hostTable[1].parent = router.serial;
+    hostTable[2].parent = hostTable[1].serial;
+    std::string refusal;
+    QueueDialogHook([&](HWND dialog) {
+        EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_GETCOUNT, 0, 0), 8);
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_PARENT), "(none)");
+        SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, 2, 0); // pc
+        Click(dialog, HOSTINFO_ACCEPT);
+        ASSERT_TRUE(IsWindow(dialog)) << "kept open";
+        refusal = JournalEntries().back();
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_behind.png").c_str()));
+        SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, 3, 0); // the first newhost
+        SetItemTexts(dialog, {{HOSTINFO_NAME, "gateway"}});
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_EQ(refusal,
+              "messagebox: Host Information: The host cannot sit behind pc: the hosts "
+              "would sit behind one another in a loop (router -> pc -> switch -> router).");
+    EXPECT_EQ(HostParent(router), 3);
+    std::string settings = Settings();
+    EXPECT_NE(settings.find("[switch]\r\nPARENT=gateway\r\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("PARENT=newhost\r\n"), std::string::npos) << settings;
 }
 
 TEST_F(HostInformationTest, FieldsAreCutToTheRecordAndHelpOpensItsTopic) {

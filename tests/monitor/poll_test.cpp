@@ -388,7 +388,12 @@ struct RoutedNetwork {
         inside = std::make_unique<EnteredNamespace>(client);
         return inside->ok();
     }
-    bool CutRouter(bool cut) const { return router.Ip({"link", "set", "r0", cut ? "down" : "up"}); }
+    // Back, the program's namespace forgets that the router did not answer for its address,
+    // so that the next check asks again at once.
+    bool CutRouter(bool cut) const {
+        return router.Ip({"link", "set", "r0", cut ? "down" : "up"}) &&
+               (cut || client.Ip({"neigh", "flush", "dev", "c0"}));
+    }
 
     NetworkNamespace client{"parc"}, router{"parr"};
     NetworkNamespace hosts[3] = {NetworkNamespace{"par1"}, NetworkNamespace{"par2"},
