@@ -264,6 +264,7 @@ TEST_F(HostInformationTest, BehindRefusesALoopAndARenameFollowsIntoTheHostsBehin
         SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, 2, 0); // pc
         Click(dialog, HOSTINFO_ACCEPT);
         ASSERT_TRUE(IsWindow(dialog)) << "kept open";
+        ASSERT_FALSE(JournalEntries().empty()) << "refused in a box";
         refusal = JournalEntries().back();
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_behind.png").c_str()));
         SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, 3, 0); // the first newhost
