@@ -267,7 +267,7 @@ void RunParentsScenario() {
     }
     std::remove(settings.c_str());
     PrintTableHead("parents", "none");
-    PrintRow(PARENTS_SCENARIO, "200 answering hosts, 180 behind 20 routers", ENGINES[LIBRARY].name,
+    PrintRow(PARENTS_SCENARIO, "200 answering, 180 behind 20 routers", ENGINES[LIBRARY].name,
              with, without, "parents", "none");
 }
 
