@@ -53,6 +53,28 @@ static const DialogItem hostInfoItems[] = {
     EditText(HOSTINFO_BEEP_PRIORITY, 179, 202, 31, 13, ES_AUTOHSCROLL),
 };
 
+static const DialogItem parentLinesItems[] = {
+    RightText("Root:", -1, 4, 8, 30, 8),
+    ComboBox(PARENTLINES_ROOT, 38, 6, 90, 80, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP),
+    PushButton("&Propose", PARENTLINES_PROPOSE, 134, 5, 50, 14),
+    ListBox(PARENTLINES_LIST, 4, 24, 180, 90, WS_VSCROLL),
+    RightText("Behind:", -1, 4, 122, 30, 8),
+    ComboBox(PARENTLINES_BEHIND, 38, 120, 90, 80, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP),
+    PushButton("&Set", PARENTLINES_SET, 134, 119, 24, 14),
+    PushButton("&Drop", PARENTLINES_DROP, 160, 119, 24, 14),
+    PushButton("Cancel", IDCANCEL, 102, 140, 40, 14),
+    DefPushButton("Accept", IDOK, 144, 140, 40, 14),
+};
+
+const DialogTemplate parentLinesDialogTemplate{"DLG_PARENTLINES",
+                                               "Parents from Lines",
+                                               188,
+                                               160,
+                                               "MS Sans Serif",
+                                               8,
+                                               WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+                                               parentLinesItems};
+
 const DialogTemplate hostInfoDialogTemplate{"INPUTBOX",
                                             "Host Information",
                                             221,
