@@ -302,6 +302,9 @@ TEST_F(HostInformationTest, ParentsFromLinesProposeTowardTheRootAndWriteWhatIsAc
     QueueDialogHook([&](HWND dialog) {
         SendDlgItemMessage(dialog, PARENTLINES_ROOT, CB_SETCURSEL, 0, 0);
         Click(dialog, PARENTLINES_PROPOSE);
+        shown.push_back(std::to_string(SendDlgItemMessage(
+            dialog, PARENTLINES_LIST, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+            reinterpret_cast<LPARAM>("pc1 behind sw"))));
         SendDlgItemMessage(dialog, PARENTLINES_LIST, LB_SETCURSEL, 1, 0);
         SendDlgItemMessage(dialog, PARENTLINES_BEHIND, CB_SETCURSEL, 0, 0);
         Click(dialog, PARENTLINES_SET);
@@ -316,8 +319,8 @@ TEST_F(HostInformationTest, ParentsFromLinesProposeTowardTheRootAndWriteWhatIsAc
         Clicks(dialog, {PARENTLINES_DROP, IDOK});
     });
     EXPECT_EQ(ShowParentsFromLines(0), 1);
-    EXPECT_EQ(shown, (std::vector<std::string>{"2", "0", "1"}))
-        << "two proposals, pc1 moved behind the root";
+    EXPECT_EQ(shown, (std::vector<std::string>{"1", "2", "0", "1"}))
+        << "pc1 proposed behind sw, then moved behind the root; two proposals";
     std::vector<int> parents;
     for (int i = 0; i < 5; ++i)
         parents.push_back(HostParent(hostTable[i]));
