@@ -466,6 +466,11 @@ TEST_P(PollParentsTest, HostsBehindADownRouterAreUnreachableNotDown) {
     char detail[DETAIL_LINES][DETAIL_LINE_LENGTH];
     int lines = ComposeHostDetail(*lan[2], detail);
     EXPECT_STREQ(detail[lines - 1], "Behind: router (down)") << "the host in the way";
+    if (HWND shown = ShowHostDetail(mainWindow, 3); shown != 0) {
+        UpdateWindow(shown);
+        SavePicture(shown, ("host_detail_behind_" + std::string(engine.name) + ".png").c_str());
+        SendMessage(shown, WM_LBUTTONUP, 0, 0);
+    }
 
     // The router is back; lan3 stays silent.
     ASSERT_TRUE(network.hosts[2].SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
