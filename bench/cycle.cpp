@@ -76,11 +76,12 @@ const Scenario SCENARIOS[] = {
 };
 // clang-format on
 constexpr int GUI_SCENARIO = 6;
+constexpr int PARENTS_SCENARIO = 7;
 
 // The settings of this run of the bench.
 struct BenchOptions {
     int runs = 10;
-    bool chosen[GUI_SCENARIO + 1] = {false, true, true, true, true, true, true};
+    bool chosen[PARENTS_SCENARIO + 1] = {false, true, true, true, true, true, true, true};
     std::string directory; // made for this run, removed at the end
 };
 BenchOptions benchOptions;
@@ -229,6 +230,47 @@ void RunScenario(const Scenario& scenario) {
     }
 }
 
+/*** parents ***/
+
+// The same 200 answering hosts with and without parents, in turn: hosts 1 to 180 behind
+// the last 20, so that each waits in the cycle for the router after it in the table.
+void RunParentsScenario() {
+    const Scenario scenario{PARENTS_SCENARIO, "", 0, false, 1000, {LIBRARY}, {}};
+    std::vector<std::string> addresses;
+    if (!ScenarioHosts(scenario, &addresses))
+        return;
+    std::string parents;
+    for (int host = 1; host <= HOSTS - 20; ++host)
+        parents += "[h" + std::to_string(host) + "]\r\nPARENT=h" +
+                   std::to_string(HOSTS - host % 20) + "\r\n";
+    const std::string settings = benchOptions.directory + "/bench.INI";
+    double limit = HOSTS * scenario.wait / 1000.0 * 1.5 + 120;
+    Side with, without;
+    for (int run = 1; run <= benchOptions.runs; ++run) {
+        for (Side* side : {&with, &without}) {
+            std::FILE* file = std::fopen(settings.c_str(), "wb");
+            bool written =
+                file != nullptr && std::fputs(side == &with ? parents.c_str() : "", file) >= 0;
+            if (file == nullptr || std::fclose(file) != 0 || !written ||
+                !WriteBenchMap(benchOptions.directory, addresses,
+                               WaitOption(scenario.wait) + ENGINES[LIBRARY].options)) {
+                std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
+                             benchOptions.directory.c_str());
+                return;
+            }
+            TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, benchOptions.directory, limit);
+            side->Add(cycle, AnsweringHosts(cycle.line) == HOSTS, cycle.line);
+        }
+        std::fprintf(stderr, "[%d, run %d of %d] parents %s, none %s\n", PARENTS_SCENARIO, run,
+                     benchOptions.runs, FormatSeconds(Median(with.seconds)).c_str(),
+                     FormatSeconds(Median(without.seconds)).c_str());
+    }
+    std::remove(settings.c_str());
+    PrintTableHead("parents", "none");
+    PrintRow(PARENTS_SCENARIO, "200 answering, 180 behind 20 routers", ENGINES[LIBRARY].name,
+             with, without, "parents", "none");
+}
+
 /*** the desktop program's cycle ***/
 
 // The desktop program's start as far as its message loop, in this process, on the map in
@@ -367,6 +409,8 @@ void PrintUsage() {
         "     MSICMP=1 figures are those of scenario 2)\n"
         "  6  the desktop program's cycle (its main window, offscreen, in this process) /\n"
         "     the headless one, 200 answering hosts that each change colour\n"
+        "  7  the headless cycle over 200 answering hosts, 180 of them behind 20 routers\n"
+        "     that come last in the table / the same map without parents\n"
         "fping runs with -q. Where hosts are silent, one tarnmap cycle that checks them one\n"
         "at a time takes about hosts x WAIT: minutes per run.\n"
         "  --runs N          runs of each side per row (default 10)\n"
@@ -384,7 +428,7 @@ bool ReadArguments(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--scenarios") == 0) {
             std::fill(std::begin(benchOptions.chosen), std::end(benchOptions.chosen), false);
             for (const char* at = value; *at != '\0'; ++at) {
-                if (*at < '1' || *at > '0' + GUI_SCENARIO || (at[1] != ',' && at[1] != '\0'))
+                if (*at < '1' || *at > '0' + PARENTS_SCENARIO || (at[1] != ',' && at[1] != '\0'))
                     return false;
                 benchOptions.chosen[*at - '0'] = true;
                 at += at[1] == ',' ? 1 : 0;
@@ -468,6 +512,8 @@ int main(int argc, char** argv) {
         headed = true;
         RunScenario(scenario);
     }
+    if (benchOptions.chosen[PARENTS_SCENARIO])
+        RunParentsScenario();
     // Last: it starts the toolkit in this process.
     if (benchOptions.chosen[GUI_SCENARIO])
         RunDesktopScenario();

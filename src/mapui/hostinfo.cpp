@@ -4,6 +4,7 @@
 #include "mapui/hostinfo.h"
 
 #include "model/hosts.h"
+#include "model/parents.h"
 #include "model/settings.h"
 #include "monitor/poll.h"
 #include "monitor/programs.h"
@@ -26,11 +27,14 @@ constexpr int INFO_FIELD_LENGTH = 24;
 
 static const char* const HOSTINFO_CAPTION = "Host Information";
 
-// The commands the dialog showed on opening: one the user typed differs from them, and is
-// allowed to start as it is saved.
+// What the dialog showed on opening. A command the user typed differs from the one shown,
+// and is allowed to start as it is saved.
 struct HostInformationState {
     char connect[CONNECT_LENGTH + 1];
     char external[EXTERNAL_LENGTH + 1];
+    int parents[MAX_HOSTS]; // the host of each "Behind:" item after "(none)"
+    int parentCount;
+    int parent; // the host's parent on opening, -1 none
 };
 static HostInformationState shownCommands;
 
@@ -124,9 +128,29 @@ static void FillAlarmItems(HWND dialog, int index) {
     CopyField(shownCommands.external, sizeof shownCommands.external, settings.external);
 }
 
+// "(none)" and every other host of the map, in table order (names may repeat).
+static void FillParentItems(HWND dialog, const HostRecord& host) {
+    shownCommands.parent = HostParent(host);
+    shownCommands.parentCount = 0;
+    SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>("(none)"));
+    int selected = 0;
+    for (int i = 0; i < hostCount; ++i) {
+        if (i == currentHost)
+            continue;
+        if (i == shownCommands.parent)
+            selected = shownCommands.parentCount + 1;
+        shownCommands.parents[shownCommands.parentCount++] = i;
+        SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_ADDSTRING, 0,
+                           reinterpret_cast<LPARAM>(hostTable[i].name));
+    }
+    SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, selected, 0);
+}
+
 static void InitHostInformation(HWND dialog) {
     const HostRecord& host = hostTable[currentHost];
     FillHostRecordItems(dialog, host);
+    FillParentItems(dialog, host);
     FillAlarmItems(dialog, currentHost);
     EnableWindow(GetDlgItem(dialog, HOSTINFO_MONITOR), host.protocol != 0);
 }
@@ -180,6 +204,27 @@ static bool HasUnplainFields(HWND dialog) {
         }
     }
     return false;
+}
+
+// The host chosen under "Behind:", -1 for none.
+static int ChosenParent(HWND dialog) {
+    LRESULT item = SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_GETCURSEL, 0, 0);
+    return item >= 1 && item <= shownCommands.parentCount ? shownCommands.parents[item - 1] : -1;
+}
+
+// A parent that would close a loop is refused, and the loop named.
+static bool MakesALoop(HWND dialog) {
+    char loop[PARENT_TEXT_LENGTH + 1];
+    if (ParentAllowed(currentHost, ChosenParent(dialog), loop, sizeof loop))
+        return false;
+    char text[PARENT_TEXT_LENGTH + 128];
+    std::snprintf(text, sizeof text,
+                  "The host cannot sit behind %.16s: the hosts would sit behind one another in a "
+                  "loop (%s).",
+                  hostTable[ChosenParent(dialog)].name, loop);
+    MessageBox(dialog, text, HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    SetFocus(GetDlgItem(dialog, HOSTINFO_PARENT));
+    return true;
 }
 
 // A command the user typed here is the user's own: it may start without a question. False
@@ -274,14 +319,21 @@ static bool AcceptAlarmSettings(HWND dialog, const char* section) {
 // The record is the map's and is saved with it; the section lives only in the settings
 // file, so a section that could not be written is lost, and the user must know.
 static void AcceptHostInformation(HWND dialog) {
-    if (HasCommaFields(dialog) || HasUnplainFields(dialog))
+    if (HasCommaFields(dialog) || HasUnplainFields(dialog) || MakesALoop(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
     HostRecord before = host;
+    int parent = ChosenParent(dialog);
     bool written = AcceptHostRecord(dialog, host);
     if (HostFileFieldsDiffer(before, host))
         MarkMapModified();
     written &= AcceptAlarmSettings(dialog, host.name);
+    // PARENT names hosts: a new name is written where it is named, and under it.
+    bool renamed = std::strcmp(before.name, host.name) != 0;
+    if (renamed)
+        written &= RenameParentKeys(currentHost);
+    if (renamed || parent != shownCommands.parent)
+        written &= SetHostParent(currentHost, parent);
     if (!written) {
         char text[SETTINGS_PATH_LENGTH + 160];
         std::snprintf(text, sizeof text,

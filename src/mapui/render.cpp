@@ -17,10 +17,10 @@ using namespace platform;
 
 /*** globals ***/
 
-unsigned colorTable[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0};
+unsigned colorTable[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0, 14};
 const char* const colorSlotNames[COLOR_SLOT_COUNT] = {
     "Responding",   "Lost 1 pkt", "Lost 2 pkts", "Lost 3 pkts", "Lost 4-7 pkts",
-    "Lost 8+ pkts", "Inactive",   "Background*", "Text"};
+    "Lost 8+ pkts", "Inactive",   "Background*", "Text",        "Unreachable"};
 HBITMAP hostBitmaps[HOST_KIND_COUNT];
 int bitmapsLoaded = 0;
 HPEN shadowPen = nullptr;
@@ -462,6 +462,8 @@ ColorSlot HostColorSlot(const HostRecord& host) {
     // A host without an address is never checked either.
     if ((host.flags & HOST_NOT_MONITORED) != 0 || host.address[0] == '\0')
         return SLOT_INACTIVE;
+    if (host.reach == REACH_UNREACHABLE)
+        return SLOT_UNREACH;
     // A hard error (unreachable, no route, ...) shows the worst colour at once; only plain
     // time-outs step through the bands.
     if (options.useIcmpLibrary != 0 && host.status != 0 && host.status != ICMP_LIBRARY_TIMED_OUT)

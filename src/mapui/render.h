@@ -19,6 +19,7 @@ enum ColorSlot : unsigned {
     SLOT_INACTIVE = 6,
     SLOT_BACK = 7,
     SLOT_TEXT = 8,
+    SLOT_UNREACH = 9, // behind a host that is down, whatever its misses
 };
 
 extern unsigned colorTable[COLOR_SLOT_COUNT];              // palette index per slot
@@ -27,8 +28,6 @@ extern platform::HBITMAP hostBitmaps[HOST_KIND_COUNT];
 extern int bitmapsLoaded;
 extern platform::HPEN shadowPen;    // button-shadow colour, for 3-D edges
 extern platform::HPEN highlightPen; // button-highlight colour, for 3-D edges
-
-
 
 // The RGB colour of a palette index; (64,64,64) outside 0 to 23.
 platform::COLORREF PaletteColor(unsigned index);

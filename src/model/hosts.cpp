@@ -122,6 +122,8 @@ void ResetLoadedHost(HostRecord& host) {
     host.drawWidth = 0;
     host.drawHeight = 0;
     host.serial = nextHostSerial++;
+    host.parent = 0;
+    host.reach = REACH_COUNTING;
 }
 
 int FindHostBySerial(std::uint32_t serial) {

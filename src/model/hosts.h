@@ -44,6 +44,8 @@ struct HostRecord {
     // Names this record for the run: given when it is made or loaded, never reused, never
     // saved. A check under way finds its host by it, wherever edits moved the record.
     std::uint32_t serial;
+    std::uint32_t parent; // serial of the host this one sits behind, 0 none; never in the .db
+    std::uint32_t reach;  // HostReach: what the alarms last made of it
 };
 
 struct LineRecord {
@@ -65,6 +67,14 @@ enum HostKind : unsigned {
     KIND_NET = 7,
     KIND_PRINTER = 8,
     HOST_KIND_COUNT = 9
+};
+
+// Where a host stands for the alarms. A host is down from its down line until it answers;
+// it is unreachable while its failures are put down to a host it sits behind.
+enum HostReach : unsigned {
+    REACH_COUNTING = 0,    // answering, or missing checks not yet declared anything
+    REACH_DOWN = 1,        // declared down, not answered since
+    REACH_UNREACHABLE = 2, // its last failure came while a host it sits behind was out
 };
 
 // Names in the "System Type" list, and picture resources, indexed by kind.

@@ -4,6 +4,7 @@
 #include "model/mapdb.h"
 
 #include "model/hosts.h"
+#include "model/parents.h"
 #include "model/settings.h"
 #include "platform/files.h"
 #include "platform/system.h"
@@ -22,7 +23,7 @@ int mapVersion = 0;
 char mapBanner[256];
 int hostsNotLoaded = 0;
 int linesNotLoaded = 0;
-MapDatabaseReports mapDatabaseReports = {nullptr, nullptr, nullptr, nullptr};
+MapDatabaseReports mapDatabaseReports = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // What the title shows besides the map's name, for RefreshMapTitle.
 static unsigned titleNumber = 0;
@@ -293,6 +294,7 @@ int ReadMapDatabase(HWND owner, const char* path) {
     lineCount = lines;
     SetMapTitle(0, nullptr);
     ReportRecordsNotLoaded(path);
+    ReadHostParents(mapDatabaseReports.parentIgnored);
     return 1;
 }
 

@@ -23,6 +23,7 @@ struct MapDatabaseReports {
     void (*versionError)(platform::HWND owner, const char* text, const char* caption);
     void (*windowTitle)(const char* title);
     void (*recordsNotLoaded)(const char* text); // how many records were left out, and why
+    void (*parentIgnored)(const char* text);    // a host's PARENT that names no host or loops
 };
 extern MapDatabaseReports mapDatabaseReports;
 

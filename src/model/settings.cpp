@@ -51,8 +51,8 @@ ProgramOptions options = {
 SettingsReports settingsReports = {nullptr, nullptr};
 
 const char* const colorKeys[COLOR_SLOT_COUNT] = {"OK",    "ONE",      "TWO",  "THREE", "FOUR",
-                                                 "EIGHT", "INACTIVE", "BACK", "TEXT"};
-const unsigned defaultColors[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0};
+                                                 "EIGHT", "INACTIVE", "BACK", "TEXT",  "UNREACH"};
+const unsigned defaultColors[COLOR_SLOT_COUNT] = {10, 11, 16, 16, 6, 5, 1, 2, 0, 14};
 
 // Console clients need a terminal window of their own.
 static const char* const DEFAULT_TELNET = "x-terminal-emulator -e telnet";

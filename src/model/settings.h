@@ -13,7 +13,7 @@ constexpr unsigned COMMAND_LENGTH = 144;       // TELNET and FTP commands
 constexpr unsigned BEEP_STRING_LENGTH = 69;
 constexpr unsigned PAGE_NUMBER_LENGTH = 19;
 constexpr unsigned EXTERNAL_LENGTH = 255;
-constexpr unsigned COLOR_SLOT_COUNT = 9;
+constexpr unsigned COLOR_SLOT_COUNT = 10;
 
 // Missed checks at which a failing host is declared down.
 constexpr unsigned DOWN_THRESHOLD = 4;

@@ -3,6 +3,7 @@
 #include "monitor/alarms.h"
 
 #include "model/hosts.h"
+#include "model/parents.h"
 #include "monitor/log.h"
 #include "monitor/metrics.h"
 #include "monitor/notices.h"
@@ -100,6 +101,7 @@ unsigned AnnounceDown(int index) {
     if (ReadAlarmSetting(index, "LOG") == 1)
         LogLine(line);
     host.quiet = 0;
+    host.reach = REACH_DOWN;
     return ReadAlarmSetting(index, "SOUND");
 }
 
@@ -146,8 +148,10 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
         return;
     HostSettings settings;
     ReadHostSettings(index, HostSettingsReader::Alarms, &settings);
-    bool down = direction == AlarmDirection::Down;
-    if (down ? missedBefore != settings.beepCount : missedBefore <= settings.beepCount)
+    bool down = direction != AlarmDirection::Up;
+    if (direction == AlarmDirection::Down ? missedBefore != settings.beepCount
+        : direction == AlarmDirection::Up ? missedBefore <= settings.beepCount
+                                          : missedBefore < settings.beepCount)
         return;
 
     if (settings.beeper == 1) {
@@ -177,22 +181,61 @@ void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction
     }
 }
 
+// Logs the down line and arms the host's sound.
+static void DeclareDown(int index) {
+    unsigned level = AnnounceDown(index);
+    if (level > 0) {
+        alarmCycle.downSinceQuiet = true;
+        alarmCycle.wentDown = true;
+    }
+    // The sound table has four entries; a larger setting means the most urgent one.
+    if (level >= SOUND_LEVELS)
+        level = SOUND_LEVELS - 1;
+    if (alarmCycle.soundLevel < level)
+        alarmCycle.soundLevel = level;
+}
+
+// At most one walk of the table, whatever the parents.
+int HostInTheWay(int index) {
+    if (!IsHostIndex(index))
+        return -1;
+    int unreachable = -1;
+    int at = HostParent(hostTable[index]);
+    for (int steps = 0; at >= 0 && steps < hostCount; ++steps) {
+        if (hostTable[at].reach == REACH_DOWN)
+            return at;
+        if (unreachable < 0 && hostTable[at].reach == REACH_UNREACHABLE)
+            unreachable = at;
+        at = HostParent(hostTable[at]);
+    }
+    return unreachable;
+}
+
+// A failure behind a host that is out announces nothing; the log says so once, when the
+// host would have been declared down.
+static void RecordUnreachable(int index, int inTheWay, unsigned missedBefore) {
+    HostRecord& host = hostTable[index];
+    host.reach = REACH_UNREACHABLE;
+    if (missedBefore == DOWN_THRESHOLD && ReadAlarmSetting(index, "LOG") == 1)
+        LogPrintf("%s [%s] unreachable behind %s", host.name, host.resolvedAddr,
+                  hostTable[inTheWay].name);
+}
+
 void RecordFailure(int index) {
     if (!IsHostIndex(index))
         return;
     HostRecord& host = hostTable[index];
     unsigned missedBefore = host.missed;
-    if (missedBefore == DOWN_THRESHOLD) {
-        unsigned level = AnnounceDown(index);
-        if (level > 0) {
-            alarmCycle.downSinceQuiet = true;
-            alarmCycle.wentDown = true;
-        }
-        // The sound table has four entries; a larger setting means the most urgent one.
-        if (level >= SOUND_LEVELS)
-            level = SOUND_LEVELS - 1;
-        if (alarmCycle.soundLevel < level)
-            alarmCycle.soundLevel = level;
+    std::uint32_t reachBefore = host.reach;
+    int inTheWay = HostInTheWay(index);
+    if (inTheWay >= 0) {
+        RecordUnreachable(index, inTheWay, missedBefore);
+    } else if (reachBefore == REACH_UNREACHABLE) {
+        // What it sat behind is back and it still fails: its own fault, told at once.
+        DeclareDown(index);
+        CheckAlarmAction(index, missedBefore, AlarmDirection::DownLate);
+    } else if (missedBefore == DOWN_THRESHOLD) {
+        DeclareDown(index);
     } else {
         CheckAlarmAction(index, missedBefore, AlarmDirection::Down);
     }
@@ -200,9 +243,12 @@ void RecordFailure(int index) {
         ++host.missed;
     ++host.lost;
     ++alarmCycle.failed;
-    if (missedBefore == DOWN_THRESHOLD)
+    bool declaredDown = reachBefore != REACH_DOWN && host.reach == REACH_DOWN;
+    if (declaredDown)
         NoteHostChange(index, NoticeKind::Down); // as it is drawn now
-    MeterCheck(index, missedBefore, false);
+    else if (reachBefore != REACH_UNREACHABLE && host.reach == REACH_UNREACHABLE)
+        NoteHostChange(index, NoticeKind::Unreachable);
+    MeterCheck(index, false, declaredDown);
 }
 
 void RecordReply(int index) {
@@ -219,9 +265,11 @@ void RecordReply(int index) {
     }
     host.missed = 0;
     host.quiet = 1;
-    if (missedBefore > DOWN_THRESHOLD)
+    // A host that was unreachable was never told down on its own, so its return is not.
+    if (missedBefore > DOWN_THRESHOLD && host.reach != REACH_UNREACHABLE)
         NoteHostChange(index, NoticeKind::Up);
-    MeterCheck(index, missedBefore, true);
+    host.reach = REACH_COUNTING;
+    MeterCheck(index, true, false);
 }
 
 void FinishAlarmCycle() {

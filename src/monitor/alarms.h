@@ -61,11 +61,18 @@ void RecordFailure(int index);
 void RecordReply(int index);
 void FinishAlarmCycle();
 
-// Logs the down line of host `index` and arms its alarm actions; returns its sound level.
+// Logs the down line of host `index`, arms its alarm actions and notes it down; returns its
+// sound level.
 unsigned AnnounceDown(int index);
 
-enum class AlarmDirection { Down, Up };
+// Down fires at BEEP_COUNT missed checks, Up after more than that; DownLate (a host declared
+// down once what it sat behind is back) at BEEP_COUNT or past it.
+enum class AlarmDirection { Down, Up, DownLate };
 void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction);
+
+// The nearest host above host `index` that is down, else the nearest unreachable one: what
+// its failures are put down to. -1 when every host above it stands well.
+int HostInTheWay(int index);
 
 // The "quiet" command: every host quiet, the sound stopped, no down sound pending.
 void QuietAlarms();

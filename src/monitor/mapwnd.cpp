@@ -2,6 +2,7 @@
 #include "monitor/mapwnd.h"
 
 #include "icmp/icmplib.h"
+#include "model/parents.h"
 #include "monitor/alarms.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
@@ -74,6 +75,17 @@ int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LI
     if (host.rtt != 0 || host.rttTaken != 0)
         std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "RTT: %s ms",
                       RoundTripText(host.rtt, time));
+    int parent = HostParent(host);
+    if (parent >= 0) {
+        // An unreachable host names what is in its way; another its parent as it stands.
+        int way =
+            host.reach == REACH_UNREACHABLE ? HostInTheWay(FindHostBySerial(host.serial)) : -1;
+        const HostRecord& behind = hostTable[way >= 0 ? way : parent];
+        const char* standing = behind.reach == REACH_DOWN          ? " (down)"
+                               : behind.reach == REACH_UNREACHABLE ? " (unreachable)"
+                                                                   : "";
+        std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Behind: %s%s", behind.name, standing);
+    }
     return count;
 }
 
@@ -95,7 +107,8 @@ HWND ShowHostDetail(HWND parent, int index) {
         corner.y = 10;
     LONG units = GetDialogBaseUnits();
     int width = (LOWORD(static_cast<std::uint32_t>(units)) * 130) / 4;
-    int height = (HIWORD(static_cast<std::uint32_t>(units)) * 70) / 8;
+    int height =
+        (HIWORD(static_cast<std::uint32_t>(units)) * (HostParent(host) >= 0 ? 80 : 70)) / 8;
     HWND detail =
         CreateWindow(DETAIL_CLASS, host.name, WS_OVERLAPPED | WS_CAPTION, corner.x, corner.y, width,
                      height, parent, 0, reinterpret_cast<void*>(static_cast<std::intptr_t>(index)));

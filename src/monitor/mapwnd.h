@@ -9,7 +9,7 @@
 
 constexpr unsigned MAP_WINDOW_ID = 1;
 constexpr unsigned DETAIL_LINE_LENGTH = 64;
-constexpr unsigned DETAIL_LINES = 7;
+constexpr unsigned DETAIL_LINES = 8;
 
 extern const char* const DETAIL_CLASS;  // "WFELLMAP1"
 extern const char* const MONITOR_CLASS; // "TARNMAPMONTORWND"

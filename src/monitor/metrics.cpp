@@ -29,6 +29,7 @@ enum MetricFamilyIndex : unsigned {
     HOST_UP,
     HOST_MISSED,
     HOST_DOWN,
+    HOST_UNREACHABLE,
     HOST_RTT,
     HOST_STATUS,
     HOST_CHECKS,
@@ -45,6 +46,8 @@ static const MetricFamilyInfo metricFamilies[METRIC_FAMILY_COUNT] = {
      MetricType::Gauge},
     {"tarnmap_host_missed", "Checks the host has missed in a row.", MetricType::Gauge},
     {"tarnmap_host_down", "1 while the host is declared down.", MetricType::Gauge},
+    {"tarnmap_host_unreachable", "1 while the host fails behind a host that is down.",
+     MetricType::Gauge},
     {"tarnmap_host_rtt_seconds", "Round-trip time of the host's last echo reply.",
      MetricType::Gauge},
     {"tarnmap_host_status_code", "Status code of the host's last check; 0 is a reply.",
@@ -277,7 +280,10 @@ static void FillHostRow(const HostRecord& host, const HostMeter& meter, MetricsR
     KindText(host.kind, row->labels[LABEL_KIND], sizeof row->labels[0]);
     row->values[HOST_UP] = host.missed == 0 ? 1 : 0;
     row->values[HOST_MISSED] = host.missed;
-    row->values[HOST_DOWN] = host.missed > DOWN_THRESHOLD ? 1 : 0;
+    bool down = host.reach == REACH_DOWN ||
+                (host.missed > DOWN_THRESHOLD && host.reach != REACH_UNREACHABLE);
+    row->values[HOST_DOWN] = down ? 1 : 0;
+    row->values[HOST_UNREACHABLE] = host.reach == REACH_UNREACHABLE ? 1 : 0;
     // Whole milliseconds, 0 for under one; unknown when the last check took none.
     if (host.rttTaken != 0)
         row->values[HOST_RTT] = host.rtt / 1000.0;
@@ -381,7 +387,7 @@ void MeterCycleStart() {
     metricsState.cycleStart = Serving() ? GetMonotonicSeconds() : -1;
 }
 
-void MeterCheck(int index, unsigned missedBefore, bool replied) {
+void MeterCheck(int index, bool replied, bool declaredDown) {
     if (!Serving() || index < 0 || index >= hostCount)
         return;
     if (metricsState.hostCount != hostCount || !MeterFits(index))
@@ -393,7 +399,7 @@ void MeterCheck(int index, unsigned missedBefore, bool replied) {
     ++meter.checks;
     if (!replied) {
         ++meter.failures;
-        if (missedBefore == DOWN_THRESHOLD)
+        if (declaredDown)
             ++meter.downEvents;
     }
     PublishHostRow(index);

@@ -60,9 +60,9 @@ void ApplyMetricsSettings();
 void StopMetrics();
 
 // The evaluation's calls: at the start of a cycle, after each host's check was evaluated
-// (`replied`, and its misses before), and at the end of the cycle.
+// (`replied`, and whether that check declared it down), and at the end of the cycle.
 void MeterCycleStart();
-void MeterCheck(int index, unsigned missedBefore, bool replied);
+void MeterCheck(int index, bool replied, bool declaredDown);
 void MeterCycleEnd();
 
 // Publishes the hosts' series again when the host table changed since they were made (a

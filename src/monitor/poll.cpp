@@ -6,6 +6,7 @@
 
 #include "model/hosts.h"
 #include "model/mapdb.h"
+#include "model/parents.h"
 #include "model/settings.h"
 #include "monitor/alarms.h"
 #include "monitor/mapwnd.h"
@@ -16,6 +17,7 @@
 #include "platform/window.h"
 #include "platform/winsock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -375,6 +377,68 @@ void OnPollPace(HWND) {
 
 /*** starting a cycle ***/
 
+// The order of a cycle with parents: each entry's host, where each host's entry is, and
+// which entries are placed.
+struct ParentOrder {
+    int hostOf[MAX_HOSTS];  // by entry
+    int entryOf[MAX_HOSTS]; // by host; -1 for a host the cycle does not check
+    bool placed[MAX_HOSTS]; // by entry
+    CycleEntry ordered[MAX_HOSTS];
+    int count; // entries placed
+};
+static ParentOrder parentOrder;
+
+// Whether every host above entry `e` that the cycle checks is placed already.
+static bool AncestorsPlaced(int e) {
+    int at = HostParent(hostTable[parentOrder.hostOf[e]]);
+    for (int steps = 0; at >= 0 && steps < hostCount; ++steps) {
+        int above = parentOrder.entryOf[at];
+        if (above >= 0 && !parentOrder.placed[above])
+            return false;
+        at = HostParent(hostTable[at]);
+    }
+    return true;
+}
+
+static void PlaceEntry(int e) {
+    parentOrder.placed[e] = true;
+    parentOrder.ordered[parentOrder.count++] = cycle.entries[e];
+}
+
+// Table order, except that a host waits for the hosts above it: it follows right after
+// the last of them. The entries are started and evaluated in this order, so a failure is
+// judged against what the hosts above it made of this cycle.
+static void OrderByParents() {
+    bool anyParent = false;
+    for (int i = 0; i < hostCount; ++i) {
+        parentOrder.entryOf[i] = -1;
+        anyParent |= hostTable[i].parent != 0;
+    }
+    if (!anyParent)
+        return;
+    for (int e = 0; e < cycle.count; ++e) {
+        parentOrder.hostOf[e] = FindHostBySerial(cycle.entries[e].serial);
+        parentOrder.entryOf[parentOrder.hostOf[e]] = e;
+        parentOrder.placed[e] = false;
+    }
+    parentOrder.count = 0;
+    for (int e = 0; e < cycle.count; ++e) {
+        if (!AncestorsPlaced(e))
+            continue;
+        PlaceEntry(e);
+        // The entries before it that waited for it (or for one another), in table order.
+        for (int w = 0; w < e; ++w)
+            if (!parentOrder.placed[w] && AncestorsPlaced(w)) {
+                PlaceEntry(w);
+                w = -1;
+            }
+    }
+    for (int e = 0; e < cycle.count; ++e) // none: the parents form no loop
+        if (!parentOrder.placed[e])
+            PlaceEntry(e);
+    std::copy(parentOrder.ordered, parentOrder.ordered + parentOrder.count, cycle.entries);
+}
+
 static bool StartCycle(HWND window, bool counted) {
     if (pollState.inProgress)
         return false;
@@ -394,6 +458,7 @@ static bool StartCycle(HWND window, bool counted) {
         if (HostIsChecked(hostTable[i]))
             cycle.entries[cycle.count++] =
                 CycleEntry{hostTable[i].serial, ENTRY_WAITING, "", "", 0};
+    OrderByParents();
     cycle.parallel = options.parallelChecks != 0 ? options.parallelChecks : MAX_HOSTS;
     BeginAlarmCycle();
     ReportStatus(" check in progress");

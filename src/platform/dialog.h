@@ -82,7 +82,8 @@ constexpr DWORD SS_SUNKEN = 0x1000;
 
 // ---- Combo boxes ("COMBOBOX") ----
 constexpr DWORD CBS_SIMPLE = 0x0001;
-constexpr DWORD CBS_DROPDOWN = 0x0002; // with an edit field
+constexpr DWORD CBS_DROPDOWN = 0x0002;     // with an edit field
+constexpr DWORD CBS_DROPDOWNLIST = 0x0003; // a list to choose from, nothing typed
 constexpr DWORD CBS_AUTOHSCROLL = 0x0040;
 constexpr DWORD CBS_SORT = 0x0100;
 constexpr UINT CB_LIMITTEXT = 0x0141;

@@ -17,6 +17,7 @@ enum Command : unsigned {
     CMD_ADD_LINE = 2008,
     CMD_DELETE_HOST = 2009,
     CMD_DELETE_LINE = 2010,
+    CMD_PARENTS_FROM_LINES = 2030,
     CMD_TELNET = 2011,
     CMD_FTP = 2012,
     CMD_LOOKUP = 2013,

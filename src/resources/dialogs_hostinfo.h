@@ -34,4 +34,18 @@ enum HostInfoControl : int {
     HOSTINFO_BEEPER = 1075,
     HOSTINFO_BEEP_PRIORITY = 1076,
     HOSTINFO_BEEP_EACH = 1077,
+    HOSTINFO_PARENT = 1078, // "Behind:", the host this one sits behind
+};
+
+// Parents from Lines: the parents the drawn lines suggest toward a root, for the user to
+// accept or edit.
+extern const platform::DialogTemplate parentLinesDialogTemplate; // "DLG_PARENTLINES"
+
+enum ParentLinesControl : int {
+    PARENTLINES_ROOT = 1101,    // the host the lines lead to
+    PARENTLINES_PROPOSE = 1102, // proposes again toward the root chosen
+    PARENTLINES_LIST = 1103,    // "host behind parent", one proposal a line
+    PARENTLINES_BEHIND = 1104,  // another parent for the proposal selected
+    PARENTLINES_SET = 1105,
+    PARENTLINES_DROP = 1106, // leaves the selected host as it is
 };

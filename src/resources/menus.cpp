@@ -44,6 +44,8 @@ static const MenuTemplateItem editMenuItems[] = {
     {0, "&Delete", 0, MF_POPUP},
     {1, "&Host", CMD_DELETE_HOST, 0},
     {1, "&Line", CMD_DELETE_LINE, 0},
+    {0, "Ed&it", 0, MF_POPUP}, // E is End_edit's
+    {1, "&Parents from Lines...", CMD_PARENTS_FROM_LINES, 0},
     {0, "&End_edit", CMD_EDIT_MODE, 0},
     {0, "&Help", 0, MF_POPUP},
     {1, "&Edit Mode", CMD_HELP_EDIT_MODE, 0},

@@ -23,6 +23,7 @@ void RegisterResources() {
     RegisterMenuTemplate(&editMenuTemplate);
     RegisterDialogTemplate(&aboutDialogTemplate);
     RegisterDialogTemplate(&hostInfoDialogTemplate);
+    RegisterDialogTemplate(&parentLinesDialogTemplate);
     RegisterDialogTemplate(&optionsDialogTemplate);
     RegisterDialogTemplate(&toolOptionsDialogTemplate);
     RegisterDialogTemplate(&colorsDialogTemplate);

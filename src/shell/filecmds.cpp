@@ -251,5 +251,6 @@ void ConnectMapReports() {
     mapDatabaseReports.versionError = ShowVersionError;
     mapDatabaseReports.windowTitle = ShowMapTitle;
     mapDatabaseReports.recordsNotLoaded = ShowRecordsNotLoaded;
+    mapDatabaseReports.parentIgnored = LogLine;
     settingsReports.mapFilesRefused = ShowMapFilesRefused;
 }

@@ -97,18 +97,38 @@ static void PrintRefusedSettings(const char* file) {
 
 /*** one cycle ***/
 
+// Where each host stood before a cycle, for its line.
+struct CycleBefore {
+    unsigned missed[MAX_HOSTS];
+    std::uint32_t reach[MAX_HOSTS];
+    int hostCount;
+};
+
+// "; went down: name [addr], ..." for the hosts whose standing went to `reach` in the cycle.
+static void PrintWent(const char* title, const CycleBefore& before, std::uint32_t reach) {
+    const char* separator = title;
+    for (int i = 0; i < hostCount && i < before.hostCount; ++i) {
+        const HostRecord& host = hostTable[i];
+        if (before.reach[i] != reach && host.reach == reach) {
+            std::printf("%s%s [%s]", separator, host.name, host.resolvedAddr);
+            separator = ", ";
+        }
+    }
+}
+
 // The cycle's line: the hosts it checked, the counts after it, and the hosts that changed between
-// down and up.
-static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_HOSTS],
-                           int hostsBefore, bool stopped) {
-    unsigned answering = 0, missing = 0, down = 0, unmonitored = 0;
+// down, unreachable and up.
+static void PrintCycleLine(unsigned long cycle, const CycleBefore& before, bool stopped) {
+    unsigned answering = 0, missing = 0, down = 0, unmonitored = 0, unreachable = 0;
     for (int i = 0; i < hostCount; ++i) {
         const HostRecord& host = hostTable[i];
         if (!HostIsChecked(host))
             ++unmonitored;
+        else if (host.reach == REACH_UNREACHABLE)
+            ++unreachable;
         else if (host.missed == 0)
             ++answering;
-        else if (host.missed <= DOWN_THRESHOLD)
+        else if (host.missed <= DOWN_THRESHOLD && host.reach != REACH_DOWN)
             ++missing;
         else
             ++down;
@@ -119,18 +139,14 @@ static void PrintCycleLine(unsigned long cycle, const unsigned missedBefore[MAX_
                 "%u down, %u not monitored",
                 now.month, now.day, now.year % 100, now.hour, now.minute, now.second, cycle,
                 pollState.hostsChecked, answering, missing, down, unmonitored);
-    const char* separator = "; went down: ";
-    for (int i = 0; i < hostCount && i < hostsBefore; ++i) {
+    if (unreachable > 0)
+        std::printf(", %u unreachable", unreachable);
+    PrintWent("; went down: ", before, REACH_DOWN);
+    PrintWent("; went unreachable: ", before, REACH_UNREACHABLE);
+    const char* separator = "; came up: ";
+    for (int i = 0; i < hostCount && i < before.hostCount; ++i) {
         const HostRecord& host = hostTable[i];
-        if (missedBefore[i] == DOWN_THRESHOLD && host.missed > DOWN_THRESHOLD) {
-            std::printf("%s%s [%s]", separator, host.name, host.resolvedAddr);
-            separator = ", ";
-        }
-    }
-    separator = "; came up: ";
-    for (int i = 0; i < hostCount && i < hostsBefore; ++i) {
-        const HostRecord& host = hostTable[i];
-        if (missedBefore[i] > DOWN_THRESHOLD && host.missed == 0) {
+        if (before.missed[i] > DOWN_THRESHOLD && host.missed == 0) {
             std::printf("%s%s [%s]", separator, host.name, host.resolvedAddr);
             separator = ", ";
         }
@@ -193,8 +209,8 @@ static HWND CreateHeadlessWindow() {
 }
 
 int RunHeadless(const char* mapArgument, unsigned long cycles) {
-    mapDatabaseReports =
-        MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr, PrintRecordsNotLoaded};
+    mapDatabaseReports = MapDatabaseReports{PrintMapStatus, PrintVersionError, nullptr,
+                                            PrintRecordsNotLoaded, LogLine};
     settingsReports.mapFilesRefused = PrintMapStatus;
     icmpNotice.report = PrintIcmpNotice;
     settingsReports.mapOpened = ReportMapOpened;
@@ -236,13 +252,15 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     CopyField(stackVendorText, sizeof stackVendorText, stack.szDescription);
     AdaptProbeEngine(stackVendorText);
 
-    static unsigned missedBefore[MAX_HOSTS];
+    static CycleBefore before;
     for (unsigned long cycle = 1; !StopWanted(); ++cycle) {
-        int hostsBefore = hostCount;
-        for (int i = 0; i < hostCount; ++i)
-            missedBefore[i] = hostTable[i].missed;
+        before.hostCount = hostCount;
+        for (int i = 0; i < hostCount; ++i) {
+            before.missed[i] = hostTable[i].missed;
+            before.reach[i] = hostTable[i].reach;
+        }
         RunCycle(window);
-        PrintCycleLine(cycle, missedBefore, hostsBefore, pollState.endedEarly != 0);
+        PrintCycleLine(cycle, before, pollState.endedEarly != 0);
         if (cycles != 0 && cycle >= cycles)
             break;
         if (cycles == 0)

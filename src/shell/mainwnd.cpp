@@ -5,6 +5,7 @@
 #include "mapui/ctxmenu.h"
 #include "mapui/editor.h"
 #include "mapui/options.h"
+#include "mapui/parentlines.h"
 #include "mapui/render.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
@@ -130,6 +131,9 @@ void RunCommand(HWND window, unsigned command) {
         break;
     case CMD_DELETE_LINE:
         StartDeleteLine();
+        break;
+    case CMD_PARENTS_FROM_LINES:
+        ShowParentsFromLines(window);
         break;
     case CMD_TELNET:
     case CMD_FTP:

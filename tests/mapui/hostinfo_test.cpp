@@ -2,7 +2,9 @@
 // and without a section, the enable rules, what Accept writes to the record and to the
 // map's settings file key by key, Cancel, the help button and the refusal of commas.
 #include "mapui/hostinfo.h"
+#include "mapui/parentlines.h"
 #include "model/hosts.h"
+#include "model/parents.h"
 #include "model/settings.h"
 #include "platform/dialog.h"
 #include "platform/help.h"
@@ -246,6 +248,84 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
     std::string settings = Settings();
     EXPECT_EQ(settings.find("[web]"), std::string::npos) << "nothing written while refused";
     EXPECT_NE(settings.find("CONNECT=ssh -o A=b,c web\r\n"), std::string::npos);
+}
+
+// "Behind:" offers "(none)" and every other host; a choice that closes a loop is refused
+// with the loop named, and a new name follows into the PARENT of the hosts behind it.
+TEST_F(HostInformationTest, BehindRefusesALoopAndARenameFollowsIntoTheHostsBehind) {
+    Edit(1, "switch");
+    Edit(2, "pc");
+    HostRecord& router = Edit(0, "router", "10.0.0.1");
+    hostTable[1].parent = router.serial;
+    hostTable[2].parent = hostTable[1].serial;
+    std::string refusal;
+    QueueDialogHook([&](HWND dialog) {
+        EXPECT_EQ(SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_GETCOUNT, 0, 0), 8);
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_PARENT), "(none)");
+        SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, 2, 0); // pc
+        Click(dialog, HOSTINFO_ACCEPT);
+        ASSERT_TRUE(IsWindow(dialog)) << "kept open";
+        ASSERT_FALSE(JournalEntries().empty()) << "refused in a box";
+        refusal = JournalEntries().back();
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("hostinfo_behind.png").c_str()));
+        SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_SETCURSEL, 3, 0); // the first newhost
+        SetItemTexts(dialog, {{HOSTINFO_NAME, "gateway"}});
+        Click(dialog, HOSTINFO_ACCEPT);
+    });
+    EXPECT_EQ(ShowHostInformation(0), 1);
+    EXPECT_EQ(refusal,
+              "messagebox: Host Information: The host cannot sit behind pc: the hosts "
+              "would sit behind one another in a loop (router -> pc -> switch -> router).");
+    EXPECT_EQ(HostParent(router), 3);
+    std::string settings = Settings();
+    EXPECT_NE(settings.find("[switch]\r\nPARENT=gateway\r\n"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("PARENT=newhost\r\n"), std::string::npos) << settings;
+}
+
+// The lines from the root propose each host's neighbour nearer to it; the user moves one
+// proposal to another parent and drops another, and only what is left is written.
+TEST_F(HostInformationTest, ParentsFromLinesProposeTowardTheRootAndWriteWhatIsAccepted) {
+    const char* names[] = {"core", "sw", "pc1", "pc2", "lone"};
+    const int cells[][2] = {{2, 2}, {10, 2}, {10, 10}, {18, 2}, {30, 30}};
+    for (int i = 0; i < 5; ++i) {
+        Edit(i, names[i]);
+        hostTable[i].col = cells[i][0];
+        hostTable[i].row = cells[i][1];
+    }
+    hostTable[3].parent = hostTable[2].serial; // pc2 has one already
+    for (auto [a, b] : {std::pair{0, 1}, {1, 2}, {1, 3}, {2, 3}}) {
+        LineRecord& line = lineTable[AppendLine(cells[a][0], cells[a][1])];
+        line.x2 = cells[b][0];
+        line.y2 = cells[b][1];
+    }
+    std::vector<std::string> shown;
+    QueueDialogHook([&](HWND dialog) {
+        SendDlgItemMessage(dialog, PARENTLINES_ROOT, CB_SETCURSEL, 0, 0);
+        Click(dialog, PARENTLINES_PROPOSE);
+        shown.push_back(std::to_string(SendDlgItemMessage(
+            dialog, PARENTLINES_LIST, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+            reinterpret_cast<LPARAM>("pc1 behind sw"))));
+        SendDlgItemMessage(dialog, PARENTLINES_LIST, LB_SETCURSEL, 1, 0);
+        SendDlgItemMessage(dialog, PARENTLINES_BEHIND, CB_SETCURSEL, 0, 0);
+        Click(dialog, PARENTLINES_SET);
+        shown.push_back(
+            std::to_string(SendDlgItemMessage(dialog, PARENTLINES_LIST, LB_GETCOUNT, 0, 0)));
+        for (const char* item : {"sw behind core", "pc1 behind core"})
+            shown.push_back(std::to_string(
+                SendDlgItemMessage(dialog, PARENTLINES_LIST, LB_FINDSTRINGEXACT,
+                                   static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(item))));
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("parents_from_lines.png").c_str()));
+        SendDlgItemMessage(dialog, PARENTLINES_LIST, LB_SETCURSEL, 0, 0);
+        Clicks(dialog, {PARENTLINES_DROP, IDOK});
+    });
+    EXPECT_EQ(ShowParentsFromLines(0), 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"1", "2", "0", "1"}))
+        << "pc1 proposed behind sw, then moved behind the root; two proposals";
+    std::vector<int> parents;
+    for (int i = 0; i < 5; ++i)
+        parents.push_back(HostParent(hostTable[i]));
+    EXPECT_EQ(parents, (std::vector<int>{-1, -1, 0, 2, -1}));
+    EXPECT_EQ(Settings(), "[pc1]\r\nPARENT=core\r\n");
 }
 
 TEST_F(HostInformationTest, FieldsAreCutToTheRecordAndHelpOpensItsTopic) {

@@ -212,7 +212,7 @@ TEST_F(OptionsTest, AColourChosenForASlotIsShownKeptAndSaved) {
     QueueDialogHook([](HWND dialog) {
         HWND slots = GetDlgItem(dialog, COLORS_SLOTS);
         HWND swatch = GetDlgItem(dialog, COLORS_SWATCH);
-        EXPECT_EQ(SendMessage(slots, LB_GETCOUNT, 0, 0), 9);
+        EXPECT_EQ(SendMessage(slots, LB_GETCOUNT, 0, 0), 10);
         // The slot is selected by a posted request: until it is taken, a colour button
         // changes only the swatch.
         EXPECT_EQ(SendMessage(slots, LB_GETCURSEL, 0, 0), LB_ERR);

@@ -33,7 +33,7 @@ constexpr COLORREF WHITE = RGB(255, 255, 255);
 constexpr COLORREF YELLOW = RGB(255, 255, 0);
 constexpr COLORREF SCRIBBLE = RGB(255, 0, 255);
 // Every slot a colour of its own, so a pixel tells which slot a host was drawn in.
-constexpr unsigned DISTINCT_COLORS[COLOR_SLOT_COUNT] = {10, 11, 16, 20, 6, 5, 14, 2, 0};
+constexpr unsigned DISTINCT_COLORS[COLOR_SLOT_COUNT] = {10, 11, 16, 20, 6, 5, 14, 2, 0, 15};
 using Size2 = std::pair<int, int>;
 
 LRESULT MapProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

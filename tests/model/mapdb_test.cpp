@@ -2,6 +2,7 @@
 // the field rules of H and N records, capacity, failures, the written bytes, and the title.
 #include "model/hosts.h"
 #include "model/mapdb.h"
+#include "model/parents.h"
 #include "model/settings.h"
 #include "platform/system.h"
 #include "support/tempdir.h"
@@ -219,6 +220,27 @@ TEST_F(MapDatabaseTest, CurrentLayoutFieldRules) {
     ASSERT_EQ(1, Load("nob.db", "V1\nHlast,a,b,c,1,2,0,1,0"));
     EXPECT_STREQ("second banner", mapBanner);
     EXPECT_EQ(Strings{"last,a,b,c,1,2,0,1,0"}, HostFields());
+}
+
+// PARENT names the first host of its name; one that names none or would close a loop is
+// ignored, each said once.
+TEST_F(MapDatabaseTest, ParentsAreReadAtLoadWithoutLoopsOrUnknownNames) {
+    static std::vector<std::string> ignored;
+    ignored.clear();
+    mapDatabaseReports.parentIgnored = [](const char* text) { ignored.push_back(text); };
+    WriteWholeFile(dir.file("family.INI"),
+                   "[a]\r\nPARENT=c\r\n[b]\r\nPARENT=a\r\n[c]\r\nPARENT=b\r\n"
+                   "[d]\r\nPARENT=a\r\n[e]\r\nPARENT=ghost\r\n");
+    ASSERT_EQ(1, Load("family.db", "V1\r\nHa,1\r\nHb,2\r\nHc,3\r\nHd,4\r\nHa,5\r\nHe,6\r\n"));
+    ASSERT_EQ(hostCount, 6);
+    std::vector<int> parents;
+    for (int i = 0; i < hostCount; ++i)
+        parents.push_back(HostParent(hostTable[i]));
+    EXPECT_EQ(parents, (std::vector<int>{2, 0, -1, 0, 2, -1}));
+    EXPECT_EQ(ignored,
+              (std::vector<std::string>{"c: PARENT=b makes a loop (c -> b -> a -> c), ignored",
+                                        "e: PARENT=ghost names no host, ignored"}));
+    mapDatabaseReports.parentIgnored = nullptr;
 }
 
 TEST_F(MapDatabaseTest, LineEndsLongLinesAndOversizedFiles) {

@@ -42,7 +42,7 @@ TEST_F(SettingsTest, DefaultsWithoutAnyFile) {
     EXPECT_EQ(settingsFiles.global, GlobalFile());
     Numbers colors(COLOR_SLOT_COUNT);
     ReadColors(colors.data());
-    EXPECT_EQ(colors, (Numbers{10, 11, 16, 16, 6, 5, 1, 2, 0}));
+    EXPECT_EQ(colors, (Numbers{10, 11, 16, 16, 6, 5, 1, 2, 0, 14}));
 }
 
 TEST_F(SettingsTest, MapOptionsOverProgramOptionsFromTheCurrentDirectory) {
@@ -134,7 +134,7 @@ TEST_F(SettingsTest, ColoursRoundTripAndBadIndicesFallBack) {
     EXPECT_EQ(colors[0], 10u) << "an index past the palette is the default";
     EXPECT_EQ(colors[1], 3u);
 
-    const Numbers chosen = {1, 2, 3, 4, 5, 6, 7, 8, 23};
+    const Numbers chosen = {1, 2, 3, 4, 5, 6, 7, 8, 23, 9};
     ASSERT_TRUE(WriteColors(chosen.data()));
     ReadColors(colors.data());
     EXPECT_EQ(colors, chosen);

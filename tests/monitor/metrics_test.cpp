@@ -114,6 +114,8 @@ TEST(Metrics, HostSeriesFollowTheChecksAndTheCycles) {
     int spare = map.AddHost("spare", "127.0.0.3");
     hostTable[spare].flags = HOST_NOT_MONITORED;
     map.AddHost("B\xfcro", "printer.example"); // Latin-1, as maps written on Windows hold it
+    int behind = map.AddHost("behind", "10.0.1.9");
+    hostTable[behind].parent = hostTable[silent].serial;
     std::string scrape = map.Scrape(port);
     EXPECT_EQ(Values(scrape, "tarnmap_host_up"), Samples{}) << "no host was checked yet";
     EXPECT_EQ(Values(scrape, "tarnmap_cycles_total", "map=\"net\""), Samples{0});
@@ -123,7 +125,7 @@ TEST(Metrics, HostSeriesFollowTheChecksAndTheCycles) {
     hostTable[gateway].rtt = 3;
     hostTable[gateway].rttTaken = 1;
     for (unsigned cycle = 0; cycle <= DOWN_THRESHOLD; ++cycle)
-        map.Cycle({silent});
+        map.Cycle({silent, behind});
     scrape = map.Scrape(port);
     const std::string silentLabels =
         "{map=\"net\",host=\"silent\",address=\"10.0.0.9\",kind=\"router\"}";
@@ -131,11 +133,18 @@ TEST(Metrics, HostSeriesFollowTheChecksAndTheCycles) {
              {"tarnmap_host_up", 0},
              {"tarnmap_host_missed", 7}, // 2 as loaded, then 5 misses
              {"tarnmap_host_down", 1},
+             {"tarnmap_host_unreachable", 0},
              {"tarnmap_host_status_code", TIMED_OUT},
              {"tarnmap_host_checks_total", 5},
              {"tarnmap_host_failures_total", 5},
              {"tarnmap_host_down_events_total", 1}})
         EXPECT_EQ(Values(scrape, family, silentLabels), Samples{value}) << family;
+    for (const auto& [family, value] :
+         std::vector<std::pair<std::string, double>>{{"tarnmap_host_unreachable", 1},
+                                                     {"tarnmap_host_down", 0},
+                                                     {"tarnmap_host_down_events_total", 0},
+                                                     {"tarnmap_host_failures_total", 5}})
+        EXPECT_EQ(Values(scrape, family, "behind"), Samples{value}) << family << " behind it";
     EXPECT_EQ(Values(scrape, "tarnmap_host_rtt_seconds", "silent"), Samples{}) << "unknown";
     EXPECT_EQ(Values(scrape, "tarnmap_host_rtt_seconds", "gateway"), Samples{0.003});
     EXPECT_EQ(Values(scrape, "tarnmap_host_up", "gateway"), Samples{1});
@@ -157,6 +166,7 @@ TEST(Metrics, HostSeriesFollowTheChecksAndTheCycles) {
     EXPECT_EQ(Values(scrape, "tarnmap_host_down", "silent"), Samples{0});
     EXPECT_EQ(Values(scrape, "tarnmap_host_up", "silent"), Samples{1});
     EXPECT_EQ(Values(scrape, "tarnmap_host_down_events_total", "silent"), Samples{1});
+    EXPECT_EQ(Values(scrape, "tarnmap_host_unreachable", "behind"), Samples{0});
 }
 
 // Counters belong to a host, not to a place in the table; a host deleted, renamed or no

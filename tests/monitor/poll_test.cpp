@@ -11,6 +11,7 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
+#include "monitor/programs.h"
 #include "platform/commctl.h"
 #include "platform/dialog.h"
 #include "platform/testing.h"
@@ -24,6 +25,8 @@
 #include <chrono>
 #include <memory>
 #include <regex>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -362,6 +365,150 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
     for (int i = 0; i < MAX_HOSTS; ++i)
         ASSERT_EQ(hostTable[i].status, engine.silentStatus) << i;
 }
+
+// A router between the program and three hosts, each host in a namespace of its own
+// behind it; the program's thread is in its namespace for the test's life.
+struct RoutedNetwork {
+    bool Build(const Engine& engine) {
+        if (!client.ok() || !router.ok() ||
+            !ConnectNamespaces(client, "c0", "10.225.1.1/24", router, "r0", "10.225.1.2/24") ||
+            !client.Ip({"route", "add", "10.225.0.0/16", "via", "10.225.1.2"}) ||
+            !router.SetSysctl("net.ipv4.ip_forward", "1") ||
+            !client.SetSysctl("net.ipv4.ping_group_range",
+                              engine.pingSockets ? "0 2147483647" : "1 0"))
+            return false;
+        for (int i = 0; i < 3; ++i) {
+            std::string net = "10.225." + std::to_string(i + 2);
+            if (!hosts[i].ok() ||
+                !ConnectNamespaces(router, "r" + std::to_string(i + 1), net + ".1/24", hosts[i],
+                                   "h0", net + ".2/24") ||
+                !hosts[i].Ip({"route", "add", "default", "via", net + ".1"}))
+                return false;
+        }
+        inside = std::make_unique<EnteredNamespace>(client);
+        return inside->ok();
+    }
+    // Back, the program's namespace forgets that the router did not answer for its address,
+    // so that the next check asks again at once.
+    bool CutRouter(bool cut) const {
+        return router.Ip({"link", "set", "r0", cut ? "down" : "up"}) &&
+               (cut || client.Ip({"neigh", "flush", "dev", "c0"}));
+    }
+
+    NetworkNamespace client{"parc"}, router{"parr"};
+    NetworkNamespace hosts[3] = {NetworkNamespace{"par1"}, NetworkNamespace{"par2"},
+                                 NetworkNamespace{"par3"}};
+    std::unique_ptr<EnteredNamespace> inside;
+};
+
+class PollParentsTest : public PollEngineTest {};
+
+// The router fails: it alone is declared down with its alarm; the hosts behind it are told
+// unreachable once and start nothing. The router back while one host stays silent: that
+// host is declared down at once with its own alarm. Every host back: the up lines.
+TEST_P(PollParentsTest, HostsBehindADownRouterAreUnreachableNotDown) {
+    SKIP_WITHOUT_NAMESPACES();
+    const Engine engine = GetParam();
+    RoutedNetwork network;
+    ASSERT_TRUE(network.Build(engine));
+    const std::string calls = dir_.file("calls.txt");
+    const std::string script = dir_.file("record");
+    WriteWholeFile(script, "#!/bin/sh\necho \"$*\" >> " + calls + "\n");
+    ASSERT_TRUE(RunProgram({"chmod", "+x", script}));
+    auto section = [&](const std::string& name, int code, const std::string& parent) {
+        return "[" + name + "]\r\nBEEP_COUNT=5\r\nBEEP_EACH=1\r\nBEEP_NUMBER=555\r\nBEEP_CODE=" +
+               std::to_string(code) + "\r\nEXTERNAL=" + script + "\r\n" +
+               (parent.empty() ? "" : "PARENT=" + parent + "\r\n");
+    };
+    // Hosts before their router in the table: the cycle waits for the router.
+    Open({"lan1,10.225.2.2,0", "router,10.225.1.2,0", "lan2,10.225.3.2,0", "lan3,10.225.4.2,0",
+          "self,127.0.0.1,0"},
+         engine.options + std::string("WAIT=1000\r\n"),
+         section("lan1", 2, "router") + section("router", 1, "") + section("lan2", 3, "router") +
+             section("lan3", 4, "lan2") + "[self]\r\nPARENT=nowhere\r\n");
+    auto previousQuestion = mapCommandAllowed;
+    mapCommandAllowed = nullptr;
+    HostRecord* lan[3] = {&hostTable[0], &hostTable[2], &hostTable[3]};
+    const HostRecord& router = hostTable[1];
+    Check();
+    for (const HostRecord* host : lan)
+        EXPECT_EQ(host->missed, 0u) << host->name;
+
+    ASSERT_TRUE(network.CutRouter(true));
+    for (int cycle = 0; cycle < 6; ++cycle)
+        Check();
+    std::string log = Log();
+    EXPECT_EQ(CountLines(log, "self: PARENT=nowhere names no host, ignored"), 1) << log;
+    const std::regex routerDown(R"(router \[10.225.1.2\] down, )");
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), routerDown),
+                            std::sregex_iterator()),
+              1)
+        << log;
+    EXPECT_EQ(CountLines(log, "lan1 [10.225.2.2] unreachable behind router"), 1) << log;
+    EXPECT_EQ(CountLines(log, "lan2 [10.225.3.2] unreachable behind router"), 1) << log;
+    EXPECT_EQ(CountLines(log, "lan3 [10.225.4.2] unreachable behind router"), 1) << log;
+    EXPECT_EQ(log.find("lan1 [10.225.2.2] down"), std::string::npos) << log;
+    for (const HostRecord* host : lan) {
+        EXPECT_EQ(host->missed, 6u) << host->name;
+        EXPECT_EQ(host->lost, 6u) << host->name;
+        EXPECT_EQ(HostColorSlot(*host), SLOT_UNREACH) << host->name;
+    }
+    EXPECT_NE(HostColorSlot(router), SLOT_UNREACH);
+    UpdateWindow(mapWindow);
+    EXPECT_EQ(
+        WindowPixel(mapWindow, HeldPixel(CellLeft(lan[0]->col)), HeldPixel(CellTop(lan[0]->row))),
+        RGB(128, 128, 255))
+        << "palette index 14 by default";
+    EXPECT_EQ(
+        WindowPixel(mapWindow, HeldPixel(CellLeft(router.col)), HeldPixel(CellTop(router.row))),
+        PaletteColor(colorTable[HostColorSlot(router)]));
+    SavePicture(mapWindow, ("poll_parents_" + std::string(engine.name) + ".png").c_str());
+    char detail[DETAIL_LINES][DETAIL_LINE_LENGTH];
+    int lines = ComposeHostDetail(*lan[2], detail);
+    EXPECT_STREQ(detail[lines - 1], "Behind: router (down)") << "the host in the way";
+    if (HWND shown = ShowHostDetail(mainWindow, 3); shown != 0) {
+        UpdateWindow(shown);
+        SavePicture(shown, ("host_detail_behind_" + std::string(engine.name) + ".png").c_str());
+        SendMessage(shown, WM_LBUTTONUP, 0, 0);
+    }
+
+    // The router is back; lan3 stays silent.
+    ASSERT_TRUE(network.hosts[2].SetSysctl("net.ipv4.icmp_echo_ignore_all", "1"));
+    ASSERT_TRUE(network.CutRouter(false));
+    Check();
+    EXPECT_EQ(router.missed, 0u);
+    log = Log();
+    EXPECT_EQ(CountLines(log, "router 10.225.1.2 up, missed 6"), 1) << log;
+    EXPECT_EQ(CountLines(log, "lan1 10.225.2.2 up, missed 6"), 1) << log;
+    EXPECT_EQ(CountLines(log, "lan3 [10.225.4.2] down, " + std::string(engine.downText)), 1) << log;
+    EXPECT_EQ(HostColorSlot(*lan[2]), SLOT_FOUR) << "its missed band again";
+
+    ASSERT_TRUE(network.hosts[2].SetSysctl("net.ipv4.icmp_echo_ignore_all", "0"));
+    Check();
+    log = Log();
+    EXPECT_EQ(CountLines(log, "lan3 10.225.4.2 up, missed 7"), 1) << log;
+    mapCommandAllowed = previousQuestion;
+
+    // Only the router's and lan3's own alarms ran, each program to its end.
+    const std::vector<std::string> expected = {"DN 555 1 10.225.1.2", "DN 555 4 10.225.4.2",
+                                               "UP 555 1 10.225.1.2", "UP 555 4 10.225.4.2"};
+    std::vector<std::string> recorded;
+    for (auto start = std::chrono::steady_clock::now();
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(10);) {
+        std::istringstream text(ReadWholeFile(calls));
+        recorded.clear();
+        for (std::string line; std::getline(text, line);)
+            recorded.push_back(line);
+        if (recorded.size() >= expected.size())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::sort(recorded.begin(), recorded.end());
+    EXPECT_EQ(recorded, expected) << "each a short script, goal well under 1 s";
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, PollParentsTest, testing::Values(LIBRARY, LIBRARY_RAW),
+                         EngineName);
 
 // The first name server of the system, when it is an IPv4 address outside loopback.
 std::string SystemNameServer() {

@@ -337,9 +337,11 @@ TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
 
     // TIMER is in seconds: with 1 the cycles follow each other a second apart. The host's
     // address is one no echo may be sent to, so each check fails at once: the host is
-    // missing at its third and fourth miss, down at the fifth.
+    // missing at its third and fourth miss, down at the fifth; the host behind it is then
+    // unreachable, neither missing nor down.
     std::remove(dir.file("out.txt").c_str());
-    WriteMap(dir, {{"broadcast,255.255.255.255", 0}}, 1);
+    WriteMap(dir, {{"broadcast,255.255.255.255", 0}, {"behind,255.255.255.255", 0}}, 1,
+             "PING=0\r\nMSICMP=1\r\n", "[behind]\r\nPARENT=broadcast\r\n[OPTS]\r\nWAIT=1000\r\n");
     child = StartTarnmap(dir, {"--headless", "net.db"});
     ASSERT_GT(child, 0);
     ASSERT_TRUE(WaitForText(dir.file("out.txt"), "cycle 3:")) << ReadWholeFile(dir.file("err.txt"));
@@ -348,13 +350,14 @@ TEST(Headless, AnInterruptWhileWaitingForTheNextCycleEndsIt) {
     std::vector<std::string> lines = StampedLines(dir.file("out.txt"), "\n");
     ASSERT_GE(lines.size(), 3u);
     lines.resize(3);
-    const std::string counts = ": 1 checked, 0 answering, ";
+    const std::string counts = ": 2 checked, 0 answering, ";
     EXPECT_EQ(lines,
-              (std::vector<std::string>{"cycle 1" + counts + "1 missing, 0 down, 0 not monitored",
-                                        "cycle 2" + counts + "1 missing, 0 down, 0 not monitored",
+              (std::vector<std::string>{"cycle 1" + counts + "2 missing, 0 down, 0 not monitored",
+                                        "cycle 2" + counts + "2 missing, 0 down, 0 not monitored",
                                         "cycle 3" + counts +
-                                            "0 missing, 1 down, 0 not monitored; went down: "
-                                            "broadcast [255.255.255.255]"}));
+                                            "0 missing, 1 down, 0 not monitored, 1 unreachable; "
+                                            "went down: broadcast [255.255.255.255]; went "
+                                            "unreachable: behind [255.255.255.255]"}));
     std::vector<std::time_t> stamps = CycleStamps(dir.file("out.txt"));
     for (std::size_t i = 1; i < stamps.size(); ++i)
         EXPECT_GE(stamps[i] - stamps[i - 1], 1) << "cycle " << i + 1 << " came too soon";
