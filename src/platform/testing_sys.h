@@ -56,6 +56,10 @@ int IcmpHandleKind(HANDLE handle);
 // The reply status of an ICMP error of `type` and `code` (IcmpSendEcho2's table), or
 // IP_SUCCESS for a type that is not an error about our request (echo reply, redirect, ...).
 DWORD IcmpErrorStatus(int type, int code);
+// The same for an ICMPv6 error: unreachable no route 11002, prohibited, failed policy and
+// rejected route 11004, address 11003 (and any other code), port 11005; packet too big
+// 11009; hop limit exceeded in transit 11013, in reassembly 11014; parameter problem 11015.
+DWORD Icmp6ErrorStatus(int type, int code);
 
 // What a raw ICMP datagram says about our echo request.
 struct RawEchoAnswer {

@@ -160,7 +160,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     ASSERT_TRUE(network.Build(engine));
 
     Open({"self,127.0.0.1,0", std::string("target,") + SERVER + ",0", "named,localhost,0",
-          std::string("skipped,") + SERVER + ",1", "badaddr,1x.2.3.4,0", "ghost,ghost.invalid,0"},
+          std::string("skipped,") + SERVER + ",1", "badaddr,fe80::1,0", "ghost,ghost.invalid,0"},
          engine.options + std::string("WAIT=1000\r\n"),
          "[target]\r\nEXTERNAL=true" // the exec test runs real programs
          "\r\nBEEP_NUMBER=555\r\nBEEP_CODE=7\r\nBEEP_PRIORITY=1\r\nBEEP_COUNT=5\r\n");
@@ -177,7 +177,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     EXPECT_EQ(paneTexts.front(), " check in progress");
     EXPECT_EQ(paneTexts.back(), defaultStatusText);
     const std::regex waiting(
-        std::string(R"( check in progress - [0-4] of 5 - \w+ \[[\w.]+\] \(()") + engine.label +
+        std::string(R"( check in progress - [0-4] of 5 - \w+ \[[\w.:]+\] \(()") + engine.label +
         "|resolving)\\)");
     for (std::size_t i = 1; i + 1 < paneTexts.size(); ++i)
         EXPECT_TRUE(std::regex_match(paneTexts[i], waiting)) << paneTexts[i];
@@ -223,7 +223,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     std::string log = Log();
     EXPECT_EQ(CountLines(log, std::string("target [") + SERVER + "] down, " + engine.downText), 1)
         << log;
-    EXPECT_EQ(CountLines(log, "badaddr [1x.2.3.4] down, invalid ipaddr"), 1) << log;
+    EXPECT_EQ(CountLines(log, "badaddr [fe80::1] down, invalid ipaddr"), 1) << log;
     EXPECT_EQ(CountLines(log, "ghost [ghost.invalid] down, Name not resolved"), 1) << log;
     EXPECT_EQ(CountLines(log, std::string("true DN 555 7 ") + SERVER), 1) << log;
 
