@@ -376,6 +376,53 @@ std::string SystemNameServer() {
 // Two names whose name server never answers, between hosts that do: the names count as
 // not resolved after one WAIT, far before the resolver gives up, and the cycle is no
 // longer for them.
+// A map of both families in one cycle: IPv4, IPv6 (entered long, shown short), IPv4-mapped
+// (checked over IPv4), a link-local address without a zone and an IPv6 prefix this host
+// has no route to, each through the engine's socket of its family, with the log's lines.
+TEST_F(PollTest, IPv4AndIPv6HostsAreCheckedInOneCycle) {
+    SKIP_WITHOUT_NAMESPACES();
+    NetworkNamespace client{"dualc"}, server{"duals"};
+    ASSERT_TRUE(client.ok() && server.ok());
+    ASSERT_TRUE(client.SetSysctl("net.ipv6.conf.default.accept_dad", "0") &&
+                server.SetSysctl("net.ipv6.conf.default.accept_dad", "0"));
+    ASSERT_TRUE(ConnectNamespaces(client, "c0", "10.225.1.1/24", server, "s0", "10.225.1.2/24"));
+    ASSERT_TRUE(client.Ip({"-6", "addr", "add", "fd35:1::1/64", "dev", "c0", "nodad"}) &&
+                server.Ip({"-6", "addr", "add", "fd35:1::2/64", "dev", "s0", "nodad"}) &&
+                client.Ip({"-6", "route", "add", "unreachable", "fd35:9::/64"}) &&
+                client.SetSysctl("net.ipv4.ping_group_range", "0 2147483647"));
+    EnteredNamespace inside(client);
+    ASSERT_TRUE(inside.ok());
+
+    Open({"four,10.225.1.2,0", "six,FD35:1:0:0:0:0:0:2,0", "mapped,::ffff:10.225.1.2,0",
+          "nozone,fe80::1,0", "gone,fd35:9::1,0"},
+         LIBRARY.options + std::string("WAIT=1000\r\n"));
+    ASSERT_EQ(hostCount, 5);
+    for (int cycle = 0; cycle < 3; ++cycle) // the failed ones go down at their third failure
+        Check();
+    const struct {
+        const char* resolved;
+        unsigned status;
+    } expected[] = {{"10.225.1.2", 0},
+                    {"fd35:1::2", 0},
+                    {"::ffff:10.225.1.2", 0},
+                    {"fe80::1", STATUS_INVALID_ADDRESS},
+                    {"fd35:9::1", 11003}}; // this host has no route: the kernel says so
+    for (int i = 0; i < hostCount; ++i) {
+        SCOPED_TRACE(hostTable[i].name);
+        EXPECT_STREQ(hostTable[i].resolvedAddr, expected[i].resolved);
+        EXPECT_EQ(hostTable[i].status, expected[i].status);
+    }
+    EXPECT_EQ(hostTable[1].rttTaken, 1u) << "a reply over ICMPv6 has its round trip";
+    std::string log = Log();
+    EXPECT_EQ(CountLines(log, "nozone [fe80::1] down, invalid ipaddr"), 1) << log;
+    EXPECT_EQ(CountLines(log, "gone [fd35:9::1] down, Host unreachable"), 1) << log;
+    EXPECT_EQ(log.find("four"), std::string::npos) << log;
+    EXPECT_EQ(log.find("six"), std::string::npos) << log;
+    char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
+    ComposeHostDetail(hostTable[1], lines);
+    EXPECT_STREQ(lines[1], "Addr: fd35:1::2");
+}
+
 TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
     SKIP_WITHOUT_NAMESPACES();
     const std::string nameServer = SystemNameServer();

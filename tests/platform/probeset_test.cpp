@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
@@ -655,4 +656,53 @@ TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
         EXPECT_TRUE(CloseProbeSet(set));
         close(listener);
     }
+}
+
+namespace {
+
+void DualStackNameByFamily() {
+    EventWindow window;
+    HANDLE set = CreateProbeSet(window.handle(), kSetMessage, PROBE_ECHO_NONE, 0, nullptr, 0);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    std::map<DWORD, Tracked> probes;
+    TakeOnEachMessage(window, set, &probes);
+    const struct {
+        DWORD key;
+        const char* name;
+        int family;
+    } lookups[] = {{1, "dual.test", PROBE_LOOKUP_IPV4},
+                   {2, "dual.test", PROBE_LOOKUP_IPV6},
+                   {3, "dual.test", PROBE_LOOKUP_ANY},
+                   {4, "four.test", PROBE_LOOKUP_IPV6},
+                   {5, "six.test", PROBE_LOOKUP_ANY}};
+    for (const auto& each : lookups) {
+        probes[each.key].started = Clock::now();
+        ASSERT_TRUE(StartLookupProbe(set, each.key, each.name, each.family, 5000));
+    }
+    EXPECT_TRUE(window.RunUntil([&] { return AllKnown(probes); }, 10000));
+    EXPECT_EQ(probes[1].outcome.status, 0u);
+    EXPECT_EQ(probes[1].outcome.address, Address("10.9.1.1"));
+    EXPECT_FALSE(probes[1].outcome.ipv6);
+    EXPECT_EQ(probes[2].outcome.status, 0u);
+    EXPECT_TRUE(SameAddress6(probes[2].outcome, "fd36::1"));
+    // "any" is the system's own first choice.
+    ::addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    ::addrinfo* found = nullptr;
+    ASSERT_EQ(::getaddrinfo("dual.test", nullptr, &hints, &found), 0);
+    EXPECT_EQ(probes[3].outcome.ipv6, found->ai_family == AF_INET6);
+    freeaddrinfo(found);
+    EXPECT_EQ(probes[4].outcome.status, 11001u) << "no address of the family asked for";
+    EXPECT_TRUE(SameAddress6(probes[5].outcome, "fd36::6"));
+    EXPECT_TRUE(CloseProbeSet(set));
+}
+
+} // namespace
+
+TEST(ProbeSet, ADualStackNameGivesTheAddressOfTheFamilyAskedFor) {
+    EXPECT_PRIVATE_NETWORK_RUN(RunInPrivateNetwork(
+        "",
+        "127.0.0.1 localhost\n10.9.1.1 dual.test\nfd36::1 dual.test\n10.9.1.4 four.test\n"
+        "fd36::6 six.test\n",
+        "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n", DualStackNameByFamily));
 }
