@@ -130,6 +130,22 @@ bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD 
     return true;
 }
 
+bool ReadRawEcho6Answer(const unsigned char* icmp, std::size_t length, const unsigned char* source,
+                        const unsigned char* destination, std::uint16_t identifier,
+                        std::uint16_t sequence, RawEchoAnswer* answer) {
+    EchoMessage message{};
+    if (!ParseRawEcho6Message(icmp, length, source, &message) ||
+        !AnswersEcho6Request(message, ICMP_SOCKET_RAW, destination, identifier, sequence))
+        return false;
+    answer->status = message.status;
+    answer->address = 0;
+    answer->ttl = 0;
+    answer->tos = 0;
+    answer->data = message.data;
+    answer->dataSize = message.dataSize;
+    return true;
+}
+
 // ---- The handle table ----
 
 namespace {

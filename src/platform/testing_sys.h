@@ -80,6 +80,14 @@ struct RawEchoAnswer {
 bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
 
+// The same for one message as a raw ICMPv6 socket delivers it (no IP header, `length`
+// bytes) from `source`, about the request to `destination` (16 bytes each): an echo reply
+// from `destination` with our numbers, or an ICMPv6 error quoting our request (status by
+// Icmp6ErrorStatus). `answer->address`, `ttl` and `tos` are 0: they come with the datagram.
+bool ReadRawEcho6Answer(const unsigned char* message, std::size_t length,
+                        const unsigned char* source, const unsigned char* destination,
+                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
+
 // The Internet checksum of `length` bytes, words read most significant byte first.
 std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t length);
 
