@@ -22,7 +22,7 @@ using namespace platform;
 
 // The longest texts the record's fields take from the dialog.
 constexpr int NAME_FIELD_LENGTH = 15;
-constexpr int ADDRESS_FIELD_LENGTH = 25;
+constexpr int ADDRESS_FIELD_LENGTH = ADDRESS_TEXT_LENGTH;
 constexpr int INFO_FIELD_LENGTH = 24;
 
 static const char* const HOSTINFO_CAPTION = "Host Information";

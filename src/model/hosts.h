@@ -14,6 +14,9 @@ constexpr int MAX_LINES = 500;
 constexpr int GRID_COLUMNS = 36;
 constexpr int GRID_ROWS = 35;
 constexpr int MAP_PATH_LENGTH = 159; // characters of mapPath, terminator not counted
+// Characters of a host's address: an IPv4-mapped IPv6 address written out in full (45),
+// "%" and an interface name of 15.
+constexpr unsigned ADDRESS_TEXT_LENGTH = 61;
 
 constexpr unsigned HOST_NOT_MONITORED = 1; // flags bit 0: "Monitor" box clear
 constexpr unsigned HOST_PROTOCOL_NONE = 2; // flags bit 1: protocol None
@@ -23,24 +26,25 @@ constexpr unsigned MISSED_LIMIT = 32000; // missed stops counting here
 /*** record types ***/
 
 struct HostRecord {
-    char name[17];           // shown on the map; also the name of its settings section
-    char resolvedAddr[27];   // dotted address the probes use; a copy of address until resolved
-    char address[27];        // address or name as the user entered it; this is saved
-    std::uint32_t status;    // code of the last check, 0 for a reply
-    std::uint32_t flags;     // HOST_NOT_MONITORED | HOST_PROTOCOL_NONE
-    std::int32_t row;        // grid row of the top-left cell
-    std::int32_t col;        // grid column of the top-left cell
-    std::uint32_t kind;      // HostKind; 9 and more are kept as read
-    std::int32_t drawWidth;  // pixels of the area last drawn, 0 until drawn
-    std::int32_t drawHeight; // pixels of the area last drawn, 0 until drawn
-    std::uint32_t missed;    // consecutive checks without a reply, stops at MISSED_LIMIT
-    std::uint32_t protocol;  // 0 None, 1 TCP/IP, 2 Netbeui, 3 SNMP; shown only
-    std::uint32_t lost;      // failed checks since the map was loaded
-    char info1[26];          // free text
-    char info2[26];          // free text
-    std::uint32_t quiet;     // 1: repeated alarm actions suppressed
-    std::uint32_t rtt;       // round-trip time of the last echo reply in ms, 0 unknown
-    std::uint32_t rttTaken;  // 1 when the last check measured rtt (0 then is under 1 ms)
+    char name[17]; // shown on the map; also the name of its settings section
+    // The address the probes use (IPv6 in its short form); a copy of address until resolved.
+    char resolvedAddr[ADDRESS_TEXT_LENGTH + 1];
+    char address[ADDRESS_TEXT_LENGTH + 1]; // address or name as the user entered it; saved
+    std::uint32_t status;                  // code of the last check, 0 for a reply
+    std::uint32_t flags;                   // HOST_NOT_MONITORED | HOST_PROTOCOL_NONE
+    std::int32_t row;                      // grid row of the top-left cell
+    std::int32_t col;                      // grid column of the top-left cell
+    std::uint32_t kind;                    // HostKind; 9 and more are kept as read
+    std::int32_t drawWidth;                // pixels of the area last drawn, 0 until drawn
+    std::int32_t drawHeight;               // pixels of the area last drawn, 0 until drawn
+    std::uint32_t missed;   // consecutive checks without a reply, stops at MISSED_LIMIT
+    std::uint32_t protocol; // 0 None, 1 TCP/IP, 2 Netbeui, 3 SNMP; shown only
+    std::uint32_t lost;     // failed checks since the map was loaded
+    char info1[26];         // free text
+    char info2[26];         // free text
+    std::uint32_t quiet;    // 1: repeated alarm actions suppressed
+    std::uint32_t rtt;      // round-trip time of the last echo reply in ms, 0 unknown
+    std::uint32_t rttTaken; // 1 when the last check measured rtt (0 then is under 1 ms)
     // Names this record for the run: given when it is made or loaded, never reused, never
     // saved. A check under way finds its host by it, wherever edits moved the record.
     std::uint32_t serial;

@@ -36,6 +36,7 @@ ProgramOptions options = {
     .useIcmpLibrary = 1,
     .probePort = 230,
     .parallelChecks = 0,
+    .addressFamily = ADDRESS_FAMILY_ANY,
     .showTimerInTitle = 1,
     .solidBackground = 0,
     .desktopNotices = NOTIFY_UNSET,
@@ -125,6 +126,17 @@ static unsigned ReadWaitTimeout(const char* file, unsigned defaultValue) {
                                       : value;
 }
 
+// FAMILY in any case; anything else is the default, the system's order.
+static unsigned ReadAddressFamily(const char* file) {
+    char text[8];
+    GetPrivateProfileString(OPTIONS_SECTION, "FAMILY", "any", text, sizeof text, file);
+    for (char& c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return std::strcmp(text, "ipv4") == 0   ? ADDRESS_FAMILY_IPV4
+           : std::strcmp(text, "ipv6") == 0 ? ADDRESS_FAMILY_IPV6
+                                            : ADDRESS_FAMILY_ANY;
+}
+
 void ReadProgramOptions() {
     SettleGlobalSettingsPath();
     const char* file = settingsFiles.global;
@@ -140,6 +152,7 @@ void ReadProgramOptions() {
     options.useIcmpLibrary = ReadOption(file, "MSICMP", 1);
     options.probePort = ReadOption(file, "PORT", 230);
     options.parallelChecks = ReadOption(file, "PARALLEL", 0);
+    options.addressFamily = ReadAddressFamily(file);
     options.showTimerInTitle = ReadOption(file, "SHOW", 1);
     options.solidBackground = ReadOption(file, "BACKGROUND", 0);
     options.desktopNotices = ReadOption(file, "NOTIFY", NOTIFY_UNSET);

@@ -42,6 +42,14 @@ struct SettingsFiles {
 };
 extern SettingsFiles settingsFiles;
 
+// Which address of a name the checks go to: the first in the system's order of preference
+// ("any"), or the first IPv4 ("ipv4") or IPv6 ("ipv6") one.
+enum AddressFamilyChoice : unsigned {
+    ADDRESS_FAMILY_ANY,
+    ADDRESS_FAMILY_IPV4,
+    ADDRESS_FAMILY_IPV6
+};
+
 // Every [OPTS] value of the run: read from TARNMAP.INI, the first eight then from the map's
 // settings file over them, and changed by the Options and Beeper Setup dialogs.
 struct ProgramOptions {
@@ -57,6 +65,7 @@ struct ProgramOptions {
     unsigned useIcmpLibrary;                   // MSICMP
     unsigned probePort;                        // PORT, TCP port of the connection probe
     unsigned parallelChecks;                   // PARALLEL, checks in flight; 0 all hosts
+    unsigned addressFamily;                    // FAMILY: a name's address, ADDRESS_FAMILY_*
     unsigned showTimerInTitle;                 // SHOW
     unsigned solidBackground;                  // BACKGROUND
     unsigned desktopNotices;                   // NOTIFY: 0, 1, or NOTIFY_UNSET

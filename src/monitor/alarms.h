@@ -4,15 +4,18 @@
 // are the starts of BEEP_EACH programs, which are logged as their host is evaluated.
 #pragma once
 
+#include "model/hosts.h"
 #include "model/settings.h"
 
 constexpr unsigned SOUND_LEVELS = 4;
 extern const char* const alarmSounds[SOUND_LEVELS]; // up.wav, down1.wav ... down3.wav
 
 constexpr unsigned PAGE_MESSAGE_LENGTH = 15;
-constexpr unsigned PENDING_COMMAND_LENGTH = EXTERNAL_LENGTH + 64; // EXTERNAL and its fields
 constexpr unsigned ALARM_ARGUMENTS = 4; // DN or UP, the number, the code, the address
-constexpr unsigned ALARM_ARGUMENT_LENGTH = 27;
+constexpr unsigned ALARM_ARGUMENT_LENGTH = ADDRESS_TEXT_LENGTH; // the longest, the address
+// EXTERNAL and its fields, each after a blank.
+constexpr unsigned PENDING_COMMAND_LENGTH =
+    EXTERNAL_LENGTH + ALARM_ARGUMENTS * (1 + ALARM_ARGUMENT_LENGTH);
 
 // An external alarm program: EXTERNAL's words, then the four fields, each one argument
 // whatever it holds.

@@ -2,6 +2,7 @@
 #include "monitor/mapwnd.h"
 
 #include "icmp/icmplib.h"
+#include "model/address.h"
 #include "model/parents.h"
 #include "monitor/alarms.h"
 #include "monitor/poll.h"
@@ -53,7 +54,8 @@ void CreateMonitorWindow(HWND window) {
 int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LINE_LENGTH]) {
     int count = 0;
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Name: %s", host.address);
-    bool resolved = host.resolvedAddr[0] >= '0' && host.resolvedAddr[0] <= '9';
+    HostAddress address;
+    bool resolved = ClassifyAddress(host.resolvedAddr, &address) != ADDRESS_NAME;
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Addr: %s",
                   resolved ? host.resolvedAddr : "(not resolved)");
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf1: %s", host.info1);

@@ -8,7 +8,7 @@
 #include "platform/window.h"
 
 constexpr unsigned MAP_WINDOW_ID = 1;
-constexpr unsigned DETAIL_LINE_LENGTH = 64;
+constexpr unsigned DETAIL_LINE_LENGTH = 8 + ADDRESS_TEXT_LENGTH; // "Name: " and the longest address
 constexpr unsigned DETAIL_LINES = 8;
 
 extern const char* const DETAIL_CLASS;  // "WFELLMAP1"

@@ -4,6 +4,7 @@
 // pacing timer advance it; its end is a posted message.
 #include "monitor/poll.h"
 
+#include "model/address.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/parents.h"
@@ -114,10 +115,6 @@ void OnPollTick(HWND window) {
 
 /*** starting checks ***/
 
-static bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // The program is ending (a termination signal, or the window closing): the check under
 // way was cut short, and no further one is counted.
 static bool CycleCut() {
@@ -129,16 +126,23 @@ static void Settle(CycleEntry& entry, DWORD status) {
     entry.status = status;
 }
 
-// Starts the check of an address: a dotted one, else the host counts as failed at once.
-static void StartCheck(CycleEntry& entry, const char* address) {
-    CopyField(entry.resolved, sizeof entry.resolved, address);
-    DWORD destination = inet_addr(address);
-    if (destination == INADDR_NONE)
+// Starts the check of an address of either family, shown as `address.text`; one that can
+// never be checked counts as failed at once.
+static void StartCheck(CycleEntry& entry, const HostAddress& address) {
+    CopyField(entry.resolved, sizeof entry.resolved, address.text);
+    if (address.kind != ADDRESS_IPV4 && address.kind != ADDRESS_IPV6)
         Settle(entry, STATUS_INVALID_ADDRESS);
-    else if (StartCheckProbe(cycle.probes, cycle.engine, entry.serial, destination))
+    else if (StartCheckProbe(cycle.probes, cycle.engine, entry.serial, address.socketAddress,
+                             address.socketAddressLength))
         entry.stage = ENTRY_PROBE;
     else
         Settle(entry, GetLastError());
+}
+
+static int LookupFamily() {
+    return options.addressFamily == ADDRESS_FAMILY_IPV4   ? PROBE_LOOKUP_IPV4
+           : options.addressFamily == ADDRESS_FAMILY_IPV6 ? PROBE_LOOKUP_IPV6
+                                                          : PROBE_LOOKUP_ANY;
 }
 
 // A name is looked up first, until it resolves; a resolved address is kept.
@@ -150,9 +154,11 @@ static void StartEntry(CycleEntry& entry) {
     }
     const HostRecord& host = hostTable[index];
     CopyField(entry.address, sizeof entry.address, host.address);
-    if (IsDigit(host.resolvedAddr[0]))
-        StartCheck(entry, host.resolvedAddr);
-    else if (StartLookupProbe(cycle.probes, entry.serial, host.address, options.waitTimeout))
+    HostAddress address;
+    if (ClassifyAddress(host.resolvedAddr, &address) != ADDRESS_NAME)
+        StartCheck(entry, address);
+    else if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
+                              options.waitTimeout))
         entry.stage = ENTRY_LOOKUP;
     else
         Settle(entry, STATUS_NAME_NOT_RESOLVED);
@@ -185,13 +191,18 @@ static void TakeLookups() {
         PROBE_OUTCOME outcome;
         if (entry.stage != ENTRY_LOOKUP || !TakeProbeOutcome(cycle.probes, entry.serial, &outcome))
             continue;
-        if (outcome.status != 0 || outcome.address == 0) {
+        if (outcome.status != 0 || (outcome.address == 0 && !outcome.ipv6)) {
             Settle(entry, STATUS_NAME_NOT_RESOLVED);
             continue;
         }
-        in_addr address;
-        address.s_addr = outcome.address;
-        StartCheck(entry, inet_ntoa(address));
+        char text[INET6_ADDRSTRLEN];
+        if (outcome.ipv6)
+            inet_ntop(AF_INET6, outcome.address6, text, sizeof text);
+        else
+            inet_ntop(AF_INET, &outcome.address, text, sizeof text);
+        HostAddress address;
+        ClassifyAddress(text, &address);
+        StartCheck(entry, address);
     }
 }
 

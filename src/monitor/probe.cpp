@@ -91,11 +91,16 @@ const char* EngineLabel(CheckEngine engine) {
     return engine == ENGINE_RAW ? "rs_icmp" : engine == ENGINE_LIBRARY ? "ms_icmp" : "tcp";
 }
 
-bool StartCheckProbe(HANDLE set, CheckEngine engine, DWORD key, DWORD destination) {
-    if (engine == ENGINE_TCP)
-        return StartConnectProbe(set, key, destination, static_cast<WORD>(options.probePort),
-                                 options.waitTimeout);
-    return StartEchoProbe(set, key, destination, options.waitTimeout);
+bool StartCheckProbe(HANDLE set, CheckEngine engine, DWORD key, sockaddr_storage destination,
+                     int length) {
+    auto* target = reinterpret_cast<sockaddr*>(&destination);
+    if (engine == ENGINE_TCP) {
+        // Both layouts keep the port right after the family.
+        reinterpret_cast<sockaddr_in*>(&destination)->sin_port =
+            htons(static_cast<WORD>(options.probePort));
+        return StartConnectProbeTo(set, key, target, length, options.waitTimeout);
+    }
+    return StartEchoProbeTo(set, key, target, length, options.waitTimeout);
 }
 
 DWORD CutCheckStatus(CheckEngine engine) {

@@ -6,6 +6,7 @@
 #include "model/hosts.h"
 #include "platform/probeset.h"
 #include "platform/types.h"
+#include "platform/winsock.h"
 
 // Set once a probe of this run has used the raw-socket engine.
 extern int rawIcmpUsed;
@@ -39,10 +40,11 @@ platform::HANDLE OpenCheckProbes(platform::HWND window, platform::UINT message, 
 // "rs_icmp", "ms_icmp" or "tcp", as the status bar names the engine.
 const char* EngineLabel(CheckEngine engine);
 
-// Starts the check of `destination` (network order) under `key`, bounded by WAIT. False
-// with GetLastError() as the probe set says when it could not be started.
+// Starts the check of `destination` (a sockaddr_in or sockaddr_in6 of `length` bytes; a
+// connect goes to PORT) under `key`, bounded by WAIT. False with GetLastError() as the
+// probe set says when it could not be started.
 bool StartCheckProbe(platform::HANDLE set, CheckEngine engine, platform::DWORD key,
-                     platform::DWORD destination);
+                     platform::sockaddr_storage destination, int length);
 
 // The status a check that was cut short leaves: the engine's time-out.
 platform::DWORD CutCheckStatus(CheckEngine engine);

@@ -34,7 +34,7 @@ bool WriteCapabilities(CapabilitySets* sets) {
 
 } // namespace
 
-int OpenRawSocket(int systemType, int protocol) {
+int OpenRawSocket(int systemFamily, int systemType, int protocol) {
     CapabilitySets sets;
     bool raised = false;
     if (ReadCapabilities(&sets) && (sets.data[0].permitted & kNetRawBit) != 0 &&
@@ -42,7 +42,7 @@ int OpenRawSocket(int systemType, int protocol) {
         sets.data[0].effective |= kNetRawBit;
         raised = WriteCapabilities(&sets);
     }
-    int descriptor = socket(AF_INET, systemType, protocol);
+    int descriptor = socket(systemFamily, systemType, protocol);
     if (raised) {
         int error = errno;
         sets.data[0].effective &= ~kNetRawBit;

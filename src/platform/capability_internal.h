@@ -5,10 +5,10 @@
 
 namespace platform {
 
-// socket(AF_INET, `systemType`, `protocol`) for a raw socket (`systemType` holds SOCK_RAW
+// socket(`systemFamily`, `systemType`, `protocol`) for a raw socket (`systemType` holds SOCK_RAW
 // and any SOCK_* flags), with CAP_NET_RAW raised from the permitted to the effective set
 // of this thread around the call when it is permitted but not effective. Nothing else is
 // raised or dropped. Returns the descriptor, or -1 with errno.
-int OpenRawSocket(int systemType, int protocol);
+int OpenRawSocket(int systemFamily, int systemType, int protocol);
 
 } // namespace platform

@@ -8,12 +8,14 @@
 #include "platform/icmplib.h"
 #include "platform/testing_sys.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <linux/errqueue.h>
 #include <linux/net_tstamp.h>
 #include <linux/sock_diag.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,7 +32,14 @@ constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
 
+// ICMPv6 types.
+constexpr std::uint8_t kEcho6Request = 128;
+constexpr std::uint8_t kEcho6Reply = 129;
+constexpr std::uint8_t kLastError6Type = 4; // 1 to 4 are errors about a packet
+
 constexpr std::size_t kIcmpHeaderSize = 8;
+constexpr std::size_t kIpv6HeaderSize = 40;
+constexpr std::uint8_t kNextHeaderIcmpv6 = 58;
 constexpr std::size_t kMinimumIpHeaderSize = 20;
 
 // The raw socket's type filter (ICMP_FILTER of <linux/icmp.h>, at level SOL_RAW): a set
@@ -79,10 +88,46 @@ void ClearPendingError(int descriptor) {
 
 // ---- Opening ----
 
-int OpenEchoSocket(bool rawOnly, int* kind) {
+namespace {
+
+// A ping socket's options: errors through the error queue with the reporting router's
+// address, and each datagram's TTL and TOS (hop limit and traffic class).
+bool SetPingSocketOptions(int descriptor, bool ipv6) {
+    if (ipv6)
+        return SetIntegerOption(descriptor, IPPROTO_IPV6, IPV6_RECVERR, 1) &&
+               SetIntegerOption(descriptor, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, 1) &&
+               SetIntegerOption(descriptor, IPPROTO_IPV6, IPV6_RECVTCLASS, 1);
+    return SetIntegerOption(descriptor, IPPROTO_IP, IP_RECVERR, 1) &&
+           SetIntegerOption(descriptor, IPPROTO_IP, IP_RECVTTL, 1) &&
+           SetIntegerOption(descriptor, IPPROTO_IP, IP_RECVTOS, 1);
+}
+
+// A raw socket wakes only for the ICMP types that can answer an echo. Without the filter we
+// only wake more often; the reader still checks every datagram.
+void FilterRawSocket(int descriptor, bool ipv6) {
+    if (ipv6) {
+        icmp6_filter filter;
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        ICMP6_FILTER_SETPASS(kEcho6Reply, &filter);
+        for (int type = 1; type <= kLastError6Type; ++type)
+            ICMP6_FILTER_SETPASS(type, &filter);
+        setsockopt(descriptor, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+        SetIntegerOption(descriptor, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, 1);
+        SetIntegerOption(descriptor, IPPROTO_IPV6, IPV6_RECVTCLASS, 1);
+        return;
+    }
+    std::uint32_t blocked = ~kRawTypesWanted;
+    setsockopt(descriptor, SOL_RAW, kIcmpFilterOption, &blocked, sizeof blocked);
+}
+
+} // namespace
+
+int OpenEchoSocket(bool rawOnly, bool ipv6, int* kind) {
+    int family = ipv6 ? AF_INET6 : AF_INET;
+    int protocol = ipv6 ? static_cast<int>(IPPROTO_ICMPV6) : static_cast<int>(IPPROTO_ICMP);
     int descriptor = -1;
     if (!rawOnly) {
-        descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+        descriptor = socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
         // EACCES/EPERM: our group is outside net.ipv4.ping_group_range; EAFNOSUPPORT and
         // EPROTONOSUPPORT: a kernel without ping sockets. Anything else (out of descriptors
         // or memory) would fail the raw socket too.
@@ -91,11 +136,7 @@ int OpenEchoSocket(bool rawOnly, int* kind) {
             return -1;
     }
     if (descriptor >= 0) {
-        // Errors come back through the error queue, with the reporting router's address,
-        // and each datagram carries its TTL and TOS.
-        if (!SetIntegerOption(descriptor, IPPROTO_IP, IP_RECVERR, 1) ||
-            !SetIntegerOption(descriptor, IPPROTO_IP, IP_RECVTTL, 1) ||
-            !SetIntegerOption(descriptor, IPPROTO_IP, IP_RECVTOS, 1)) {
+        if (!SetPingSocketOptions(descriptor, ipv6)) {
             int error = errno;
             close(descriptor);
             errno = error;
@@ -103,12 +144,10 @@ int OpenEchoSocket(bool rawOnly, int* kind) {
         }
         *kind = ICMP_SOCKET_PING;
     } else {
-        descriptor = OpenRawSocket(SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+        descriptor = OpenRawSocket(family, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
         if (descriptor < 0)
             return -1;
-        std::uint32_t blocked = ~kRawTypesWanted;
-        // Without the filter we only wake more often; the reader still checks every datagram.
-        setsockopt(descriptor, SOL_RAW, kIcmpFilterOption, &blocked, sizeof blocked);
+        FilterRawSocket(descriptor, ipv6);
         *kind = ICMP_SOCKET_RAW;
     }
     // The kernel's software receive stamp. Unlike SO_TIMESTAMPNS, which stamps a datagram
@@ -182,23 +221,51 @@ std::size_t WriteEchoRequest(unsigned char* buffer, std::uint16_t identifier,
     return length;
 }
 
-int SendEchoDatagram(int descriptor, const unsigned char* request, std::size_t length,
-                     DWORD destination) {
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = destination;
+std::size_t WriteEcho6Request(unsigned char* buffer, std::uint16_t identifier,
+                              std::uint16_t sequence, const void* data, std::size_t dataSize) {
+    std::size_t length = WriteEchoRequest(buffer, identifier, sequence, data, dataSize);
+    buffer[0] = kEcho6Request;
+    buffer[2] = 0;
+    buffer[3] = 0;
+    return length;
+}
+
+namespace {
+
+int SendEchoTo(int descriptor, const unsigned char* request, std::size_t length,
+               const sockaddr* target, socklen_t targetLength) {
     // An ICMP error about an earlier request leaves a pending error on a ping socket, and
     // the next send reports that error instead of sending, taking it away as it does. So a
     // failed send is tried again; only a failure that stays is this request's.
     constexpr int attempts = 4;
     int error = 0;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (sendto(descriptor, request, length, 0, reinterpret_cast<const sockaddr*>(&target),
-                   sizeof target) >= 0)
+        if (sendto(descriptor, request, length, 0, target, targetLength) >= 0)
             return 0;
         error = errno;
     }
     return error;
+}
+
+} // namespace
+
+int SendEchoDatagram(int descriptor, const unsigned char* request, std::size_t length,
+                     DWORD destination) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = destination;
+    return SendEchoTo(descriptor, request, length, reinterpret_cast<const sockaddr*>(&target),
+                      sizeof target);
+}
+
+int SendEcho6Datagram(int descriptor, const unsigned char* request, std::size_t length,
+                      const unsigned char* destination, std::uint32_t scope) {
+    sockaddr_in6 target{};
+    target.sin6_family = AF_INET6;
+    std::memcpy(&target.sin6_addr, destination, 16);
+    target.sin6_scope_id = scope;
+    return SendEchoTo(descriptor, request, length, reinterpret_cast<const sockaddr*>(&target),
+                      sizeof target);
 }
 
 // ---- The raw datagram reader ----
@@ -252,9 +319,60 @@ bool ParseRawEchoDatagram(const unsigned char* datagram, std::size_t length, Ech
     return true;
 }
 
+bool ParseRawEcho6Message(const unsigned char* icmp, std::size_t length,
+                          const unsigned char* source, EchoMessage* message) {
+    if (length < kIcmpHeaderSize)
+        return false;
+    EchoMessage found{};
+    found.ipv6 = true;
+    found.sequenceKnown = true;
+    std::memcpy(found.address6, source, 16);
+    if (icmp[0] == kEcho6Reply) {
+        if (icmp[1] != 0)
+            return false;
+        found.kind = EchoMessageKind::Reply;
+        found.status = IP_SUCCESS;
+        found.identifier = ReadBigEndian16(icmp + 4);
+        found.sequence = ReadBigEndian16(icmp + 6);
+        std::memcpy(found.destination6, source, 16);
+        found.data = icmp + kIcmpHeaderSize;
+        found.dataSize = length - kIcmpHeaderSize;
+    } else {
+        found.status = Icmp6ErrorStatus(icmp[0], icmp[1]);
+        if (found.status == IP_SUCCESS)
+            return false;
+        // The error quotes our request's IPv6 header and as much after it as fits; an
+        // echo request carries no extension header, so ours follows the header at once.
+        const unsigned char* quoted = icmp + kIcmpHeaderSize;
+        if (length - kIcmpHeaderSize < kIpv6HeaderSize + kIcmpHeaderSize || (quoted[0] >> 4) != 6 ||
+            quoted[6] != kNextHeaderIcmpv6)
+            return false;
+        const unsigned char* request = quoted + kIpv6HeaderSize;
+        if (request[0] != kEcho6Request || request[1] != 0)
+            return false;
+        found.kind = EchoMessageKind::IcmpError;
+        found.identifier = ReadBigEndian16(request + 4);
+        found.sequence = ReadBigEndian16(request + 6);
+        std::memcpy(found.destination6, quoted + 24, 16);
+    }
+    *message = found;
+    return true;
+}
+
+bool AnswersEcho6Request(const EchoMessage& message, int kind, const unsigned char* destination,
+                         std::uint16_t identifier, std::uint16_t sequence) {
+    if (message.kind == EchoMessageKind::None || !message.ipv6 ||
+        std::memcmp(message.destination6, destination, 16) != 0)
+        return false;
+    if (!message.sequenceKnown)
+        return true;
+    return message.sequence == sequence &&
+           (kind == ICMP_SOCKET_PING || message.identifier == identifier);
+}
+
 bool AnswersEchoRequest(const EchoMessage& message, int kind, DWORD destination,
                         std::uint16_t identifier, std::uint16_t sequence) {
-    if (message.kind == EchoMessageKind::None || message.destination != destination)
+    if (message.kind == EchoMessageKind::None || message.ipv6 || message.destination != destination)
         return false;
     if (!message.sequenceKnown)
         return true;
@@ -271,7 +389,14 @@ namespace {
 void ReadControlMessages(msghdr* received, EchoMessage* message) {
     for (cmsghdr* control = CMSG_FIRSTHDR(received); control != nullptr;
          control = CMSG_NXTHDR(received, control)) {
-        if (control->cmsg_level == IPPROTO_IP) {
+        if (control->cmsg_level == IPPROTO_IPV6 &&
+            (control->cmsg_type == IPV6_HOPLIMIT || control->cmsg_type == IPV6_TCLASS) &&
+            control->cmsg_len >= CMSG_LEN(sizeof(int))) {
+            int value = 0;
+            std::memcpy(&value, CMSG_DATA(control), sizeof value);
+            (control->cmsg_type == IPV6_HOPLIMIT ? message->ttl : message->tos) =
+                static_cast<std::uint8_t>(value);
+        } else if (control->cmsg_level == IPPROTO_IP) {
             if (control->cmsg_type == IP_TTL && control->cmsg_len >= CMSG_LEN(sizeof(int))) {
                 int ttl = 0;
                 std::memcpy(&ttl, CMSG_DATA(control), sizeof ttl);
@@ -293,35 +418,50 @@ void ReadControlMessages(msghdr* received, EchoMessage* message) {
 // A ping socket's error queue holds the request an ICMP error quoted (its ICMP header
 // first) or, for a local failure, nothing; the error record and the reporter's address
 // come as a control message.
-void ReadPingError(const msghdr& received, std::size_t length, const sockaddr_in& quotedTo,
+void ReadPingError(const msghdr& received, std::size_t length, const sockaddr_storage& quotedTo,
                    const unsigned char* request, EchoMessage* message) {
+    bool ipv6 = quotedTo.ss_family == AF_INET6;
+    int level = ipv6 ? IPPROTO_IPV6 : IPPROTO_IP;
+    int type = ipv6 ? IPV6_RECVERR : IP_RECVERR;
     sock_extended_err error{};
-    sockaddr_in offender{};
+    sockaddr_storage offender{};
     bool haveError = false;
     for (const cmsghdr* control = CMSG_FIRSTHDR(&received); control != nullptr;
          control = CMSG_NXTHDR(const_cast<msghdr*>(&received), const_cast<cmsghdr*>(control))) {
-        if (control->cmsg_level != IPPROTO_IP || control->cmsg_type != IP_RECVERR ||
+        if (control->cmsg_level != level || control->cmsg_type != type ||
             control->cmsg_len < CMSG_LEN(sizeof error))
             continue;
         std::memcpy(&error, CMSG_DATA(control), sizeof error);
-        if (control->cmsg_len >= CMSG_LEN(sizeof error + sizeof offender))
-            std::memcpy(&offender, CMSG_DATA(control) + sizeof error, sizeof offender);
+        std::size_t offenderLength =
+            std::min<std::size_t>(control->cmsg_len - CMSG_LEN(sizeof error), sizeof offender);
+        std::memcpy(&offender, CMSG_DATA(control) + sizeof error, offenderLength);
         haveError = true;
     }
     if (!haveError)
         return;
-    message->destination = quotedTo.sin_addr.s_addr;
-    if (error.ee_origin == SO_EE_ORIGIN_ICMP) {
-        if (length < kIcmpHeaderSize || request[0] != kEchoRequest)
+    message->ipv6 = ipv6;
+    if (ipv6)
+        std::memcpy(message->destination6,
+                    &reinterpret_cast<const sockaddr_in6&>(quotedTo).sin6_addr, 16);
+    else
+        message->destination = reinterpret_cast<const sockaddr_in&>(quotedTo).sin_addr.s_addr;
+    std::uint8_t icmpOrigin = ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP;
+    if (error.ee_origin == icmpOrigin) {
+        if (length < kIcmpHeaderSize || request[0] != (ipv6 ? kEcho6Request : kEchoRequest))
             return;
-        message->status = IcmpErrorStatus(error.ee_type, error.ee_code);
+        message->status = ipv6 ? Icmp6ErrorStatus(error.ee_type, error.ee_code)
+                               : IcmpErrorStatus(error.ee_type, error.ee_code);
         if (message->status == IP_SUCCESS) // a redirect: the echo may still be answered
             return;
         message->kind = EchoMessageKind::IcmpError;
         message->sequenceKnown = true;
         message->identifier = ReadBigEndian16(request + 4);
         message->sequence = ReadBigEndian16(request + 6);
-        message->address = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : 0;
+        if (ipv6 && offender.ss_family == AF_INET6)
+            std::memcpy(message->address6,
+                        &reinterpret_cast<const sockaddr_in6&>(offender).sin6_addr, 16);
+        else if (!ipv6 && offender.ss_family == AF_INET)
+            message->address = reinterpret_cast<const sockaddr_in&>(offender).sin_addr.s_addr;
     } else if (error.ee_origin == SO_EE_ORIGIN_LOCAL) {
         message->kind = EchoMessageKind::LocalError;
         message->sequenceKnown = false;
@@ -330,12 +470,36 @@ void ReadPingError(const msghdr& received, std::size_t length, const sockaddr_in
     }
 }
 
+// A ping socket hands over only replies with its identifier, from any host.
+void ReadPingReply(const unsigned char* datagram, std::size_t length, const sockaddr_storage& from,
+                   EchoMessage* message) {
+    bool ipv6 = from.ss_family == AF_INET6;
+    if (length < kIcmpHeaderSize || datagram[0] != (ipv6 ? kEcho6Reply : kEchoReply))
+        return;
+    message->kind = EchoMessageKind::Reply;
+    message->sequenceKnown = true;
+    message->status = IP_SUCCESS;
+    message->identifier = ReadBigEndian16(datagram + 4);
+    message->sequence = ReadBigEndian16(datagram + 6);
+    message->ipv6 = ipv6;
+    if (ipv6) {
+        std::memcpy(message->address6, &reinterpret_cast<const sockaddr_in6&>(from).sin6_addr, 16);
+        std::memcpy(message->destination6, message->address6, 16);
+    } else {
+        message->address = reinterpret_cast<const sockaddr_in&>(from).sin_addr.s_addr;
+        message->destination = message->address;
+    }
+    message->data = datagram + kIcmpHeaderSize;
+    message->dataSize = length - kIcmpHeaderSize;
+}
+
 } // namespace
 
-bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, EchoMessage* message) {
+bool ReceiveEchoMessage(int descriptor, int kind, bool ipv6, EchoReceiveBuffer* buffer,
+                        EchoMessage* message) {
     bool fromErrorQueue = kind == ICMP_SOCKET_PING;
     for (;;) {
-        sockaddr_in from{};
+        sockaddr_storage from{};
         iovec part{buffer->datagram, sizeof buffer->datagram};
         msghdr received{};
         received.msg_name = &from;
@@ -369,20 +533,25 @@ bool ReceiveEchoMessage(int descriptor, int kind, EchoReceiveBuffer* buffer, Ech
         if (fromErrorQueue) {
             ReadPingError(received, length, from, buffer->datagram, message);
         } else if (kind == ICMP_SOCKET_RAW) {
-            std::int64_t arrival = message->arrival;
-            if (ParseRawEchoDatagram(buffer->datagram, length, message))
-                message->arrival = arrival;
-        } else if (length >= kIcmpHeaderSize && buffer->datagram[0] == kEchoReply) {
-            // A ping socket hands over only replies with its identifier, from any host.
-            message->kind = EchoMessageKind::Reply;
-            message->sequenceKnown = true;
-            message->status = IP_SUCCESS;
-            message->identifier = ReadBigEndian16(buffer->datagram + 4);
-            message->sequence = ReadBigEndian16(buffer->datagram + 6);
-            message->destination = from.sin_addr.s_addr;
-            message->address = from.sin_addr.s_addr;
-            message->data = buffer->datagram + kIcmpHeaderSize;
-            message->dataSize = length - kIcmpHeaderSize;
+            EchoMessage parsed{};
+            bool ours = ipv6 ? from.ss_family == AF_INET6 &&
+                                   ParseRawEcho6Message(
+                                       buffer->datagram, length,
+                                       reinterpret_cast<const unsigned char*>(
+                                           &reinterpret_cast<const sockaddr_in6&>(from).sin6_addr),
+                                       &parsed)
+                             : ParseRawEchoDatagram(buffer->datagram, length, &parsed);
+            if (ours) {
+                // The hop limit and traffic class of ICMPv6 come as control messages.
+                parsed.arrival = message->arrival;
+                if (ipv6) {
+                    parsed.ttl = message->ttl;
+                    parsed.tos = message->tos;
+                }
+                *message = parsed;
+            }
+        } else {
+            ReadPingReply(buffer->datagram, length, from, message);
         }
         return true;
     }

@@ -87,6 +87,32 @@ DWORD IcmpErrorStatus(int type, int code) {
     }
 }
 
+DWORD Icmp6ErrorStatus(int type, int code) {
+    switch (type) {
+    case 1: // destination unreachable
+        switch (code) {
+        case 0: // no route
+            return IP_DEST_NET_UNREACHABLE;
+        case 1: // communication administratively prohibited
+        case 5: // source address failed ingress/egress policy
+        case 6: // reject route
+            return IP_DEST_PROT_UNREACHABLE;
+        case 4:
+            return IP_DEST_PORT_UNREACHABLE;
+        default: // address unreachable, beyond the source's scope, and the rest
+            return IP_DEST_HOST_UNREACHABLE;
+        }
+    case 2:
+        return IP_PACKET_TOO_BIG;
+    case 3: // time exceeded
+        return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
+    case 4:
+        return IP_PARAM_PROBLEM;
+    default:
+        return IP_SUCCESS;
+    }
+}
+
 bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer) {
     EchoMessage message{};
@@ -99,6 +125,22 @@ bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD 
     answer->address = message.address;
     answer->ttl = message.ttl;
     answer->tos = message.tos;
+    answer->data = message.data;
+    answer->dataSize = message.dataSize;
+    return true;
+}
+
+bool ReadRawEcho6Answer(const unsigned char* icmp, std::size_t length, const unsigned char* source,
+                        const unsigned char* destination, std::uint16_t identifier,
+                        std::uint16_t sequence, RawEchoAnswer* answer) {
+    EchoMessage message{};
+    if (!ParseRawEcho6Message(icmp, length, source, &message) ||
+        !AnswersEcho6Request(message, ICMP_SOCKET_RAW, destination, identifier, sequence))
+        return false;
+    answer->status = message.status;
+    answer->address = 0;
+    answer->ttl = 0;
+    answer->tos = 0;
     answer->data = message.data;
     answer->dataSize = message.dataSize;
     return true;
@@ -289,7 +331,7 @@ bool TakeAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t seq
                 EchoOutcome* outcome) {
     EchoMessage message{};
     for (int read = 0; read < kMessagesPerWake; ++read) {
-        if (!ReceiveEchoMessage(slot->descriptor, slot->kind, &receiveBuffer, &message))
+        if (!ReceiveEchoMessage(slot->descriptor, slot->kind, false, &receiveBuffer, &message))
             return false;
         if (!AnswersEchoRequest(message, slot->kind, destination, slot->identifier, sequence))
             continue;
@@ -415,7 +457,7 @@ std::uint16_t NextEchoSequence() {
 
 bool OpenIcmpLibrary() {
     int kind = ICMP_SOCKET_NONE;
-    int descriptor = OpenEchoSocket(false, &kind);
+    int descriptor = OpenEchoSocket(false, false, &kind);
     if (descriptor < 0) {
         SetLastError(EchoSocketOpenFailure(errno));
         return false;
@@ -440,7 +482,7 @@ HANDLE IcmpCreateFile() {
         return INVALID_HANDLE_VALUE;
     }
     int kind = ICMP_SOCKET_NONE;
-    int descriptor = OpenEchoSocket(false, &kind);
+    int descriptor = OpenEchoSocket(false, false, &kind);
     if (descriptor < 0) {
         SetLastError(EchoSocketOpenFailure(errno));
         return INVALID_HANDLE_VALUE;

@@ -15,6 +15,7 @@
 #include <deque>
 #include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -37,7 +38,46 @@ std::int64_t MonotonicNow() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
+// Both families, each address once: the stream answers alone, as every address has one.
+void ResolveBothFamilies(LookupJob& job) {
+    ::addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    ::addrinfo* found = nullptr;
+    int status = ::getaddrinfo(job.name.c_str(), nullptr, &hints, &found);
+    LookupAnswer& answer = job.answer;
+    if (status == EAI_SYSTEM)
+        answer.error = WinsockErrorFromErrno(errno);
+    else if (status == EAI_AGAIN)
+        answer.error = WinsockErrorFromResolver(TRY_AGAIN);
+    else if (status == EAI_FAIL)
+        answer.error = WinsockErrorFromResolver(NO_RECOVERY);
+    else if (status == EAI_NODATA || status == EAI_ADDRFAMILY)
+        answer.error = WinsockErrorFromResolver(NO_DATA);
+    else if (status != 0)
+        answer.error = WinsockErrorFromResolver(HOST_NOT_FOUND);
+    for (const ::addrinfo* each = found; status == 0 && each != nullptr; each = each->ai_next) {
+        LookupAddress address{each->ai_family == AF_INET6, {}};
+        if (address.ipv6)
+            std::memcpy(address.bytes.data(),
+                        &reinterpret_cast<const ::sockaddr_in6*>(each->ai_addr)->sin6_addr, 16);
+        else if (each->ai_family == AF_INET)
+            std::memcpy(address.bytes.data(),
+                        &reinterpret_cast<const ::sockaddr_in*>(each->ai_addr)->sin_addr, 4);
+        else
+            continue;
+        answer.anyFamily.push_back(address);
+    }
+    if (found != nullptr)
+        ::freeaddrinfo(found);
+    answer.finished = MonotonicNow();
+}
+
 void Resolve(LookupJob& job) {
+    if (job.bothFamilies) {
+        ResolveBothFamilies(job);
+        return;
+    }
     std::vector<char> work(firstWorkSize);
     ::hostent entry{};
     ::hostent* result = nullptr;

@@ -12,12 +12,21 @@
 
 namespace platform {
 
+// One address of a look-up of both families.
+struct LookupAddress {
+    bool ipv6;
+    std::array<unsigned char, 16> bytes; // network order; IPv4 in the first 4
+};
+
 // The resolver's answer, as the workers copy it out of the system's host entry.
 struct LookupAnswer {
     int error = 0; // 0, or a Winsock number (11001 to 11004, or a system failure)
     std::string officialName;
     std::vector<std::string> aliases;
     std::vector<std::array<unsigned char, 4>> addresses; // network order
+    // A look-up of both families: every address, in the system's order of preference
+    // (and `addresses` empty; the names are not asked for).
+    std::vector<LookupAddress> anyFamily;
     std::int64_t finished = 0; // CLOCK_MONOTONIC nanoseconds when the resolver answered
 };
 
@@ -25,6 +34,7 @@ struct LookupAnswer {
 // leaves the worker to finish alone; whichever lets go last frees the job.
 struct LookupJob {
     bool byAddress = false;
+    bool bothFamilies = false; // by name, for addresses of both families (getaddrinfo)
     std::string name;
     unsigned char address[4] = {};
     // Who hears of the answer: `done`, run on the user-interface thread from the event loop.

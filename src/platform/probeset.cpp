@@ -8,6 +8,7 @@
 #include "platform/echosocket_internal.h"
 #include "platform/lookups_internal.h"
 #include "platform/messages_internal.h"
+#include "platform/sockaddr_internal.h"
 #include "platform/system.h"
 #include "platform/system_internal.h"
 #include "platform/testing_sys.h"
@@ -20,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/epoll.h>
@@ -48,25 +50,39 @@ struct Probe {
     ProbeKind kind;
     bool known; // the outcome is there
     PROBE_OUTCOME outcome;
-    std::int64_t deadline;  // CLOCK_MONOTONIC nanoseconds
-    std::int64_t sent;      // CLOCK_REALTIME nanoseconds, against the kernel's arrival times
-    std::int64_t timeout;   // nanoseconds
-    DWORD destination;      // echo and connect, network order
+    std::int64_t deadline; // CLOCK_MONOTONIC nanoseconds
+    std::int64_t sent;     // CLOCK_REALTIME nanoseconds, against the kernel's arrival times
+    std::int64_t timeout;  // nanoseconds
+    DWORD destination;     // echo and connect to IPv4, network order
+    bool ipv6;             // echo and connect to IPv6:
+    unsigned char destination6[16];
+    std::uint32_t scope;       // the interface of a link-local destination
+    ::sockaddr_storage target; // connect: where to
+    socklen_t targetLength;
     std::uint16_t sequence; // echo, as on the wire
     int descriptor = -1;    // connect: its socket until the outcome is known
     std::string name;       // look-up
+    int lookupFamily;       // look-up: PROBE_LOOKUP_*
+};
+
+// One echo socket of a set, of one family.
+struct EchoSocket {
+    int descriptor = -1;
+    int kind = ICMP_SOCKET_NONE;
+    std::unique_ptr<QSocketNotifier> notifier;
 };
 
 struct ProbeSet {
     std::uintptr_t serial; // the handle's value, never given twice
     HWND window;           // told of outcomes with `message`
     UINT message;
-    int engine;              // PROBE_ECHO_*
-    int echoDescriptor = -1; // the echo socket, -1 without an engine
-    int echoKind = ICMP_SOCKET_NONE;
+    int engine;                          // PROBE_ECHO_*
+    EchoSocket echo;                     // IPv4; no descriptor without an engine
+    EchoSocket echo6;                    // ICMPv6, opened for the first echo to an IPv6 address
+    bool echo6Refused = false;           // that socket could not be opened: no further try
+    unsigned expectedProbes;             // room in each echo socket's receive buffer
     std::uint16_t identifier;            // of our echoes, as on the wire
     std::vector<unsigned char> echoData; // library engine
-    std::unique_ptr<QSocketNotifier> echoNotifier;
     // The connects under way are watched together, so that the event loop watches one
     // descriptor however many there are: an epoll set of their sockets, keyed by probe.
     int connectWatch = -1;
@@ -78,8 +94,8 @@ struct ProbeSet {
 
 // A look-up's answer that came when no probe waited for it any more.
 struct LateAnswer {
-    DWORD address;     // the first address, network order
-    std::int64_t kept; // CLOCK_MONOTONIC nanoseconds
+    std::vector<LookupAddress> addresses; // in the system's order
+    std::int64_t kept;                    // CLOCK_MONOTONIC nanoseconds
 };
 
 // A look-up running for probes of one name, and the probes that wait for it.
@@ -149,6 +165,12 @@ void Settle(ProbeSet* set, Probe* probe, DWORD status, DWORD roundTrip, DWORD ad
             PostMessage(set->window, set->message, reinterpret_cast<WPARAM>(HandleOf(set)), 0);
 }
 
+// An IPv6 address for an outcome settled with address 0.
+void SetOutcomeAddress6(Probe* probe, const unsigned char* address6) {
+    probe->outcome.ipv6 = true;
+    std::memcpy(probe->outcome.address6, address6, 16);
+}
+
 // What the engine reports for an echo that nothing answered in time.
 void SettleEchoTimedOut(ProbeSet* set, Probe* probe) {
     Settle(set, probe, set->engine == PROBE_ECHO_RAW ? PROBE_NO_REPLY : IP_REQ_TIMED_OUT, 0, 0);
@@ -172,6 +194,8 @@ void SettleEchoAnswer(ProbeSet* set, Probe* probe, const EchoMessage& message) {
     if (set->engine == PROBE_ECHO_RAW) {
         bool reply = message.kind == EchoMessageKind::Reply;
         Settle(set, probe, reply ? 0 : PROBE_ECHO_ERROR, 0, message.address);
+        if (message.ipv6)
+            SetOutcomeAddress6(probe, message.address6);
         return;
     }
     DWORD roundTrip = 0;
@@ -180,19 +204,32 @@ void SettleEchoAnswer(ProbeSet* set, Probe* probe, const EchoMessage& message) {
         roundTrip = end > probe->sent ? static_cast<DWORD>((end - probe->sent) / 1000000) : 0;
     }
     Settle(set, probe, message.status, roundTrip, message.address);
+    if (message.ipv6 && message.kind != EchoMessageKind::LocalError)
+        SetOutcomeAddress6(probe, message.address6);
 }
 
-// Reads what the echo socket holds and settles the probes it answers.
-void ReadEchoSocket(ProbeSet* set) {
+bool AnswersProbe(const EchoMessage& message, const EchoSocket& socket, const ProbeSet* set,
+                  const Probe* probe) {
+    if (probe->kind != ProbeKind::Echo || probe->known)
+        return false;
+    return probe->ipv6 ? AnswersEcho6Request(message, socket.kind, probe->destination6,
+                                             set->identifier, probe->sequence)
+                       : AnswersEchoRequest(message, socket.kind, probe->destination,
+                                            set->identifier, probe->sequence);
+}
+
+// Reads what one echo socket holds and settles the probes it answers.
+void ReadEchoSocket(ProbeSet* set, const EchoSocket& socket) {
+    if (socket.descriptor < 0)
+        return;
+    bool ipv6 = &socket == &set->echo6;
     EchoMessage message{};
     for (int read = 0; read < kMessagesPerWake; ++read) {
-        if (!ReceiveEchoMessage(set->echoDescriptor, set->echoKind, &probeSets.receiveBuffer,
+        if (!ReceiveEchoMessage(socket.descriptor, socket.kind, ipv6, &probeSets.receiveBuffer,
                                 &message))
             return;
         for (const std::unique_ptr<Probe>& probe : set->probes) {
-            if (probe->kind == ProbeKind::Echo && !probe->known &&
-                AnswersEchoRequest(message, set->echoKind, probe->destination, set->identifier,
-                                   probe->sequence)) {
+            if (AnswersProbe(message, socket, set, probe.get())) {
                 SettleEchoAnswer(set, probe.get(), message);
                 break;
             }
@@ -200,32 +237,59 @@ void ReadEchoSocket(ProbeSet* set) {
     }
 }
 
+void ReadEchoSockets(ProbeSet* set) {
+    ReadEchoSocket(set, set->echo);
+    ReadEchoSocket(set, set->echo6);
+}
+
 void OnEchoReadable(std::uintptr_t serial) {
     if (ProbeSet* set = FindSet(serial)) {
-        ReadEchoSocket(set);
+        ReadEchoSockets(set);
         ArmDeadlineTimer(set);
     }
 }
 
-bool OpenSetEchoSocket(ProbeSet* set, unsigned expectedProbes) {
-    set->echoDescriptor = OpenEchoSocket(set->engine == PROBE_ECHO_RAW, &set->echoKind);
-    if (set->echoDescriptor < 0) {
+bool OpenSetEchoSocket(ProbeSet* set, EchoSocket* socket, bool ipv6) {
+    socket->descriptor = OpenEchoSocket(set->engine == PROBE_ECHO_RAW, ipv6, &socket->kind);
+    if (socket->descriptor < 0) {
         SetLastError(EchoSocketOpenFailure(errno));
         return false;
     }
-    SizeEchoSocketBuffer(set->echoDescriptor, expectedProbes);
+    SizeEchoSocketBuffer(socket->descriptor, set->expectedProbes);
     std::uintptr_t serial = set->serial;
-    set->echoNotifier =
-        std::make_unique<QSocketNotifier>(set->echoDescriptor, QSocketNotifier::Read);
-    QObject::connect(set->echoNotifier.get(), &QSocketNotifier::activated,
+    socket->notifier = std::make_unique<QSocketNotifier>(socket->descriptor, QSocketNotifier::Read);
+    QObject::connect(socket->notifier.get(), &QSocketNotifier::activated,
                      [serial] { OnEchoReadable(serial); });
     return true;
+}
+
+void CloseSetEchoSocket(EchoSocket* socket) {
+    // The watcher goes before the socket it watches.
+    socket->notifier.reset();
+    if (socket->descriptor >= 0)
+        ::close(socket->descriptor);
+    socket->descriptor = -1;
+}
+
+// The socket an echo to this probe's destination goes through; null when it cannot be had.
+const EchoSocket* EchoSocketFor(ProbeSet* set, const Probe* probe) {
+    if (!probe->ipv6)
+        return &set->echo;
+    if (set->echo6.descriptor < 0 && !set->echo6Refused)
+        set->echo6Refused = !OpenSetEchoSocket(set, &set->echo6, true);
+    return set->echo6.descriptor >= 0 ? &set->echo6 : nullptr;
+}
+
+bool IsUnspecified6(const unsigned char* address) {
+    static const unsigned char zero[16] = {};
+    return std::memcmp(address, zero, sizeof zero) == 0;
 }
 
 void SendEcho(ProbeSet* set, Probe* probe) {
     std::uint16_t sequence = NextEchoSequence();
     static unsigned char request[8 + 65535]; // the user-interface thread's alone
     std::size_t length = 0;
+    auto write = probe->ipv6 ? WriteEcho6Request : WriteEchoRequest;
     if (set->engine == PROBE_ECHO_RAW) {
         // The raw engine's own layout: identifier, sequence and send tick written least
         // significant byte first.
@@ -234,19 +298,29 @@ void SendEcho(ProbeSet* set, Probe* probe) {
         for (unsigned index = 0; index < 4; ++index)
             data[index] = static_cast<unsigned char>(tick >> (8 * index));
         probe->sequence = ByteSwapped(sequence);
-        length = WriteEchoRequest(request, set->identifier, probe->sequence, data, sizeof data);
+        length = write(request, set->identifier, probe->sequence, data, sizeof data);
     } else {
-        if (probe->destination == 0 || probe->destination == 0xffffffffu) {
+        bool unusable = probe->ipv6 ? IsUnspecified6(probe->destination6)
+                                    : probe->destination == 0 || probe->destination == 0xffffffffu;
+        if (unusable) {
             Settle(set, probe, IP_BAD_DESTINATION, 0, 0);
             return;
         }
         probe->sequence = sequence;
-        length = WriteEchoRequest(request, set->identifier, sequence, set->echoData.data(),
-                                  set->echoData.size());
+        length =
+            write(request, set->identifier, sequence, set->echoData.data(), set->echoData.size());
     }
     probe->sent = RealtimeNanoseconds();
-    int error = SendEchoDatagram(set->echoDescriptor, request, length, probe->destination);
-    if (error != 0)
+    const EchoSocket* socket = EchoSocketFor(set, probe);
+    int error = socket == nullptr ? EACCES
+                : probe->ipv6
+                    ? SendEcho6Datagram(socket->descriptor, request, length, probe->destination6,
+                                        probe->scope)
+                    : SendEchoDatagram(socket->descriptor, request, length, probe->destination);
+    if (socket == nullptr)
+        Settle(set, probe, set->engine == PROBE_ECHO_RAW ? PROBE_NOT_SENT : IP_GENERAL_FAILURE, 0,
+               0);
+    else if (error != 0)
         Settle(set, probe,
                set->engine == PROBE_ECHO_RAW ? PROBE_NOT_SENT : StatusOfSystemError(error), 0, 0);
 }
@@ -261,9 +335,9 @@ bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
     if (getsockopt(probe->descriptor, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0)
         error = errno;
     if (error == 0) {
-        sockaddr_in peer{};
+        ::sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
-        if (getpeername(probe->descriptor, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+        if (getpeername(probe->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) != 0)
             return false;
     }
     DWORD status =
@@ -311,24 +385,22 @@ bool WatchConnects(ProbeSet* set) {
 }
 
 // False, with the Winsock number in GetLastError(), when no socket could be opened.
-bool StartConnect(ProbeSet* set, Probe* probe, WORD port) {
+bool StartConnect(ProbeSet* set, Probe* probe) {
     if (!WatchConnects(set)) {
         SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
         return false;
     }
-    probe->descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    probe->descriptor =
+        socket(probe->target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (probe->descriptor < 0) {
         SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
         return false;
     }
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
-    target.sin_addr.s_addr = probe->destination;
     int connected = -1;
     do {
         connected =
-            ::connect(probe->descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+            ::connect(probe->descriptor, reinterpret_cast<const ::sockaddr*>(&probe->target),
+                      probe->targetLength);
     } while (connected < 0 && errno == EINTR);
     if (connected == 0 || errno == ECONNREFUSED) {
         Settle(set, probe, 0, 0, 0);
@@ -346,7 +418,7 @@ bool StartConnect(ProbeSet* set, Probe* probe, WORD port) {
 
 /*** look-ups ***/
 
-void KeepLateAnswer(const std::string& name, DWORD address) {
+void KeepLateAnswer(const std::string& name, const std::vector<LookupAddress>& addresses) {
     auto& kept = probeSets.lateAnswers;
     if (kept.size() >= kLateAnswersKept && kept.count(name) == 0) {
         auto oldest = std::min_element(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
@@ -354,11 +426,11 @@ void KeepLateAnswer(const std::string& name, DWORD address) {
         });
         kept.erase(oldest);
     }
-    kept[name] = LateAnswer{address, MonotonicNanoseconds()};
+    kept[name] = LateAnswer{addresses, MonotonicNanoseconds()};
 }
 
-// A kept answer for `name`, taken out of the table: true with its address.
-bool TakeLateAnswer(const std::string& name, DWORD* address) {
+// A kept answer for `name`, taken out of the table: true with its addresses.
+bool TakeLateAnswer(const std::string& name, std::vector<LookupAddress>* addresses) {
     auto found = probeSets.lateAnswers.find(name);
     if (found == probeSets.lateAnswers.end())
         return false;
@@ -366,15 +438,26 @@ bool TakeLateAnswer(const std::string& name, DWORD* address) {
     probeSets.lateAnswers.erase(found);
     if (MonotonicNanoseconds() - answer.kept > kLateAnswerLifetime)
         return false;
-    *address = answer.address;
+    *addresses = std::move(answer.addresses);
     return true;
 }
 
-DWORD FirstAddress(const LookupAnswer& answer) {
-    DWORD address = 0;
-    if (!answer.addresses.empty())
-        std::memcpy(&address, answer.addresses.front().data(), sizeof address);
-    return address;
+// Settles a look-up probe with the first address of its family among `addresses`, or as
+// not resolved when there is none.
+void SettleLookup(ProbeSet* set, Probe* probe, const std::vector<LookupAddress>& addresses) {
+    for (const LookupAddress& each : addresses) {
+        if ((probe->lookupFamily == PROBE_LOOKUP_IPV4 && each.ipv6) ||
+            (probe->lookupFamily == PROBE_LOOKUP_IPV6 && !each.ipv6))
+            continue;
+        DWORD address = 0;
+        if (!each.ipv6)
+            std::memcpy(&address, each.bytes.data(), sizeof address);
+        Settle(set, probe, 0, 0, address);
+        if (each.ipv6)
+            SetOutcomeAddress6(probe, each.bytes.data());
+        return;
+    }
+    Settle(set, probe, static_cast<DWORD>(WinsockErrorFromResolver(HOST_NOT_FOUND)), 0, 0);
 }
 
 // The look-up of `name` has its answer: every probe still waiting for it gets it, when it
@@ -385,7 +468,6 @@ void OnLookupAnswered(const std::string& name, const LookupAnswer& answer) {
         return;
     LookupUnderWay underWay = std::move(found->second);
     probeSets.lookups.erase(found);
-    DWORD address = FirstAddress(answer);
     bool taken = false;
     for (const auto& [serial, key] : underWay.waiting) {
         ProbeSet* set = FindSet(serial);
@@ -396,25 +478,29 @@ void OnLookupAnswered(const std::string& name, const LookupAnswer& answer) {
             Settle(set, probe, PROBE_NOT_RESOLVED, 0, 0);
             continue;
         }
-        Settle(set, probe, static_cast<DWORD>(answer.error), 0, answer.error == 0 ? address : 0);
+        if (answer.error != 0)
+            Settle(set, probe, static_cast<DWORD>(answer.error), 0, 0);
+        else
+            SettleLookup(set, probe, answer.anyFamily);
         taken = true;
         ArmDeadlineTimer(set);
     }
     if (!taken && answer.error == 0)
-        KeepLateAnswer(name, address);
+        KeepLateAnswer(name, answer.anyFamily);
 }
 
 // False, with WSAENOBUFS in GetLastError(), when no worker could take the look-up.
 bool StartLookup(ProbeSet* set, Probe* probe) {
-    DWORD address = 0;
-    if (TakeLateAnswer(probe->name, &address)) {
-        Settle(set, probe, 0, 0, address);
+    std::vector<LookupAddress> kept;
+    if (TakeLateAnswer(probe->name, &kept)) {
+        SettleLookup(set, probe, kept);
         return true;
     }
     auto found = probeSets.lookups.find(probe->name);
     if (found == probeSets.lookups.end()) {
         auto job = std::make_shared<LookupJob>();
         job->name = probe->name;
+        job->bothFamilies = true;
         std::string name = probe->name;
         job->done = [name](const LookupAnswer& answer) { OnLookupAnswered(name, answer); };
         if (!QueueLookup(job)) {
@@ -464,8 +550,7 @@ void OnDeadline(std::uintptr_t serial) {
     ProbeSet* set = FindSet(serial);
     if (set == nullptr)
         return;
-    if (set->echoDescriptor >= 0)
-        ReadEchoSocket(set);
+    ReadEchoSockets(set);
     SettleWritableConnects(set);
     CollectFinishedLookups();
     std::int64_t now = MonotonicNanoseconds();
@@ -527,7 +612,8 @@ HANDLE CreateProbeSet(HWND window, UINT message, int echoEngine, unsigned expect
     set->window = window;
     set->message = message;
     set->engine = echoEngine;
-    if (echoEngine != PROBE_ECHO_NONE && !OpenSetEchoSocket(set.get(), expectedProbes))
+    set->expectedProbes = expectedProbes;
+    if (echoEngine != PROBE_ECHO_NONE && !OpenSetEchoSocket(set.get(), &set->echo, false))
         return INVALID_HANDLE_VALUE;
     if (echoEngine == PROBE_ECHO_RAW)
         set->identifier = ByteSwapped(LOWORD(window));
@@ -545,32 +631,59 @@ HANDLE CreateProbeSet(HWND window, UINT message, int echoEngine, unsigned expect
     return reinterpret_cast<HANDLE>(serial);
 }
 
-bool StartEchoProbe(HANDLE handle, DWORD key, DWORD destination, DWORD timeoutMs) {
+namespace {
+
+// Where a probe goes, from the system's form of its address.
+void SetDestination(Probe* probe, const ::sockaddr_storage& target, socklen_t length) {
+    probe->target = target;
+    probe->targetLength = length;
+    probe->ipv6 = target.ss_family == AF_INET6;
+    if (probe->ipv6) {
+        const auto& ipv6 = reinterpret_cast<const ::sockaddr_in6&>(target);
+        std::memcpy(probe->destination6, &ipv6.sin6_addr, 16);
+        probe->scope = ipv6.sin6_scope_id;
+    } else {
+        probe->destination = reinterpret_cast<const ::sockaddr_in&>(target).sin_addr.s_addr;
+    }
+}
+
+::sockaddr_storage Ipv4Target(DWORD destination, WORD port) {
+    ::sockaddr_storage target{};
+    auto& ipv4 = reinterpret_cast<::sockaddr_in&>(target);
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_port = htons(port);
+    ipv4.sin_addr.s_addr = destination;
+    return target;
+}
+
+bool StartEcho(HANDLE handle, DWORD key, const ::sockaddr_storage& target, socklen_t length,
+               DWORD timeoutMs) {
     ProbeSet* set = SetOfHandle(handle);
     if (set == nullptr)
         return false;
-    if (set->echoDescriptor < 0) {
+    if (set->echo.descriptor < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     Probe* probe = AddProbe(set, key, ProbeKind::Echo, timeoutMs);
     if (probe == nullptr)
         return false;
-    probe->destination = destination;
+    SetDestination(probe, target, length);
     SendEcho(set, probe);
     ArmDeadlineTimer(set);
     return true;
 }
 
-bool StartConnectProbe(HANDLE handle, DWORD key, DWORD destination, WORD port, DWORD timeoutMs) {
+bool StartConnectTo(HANDLE handle, DWORD key, const ::sockaddr_storage& target, socklen_t length,
+                    DWORD timeoutMs) {
     ProbeSet* set = SetOfHandle(handle);
     if (set == nullptr)
         return false;
     Probe* probe = AddProbe(set, key, ProbeKind::Connect, timeoutMs);
     if (probe == nullptr)
         return false;
-    probe->destination = destination;
-    if (!StartConnect(set, probe, port)) {
+    SetDestination(probe, target, length);
+    if (!StartConnect(set, probe)) {
         RemoveProbe(set, probe);
         return false;
     }
@@ -578,7 +691,45 @@ bool StartConnectProbe(HANDLE handle, DWORD key, DWORD destination, WORD port, D
     return true;
 }
 
-bool StartLookupProbe(HANDLE handle, DWORD key, const char* name, DWORD timeoutMs) {
+// The system's form of a caller's socket address; false (ERROR_INVALID_PARAMETER) for one
+// of neither family.
+bool ReadTarget(const sockaddr* destination, int length, ::sockaddr_storage* target,
+                socklen_t* targetLength) {
+    if (ToSystemSocketAddress(destination, length, target, targetLength) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool StartEchoProbe(HANDLE handle, DWORD key, DWORD destination, DWORD timeoutMs) {
+    return StartEcho(handle, key, Ipv4Target(destination, 0), sizeof(::sockaddr_in), timeoutMs);
+}
+
+bool StartConnectProbe(HANDLE handle, DWORD key, DWORD destination, WORD port, DWORD timeoutMs) {
+    return StartConnectTo(handle, key, Ipv4Target(destination, port), sizeof(::sockaddr_in),
+                          timeoutMs);
+}
+
+bool StartEchoProbeTo(HANDLE handle, DWORD key, const sockaddr* destination, int length,
+                      DWORD timeoutMs) {
+    ::sockaddr_storage target;
+    socklen_t targetLength = 0;
+    return ReadTarget(destination, length, &target, &targetLength) &&
+           StartEcho(handle, key, target, targetLength, timeoutMs);
+}
+
+bool StartConnectProbeTo(HANDLE handle, DWORD key, const sockaddr* destination, int length,
+                         DWORD timeoutMs) {
+    ::sockaddr_storage target;
+    socklen_t targetLength = 0;
+    return ReadTarget(destination, length, &target, &targetLength) &&
+           StartConnectTo(handle, key, target, targetLength, timeoutMs);
+}
+
+bool StartLookupProbe(HANDLE handle, DWORD key, const char* name, int family, DWORD timeoutMs) {
     ProbeSet* set = SetOfHandle(handle);
     if (set == nullptr)
         return false;
@@ -590,6 +741,7 @@ bool StartLookupProbe(HANDLE handle, DWORD key, const char* name, DWORD timeoutM
     if (probe == nullptr)
         return false;
     probe->name = name;
+    probe->lookupFamily = family;
     if (!StartLookup(set, probe)) {
         RemoveProbe(set, probe);
         return false;
@@ -635,10 +787,9 @@ bool CloseProbeSet(HANDLE handle) {
         return false;
     for (const std::unique_ptr<Probe>& probe : set->probes)
         StopProbe(set, probe.get());
-    // The watchers go before the sockets they watch; none of them is running now.
-    set->echoNotifier.reset();
-    if (set->echoDescriptor >= 0)
-        ::close(set->echoDescriptor);
+    // None of the watchers is running now.
+    CloseSetEchoSocket(&set->echo);
+    CloseSetEchoSocket(&set->echo6);
     set->connectNotifier.reset();
     if (set->connectWatch >= 0)
         ::close(set->connectWatch);
@@ -650,12 +801,17 @@ bool CloseProbeSet(HANDLE handle) {
 
 DWORD ProbeSetDroppedReplies(HANDLE handle) {
     const ProbeSet* set = SetOfHandle(handle);
-    return set != nullptr && set->echoDescriptor >= 0 ? EchoSocketDrops(set->echoDescriptor) : 0;
+    if (set == nullptr)
+        return 0;
+    DWORD drops = 0;
+    for (const EchoSocket* socket : {&set->echo, &set->echo6})
+        drops += socket->descriptor >= 0 ? EchoSocketDrops(socket->descriptor) : 0;
+    return drops;
 }
 
 int ProbeSetEchoSocketKind(HANDLE handle) {
     const ProbeSet* set = SetOfHandle(handle);
-    return set != nullptr ? set->echoKind : ICMP_SOCKET_NONE;
+    return set != nullptr ? set->echo.kind : ICMP_SOCKET_NONE;
 }
 
 } // namespace platform

@@ -9,7 +9,11 @@
 #include "platform/icmplib.h"
 #include "platform/types.h"
 
+#include <cstdint>
+
 namespace platform {
+
+struct sockaddr; // a sockaddr_in or sockaddr_in6 of platform/winsock.h
 
 // How a set sends its echoes: with no engine, through the raw engine's raw ICMP socket, or
 // through the library engine's socket, a ping socket where the system allows one to us and
@@ -44,14 +48,25 @@ struct PROBE_OUTCOME {
     // everything else; the raw engine reports none.
     DWORD roundTripTime;
     // Echo: who answered (the destination, or the router that sent the error); look-up:
-    // the first address; otherwise 0. Network order.
+    // the first address of the family asked for; otherwise 0. Network order.
     DWORD address;
+    // When that address is an IPv6 one: `address` is 0 and this holds it.
+    bool ipv6;
+    std::uint8_t address6[16];
 };
+
+// Which address of a name a look-up probe gives: the first in the system's order of
+// preference, or the first of one family.
+constexpr int PROBE_LOOKUP_ANY = 0;
+constexpr int PROBE_LOOKUP_IPV4 = 1;
+constexpr int PROBE_LOOKUP_IPV6 = 2;
 
 // Makes a set whose outcomes are told to `window` with `message` (word parameter: the set's
 // handle; long parameter: 0). One message waits at most: it is posted when an outcome
 // becomes known and none is waiting, and TakeProbeOutcome lets the next one be posted.
-// `echoEngine` is one of PROBE_ECHO_*; its socket is opened now, with room in its receive
+// `echoEngine` is one of PROBE_ECHO_*; its IPv4 socket is opened now (its ICMPv6 socket of
+// the same kind with the first echo to an IPv6 address; when that cannot be opened, the
+// echo's outcome is the engine's failure to send), with room in its receive
 // buffer for the answers of `expectedProbes` echoes at once. The library engine's requests
 // carry `echoData` (`echoDataSize` bytes, copied) and identify themselves as its echo
 // handles do; the raw engine's carry 40 bytes (the send tick, least significant byte first,
@@ -76,14 +91,22 @@ HANDLE CreateProbeSet(HWND window, UINT message, int echoEngine, unsigned expect
 bool StartEchoProbe(HANDLE set, DWORD key, DWORD destination, DWORD timeoutMs);
 // `port` in host order; a non-blocking connect, closed as soon as its outcome is known.
 bool StartConnectProbe(HANDLE set, DWORD key, DWORD destination, WORD port, DWORD timeoutMs);
+// The same to a socket address of either family (`length` bytes; a connect goes to its
+// port); ERROR_INVALID_PARAMETER for one that is neither.
+bool StartEchoProbeTo(HANDLE set, DWORD key, const sockaddr* destination, int length,
+                      DWORD timeoutMs);
+bool StartConnectProbeTo(HANDLE set, DWORD key, const sockaddr* destination, int length,
+                         DWORD timeoutMs);
 // The look-up runs on the workers that serve WSAAsyncGetHostByName, queued behind them when
 // all are busy; it is not cut off at the deadline. Its answer, when it comes later and no probe
 // waits for it any more (its deadline passed, or it was cancelled or its set closed), is
 // kept in the layer for the next look-up probe of the same name, in any set, which then
 // has its outcome at once; a kept answer is dropped when taken, after 24 hours, or when 256
 // newer ones are kept. A look-up probe of a name whose look-up is still running waits for
-// that one instead of starting another. Failed late answers are not kept.
-bool StartLookupProbe(HANDLE set, DWORD key, const char* name, DWORD timeoutMs);
+// that one instead of starting another. Failed late answers are not kept. The look-up asks
+// for both families; `family` (PROBE_LOOKUP_*) chooses the address given, and a name
+// without one of that family is not resolved (WSAHOST_NOT_FOUND).
+bool StartLookupProbe(HANDLE set, DWORD key, const char* name, int family, DWORD timeoutMs);
 
 // The outcome of probe `key` once it is known: true, `outcome` filled, and the probe leaves
 // the set (its key may be used again). False while it is under way (GetLastError()
@@ -98,13 +121,14 @@ bool CancelProbe(HANDLE set, DWORD key);
 // taken is withdrawn.
 bool CloseProbeSet(HANDLE set);
 
-// The datagrams the echo socket dropped for want of room in its receive buffer since the
+// The datagrams the echo sockets dropped for want of room in its receive buffer since the
 // set was made, as the kernel counts them (0 when it does not say). Each dropped answer
 // is a probe that times out; a raw socket's count also holds the other ICMP that came
 // while it was full.
 DWORD ProbeSetDroppedReplies(HANDLE set);
 
-// ICMP_SOCKET_PING or ICMP_SOCKET_RAW for the echo socket, ICMP_SOCKET_NONE without one.
+// ICMP_SOCKET_PING or ICMP_SOCKET_RAW for the IPv4 echo socket, ICMP_SOCKET_NONE without
+// one.
 int ProbeSetEchoSocketKind(HANDLE set);
 
 } // namespace platform

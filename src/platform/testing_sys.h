@@ -56,6 +56,10 @@ int IcmpHandleKind(HANDLE handle);
 // The reply status of an ICMP error of `type` and `code` (IcmpSendEcho2's table), or
 // IP_SUCCESS for a type that is not an error about our request (echo reply, redirect, ...).
 DWORD IcmpErrorStatus(int type, int code);
+// The same for an ICMPv6 error: unreachable no route 11002, prohibited, failed policy and
+// rejected route 11004, address 11003 (and any other code), port 11005; packet too big
+// 11009; hop limit exceeded in transit 11013, in reassembly 11014; parameter problem 11015.
+DWORD Icmp6ErrorStatus(int type, int code);
 
 // What a raw ICMP datagram says about our echo request.
 struct RawEchoAnswer {
@@ -75,6 +79,14 @@ struct RawEchoAnswer {
 // returns true.
 bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
+
+// The same for one message as a raw ICMPv6 socket delivers it (no IP header, `length`
+// bytes) from `source`, about the request to `destination` (16 bytes each): an echo reply
+// from `destination` with our numbers, or an ICMPv6 error quoting our request (status by
+// Icmp6ErrorStatus). `answer->address`, `ttl` and `tos` are 0: they come with the datagram.
+bool ReadRawEcho6Answer(const unsigned char* message, std::size_t length,
+                        const unsigned char* source, const unsigned char* destination,
+                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
 
 // The Internet checksum of `length` bytes, words read most significant byte first.
 std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t length);

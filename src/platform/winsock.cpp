@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -19,8 +20,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,7 @@ namespace {
 
 // The system's numbers for the names that our header gives Winsock's numbers.
 constexpr int systemInet = AF_INET;
+constexpr int systemInet6 = AF_INET6;
 constexpr int systemStream = SOCK_STREAM;
 constexpr int systemDatagram = SOCK_DGRAM;
 constexpr int systemRaw = SOCK_RAW;
@@ -40,7 +44,16 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 
 } // namespace
 
+#undef AF_UNSPEC
 #undef AF_INET
+#undef AF_INET6
+#undef IPPROTO_IPV6
+#undef IPPROTO_ICMPV6
+#undef INET_ADDRSTRLEN
+#undef INET6_ADDRSTRLEN
+#undef AI_PASSIVE
+#undef AI_CANONNAME
+#undef AI_NUMERICHOST
 #undef SOCK_STREAM
 #undef SOCK_DGRAM
 #undef SOCK_RAW
@@ -61,6 +74,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #include "platform/capability_internal.h"
 #include "platform/lookups_internal.h"
 #include "platform/messages.h"
+#include "platform/sockaddr_internal.h"
 #include "platform/testing_sys.h"
 
 namespace platform {
@@ -214,6 +228,37 @@ int ToSystemAddress(const sockaddr* address, int length, ::sockaddr_in* systemAd
     systemAddress->sin_addr.s_addr = given.sin_addr.s_addr;
     return 0;
 }
+
+} // namespace
+
+int ToSystemSocketAddress(const sockaddr* address, int length, ::sockaddr_storage* system,
+                          socklen_t* systemLength) {
+    if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in)))
+        return WSAEFAULT;
+    short family = 0;
+    std::memcpy(&family, address, sizeof family);
+    *system = ::sockaddr_storage{};
+    if (family == AF_INET) {
+        *systemLength = sizeof(::sockaddr_in);
+        return ToSystemAddress(address, length, reinterpret_cast<::sockaddr_in*>(system));
+    }
+    if (family != AF_INET6)
+        return WSAEAFNOSUPPORT;
+    if (length < static_cast<int>(sizeof(sockaddr_in6)))
+        return WSAEFAULT;
+    sockaddr_in6 given;
+    std::memcpy(&given, address, sizeof given);
+    auto* ipv6 = reinterpret_cast<::sockaddr_in6*>(system);
+    ipv6->sin6_family = systemInet6;
+    ipv6->sin6_port = given.sin6_port;
+    ipv6->sin6_flowinfo = given.sin6_flowinfo;
+    std::memcpy(&ipv6->sin6_addr, given.sin6_addr.u.Byte, 16);
+    ipv6->sin6_scope_id = given.sin6_scope_id;
+    *systemLength = sizeof(::sockaddr_in6);
+    return 0;
+}
+
+namespace {
 
 bool ToSystemFlags(int flags, int* systemFlags) {
     if ((flags & ~(MSG_OOB | MSG_PEEK | MSG_DONTROUTE)) != 0)
@@ -384,8 +429,8 @@ SOCKET socket(int family, int type, int protocol) {
         return INVALID_SOCKET;
     }
     int flags = systemType | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    int descriptor =
-        type == SOCK_RAW ? OpenRawSocket(flags, protocol) : ::socket(systemInet, flags, protocol);
+    int descriptor = type == SOCK_RAW ? OpenRawSocket(systemInet, flags, protocol)
+                                      : ::socket(systemInet, flags, protocol);
     if (descriptor < 0) {
         lastError = WinsockErrorFromErrno(errno);
         return INVALID_SOCKET;
@@ -643,6 +688,133 @@ char* inet_ntoa(in_addr address) {
     std::memcpy(bytes, &address.s_addr, sizeof bytes);
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
     return text;
+}
+
+int inet_pton(int family, const char* text, void* address) {
+    if (family != AF_INET && family != AF_INET6) {
+        lastError = WSAEAFNOSUPPORT;
+        return -1;
+    }
+    if (text == nullptr || address == nullptr) {
+        lastError = WSAEFAULT;
+        return -1;
+    }
+    return ::inet_pton(family == AF_INET ? systemInet : systemInet6, text, address) == 1 ? 1 : 0;
+}
+
+const char* inet_ntop(int family, const void* address, char* buffer, std::size_t size) {
+    if (family != AF_INET && family != AF_INET6) {
+        lastError = WSAEAFNOSUPPORT;
+        return nullptr;
+    }
+    // The C library writes the short form of RFC 5952, as described in our header.
+    if (address == nullptr || buffer == nullptr ||
+        ::inet_ntop(family == AF_INET ? systemInet : systemInet6, address, buffer,
+                    static_cast<socklen_t>(std::min<std::size_t>(size, 1024))) == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    return buffer;
+}
+
+std::uint32_t if_nametoindex(const char* name) {
+    return name != nullptr ? ::if_nametoindex(name) : 0;
+}
+
+namespace {
+
+// One answer of getaddrinfo: the record and the address it points to, freed together.
+struct AddressInfoNode {
+    addrinfo info;
+    sockaddr_in6 address; // the larger of the two layouts
+};
+
+addrinfo* CopyAddressInfo(const ::addrinfo* system, int socketType, int protocol, int port) {
+    auto* node = new (std::nothrow) AddressInfoNode{};
+    if (node == nullptr)
+        return nullptr;
+    node->info.ai_socktype = socketType;
+    node->info.ai_protocol = protocol;
+    node->info.ai_addr = reinterpret_cast<sockaddr*>(&node->address);
+    if (system->ai_family == systemInet6) {
+        const auto* from = reinterpret_cast<const ::sockaddr_in6*>(system->ai_addr);
+        node->info.ai_family = AF_INET6;
+        node->info.ai_addrlen = sizeof(sockaddr_in6);
+        node->address.sin6_family = AF_INET6;
+        node->address.sin6_port = htons(static_cast<std::uint16_t>(port));
+        std::memcpy(node->address.sin6_addr.u.Byte, &from->sin6_addr, 16);
+        node->address.sin6_scope_id = from->sin6_scope_id;
+    } else {
+        const auto* from = reinterpret_cast<const ::sockaddr_in*>(system->ai_addr);
+        auto* to = reinterpret_cast<sockaddr_in*>(&node->address);
+        node->info.ai_family = AF_INET;
+        node->info.ai_addrlen = sizeof(sockaddr_in);
+        to->sin_family = AF_INET;
+        to->sin_port = htons(static_cast<std::uint16_t>(port));
+        to->sin_addr.s_addr = from->sin_addr.s_addr;
+    }
+    return &node->info;
+}
+
+} // namespace
+
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result) {
+    int family = hints != nullptr ? hints->ai_family : AF_UNSPEC;
+    int flags = hints != nullptr ? hints->ai_flags : 0;
+    int error = 0;
+    long port = 0;
+    char* end = nullptr;
+    if (service != nullptr)
+        port = std::strtol(service, &end, 10);
+    if (node == nullptr || result == nullptr)
+        error = WSAEINVAL;
+    else if (family != AF_UNSPEC && family != AF_INET && family != AF_INET6)
+        error = WSAEAFNOSUPPORT;
+    else if ((flags & AI_NUMERICHOST) == 0)
+        error = WSAEWOULDBLOCK;
+    else if (service != nullptr && (end == service || *end != '\0' || port < 0 || port > 65535))
+        error = WSATYPE_NOT_FOUND;
+    if (error != 0) {
+        lastError = error;
+        return error;
+    }
+    ::addrinfo systemHints{};
+    systemHints.ai_flags = AI_NUMERICHOST;
+    systemHints.ai_family = family == AF_INET ? systemInet : family == AF_INET6 ? systemInet6 : 0;
+    systemHints.ai_socktype = systemStream;
+    ::addrinfo* found = nullptr;
+    if (::getaddrinfo(node, nullptr, &systemHints, &found) != 0 || found == nullptr) {
+        lastError = WSAHOST_NOT_FOUND;
+        return WSAHOST_NOT_FOUND;
+    }
+    int socketType = hints != nullptr && hints->ai_socktype != 0 ? hints->ai_socktype : SOCK_STREAM;
+    int protocol = hints != nullptr ? hints->ai_protocol : 0;
+    addrinfo* first = nullptr;
+    addrinfo** link = &first;
+    for (const ::addrinfo* each = found; each != nullptr; each = each->ai_next) {
+        if (each->ai_family != systemInet && each->ai_family != systemInet6)
+            continue;
+        *link = CopyAddressInfo(each, socketType, protocol, static_cast<int>(port));
+        if (*link == nullptr) {
+            ::freeaddrinfo(found);
+            freeaddrinfo(first);
+            lastError = WSA_NOT_ENOUGH_MEMORY;
+            return WSA_NOT_ENOUGH_MEMORY;
+        }
+        link = &(*link)->ai_next;
+    }
+    ::freeaddrinfo(found);
+    *result = first;
+    return 0;
+}
+
+void freeaddrinfo(addrinfo* list) {
+    while (list != nullptr) {
+        addrinfo* next = list->ai_next;
+        // Every record is the first member of its node.
+        delete reinterpret_cast<AddressInfoNode*>(list);
+        list = next;
+    }
 }
 
 // ---- Listeners ----

@@ -5,6 +5,7 @@
 
 #include "platform/types.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // The constants below share their names with the system's socket macros. A platform source
@@ -29,7 +30,9 @@ constexpr WORD MAKEWORD(unsigned low, unsigned high) {
     return static_cast<WORD>((low & 0xFFu) | ((high & 0xFFu) << 8));
 }
 
+inline constexpr int AF_UNSPEC = 0;
 inline constexpr int AF_INET = 2;
+inline constexpr int AF_INET6 = 23;
 inline constexpr int SOCK_STREAM = 1;
 inline constexpr int SOCK_DGRAM = 2;
 inline constexpr int SOCK_RAW = 3;
@@ -37,6 +40,8 @@ inline constexpr int IPPROTO_IP = 0;
 inline constexpr int IPPROTO_ICMP = 1;
 inline constexpr int IPPROTO_TCP = 6;
 inline constexpr int IPPROTO_UDP = 17;
+inline constexpr int IPPROTO_IPV6 = 41;
+inline constexpr int IPPROTO_ICMPV6 = 58;
 
 inline constexpr std::uint32_t INADDR_ANY = 0;
 inline constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFFu;
@@ -66,6 +71,33 @@ struct sockaddr_in {
     in_addr sin_addr;
     char sin_zero[8];
 };
+
+// An IPv6 address, its bytes in network order.
+struct in6_addr {
+    union {
+        std::uint8_t Byte[16];
+        std::uint16_t Word[8];
+    } u;
+};
+
+// 28 bytes, the layout of the stack's IPv6 socket address.
+struct sockaddr_in6 {
+    short sin6_family;
+    std::uint16_t sin6_port;
+    std::uint32_t sin6_flowinfo;
+    in6_addr sin6_addr;
+    std::uint32_t sin6_scope_id; // the interface of a link-local address, 0 none
+};
+
+// Room for either kind of socket address.
+struct sockaddr_storage {
+    short ss_family;
+    char ss_pad[126];
+};
+
+// Texts of addresses: "255.255.255.255", and the longest IPv6 form with a zone index.
+inline constexpr int INET_ADDRSTRLEN = 22;
+inline constexpr int INET6_ADDRSTRLEN = 65;
 
 // A name look-up's answer. It lives in storage of the look-up functions and is overwritten
 // by the next successful look-up.
@@ -140,6 +172,8 @@ inline constexpr int WSAEREMOTE = 10071;
 inline constexpr int WSASYSNOTREADY = 10091;
 inline constexpr int WSAVERNOTSUPPORTED = 10092;
 inline constexpr int WSANOTINITIALISED = 10093;
+inline constexpr int WSA_NOT_ENOUGH_MEMORY = 8;
+inline constexpr int WSATYPE_NOT_FOUND = 10109;
 inline constexpr int WSAHOST_NOT_FOUND = 11001; // no such name (authoritative)
 inline constexpr int WSATRY_AGAIN = 11002;      // no answer or server failure
 inline constexpr int WSANO_RECOVERY = 11003;    // refused or not implemented
@@ -223,6 +257,49 @@ int WSAAsyncSelect(SOCKET socket, HWND window, UINT message, std::int32_t events
 std::uint32_t inet_addr(const char* text);
 // The dotted form of `address` in a buffer of this function's, overwritten by the next call.
 char* inet_ntoa(in_addr address);
+
+// IPv4 text ("a.b.c.d" only) or IPv6 text (without a zone) into `address` (4 or 16
+// bytes, network order): 1; 0 when the text is not an address of that family; -1 with
+// WSAEAFNOSUPPORT for another family.
+int inet_pton(int family, const char* text, void* address);
+// The text of an address in `buffer`; for IPv6 its standard short form: lower case, leading
+// zeros dropped, the longest run of two or more zero groups (the first of equal runs)
+// written "::", an IPv4-mapped address ending in the dotted form. Null with WSAEAFNOSUPPORT
+// for another family, WSAEFAULT (ERROR_INVALID_PARAMETER on Windows) when `size` is short.
+const char* inet_ntop(int family, const void* address, char* buffer, std::size_t size);
+
+// The index of the network interface with this name, 0 when there is none.
+std::uint32_t if_nametoindex(const char* name);
+
+// ---- Address information ----
+
+inline constexpr int AI_PASSIVE = 0x01;
+inline constexpr int AI_CANONNAME = 0x02;
+inline constexpr int AI_NUMERICHOST = 0x04;
+
+struct addrinfo {
+    int ai_flags;
+    int ai_family;   // AF_INET or AF_INET6
+    int ai_socktype; // SOCK_STREAM unless the hints ask for another
+    int ai_protocol;
+    std::size_t ai_addrlen;
+    char* ai_canonname;
+    sockaddr* ai_addr; // a sockaddr_in or sockaddr_in6 of our layout
+    addrinfo* ai_next;
+};
+
+// The addresses of a literal, in the order the system prefers them. A name would have to
+// be looked up, which waits: this call takes only literals (AI_NUMERICHOST; names go to the
+// look-ups answered by messages) and fails with WSAEWOULDBLOCK without it. An IPv6 literal
+// may carry a zone, "fe80::1%eth0" or "fe80::1%2", given as sin6_scope_id. 0, or
+// WSAHOST_NOT_FOUND for a text that is no literal (or names no interface),
+// WSAEAFNOSUPPORT for a family hint other than AF_UNSPEC, AF_INET or AF_INET6,
+// WSAEINVAL without `node`, WSATYPE_NOT_FOUND for a service that is no port number,
+// WSA_NOT_ENOUGH_MEMORY when memory ran out. The answers carry the hints' socket type
+// (SOCK_STREAM without one) and the service's port. Like inet_pton and inet_ntop, it needs
+// no WSAStartup: it is a conversion.
+int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result);
+void freeaddrinfo(addrinfo* list);
 
 // ---- Look-ups answered by a window message ----
 

@@ -244,21 +244,21 @@ TEST_F(MapDatabaseTest, ParentsAreReadAtLoadWithoutLoopsOrUnknownNames) {
 }
 
 TEST_F(MapDatabaseTest, LineEndsLongLinesAndOversizedFiles) {
-    const std::string a26(26, 'a');
+    const std::string a61(ADDRESS_TEXT_LENGTH, 'a');
     // Anything read as a further record from the middle of these lines would add a host
     // or a line, or change the version.
     std::string banner = std::string(97, 'b') + "Hghost,1,2,3,4,5,6" + std::string(185, 'c');
     std::string longLine = "Z" + std::string(97, 'z') + "N1,2,3,4,5" + std::string(200, 'z');
     std::string text = "V1\r\nB" + banner + "\r\n" + longLine + "\r\nH" + std::string(20, 'n') +
-                       "," + a26 + "XXXX," + std::string(25, 'i') + std::string(15, 'J') + "," +
+                       "," + a61 + "XXXX," + std::string(25, 'i') + std::string(15, 'J') + "," +
                        std::string(200, 'k') + ",11,12,1,2,3\r\nV1" + std::string(96, ' ') +
                        "V2\r\n";
     ASSERT_EQ(1, Load("long.db", text));
     EXPECT_EQ(1, mapVersion);
-    EXPECT_EQ(Strings{std::string(16, 'n') + "," + a26 + "," + std::string(25, 'i') + "," +
+    EXPECT_EQ(Strings{std::string(16, 'n') + "," + a61 + "," + std::string(25, 'i') + "," +
                       std::string(25, 'k') + ",11,12,1,2,3"},
               HostFields());
-    EXPECT_EQ(a26, hostTable[0].resolvedAddr);
+    EXPECT_EQ(a61, hostTable[0].resolvedAddr);
     EXPECT_EQ(0, lineCount);
     EXPECT_EQ(banner.substr(0, 255), mapBanner);
 

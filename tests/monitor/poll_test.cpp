@@ -163,7 +163,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     ASSERT_TRUE(network.Build(engine));
 
     Open({"self,127.0.0.1,0", std::string("target,") + SERVER + ",0", "named,localhost,0",
-          std::string("skipped,") + SERVER + ",1", "badaddr,1x.2.3.4,0", "ghost,ghost.invalid,0"},
+          std::string("skipped,") + SERVER + ",1", "badaddr,fe80::1,0", "ghost,ghost.invalid,0"},
          engine.options + std::string("WAIT=1000\r\n"),
          "[target]\r\nEXTERNAL=true" // the exec test runs real programs
          "\r\nBEEP_NUMBER=555\r\nBEEP_CODE=7\r\nBEEP_PRIORITY=1\r\nBEEP_COUNT=5\r\n");
@@ -180,7 +180,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     EXPECT_EQ(paneTexts.front(), " check in progress");
     EXPECT_EQ(paneTexts.back(), defaultStatusText);
     const std::regex waiting(
-        std::string(R"( check in progress - [0-4] of 5 - \w+ \[[\w.]+\] \(()") + engine.label +
+        std::string(R"( check in progress - [0-4] of 5 - \w+ \[[\w.:]+\] \(()") + engine.label +
         "|resolving)\\)");
     for (std::size_t i = 1; i + 1 < paneTexts.size(); ++i)
         EXPECT_TRUE(std::regex_match(paneTexts[i], waiting)) << paneTexts[i];
@@ -226,7 +226,7 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     std::string log = Log();
     EXPECT_EQ(CountLines(log, std::string("target [") + SERVER + "] down, " + engine.downText), 1)
         << log;
-    EXPECT_EQ(CountLines(log, "badaddr [1x.2.3.4] down, invalid ipaddr"), 1) << log;
+    EXPECT_EQ(CountLines(log, "badaddr [fe80::1] down, invalid ipaddr"), 1) << log;
     EXPECT_EQ(CountLines(log, "ghost [ghost.invalid] down, Name not resolved"), 1) << log;
     EXPECT_EQ(CountLines(log, std::string("true DN 555 7 ") + SERVER), 1) << log;
 
@@ -523,6 +523,53 @@ std::string SystemNameServer() {
 // Two names whose name server never answers, between hosts that do: the names count as
 // not resolved after one WAIT, far before the resolver gives up, and the cycle is no
 // longer for them.
+// A map of both families in one cycle: IPv4, IPv6 (entered long, shown short), IPv4-mapped
+// (checked over IPv4), a link-local address without a zone and an IPv6 prefix this host
+// has no route to, each through the engine's socket of its family, with the log's lines.
+TEST_F(PollTest, IPv4AndIPv6HostsAreCheckedInOneCycle) {
+    SKIP_WITHOUT_NAMESPACES();
+    NetworkNamespace client{"dualc"}, server{"duals"};
+    ASSERT_TRUE(client.ok() && server.ok());
+    ASSERT_TRUE(client.SetSysctl("net.ipv6.conf.default.accept_dad", "0") &&
+                server.SetSysctl("net.ipv6.conf.default.accept_dad", "0"));
+    ASSERT_TRUE(ConnectNamespaces(client, "c0", "10.225.1.1/24", server, "s0", "10.225.1.2/24"));
+    ASSERT_TRUE(client.Ip({"-6", "addr", "add", "fd35:1::1/64", "dev", "c0", "nodad"}) &&
+                server.Ip({"-6", "addr", "add", "fd35:1::2/64", "dev", "s0", "nodad"}) &&
+                client.Ip({"-6", "route", "add", "unreachable", "fd35:9::/64"}) &&
+                client.SetSysctl("net.ipv4.ping_group_range", "0 2147483647"));
+    EnteredNamespace inside(client);
+    ASSERT_TRUE(inside.ok());
+
+    Open({"four,10.225.1.2,0", "six,FD35:1:0:0:0:0:0:2,0", "mapped,::ffff:10.225.1.2,0",
+          "nozone,fe80::1,0", "gone,fd35:9::1,0"},
+         LIBRARY.options + std::string("WAIT=1000\r\n"));
+    ASSERT_EQ(hostCount, 5);
+    for (int cycle = 0; cycle < 3; ++cycle) // the failed ones go down at their third failure
+        Check();
+    const struct {
+        const char* resolved;
+        unsigned status;
+    } expected[] = {{"10.225.1.2", 0},
+                    {"fd35:1::2", 0},
+                    {"::ffff:10.225.1.2", 0},
+                    {"fe80::1", STATUS_INVALID_ADDRESS},
+                    {"fd35:9::1", 11003}}; // this host has no route: the kernel says so
+    for (int i = 0; i < hostCount; ++i) {
+        SCOPED_TRACE(hostTable[i].name);
+        EXPECT_STREQ(hostTable[i].resolvedAddr, expected[i].resolved);
+        EXPECT_EQ(hostTable[i].status, expected[i].status);
+    }
+    EXPECT_EQ(hostTable[1].rttTaken, 1u) << "a reply over ICMPv6 has its round trip";
+    std::string log = Log();
+    EXPECT_EQ(CountLines(log, "nozone [fe80::1] down, invalid ipaddr"), 1) << log;
+    EXPECT_EQ(CountLines(log, "gone [fd35:9::1] down, Host unreachable"), 1) << log;
+    EXPECT_EQ(log.find("four"), std::string::npos) << log;
+    EXPECT_EQ(log.find("six"), std::string::npos) << log;
+    char lines[DETAIL_LINES][DETAIL_LINE_LENGTH];
+    ComposeHostDetail(hostTable[1], lines);
+    EXPECT_STREQ(lines[1], "Addr: fd35:1::2");
+}
+
 TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
     SKIP_WITHOUT_NAMESPACES();
     const std::string nameServer = SystemNameServer();

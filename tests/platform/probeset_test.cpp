@@ -13,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
@@ -21,6 +22,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
@@ -123,9 +125,9 @@ unsigned short ListenIn(const NetworkNamespace& space, const char* address, int*
     local.sin_addr.s_addr = inet_addr(address);
     socklen_t length = sizeof local;
     if (!inside.ok() || *descriptor < 0 ||
-        bind(*descriptor, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), sizeof local) != 0 ||
         listen(*descriptor, 8) != 0 ||
-        getsockname(*descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
         return 0;
     return ntohs(local.sin_port);
 }
@@ -421,17 +423,17 @@ void LookUpsAgainstASlowServer() {
         };
     };
 
-    // Twelve names the server holds: eight workers ask, the other four wait their turn
-    // instead of failing.
+    // Twelve names the server holds: eight workers ask (each for both families, two
+    // queries), the other four wait their turn instead of failing.
     for (DWORD key = 0; key < 12; ++key) {
         std::string name = "held" + std::to_string(key) + ".test";
         server.SetRule(name, TestNameServer::Reply::Hold);
         probes[key].started = Clock::now();
-        ASSERT_TRUE(StartLookupProbe(set, key, name.c_str(), 20000));
+        ASSERT_TRUE(StartLookupProbe(set, key, name.c_str(), PROBE_LOOKUP_ANY, 20000));
     }
-    EXPECT_TRUE(window.RunUntil(served([&] { return server.heldCount() == 8; }), 5000));
+    EXPECT_TRUE(window.RunUntil(served([&] { return server.heldCount() == 16; }), 5000));
     window.RunUntil(served([] { return false; }), 300);
-    EXPECT_EQ(server.heldCount(), 8);
+    EXPECT_EQ(server.heldCount(), 16);
     EXPECT_EQ(window.Received(kSetMessage).size(), 0u) << "nothing failed";
     for (DWORD key = 0; key < 12; ++key)
         server.SetRule("held" + std::to_string(key) + ".test", TestNameServer::Reply::Addresses,
@@ -448,7 +450,7 @@ void LookUpsAgainstASlowServer() {
     probes.clear();
     server.SetRule("late.test", TestNameServer::Reply::Hold);
     probes[20].started = Clock::now();
-    ASSERT_TRUE(StartLookupProbe(set, 20, "late.test", 200));
+    ASSERT_TRUE(StartLookupProbe(set, 20, "late.test", PROBE_LOOKUP_ANY, 200));
     EXPECT_TRUE(window.RunUntil(served([&] { return AllKnown(probes); }), 5000));
     EXPECT_EQ(probes[20].outcome.status, PROBE_NOT_RESOLVED);
     EXPECT_GE(Milliseconds(probes[20].settled - probes[20].started), 200);
@@ -458,7 +460,7 @@ void LookUpsAgainstASlowServer() {
     window.RunUntil(served([] { return false; }), 300);
     for (DWORD key : {21u, 22u}) {
         probes[key].started = Clock::now();
-        ASSERT_TRUE(StartLookupProbe(set, key, "late.test", 5000));
+        ASSERT_TRUE(StartLookupProbe(set, key, "late.test", PROBE_LOOKUP_ANY, 5000));
         EXPECT_TRUE(window.RunUntil(served([&] { return AllKnown(probes); }), 10000));
     }
     EXPECT_EQ(probes[21].outcome.status, 0u);
@@ -477,4 +479,230 @@ TEST(ProbeSet, LookUpsQueueBeyondTheWorkersAndALateAnswerIsKept) {
                                                    "nameserver 127.0.0.1\n"
                                                    "options timeout:30 attempts:1\n",
                                                    LookUpsAgainstASlowServer));
+}
+
+namespace {
+
+// The same over IPv6, with an IPv4 network beside it: client fd32:1::1 -- fd32:1::2
+// router, behind which fd32:2::1 and fd32:5::2 answer (the server), fd32:3::/64 is a
+// silent namespace, fd32:7::/64 is unreachable by the router's table, and fd32:8::/64
+// loops between router and server until its hop limit runs out at the server
+// (fd32:5::2), since the router sees even hop limits and the server odd ones.
+struct RoutedNetwork6 {
+    NetworkNamespace client{"client6"};
+    NetworkNamespace router{"router6"};
+    NetworkNamespace server{"server6"};
+    NetworkNamespace silent{"silent6"};
+
+    static bool AddAddress(const NetworkNamespace& space, const char* address, const char* device) {
+        return space.Ip({"-6", "addr", "add", address, "dev", device, "nodad"});
+    }
+    static bool Unlimited(const NetworkNamespace& space) {
+        return space.SetSysctl("net.ipv6.icmp.ratelimit", "0");
+    }
+
+    // Link-local addresses without duplicate detection, so neighbours are found at once.
+    bool NoDad() {
+        for (const NetworkNamespace* space : {&client, &router, &server, &silent})
+            if (!space->SetSysctl("net.ipv6.conf.default.accept_dad", "0"))
+                return false;
+        return true;
+    }
+
+    bool Build(bool pingSockets) {
+        return client.ok() && router.ok() && server.ok() && silent.ok() && NoDad() &&
+               ConnectNamespaces(client, "c0", "10.232.1.1/24", router, "r0", "10.232.1.2/24") &&
+               ConnectNamespaces(router, "r1", "10.232.5.1/24", server, "s0", "10.232.5.2/24") &&
+               ConnectNamespaces(router, "r2", "10.232.6.1/24", silent, "q0", "10.232.6.2/24") &&
+               AddAddress(client, "fd32:1::1/64", "c0") &&
+               AddAddress(router, "fd32:1::2/64", "r0") &&
+               AddAddress(router, "fd32:5::1/64", "r1") &&
+               AddAddress(server, "fd32:5::2/64", "s0") &&
+               AddAddress(router, "fd32:6::1/64", "r2") &&
+               AddAddress(silent, "fd32:6::2/64", "q0") &&
+               AddAddress(server, "fd32:2::1/64", "lo") &&
+               AddAddress(silent, "fd32:3::1/64", "lo") &&
+               router.SetSysctl("net.ipv6.conf.all.forwarding", "1") &&
+               server.SetSysctl("net.ipv6.conf.all.forwarding", "1") && Unlimited(router) &&
+               Unlimited(server) && router.SetSysctl("net.ipv4.ip_forward", "1") &&
+               client.Ip({"-6", "route", "add", "default", "via", "fd32:1::2"}) &&
+               client.Ip({"route", "add", "default", "via", "10.232.1.2"}) &&
+               router.Ip({"-6", "route", "add", "fd32:2::/64", "via", "fd32:5::2"}) &&
+               router.Ip({"-6", "route", "add", "fd32:3::/64", "via", "fd32:6::2"}) &&
+               router.Ip({"-6", "route", "add", "fd32:8::/64", "via", "fd32:5::2"}) &&
+               router.Ip({"-6", "route", "add", "unreachable", "fd32:7::/64"}) &&
+               router.Ip({"route", "add", "10.232.2.0/24", "via", "10.232.5.2"}) &&
+               server.Ip({"addr", "add", "10.232.2.1/24", "dev", "lo"}) &&
+               server.Ip({"route", "add", "default", "via", "10.232.5.1"}) &&
+               server.Ip({"-6", "route", "add", "default", "via", "fd32:5::1"}) &&
+               silent.Ip({"-6", "route", "add", "default", "via", "fd32:6::1"}) &&
+               silent.SetSysctl("net.ipv6.icmp.echo_ignore_all", "1") &&
+               AllowPingSockets(client, pingSockets);
+    }
+};
+
+// An IPv6 socket address of the stack's layout: the system's, but for the family's number
+// (AF_INET6 of platform/winsock.h, which this file leaves out for the system's headers).
+constexpr short kStackInet6 = 23;
+::sockaddr_in6 Ipv6Target(const char* text, WORD port = 0) {
+    ::sockaddr_in6 target{};
+    target.sin6_family = kStackInet6;
+    target.sin6_port = htons(port);
+    ::inet_pton(AF_INET6, text, &target.sin6_addr);
+    return target;
+}
+
+bool SameAddress6(const PROBE_OUTCOME& outcome, const char* text) {
+    ::sockaddr_in6 expected = Ipv6Target(text);
+    return outcome.ipv6 && std::memcmp(outcome.address6, &expected.sin6_addr, 16) == 0;
+}
+
+// A TCP listener on every IPv6 address of `space`; its port.
+unsigned short ListenIn6(const NetworkNamespace& space, int* descriptor) {
+    EnteredNamespace inside(space);
+    *descriptor = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::sockaddr_in6 local{};
+    local.sin6_family = AF_INET6;
+    socklen_t length = sizeof local;
+    if (!inside.ok() || *descriptor < 0 ||
+        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), sizeof local) != 0 ||
+        listen(*descriptor, 8) != 0 ||
+        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin6_port);
+}
+
+} // namespace
+
+TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
+    SKIP_WITHOUT_NAMESPACES();
+    const struct {
+        const char* what;
+        int engine;
+        bool pingSockets;
+        DWORD answered, silent, noRoute, hopLimit;
+    } engines[] = {
+        {"raw engine", PROBE_ECHO_RAW, true, 0, PROBE_NO_REPLY, PROBE_ECHO_ERROR, PROBE_ECHO_ERROR},
+        {"library engine, ping sockets allowed", PROBE_ECHO_LIBRARY, true, IP_SUCCESS,
+         IP_REQ_TIMED_OUT, IP_DEST_NET_UNREACHABLE, IP_TTL_EXPIRED_TRANSIT},
+        {"library engine, ping sockets refused", PROBE_ECHO_LIBRARY, false, IP_SUCCESS,
+         IP_REQ_TIMED_OUT, IP_DEST_NET_UNREACHABLE, IP_TTL_EXPIRED_TRANSIT},
+    };
+    constexpr DWORD kWait = 1000;
+    const unsigned char data[56] = {'T', 'a', 'r', 'n'};
+    for (const auto& engine : engines) {
+        SCOPED_TRACE(engine.what);
+        RoutedNetwork6 network;
+        ASSERT_TRUE(network.Build(engine.pingSockets));
+        int listener = -1;
+        unsigned short port = ListenIn6(network.server, &listener);
+        ASSERT_NE(port, 0);
+        EnteredNamespace inside(network.client);
+        ASSERT_TRUE(inside.ok());
+        EventWindow window;
+        HANDLE set =
+            CreateProbeSet(window.handle(), kSetMessage, engine.engine, 64, data, sizeof data);
+        ASSERT_NE(set, INVALID_HANDLE_VALUE) << GetLastError();
+
+        const struct {
+            DWORD key;
+            const char* address;
+            DWORD status;
+            const char* from; // who answers, "" nobody
+        } echoes[] = {{1, "fd32:2::1", engine.answered, "fd32:2::1"},
+                      {2, "fd32:5::2", engine.answered, "fd32:5::2"},
+                      {3, "fd32:3::1", engine.silent, ""},
+                      {4, "fd32:7::1", engine.noRoute, "fd32:1::2"},
+                      {5, "fd32:8::1", engine.hopLimit, "fd32:5::2"}};
+        std::map<DWORD, Tracked> probes;
+        TakeOnEachMessage(window, set, &probes);
+        for (const auto& echo : echoes) {
+            ::sockaddr_in6 target = Ipv6Target(echo.address);
+            probes[echo.key].started = Clock::now();
+            ASSERT_TRUE(StartEchoProbeTo(set, echo.key,
+                                         reinterpret_cast<platform::sockaddr*>(&target),
+                                         sizeof target, kWait));
+        }
+        // An IPv4 echo in the same set, and connects over IPv6 to an open and a closed port.
+        probes[10].started = Clock::now();
+        ASSERT_TRUE(StartEchoProbe(set, 10, Address("10.232.2.1"), kWait));
+        for (DWORD key : {20u, 21u}) {
+            ::sockaddr_in6 target = Ipv6Target("fd32:2::1", key == 20 ? port : port + 1);
+            probes[key].started = Clock::now();
+            ASSERT_TRUE(StartConnectProbeTo(
+                set, key, reinterpret_cast<platform::sockaddr*>(&target), sizeof target, kWait));
+        }
+        EXPECT_TRUE(window.RunUntil([&] { return AllKnown(probes); }, 10 * kWait));
+
+        for (const auto& echo : echoes) {
+            SCOPED_TRACE(echo.address);
+            const Tracked& probe = probes[echo.key];
+            ASSERT_TRUE(probe.known);
+            EXPECT_EQ(probe.outcome.status, echo.status);
+            long elapsed = Milliseconds(probe.settled - probe.started);
+            if (echo.from[0] != '\0') {
+                EXPECT_LT(elapsed, static_cast<long>(kWait));
+                EXPECT_TRUE(SameAddress6(probe.outcome, echo.from));
+                EXPECT_EQ(probe.outcome.address, 0u);
+            } else {
+                EXPECT_GE(elapsed, static_cast<long>(kWait));
+            }
+        }
+        EXPECT_EQ(probes[10].outcome.status, engine.answered);
+        EXPECT_EQ(probes[10].outcome.address, Address("10.232.2.1"));
+        EXPECT_FALSE(probes[10].outcome.ipv6);
+        EXPECT_EQ(probes[20].outcome.status, 0u);
+        EXPECT_EQ(probes[21].outcome.status, 0u) << "refused: the host is there";
+        EXPECT_TRUE(CloseProbeSet(set));
+        close(listener);
+    }
+}
+
+namespace {
+
+void DualStackNameByFamily() {
+    EventWindow window;
+    HANDLE set = CreateProbeSet(window.handle(), kSetMessage, PROBE_ECHO_NONE, 0, nullptr, 0);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    std::map<DWORD, Tracked> probes;
+    TakeOnEachMessage(window, set, &probes);
+    const struct {
+        DWORD key;
+        const char* name;
+        int family;
+    } lookups[] = {{1, "dual.test", PROBE_LOOKUP_IPV4},
+                   {2, "dual.test", PROBE_LOOKUP_IPV6},
+                   {3, "dual.test", PROBE_LOOKUP_ANY},
+                   {4, "four.test", PROBE_LOOKUP_IPV6},
+                   {5, "six.test", PROBE_LOOKUP_ANY}};
+    for (const auto& each : lookups) {
+        probes[each.key].started = Clock::now();
+        ASSERT_TRUE(StartLookupProbe(set, each.key, each.name, each.family, 5000));
+    }
+    EXPECT_TRUE(window.RunUntil([&] { return AllKnown(probes); }, 10000));
+    EXPECT_EQ(probes[1].outcome.status, 0u);
+    EXPECT_EQ(probes[1].outcome.address, Address("10.9.1.1"));
+    EXPECT_FALSE(probes[1].outcome.ipv6);
+    EXPECT_EQ(probes[2].outcome.status, 0u);
+    EXPECT_TRUE(SameAddress6(probes[2].outcome, "fd36::1"));
+    // "any" is the system's own first choice.
+    ::addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    ::addrinfo* found = nullptr;
+    ASSERT_EQ(::getaddrinfo("dual.test", nullptr, &hints, &found), 0);
+    EXPECT_EQ(probes[3].outcome.ipv6, found->ai_family == AF_INET6);
+    freeaddrinfo(found);
+    EXPECT_EQ(probes[4].outcome.status, 11001u) << "no address of the family asked for";
+    EXPECT_TRUE(SameAddress6(probes[5].outcome, "fd36::6"));
+    EXPECT_TRUE(CloseProbeSet(set));
+}
+
+} // namespace
+
+TEST(ProbeSet, ADualStackNameGivesTheAddressOfTheFamilyAskedFor) {
+    EXPECT_PRIVATE_NETWORK_RUN(RunInPrivateNetwork(
+        "",
+        "127.0.0.1 localhost\n10.9.1.1 dual.test\nfd36::1 dual.test\n10.9.1.4 four.test\n"
+        "fd36::6 six.test\n",
+        "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n", DualStackNameByFamily));
 }
