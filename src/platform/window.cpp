@@ -664,6 +664,18 @@ bool ShowWindow(HWND window, int command) {
     return wasVisible;
 }
 
+bool ShowFullScreen(HWND window, bool fullScreen) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || !record->frame->isWindow())
+        return false;
+    QWidget* top = record->frame;
+    const Qt::WindowStates state = top->windowState();
+    top->setWindowState(fullScreen ? state | Qt::WindowFullScreen : state & ~Qt::WindowFullScreen);
+    if (IsWindow(window))
+        NoteClientGeometry(record);
+    return (state & Qt::WindowFullScreen) != 0;
+}
+
 bool IsWindowVisible(HWND window) {
     WindowRecord* record = FindWindowRecord(window);
     return record != nullptr && record->frame->isVisible();
