@@ -38,7 +38,7 @@ struct SettingsFiles {
 };
 extern SettingsFiles settingsFiles;
 
-// Every [OPTS] value of the run: read from TARNMAP.INI, the first eight then from the map's
+// Every [OPTS] value of the run: read from TARNMAP.INI, the first nine then from the map's
 // settings file over them, and changed by the Options and Beeper Setup dialogs.
 struct ProgramOptions {
     unsigned soundEnabled;                     // SOUND
@@ -48,6 +48,7 @@ struct ProgramOptions {
     unsigned waitTimeout;                      // WAIT, milliseconds per check
     unsigned useIcons;                         // ICONS
     unsigned labelIcons;                       // LABEL
+    unsigned fitMap;                           // FIT: 1 pictures and labels grow with the grid
     unsigned noAutomaticChecks;                // NOCHECK
     unsigned useRawIcmp;                       // PING
     unsigned useIcmpLibrary;                   // MSICMP

@@ -195,6 +195,11 @@ TEST_F(OfficeWindowTest, WallViewShowsTheMapAloneUntilEscape) {
     EXPECT_EQ(client.bottom, GetSystemMetrics(SM_CYSCREEN));
     EXPECT_EQ(map.right - map.left, client.right);
     EXPECT_EQ(map.bottom - map.top, client.bottom);
+    // On a wall screen of 1920 x 1080, with the pictures grown to the grid.
+    options.fitMap = 1;
+    MoveWindow(window_, 0, 0, 1920, 1080, true);
+    SavePicture(mapWindow, "wall_view.png");
+    options.fitMap = 0;
     SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
     EXPECT_EQ(GetMenu(window_), HMENU{0}) << "edit mode keeps the wall view bare";
     SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
