@@ -97,7 +97,7 @@ struct Paint {
     HDC pictureDc;    // holds one host picture at a time
     bool fit;         // FIT: lines meet the hosts' middles
     double growth;    // 1, or how much larger FIT draws pictures and labels
-    bool large;       // pictures drawn from the large ones
+    bool large;       // pictures drawn from the large ones: grown, or on a dense screen
 };
 
 // Whether the rectangle from (left, top) to (right, bottom), right and bottom excluded,
@@ -612,7 +612,9 @@ int PaintMap(HWND window) {
     paint.growth = 1;
     if (paint.fit && std::min(gridCellWidth, gridCellHeight) > FIT_CELL)
         paint.growth = static_cast<double>(std::min(gridCellWidth, gridCellHeight)) / FIT_CELL;
-    paint.large = paint.growth != 1 && largePictures.scratchWidth > 0;
+    // On a dense screen pictures come from the large ones too, at the screen's pixels.
+    const bool dense = GetDeviceCaps(dc, LOGPIXELSX) > 96;
+    paint.large = (paint.growth != 1 || dense) && largePictures.scratchWidth > 0;
 
     HFONT scaledFont = paint.scaledText    ? CreateScaledFont()
                        : paint.growth != 1 ? CreateGrownFont(paint.growth)

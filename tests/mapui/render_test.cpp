@@ -374,6 +374,54 @@ TEST_F(RenderTest, FitGrowsPicturesAndLabelsAndLinesMeetTheirMiddles) {
     EXPECT_GE(hostTable[pc].drawHeight - 78, 2 * TextSize("pc").cy - 2) << "the label grows too";
 }
 
+// On a screen of device pixel ratio 2 the map has twice the pixels each way: lines and
+// frames in the same places, and pictures and text drawn at the finer pixels rather than
+// the ratio-1 map scaled up; with FIT as without.
+TEST_F(RenderTest, ADenseScreenGetsTheMapAtItsOwnPixels) {
+    options.labelIcons = 1;
+    const int pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
+    const int router = AddHost("router", 12, 8, KIND_ROUTER);
+    AddHost("box", 20, 3, KIND_WORKSTATION, 0, 0, HOST_PROTOCOL_NONE);
+    AddLine(0, 20, 30, 20);
+    AddLine(3, 3, 13, 9);
+    for (bool fit : {false, true}) {
+        SCOPED_TRACE(fit ? "FIT" : "own sizes");
+        options.fitMap = fit;
+        SetCells(fit ? 50 : CELL_WIDTH, fit ? 40 : CELL_HEIGHT);
+        HWND single = MakeMap();
+        ForceDevicePixelRatio(2);
+        HWND dense = MakeMap();
+        ForceDevicePixelRatio(0);
+        SaveWindowImage(dense,
+                        PicturePath(fit ? "render_fit_ratio2.png" : "render_ratio2.png").c_str());
+        const int mapWidth = GRID_COLUMNS * gridCellWidth;
+        const int mapHeight = GRID_ROWS * gridCellHeight;
+        EXPECT_EQ(WindowPixel(dense, 2 * mapWidth - 1, 2 * mapHeight - 1),
+                  WindowPixel(single, mapWidth - 1, mapHeight - 1));
+        EXPECT_EQ(WindowPixel(dense, 2 * mapWidth, 0), static_cast<COLORREF>(-1));
+        // The level line and the foot band: each pixel two by two.
+        const int lineY = 20 * gridCellHeight + gridCellHeight / 2;
+        for (int x : {3, 100, mapWidth - 3})
+            for (int y : {lineY, mapHeight - 2})
+                for (int d : {0, 1})
+                    EXPECT_EQ(WindowPixel(dense, 2 * x + d, 2 * y + d), WindowPixel(single, x, y))
+                        << x << "," << y;
+        // Neither the pictures nor their labels are the single map's scaled up.
+        const int side = fit ? 78 : 39;
+        for (int host : {pc, router}) {
+            int picture = 0;
+            int label = 0;
+            for (int y = 0; y < 2 * Drawn(host).second; ++y)
+                for (int x = 0; x < 2 * Drawn(host).first; ++x)
+                    (y < 2 * side ? picture : label) +=
+                        WindowPixel(dense, 2 * Left(host) + x, 2 * Top(host) + y) !=
+                        WindowPixel(single, Left(host) + x / 2, Top(host) + y / 2);
+            EXPECT_GT(picture, 30) << hostTable[host].name;
+            EXPECT_GT(label, 50) << hostTable[host].name;
+        }
+    }
+}
+
 TEST_F(RenderTest, LabelsAreCentredOrWidenTheHost) {
     options.labelIcons = 1;
     int narrow = AddHost("a", 2, 2, KIND_WORKSTATION);
