@@ -71,8 +71,8 @@ Coloured colouredPictures[HOST_KIND_COUNT][COLOR_SLOT_COUNT];
 // smaller side) they have their own size, and on larger cells they grow in proportion.
 constexpr int FIT_CELL = 20;
 
-// The host pictures drawn four times as large ("BMP_PC_4X", ...): what a picture grown by
-// FIT is drawn from, so that it stays sharp.
+// The host pictures drawn four times as large ("BMP_PC_4X", ...): what pictures grown by
+// FIT, and pictures on a dense screen, are drawn from, so that they stay sharp.
 constexpr int LARGE_FACTOR = 4;
 struct LargePictures {
     HBITMAP bitmaps[HOST_KIND_COUNT];
@@ -263,8 +263,9 @@ struct HostMiddle {
 };
 struct HostMiddles {
     int count;
-    HostMiddle hosts[MAX_HOSTS];
+    HostMiddle hosts[MAX_HOSTS]; // in the order of the host table
 };
+HostMiddles hostMiddles; // found again at each paint under FIT
 
 void FindHostMiddles(const Paint& paint, bool pictures, HostMiddles& middles);
 
@@ -301,14 +302,16 @@ void DrawLines(const Paint& paint, bool pictures, int width, int height) {
     HPEN pen = CreatePen(PS_SOLID, 1, LINE_COLOR);
     HPEN previous = SelectObject(dc, pen);
     const int count = std::clamp(lineCount, 0, MAX_LINES);
-    static HostMiddles middles;
-    if (paint.fit)
-        FindHostMiddles(paint, pictures, middles);
+    const HostMiddles* middles = nullptr;
+    if (paint.fit) {
+        FindHostMiddles(paint, pictures, hostMiddles);
+        middles = &hostMiddles;
+    }
     for (int i = 0; i < count; ++i) {
         const LineRecord& line = lineTable[i];
         Segment segment{};
-        LineEnd(paint.fit ? &middles : nullptr, line.x1, line.y1, segment.x1, segment.y1);
-        LineEnd(paint.fit ? &middles : nullptr, line.x2, line.y2, segment.x2, segment.y2);
+        LineEnd(middles, line.x1, line.y1, segment.x1, segment.y1);
+        LineEnd(middles, line.x2, line.y2, segment.x2, segment.y2);
         // One pixel beyond each edge, so that the cut ends themselves are never seen.
         if (!ClipSegment(segment, -1, -1, width, height))
             continue;
