@@ -11,6 +11,7 @@
 #include "model/mapdb.h"
 #include "model/settings.h"
 #include "monitor/mapwnd.h"
+#include "monitor/notices.h"
 #include "monitor/poll.h"
 #include "platform/dialog.h"
 #include "platform/gdi.h"
@@ -109,6 +110,7 @@ static void InitOptions(HWND dialog) {
     Check(dialog, OPTIONS_ICMP_LIBRARY, options.useIcmpLibrary);
     Check(dialog, OPTIONS_SHOW_TIMER, options.showTimerInTitle);
     Check(dialog, OPTIONS_SOLID_BACKGROUND, options.solidBackground);
+    Check(dialog, OPTIONS_NOTIFY, DesktopNoticesWanted());
 }
 
 // TIMER is held in 16 bits; a larger number is taken as the largest it holds rather than
@@ -160,6 +162,9 @@ static void SaveOptions(HWND dialog, const char* target) {
     options.labelIcons = Checked(dialog, OPTIONS_LABELS);
     options.fitMap = Checked(dialog, OPTIONS_FIT);
     options.noAutomaticChecks = Checked(dialog, OPTIONS_NO_CHECKS);
+    // NOTIFY is written once the user changed the box, so that the default stays a default.
+    if (Checked(dialog, OPTIONS_NOTIFY) != DesktopNoticesWanted())
+        options.desktopNotices = Checked(dialog, OPTIONS_NOTIFY);
     const CheckSettings checking = CurrentCheckSettings();
     ApplyCheckSettings(chosen);
     bool written = WriteOptions(target);

@@ -162,12 +162,17 @@ void ShowCountdown() {
     SendMessage(statusBar, SB_SETTEXT, PANE_COUNTDOWN, reinterpret_cast<LPARAM>(text));
 }
 
-int SetStatusText(const char* text) {
+int ShowStatusText(const char* text) {
     SendMessage(statusBar, SB_SETTEXT, PANE_MESSAGE,
                 reinterpret_cast<LPARAM>(text != nullptr ? text : defaultStatusText));
     const char* state = pollState.inProgress ? "POLL" : editMode != 0 ? "EDIT" : "IDLE";
     SendMessage(statusBar, SB_SETTEXT, PANE_STATE, reinterpret_cast<LPARAM>(state));
     ShowCountdown();
+    return 0;
+}
+
+int SetStatusText(const char* text) {
+    ShowStatusText(text);
     UpdateWindow(statusBar);
     return 0;
 }

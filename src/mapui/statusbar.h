@@ -39,9 +39,14 @@ void ShowCountdown();
 // The main window's answer to the toolbar's tip request (WM_NOTIFY).
 platform::LRESULT OnToolTipRequest(platform::LPARAM notification);
 
-// Puts `text` (null: the default text) into the message pane, and refreshes the state
-// word and the countdown pane.
+// Puts `text` (null: the default text) into the message pane, refreshes the state word and
+// the countdown pane, and paints the status bar at once: the text shows even when work
+// follows that does not dispatch.
 int SetStatusText(const char* text);
+
+// As SetStatusText, shown when the status bar next paints (within a frame): for texts that
+// change many times a second, as a cycle's progress does.
+int ShowStatusText(const char* text);
 
 // The tip text of a toolbar command, or null.
 const char* ToolTipText(unsigned command);

@@ -39,6 +39,7 @@ ProgramOptions options = {
     .parallelChecks = 0,
     .showTimerInTitle = 1,
     .solidBackground = 0,
+    .desktopNotices = NOTIFY_UNSET,
     .telnetCommand = "",
     .ftpCommand = "",
     .beepString = "",
@@ -143,6 +144,7 @@ void ReadProgramOptions() {
     options.parallelChecks = ReadOption(file, "PARALLEL", 0);
     options.showTimerInTitle = ReadOption(file, "SHOW", 1);
     options.solidBackground = ReadOption(file, "BACKGROUND", 0);
+    options.desktopNotices = ReadOption(file, "NOTIFY", NOTIFY_UNSET);
     GetPrivateProfileString(OPTIONS_SECTION, "TELNET", DEFAULT_TELNET, options.telnetCommand,
                             sizeof options.telnetCommand, file);
     GetPrivateProfileString(OPTIONS_SECTION, "FTP", DEFAULT_FTP, options.ftpCommand,
@@ -252,6 +254,8 @@ bool WriteOptions(const char* target) {
     written &= WriteSwitch(global, "BACKGROUND", options.solidBackground);
     written &= WriteSwitch(global, "MSICMP", options.useIcmpLibrary);
     written &= WriteNumber(global, OPTIONS_SECTION, "PARALLEL", options.parallelChecks);
+    if (options.desktopNotices != NOTIFY_UNSET)
+        written &= WriteSwitch(global, "NOTIFY", options.desktopNotices);
     return written;
 }
 
@@ -445,6 +449,7 @@ void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settin
     *settings = HostSettings{};
     if (index < 0 || index >= hostCount)
         return;
+    BeginProfileReads(); // the map's settings file is looked at once for all the keys
     settings->sound = ReadHostSetting(index, "SOUND", reader);
     settings->log = ReadHostSetting(index, "LOG", reader);
     settings->beeper = ReadHostSetting(index, "BEEPER", reader);
@@ -458,4 +463,5 @@ void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settin
         settings->beepNumber, sizeof settings->beepNumber, settingsFiles.mapSettings);
     GetPrivateProfileString(section, "EXTERNAL", "", settings->external, sizeof settings->external,
                             settingsFiles.mapSettings);
+    EndProfileReads();
 }

@@ -23,6 +23,10 @@ constexpr unsigned DOWN_THRESHOLD = 4;
 constexpr unsigned MIN_WAIT_TIMEOUT = 1000;
 constexpr unsigned MAX_WAIT_TIMEOUT = 60000;
 
+// NOTIFY as read when TARNMAP.INI does not say: the desktop program notifies, the headless
+// one does not. Written only once the user chose.
+constexpr unsigned NOTIFY_UNSET = ~0u;
+
 extern const char* const GLOBAL_SETTINGS_NAME; // "TARNMAP.INI"
 extern const char* const OPTIONS_SECTION;      // "OPTS"
 extern const char* const COLORS_SECTION;       // "COLORS"
@@ -56,6 +60,7 @@ struct ProgramOptions {
     unsigned parallelChecks;                   // PARALLEL, checks in flight; 0 all hosts
     unsigned showTimerInTitle;                 // SHOW
     unsigned solidBackground;                  // BACKGROUND
+    unsigned desktopNotices;                   // NOTIFY: 0, 1, or NOTIFY_UNSET
     char telnetCommand[COMMAND_LENGTH + 1];    // TELNET
     char ftpCommand[COMMAND_LENGTH + 1];       // FTP
     char beepString[BEEP_STRING_LENGTH + 1];   // BEEP_STRING
@@ -98,8 +103,8 @@ void UseMapFiles(const char* path);
 void SelectMapFiles(const char* path);
 
 // Writes the eight map options to `target` (the map's or the program's settings file),
-// and TELNET, FTP, PING, SHOW, BACKGROUND and MSICMP to TARNMAP.INI. False when a key could
-// not be written.
+// and TELNET, FTP, PING, SHOW, BACKGROUND, MSICMP, PARALLEL and a chosen NOTIFY to
+// TARNMAP.INI. False when a key could not be written.
 bool WriteOptions(const char* target);
 
 // TELNET and FTP, when TARNMAP.INI has neither: the console client in the first terminal

@@ -5,6 +5,7 @@
 #include "model/hosts.h"
 #include "monitor/log.h"
 #include "monitor/metrics.h"
+#include "monitor/notices.h"
 #include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/programs.h"
@@ -81,6 +82,7 @@ void BeginAlarmCycle() {
     alarmCycle.command.line[0] = '\0';
     alarmCycle.commandPriority = 0;
     eachPrograms.count = 0;
+    BeginCycleNotices();
     MeterCycleStart();
 }
 
@@ -198,6 +200,8 @@ void RecordFailure(int index) {
         ++host.missed;
     ++host.lost;
     ++alarmCycle.failed;
+    if (missedBefore == DOWN_THRESHOLD)
+        NoteHostChange(index, NoticeKind::Down); // as it is drawn now
     MeterCheck(index, missedBefore, false);
 }
 
@@ -215,6 +219,8 @@ void RecordReply(int index) {
     }
     host.missed = 0;
     host.quiet = 1;
+    if (missedBefore > DOWN_THRESHOLD)
+        NoteHostChange(index, NoticeKind::Up);
     MeterCheck(index, missedBefore, true);
 }
 
@@ -227,6 +233,7 @@ void FinishAlarmCycle() {
         else if (alarmCycle.wentDown)
             sndPlaySound(alarmSounds[alarmCycle.soundLevel], SND_ASYNC | SND_NODEFAULT | SND_LOOP);
     }
+    SendCycleNotices();
     if (alarmCycle.pagePending)
         SendPage(options.pageNumber, alarmCycle.pageMessage);
     // Copies: the question before a start lets messages run, a new cycle among them.

@@ -10,6 +10,7 @@
 #include "monitor/alarms.h"
 #include "monitor/mapwnd.h"
 #include "monitor/probe.h"
+#include "platform/profile.h"
 #include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/window.h"
@@ -322,7 +323,7 @@ void EndPollCycle() {
 
 // Evaluates every host whose outcome is known, in table order from the cursor, starting
 // the next request at once for each; the cycle ends when the cursor passes the last host.
-static void AdvanceCycle() {
+static void EvaluateKnownOutcomes() {
     TakeLookups();
     while (cycle.cursor < cycle.count) {
         if (CycleCut()) {
@@ -346,6 +347,12 @@ static void AdvanceCycle() {
     }
     PaceRequests();
     ShowCursorHost();
+}
+
+static void AdvanceCycle() {
+    BeginProfileReads(); // the hosts evaluated now read the settings files as of one look
+    EvaluateKnownOutcomes();
+    EndProfileReads();
 }
 
 void OnPollProbes(HWND) {

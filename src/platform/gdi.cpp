@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
+#include <QStaticText>
 #include <QString>
 
 #include <algorithm>
@@ -43,11 +44,20 @@ struct BrushData final : GdiBrush {
     int systemColor = -1; // >= 0: the colour follows GetSysColor of this index
 };
 
+// One line of text as a font shaped it, drawn again without shaping.
+struct LaidOutText {
+    int width = 0;
+    QStaticText glyphs;
+};
+
 struct FontData final : GdiFont {
     LOGFONT logFont{};
     bool realised = false;
     QFont font;
     TEXTMETRIC metrics{};
+    // Lines this font has measured and laid out, by their text: a map's labels are
+    // measured and drawn again at every repaint, and shaping them is most of its cost.
+    std::unordered_map<QString, LaidOutText> laidOut;
 };
 
 struct BitmapData final : GdiBitmap {
@@ -1051,8 +1061,26 @@ FontData* CurrentFont(DeviceContext* dc) {
     return Realise(font);
 }
 
+// Lines laid out per font at most: past it the font forgets them and starts again.
+constexpr std::size_t LAID_OUT_LIMIT = 1024;
+
+const LaidOutText& LayOut(FontData* font, const QString& text) {
+    auto found = font->laidOut.find(text);
+    if (found != font->laidOut.end())
+        return found->second;
+    if (font->laidOut.size() >= LAID_OUT_LIMIT)
+        font->laidOut.clear();
+    LaidOutText& line = font->laidOut[text];
+    line.width = QFontMetrics(font->font).horizontalAdvance(text);
+    line.glyphs.setText(text);
+    line.glyphs.setTextFormat(Qt::PlainText);
+    line.glyphs.setPerformanceHint(QStaticText::AggressiveCaching);
+    line.glyphs.prepare(QTransform(), font->font);
+    return line;
+}
+
 int TextWidth(FontData* font, const QString& text) {
-    return QFontMetrics(font->font).horizontalAdvance(text);
+    return LayOut(font, text).width;
 }
 
 // One line of text with its cell's top-left at (left, top), narrowed to `clip` when given;
@@ -1066,16 +1094,17 @@ void DrawTextLine(DeviceContext* dc, int left, int top, const QString& text, con
     if (IsEmpty(area))
         return;
     FontData* font = CurrentFont(dc);
-    const int width = TextWidth(font, text);
+    const LaidOutText& line = LayOut(font, text);
     if (dc->backgroundMode == OPAQUE) {
-        RECT cell = Intersect(area, RECT{left, top, left + width, top + font->metrics.tmHeight});
+        RECT cell =
+            Intersect(area, RECT{left, top, left + line.width, top + font->metrics.tmHeight});
         FillArea(dc, cell, ResolveColor(dc, dc->backgroundColor));
     }
     QPainter painter(dc->image);
     painter.setClipRect(area.left, area.top, area.right - area.left, area.bottom - area.top);
     painter.setFont(font->font);
     painter.setPen(QColor::fromRgb(ToPixel(ResolveColor(dc, dc->textColor))));
-    painter.drawText(left, top + font->metrics.tmAscent, text);
+    painter.drawStaticText(left, top, line.glyphs);
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <string>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -53,8 +54,7 @@ struct Probe {
     DWORD destination;      // echo and connect, network order
     std::uint16_t sequence; // echo, as on the wire
     int descriptor = -1;    // connect: its socket until the outcome is known
-    std::unique_ptr<QSocketNotifier> notifier; // connect: the socket becoming writable
-    std::string name;                          // look-up
+    std::string name;       // look-up
 };
 
 struct ProbeSet {
@@ -67,6 +67,10 @@ struct ProbeSet {
     std::uint16_t identifier;            // of our echoes, as on the wire
     std::vector<unsigned char> echoData; // library engine
     std::unique_ptr<QSocketNotifier> echoNotifier;
+    // The connects under way are watched together, so that the event loop watches one
+    // descriptor however many there are: an epoll set of their sockets, keyed by probe.
+    int connectWatch = -1;
+    std::unique_ptr<QSocketNotifier> connectNotifier;
     std::unique_ptr<QTimer> deadlineTimer; // the nearest deadline of a probe under way
     std::vector<std::unique_ptr<Probe>> probes;
     bool messageWaiting = false; // posted, and not yet followed by a TakeProbeOutcome
@@ -126,11 +130,8 @@ HANDLE HandleOf(const ProbeSet* set) {
 
 void ArmDeadlineTimer(ProbeSet* set);
 
-// Ends a connect's watch: the notifier is only disabled here, since this may run from its
-// own signal; it goes with the probe.
+// Ends a connect's watch: its socket leaves the set's epoll set as it closes.
 void CloseConnectSocket(Probe* probe) {
-    if (probe->notifier)
-        probe->notifier->setEnabled(false);
     if (probe->descriptor >= 0)
         ::close(probe->descriptor);
     probe->descriptor = -1;
@@ -271,17 +272,50 @@ bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
     return true;
 }
 
-void OnConnectWritable(std::uintptr_t serial, DWORD key) {
-    ProbeSet* set = FindSet(serial);
-    Probe* probe = set != nullptr ? FindProbe(set, key) : nullptr;
-    if (probe == nullptr || probe->known)
+// The connects whose sockets became writable are settled.
+void SettleWritableConnects(ProbeSet* set) {
+    if (set->connectWatch < 0)
         return;
-    SettleConnectIfDone(set, probe);
-    ArmDeadlineTimer(set);
+    epoll_event ready[64];
+    int count = 0;
+    do {
+        count = epoll_wait(set->connectWatch, ready, 64, 0);
+        for (int i = 0; i < count; ++i) {
+            Probe* probe = FindProbe(set, static_cast<DWORD>(ready[i].data.u64));
+            if (probe != nullptr && !probe->known && probe->descriptor >= 0)
+                SettleConnectIfDone(set, probe);
+        }
+    } while (count == 64 || (count < 0 && errno == EINTR));
+}
+
+void OnConnectsWritable(std::uintptr_t serial) {
+    if (ProbeSet* set = FindSet(serial)) {
+        SettleWritableConnects(set);
+        ArmDeadlineTimer(set);
+    }
+}
+
+// The set's epoll set for connects, made at its first connect. False when it cannot be.
+bool WatchConnects(ProbeSet* set) {
+    if (set->connectWatch >= 0)
+        return true;
+    set->connectWatch = epoll_create1(EPOLL_CLOEXEC);
+    if (set->connectWatch < 0)
+        return false;
+    std::uintptr_t serial = set->serial;
+    set->connectNotifier =
+        std::make_unique<QSocketNotifier>(set->connectWatch, QSocketNotifier::Read);
+    QObject::connect(set->connectNotifier.get(), &QSocketNotifier::activated,
+                     [serial] { OnConnectsWritable(serial); });
+    return true;
 }
 
 // False, with the Winsock number in GetLastError(), when no socket could be opened.
 bool StartConnect(ProbeSet* set, Probe* probe, WORD port) {
+    if (!WatchConnects(set)) {
+        SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
+        return false;
+    }
     probe->descriptor = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (probe->descriptor < 0) {
         SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
@@ -301,12 +335,11 @@ bool StartConnect(ProbeSet* set, Probe* probe, WORD port) {
     } else if (errno != EINPROGRESS) {
         Settle(set, probe, static_cast<DWORD>(WinsockErrorFromErrno(errno)), 0, 0);
     } else {
-        std::uintptr_t serial = set->serial;
-        DWORD key = probe->key;
-        probe->notifier =
-            std::make_unique<QSocketNotifier>(probe->descriptor, QSocketNotifier::Write);
-        QObject::connect(probe->notifier.get(), &QSocketNotifier::activated,
-                         [serial, key] { OnConnectWritable(serial, key); });
+        epoll_event watched{};
+        watched.events = EPOLLOUT;
+        watched.data.u64 = probe->key;
+        if (epoll_ctl(set->connectWatch, EPOLL_CTL_ADD, probe->descriptor, &watched) != 0)
+            Settle(set, probe, static_cast<DWORD>(WinsockErrorFromErrno(errno)), 0, 0);
     }
     return true;
 }
@@ -433,6 +466,7 @@ void OnDeadline(std::uintptr_t serial) {
         return;
     if (set->echoDescriptor >= 0)
         ReadEchoSocket(set);
+    SettleWritableConnects(set);
     CollectFinishedLookups();
     std::int64_t now = MonotonicNanoseconds();
     for (const std::unique_ptr<Probe>& probe : set->probes) {
@@ -442,9 +476,8 @@ void OnDeadline(std::uintptr_t serial) {
         case ProbeKind::Echo:
             SettleEchoTimedOut(set, probe.get());
             break;
-        case ProbeKind::Connect:
-            if (!SettleConnectIfDone(set, probe.get()))
-                Settle(set, probe.get(), PROBE_CONNECT_TIMED_OUT, 0, 0);
+        case ProbeKind::Connect: // not among the writable ones just settled
+            Settle(set, probe.get(), PROBE_CONNECT_TIMED_OUT, 0, 0);
             break;
         case ProbeKind::Lookup:
             StopWaitingForLookup(set, probe.get());
@@ -606,6 +639,9 @@ bool CloseProbeSet(HANDLE handle) {
     set->echoNotifier.reset();
     if (set->echoDescriptor >= 0)
         ::close(set->echoDescriptor);
+    set->connectNotifier.reset();
+    if (set->connectWatch >= 0)
+        ::close(set->connectWatch);
     WithdrawPostedMessages(set->window, set->message, reinterpret_cast<WPARAM>(handle));
     std::erase_if(probeSets.sets,
                   [set](const std::unique_ptr<ProbeSet>& each) { return each.get() == set; });

@@ -79,6 +79,7 @@ struct Section {
 // but never found, as the profile functions have always behaved.
 struct ParsedFile {
     FileIdentity identity{};
+    unsigned checkedInGroup = 0; // the group of reads that last found the file unchanged
     std::vector<std::string> lines;
     std::vector<Section> sections;
     NameMap<std::size_t> sectionIndex; // upper-cased name -> index into sections
@@ -86,6 +87,10 @@ struct ParsedFile {
 
 NameMap<ParsedFile> profileCache;
 unsigned parseCount = 0;
+// The group of reads under way (BeginProfileReads): its number, never 0, and its depth.
+unsigned readGroup = 0;
+unsigned readGroupDepth = 0;
+NameMap<unsigned> missingInGroup; // files found missing, with the group that found it
 void (*refusalReport)(const char* file) = nullptr;
 std::set<std::string, std::less<>> refusedFiles; // told already; forgotten once readable
 
@@ -266,12 +271,33 @@ LoadResult ReadProfileFile(const char* file, ParsedFile& parsed) {
 
 // The parse of `file` as it is on disk now, from the cache when the file has not changed
 // since. Null when the file is missing or unreadable; `result` says which.
-const ParsedFile* LoadProfile(const char* file, LoadResult* result = nullptr) {
+// Within a group of reads, a file already found unchanged in the group is taken as it is,
+// unless `afresh`.
+const ParsedFile* LoadProfile(const char* file, LoadResult* result = nullptr, bool afresh = false) {
     struct stat status {};
     auto cached = profileCache.find(std::string_view(file));
+    if (!afresh && readGroupDepth > 0 && cached != profileCache.end() &&
+        cached->second.checkedInGroup == readGroup) {
+        if (result != nullptr)
+            *result = LoadResult::parsed;
+        return &cached->second;
+    }
+    auto missing = missingInGroup.find(std::string_view(file));
+    if (!afresh && readGroupDepth > 0 && missing != missingInGroup.end() &&
+        missing->second == readGroup) {
+        if (result != nullptr)
+            *result = LoadResult::missing;
+        return nullptr;
+    }
     if (stat(file, &status) != 0) {
         if (cached != profileCache.end())
             profileCache.erase(cached);
+        if (readGroupDepth > 0 && errno == ENOENT) {
+            if (missingInGroup.size() >= maximumCachedFiles)
+                missingInGroup.clear();
+            missingInGroup[file] = readGroup;
+            errno = ENOENT;
+        }
         if (result != nullptr)
             *result = (errno == ENOENT || errno == ENOTDIR) ? LoadResult::missing
                                                             : LoadResult::unreadable;
@@ -288,10 +314,12 @@ const ParsedFile* LoadProfile(const char* file, LoadResult* result = nullptr) {
     if (cached != profileCache.end() && SameIdentity(cached->second.identity, IdentityOf(status))) {
         if (result != nullptr)
             *result = LoadResult::parsed;
+        cached->second.checkedInGroup = readGroup;
         return &cached->second;
     }
     ParsedFile fresh;
     LoadResult loaded = ReadProfileFile(file, fresh);
+    fresh.checkedInGroup = readGroup;
     if (result != nullptr)
         *result = loaded;
     if (loaded != LoadResult::parsed) {
@@ -381,7 +409,7 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
     if (lock.busy())
         return false;
     LoadResult loaded = LoadResult::missing;
-    const ParsedFile* current = LoadProfile(file, &loaded);
+    const ParsedFile* current = LoadProfile(file, &loaded, true);
     if (loaded == LoadResult::unreadable)
         return false; // never replace a file we could not read with one that lost its lines
 
@@ -432,7 +460,10 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
     if (!ReplaceFileContents(target, text.data(), text.size(), exists ? &old : nullptr, &written))
         return false;
     changed.identity = IdentityOf(written);
+    changed.checkedInGroup = readGroup;
     IndexLines(changed);
+    if (auto missing = missingInGroup.find(std::string_view(file)); missing != missingInGroup.end())
+        missingInGroup.erase(missing);
     auto cached = profileCache.find(std::string_view(file));
     if (cached != profileCache.end()) {
         cached->second = std::move(changed);
@@ -508,6 +539,16 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     } catch (...) {
         return false;
     }
+}
+
+void BeginProfileReads() {
+    if (readGroupDepth++ == 0 && ++readGroup == 0)
+        readGroup = 1;
+}
+
+void EndProfileReads() {
+    if (readGroupDepth > 0)
+        --readGroupDepth;
 }
 
 void SetProfileRefusalReport(void (*report)(const char* file)) {

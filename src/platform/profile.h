@@ -30,6 +30,13 @@ unsigned GetPrivateProfileInt(const char* section, const char* key, int defaultV
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const char* file);
 
+// Between these two calls, reads see each file as it was when it was first read after
+// BeginProfileReads: one look at the file for a group of reads, where each read alone
+// would look again. Writes still read the file afresh under their lock, and later reads
+// see what they wrote. The calls nest.
+void BeginProfileReads();
+void EndProfileReads();
+
 // `report` is told the path of a settings file that is a FIFO, a device or a directory,
 // once until it is a regular file again. Such a file is never opened for reading in a way
 // that could wait, reads as missing (every value its default) and refuses writes.

@@ -110,6 +110,25 @@ std::uint32_t WindowPixel(HWND window, int x, int y);
 // of that device pixel ratio; 0 gives each window its screen's ratio again.
 void ForceDevicePixelRatio(int ratio);
 
+// ---- Desktop notifications ----
+// A notification service of the test's own on the session bus that the environment names
+// (DBUS_SESSION_BUS_ADDRESS): it owns org.freedesktop.Notifications on a connection of its
+// own and records every Notify call, answered as the message loop runs. False when there is
+// no bus or the name is taken.
+struct RecordedNotice {
+    std::string appName;
+    std::string appIcon;
+    std::string summary;
+    std::string body;
+    int urgency = -1;   // the hint; -1 without one
+    int imageWidth = 0; // of the image-data hint; 0 without one
+    int imageHeight = 0;
+    long long imageColour = -1; // its most common opaque colour as a COLORREF; -1 for none
+};
+bool StartNoticeRecorder();
+void StopNoticeRecorder();
+std::vector<RecordedNotice> RecordedNotices();
+
 // ---- A test's own canvas ----
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 COLORREF SetPixel(HDC dc, int x, int y, COLORREF color);

@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -798,6 +799,36 @@ int GetSystemMetrics(int index) {
 
 /*** painting ***/
 
+// The shortest time between two paints of a window: one frame of a 60 Hz screen.
+static constexpr std::chrono::milliseconds FRAME{16};
+
+static RECT WaitingArea(const WindowRecord* record) {
+    QRect area = ToQRect(record->invalid).intersected(record->client->rect());
+    return area.isEmpty() ? RECT{} : ToRECT(area);
+}
+
+// Has Qt paint `area` now, or at the end of the frame when the window painted within it.
+static void ShowWithinFrame(WindowRecord* record, const QRect& area) {
+    if (record->frameDue)
+        return; // the frame's end shows all that is waiting
+    auto since = std::chrono::steady_clock::now() - record->paintedAt;
+    if (since >= FRAME) {
+        record->client->update(area);
+        return;
+    }
+    record->frameDue = true;
+    HWND window = record->handle;
+    auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(FRAME - since);
+    QTimer::singleShot(rest, Qt::PreciseTimer, record->client, [window] {
+        WindowRecord* due = FindWindowRecord(window);
+        if (due == nullptr || !due->frameDue)
+            return;
+        due->frameDue = false;
+        if (RECT waiting = WaitingArea(due); !IsEmptyRect(waiting))
+            due->client->update(ToQRect(waiting));
+    });
+}
+
 bool InvalidateRect(HWND window, const RECT* rect, bool erase) {
     WindowRecord* record = FindWindowRecord(window);
     if (record == nullptr)
@@ -817,7 +848,7 @@ bool InvalidateRect(HWND window, const RECT* rect, bool erase) {
         record->invalid.bottom = std::max(record->invalid.bottom, area.bottom);
     }
     record->eraseWanted = record->eraseWanted || erase;
-    record->client->update(ToQRect(area).intersected(record->client->rect()));
+    ShowWithinFrame(record, ToQRect(area).intersected(record->client->rect()));
     return true;
 }
 
@@ -835,18 +866,15 @@ bool ValidateRect(HWND window, const RECT* rect) {
     return true;
 }
 
-static RECT WaitingArea(const WindowRecord* record) {
-    QRect area = ToQRect(record->invalid).intersected(record->client->rect());
-    return area.isEmpty() ? RECT{} : ToRECT(area);
-}
-
 bool UpdateWindow(HWND window) {
     WindowRecord* record = FindWindowRecord(window);
     if (record == nullptr)
         return false;
     // EndPaint shows the area painted, and only that: the rest of the widget is as it was.
-    if (record->hasBacking && !IsEmptyRect(WaitingArea(record)))
+    if (record->hasBacking && !IsEmptyRect(WaitingArea(record))) {
+        record->paintedAt = std::chrono::steady_clock::now();
         CallWindowProcedure(record, WM_PAINT, 0, 0);
+    }
     return true;
 }
 
@@ -854,6 +882,7 @@ void PaintWindowSurface(WindowRecord* record, QWidget* widget, QPaintEvent* even
     HWND window = record->handle;
     if (!IsEmptyRect(WaitingArea(record)) && !record->inPaintEvent) {
         record->inPaintEvent = true;
+        record->paintedAt = std::chrono::steady_clock::now();
         CallWindowProcedure(record, WM_PAINT, 0, 0);
         record = FindWindowRecord(window);
         if (record == nullptr)

@@ -12,6 +12,7 @@
 #include <QRect>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,6 +57,11 @@ struct WindowRecord final : HandleRecord {
     bool eraseWanted = false;
     HBRUSH eraseBrush{}; // what BeginPaint erases with; null: the procedure does
     bool inPaintEvent = false;
+    // A window paints at most once a frame: what is invalidated within a frame of its last
+    // paint is shown at the frame's end, so a burst of changes (a cycle's hosts changing
+    // colour one after another) costs one paint.
+    std::chrono::steady_clock::time_point paintedAt{};
+    bool frameDue = false; // the end of this frame will show the area waiting
     std::string text;
     std::vector<unsigned char> extraBytes;
     int toldWidth = -1; // client size and place last told by WM_SIZE and WM_MOVE

@@ -19,6 +19,7 @@ static const DialogItem optionsItems[] = {
     LeftText("FTP:", -1, 7, 66, 29, 7),
     EditText(OPTIONS_FTP, 43, 65, 138, 12, ES_AUTOHSCROLL),
     AutoCheckBox("Enable WAV Playing *", OPTIONS_SOUND, 7, 81, 91, 10),
+    AutoCheckBox("Notifications", OPTIONS_NOTIFY, 100, 81, 60, 10),
     AutoCheckBox("Fixed fonts in map *", OPTIONS_FIXED_MAP_FONT, 7, 93, 75, 10),
     AutoCheckBox("Fixed fonts in tools *", OPTIONS_FIXED_TOOL_FONT, 7, 105, 76, 10),
     AutoCheckBox("Use Icons *", OPTIONS_ICONS, 7, 117, 47, 11),

@@ -10,6 +10,7 @@
 #include "model/settings.h"
 #include "monitor/log.h"
 #include "monitor/metrics.h"
+#include "monitor/notices.h"
 #include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
@@ -200,6 +201,8 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
     metricsReport = PrintMapStatus;
     logFailureReport = PrintMapStatus;
     programFailureReport = PrintMapStatus;
+    // A monitor without a window notifies only when TARNMAP.INI asks it to (NOTIFY=1).
+    noticeSettings = NoticeSettings{true, HostMapColor};
     SetProfileRefusalReport(PrintRefusedSettings);
     ChooseStartupMap();
     if (mapArgument[0] != '\0' && !TakeCommandLineMap(mapArgument)) {

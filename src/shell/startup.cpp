@@ -14,6 +14,7 @@
 #include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/metrics.h"
+#include "monitor/notices.h"
 #include "monitor/pager.h"
 #include "monitor/poll.h"
 #include "monitor/probe.h"
@@ -95,13 +96,18 @@ void ReportMapOpened(const char* path) {
     ApplyMetricsSettings();
 }
 
+COLORREF HostMapColor(const HostRecord& host) {
+    return PaletteColor(colorTable[HostColorSlot(host)]);
+}
+
 void ConnectReports() {
     ConnectMapReports();
     settingsReports.mapOpened = ReportMapOpened;
     metricsReport = ShowMetricsNotice;
-    monitorReports = MonitorReports{SetStatusText, ShowCountdown, MapBeingEdited};
+    monitorReports = MonitorReports{ShowStatusText, ShowCountdown, MapBeingEdited};
     connectHostAction = ConnectHost;
     toolOptionsDialog = ShowToolOptions;
+    noticeSettings = NoticeSettings{false, HostMapColor};
 }
 
 /*** window classes ***/

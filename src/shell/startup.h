@@ -3,7 +3,9 @@
 // loop and the shutdown.
 #pragma once
 
+#include "model/hosts.h"
 #include "monitor/programs.h"
+#include "platform/gdi.h"
 #include "platform/types.h"
 
 extern const char* const MAIN_CLASS; // "WFELLMAP"
@@ -26,9 +28,12 @@ void ReportMapOpened(const char* path);
 
 // Points what the lower folders report and ask for at the windows above them: the map
 // reader's reports, the map's opening in its log and its metrics, the status bar and the
-// editor for the cycle and the pager, the Connect action of the map, and the Tool Options
-// dialog.
+// editor for the cycle and the pager, the Connect action of the map, the Tool Options
+// dialog, and the map colours of the notifications.
 void ConnectReports();
+
+// The colour the map draws a host in as it stands, for its notifications.
+platform::COLORREF HostMapColor(const HostRecord& host);
 
 // Registers the main, detail and map window classes; false when one fails.
 bool RegisterWindowClasses();

@@ -59,6 +59,7 @@ class OptionsTest : public DialogTest {
         options.scaledMapFont = options.solidBackground = 0;
         options.noAutomaticChecks = 1;
         options.parallelChecks = 0;
+        options.desktopNotices = NOTIFY_UNSET;
         CopyField(options.telnetCommand, sizeof options.telnetCommand, "telnet");
         CopyField(options.ftpCommand, sizeof options.ftpCommand, "ftp");
         for (unsigned slot = 0; slot < COLOR_SLOT_COUNT; ++slot)
@@ -76,8 +77,10 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(ItemTexts(dialog, {OPTIONS_TIMER, OPTIONS_WAIT, OPTIONS_PARALLEL}), "60|5|0")
             << "WAIT in seconds";
-        EXPECT_EQ(Checked(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS, OPTIONS_FIT}), "110")
-            << "FONT 0, FIT 0";
+        EXPECT_EQ(Checked(dialog,
+                          {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS, OPTIONS_NOTIFY, OPTIONS_FIT}),
+                  "1110")
+            << "FONT 0, NOTIFY unset, FIT 0";
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("options_dialog.png").c_str()));
         SetItemTexts(dialog, {{OPTIONS_TIMER, "2"},
                               {OPTIONS_WAIT, "0"},
@@ -93,8 +96,13 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     // TELNET and PARALLEL are program-wide keys; the map options stay out of TARNMAP.INI.
     EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "FIT", "TELNET", "PARALLEL"}),
               "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 FIT=1 TELNET=<none> PARALLEL=<none>");
-    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER", "FIT", "PARALLEL"}),
-              "TELNET=xterm -e telnet TIMER=<none> FIT=<none> PARALLEL=16");
+    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER", "FIT", "PARALLEL", "NOTIFY"}),
+              "TELNET=xterm -e telnet TIMER=<none> FIT=<none> PARALLEL=16 NOTIFY=<none>")
+        << "NOTIFY is written once the user changed it";
+    QueueDialogHook([](HWND dialog) { Clicks(dialog, {OPTIONS_NOTIFY, OPTIONS_SAVE_MAP}); });
+    EXPECT_EQ(ShowOptionsDialog(0), 1);
+    EXPECT_EQ(Keys(Global(), {"NOTIFY"}), "NOTIFY=0");
+    EXPECT_EQ(Keys(Map(), {"NOTIFY"}), "NOTIFY=<none>");
 
     struct Case {
         const char *timer, *wait, *saved;

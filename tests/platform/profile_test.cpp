@@ -217,7 +217,7 @@ TEST(Profile, WriteCreatesTheFileItsDirectoriesAndTheSection) {
     EXPECT_EQ(ReadWholeFile(entered.file("plain.ini")), "[X]\r\nY=z\r\n");
 }
 
-TEST(Profile, ParseIsReusedUntilTheFileChanges) {
+TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
     TempDir dir;
     std::string file = dir.file("map.ini");
     WriteWholeFile(file, "[HOST]\r\nSOUND=1\r\nLOG=1\r\n");
@@ -247,6 +247,27 @@ TEST(Profile, ParseIsReusedUntilTheFileChanges) {
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 33u);
     EXPECT_EQ(ProfileParseCount(), start + 3);
 
+    // A group of reads looks at the file once: a change from outside shows after it ends,
+    // our own write at once.
+    BeginProfileReads();
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 33u);
+    WriteWholeFile(file, "[HOST]\r\nSOUND=444\r\nLOG=1\r\nBEEPER=1\r\n");
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 33u);
+    ASSERT_TRUE(WritePrivateProfileString("host", "LOG", "5", file.c_str()));
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 444u) << "read to write";
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "LOG", 9, file.c_str()), 5u);
+    WriteWholeFile(file, "[HOST]\r\nSOUND=4444\r\n");
+    EndProfileReads();
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 4444u);
+    std::string later = dir.file("later.ini");
+    BeginProfileReads(); // and a missing file stays missing for the group, unless we write it
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 9u);
+    WriteWholeFile(later, "[HOST]\r\nSOUND=7\r\n");
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 9u);
+    ASSERT_TRUE(WritePrivateProfileString("HOST", "LOG", "8", later.c_str()));
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 7u);
+    EndProfileReads();
+
     // Removed from outside: defaults again.
     fs::remove(file);
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 9u);
@@ -254,7 +275,7 @@ TEST(Profile, ParseIsReusedUntilTheFileChanges) {
     WriteWholeFile(file, "[HOST]\r\nSOUND=3\r\n");
     FlushProfileCache();
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 3u);
-    EXPECT_EQ(ProfileParseCount(), start + 4);
+    EXPECT_EQ(ProfileParseCount(), start + 7);
 }
 
 TEST(Profile, FailedWriteLeavesTheOldFileWhole) {

@@ -328,6 +328,22 @@ TEST_F(WindowTest, PaintingKeepsToTheWaitingArea) {
         PeekMessage(&message, 0, 0, 0, PM_NOREMOVE);
     EXPECT_GE(paintCount, 3);
     EXPECT_TRUE(SaveWindowImage(window, OutputPath("window_sample.png").c_str()));
+
+    // A burst of changes, each followed by dispatching, is painted once a frame (16 ms),
+    // and the frame's end shows the last of them.
+    paintColor = RGB(255, 255, 0);
+    int before = paintCount;
+    for (int row = 0; row < 50; ++row) {
+        RECT strip{0, row, 100, row + 1};
+        InvalidateRect(window, &strip, false);
+        PeekMessage(&message, 0, 0, 0, PM_NOREMOVE);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (WindowPixel(window, 50, 49) != RGB(255, 255, 0) &&
+           std::chrono::steady_clock::now() < deadline)
+        PeekMessage(&message, 0, 0, 0, PM_NOREMOVE);
+    EXPECT_EQ(WindowPixel(window, 50, 49), RGB(255, 255, 0)) << "the frame's end paints";
+    EXPECT_LE(paintCount - before, 4) << "one paint a frame, not one a change";
 }
 
 TEST_F(WindowTest, HandlesVaryInTheirLowWordAndWindowDataKeepsWithinItsSize) {

@@ -1,0 +1,323 @@
+// Desktop notifications on Qt D-Bus: the Notify call of org.freedesktop.Notifications, sent
+// asynchronously on a connection to the session bus of our own, with the host picture as
+// the image-data hint. Also the notification service tests run on a private bus.
+//
+// The connection is made to the address the session gives (DBUS_SESSION_BUS_ADDRESS, else
+// $XDG_RUNTIME_DIR/bus) and to nothing else: the toolkit's own session bus would try to
+// launch a bus where there is none. An address that failed is not tried again, so a
+// desktop without a bus costs one failed connect in the run.
+#include "platform/notify.h"
+
+#include "platform/testing.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVirtualObject>
+#include <QImage>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// The image-data hint: raw pixels, rows of 8-bit RGBA.
+struct NoticeImage {
+    int width = 0;
+    int height = 0;
+    int rowStride = 0;
+    bool hasAlpha = true;
+    int bitsPerSample = 8;
+    int channels = 4;
+    QByteArray data;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(NoticeImage)
+
+namespace {
+
+QDBusArgument& operator<<(QDBusArgument& argument, const NoticeImage& image) {
+    argument.beginStructure();
+    argument << image.width << image.height << image.rowStride << image.hasAlpha
+             << image.bitsPerSample << image.channels << image.data;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, NoticeImage& image) {
+    argument.beginStructure();
+    argument >> image.width >> image.height >> image.rowStride >> image.hasAlpha >>
+        image.bitsPerSample >> image.channels >> image.data;
+    argument.endStructure();
+    return argument;
+}
+
+const char* const SERVICE = "org.freedesktop.Notifications";
+const char* const PATH = "/org/freedesktop/Notifications";
+const char* const INTERFACE = "org.freedesktop.Notifications";
+
+// The program's connection to the session bus.
+struct NoticeBus {
+    QString address;     // of the last connection made or tried; empty for none
+    QString name;        // the toolkit's name of that connection
+    bool failed;         // connecting to `address` failed: it is not tried again
+    unsigned made;       // connections made in the run, to name each anew
+    bool missingTold;    // a missing bus was told on standard error
+    bool serviceErrTold; // an error answer of the service was told
+};
+NoticeBus bus = {{}, {}, false, 0, false, false};
+
+QString SessionBusAddress() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && address[0] != '\0')
+        return QString::fromLocal8Bit(address);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] == '\0')
+        return {};
+    QByteArray path = QByteArray(runtime) + "/bus";
+    struct stat status;
+    if (stat(path.constData(), &status) != 0 || !S_ISSOCK(status.st_mode))
+        return {};
+    return "unix:path=" + QString::fromLocal8Bit(path);
+}
+
+void TellMissingBus(const QString& why) {
+    if (bus.missingTold)
+        return;
+    bus.missingTold = true;
+    std::fprintf(stderr, "tarnmap: desktop notifications are not shown: %s\n",
+                 why.toLocal8Bit().constData());
+}
+
+// The connection to the session bus, made when the address is new or the connection was
+// lost; false when there is none.
+bool ConnectSessionBus(QDBusConnection* connection) {
+    QString address = SessionBusAddress();
+    if (address.isEmpty()) {
+        TellMissingBus("no session bus");
+        return false;
+    }
+    if (address == bus.address && bus.failed)
+        return false;
+    if (address == bus.address) {
+        *connection = QDBusConnection(bus.name);
+        if (connection->isConnected())
+            return true;
+    }
+    if (!bus.name.isEmpty())
+        QDBusConnection::disconnectFromBus(bus.name);
+    bus.address = address;
+    bus.name = QString("tarnmap-notices-%1").arg(++bus.made);
+    *connection = QDBusConnection::connectToBus(address, bus.name);
+    bus.failed = !connection->isConnected();
+    if (bus.failed)
+        TellMissingBus("no session bus at " + address + " (" + connection->lastError().message() +
+                       ")");
+    return !bus.failed;
+}
+
+bool IsWhite(const QImage& image, int x, int y) {
+    return image.pixel(x, y) == qRgba(255, 255, 255, 255);
+}
+
+// The picture as the map draws a host: white parts connected to the edge are outside it
+// (transparent here), the other white parts take the host colour, black stays. Doubled,
+// pixel for pixel, as services show icons at 48 pixels and more.
+QImage HostPicture(const char* const* xpm, platform::COLORREF color) {
+    QImage picture(xpm);
+    if (picture.isNull())
+        return {};
+    picture = picture.convertToFormat(QImage::Format_RGBA8888);
+    const int width = picture.width(), height = picture.height();
+    const QRgb outside = qRgba(0, 0, 0, 0);
+    std::vector<QPoint> open;
+    for (int x = 0; x < width; ++x)
+        open.insert(open.end(), {QPoint(x, 0), QPoint(x, height - 1)});
+    for (int y = 0; y < height; ++y)
+        open.insert(open.end(), {QPoint(0, y), QPoint(width - 1, y)});
+    while (!open.empty()) {
+        QPoint at = open.back();
+        open.pop_back();
+        if (at.x() < 0 || at.y() < 0 || at.x() >= width || at.y() >= height ||
+            !IsWhite(picture, at.x(), at.y()))
+            continue;
+        picture.setPixel(at, outside);
+        open.insert(open.end(),
+                    {at + QPoint(1, 0), at - QPoint(1, 0), at + QPoint(0, 1), at - QPoint(0, 1)});
+    }
+    const QRgb inside = qRgba(platform::GetRValue(color), platform::GetGValue(color),
+                              platform::GetBValue(color), 255);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (IsWhite(picture, x, y))
+                picture.setPixel(x, y, inside);
+    return picture.scaled(width * 2, height * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+}
+
+NoticeImage ImageHint(const QImage& picture) {
+    NoticeImage image;
+    image.width = picture.width();
+    image.height = picture.height();
+    image.rowStride = static_cast<int>(picture.bytesPerLine());
+    image.data = QByteArray(reinterpret_cast<const char*>(picture.constBits()),
+                            static_cast<qsizetype>(picture.sizeInBytes()));
+    return image;
+}
+
+// The body is read as markup by most services: a host name may hold '<' or '&'.
+QString BodyText(const char* body) {
+    return QString::fromUtf8(body).toHtmlEscaped();
+}
+
+// An error answer (no notification service on the bus, ...) is told once for the run.
+void WatchAnswer(const QDBusPendingCall& call) {
+    if (bus.serviceErrTold)
+        return;
+    auto* watcher = new QDBusPendingCallWatcher(call);
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, [](QDBusPendingCallWatcher* done) {
+            if (done->isError() && !bus.serviceErrTold) {
+                bus.serviceErrTold = true;
+                std::fprintf(stderr, "tarnmap: desktop notifications are not shown: %s\n",
+                             done->error().message().toLocal8Bit().constData());
+            }
+            done->deleteLater();
+        });
+}
+
+} // namespace
+
+namespace platform {
+
+bool ShowDesktopNotice(const DESKTOP_NOTICE& notice) {
+    QDBusConnection connection("");
+    if (!ConnectSessionBus(&connection))
+        return false;
+    static const auto registered = qDBusRegisterMetaType<NoticeImage>();
+    (void)registered;
+    QVariantMap hints;
+    hints["desktop-entry"] = QString("tarnmap");
+    hints["urgency"] = QVariant::fromValue<uchar>(notice.urgent ? 2 : 1);
+    if (notice.picture != nullptr) {
+        QImage picture = HostPicture(notice.picture, notice.pictureColor);
+        if (!picture.isNull())
+            hints["image-data"] = QVariant::fromValue(ImageHint(picture));
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, INTERFACE, "Notify");
+    call << QString("Tarnmap") << 0u << QString("tarnmap") << QString::fromUtf8(notice.summary)
+         << BodyText(notice.body) << QStringList() << hints << -1;
+    WatchAnswer(connection.asyncCall(call));
+    return true;
+}
+
+/*** a notification service for tests ***/
+
+namespace {
+
+// Takes Notify calls on its own connection and keeps what they asked to show.
+class NoticeRecorder final : public QDBusVirtualObject {
+  public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+    std::mutex lock;
+    std::vector<RecordedNotice> notices;
+    unsigned nextId = 1;
+};
+
+NoticeRecorder* recorder = nullptr;
+const char* const RECORDER_CONNECTION = "tarnmap-notice-recorder";
+
+// The most common opaque colour of the image-data hint as a COLORREF; -1 without one.
+long long MostCommonColour(const NoticeImage& image) {
+    if (image.channels != 4 || image.bitsPerSample != 8 ||
+        image.data.size() < static_cast<qsizetype>(image.rowStride) * image.height)
+        return -1;
+    std::vector<std::pair<QRgb, int>> counts;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const auto* pixel = reinterpret_cast<const uchar*>(image.data.constData()) +
+                                y * image.rowStride + x * 4;
+            if (pixel[3] == 0)
+                continue;
+            QRgb colour = RGB(pixel[0], pixel[1], pixel[2]);
+            auto found = std::find_if(counts.begin(), counts.end(), [colour](const auto& entry) {
+                return entry.first == colour;
+            });
+            if (found == counts.end())
+                counts.emplace_back(colour, 1);
+            else
+                ++found->second;
+        }
+    auto most = std::max_element(counts.begin(), counts.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+    return most == counts.end() ? -1 : static_cast<long long>(most->first);
+}
+
+bool NoticeRecorder::handleMessage(const QDBusMessage& message, const QDBusConnection& connection) {
+    const QList<QVariant> arguments = message.arguments();
+    if (message.member() != "Notify" || arguments.size() != 8)
+        return false;
+    RecordedNotice notice;
+    notice.appName = arguments[0].toString().toStdString();
+    notice.appIcon = arguments[2].toString().toStdString();
+    notice.summary = arguments[3].toString().toStdString();
+    notice.body = arguments[4].toString().toStdString();
+    const QVariantMap hints = qdbus_cast<QVariantMap>(arguments[6]);
+    notice.urgency = hints.contains("urgency") ? hints["urgency"].toInt() : -1;
+    if (hints.contains("image-data")) {
+        NoticeImage image;
+        hints["image-data"].value<QDBusArgument>() >> image;
+        notice.imageWidth = image.width;
+        notice.imageHeight = image.height;
+        notice.imageColour = MostCommonColour(image);
+    }
+    std::uint32_t id;
+    {
+        std::lock_guard<std::mutex> held(lock);
+        id = nextId++;
+        notices.push_back(notice);
+    }
+    connection.send(message.createReply(QVariant::fromValue<uint>(id)));
+    return true;
+}
+
+} // namespace
+
+bool StartNoticeRecorder() {
+    QString address = SessionBusAddress();
+    if (address.isEmpty() || recorder != nullptr)
+        return false;
+    QDBusConnection connection = QDBusConnection::connectToBus(address, RECORDER_CONNECTION);
+    recorder = new NoticeRecorder();
+    if (connection.isConnected() && connection.registerService(SERVICE) &&
+        connection.registerVirtualObject(PATH, recorder))
+        return true;
+    StopNoticeRecorder();
+    return false;
+}
+
+void StopNoticeRecorder() {
+    QDBusConnection::disconnectFromBus(RECORDER_CONNECTION);
+    delete recorder;
+    recorder = nullptr;
+}
+
+std::vector<RecordedNotice> RecordedNotices() {
+    if (recorder == nullptr)
+        return {};
+    std::lock_guard<std::mutex> held(recorder->lock);
+    return recorder->notices;
+}
+
+} // namespace platform
