@@ -141,7 +141,7 @@ static void DeleteHostHere(HWND window) {
         return;
     }
     StopPollTimer();
-    InvalidateHost(window, hostTable[menuHost]);
+    InvalidateEditedHost(window, hostTable[menuHost]);
     DeleteHost(menuHost);
     menuHost = -1;
     RestartPollTimer();

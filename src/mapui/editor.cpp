@@ -109,10 +109,10 @@ void DragTo(HWND window, int col, int row) {
         return;
     if (IsHost(currentHost)) {
         HostRecord& host = hostTable[currentHost];
-        InvalidateHost(window, host);
+        InvalidateEditedHost(window, host);
         host.col = col;
         host.row = row;
-        InvalidateHost(window, host);
+        InvalidateEditedHost(window, host);
     } else if (IsLine(currentLine)) {
         LineRecord& line = lineTable[currentLine];
         InvalidateLine(window, line);
@@ -132,7 +132,7 @@ void EndHostDrag(HWND window, int col, int row) {
         editMode = EDIT_ON;
         currentHost = HitTestHost(col, row);
         if (currentHost >= 0) {
-            InvalidateHost(window, hostTable[currentHost]);
+            InvalidateEditedHost(window, hostTable[currentHost]);
             DeleteHost(currentHost);
         }
         currentHost = -1;
@@ -141,7 +141,7 @@ void EndHostDrag(HWND window, int col, int row) {
     if (!IsHost(currentHost))
         return;
     int index = currentHost;
-    InvalidateHost(window, hostTable[index]);
+    InvalidateEditedHost(window, hostTable[index]);
     if (hostTable[index].col != col || hostTable[index].row != row)
         MarkMapModified();
     hostTable[index].col = col;
@@ -149,7 +149,7 @@ void EndHostDrag(HWND window, int col, int row) {
     if (std::strcmp(hostTable[index].name, "newhost") == 0)
         EditHost(window, col, row);
     if (IsHost(index))
-        InvalidateHost(window, hostTable[index]);
+        InvalidateEditedHost(window, hostTable[index]);
     currentHost = -1;
 }
 

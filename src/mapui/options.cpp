@@ -105,6 +105,7 @@ static void InitOptions(HWND dialog) {
     Check(dialog, OPTIONS_FIXED_TOOL_FONT, options.fixedFontTools);
     Check(dialog, OPTIONS_ICONS, options.useIcons);
     Check(dialog, OPTIONS_LABELS, options.labelIcons);
+    Check(dialog, OPTIONS_FIT, options.fitMap);
     Check(dialog, OPTIONS_RAW_ICMP, options.useRawIcmp);
     Check(dialog, OPTIONS_ICMP_LIBRARY, options.useIcmpLibrary);
     Check(dialog, OPTIONS_SHOW_TIMER, options.showTimerInTitle);
@@ -159,6 +160,7 @@ static void SaveOptions(HWND dialog, const char* target) {
     options.solidBackground = background;
     options.useIcons = Checked(dialog, OPTIONS_ICONS);
     options.labelIcons = Checked(dialog, OPTIONS_LABELS);
+    options.fitMap = Checked(dialog, OPTIONS_FIT);
     options.noAutomaticChecks = Checked(dialog, OPTIONS_NO_CHECKS);
     // NOTIFY is written once the user changed the box, so that the default stays a default.
     if (Checked(dialog, OPTIONS_NOTIFY) != DesktopNoticesWanted())

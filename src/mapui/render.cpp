@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <limits>
 
 using namespace platform;
 
@@ -65,6 +67,22 @@ struct Coloured {
 };
 Coloured colouredPictures[HOST_KIND_COUNT][COLOR_SLOT_COUNT];
 
+// With FIT, pictures and labels grow with the grid: at cells of this many pixels (the
+// smaller side) they have their own size, and on larger cells they grow in proportion.
+constexpr int FIT_CELL = 20;
+
+// The host pictures drawn four times as large ("BMP_PC_4X", ...): what pictures grown by
+// FIT, and pictures on a dense screen, are drawn from, so that they stay sharp.
+constexpr int LARGE_FACTOR = 4;
+struct LargePictures {
+    HBITMAP bitmaps[HOST_KIND_COUNT];
+    SIZE sizes[HOST_KIND_COUNT];
+    int scratchWidth; // the largest of them
+    int scratchHeight;
+    Coloured coloured[HOST_KIND_COUNT][COLOR_SLOT_COUNT];
+};
+LargePictures largePictures;
+
 // What one paint works with.
 struct Paint {
     HDC dc;
@@ -77,6 +95,9 @@ struct Paint {
     COLORREF outside; // around the pictures: the map's background
     HDC scratchDc;    // holds a coloured picture, while it is coloured or drawn
     HDC pictureDc;    // holds one host picture at a time
+    bool fit;         // FIT: lines meet the hosts' middles
+    double growth;    // 1, or how much larger FIT draws pictures and labels
+    bool large;       // pictures drawn from the large ones: grown, or on a dense screen
 };
 
 // Whether the rectangle from (left, top) to (right, bottom), right and bottom excluded,
@@ -121,6 +142,15 @@ bool PaintsIconicView(HWND window) {
 
 HPEN EdgePen(HPEN pen) {
     return pen != nullptr ? pen : static_cast<HPEN>(GetStockObject(BLACK_PEN));
+}
+
+// The map's font grown by `growth`, for the labels and names under FIT.
+HFONT CreateGrownFont(double growth) {
+    LOGFONT font{};
+    GetObject(GetStockObject(ANSI_VAR_FONT), sizeof font, &font);
+    return CreateFont(static_cast<int>(std::lround(font.lfHeight * growth)), 0, 0, 0, font.lfWeight,
+                      0, 0, 0, font.lfCharSet, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                      DEFAULT_QUALITY, font.lfPitchAndFamily, font.lfFaceName);
 }
 
 HFONT CreateScaledFont() {
@@ -223,20 +253,65 @@ bool ClipSegment(Segment& segment, long long left, long long top, long long righ
     return true;
 }
 
+// Under FIT a line's end on or beside a host (on a cell its picture, box or label covers, or
+// on one next to those) goes to the middle of its picture or box, the nearest such middle
+// when there are several; so lines meet the hosts whatever size they are drawn at, and
+// maps drawn with ends beside the hosts keep them joined.
+struct HostMiddle {
+    long long lastCol, lastRow; // the last cell the host covers
+    long long x, y;             // the middle of its picture or box
+};
+struct HostMiddles {
+    int count;
+    HostMiddle hosts[MAX_HOSTS]; // in the order of the host table
+};
+HostMiddles hostMiddles; // found again at each paint under FIT
+
+void FindHostMiddles(const Paint& paint, bool pictures, HostMiddles& middles);
+
+// The pixel a line's end at cell (col, row) is drawn to.
+void LineEnd(const HostMiddles* middles, std::int32_t col, std::int32_t row, long long& x,
+             long long& y) {
+    x = CellLeft(col) + gridCellWidth / 2;
+    y = CellTop(row) + gridCellHeight / 2;
+    if (middles == nullptr)
+        return;
+    const long long cellX = x;
+    const long long cellY = y;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < middles->count; ++i) {
+        const HostMiddle& host = middles->hosts[i];
+        if (col < hostTable[i].col - 1LL || col > host.lastCol + 1 ||
+            row < hostTable[i].row - 1LL || row > host.lastRow + 1)
+            continue;
+        const double distance =
+            std::hypot(static_cast<double>(host.x - cellX), static_cast<double>(host.y - cellY));
+        if (distance < nearest) {
+            nearest = distance;
+            x = host.x;
+            y = host.y;
+        }
+    }
+}
+
 // The lines that cross the paint area, each cut to the window first: an end may lie
 // billions of pixels away, and only what falls inside is drawn. A line is always cut to the
 // window alone, so that its pixels are the same whatever part of the window is painted.
-void DrawLines(const Paint& paint, int width, int height) {
+void DrawLines(const Paint& paint, bool pictures, int width, int height) {
     HDC dc = paint.dc;
     HPEN pen = CreatePen(PS_SOLID, 1, LINE_COLOR);
     HPEN previous = SelectObject(dc, pen);
     const int count = std::clamp(lineCount, 0, MAX_LINES);
-    const int centreX = gridCellWidth / 2;
-    const int centreY = gridCellHeight / 2;
+    const HostMiddles* middles = nullptr;
+    if (paint.fit) {
+        FindHostMiddles(paint, pictures, hostMiddles);
+        middles = &hostMiddles;
+    }
     for (int i = 0; i < count; ++i) {
         const LineRecord& line = lineTable[i];
-        Segment segment{CellLeft(line.x1) + centreX, CellTop(line.y1) + centreY,
-                        CellLeft(line.x2) + centreX, CellTop(line.y2) + centreY};
+        Segment segment{};
+        LineEnd(middles, line.x1, line.y1, segment.x1, segment.y1);
+        LineEnd(middles, line.x2, line.y2, segment.x2, segment.y2);
         // One pixel beyond each edge, so that the cut ends themselves are never seen.
         if (!ClipSegment(segment, -1, -1, width, height))
             continue;
@@ -263,10 +338,14 @@ int NameWidth(const Paint& paint, const HostRecord& host) {
     return text.cx;
 }
 
-// The size a picture is drawn at: its own, or, with text scaled to the grid, a square of two
-// cells when it is two cells wide or more (it is never enlarged).
-SIZE PictureSize(unsigned kind) {
+// The size a picture is drawn at: its own, grown with the grid under FIT, or, with text
+// scaled to the grid, a square of two cells when it is two cells wide or more (it is never
+// enlarged then).
+SIZE PictureSize(const Paint& paint, unsigned kind) {
     SIZE drawn = pictureSizes[kind];
+    if (paint.growth != 1)
+        return SIZE{static_cast<int>(std::lround(drawn.cx * paint.growth)),
+                    static_cast<int>(std::lround(drawn.cy * paint.growth))};
     if (options.scaledMapFont != 0 && drawn.cx >= 2 * gridCellWidth)
         drawn = SIZE{2 * gridCellWidth, 2 * gridCellWidth};
     return drawn;
@@ -284,7 +363,7 @@ bool SizedByName(const Paint& paint, const HostRecord& host, HBITMAP picture) {
 // no protocol, else a box for the name (sized by the grid when text is scaled).
 SIZE HostSize(const Paint& paint, const HostRecord& host, HBITMAP picture, int nameWidth) {
     if (picture != nullptr) {
-        SIZE size = PictureSize(host.kind);
+        SIZE size = PictureSize(paint, host.kind);
         if (options.labelIcons != 0) {
             size.cx = std::max(size.cx, nameWidth);
             size.cy += paint.textHeight;
@@ -300,6 +379,22 @@ SIZE HostSize(const Paint& paint, const HostRecord& host, HBITMAP picture, int n
         return {(gridCellWidth / 4) * letters + 4, gridCellHeight};
     }
     return {nameWidth, paint.lineHeight};
+}
+
+void FindHostMiddles(const Paint& paint, bool pictures, HostMiddles& middles) {
+    middles.count = std::clamp(hostCount, 0, MAX_HOSTS);
+    for (int i = 0; i < middles.count; ++i) {
+        const HostRecord& host = hostTable[i];
+        HBITMAP picture =
+            pictures && host.kind < HOST_KIND_COUNT ? hostBitmaps[host.kind] : nullptr;
+        const SIZE all = HostSize(paint, host, picture,
+                                  SizedByName(paint, host, picture) ? NameWidth(paint, host) : 0);
+        const SIZE body = picture != nullptr ? PictureSize(paint, host.kind) : all;
+        middles.hosts[i] =
+            HostMiddle{host.col + std::max(0, all.cx - 1) / gridCellWidth,
+                       host.row + std::max(0, all.cy - 1) / gridCellHeight,
+                       CellLeft(host.col) + body.cx / 2, CellTop(host.row) + body.cy / 2};
+    }
 }
 
 // Whether drawing the host at (left, top) can change a pixel of the paint area. The height
@@ -338,11 +433,15 @@ void DrawPictureLabel(const Paint& paint, HostRecord& host, COLORREF color, int 
 // background. Made on first use and kept: colouring costs far more than drawing.
 HBITMAP ColouredPicture(const Paint& paint, const HostRecord& host, HBITMAP picture, ColorSlot slot,
                         COLORREF color) {
-    Coloured& kept = colouredPictures[host.kind][slot];
+    Coloured& kept =
+        paint.large ? largePictures.coloured[host.kind][slot] : colouredPictures[host.kind][slot];
     if (kept.picture != nullptr && kept.color == color && kept.outside == paint.outside)
         return kept.picture;
+    const int width = paint.large ? largePictures.scratchWidth : scratchWidth;
+    const int height = paint.large ? largePictures.scratchHeight : scratchHeight;
+    const SIZE size = paint.large ? largePictures.sizes[host.kind] : pictureSizes[host.kind];
     if (kept.picture == nullptr)
-        kept.picture = CreateCompatibleBitmap(paint.dc, scratchWidth, scratchHeight);
+        kept.picture = CreateCompatibleBitmap(paint.dc, width, height);
     kept.color = color;
     kept.outside = paint.outside;
     HBITMAP previousScratch = SelectObject(paint.scratchDc, kept.picture);
@@ -350,10 +449,9 @@ HBITMAP ColouredPicture(const Paint& paint, const HostRecord& host, HBITMAP pict
     HPEN edge = CreatePen(PS_SOLID, 1, color);
     HBRUSH previousBrush = SelectObject(paint.scratchDc, fill);
     HPEN previousPen = SelectObject(paint.scratchDc, edge);
-    Rectangle(paint.scratchDc, 0, 0, scratchWidth, scratchHeight);
+    Rectangle(paint.scratchDc, 0, 0, width, height);
     HBITMAP previousPicture = SelectObject(paint.pictureDc, picture);
-    BitBlt(paint.scratchDc, 0, 0, pictureSizes[host.kind].cx, pictureSizes[host.kind].cy,
-           paint.pictureDc, 0, 0, SRCAND);
+    BitBlt(paint.scratchDc, 0, 0, size.cx, size.cy, paint.pictureDc, 0, 0, SRCAND);
     SelectObject(paint.pictureDc, previousPicture);
     HBRUSH outside = CreateSolidBrush(paint.outside);
     SelectObject(paint.scratchDc, outside);
@@ -369,11 +467,14 @@ HBITMAP ColouredPicture(const Paint& paint, const HostRecord& host, HBITMAP pict
 
 void DrawHostPicture(const Paint& paint, HostRecord& host, HBITMAP picture, ColorSlot slot,
                      COLORREF color, int left, int top) {
+    if (paint.large)
+        picture = largePictures.bitmaps[host.kind];
     HBITMAP previous =
         SelectObject(paint.scratchDc, ColouredPicture(paint, host, picture, slot, color));
-    const SIZE drawn = PictureSize(host.kind);
-    StretchBlt(paint.dc, left, top, drawn.cx, drawn.cy, paint.scratchDc, 0, 0,
-               pictureSizes[host.kind].cx, pictureSizes[host.kind].cy, SRCCOPY);
+    const SIZE drawn = PictureSize(paint, host.kind);
+    const SIZE source = paint.large ? largePictures.sizes[host.kind] : pictureSizes[host.kind];
+    StretchBlt(paint.dc, left, top, drawn.cx, drawn.cy, paint.scratchDc, 0, 0, source.cx, source.cy,
+               SRCCOPY);
     SelectObject(paint.scratchDc, previous);
     host.drawWidth = drawn.cx;
     host.drawHeight = drawn.cy;
@@ -512,8 +613,17 @@ int PaintMap(HWND window) {
     paint.scaledText = paint.iconic || options.scaledMapFont != 0;
     paint.outside = options.solidBackground != 0 ? PaletteColor(colorTable[SLOT_BACK])
                                                  : GetSysColor(COLOR_DESKTOP);
+    paint.fit = options.fitMap != 0 && !paint.iconic;
+    paint.growth = 1;
+    if (paint.fit && std::min(gridCellWidth, gridCellHeight) > FIT_CELL)
+        paint.growth = static_cast<double>(std::min(gridCellWidth, gridCellHeight)) / FIT_CELL;
+    // On a dense screen pictures come from the large ones too, at the screen's pixels.
+    const bool dense = GetDeviceCaps(dc, LOGPIXELSX) > 96;
+    paint.large = (paint.growth != 1 || dense) && largePictures.scratchWidth > 0;
 
-    HFONT scaledFont = paint.scaledText ? CreateScaledFont() : nullptr;
+    HFONT scaledFont = paint.scaledText    ? CreateScaledFont()
+                       : paint.growth != 1 ? CreateGrownFont(paint.growth)
+                                           : nullptr;
     HFONT previousFont = SelectObject(
         dc, scaledFont != nullptr ? scaledFont : static_cast<HFONT>(GetStockObject(ANSI_VAR_FONT)));
     const COLORREF previousText = SetTextColor(dc, PaletteColor(colorTable[SLOT_TEXT]));
@@ -537,7 +647,7 @@ int PaintMap(HWND window) {
         if (editMode > 0)
             DrawEditGrid(paint, width, height);
         DrawEdges(paint, width, height);
-        DrawLines(paint, width, height);
+        DrawLines(paint, pictures, width, height);
     }
     DrawHosts(paint, pictures, width, height);
 
@@ -557,17 +667,39 @@ int PaintMap(HWND window) {
 
 /*** pictures and pens ***/
 
+namespace {
+
+// Loads a picture and notes its size and the largest size of its set.
+HBITMAP LoadPicture(const char* name, SIZE& size, int& largestWidth, int& largestHeight) {
+    HBITMAP picture = LoadBitmap(name);
+    BITMAP read{};
+    if (picture != nullptr && GetObject(picture, sizeof read, &read) != 0) {
+        largestWidth = std::max(largestWidth, read.bmWidth);
+        largestHeight = std::max(largestHeight, read.bmHeight);
+        size = SIZE{read.bmWidth, read.bmHeight};
+    }
+    return picture;
+}
+
+} // namespace
+
 int LoadHostBitmaps() {
     FreeHostBitmaps();
+    bool everyLarge = true;
     for (unsigned kind = 0; kind < HOST_KIND_COUNT; ++kind) {
-        hostBitmaps[kind] = LoadBitmap(hostKindPictures[kind]);
-        BITMAP size{};
-        if (hostBitmaps[kind] != nullptr && GetObject(hostBitmaps[kind], sizeof size, &size) != 0) {
-            scratchWidth = std::max(scratchWidth, size.bmWidth);
-            scratchHeight = std::max(scratchHeight, size.bmHeight);
-            pictureSizes[kind] = SIZE{size.bmWidth, size.bmHeight};
-        }
+        hostBitmaps[kind] =
+            LoadPicture(hostKindPictures[kind], pictureSizes[kind], scratchWidth, scratchHeight);
+        char name[32];
+        std::snprintf(name, sizeof name, "%s_4X", hostKindPictures[kind]);
+        LargePictures& large = largePictures;
+        large.bitmaps[kind] =
+            LoadPicture(name, large.sizes[kind], large.scratchWidth, large.scratchHeight);
+        everyLarge = everyLarge && large.sizes[kind].cx == LARGE_FACTOR * pictureSizes[kind].cx &&
+                     large.sizes[kind].cy == LARGE_FACTOR * pictureSizes[kind].cy;
     }
+    // Grown pictures come from the large ones only when each matches its small one.
+    if (!everyLarge)
+        largePictures.scratchWidth = largePictures.scratchHeight = 0;
     bitmapsLoaded = 1;
     return 0;
 }
@@ -579,13 +711,22 @@ void FreeHostBitmaps() {
         picture = nullptr;
     }
     std::fill(std::begin(pictureSizes), std::end(pictureSizes), SIZE{});
-    for (auto& slots : colouredPictures) {
-        for (Coloured& kept : slots) {
-            if (kept.picture != nullptr)
-                DeleteObject(kept.picture);
-            kept = Coloured{};
+    for (auto* table : {&colouredPictures, &largePictures.coloured}) {
+        for (auto& slots : *table) {
+            for (Coloured& kept : slots) {
+                if (kept.picture != nullptr)
+                    DeleteObject(kept.picture);
+                kept = Coloured{};
+            }
         }
     }
+    for (HBITMAP& picture : largePictures.bitmaps) {
+        if (picture != nullptr)
+            DeleteObject(picture);
+        picture = nullptr;
+    }
+    std::fill(std::begin(largePictures.sizes), std::end(largePictures.sizes), SIZE{});
+    largePictures.scratchWidth = largePictures.scratchHeight = 0;
     scratchWidth = 0;
     scratchHeight = 0;
     bitmapsLoaded = 0;

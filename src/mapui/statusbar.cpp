@@ -25,6 +25,7 @@ HWND statusBar = 0;
 HWND toolBar = 0;
 unsigned showToolbar = 1;
 unsigned showStatusBar = 1;
+unsigned wallView = 0;
 
 static constexpr int TOOLBAR_BITMAP = 122;
 
@@ -133,8 +134,8 @@ void LayoutMainWindow(HWND window, WPARAM sizeType) {
     RECT client;
     GetClientRect(window, &client);
     bandTop = client.bottom - 20;
-    int toolbarHeight = PlaceBar(toolBar, showToolbar);
-    int statusHeight = PlaceBar(statusBar, showStatusBar);
+    int toolbarHeight = PlaceBar(toolBar, showToolbar && !wallView);
+    int statusHeight = PlaceBar(statusBar, showStatusBar && !wallView);
     MoveWindow(mapWindow, 0, toolbarHeight, client.right,
                client.bottom - toolbarHeight - statusHeight, true);
 }

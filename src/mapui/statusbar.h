@@ -14,6 +14,7 @@ extern platform::HWND statusBar;
 extern platform::HWND toolBar;
 extern unsigned showToolbar;   // 1 while the toolbar is shown; on at every start
 extern unsigned showStatusBar; // 1 while the status bar is shown; on at every start
+extern unsigned wallView;      // 1 while the map fills the screen alone, bars hidden
 
 // Creates the status bar with its three panes and the toolbar; returns the status bar.
 platform::HWND CreateBars(platform::HWND window);

@@ -2,6 +2,7 @@
 #include "model/hosts.h"
 
 #include "model/mapdb.h"
+#include "model/settings.h"
 #include "platform/window.h"
 
 #include <algorithm>
@@ -174,13 +175,21 @@ bool InvalidateHost(HWND window, const HostRecord& host) {
     return InvalidateRect(window, &area, true);
 }
 
+bool InvalidateEditedHost(HWND window, const HostRecord& host) {
+    if (options.fitMap != 0)
+        return InvalidateRect(window, nullptr, true);
+    return InvalidateHost(window, host);
+}
+
 bool InvalidateLine(HWND window, const LineRecord& line) {
+    if (options.fitMap != 0)
+        return InvalidateRect(window, nullptr, true);
     RECT area = LineRepaintArea(line);
     return InvalidateRect(window, &area, true);
 }
 
 void RepaintChangedHost(HWND window, const HostRecord& host) {
-    InvalidateHost(window, host);
+    InvalidateEditedHost(window, host);
     UpdateWindow(window);
-    InvalidateHost(window, host);
+    InvalidateEditedHost(window, host);
 }

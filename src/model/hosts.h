@@ -151,8 +151,11 @@ int HeldPixel(long long value);
 platform::RECT HostRepaintArea(const HostRecord& host);
 platform::RECT LineRepaintArea(const LineRecord& line);
 
-// Ask `window` to repaint (with erase) the area of one host or one line.
+// Ask `window` to repaint (with erase) the area of one host or one line. With FIT the ends
+// of lines follow the hosts' pictures, so a line, and a host moved, deleted or resized by an
+// edit (InvalidateEditedHost), repaint the whole window then.
 bool InvalidateHost(platform::HWND window, const HostRecord& host);
+bool InvalidateEditedHost(platform::HWND window, const HostRecord& host);
 bool InvalidateLine(platform::HWND window, const LineRecord& line);
 
 // Repaints a host whose size may have changed (a new host, a new name or kind): its area

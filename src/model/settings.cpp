@@ -31,6 +31,7 @@ ProgramOptions options = {
     .waitTimeout = 5000,
     .useIcons = 1,
     .labelIcons = 1,
+    .fitMap = 0,
     .noAutomaticChecks = 1,
     .useRawIcmp = 0,
     .useIcmpLibrary = 1,
@@ -147,6 +148,7 @@ void ReadProgramOptions() {
     options.waitTimeout = ReadWaitTimeout(file, 5000);
     options.useIcons = ReadOption(file, "ICONS", 1);
     options.labelIcons = ReadOption(file, "LABEL", 1);
+    options.fitMap = ReadOption(file, "FIT", 0);
     options.noAutomaticChecks = ReadOption(file, "NOCHECK", 1);
     options.useRawIcmp = ReadOption(file, "PING", 0);
     options.useIcmpLibrary = ReadOption(file, "MSICMP", 1);
@@ -231,6 +233,7 @@ void SelectMapFiles(const char* path) {
     options.waitTimeout = ReadWaitTimeout(file, options.waitTimeout);
     options.useIcons = ReadOption(file, "ICONS", options.useIcons);
     options.labelIcons = ReadOption(file, "LABEL", options.labelIcons);
+    options.fitMap = ReadOption(file, "FIT", options.fitMap);
     options.noAutomaticChecks = ReadOption(file, "NOCHECK", options.noAutomaticChecks);
     if (settingsReports.mapOpened != nullptr)
         settingsReports.mapOpened(path);
@@ -254,6 +257,7 @@ bool WriteOptions(const char* target) {
     written &= WriteNumber(target, OPTIONS_SECTION, "WAIT", options.waitTimeout);
     written &= WriteSwitch(target, "ICONS", options.useIcons);
     written &= WriteSwitch(target, "LABEL", options.labelIcons);
+    written &= WriteSwitch(target, "FIT", options.fitMap);
     written &= WriteSwitch(target, "NOCHECK", options.noAutomaticChecks);
     const char* global = settingsFiles.global;
     written &= WritePrivateProfileString(OPTIONS_SECTION, "TELNET", options.telnetCommand, global);

@@ -50,7 +50,7 @@ enum AddressFamilyChoice : unsigned {
     ADDRESS_FAMILY_IPV6
 };
 
-// Every [OPTS] value of the run: read from TARNMAP.INI, the first eight then from the map's
+// Every [OPTS] value of the run: read from TARNMAP.INI, the first nine then from the map's
 // settings file over them, and changed by the Options and Beeper Setup dialogs.
 struct ProgramOptions {
     unsigned soundEnabled;                     // SOUND
@@ -60,6 +60,7 @@ struct ProgramOptions {
     unsigned waitTimeout;                      // WAIT, milliseconds per check
     unsigned useIcons;                         // ICONS
     unsigned labelIcons;                       // LABEL
+    unsigned fitMap;                           // FIT: 1 pictures and labels grow with the grid
     unsigned noAutomaticChecks;                // NOCHECK
     unsigned useRawIcmp;                       // PING
     unsigned useIcmpLibrary;                   // MSICMP

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -162,6 +163,10 @@ struct DeviceContext {
     int backgroundMode = OPAQUE;
     POINT position{0, 0};
     RECT clip{INT_MIN / 2, INT_MIN / 2, INT_MAX / 2, INT_MAX / 2};
+    // Image pixels per unit drawn: the image's device pixel ratio (a window's picture on a
+    // dense screen), 1 for bitmaps. Every call takes units; each unit covers ratio x ratio
+    // pixels, and text is drawn at the image's own resolution.
+    int ratio = 1;
 };
 
 namespace {
@@ -193,11 +198,18 @@ bool Contains(const RECT& r, int x, int y) {
     return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
-// The pixels a context may change: its image, narrowed by its clip.
+// The units a context may change: its image, narrowed by its clip.
 RECT DrawArea(const DeviceContext* dc) {
     if (dc->image == nullptr || dc->image->isNull())
         return RECT{0, 0, 0, 0};
-    return Intersect(RECT{0, 0, dc->image->width(), dc->image->height()}, dc->clip);
+    return Intersect(RECT{0, 0, dc->image->width() / dc->ratio, dc->image->height() / dc->ratio},
+                     dc->clip);
+}
+
+// The image pixels of a rectangle of units.
+RECT ImagePixels(const DeviceContext* dc, const RECT& rect) {
+    const int r = dc->ratio;
+    return RECT{rect.left * r, rect.top * r, rect.right * r, rect.bottom * r};
 }
 
 QRgb* Row(QImage* image, int y) {
@@ -238,6 +250,8 @@ void FillArea(DeviceContext* dc, const RECT& rect, COLORREF color) {
     RECT area = Intersect(DrawArea(dc), rect);
     if (IsEmpty(area))
         return;
+    if (dc->ratio != 1)
+        area = ImagePixels(dc, area);
     QRgb pixel = ToPixel(color);
     for (int y = area.top; y < area.bottom; ++y) {
         QRgb* row = Row(dc->image, y);
@@ -246,8 +260,15 @@ void FillArea(DeviceContext* dc, const RECT& rect, COLORREF color) {
 }
 
 void PlotPixel(DeviceContext* dc, const RECT& area, int x, int y, QRgb pixel) {
-    if (Contains(area, x, y))
+    if (!Contains(area, x, y))
+        return;
+    if (dc->ratio == 1) {
         Row(dc->image, y)[x] = pixel;
+        return;
+    }
+    const int r = dc->ratio;
+    for (int row = y * r; row < (y + 1) * r; ++row)
+        std::fill(Row(dc->image, row) + x * r, Row(dc->image, row) + (x + 1) * r, pixel);
 }
 
 } // namespace
@@ -259,6 +280,8 @@ HDC CreateImageContext(QImage* image) {
         *image = image->convertToFormat(QImage::Format_RGB32);
     auto* dc = new DeviceContext;
     dc->image = image;
+    if (image != nullptr)
+        dc->ratio = std::max(1, static_cast<int>(std::lround(image->devicePixelRatio())));
     dc->pen = static_cast<PenData*>(static_cast<GdiPen*>(GetStockObject(BLACK_PEN)));
     dc->brush = static_cast<BrushData*>(static_cast<GdiBrush*>(GetStockObject(WHITE_BRUSH)));
     dc->font = static_cast<FontData*>(static_cast<GdiFont*>(GetStockObject(SYSTEM_FONT)));
@@ -298,6 +321,13 @@ HDC CreateCompatibleDC(HDC) {
     dc->bitmap = defaultBitmap;
     dc->image = &defaultBitmap->image;
     return dc;
+}
+
+int GetDeviceCaps(HDC handle, int index) {
+    DeviceContext* dc = Live(handle);
+    if (dc == nullptr || (index != LOGPIXELSX && index != LOGPIXELSY))
+        return 0;
+    return 96 * dc->ratio;
 }
 
 BOOL DeleteDC(HDC handle) {
@@ -724,15 +754,16 @@ COLORREF SetPixel(HDC handle, int x, int y, COLORREF color) {
     if (dc == nullptr || !Contains(DrawArea(dc), x, y))
         return CLR_INVALID;
     COLORREF shown = ResolveColor(dc, color);
-    Row(dc->image, y)[x] = ToPixel(shown);
+    PlotPixel(dc, DrawArea(dc), x, y, ToPixel(shown));
     return shown;
 }
 
+// The colour of a unit's top-left pixel.
 COLORREF GetPixel(HDC handle, int x, int y) {
     DeviceContext* dc = Live(handle);
     if (dc == nullptr || !Contains(DrawArea(dc), x, y))
         return CLR_INVALID;
-    return FromPixel(Row(dc->image, y)[x]);
+    return FromPixel(Row(dc->image, y * dc->ratio)[x * dc->ratio]);
 }
 
 // ---- Flood fill --------------------------------------------------------------------------
@@ -741,9 +772,12 @@ BOOL FloodFill(HDC handle, int x, int y, COLORREF borderColor) {
     DeviceContext* dc = Live(handle);
     if (dc == nullptr)
         return 0;
-    const RECT area = DrawArea(dc);
-    if (!Contains(area, x, y))
+    if (!Contains(DrawArea(dc), x, y))
         return 0;
+    // Filled pixel by pixel of the image, at whatever ratio.
+    const RECT area = ImagePixels(dc, DrawArea(dc));
+    x *= dc->ratio;
+    y *= dc->ratio;
     const QRgb border = ToPixel(ResolveColor(dc, borderColor)) & 0xFFFFFFu;
     QImage* image = dc->image;
     auto inside = [&](int px, int py) { return (Row(image, py)[px] & 0xFFFFFFu) != border; };
@@ -836,9 +870,23 @@ BOOL Blit(HDC destHandle, int x, int y, int width, int height, HDC sourceHandle,
     if ((rop != SRCCOPY && rop != SRCAND) || source == nullptr || source->image == nullptr ||
         sourceWidth <= 0 || sourceHeight <= 0)
         return 0;
-    const RECT area = Intersect(DrawArea(dest), RECT{x, y, x + width, y + height});
+    RECT area = Intersect(DrawArea(dest), RECT{x, y, x + width, y + height});
     if (IsEmpty(area))
         return 1;
+    // From here on in image pixels of each side.
+    if (dest->ratio != 1) {
+        area = ImagePixels(dest, area);
+        x *= dest->ratio;
+        y *= dest->ratio;
+        width *= dest->ratio;
+        height *= dest->ratio;
+    }
+    if (source->ratio != 1) {
+        sourceX *= source->ratio;
+        sourceY *= source->ratio;
+        sourceWidth *= source->ratio;
+        sourceHeight *= source->ratio;
+    }
     if (width == sourceWidth && height == sourceHeight && source->image != dest->image)
         return CopyPixels(dest, area, x - sourceX, y - sourceY, *source->image, rop);
 

@@ -193,6 +193,14 @@ struct BITMAP {
 // `size` is too small or the handle is not a bitmap or font.
 int GetObject(HGDIOBJ object, int size, void* out);
 
+// ---- Device capabilities -----------------------------------------------------------------
+
+constexpr int LOGPIXELSX = 88;
+constexpr int LOGPIXELSY = 90;
+// LOGPIXELSX and LOGPIXELSY: 96 pixels per inch of units, times the pixels per unit of the
+// context's image (a window's picture on a dense screen has 2 or more); 0 for others.
+int GetDeviceCaps(HDC dc, int index);
+
 // ---- Context state -------------------------------------------------------------------------
 
 constexpr int TRANSPARENT = 1;

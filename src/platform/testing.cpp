@@ -207,6 +207,8 @@ static int QtKeyOf(int virtualKey) {
         return Qt::Key_Down;
     case VK_DELETE:
         return Qt::Key_Delete;
+    case VK_F1 + 10:
+        return Qt::Key_F11;
     default:
         return 0;
     }

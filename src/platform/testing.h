@@ -103,8 +103,12 @@ bool SaveHelpWindowImage(const char* path);
 // Writes the window as it looks now to a PNG file: the client-area picture of a window,
 // the whole widget for a dialog or control. Returns false when it cannot be written.
 bool SaveWindowImage(HWND window, const char* path);
-// The colour of one pixel of the window's client area as 0x00BBGGRR, or -1 (as unsigned).
+// The colour of one pixel of the window's client-area picture as 0x00BBGGRR, or -1 (as
+// unsigned); the picture has `ratio` x `ratio` pixels per unit on a dense screen.
 std::uint32_t WindowPixel(HWND window, int x, int y);
+// Windows sized or made from now on keep pictures of `ratio` pixels per unit, as on a screen
+// of that device pixel ratio; 0 gives each window its screen's ratio again.
+void ForceDevicePixelRatio(int ratio);
 
 // ---- Desktop notifications ----
 // A notification service of the test's own on the session bus that the environment names

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -41,6 +42,8 @@ static std::map<std::string, std::unique_ptr<WindowClass>> windowClasses;
 // The window each of our widgets stands for.
 static std::unordered_map<const QWidget*, HWND> windowOfWidget;
 static HWND captureWindow = 0;
+// The pictures' pixels per unit the tests ask for; 0 for the screen's own ratio.
+static int forcedPixelRatio = 0;
 
 /*** text ***/
 
@@ -514,10 +517,18 @@ void NoteClientGeometry(WindowRecord* record) {
     bool minimized = top->isWindow() && top->isMinimized();
     QSize size = record->client->size();
     if (record->hasBacking) {
-        QSize wanted(std::max(1, size.width()), std::max(1, size.height()));
-        if (record->backing.size() != wanted) {
+        // On a dense screen the picture has the screen's pixels, so nothing is blurred by
+        // scaling it up; a fractional ratio is drawn at the next whole one.
+        const int ratio =
+            forcedPixelRatio > 0
+                ? forcedPixelRatio
+                : std::max(1,
+                           static_cast<int>(std::ceil(record->client->devicePixelRatioF() - 0.01)));
+        QSize wanted(std::max(1, size.width()) * ratio, std::max(1, size.height()) * ratio);
+        if (record->backing.size() != wanted || record->backing.devicePixelRatio() != ratio) {
             QImage picture(wanted, record->transparentBacking ? QImage::Format_ARGB32_Premultiplied
                                                               : QImage::Format_RGB32);
+            picture.setDevicePixelRatio(ratio);
             picture.fill(record->transparentBacking ? Qt::transparent : Qt::white);
             if (!record->backing.isNull()) {
                 QPainter copy(&picture);
@@ -663,6 +674,18 @@ bool ShowWindow(HWND window, int command) {
     if (IsWindow(window))
         NoteClientGeometry(record);
     return wasVisible;
+}
+
+bool ShowFullScreen(HWND window, bool fullScreen) {
+    WindowRecord* record = FindWindowRecord(window);
+    if (record == nullptr || !record->frame->isWindow())
+        return false;
+    QWidget* top = record->frame;
+    const Qt::WindowStates state = top->windowState();
+    top->setWindowState(fullScreen ? state | Qt::WindowFullScreen : state & ~Qt::WindowFullScreen);
+    if (IsWindow(window))
+        NoteClientGeometry(record);
+    return (state & Qt::WindowFullScreen) != 0;
 }
 
 bool IsWindowVisible(HWND window) {
@@ -868,7 +891,12 @@ void PaintWindowSurface(WindowRecord* record, QWidget* widget, QPaintEvent* even
     }
     QPainter painter(widget);
     QRect area = event->rect();
-    painter.drawImage(area, record->backing, area);
+    const qreal ratio = record->backing.devicePixelRatio();
+    painter.drawImage(area, record->backing, QRect(area.topLeft() * ratio, area.size() * ratio));
+}
+
+void ForceDevicePixelRatio(int ratio) {
+    forcedPixelRatio = std::max(0, ratio);
 }
 
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {

@@ -165,6 +165,9 @@ bool ClientToScreen(HWND window, POINT* point);
 bool MoveWindow(HWND window, int x, int y, int width, int height, bool repaint);
 bool ShowWindow(HWND window, int command); // returns whether it was visible before
 bool IsIconic(HWND window);
+// Shows a top-level window over the whole screen, without frame, or returns it to the
+// state it had (normal or maximised); returns whether it filled the screen before.
+bool ShowFullScreen(HWND window, bool fullScreen);
 bool EnableWindow(HWND window, bool enable); // returns whether it was disabled before
 HWND GetParent(HWND window); // the parent of a child, the owner of a top-level window
 bool SetWindowText(HWND window, const char* text);

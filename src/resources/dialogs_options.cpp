@@ -28,9 +28,10 @@ static const DialogItem optionsItems[] = {
     AutoCheckBox("Microsoft ICMP ping", OPTIONS_ICMP_LIBRARY, 7, 154, 85, 10),
     AutoCheckBox("Show Timer in Title", OPTIONS_SHOW_TIMER, 7, 166, 74, 10),
     AutoCheckBox("Solid Background", OPTIONS_SOLID_BACKGROUND, 7, 178, 76, 10),
-    LeftText("Checks at once: (0 all hosts)", -1, 7, 193, 120, 10),
-    EditText(OPTIONS_PARALLEL, 141, 191, 40, 12, ES_AUTOHSCROLL | ES_NUMBER),
-    LeftText("* marks items saved per map via Map Options button", -1, 9, 208, 171, 10),
+    AutoCheckBox("Fit map to window *", OPTIONS_FIT, 7, 190, 80, 10),
+    LeftText("Checks at once: (0 all hosts)", -1, 7, 205, 120, 10),
+    EditText(OPTIONS_PARALLEL, 141, 203, 40, 12, ES_AUTOHSCROLL | ES_NUMBER),
+    LeftText("* marks items saved per map via Map Options button", -1, 9, 220, 171, 10),
     PushButton("?", OPTIONS_HELP, 165, 84, 16, 14),
     PushButton("Set Beeper...", OPTIONS_SET_BEEPER, 114, 101, 67, 14),
     PushButton("Set &Colors...", OPTIONS_SET_COLORS, 114, 118, 67, 14),
@@ -39,7 +40,7 @@ static const DialogItem optionsItems[] = {
     PushButton("E&xit", OPTIONS_EXIT, 114, 169, 67, 14),
 };
 
-const DialogTemplate optionsDialogTemplate{"DLG_OPTIONS",   "Options", 187,          221,
+const DialogTemplate optionsDialogTemplate{"DLG_OPTIONS",   "Options", 187,          233,
                                            "MS Sans Serif", 8,         DIALOG_STYLE, optionsItems};
 
 /*** Tool Options ***/

@@ -31,6 +31,7 @@ enum OptionsControl : int {
     OPTIONS_NO_CHECKS = 1051,
     OPTIONS_SAVE_MAP = 1052, // to the map's settings file
     OPTIONS_PARALLEL = 1053, // checks at once, 0 all
+    OPTIONS_FIT = 1054,      // FIT 1
     OPTIONS_NOTIFY = 1060,   // desktop notifications
 };
 

@@ -13,6 +13,8 @@ static const MenuTemplateItem runMenuItems[] = {
     {1, nullptr, 0, MF_SEPARATOR},
     {1, "E&xit", CMD_EXIT, 0},
     {0, "&Edit", CMD_EDIT_MODE, 0},
+    {0, "&View", 0, MF_POPUP},
+    {1, "&Full screen\tF11", CMD_FULL_SCREEN, 0},
     {0, "&Tools", 0, MF_POPUP},
     {1, "&Check", CMD_CHECK, 0},
     {1, nullptr, 0, MF_SEPARATOR},

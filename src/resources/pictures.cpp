@@ -5,14 +5,23 @@
 #include <cctype>
 
 #include "resources/pictures/bmp_bridge.xpm"
+#include "resources/pictures/bmp_bridge_4x.xpm"
 #include "resources/pictures/bmp_host.xpm"
+#include "resources/pictures/bmp_host_4x.xpm"
 #include "resources/pictures/bmp_hub.xpm"
+#include "resources/pictures/bmp_hub_4x.xpm"
 #include "resources/pictures/bmp_mtu.xpm"
+#include "resources/pictures/bmp_mtu_4x.xpm"
 #include "resources/pictures/bmp_net.xpm"
+#include "resources/pictures/bmp_net_4x.xpm"
 #include "resources/pictures/bmp_pc.xpm"
+#include "resources/pictures/bmp_pc_4x.xpm"
 #include "resources/pictures/bmp_printer.xpm"
+#include "resources/pictures/bmp_printer_4x.xpm"
 #include "resources/pictures/bmp_router.xpm"
+#include "resources/pictures/bmp_router_4x.xpm"
 #include "resources/pictures/bmp_server.xpm"
+#include "resources/pictures/bmp_server_4x.xpm"
 #include "resources/pictures/flmicon0_128.xpm"
 #include "resources/pictures/flmicon0_16.xpm"
 #include "resources/pictures/flmicon0_32.xpm"
@@ -32,6 +41,16 @@ const PictureResource pictureResources[] = {
     {"BMP_MTU", BMP_MTU_xpm},
     {"BMP_NET", BMP_NET_xpm},
     {"BMP_PRINTER", BMP_PRINTER_xpm},
+    // The same four times as large, for maps drawn larger and dense screens.
+    {"BMP_PC_4X", BMP_PC_4X_xpm},
+    {"BMP_HOST_4X", BMP_HOST_4X_xpm},
+    {"BMP_SERVER_4X", BMP_SERVER_4X_xpm},
+    {"BMP_ROUTER_4X", BMP_ROUTER_4X_xpm},
+    {"BMP_BRIDGE_4X", BMP_BRIDGE_4X_xpm},
+    {"BMP_HUB_4X", BMP_HUB_4X_xpm},
+    {"BMP_MTU_4X", BMP_MTU_4X_xpm},
+    {"BMP_NET_4X", BMP_NET_4X_xpm},
+    {"BMP_PRINTER_4X", BMP_PRINTER_4X_xpm},
     {"TOOLBAR_122", TOOLBAR_122_xpm},
     {"FLMICON0_16", FLMICON0_16_xpm},
     {"FLMICON0_32", FLMICON0_32_xpm},

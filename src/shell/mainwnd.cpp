@@ -35,17 +35,44 @@ int clientHeight = 0;
 HMENU runMenu = 0;
 HMENU editMenu = 0;
 
+// The menu bar the main window shows again when the wall view ends.
+static HMENU menuBehindWallView = 0;
+
 static const char* const EDIT_PROMPT =
     " LEFT drag hosts, RIGHT drag lines, LEFT DBLCLK to edit host";
 
 /*** commands ***/
+
+// Puts up the run or the edit menu; in the wall view it is only kept for the view's end.
+static void ShowMenuBar(HMENU menu) {
+    if (wallView != 0)
+        menuBehindWallView = menu;
+    else
+        SetMenu(mainWindow, menu);
+}
+
+// The wall view: the map alone over the whole screen, without menu, toolbar or status bar.
+static void ShowWallView(bool shown) {
+    if ((wallView != 0) == shown)
+        return;
+    if (shown) {
+        menuBehindWallView = GetMenu(mainWindow);
+        SetMenu(mainWindow, 0);
+    }
+    wallView = shown ? 1 : 0;
+    if (!shown)
+        SetMenu(mainWindow, menuBehindWallView);
+    ShowFullScreen(mainWindow, shown);
+    LayoutMainWindow(mainWindow, SIZE_RESTORED);
+    InvalidateRect(mapWindow, nullptr, true);
+}
 
 static void ToggleEditMode() {
     if (editMode == 0) {
         StopPollTimer();
         editMode = 1;
         currentHost = -1;
-        SetMenu(mainWindow, editMenu);
+        ShowMenuBar(editMenu);
         InvalidateRect(mapWindow, nullptr, true);
         UpdateWindow(mapWindow);
         SetStatusText(EDIT_PROMPT);
@@ -54,7 +81,7 @@ static void ToggleEditMode() {
     if (editMode > 1)
         SetCursor(arrowCursor);
     editMode = 0;
-    SetMenu(mainWindow, runMenu);
+    ShowMenuBar(runMenu);
     InvalidateRect(mapWindow, nullptr, true);
     UpdateWindow(mapWindow);
     StartPollTimer();
@@ -174,6 +201,9 @@ void RunCommand(HWND window, unsigned command) {
         if (window == mainWindow)
             ShowBar(mainWindow, BAR_STATUS, BAR_TOGGLE);
         break;
+    case CMD_FULL_SCREEN:
+        ShowWallView(wallView == 0);
+        break;
     default:
         break;
     }
@@ -203,7 +233,11 @@ static void OnMainDestroy() {
     DeleteEdgePens();
     FreeHostBitmaps();
     DestroyHostContextMenu();
-    DestroyMenu(GetMenu(mainWindow) == runMenu ? editMenu : runMenu);
+    // The menu the window holds goes with it; the other (both, in the wall view) here.
+    if (GetMenu(mainWindow) != runMenu)
+        DestroyMenu(runMenu);
+    if (GetMenu(mainWindow) != editMenu)
+        DestroyMenu(editMenu);
     WinHelp(mainWindow, "tarnmap.hlp", HELP_QUIT, 0);
     PostQuitMessage(0);
 }
@@ -249,8 +283,15 @@ LRESULT MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    case WM_KEYDOWN:
+        if (wParam == VK_F1 + 10)
+            SendMessage(window, WM_COMMAND, CMD_FULL_SCREEN, 0);
+        return 0;
     case WM_CHAR:
-        if (IsQuietKey(wParam))
+        // Escape leaves the wall view; it quiets the alarms only outside it.
+        if (wParam == 27 && wallView != 0)
+            ShowWallView(false);
+        else if (IsQuietKey(wParam))
             SendMessage(window, WM_COMMAND, CMD_QUIET, 0);
         return 0;
     case WM_NOTIFY:

@@ -77,26 +77,27 @@ TEST_F(OptionsTest, LimitsApplyAndEachSaveButtonWritesItsOwnFile) {
     QueueDialogHook([](HWND dialog) {
         EXPECT_EQ(ItemTexts(dialog, {OPTIONS_TIMER, OPTIONS_WAIT, OPTIONS_PARALLEL}), "60|5|0")
             << "WAIT in seconds";
-        EXPECT_EQ(Checked(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS, OPTIONS_NOTIFY}),
-                  "111")
-            << "FONT 0, NOTIFY unset";
+        EXPECT_EQ(Checked(dialog,
+                          {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS, OPTIONS_NOTIFY, OPTIONS_FIT}),
+                  "1110")
+            << "FONT 0, NOTIFY unset, FIT 0";
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("options_dialog.png").c_str()));
         SetItemTexts(dialog, {{OPTIONS_TIMER, "2"},
                               {OPTIONS_WAIT, "0"},
                               {OPTIONS_TELNET, "xterm -e telnet"},
                               {OPTIONS_PARALLEL, "16"}});
-        Clicks(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS});
+        Clicks(dialog, {OPTIONS_FIXED_MAP_FONT, OPTIONS_NO_CHECKS, OPTIONS_FIT});
         SimulateKey(dialog, VK_RETURN, '\r'); // the default button saves the map options
     });
     EXPECT_EQ(ShowOptionsDialog(0), 1);
     EXPECT_EQ((Numbers{options.pollInterval, options.waitTimeout, options.scaledMapFont,
-                       options.noAutomaticChecks, options.parallelChecks}),
-              (Numbers{5, 1000, 1, 0, 16}));
+                       options.noAutomaticChecks, options.parallelChecks, options.fitMap}),
+              (Numbers{5, 1000, 1, 0, 16, 1}));
     // TELNET and PARALLEL are program-wide keys; the map options stay out of TARNMAP.INI.
-    EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "TELNET", "PARALLEL"}),
-              "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 TELNET=<none> PARALLEL=<none>");
-    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER", "PARALLEL", "NOTIFY"}),
-              "TELNET=xterm -e telnet TIMER=<none> PARALLEL=16 NOTIFY=<none>")
+    EXPECT_EQ(Keys(Map(), {"TIMER", "WAIT", "FONT", "NOCHECK", "FIT", "TELNET", "PARALLEL"}),
+              "TIMER=5 WAIT=1000 FONT=1 NOCHECK=0 FIT=1 TELNET=<none> PARALLEL=<none>");
+    EXPECT_EQ(Keys(Global(), {"TELNET", "TIMER", "FIT", "PARALLEL", "NOTIFY"}),
+              "TELNET=xterm -e telnet TIMER=<none> FIT=<none> PARALLEL=16 NOTIFY=<none>")
         << "NOTIFY is written once the user changed it";
     QueueDialogHook([](HWND dialog) { Clicks(dialog, {OPTIONS_NOTIFY, OPTIONS_SAVE_MAP}); });
     EXPECT_EQ(ShowOptionsDialog(0), 1);

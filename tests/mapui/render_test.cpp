@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -87,7 +88,7 @@ class RenderTest : public testing::Test {
         std::memcpy(colorTable, DISTINCT_COLORS, sizeof colorTable);
         options.useIcons = 1;
         options.labelIcons = options.scaledMapFont = options.useIcmpLibrary = options.useRawIcmp =
-            rawIcmpUsed = 0;
+            options.fitMap = rawIcmpUsed = 0;
         options.solidBackground = 1;
         editMode = 0;
         ClearMap();
@@ -331,6 +332,94 @@ TEST_F(RenderTest, ScaledTextShrinksWidePicturesToTwoCells) {
     SetCells(10, 10);
     MakeMap();
     EXPECT_EQ(hostTable[pc].drawWidth, 39);
+}
+
+// FIT on cells twice the size pictures are made for: pictures and labels twice as large,
+// the pictures drawn from the large ones (their outline is no doubled staircase), and lines
+// drawn from the middle of one picture to the middle of the other, wherever on the
+// pictures their ends lie.
+TEST_F(RenderTest, FitGrowsPicturesAndLabelsAndLinesMeetTheirMiddles) {
+    options.fitMap = 1;
+    SetCells(40, 40);
+    const int pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
+    const int router = AddHost("router", 20, 10, KIND_ROUTER);
+    AddLine(3, 3, 21, 11);
+    HWND map = MakeMap();
+    SaveWindowImage(map, PicturePath("render_fit.png").c_str());
+    EXPECT_EQ(Drawn(pc), Size2(78, 78));
+    EXPECT_EQ(Drawn(router), Size2(78, 78));
+    const double fromX = Left(pc) + 39, fromY = Top(pc) + 39;
+    const double toX = Left(router) + 39, toY = Top(router) + 39;
+    for (double along : {0.1, 0.3, 0.5, 0.7, 0.9}) {
+        const int x = static_cast<int>(std::lround(fromX + along * (toX - fromX)));
+        const int y = static_cast<int>(std::lround(fromY + along * (toY - fromY)));
+        EXPECT_EQ(WindowPixel(map, x, y), YELLOW) << along << " of the way at " << x << "," << y;
+    }
+
+    // The router's rim as the large picture gives it differs from the small picture's
+    // pixels doubled wherever the rim runs aslant.
+    HDC pictureDc = CreateCompatibleDC(nullptr);
+    HBITMAP previous = SelectObject(pictureDc, hostBitmaps[KIND_ROUTER]);
+    int differing = 0;
+    for (int y = 0; y < 78; ++y)
+        for (int x = 0; x < 78; ++x)
+            differing += (GetPixel(pictureDc, x / 2, y / 2) == BLACK) !=
+                         (WindowPixel(map, Left(router) + x, Top(router) + y) == BLACK);
+    SelectObject(pictureDc, previous);
+    DeleteDC(pictureDc);
+    EXPECT_GT(differing, 100);
+
+    options.labelIcons = 1;
+    Render(map);
+    EXPECT_GE(hostTable[pc].drawHeight - 78, 2 * TextSize("pc").cy - 2) << "the label grows too";
+}
+
+// On a screen of device pixel ratio 2 the map has twice the pixels each way: lines and
+// frames in the same places, and pictures and text drawn at the finer pixels rather than
+// the ratio-1 map scaled up; with FIT as without.
+TEST_F(RenderTest, ADenseScreenGetsTheMapAtItsOwnPixels) {
+    options.labelIcons = 1;
+    const int pc = AddHost("pc", 2, 2, KIND_WORKSTATION);
+    const int router = AddHost("router", 12, 8, KIND_ROUTER);
+    AddHost("box", 20, 3, KIND_WORKSTATION, 0, 0, HOST_PROTOCOL_NONE);
+    AddLine(0, 20, 30, 20);
+    AddLine(3, 3, 13, 9);
+    for (bool fit : {false, true}) {
+        SCOPED_TRACE(fit ? "FIT" : "own sizes");
+        options.fitMap = fit;
+        SetCells(fit ? 50 : CELL_WIDTH, fit ? 40 : CELL_HEIGHT);
+        HWND single = MakeMap();
+        ForceDevicePixelRatio(2);
+        HWND dense = MakeMap();
+        ForceDevicePixelRatio(0);
+        SaveWindowImage(dense,
+                        PicturePath(fit ? "render_fit_ratio2.png" : "render_ratio2.png").c_str());
+        const int mapWidth = GRID_COLUMNS * gridCellWidth;
+        const int mapHeight = GRID_ROWS * gridCellHeight;
+        EXPECT_EQ(WindowPixel(dense, 2 * mapWidth - 1, 2 * mapHeight - 1),
+                  WindowPixel(single, mapWidth - 1, mapHeight - 1));
+        EXPECT_EQ(WindowPixel(dense, 2 * mapWidth, 0), static_cast<COLORREF>(-1));
+        // The level line and the foot band: each pixel two by two.
+        const int lineY = 20 * gridCellHeight + gridCellHeight / 2;
+        for (int x : {3, 100, mapWidth - 3})
+            for (int y : {lineY, mapHeight - 2})
+                for (int d : {0, 1})
+                    EXPECT_EQ(WindowPixel(dense, 2 * x + d, 2 * y + d), WindowPixel(single, x, y))
+                        << x << "," << y;
+        // Neither the pictures nor their labels are the single map's scaled up.
+        const int side = fit ? 78 : 39;
+        for (int host : {pc, router}) {
+            int picture = 0;
+            int label = 0;
+            for (int y = 0; y < 2 * Drawn(host).second; ++y)
+                for (int x = 0; x < 2 * Drawn(host).first; ++x)
+                    (y < 2 * side ? picture : label) +=
+                        WindowPixel(dense, 2 * Left(host) + x, 2 * Top(host) + y) !=
+                        WindowPixel(single, Left(host) + x / 2, Top(host) + y / 2);
+            EXPECT_GT(picture, 30) << hostTable[host].name;
+            EXPECT_GT(label, 50) << hostTable[host].name;
+        }
+    }
 }
 
 TEST_F(RenderTest, LabelsAreCentredOrWidenTheHost) {

@@ -117,13 +117,17 @@ TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {
     options.noAutomaticChecks = 0;
     options.useRawIcmp = 1;
     options.scaledMapFont = 1;
+    options.fitMap = 1;
     ASSERT_TRUE(WriteOptions(settingsFiles.mapSettings));
     EXPECT_EQ(ReadWholeFile(dir_.file("m.INI")),
               "[OPTS]\r\nFONT=1\r\nSOUND=1\r\nFIXFONT=1\r\nTIMER=45\r\nWAIT=7000\r\nICONS=1\r\n"
-              "LABEL=1\r\nNOCHECK=0\r\n");
+              "LABEL=1\r\nFIT=1\r\nNOCHECK=0\r\n");
     EXPECT_EQ(ReadWholeFile(dir_.file("TARNMAP.INI")),
               "[OPTS]\r\nTELNET=x-terminal-emulator -e telnet\r\nFTP=x-terminal-emulator -e "
               "ftp\r\nPING=1\r\nSHOW=1\r\nBACKGROUND=0\r\nMSICMP=1\r\nPARALLEL=0\r\n");
+    options.fitMap = 0;
+    SelectMapFiles("m.db");
+    EXPECT_EQ(options.fitMap, 1u) << "FIT is the map's own";
 }
 
 TEST_F(SettingsTest, ColoursRoundTripAndBadIndicesFallBack) {

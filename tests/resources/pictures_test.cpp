@@ -20,9 +20,11 @@ namespace {
 TEST(PictureResources, EveryPictureIsThereOnceUnderItsName) {
     RegisterResources();
     const std::vector<std::string> names = {
-        "BMP_PC",      "BMP_HOST",    "BMP_SERVER",  "BMP_ROUTER",  "BMP_BRIDGE",  "BMP_HUB",
-        "BMP_MTU",     "BMP_NET",     "BMP_PRINTER", "TOOLBAR_122", "FLMICON0_16", "FLMICON0_32",
-        "FLMICON0_48", "FLMICON0_64", "TARNMAP_BMP", "FLMICON0_128"};
+        "BMP_PC",        "BMP_HOST",    "BMP_SERVER",  "BMP_ROUTER",    "BMP_BRIDGE",
+        "BMP_HUB",       "BMP_MTU",     "BMP_NET",     "BMP_PRINTER",   "TOOLBAR_122",
+        "FLMICON0_16",   "FLMICON0_32", "FLMICON0_48", "FLMICON0_64",   "TARNMAP_BMP",
+        "FLMICON0_128",  "BMP_PC_4X",   "BMP_HOST_4X", "BMP_SERVER_4X", "BMP_ROUTER_4X",
+        "BMP_BRIDGE_4X", "BMP_HUB_4X",  "BMP_MTU_4X",  "BMP_NET_4X",    "BMP_PRINTER_4X"};
     const std::map<std::string, std::pair<int, int>> sizes = {
         {"TOOLBAR_122", {128, 16}}, {"FLMICON0_16", {16, 16}}, {"FLMICON0_32", {32, 32}},
         {"FLMICON0_48", {48, 48}},  {"FLMICON0_64", {64, 64}}, {"FLMICON0_128", {128, 128}},

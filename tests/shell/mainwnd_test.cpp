@@ -179,6 +179,50 @@ TEST_F(OfficeWindowTest, ToolbarTipsAndBarToggles) {
     EXPECT_EQ(without.bottom, before.bottom);
 }
 
+// F11 shows the map alone over the whole screen; Escape brings back the menu that belongs
+// (the edit menu, when edit mode began meanwhile) and the bars, and quiets nothing.
+TEST_F(OfficeWindowTest, WallViewShowsTheMapAloneUntilEscape) {
+    HMENU run = GetMenu(window_);
+    SimulateKey(window_, VK_F1 + 10, 0);
+    PumpPendingMessages();
+    EXPECT_EQ(GetMenu(window_), HMENU{0});
+    EXPECT_FALSE(IsWindowVisible(toolBar));
+    EXPECT_FALSE(IsWindowVisible(statusBar));
+    RECT map, client;
+    GetWindowRect(mapWindow, &map);
+    GetClientRect(window_, &client);
+    EXPECT_EQ(client.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(client.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_EQ(map.right - map.left, client.right);
+    EXPECT_EQ(map.bottom - map.top, client.bottom);
+    // On a wall screen of 1920 x 1080, with the pictures grown to the grid.
+    options.fitMap = 1;
+    MoveWindow(window_, 0, 0, 1920, 1080, true);
+    SavePicture(mapWindow, "wall_view.png");
+    options.fitMap = 0;
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    EXPECT_EQ(GetMenu(window_), HMENU{0}) << "edit mode keeps the wall view bare";
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+
+    hostTable[0].quiet = 0;
+    SimulateKey(window_, VK_ESCAPE, 27);
+    PumpPendingMessages();
+    EXPECT_EQ(hostTable[0].quiet, 0u) << "Escape only left the wall view";
+    EXPECT_EQ(GetMenu(window_), editMenu);
+    EXPECT_NE(GetMenu(window_), run);
+    EXPECT_TRUE(IsWindowVisible(toolBar));
+    EXPECT_TRUE(IsWindowVisible(statusBar));
+    RECT tool, status;
+    GetWindowRect(toolBar, &tool);
+    GetWindowRect(statusBar, &status);
+    GetWindowRect(mapWindow, &map);
+    EXPECT_EQ(map.top, tool.bottom);
+    EXPECT_EQ(map.bottom, status.top);
+    SimulateKey(window_, VK_ESCAPE, 27);
+    EXPECT_EQ(hostTable[0].quiet, 1u) << "outside the wall view Escape quiets";
+}
+
 // The map's settings file goes along to the name it is saved as; the log stays where it
 // was written. A save that fails keeps the map's name.
 TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
