@@ -243,7 +243,7 @@ TEST_F(NoticesTest, HostsDownAndBackUpAreNotifiedOneEachOrSummedUpPastThree) {
 // Without a session bus the cycles go on as ever, and the missing bus is told once.
 TEST_F(NoticesTest, WithoutSessionBusNothingBreaksAndItIsToldOnce) {
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_.file("no-bus")).c_str(), 1);
-    Open({"first,1x.2.3.4", "second,2x.3.4.5"}, "NOTIFY=1\r\n");
+    Open({"first,fe80::1", "second,fe80::2"}, "NOTIFY=1\r\n");
     testing::internal::CaptureStderr();
     for (int i = 0; i < 2; ++i) {
         hostTable[i].missed = DOWN_THRESHOLD;
@@ -257,7 +257,7 @@ TEST_F(NoticesTest, WithoutSessionBusNothingBreaksAndItIsToldOnce) {
         std::distance(std::sregex_iterator(told.begin(), told.end(), line), std::sregex_iterator()),
         1)
         << told;
-    EXPECT_NE(ReadWholeFile(dir_.file("net.LOG")).find("second [2x.3.4.5] down, invalid ipaddr"),
+    EXPECT_NE(ReadWholeFile(dir_.file("net.LOG")).find("second [fe80::2] down, invalid ipaddr"),
               std::string::npos);
 }
 
