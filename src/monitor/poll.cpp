@@ -248,6 +248,8 @@ static void EvaluateEntry(const CycleEntry& entry, const PROBE_OUTCOME& outcome)
 
 // " check in progress - 3 of 200 - name [address] (engine)": the host the cursor waits on.
 static void ShowCursorHost() {
+    if (monitorReports.statusText == nullptr)
+        return; // no window shows it
     const CycleEntry& entry = cycle.entries[cycle.cursor];
     int index = FindHostBySerial(entry.serial);
     if (index < 0)

@@ -88,6 +88,7 @@ struct ProbeSet {
     int connectWatch = -1;
     std::unique_ptr<QSocketNotifier> connectNotifier;
     std::unique_ptr<QTimer> deadlineTimer; // the nearest deadline of a probe under way
+    std::int64_t armedFor = 0;             // the deadline it runs for while it runs
     std::vector<std::unique_ptr<Probe>> probes;
     bool messageWaiting = false; // posted, and not yet followed by a TakeProbeOutcome
 };
@@ -539,6 +540,10 @@ void ArmDeadlineTimer(ProbeSet* set) {
         set->deadlineTimer->stop();
         return;
     }
+    // A later probe leaves the nearest deadline as it was: the timer runs on untouched.
+    if (nearest == set->armedFor && set->deadlineTimer->isActive())
+        return;
+    set->armedFor = nearest;
     std::int64_t remaining = nearest - MonotonicNanoseconds();
     std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
     set->deadlineTimer->start(static_cast<int>(std::min(milliseconds, kLongestTimerMs)));
