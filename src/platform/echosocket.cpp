@@ -270,6 +270,17 @@ int SendEcho6Datagram(int descriptor, const unsigned char* request, std::size_t 
 
 // ---- The raw datagram reader ----
 
+// An echo reply's fields, the same in both families; `icmp` holds `length` bytes, at least
+// the ICMP header.
+static void TakeEchoReply(const unsigned char* icmp, std::size_t length, EchoMessage* found) {
+    found->kind = EchoMessageKind::Reply;
+    found->status = IP_SUCCESS;
+    found->identifier = ReadBigEndian16(icmp + 4);
+    found->sequence = ReadBigEndian16(icmp + 6);
+    found->data = icmp + kIcmpHeaderSize;
+    found->dataSize = length - kIcmpHeaderSize;
+}
+
 bool ParseRawEchoDatagram(const unsigned char* datagram, std::size_t length, EchoMessage* message) {
     std::size_t headerLength = IpHeaderLength(datagram, length);
     if (headerLength == 0 || length - headerLength < kIcmpHeaderSize)
@@ -288,13 +299,8 @@ bool ParseRawEchoDatagram(const unsigned char* datagram, std::size_t length, Ech
     if (icmp[0] == kEchoReply) {
         if (icmp[1] != 0)
             return false;
-        found.kind = EchoMessageKind::Reply;
-        found.status = IP_SUCCESS;
-        found.identifier = ReadBigEndian16(icmp + 4);
-        found.sequence = ReadBigEndian16(icmp + 6);
+        TakeEchoReply(icmp, icmpLength, &found);
         found.destination = found.address;
-        found.data = icmp + kIcmpHeaderSize;
-        found.dataSize = icmpLength - kIcmpHeaderSize;
     } else {
         found.status = IcmpErrorStatus(icmp[0], icmp[1]);
         if (found.status == IP_SUCCESS)
@@ -330,13 +336,8 @@ bool ParseRawEcho6Message(const unsigned char* icmp, std::size_t length,
     if (icmp[0] == kEcho6Reply) {
         if (icmp[1] != 0)
             return false;
-        found.kind = EchoMessageKind::Reply;
-        found.status = IP_SUCCESS;
-        found.identifier = ReadBigEndian16(icmp + 4);
-        found.sequence = ReadBigEndian16(icmp + 6);
+        TakeEchoReply(icmp, length, &found);
         std::memcpy(found.destination6, source, 16);
-        found.data = icmp + kIcmpHeaderSize;
-        found.dataSize = length - kIcmpHeaderSize;
     } else {
         found.status = Icmp6ErrorStatus(icmp[0], icmp[1]);
         if (found.status == IP_SUCCESS)

@@ -116,20 +116,28 @@ struct RoutedNetwork {
     }
 };
 
-// A TCP listener at `address` in `space`; its port, 0 when it could not open.
+// A TCP listener at `address` (IPv4, or IPv6 such as "::") in `space`; its port, 0 when it
+// could not open.
 unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor) {
     EnteredNamespace inside(space);
-    *descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = inet_addr(address);
-    socklen_t length = sizeof local;
+    ::sockaddr_storage local{};
+    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
+    auto* local6 = reinterpret_cast<::sockaddr_in6*>(&local);
+    socklen_t length = sizeof *local4;
+    if (inet_pton(AF_INET6, address, &local6->sin6_addr) == 1) {
+        local6->sin6_family = AF_INET6;
+        length = sizeof *local6;
+    } else {
+        local4->sin_family = AF_INET;
+        local4->sin_addr.s_addr = inet_addr(address);
+    }
+    *descriptor = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (!inside.ok() || *descriptor < 0 ||
-        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), sizeof local) != 0 ||
+        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), length) != 0 ||
         listen(*descriptor, 8) != 0 ||
         getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
         return 0;
-    return ntohs(local.sin_port);
+    return ntohs(local.ss_family == AF_INET6 ? local6->sin6_port : local4->sin_port);
 }
 
 } // namespace
@@ -557,21 +565,6 @@ bool SameAddress6(const PROBE_OUTCOME& outcome, const char* text) {
     return outcome.ipv6 && std::memcmp(outcome.address6, &expected.sin6_addr, 16) == 0;
 }
 
-// A TCP listener on every IPv6 address of `space`; its port.
-unsigned short ListenIn6(const NetworkNamespace& space, int* descriptor) {
-    EnteredNamespace inside(space);
-    *descriptor = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::sockaddr_in6 local{};
-    local.sin6_family = AF_INET6;
-    socklen_t length = sizeof local;
-    if (!inside.ok() || *descriptor < 0 ||
-        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), sizeof local) != 0 ||
-        listen(*descriptor, 8) != 0 ||
-        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
-        return 0;
-    return ntohs(local.sin6_port);
-}
-
 } // namespace
 
 TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
@@ -595,7 +588,7 @@ TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
         RoutedNetwork6 network;
         ASSERT_TRUE(network.Build(engine.pingSockets));
         int listener = -1;
-        unsigned short port = ListenIn6(network.server, &listener);
+        unsigned short port = ListenIn(network.server, "::", &listener);
         ASSERT_NE(port, 0);
         EnteredNamespace inside(network.client);
         ASSERT_TRUE(inside.ok());
