@@ -854,11 +854,11 @@ void TouchListener(const char* address, unsigned port) {
 namespace {
 
 bool CheckAddressArguments(const char* address, int length, int type) {
-    if (type != AF_INET) {
+    if (type != AF_INET && type != AF_INET6) {
         lastError = WSAEAFNOSUPPORT;
         return false;
     }
-    if (address == nullptr || length != 4) {
+    if (address == nullptr || length != (type == AF_INET ? 4 : 16)) {
         lastError = WSAEFAULT;
         return false;
     }
@@ -889,8 +889,10 @@ std::size_t Aligned(std::size_t offset, std::size_t alignment) {
 std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_t size) {
     std::size_t aliasList = Aligned(sizeof(hostent), alignof(char*));
     std::size_t addressList = aliasList + (answer.aliases.size() + 1) * sizeof(char*);
-    std::size_t addressBytes = addressList + (answer.addresses.size() + 1) * sizeof(char*);
-    std::size_t texts = addressBytes + answer.addresses.size() * 4;
+    std::size_t count = answer.ipv6Form ? answer.addresses16.size() : answer.addresses.size();
+    std::size_t length = answer.ipv6Form ? 16 : 4;
+    std::size_t addressBytes = addressList + (count + 1) * sizeof(char*);
+    std::size_t texts = addressBytes + count * length;
     std::size_t needed = texts + answer.officialName.size() + 1;
     for (const std::string& alias : answer.aliases)
         needed += alias.size() + 1;
@@ -910,18 +912,21 @@ std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_
     hostent entry{};
     entry.h_name = putText(&textAt, answer.officialName);
     entry.h_aliases = reinterpret_cast<char**>(place(aliasList));
-    entry.h_addrtype = AF_INET;
-    entry.h_length = 4;
+    entry.h_addrtype = static_cast<short>(answer.ipv6Form ? AF_INET6 : AF_INET);
+    entry.h_length = static_cast<short>(length);
     entry.h_addr_list = reinterpret_cast<char**>(place(addressList));
     for (std::size_t index = 0; index < answer.aliases.size(); ++index)
         putPointer(aliasList + index * sizeof(char*), putText(&textAt, answer.aliases[index]));
     putPointer(aliasList + answer.aliases.size() * sizeof(char*), nullptr);
-    for (std::size_t index = 0; index < answer.addresses.size(); ++index) {
-        char* bytes = place(addressBytes + index * 4);
-        std::memcpy(bytes, answer.addresses[index].data(), 4);
+    for (std::size_t index = 0; index < count; ++index) {
+        char* bytes = place(addressBytes + index * length);
+        std::memcpy(bytes,
+                    answer.ipv6Form ? answer.addresses16[index].data()
+                                    : answer.addresses[index].data(),
+                    length);
         putPointer(addressList + index * sizeof(char*), bytes);
     }
-    putPointer(addressList + answer.addresses.size() * sizeof(char*), nullptr);
+    putPointer(addressList + count * sizeof(char*), nullptr);
     std::memcpy(buffer, &entry, sizeof entry);
     return needed;
 }
@@ -972,13 +977,26 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* 
     return StartAsyncLookup(job, window, message, buffer, bufferLength);
 }
 
+HANDLE WSAAsyncGetHostByNameAllFamilies(HWND window, UINT message, const char* name, char* buffer,
+                                        int bufferLength) {
+    if (name == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    auto job = std::make_shared<LookupJob>();
+    job->name = name;
+    job->allEntries = true;
+    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+}
+
 HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
                              char* buffer, int bufferLength) {
     if (!CheckAddressArguments(address, length, type))
         return nullptr;
     auto job = std::make_shared<LookupJob>();
     job->byAddress = true;
-    std::memcpy(job->address, address, sizeof job->address);
+    job->addressLength = static_cast<unsigned>(length);
+    std::memcpy(job->address, address, job->addressLength);
     return StartAsyncLookup(job, window, message, buffer, bufferLength);
 }
 

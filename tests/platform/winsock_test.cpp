@@ -209,7 +209,9 @@ TEST_F(WinsockTest, LookUpArgumentsAreChecked) {
     alignas(hostent) char buffer[MAXGETHOSTSTRUCT];
     EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 3, AF_INET, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, 23, buffer, sizeof buffer), nullptr);
+    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, AF_INET6, buffer, sizeof buffer), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, 99, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     EXPECT_EQ(WSAAsyncGetHostByName(0, 0, nullptr, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
