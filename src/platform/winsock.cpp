@@ -402,10 +402,11 @@ int WSAGetLastError() {
 SOCKET socket(int family, int type, int protocol) {
     if (!MayCall())
         return INVALID_SOCKET;
-    if (family != AF_INET) {
+    if (family != AF_INET && family != AF_INET6) {
         lastError = WSAEAFNOSUPPORT;
         return INVALID_SOCKET;
     }
+    int systemFamily = family == AF_INET ? systemInet : systemInet6;
     int systemType = 0;
     if (type == SOCK_STREAM) {
         systemType = systemStream;
@@ -429,8 +430,8 @@ SOCKET socket(int family, int type, int protocol) {
         return INVALID_SOCKET;
     }
     int flags = systemType | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    int descriptor = type == SOCK_RAW ? OpenRawSocket(systemInet, flags, protocol)
-                                      : ::socket(systemInet, flags, protocol);
+    int descriptor = type == SOCK_RAW ? OpenRawSocket(systemFamily, flags, protocol)
+                                      : ::socket(systemFamily, flags, protocol);
     if (descriptor < 0) {
         lastError = WinsockErrorFromErrno(errno);
         return INVALID_SOCKET;
@@ -445,12 +446,13 @@ int bind(SOCKET socket, const sockaddr* address, int addressLength) {
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_in systemAddress;
-    int error = ToSystemAddress(address, addressLength, &systemAddress);
+    ::sockaddr_storage systemAddress;
+    socklen_t systemLength = 0;
+    int error = ToSystemSocketAddress(address, addressLength, &systemAddress, &systemLength);
     if (error != 0)
         return Fail(error);
     if (::bind(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
-               sizeof systemAddress) != 0)
+               systemLength) != 0)
         return Fail(WinsockErrorFromErrno(errno));
     return 0;
 }
@@ -461,13 +463,14 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_in systemAddress;
-    int error = ToSystemAddress(address, addressLength, &systemAddress);
+    ::sockaddr_storage systemAddress;
+    socklen_t systemLength = 0;
+    int error = ToSystemSocketAddress(address, addressLength, &systemAddress, &systemLength);
     if (error != 0)
         return Fail(error);
     bool reported = (record->events & FD_CONNECT) != 0;
     if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
-                  sizeof systemAddress) == 0) {
+                  systemLength) == 0) {
         if (reported) {
             // Done at once; the program still hears of it as it would later.
             record->unconnected = false;
@@ -501,15 +504,14 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
     int systemFlags = 0;
     if (!ToSystemFlags(flags, &systemFlags))
         return Fail(WSAEOPNOTSUPP);
-    ::sockaddr_in systemAddress;
+    ::sockaddr_storage systemAddress;
     const ::sockaddr* destination = nullptr;
     socklen_t destinationLength = 0;
     if (to != nullptr) {
-        int error = ToSystemAddress(to, toLength, &systemAddress);
+        int error = ToSystemSocketAddress(to, toLength, &systemAddress, &destinationLength);
         if (error != 0)
             return Fail(error);
         destination = reinterpret_cast<const ::sockaddr*>(&systemAddress);
-        destinationLength = sizeof systemAddress;
     }
     int sent = 0;
     for (;;) {

@@ -40,26 +40,6 @@ static void AppendList(char* const* entries, const char* firstLabel, int address
     }
 }
 
-// The IPv6 address in `text`, bare or in brackets, with or without a zone: 16 bytes in
-// `address`, or false when the text is no IPv6 literal.
-static bool ParseIpv6Text(const char* text, char* address) {
-    char bare[TOOL_HOST_LENGTH + 1];
-    std::size_t length = std::strlen(text);
-    if (length >= 2 && text[0] == '[' && text[length - 1] == ']')
-        std::snprintf(bare, sizeof bare, "%.*s", static_cast<int>(length - 2), text + 1);
-    else
-        std::snprintf(bare, sizeof bare, "%s", text);
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICHOST;
-    hints.ai_family = AF_INET6;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(bare, nullptr, &hints, &found) != 0)
-        return false;
-    std::memcpy(address, &reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr, 16);
-    freeaddrinfo(found);
-    return true;
-}
-
 // Calls off the look-up under way, if any: its answer never comes.
 static void CancelLookup() {
     if (lookupTool.task != 0)
@@ -77,18 +57,21 @@ void StartLookup(const char* text) {
     CancelLookup();
     std::snprintf(lookupTool.text, sizeof lookupTool.text, "%s", text);
     ShowLookupLine("looking up %s\r\n", lookupTool.text);
-    std::uint32_t address4 = inet_addr(lookupTool.text);
-    char address6[16];
-    bool ipv6 = address4 == INADDR_NONE && ParseIpv6Text(lookupTool.text, address6);
-    lookupTool.byAddress = address4 != INADDR_NONE || ipv6;
-    if (ipv6)
+    sockaddr_storage address;
+    int length = ToolHostAddress(lookupTool.text, 0, &address);
+    lookupTool.byAddress = length != 0;
+    if (length == sizeof(sockaddr_in6))
         lookupTool.task =
-            WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE, address6, 16, AF_INET6,
-                                  lookupTool.answer, sizeof lookupTool.answer);
-    else if (lookupTool.byAddress)
-        lookupTool.task = WSAAsyncGetHostByAddr(
-            lookupTool.window, WM_TOOL_LOOKUP_DONE, reinterpret_cast<const char*>(&address4), 4,
-            AF_INET, lookupTool.answer, sizeof lookupTool.answer);
+            WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE,
+                                  reinterpret_cast<const char*>(
+                                      &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr),
+                                  16, AF_INET6, lookupTool.answer, sizeof lookupTool.answer);
+    else if (length != 0)
+        lookupTool.task =
+            WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE,
+                                  reinterpret_cast<const char*>(
+                                      &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr),
+                                  4, AF_INET, lookupTool.answer, sizeof lookupTool.answer);
     else
         lookupTool.task = WSAAsyncGetHostByNameAllFamilies(lookupTool.window, WM_TOOL_LOOKUP_DONE,
                                                            lookupTool.text, lookupTool.answer,
