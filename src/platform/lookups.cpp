@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -73,46 +74,85 @@ void ResolveBothFamilies(LookupJob& job) {
     answer.finished = MonotonicNow();
 }
 
-void Resolve(LookupJob& job) {
-    if (job.bothFamilies) {
-        ResolveBothFamilies(job);
-        return;
-    }
-    std::vector<char> work(firstWorkSize);
-    ::hostent entry{};
+// One family's host entry for the job's name or address, in `entry` (its texts in
+// `work`): 0, or the Winsock number of the failure.
+int ResolveEntry(const LookupJob& job, int family, ::hostent* entry, std::vector<char>& work) {
     ::hostent* result = nullptr;
     int resolverError = 0;
     int status = 0;
     for (;;) {
         if (job.byAddress)
-            status = ::gethostbyaddr_r(job.address, sizeof job.address, AF_INET, &entry,
-                                       work.data(), work.size(), &result, &resolverError);
+            status = ::gethostbyaddr_r(job.address, job.addressLength, family, entry, work.data(),
+                                       work.size(), &result, &resolverError);
         else
-            status = ::gethostbyname_r(job.name.c_str(), &entry, work.data(), work.size(), &result,
-                                       &resolverError);
+            status = ::gethostbyname2_r(job.name.c_str(), family, entry, work.data(), work.size(),
+                                        &result, &resolverError);
         if (status != ERANGE || work.size() >= maxWorkSize)
             break;
         work.resize(work.size() * 2);
     }
-    LookupAnswer& answer = job.answer;
-    if (result == nullptr) {
-        if (resolverError == NETDB_INTERNAL)
-            answer.error =
-                status != 0 ? WinsockErrorFromErrno(status) : WinsockErrorFromResolver(NO_RECOVERY);
-        else
-            answer.error = WinsockErrorFromResolver(resolverError);
-    } else if (entry.h_addrtype != AF_INET || entry.h_length != 4) {
-        answer.error = WinsockErrorFromResolver(NO_DATA);
-    } else {
-        answer.officialName = entry.h_name != nullptr ? entry.h_name : "";
-        for (char** alias = entry.h_aliases; alias != nullptr && *alias != nullptr; ++alias)
+    if (result != nullptr)
+        return entry->h_addrtype == family && entry->h_length == (family == AF_INET ? 4 : 16)
+                   ? 0
+                   : WinsockErrorFromResolver(NO_DATA);
+    if (resolverError == NETDB_INTERNAL)
+        return status != 0 ? WinsockErrorFromErrno(status) : WinsockErrorFromResolver(NO_RECOVERY);
+    return WinsockErrorFromResolver(resolverError);
+}
+
+// Adds a host entry to `answer`: the official name unless one is there, the aliases not yet
+// there, and the addresses (in IPv6 form when the answer has it).
+void TakeEntry(const ::hostent& entry, LookupAnswer& answer) {
+    if (answer.officialName.empty() && entry.h_name != nullptr)
+        answer.officialName = entry.h_name;
+    for (char** alias = entry.h_aliases; alias != nullptr && *alias != nullptr; ++alias)
+        if (std::find(answer.aliases.begin(), answer.aliases.end(), *alias) == answer.aliases.end())
             answer.aliases.emplace_back(*alias);
-        for (char** item = entry.h_addr_list; item != nullptr && *item != nullptr; ++item) {
+    for (char** item = entry.h_addr_list; item != nullptr && *item != nullptr; ++item) {
+        if (!answer.ipv6Form) {
             std::array<unsigned char, 4> bytes;
             std::memcpy(bytes.data(), *item, bytes.size());
             answer.addresses.push_back(bytes);
+            continue;
+        }
+        std::array<unsigned char, 16> bytes{};
+        if (entry.h_length == 4) {
+            bytes[10] = bytes[11] = 0xFF; // ::ffff:a.b.c.d
+            std::memcpy(bytes.data() + 12, *item, 4);
+        } else {
+            std::memcpy(bytes.data(), *item, bytes.size());
+        }
+        answer.addresses16.push_back(bytes);
+    }
+}
+
+// By name, one family's entry or both families' (IPv4 first), or by address. When both
+// are asked for, the look-up fails only when neither family knows the name, with the IPv4
+// failure.
+void Resolve(LookupJob& job) {
+    if (job.bothFamilies) {
+        ResolveBothFamilies(job);
+        return;
+    }
+    LookupAnswer& answer = job.answer;
+    bool ipv6Address = job.byAddress && job.addressLength == 16;
+    answer.ipv6Form = job.allEntries || ipv6Address;
+    std::vector<char> work(firstWorkSize);
+    ::hostent entry{};
+    int firstError = 0;
+    bool found = false;
+    const int families[] = {ipv6Address ? AF_INET6 : AF_INET, AF_INET6};
+    for (int index = 0; index < (job.allEntries ? 2 : 1); ++index) {
+        int error = ResolveEntry(job, families[index], &entry, work);
+        if (error == 0) {
+            TakeEntry(entry, answer);
+            found = true;
+        } else if (firstError == 0) {
+            firstError = error;
         }
     }
+    if (!found)
+        answer.error = firstError;
     answer.finished = MonotonicNow();
 }
 

@@ -24,6 +24,10 @@ struct LookupAnswer {
     std::string officialName;
     std::vector<std::string> aliases;
     std::vector<std::array<unsigned char, 4>> addresses; // network order
+    // An answer in IPv6 form (a look-up of both families by name, or of an IPv6 address):
+    // its addresses here instead, the IPv4 ones IPv4-mapped.
+    bool ipv6Form = false;
+    std::vector<std::array<unsigned char, 16>> addresses16;
     // A look-up of both families: every address, in the system's order of preference
     // (and `addresses` empty; the names are not asked for).
     std::vector<LookupAddress> anyFamily;
@@ -35,8 +39,10 @@ struct LookupAnswer {
 struct LookupJob {
     bool byAddress = false;
     bool bothFamilies = false; // by name, for addresses of both families (getaddrinfo)
+    bool allEntries = false;   // by name, for the host entries of both families, merged
     std::string name;
-    unsigned char address[4] = {};
+    unsigned char address[16] = {};
+    unsigned addressLength = 4; // 4 for IPv4, 16 for IPv6
     // Who hears of the answer: `done`, run on the user-interface thread from the event loop.
     std::function<void(const LookupAnswer& answer)> done;
     LookupAnswer answer;      // written by the worker before it signals the answer

@@ -402,10 +402,11 @@ int WSAGetLastError() {
 SOCKET socket(int family, int type, int protocol) {
     if (!MayCall())
         return INVALID_SOCKET;
-    if (family != AF_INET) {
+    if (family != AF_INET && family != AF_INET6) {
         lastError = WSAEAFNOSUPPORT;
         return INVALID_SOCKET;
     }
+    int systemFamily = family == AF_INET ? systemInet : systemInet6;
     int systemType = 0;
     if (type == SOCK_STREAM) {
         systemType = systemStream;
@@ -429,8 +430,8 @@ SOCKET socket(int family, int type, int protocol) {
         return INVALID_SOCKET;
     }
     int flags = systemType | SOCK_NONBLOCK | SOCK_CLOEXEC;
-    int descriptor = type == SOCK_RAW ? OpenRawSocket(systemInet, flags, protocol)
-                                      : ::socket(systemInet, flags, protocol);
+    int descriptor = type == SOCK_RAW ? OpenRawSocket(systemFamily, flags, protocol)
+                                      : ::socket(systemFamily, flags, protocol);
     if (descriptor < 0) {
         lastError = WinsockErrorFromErrno(errno);
         return INVALID_SOCKET;
@@ -445,12 +446,13 @@ int bind(SOCKET socket, const sockaddr* address, int addressLength) {
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_in systemAddress;
-    int error = ToSystemAddress(address, addressLength, &systemAddress);
+    ::sockaddr_storage systemAddress;
+    socklen_t systemLength = 0;
+    int error = ToSystemSocketAddress(address, addressLength, &systemAddress, &systemLength);
     if (error != 0)
         return Fail(error);
     if (::bind(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
-               sizeof systemAddress) != 0)
+               systemLength) != 0)
         return Fail(WinsockErrorFromErrno(errno));
     return 0;
 }
@@ -461,13 +463,14 @@ int connect(SOCKET socket, const sockaddr* address, int addressLength) {
     SocketRecord* record = FindSocket(socket);
     if (record == nullptr)
         return Fail(WSAENOTSOCK);
-    ::sockaddr_in systemAddress;
-    int error = ToSystemAddress(address, addressLength, &systemAddress);
+    ::sockaddr_storage systemAddress;
+    socklen_t systemLength = 0;
+    int error = ToSystemSocketAddress(address, addressLength, &systemAddress, &systemLength);
     if (error != 0)
         return Fail(error);
     bool reported = (record->events & FD_CONNECT) != 0;
     if (::connect(record->descriptor, reinterpret_cast<const ::sockaddr*>(&systemAddress),
-                  sizeof systemAddress) == 0) {
+                  systemLength) == 0) {
         if (reported) {
             // Done at once; the program still hears of it as it would later.
             record->unconnected = false;
@@ -501,15 +504,14 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
     int systemFlags = 0;
     if (!ToSystemFlags(flags, &systemFlags))
         return Fail(WSAEOPNOTSUPP);
-    ::sockaddr_in systemAddress;
+    ::sockaddr_storage systemAddress;
     const ::sockaddr* destination = nullptr;
     socklen_t destinationLength = 0;
     if (to != nullptr) {
-        int error = ToSystemAddress(to, toLength, &systemAddress);
+        int error = ToSystemSocketAddress(to, toLength, &systemAddress, &destinationLength);
         if (error != 0)
             return Fail(error);
         destination = reinterpret_cast<const ::sockaddr*>(&systemAddress);
-        destinationLength = sizeof systemAddress;
     }
     int sent = 0;
     for (;;) {
@@ -854,11 +856,11 @@ void TouchListener(const char* address, unsigned port) {
 namespace {
 
 bool CheckAddressArguments(const char* address, int length, int type) {
-    if (type != AF_INET) {
+    if (type != AF_INET && type != AF_INET6) {
         lastError = WSAEAFNOSUPPORT;
         return false;
     }
-    if (address == nullptr || length != 4) {
+    if (address == nullptr || length != (type == AF_INET ? 4 : 16)) {
         lastError = WSAEFAULT;
         return false;
     }
@@ -889,8 +891,10 @@ std::size_t Aligned(std::size_t offset, std::size_t alignment) {
 std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_t size) {
     std::size_t aliasList = Aligned(sizeof(hostent), alignof(char*));
     std::size_t addressList = aliasList + (answer.aliases.size() + 1) * sizeof(char*);
-    std::size_t addressBytes = addressList + (answer.addresses.size() + 1) * sizeof(char*);
-    std::size_t texts = addressBytes + answer.addresses.size() * 4;
+    std::size_t count = answer.ipv6Form ? answer.addresses16.size() : answer.addresses.size();
+    std::size_t length = answer.ipv6Form ? 16 : 4;
+    std::size_t addressBytes = addressList + (count + 1) * sizeof(char*);
+    std::size_t texts = addressBytes + count * length;
     std::size_t needed = texts + answer.officialName.size() + 1;
     for (const std::string& alias : answer.aliases)
         needed += alias.size() + 1;
@@ -910,18 +914,21 @@ std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_
     hostent entry{};
     entry.h_name = putText(&textAt, answer.officialName);
     entry.h_aliases = reinterpret_cast<char**>(place(aliasList));
-    entry.h_addrtype = AF_INET;
-    entry.h_length = 4;
+    entry.h_addrtype = static_cast<short>(answer.ipv6Form ? AF_INET6 : AF_INET);
+    entry.h_length = static_cast<short>(length);
     entry.h_addr_list = reinterpret_cast<char**>(place(addressList));
     for (std::size_t index = 0; index < answer.aliases.size(); ++index)
         putPointer(aliasList + index * sizeof(char*), putText(&textAt, answer.aliases[index]));
     putPointer(aliasList + answer.aliases.size() * sizeof(char*), nullptr);
-    for (std::size_t index = 0; index < answer.addresses.size(); ++index) {
-        char* bytes = place(addressBytes + index * 4);
-        std::memcpy(bytes, answer.addresses[index].data(), 4);
+    for (std::size_t index = 0; index < count; ++index) {
+        char* bytes = place(addressBytes + index * length);
+        std::memcpy(bytes,
+                    answer.ipv6Form ? answer.addresses16[index].data()
+                                    : answer.addresses[index].data(),
+                    length);
         putPointer(addressList + index * sizeof(char*), bytes);
     }
-    putPointer(addressList + answer.addresses.size() * sizeof(char*), nullptr);
+    putPointer(addressList + count * sizeof(char*), nullptr);
     std::memcpy(buffer, &entry, sizeof entry);
     return needed;
 }
@@ -972,13 +979,26 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* 
     return StartAsyncLookup(job, window, message, buffer, bufferLength);
 }
 
+HANDLE WSAAsyncGetHostByNameAllFamilies(HWND window, UINT message, const char* name, char* buffer,
+                                        int bufferLength) {
+    if (name == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    auto job = std::make_shared<LookupJob>();
+    job->name = name;
+    job->allEntries = true;
+    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+}
+
 HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
                              char* buffer, int bufferLength) {
     if (!CheckAddressArguments(address, length, type))
         return nullptr;
     auto job = std::make_shared<LookupJob>();
     job->byAddress = true;
-    std::memcpy(job->address, address, sizeof job->address);
+    job->addressLength = static_cast<unsigned>(length);
+    std::memcpy(job->address, address, job->addressLength);
     return StartAsyncLookup(job, window, message, buffer, bufferLength);
 }
 

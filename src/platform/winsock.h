@@ -104,9 +104,9 @@ inline constexpr int INET6_ADDRSTRLEN = 65;
 struct hostent {
     char* h_name;       // official name
     char** h_aliases;   // other names, ending with a null pointer
-    short h_addrtype;   // AF_INET
-    short h_length;     // 4
-    char** h_addr_list; // addresses, 4 bytes each in network order, ending with null
+    short h_addrtype;   // AF_INET, or AF_INET6
+    short h_length;     // 4, or 16
+    char** h_addr_list; // addresses, h_length bytes each in network order, ending with null
 };
 
 inline constexpr int WSADESCRIPTION_LEN = 256;
@@ -329,6 +329,13 @@ constexpr int WSAGETASYNCERROR(LPARAM value) {
 // number wait their turn.
 HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
                              int bufferLength);
+// The same for a name's addresses of both families, in an entry of IPv6 form (AF_INET6,
+// 16 bytes): the IPv4 addresses first, IPv4-mapped (::ffff:a.b.c.d), then the IPv6 ones;
+// the official name is the first family's that knows the name, the aliases those of both.
+// It fails only when neither family knows the name, with the IPv4 failure.
+HANDLE WSAAsyncGetHostByNameAllFamilies(HWND window, UINT message, const char* name, char* buffer,
+                                        int bufferLength);
+// By address: type AF_INET with 4 bytes, or AF_INET6 with 16 (the answer then of IPv6 form).
 HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
                              char* buffer, int bufferLength);
 // Calls a look-up off: its message never comes and its buffer is no longer written. Fails

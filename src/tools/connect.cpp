@@ -54,10 +54,18 @@ static void StartClient(HWND dialog) {
         DestroyWindow(dialog);
         return;
     }
+    // Clients take an IPv6 address bare; the brackets are for the field alone.
+    char host[sizeof toolHost];
+    sockaddr_storage address;
+    std::size_t length = std::strlen(toolHost);
+    if (toolHost[0] == '[' && ToolHostAddress(toolHost, 0, &address) != 0)
+        std::snprintf(host, sizeof host, "%.*s", static_cast<int>(length - 2), toolHost + 1);
+    else
+        std::snprintf(host, sizeof host, "%s", toolHost);
     char portText[16];
     const char* arguments[CONNECT_ARGUMENTS];
     int count =
-        ConnectArguments(command, toolHost, connectTool.port, portText, sizeof portText, arguments);
+        ConnectArguments(command, host, connectTool.port, portText, sizeof portText, arguments);
     StartProgram({command, arguments, count, nullptr, SW_SHOWNORMAL});
     DestroyWindow(dialog);
 }

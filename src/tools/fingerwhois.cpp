@@ -42,8 +42,8 @@ struct QueryClient {
     HANDLE lookup;                                 // the server's look-up under way; 0 when none
     bool firstPiece;                               // nothing of the answer has come yet
     unsigned shown;                                // bytes of this answer put in the box
-    sockaddr_in remote;                            // the server
-    sockaddr_in local;                             // any address, port 0
+    sockaddr_storage remote;                       // the server, IPv4 or IPv6
+    int remoteLength;                              // its length, 0 while not known
     char server[WHOIS_SERVER_LENGTH + 1];          // as typed
     char request[QUERY_TEXT_LENGTH + 3];           // the line sent, with its CR LF
     char piece[RECEIVE_SIZE + 1];                  // one piece of the answer as received
@@ -104,7 +104,7 @@ static void ShowAnswerPiece(QueryClient* client, HWND box, int count) {
 // waiting; FD_CONNECT tells how the connect went.
 static void ConnectToServer(QueryClient* client) {
     ShowStep(client, "creating socket\r\n");
-    SOCKET connection = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET connection = socket(client->remote.ss_family, SOCK_STREAM, 0);
     if (connection == INVALID_SOCKET) {
         ShowStep(client, "Failed to create socket\r\n");
         return;
@@ -112,20 +112,19 @@ static void ConnectToServer(QueryClient* client) {
     *client->socket = connection;
 
     ShowStep(client, "binding socket\r\n");
-    client->local = sockaddr_in{};
-    client->local.sin_family = AF_INET;
-    client->local.sin_addr.s_addr = INADDR_ANY;
-    if (bind(connection, reinterpret_cast<const sockaddr*>(&client->local), sizeof client->local) ==
+    // Any local address of the server's family, port 0.
+    sockaddr_storage local{};
+    local.ss_family = client->remote.ss_family;
+    if (bind(connection, reinterpret_cast<const sockaddr*>(&local), client->remoteLength) ==
         SOCKET_ERROR) {
         FailQuery(client, "Failed to bind socket\r\n");
         return;
     }
     WSAAsyncSelect(connection, client->window, WM_SOCKET_NOTIFY, FD_CONNECT | FD_READ | FD_CLOSE);
-    client->remote.sin_port = htons(static_cast<std::uint16_t>(client->port));
     ShowStep(client, "connecting\r\n");
     client->phase = QUERY_CONNECTING;
     if (connect(connection, reinterpret_cast<const sockaddr*>(&client->remote),
-                sizeof client->remote) == SOCKET_ERROR &&
+                client->remoteLength) == SOCKET_ERROR &&
         WSAGetLastError() != WSAEWOULDBLOCK)
         FailQuery(client, "Failed to connect\r\n");
 }
@@ -148,8 +147,8 @@ static void OnQueryConnected(QueryClient* client, int error) {
     client->shown = 0;
 }
 
-// Where to connect: a dotted address as it stands, a name by the first address its
-// look-up gives.
+// Where to connect: an IPv4 or IPv6 address as it stands, a name by the first address its
+// look-up of both families gives.
 static void RunQuery(QueryClient* client, const char* server, const char* request) {
     // An answer still arriving from the previous query is given up: its socket would
     // otherwise stay open, unread, until the program ends.
@@ -157,15 +156,13 @@ static void RunQuery(QueryClient* client, const char* server, const char* reques
     std::snprintf(client->server, sizeof client->server, "%s", server);
     std::snprintf(client->request, sizeof client->request, "%s", request);
     ShowStep(client, "looking up %s\r\n", client->server);
-    client->remote = sockaddr_in{};
-    client->remote.sin_family = AF_INET;
-    client->remote.sin_addr.s_addr = inet_addr(client->server);
-    if (client->remote.sin_addr.s_addr != INADDR_NONE) {
+    client->remoteLength = ToolHostAddress(client->server, client->port, &client->remote);
+    if (client->remoteLength != 0) {
         ConnectToServer(client);
         return;
     }
-    client->lookup = WSAAsyncGetHostByName(client->window, WM_TOOL_LOOKUP_DONE, client->server,
-                                           client->entry, sizeof client->entry);
+    client->lookup = WSAAsyncGetHostByNameAllFamilies(
+        client->window, WM_TOOL_LOOKUP_DONE, client->server, client->entry, sizeof client->entry);
     if (client->lookup == 0)
         ShowStep(client, "Failed to resolve name %s\r\n", client->server);
     else
@@ -178,12 +175,12 @@ static void OnQueryLookupDone(QueryClient* client, WPARAM wParam, LPARAM lParam)
     client->lookup = 0;
     client->phase = QUERY_IDLE;
     const auto* entry = reinterpret_cast<const hostent*>(client->entry);
-    if (WSAGETASYNCERROR(lParam) != 0 || entry->h_addr_list == nullptr ||
-        entry->h_addr_list[0] == nullptr || entry->h_length != 4) {
+    if (WSAGETASYNCERROR(lParam) == 0)
+        client->remoteLength = ToolEntryAddress(entry, client->port, &client->remote);
+    if (WSAGETASYNCERROR(lParam) != 0 || client->remoteLength == 0) {
         ShowStep(client, "Failed to resolve name %s\r\n", client->server);
         return;
     }
-    std::memcpy(&client->remote.sin_addr.s_addr, entry->h_addr_list[0], 4);
     ConnectToServer(client);
 }
 

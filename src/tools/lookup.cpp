@@ -16,20 +16,27 @@ char toolHost[TOOL_HOST_LENGTH + 1];
 
 LookupTool lookupTool{};
 
+// The text of one address of a host entry: dotted for IPv4 and IPv4-mapped addresses,
+// the standard short form for other IPv6 ones.
+static const char* AddressText(const char* bytes, int length, char* text, std::size_t size) {
+    static const unsigned char mappedPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (length == 16 && std::memcmp(bytes, mappedPrefix, sizeof mappedPrefix) == 0)
+        return inet_ntop(AF_INET, bytes + 12, text, size);
+    return inet_ntop(length == 16 ? AF_INET6 : AF_INET, bytes, text, size);
+}
+
 // Every entry of a null-terminated list, the first after `firstLabel`, the others
-// indented to line up under it.
-static void AppendList(char* const* entries, const char* firstLabel, bool dotted) {
+// indented to line up under it; addresses (of `addressLength` bytes) as text.
+static void AppendList(char* const* entries, const char* firstLabel, int addressLength) {
     if (entries == nullptr)
         return;
     for (int index = 0; entries[index] != nullptr; ++index) {
-        const char* text = entries[index];
-        if (dotted) {
-            in_addr address;
-            std::memcpy(&address.s_addr, entries[index], sizeof address.s_addr);
-            text = inet_ntoa(address);
-        }
+        char address[INET6_ADDRSTRLEN];
+        const char* text = addressLength == 0 ? entries[index]
+                                              : AddressText(entries[index], addressLength, address,
+                                                            sizeof address);
         AppendText(lookupTool.shown, sizeof lookupTool.shown, "%s%s\r\n",
-                   index == 0 ? firstLabel : "         ", text);
+                   index == 0 ? firstLabel : "         ", text != nullptr ? text : "");
     }
 }
 
@@ -50,15 +57,25 @@ void StartLookup(const char* text) {
     CancelLookup();
     std::snprintf(lookupTool.text, sizeof lookupTool.text, "%s", text);
     ShowLookupLine("looking up %s\r\n", lookupTool.text);
-    std::uint32_t address = inet_addr(lookupTool.text);
-    lookupTool.byAddress = address != INADDR_NONE;
-    lookupTool.task =
-        lookupTool.byAddress
-            ? WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE,
-                                    reinterpret_cast<const char*>(&address), 4, AF_INET,
-                                    lookupTool.answer, sizeof lookupTool.answer)
-            : WSAAsyncGetHostByName(lookupTool.window, WM_TOOL_LOOKUP_DONE, lookupTool.text,
-                                    lookupTool.answer, sizeof lookupTool.answer);
+    sockaddr_storage address;
+    int length = ToolHostAddress(lookupTool.text, 0, &address);
+    lookupTool.byAddress = length != 0;
+    if (length == sizeof(sockaddr_in6))
+        lookupTool.task =
+            WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE,
+                                  reinterpret_cast<const char*>(
+                                      &reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr),
+                                  16, AF_INET6, lookupTool.answer, sizeof lookupTool.answer);
+    else if (length != 0)
+        lookupTool.task =
+            WSAAsyncGetHostByAddr(lookupTool.window, WM_TOOL_LOOKUP_DONE,
+                                  reinterpret_cast<const char*>(
+                                      &reinterpret_cast<const sockaddr_in*>(&address)->sin_addr),
+                                  4, AF_INET, lookupTool.answer, sizeof lookupTool.answer);
+    else
+        lookupTool.task = WSAAsyncGetHostByNameAllFamilies(lookupTool.window, WM_TOOL_LOOKUP_DONE,
+                                                           lookupTool.text, lookupTool.answer,
+                                                           sizeof lookupTool.answer);
     if (lookupTool.task == 0)
         ShowLookupLine(lookupTool.byAddress ? "Failed to resolve address %s\r\n"
                                             : "Failed to resolve name %s\r\n",
@@ -80,8 +97,8 @@ static void OnLookupDone(WPARAM wParam, LPARAM lParam) {
     lookupTool.shown[0] = '\0';
     AppendText(lookupTool.shown, sizeof lookupTool.shown, "Official name: %s\r\n",
                entry->h_name != nullptr ? entry->h_name : "");
-    AppendList(entry->h_addr_list, "IP addr: ", true);
-    AppendList(entry->h_aliases, "Aliases: ", false);
+    AppendList(entry->h_addr_list, "IP addr: ", entry->h_length);
+    AppendList(entry->h_aliases, "Aliases: ", 0);
     SetDlgItemText(lookupTool.window, LOOKUP_RESULTS, lookupTool.shown);
 }
 

@@ -1,6 +1,7 @@
 // The Lookup tool: a modeless window that turns a name into its addresses or an address
 // into its name on the resolver's workers, shown as the official name, every address and
-// every alias. Also owns the host text that the Lookup and Connect windows share.
+// every alias; a name's addresses of both families. Also owns the host text that the Lookup and
+// Connect windows share.
 #pragma once
 
 #include "platform/types.h"
@@ -19,7 +20,7 @@ extern char toolHost[TOOL_HOST_LENGTH + 1];
 struct LookupTool {
     platform::HWND window;           // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
     platform::HANDLE task;           // the resolver's task; 0 when none is under way
-    bool byAddress;                  // the text was a dotted address
+    bool byAddress;                  // the text was an IPv4 or IPv6 address
     char text[TOOL_HOST_LENGTH + 1]; // what is looked up
     alignas(platform::hostent) char answer[platform::MAXGETHOSTSTRUCT];
     // The answer as shown: a handful of addresses and aliases, each on its line.
@@ -27,7 +28,8 @@ struct LookupTool {
 };
 extern LookupTool lookupTool;
 
-// Starts resolving `text` (a dotted address by address, anything else by name) for the
+// Starts resolving `text` (an IPv4 address, or an IPv6 one bare or in brackets, by address;
+// anything else by name, for the addresses of both families) for the
 // Lookup window, replacing any look-up under way, and shows "looking up" in its box. The
 // answer replaces the box's text when it comes.
 void StartLookup(const char* text);

@@ -5,6 +5,7 @@
 #include "platform/dialog.h"
 #include "platform/types.h"
 #include "platform/window.h"
+#include "platform/winsock.h"
 
 // Appends formatted text to `buffer` (`size` bytes, holding a terminated string), cut to
 // fit. Returns false when something was cut.
@@ -37,3 +38,13 @@ constexpr platform::UINT WM_TOOL_SOCKET = 2023;      // an event of the tool's s
 // is open already, it is shown and given the focus instead. True when the window is open.
 bool OpenToolWindow(platform::HWND owner, const char* templateName, platform::DLGPROC procedure,
                     const platform::HWND* window);
+
+// The socket address a tool's host text names when it is an address: IPv4 (as inet_addr
+// reads it), or IPv6 bare or in brackets, with or without a zone, with `port`. Its length,
+// or 0 when the text is no address (a name, to be looked up).
+int ToolHostAddress(const char* text, unsigned port, platform::sockaddr_storage* address);
+
+// The socket address of the first address of a look-up's host entry (either form; an
+// IPv4-mapped one as IPv4), with `port`. Its length, or 0 when the entry has none.
+int ToolEntryAddress(const platform::hostent* entry, unsigned port,
+                     platform::sockaddr_storage* address);

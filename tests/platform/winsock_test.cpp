@@ -124,14 +124,14 @@ TEST_F(WinsockTest, ConnectionFailuresCarryWinsockNumbers) {
     sockaddr_in address = Address("127.0.0.1", listener.port());
     EXPECT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), 8), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    address.sin_family = 23;
+    address.sin_family = 99;
     EXPECT_EQ(Connect(client, address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     // Two sockets on one port: the second bind is refused.
     EXPECT_EQ(Bind(client, Address("127.0.0.1", listener.port())), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
 
-    EXPECT_EQ(socket(23, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(socket(99, SOCK_STREAM, 0), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     EXPECT_EQ(socket(AF_INET, 9, 0), INVALID_SOCKET);
     EXPECT_EQ(WSAGetLastError(), WSAESOCKTNOSUPPORT);
@@ -209,7 +209,9 @@ TEST_F(WinsockTest, LookUpArgumentsAreChecked) {
     alignas(hostent) char buffer[MAXGETHOSTSTRUCT];
     EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 3, AF_INET, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
-    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, 23, buffer, sizeof buffer), nullptr);
+    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, AF_INET6, buffer, sizeof buffer), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    EXPECT_EQ(WSAAsyncGetHostByAddr(0, 0, address, 4, 99, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
     EXPECT_EQ(WSAAsyncGetHostByName(0, 0, nullptr, buffer, sizeof buffer), nullptr);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);

@@ -118,7 +118,8 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         const char* line; // as the journal has it, after the client
         const char* arguments;
     } runs[] = {{CMD_TELNET, "h1", "23", telnet, " h1", "<h1>\n"},
-                {CMD_FTP, "h2", "21", ftp, " -p h2", "<-p><h2>\n"},
+                // An IPv6 address in brackets goes to the client bare.
+                {CMD_FTP, "[fd00::2]", "21", ftp, " -p fd00::2", "<-p><fd00::2>\n"},
                 {CMD_TELNET, "h4", "", telnet, " h4", "<h4>\n"}}; // an empty port field
     std::vector<std::string> expected;
     for (const auto& run : runs) {

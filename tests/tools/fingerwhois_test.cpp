@@ -1,5 +1,5 @@
-// The finger and whois clients against line servers on the loopback of a namespace of the
-// test's own: the request of each finger form, answers in pieces, the completion, progress
+// The finger and whois clients against line servers on the loopbacks (IPv4 and IPv6) of a namespace
+// of the test's own: the request of each finger form, answers in pieces, the completion, progress
 // and failure texts, WHOISHOST, Exit during a connect or a name look-up, and the sockets
 // given up by a new query or by Exit.
 #include "tools/fingerwhois.h"
@@ -86,8 +86,8 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
         const char* request;
         std::string shown;
     } cases[] = {{"@127.0.0.1", "\r\n", "first part\r\n"},
-                 {"@127.0.0.1", "\r\n", complete("second\r\n")}, // nothing of the first answer
-                 {"someone@127.0.0.1", "someone\r\n", complete(expected)},
+                 {"@::1", "\r\n", complete("second\r\n")}, // nothing of the first answer
+                 {"someone@[::1]", "someone\r\n", complete(expected)},
                  {"localhost", "\r\n", complete("bravo\r\n")}, // a server alone: its list of users
                  {"root@localhost", "root\r\n", "last part\r\n"}};
     std::vector<std::string> shown;

@@ -1,5 +1,6 @@
 // The Lookup tool against a hosts file of the test's own: the official name, every address
-// and every alias in their lines, the failure lines, and the host shared with Connect.
+// of both families and every alias in their lines, reverse look-ups of both families, the failure
+// lines, and the host shared with Connect.
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
@@ -18,7 +19,9 @@ namespace {
 const char ownHosts[] = "127.0.0.1 localhost\n"
                         "10.9.0.1 pair.test pair twin\n"
                         "10.9.0.2 pair.test\n"
-                        "10.9.0.3 single.test\n";
+                        "10.9.0.3 single.test\n"
+                        "fd00:9::1 pair.test pair6\n"
+                        "fd00:9::3 only6.test\n";
 // Nothing answers on the loopback of the child's network: names not in the hosts file
 // fail at once.
 const char ownResolver[] = "nameserver 127.0.0.1\n"
@@ -49,7 +52,13 @@ void LookupWithOwnHosts() {
         std::string shown;
     } cases[] = {{"pair.test",
                   "Official name: pair.test\r\nIP addr: 10.9.0.1\r\n         10.9.0.2\r\n"
-                  "Aliases: pair\r\n         twin\r\n"},
+                  "         fd00:9::1\r\nAliases: pair\r\n         twin\r\n         pair6\r\n"},
+                 // A name of one family only, and IPv6 addresses bare, bracketed and zoned.
+                 {"only6.test", "Official name: only6.test\r\nIP addr: fd00:9::3\r\n"},
+                 {"fd00:9:0::3", "Official name: only6.test\r\nIP addr: fd00:9::3\r\n"},
+                 {"[fd00:9::1]", "Official name: pair.test\r\nIP addr: fd00:9::1\r\n"
+                                 "Aliases: pair6\r\n"},
+                 {"fd00:9::77", "Failed to resolve address fd00:9::77\r\n"},
                  // An alias finds its own line only.
                  {"twin", "Official name: pair.test\r\nIP addr: 10.9.0.1\r\nAliases: pair\r\n"
                           "         twin\r\n"},

@@ -62,21 +62,32 @@ bool MountTextOver(const char* target, const char* text) {
 
 std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
                                                     std::vector<LineExchange> script) {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // One listener on each loopback address; 127.0.0.2 and the like stay unserved.
+    int listeners[2] = {::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0),
+                        ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(port);
+    address6.sin6_addr = in6addr_loopback;
     int reuse = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    bool listening = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                     listen(listener, 4) == 0;
+    for (int listener : listeners)
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    bool listening =
+        ::bind(listeners[0], reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::bind(listeners[1], reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0 &&
+        listen(listeners[0], 4) == 0 && listen(listeners[1], 4) == 0;
     EXPECT_TRUE(listening) << "port " << port;
     return std::async(std::launch::async, [=, script = std::move(script)] {
         std::vector<SeenConnection> seen;
         for (const LineExchange& exchange : script) {
-            if (!listening || !WaitReadable(listener, 2 * boundedWaitMs))
+            pollfd waiting[2] = {{listeners[0], POLLIN, 0}, {listeners[1], POLLIN, 0}};
+            if (!listening || poll(waiting, 2, 2 * boundedWaitMs) <= 0)
                 break;
+            int listener = listeners[(waiting[0].revents & POLLIN) != 0 ? 0 : 1];
             int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             SeenConnection one;
             char buffer[512];
@@ -103,7 +114,8 @@ std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
             ::close(connection);
             seen.push_back(one);
         }
-        ::close(listener);
+        ::close(listeners[0]);
+        ::close(listeners[1]);
         return seen;
     });
 }

@@ -62,8 +62,9 @@ struct SeenConnection {
     std::string request;         // every byte the client sent
     bool closedByClient = false; // the client closed while the server held on
 };
-// Serves on 127.0.0.1:`port` of the calling thread's namespace, on a thread of its own, one
-// connection per exchange; what it saw, once every exchange is done or timed out.
+// Serves on `port` of both families (127.0.0.1 and ::1) of the calling thread's namespace, on a
+// thread of its own, one connection per exchange; what it saw, once every exchange is done or timed
+// out.
 std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
                                                     std::vector<LineExchange> script);
 
