@@ -78,12 +78,6 @@ std::size_t IpHeaderLength(const unsigned char* bytes, std::size_t length) {
     return headerLength;
 }
 
-void ClearPendingError(int descriptor) {
-    int pending = 0;
-    socklen_t pendingLength = sizeof pending;
-    getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &pending, &pendingLength);
-}
-
 } // namespace
 
 // ---- Opening ----
@@ -498,7 +492,9 @@ void ReadPingReply(const unsigned char* datagram, std::size_t length, const sock
 
 bool ReceiveEchoMessage(int descriptor, int kind, bool ipv6, EchoReceiveBuffer* buffer,
                         EchoMessage* message) {
-    bool fromErrorQueue = kind == ICMP_SOCKET_PING;
+    // A ping socket's errors wait in its error queue, which is looked at once the datagrams
+    // are read: a reply then costs one read, not three.
+    bool fromErrorQueue = false;
     for (;;) {
         sockaddr_storage from{};
         iovec part{buffer->datagram, sizeof buffer->datagram};
@@ -514,19 +510,17 @@ bool ReceiveEchoMessage(int descriptor, int kind, bool ipv6, EchoReceiveBuffer* 
         *message = EchoMessage{};
         if (count < 0 && errno == EINTR)
             continue;
-        if (count < 0 && fromErrorQueue) {
-            // Nothing queued there: clear a pending socket error so the socket stops
-            // reporting it, and read the datagrams.
-            ClearPendingError(descriptor);
-            fromErrorQueue = false;
+        if (count < 0 && !fromErrorQueue && kind == ICMP_SOCKET_PING) {
+            // No datagram, or the pending error an ICMP message left (given by this read
+            // and cleared with it): its details are in the error queue.
+            fromErrorQueue = true;
             continue;
         }
         if (count < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return false;
             // A pending error reported on reading (an ICMP message about an earlier
-            // send); it is consumed now, and what is queued behind it is read next.
-            ClearPendingError(descriptor);
+            // send), consumed by the read; what is queued behind it is read next.
             return true;
         }
         ReadControlMessages(&received, message);

@@ -113,8 +113,8 @@ struct EchoReceiveBuffer {
     unsigned char control[512];
 };
 
-// Takes the next message from the socket's queues without waiting: the error queue of a
-// ping socket first, then its datagrams. False when both are empty. A datagram that is
+// Takes the next message from the socket's queues without waiting: its datagrams first,
+// then the error queue of a ping socket. False when both are empty. A datagram that is
 // nothing of ours, or a pending socket error, gives true with kind None, so that a caller
 // reading in a loop goes on.
 bool ReceiveEchoMessage(int descriptor, int kind, bool ipv6, EchoReceiveBuffer* buffer,

@@ -243,9 +243,9 @@ void ReadEchoSockets(ProbeSet* set) {
     ReadEchoSocket(set, set->echo6);
 }
 
-void OnEchoReadable(std::uintptr_t serial) {
+void OnEchoReadable(std::uintptr_t serial, bool ipv6) {
     if (ProbeSet* set = FindSet(serial)) {
-        ReadEchoSockets(set);
+        ReadEchoSocket(set, ipv6 ? set->echo6 : set->echo);
         ArmDeadlineTimer(set);
     }
 }
@@ -260,7 +260,7 @@ bool OpenSetEchoSocket(ProbeSet* set, EchoSocket* socket, bool ipv6) {
     std::uintptr_t serial = set->serial;
     socket->notifier = std::make_unique<QSocketNotifier>(socket->descriptor, QSocketNotifier::Read);
     QObject::connect(socket->notifier.get(), &QSocketNotifier::activated,
-                     [serial] { OnEchoReadable(serial); });
+                     [serial, ipv6] { OnEchoReadable(serial, ipv6); });
     return true;
 }
 
