@@ -77,11 +77,12 @@ const Scenario SCENARIOS[] = {
 // clang-format on
 constexpr int GUI_SCENARIO = 6;
 constexpr int PARENTS_SCENARIO = 7;
+constexpr int FAMILIES_SCENARIO = 8;
 
 // The settings of this run of the bench.
 struct BenchOptions {
     int runs = 10;
-    bool chosen[PARENTS_SCENARIO + 1] = {false, true, true, true, true, true, true, true};
+    bool chosen[FAMILIES_SCENARIO + 1] = {false, true, true, true, true, true, true, true, true};
     std::string directory; // made for this run, removed at the end
 };
 BenchOptions benchOptions;
@@ -267,8 +268,46 @@ void RunParentsScenario() {
     }
     std::remove(settings.c_str());
     PrintTableHead("parents", "none");
-    PrintRow(PARENTS_SCENARIO, "200 answering, 180 behind 20 routers", ENGINES[LIBRARY].name,
-             with, without, "parents", "none");
+    PrintRow(PARENTS_SCENARIO, "200 answering, 180 behind 20 routers", ENGINES[LIBRARY].name, with,
+             without, "parents", "none");
+}
+
+/*** IPv6 beside IPv4 ***/
+
+// The same cycle over 200 hosts the kernel answers, once at IPv6 addresses and once at
+// IPv4 ones, in turn, on each engine.
+void RunFamiliesScenario() {
+    std::string why;
+    std::vector<std::string> addresses[2] = {
+        MakeHosts(HostBehaviour::ANSWERING, Family::IPV6, HOSTS, &why),
+        MakeHosts(HostBehaviour::ANSWERING, Family::IPV4, HOSTS, &why)};
+    if (addresses[0].size() != HOSTS || addresses[1].size() != HOSTS) {
+        std::fprintf(stderr, "bench_cycle: %s\n", why.c_str());
+        return;
+    }
+    PrintTableHead("IPv6", "IPv4");
+    for (int engine : {LIBRARY, RAW, TCP}) {
+        // TCP checks a port nothing listens on: a refused connect is an answer.
+        std::string options = WaitOption(1000) + ENGINES[engine].options;
+        Side sides[2];
+        for (int run = 1; run <= benchOptions.runs; ++run) {
+            for (int family = 0; family < 2; ++family) {
+                if (!WriteBenchMap(benchOptions.directory, addresses[family], options)) {
+                    std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
+                                 benchOptions.directory.c_str());
+                    return;
+                }
+                TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, benchOptions.directory, 120);
+                sides[family].Add(cycle, AnsweringHosts(cycle.line) == HOSTS, cycle.line);
+            }
+            std::fprintf(stderr, "[%d %s, run %d of %d] IPv6 %s, IPv4 %s\n", FAMILIES_SCENARIO,
+                         ENGINES[engine].name, run, benchOptions.runs,
+                         FormatSeconds(Median(sides[0].seconds)).c_str(),
+                         FormatSeconds(Median(sides[1].seconds)).c_str());
+        }
+        PrintRow(FAMILIES_SCENARIO, "200 hosts answering at once", ENGINES[engine].name, sides[0],
+                 sides[1], "IPv6", "IPv4");
+    }
 }
 
 /*** the desktop program's cycle ***/
@@ -411,6 +450,8 @@ void PrintUsage() {
         "     the headless one, 200 answering hosts that each change colour\n"
         "  7  the headless cycle over 200 answering hosts, 180 of them behind 20 routers\n"
         "     that come last in the table / the same map without parents\n"
+        "  8  the headless cycle over 200 hosts answering at IPv6 addresses / at IPv4\n"
+        "     ones, on each engine (TCP: a refused connect answers)\n"
         "fping runs with -q. Where hosts are silent, one tarnmap cycle that checks them one\n"
         "at a time takes about hosts x WAIT: minutes per run.\n"
         "  --runs N          runs of each side per row (default 10)\n"
@@ -428,7 +469,7 @@ bool ReadArguments(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--scenarios") == 0) {
             std::fill(std::begin(benchOptions.chosen), std::end(benchOptions.chosen), false);
             for (const char* at = value; *at != '\0'; ++at) {
-                if (*at < '1' || *at > '0' + PARENTS_SCENARIO || (at[1] != ',' && at[1] != '\0'))
+                if (*at < '1' || *at > '0' + FAMILIES_SCENARIO || (at[1] != ',' && at[1] != '\0'))
                     return false;
                 benchOptions.chosen[*at - '0'] = true;
                 at += at[1] == ',' ? 1 : 0;
@@ -468,7 +509,8 @@ void PrintMethod(const std::string& version) {
         "  CPU and switches: the child's threads over the same span (schedstat and context\n"
         "  switches in /proc at the first probe, and at the cycle line with the program\n"
         "  stopped; fping: its resource usage at exit).\n"
-        "Hosts: 10.x addresses behind a veth link; answering ones are answered by the kernel,\n"
+        "Hosts: 10.x (scenario 8: also fd00::) addresses behind a veth link; answering ones are "
+        "answered by the kernel,\n"
         "  silent ones blackholed, delayed ones answered by this bench's responder.\n",
         TARNMAP_BINARY);
     if (benchOptions.chosen[GUI_SCENARIO])
@@ -514,6 +556,8 @@ int main(int argc, char** argv) {
     }
     if (benchOptions.chosen[PARENTS_SCENARIO])
         RunParentsScenario();
+    if (benchOptions.chosen[FAMILIES_SCENARIO])
+        RunFamiliesScenario();
     // Last: it starts the toolkit in this process.
     if (benchOptions.chosen[GUI_SCENARIO])
         RunDesktopScenario();
