@@ -272,6 +272,8 @@ std::uint64_t LastLookupNumber() {
 }
 
 void CollectFinishedLookups() {
+    if (completionNotifier == nullptr)
+        return; // no look-up was ever asked for
     std::vector<std::shared_ptr<LookupJob>> finished;
     {
         std::lock_guard<std::mutex> held(workers->lock);
