@@ -57,7 +57,7 @@ int ComposeHostDetail(const HostRecord& host, char lines[DETAIL_LINES][DETAIL_LI
     HostAddress address;
     bool resolved = ClassifyAddress(host.resolvedAddr, &address) != ADDRESS_NAME;
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Addr: %s",
-                  resolved ? host.resolvedAddr : "(not resolved)");
+                  resolved ? address.text : "(not resolved)");
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf1: %s", host.info1);
     std::snprintf(lines[count++], DETAIL_LINE_LENGTH, "Inf2: %s", host.info2);
     if (HostIsChecked(host))

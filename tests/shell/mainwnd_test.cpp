@@ -426,11 +426,17 @@ TEST_F(OfficeWindowTest, HostDetailLinesAndWindow) {
     EXPECT_EQ(detailLines(host), with({"Stat: Unknown"}));
     host.flags = HOST_NOT_MONITORED;
     EXPECT_EQ(detailLines(host), with({"Stat: Inactive"}));
+    // An IPv6 address as typed is shown in its short form.
+    CopyField(host.resolvedAddr, sizeof host.resolvedAddr, "2001:0DB8:0:0:0:0:0a:0001");
+    head[1] = "Addr: 2001:db8::a:1";
+    EXPECT_EQ(detailLines(host), with({"Stat: Inactive"}));
 
     // The window: none for -1; near the host, clamped to the desktop; gone on release.
     EXPECT_EQ(ShowHostDetail(mapWindow, -1), 0u);
     hostTable[0].col = 0;
     hostTable[0].row = 0;
+    CopyField(hostTable[0].address, sizeof hostTable[0].address, "fd00:0:0:7::12");
+    CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "fd00:0:0:7::12");
     HWND detail = ShowHostDetail(mapWindow, 0);
     ASSERT_NE(detail, 0u);
     RECT place;
