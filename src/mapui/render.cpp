@@ -4,6 +4,7 @@
 #include "mapui/render.h"
 
 #include "mapui/editor.h"
+#include "mapui/statusbar.h"
 #include "monitor/mapwnd.h"
 #include "monitor/probe.h"
 #include "platform/window.h"
@@ -181,8 +182,9 @@ void DrawEditGrid(const Paint& paint, int width, int height) {
         SelectObject(paint.dc, previous);
 }
 
-// The sunken band at the foot of the map, and the top edge of a solid background: each
-// stroke from one corner to the next, in the order drawn.
+// The sunken band at the foot of the map (none in the wall view, which shows the map
+// alone), and the top edge of a solid background: each stroke from one corner to the next,
+// in the order drawn.
 void DrawEdges(const Paint& paint, int width, int height) {
     const int top = bandTop;
     const HPEN dark = EdgePen(shadowPen);
@@ -203,7 +205,8 @@ void DrawEdges(const Paint& paint, int width, int height) {
         {light, width - 1, height - 1, 1, height - 1},
     };
     HPEN previous = SelectObject(paint.dc, dark);
-    for (std::size_t i = options.solidBackground != 0 ? 0 : 2; i < std::size(strokes); ++i) {
+    const std::size_t end = wallView != 0 ? 2 : std::size(strokes);
+    for (std::size_t i = options.solidBackground != 0 ? 0 : 2; i < end; ++i) {
         SelectObject(paint.dc, strokes[i].pen);
         DrawStraightLine(paint, strokes[i].x1, strokes[i].y1, strokes[i].x2, strokes[i].y2);
     }

@@ -682,7 +682,19 @@ bool ShowFullScreen(HWND window, bool fullScreen) {
         return false;
     QWidget* top = record->frame;
     const Qt::WindowStates state = top->windowState();
+    const bool wasFullScreen = (state & Qt::WindowFullScreen) != 0;
+    if (fullScreen && !wasFullScreen)
+        record->placeBeforeFullScreen = top->geometry();
     top->setWindowState(fullScreen ? state | Qt::WindowFullScreen : state & ~Qt::WindowFullScreen);
+    // A window manager sizes a full-screen window, and restores it, itself; without one (a
+    // display that shows only this program) nothing would: the window takes the screen, and
+    // gives it back, in either case.
+    if (fullScreen && !wasFullScreen && top->screen() != nullptr) {
+        top->setGeometry(top->screen()->geometry());
+    } else if (!fullScreen && record->placeBeforeFullScreen.isValid()) {
+        top->setGeometry(record->placeBeforeFullScreen);
+        record->placeBeforeFullScreen = QRect();
+    }
     if (IsWindow(window))
         NoteClientGeometry(record);
     return (state & Qt::WindowFullScreen) != 0;

@@ -69,6 +69,7 @@ struct WindowRecord final : HandleRecord {
     int toldX = 0;
     int toldY = 0;
     bool toldPlace = false;
+    QRect placeBeforeFullScreen; // a top-level window's frame before it took the screen
     bool toldMinimized = false;
     bool creating = false; // inside WM_CREATE: size and place are told after it returns
     bool destroying = false;

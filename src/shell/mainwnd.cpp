@@ -217,7 +217,8 @@ static void OnMainResize(HWND window, WPARAM sizeType, LPARAM size) {
     SetGridFromClientSize(clientWidth, clientHeight);
     LayoutMainWindow(window, sizeType);
     InvalidateRect(mapWindow, nullptr, true);
-    if (sizeType != SIZE_MINIMIZED) {
+    // The wall view's place is the screen's, not the window's.
+    if (sizeType != SIZE_MINIMIZED && wallView == 0) {
         RECT rect;
         GetWindowRect(window, &rect);
         SaveWindowPosition(rect);

@@ -185,6 +185,10 @@ TEST_F(OfficeWindowTest, WallViewShowsTheMapAloneUntilEscape) {
     HMENU run = GetMenu(window_);
     SimulateKey(window_, VK_F1 + 10, 0);
     PumpPendingMessages();
+    // The place kept for the next start stays the window's, not the screen's.
+    RECT kept;
+    ASSERT_TRUE(RestoreWindowPosition(&kept));
+    EXPECT_LT(kept.right - kept.left, GetSystemMetrics(SM_CXSCREEN));
     EXPECT_EQ(GetMenu(window_), HMENU{0});
     EXPECT_FALSE(IsWindowVisible(toolBar));
     EXPECT_FALSE(IsWindowVisible(statusBar));
