@@ -97,19 +97,19 @@ bool StartLibraryEcho(LibraryEchoSet* set, HWND window, UINT message,
                       const sockaddr_storage& destination, unsigned ttl, unsigned timeoutMs) {
     IP_OPTION_INFORMATION header{};
     header.Ttl = static_cast<std::uint8_t>(ttl);
-    const IP_OPTION_INFORMATION* options = ttl != 0 ? &header : nullptr;
+    const IP_OPTION_INFORMATION* requestOptions = ttl != 0 ? &header : nullptr;
     if (set->ipv6) {
         sockaddr_in6 target;
         std::memcpy(&target, &destination, sizeof target);
         Icmp6SendEcho2(set->handle, window, message, nullptr, &target, set->data,
-                       static_cast<WORD>(set->dataLength), options, set->reply, set->replySize,
-                       timeoutMs);
+                       static_cast<WORD>(set->dataLength), requestOptions, set->reply,
+                       set->replySize, timeoutMs);
     } else {
         sockaddr_in target;
         std::memcpy(&target, &destination, sizeof target);
         IcmpSendEcho2(set->handle, window, message, target.sin_addr.s_addr, set->data,
-                      static_cast<WORD>(set->dataLength), options, set->reply, set->replySize,
-                      timeoutMs);
+                      static_cast<WORD>(set->dataLength), requestOptions, set->reply,
+                      set->replySize, timeoutMs);
     }
     set->status = GetLastError();
     return set->status == ERROR_IO_PENDING;
