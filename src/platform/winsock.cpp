@@ -535,8 +535,19 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
     }
 }
 
-// The sender of a datagram in the stack's form: an IPv4 address, or an IPv6 one when the
-// caller's room holds it (else the sender is not told).
+// The room a receive must offer for the sender's address: an IPv6 socket's senders are
+// IPv6 addresses.
+int SenderRoom(const SocketRecord& record) {
+    int family = 0;
+    socklen_t length = sizeof family;
+    bool ipv6 =
+        ::getsockopt(record.descriptor, systemSocketLevel, SO_DOMAIN, &family, &length) == 0 &&
+        family == systemInet6;
+    return static_cast<int>(ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+}
+
+// The sender of a datagram in the stack's form, an IPv4 or an IPv6 address; the caller's
+// room was checked for the socket's family.
 void GiveSender(const ::sockaddr_storage& sender, socklen_t length, sockaddr* from,
                 int* fromLength) {
     if (sender.ss_family == systemInet && length >= sizeof(::sockaddr_in)) {
@@ -547,8 +558,7 @@ void GiveSender(const ::sockaddr_storage& sender, socklen_t length, sockaddr* fr
         given.sin_addr.s_addr = ipv4.sin_addr.s_addr;
         std::memcpy(from, &given, sizeof given);
         *fromLength = sizeof given;
-    } else if (sender.ss_family == systemInet6 && length >= sizeof(::sockaddr_in6) &&
-               *fromLength >= static_cast<int>(sizeof(sockaddr_in6))) {
+    } else if (sender.ss_family == systemInet6 && length >= sizeof(::sockaddr_in6)) {
         const auto& ipv6 = reinterpret_cast<const ::sockaddr_in6&>(sender);
         sockaddr_in6 given{};
         given.sin6_family = AF_INET6;
@@ -573,8 +583,7 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
         return Fail(WSAEINVAL);
     if (buffer == nullptr && length > 0)
         return Fail(WSAEFAULT);
-    if (from != nullptr &&
-        (fromLength == nullptr || *fromLength < static_cast<int>(sizeof(sockaddr_in))))
+    if (from != nullptr && (fromLength == nullptr || *fromLength < SenderRoom(*record)))
         return Fail(WSAEFAULT);
     int systemFlags = 0;
     if (!ToSystemFlags(flags, &systemFlags))

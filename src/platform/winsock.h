@@ -218,7 +218,8 @@ int recv(SOCKET socket, char* buffer, int length, int flags);
 int sendto(SOCKET socket, const char* buffer, int length, int flags, const sockaddr* to,
            int toLength);
 // A datagram longer than `length` fills the buffer and fails with WSAEMSGSIZE. The sender
-// is told as a sockaddr_in, or a sockaddr_in6 when `*fromLength` has room for one.
+// is told as a sockaddr_in, or on an AF_INET6 socket as a sockaddr_in6; `*fromLength` too
+// small for it fails with WSAEFAULT before anything is read.
 int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
 // Only IP_TTL and, at level IPPROTO_IPV6, IPV6_UNICAST_HOPS are offered (other options
 // fail with WSAENOPROTOOPT); the value is 1 to 4 bytes, least significant byte first.

@@ -111,8 +111,9 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModesAndFamil
                     },
                     pingSockets ? nullptr : each.picture);
                 EXPECT_EQ(WithoutTimes(run.text), each.expected);
-                if (each.library)
+                if (each.library) {
                     EXPECT_EQ(kind, pingSockets ? ICMP_SOCKET_PING : ICMP_SOCKET_RAW);
+                }
                 EXPECT_TRUE(!each.library || !each.silent ||
                             CountOf(run.text, "min/max/avg = 0/0/0") == 1);
                 // A reply within a millisecond reads "<1", never 0.
