@@ -17,6 +17,10 @@ struct EchoRequestKey {
     std::uint32_t destination; // IPv4, network order
     std::uint16_t identifier;  // not compared on a datagram socket (the kernel's own)
     std::uint16_t sequence;
+    // A request over ICMPv6 went to `destination6` instead (all zero: none awaited); the
+    // tools' raw engine reads its answers, MatchEchoAnswer does not.
+    bool ipv6;
+    unsigned char destination6[16];
 };
 
 enum EchoMatch {

@@ -66,8 +66,9 @@ static void FreeEchoData(LibraryEchoSet* set) {
     set->dataAllocated = false;
 }
 
-LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set) {
+LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set, bool ipv6) {
     *set = LibraryEchoSet{};
+    set->ipv6 = ipv6;
     set->handle = INVALID_HANDLE_VALUE;
     if (!LoadIcmpLibrary())
         return ECHO_SET_NO_LIBRARY;
@@ -75,13 +76,14 @@ LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set) {
     set->dataLength = toolOptions.echoDataLength;
     PrepareEchoData(set);
     toolOptions.echoDataLength = set->dataLength;
-    set->replySize = static_cast<unsigned>(IcmpReplyBufferSize(set->dataLength));
+    set->replySize = static_cast<unsigned>(ipv6 ? Icmp6ReplyBufferSize(set->dataLength)
+                                                : IcmpReplyBufferSize(set->dataLength));
     set->reply = std::calloc(set->replySize, 1);
     if (set->reply == nullptr) {
         FreeEchoData(set);
         return ECHO_SET_NO_BUFFER;
     }
-    set->handle = IcmpCreateFile();
+    set->handle = ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (set->handle == INVALID_HANDLE_VALUE) {
         std::free(set->reply);
         set->reply = nullptr;
@@ -91,24 +93,62 @@ LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set) {
     return ECHO_SET_OPEN;
 }
 
-bool StartLibraryEcho(LibraryEchoSet* set, HWND window, UINT message, std::uint32_t destination,
-                      unsigned ttl, unsigned timeoutMs) {
+bool StartLibraryEcho(LibraryEchoSet* set, HWND window, UINT message,
+                      const sockaddr_storage& destination, unsigned ttl, unsigned timeoutMs) {
     IP_OPTION_INFORMATION header{};
     header.Ttl = static_cast<std::uint8_t>(ttl);
-    IcmpSendEcho2(set->handle, window, message, destination, set->data,
-                  static_cast<WORD>(set->dataLength), ttl != 0 ? &header : nullptr, set->reply,
-                  set->replySize, timeoutMs);
+    const IP_OPTION_INFORMATION* requestOptions = ttl != 0 ? &header : nullptr;
+    if (set->ipv6) {
+        sockaddr_in6 target;
+        std::memcpy(&target, &destination, sizeof target);
+        Icmp6SendEcho2(set->handle, window, message, nullptr, &target, set->data,
+                       static_cast<WORD>(set->dataLength), requestOptions, set->reply,
+                       set->replySize, timeoutMs);
+    } else {
+        sockaddr_in target;
+        std::memcpy(&target, &destination, sizeof target);
+        IcmpSendEcho2(set->handle, window, message, target.sin_addr.s_addr, set->data,
+                      static_cast<WORD>(set->dataLength), requestOptions, set->reply,
+                      set->replySize, timeoutMs);
+    }
     set->status = GetLastError();
     return set->status == ERROR_IO_PENDING;
 }
 
+// An IPv6 record as the IPv4 one the tools read, and who answered.
+static void TakeEcho6Record(LibraryEchoSet* set) {
+    ICMPV6_ECHO_REPLY record;
+    std::memcpy(&record, set->reply, sizeof record);
+    set->lastAnswer = ICMP_ECHO_REPLY{};
+    set->lastAnswer.Status = record.Status;
+    set->lastAnswer.RoundTripTime = record.RoundTripTime;
+    // An echo reply carries our data back; an error, none.
+    set->lastAnswer.DataSize =
+        record.Status == IP_SUCCESS ? static_cast<WORD>(set->dataLength) : WORD{0};
+    sockaddr_in6 from{};
+    from.sin6_family = AF_INET6;
+    std::memcpy(from.sin6_addr.u.Byte, record.Address.sin6_addr, 16);
+    set->lastFrom = sockaddr_storage{};
+    std::memcpy(&set->lastFrom, &from, sizeof from);
+}
+
 bool TakeLibraryEchoEnd(LibraryEchoSet* set) {
-    bool answered = IcmpParseReplies(set->reply, set->replySize) != 0;
+    bool answered = (set->ipv6 ? Icmp6ParseReplies(set->reply, set->replySize)
+                               : IcmpParseReplies(set->reply, set->replySize)) != 0;
     set->status = GetLastError();
     if (!answered)
         return false;
     set->answered = true;
+    if (set->ipv6) {
+        TakeEcho6Record(set);
+        return true;
+    }
     set->lastAnswer = *static_cast<const ICMP_ECHO_REPLY*>(set->reply);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = set->lastAnswer.Address;
+    set->lastFrom = sockaddr_storage{};
+    std::memcpy(&set->lastFrom, &from, sizeof from);
     return true;
 }
 
@@ -160,17 +200,31 @@ const char* IcmpStatusText(unsigned code, char* text) {
     return text;
 }
 
-void PrintEchoReply(const ICMP_ECHO_REPLY* reply) {
+const char* AddressText(const sockaddr_storage& address, char* text) {
+    text[0] = '\0';
+    if (address.ss_family == AF_INET6) {
+        sockaddr_in6 ipv6;
+        std::memcpy(&ipv6, &address, sizeof ipv6);
+        inet_ntop(AF_INET6, &ipv6.sin6_addr, text, ADDRESS_TEXT_SIZE);
+    } else {
+        sockaddr_in ipv4;
+        std::memcpy(&ipv4, &address, sizeof ipv4);
+        inet_ntop(AF_INET, &ipv4.sin_addr, text, ADDRESS_TEXT_SIZE);
+    }
+    return text;
+}
+
+void PrintEchoReply(const LibraryEchoSet* set) {
+    const ICMP_ECHO_REPLY* reply = &set->lastAnswer;
     char status[ICMP_STATUS_TEXT_SIZE];
     char time[ROUND_TRIP_TEXT_SIZE];
-    in_addr from{};
-    from.s_addr = reply->Address;
+    char from[ADDRESS_TEXT_SIZE];
+    AddressText(set->lastFrom, from);
     RoundTripText(reply->RoundTripTime, time);
     if (reply->Status == IP_SUCCESS)
-        PrintToolLine("%d bytes from %s: time=%s ms", reply->DataSize, inet_ntoa(from), time);
+        PrintToolLine("%d bytes from %s: time=%s ms", reply->DataSize, from, time);
     else
-        PrintToolLine("%s from %s: time=%s ms", IcmpStatusText(reply->Status, status),
-                      inet_ntoa(from), time);
+        PrintToolLine("%s from %s: time=%s ms", IcmpStatusText(reply->Status, status), from, time);
     PrintEchoReplyDebug(reply);
 }
 

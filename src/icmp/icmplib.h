@@ -29,6 +29,7 @@ void UnloadIcmpLibrary();
 // once, then one echo sent and its answer taken at a time, then closed. Each echo carries
 // the data length Tool Options had when the set was opened.
 struct LibraryEchoSet {
+    bool ipv6;               // the echoes go to an IPv6 address
     const char* data;        // dataLength bytes of the banner, then zero bytes
     bool dataAllocated;      // data is the set's own, freed on closing
     unsigned dataLength;     // bytes of data in each echo
@@ -37,7 +38,9 @@ struct LibraryEchoSet {
     platform::HANDLE handle; // the library's echo handle
     platform::DWORD status;  // of the last echo: its record's status, or why none was made
     bool answered;           // a reply record has been made since the set was opened
-    platform::ICMP_ECHO_REPLY lastAnswer; // that record, kept past later failures
+    platform::ICMP_ECHO_REPLY lastAnswer; // that record, kept past later failures; of an IPv6
+                                          // echo, its status, round trip and data size
+    platform::sockaddr_storage lastFrom;  // who answered in that record, of either family
 };
 
 enum LibraryEchoOpening {
@@ -48,14 +51,16 @@ enum LibraryEchoOpening {
 };
 
 // Loads the library when needed, brings the Tool Options data length within the engines'
-// bounds and makes the data, the reply buffer and the echo handle.
-LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set);
-// Sends one echo to `destination` (IPv4, network order) with time-to-live `ttl` (0: the
-// system's) and returns; its end, an answer or `timeoutMs` passed, is posted to `window` as
-// `message` (word parameter the set's handle). True when it is under way; false when it
+// bounds and makes the data, the reply buffer and the echo handle, for IPv6 echoes when
+// `ipv6`.
+LibraryEchoOpening OpenLibraryEcho(LibraryEchoSet* set, bool ipv6 = false);
+// Sends one echo to `destination` (of the set's family) with time-to-live or hop limit
+// `ttl` (0: the system's) and returns; its end, an answer or `timeoutMs` passed, is posted to
+// `window` as `message` (word parameter the set's handle). True when it is under way; false when it
 // failed before anything was sent, with the reason in `status`.
 bool StartLibraryEcho(LibraryEchoSet* set, platform::HWND window, platform::UINT message,
-                      std::uint32_t destination, unsigned ttl, unsigned timeoutMs);
+                      const platform::sockaddr_storage& destination, unsigned ttl,
+                      unsigned timeoutMs);
 // On the end of that echo: true when its answer made a reply record, false when none came,
 // with the reason in `status`.
 bool TakeLibraryEchoEnd(LibraryEchoSet* set);
@@ -76,9 +81,14 @@ constexpr unsigned ROUND_TRIP_TEXT_SIZE = 12;
 // number. The values kept and logged stay whole milliseconds.
 const char* RoundTripText(std::uint32_t milliseconds, char* text);
 
-// The tools' line about a reply record, "<n> bytes from <address>: time=<t> ms" for an
-// echo reply and "<status> from <address>: time=<t> ms" for a router's error, followed in
+constexpr unsigned ADDRESS_TEXT_SIZE = platform::INET6_ADDRSTRLEN;
+// An address of either family as the tools print it (IPv6 in its short form, without a
+// zone), written into `text` (ADDRESS_TEXT_SIZE bytes), which is returned.
+const char* AddressText(const platform::sockaddr_storage& address, char* text);
+
+// The tools' line about the set's last answer, "<n> bytes from <address>: time=<t> ms" for
+// an echo reply and "<status> from <address>: time=<t> ms" for a router's error, followed in
 // verbose mode by the "[debug]" line.
-void PrintEchoReply(const platform::ICMP_ECHO_REPLY* reply);
+void PrintEchoReply(const LibraryEchoSet* set);
 // Prints "[debug] ..." for a reply record through AppendToolLine (verbose mode only).
 void PrintEchoReplyDebug(const platform::ICMP_ECHO_REPLY* reply);

@@ -7,6 +7,7 @@
 #include "icmp/icmplib.h"
 #include "icmp/sockerr.h"
 #include "platform/dialog.h"
+#include "platform/icmplib.h"
 #include "platform/system.h"
 #include "platform/window.h"
 
@@ -23,7 +24,6 @@ ToolOptions toolOptions = {DEFAULT_PING_COUNT, DEFAULT_TRACE_MAX_HOPS, DEFAULT_E
 ToolEcho toolEcho = {0, 0, 0};
 
 static constexpr unsigned LINE_SIZE = TOOL_LINE_SIZE;
-static constexpr unsigned DOTTED_SIZE = 16;   // "255.255.255.255"
 static constexpr unsigned APPEND_CHUNK = 512; // bytes handed to the edit control at once
 
 /*** helpers ***/
@@ -43,23 +43,69 @@ static void WriteWord(unsigned char* bytes, std::uint16_t value) {
     bytes[1] = static_cast<unsigned char>(value >> 8);
 }
 
-static void DottedAddress(in_addr address, char* text) {
-    std::snprintf(text, DOTTED_SIZE, "%s", inet_ntoa(address));
+static bool IsIpv6(const sockaddr_storage& address) {
+    return address.ss_family == AF_INET6;
 }
 
-static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length, in_addr* sender) {
-    sockaddr_in from{};
-    int fromLength = sizeof from;
-    int received = recvfrom(socket, reinterpret_cast<char*>(buffer), length, 0,
-                            reinterpret_cast<sockaddr*>(&from), &fromLength);
-    *sender = from.sin_addr;
-    return received;
+static int ReceiveDatagram(SOCKET socket, unsigned char* buffer, int length,
+                           sockaddr_storage* sender) {
+    *sender = sockaddr_storage{};
+    int fromLength = sizeof *sender;
+    return recvfrom(socket, reinterpret_cast<char*>(buffer), length, 0,
+                    reinterpret_cast<sockaddr*>(sender), &fromLength);
+}
+
+static std::uint16_t SwapBytes(std::uint16_t value) {
+    return static_cast<std::uint16_t>((value >> 8) | (value << 8));
+}
+
+// What a datagram from `sender` is to `request`. ICMPv6 messages are read by the layer's
+// reader, which takes identifier and sequence as on the wire, high byte first; ours go
+// least significant byte first.
+static EchoMatch MatchAnswer(const unsigned char* datagram, int length,
+                             const sockaddr_storage& sender, const EchoRequestKey& request) {
+    if (!request.ipv6) {
+        sockaddr_in ipv4;
+        std::memcpy(&ipv4, &sender, sizeof ipv4);
+        return IsIpv6(sender) ? ECHO_MATCH_NONE
+                              : MatchEchoAnswer(datagram, length, ipv4.sin_addr.s_addr,
+                                                ECHO_SOCKET_RAW, request);
+    }
+    sockaddr_in6 ipv6;
+    std::memcpy(&ipv6, &sender, sizeof ipv6);
+    RawEchoAnswer answer{};
+    if (!IsIpv6(sender) || length <= 0 ||
+        !ReadRawEcho6Answer(datagram, static_cast<std::size_t>(length), ipv6.sin6_addr.u.Byte,
+                            request.destination6, SwapBytes(request.identifier),
+                            SwapBytes(request.sequence), &answer))
+        return ECHO_MATCH_NONE;
+    return answer.status == IP_SUCCESS ? ECHO_MATCH_REPLY : ECHO_MATCH_ERROR;
+}
+
+// An ICMPv6 type as its IPv4 counterpart, which the parsers' lines and callers go by; -1
+// for one without.
+static int Icmp4Type(int type6) {
+    switch (type6) {
+    case 129: // echo reply
+        return 0;
+    case 1: // destination unreachable
+    case 2: // packet too big, IPv4's "fragmentation needed"
+        return 3;
+    case 3: // hop limit exceeded
+        return 11;
+    case 4:
+        return 12;
+    case 128:
+        return 8;
+    default:
+        return -1;
+    }
 }
 
 /*** requests ***/
 
 int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint16_t sequence,
-                     unsigned dataLength) {
+                     unsigned dataLength, bool ipv6) {
     std::uint32_t sendTime = GetTickCount();
     int length = static_cast<int>(dataLength + ICMP_HEADER_SIZE);
     std::memset(buffer, 0, static_cast<std::size_t>(length));
@@ -69,9 +115,29 @@ int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint1
     WriteWord(buffer + 6, sequence);
     for (unsigned index = 0; index < 4 && index < dataLength; ++index)
         buffer[ICMP_HEADER_SIZE + index] = static_cast<unsigned char>(sendTime >> (8 * index));
+    if (ipv6) {
+        buffer[0] = 128;
+        return length;
+    }
     // Our sum, of words read least significant byte first; the layer has one of its own.
     WriteWord(buffer + 2, ::InternetChecksum(buffer, length));
     return length;
+}
+
+EchoRequestKey ToolEchoKey(const sockaddr_storage* destination, std::uint16_t identifier,
+                           std::uint16_t sequence) {
+    EchoRequestKey key{0, identifier, sequence, false, {}};
+    if (destination != nullptr && IsIpv6(*destination)) {
+        sockaddr_in6 ipv6;
+        std::memcpy(&ipv6, destination, sizeof ipv6);
+        key.ipv6 = true;
+        std::memcpy(key.destination6, ipv6.sin6_addr.u.Byte, 16);
+    } else if (destination != nullptr) {
+        sockaddr_in ipv4;
+        std::memcpy(&ipv4, destination, sizeof ipv4);
+        key.destination = ipv4.sin_addr.s_addr;
+    }
+    return key;
 }
 
 unsigned BoundEchoDataLength(unsigned requested) {
@@ -82,10 +148,11 @@ unsigned BoundEchoDataLength(unsigned requested) {
     return requested;
 }
 
-static int SendRequest(SOCKET socket, const sockaddr_in* destination, const unsigned char* buffer,
-                       int length) {
+static int SendRequest(SOCKET socket, const sockaddr_storage* destination,
+                       const unsigned char* buffer, int length) {
+    int addressLength = IsIpv6(*destination) ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     return sendto(socket, reinterpret_cast<const char*>(buffer), length, 0,
-                  reinterpret_cast<const sockaddr*>(destination), sizeof(sockaddr_in));
+                  reinterpret_cast<const sockaddr*>(destination), addressLength);
 }
 
 /*** the ping ***/
@@ -99,11 +166,12 @@ void CountPingReply(PingStatistics* statistics, std::uint32_t rtt) {
         statistics->rttMax = rtt;
 }
 
-bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned char* buffer,
+bool SendPingRequest(SOCKET socket, const sockaddr_storage* destination, unsigned char* buffer,
                      unsigned dataLength, PingStatistics* statistics) {
     dataLength = BoundEchoDataLength(dataLength);
     int length = BuildEchoRequest(buffer, LOWORD(toolEcho.pingIdentifier),
-                                  static_cast<std::uint16_t>(statistics->sent), dataLength);
+                                  static_cast<std::uint16_t>(statistics->sent), dataLength,
+                                  IsIpv6(*destination));
     int written = SendRequest(socket, destination, buffer, length);
     if (written == SOCKET_ERROR) {
         int error = WSAGetLastError();
@@ -122,7 +190,7 @@ bool SendPingRequest(SOCKET socket, const sockaddr_in* destination, unsigned cha
 /*** answers without waiting ***/
 
 int TakeQueuedAnswer(SOCKET socket, unsigned char* buffer, int size, const EchoRequestKey& request,
-                     int* length, in_addr* sender) {
+                     int* length, sockaddr_storage* sender) {
     for (;;) {
         int received = ReceiveDatagram(socket, buffer, size, sender);
         if (received == SOCKET_ERROR) {
@@ -134,8 +202,7 @@ int TakeQueuedAnswer(SOCKET socket, unsigned char* buffer, int size, const EchoR
             PrintToolLine("[recvfrom] %s", SocketErrorText(static_cast<unsigned>(error)));
             return -1;
         }
-        if (MatchEchoAnswer(buffer, received, sender->s_addr, ECHO_SOCKET_RAW, request) !=
-            ECHO_MATCH_NONE) {
+        if (MatchAnswer(buffer, received, *sender, request) != ECHO_MATCH_NONE) {
             *length = received;
             return 1;
         }
@@ -145,15 +212,18 @@ int TakeQueuedAnswer(SOCKET socket, unsigned char* buffer, int size, const EchoR
 
 /*** the trace ***/
 
-int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t sequence,
+int SendTraceProbe(SOCKET socket, const sockaddr_storage* destination, std::uint16_t sequence,
                    unsigned char* buffer, unsigned dataLength, unsigned ttl) {
     const char value[2] = {static_cast<char>(ttl & 0xFF), 0};
-    setsockopt(socket, IPPROTO_IP, IP_TTL, value, sizeof value);
-    int length = BuildEchoRequest(buffer, LOWORD(toolEcho.traceIdentifier), sequence, dataLength);
+    bool ipv6 = IsIpv6(*destination);
+    setsockopt(socket, ipv6 ? IPPROTO_IPV6 : IPPROTO_IP, ipv6 ? IPV6_UNICAST_HOPS : IP_TTL, value,
+               sizeof value);
+    int length =
+        BuildEchoRequest(buffer, LOWORD(toolEcho.traceIdentifier), sequence, dataLength, ipv6);
     int written = SendRequest(socket, destination, buffer, length);
     int error = WSAGetLastError();
     if (toolOptions.verbose)
-        ParsePingPacket(buffer, length, destination->sin_addr, PACKET_SENT, nullptr, nullptr);
+        ParsePingPacket(buffer, length, *destination, PACKET_SENT, nullptr, nullptr);
     if (written == SOCKET_ERROR) {
         PrintToolLine("[sendto] %s", SocketErrorText(static_cast<unsigned>(error)));
         return -1;
@@ -164,10 +234,11 @@ int SendTraceProbe(SOCKET socket, const sockaddr_in* destination, std::uint16_t 
 /*** parsers ***/
 
 // Steps shared by both parsers: the header lines. Returns the offset of the ICMP message,
-// or -1 when the datagram cannot hold an ICMP header there (its line is printed).
-static int ParseHeaders(const unsigned char* datagram, int length, const char* dotted) {
+// or -1 when the datagram cannot hold an ICMP header there (its line is printed). An
+// ICMPv6 message comes without its IP header.
+static int ParseHeaders(const unsigned char* datagram, int length, const char* dotted, bool ipv6) {
     int header = 0;
-    if (length > 0 && (datagram[0] >> 4) == 4)
+    if (!ipv6 && length > 0 && (datagram[0] >> 4) == 4)
         header = (datagram[0] & 0x0F) * 4;
     PrintToolLine("[iphdrlen] %u", static_cast<unsigned>(header));
     if (header > 0 && length >= 20) {
@@ -199,27 +270,32 @@ static bool ReplyRoundTrip(const unsigned char* icmp, int size, std::uint32_t re
 }
 
 // Whether `datagram` is the echo reply to `request`.
-static bool IsReplyTo(const unsigned char* datagram, int length, in_addr sender,
+static bool IsReplyTo(const unsigned char* datagram, int length, const sockaddr_storage& sender,
                       const EchoRequestKey* request) {
-    return request != nullptr && MatchEchoAnswer(datagram, length, sender.s_addr, ECHO_SOCKET_RAW,
-                                                 *request) == ECHO_MATCH_REPLY;
+    return request != nullptr &&
+           MatchAnswer(datagram, length, sender, *request) == ECHO_MATCH_REPLY;
 }
 
-int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, PacketMode mode,
-                    const EchoRequestKey* request, PingStatistics* statistics) {
+// The type of the message at `icmp`, an ICMPv6 one as its IPv4 counterpart.
+static int MessageType(const unsigned char* icmp, const sockaddr_storage& sender) {
+    return IsIpv6(sender) ? Icmp4Type(icmp[0]) : icmp[0];
+}
+
+int ParsePingPacket(const unsigned char* datagram, int length, const sockaddr_storage& sender,
+                    PacketMode mode, const EchoRequestKey* request, PingStatistics* statistics) {
     std::uint32_t receiveTime = GetTickCount();
-    char dotted[DOTTED_SIZE];
-    DottedAddress(sender, dotted);
-    int header = ParseHeaders(datagram, length, dotted);
+    char dotted[ADDRESS_TEXT_SIZE];
+    AddressText(sender, dotted);
+    int header = ParseHeaders(datagram, length, dotted, IsIpv6(sender));
     if (header < 0)
         return 0;
     const unsigned char* icmp = datagram + header;
     int size = length - header;
-    int type = icmp[0];
+    int type = MessageType(icmp, sender);
     if (type != 0) {
         PrintToolLine("%s%d bytes %s %s: icmp_type=%d (%s) icmp_code=%d",
                       mode == PACKET_SENT ? "[sent] " : "[received] ", size,
-                      mode == PACKET_SENT ? "to" : "from", dotted, type, IcmpTypeName(type),
+                      mode == PACKET_SENT ? "to" : "from", dotted, icmp[0], IcmpTypeName(type),
                       icmp[1]);
         return 0;
     }
@@ -239,19 +315,18 @@ int ParsePingPacket(const unsigned char* datagram, int length, in_addr sender, P
     return 1;
 }
 
-int ParseTracePacket(const unsigned char* datagram, int length, in_addr sender, unsigned hop,
-                     char* routerLine, const EchoRequestKey* request) {
+int ParseTracePacket(const unsigned char* datagram, int length, const sockaddr_storage& sender,
+                     unsigned hop, char* routerLine, const EchoRequestKey* request) {
     std::uint32_t receiveTime = GetTickCount();
-    char dotted[DOTTED_SIZE];
-    DottedAddress(sender, dotted);
-    int header = ParseHeaders(datagram, length, dotted);
+    char dotted[ADDRESS_TEXT_SIZE];
+    AddressText(sender, dotted);
+    int header = ParseHeaders(datagram, length, dotted, IsIpv6(sender));
     if (header < 0)
         return -1;
     const unsigned char* icmp = datagram + header;
     int size = length - header;
-    int type = icmp[0];
-    if (request == nullptr || MatchEchoAnswer(datagram, length, sender.s_addr, ECHO_SOCKET_RAW,
-                                              *request) == ECHO_MATCH_NONE) {
+    int type = MessageType(icmp, sender);
+    if (request == nullptr || MatchAnswer(datagram, length, sender, *request) == ECHO_MATCH_NONE) {
         PrintToolLine("[received] %d bytes from %s. not for us", size, dotted);
         return -1;
     }

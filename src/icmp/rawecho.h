@@ -68,9 +68,15 @@ constexpr std::uint32_t PING_RTT_MIN_START = 99999999;
 
 // Writes an echo request of `dataLength` data bytes into `buffer` (dataLength + 8 bytes):
 // identifier, sequence and the tick count as send time least significant byte first, the
-// rest of the data zero, the checksum over all of it. Returns the message length.
+// rest of the data zero, the checksum over all of it. An ICMPv6 one when `ipv6` (type 128,
+// its checksum left zero for the kernel, which sums over the addresses too). Returns the
+// message length.
 int BuildEchoRequest(unsigned char* buffer, std::uint16_t identifier, std::uint16_t sequence,
-                     unsigned dataLength);
+                     unsigned dataLength, bool ipv6 = false);
+
+// The key of a tool's request to `destination` (either family; null: nothing awaited).
+EchoRequestKey ToolEchoKey(const platform::sockaddr_storage* destination, std::uint16_t identifier,
+                           std::uint16_t sequence);
 
 // The echo data length as the engines use it: within ECHO_DATA_LENGTH_MIN..ECHO_DATA_LENGTH_MAX.
 unsigned BoundEchoDataLength(unsigned requested);
@@ -83,38 +89,43 @@ void CountPingReply(PingStatistics* statistics, std::uint32_t rtt);
 // Sends the run's next request, its sequence the count of those sent. `buffer` holds
 // ECHO_BUFFER_SIZE bytes. True when the whole request was written; a request refused with
 // 10035 or 10036 is not counted as sent, any other is.
-bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_in* destination,
+bool SendPingRequest(platform::SOCKET socket, const platform::sockaddr_storage* destination,
                      unsigned char* buffer, unsigned dataLength, PingStatistics* statistics);
 /*** answers without waiting ***/
 
 // Reads what waits on `socket` (one that does not block) into `buffer` (`size` bytes) until
 // a datagram answers `request`: 1 with its length and sender; 0 when nothing more waits;
 // -1 on another receive error, printed in a verbose line. The datagrams passed over are
-// printed in verbose lines.
+// printed in verbose lines. A raw ICMPv6 socket's messages come without their IP header.
 int TakeQueuedAnswer(platform::SOCKET socket, unsigned char* buffer, int size,
-                     const EchoRequestKey& request, int* length, platform::in_addr* sender);
+                     const EchoRequestKey& request, int* length,
+                     platform::sockaddr_storage* sender);
 
 /*** the trace ***/
 
-// Sets the socket's time-to-live to `ttl` and sends one request of the trace with
-// `sequence`. 0 sent, -1 not.
-int SendTraceProbe(platform::SOCKET socket, const platform::sockaddr_in* destination,
+// Sets the socket's time-to-live (IPv6: hop limit) to `ttl` and sends one request of the
+// trace with `sequence`. 0 sent, -1 not.
+int SendTraceProbe(platform::SOCKET socket, const platform::sockaddr_storage* destination,
                    std::uint16_t sequence, unsigned char* buffer, unsigned dataLength,
                    unsigned ttl);
 /*** parsers ***/
 
 // Both read only the `length` bytes of `datagram`, whatever the lengths inside say, and
 // take only what answers `request` (null: nothing, as for a request we sent; `statistics`
-// may then be null too). 1 when the reply to `request` was accepted and counted in
-// `statistics`, else 0.
-int ParsePingPacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                    PacketMode mode, const EchoRequestKey* request, PingStatistics* statistics);
+// may then be null too). A datagram from an IPv6 `sender` is an ICMPv6 message without its
+// IP header; its types are told by their IPv4 counterparts (reply 0, unreachable and
+// packet too big 3, hop limit exceeded 11, parameter problem 12). 1 when the reply to
+// `request` was accepted and counted in `statistics`, else 0.
+int ParsePingPacket(const unsigned char* datagram, int length,
+                    const platform::sockaddr_storage& sender, PacketMode mode,
+                    const EchoRequestKey* request, PingStatistics* statistics);
 // The ICMP type of the answer to `request`, 0 for its echo reply; -1 for anything else. A
 // router's answer makes the line "hop address:" (time exceeded) or "hop address: (type)",
 // printed when `routerLine` is null, else written there (TOOL_LINE_SIZE bytes) for the
 // caller to finish, e.g. with the router's name, and print.
-int ParseTracePacket(const unsigned char* datagram, int length, platform::in_addr sender,
-                     unsigned hop, char* routerLine, const EchoRequestKey* request);
+int ParseTracePacket(const unsigned char* datagram, int length,
+                     const platform::sockaddr_storage& sender, unsigned hop, char* routerLine,
+                     const EchoRequestKey* request);
 
 /*** sockets and output ***/
 

@@ -254,7 +254,7 @@ int SendEchoDatagram(int descriptor, const unsigned char* request, std::size_t l
 
 int SendEcho6Datagram(int descriptor, const unsigned char* request, std::size_t length,
                       const unsigned char* destination, std::uint32_t scope) {
-    sockaddr_in6 target{};
+    ::sockaddr_in6 target{};
     target.sin6_family = AF_INET6;
     std::memcpy(&target.sin6_addr, destination, 16);
     target.sin6_scope_id = scope;
@@ -437,7 +437,7 @@ void ReadPingError(const msghdr& received, std::size_t length, const sockaddr_st
     message->ipv6 = ipv6;
     if (ipv6)
         std::memcpy(message->destination6,
-                    &reinterpret_cast<const sockaddr_in6&>(quotedTo).sin6_addr, 16);
+                    &reinterpret_cast<const ::sockaddr_in6&>(quotedTo).sin6_addr, 16);
     else
         message->destination = reinterpret_cast<const sockaddr_in&>(quotedTo).sin_addr.s_addr;
     std::uint8_t icmpOrigin = ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP;
@@ -454,7 +454,7 @@ void ReadPingError(const msghdr& received, std::size_t length, const sockaddr_st
         message->sequence = ReadBigEndian16(request + 6);
         if (ipv6 && offender.ss_family == AF_INET6)
             std::memcpy(message->address6,
-                        &reinterpret_cast<const sockaddr_in6&>(offender).sin6_addr, 16);
+                        &reinterpret_cast<const ::sockaddr_in6&>(offender).sin6_addr, 16);
         else if (!ipv6 && offender.ss_family == AF_INET)
             message->address = reinterpret_cast<const sockaddr_in&>(offender).sin_addr.s_addr;
     } else if (error.ee_origin == SO_EE_ORIGIN_LOCAL) {
@@ -478,7 +478,8 @@ void ReadPingReply(const unsigned char* datagram, std::size_t length, const sock
     message->sequence = ReadBigEndian16(datagram + 6);
     message->ipv6 = ipv6;
     if (ipv6) {
-        std::memcpy(message->address6, &reinterpret_cast<const sockaddr_in6&>(from).sin6_addr, 16);
+        std::memcpy(message->address6, &reinterpret_cast<const ::sockaddr_in6&>(from).sin6_addr,
+                    16);
         std::memcpy(message->destination6, message->address6, 16);
     } else {
         message->address = reinterpret_cast<const sockaddr_in&>(from).sin_addr.s_addr;
@@ -529,13 +530,14 @@ bool ReceiveEchoMessage(int descriptor, int kind, bool ipv6, EchoReceiveBuffer* 
             ReadPingError(received, length, from, buffer->datagram, message);
         } else if (kind == ICMP_SOCKET_RAW) {
             EchoMessage parsed{};
-            bool ours = ipv6 ? from.ss_family == AF_INET6 &&
-                                   ParseRawEcho6Message(
-                                       buffer->datagram, length,
-                                       reinterpret_cast<const unsigned char*>(
-                                           &reinterpret_cast<const sockaddr_in6&>(from).sin6_addr),
-                                       &parsed)
-                             : ParseRawEchoDatagram(buffer->datagram, length, &parsed);
+            bool ours = ipv6
+                            ? from.ss_family == AF_INET6 &&
+                                  ParseRawEcho6Message(
+                                      buffer->datagram, length,
+                                      reinterpret_cast<const unsigned char*>(
+                                          &reinterpret_cast<const ::sockaddr_in6&>(from).sin6_addr),
+                                      &parsed)
+                            : ParseRawEchoDatagram(buffer->datagram, length, &parsed);
             if (ours) {
                 // The hop limit and traffic class of ICMPv6 come as control messages.
                 parsed.arrival = message->arrival;

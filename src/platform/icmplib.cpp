@@ -8,6 +8,7 @@
 #include "platform/capability_internal.h"
 #include "platform/echosocket_internal.h"
 #include "platform/messages_internal.h"
+#include "platform/sockaddr_internal.h"
 #include "platform/system.h"
 #include "platform/system_internal.h"
 #include "platform/testing_sys.h"
@@ -156,12 +157,19 @@ constexpr int kUnknownSetting = -2;
 constexpr std::int64_t kLongestTimerMs = 3600000; // a DWORD time-out exceeds the timer's int
 constexpr int kMessagesPerWake = 1024;            // read at one wake-up; the rest at the next
 
-// The request IcmpSendEcho2 left to the event loop, and where its end is told.
+// Where a request goes: an IPv4 address, or an IPv6 one on an interface.
+struct EchoTarget {
+    DWORD address; // IPv4, network order
+    unsigned char address6[16];
+    std::uint32_t scope; // IPv6: the interface of a link-local address, 0 none
+};
+
+// The request Icmp(6)SendEcho2 left to the event loop, and where its end is told.
 struct PendingEcho {
     bool active; // sent, its end not yet told
     HWND window; // told with `message`
     UINT message;
-    DWORD destination;         // network order
+    EchoTarget destination;
     std::uint16_t sequence;    // of the request
     std::int64_t sentRealtime; // the send, on the clock of the kernel's arrival times
     std::int64_t deadline;     // CLOCK_MONOTONIC nanoseconds
@@ -176,6 +184,7 @@ struct EchoHandleSlot {
     bool open;                 // the slot holds a socket
     int descriptor;            // the socket
     int kind;                  // ICMP_SOCKET_PING or ICMP_SOCKET_RAW
+    bool ipv6;                 // an ICMPv6 socket, opened by Icmp6CreateFile
     std::uintptr_t generation; // bumped at every close, so a stale handle is refused
     std::uint16_t identifier;  // raw socket: the identifier of our requests
     int ttl;                   // as last set on the socket (-1 system default)
@@ -258,19 +267,24 @@ DWORD ApplyRequestOptions(EchoHandleSlot* slot, const IP_OPTION_INFORMATION* opt
         tos = options->Tos;
         dontFragment = (options->Flags & IP_FLAG_DF) != 0 ? 1 : 0;
     }
+    // IPv6 has the same three: the hop limit, the traffic class and path MTU discovery.
+    int level = slot->ipv6 ? IPPROTO_IPV6 : IPPROTO_IP;
     if (ttl != slot->ttl) {
-        if (!SetIntegerOption(slot->descriptor, IPPROTO_IP, IP_TTL, ttl))
+        if (!SetIntegerOption(slot->descriptor, level, slot->ipv6 ? IPV6_UNICAST_HOPS : IP_TTL,
+                              ttl))
             return IP_BAD_OPTION;
         slot->ttl = ttl;
     }
     if (tos != slot->tos) {
-        if (!SetIntegerOption(slot->descriptor, IPPROTO_IP, IP_TOS, tos))
+        if (!SetIntegerOption(slot->descriptor, level, slot->ipv6 ? IPV6_TCLASS : IP_TOS, tos))
             return IP_BAD_OPTION;
         slot->tos = tos;
     }
     if (dontFragment != slot->dontFragment) {
-        int discovery = dontFragment != 0 ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-        if (!SetIntegerOption(slot->descriptor, IPPROTO_IP, IP_MTU_DISCOVER, discovery))
+        int discovery = slot->ipv6 ? (dontFragment != 0 ? IPV6_PMTUDISC_DO : IPV6_PMTUDISC_DONT)
+                                   : (dontFragment != 0 ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT);
+        if (!SetIntegerOption(slot->descriptor, level,
+                              slot->ipv6 ? IPV6_MTU_DISCOVER : IP_MTU_DISCOVER, discovery))
             return IP_BAD_OPTION;
         slot->dontFragment = dontFragment;
     }
@@ -289,26 +303,41 @@ void DiscardQueued(int descriptor) {
 
 // Checks what both sends check, sets the options and sends the request: IP_SUCCESS with
 // its sequence and send times, or why it was not sent.
-DWORD SendRequest(EchoHandleSlot* slot, DWORD destination, const void* requestData,
+// No echo goes to 0.0.0.0, the broadcast address, :: or a multicast group.
+bool IsBadDestination(const EchoHandleSlot& slot, const EchoTarget& destination) {
+    if (!slot.ipv6)
+        return destination.address == 0 || destination.address == 0xffffffffu;
+    static const unsigned char unspecified[16] = {};
+    return std::memcmp(destination.address6, unspecified, 16) == 0 ||
+           destination.address6[0] == 0xff;
+}
+
+DWORD SendRequest(EchoHandleSlot* slot, const EchoTarget& destination, const void* requestData,
                   WORD requestSize, const IP_OPTION_INFORMATION* options, const void* replyBuffer,
                   DWORD replySize, std::uint16_t* sequence, std::int64_t* sentRealtime,
                   std::int64_t* sentMonotonic) {
     if (replyBuffer == nullptr || (requestData == nullptr && requestSize != 0))
         return ERROR_INVALID_PARAMETER;
-    if (replySize < IcmpReplyBufferSize(requestSize))
+    if (replySize <
+        (slot->ipv6 ? Icmp6ReplyBufferSize(requestSize) : IcmpReplyBufferSize(requestSize)))
         return IP_BUF_TOO_SMALL;
-    if (destination == 0 || destination == 0xffffffffu)
+    if (IsBadDestination(*slot, destination))
         return IP_BAD_DESTINATION;
     DWORD optionStatus = ApplyRequestOptions(slot, options);
     if (optionStatus != IP_SUCCESS)
         return optionStatus;
     *sequence = NextEchoSequence();
-    std::size_t length =
-        WriteEchoRequest(requestBuffer, slot->identifier, *sequence, requestData, requestSize);
+    std::size_t length = slot->ipv6 ? WriteEcho6Request(requestBuffer, slot->identifier, *sequence,
+                                                        requestData, requestSize)
+                                    : WriteEchoRequest(requestBuffer, slot->identifier, *sequence,
+                                                       requestData, requestSize);
     DiscardQueued(slot->descriptor);
     *sentRealtime = RealtimeNanoseconds();
     *sentMonotonic = MonotonicNanoseconds();
-    int error = SendEchoDatagram(slot->descriptor, requestBuffer, length, destination);
+    int error =
+        slot->ipv6 ? SendEcho6Datagram(slot->descriptor, requestBuffer, length,
+                                       destination.address6, destination.scope)
+                   : SendEchoDatagram(slot->descriptor, requestBuffer, length, destination.address);
     return error != 0 ? StatusOfSystemError(error) : IP_SUCCESS;
 }
 
@@ -316,9 +345,10 @@ DWORD SendRequest(EchoHandleSlot* slot, DWORD destination, const void* requestDa
 
 // What an exchange came to.
 struct EchoOutcome {
-    bool answered; // a record of an answer is to be made
-    DWORD status;  // the record's status, or the failure when not answered
-    DWORD address; // who answered
+    bool answered;              // a record of an answer is to be made
+    DWORD status;               // the record's status, or the failure when not answered
+    DWORD address;              // who answered
+    unsigned char address6[16]; // who answered an IPv6 request
     std::uint8_t ttl;
     std::uint8_t tos;
     const unsigned char* data; // echoed data, in receiveBuffer
@@ -327,17 +357,21 @@ struct EchoOutcome {
 };
 
 // Reads what the socket holds until the answer to the request with `sequence` turns up.
-bool TakeAnswer(const EchoHandleSlot* slot, DWORD destination, std::uint16_t sequence,
+bool TakeAnswer(const EchoHandleSlot* slot, const EchoTarget& destination, std::uint16_t sequence,
                 EchoOutcome* outcome) {
     EchoMessage message{};
     for (int read = 0; read < kMessagesPerWake; ++read) {
-        if (!ReceiveEchoMessage(slot->descriptor, slot->kind, false, &receiveBuffer, &message))
+        if (!ReceiveEchoMessage(slot->descriptor, slot->kind, slot->ipv6, &receiveBuffer, &message))
             return false;
-        if (!AnswersEchoRequest(message, slot->kind, destination, slot->identifier, sequence))
+        if (slot->ipv6 ? !AnswersEcho6Request(message, slot->kind, destination.address6,
+                                              slot->identifier, sequence)
+                       : !AnswersEchoRequest(message, slot->kind, destination.address,
+                                             slot->identifier, sequence))
             continue;
         outcome->answered = message.kind != EchoMessageKind::LocalError;
         outcome->status = message.status;
         outcome->address = message.address;
+        std::memcpy(outcome->address6, message.address6, 16);
         outcome->ttl = message.ttl;
         outcome->tos = message.tos;
         outcome->data = message.data;
@@ -378,13 +412,35 @@ void WriteReplyRecord(void* replyBuffer, DWORD replySize, const EchoOutcome& out
         std::memcpy(replyBytes + sizeof record, outcome.data, dataSize);
 }
 
+// The same for an IPv6 echo: the record holds who answered, the status and the round trip;
+// the echoed data follows it as far as it fits.
+void WriteReply6Record(void* replyBuffer, DWORD replySize, const EchoOutcome& outcome,
+                       DWORD roundTrip) {
+    ICMPV6_ECHO_REPLY record{};
+    unsigned char* replyBytes = static_cast<unsigned char*>(replyBuffer);
+    std::size_t room = replySize - sizeof record;
+    std::size_t dataSize = !outcome.answered         ? 0
+                           : outcome.dataSize < room ? outcome.dataSize
+                                                     : room;
+    if (outcome.answered)
+        std::memcpy(record.Address.sin6_addr, outcome.address6, 16);
+    record.Status = outcome.status;
+    record.RoundTripTime = outcome.answered ? roundTrip : 0;
+    std::memcpy(replyBytes, &record, sizeof record);
+    if (dataSize != 0)
+        std::memcpy(replyBytes + sizeof record, outcome.data, dataSize);
+}
+
 // ---- The exchange ----
 
 void FinishPendingEcho(EchoHandleSlot* slot, const EchoOutcome& outcome) {
     PendingEcho& pending = slot->pending;
     StopPendingEcho(slot);
-    WriteReplyRecord(pending.replyBuffer, pending.replySize, outcome,
-                     RoundTripMilliseconds(pending.sentRealtime, outcome.arrival));
+    DWORD roundTrip = RoundTripMilliseconds(pending.sentRealtime, outcome.arrival);
+    if (slot->ipv6)
+        WriteReply6Record(pending.replyBuffer, pending.replySize, outcome, roundTrip);
+    else
+        WriteReplyRecord(pending.replyBuffer, pending.replySize, outcome, roundTrip);
     slot->lastReplyBuffer = pending.replyBuffer;
     slot->lastAnswered = outcome.answered;
     slot->lastFinish = ++finishedEchoes;
@@ -406,7 +462,7 @@ void OnPendingEchoReadable(unsigned index) {
         !TakeAnswer(slot, slot->pending.destination, slot->pending.sequence, &outcome))
         return;
     if (!ArrivedInTime(slot->pending, outcome))
-        outcome = EchoOutcome{false, IP_REQ_TIMED_OUT, 0, 0, 0, nullptr, 0, 0};
+        outcome = EchoOutcome{false, IP_REQ_TIMED_OUT, 0, {}, 0, 0, nullptr, 0, 0};
     FinishPendingEcho(slot, outcome);
 }
 
@@ -425,7 +481,7 @@ void OnPendingEchoDeadline(unsigned index) {
     EchoOutcome outcome{};
     if (!TakeAnswer(slot, pending.destination, pending.sequence, &outcome) ||
         !ArrivedInTime(pending, outcome))
-        outcome = EchoOutcome{false, IP_REQ_TIMED_OUT, 0, 0, 0, nullptr, 0, 0};
+        outcome = EchoOutcome{false, IP_REQ_TIMED_OUT, 0, {}, 0, 0, nullptr, 0, 0};
     FinishPendingEcho(slot, outcome);
 }
 
@@ -473,7 +529,9 @@ void CloseIcmpLibrary() {
     }
 }
 
-HANDLE IcmpCreateFile() {
+namespace {
+
+HANDLE CreateEchoHandle(bool ipv6) {
     unsigned free = 0;
     while (free < kHandleSlots && echoHandles[free].open)
         ++free;
@@ -482,7 +540,7 @@ HANDLE IcmpCreateFile() {
         return INVALID_HANDLE_VALUE;
     }
     int kind = ICMP_SOCKET_NONE;
-    int descriptor = OpenEchoSocket(false, false, &kind);
+    int descriptor = OpenEchoSocket(false, ipv6, &kind);
     if (descriptor < 0) {
         SetLastError(EchoSocketOpenFailure(errno));
         return INVALID_HANDLE_VALUE;
@@ -491,6 +549,7 @@ HANDLE IcmpCreateFile() {
     slot.open = true;
     slot.descriptor = descriptor;
     slot.kind = kind;
+    slot.ipv6 = ipv6;
     slot.identifier = static_cast<std::uint16_t>(getpid() & 0xffff);
     slot.ttl = kUnknownSetting;
     slot.tos = kUnknownSetting;
@@ -500,6 +559,16 @@ HANDLE IcmpCreateFile() {
         slot.generation = 1;
     SetLastError(IP_SUCCESS);
     return HandleOfSlot(free);
+}
+
+} // namespace
+
+HANDLE IcmpCreateFile() {
+    return CreateEchoHandle(false);
+}
+
+HANDLE Icmp6CreateFile() {
+    return CreateEchoHandle(true);
 }
 
 bool IcmpCloseHandle(HANDLE handle) {
@@ -518,12 +587,11 @@ int IcmpHandleKind(HANDLE handle) {
     return slot == nullptr ? ICMP_SOCKET_NONE : slot->kind;
 }
 
-DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
-                    const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
-                    void* replyBuffer, DWORD replySize, DWORD timeoutMs) {
-    EchoHandleSlot* slot = SlotOfHandle(handle);
-    if (slot == nullptr)
-        return Fail(ERROR_INVALID_HANDLE);
+namespace {
+
+DWORD StartEcho(EchoHandleSlot* slot, HWND window, UINT message, const EchoTarget& destination,
+                const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
+                void* replyBuffer, DWORD replySize, DWORD timeoutMs) {
     if (slot->pending.active)
         return Fail(ERROR_BUSY);
     if (QCoreApplication::instance() == nullptr)
@@ -549,19 +617,94 @@ DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
     return Fail(ERROR_IO_PENDING);
 }
 
-DWORD IcmpParseReplies(void* replyBuffer, DWORD replySize) {
+// The open handle of the family asked for; null (ERROR_INVALID_HANDLE) when the handle is
+// not open, and ERROR_INVALID_PARAMETER when it is of the other family.
+EchoHandleSlot* SlotOfFamily(HANDLE handle, bool ipv6) {
+    EchoHandleSlot* slot = SlotOfHandle(handle);
+    if (slot == nullptr || slot->ipv6 != ipv6) {
+        SetLastError(slot == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return slot;
+}
+
+// The handle that wrote `replyBuffer` last, when it is of the family asked for, and its
+// record's status; 1 for an answer, 0 for a failure.
+DWORD ParseReplies(void* replyBuffer, DWORD replySize, bool ipv6) {
     const EchoHandleSlot* written = nullptr;
     for (const EchoHandleSlot& slot : echoHandles) {
         if (slot.open && slot.lastReplyBuffer == replyBuffer && replyBuffer != nullptr &&
             (written == nullptr || slot.lastFinish > written->lastFinish))
             written = &slot;
     }
-    if (written == nullptr || replySize < sizeof(ICMP_ECHO_REPLY))
+    if (written == nullptr || written->ipv6 != ipv6 ||
+        replySize < (ipv6 ? sizeof(ICMPV6_ECHO_REPLY) : sizeof(ICMP_ECHO_REPLY)))
         return Fail(ERROR_INVALID_PARAMETER);
-    ICMP_ECHO_REPLY record{};
-    std::memcpy(&record, replyBuffer, sizeof record);
-    SetLastError(record.Status);
+    DWORD status = 0;
+    if (ipv6) {
+        ICMPV6_ECHO_REPLY record{};
+        std::memcpy(&record, replyBuffer, sizeof record);
+        status = record.Status;
+    } else {
+        ICMP_ECHO_REPLY record{};
+        std::memcpy(&record, replyBuffer, sizeof record);
+        status = record.Status;
+    }
+    SetLastError(status);
     return written->lastAnswered ? 1 : 0;
+}
+
+} // namespace
+
+DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
+                    const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
+                    void* replyBuffer, DWORD replySize, DWORD timeoutMs) {
+    EchoHandleSlot* slot = SlotOfFamily(handle, false);
+    if (slot == nullptr)
+        return 0;
+    EchoTarget target{};
+    target.address = destination;
+    return StartEcho(slot, window, message, target, requestData, requestSize, options, replyBuffer,
+                     replySize, timeoutMs);
+}
+
+DWORD Icmp6SendEcho2(HANDLE handle, HWND window, UINT message, const sockaddr_in6* source,
+                     const sockaddr_in6* destination, const void* requestData, WORD requestSize,
+                     const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
+                     DWORD timeoutMs) {
+    EchoHandleSlot* slot = SlotOfFamily(handle, true);
+    if (slot == nullptr)
+        return 0;
+    // The stack's sockaddr_in6 is 28 bytes (winsock.h); the system's form is read from it.
+    constexpr int kStackAddressSize = 28;
+    ::sockaddr_storage system{};
+    socklen_t systemLength = 0;
+    if (destination == nullptr ||
+        ToSystemSocketAddress(reinterpret_cast<const sockaddr*>(destination), kStackAddressSize,
+                              &system, &systemLength) != 0 ||
+        system.ss_family != AF_INET6)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (source != nullptr) {
+        ::sockaddr_storage from{};
+        if (ToSystemSocketAddress(reinterpret_cast<const sockaddr*>(source), kStackAddressSize,
+                                  &from, &systemLength) != 0 ||
+            !IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const ::sockaddr_in6&>(from).sin6_addr))
+            return Fail(ERROR_INVALID_PARAMETER); // the system chooses the source
+    }
+    const auto& to = reinterpret_cast<const ::sockaddr_in6&>(system);
+    EchoTarget target{};
+    std::memcpy(target.address6, &to.sin6_addr, 16);
+    target.scope = to.sin6_scope_id;
+    return StartEcho(slot, window, message, target, requestData, requestSize, options, replyBuffer,
+                     replySize, timeoutMs);
+}
+
+DWORD IcmpParseReplies(void* replyBuffer, DWORD replySize) {
+    return ParseReplies(replyBuffer, replySize, false);
+}
+
+DWORD Icmp6ParseReplies(void* replyBuffer, DWORD replySize) {
+    return ParseReplies(replyBuffer, replySize, true);
 }
 
 } // namespace platform

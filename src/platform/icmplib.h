@@ -1,8 +1,8 @@
-// The system ICMP library: echo handles that send one ICMP echo request to an IPv4 address
-// and leave the wait for its answer to the event loop, which posts its end, with the reply
-// record and status codes of the Win32 ICMP API. Built on Linux ping sockets, or on
-// a raw ICMP socket where ping sockets are refused. Called from one thread, the
-// user-interface thread, like the rest of the layer.
+// The system ICMP library: echo handles that send one ICMP echo request to an IPv4 address,
+// or one ICMPv6 echo request to an IPv6 address, and leave the wait for its answer to the
+// event loop, which posts its end, with the reply records and status codes of the Win32 ICMP
+// API. Built on Linux ping sockets, or on a raw socket where ping sockets are refused. Called from
+// one thread, the user-interface thread, like the rest of the layer.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,8 @@
 #include "platform/types.h"
 
 namespace platform {
+
+struct sockaddr_in6; // winsock.h
 
 // Status codes of the reply record and of GetLastError(), with their Win32 numbers.
 constexpr DWORD IP_SUCCESS = 0;
@@ -61,6 +63,30 @@ struct ICMP_ECHO_REPLY {
     IP_OPTION_INFORMATION Options; // Ttl and Tos of the answering datagram
 };
 
+// An IPv6 address as a reply record gives it, packed as IP Helper lays it out: the address's
+// bytes in network order in sin6_addr.
+#pragma pack(push, 1)
+struct IPV6_ADDRESS_EX {
+    WORD sin6_port;
+    DWORD sin6_flowinfo;
+    WORD sin6_addr[8];
+    DWORD sin6_scope_id;
+};
+#pragma pack(pop)
+
+// The record at the start of the reply buffer after an IPv6 echo's end; the echoed data
+// follows it.
+struct ICMPV6_ECHO_REPLY {
+    IPV6_ADDRESS_EX Address; // who answered
+    DWORD Status;            // IP_SUCCESS or an IP_* code above
+    unsigned int RoundTripTime;
+};
+
+// The smallest reply buffer Icmp6SendEcho2 accepts for `requestSize` bytes of data.
+constexpr std::size_t Icmp6ReplyBufferSize(std::size_t requestSize) {
+    return sizeof(ICMPV6_ECHO_REPLY) + requestSize + 8;
+}
+
 // The smallest reply buffer IcmpSendEcho2 accepts for `requestSize` bytes of data: one
 // record, the echoed data, and 8 bytes for an ICMP error.
 constexpr std::size_t IcmpReplyBufferSize(std::size_t requestSize) {
@@ -80,8 +106,11 @@ void CloseIcmpLibrary();
 // INVALID_HANDLE_VALUE with GetLastError() ERROR_ACCESS_DENIED (neither kind allowed) or
 // IP_NO_RESOURCES (out of descriptors, memory or the 16 handle slots).
 HANDLE IcmpCreateFile();
+// The same for ICMPv6 echoes: an ICMPv6 ping socket, else a raw ICMPv6 socket, under the
+// same permission (net.ipv4.ping_group_range governs both families' ping sockets).
+HANDLE Icmp6CreateFile();
 
-// Closes an echo handle. False (ERROR_INVALID_HANDLE) when it is not open.
+// Closes an echo handle of either family. False (ERROR_INVALID_HANDLE) when it is not open.
 bool IcmpCloseHandle(HANDLE handle);
 
 // Sends one echo request carrying `requestSize` bytes of `requestData` to `destination`
@@ -134,11 +163,57 @@ DWORD IcmpSendEcho2(HANDLE handle, HWND window, UINT message, DWORD destination,
                     const void* requestData, WORD requestSize, const IP_OPTION_INFORMATION* options,
                     void* replyBuffer, DWORD replySize, DWORD timeoutMs);
 
+// IcmpSendEcho2 for an Icmp6CreateFile handle: one ICMPv6 echo request to `destination` (its
+// scope names the interface of a link-local address), the hop limit from `options->Ttl`,
+// the traffic class from its Tos. `source` is null or the unspecified address: the system
+// chooses the source. The end is posted the same way, after one ICMPV6_ECHO_REPLY is written
+// at the start of `replyBuffer` (Icmp6ReplyBufferSize(requestSize) bytes): who answered, the
+// status and the round trip, the echoed data after the record. ICMPv6 errors quoting our
+// request give, by type and code: no route 11002; administratively prohibited, failed
+// policy and reject route 11004; port 11005; address unreachable and the rest 11003; packet
+// too big 11009; hop limit exceeded in transit 11013 (Address the router), in reassembly
+// 11014; parameter problem 11015. Fails as IcmpSendEcho2 does; IP_BAD_DESTINATION for ::
+// and multicast groups, ERROR_INVALID_PARAMETER for an IPv4 handle or address.
+DWORD Icmp6SendEcho2(HANDLE handle, HWND window, UINT message, const sockaddr_in6* source,
+                     const sockaddr_in6* destination, const void* requestData, WORD requestSize,
+                     const IP_OPTION_INFORMATION* options, void* replyBuffer, DWORD replySize,
+                     DWORD timeoutMs);
+
 // After the end of IcmpSendEcho2 was posted, and until its handle is closed: 1 when the
 // record in `replyBuffer` is an answer (GetLastError() its Status), 0 when it tells a
 // failure (GetLastError() the Status); 0 with ERROR_INVALID_PARAMETER for a buffer no open
 // handle wrote.
 DWORD IcmpParseReplies(void* replyBuffer, DWORD replySize);
+// The same for a buffer Icmp6SendEcho2 wrote.
+DWORD Icmp6ParseReplies(void* replyBuffer, DWORD replySize);
+
+// The pure readers of what a raw socket receives, without a socket: what a raw ICMP
+// datagram says about an echo request.
+struct RawEchoAnswer {
+    DWORD status;              // IP_SUCCESS for our echo reply, else IcmpErrorStatus
+    DWORD address;             // the datagram's source, network order
+    std::uint8_t ttl;          // of the datagram
+    std::uint8_t tos;          // of the datagram
+    const unsigned char* data; // echoed data inside the datagram; null for an error
+    std::size_t dataSize;      // bytes at data
+};
+
+// Reads one datagram as a raw ICMP socket delivers it (IP header first, `length` bytes)
+// and tells whether it answers the echo request with `identifier` and `sequence` sent to
+// `destination` (network order): an echo reply from `destination` with our identifier and
+// sequence and a good checksum, or an ICMP error quoting our request. Reads nothing outside
+// the `length` bytes, whatever the header lengths inside say. Fills `answer` only when it
+// returns true.
+bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
+                       std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
+
+// The same for one message as a raw ICMPv6 socket delivers it (no IP header, `length`
+// bytes) from `source`, about the request to `destination` (16 bytes each): an echo reply
+// from `destination` with our numbers, or an ICMPv6 error quoting our request (status by
+// Icmp6ErrorStatus). `answer->address`, `ttl` and `tos` are 0: they come with the datagram.
+bool ReadRawEcho6Answer(const unsigned char* message, std::size_t length,
+                        const unsigned char* source, const unsigned char* destination,
+                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
 
 // The status of this thread's last ICMP library call is in GetLastError() (system.h).
 

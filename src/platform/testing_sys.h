@@ -5,6 +5,7 @@
 // real code always runs; these only observe. The window half's seams are in testing.h.
 #pragma once
 
+#include "platform/icmplib.h"
 #include "platform/types.h"
 
 #include <cstddef>
@@ -60,33 +61,6 @@ DWORD IcmpErrorStatus(int type, int code);
 // rejected route 11004, address 11003 (and any other code), port 11005; packet too big
 // 11009; hop limit exceeded in transit 11013, in reassembly 11014; parameter problem 11015.
 DWORD Icmp6ErrorStatus(int type, int code);
-
-// What a raw ICMP datagram says about our echo request.
-struct RawEchoAnswer {
-    DWORD status;              // IP_SUCCESS for our echo reply, else IcmpErrorStatus
-    DWORD address;             // the datagram's source, network order
-    std::uint8_t ttl;          // of the datagram
-    std::uint8_t tos;          // of the datagram
-    const unsigned char* data; // echoed data inside the datagram; null for an error
-    std::size_t dataSize;      // bytes at data
-};
-
-// Reads one datagram as a raw ICMP socket delivers it (IP header first, `length` bytes)
-// and tells whether it answers the echo request with `identifier` and `sequence` sent to
-// `destination` (network order): an echo reply from `destination` with our identifier and
-// sequence and a good checksum, or an ICMP error quoting our request. Reads nothing outside
-// the `length` bytes, whatever the header lengths inside say. Fills `answer` only when it
-// returns true.
-bool ReadRawEchoAnswer(const unsigned char* datagram, std::size_t length, DWORD destination,
-                       std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
-
-// The same for one message as a raw ICMPv6 socket delivers it (no IP header, `length`
-// bytes) from `source`, about the request to `destination` (16 bytes each): an echo reply
-// from `destination` with our numbers, or an ICMPv6 error quoting our request (status by
-// Icmp6ErrorStatus). `answer->address`, `ttl` and `tos` are 0: they come with the datagram.
-bool ReadRawEcho6Answer(const unsigned char* message, std::size_t length,
-                        const unsigned char* source, const unsigned char* destination,
-                        std::uint16_t identifier, std::uint16_t sequence, RawEchoAnswer* answer);
 
 // The Internet checksum of `length` bytes, words read most significant byte first.
 std::uint16_t InternetChecksum(const unsigned char* bytes, std::size_t length);

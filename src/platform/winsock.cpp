@@ -38,6 +38,8 @@ constexpr int systemRaw = SOCK_RAW;
 constexpr int systemSocketLevel = SOL_SOCKET;
 constexpr int systemIpLevel = IPPROTO_IP;
 constexpr int systemTimeToLive = IP_TTL;
+constexpr int systemIpv6Level = IPPROTO_IPV6;
+constexpr int systemHopLimit = IPV6_UNICAST_HOPS;
 constexpr int systemOutOfBand = MSG_OOB;
 constexpr int systemPeek = MSG_PEEK;
 constexpr int systemDontRoute = MSG_DONTROUTE;
@@ -68,6 +70,7 @@ constexpr int systemDontRoute = MSG_DONTROUTE;
 #undef MSG_DONTROUTE
 #undef SOL_SOCKET
 #undef IP_TTL
+#undef IPV6_UNICAST_HOPS
 
 #include "platform/winsock.h"
 
@@ -532,6 +535,42 @@ int SendData(SOCKET socket, const char* buffer, int length, int flags, const soc
     }
 }
 
+// The room a receive must offer for the sender's address: an IPv6 socket's senders are
+// IPv6 addresses.
+int SenderRoom(const SocketRecord& record) {
+    int family = 0;
+    socklen_t length = sizeof family;
+    bool ipv6 =
+        ::getsockopt(record.descriptor, systemSocketLevel, SO_DOMAIN, &family, &length) == 0 &&
+        family == systemInet6;
+    return static_cast<int>(ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in));
+}
+
+// The sender of a datagram in the stack's form, an IPv4 or an IPv6 address; the caller's
+// room was checked for the socket's family.
+void GiveSender(const ::sockaddr_storage& sender, socklen_t length, sockaddr* from,
+                int* fromLength) {
+    if (sender.ss_family == systemInet && length >= sizeof(::sockaddr_in)) {
+        const auto& ipv4 = reinterpret_cast<const ::sockaddr_in&>(sender);
+        sockaddr_in given{};
+        given.sin_family = AF_INET;
+        given.sin_port = ipv4.sin_port;
+        given.sin_addr.s_addr = ipv4.sin_addr.s_addr;
+        std::memcpy(from, &given, sizeof given);
+        *fromLength = sizeof given;
+    } else if (sender.ss_family == systemInet6 && length >= sizeof(::sockaddr_in6)) {
+        const auto& ipv6 = reinterpret_cast<const ::sockaddr_in6&>(sender);
+        sockaddr_in6 given{};
+        given.sin6_family = AF_INET6;
+        given.sin6_port = ipv6.sin6_port;
+        given.sin6_flowinfo = ipv6.sin6_flowinfo;
+        std::memcpy(given.sin6_addr.u.Byte, &ipv6.sin6_addr, 16);
+        given.sin6_scope_id = ipv6.sin6_scope_id;
+        std::memcpy(from, &given, sizeof given);
+        *fromLength = sizeof given;
+    }
+}
+
 // recv and recvfrom: what is there (a stream) or one datagram, WSAEWOULDBLOCK when nothing is.
 int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* from,
                 int* fromLength) {
@@ -544,8 +583,7 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
         return Fail(WSAEINVAL);
     if (buffer == nullptr && length > 0)
         return Fail(WSAEFAULT);
-    if (from != nullptr &&
-        (fromLength == nullptr || *fromLength < static_cast<int>(sizeof(sockaddr_in))))
+    if (from != nullptr && (fromLength == nullptr || *fromLength < SenderRoom(*record)))
         return Fail(WSAEFAULT);
     int systemFlags = 0;
     if (!ToSystemFlags(flags, &systemFlags))
@@ -555,7 +593,7 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
         UpdateNotifier(*record);
     }
     for (;;) {
-        ::sockaddr_in sender{};
+        ::sockaddr_storage sender{};
         iovec part{buffer, static_cast<size_t>(length)};
         msghdr message{};
         message.msg_name = &sender;
@@ -564,15 +602,8 @@ int ReceiveData(SOCKET socket, char* buffer, int length, int flags, sockaddr* fr
         message.msg_iovlen = 1;
         ssize_t count = ::recvmsg(record->descriptor, &message, systemFlags);
         if (count >= 0) {
-            if (from != nullptr && message.msg_namelen >= sizeof sender &&
-                sender.sin_family == systemInet) {
-                sockaddr_in given{};
-                given.sin_family = AF_INET;
-                given.sin_port = sender.sin_port;
-                given.sin_addr.s_addr = sender.sin_addr.s_addr;
-                std::memcpy(from, &given, sizeof given);
-                *fromLength = sizeof given;
-            }
+            if (from != nullptr)
+                GiveSender(sender, message.msg_namelen, from, fromLength);
             if ((message.msg_flags & MSG_TRUNC) != 0 && record->type != SOCK_STREAM)
                 return Fail(WSAEMSGSIZE);
             return static_cast<int>(count);
@@ -614,17 +645,19 @@ int setsockopt(SOCKET socket, int level, int option, const char* value, int valu
         return Fail(WSAENOTSOCK);
     if (value == nullptr || valueLength < 1)
         return Fail(WSAEFAULT);
-    // The time to live is the one option the program sets.
-    if (level != IPPROTO_IP && level != SOL_SOCKET)
+    // The time to live and the IPv6 hop limit are the options the program sets.
+    if (level != IPPROTO_IP && level != IPPROTO_IPV6 && level != SOL_SOCKET)
         return Fail(WSAEINVAL);
-    if (level != IPPROTO_IP || option != IP_TTL)
+    bool hopLimit = level == IPPROTO_IPV6 && option == IPV6_UNICAST_HOPS;
+    if (!hopLimit && (level != IPPROTO_IP || option != IP_TTL))
         return Fail(WSAENOPROTOOPT);
     // Integer values come as 1 to 4 bytes, least significant first.
     unsigned integer = 0;
     for (int index = 0; index < valueLength && index < 4; ++index)
         integer |= static_cast<unsigned>(static_cast<unsigned char>(value[index])) << (8 * index);
     int systemValue = static_cast<int>(integer);
-    if (::setsockopt(record->descriptor, systemIpLevel, systemTimeToLive, &systemValue,
+    if (::setsockopt(record->descriptor, hopLimit ? systemIpv6Level : systemIpLevel,
+                     hopLimit ? systemHopLimit : systemTimeToLive, &systemValue,
                      sizeof systemValue) != 0)
         return Fail(WinsockErrorFromErrno(errno));
     return 0;

@@ -50,9 +50,10 @@ inline constexpr int MSG_OOB = 0x1;
 inline constexpr int MSG_PEEK = 0x2;
 inline constexpr int MSG_DONTROUTE = 0x4;
 
-// Levels for setsockopt, and its one option: the time to live.
+// Levels for setsockopt, and its options: the time to live and the IPv6 hop limit.
 inline constexpr int SOL_SOCKET = 0xFFFF;
 inline constexpr int IP_TTL = 7;
+inline constexpr int IPV6_UNICAST_HOPS = 4;
 
 // Addresses are in network byte order.
 struct in_addr {
@@ -216,10 +217,12 @@ int send(SOCKET socket, const char* buffer, int length, int flags);
 int recv(SOCKET socket, char* buffer, int length, int flags);
 int sendto(SOCKET socket, const char* buffer, int length, int flags, const sockaddr* to,
            int toLength);
-// A datagram longer than `length` fills the buffer and fails with WSAEMSGSIZE.
+// A datagram longer than `length` fills the buffer and fails with WSAEMSGSIZE. The sender
+// is told as a sockaddr_in, or on an AF_INET6 socket as a sockaddr_in6; `*fromLength` too
+// small for it fails with WSAEFAULT before anything is read.
 int recvfrom(SOCKET socket, char* buffer, int length, int flags, sockaddr* from, int* fromLength);
-// Only IP_TTL is offered (other options of both levels fail with WSAENOPROTOOPT); its
-// value is 1 to 4 bytes, least significant byte first.
+// Only IP_TTL and, at level IPPROTO_IPV6, IPV6_UNICAST_HOPS are offered (other options
+// fail with WSAENOPROTOOPT); the value is 1 to 4 bytes, least significant byte first.
 int setsockopt(SOCKET socket, int level, int option, const char* value, int valueLength);
 int closesocket(SOCKET socket);
 

@@ -114,28 +114,20 @@ void ApplyToolFont(HWND dialog) {
                        reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), 0);
 }
 
-ToolHostLookup StartToolHostLookup(HWND window, const char* host, sockaddr_in* destination,
+ToolHostLookup StartToolHostLookup(HWND window, const char* host, sockaddr_storage* destination,
                                    char* entry, HANDLE* task) {
-    *destination = sockaddr_in{};
-    destination->sin_family = AF_INET;
-    std::uint32_t address = inet_addr(host);
-    if (address != INADDR_NONE) {
-        destination->sin_addr.s_addr = address;
+    if (ToolHostAddress(host, 0, destination) != 0)
         return TOOL_HOST_RESOLVED;
-    }
     if (host[0] == '\0')
         return TOOL_HOST_FAILED; // nothing to look up
-    *task = WSAAsyncGetHostByName(window, WM_TOOL_LOOKUP_DONE, host, entry, MAXGETHOSTSTRUCT);
+    *task = WSAAsyncGetHostByNameAllFamilies(window, WM_TOOL_LOOKUP_DONE, host, entry,
+                                             MAXGETHOSTSTRUCT);
     return *task != 0 ? TOOL_HOST_LOOKING_UP : TOOL_HOST_FAILED;
 }
 
-bool TakeToolHostLookup(LPARAM lParam, const char* entry, sockaddr_in* destination) {
-    const auto* answer = reinterpret_cast<const hostent*>(entry);
-    if (WSAGETASYNCERROR(lParam) != 0 || answer->h_length != 4 || answer->h_addr_list == nullptr ||
-        answer->h_addr_list[0] == nullptr)
-        return false;
-    std::memcpy(&destination->sin_addr.s_addr, answer->h_addr_list[0], 4);
-    return true;
+bool TakeToolHostLookup(LPARAM lParam, const char* entry, sockaddr_storage* destination) {
+    return WSAGETASYNCERROR(lParam) == 0 &&
+           ToolEntryAddress(reinterpret_cast<const hostent*>(entry), 0, destination) != 0;
 }
 
 void CancelToolLookup(HANDLE* task) {
@@ -144,14 +136,12 @@ void CancelToolLookup(HANDLE* task) {
     *task = 0;
 }
 
-const char* DottedAddress(std::uint32_t address) {
-    in_addr value{};
-    value.s_addr = address;
-    return inet_ntoa(value);
+bool IsIpv6Destination(const sockaddr_storage& destination) {
+    return destination.ss_family == AF_INET6;
 }
 
-bool OpenToolEchoSet(LibraryEchoSet* set) {
-    LibraryEchoOpening opening = OpenLibraryEcho(set);
+bool OpenToolEchoSet(LibraryEchoSet* set, const sockaddr_storage& destination) {
+    LibraryEchoOpening opening = OpenLibraryEcho(set, IsIpv6Destination(destination));
     if (opening == ECHO_SET_NO_BUFFER)
         AppendToolLine(toolEcho.outputBox, "failed to allocate reply buffer");
     return opening == ECHO_SET_OPEN;
@@ -186,8 +176,8 @@ static void SendNextLibraryEcho(HWND window) {
     char status[ICMP_STATUS_TEXT_SIZE];
     while (static_cast<unsigned>(pingRun.statistics.sent) < toolOptions.pingCount) {
         ++pingRun.statistics.sent;
-        if (StartLibraryEcho(&pingRun.echo, window, WM_TOOL_ECHO_DONE,
-                             pingRun.destination.sin_addr.s_addr, 0, options.waitTimeout))
+        if (StartLibraryEcho(&pingRun.echo, window, WM_TOOL_ECHO_DONE, pingRun.destination, 0,
+                             options.waitTimeout))
             return;
         AppendToolLine(toolEcho.outputBox, IcmpStatusText(pingRun.echo.status, status));
     }
@@ -198,9 +188,10 @@ static void SendNextLibraryEcho(HWND window) {
 
 static void BeginLibraryPing(HWND window) {
     SetWindowText(toolEcho.outputBox, " ");
+    char address[ADDRESS_TEXT_SIZE];
     PrintToolLine("Pinging host %s [%s]\r\n", pingRun.hostText,
-                  DottedAddress(pingRun.destination.sin_addr.s_addr));
-    if (!OpenToolEchoSet(&pingRun.echo))
+                  AddressText(pingRun.destination, address));
+    if (!OpenToolEchoSet(&pingRun.echo, pingRun.destination))
         return;
     pingRun.libraryActive = 1;
     pingRun.statistics = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
@@ -216,7 +207,7 @@ static void OnLibraryEchoDone(HWND window, WPARAM wParam) {
         const ICMP_ECHO_REPLY* record = TakeLibraryEchoAnswer(&pingRun.echo);
         if (record->Status == IP_SUCCESS)
             CountPingReply(&pingRun.statistics, record->RoundTripTime);
-        PrintEchoReply(record);
+        PrintEchoReply(&pingRun.echo);
     } else {
         char status[ICMP_STATUS_TEXT_SIZE];
         AppendToolLine(toolEcho.outputBox, IcmpStatusText(pingRun.echo.status, status));
@@ -228,7 +219,8 @@ static void OnLibraryEchoDone(HWND window, WPARAM wParam) {
 
 // Opens the socket, prints the header and arms the tick; the ticks send.
 static void BeginRawPing(HWND window) {
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    bool ipv6 = IsIpv6Destination(pingRun.destination);
+    SOCKET raw = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_RAW, ipv6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP);
     if (raw == INVALID_SOCKET) {
         PrintToolLine("can't create raw socket %s",
                       SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
@@ -240,8 +232,9 @@ static void BeginRawPing(HWND window) {
     pingRun.statistics = PingStatistics{0, 0, PING_RTT_MIN_START, 0, 0};
     toolOptions.echoDataLength = BoundEchoDataLength(toolOptions.echoDataLength);
     AppendToolLine(toolEcho.outputBox, " ");
+    char address[ADDRESS_TEXT_SIZE];
     PrintToolLine("PING %s (%s): %u data bytes", pingRun.hostText,
-                  DottedAddress(pingRun.destination.sin_addr.s_addr), toolOptions.echoDataLength);
+                  AddressText(pingRun.destination, address), toolOptions.echoDataLength);
     ++pingRun.number;
     pingRun.rawActive = 1;
     SetTimer(window, BLOCK_SEND_TIMER_ID, BLOCK_SEND_PERIOD, nullptr);
@@ -293,11 +286,11 @@ static void OnPingTick(HWND window) {
 static void OnPingSocket(HWND window, WPARAM wParam) {
     if (!pingRun.rawActive || static_cast<SOCKET>(wParam) != pingRun.socket)
         return;
-    EchoRequestKey request{pingRun.awaiting ? pingRun.destination.sin_addr.s_addr : 0,
-                           LOWORD(toolEcho.pingIdentifier),
-                           static_cast<std::uint16_t>(pingRun.statistics.sent - 1)};
+    EchoRequestKey request = ToolEchoKey(pingRun.awaiting ? &pingRun.destination : nullptr,
+                                         LOWORD(toolEcho.pingIdentifier),
+                                         static_cast<std::uint16_t>(pingRun.statistics.sent - 1));
     int length = 0;
-    in_addr sender{};
+    sockaddr_storage sender{};
     int taken = TakeQueuedAnswer(pingRun.socket, pingRun.reply, ECHO_BUFFER_SIZE, request, &length,
                                  &sender);
     if (taken == 1)

@@ -30,18 +30,18 @@ constexpr unsigned ANSWER_TIMER_ID = 31;     // ends a raw request's wait for it
 // opens the window and kept between its runs.
 struct PingRun {
     char hostText[ECHO_HOST_LENGTH + 1];
-    platform::sockaddr_in destination; // the host text's address
-    platform::HWND window;             // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
-    platform::HANDLE lookup;           // the host's look-up under way; 0 when none
-    int library;                       // the run in progress goes through the ICMP library
-    int libraryActive;                 // from the first echo to the statistics
-    LibraryEchoSet echo;               // the library run's set, open while it is active
-    platform::SOCKET socket;           // the raw run's socket; INVALID_SOCKET when none is open
-    unsigned number;                   // WM_PING_DONE names its run; a replaced run's is ignored
-    int rawActive;                     // from the raw run's first tick until its statistics
-    int awaiting;                      // a raw request's answer is awaited
-    int lastChance;                    // the raw run's last wait, after its last tick
-    PingStatistics statistics;         // the run's requests, replies and round trips
+    platform::sockaddr_storage destination; // the host text's address, of either family
+    platform::HWND window;                  // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
+    platform::HANDLE lookup;                // the host's look-up under way; 0 when none
+    int library;                            // the run in progress goes through the ICMP library
+    int libraryActive;                      // from the first echo to the statistics
+    LibraryEchoSet echo;                    // the library run's set, open while it is active
+    platform::SOCKET socket;   // the raw run's socket; INVALID_SOCKET when none is open
+    unsigned number;           // WM_PING_DONE names its run; a replaced run's is ignored
+    int rawActive;             // from the raw run's first tick until its statistics
+    int awaiting;              // a raw request's answer is awaited
+    int lastChance;            // the raw run's last wait, after its last tick
+    PingStatistics statistics; // the run's requests, replies and round trips
     // The raw run's request and reply, as large as any echo the engine sends or takes.
     unsigned char request[ECHO_BUFFER_SIZE];
     unsigned char reply[ECHO_BUFFER_SIZE];
@@ -79,22 +79,23 @@ void TakeHostText(platform::HWND dialog, char* hostText);
 // Replaces the whole text of `box` with a formatted text.
 __attribute__((format(printf, 2, 3))) void SetToolBoxText(platform::HWND box, const char* format,
                                                           ...);
-// How the address of a tool's host is found: a dotted address at once, a name on the
+// How the address of a tool's host is found: an IPv4 or IPv6 address at once, a name on the
 // resolver's workers, answered by WM_TOOL_LOOKUP_DONE to the tool's window.
 enum ToolHostLookup { TOOL_HOST_RESOLVED, TOOL_HOST_LOOKING_UP, TOOL_HOST_FAILED };
-// Starts finding the address of `host` into `destination`; a look-up lays its answer out
-// in `entry` (MAXGETHOSTSTRUCT bytes) and keeps its task in `*task`. An empty host fails.
+// Starts finding the address of `host` into `destination`; a look-up of both families lays
+// its answer out in `entry` (MAXGETHOSTSTRUCT bytes) and keeps its task in `*task`. An empty
+// host fails.
 ToolHostLookup StartToolHostLookup(platform::HWND window, const char* host,
-                                   platform::sockaddr_in* destination, char* entry,
+                                   platform::sockaddr_storage* destination, char* entry,
                                    platform::HANDLE* task);
 // On WM_TOOL_LOOKUP_DONE (long parameter `lParam`) of that look-up: true with the first
 // address of the answer in `destination`.
 bool TakeToolHostLookup(platform::LPARAM lParam, const char* entry,
-                        platform::sockaddr_in* destination);
+                        platform::sockaddr_storage* destination);
 // Calls off the look-up of `*task`, if any.
 void CancelToolLookup(platform::HANDLE* task);
-// The dotted form of an address in network order.
-const char* DottedAddress(std::uint32_t address);
-// Opens the library's echo set for a tool run; a reply buffer that cannot be allocated is
-// told in the results box. True when the set is open.
-bool OpenToolEchoSet(LibraryEchoSet* set);
+// Whether a tool's destination is an IPv6 address.
+bool IsIpv6Destination(const platform::sockaddr_storage& destination);
+// Opens the library's echo set for a tool run to `destination`; a reply buffer that cannot
+// be allocated is told in the results box. True when the set is open.
+bool OpenToolEchoSet(LibraryEchoSet* set, const platform::sockaddr_storage& destination);

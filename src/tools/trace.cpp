@@ -13,6 +13,7 @@
 #include "resources/dialogcommon.h"
 
 #include <cstdio>
+#include <cstring>
 
 using namespace platform;
 
@@ -47,10 +48,20 @@ static void EndTrace(HWND window, bool reached) {
 }
 
 // Starts looking up the name of a router at `address` for its line; false when it cannot.
-static bool StartHopName(HWND window, DWORD address) {
-    traceRun.lookup =
-        WSAAsyncGetHostByAddr(window, WM_TOOL_LOOKUP_DONE, reinterpret_cast<const char*>(&address),
-                              4, AF_INET, traceRun.hostEntry, sizeof traceRun.hostEntry);
+static bool StartHopName(HWND window, const sockaddr_storage& address) {
+    if (IsIpv6Destination(address)) {
+        sockaddr_in6 ipv6;
+        std::memcpy(&ipv6, &address, sizeof ipv6);
+        traceRun.lookup = WSAAsyncGetHostByAddr(
+            window, WM_TOOL_LOOKUP_DONE, reinterpret_cast<const char*>(ipv6.sin6_addr.u.Byte), 16,
+            AF_INET6, traceRun.hostEntry, sizeof traceRun.hostEntry);
+    } else {
+        sockaddr_in ipv4;
+        std::memcpy(&ipv4, &address, sizeof ipv4);
+        traceRun.lookup = WSAAsyncGetHostByAddr(
+            window, WM_TOOL_LOOKUP_DONE, reinterpret_cast<const char*>(&ipv4.sin_addr.s_addr), 4,
+            AF_INET, traceRun.hostEntry, sizeof traceRun.hostEntry);
+    }
     if (traceRun.lookup == 0)
         return false;
     traceRun.phase = TRACE_HOP_NAME;
@@ -72,9 +83,8 @@ static void StartLibraryHops(HWND window) {
         }
         traceRun.echoes = 0;
         traceRun.phase = TRACE_LIBRARY_HOP;
-        if (StartLibraryEcho(&traceRun.echo, window, WM_TOOL_ECHO_DONE,
-                             traceRun.destination.sin_addr.s_addr, traceRun.hop,
-                             LIBRARY_HOP_TIMEOUT))
+        if (StartLibraryEcho(&traceRun.echo, window, WM_TOOL_ECHO_DONE, traceRun.destination,
+                             traceRun.hop, LIBRARY_HOP_TIMEOUT))
             return;
         traceRun.status = traceRun.echo.status;
         PrintToolLine("%2u      *      * %s", traceRun.hop, IcmpStatusText(traceRun.status, text));
@@ -89,12 +99,14 @@ static void PrintLibraryHop(HWND window) {
     char roundTrip[ROUND_TRIP_TEXT_SIZE];
     RoundTripText(record->RoundTripTime, roundTrip);
     long step = static_cast<long>(record->RoundTripTime) - static_cast<long>(traceRun.previous);
+    char router[ADDRESS_TEXT_SIZE];
+    AddressText(traceRun.echo.lastFrom, router);
+    // The address column is as wide as an IPv4 address; a longer IPv6 one widens it.
     if (traceRun.name[0] != '\0')
-        PrintToolLine("%2u %6s %6ld %-15.15s %s", traceRun.hop, roundTrip, step,
-                      DottedAddress(record->Address), traceRun.name);
+        PrintToolLine("%2u %6s %6ld %-15s %s", traceRun.hop, roundTrip, step, router,
+                      traceRun.name);
     else
-        PrintToolLine("%2u %6s %6ld %s", traceRun.hop, roundTrip, step,
-                      DottedAddress(record->Address));
+        PrintToolLine("%2u %6s %6ld %s", traceRun.hop, roundTrip, step, router);
     traceRun.previous = record->RoundTripTime;
     PrintEchoReplyDebug(record);
     NextLibraryHop(window);
@@ -114,7 +126,7 @@ static void FinishLibraryHop(HWND window) {
     if (traceRun.status != IP_SUCCESS && traceRun.status != IP_TTL_EXPIRED_TRANSIT)
         IcmpStatusText(traceRun.status, traceRun.name);
     if (toolOptions.showHopNames && traceRun.name[0] == '\0' &&
-        StartHopName(window, record->Address))
+        StartHopName(window, traceRun.echo.lastFrom))
         return;
     PrintLibraryHop(window);
 }
@@ -131,9 +143,8 @@ static void OnLibraryHopEcho(HWND window) {
         return;
     }
     for (; traceRun.echoes < 3; ++traceRun.echoes)
-        if (StartLibraryEcho(&traceRun.echo, window, WM_TOOL_ECHO_DONE,
-                             traceRun.destination.sin_addr.s_addr, traceRun.hop,
-                             LIBRARY_HOP_TIMEOUT))
+        if (StartLibraryEcho(&traceRun.echo, window, WM_TOOL_ECHO_DONE, traceRun.destination,
+                             traceRun.hop, LIBRARY_HOP_TIMEOUT))
             return;
     FinishLibraryHop(window);
 }
@@ -146,7 +157,7 @@ static void OnFirstEcho(HWND window) {
         AbandonTrace(window);
         return;
     }
-    PrintEchoReply(TakeLibraryEchoAnswer(&traceRun.echo));
+    PrintEchoReply(&traceRun.echo);
     traceRun.hop = 1;
     traceRun.status = TRACE_TIMED_OUT;
     traceRun.previous = 0;
@@ -164,12 +175,12 @@ static void OnTraceEcho(HWND window, WPARAM wParam) {
 
 // A first echo without a time-to-live.
 static void BeginLibraryTrace(HWND window) {
-    if (!OpenToolEchoSet(&traceRun.echo))
+    if (!OpenToolEchoSet(&traceRun.echo, traceRun.destination))
         return;
     traceRun.echoOpen = 1;
     traceRun.phase = TRACE_FIRST_ECHO;
-    if (!StartLibraryEcho(&traceRun.echo, window, WM_TOOL_ECHO_DONE,
-                          traceRun.destination.sin_addr.s_addr, 0, options.waitTimeout)) {
+    if (!StartLibraryEcho(&traceRun.echo, window, WM_TOOL_ECHO_DONE, traceRun.destination, 0,
+                          options.waitTimeout)) {
         char status[ICMP_STATUS_TEXT_SIZE];
         AppendToolLine(toolEcho.outputBox, IcmpStatusText(traceRun.echo.status, status));
         AbandonTrace(window);
@@ -220,11 +231,11 @@ static void OnRawHopTimeOut(HWND window) {
 static void OnTraceSocket(HWND window, WPARAM wParam) {
     if (traceRun.socket == INVALID_SOCKET || static_cast<SOCKET>(wParam) != traceRun.socket)
         return;
-    EchoRequestKey request{traceRun.phase == TRACE_RAW_HOP ? traceRun.destination.sin_addr.s_addr
-                                                           : 0, // nothing awaited
-                           LOWORD(toolEcho.traceIdentifier), traceRun.sequence};
+    EchoRequestKey request = ToolEchoKey(
+        traceRun.phase == TRACE_RAW_HOP ? &traceRun.destination : nullptr, // nothing awaited
+        LOWORD(toolEcho.traceIdentifier), traceRun.sequence);
     int length = 0;
-    in_addr sender{};
+    sockaddr_storage sender{};
     int taken = TakeQueuedAnswer(traceRun.socket, traceRun.reply, TRACE_REPLY_SIZE, request,
                                  &length, &sender);
     if (traceRun.phase != TRACE_RAW_HOP || taken == 0)
@@ -236,7 +247,7 @@ static void OnTraceSocket(HWND window, WPARAM wParam) {
     if (type > 0) {
         traceRun.routerType = type;
         KillTimer(window, ANSWER_TIMER_ID);
-        if (toolOptions.showHopNames && StartHopName(window, sender.s_addr))
+        if (toolOptions.showHopNames && StartHopName(window, sender))
             return;
         AppendToolLine(toolEcho.outputBox, traceRun.line);
     }
@@ -244,7 +255,8 @@ static void OnTraceSocket(HWND window, WPARAM wParam) {
 }
 
 static void BeginRawTrace(HWND window) {
-    SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    bool ipv6 = IsIpv6Destination(traceRun.destination);
+    SOCKET raw = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_RAW, ipv6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP);
     if (raw == INVALID_SOCKET) {
         PrintToolLine("can't create raw socket %s",
                       SocketErrorText(static_cast<unsigned>(WSAGetLastError())));
@@ -260,7 +272,8 @@ static void BeginRawTrace(HWND window) {
 // The trace's header, then its first step in the selected mode.
 static void BeginTrace(HWND window) {
     SetWindowText(toolEcho.outputBox, " ");
-    PrintToolLine("Tracing route to %s\r\n", DottedAddress(traceRun.destination.sin_addr.s_addr));
+    char address[ADDRESS_TEXT_SIZE];
+    PrintToolLine("Tracing route to %s\r\n", AddressText(traceRun.destination, address));
     if (traceRun.library)
         BeginLibraryTrace(window);
     else if (options.useRawIcmp)

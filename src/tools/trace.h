@@ -32,8 +32,8 @@ enum TracePhase {
 // between the runs of one opening, and the hop under way with what its line needs.
 struct TraceRun {
     char hostText[ECHO_HOST_LENGTH + 1];
-    platform::sockaddr_in destination; // the host text's address
-    platform::HWND window;             // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
+    platform::sockaddr_storage destination; // the host text's address, of either family
+    platform::HWND window;                  // open from WM_INITDIALOG to WM_DESTROY; 0 when closed
     TracePhase phase;
     int library;               // the run goes through the ICMP library
     platform::HANDLE lookup;   // the target's or a router's look-up under way; 0 when none

@@ -9,6 +9,8 @@
 #include "platform/testing.h"
 #include "platform/winsock.h"
 
+#include <cstring>
+
 using namespace platform;
 
 void EchoTest::SetUp() {
@@ -35,13 +37,12 @@ void EchoTest::TearDown() {
 
 int EchoTest::LibraryEcho(const char* destination, unsigned timeoutMs) {
     LibraryEchoSet set;
-    if (OpenLibraryEcho(&set) != ECHO_SET_OPEN)
+    if (OpenLibraryEcho(&set, Destination(destination).ss_family == AF_INET6) != ECHO_SET_OPEN)
         return -1;
     bool ended = false;
     onTestMessage = [&ended] { ended = true; };
     int status = -1;
-    if (StartLibraryEcho(&set, testWindow_, WM_USER, Destination(destination).sin_addr.s_addr, 0,
-                         timeoutMs)) {
+    if (StartLibraryEcho(&set, testWindow_, WM_USER, Destination(destination), 0, timeoutMs)) {
         MSG message{};
         while (!ended && GetMessage(&message, 0, 0, 0) > 0)
             DispatchMessage(&message);
@@ -65,10 +66,18 @@ void EchoTest::ClearBox() const {
     SetWindowText(box, "");
 }
 
-sockaddr_in Destination(const char* dotted) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr(dotted);
+sockaddr_storage Destination(const char* text) {
+    sockaddr_storage address{};
+    sockaddr_in6 ipv6{};
+    if (inet_pton(AF_INET6, text, &ipv6.sin6_addr) == 1) {
+        ipv6.sin6_family = AF_INET6;
+        std::memcpy(&address, &ipv6, sizeof ipv6);
+        return address;
+    }
+    sockaddr_in ipv4{};
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_addr.s_addr = inet_addr(text);
+    std::memcpy(&address, &ipv4, sizeof ipv4);
     return address;
 }
 

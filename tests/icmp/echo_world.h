@@ -28,7 +28,8 @@ class EchoTest : public MainWindowTest {
     platform::HWND box = 0;
 };
 
-platform::sockaddr_in Destination(const char* dotted);
+// The socket address of an IPv4 or IPv6 address text.
+platform::sockaddr_storage Destination(const char* text);
 
 // client 10.221.1.1 -- 10.221.1.2 server, a host that answers no echo itself.
 struct EchoNetwork {

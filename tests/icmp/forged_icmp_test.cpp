@@ -29,12 +29,12 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
     options.useIcmpLibrary = 1;
     ASSERT_EQ(LoadIcmpLibrary(), 1);
     const char* probedText = "10.221.1.2";
-    const sockaddr_in probed = Destination(probedText);
+    const sockaddr_storage probed = Destination(probedText);
 
     // Takes what the socket holds as the ping and trace tools do, as its events come, until
     // the answer to `key` or the end of WAIT.
     auto awaitAnswer = [](SOCKET raw, const EchoRequestKey& key, unsigned char* buffer, int size,
-                          int* length, in_addr* sender) {
+                          int* length, sockaddr_storage* sender) {
         const std::uint32_t start = GetTickCount();
         int taken = 0;
         while ((taken = TakeQueuedAnswer(raw, buffer, size, key, length, sender)) == 0 &&
@@ -54,15 +54,15 @@ TEST_F(EchoTest, OnlyTheProbedHostsOwnReplyCountsAmidForgedAndForeignIcmp) {
                        FD_READ); // the tools' socket waits for nothing
         unsigned char buffer[ECHO_BUFFER_SIZE];
         int length = 0;
-        in_addr sender{};
+        sockaddr_storage sender{};
         PingStatistics counts{0, 0, PING_RTT_MIN_START, 0, 0};
         EXPECT_TRUE(SendPingRequest(raw, &probed, buffer, DEFAULT_ECHO_DATA_LENGTH, &counts));
-        const EchoRequestKey ping{probed.sin_addr.s_addr, LOWORD(toolEcho.pingIdentifier), 0};
+        const EchoRequestKey ping{inet_addr(probedText), LOWORD(toolEcho.pingIdentifier), 0};
         results.push_back(
             awaitAnswer(raw, ping, buffer, ECHO_BUFFER_SIZE, &length, &sender)
                 ? ParsePingPacket(buffer, length, sender, PACKET_RECEIVED, &ping, &counts)
                 : 0);
-        const EchoRequestKey trace{probed.sin_addr.s_addr, LOWORD(toolEcho.traceIdentifier),
+        const EchoRequestKey trace{inet_addr(probedText), LOWORD(toolEcho.traceIdentifier),
                                    NextEchoSequence()};
         EXPECT_EQ(SendTraceProbe(raw, &probed, trace.sequence, buffer, TRACE_DATA_LENGTH, 5), 0);
         results.push_back(awaitAnswer(raw, trace, buffer, TRACE_REPLY_SIZE, &length, &sender)

@@ -75,10 +75,8 @@ struct ExactCopy {
     }
 };
 
-in_addr Sender(const char* dotted) {
-    in_addr address{};
-    address.s_addr = inet_addr(dotted);
-    return address;
+sockaddr_storage Sender(const char* text) {
+    return Destination(text);
 }
 
 // The echo request the parsers' replies answer: to 10.9.0.2, where IpHeader's datagrams
@@ -324,7 +322,7 @@ TEST_F(EchoTest, ResultsBoxLinesFilterAndLineEnds) {
 
 TEST_F(EchoTest, SendAndCloseFailuresOnADescriptorThatIsNoSocket) {
     unsigned char buffer[ECHO_BUFFER_SIZE];
-    sockaddr_in destination = Destination("127.0.0.1");
+    sockaddr_storage destination = Destination("127.0.0.1");
     const SOCKET notOpen = 9999;
     PingStatistics sent{};
     EXPECT_FALSE(SendPingRequest(notOpen, &destination, buffer, 56, &sent));

@@ -61,6 +61,16 @@ struct ReplyBuffer {
 constexpr UINT kEchoMessage = WM_USER + 42;
 
 // 56 bytes of request data: the banner and zeros.
+// An IPv6 address in the stack's sockaddr_in6 (winsock.h, whose names clash with the
+// system's here): family 23, port, flow information, the address, the scope.
+struct Address6 {
+    unsigned char bytes[28] = {23};
+    explicit Address6(const char* text) { inet_pton(AF_INET6, text, bytes + 8); }
+    const platform::sockaddr_in6* get() const {
+        return reinterpret_cast<const platform::sockaddr_in6*>(bytes);
+    }
+};
+
 struct Request {
     unsigned char data[56] = {};
     Request() { std::memcpy(data, kBanner, sizeof kBanner); }
@@ -338,6 +348,28 @@ TEST(IcmpLibrary, FailuresWithoutARecord) {
     EXPECT_TRUE(reply.UntouchedFrom());
     CloseIcmpLibrary();
     EXPECT_EQ(IcmpHandleKind(next), ICMP_SOCKET_NONE);
+
+    // IPv6 handles refuse what they cannot send, and the calls keep to their family.
+    HANDLE handle6 = Icmp6CreateFile();
+    ASSERT_NE(handle6, INVALID_HANDLE_VALUE);
+    handle = IcmpCreateFile();
+    auto send6 = [&](HANDLE on, const char* to, const char* from = nullptr,
+                     DWORD replySize = ReplyBuffer::kSize) {
+        Address6 destination(to), source(from != nullptr ? from : "::");
+        return Icmp6SendEcho2(on, 0, kEchoMessage, from != nullptr ? source.get() : nullptr,
+                              destination.get(), request.data, 56, nullptr, reply.bytes, replySize,
+                              100);
+    };
+    refused("IPv4 handle", send6(handle, "::1"), ERROR_INVALID_PARAMETER);
+    refused("IPv6 handle", request.Send(handle6, "127.0.0.1", &reply), ERROR_INVALID_PARAMETER);
+    refused("unspecified", send6(handle6, "::"), IP_BAD_DESTINATION);
+    refused("multicast", send6(handle6, "ff02::1"), IP_BAD_DESTINATION);
+    refused("small buffer", send6(handle6, "::1", nullptr, Icmp6ReplyBufferSize(56) - 1),
+            IP_BUF_TOO_SMALL);
+    refused("chosen source", send6(handle6, "::1", "::1"), ERROR_INVALID_PARAMETER);
+    refused("no route", send6(handle6, "fd00::1"), IP_DEST_NET_UNREACHABLE);
+    EXPECT_TRUE(reply.UntouchedFrom());
+    CloseIcmpLibrary();
 }
 
 TEST(IcmpLibrary, RouterAnswersForWhatLiesBehindIt) {

@@ -178,6 +178,31 @@ TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
     int tooShort = 8;
     EXPECT_EQ(recvfrom(local, buffer, sizeof buffer, 0, fromAddress, &tooShort), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+
+    // Over IPv6 the sender is a sockaddr_in6, and room for an IPv4 one is too short.
+    SOCKET receiver = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP),
+           sender = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in6 at{};
+    at.sin6_family = AF_INET6;
+    at.sin6_port = htons(UnusedLoopbackPort());
+    at.sin6_addr.u.Byte[15] = 1; // ::1
+    ASSERT_EQ(bind(receiver, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    EXPECT_EQ(sendto(sender, "six", 3, 0, reinterpret_cast<const sockaddr*>(&at), sizeof at), 3);
+    ASSERT_TRUE(WaitUntilReadable(receiver));
+    fromLength = sizeof from;
+    EXPECT_EQ(recvfrom(receiver, buffer, sizeof buffer, 0, fromAddress, &fromLength), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+    sockaddr_in6 from6{};
+    fromLength = sizeof from6;
+    EXPECT_EQ(recvfrom(receiver, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from6),
+                       &fromLength),
+              3);
+    EXPECT_EQ(fromLength, 28);
+    EXPECT_EQ(from6.sin6_family, AF_INET6);
+    char text[INET6_ADDRSTRLEN];
+    EXPECT_STREQ(inet_ntop(AF_INET6, &from6.sin6_addr, text, sizeof text), "::1");
+    closesocket(receiver);
+    closesocket(sender);
 }
 
 TEST_F(WinsockTest, OptionsReachTheSystemUnderTheirOwnNumbers) {

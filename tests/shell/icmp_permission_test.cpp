@@ -1,8 +1,9 @@
-// The real program run headless as user nobody in a namespace of the test's own: with
-// neither ping sockets (net.ipv4.ping_group_range "1 0", a new namespace's default) nor
-// CAP_NET_RAW it says once, in the log and on standard error, how to allow ICMP, and
-// checks by TCP meanwhile; with ping sockets allowed, or with the raw socket capability
-// in the permitted set of a copy of the program file, it checks by ICMP and says nothing.
+// The real program run headless as user nobody in a namespace of the test's own, on a map of
+// one IPv4 and one IPv6 host: with neither ping sockets (net.ipv4.ping_group_range "1 0", a
+// new namespace's default) nor CAP_NET_RAW it says once, in the log and on standard error,
+// how to allow ICMP, and checks both by TCP meanwhile; with ping sockets allowed (the same
+// setting governs ICMPv6 ones), or with the raw socket capability in the permitted set of
+// a copy of the program file, it checks both by ICMP and says nothing.
 #include "support/netns.h"
 #include "support/tempdir.h"
 
@@ -33,26 +34,39 @@ std::size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
-// A TCP listener on 127.0.0.1 inside a namespace; it counts the probes that reached it.
+// A TCP listener on 127.0.0.1 and one on ::1, with the same port, inside a namespace; they
+// count the probes that reached them.
 struct Listener {
-    int socket_ = -1;
+    int sockets_[2] = {-1, -1};
     unsigned port = 0;
     explicit Listener(const NetworkNamespace& space) {
         EnteredNamespace inside(space);
-        socket_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockets_[0] = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockets_[1] = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
-        if (inside.ok() && bind(socket_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            listen(socket_, 32) == 0 &&
-            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        if (!inside.ok() || bind(sockets_[0], reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(sockets_[0], 32) != 0 ||
+            getsockname(sockets_[0], reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = address.sin_port;
+        address6.sin6_addr = in6addr_loopback;
+        if (bind(sockets_[1], reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0 &&
+            listen(sockets_[1], 32) == 0)
             port = ntohs(address.sin_port);
     }
-    ~Listener() { close(socket_); }
-    // Connections made since the last call.
+    ~Listener() {
+        close(sockets_[0]);
+        close(sockets_[1]);
+    }
+    // Connections made since the last call, of both families.
     int Accepted() {
         int count = 0;
-        for (int connection; (connection = accept(socket_, nullptr, nullptr)) >= 0; ++count)
-            close(connection);
+        for (int listener : sockets_)
+            for (int connection; (connection = accept(listener, nullptr, nullptr)) >= 0; ++count)
+                close(connection);
         return count;
     }
 };
@@ -63,13 +77,14 @@ struct Outcome {
     std::string out, err, log;
 };
 
-// Runs `program` --headless --cycles 2 on a one-host map (127.0.0.1) in `dir` as user and
+// Runs `program` --headless --cycles 2 on a map of 127.0.0.1 and ::1 in `dir` as user and
 // group nobody inside `space`, with these [OPTS] of TARNMAP.INI.
 Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std::string& program,
                     const std::string& options) {
     std::filesystem::remove(dir.file("map.LOG"));
     WriteWholeFile(dir.file("map.db"),
-                   "Bpermission test\r\nV1\r\nHloopback,127.0.0.1,,,1,1,0,1,1\r\n");
+                   "Bpermission test\r\nV1\r\nHloopback,127.0.0.1,,,1,1,0,1,1\r\n"
+                   "Hloopback6,::1,,,1,1,0,1,1\r\n");
     WriteWholeFile(dir.file("map.INI"), "[OPTS]\r\nWAIT=2000\r\nSOUND=0\r\n");
     WriteWholeFile(dir.file("TARNMAP.INI"), "[OPTS]\r\n" + options);
     chmod(dir.path().c_str(), 0777);
@@ -91,11 +106,11 @@ Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std
     return run;
 }
 
-// Both cycles found the host answering.
+// Both cycles found both hosts answering.
 void ExpectTwoAnsweringCycles(const Outcome& run) {
     ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
                                                                        << run.err << run.out;
-    EXPECT_EQ(Count(run.out, ": 1 checked, 1 answering, 0 missing"), 2u) << run.out;
+    EXPECT_EQ(Count(run.out, ": 2 checked, 2 answering, 0 missing"), 2u) << run.out;
 }
 
 TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowThem) {
@@ -122,7 +137,7 @@ TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowT
         SCOPED_TRACE(setting.options);
         Outcome run = RunAsNobody(dir, space, TARNMAP_BINARY, setting.options + port);
         ExpectTwoAnsweringCycles(run);
-        EXPECT_EQ(listener.Accepted(), 2) << "each cycle checks by TCP";
+        EXPECT_EQ(listener.Accepted(), 4) << "each cycle checks both hosts by TCP";
         std::size_t times = setting.notice ? 1 : 0;
         EXPECT_EQ(Count(run.err, "tarnmap: " + notice + "\n"), times) << run.err;
         EXPECT_EQ(Count(run.log, " " + notice + "\r\n"), times) << run.log;

@@ -1,16 +1,18 @@
 // The Lookup tool against a hosts file of the test's own: the official name, every address
 // of both families and every alias in their lines, reverse look-ups of both families, the failure
-// lines, and the host shared with Connect.
+// lines, and the host shared with Connect; the address Ping and Trace Route take for a host.
 #include "tools/lookup.h"
 
 #include "platform/dialog.h"
 #include "platform/system.h"
 #include "platform/testing.h"
 #include "support/ui_fixture.h"
+#include "tools/ping.h"
 #include "tools/shared.h"
 #include "tools_world.h"
 
 #include <cstdio>
+#include <cstring>
 
 using namespace platform;
 
@@ -79,6 +81,41 @@ void LookupWithOwnHosts() {
             if (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
                 DispatchMessage(&message);
         EXPECT_EQ(BoxText(parent, LOOKUP_RESULTS), each.shown);
+    }
+
+    // Ping and Trace Route take a name's first address, of either family, and addresses of
+    // both families (a zone names its interface) at once.
+    const struct {
+        const char* text;
+        const char* address;
+        std::uint32_t scope;
+    } hosts[] = {{"pair.test", "10.9.0.1", 0},
+                 {"only6.test", "fd00:9::3", 0},
+                 {"[fe80::1%lo]", "fe80::1", 1},
+                 {"missing.test", "", 0}};
+    for (const auto& each : hosts) {
+        SCOPED_TRACE(each.text);
+        sockaddr_storage destination{};
+        alignas(hostent) char entry[MAXGETHOSTSTRUCT];
+        HANDLE task = 0;
+        ToolHostLookup started = StartToolHostLookup(parent, each.text, &destination, entry, &task);
+        MSG message{};
+        const std::uint32_t start = GetTickCount();
+        while (started == TOOL_HOST_LOOKING_UP && GetTickCount() - start < 20000)
+            if (PeekMessage(&message, 0, 0, 0, PM_REMOVE) &&
+                message.message == WM_TOOL_LOOKUP_DONE &&
+                reinterpret_cast<HANDLE>(message.wParam) == task)
+                started = TakeToolHostLookup(message.lParam, entry, &destination)
+                              ? TOOL_HOST_RESOLVED
+                              : TOOL_HOST_FAILED;
+        ASSERT_EQ(started, each.address[0] != '\0' ? TOOL_HOST_RESOLVED : TOOL_HOST_FAILED);
+        if (started == TOOL_HOST_FAILED)
+            continue;
+        char text[ADDRESS_TEXT_SIZE];
+        EXPECT_STREQ(AddressText(destination, text), each.address);
+        sockaddr_in6 ipv6;
+        std::memcpy(&ipv6, &destination, sizeof ipv6);
+        EXPECT_EQ(destination.ss_family == AF_INET6 ? ipv6.sin6_scope_id : 0u, each.scope);
     }
     DestroyWindow(parent);
     EXPECT_EQ(lookupTool.window, 0u);

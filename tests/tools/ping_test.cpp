@@ -1,6 +1,6 @@
-// The ping tool in both modes against a host that answers, one that keeps silent and one
-// behind a router's unreachable route; the raw mode's ticks during a wait; runs replaced
-// or ended with the dialog; ping and trace opened empty from the Tools menu.
+// The ping tool in both modes and both families against a host that answers, one that keeps
+// silent and one behind a router's unreachable route; the raw mode's ticks during a wait; runs
+// replaced or ended with the dialog; ping and trace opened empty from the Tools menu.
 #include "tools_world.h"
 
 #include "icmp/rawecho.h"
@@ -9,6 +9,7 @@
 #include "platform/dialog.h"
 #include "platform/system.h"
 #include "platform/testing.h"
+#include "platform/testing_sys.h"
 #include "resources/commands.h"
 #include "resources/dialogcommon.h"
 #include "shell/mainwnd.h"
@@ -48,12 +49,10 @@ bool RawRunEnded(HWND, const std::string& text) {
 
 } // namespace
 
-TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
+TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModesAndFamilies) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
     ASSERT_TRUE(network.Build(1));
-    const std::string server = network.ServerAddress(), unreachable = "10.233.0.9";
-    const std::string router = network.RouterAddresses()[0];
     auto library = [](const std::string& target, const std::string& line, int received) {
         return " Pinging host " + target + " [" + target + "]\r\n\r\n" + line + line + line +
                "---\r\n3 transmitted, " + std::to_string(received) + " received, " +
@@ -65,36 +64,67 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModes) {
                std::to_string(received) + " packets received, " + (received ? "0" : "100") +
                "% packet loss\r\n" + (received ? "round-trip (ms) min/avg/max = R\r\n" : "");
     };
-    std::string replies;
-    for (int sequence = 0; sequence < 3; ++sequence)
-        replies +=
-            "64 bytes from " + server + ": icmp_seq=" + std::to_string(sequence) + " time=T ms\r\n";
-    const struct {
-        bool library, silent;
-        std::string target, expected;
-        const char* picture;
-    } runs[] = {
-        {true, false, server, library(server, "56 bytes from " + server + ": time=T ms\r\n", 3),
-         "ping_library.png"},
-        {false, false, server, raw(server, replies, 3), "ping_raw.png"},
-        {true, true, server, library(server, "timed out\r\n", 0), nullptr},
-        {false, true, server, raw(server, "", 0), nullptr}, // no round-trip line
-        // The router's answer is printed, but an unreachable host is no packet received.
-        {true, true, unreachable,
-         library(unreachable, "host unreachable from " + router + ": time=T ms\r\n", 0), nullptr}};
-    for (const auto& each : runs) {
-        SCOPED_TRACE(each.expected);
-        options.useIcmpLibrary = each.library;
-        options.useRawIcmp = 1; // the library takes precedence
-        ASSERT_TRUE(network.SilenceServer(each.silent));
-        ToolRun run = RunTool(ShowPingTool, each.target.c_str(), network.client.get(),
-                              each.library ? LibraryRunEnded : RawRunEnded, each.picture);
-        EXPECT_EQ(WithoutTimes(run.text), each.expected);
-        EXPECT_TRUE(!each.library || !each.silent || CountOf(run.text, "min/max/avg = 0/0/0") == 1);
-        // A reply within a millisecond reads "<1", never 0.
-        EXPECT_EQ(CountOf(run.text, "time=0 ") + (each.silent ? 0 : CountOf(run.text, "= 0/")), 0)
-            << run.text;
+    for (bool ipv6 : {false, true}) {
+        const std::string server = network.ServerAddress(ipv6);
+        const std::string unreachable = ipv6 ? "fd33::9" : "10.233.0.9";
+        const std::string router = network.RouterAddresses(ipv6)[0];
+        // An IPv4 unreachable route answers "host unreachable", an IPv6 one "no route".
+        const std::string refusal = ipv6 ? "network unreachable from " : "host unreachable from ";
+        std::string replies;
+        for (int sequence = 0; sequence < 3; ++sequence)
+            replies += "64 bytes from " + server + ": icmp_seq=" + std::to_string(sequence) +
+                       " time=T ms\r\n";
+        const struct {
+            bool library, silent;
+            std::string target, expected;
+            const char* picture;
+        } runs[] = {
+            {true, false, server, library(server, "56 bytes from " + server + ": time=T ms\r\n", 3),
+             ipv6 ? "ping_library_ipv6.png" : "ping_library.png"},
+            {false, false, server, raw(server, replies, 3),
+             ipv6 ? "ping_raw_ipv6.png" : "ping_raw.png"},
+            {true, true, server, library(server, "timed out\r\n", 0), nullptr},
+            {false, true, server, raw(server, "", 0), nullptr}, // no round-trip line
+            // The router's answer is printed, but an unreachable host is no packet received.
+            {true, true, unreachable, library(unreachable, refusal + router + ": time=T ms\r\n", 0),
+             nullptr}};
+        for (const auto& each : runs) {
+            // IPv6 library runs over ping sockets and over raw ones. (A second IPv4 run to
+            // the unreachable route would meet the route's burst limit.)
+            for (bool pingSockets : {false, true}) {
+                if (pingSockets && (!each.library || !ipv6))
+                    continue;
+                SCOPED_TRACE(each.expected);
+                SCOPED_TRACE(pingSockets ? "ping sockets" : "raw sockets");
+                ASSERT_TRUE(network.AllowPingSockets(pingSockets));
+                options.useIcmpLibrary = each.library;
+                options.useRawIcmp = 1; // the library takes precedence
+                ASSERT_TRUE(network.SilenceServer(each.silent));
+                int kind = ICMP_SOCKET_NONE;
+                ToolRun run = RunTool(
+                    ShowPingTool, each.target.c_str(), network.client.get(),
+                    [&](HWND dialog, const std::string& text) {
+                        if (pingRun.libraryActive)
+                            kind = IcmpHandleKind(pingRun.echo.handle);
+                        return each.library ? LibraryRunEnded(dialog, text)
+                                            : RawRunEnded(dialog, text);
+                    },
+                    pingSockets ? nullptr : each.picture);
+                EXPECT_EQ(WithoutTimes(run.text), each.expected);
+                if (each.library) {
+                    EXPECT_EQ(kind, pingSockets ? ICMP_SOCKET_PING : ICMP_SOCKET_RAW);
+                }
+                EXPECT_TRUE(!each.library || !each.silent ||
+                            CountOf(run.text, "min/max/avg = 0/0/0") == 1);
+                // A reply within a millisecond reads "<1", never 0.
+                EXPECT_EQ(
+                    CountOf(run.text, "time=0 ") + (each.silent ? 0 : CountOf(run.text, "= 0/")), 0)
+                    << run.text;
+            }
+        }
     }
+    ASSERT_TRUE(network.AllowPingSockets(false));
+    const std::string server = network.ServerAddress();
 
     // A library echo waits the time-out that Tool Options shows (WAIT), no other.
     options.useIcmpLibrary = 1;

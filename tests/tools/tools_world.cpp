@@ -306,50 +306,85 @@ std::string WithoutTimes(const std::string& text) {
 
 /*** networks ***/
 
-static std::string LinkAddress(size_t link, int side) {
+static std::string LinkAddress(size_t link, int side, bool ipv6 = false) {
+    if (ipv6)
+        return "fd31:" + std::to_string(link) + "::" + std::to_string(side);
     return "10.231." + std::to_string(link) + "." + std::to_string(side);
+}
+
+// The IPv6 address of `link`'s `side` on `device`, at once usable (no duplicate detection).
+static bool AddLinkAddress6(const NetworkNamespace& space, const char* device, size_t link,
+                            int side) {
+    return space.Ip(
+        {"-6", "addr", "add", LinkAddress(link, side, true) + "/64", "dev", device, "nodad"});
+}
+
+// Both ends of `link` get their IPv6 addresses.
+static bool AddLink6(const NetworkNamespace& left, const NetworkNamespace& right, size_t link) {
+    return AddLinkAddress6(left, "right", link, 1) && AddLinkAddress6(right, "left", link, 2);
+}
+
+// Link-local addresses without duplicate detection, so that IPv6 neighbours are found at
+// once rather than seconds after the links come up.
+static bool NoDad(const NetworkNamespace& space) {
+    return space.ok() && space.SetSysctl("net.ipv6.conf.default.accept_dad", "0");
 }
 
 bool ToolNetwork::Build(int routerCount) {
     client = std::make_unique<NetworkNamespace>("client");
     server = std::make_unique<NetworkNamespace>("server");
-    if (!client->ok() || !server->ok())
+    if (!NoDad(*client) || !NoDad(*server))
         return false;
     const NetworkNamespace* left = client.get();
     for (size_t index = 1; index <= static_cast<size_t>(routerCount); ++index) {
         routers.push_back(std::make_unique<NetworkNamespace>("router" + std::to_string(index)));
         const NetworkNamespace& router = *routers.back();
-        if (!router.ok() ||
+        if (!NoDad(router) ||
             !ConnectNamespaces(*left, "right", LinkAddress(index, 1) + "/24", router, "left",
                                LinkAddress(index, 2) + "/24") ||
-            !router.SetSysctl("net.ipv4.ip_forward", "1") ||
+            !AddLink6(*left, router, index) || !router.SetSysctl("net.ipv4.ip_forward", "1") ||
             !router.SetSysctl("net.ipv4.icmp_ratemask", "0") ||
+            !router.SetSysctl("net.ipv6.conf.all.forwarding", "1") ||
+            !router.SetSysctl("net.ipv6.icmp.ratelimit", "0") ||
             (index > 1 && !left->Ip({"route", "add", "default", "via", LinkAddress(index, 2)})) ||
             (index > 1 &&
-             !router.Ip({"route", "add", "10.231.1.0/24", "via", LinkAddress(index, 1)})))
+             !left->Ip({"-6", "route", "add", "default", "via", LinkAddress(index, 2, true)})) ||
+            (index > 1 &&
+             !router.Ip({"route", "add", "10.231.1.0/24", "via", LinkAddress(index, 1)})) ||
+            (index > 1 &&
+             !router.Ip({"-6", "route", "add", "fd31:1::/64", "via", LinkAddress(index, 1, true)})))
             return false;
         left = &router;
     }
     size_t last = routers.size() + 1;
     return ConnectNamespaces(*left, "right", LinkAddress(last, 1) + "/24", *server, "left",
                              LinkAddress(last, 2) + "/24") &&
+           AddLink6(*left, *server, last) &&
            client->Ip({"route", "add", "default", "via", LinkAddress(1, 2)}) &&
+           client->Ip({"-6", "route", "add", "default", "via", LinkAddress(1, 2, true)}) &&
            server->Ip({"route", "add", "default", "via", LinkAddress(last, 1)}) &&
+           server->Ip({"-6", "route", "add", "default", "via", LinkAddress(last, 1, true)}) &&
            (routers.empty() ||
-            routers.back()->Ip({"route", "add", "unreachable", "10.233.0.0/16"}));
+            (routers.back()->Ip({"route", "add", "unreachable", "10.233.0.0/16"}) &&
+             routers.back()->Ip({"-6", "route", "add", "unreachable", "fd33::/16"})));
 }
 
-std::string ToolNetwork::ServerAddress() const {
-    return LinkAddress(routers.size() + 1, 2);
+std::string ToolNetwork::ServerAddress(bool ipv6) const {
+    return LinkAddress(routers.size() + 1, 2, ipv6);
 }
 
-std::vector<std::string> ToolNetwork::RouterAddresses() const {
+std::vector<std::string> ToolNetwork::RouterAddresses(bool ipv6) const {
     std::vector<std::string> addresses;
     for (size_t index = 1; index <= routers.size(); ++index)
-        addresses.push_back(LinkAddress(index, 2));
+        addresses.push_back(LinkAddress(index, 2, ipv6));
     return addresses;
 }
 
 bool ToolNetwork::SilenceServer(bool silent) const {
-    return server->SetSysctl("net.ipv4.icmp_echo_ignore_all", silent ? "1" : "0");
+    return server->SetSysctl("net.ipv4.icmp_echo_ignore_all", silent ? "1" : "0") &&
+           server->SetSysctl("net.ipv6.icmp.echo_ignore_all", silent ? "1" : "0");
+}
+
+bool ToolNetwork::AllowPingSockets(bool allowed) const {
+    return client->SetSysctl("net.ipv4.ping_group_range", allowed ? "0 2147483647" : "1 0");
 }

@@ -42,16 +42,21 @@ std::string WithoutTimes(const std::string& text);
 
 // client 10.231.1.1 -- .1.2 r1 .2.1 -- .2.2 r2 .3.1 -- ... -- 10.231.<n+1>.2 server, with n
 // routers (0 to 3) whose ICMP errors are not rate-limited by type. The last router answers
-// 10.233.0.0/16 "unreachable", a route limited to a burst of five answers per source.
+// 10.233.0.0/16 "unreachable", a route limited to a burst of five answers per source. The
+// same over IPv6: link n is fd31:n::/64 (fd31:n::1 -- fd31:n::2), with no rate limit on
+// ICMPv6 errors, and fd33::/16 is the unreachable route.
 struct ToolNetwork {
     std::unique_ptr<NetworkNamespace> client;
     std::vector<std::unique_ptr<NetworkNamespace>> routers;
     std::unique_ptr<NetworkNamespace> server;
 
     bool Build(int routerCount);
-    std::string ServerAddress() const;
-    std::vector<std::string> RouterAddresses() const; // each toward the client
-    bool SilenceServer(bool silent) const;
+    std::string ServerAddress(bool ipv6 = false) const;
+    std::vector<std::string> RouterAddresses(bool ipv6 = false) const; // each toward the client
+    bool SilenceServer(bool silent) const;                             // both families
+    // Lets the client's programs open ping sockets (net.ipv4.ping_group_range, which
+    // governs ICMPv6 ping sockets too), or refuses them.
+    bool AllowPingSockets(bool allowed) const;
 };
 
 struct LineExchange {                // one connection's part in a line server's script

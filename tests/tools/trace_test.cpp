@@ -1,6 +1,6 @@
-// The traceroute tool in both modes through a chain of three routers in namespaces, to a
-// server and toward a destination behind an unreachable route; the hop limit of one byte;
-// and on loopback the hop names and the mode choice.
+// The traceroute tool in both modes and both families through a chain of three routers in
+// namespaces, to a server and toward a destination behind an unreachable route; the hop limit of
+// one byte; and on loopback the hop names and the mode choice.
 #include "tools_world.h"
 
 #include "icmp/rawecho.h"
@@ -33,56 +33,65 @@ std::string WithoutHopTimes(const std::string& text) {
 
 } // namespace
 
-TEST_F(ToolTest, TraceListsThreeRoutersInOrderAndStopsAtAnUnreachableRoute) {
+TEST_F(ToolTest, TraceListsThreeRoutersInOrderAndStopsAtAnUnreachableRouteInBothFamilies) {
     SKIP_WITHOUT_NAMESPACES();
     ToolNetwork network;
     ASSERT_TRUE(network.Build(3));
-    const std::string server = network.ServerAddress(), target = "10.233.0.9";
-    const std::vector<std::string> routers = network.RouterAddresses();
     auto traced = [&](const std::string& to, const std::string& lines) {
         return " Tracing route to " + to + "\r\n\r\n" + lines;
     };
-    const char* libraryHop = "%2zu      T      T %s\r\n";
-    const char* rawHop = "%2zu %s:\r\n";
-    auto path = [&](const char* format, size_t count) { // the first routers' lines
-        std::string lines;
-        for (size_t hop = 0; hop < count; ++hop) {
-            char line[80];
-            std::snprintf(line, sizeof line, format, hop + 1, routers[hop].c_str());
-            lines += line;
+    for (bool ipv6 : {false, true}) {
+        // IPv6 library runs go over ping sockets, IPv4 ones over raw sockets.
+        ASSERT_TRUE(network.AllowPingSockets(ipv6));
+        const std::string server = network.ServerAddress(ipv6);
+        const std::string target = ipv6 ? "fd33::9" : "10.233.0.9";
+        const std::vector<std::string> routers = network.RouterAddresses(ipv6);
+        const char* libraryHop = "%2zu      T      T %s\r\n";
+        const char* rawHop = "%2zu %s:\r\n";
+        auto path = [&](const char* format, size_t count) { // the first routers' lines
+            std::string lines;
+            for (size_t hop = 0; hop < count; ++hop) {
+                char line[80];
+                std::snprintf(line, sizeof line, format, hop + 1, routers[hop].c_str());
+                lines += line;
+            }
+            return lines;
+        };
+        // An IPv4 unreachable route answers "host unreachable", an IPv6 one "no route". The
+        // router's status stands in its hop line, its address filled to 15.
+        const std::string refusal = ipv6 ? "network unreachable" : "host unreachable";
+        char lastHop[80];
+        std::snprintf(lastHop, sizeof lastHop, " 3      T      T %-15s %s\r\n", routers[2].c_str(),
+                      refusal.c_str());
+        const struct {
+            int library;
+            const std::string& to;
+            std::string expected;
+            const char* picture;
+        } runs[] = {
+            {1, server,
+             traced(server, "56 bytes from " + server + ": time=T ms\r\n" + path(libraryHop, 3) +
+                                " 4      T      T " + server + "\r\nhost reached\r\n"),
+             ipv6 ? "trace_library_ipv6.png" : "trace_library.png"},
+            {0, server,
+             traced(server, path(rawHop, 3) + " 4 " + server + ": time=T ms\r\nhost reached\r\n"),
+             ipv6 ? "trace_raw_ipv6.png" : "trace_raw.png"},
+            {0, target,
+             traced(target,
+                    path(rawHop, 2) + " 3 " + routers[2] + ": (DestUnrchbl)\r\nnot reached\r\n"),
+             nullptr},
+            {1, target,
+             traced(target, refusal + " from " + routers[2] + ": time=T ms\r\n" +
+                                path(libraryHop, 2) + lastHop + "not reached\r\n"),
+             nullptr}};
+        for (const auto& each : runs) {
+            SCOPED_TRACE(each.expected);
+            options.useIcmpLibrary = each.library;
+            options.useRawIcmp = 1;
+            ToolRun run = RunTool(ShowTraceTool, each.to.c_str(), network.client.get(), TraceEnded,
+                                  each.picture);
+            EXPECT_EQ(WithoutHopTimes(run.text), each.expected);
         }
-        return lines;
-    };
-    const struct {
-        int library;
-        const std::string& to;
-        std::string expected;
-        const char* picture;
-    } runs[] = {
-        {1, server,
-         traced(server, "56 bytes from " + server + ": time=T ms\r\n" + path(libraryHop, 3) +
-                            " 4      T      T " + server + "\r\nhost reached\r\n"),
-         "trace_library.png"},
-        {0, server,
-         traced(server, path(rawHop, 3) + " 4 " + server + ": time=T ms\r\nhost reached\r\n"),
-         "trace_raw.png"},
-        {0, target,
-         traced(target,
-                path(rawHop, 2) + " 3 " + routers[2] + ": (DestUnrchbl)\r\nnot reached\r\n"),
-         nullptr},
-        // The router's status stands in its hop line, its address cut or filled to 15.
-        {1, target,
-         traced(target, "host unreachable from " + routers[2] + ": time=T ms\r\n" +
-                            path(libraryHop, 2) + " 3      T      T " + routers[2] +
-                            "      host unreachable\r\nnot reached\r\n"),
-         nullptr}};
-    for (const auto& each : runs) {
-        SCOPED_TRACE(each.expected);
-        options.useIcmpLibrary = each.library;
-        options.useRawIcmp = 1;
-        ToolRun run =
-            RunTool(ShowTraceTool, each.to.c_str(), network.client.get(), TraceEnded, each.picture);
-        EXPECT_EQ(WithoutHopTimes(run.text), each.expected);
     }
 }
 
