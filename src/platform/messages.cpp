@@ -138,7 +138,9 @@ void StartMessageDispatcher() {
 }
 
 static void WakeDispatcher() {
-    if (dispatcher == nullptr || wakePosted)
+    // Within the program loop's own turn of the toolkit, that turn ends once the event at
+    // hand is handled and the loop then takes what was posted: no wake-up is needed.
+    if (dispatcher == nullptr || wakePosted || programLoopRuns)
         return;
     wakePosted = true;
     QCoreApplication::postEvent(dispatcher, new QEvent(wakeEvent));
@@ -182,8 +184,6 @@ static void HandleToolkitEvents(QEventLoop::ProcessEventsFlags flags) {
     programLoopRuns = true;
     QCoreApplication::processEvents(flags);
     programLoopRuns = outer;
-    if (!programLoopRuns && !messageQueue.empty())
-        WakeDispatcher();
     FreeRetiredHandles();
 }
 
