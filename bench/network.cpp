@@ -645,11 +645,12 @@ static std::vector<std::string> Environment(const std::vector<std::string>& vari
 // One child under watch: what TimeChild needs between its steps.
 struct ChildWatch {
     pid_t child = -1;
-    int probes = -1;     // the packet socket that sees the first probe leave
-    int output = -1;     // the read end of the child's standard output; -1 when not read
-    int exited = -1;     // a pidfd, readable once the child has ended
-    const char* endMark; // the output that ends the run; empty: the exit does
-    std::string text;    // the output so far
+    int probes = -1;       // the packet socket that sees the first probe leave
+    int output = -1;       // the read end of the child's standard output; -1 when not read
+    int exited = -1;       // a pidfd, readable once the child has ended
+    const char* endMark;   // the output that ends the run; empty: the exit does
+    std::string startMark; // the output that starts it; empty: the first probe does
+    std::string text;      // the output so far
     timespec started{}, probeStamp{}, endStamp{};
     Usage atProbe, atEnd;
     bool reaped = false;
@@ -698,6 +699,22 @@ static bool StartChild(ChildWatch& watch, std::vector<std::string> arguments,
 
 // Reads the child's output; at the line with the end mark, stops the child to take its
 // usage, so that what it does after the cycle is not counted.
+// The child's usage so far, taken with the child stopped for that moment (or at its exit,
+// when it has ended).
+static void StopAndSample(ChildWatch& watch, Usage* usage) {
+    kill(watch.child, SIGSTOP);
+    int status = 0;
+    rusage used{};
+    if (wait4(watch.child, &status, WUNTRACED, &used) == watch.child && WIFSTOPPED(status)) {
+        SampleUsage(watch.child, usage);
+        kill(watch.child, SIGCONT);
+    } else {
+        *usage = UsageAtExit(used);
+        watch.run.exitStatus = status;
+        watch.reaped = true;
+    }
+}
+
 static void ReadOutput(ChildWatch& watch) {
     char chunk[512];
     ssize_t length = read(watch.output, chunk, sizeof chunk);
@@ -707,6 +724,12 @@ static void ReadOutput(ChildWatch& watch) {
         return;
     }
     watch.text.append(chunk, static_cast<std::size_t>(length));
+    if (!watch.startMark.empty() && !watch.run.probed &&
+        watch.text.find(watch.startMark) != std::string::npos) {
+        watch.probeStamp = Now();
+        watch.run.probed = true;
+        StopAndSample(watch, &watch.atProbe);
+    }
     std::size_t mark = watch.text.find(watch.endMark);
     std::size_t end = mark == std::string::npos ? mark : watch.text.find('\n', mark);
     if (end == std::string::npos)
@@ -716,17 +739,7 @@ static void ReadOutput(ChildWatch& watch) {
     std::size_t begin = watch.text.rfind('\n', mark);
     begin = begin == std::string::npos ? 0 : begin + 1;
     watch.run.line = watch.text.substr(begin, end - begin);
-    kill(watch.child, SIGSTOP);
-    int status = 0;
-    rusage used{};
-    if (wait4(watch.child, &status, WUNTRACED, &used) == watch.child && WIFSTOPPED(status)) {
-        SampleUsage(watch.child, &watch.atEnd);
-        kill(watch.child, SIGCONT);
-    } else {
-        watch.atEnd = UsageAtExit(used);
-        watch.run.exitStatus = status;
-        watch.reaped = true;
-    }
+    StopAndSample(watch, &watch.atEnd);
 }
 
 static void TakeExit(ChildWatch& watch) {
@@ -748,13 +761,14 @@ static void WatchChild(ChildWatch& watch, double limitSeconds) {
         long long left = limit - Nanoseconds(Now());
         if (left <= 0)
             return;
-        pollfd watched[3] = {{watch.run.probed ? -1 : watch.probes, POLLIN, 0},
+        const bool watchingProbes = !watch.run.probed && watch.startMark.empty();
+        pollfd watched[3] = {{watchingProbes ? watch.probes : -1, POLLIN, 0},
                              {watch.output, POLLIN, 0},
                              {watch.exited, POLLIN, 0}};
         long long milliseconds = left / 1000000LL + 1;
         if (poll(watched, 3, milliseconds < 1000 ? static_cast<int>(milliseconds) : 1000) <= 0)
             continue;
-        if (!watch.run.probed && FindFirstProbe(watch.probes, &watch.probeStamp)) {
+        if (watchingProbes && FindFirstProbe(watch.probes, &watch.probeStamp)) {
             watch.run.probed = true;
             SampleUsage(watch.child, &watch.atProbe);
         }
@@ -796,15 +810,17 @@ static std::string FirstLine(const std::string& path) {
 // or, when `endMark` is empty, at the child's exit.
 static TimedRun TimeChild(const std::vector<std::string>& arguments, const std::string& directory,
                           const std::vector<std::string>& variables, const char* endMark,
-                          double limitSeconds) {
+                          double limitSeconds, const std::string& startMark = "") {
     ChildWatch watch;
     watch.endMark = endMark;
+    watch.startMark = startMark;
     watch.probes = OpenProbeWatch();
     if (watch.probes < 0)
         watch.run.error = "cannot open a packet socket";
     else if (StartChild(watch, arguments, directory, variables))
         WatchChild(watch, limitSeconds);
-    if (!watch.run.probed && watch.probes >= 0 && FindFirstProbe(watch.probes, &watch.probeStamp))
+    if (!watch.run.probed && watch.startMark.empty() && watch.probes >= 0 &&
+        FindFirstProbe(watch.probes, &watch.probeStamp))
         watch.run.probed = true; // sent just before the end: its usage then is unknown, 0
     EndChild(watch);
     TimedRun& run = watch.run;
@@ -824,11 +840,14 @@ static TimedRun TimeChild(const std::vector<std::string>& arguments, const std::
     return run;
 }
 
-TimedRun TimeHeadlessCycle(const char* binary, const std::string& directory, double limitSeconds) {
+TimedRun TimeHeadlessCycle(const char* binary, const std::string& directory, double limitSeconds,
+                           int cycle) {
     std::remove((directory + "/bench.LOG").c_str());
-    return TimeChild({binary, "--headless", "--cycles", "1", "bench.db"}, directory,
-                     {"XDG_CONFIG_HOME=" + directory, "XDG_RUNTIME_DIR=" + directory},
-                     " cycle 1: ", limitSeconds);
+    const std::string endMark = " cycle " + std::to_string(cycle) + ": ";
+    return TimeChild({binary, "--headless", "--cycles", std::to_string(cycle), "bench.db"},
+                     directory, {"XDG_CONFIG_HOME=" + directory, "XDG_RUNTIME_DIR=" + directory},
+                     endMark.c_str(), limitSeconds,
+                     cycle > 1 ? " cycle " + std::to_string(cycle - 1) + ": " : "");
 }
 
 TimedRun TimeTool(const std::vector<std::string>& arguments, const std::string& directory,

@@ -19,7 +19,8 @@
 //
 // A run is timed from the first probe (ICMP or ICMPv6 echo request, TCP SYN) that leaves
 // the client side, by the kernel's time stamp on a packet socket, to the cycle line on the
-// program's standard output or, for a peer tool, to its exit. Its processor time and
+// program's standard output or, for a peer tool, to its exit (a later cycle of the program:
+// from the line of the cycle before to its own). Its processor time and
 // context switches are counted over the same span, from /proc at the first probe and at
 // the end (the program is stopped for that moment) or from its resource usage at exit. The
 // time of a thread that ends within the span is not counted (worker threads normally stay).
@@ -62,10 +63,12 @@ struct TimedRun {
     std::string error;         // the start of its standard error, or what went wrong
 };
 
-// `binary` --headless --cycles 1 bench.db in `directory` (with XDG_CONFIG_HOME there, so
-// its TARNMAP.INI is the one read); ends at its "cycle 1:" line. Killed after
-// `limitSeconds`.
-TimedRun TimeHeadlessCycle(const char* binary, const std::string& directory, double limitSeconds);
+// `binary` --headless --cycles N bench.db in `directory` (with XDG_CONFIG_HOME there, so
+// its TARNMAP.INI is the one read), timed over its cycle N = `cycle`: the first from its
+// first probe, a later one from the line of the cycle before, which the cycles run back to
+// back. Ends at the "cycle N:" line. Killed after `limitSeconds`.
+TimedRun TimeHeadlessCycle(const char* binary, const std::string& directory, double limitSeconds,
+                           int cycle = 1);
 
 // A peer tool (looked up on PATH) with `arguments`, standard output to /dev/null; ends at
 // its exit. Killed after `limitSeconds`.
