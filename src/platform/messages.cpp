@@ -252,7 +252,10 @@ bool PeekMessage(MSG* message, HWND window, UINT first, UINT last, UINT remove) 
 int GetMessage(MSG* message, HWND window, UINT first, UINT last) {
     if (message == nullptr)
         return -1;
-    HandleToolkitEvents(QEventLoop::AllEvents);
+    // The toolkit has its turn between two messages, and before WM_QUIT; with none waiting,
+    // the waiting turn below handles what is ready as well.
+    if (!messageQueue.empty() || quitRequested)
+        HandleToolkitEvents(QEventLoop::AllEvents);
     while (!TakeMessage(message, window, first, last, PM_REMOVE))
         HandleToolkitEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     return message->message == WM_QUIT ? 0 : 1;
