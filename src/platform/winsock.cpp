@@ -999,29 +999,28 @@ HANDLE StartAsyncLookup(const std::shared_ptr<LookupJob>& job, HWND window, UINT
     return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(job->number));
 }
 
+HANDLE StartNameLookup(HWND window, UINT message, const char* name, bool allEntries, char* buffer,
+                       int bufferLength) {
+    if (name == nullptr) {
+        lastError = WSAEFAULT;
+        return nullptr;
+    }
+    auto job = std::make_shared<LookupJob>();
+    job->name = name;
+    job->allEntries = allEntries;
+    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+}
+
 } // namespace
 
 HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
                              int bufferLength) {
-    if (name == nullptr) {
-        lastError = WSAEFAULT;
-        return nullptr;
-    }
-    auto job = std::make_shared<LookupJob>();
-    job->name = name;
-    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+    return StartNameLookup(window, message, name, false, buffer, bufferLength);
 }
 
 HANDLE WSAAsyncGetHostByNameAllFamilies(HWND window, UINT message, const char* name, char* buffer,
                                         int bufferLength) {
-    if (name == nullptr) {
-        lastError = WSAEFAULT;
-        return nullptr;
-    }
-    auto job = std::make_shared<LookupJob>();
-    job->name = name;
-    job->allEntries = true;
-    return StartAsyncLookup(job, window, message, buffer, bufferLength);
+    return StartNameLookup(window, message, name, true, buffer, bufferLength);
 }
 
 HANDLE WSAAsyncGetHostByAddr(HWND window, UINT message, const char* address, int length, int type,
