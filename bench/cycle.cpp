@@ -194,6 +194,15 @@ bool ScenarioHosts(const Scenario& scenario, std::vector<std::string>* addresses
     return true;
 }
 
+// The bench's map of `addresses` with `options`; false, told, when it cannot be written.
+bool WriteScenarioMap(const std::vector<std::string>& addresses, const std::string& options) {
+    if (WriteBenchMap(benchOptions.directory, addresses, options))
+        return true;
+    std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
+                 benchOptions.directory.c_str());
+    return false;
+}
+
 std::string WaitOption(unsigned wait) {
     return "WAIT=" + std::to_string(wait) + "\r\n";
 }
@@ -210,12 +219,8 @@ void RunScenario(const Scenario& scenario) {
     double oursLimit = (HOSTS * scenario.wait / 1000.0 * 1.5 + 120) * scenario.cycle;
     double fpingLimit = scenario.wait / 1000.0 * 4 + 60;
     for (int engine : scenario.engines) {
-        if (!WriteBenchMap(benchOptions.directory, addresses,
-                           WaitOption(scenario.wait) + ENGINES[engine].options)) {
-            std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
-                         benchOptions.directory.c_str());
+        if (!WriteScenarioMap(addresses, WaitOption(scenario.wait) + ENGINES[engine].options))
             return;
-        }
         Side ours, theirs;
         for (int run = 1; run <= benchOptions.runs; ++run) {
             TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, benchOptions.directory, oursLimit,
@@ -257,13 +262,12 @@ void RunParentsScenario() {
             std::FILE* file = std::fopen(settings.c_str(), "wb");
             bool written =
                 file != nullptr && std::fputs(side == &with ? parents.c_str() : "", file) >= 0;
-            if (file == nullptr || std::fclose(file) != 0 || !written ||
-                !WriteBenchMap(benchOptions.directory, addresses,
-                               WaitOption(scenario.wait) + ENGINES[LIBRARY].options)) {
-                std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
-                             benchOptions.directory.c_str());
+            if (file == nullptr || std::fclose(file) != 0 || !written) {
+                std::fprintf(stderr, "bench_cycle: cannot write %s\n", settings.c_str());
                 return;
             }
+            if (!WriteScenarioMap(addresses, WaitOption(scenario.wait) + ENGINES[LIBRARY].options))
+                return;
             TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, benchOptions.directory, limit);
             side->Add(cycle, AnsweringHosts(cycle.line) == HOSTS, cycle.line);
         }
@@ -297,11 +301,8 @@ void RunFamiliesScenario() {
         Side sides[2];
         for (int run = 1; run <= benchOptions.runs; ++run) {
             for (int family = 0; family < 2; ++family) {
-                if (!WriteBenchMap(benchOptions.directory, addresses[family], options)) {
-                    std::fprintf(stderr, "bench_cycle: cannot write the map in %s\n",
-                                 benchOptions.directory.c_str());
+                if (!WriteScenarioMap(addresses[family], options))
                     return;
-                }
                 TimedRun cycle = TimeHeadlessCycle(TARNMAP_BINARY, benchOptions.directory, 120);
                 sides[family].Add(cycle, AnsweringHosts(cycle.line) == HOSTS, cycle.line);
             }

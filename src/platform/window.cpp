@@ -697,7 +697,7 @@ bool ShowFullScreen(HWND window, bool fullScreen) {
     }
     if (IsWindow(window))
         NoteClientGeometry(record);
-    return (state & Qt::WindowFullScreen) != 0;
+    return wasFullScreen;
 }
 
 bool IsWindowVisible(HWND window) {
