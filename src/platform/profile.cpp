@@ -89,6 +89,7 @@ NameMap<ParsedFile> profileCache;
 unsigned parseCount = 0;
 // The group of reads under way (BeginProfileReads): its number, never 0, and its depth.
 unsigned readGroup = 0;
+unsigned lastReadGroup = 0; // the number given last
 unsigned readGroupDepth = 0;
 NameMap<unsigned> missingInGroup; // files found missing, with the group that found it
 void (*refusalReport)(const char* file) = nullptr;
@@ -541,9 +542,20 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
     }
 }
 
+unsigned NewProfileReadGroup() {
+    if (++lastReadGroup == 0)
+        lastReadGroup = 1;
+    return lastReadGroup;
+}
+
 void BeginProfileReads() {
-    if (readGroupDepth++ == 0 && ++readGroup == 0)
-        readGroup = 1;
+    if (readGroupDepth++ == 0)
+        readGroup = NewProfileReadGroup();
+}
+
+void ResumeProfileReads(unsigned group) {
+    if (readGroupDepth++ == 0)
+        readGroup = group;
 }
 
 void EndProfileReads() {

@@ -37,6 +37,14 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
 void BeginProfileReads();
 void EndProfileReads();
 
+// A group of reads taken up again and again (a poll cycle's, at each message that
+// advances it): ResumeProfileReads opens `group` as BeginProfileReads opens a new one, and
+// EndProfileReads closes it, so reads in all its turns see each file as at the group's
+// first look, unless a read outside it has looked again since. Reads between the turns
+// are not in the group. Inside another group, the resumed one is that group.
+unsigned NewProfileReadGroup();
+void ResumeProfileReads(unsigned group);
+
 // `report` is told the path of a settings file that is a FIFO, a device or a directory,
 // once until it is a regular file again. Such a file is never opened for reading in a way
 // that could wait, reads as missing (every value its default) and refuses writes.

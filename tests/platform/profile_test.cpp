@@ -267,6 +267,17 @@ TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
     ASSERT_TRUE(WritePrivateProfileString("HOST", "LOG", "8", later.c_str()));
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, later.c_str()), 7u);
     EndProfileReads();
+    // A group taken up again sees the file as at its first look in each turn, and reads
+    // between its turns look again.
+    unsigned resumed = NewProfileReadGroup();
+    ResumeProfileReads(resumed);
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 4444u);
+    EndProfileReads();
+    WriteWholeFile(file, "[HOST]\r\nSOUND=55555\r\n");
+    ResumeProfileReads(resumed);
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 4444u);
+    EndProfileReads();
+    EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 55555u);
 
     // Removed from outside: defaults again.
     fs::remove(file);
@@ -275,7 +286,7 @@ TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
     WriteWholeFile(file, "[HOST]\r\nSOUND=3\r\n");
     FlushProfileCache();
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 3u);
-    EXPECT_EQ(ProfileParseCount(), start + 7);
+    EXPECT_EQ(ProfileParseCount(), start + 8);
 }
 
 TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
