@@ -128,6 +128,19 @@ void ResetLoadedHost(HostRecord& host) {
 }
 
 int FindHostBySerial(std::uint32_t serial) {
+    // Records are appended and loaded with rising serials and deleted without reordering,
+    // so a binary search finds one; the pass after it answers for a table in any order.
+    int low = 0;
+    int high = hostCount;
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        if (hostTable[middle].serial < serial)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low < hostCount && hostTable[low].serial == serial)
+        return low;
     for (int i = 0; i < hostCount; ++i)
         if (hostTable[i].serial == serial)
             return i;

@@ -89,7 +89,7 @@ struct ProbeSet {
     std::unique_ptr<QSocketNotifier> connectNotifier;
     std::unique_ptr<QTimer> deadlineTimer; // the nearest deadline of a probe under way
     std::int64_t armedFor = 0;             // the deadline it runs for while it runs
-    std::vector<std::unique_ptr<Probe>> probes;
+    std::unordered_map<DWORD, Probe> probes; // by key
     bool messageWaiting = false; // posted, and not yet followed by a TakeProbeOutcome
 };
 
@@ -133,10 +133,8 @@ ProbeSet* SetOfHandle(HANDLE handle) {
 }
 
 Probe* FindProbe(ProbeSet* set, DWORD key) {
-    for (const std::unique_ptr<Probe>& probe : set->probes)
-        if (probe->key == key)
-            return probe.get();
-    return nullptr;
+    auto found = set->probes.find(key);
+    return found != set->probes.end() ? &found->second : nullptr;
 }
 
 HANDLE HandleOf(const ProbeSet* set) {
@@ -229,9 +227,9 @@ void ReadEchoSocket(ProbeSet* set, const EchoSocket& socket) {
         if (!ReceiveEchoMessage(socket.descriptor, socket.kind, ipv6, &probeSets.receiveBuffer,
                                 &message))
             return;
-        for (const std::unique_ptr<Probe>& probe : set->probes) {
-            if (AnswersProbe(message, socket, set, probe.get())) {
-                SettleEchoAnswer(set, probe.get(), message);
+        for (auto& [key, probe] : set->probes) {
+            if (AnswersProbe(message, socket, set, &probe)) {
+                SettleEchoAnswer(set, &probe, message);
                 break;
             }
         }
@@ -531,11 +529,8 @@ void StopProbe(ProbeSet* set, Probe* probe) {
 
 /*** deadlines ***/
 
-void ArmDeadlineTimer(ProbeSet* set) {
-    std::int64_t nearest = 0;
-    for (const std::unique_ptr<Probe>& probe : set->probes)
-        if (!probe->known && (nearest == 0 || probe->deadline < nearest))
-            nearest = probe->deadline;
+// Runs the set's timer for `nearest`, the nearest deadline of a probe under way (0: none).
+void ArmDeadlineTimerFor(ProbeSet* set, std::int64_t nearest) {
     if (nearest == 0) {
         set->deadlineTimer->stop();
         return;
@@ -549,6 +544,21 @@ void ArmDeadlineTimer(ProbeSet* set) {
     set->deadlineTimer->start(static_cast<int>(std::min(milliseconds, kLongestTimerMs)));
 }
 
+void ArmDeadlineTimer(ProbeSet* set) {
+    std::int64_t nearest = 0;
+    for (const auto& [key, probe] : set->probes)
+        if (!probe.known && (nearest == 0 || probe.deadline < nearest))
+            nearest = probe.deadline;
+    ArmDeadlineTimerFor(set, nearest);
+}
+
+// A probe just started: the timer runs on untouched unless its deadline comes first.
+void ArmDeadlineTimerForStarted(ProbeSet* set, const Probe* probe) {
+    if (probe->known || (set->deadlineTimer->isActive() && set->armedFor <= probe->deadline))
+        return;
+    ArmDeadlineTimerFor(set, probe->deadline);
+}
+
 // What came in time is taken first, then every probe whose deadline has passed is settled
 // as not answered.
 void OnDeadline(std::uintptr_t serial) {
@@ -559,32 +569,39 @@ void OnDeadline(std::uintptr_t serial) {
     SettleWritableConnects(set);
     CollectFinishedLookups();
     std::int64_t now = MonotonicNanoseconds();
-    for (const std::unique_ptr<Probe>& probe : set->probes) {
-        if (probe->known || probe->deadline > now)
+    std::int64_t nearest = 0; // of the probes still under way after this
+    for (auto& [key, probe] : set->probes) {
+        if (probe.known)
             continue;
-        switch (probe->kind) {
+        if (probe.deadline > now) {
+            if (nearest == 0 || probe.deadline < nearest)
+                nearest = probe.deadline;
+            continue;
+        }
+        switch (probe.kind) {
         case ProbeKind::Echo:
-            SettleEchoTimedOut(set, probe.get());
+            SettleEchoTimedOut(set, &probe);
             break;
         case ProbeKind::Connect: // not among the writable ones just settled
-            Settle(set, probe.get(), PROBE_CONNECT_TIMED_OUT, 0, 0);
+            Settle(set, &probe, PROBE_CONNECT_TIMED_OUT, 0, 0);
             break;
         case ProbeKind::Lookup:
-            StopWaitingForLookup(set, probe.get());
-            Settle(set, probe.get(), PROBE_NOT_RESOLVED, 0, 0);
+            StopWaitingForLookup(set, &probe);
+            Settle(set, &probe, PROBE_NOT_RESOLVED, 0, 0);
             break;
         }
     }
-    ArmDeadlineTimer(set);
+    ArmDeadlineTimerFor(set, nearest);
 }
 
 // The checks every start makes; the new probe, or null with GetLastError() set.
 Probe* AddProbe(ProbeSet* set, DWORD key, ProbeKind kind, DWORD timeoutMs) {
-    if (FindProbe(set, key) != nullptr) {
+    auto [added, isNew] = set->probes.try_emplace(key);
+    if (!isNew) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return nullptr;
     }
-    auto probe = std::make_unique<Probe>();
+    Probe* probe = &added->second;
     probe->key = key;
     probe->kind = kind;
     probe->known = false;
@@ -592,13 +609,11 @@ Probe* AddProbe(ProbeSet* set, DWORD key, ProbeKind kind, DWORD timeoutMs) {
     probe->timeout = static_cast<std::int64_t>(timeoutMs) * 1000000;
     probe->sent = RealtimeNanoseconds();
     probe->deadline = MonotonicNanoseconds() + probe->timeout;
-    set->probes.push_back(std::move(probe));
-    return set->probes.back().get();
+    return probe;
 }
 
 void RemoveProbe(ProbeSet* set, const Probe* probe) {
-    std::erase_if(set->probes,
-                  [probe](const std::unique_ptr<Probe>& each) { return each.get() == probe; });
+    set->probes.erase(probe->key);
 }
 
 } // namespace
@@ -675,7 +690,7 @@ bool StartEcho(HANDLE handle, DWORD key, const ::sockaddr_storage& target, sockl
         return false;
     SetDestination(probe, target, length);
     SendEcho(set, probe);
-    ArmDeadlineTimer(set);
+    ArmDeadlineTimerForStarted(set, probe);
     return true;
 }
 
@@ -692,7 +707,7 @@ bool StartConnectTo(HANDLE handle, DWORD key, const ::sockaddr_storage& target, 
         RemoveProbe(set, probe);
         return false;
     }
-    ArmDeadlineTimer(set);
+    ArmDeadlineTimerForStarted(set, probe);
     return true;
 }
 
@@ -751,7 +766,7 @@ bool StartLookupProbe(HANDLE handle, DWORD key, const char* name, int family, DW
         RemoveProbe(set, probe);
         return false;
     }
-    ArmDeadlineTimer(set);
+    ArmDeadlineTimerForStarted(set, probe);
     return true;
 }
 
@@ -790,8 +805,8 @@ bool CloseProbeSet(HANDLE handle) {
     ProbeSet* set = SetOfHandle(handle);
     if (set == nullptr)
         return false;
-    for (const std::unique_ptr<Probe>& probe : set->probes)
-        StopProbe(set, probe.get());
+    for (auto& [key, probe] : set->probes)
+        StopProbe(set, &probe);
     // None of the watchers is running now.
     CloseSetEchoSocket(&set->echo);
     CloseSetEchoSocket(&set->echo6);
