@@ -40,6 +40,7 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr std::size_t kRawEngineDataSize = 40; // the raw engine's request data
 constexpr int kMessagesPerWake = 4096;         // read at one wake-up; the rest at the next
 constexpr std::int64_t kLongestTimerMs = 3600000;
+constexpr std::int64_t kDeadlineStep = 5000000; // nanoseconds
 
 /*** records ***/
 
@@ -539,7 +540,10 @@ void ArmDeadlineTimerFor(ProbeSet* set, std::int64_t nearest) {
     if (nearest == set->armedFor && set->deadlineTimer->isActive())
         return;
     set->armedFor = nearest;
-    std::int64_t remaining = nearest - MonotonicNanoseconds();
+    // The timer wakes at the next step of a 5 ms grid, so the probes whose deadlines fall
+    // within one step time out at one wake-up, and none more than 5 ms late.
+    std::int64_t wake = (nearest + kDeadlineStep - 1) / kDeadlineStep * kDeadlineStep;
+    std::int64_t remaining = wake - MonotonicNanoseconds();
     std::int64_t milliseconds = remaining <= 0 ? 0 : (remaining + 999999) / 1000000;
     set->deadlineTimer->start(static_cast<int>(std::min(milliseconds, kLongestTimerMs)));
 }
