@@ -207,6 +207,19 @@ std::string WaitOption(unsigned wait) {
     return "WAIT=" + std::to_string(wait) + "\r\n";
 }
 
+// What the kernel's part of an all-silent cycle costs by itself, beside the rows: the
+// TCP engine's connects against the echo requests that fping and the ICMP engines send.
+void PrintBareCalls(const std::vector<std::string>& addresses) {
+    std::vector<double> connects, echoes;
+    for (int run = 0; run < benchOptions.runs; ++run) {
+        connects.push_back(BareConnectSeconds(addresses, 230));
+        echoes.push_back(BareEchoSeconds(addresses));
+    }
+    std::printf("   the system calls alone, in a bare loop of this bench over the same hosts: TCP "
+                "connects %s, ICMP echo requests %s\n",
+                FormatSeconds(Median(connects)).c_str(), FormatSeconds(Median(echoes)).c_str());
+}
+
 void RunScenario(const Scenario& scenario) {
     std::vector<std::string> addresses;
     if (!ScenarioHosts(scenario, &addresses))
@@ -239,6 +252,9 @@ void RunScenario(const Scenario& scenario) {
         PrintRow(scenario.number, scenario.work, ENGINES[engine].name, ours, theirs, "tarnmap",
                  "fping");
     }
+    if (scenario.silent == HOSTS &&
+        std::find(scenario.engines.begin(), scenario.engines.end(), TCP) != scenario.engines.end())
+        PrintBareCalls(addresses);
 }
 
 /*** parents ***/
@@ -461,7 +477,8 @@ void PrintUsage() {
         "  4  200 hosts answering after 10 ms (a responder of this bench): MSICMP=1 /\n"
         "     fping -i1\n"
         "  5  processor time of the all-silent cycle at WAIT 1000 with PING=1 and TCP (the\n"
-        "     MSICMP=1 figures are those of scenario 2)\n"
+        "     MSICMP=1 figures are those of scenario 2), and the system calls of that work\n"
+        "     alone, timed in a bare loop of this bench: TCP connects / ICMP echo requests\n"
         "  6  the desktop program's cycle (its main window, offscreen, in this process) /\n"
         "     the headless one, 200 answering hosts that each change colour\n"
         "  7  the headless cycle over 200 answering hosts, 180 of them behind 20 routers\n"

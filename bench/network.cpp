@@ -25,6 +25,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/epoll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -853,6 +854,67 @@ TimedRun TimeHeadlessCycle(const char* binary, const std::string& directory, dou
 TimedRun TimeTool(const std::vector<std::string>& arguments, const std::string& directory,
                   double limitSeconds) {
     return TimeChild(arguments, directory, {}, "", limitSeconds);
+}
+
+/*** the system calls alone ***/
+
+static double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+static sockaddr_in Ipv4Address(const std::string& address, unsigned short port) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &target.sin_addr);
+    return target;
+}
+
+double BareConnectSeconds(const std::vector<std::string>& addresses, unsigned short port) {
+    int watch = epoll_create1(EPOLL_CLOEXEC);
+    if (watch < 0)
+        return -1;
+    std::vector<int> sockets;
+    double start = ThreadSeconds();
+    for (const std::string& address : addresses) {
+        int connecting = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (connecting < 0)
+            break;
+        sockets.push_back(connecting);
+        sockaddr_in target = Ipv4Address(address, port);
+        connect(connecting, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        epoll_event watched{};
+        watched.events = EPOLLOUT;
+        epoll_ctl(watch, EPOLL_CTL_ADD, connecting, &watched);
+    }
+    for (int connecting : sockets)
+        close(connecting);
+    double used = ThreadSeconds() - start;
+    close(watch);
+    return sockets.size() == addresses.size() ? used : -1;
+}
+
+double BareEchoSeconds(const std::vector<std::string>& addresses) {
+    int echo = socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (echo < 0)
+        return -1;
+    double start = ThreadSeconds();
+    std::uint16_t sequence = 0;
+    for (const std::string& address : addresses) {
+        icmphdr request{};
+        request.type = ICMP_ECHO;
+        request.un.echo.sequence = htons(++sequence);
+        request.checksum =
+            InternetChecksum(reinterpret_cast<const unsigned char*>(&request), sizeof request);
+        sockaddr_in target = Ipv4Address(address, 0);
+        sendto(echo, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&target),
+               sizeof target);
+    }
+    double used = ThreadSeconds() - start;
+    close(echo);
+    return used;
 }
 
 int AnsweringHosts(const std::string& cycleLine) {

@@ -75,6 +75,13 @@ TimedRun TimeHeadlessCycle(const char* binary, const std::string& directory, dou
 TimedRun TimeTool(const std::vector<std::string>& arguments, const std::string& directory,
                   double limitSeconds);
 
+// The processor time of the system calls alone that check `addresses` (IPv4 hosts that do
+// not answer) once, in a bare loop of this thread: a TCP connect to `port` for each (socket,
+// connect, epoll_ctl, and close after the last), or an ICMP echo request for each (one
+// sendto on one raw socket). -1 when a socket cannot be had.
+double BareConnectSeconds(const std::vector<std::string>& addresses, unsigned short port);
+double BareEchoSeconds(const std::vector<std::string>& addresses);
+
 // The answering count of a cycle line ("... cycle 1: 200 checked, 190 answering, ..."), -1
 // when the line has none.
 int AnsweringHosts(const std::string& cycleLine);
