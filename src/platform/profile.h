@@ -39,8 +39,8 @@ void EndProfileReads();
 
 // A group of reads taken up again and again (a poll cycle's, at each message that
 // advances it): ResumeProfileReads opens `group` as BeginProfileReads opens a new one, and
-// EndProfileReads closes it, so reads in all its turns see each file as at the group's
-// first look, unless a read outside it has looked again since. Reads between the turns
+// EndProfileReads closes it. Reads in all its turns see each file as the group first
+// looked at it, or as a read outside the group found it since. Reads between the turns
 // are not in the group. Inside another group, the resumed one is that group.
 unsigned NewProfileReadGroup();
 void ResumeProfileReads(unsigned group);
