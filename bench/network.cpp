@@ -22,10 +22,10 @@
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/epoll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/epoll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
