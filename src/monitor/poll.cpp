@@ -31,9 +31,9 @@ MonitorReports monitorReports = {nullptr, nullptr, nullptr};
 
 static constexpr UINT PACE_INTERVAL_MS = 1; // between two requests, on average
 // The pacing timer's period; each tick sends the requests due since the last. Timers tick
-// every 10 ms at the most; every 20 ms halves the cycle's wake-ups, which cost the
-// processor more than the sends, and its bursts of 20 stay under the 50 ICMP errors a
-// Linux router sends at once (icmp_msgs_burst).
+// every 10 ms at the most; every 20 ms halves the cycle's wake-ups (each a poll, a switch
+// and the toolkit's dispatch), and its bursts of 20 stay under the 50 ICMP errors a Linux
+// router sends at once (icmp_msgs_burst).
 static constexpr UINT PACE_TIMER_MS = 20;
 
 // Where a host of the cycle stands.
