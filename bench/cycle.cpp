@@ -45,10 +45,11 @@ struct Engine {
     const char* options;
 };
 enum EngineIndex { LIBRARY, RAW, TCP };
+constexpr unsigned short CLOSED_PORT = 230; // the TCP engine's PORT: nothing listens on it
 const Engine ENGINES[] = {
     {"MSICMP=1", "PING=0\r\nMSICMP=1\r\n"},            // the default: ping sockets
     {"PING=1", "PING=1\r\nMSICMP=1\r\n"},              // raw sockets
-    {"TCP 230", "PING=0\r\nMSICMP=0\r\nPORT=230\r\n"}, // a port nothing listens on
+    {"TCP 230", "PING=0\r\nMSICMP=0\r\nPORT=230\r\n"}, // CLOSED_PORT
 };
 
 struct Scenario {
@@ -212,7 +213,7 @@ std::string WaitOption(unsigned wait) {
 void PrintBareCalls(const std::vector<std::string>& addresses) {
     std::vector<double> connects, echoes;
     for (int run = 0; run < benchOptions.runs; ++run) {
-        connects.push_back(BareConnectSeconds(addresses, 230));
+        connects.push_back(BareConnectSeconds(addresses, CLOSED_PORT));
         echoes.push_back(BareEchoSeconds(addresses));
     }
     std::printf("   the system calls alone, in a bare loop of this bench over the same hosts: TCP "

@@ -698,8 +698,6 @@ static bool StartChild(ChildWatch& watch, std::vector<std::string> arguments,
     return watch.exited >= 0;
 }
 
-// Reads the child's output; at the line with the end mark, stops the child to take its
-// usage, so that what it does after the cycle is not counted.
 // The child's usage so far, taken with the child stopped for that moment (or at its exit,
 // when it has ended).
 static void StopAndSample(ChildWatch& watch, Usage* usage) {
@@ -716,6 +714,9 @@ static void StopAndSample(ChildWatch& watch, Usage* usage) {
     }
 }
 
+// Reads the child's output; at the line with the start mark, and at the one with the end
+// mark, stops the child to take its usage, so that what it does outside the cycle is not
+// counted.
 static void ReadOutput(ChildWatch& watch) {
     char chunk[512];
     ssize_t length = read(watch.output, chunk, sizeof chunk);
@@ -861,7 +862,7 @@ TimedRun TimeTool(const std::vector<std::string>& arguments, const std::string& 
 static double ThreadSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return Seconds(Nanoseconds(now));
 }
 
 static sockaddr_in Ipv4Address(const std::string& address, unsigned short port) {
