@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/system.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -214,12 +215,25 @@ static bool ParseLine(const char* body, bool oldLayout, LineRecord& line) {
     return true;
 }
 
-// An empty map after a file that could not be read; the path stays current.
-static int RefuseUnreadableFile() {
+// After a file that exists and was not read the tables are empty, and a Save to its path
+// would replace the file with them. So the map becomes a new one, as after New.
+static void LeaveRefusedFile() {
+    std::snprintf(mapPath, sizeof mapPath, "%s", UNTITLED_MAP);
+    SelectMapFiles(mapPath);
+    SetMapTitle(0, nullptr);
+}
+
+// An empty map after a file that could not be read. A missing file keeps its path, so a
+// Save creates it.
+static int RefuseUnreadableFile(bool missing) {
     ReportStatus(READ_ERROR_TEXT);
     ClearMap();
-    SetMapTitle(0, nullptr);
-    return 1;
+    if (missing) {
+        SetMapTitle(0, nullptr);
+        return 1;
+    }
+    LeaveRefusedFile();
+    return 0;
 }
 
 int ReadMapDatabase(HWND owner, const char* path) {
@@ -235,7 +249,7 @@ int ReadMapDatabase(HWND owner, const char* path) {
         SelectMapFiles(path);
         if (error == FILE_TOO_LARGE || error == FILE_NOT_REGULAR)
             ReportRefusedFile(owner, path, error);
-        return RefuseUnreadableFile();
+        return RefuseUnreadableFile(error == ENOENT || error == ENOTDIR);
     }
 
     // First the map's files: a refusal of their paths is told in a box, whose loop must find
@@ -259,6 +273,7 @@ int ReadMapDatabase(HWND owner, const char* path) {
                 std::fclose(file);
                 ClearMap();
                 ReportStatus(READ_ERROR_TEXT);
+                LeaveRefusedFile();
                 return 0;
             }
             break;
@@ -287,7 +302,7 @@ int ReadMapDatabase(HWND owner, const char* path) {
     bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) // e.g. the path names a directory: report it, keep nothing half-read
-        return RefuseUnreadableFile();
+        return RefuseUnreadableFile(false);
 
     ReportStatus(nullptr);
     hostCount = hosts;

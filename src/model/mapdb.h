@@ -4,7 +4,8 @@
 
 #include "platform/types.h"
 
-constexpr unsigned MAP_TITLE_LENGTH = 79; // characters of the composed window title
+constexpr unsigned MAP_TITLE_LENGTH = 79;           // characters of the composed window title
+constexpr const char* UNTITLED_MAP = "untitled.db"; // the path of a new map
 
 extern int mapVersion;      // version of the file being read; 0 until its V record
 extern char mapBanner[256]; // the B text, kept as read and written back unchanged
@@ -27,9 +28,12 @@ struct MapDatabaseReports {
 };
 extern MapDatabaseReports mapDatabaseReports;
 
-// Replaces both tables by the file's contents. Returns 0 when the file was refused for
-// its version, 1 otherwise (also when it could not be opened, or was refused as larger
-// than any map or as not a regular file, which is told). Never waits on a FIFO.
+// Replaces both tables by the file's contents. Returns 1 when the file was read, or when
+// it does not exist (the map stays at that path and a Save creates it). Returns 0 when
+// the file exists but was not read: of another version, larger than any map, not a regular
+// file, or unreadable; the user is told, the tables are empty and the map becomes
+// UNTITLED_MAP, so that a Save never writes the empty tables over that file. Never waits
+// on a FIFO.
 int ReadMapDatabase(platform::HWND owner, const char* path);
 
 // Writes both tables to `path`, replacing the file atomically. Returns 1 when the file

@@ -24,7 +24,6 @@
 
 using namespace platform;
 
-static const char* const UNTITLED_MAP = "untitled.db";
 static const char mapFilters[] = "Tarnmap Files (*.db)\0*.db\0all files (*.*)\0*.*\0";
 static const char* const QUESTION_CAPTION = "Tarnmap";
 

@@ -135,7 +135,9 @@ TEST_F(MapDatabaseTest, OldLayoutIsConvertedAndSavedInTheCurrentLayout) {
         << text;
 }
 
-TEST_F(MapDatabaseTest, OtherVersionsAreRefusedAndLeaveTheTitleAlone) {
+// A file that exists but is not read leaves the map untitled: a Save must not write the
+// empty tables over it.
+TEST_F(MapDatabaseTest, OtherVersionsAreRefusedAndLeaveTheMapUntitled) {
     for (const char* version : {"V2", "Vx"}) {
         SCOPED_TRACE(version);
         SetUp();
@@ -154,7 +156,9 @@ TEST_F(MapDatabaseTest, OtherVersionsAreRefusedAndLeaveTheTitleAlone) {
         EXPECT_EQ("Database read error.", statusTexts.back());
         EXPECT_EQ(0, hostCount);
         EXPECT_EQ(0, lineCount);
-        EXPECT_TRUE(titles.empty());
+        EXPECT_STREQ("untitled.db", mapPath);
+        EXPECT_EQ(Strings{"untitled"}, titles);
+        titles.clear();
     }
 
     // With nothing to report to, the refusal is still a refusal.
@@ -276,8 +280,9 @@ TEST_F(MapDatabaseTest, LineEndsLongLinesAndOversizedFiles) {
         (Strings{"wide,10.0.0.1,," + std::string(25, 'w') + ",0,0,0,1,0", "next,,,,7,8,0,1,0"}),
         HostFields());
     statusTexts.clear();
-    ASSERT_EQ(1, Load("huge.db", "V1\r\nHhuge\r\nB" + std::string(1024 * 1024, 'x')));
+    ASSERT_EQ(0, Load("huge.db", "V1\r\nHhuge\r\nB" + std::string(1024 * 1024, 'x')));
     EXPECT_EQ(0, hostCount);
+    EXPECT_STREQ("untitled.db", mapPath);
     EXPECT_EQ(Strings{"Database read error."}, statusTexts);
     ASSERT_EQ(1u, versionErrors.size());
     EXPECT_EQ("The map " + dir.file("huge.db") +
@@ -422,8 +427,9 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
         versionErrors.clear();
         hostCount = 2;
         SetMapPath(refused);
-        EXPECT_EQ(1, ReadMapDatabase(3, refused.c_str()));
+        EXPECT_EQ(0, ReadMapDatabase(3, refused.c_str()));
         EXPECT_EQ(0, hostCount);
+        EXPECT_STREQ("untitled.db", mapPath);
         EXPECT_EQ(Strings{"Database read error."}, statusTexts);
         ASSERT_EQ(1u, versionErrors.size());
         EXPECT_EQ("The map " + refused + " is not a regular file; it was not read.",

@@ -279,6 +279,22 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     EXPECT_EQ(pollState.timerActive, 1) << "file commands restart the countdown";
 }
 
+// A map file that was not read leaves an untitled map: Save asks for a name instead of
+// writing the empty tables over that file.
+TEST_F(OfficeWindowTest, AMapRefusedOnLoadIsNeverSavedOver) {
+    const std::string newer = "V2\r\nHfuture,10.0.0.1,,,1,1,0,1,0\r\n";
+    WriteWholeFile(dir_.file("newer.db"), newer);
+    QueueFileDialogAnswer("newer.db");
+    QueueMessageBoxAnswer(IDOK); // the version error
+    SendMessage(window_, WM_COMMAND, CMD_LOAD, 0);
+    EXPECT_EQ(Title(), "untitled");
+    EnableJournal(true);
+    QueueFileDialogAnswer(nullptr);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
+    EXPECT_EQ(JournalEntries().size(), 1u) << "Save asked for a name";
+    EXPECT_EQ(ReadWholeFile(dir_.file("newer.db")), newer);
+}
+
 // Unsaved edits are asked about before New, Load, a linked map, Exit or the close box
 // would drop them: Cancel keeps them, Save writes them, Discard lets them go.
 TEST_F(OfficeWindowTest, EditsAreAskedAboutBeforeAnythingDropsThem) {

@@ -426,6 +426,11 @@ TEST(Program, UsageAndErrorsAreClear) {
               std::string::npos)
         << ReadWholeFile(dir.file("err.txt"));
     EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
+    // A map that is there but not read leaves nothing to monitor: an error, not a run.
+    WriteWholeFile(dir.file("newer.db"), "V2\r\nHh,127.0.0.1,,,1,1,0,1,0\r\n");
+    child = StartTarnmap(dir, {"--headless", "--cycles", "1", "newer.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
+    EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
 
     // A map path longer than a map path can hold is refused with a message, not cut.
     child = StartTarnmap(dir, {std::string(200, 'm') + ".db"});
