@@ -1,5 +1,5 @@
 // The engine of a cycle: the raw echo when asked for and allowed, else the ICMP library,
-// else a TCP connection attempt in which a refused connection is an answer; the notice
+// else a TCP connection attempt in which the host's own refusal is an answer; the notice
 // that says how to allow ICMP when the system refuses it; and what each engine's outcomes
 // mean for a host.
 #include "monitor/probe.h"

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <linux/errqueue.h>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -88,10 +89,10 @@ struct ProbeSet {
     // descriptor however many there are: an epoll set of their sockets, keyed by probe.
     int connectWatch = -1;
     std::unique_ptr<QSocketNotifier> connectNotifier;
-    std::unique_ptr<QTimer> deadlineTimer; // the nearest deadline of a probe under way
-    std::int64_t armedFor = 0;             // the deadline it runs for while it runs
+    std::unique_ptr<QTimer> deadlineTimer;   // the nearest deadline of a probe under way
+    std::int64_t armedFor = 0;               // the deadline it runs for while it runs
     std::unordered_map<DWORD, Probe> probes; // by key
-    bool messageWaiting = false; // posted, and not yet followed by a TakeProbeOutcome
+    bool messageWaiting = false;             // posted, and not yet followed by a TakeProbeOutcome
 };
 
 // A look-up's answer that came when no probe waited for it any more.
@@ -327,8 +328,57 @@ void SendEcho(ProbeSet* set, Probe* probe) {
 
 /*** connects ***/
 
-// Settles a connect from its socket's state: done (connected or refused, the host is there
-// either way), failed, or still under way (false).
+// Whether the address a socket address holds is the connect's destination.
+bool IsDestination(const Probe* probe, const ::sockaddr_storage& address) {
+    if (address.ss_family != probe->target.ss_family)
+        return false;
+    if (address.ss_family == AF_INET6)
+        return std::memcmp(&reinterpret_cast<const ::sockaddr_in6&>(address).sin6_addr,
+                           &reinterpret_cast<const ::sockaddr_in6&>(probe->target).sin6_addr,
+                           16) == 0;
+    return reinterpret_cast<const ::sockaddr_in&>(address).sin_addr.s_addr ==
+           reinterpret_cast<const ::sockaddr_in&>(probe->target).sin_addr.s_addr;
+}
+
+// Whether a refused connect was refused by an ICMP error from someone else than its
+// destination: a router or a firewall answering "port unreachable" for a host that may not
+// be there at all. The host's own refusal (a reset, or its own ICMP error) says it is there.
+bool RefusedByAnother(const Probe* probe) {
+    alignas(cmsghdr) unsigned char control[256];
+    msghdr received{};
+    received.msg_control = control;
+    received.msg_controllen = sizeof control;
+    if (recvmsg(probe->descriptor, &received, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+        return false; // no ICMP error queued: a reset
+    for (const cmsghdr* item = CMSG_FIRSTHDR(&received); item != nullptr;
+         item = CMSG_NXTHDR(&received, const_cast<cmsghdr*>(item))) {
+        sock_extended_err error{};
+        if (!((item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_RECVERR) ||
+              (item->cmsg_level == IPPROTO_IPV6 && item->cmsg_type == IPV6_RECVERR)) ||
+            item->cmsg_len < CMSG_LEN(sizeof error))
+            continue;
+        std::memcpy(&error, CMSG_DATA(item), sizeof error);
+        if (error.ee_origin != SO_EE_ORIGIN_ICMP && error.ee_origin != SO_EE_ORIGIN_ICMP6)
+            continue;
+        ::sockaddr_storage offender{};
+        std::memcpy(
+            &offender, CMSG_DATA(item) + sizeof error,
+            std::min<std::size_t>(item->cmsg_len - CMSG_LEN(sizeof error), sizeof offender));
+        return !IsDestination(probe, offender);
+    }
+    return false;
+}
+
+// The outcome of a connect that ended with `error`. Connected, refused by the host, or
+// taken and then reset or closed: the host answered.
+DWORD ConnectStatus(const Probe* probe, int error) {
+    bool answered = error == 0 || error == ECONNRESET || error == EPIPE ||
+                    (error == ECONNREFUSED && !RefusedByAnother(probe));
+    return answered ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(error));
+}
+
+// Settles a connect from its socket's state: done (answered or failed) or still under way
+// (false).
 bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
     int error = 0;
     socklen_t errorLength = sizeof error;
@@ -340,9 +390,7 @@ bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
         if (getpeername(probe->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) != 0)
             return false;
     }
-    DWORD status =
-        error == 0 || error == ECONNREFUSED ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(error));
-    Settle(set, probe, status, 0, 0);
+    Settle(set, probe, ConnectStatus(probe, error), 0, 0);
     return true;
 }
 
@@ -369,6 +417,14 @@ void OnConnectsWritable(std::uintptr_t serial) {
     }
 }
 
+// 0.0.0.0 or ::, which the system takes for this machine.
+bool IsUnspecifiedTarget(const Probe* probe) {
+    if (probe->target.ss_family == AF_INET6)
+        return IsUnspecified6(
+            reinterpret_cast<const ::sockaddr_in6&>(probe->target).sin6_addr.s6_addr);
+    return reinterpret_cast<const ::sockaddr_in&>(probe->target).sin_addr.s_addr == 0;
+}
+
 // The set's epoll set for connects, made at its first connect. False when it cannot be.
 bool WatchConnects(ProbeSet* set) {
     if (set->connectWatch >= 0)
@@ -390,12 +446,21 @@ bool StartConnect(ProbeSet* set, Probe* probe) {
         SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
         return false;
     }
+    if (IsUnspecifiedTarget(probe)) { // the system would connect to this machine
+        Settle(set, probe, static_cast<DWORD>(WinsockErrorFromErrno(EADDRNOTAVAIL)), 0, 0);
+        return true;
+    }
+    bool ipv6 = probe->target.ss_family == AF_INET6;
     probe->descriptor =
         socket(probe->target.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (probe->descriptor < 0) {
         SetLastError(static_cast<DWORD>(WinsockErrorFromErrno(errno)));
         return false;
     }
+    // ICMP errors are queued with their sender, so a refusal can be told from the host's own.
+    int on = 1;
+    setsockopt(probe->descriptor, ipv6 ? IPPROTO_IPV6 : IPPROTO_IP,
+               ipv6 ? IPV6_RECVERR : IP_RECVERR, &on, sizeof on);
     int connected = -1;
     do {
         connected =
@@ -403,7 +468,7 @@ bool StartConnect(ProbeSet* set, Probe* probe) {
                       probe->targetLength);
     } while (connected < 0 && errno == EINTR);
     if (connected == 0 || errno == ECONNREFUSED) {
-        Settle(set, probe, 0, 0, 0);
+        Settle(set, probe, connected == 0 ? 0 : ConnectStatus(probe, ECONNREFUSED), 0, 0);
     } else if (errno != EINPROGRESS) {
         Settle(set, probe, static_cast<DWORD>(WinsockErrorFromErrno(errno)), 0, 0);
     } else {

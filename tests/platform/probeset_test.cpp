@@ -167,6 +167,9 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
         // from an answering host.
         IcmpPeer peer(network.silent, "10.231.3.0", "10.231.2.77", IcmpPeer::FORGE, 27);
         ASSERT_TRUE(peer.ok());
+        // The router rejects connects to 10.231.7.9, which is not there, by ICMP.
+        PortUnreachablePeer firewall(network.router, "r0", "10.231.7.9");
+        ASSERT_TRUE(firewall.ok());
         int listener = -1;
         unsigned short port = ListenIn(network.server, "10.231.2.1", &listener);
         ASSERT_NE(port, 0);
@@ -179,7 +182,8 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
         ASSERT_NE(set, INVALID_HANDLE_VALUE) << GetLastError();
         EXPECT_EQ(ProbeSetEchoSocketKind(set), engine.socketKind);
         // 100 answering, 50 silent and 50 unreachable hosts, interleaved, then connects to
-        // an open port, a closed one, a silent host and an unreachable one.
+        // an open port, a closed one, a silent host, an unreachable one, and one the router
+        // refuses for: only the host's own refusal is an answer.
         std::map<DWORD, Tracked> probes;
         std::map<DWORD, std::string> destinations;
         for (DWORD key = 0; key < 200; ++key) {
@@ -197,7 +201,8 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
         } connects[] = {{1000, "10.231.2.1", port, 0},
                         {1001, "10.231.2.1", static_cast<unsigned short>(port + 1), 0},
                         {1002, "10.231.7.1", port, PROBE_CONNECT_TIMED_OUT},
-                        {1003, "10.231.4.60", port, 10065}};
+                        {1003, "10.231.4.60", port, 10065},
+                        {1004, "10.231.7.9", port, 10061}};
         TakeOnEachMessage(window, set, &probes);
         for (const auto& [key, destination] : destinations) {
             probes[key].started = Clock::now();
@@ -252,6 +257,7 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
             expectSettled(each.key, each.status, each.status != PROBE_CONNECT_TIMED_OUT);
         }
         EXPECT_EQ(peer.answered(), 31) << "every request to .1 to .31 met the forgeries";
+        EXPECT_EQ(firewall.refused(), 1);
         std::printf("[ figures  ] %s: slowest round trip %ld ms, %u datagrams dropped\n",
                     engine.what, slowestAnswer, ProbeSetDroppedReplies(set));
         EXPECT_TRUE(CloseProbeSet(set));
@@ -369,6 +375,24 @@ TEST(ProbeSet, KeysPendingOutcomesAndRefusalsAreToldApart) {
     EXPECT_EQ(outcome.status, IP_BAD_DESTINATION);
     ASSERT_TRUE(TakeProbeOutcome(set, 9, &outcome));
     EXPECT_EQ(outcome.status, IP_DEST_NET_UNREACHABLE);
+    // A connect to 0.0.0.0 would reach this machine: refused as no address at once.
+    ASSERT_TRUE(StartConnectProbe(set, 10, Address("0.0.0.0"), 7, 5000));
+    ASSERT_TRUE(TakeProbeOutcome(set, 10, &outcome));
+    EXPECT_EQ(outcome.status, 10049u);
+    // A connection taken and reset before the program looks: the host answered.
+    int listener = -1;
+    unsigned short port = ListenIn(quiet.host, "127.0.0.1", &listener);
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(StartConnectProbe(set, 11, Address("127.0.0.1"), port, 5000));
+    int taken = accept(listener, nullptr, nullptr);
+    linger reset{1, 0};
+    setsockopt(taken, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(taken);
+    close(listener);
+    bool taken11 = false;
+    window.RunUntil([&] { return taken11 = taken11 || TakeProbeOutcome(set, 11, &outcome); }, 5000);
+    EXPECT_TRUE(taken11);
+    EXPECT_EQ(outcome.status, 0u);
     // A cancelled probe leaves and its key is free again. A closed set posts nothing more,
     // and the message it had posted is withdrawn.
     window.RunUntil([] { return false; }, 50);
@@ -616,11 +640,13 @@ TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
                                          reinterpret_cast<platform::sockaddr*>(&target),
                                          sizeof target, kWait));
         }
-        // An IPv4 echo in the same set, and connects over IPv6 to an open and a closed port.
+        // An IPv4 echo in the same set, and connects over IPv6 to an open and a closed port,
+        // and to "::", which would reach this machine.
         probes[10].started = Clock::now();
         ASSERT_TRUE(StartEchoProbe(set, 10, Address("10.232.2.1"), kWait));
-        for (DWORD key : {20u, 21u}) {
-            ::sockaddr_in6 target = Ipv6Target("fd32:2::1", key == 20 ? port : port + 1);
+        for (DWORD key : {20u, 21u, 22u}) {
+            ::sockaddr_in6 target =
+                Ipv6Target(key == 22 ? "::" : "fd32:2::1", key == 20 ? port : port + 1);
             probes[key].started = Clock::now();
             ASSERT_TRUE(StartConnectProbeTo(
                 set, key, reinterpret_cast<platform::sockaddr*>(&target), sizeof target, kWait));
@@ -646,6 +672,7 @@ TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
         EXPECT_FALSE(probes[10].outcome.ipv6);
         EXPECT_EQ(probes[20].outcome.status, 0u);
         EXPECT_EQ(probes[21].outcome.status, 0u) << "refused: the host is there";
+        EXPECT_EQ(probes[22].outcome.status, 10049u);
         EXPECT_TRUE(CloseProbeSet(set));
         close(listener);
     }

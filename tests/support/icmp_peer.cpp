@@ -1,5 +1,6 @@
-// The peer: one thread in its namespace that watches ICMP on a raw socket and sends whole
-// IP datagrams of its own making on another.
+// The peers: one thread each in its namespace. The echo peer watches ICMP on a raw socket
+// and sends whole IP datagrams of its own making on another; the firewall watches a link's
+// IP datagrams on a packet socket and sends ICMP on a raw one.
 #include "support/icmp_peer.h"
 
 #include "icmp/echomatch.h"
@@ -7,7 +8,10 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <net/if.h>
+#include <netinet/if_ether.h>
 #include <netinet/in.h>
+#include <netpacket/packet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -130,4 +134,62 @@ void IcmpPeer::Answer(const unsigned char* request, int length) const {
     }
     if (mode_ == FORGE_THEN_ANSWER)
         send(target, reply);
+}
+
+PortUnreachablePeer::PortUnreachablePeer(const NetworkNamespace& space, const char* device,
+                                         const char* target)
+    : target_(inet_addr(target)) {
+    thread_ = std::thread(&PortUnreachablePeer::Run, this, &space, std::string(device));
+    for (int wait = 0; wait < 5000 && ready_.load() == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+PortUnreachablePeer::~PortUnreachablePeer() {
+    stop_ = true;
+    thread_.join();
+}
+
+void PortUnreachablePeer::Run(const NetworkNamespace* space, std::string device) {
+    EnteredNamespace inside(*space);
+    int watcher = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+    int sender = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(ETH_P_IP);
+    link.sll_ifindex = static_cast<int>(if_nametoindex(device.c_str()));
+    timeval slice{0, 20000};
+    bool watching = inside.ok() && watcher >= 0 && sender >= 0 && link.sll_ifindex != 0 &&
+                    bind(watcher, reinterpret_cast<sockaddr*>(&link), sizeof link) == 0 &&
+                    setsockopt(watcher, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) == 0;
+    ready_ = watching ? 1 : -1;
+    unsigned char datagram[4096];
+    while (ready_ > 0 && !stop_) {
+        sockaddr_ll from{};
+        socklen_t fromLength = sizeof from;
+        ssize_t length = recvfrom(watcher, datagram, sizeof datagram, 0,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < IP_HEADER_SIZE || from.sll_pkttype == PACKET_OUTGOING)
+            continue;
+        int header = (datagram[0] & 0x0F) * 4;
+        const unsigned char kSyn = 0x02, kAck = 0x10;
+        if (length < header + 14 || datagram[9] != IPPROTO_TCP ||
+            std::memcmp(datagram + 16, &target_, 4) != 0 ||
+            (datagram[header + 13] & (kSyn | kAck)) != kSyn)
+            continue;
+        Bytes error(8, 0); // destination unreachable, port unreachable
+        error[0] = 3;
+        error[1] = 3;
+        error.insert(error.end(), datagram, datagram + header + 8);
+        SetChecksum(error, true);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        std::memcpy(&to.sin_addr.s_addr, datagram + 12, 4);
+        if (sendto(sender, error.data(), error.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                   sizeof to) > 0)
+            ++refused_;
+    }
+    if (watcher >= 0)
+        close(watcher);
+    if (sender >= 0)
+        close(sender);
 }

@@ -1,11 +1,13 @@
-// A peer that answers echo requests with forged and foreign ICMP, for the tests that show
-// which datagrams the engines take for an answer.
+// Peers that answer with ICMP of their own making: forged and foreign answers to echo
+// requests, for the tests that show which datagrams the engines take for an answer, and a
+// firewall's "port unreachable" for a host that is not there.
 #pragma once
 
 #include "support/netns.h"
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <thread>
 
 // A peer in `space` that watches for echo requests to `target` (or to any address of the
@@ -35,6 +37,27 @@ class IcmpPeer {
     int sender_ = -1;
     std::atomic<int> ready_{0}; // 1 watching, -1 could not
     std::atomic<int> answered_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A firewall in `space` that answers each TCP connection request to `target` it sees on
+// `device` with an ICMP "port unreachable" from its own address, quoting the request, as
+// a router rejecting for a host behind it does (whether that host is there or not).
+class PortUnreachablePeer {
+  public:
+    PortUnreachablePeer(const NetworkNamespace& space, const char* device, const char* target);
+    ~PortUnreachablePeer();
+
+    bool ok() const { return ready_.load() > 0; }   // watching, once the constructor returned
+    int refused() const { return refused_.load(); } // requests it answered so far
+
+  private:
+    void Run(const NetworkNamespace* space, std::string device);
+
+    std::uint32_t target_;      // network order
+    std::atomic<int> ready_{0}; // 1 watching, -1 could not
+    std::atomic<int> refused_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
