@@ -110,11 +110,15 @@ unsigned AnnounceDown(int index) {
 // it is not to be started.
 static bool AnnounceAlarmProgram(const AlarmCommand& command) {
     LogLine(command.line);
+    const char* number = command.arguments[1];
     const char* address = command.arguments[ALARM_ARGUMENTS - 1];
-    if (IsPlainArgument(address))
-        return true;
     char reason[ALARM_ARGUMENT_LENGTH + 64];
-    std::snprintf(reason, sizeof reason, "\"%s\" is no plain host name or address", address);
+    if (!IsPlainArgument(address))
+        std::snprintf(reason, sizeof reason, "\"%s\" is no plain host name or address", address);
+    else if (number[0] == '-') // blanks are fine in a number, an option is not
+        std::snprintf(reason, sizeof reason, "\"%s\" is no pager number", number);
+    else
+        return true;
     TellProgramNotStarted(command.external, reason);
     return false;
 }

@@ -350,7 +350,7 @@ TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     FinishAlarmCycle();
 }
 
-TEST(Alarms, EachFieldIsOneArgumentAndAddressesThatLookLikeOptionsAreNotPassed) {
+TEST(Alarms, EachFieldIsOneArgumentAndAddressesOrNumbersThatLookLikeOptionsAreNotPassed) {
     AlarmMap map("");
     std::string script = map.dir().file("alarm.sh");
     WriteWholeFile(script,
@@ -362,16 +362,21 @@ TEST(Alarms, EachFieldIsOneArgumentAndAddressesThatLookLikeOptionsAreNotPassed) 
                        script +
                        " \"first word\"\r\n[odd]\r\nBEEP_COUNT=5\r\nBEEP_EACH=1\r\n"
                        "EXTERNAL=" +
+                       script +
+                       "\r\n[dashed]\r\nBEEP_COUNT=5\r\nBEEP_EACH=1\r\n"
+                       "BEEP_NUMBER=-oEvil\r\nEXTERNAL=" +
                        script + "\r\n");
     int plain = map.AddHost("plain", "10.0.0.1");
     int odd = map.AddHost("odd", "1 --evil-option x");
-    for (int i : {plain, odd}) {
+    int dashed = map.AddHost("dashed", "10.0.0.3");
+    for (int i : {plain, odd, dashed}) {
         hostTable[i].missed = 5; // down, and at its count
         hostTable[i].quiet = 0;
     }
     BeginAlarmCycle();
     RecordFailure(plain);
     RecordFailure(odd);
+    RecordFailure(dashed);
     FinishAlarmCycle();
     std::string arguments;
     for (int i = 0; i < 500 && arguments.empty(); ++i) {
@@ -384,7 +389,9 @@ TEST(Alarms, EachFieldIsOneArgumentAndAddressesThatLookLikeOptionsAreNotPassed) 
               (Lines{script + " \"first word\" DN 55 \"5 -x 7 10.0.0.1",
                      script + " DN  1 1 --evil-option x",
                      "cannot start \"" + script +
-                         "\": \"1 --evil-option x\" is no plain host name or address"}));
+                         "\": \"1 --evil-option x\" is no plain host name or address",
+                     script + " DN -oEvil 2 10.0.0.3",
+                     "cannot start \"" + script + "\": \"-oEvil\" is no pager number"}));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(ReadWholeFile(script + ".out"), "");
 }
