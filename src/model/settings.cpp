@@ -84,10 +84,17 @@ static void SettleGlobalSettingsPath() {
     CopyField(settingsFiles.global, sizeof settingsFiles.global, GLOBAL_SETTINGS_NAME);
 }
 
-// `base` with everything from its last "." replaced by `extension`, or `bare` appended
-// when it has no "."; false when the result would not fit.
+// The last "." of the file name in `base`, or null: a dot in a directory's name (maps.d/office)
+// is no extension, and taking it would put the map's files outside its directory.
+static const char* ExtensionDot(const char* base) {
+    const char* slash = std::strrchr(base, '/');
+    return std::strrchr(slash != nullptr ? slash + 1 : base, '.');
+}
+
+// `base` with everything from its extension's "." replaced by `extension`, or `bare`
+// appended when it has none; false when the result would not fit.
 static bool DeriveMapFile(char* out, const char* base, const char* extension, const char* bare) {
-    const char* dot = std::strrchr(base, '.');
+    const char* dot = ExtensionDot(base);
     int stem = dot != nullptr ? static_cast<int>(dot - base) : static_cast<int>(std::strlen(base));
     int length = std::snprintf(out, SETTINGS_PATH_LENGTH + 1, "%.*s%s", stem, base,
                                dot != nullptr ? extension : bare);
@@ -191,7 +198,7 @@ static void TellMapFilesRefused(const char* path) {
         return;
     char base[4096];
     DeriveMapBase(base, sizeof base, path);
-    const char* dot = std::strrchr(base, '.');
+    const char* dot = ExtensionDot(base);
     int stem = dot != nullptr ? static_cast<int>(dot - base) : static_cast<int>(std::strlen(base));
     char text[sizeof base + 96];
     std::snprintf(text, sizeof text,
