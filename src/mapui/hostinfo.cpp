@@ -71,8 +71,7 @@ static void ReadItem(HWND dialog, int id, char* buffer, int length) {
 
 static void FillHostRecordItems(HWND dialog, const HostRecord& host) {
     char connect[CONNECT_LENGTH + 1];
-    GetPrivateProfileString(host.name, "CONNECT", options.telnetCommand, connect, sizeof connect,
-                            settingsFiles.mapSettings);
+    ReadHostText(currentHost, "CONNECT", options.telnetCommand, connect, sizeof connect);
     LimitText(dialog, HOSTINFO_NAME, NAME_FIELD_LENGTH);
     LimitText(dialog, HOSTINFO_ADDRESS, ADDRESS_FIELD_LENGTH);
     LimitText(dialog, HOSTINFO_INFO1, INFO_FIELD_LENGTH);
@@ -206,6 +205,21 @@ static bool HasUnplainFields(HWND dialog) {
     return false;
 }
 
+// The host's alarm and connect settings are the section of its name in the map's settings
+// file, where the map's own options are [OPTS].
+static bool NamesTheOptions(HWND dialog) {
+    char name[NAME_FIELD_LENGTH + 1];
+    ReadItem(dialog, HOSTINFO_NAME, name, NAME_FIELD_LENGTH);
+    if (HostNameHasSection(name))
+        return false;
+    MessageBox(dialog,
+               "The display name cannot be \"OPTS\" in any case: the map's settings file keeps "
+               "the map's options under that name.",
+               HOSTINFO_CAPTION, MB_OK | MB_ICONEXCLAMATION);
+    SetFocus(GetDlgItem(dialog, HOSTINFO_NAME));
+    return true;
+}
+
 // The host chosen under "Behind:", -1 for none.
 static int ChosenParent(HWND dialog) {
     LRESULT item = SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_GETCURSEL, 0, 0);
@@ -319,7 +333,8 @@ static bool AcceptAlarmSettings(HWND dialog, const char* section) {
 // The record is the map's and is saved with it; the section lives only in the settings
 // file, so a section that could not be written is lost, and the user must know.
 static void AcceptHostInformation(HWND dialog) {
-    if (HasCommaFields(dialog) || HasUnplainFields(dialog) || MakesALoop(dialog))
+    if (HasCommaFields(dialog) || HasUnplainFields(dialog) || NamesTheOptions(dialog) ||
+        MakesALoop(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
     HostRecord before = host;

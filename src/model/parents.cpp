@@ -57,8 +57,7 @@ void ReadHostParents(void (*report)(const char* text)) {
     for (int i = 0; i < hostCount; ++i) {
         HostRecord& host = hostTable[i];
         char name[64]; // longer than any host's name: a longer value names none
-        GetPrivateProfileString(host.name, PARENT_KEY, "", name, sizeof name,
-                                settingsFiles.mapSettings);
+        ReadHostText(i, PARENT_KEY, "", name, sizeof name);
         if (name[0] == '\0')
             continue;
         char text[PARENT_TEXT_LENGTH + 128];
@@ -82,6 +81,8 @@ bool SetHostParent(int child, int parent) {
     if (child < 0 || child >= hostCount || parent >= hostCount)
         return false;
     HostRecord& host = hostTable[child];
+    if (!HostNameHasSection(host.name))
+        return false; // it would not be read back
     host.parent = parent >= 0 ? hostTable[parent].serial : 0;
     return WritePrivateProfileString(host.name, PARENT_KEY,
                                      parent >= 0 ? hostTable[parent].name : nullptr,

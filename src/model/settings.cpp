@@ -9,6 +9,7 @@
 #include "platform/sound.h"
 #include "platform/system.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,10 +85,17 @@ static void SettleGlobalSettingsPath() {
     CopyField(settingsFiles.global, sizeof settingsFiles.global, GLOBAL_SETTINGS_NAME);
 }
 
-// `base` with everything from its last "." replaced by `extension`, or `bare` appended
-// when it has no "."; false when the result would not fit.
+// The last "." of the file name in `base`, or null: a dot in a directory's name (maps.d/office)
+// is no extension, and taking it would put the map's files outside its directory.
+static const char* ExtensionDot(const char* base) {
+    const char* slash = std::strrchr(base, '/');
+    return std::strrchr(slash != nullptr ? slash + 1 : base, '.');
+}
+
+// `base` with everything from its extension's "." replaced by `extension`, or `bare`
+// appended when it has none; false when the result would not fit.
 static bool DeriveMapFile(char* out, const char* base, const char* extension, const char* bare) {
-    const char* dot = std::strrchr(base, '.');
+    const char* dot = ExtensionDot(base);
     int stem = dot != nullptr ? static_cast<int>(dot - base) : static_cast<int>(std::strlen(base));
     int length = std::snprintf(out, SETTINGS_PATH_LENGTH + 1, "%.*s%s", stem, base,
                                dot != nullptr ? extension : bare);
@@ -191,7 +199,7 @@ static void TellMapFilesRefused(const char* path) {
         return;
     char base[4096];
     DeriveMapBase(base, sizeof base, path);
-    const char* dot = std::strrchr(base, '.');
+    const char* dot = ExtensionDot(base);
     int stem = dot != nullptr ? static_cast<int>(dot - base) : static_cast<int>(std::strlen(base));
     char text[sizeof base + 96];
     std::snprintf(text, sizeof text,
@@ -444,6 +452,14 @@ bool RestoreWindowPosition(RECT* rect) {
 
 /*** host sections ***/
 
+bool HostNameHasSection(const char* name) {
+    const char* reserved = OPTIONS_SECTION;
+    for (; *name != '\0' && *reserved != '\0'; ++name, ++reserved)
+        if (std::toupper(static_cast<unsigned char>(*name)) != *reserved)
+            return true;
+    return *name != *reserved;
+}
+
 unsigned ReadHostSetting(int index, const char* key, HostSettingsReader reader) {
     if (index < 0 || index >= hostCount)
         return 0;
@@ -454,8 +470,19 @@ unsigned ReadHostSetting(int index, const char* key, HostSettingsReader reader) 
         defaultValue = DOWN_THRESHOLD + (reader == HostSettingsReader::Dialog ? 15 : 10);
     else if (std::strcmp(key, "BEEP_CODE") == 0 || std::strcmp(key, "BEEP_PRIORITY") == 0)
         defaultValue = static_cast<unsigned>(index);
+    if (!HostNameHasSection(hostTable[index].name))
+        return defaultValue;
     return GetPrivateProfileInt(hostTable[index].name, key, static_cast<int>(defaultValue),
                                 settingsFiles.mapSettings);
+}
+
+void ReadHostText(int index, const char* key, const char* defaultValue, char* buffer,
+                  unsigned size) {
+    if (index >= 0 && index < hostCount && HostNameHasSection(hostTable[index].name))
+        GetPrivateProfileString(hostTable[index].name, key, defaultValue, buffer, size,
+                                settingsFiles.mapSettings);
+    else if (size > 0)
+        std::snprintf(buffer, size, "%s", defaultValue);
 }
 
 void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settings) {
@@ -470,11 +497,9 @@ void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settin
     settings->beepCount = ReadHostSetting(index, "BEEP_COUNT", reader);
     settings->beepCode = ReadHostSetting(index, "BEEP_CODE", reader);
     settings->beepPriority = ReadHostSetting(index, "BEEP_PRIORITY", reader);
-    const char* section = hostTable[index].name;
-    GetPrivateProfileString(
-        section, "BEEP_NUMBER", reader == HostSettingsReader::Dialog ? options.pageNumber : "",
-        settings->beepNumber, sizeof settings->beepNumber, settingsFiles.mapSettings);
-    GetPrivateProfileString(section, "EXTERNAL", "", settings->external, sizeof settings->external,
-                            settingsFiles.mapSettings);
+    ReadHostText(index, "BEEP_NUMBER",
+                 reader == HostSettingsReader::Dialog ? options.pageNumber : "",
+                 settings->beepNumber, sizeof settings->beepNumber);
+    ReadHostText(index, "EXTERNAL", "", settings->external, sizeof settings->external);
     EndProfileReads();
 }

@@ -172,8 +172,17 @@ struct HostSettings {
     char external[EXTERNAL_LENGTH + 1];      // EXTERNAL
 };
 
+// A host's settings are the section named for it in the map's settings file. A host named
+// like the map's options section ("OPTS", in any case) has none: the section is the map's,
+// so the host reads its defaults and nothing is written for it.
+bool HostNameHasSection(const char* name);
+
 // Reads the section of host `index` (named by its `name`) from the map's settings file.
 void ReadHostSettings(int index, HostSettingsReader reader, HostSettings* settings);
 
 // Reads one numeric key of host `index`'s section with its default for `reader`.
 unsigned ReadHostSetting(int index, const char* key, HostSettingsReader reader);
+
+// Reads one text key of host `index`'s section into `buffer`, or `defaultValue`.
+void ReadHostText(int index, const char* key, const char* defaultValue, char* buffer,
+                  unsigned size);

@@ -199,18 +199,20 @@ static void DeclareDown(int index) {
         alarmCycle.soundLevel = level;
 }
 
-// At most one walk of the table, whatever the parents.
+// At most one walk of the table, whatever the parents. A parent that is no longer checked
+// keeps the standing of its last check for good, so it is walked past, never in the way.
 int HostInTheWay(int index) {
     if (!IsHostIndex(index))
         return -1;
     int unreachable = -1;
     int at = HostParent(hostTable[index]);
     for (int steps = 0; at >= 0 && steps < hostCount; ++steps) {
-        if (hostTable[at].reach == REACH_DOWN)
+        const HostRecord& above = hostTable[at];
+        if (HostIsChecked(above) && above.reach == REACH_DOWN)
             return at;
-        if (unreachable < 0 && hostTable[at].reach == REACH_UNREACHABLE)
+        if (HostIsChecked(above) && unreachable < 0 && above.reach == REACH_UNREACHABLE)
             unreachable = at;
-        at = HostParent(hostTable[at]);
+        at = HostParent(above);
     }
     return unreachable;
 }

@@ -73,8 +73,8 @@ unsigned AnnounceDown(int index);
 enum class AlarmDirection { Down, Up, DownLate };
 void CheckAlarmAction(int index, unsigned missedBefore, AlarmDirection direction);
 
-// The nearest host above host `index` that is down, else the nearest unreachable one: what
-// its failures are put down to. -1 when every host above it stands well.
+// The nearest checked host above host `index` that is down, else the nearest unreachable
+// one: what its failures are put down to. -1 when every checked host above it stands well.
 int HostInTheWay(int index);
 
 // The "quiet" command: every host quiet, the sound stopped, no down sound pending.

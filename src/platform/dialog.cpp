@@ -612,7 +612,11 @@ static void SetUpFileDialog(QFileDialog& dialog, const OPENFILENAME* request, bo
         dialog.selectFile(start);
 }
 
+// Why the last open or save dialog returned false, for CommDlgExtendedError.
+static DWORD fileDialogError;
+
 static bool AskForFile(OPENFILENAME* request, bool save) {
+    fileDialogError = 0;
     if (request == nullptr || request->lpstrFile == nullptr || request->nMaxFile == 0)
         return false;
     const char* title = request->lpstrTitle != nullptr ? request->lpstrTitle
@@ -654,8 +658,10 @@ static bool AskForFile(OPENFILENAME* request, bool save) {
     if ((request->Flags & OFN_PATHMUSTEXIST) != 0 && !chosen.absoluteDir().exists())
         return false;
     QByteArray path = QFile::encodeName(chosen.absoluteFilePath());
-    if (static_cast<DWORD>(path.size()) + 1 > request->nMaxFile)
+    if (static_cast<DWORD>(path.size()) + 1 > request->nMaxFile) {
+        fileDialogError = FNERR_BUFFERTOOSMALL;
         return false;
+    }
     std::memcpy(request->lpstrFile, path.constData(), static_cast<size_t>(path.size()));
     request->lpstrFile[path.size()] = '\0';
     int slash = static_cast<int>(path.lastIndexOf('/'));
@@ -674,6 +680,9 @@ bool GetOpenFileName(OPENFILENAME* request) {
 }
 bool GetSaveFileName(OPENFILENAME* request) {
     return AskForFile(request, true);
+}
+DWORD CommDlgExtendedError() {
+    return fileDialogError;
 }
 
 } // namespace platform

@@ -288,8 +288,13 @@ struct OPENFILENAME {
 };
 
 // Both return false when the user cancels, the file or its directory must exist and does
-// not, or the path does not fit in nMaxFile.
+// not, or the path does not fit in nMaxFile; lpstrFile is then left as it was.
 bool GetOpenFileName(OPENFILENAME* request);
 bool GetSaveFileName(OPENFILENAME* request);
+
+constexpr DWORD FNERR_BUFFERTOOSMALL = 0x3003;
+// Why the last open or save dialog returned false: FNERR_BUFFERTOOSMALL when the chosen path
+// did not fit in nMaxFile, else 0 (the user cancelled, or the file was not there).
+DWORD CommDlgExtendedError();
 
 } // namespace platform

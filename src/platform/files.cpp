@@ -283,6 +283,10 @@ static void SyncDirectory(const std::string& directory) {
 
 bool ReplaceFileContents(const std::string& target, const char* data, std::size_t size,
                          const struct stat* old, struct stat* written) {
+    // The rename needs only the directory to be writable; a file the user made read-only
+    // is refused as writing into it would be (EACCES, or EROFS).
+    if (old != nullptr && access(target.c_str(), W_OK) != 0)
+        return false;
     std::string directory = DirectoryOf(target);
     SweepTemporaryFiles(directory);
     std::string temporary;

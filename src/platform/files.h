@@ -30,8 +30,9 @@ int AppendToFile(const char* path, const char* data, std::size_t size);
 
 // Replaces the file `path` (or creates it) with `size` bytes of `data`. The new file keeps
 // the old one's permission bits, owner and group (the owner only where we may set it); a
-// symbolic link is followed and its target replaced. Returns false when any step failed;
-// the old file is then untouched. No temporary file outlives the call, not even when the
+// symbolic link is followed and its target replaced. A file we may not write (a read-only
+// map) is not replaced. Returns false when any step failed, or was refused, with errno
+// set; the old file is then untouched. No temporary file outlives the call, not even when the
 // process is killed during it (the contents are written to an unnamed file where the file
 // system has them; temporary files that killed processes left behind are removed when the
 // directory is next written).

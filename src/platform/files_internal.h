@@ -23,8 +23,8 @@ std::string DirectoryOf(const std::string& path);
 std::string WriteTargetOf(const char* path);
 
 // ReplaceFileAtomically on a resolved target: `old` is the status of the file being
-// replaced (null when there is none); `written` receives the status of the new file, as
-// stat() will see it from now on.
+// replaced (null when there is none), which must be writable by us; `written` receives the
+// status of the new file, as stat() will see it from now on.
 bool ReplaceFileContents(const std::string& target, const char* data, std::size_t size,
                          const struct stat* old, struct stat* written);
 

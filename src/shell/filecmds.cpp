@@ -34,12 +34,17 @@ int ChooseMapFile(HWND owner, int mode) {
     request.nFilterIndex = 1;
     request.lpstrFile = mapPath;
     request.nMaxFile = sizeof mapPath;
-    if (mode == 1) {
-        request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-        return GetOpenFileName(&request) ? 1 : 0;
+    request.Flags = mode == 1 ? OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST : OFN_OVERWRITEPROMPT;
+    bool chosen = mode == 1 ? GetOpenFileName(&request) : GetSaveFileName(&request);
+    // A path the map cannot hold is no cancel: the user must know why nothing happened.
+    if (!chosen && CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "The chosen path is longer than %d characters; the map was not %s.",
+                      MAP_PATH_LENGTH, mode == 1 ? "opened" : "saved");
+        MessageBox(owner, text, mode == 1 ? "Open error" : "Save error", MB_OK | MB_ICONSTOP);
     }
-    request.Flags = OFN_OVERWRITEPROMPT;
-    return GetSaveFileName(&request) ? 1 : 0;
+    return chosen ? 1 : 0;
 }
 
 // The end of every file command: the map repainted, the countdown going again.

@@ -10,7 +10,6 @@
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
 #include "monitor/programs.h"
-#include "platform/profile.h"
 #include "platform/system.h"
 #include "platform/window.h"
 #include "shell/filecmds.h"
@@ -246,8 +245,7 @@ void ConnectHost(HWND window) {
     const HostRecord& host = hostTable[menuHost];
     char command[CONNECT_COMMAND_LENGTH + 1];
     // A missing key and an empty value are alike.
-    GetPrivateProfileString(host.name, "CONNECT", "", command, sizeof command,
-                            settingsFiles.mapSettings);
+    ReadHostText(menuHost, "CONNECT", "", command, sizeof command);
     bool fromMap = command[0] != '\0';
     if (!fromMap && host.kind == KIND_NET) {
         char path[MAP_PATH_LENGTH + 1];

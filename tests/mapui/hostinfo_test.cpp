@@ -1,6 +1,6 @@
 // The Host Information dialog driven as the user drives it: what it shows for a host with
 // and without a section, the enable rules, what Accept writes to the record and to the
-// map's settings file key by key, Cancel, the help button and the refusal of commas.
+// map's settings file key by key, Cancel, the help button and the refusal of bad fields.
 #include "mapui/hostinfo.h"
 #include "mapui/parentlines.h"
 #include "model/hosts.h"
@@ -208,21 +208,30 @@ TEST_F(HostInformationTest, TypeRulesKeepAHostWithoutProtocolUnmonitored) {
     EXPECT_EQ(GetPrivateProfileInt("newhost", "SOUND", 99, settingsFiles.mapSettings), 1u);
 }
 
+// A host named like the map's options section, as a map file may have it, reads none of the
+// options as its settings and keeps the name only until Accept.
 TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRefused) {
-    HostRecord& host = Edit(1, "web", "10.0.0.80");
+    const std::string mapOptions = "[OPTS]\r\nSOUND=0\r\nCONNECT=ssh opts\r\n";
+    WriteWholeFile(dir_.file("office.INI"), mapOptions);
+    HostRecord& host = Edit(1, "opts", "10.0.0.80");
     const std::string commas = "messagebox: Host Information: The display name, the address and "
                                "the info lines cannot contain a comma: the map file separates "
                                "its fields with commas.";
     const std::string options = "messagebox: Host Information: The display name and the address "
                                 "cannot begin with \"-\" or contain blanks or control characters: "
                                 "programs started for the host get them as arguments.";
+    const std::string section = "messagebox: Host Information: The display name cannot be "
+                                "\"OPTS\" in any case: the map's settings file keeps the map's "
+                                "options under that name.";
     std::vector<std::string> refusals;
     QueueDialogHook([&](HWND dialog) {
+        EXPECT_EQ(ItemText(dialog, HOSTINFO_CONNECT), "telnet.exe");
+        EXPECT_EQ(Checked(dialog, {HOSTINFO_SOUND_LOW}), "1");
         const std::pair<int, const char*> refused[] = {
-            {HOSTINFO_NAME, "a,b"},          {HOSTINFO_ADDRESS, "a,b"},
-            {HOSTINFO_INFO1, "a,b"},         {HOSTINFO_INFO2, "a,b"},
-            {HOSTINFO_ADDRESS, "-oProxy=x"}, {HOSTINFO_ADDRESS, "1 -x"},
-            {HOSTINFO_NAME, "a\tb"},         {HOSTINFO_NAME, "-l"}};
+            {HOSTINFO_NAME, "a,b"},  {HOSTINFO_ADDRESS, "a,b"},       {HOSTINFO_INFO1, "a,b"},
+            {HOSTINFO_INFO2, "a,b"}, {HOSTINFO_ADDRESS, "-oProxy=x"}, {HOSTINFO_ADDRESS, "1 -x"},
+            {HOSTINFO_NAME, "a\tb"}, {HOSTINFO_NAME, "-l"},           {HOSTINFO_NAME, "opts"},
+            {HOSTINFO_NAME, "OpTS"}};
         for (const auto& [id, text] : refused) {
             std::string before = ItemText(dialog, id);
             SetDlgItemText(dialog, id, text);
@@ -241,12 +250,12 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
     EXPECT_EQ(refusals, (std::vector<std::string>{commas, commas, commas, commas, options, options,
-                                                  options, options}));
+                                                  options, options, section, section}));
     EXPECT_STREQ(host.name, "web2");
     EXPECT_STREQ(host.address, "10.0.0.80");
     EXPECT_STREQ(host.info1, "-rack a-");
     std::string settings = Settings();
-    EXPECT_EQ(settings.find("[web]"), std::string::npos) << "nothing written while refused";
+    EXPECT_EQ(settings.rfind(mapOptions + "\r\n[web2]\r\n", 0), 0u) << "[OPTS] untouched";
     EXPECT_NE(settings.find("CONNECT=ssh -o A=b,c web\r\n"), std::string::npos);
 }
 
@@ -325,6 +334,9 @@ TEST_F(HostInformationTest, ParentsFromLinesProposeTowardTheRootAndWriteWhatIsAc
     for (int i = 0; i < 5; ++i)
         parents.push_back(HostParent(hostTable[i]));
     EXPECT_EQ(parents, (std::vector<int>{-1, -1, 0, 2, -1}));
+    EXPECT_EQ(Settings(), "[pc1]\r\nPARENT=core\r\n");
+    Edit(4, "Opts"); // a map file's host named like the options section
+    EXPECT_FALSE(SetHostParent(4, 0));
     EXPECT_EQ(Settings(), "[pc1]\r\nPARENT=core\r\n");
 }
 

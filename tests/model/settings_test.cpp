@@ -75,9 +75,10 @@ void NoteRefusal(const char* text) {
     refusals.push_back(text);
 }
 
-// The settings and log files take the map's name up to its last dot; a path too long for
-// them is refused rather than cut, so nothing is ever written to a cut path, and said.
-TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
+// The settings and log files take the map's path up to the last dot of its file name; a path
+// too long for them is refused rather than cut, so nothing is ever written to a cut path, and
+// said.
+TEST_F(SettingsTest, MapFilePathsByTheLastDotOfTheFileName) {
     refusals.clear();
     settingsReports.mapFilesRefused = NoteRefusal;
     const std::string stem = "/" + std::string(249, 'e') + "x"; // room for ".INI" exactly
@@ -86,12 +87,13 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
     };
     const Case cases[] = {
         {"x.db", dir_.file("x.INI"), dir_.file("x.LOG")},
-        {"/srv/a.b/map", "/srv/a.INI", "/srv/a.LOG"},
+        {"/srv/a.b/map", "/srv/a.b/map.InI", "/srv/a.b/map.LoG"},
         {"/srv/maps/noext", "/srv/maps/noext.InI", "/srv/maps/noext.LoG"},
         {"sub/net.office.db", "sub/net.office.INI", "sub/net.office.LOG"},
         {"/" + std::string(300, 'd') + "/map.db", "", ""},
         {stem + ".db", stem + ".INI", stem + ".LOG"},
         {stem + "y.db", "", ""},
+        {"/d.x/" + std::string(247, 'f'), "", ""},
     };
     for (const Case& c : cases) {
         SelectMapFiles(c.map.c_str());
@@ -106,7 +108,9 @@ TEST_F(SettingsTest, MapFilePathsByTheLastDot) {
               (std::vector<std::string>{"The map's settings and log are not kept: the path /" +
                                             std::string(300, 'd') + "/map.INI" + tail,
                                         "The map's settings and log are not kept: the path " +
-                                            stem + "y.INI" + tail}));
+                                            stem + "y.INI" + tail,
+                                        "The map's settings and log are not kept: the path /d.x/" +
+                                            std::string(247, 'f') + ".InI" + tail}));
 }
 
 TEST_F(SettingsTest, WriteOptionsSplitsBetweenTargets) {

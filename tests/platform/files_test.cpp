@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -84,6 +85,35 @@ TEST(ReplaceFileAtomically, FailuresLeaveEverythingAsItWas) {
     EXPECT_FALSE(platform::ReplaceFileAtomically(dangling.c_str(), "x", 1));
     EXPECT_TRUE(fs::is_symlink(dangling));
     EXPECT_EQ(2, EntriesIn(dir.path()));
+
+    // A file made read-only stays as it is for a user who may write its directory, maps
+    // and settings files alike; root passes that check, so root writes as the user nobody.
+    std::string readOnly = dir.file("kept.db"), settings = dir.file("kept.INI");
+    WriteWholeFile(readOnly, "V1\r\n");
+    WriteWholeFile(settings, "[OPTS]\r\nTIMER=15\r\n");
+    const bool root = geteuid() == 0;
+    for (const std::string& file : {dir.path(), readOnly, settings})
+        ASSERT_TRUE(!root || chown(file.c_str(), 65534, 65534) == 0);
+    fs::permissions(readOnly, fs::perms::owner_read);
+    fs::permissions(settings, fs::perms::owner_read);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        errno = 0;
+        bool refused =
+            !platform::ReplaceFileAtomically(readOnly.c_str(), "x", 1) && errno == EACCES &&
+            !platform::WritePrivateProfileString("OPTS", "TIMER", "99", settings.c_str());
+        // Its own new file in that directory it may still write.
+        _exit(refused && platform::ReplaceFileAtomically(dir.file("new.db").c_str(), "x", 1) ? 0
+                                                                                             : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadWholeFile(readOnly), "V1\r\n");
+    EXPECT_EQ(ReadWholeFile(settings), "[OPTS]\r\nTIMER=15\r\n");
 }
 
 TEST(ReplaceFileAtomically, WritersKilledDuringSavesLeaveNoTemporaryFiles) {

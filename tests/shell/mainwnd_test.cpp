@@ -276,6 +276,13 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: Could not save the map to " +
                                            dir_.file("no/such/dir/copy.db") + ".");
     EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
+    // So does a path longer than the map's path holds.
+    QueueFileDialogAnswer((std::string(MAP_PATH_LENGTH, 'a') + ".db").c_str());
+    QueueMessageBoxAnswer(IDOK);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: The chosen path is longer than "
+                                       "159 characters; the map was not saved.");
+    EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
     EXPECT_EQ(pollState.timerActive, 1) << "file commands restart the countdown";
 }
 
