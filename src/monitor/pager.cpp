@@ -54,7 +54,11 @@ static void ReportPageError(const char* format, DWORD error) {
 // Result words with which a modem ends a dial that did not go through.
 static const char* const FAILURE_WORDS[] = {"BUSY",         "NO CARRIER", "NO DIALTONE",
                                             "NO DIAL TONE", "NO ANSWER",  "ERROR"};
-static constexpr unsigned ANSWER_LINE_SIZE = 96;
+// The longest dial command the settings allow: the template with both its values (each
+// in place of two characters), the carriage return and the end of the text. A modem line
+// holds as much, so the echo of any command fits in it and is known as the echo.
+static constexpr unsigned DIAL_COMMAND_SIZE =
+    BEEP_STRING_LENGTH + PAGE_NUMBER_LENGTH + PAGE_MESSAGE_LENGTH + 2;
 
 enum class PageOutcome {
     Answered,  // the modem said something else, or a modem line changed
@@ -67,13 +71,16 @@ enum class PageOutcome {
 // What the modem's answer so far means.
 struct ModemAnswer {
     PageOutcome outcome;
-    char word[ANSWER_LINE_SIZE]; // the failure word, or "line hung up"
-    DWORD error;                 // the port's error for PortError
+    char word[16]; // the failure word, or "line hung up"
+    DWORD error;   // the port's error for PortError
 };
 
 // Judges one line the modem sent: false for an empty line or the echo of our command
-// (`command` ends in its carriage return), which settle nothing.
-static bool JudgeAnswerLine(const char* line, const char* command, ModemAnswer* answer) {
+// (`command` ends in its carriage return), which settle nothing, and for a line cut to the
+// line's size, which is neither our echo nor any answer a modem gives.
+static bool JudgeAnswerLine(const char* line, bool cut, const char* command, ModemAnswer* answer) {
+    if (cut)
+        return false;
     std::size_t length = std::strlen(line);
     while (length > 0 && line[length - 1] == ' ')
         --length;
@@ -92,9 +99,9 @@ static bool JudgeAnswerLine(const char* line, const char* command, ModemAnswer* 
 
 // The outcome of a wait or read that failed with `error`, the line read so far judged
 // first: a modem may say its word and hang up.
-static ModemAnswer EndOfAnswer(DWORD error, const char* line, const char* command) {
+static ModemAnswer EndOfAnswer(DWORD error, const char* line, bool cut, const char* command) {
     ModemAnswer answer{};
-    if (error != ERROR_OPERATION_ABORTED && JudgeAnswerLine(line, command, &answer))
+    if (error != ERROR_OPERATION_ABORTED && JudgeAnswerLine(line, cut, command, &answer))
         return answer;
     switch (error) {
     case ERROR_TIMEOUT:
@@ -176,9 +183,10 @@ struct PageExchange {
     HWND window; // made at the first page, kept for the run
     HANDLE port; // INVALID_HANDLE_VALUE when no page is under way
     PageText page;
-    char command[BEEP_STRING_LENGTH + PAGE_NUMBER_LENGTH + 32]; // the dial command sent
-    char line[ANSWER_LINE_SIZE];                                // the modem's line so far
-    unsigned used;                                              // its characters
+    char command[DIAL_COMMAND_SIZE]; // the dial command sent
+    char line[DIAL_COMMAND_SIZE];    // the modem's line so far
+    unsigned used;                   // its characters
+    bool lineCut;                    // the line went on beyond `line`
     PageText queue[PAGE_QUEUE_SIZE];
     unsigned queued;
 };
@@ -205,24 +213,27 @@ static void OnModemNotice(LPARAM lParam) {
     char byte = 0;
     DWORD got = 0;
     if (!ReadFile(pageExchange.port, &byte, 1, &got)) {
-        EndPage(EndOfAnswer(GetLastError(), pageExchange.line, pageExchange.command));
+        EndPage(EndOfAnswer(GetLastError(), pageExchange.line, pageExchange.lineCut,
+                            pageExchange.command));
         return;
     }
     if (got == 0)
         return;
     if (byte != '\r' && byte != '\n') {
-        if (pageExchange.used + 1 <
-            sizeof pageExchange.line) // a longer line is judged by its start
+        if (pageExchange.used + 1 < sizeof pageExchange.line)
             pageExchange.line[pageExchange.used++] = byte;
+        else
+            pageExchange.lineCut = true;
         pageExchange.line[pageExchange.used] = '\0';
         return;
     }
     ModemAnswer answer{};
-    if (JudgeAnswerLine(pageExchange.line, pageExchange.command, &answer)) {
+    if (JudgeAnswerLine(pageExchange.line, pageExchange.lineCut, pageExchange.command, &answer)) {
         EndPage(answer);
         return;
     }
     pageExchange.used = 0;
+    pageExchange.lineCut = false;
     pageExchange.line[0] = '\0';
 }
 
@@ -235,7 +246,8 @@ static LRESULT PagerWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     if (message == WM_TIMER && wParam == PAGE_TIMER_ID) {
         KillTimer(window, PAGE_TIMER_ID);
         if (ours) // the modem never answered: it must not hold the pager for ever
-            EndPage(EndOfAnswer(ERROR_TIMEOUT, pageExchange.line, pageExchange.command));
+            EndPage(EndOfAnswer(ERROR_TIMEOUT, pageExchange.line, pageExchange.lineCut,
+                                pageExchange.command));
         return 0;
     }
     return DefWindowProc(window, message, wParam, lParam);
@@ -316,6 +328,7 @@ static bool DialPage() {
     ReportStatus("waiting for completion");
     pageExchange.port = port;
     pageExchange.used = 0;
+    pageExchange.lineCut = false;
     pageExchange.line[0] = '\0';
     SetCommMask(port, EV_CTS | EV_DSR | EV_RLSD);
     if (!EnableCommNotification(port, pageExchange.window) ||

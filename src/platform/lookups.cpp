@@ -3,6 +3,7 @@
 // watched on the user-interface thread. Order: the resolver call, the workers, the
 // user-interface side.
 #include "platform/lookups_internal.h"
+#include "platform/testing_sys.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -167,7 +168,8 @@ struct LookupWorkers {
     std::vector<std::shared_ptr<LookupJob>> finished; // jobs with their answer
     int running = 0;                                  // worker threads alive
     int idle = 0;                                     // of them, waiting for a job
-    int completion = -1;                              // eventfd: answers are waiting in `finished`
+    int retiring = 0;    // idle workers asked to end before they take another job
+    int completion = -1; // eventfd: answers are waiting in `finished`
 };
 
 LookupWorkers* workers = new LookupWorkers;
@@ -188,9 +190,14 @@ void RunWorker() {
     std::unique_lock<std::mutex> held(workers->lock);
     for (;;) {
         ++workers->idle;
-        bool gotJob = workers->jobWaiting.wait_for(held, idleWorkerLifetime,
-                                                   [] { return !workers->queue.empty(); });
+        bool gotJob = workers->jobWaiting.wait_for(held, idleWorkerLifetime, [] {
+            return !workers->queue.empty() || workers->retiring > 0;
+        });
         --workers->idle;
+        if (gotJob && workers->retiring > 0) {
+            --workers->retiring;
+            gotJob = false;
+        }
         if (!gotJob) {
             --workers->running;
             return;
@@ -256,6 +263,17 @@ bool QueueLookup(const std::shared_ptr<LookupJob>& job) {
     workers->jobWaiting.notify_one();
     lookupsUnderWay[job->number] = job;
     return true;
+}
+
+void EndIdleLookupWorkers() {
+    std::unique_lock<std::mutex> held(workers->lock);
+    workers->retiring = workers->idle;
+    workers->jobWaiting.notify_all();
+    while (workers->retiring > 0) {
+        held.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        held.lock();
+    }
 }
 
 bool AbandonLookup(std::uint64_t number) {

@@ -397,6 +397,20 @@ bool AcceptableNames(const char* section, const char* key, const char* value) {
     return value == nullptr || !HasLineBreak(value);
 }
 
+// The reader trims a value's edge blanks and takes off one pair of enclosing quotes, as
+// files written by hand expect. A value that would lose something that way is stored in
+// one more pair of quotes, so every value reads back exactly as it was written.
+std::string StoredValue(std::string_view value) {
+    bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+    bool padded = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+    if (!quoted && !padded)
+        return std::string(value);
+    std::string stored = "\"";
+    stored += value;
+    stored += '"';
+    return stored;
+}
+
 // The change of one key, read from the file as it is under the lock, so that what another
 // program wrote meanwhile is kept.
 bool WriteProfileValue(const char* section, const char* key, const char* value, const char* file) {
@@ -431,14 +445,14 @@ bool WriteProfileValue(const char* section, const char* key, const char* value, 
     } else if (entry != nullptr) {
         // Keep the key as it was spelled, with its blanks, up to and including the '='.
         std::string line = changed.lines[entry->line].substr(0, entry->equal + 1);
-        line += value;
+        line += StoredValue(value);
         if (line == changed.lines[entry->line])
             return true;
         changed.lines[entry->line] = std::move(line);
     } else {
         std::string line(Trim(key));
         line += '=';
-        line += value;
+        line += StoredValue(value);
         if (found != nullptr) {
             changed.lines.insert(changed.lines.begin() +
                                      static_cast<std::ptrdiff_t>(found->lastKeyLine + 1),

@@ -44,6 +44,10 @@ UINT WinExec(const char* commandLine, UINT showState);
 // The Winsock error number for a system errno value, and for a resolver (h_errno) code.
 int WinsockErrorFromErrno(int systemError);
 int WinsockErrorFromResolver(int resolverError);
+// Ends the name look-up workers that wait for a job, and waits until they have ended. Each
+// worker stays in the network namespace of the thread that started it, so a test that
+// enters a namespace of its own ends those left by the tests before it.
+void EndIdleLookupWorkers();
 
 // ---- The ICMP library ----
 // What an echo handle sends through.

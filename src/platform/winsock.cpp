@@ -918,21 +918,44 @@ std::size_t Aligned(std::size_t offset, std::size_t alignment) {
     return (offset + alignment - 1) / alignment * alignment;
 }
 
+// The bytes a host entry of `answer` with its first `count` addresses and `aliasCount`
+// aliases takes: the entry, the two pointer lists with their ends, the addresses, the names.
+std::size_t HostEntrySize(const LookupAnswer& answer, std::size_t count, std::size_t aliasCount) {
+    std::size_t size = Aligned(sizeof(hostent), alignof(char*)) +
+                       (aliasCount + 1 + count + 1) * sizeof(char*) +
+                       count * (answer.ipv6Form ? 16 : 4) + answer.officialName.size() + 1;
+    for (std::size_t index = 0; index < aliasCount; ++index)
+        size += answer.aliases[index].size() + 1;
+    return size;
+}
+
 // Lays `answer` out in `buffer` as a host entry followed by everything it points to: the
-// alias and address pointer lists, the addresses, the names. Returns the bytes it needs;
-// writes only when they fit in `size`.
+// alias and address pointer lists, the addresses, the names. A name with more addresses or
+// aliases than `size` holds (a round-robin name can have hundreds) keeps as many addresses
+// as fit, then as many aliases as fit in what is left. Returns the bytes the entry takes;
+// when not even the name and its first address fit, writes nothing and returns the bytes
+// the whole entry would take.
 std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_t size) {
-    std::size_t aliasList = Aligned(sizeof(hostent), alignof(char*));
-    std::size_t addressList = aliasList + (answer.aliases.size() + 1) * sizeof(char*);
-    std::size_t count = answer.ipv6Form ? answer.addresses16.size() : answer.addresses.size();
     std::size_t length = answer.ipv6Form ? 16 : 4;
+    std::size_t available = answer.ipv6Form ? answer.addresses16.size() : answer.addresses.size();
+    std::size_t whole = HostEntrySize(answer, available, answer.aliases.size());
+    std::size_t count = available;
+    std::size_t aliasCount = answer.aliases.size();
+    if (whole > size) {
+        if (HostEntrySize(answer, std::min<std::size_t>(available, 1), 0) > size)
+            return whole;
+        count = 0;
+        while (count < available && HostEntrySize(answer, count + 1, 0) <= size)
+            ++count;
+        aliasCount = 0;
+        while (aliasCount < answer.aliases.size() &&
+               HostEntrySize(answer, count, aliasCount + 1) <= size)
+            ++aliasCount;
+    }
+    std::size_t aliasList = Aligned(sizeof(hostent), alignof(char*));
+    std::size_t addressList = aliasList + (aliasCount + 1) * sizeof(char*);
     std::size_t addressBytes = addressList + (count + 1) * sizeof(char*);
     std::size_t texts = addressBytes + count * length;
-    std::size_t needed = texts + answer.officialName.size() + 1;
-    for (const std::string& alias : answer.aliases)
-        needed += alias.size() + 1;
-    if (needed > size)
-        return needed;
     auto place = [buffer](std::size_t offset) { return buffer + offset; };
     auto putPointer = [&](std::size_t at, char* pointer) {
         std::memcpy(place(at), &pointer, sizeof pointer);
@@ -950,9 +973,9 @@ std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_
     entry.h_addrtype = static_cast<short>(answer.ipv6Form ? AF_INET6 : AF_INET);
     entry.h_length = static_cast<short>(length);
     entry.h_addr_list = reinterpret_cast<char**>(place(addressList));
-    for (std::size_t index = 0; index < answer.aliases.size(); ++index)
+    for (std::size_t index = 0; index < aliasCount; ++index)
         putPointer(aliasList + index * sizeof(char*), putText(&textAt, answer.aliases[index]));
-    putPointer(aliasList + answer.aliases.size() * sizeof(char*), nullptr);
+    putPointer(aliasList + aliasCount * sizeof(char*), nullptr);
     for (std::size_t index = 0; index < count; ++index) {
         char* bytes = place(addressBytes + index * length);
         std::memcpy(bytes,
@@ -963,7 +986,7 @@ std::size_t LayOutHostEntry(const LookupAnswer& answer, char* buffer, std::size_
     }
     putPointer(addressList + count * sizeof(char*), nullptr);
     std::memcpy(buffer, &entry, sizeof entry);
-    return needed;
+    return HostEntrySize(answer, count, aliasCount);
 }
 
 HANDLE StartAsyncLookup(const std::shared_ptr<LookupJob>& job, HWND window, UINT message,

@@ -87,10 +87,17 @@ static void FailQuery(QueryClient* client, const char* format, const char* text 
 }
 
 // Puts `count` bytes of the answer into the box, up to the first ANSWER_LIMIT bytes; a
-// server that goes on beyond them is cut off there and not read any further.
+// server that goes on beyond them is cut off there and not read any further. The piece
+// goes on as text, so a zero byte would end it early and other control bytes would steer
+// the box: each of them shows as a '.', and only line ends and tabs stay.
 static void ShowAnswerPiece(QueryClient* client, HWND box, int count) {
     unsigned room = ANSWER_LIMIT - client->shown;
     unsigned kept = static_cast<unsigned>(count) < room ? static_cast<unsigned>(count) : room;
+    for (unsigned index = 0; index < kept; ++index) {
+        unsigned char byte = static_cast<unsigned char>(client->piece[index]);
+        if ((byte < 0x20 && byte != '\r' && byte != '\n' && byte != '\t') || byte == 0x7f)
+            client->piece[index] = '.';
+    }
     client->piece[kept] = '\0';
     AppendResults(box, client->piece);
     client->shown += kept;

@@ -137,6 +137,21 @@ TEST(Pager, TheModemsAnswerDecidesTheLine) {
     AwaitPage();
     EXPECT_EQ(busyModem.Received(), "ATDT555,,,,,0007#\r");
     AwaitPage();
+    // The echo of the longest dial command the settings allow is still known as the echo,
+    // and a line longer than any echo is no answer.
+    const std::string longest = "ATX4DT%s" + std::string(58, ',') + "%s#";
+    ASSERT_EQ(longest.size(), BEEP_STRING_LENGTH);
+    std::snprintf(options.beepString, sizeof options.beepString, "%s", longest.c_str());
+    for (const std::string& answer : {std::string("BUSY"), std::string(300, 'X')}) {
+        PtyModem modem;
+        ASSERT_FALSE(modem.device().empty());
+        std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", modem.device().c_str());
+        pageWaitSeconds = answer.size() > 4 ? 1 : 20;
+        modem.AnswerInBackground(answer);
+        EXPECT_EQ(SendPage("5551234567890123456", "123456789012345"), 1);
+        AwaitPage();
+        EXPECT_EQ(modem.Received().size(), 100u);
+    }
     Lines expected;
     for (const char* word : {"BUSY", "NO CARRIER", "NO DIALTONE", "NO ANSWER", "ERROR",
                              "NO DIAL TONE", "line hung up"})
@@ -145,6 +160,9 @@ TEST(Pager, TheModemsAnswerDecidesTheLine) {
     expected.push_back("no answer from modem for beeper message 0007 to 555");
     expected.push_back("beeper message 0007 to 555 failed: BUSY");
     expected.push_back("no answer from modem for beeper message 0008 to 556"); // dialled after
+    expected.push_back("beeper message 123456789012345 to 5551234567890123456 failed: BUSY");
+    expected.push_back("no answer from modem for beeper message 123456789012345 to "
+                       "5551234567890123456");
     EXPECT_EQ(setup.Log(), expected);
 }
 

@@ -347,7 +347,7 @@ TEST(Profile, ReplacementKeepsPermissionsAndFollowsSymbolicLinks) {
     EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, link.c_str()), 30u);
 }
 
-TEST(Profile, WritesThatCouldNotReadBackAreRefused) {
+TEST(Profile, ValuesReadBackAsWrittenAndWritesThatCouldNotAreRefused) {
     TempDir dir;
     std::string file = dir.file("map.ini");
     std::string original = "[OPTS]\r\nTIMER=60\r\n";
@@ -371,6 +371,23 @@ TEST(Profile, WritesThatCouldNotReadBackAreRefused) {
     // A section name with brackets in it still reads back.
     ASSERT_TRUE(WritePrivateProfileString("a]b[c", "LOG", "0", f));
     EXPECT_EQ(GetPrivateProfileInt("A]B[C", "LOG", 1, f), 0u);
+
+    // Values the reader would trim or unquote are stored in one more pair of quotes, both
+    // as a new key and over an old one; the others are stored as they are.
+    for (const char* key : {"NEW1", "NEW2"})
+        for (const char* value : {"\"/opt/My Term/term\" -e \"telnet\"", "  padded\t", "\"\"", "\"",
+                                  " ", "plain \"quoted\""}) {
+            SCOPED_TRACE(value);
+            ASSERT_TRUE(WritePrivateProfileString("OPTS", key, value, f));
+            EXPECT_EQ(Read("OPTS", key, file), value);
+            FlushProfileCache();
+            EXPECT_EQ(Read("OPTS", key, file), value);
+        }
+    std::string text = ReadWholeFile(file);
+    EXPECT_NE(text.find("\r\nNEW2=plain \"quoted\"\r\n"), std::string::npos) << text;
+    ASSERT_TRUE(WritePrivateProfileString("OPTS", "NEW1", "\"/My Scripts/page.sh\"", f));
+    text = ReadWholeFile(file);
+    EXPECT_NE(text.find("\r\nNEW1=\"\"/My Scripts/page.sh\"\"\r\n"), std::string::npos) << text;
 }
 
 TEST(Profile, TwoProgramsWritingOneFileKeepEachOthersKeys) {

@@ -74,11 +74,15 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     size_t split = answer.find("\r\n", 350) + 1;
     std::vector<std::string> pieces{answer.substr(0, 150), answer.substr(150, split - 150),
                                     answer.substr(split)};
+    // A zero byte and other control bytes in an answer show as dots, and what follows them
+    // is shown too.
+    const char oddBytes[] = "bra\0vo\x1b[2J\tx\x7f\r\n";
+    std::string odd(oddBytes, sizeof oddBytes - 1);
     // Held answers stay open until the client closes: the next query or Exit must.
     auto server = ServeLines(FINGER_PORT, {{{"first part\r\n"}, true},
                                            {{"second\r\n"}},
                                            {pieces},
-                                           {{"bravo\r\n"}},
+                                           {{odd}},
                                            {{"last part\r\n"}, true}});
     auto complete = [](const std::string& text) { return text + "\r\n**complete**\r\n"; };
     const struct {
@@ -88,7 +92,7 @@ TEST_F(QueryTest, FingerSendsEachFormShowsTheAnswerAndGivesUpOneStillArriving) {
     } cases[] = {{"@127.0.0.1", "\r\n", "first part\r\n"},
                  {"@::1", "\r\n", complete("second\r\n")}, // nothing of the first answer
                  {"someone@[::1]", "someone\r\n", complete(expected)},
-                 {"localhost", "\r\n", complete("bravo\r\n")}, // a server alone: its list of users
+                 {"localhost", "\r\n", complete("bra.vo.[2J\tx.\r\n")}, // a server alone: its users
                  {"root@localhost", "root\r\n", "last part\r\n"}};
     std::vector<std::string> shown;
     DWORD first = 99, last = 99; // the selection in the finger string

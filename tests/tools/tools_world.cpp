@@ -124,7 +124,9 @@ std::future<std::vector<SeenConnection>> ServeLines(unsigned short port,
 
 SilentNameServer::SilentNameServer(const NetworkNamespace& network) {
     // The resolver runs on threads the stack starts from this one. Only when such a
-    // thread is in our namespace can its queries reach nothing but this stand-in.
+    // thread is in our namespace can its queries reach nothing but this stand-in; those
+    // that earlier tests started stay where they were started, so they are ended first.
+    platform::EndIdleLookupWorkers();
     struct stat wanted {};
     if (stat(("/run/netns/" + network.name()).c_str(), &wanted) != 0)
         return;
