@@ -340,16 +340,20 @@ bool IsDestination(const Probe* probe, const ::sockaddr_storage& address) {
            reinterpret_cast<const ::sockaddr_in&>(probe->target).sin_addr.s_addr;
 }
 
-// Whether a refused connect was refused by an ICMP error from someone else than its
-// destination: a router or a firewall answering "port unreachable" for a host that may not
-// be there at all. The host's own refusal (a reset, or its own ICMP error) says it is there.
-bool RefusedByAnother(const Probe* probe) {
+// An ICMP error about a connect's request, as the socket queued it (IP_RECVERR).
+struct QueuedIcmpError {
+    int error;          // the system error it stands for, ECONNREFUSED for "port unreachable"
+    bool fromElsewhere; // sent by someone else than the destination: a router or firewall
+};
+
+// Takes the ICMP error queued on a connect's socket; false when there is none.
+bool TakeQueuedIcmpError(const Probe* probe, QueuedIcmpError* queued) {
     alignas(cmsghdr) unsigned char control[256];
     msghdr received{};
     received.msg_control = control;
     received.msg_controllen = sizeof control;
     if (recvmsg(probe->descriptor, &received, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-        return false; // no ICMP error queued: a reset
+        return false;
     for (const cmsghdr* item = CMSG_FIRSTHDR(&received); item != nullptr;
          item = CMSG_NXTHDR(&received, const_cast<cmsghdr*>(item))) {
         sock_extended_err error{};
@@ -364,21 +368,27 @@ bool RefusedByAnother(const Probe* probe) {
         std::memcpy(
             &offender, CMSG_DATA(item) + sizeof error,
             std::min<std::size_t>(item->cmsg_len - CMSG_LEN(sizeof error), sizeof offender));
-        return !IsDestination(probe, offender);
+        *queued = {static_cast<int>(error.ee_errno), !IsDestination(probe, offender)};
+        return true;
     }
     return false;
 }
 
 // The outcome of a connect that ended with `error`. Connected, refused by the host, or
-// taken and then reset or closed: the host answered.
+// taken and then reset or closed: the host answered. A refusal is the host's own unless
+// an ICMP error from someone else, a router or firewall answering "port unreachable" for a
+// host that may not be there at all, brought it.
 DWORD ConnectStatus(const Probe* probe, int error) {
-    bool answered = error == 0 || error == ECONNRESET || error == EPIPE ||
-                    (error == ECONNREFUSED && !RefusedByAnother(probe));
+    QueuedIcmpError queued{};
+    bool answered =
+        error == 0 || error == ECONNRESET || error == EPIPE ||
+        (error == ECONNREFUSED && !(TakeQueuedIcmpError(probe, &queued) && queued.fromElsewhere));
     return answered ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(error));
 }
 
 // Settles a connect from its socket's state: done (answered or failed) or still under way
-// (false).
+// (false). An ICMP error that came while our connect call still held the socket is not the
+// socket's error yet (the system keeps it until the next retransmission), only queued.
 bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
     int error = 0;
     socklen_t errorLength = sizeof error;
@@ -387,8 +397,16 @@ bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
     if (error == 0) {
         ::sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
-        if (getpeername(probe->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) != 0)
-            return false;
+        if (getpeername(probe->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) !=
+            0) {
+            QueuedIcmpError queued{};
+            if (!TakeQueuedIcmpError(probe, &queued))
+                return false;
+            bool hostRefused = queued.error == ECONNREFUSED && !queued.fromElsewhere;
+            Settle(set, probe,
+                   hostRefused ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(queued.error)), 0, 0);
+            return true;
+        }
     }
     Settle(set, probe, ConnectStatus(probe, error), 0, 0);
     return true;

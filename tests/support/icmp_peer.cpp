@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <linux/filter.h>
 #include <net/if.h>
 #include <netinet/if_ether.h>
 #include <netinet/in.h>
@@ -157,10 +158,19 @@ void PortUnreachablePeer::Run(const NetworkNamespace* space, std::string device)
     link.sll_family = AF_PACKET;
     link.sll_protocol = htons(ETH_P_IP);
     link.sll_ifindex = static_cast<int>(if_nametoindex(device.c_str()));
+    // Only TCP reaches the socket: the link's other traffic would fill its buffer while the
+    // thread waits its turn on a busy machine, and the request could be lost.
+    sock_filter onlyTcp[] = {{BPF_LD | BPF_B | BPF_ABS, 0, 0, 9},
+                             {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, IPPROTO_TCP},
+                             {BPF_RET | BPF_K, 0, 0, 0xFFFF},
+                             {BPF_RET | BPF_K, 0, 0, 0}};
+    sock_fprog program{4, onlyTcp};
     timeval slice{0, 20000};
-    bool watching = inside.ok() && watcher >= 0 && sender >= 0 && link.sll_ifindex != 0 &&
-                    bind(watcher, reinterpret_cast<sockaddr*>(&link), sizeof link) == 0 &&
-                    setsockopt(watcher, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) == 0;
+    bool watching =
+        inside.ok() && watcher >= 0 && sender >= 0 && link.sll_ifindex != 0 &&
+        setsockopt(watcher, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 &&
+        bind(watcher, reinterpret_cast<sockaddr*>(&link), sizeof link) == 0 &&
+        setsockopt(watcher, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice) == 0;
     ready_ = watching ? 1 : -1;
     unsigned char datagram[4096];
     while (ready_ > 0 && !stop_) {
