@@ -95,3 +95,21 @@ pid_t StartProgramIn(const std::string& directory, const std::vector<std::string
 // The wait status of a started program; one still running after `seconds` is killed and
 // gives -1 and a test failure, so that a hang fails the test instead of holding it.
 int WaitForExit(pid_t child, int seconds);
+
+// Runs `body` in a child process with a network namespace of its own: loopback up, then
+// `setupCommands` (a shell line of `ip` commands, may be empty). With `hostsText` and
+// `resolverText` the child also sees its own /etc/hosts and /etc/resolv.conf. Returns 0
+// when the body's expectations held, 77 when namespaces or `ip` are not available here,
+// anything else when the body failed (its messages are printed by the child).
+int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const char* resolverText,
+                        void (*body)());
+inline constexpr int privateNetworkUnavailable = 77;
+
+// Expects a RunInPrivateNetwork run to have held, and skips the test where it could not run.
+#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
+    do {                                                                                           \
+        int result = (status);                                                                     \
+        if (result == privateNetworkUnavailable)                                                   \
+            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
+        EXPECT_EQ(result, 0);                                                                      \
+    } while (false)
