@@ -40,3 +40,10 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
 }
+
+std::string PicturePath(const char* name) {
+    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
+    std::string directory = output != nullptr ? output : ".";
+    std::filesystem::create_directories(directory);
+    return directory + "/" + name;
+}

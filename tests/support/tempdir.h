@@ -22,3 +22,5 @@ class TempDir {
 // Whole-file helpers for checking what the program wrote.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& text);
+// A path under the test output directory, which is made if missing.
+std::string PicturePath(const char* name);
