@@ -43,11 +43,6 @@ long Milliseconds(Clock::duration span) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(span).count());
 }
 
-// Lets the namespace's root user open ping sockets, or refuses them.
-bool AllowPingSockets(const NetworkNamespace& space, bool allow) {
-    return space.SetSysctl("net.ipv4.ping_group_range", allow ? "0 2147483647" : "1 0");
-}
-
 // What a test started, and what became of it.
 struct Tracked {
     Clock::time_point started;
@@ -112,7 +107,7 @@ struct RoutedNetwork {
                silent.Ip({"addr", "add", "10.231.3.1/24", "dev", "lo"}) &&
                silent.Ip({"route", "add", "default", "via", "10.231.6.1"}) &&
                silent.SetSysctl("net.ipv4.icmp_echo_ignore_all", "1") &&
-               AllowPingSockets(client, pingSockets);
+               client.AllowPingSockets(pingSockets);
     }
 };
 
@@ -277,7 +272,7 @@ struct QuietHost {
                host.Ip({"link", "set", "d0", "up"}) && host.Ip({"link", "set", "d1", "up"}) &&
                host.Ip({"neigh", "add", "10.99.0.2", "lladdr", "02:00:00:00:00:02", "dev", "d0",
                         "nud", "permanent"}) &&
-               AllowPingSockets(host, true);
+               host.AllowPingSockets(true);
     }
 };
 
@@ -569,7 +564,7 @@ struct RoutedNetwork6 {
                server.Ip({"-6", "route", "add", "default", "via", "fd32:5::1"}) &&
                silent.Ip({"-6", "route", "add", "default", "via", "fd32:6::1"}) &&
                silent.SetSysctl("net.ipv6.icmp.echo_ignore_all", "1") &&
-               AllowPingSockets(client, pingSockets);
+               client.AllowPingSockets(pingSockets);
     }
 };
 

@@ -184,6 +184,10 @@ bool NetworkNamespace::SetSysctl(const std::string& key, const std::string& valu
     return close(file) == 0 && written;
 }
 
+bool NetworkNamespace::AllowPingSockets(bool allowed) const {
+    return SetSysctl("net.ipv4.ping_group_range", allowed ? "0 2147483647" : "1 0");
+}
+
 bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,
                        const std::string& addressA, const NetworkNamespace& b,
                        const std::string& deviceB, const std::string& addressB) {

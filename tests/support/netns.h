@@ -48,6 +48,10 @@ class NetworkNamespace {
     // form. Only per-namespace keys (net.*) are meaningful.
     bool SetSysctl(const std::string& key, const std::string& value) const;
 
+    // Lets the namespace's programs open ping sockets (net.ipv4.ping_group_range, which
+    // governs ICMPv6 ping sockets too), or refuses them so that raw sockets must be used.
+    bool AllowPingSockets(bool allowed) const;
+
   private:
     std::string name_;
     bool ok_ = false;

@@ -341,7 +341,3 @@ bool ToolNetwork::SilenceServer(bool silent) const {
     return server->SetSysctl("net.ipv4.icmp_echo_ignore_all", silent ? "1" : "0") &&
            server->SetSysctl("net.ipv6.icmp.echo_ignore_all", silent ? "1" : "0");
 }
-
-bool ToolNetwork::AllowPingSockets(bool allowed) const {
-    return client->SetSysctl("net.ipv4.ping_group_range", allowed ? "0 2147483647" : "1 0");
-}

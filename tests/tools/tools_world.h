@@ -54,9 +54,6 @@ struct ToolNetwork {
     std::string ServerAddress(bool ipv6 = false) const;
     std::vector<std::string> RouterAddresses(bool ipv6 = false) const; // each toward the client
     bool SilenceServer(bool silent) const;                             // both families
-    // Lets the client's programs open ping sockets (net.ipv4.ping_group_range, which
-    // governs ICMPv6 ping sockets too), or refuses them.
-    bool AllowPingSockets(bool allowed) const;
 };
 
 struct LineExchange {                // one connection's part in a line server's script
