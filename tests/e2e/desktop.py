@@ -134,9 +134,6 @@ class Network:
             f.write("127.0.0.1\tlocalhost\n" + hosts_file)
         return addresses
 
-    def set_answering(self, role, answers):
-        self.sysctl(self.tag + role, "net.ipv4.icmp_echo_ignore_all", 0 if answers else 1)
-
     def pids(self):
         """Processes still running in the client namespace."""
         return run(["ip", "netns", "pids", self.client], check=False).stdout.split()
