@@ -1,6 +1,7 @@
 // Network namespaces for tests, made and configured with iproute2's `ip`; sysctls are
 // written through /proc/sys from a thread moved into the namespace.
 #include "support/netns.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -123,6 +125,19 @@ int WaitForExit(pid_t child, int seconds) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     return -1;
+}
+
+long CountZombieChildren(pid_t parent) {
+    long zombies = 0;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::string stat = ReadWholeFile(entry.path() / "stat"); // "pid (name) S ppid ..."
+        std::size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 4 < stat.size() && stat[close + 2] == 'Z' &&
+            std::atol(stat.c_str() + close + 4) == parent)
+            ++zombies;
+    }
+    return zombies;
 }
 
 bool NetworkNamespacesAvailable(std::string* why) {

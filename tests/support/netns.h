@@ -100,6 +100,9 @@ pid_t StartProgramIn(const std::string& directory, const std::vector<std::string
 // gives -1 and a test failure, so that a hang fails the test instead of holding it.
 int WaitForExit(pid_t child, int seconds);
 
+// How many children of `parent` have ended and wait, unreaped, as zombies.
+long CountZombieChildren(pid_t parent);
+
 // Runs `body` in a child process with a network namespace of its own: loopback up, then
 // `setupCommands` (a shell line of `ip` commands, may be empty). With `hostsText` and
 // `resolverText` the child also sees its own /etc/hosts and /etc/resolv.conf. Returns 0
