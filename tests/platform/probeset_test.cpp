@@ -111,30 +111,6 @@ struct RoutedNetwork {
     }
 };
 
-// A TCP listener at `address` (IPv4, or IPv6 such as "::") in `space`; its port, 0 when it
-// could not open.
-unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor) {
-    EnteredNamespace inside(space);
-    ::sockaddr_storage local{};
-    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
-    auto* local6 = reinterpret_cast<::sockaddr_in6*>(&local);
-    socklen_t length = sizeof *local4;
-    if (inet_pton(AF_INET6, address, &local6->sin6_addr) == 1) {
-        local6->sin6_family = AF_INET6;
-        length = sizeof *local6;
-    } else {
-        local4->sin_family = AF_INET;
-        local4->sin_addr.s_addr = inet_addr(address);
-    }
-    *descriptor = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (!inside.ok() || *descriptor < 0 ||
-        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), length) != 0 ||
-        listen(*descriptor, 8) != 0 ||
-        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
-        return 0;
-    return ntohs(local.ss_family == AF_INET6 ? local6->sin6_port : local4->sin_port);
-}
-
 } // namespace
 
 TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,9 +16,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <netinet/in.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -201,6 +204,31 @@ bool NetworkNamespace::SetSysctl(const std::string& key, const std::string& valu
 
 bool NetworkNamespace::AllowPingSockets(bool allowed) const {
     return SetSysctl("net.ipv4.ping_group_range", allowed ? "0 2147483647" : "1 0");
+}
+
+unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor,
+                        unsigned short port, int socketFlags) {
+    EnteredNamespace inside(space);
+    ::sockaddr_storage local{};
+    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
+    auto* local6 = reinterpret_cast<::sockaddr_in6*>(&local);
+    socklen_t length = sizeof *local4;
+    if (inet_pton(AF_INET6, address, &local6->sin6_addr) == 1) {
+        local6->sin6_family = AF_INET6;
+        local6->sin6_port = htons(port);
+        length = sizeof *local6;
+    } else {
+        local4->sin_family = AF_INET;
+        local4->sin_port = htons(port);
+        local4->sin_addr.s_addr = inet_addr(address);
+    }
+    *descriptor = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC | socketFlags, 0);
+    if (!inside.ok() || *descriptor < 0 ||
+        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), length) != 0 ||
+        listen(*descriptor, 8) != 0 ||
+        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.ss_family == AF_INET6 ? local6->sin6_port : local4->sin_port);
 }
 
 bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,

@@ -63,6 +63,12 @@ bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,
                        const std::string& addressA, const NetworkNamespace& b,
                        const std::string& deviceB, const std::string& addressB);
 
+// A TCP listener at `address` (IPv4, or IPv6 such as "::") and `port` (0: one the system
+// chooses) in `space`, its socket made with `socketFlags` (SOCK_NONBLOCK) too; its port, 0
+// when it could not open.
+unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor,
+                        unsigned short port = 0, int socketFlags = 0);
+
 // Moves the calling thread (only it) into a namespace for the guard's life and back when
 // it goes. Sockets opened meanwhile stay in that namespace.
 class EnteredNamespace {
