@@ -134,9 +134,6 @@ class Network:
             f.write("127.0.0.1\tlocalhost\n" + hosts_file)
         return addresses
 
-    def set_answering(self, role, answers):
-        self.sysctl(self.tag + role, "net.ipv4.icmp_echo_ignore_all", 0 if answers else 1)
-
     def pids(self):
         """Processes still running in the client namespace."""
         return run(["ip", "netns", "pids", self.client], check=False).stdout.split()
@@ -271,11 +268,7 @@ class Desktop:
     def visible_windows(self):
         """(id, name) of every mapped window of the program."""
         result = self.xdo("search", "--onlyvisible", "--classname", "tarnmap", check=False)
-        windows = []
-        for line in result.stdout.split():
-            name = self.xdo("getwindowname", line, check=False).stdout.rstrip("\n")
-            windows.append((line, name))
-        return windows
+        return [(window, self.name(window)) for window in result.stdout.split()]
 
     def window(self, pattern, timeout=20):
         """The visible window whose whole name matches `pattern`."""
@@ -288,11 +281,8 @@ class Desktop:
         return wait_for(find, timeout, "a window named /%s/" % pattern)
 
     def window_gone(self, window, timeout=20):
-        def gone():
-            ids = self.xdo("search", "--onlyvisible", "--classname", "tarnmap",
-                           check=False).stdout.split()
-            return window not in ids
-        wait_for(gone, timeout, "window %s to close" % window)
+        wait_for(lambda: window not in dict(self.visible_windows()), timeout,
+                 "window %s to close" % window)
 
     def override_redirect(self, window):
         """Menus (and nothing else of the program) are override-redirect windows."""

@@ -80,16 +80,10 @@ class AlarmMap {
 
     // The log's messages without their date and time, the line of the map's opening left out.
     std::vector<std::string> LogMessages() const {
-        std::string text = ReadWholeFile(dir_.file("net.LOG"));
         std::vector<std::string> messages;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos;
-             start = end + 2) {
-            std::string line = text.substr(start, end - start);
-            EXPECT_GT(line.size(), 18u) << line;
-            if (line.size() > 18 && line.compare(18, 17, "open of database ") != 0)
-                messages.push_back(line.substr(18));
-        }
+        for (const std::string& line : StampedLines(dir_.file("net.LOG")))
+            if (line.rfind("open of database ", 0) != 0)
+                messages.push_back(line);
         return messages;
     }
 

@@ -38,15 +38,7 @@ class PagerSetup {
         pageWaitSeconds = 60;
     }
     // The log's messages without date and time.
-    std::vector<std::string> Log() const {
-        std::string text = ReadWholeFile(dir_.file("net.LOG"));
-        std::vector<std::string> messages;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos;
-             start = end + 2)
-            messages.push_back(text.substr(start + 18, end - start - 18));
-        return messages;
-    }
+    std::vector<std::string> Log() const { return StampedLines(dir_.file("net.LOG")); }
 
   private:
     TempDir dir_;

@@ -133,9 +133,7 @@ struct TwoHostNetwork {
                                std::string(SERVER) + "/24"))
             return false;
         // The library engine uses a ping socket where the group may open one, else a raw one.
-        if (engine.kind == ICMP_LIBRARY &&
-            !client.SetSysctl("net.ipv4.ping_group_range",
-                              engine.pingSockets ? "0 2147483647" : "1 0"))
+        if (engine.kind == ICMP_LIBRARY && !client.AllowPingSockets(engine.pingSockets))
             return false;
         inside = std::make_unique<EnteredNamespace>(client);
         return inside->ok();
@@ -374,8 +372,7 @@ struct RoutedNetwork {
             !ConnectNamespaces(client, "c0", "10.225.1.1/24", router, "r0", "10.225.1.2/24") ||
             !client.Ip({"route", "add", "10.225.0.0/16", "via", "10.225.1.2"}) ||
             !router.SetSysctl("net.ipv4.ip_forward", "1") ||
-            !client.SetSysctl("net.ipv4.ping_group_range",
-                              engine.pingSockets ? "0 2147483647" : "1 0"))
+            !client.AllowPingSockets(engine.pingSockets))
             return false;
         for (int i = 0; i < 3; ++i) {
             std::string net = "10.225." + std::to_string(i + 2);

@@ -8,8 +8,6 @@
 #include "platform/window.h"
 #include "support/tempdir.h"
 
-#include "test_output.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -307,7 +305,7 @@ TEST_F(DialogTest, NumbersAreReadAsWin32ReadsThem) {
 
 TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
     QueueDialogHook([](HWND dialog) {
-        EXPECT_TRUE(SaveWindowImage(dialog, OutputPath("dialog_sample.png").c_str()));
+        EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("dialog_sample.png").c_str()));
         EXPECT_EQ(WindowPixel(dialog, 1, 1), RGB(0, 128, 128)) << "WM_CTLCOLORDLG's brush";
         EXPECT_TRUE(outcome.drawn);
         HWND drawn = GetDlgItem(dialog, 1033);
@@ -352,7 +350,7 @@ TEST_F(DialogTest, AModelessDialogStaysOpenWhileTheProgramsOwnLoopGoesOn) {
             DispatchMessage(&message);
     EXPECT_GE(outcome.ticks, 2);
     KillTimer(dialog, 1);
-    EXPECT_TRUE(SaveWindowImage(dialog, OutputPath("dialog_modeless.png").c_str()));
+    EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("dialog_modeless.png").c_str()));
 
     // The keys of a modal dialog: Enter presses the default button, Escape cancels.
     SimulateKey(dialog, VK_RETURN, '\r');

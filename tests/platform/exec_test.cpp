@@ -1,13 +1,12 @@
 // Programs started by WinExec: words as the program sees them, no shell, no zombies.
 #include "platform/exec.h"
 #include "platform/testing_sys.h"
+#include "support/netns.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -27,21 +26,6 @@ std::string WaitForFile(const std::string& path) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return ReadWholeFile(path);
-}
-
-// Children of this process that are zombies.
-int CountZombieChildren() {
-    int zombies = 0;
-    std::string self = std::to_string(getpid());
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = readdir(proc)) {
-        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
-        std::string pid, name, state, parent;
-        if (stat >> pid >> name >> state >> parent && parent == self && state == "Z")
-            ++zombies;
-    }
-    closedir(proc);
-    return zombies;
 }
 
 TEST(Exec, SplitsWordsByBlanksAndDoubleQuotesOnly) {
@@ -106,10 +90,10 @@ TEST(Exec, ReportsMissingProgramsAndLeavesNoZombies) {
     // zombie may wait for the next program to be started.
     for (int program = 0; program < 40; ++program) {
         ASSERT_GT(WinExec("true", platform::SW_SHOW), 31u);
-        int zombies = -1;
+        long zombies = -1;
         for (int i = 0; i < 3000 && zombies != 0; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            zombies = CountZombieChildren();
+            zombies = CountZombieChildren(getpid());
         }
         ASSERT_EQ(zombies, 0) << "program " << program;
     }

@@ -35,12 +35,6 @@ std::string Dotted(DWORD address) {
     return inet_ntoa(value);
 }
 
-// Lets the namespace's root user open ping sockets, or refuses them so that the library
-// must fall back to a raw socket.
-bool AllowPingSockets(const NetworkNamespace& space, bool allow) {
-    return space.SetSysctl("net.ipv4.ping_group_range", allow ? "0 2147483647" : "1 0");
-}
-
 // A reply buffer with room to spare, filled with a mark so untouched bytes show.
 struct ReplyBuffer {
     static constexpr std::size_t kSize = 4096;
@@ -123,7 +117,7 @@ struct RoutedNetwork {
                router.SetSysctl("net.ipv4.ip_forward", "1") &&
                router.SetSysctl("net.ipv4.icmp_ratemask", "0") &&
                server.SetSysctl("net.ipv4.ip_default_ttl", "77") &&
-               AllowPingSockets(client, pingSockets);
+               client.AllowPingSockets(pingSockets);
     }
 };
 
@@ -253,7 +247,7 @@ TEST(IcmpLibrary, EchoOnLoopbackOverBothSocketKinds) {
         SCOPED_TRACE(pingSockets ? "ping sockets allowed" : "ping sockets refused");
         NetworkNamespace host("loopback");
         ASSERT_TRUE(host.ok());
-        ASSERT_TRUE(AllowPingSockets(host, pingSockets));
+        ASSERT_TRUE(host.AllowPingSockets(pingSockets));
         ASSERT_TRUE(host.SetSysctl("net.ipv4.ip_default_ttl", "99"));
         EnteredNamespace inside(host);
         ASSERT_TRUE(inside.ok());

@@ -43,11 +43,6 @@ long Milliseconds(Clock::duration span) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(span).count());
 }
 
-// Lets the namespace's root user open ping sockets, or refuses them.
-bool AllowPingSockets(const NetworkNamespace& space, bool allow) {
-    return space.SetSysctl("net.ipv4.ping_group_range", allow ? "0 2147483647" : "1 0");
-}
-
 // What a test started, and what became of it.
 struct Tracked {
     Clock::time_point started;
@@ -112,33 +107,9 @@ struct RoutedNetwork {
                silent.Ip({"addr", "add", "10.231.3.1/24", "dev", "lo"}) &&
                silent.Ip({"route", "add", "default", "via", "10.231.6.1"}) &&
                silent.SetSysctl("net.ipv4.icmp_echo_ignore_all", "1") &&
-               AllowPingSockets(client, pingSockets);
+               client.AllowPingSockets(pingSockets);
     }
 };
-
-// A TCP listener at `address` (IPv4, or IPv6 such as "::") in `space`; its port, 0 when it
-// could not open.
-unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor) {
-    EnteredNamespace inside(space);
-    ::sockaddr_storage local{};
-    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
-    auto* local6 = reinterpret_cast<::sockaddr_in6*>(&local);
-    socklen_t length = sizeof *local4;
-    if (inet_pton(AF_INET6, address, &local6->sin6_addr) == 1) {
-        local6->sin6_family = AF_INET6;
-        length = sizeof *local6;
-    } else {
-        local4->sin_family = AF_INET;
-        local4->sin_addr.s_addr = inet_addr(address);
-    }
-    *descriptor = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (!inside.ok() || *descriptor < 0 ||
-        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), length) != 0 ||
-        listen(*descriptor, 8) != 0 ||
-        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
-        return 0;
-    return ntohs(local.ss_family == AF_INET6 ? local6->sin6_port : local4->sin_port);
-}
 
 } // namespace
 
@@ -277,7 +248,7 @@ struct QuietHost {
                host.Ip({"link", "set", "d0", "up"}) && host.Ip({"link", "set", "d1", "up"}) &&
                host.Ip({"neigh", "add", "10.99.0.2", "lladdr", "02:00:00:00:00:02", "dev", "d0",
                         "nud", "permanent"}) &&
-               AllowPingSockets(host, true);
+               host.AllowPingSockets(true);
     }
 };
 
@@ -569,7 +540,7 @@ struct RoutedNetwork6 {
                server.Ip({"-6", "route", "add", "default", "via", "fd32:5::1"}) &&
                silent.Ip({"-6", "route", "add", "default", "via", "fd32:6::1"}) &&
                silent.SetSysctl("net.ipv6.icmp.echo_ignore_all", "1") &&
-               AllowPingSockets(client, pingSockets);
+               client.AllowPingSockets(pingSockets);
     }
 };
 

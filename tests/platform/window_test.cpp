@@ -4,8 +4,7 @@
 #include "platform/gdi.h"
 #include "platform/testing.h"
 #include "platform/window.h"
-
-#include "test_output.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -327,7 +326,7 @@ TEST_F(WindowTest, PaintingKeepsToTheWaitingArea) {
     for (int round = 0; round < 5 && paintCount == 2; ++round)
         PeekMessage(&message, 0, 0, 0, PM_NOREMOVE);
     EXPECT_GE(paintCount, 3);
-    EXPECT_TRUE(SaveWindowImage(window, OutputPath("window_sample.png").c_str()));
+    EXPECT_TRUE(SaveWindowImage(window, PicturePath("window_sample.png").c_str()));
 
     // A burst of changes, each followed by dispatching, is painted once a frame (16 ms),
     // and the frame's end shows the last of them.

@@ -156,14 +156,6 @@ namespace {
 
 constexpr UINT lookupNotify = 1182;
 
-#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
-    do {                                                                                           \
-        int result = (status);                                                                     \
-        if (result == privateNetworkUnavailable)                                                   \
-            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
-        EXPECT_EQ(result, 0);                                                                      \
-    } while (false)
-
 HWND lookupWindow = 0;
 
 // The next look-up message, with the loop (and the name server) running meanwhile.

@@ -9,10 +9,7 @@
 #include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -195,60 +192,4 @@ void TestNameServer::Answer(const Query& query, bool releasing) {
     sendto(descriptor_, answer.data(), answer.size(), 0,
            reinterpret_cast<const sockaddr*>(query.sender.data()),
            static_cast<socklen_t>(query.sender.size()));
-}
-
-// ---- Private networks ----
-
-namespace {
-
-// Writes `text` to a fresh file and mounts it over `target`; the file itself is removed at
-// once, the mount keeps it alive for this namespace.
-bool MountTextOver(const char* target, const char* text) {
-    if (text == nullptr)
-        return true;
-    char path[] = "/tmp/tarnmap-winsock-XXXXXX";
-    int descriptor = mkstemp(path);
-    if (descriptor < 0)
-        return false;
-    bool written = WriteAll(descriptor, text);
-    ::close(descriptor);
-    bool mounted = written && mount(path, target, nullptr, MS_BIND, nullptr) == 0;
-    unlink(path);
-    return mounted;
-}
-
-[[noreturn]] void EndChild(int status) {
-    std::fflush(nullptr);
-    _exit(status);
-}
-
-} // namespace
-
-int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const char* resolverText,
-                        void (*body)()) {
-    bool ownFiles = hostsText != nullptr || resolverText != nullptr;
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child < 0)
-        return privateNetworkUnavailable;
-    if (child == 0) {
-        if (unshare(CLONE_NEWNET | (ownFiles ? CLONE_NEWNS : 0)) != 0 ||
-            (ownFiles && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ||
-            !MountTextOver("/etc/hosts", hostsText) ||
-            !MountTextOver("/etc/resolv.conf", resolverText))
-            EndChild(privateNetworkUnavailable);
-        std::string commands = "ip link set lo up";
-        if (setupCommands != nullptr && setupCommands[0] != '\0')
-            commands += std::string(" && ") + setupCommands;
-        if (std::system((commands + " >/dev/null 2>&1").c_str()) != 0)
-            EndChild(privateNetworkUnavailable);
-        body();
-        EndChild(testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child)
-        return privateNetworkUnavailable;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }

@@ -3,6 +3,8 @@
 // Kept apart from the tests because the system's socket macros clash with the Winsock names.
 #pragma once
 
+#include "support/netns.h"
+
 #include <string>
 #include <vector>
 
@@ -68,21 +70,3 @@ class TestNameServer final {
     std::vector<std::pair<std::string, Rule>> rules_;
     std::vector<Query> held_;
 };
-
-// Runs `body` in a child process with a network namespace of its own: loopback up, then
-// `setupCommands` (a shell line of `ip` commands, may be empty). With `hostsText` and
-// `resolverText` the child also sees its own /etc/hosts and /etc/resolv.conf. Returns 0
-// when the body's expectations held, 77 when namespaces or `ip` are not available here,
-// anything else when the body failed (its messages are printed by the child).
-int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const char* resolverText,
-                        void (*body)());
-inline constexpr int privateNetworkUnavailable = 77;
-
-// Expects a RunInPrivateNetwork run to have held, and skips the test where it could not run.
-#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
-    do {                                                                                           \
-        int result = (status);                                                                     \
-        if (result == privateNetworkUnavailable)                                                   \
-            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
-        EXPECT_EQ(result, 0);                                                                      \
-    } while (false)

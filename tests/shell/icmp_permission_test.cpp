@@ -40,22 +40,9 @@ struct Listener {
     int sockets_[2] = {-1, -1};
     unsigned port = 0;
     explicit Listener(const NetworkNamespace& space) {
-        EnteredNamespace inside(space);
-        sockets_[0] = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockets_[1] = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t length = sizeof address;
-        if (!inside.ok() || bind(sockets_[0], reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(sockets_[0], 32) != 0 ||
-            getsockname(sockets_[0], reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        sockaddr_in6 address6{};
-        address6.sin6_family = AF_INET6;
-        address6.sin6_port = address.sin_port;
-        address6.sin6_addr = in6addr_loopback;
-        if (bind(sockets_[1], reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0 &&
-            listen(sockets_[1], 32) == 0)
-            port = ntohs(address.sin_port);
+        unsigned short first = ListenIn(space, "127.0.0.1", &sockets_[0], 0, SOCK_NONBLOCK);
+        if (first != 0 && ListenIn(space, "::1", &sockets_[1], first, SOCK_NONBLOCK) == first)
+            port = first;
     }
     ~Listener() {
         close(sockets_[0]);

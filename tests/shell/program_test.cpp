@@ -45,21 +45,6 @@ bool WaitForText(const std::string& path, const std::string& text) {
     return false;
 }
 
-// The lines of `path` (each ended by `end`) without their "MM/DD/YY HH:MM:SS " stamps,
-// which are checked.
-std::vector<std::string> StampedLines(const std::string& path, const std::string& end) {
-    std::string text = ReadWholeFile(path);
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, found; (found = text.find(end, start)) != std::string::npos;
-         start = found + end.size()) {
-        std::string line = text.substr(start, found - start);
-        EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d )")))
-            << line;
-        lines.push_back(line.size() > 18 ? line.substr(18) : line);
-    }
-    return lines;
-}
-
 // The local times at which the lines of `path` were stamped ("MM/DD/YY HH:MM:SS ...").
 std::vector<std::time_t> CycleStamps(const std::string& path) {
     std::vector<std::time_t> stamps;

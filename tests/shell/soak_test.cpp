@@ -215,19 +215,6 @@ long StatusField(const std::string& status, const char* field) {
     return at == std::string::npos ? -1 : std::atol(status.c_str() + at + std::strlen(field) + 2);
 }
 
-long CountZombieChildren(pid_t parent) {
-    long zombies = 0;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
-        std::string stat = ReadWholeFile(entry.path() / "stat"); // "pid (name) S ppid ..."
-        std::size_t close = stat.rfind(')');
-        if (close != std::string::npos && close + 4 < stat.size() && stat[close + 2] == 'Z' &&
-            std::atol(stat.c_str() + close + 4) == parent)
-            ++zombies;
-    }
-    return zombies;
-}
-
 Sample Measure(pid_t process, unsigned cycle) {
     std::string proc = "/proc/" + std::to_string(process);
     std::error_code ignored;

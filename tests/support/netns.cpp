@@ -1,9 +1,11 @@
 // Network namespaces for tests, made and configured with iproute2's `ip`; sysctls are
 // written through /proc/sys from a thread moved into the namespace.
 #include "support/netns.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,8 +15,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -124,6 +130,19 @@ int WaitForExit(pid_t child, int seconds) {
     return -1;
 }
 
+long CountZombieChildren(pid_t parent) {
+    long zombies = 0;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::string stat = ReadWholeFile(entry.path() / "stat"); // "pid (name) S ppid ..."
+        std::size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 4 < stat.size() && stat[close + 2] == 'Z' &&
+            std::atol(stat.c_str() + close + 4) == parent)
+            ++zombies;
+    }
+    return zombies;
+}
+
 bool NetworkNamespacesAvailable(std::string* why) {
     if (geteuid() != 0) {
         *why = "network namespaces need root";
@@ -183,6 +202,35 @@ bool NetworkNamespace::SetSysctl(const std::string& key, const std::string& valu
     return close(file) == 0 && written;
 }
 
+bool NetworkNamespace::AllowPingSockets(bool allowed) const {
+    return SetSysctl("net.ipv4.ping_group_range", allowed ? "0 2147483647" : "1 0");
+}
+
+unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor,
+                        unsigned short port, int socketFlags) {
+    EnteredNamespace inside(space);
+    ::sockaddr_storage local{};
+    auto* local4 = reinterpret_cast<sockaddr_in*>(&local);
+    auto* local6 = reinterpret_cast<::sockaddr_in6*>(&local);
+    socklen_t length = sizeof *local4;
+    if (inet_pton(AF_INET6, address, &local6->sin6_addr) == 1) {
+        local6->sin6_family = AF_INET6;
+        local6->sin6_port = htons(port);
+        length = sizeof *local6;
+    } else {
+        local4->sin_family = AF_INET;
+        local4->sin_port = htons(port);
+        local4->sin_addr.s_addr = inet_addr(address);
+    }
+    *descriptor = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC | socketFlags, 0);
+    if (!inside.ok() || *descriptor < 0 ||
+        bind(*descriptor, reinterpret_cast<::sockaddr*>(&local), length) != 0 ||
+        listen(*descriptor, 8) != 0 ||
+        getsockname(*descriptor, reinterpret_cast<::sockaddr*>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.ss_family == AF_INET6 ? local6->sin6_port : local4->sin_port);
+}
+
 bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,
                        const std::string& addressA, const NetworkNamespace& b,
                        const std::string& deviceB, const std::string& addressB) {
@@ -215,4 +263,59 @@ EnteredNamespace::~EnteredNamespace() {
     }
     if (previous_ >= 0)
         close(previous_);
+}
+
+namespace {
+
+// Writes `text` to a fresh file and mounts it over `target`; the file itself is removed at
+// once, the mount keeps it alive for this namespace.
+bool MountTextOver(const char* target, const char* text) {
+    if (text == nullptr)
+        return true;
+    char path[] = "/tmp/tarnmap-netns-XXXXXX";
+    int descriptor = mkstemp(path);
+    if (descriptor < 0)
+        return false;
+    std::size_t length = std::strlen(text);
+    bool written = write(descriptor, text, length) == static_cast<ssize_t>(length);
+    ::close(descriptor);
+    bool mounted = written && mount(path, target, nullptr, MS_BIND, nullptr) == 0;
+    unlink(path);
+    return mounted;
+}
+
+[[noreturn]] void EndChild(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+} // namespace
+
+int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const char* resolverText,
+                        void (*body)()) {
+    bool ownFiles = hostsText != nullptr || resolverText != nullptr;
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0)
+        return privateNetworkUnavailable;
+    if (child == 0) {
+        if (unshare(CLONE_NEWNET | (ownFiles ? CLONE_NEWNS : 0)) != 0 ||
+            (ownFiles && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ||
+            !MountTextOver("/etc/hosts", hostsText) ||
+            !MountTextOver("/etc/resolv.conf", resolverText))
+            EndChild(privateNetworkUnavailable);
+        std::string commands = "ip link set lo up";
+        if (setupCommands != nullptr && setupCommands[0] != '\0')
+            commands += std::string(" && ") + setupCommands;
+        if (std::system((commands + " >/dev/null 2>&1").c_str()) != 0)
+            EndChild(privateNetworkUnavailable);
+        body();
+        EndChild(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child)
+        return privateNetworkUnavailable;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }

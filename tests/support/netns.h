@@ -48,6 +48,10 @@ class NetworkNamespace {
     // form. Only per-namespace keys (net.*) are meaningful.
     bool SetSysctl(const std::string& key, const std::string& value) const;
 
+    // Lets the namespace's programs open ping sockets (net.ipv4.ping_group_range, which
+    // governs ICMPv6 ping sockets too), or refuses them so that raw sockets must be used.
+    bool AllowPingSockets(bool allowed) const;
+
   private:
     std::string name_;
     bool ok_ = false;
@@ -58,6 +62,12 @@ class NetworkNamespace {
 bool ConnectNamespaces(const NetworkNamespace& a, const std::string& deviceA,
                        const std::string& addressA, const NetworkNamespace& b,
                        const std::string& deviceB, const std::string& addressB);
+
+// A TCP listener at `address` (IPv4, or IPv6 such as "::") and `port` (0: one the system
+// chooses) in `space`, its socket made with `socketFlags` (SOCK_NONBLOCK) too; its port, 0
+// when it could not open.
+unsigned short ListenIn(const NetworkNamespace& space, const char* address, int* descriptor,
+                        unsigned short port = 0, int socketFlags = 0);
 
 // Moves the calling thread (only it) into a namespace for the guard's life and back when
 // it goes. Sockets opened meanwhile stay in that namespace.
@@ -95,3 +105,24 @@ pid_t StartProgramIn(const std::string& directory, const std::vector<std::string
 // The wait status of a started program; one still running after `seconds` is killed and
 // gives -1 and a test failure, so that a hang fails the test instead of holding it.
 int WaitForExit(pid_t child, int seconds);
+
+// How many children of `parent` have ended and wait, unreaped, as zombies.
+long CountZombieChildren(pid_t parent);
+
+// Runs `body` in a child process with a network namespace of its own: loopback up, then
+// `setupCommands` (a shell line of `ip` commands, may be empty). With `hostsText` and
+// `resolverText` the child also sees its own /etc/hosts and /etc/resolv.conf. Returns 0
+// when the body's expectations held, 77 when namespaces or `ip` are not available here,
+// anything else when the body failed (its messages are printed by the child).
+int RunInPrivateNetwork(const char* setupCommands, const char* hostsText, const char* resolverText,
+                        void (*body)());
+inline constexpr int privateNetworkUnavailable = 77;
+
+// Expects a RunInPrivateNetwork run to have held, and skips the test where it could not run.
+#define EXPECT_PRIVATE_NETWORK_RUN(status)                                                         \
+    do {                                                                                           \
+        int result = (status);                                                                     \
+        if (result == privateNetworkUnavailable)                                                   \
+            GTEST_SKIP() << "needs root, network and mount namespaces and the ip command";         \
+        EXPECT_EQ(result, 0);                                                                      \
+    } while (false)

@@ -1,8 +1,11 @@
 #include "support/tempdir.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -39,4 +42,24 @@ std::string ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+std::string PicturePath(const char* name) {
+    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
+    std::string directory = output != nullptr ? output : ".";
+    std::filesystem::create_directories(directory);
+    return directory + "/" + name;
+}
+
+std::vector<std::string> StampedLines(const std::string& path, const std::string& end) {
+    std::string text = ReadWholeFile(path);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, found; (found = text.find(end, start)) != std::string::npos;
+         start = found + end.size()) {
+        std::string line = text.substr(start, found - start);
+        EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d )")))
+            << line;
+        lines.push_back(line.size() > 18 ? line.substr(18) : line);
+    }
+    return lines;
 }

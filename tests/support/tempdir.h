@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempDir {
   public:
@@ -22,3 +23,8 @@ class TempDir {
 // Whole-file helpers for checking what the program wrote.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& text);
+// The lines of `path` (each ended by `end`) without their "MM/DD/YY HH:MM:SS " stamps,
+// which are checked.
+std::vector<std::string> StampedLines(const std::string& path, const std::string& end = "\r\n");
+// A path under the test output directory, which is made if missing.
+std::string PicturePath(const char* name);

@@ -10,9 +10,6 @@
 #include "platform/testing.h"
 #include "resources/resources.h"
 
-#include <cstdlib>
-#include <filesystem>
-
 using namespace platform;
 
 int PumpPendingMessages() {
@@ -66,13 +63,6 @@ void SetItemTexts(HWND dialog, std::initializer_list<std::pair<int, const char*>
 void Clicks(HWND dialog, std::initializer_list<int> ids) {
     for (int id : ids)
         Click(dialog, id);
-}
-
-std::string PicturePath(const char* name) {
-    const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
-    std::string directory = output != nullptr ? output : ".";
-    std::filesystem::create_directories(directory);
-    return directory + "/" + name;
 }
 
 std::string MapState() {

@@ -24,8 +24,6 @@ std::string Checked(platform::HWND dialog, std::initializer_list<int> ids);
 std::string Enabled(platform::HWND dialog, std::initializer_list<int> ids);
 void SetItemTexts(platform::HWND dialog, std::initializer_list<std::pair<int, const char*>> texts);
 void Clicks(platform::HWND dialog, std::initializer_list<int> ids);
-// A path under the test output directory, which is made if missing.
-std::string PicturePath(const char* name);
 
 // The editor's state in one line: "mode M host H line L timer T hosts N lines K" (edit mode,
 // current host and line, whether the poll countdown runs, the table sizes).

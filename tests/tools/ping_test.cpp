@@ -96,7 +96,7 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModesAndFamil
                     continue;
                 SCOPED_TRACE(each.expected);
                 SCOPED_TRACE(pingSockets ? "ping sockets" : "raw sockets");
-                ASSERT_TRUE(network.AllowPingSockets(pingSockets));
+                ASSERT_TRUE(network.client->AllowPingSockets(pingSockets));
                 options.useIcmpLibrary = each.library;
                 options.useRawIcmp = 1; // the library takes precedence
                 ASSERT_TRUE(network.SilenceServer(each.silent));
@@ -123,7 +123,7 @@ TEST_F(ToolTest, PingCountsAnsweringSilentAndUnreachableHostsInBothModesAndFamil
             }
         }
     }
-    ASSERT_TRUE(network.AllowPingSockets(false));
+    ASSERT_TRUE(network.client->AllowPingSockets(false));
     const std::string server = network.ServerAddress();
 
     // A library echo waits the time-out that Tool Options shows (WAIT), no other.

@@ -1,6 +1,6 @@
 // The tool tests' main window, the message loop that drives tool dialogs, the networks, the
-// line servers, the silent name server and the private hosts file. The servers come first,
-// on the system's sockets, before the platform's names are brought in.
+// line servers and the silent name server. The servers come first, on the system's sockets,
+// before the platform's names are brought in.
 #include "tools_world.h"
 
 #include "icmp/rawecho.h"
@@ -19,11 +19,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -41,19 +38,6 @@ constexpr int piecePauseMs = 30;    // lets each piece arrive on its own
 bool WaitReadable(int descriptor, int milliseconds) {
     pollfd entry{descriptor, POLLIN, 0};
     return poll(&entry, 1, milliseconds) > 0;
-}
-
-bool MountTextOver(const char* target, const char* text) {
-    char path[] = "/tmp/tarnmap-tools-XXXXXX";
-    int descriptor = mkstemp(path);
-    if (descriptor < 0)
-        return false;
-    size_t length = std::strlen(text);
-    bool written = ::write(descriptor, text, length) == static_cast<ssize_t>(length);
-    ::close(descriptor);
-    bool mounted = written && mount(path, target, nullptr, MS_BIND, nullptr) == 0;
-    unlink(path);
-    return mounted;
 }
 
 } // namespace
@@ -186,35 +170,6 @@ int SilentNameServer::Queries() {
         ++queries_;
     }
     return queries_;
-}
-
-/*** a hosts file of the test's own ***/
-
-int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*body)()) {
-    std::fflush(nullptr);
-    pid_t child = fork();
-    if (child < 0)
-        return ownHostsUnavailable;
-    if (child == 0) {
-        auto end = [](int status) {
-            std::fflush(nullptr);
-            _exit(status);
-        };
-        if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            !MountTextOver("/etc/hosts", hostsText) ||
-            !MountTextOver("/etc/resolv.conf", resolverText) ||
-            std::system("ip link set lo up >/dev/null 2>&1") != 0)
-            end(ownHostsUnavailable);
-        body();
-        end(testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child)
-        return ownHostsUnavailable;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
 using namespace platform;
@@ -385,8 +340,4 @@ std::vector<std::string> ToolNetwork::RouterAddresses(bool ipv6) const {
 bool ToolNetwork::SilenceServer(bool silent) const {
     return server->SetSysctl("net.ipv4.icmp_echo_ignore_all", silent ? "1" : "0") &&
            server->SetSysctl("net.ipv6.icmp.echo_ignore_all", silent ? "1" : "0");
-}
-
-bool ToolNetwork::AllowPingSockets(bool allowed) const {
-    return client->SetSysctl("net.ipv4.ping_group_range", allowed ? "0 2147483647" : "1 0");
 }

@@ -1,6 +1,6 @@
 // What the tool tests share: the main window on an empty map, a message loop run from a
-// dialog hook that drives a tool dialog, routed networks, line servers, a silent name server
-// and a child process with a hosts file of its own.
+// dialog hook that drives a tool dialog, routed networks, line servers and a silent name
+// server.
 #pragma once
 
 #include "support/map_window.h"
@@ -54,9 +54,6 @@ struct ToolNetwork {
     std::string ServerAddress(bool ipv6 = false) const;
     std::vector<std::string> RouterAddresses(bool ipv6 = false) const; // each toward the client
     bool SilenceServer(bool silent) const;                             // both families
-    // Lets the client's programs open ping sockets (net.ipv4.ping_group_range, which
-    // governs ICMPv6 ping sockets too), or refuses them.
-    bool AllowPingSockets(bool allowed) const;
 };
 
 struct LineExchange {                // one connection's part in a line server's script
@@ -89,9 +86,3 @@ class SilentNameServer final {
     int queries_ = 0;
     std::string address_;
 };
-
-// Runs `body` in a forked child with a network of its own (loopback only) that sees
-// `hostsText` as /etc/hosts and `resolverText` as /etc/resolv.conf: 0 when its expectations
-// held, 77 when namespaces are not available. The body must not paint.
-int RunWithOwnHostsFile(const char* hostsText, const char* resolverText, void (*body)());
-inline constexpr int ownHostsUnavailable = 77;

@@ -42,7 +42,7 @@ TEST_F(ToolTest, TraceListsThreeRoutersInOrderAndStopsAtAnUnreachableRouteInBoth
     };
     for (bool ipv6 : {false, true}) {
         // IPv6 library runs go over ping sockets, IPv4 ones over raw sockets.
-        ASSERT_TRUE(network.AllowPingSockets(ipv6));
+        ASSERT_TRUE(network.client->AllowPingSockets(ipv6));
         const std::string server = network.ServerAddress(ipv6);
         const std::string target = ipv6 ? "fd33::9" : "10.233.0.9";
         const std::vector<std::string> routers = network.RouterAddresses(ipv6);
