@@ -49,8 +49,8 @@ using Samples = std::vector<double>;
 // `mapOptions` in [OPTS], opened with the metrics they ask for; no hosts yet.
 class MetricsMap {
   public:
-    MetricsMap(const std::string& options, const std::string& mapOptions = "") : dir_(true) {
-        WriteWholeFile(dir_.file("TARNMAP.INI"), "[OPTS]\r\nSOUND=0\r\n" + options);
+    MetricsMap(const std::string& programOptions, const std::string& mapOptions = "") : dir_(true) {
+        WriteWholeFile(dir_.file("TARNMAP.INI"), "[OPTS]\r\nSOUND=0\r\n" + programOptions);
         WriteWholeFile(dir_.file("net.INI"), "[OPTS]\r\n" + mapOptions);
         told.clear();
         metricsReport = [](const char* text) { told.push_back(text); };
