@@ -374,16 +374,28 @@ bool TakeQueuedIcmpError(const Probe* probe, QueuedIcmpError* queued) {
     return false;
 }
 
-// The outcome of a connect that ended with `error`. Connected, refused by the host, or
-// taken and then reset or closed: the host answered. A refusal is the host's own unless
-// an ICMP error from someone else, a router or firewall answering "port unreachable" for a
-// host that may not be there at all, brought it.
+// The outcome of an ICMP error about a connect: the host's own "port unreachable" is its
+// refusal, so an answer; one from someone else, a router or firewall refusing for a host
+// that may not be there at all, is not.
+DWORD QueuedErrorStatus(const QueuedIcmpError& queued) {
+    bool hostRefused = queued.error == ECONNREFUSED && !queued.fromElsewhere;
+    return hostRefused ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(queued.error));
+}
+
+// The outcome of a connect that ended with `error`. Connected, refused by the host (a reset,
+// or its own ICMP error), or taken and then reset or closed: the host answered.
 DWORD ConnectStatus(const Probe* probe, int error) {
     QueuedIcmpError queued{};
-    bool answered =
-        error == 0 || error == ECONNRESET || error == EPIPE ||
-        (error == ECONNREFUSED && !(TakeQueuedIcmpError(probe, &queued) && queued.fromElsewhere));
+    if (error == ECONNREFUSED && TakeQueuedIcmpError(probe, &queued))
+        return QueuedErrorStatus(queued);
+    bool answered = error == 0 || error == ECONNREFUSED || error == ECONNRESET || error == EPIPE;
     return answered ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(error));
+}
+
+bool IsConnected(const Probe* probe) {
+    ::sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    return getpeername(probe->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) == 0;
 }
 
 // Settles a connect from its socket's state: done (answered or failed) or still under way
@@ -394,19 +406,12 @@ bool SettleConnectIfDone(ProbeSet* set, Probe* probe) {
     socklen_t errorLength = sizeof error;
     if (getsockopt(probe->descriptor, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0)
         error = errno;
-    if (error == 0) {
-        ::sockaddr_storage peer{};
-        socklen_t peerLength = sizeof peer;
-        if (getpeername(probe->descriptor, reinterpret_cast<::sockaddr*>(&peer), &peerLength) !=
-            0) {
-            QueuedIcmpError queued{};
-            if (!TakeQueuedIcmpError(probe, &queued))
-                return false;
-            bool hostRefused = queued.error == ECONNREFUSED && !queued.fromElsewhere;
-            Settle(set, probe,
-                   hostRefused ? 0 : static_cast<DWORD>(WinsockErrorFromErrno(queued.error)), 0, 0);
-            return true;
-        }
+    if (error == 0 && !IsConnected(probe)) {
+        QueuedIcmpError queued{};
+        if (!TakeQueuedIcmpError(probe, &queued))
+            return false;
+        Settle(set, probe, QueuedErrorStatus(queued), 0, 0);
+        return true;
     }
     Settle(set, probe, ConnectStatus(probe, error), 0, 0);
     return true;
