@@ -681,6 +681,7 @@ bool GetOpenFileName(OPENFILENAME* request) {
 bool GetSaveFileName(OPENFILENAME* request) {
     return AskForFile(request, true);
 }
+
 DWORD CommDlgExtendedError() {
     return fileDialogError;
 }
