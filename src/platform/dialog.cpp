@@ -375,7 +375,8 @@ INT_PTR DialogBox(HWND owner, const char* templateName, DLGPROC procedure) {
     if (record != nullptr && !record->dialogEnded) {
         auto* widget = static_cast<DialogWidget*>(record->frame);
         PlaceOverOwner(widget, owner);
-        RunNestedLoop([widget]() { widget->exec(); });
+        RunNestedLoop([widget]() { widget->exec(); },
+                      [widget]() { widget->QDialog::done(QDialog::Rejected); });
     }
     record = FindWindowRecord(dialog);
     INT_PTR result = record != nullptr ? record->dialogResult : 0;
@@ -549,7 +550,8 @@ int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     if (TakeMessageBoxAnswer(layout[defaultIndex].result, &answer))
         return answer;
     int pressed = QMessageBox::NoButton;
-    RunNestedLoop([&box, &pressed]() { pressed = box.exec(); });
+    RunNestedLoop([&box, &pressed]() { pressed = box.exec(); },
+                  [&box]() { box.done(QMessageBox::NoButton); });
     for (const Choice& choice : layout)
         if (choice.button == pressed)
             return choice.result;
@@ -637,7 +639,8 @@ static bool AskForFile(OPENFILENAME* request, bool save) {
         SavePictureIfAsked(&dialog);
         if (!answered) {
             int accepted = QDialog::Rejected;
-            RunNestedLoop([&dialog, &accepted]() { accepted = dialog.exec(); });
+            RunNestedLoop([&dialog, &accepted]() { accepted = dialog.exec(); },
+                          [&dialog]() { dialog.reject(); });
             cancelled = accepted != QDialog::Accepted || dialog.selectedFiles().isEmpty();
             if (!cancelled) {
                 answer = QFile::encodeName(dialog.selectedFiles().first()).toStdString();

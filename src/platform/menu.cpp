@@ -347,7 +347,7 @@ int TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const 
             place.rx() -= width;
         else if ((flags & TPM_CENTERALIGN) != 0)
             place.rx() -= width / 2;
-        RunNestedLoop([widget, place]() { widget->exec(place); });
+        RunNestedLoop([widget, place]() { widget->exec(place); }, [widget]() { widget->close(); });
     }
     returningChoice = false;
     if ((record = FindMenu(menu)) != nullptr)

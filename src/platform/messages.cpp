@@ -16,9 +16,11 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -41,6 +43,8 @@ static HWND nextHandle = 0;    // the next handle to try
 static std::deque<MSG> messageQueue;
 static std::vector<std::unique_ptr<TimerRecord>> timerTable;
 static bool quitRequested = false; // PostQuitMessage was called and WM_QUIT not yet taken
+// How to end each nested loop that runs, the innermost last.
+static std::vector<const std::function<void()>*> nestedLoopEnds;
 static int quitCode = 0;
 // True while PeekMessage or GetMessage lets the toolkit handle events: the program's own
 // loop will take the queued messages, so the dispatcher must leave them.
@@ -169,12 +173,16 @@ static void DispatchWaitingMessages() {
         WakeDispatcher();
 }
 
-void RunNestedLoop(const std::function<void()>& loop) {
+void RunNestedLoop(const std::function<void()>& loop, const std::function<void()>& end) {
+    if (quitRequested)
+        return;
     bool outer = programLoopRuns;
     programLoopRuns = false;
     if (!messageQueue.empty())
         WakeDispatcher();
+    nestedLoopEnds.push_back(&end);
     loop();
+    nestedLoopEnds.pop_back();
     programLoopRuns = outer;
 }
 
@@ -200,6 +208,9 @@ bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 void PostQuitMessage(int exitCode) {
     quitRequested = true;
     quitCode = exitCode;
+    std::vector<const std::function<void()>*> ends = nestedLoopEnds;
+    for (auto end = ends.rbegin(); end != ends.rend(); ++end)
+        (**end)();
     WakeDispatcher();
 }
 

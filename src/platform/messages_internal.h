@@ -41,8 +41,11 @@ LRESULT CallWindowProcedure(HandleRecord* record, UINT message, WPARAM wParam, L
 // ---- The queue and nested loops ----
 void StartMessageDispatcher();
 // Runs a nested toolkit loop (a modal dialog, a popup menu, a message box) during which
-// the queue dispatches its own messages, as the loop of a Win32 dialog box does.
-void RunNestedLoop(const std::function<void()>& loop);
+// the queue dispatches its own messages, as the loop of a Win32 dialog box does. Like that
+// loop it ends at PostQuitMessage, by `end`, which closes what runs the loop whatever its
+// window procedure would say; the quit stays for the program's own loop, and no nested loop
+// starts after it.
+void RunNestedLoop(const std::function<void()>& loop, const std::function<void()>& end);
 // Removes every queued message of a window and its timers (it is being destroyed).
 void ForgetWindowMessages(HWND window);
 // Removes the queued messages `message` for `window` whose word parameter is `wParam`: the

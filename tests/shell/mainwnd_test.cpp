@@ -29,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace platform;
@@ -371,6 +372,17 @@ TEST_F(OfficeWindowTest, ATerminationSignalNeitherAsksNorWrites) {
             for (const std::string& entry : JournalEntries())
                 asked |= entry.rfind("messagebox", 0) == 0;
             std::exit(ended && !asked && ReadWholeFile(dir_.file("office.db")) == map ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    // A dialog open when the signal comes closes, as a Win32 modal loop ends at WM_QUIT:
+    // the program does not wait for the user. The alarm bounds the wait.
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            PostMessageOnTermination(window_, WM_CLOSE);
+            QueueDialogHook([](HWND) { std::raise(SIGTERM); });
+            SendMessage(window_, WM_COMMAND, CMD_PREFERENCES, 0);
+            std::exit(RunUntilQuit() ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }
