@@ -215,25 +215,18 @@ static bool ParseLine(const char* body, bool oldLayout, LineRecord& line) {
     return true;
 }
 
-// After a file that exists and was not read the tables are empty, and a Save to its path
-// would replace the file with them. So the map becomes a new one, as after New.
-static void LeaveRefusedFile() {
-    std::snprintf(mapPath, sizeof mapPath, "%s", UNTITLED_MAP);
-    SelectMapFiles(mapPath);
-    SetMapTitle(0, nullptr);
-}
-
 // An empty map after a file that could not be read. A missing file keeps its path, so a
-// Save creates it.
+// Save creates it. After one that exists, a Save to its path would replace it with the
+// empty tables, so the map becomes a new one, as after New: 0.
 static int RefuseUnreadableFile(bool missing) {
     ReportStatus(READ_ERROR_TEXT);
     ClearMap();
-    if (missing) {
-        SetMapTitle(0, nullptr);
-        return 1;
+    if (!missing) {
+        std::snprintf(mapPath, sizeof mapPath, "%s", UNTITLED_MAP);
+        SelectMapFiles(mapPath);
     }
-    LeaveRefusedFile();
-    return 0;
+    SetMapTitle(0, nullptr);
+    return missing ? 1 : 0;
 }
 
 int ReadMapDatabase(HWND owner, const char* path) {
@@ -271,10 +264,7 @@ int ReadMapDatabase(HWND owner, const char* path) {
             if (mapVersion != CURRENT_MAP_VERSION) {
                 ReportVersionError(owner);
                 std::fclose(file);
-                ClearMap();
-                ReportStatus(READ_ERROR_TEXT);
-                LeaveRefusedFile();
-                return 0;
+                return RefuseUnreadableFile(false);
             }
             break;
         case 'H':

@@ -299,7 +299,8 @@ TEST_F(OfficeWindowTest, AMapRefusedOnLoadIsNeverSavedOver) {
     EnableJournal(true);
     QueueFileDialogAnswer(nullptr);
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
-    EXPECT_EQ(JournalEntries().size(), 1u) << "Save asked for a name";
+    ASSERT_EQ(JournalEntries().size(), 1u);
+    EXPECT_EQ(JournalEntries()[0].rfind("save: ", 0), 0u) << "Save asked for a name";
     EXPECT_EQ(ReadWholeFile(dir_.file("newer.db")), newer);
 }
 
