@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -45,6 +46,9 @@ static std::map<std::string, const MenuTemplate*> menuTemplates; // by upper-cas
 static HMENU nextMenuHandle = 0x4D000001u;
 static bool returningChoice = false; // TrackPopupMenu with TPM_RETURNCMD runs
 static UINT trackedChoice = 0;
+// Tracked popups destroyed while they were open (the window that owned them went away in
+// their loop): closed at once, freed when TrackPopupMenu has left their loop.
+static std::vector<std::unique_ptr<QMenu>> closedTrackedMenus;
 
 static MenuRecord* FindMenu(HMENU menu) {
     auto found = menuTable.find(menu);
@@ -220,6 +224,10 @@ bool DestroyMenu(HMENU menu) {
     if (record == nullptr)
         return false;
     DetachFromWindow(record);
+    if (record->trackOwner != 0 && record->popupWidget != nullptr) {
+        record->popupWidget->close();
+        closedTrackedMenus.push_back(std::move(record->popupWidget));
+    }
     for (MenuItem& item : record->items) {
         if ((item.flags & MF_POPUP) != 0) {
             if (MenuRecord* popup = FindMenu(item.popup))
@@ -348,6 +356,9 @@ int TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const 
         else if ((flags & TPM_CENTERALIGN) != 0)
             place.rx() -= width / 2;
         RunNestedLoop([widget, place]() { widget->exec(place); }, [widget]() { widget->close(); });
+        std::erase_if(closedTrackedMenus, [widget](const std::unique_ptr<QMenu>& closed) {
+            return closed.get() == widget;
+        });
     }
     returningChoice = false;
     if ((record = FindMenu(menu)) != nullptr)

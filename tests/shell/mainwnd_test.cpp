@@ -29,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -383,6 +384,20 @@ TEST_F(OfficeWindowTest, ATerminationSignalNeitherAsksNorWrites) {
             PostMessageOnTermination(window_, WM_CLOSE);
             QueueDialogHook([](HWND) { std::raise(SIGTERM); });
             SendMessage(window_, WM_COMMAND, CMD_PREFERENCES, 0);
+            std::exit(RunUntilQuit() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    // So does a host's menu, which the window's end frees while it is open.
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            PostMessageOnTermination(window_, WM_CLOSE);
+            std::thread([] {
+                usleep(300000);
+                kill(getpid(), SIGTERM);
+            }).detach();
+            SimulateMouse(mapWindow, WM_RBUTTONDOWN, 16 * gridCellWidth + 2, 7 * gridCellHeight + 2,
+                          MK_RBUTTON);
             std::exit(RunUntilQuit() ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
