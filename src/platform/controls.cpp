@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QValidator>
 
 #include <algorithm>
 #include <cstring>
@@ -390,6 +391,19 @@ static void ApplyTextLimit(WindowRecord* record, QLineEdit* edit, int extra) {
     edit->setMaxLength(std::max(limit, static_cast<int>(edit->text().size()) + extra));
 }
 
+// The program's texts are Latin-1. A character beyond it shows as the "?" it becomes, the
+// moment it is typed or pasted, so the user sees what the program will get.
+class Latin1Validator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        for (QChar& each : input)
+            if (each.unicode() > 0xFF)
+                each = QLatin1Char('?');
+        return Acceptable;
+    }
+};
+
 static LRESULT EditProcedure(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowRecord* record = FindWindowRecord(control);
     if (record == nullptr)
@@ -494,6 +508,8 @@ static HWND CreateEdit(const WindowClass*, const char* text, DWORD style, DWORD 
                 edit->setEchoMode(QLineEdit::Password);
             if ((style & ES_NUMBER) != 0)
                 edit->setValidator(new QIntValidator(0, 2147483647, edit));
+            else
+                edit->setValidator(new Latin1Validator(edit));
             if ((style & ES_CENTER) != 0)
                 edit->setAlignment(Qt::AlignCenter);
             else if ((style & ES_RIGHT) != 0)
@@ -738,11 +754,13 @@ static HWND CreateCombo(const WindowClass*, const char* text, DWORD style, DWORD
                 if (quietChanges == 0)
                     Notify(handle, CBN_SELCHANGE);
             });
-            if (combo->lineEdit() != nullptr)
+            if (combo->lineEdit() != nullptr) {
+                combo->setValidator(new Latin1Validator(combo));
                 QObject::connect(combo->lineEdit(), &QLineEdit::textEdited, [handle]() {
                     if (quietChanges == 0)
                         Notify(handle, CBN_EDITCHANGE);
                 });
+            }
             return combo;
         });
     // The template's height includes the opened list; the closed box is one line high.

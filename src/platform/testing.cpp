@@ -275,13 +275,25 @@ void SimulateTyping(HWND control, const char* text) {
     if (auto* combo = qobject_cast<QComboBox*>(target))
         if (combo->lineEdit() != nullptr)
             target = combo->lineEdit();
-    for (const char* each = text; *each != '\0'; ++each) {
-        QString character(QChar::fromLatin1(*each));
-        int key =
-            *each == '\n' ? static_cast<int>(Qt::Key_Return) : character.toUpper().at(0).unicode();
+    for (QChar each : QString::fromUtf8(text)) {
+        QString character(each);
+        int key = each == QLatin1Char('\n') ? static_cast<int>(Qt::Key_Return)
+                                            : character.toUpper().at(0).unicode();
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, character);
         QApplication::sendEvent(target, &press);
     }
+}
+
+std::string ShownText(HWND control) {
+    WindowRecord* record = FindWindowRecord(control);
+    if (record == nullptr)
+        return std::string();
+    QWidget* widget = record->client;
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        return combo->currentText().toStdString();
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        return edit->text().toStdString();
+    return std::string();
 }
 
 void SimulateSelect(HWND control, int index) {

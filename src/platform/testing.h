@@ -57,7 +57,8 @@ void SimulateCloseBox(HWND window);
 // Chooses the command from the window's menu bar as the user would; a greyed item or one
 // that is not on the bar does nothing.
 void SimulateMenuChoice(HWND window, UINT id);
-// Types `text` into an edit control or an editable combo box as the user would.
+// Types `text` (UTF-8, as a keyboard may give any character) into an edit control or an
+// editable combo box as the user would.
 void SimulateTyping(HWND control, const char* text);
 // Selects entry `index` of a list box or combo box as the user would.
 void SimulateSelect(HWND control, int index);
@@ -75,6 +76,8 @@ bool IsWindowEnabled(HWND window);
 // Copies the text, cut to `size` - 1 characters; returns the characters copied.
 int GetWindowText(HWND window, char* buffer, int size);
 int GetWindowTextLength(HWND window);
+// The text an edit control or a combo box shows on the screen, in UTF-8.
+std::string ShownText(HWND control);
 HWND GetCapture(); // the window the mouse is captured by, or 0
 int GetMenuItemCount(HMENU menu);
 // MF_CHECKED, MF_GRAYED, MF_DISABLED, MF_POPUP and MF_SEPARATOR of the item, or -1 (as

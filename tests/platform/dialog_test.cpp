@@ -235,6 +235,14 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessagesAndOnlyTheUserNotifi
             SimulateTyping(kinds, typed);
             EXPECT_EQ(SendMessage(kinds, CB_GETCURSEL, 0, 0), typed[0] == 'G' ? CB_ERR : 2);
         }
+        // Texts are Latin-1: what cannot be kept shows as the "?" the program reads.
+        for (HWND typedInto : {GetDlgItem(dialog, 601), kinds}) {
+            SetWindowText(typedInto, "");
+            SimulateTyping(typedInto, "caf\u00e9 \u0416\u2013");
+            GetWindowText(typedInto, text, sizeof text);
+            EXPECT_STREQ(text, "caf\xe9 ??");
+            EXPECT_EQ(ShownText(typedInto), "caf\u00e9 ??");
+        }
 
         HWND list = GetDlgItem(dialog, 1032);
         for (const char* slot : {"Responding", "Lost 1 pkt", "Lost 2 pkts"})
