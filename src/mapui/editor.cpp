@@ -315,6 +315,11 @@ LRESULT OnMapRightButtonUp(HWND window, WPARAM keys, LPARAM position) {
 /*** edit menu commands ***/
 
 void StartAddHost() {
+    if (IsHost(currentHost)) {
+        // The host added last still waits for its place.
+        SetStatusText("Left click on location for new host");
+        return;
+    }
     if (hostCount >= MAX_HOSTS) {
         SetStatusText(hostTableFullText);
         return;
@@ -345,4 +350,15 @@ void StartDeleteHost() {
 void StartDeleteLine() {
     editMode = EDIT_DELETE_LINE;
     SetStatusText("Right click on end of line to delete.");
+}
+
+void ReleaseEditorHolds() {
+    if (IsHost(currentHost) && hostTable[currentHost].row >= GRID_ROWS)
+        DeleteHost(currentHost);
+    currentHost = -1;
+    currentLine = -1;
+    // A line from the context menu is the only hold that comes with monitoring.
+    if (menuLine != -1 && editMode == EDIT_ON)
+        editMode = EDIT_OFF;
+    menuLine = -1;
 }

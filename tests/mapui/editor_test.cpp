@@ -176,6 +176,15 @@ TEST_F(EditorTest, AddingAHostFromTheEditMenu) {
     Command(CMD_ADD_HOST);
     Mouse(WM_MOUSEMOVE, 30, 2);
     EXPECT_EQ(At(4), Cell(30, 2));
+
+    // Chosen again before the drop, it adds no second host. Leaving edit mode lets go of
+    // it, and takes away one that never reached the grid.
+    Command(CMD_ADD_HOST);
+    Command(CMD_EDIT_MODE);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 5 lines 3");
+    Command(CMD_ADD_HOST);
+    Command(CMD_EDIT_MODE);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 5 lines 3");
 }
 
 TEST_F(EditorTest, DeletingAHostEndsTheOneShotStateEitherWay) {
