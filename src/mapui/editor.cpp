@@ -11,6 +11,7 @@
 #include "monitor/poll.h"
 #include "platform/window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -69,8 +70,10 @@ bool CellFromPosition(LPARAM position, int* col, int* row) {
         return false;
     unsigned x = LOWORD(static_cast<std::uintptr_t>(position));
     unsigned y = HIWORD(static_cast<std::uintptr_t>(position));
-    *col = static_cast<int>(x / static_cast<unsigned>(gridCellWidth));
-    *row = static_cast<int>(y / static_cast<unsigned>(gridCellHeight));
+    // The strip the cells leave over right of and below the grid belongs to its last column
+    // and row: a host put there would vanish from the map once the window grows.
+    *col = std::min(static_cast<int>(x / static_cast<unsigned>(gridCellWidth)), GRID_COLUMNS - 1);
+    *row = std::min(static_cast<int>(y / static_cast<unsigned>(gridCellHeight)), GRID_ROWS - 1);
     return true;
 }
 

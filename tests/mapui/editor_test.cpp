@@ -305,7 +305,7 @@ TEST_F(EditorTest, FullTablesRefuseAdditions) {
     EXPECT_EQ(StatusText(), lineTableFullText);
 }
 
-TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouse) {
+TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouseALargerOneKeepsHostsOnIt) {
     EnterEditMode();
     SetClientSize(30, 30);
     ASSERT_EQ(gridCellWidth, 0);
@@ -321,11 +321,17 @@ TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouse) {
     EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 3 lines 3");
     EXPECT_EQ(hostTable[0].col, 2);
 
-    // Grown again, the mouse works.
-    SetClientSize(720, 700);
+    // Grown again, the mouse works; the strip the cells leave over right of and below the
+    // grid belongs to its last column and row, where a host stays in sight.
+    SetClientSize(739, 719);
     ASSERT_EQ(gridCellWidth, 20);
     Drag(WM_LBUTTONDOWN, 0, {{2, 2}, {4, 3}});
     EXPECT_EQ(hostTable[0].col, 4);
+    SimulateMouse(mapWindow, WM_LBUTTONDOWN, 85, 65, MK_LBUTTON);
+    SimulateMouse(mapWindow, WM_MOUSEMOVE, 735, 715, MK_LBUTTON);
+    SimulateMouse(mapWindow, WM_LBUTTONUP, 735, 715, 0);
+    PumpPendingMessages();
+    EXPECT_EQ(At(0), Cell(35, 34));
 }
 
 } // namespace
