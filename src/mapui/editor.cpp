@@ -11,6 +11,7 @@
 #include "monitor/poll.h"
 #include "platform/window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -69,8 +70,10 @@ bool CellFromPosition(LPARAM position, int* col, int* row) {
         return false;
     unsigned x = LOWORD(static_cast<std::uintptr_t>(position));
     unsigned y = HIWORD(static_cast<std::uintptr_t>(position));
-    *col = static_cast<int>(x / static_cast<unsigned>(gridCellWidth));
-    *row = static_cast<int>(y / static_cast<unsigned>(gridCellHeight));
+    // The strip the cells leave over right of and below the grid belongs to its last column
+    // and row: a host put there would vanish from the map once the window grows.
+    *col = std::min(static_cast<int>(x / static_cast<unsigned>(gridCellWidth)), GRID_COLUMNS - 1);
+    *row = std::min(static_cast<int>(y / static_cast<unsigned>(gridCellHeight)), GRID_ROWS - 1);
     return true;
 }
 
@@ -315,6 +318,11 @@ LRESULT OnMapRightButtonUp(HWND window, WPARAM keys, LPARAM position) {
 /*** edit menu commands ***/
 
 void StartAddHost() {
+    if (IsHost(currentHost)) {
+        // The host added last still waits for its place.
+        SetStatusText("Left click on location for new host");
+        return;
+    }
     if (hostCount >= MAX_HOSTS) {
         SetStatusText(hostTableFullText);
         return;
@@ -345,4 +353,15 @@ void StartDeleteHost() {
 void StartDeleteLine() {
     editMode = EDIT_DELETE_LINE;
     SetStatusText("Right click on end of line to delete.");
+}
+
+void ReleaseEditorHolds() {
+    if (IsHost(currentHost) && hostTable[currentHost].row >= GRID_ROWS)
+        DeleteHost(currentHost);
+    currentHost = -1;
+    currentLine = -1;
+    // A line from the context menu is the only hold that comes with monitoring.
+    if (menuLine != -1 && editMode == EDIT_ON)
+        editMode = EDIT_OFF;
+    menuLine = -1;
 }

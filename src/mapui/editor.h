@@ -66,6 +66,12 @@ void StartAddLine();    // "&Add" > "&Line"
 void StartDeleteHost(); // "&Delete" > "&Host"
 void StartDeleteLine(); // "&Delete" > "&Line"
 
+// Lets go of what follows the mouse (a host or a line end being placed, a line added from
+// the context menu) and forgets the context menu's line, before edit mode is entered or
+// left and before another map replaces this one. A new host that never reached the grid is
+// taken away again: it could be neither seen nor deleted.
+void ReleaseEditorHolds();
+
 // The status-bar texts that refuse an addition to a full table.
 extern const char* const hostTableFullText;
 extern const char* const lineTableFullText;

@@ -4,6 +4,7 @@
 // along to the new name; the log stays where it was written.
 #include "shell/filecmds.h"
 
+#include "mapui/editor.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
@@ -187,6 +188,7 @@ bool AskToSaveMapChanges(HWND window) {
 }
 
 void NewMapCommand(HWND window) {
+    ReleaseEditorHolds(); // before the question: a host never placed is not saved
     if (!AskToSaveMapChanges(window))
         return;
     StopPollTimer();
@@ -203,6 +205,7 @@ void NewMapCommand(HWND window) {
 }
 
 void LoadMapCommand(HWND window) {
+    ReleaseEditorHolds();
     if (!AskToSaveMapChanges(window))
         return;
     StopPollTimer();

@@ -70,8 +70,8 @@ static void ShowWallView(bool shown) {
 static void ToggleEditMode() {
     if (editMode == 0) {
         StopPollTimer();
+        ReleaseEditorHolds();
         editMode = 1;
-        currentHost = -1;
         ShowMenuBar(editMenu);
         InvalidateRect(mapWindow, nullptr, true);
         UpdateWindow(mapWindow);
@@ -80,6 +80,7 @@ static void ToggleEditMode() {
     }
     if (editMode > 1)
         SetCursor(arrowCursor);
+    ReleaseEditorHolds();
     editMode = 0;
     ShowMenuBar(runMenu);
     InvalidateRect(mapWindow, nullptr, true);

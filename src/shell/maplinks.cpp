@@ -3,6 +3,7 @@
 #include "shell/maplinks.h"
 
 #include "mapui/ctxmenu.h"
+#include "mapui/editor.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
@@ -42,6 +43,7 @@ void OpenLinkedMap(HWND window, const char* path) {
         SetStatusText(" The linked map's path is too long to open.");
         return;
     }
+    ReleaseEditorHolds();
     if (!AskToSaveMapChanges(window))
         return;
     StopPollTimer();

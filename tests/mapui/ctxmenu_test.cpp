@@ -148,6 +148,13 @@ TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
     EXPECT_EQ(menuLine, -1);
     EXPECT_EQ(GetMenu(window_), run);
     EXPECT_EQ(StatusText(), defaultStatusText);
+
+    // A menu dismissed over a line end leaves edit mode alone when that end is dragged.
+    Choose(16, 16, 0);
+    SendMessage(window_, WM_COMMAND, CMD_EDIT_MODE, 0);
+    Mouse(WM_RBUTTONDOWN, 16, 16, MK_RBUTTON);
+    Mouse(WM_RBUTTONUP, 17, 16);
+    EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 3 lines 4");
 }
 
 TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {

@@ -176,6 +176,15 @@ TEST_F(EditorTest, AddingAHostFromTheEditMenu) {
     Command(CMD_ADD_HOST);
     Mouse(WM_MOUSEMOVE, 30, 2);
     EXPECT_EQ(At(4), Cell(30, 2));
+
+    // Chosen again before the drop, it adds no second host. Leaving edit mode lets go of
+    // it, and takes away one that never reached the grid.
+    Command(CMD_ADD_HOST);
+    Command(CMD_EDIT_MODE);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 5 lines 3");
+    Command(CMD_ADD_HOST);
+    Command(CMD_EDIT_MODE);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 5 lines 3");
 }
 
 TEST_F(EditorTest, DeletingAHostEndsTheOneShotStateEitherWay) {
@@ -296,7 +305,7 @@ TEST_F(EditorTest, FullTablesRefuseAdditions) {
     EXPECT_EQ(StatusText(), lineTableFullText);
 }
 
-TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouse) {
+TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouseALargerOneKeepsHostsOnIt) {
     EnterEditMode();
     SetClientSize(30, 30);
     ASSERT_EQ(gridCellWidth, 0);
@@ -312,11 +321,17 @@ TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouse) {
     EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 3 lines 3");
     EXPECT_EQ(hostTable[0].col, 2);
 
-    // Grown again, the mouse works.
-    SetClientSize(720, 700);
+    // Grown again, the mouse works; the strip the cells leave over right of and below the
+    // grid belongs to its last column and row, where a host stays in sight.
+    SetClientSize(739, 719);
     ASSERT_EQ(gridCellWidth, 20);
     Drag(WM_LBUTTONDOWN, 0, {{2, 2}, {4, 3}});
     EXPECT_EQ(hostTable[0].col, 4);
+    SimulateMouse(mapWindow, WM_LBUTTONDOWN, 85, 65, MK_LBUTTON);
+    SimulateMouse(mapWindow, WM_MOUSEMOVE, 735, 715, MK_LBUTTON);
+    SimulateMouse(mapWindow, WM_LBUTTONUP, 735, 715, 0);
+    PumpPendingMessages();
+    EXPECT_EQ(At(0), Cell(35, 34));
 }
 
 } // namespace

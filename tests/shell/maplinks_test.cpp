@@ -267,6 +267,13 @@ TEST_F(MapLinkTest, LoadAndHomeLinks) {
     EXPECT_EQ(hostCount, 1);
     EXPECT_EQ(pollState.timerActive, 1);
     EXPECT_TRUE(Started().empty());
+
+    // A line still following the mouse from the context menu is let go of by the new map.
+    QueuePopupMenuAnswer(CMD_CONTEXT_NEW_LINE);
+    Mouse(WM_RBUTTONDOWN, 30, 30, MK_RBUTTON);
+    QueueMessageBoxAnswer(IDNO);
+    OpenLinkedMap(mapWindow, "test.db");
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 3 lines 3");
 }
 
 } // namespace
