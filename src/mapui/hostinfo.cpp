@@ -220,6 +220,31 @@ static bool NamesTheOptions(HWND dialog) {
     return true;
 }
 
+// Hosts of one name share one section. A rename to another host's name is asked about, as
+// Accept would put these settings over that host's.
+static bool TakesAnotherHostsSection(HWND dialog) {
+    char name[NAME_FIELD_LENGTH + 1];
+    ReadItem(dialog, HOSTINFO_NAME, name, NAME_FIELD_LENGTH);
+    if (SameIgnoringCase(name, hostTable[currentHost].name))
+        return false;
+    for (int i = 0; i < hostCount; ++i) {
+        if (i == currentHost || !SameIgnoringCase(name, hostTable[i].name))
+            continue;
+        char text[NAME_FIELD_LENGTH + 200];
+        std::snprintf(text, sizeof text,
+                      "Another host is named \"%.*s\". Hosts of one name share their alarm and "
+                      "connect settings, and these would replace its settings. Use the name "
+                      "anyway?",
+                      NAME_FIELD_LENGTH, hostTable[i].name);
+        if (MessageBox(dialog, text, HOSTINFO_CAPTION,
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+            return false;
+        SetFocus(GetDlgItem(dialog, HOSTINFO_NAME));
+        return true;
+    }
+    return false;
+}
+
 // The host chosen under "Behind:", -1 for none.
 static int ChosenParent(HWND dialog) {
     LRESULT item = SendDlgItemMessage(dialog, HOSTINFO_PARENT, CB_GETCURSEL, 0, 0);
@@ -334,7 +359,7 @@ static bool AcceptAlarmSettings(HWND dialog, const char* section) {
 // file, so a section that could not be written is lost, and the user must know.
 static void AcceptHostInformation(HWND dialog) {
     if (HasCommaFields(dialog) || HasUnplainFields(dialog) || NamesTheOptions(dialog) ||
-        MakesALoop(dialog))
+        MakesALoop(dialog) || TakesAnotherHostsSection(dialog))
         return;
     HostRecord& host = hostTable[currentHost];
     HostRecord before = host;

@@ -214,6 +214,7 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
     const std::string mapOptions = "[OPTS]\r\nSOUND=0\r\nCONNECT=ssh opts\r\n";
     WriteWholeFile(dir_.file("office.INI"), mapOptions);
     HostRecord& host = Edit(1, "opts", "10.0.0.80");
+    CopyField(hostTable[2].name, sizeof hostTable[2].name, "mail");
     const std::string commas = "messagebox: Host Information: The display name, the address and "
                                "the info lines cannot contain a comma: the map file separates "
                                "its fields with commas.";
@@ -242,6 +243,12 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
             refusals.push_back(JournalEntries().back());
             SetDlgItemText(dialog, id, before.c_str());
         }
+        // Another host's name is asked about: the two would share one section.
+        QueueMessageBoxAnswer(IDNO);
+        SetDlgItemText(dialog, HOSTINFO_NAME, "MAIL");
+        Click(dialog, HOSTINFO_ACCEPT);
+        ASSERT_TRUE(IsWindow(dialog));
+        refusals.push_back(JournalEntries().back());
         // A comma, a blank or a dash anywhere else is the user's business.
         SetItemTexts(dialog, {{HOSTINFO_CONNECT, "ssh -o A=b,c web"},
                               {HOSTINFO_INFO1, "-rack a-"},
@@ -250,7 +257,11 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
     });
     EXPECT_EQ(ShowHostInformation(0), 1);
     EXPECT_EQ(refusals, (std::vector<std::string>{commas, commas, commas, commas, options, options,
-                                                  options, options, section, section}));
+                                                  options, options, section, section,
+                                                  "messagebox: Host Information: Another host is "
+                                                  "named \"mail\". Hosts of one name share their "
+                                                  "alarm and connect settings, and these would "
+                                                  "replace its settings. Use the name anyway?"}));
     EXPECT_STREQ(host.name, "web2");
     EXPECT_STREQ(host.address, "10.0.0.80");
     EXPECT_STREQ(host.info1, "-rack a-");
