@@ -16,6 +16,7 @@
 
 #include "platform/testing.h"
 
+#include <QByteArrayView>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -311,9 +312,16 @@ NoticeImage ImageHint(const QImage& picture) {
     return image;
 }
 
+// The program's text is UTF-8 when it is valid UTF-8, and Latin-1 otherwise (a map
+// written on Windows).
+QString NoticeText(const char* text) {
+    const QByteArrayView bytes(text);
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+}
+
 // The body is read as markup by most services: a host name may hold '<' or '&'.
 QString BodyText(const char* body) {
-    return QString::fromUtf8(body).toHtmlEscaped();
+    return NoticeText(body).toHtmlEscaped();
 }
 
 } // namespace
@@ -335,7 +343,7 @@ bool ShowDesktopNotice(const DESKTOP_NOTICE& notice) {
             hints["image-data"] = QVariant::fromValue(ImageHint(picture));
     }
     QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, INTERFACE, "Notify");
-    call << QString("Tarnmap") << 0u << QString("tarnmap") << QString::fromUtf8(notice.summary)
+    call << QString("Tarnmap") << 0u << QString("tarnmap") << NoticeText(notice.summary)
          << BodyText(notice.body) << QStringList() << hints << -1;
     if (stage == BusStage::Asking) {
         if (bus.waiting.size() < WAITING_MAX)

@@ -156,6 +156,7 @@ TEST_F(NoticesTest, HostsDownAndBackUpAreNotifiedOneEachOrSummedUpPastThree) {
     std::vector<std::string> hosts = {"solo,10.225.1.3"};
     for (int i = 1; i <= 5; ++i)
         hosts.push_back("m" + std::to_string(i) + ",10.225.1." + std::to_string(i + 3));
+    hosts[5] = "m5<&\xe9,10.225.1.8"; // markup, and a Latin-1 name from a Windows map
     Open(hosts, "PING=0\r\nMSICMP=1\r\nWAIT=1000\r\n");
     ASSERT_EQ(options.desktopNotices, NOTIFY_UNSET) << "the desktop notifies by default";
     // Each silenced host is one failed check from being declared down.
@@ -219,13 +220,13 @@ TEST_F(NoticesTest, HostsDownAndBackUpAreNotifiedOneEachOrSummedUpPastThree) {
     notices = Recorded();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].summary, "5 hosts changed: 2 down, 3 back up");
-    EXPECT_TRUE(
-        std::regex_match(notices[0].body, std::regex("m1 is back up: 10\\.225\\.1\\.4\n"
-                                                     "m2 is back up: 10\\.225\\.1\\.5\n"
-                                                     "m3 is back up: 10\\.225\\.1\\.6\n"
-                                                     "m4 is down: 10\\.225\\.1\\.7, Timed out\n"
-                                                     "m5 is down: 10\\.225\\.1\\.8, Timed out\n"
-                                                     "at \\d\\d:\\d\\d:\\d\\d")))
+    EXPECT_TRUE(std::regex_match(
+        notices[0].body, std::regex("m1 is back up: 10\\.225\\.1\\.4\n"
+                                    "m2 is back up: 10\\.225\\.1\\.5\n"
+                                    "m3 is back up: 10\\.225\\.1\\.6\n"
+                                    "m4 is down: 10\\.225\\.1\\.7, Timed out\n"
+                                    "m5&lt;&amp;\u00e9 is down: 10\\.225\\.1\\.8, Timed out\n"
+                                    "at \\d\\d:\\d\\d:\\d\\d")))
         << notices[0].body;
     EXPECT_EQ(notices[0].imageWidth, 0) << "the program's icon";
     EXPECT_EQ(notices[0].urgency, 2);
