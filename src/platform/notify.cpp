@@ -354,6 +354,10 @@ bool ShowDesktopNotice(const DESKTOP_NOTICE& notice) {
     return true;
 }
 
+void PrepareDesktopNotices() {
+    SessionBusStage();
+}
+
 /*** a notification service for tests ***/
 
 namespace {
