@@ -29,6 +29,8 @@ bool DesktopNoticesWanted() {
 
 void BeginCycleNotices() {
     noticeCycle.count = 0;
+    if (DesktopNoticesWanted())
+        PrepareDesktopNotices();
 }
 
 void NoteHostChange(int index, NoticeKind kind) {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,6 +136,9 @@ std::vector<prometheus::MetricFamily> PublishedRows::Collect() const {
                            : info.type == MetricType::Gauge ? prometheus::MetricType::Gauge
                                                             : prometheus::MetricType::Histogram;
     }
+    // Rows whose texts differ may still serve the same labels (a Latin-1 name and its UTF-8
+    // twin); Prometheus takes one sample of a series in a scrape, so the first row has it.
+    std::set<std::vector<prometheus::ClientMetric::Label>> served;
     for (const MetricsRow& row : rows) {
         std::vector<prometheus::ClientMetric::Label> labels;
         bool labelled = false;
@@ -145,6 +149,8 @@ std::vector<prometheus::MetricFamily> PublishedRows::Collect() const {
             if (!labelled) {
                 labels = RowLabels(layout_, row);
                 labelled = true;
+                if (!served.insert(labels).second)
+                    break;
             }
             prometheus::ClientMetric metric;
             metric.label = labels;

@@ -6,10 +6,17 @@
 // $XDG_RUNTIME_DIR/bus) and to nothing else: the toolkit's own session bus would try to
 // launch a bus where there is none. An address that failed is not tried again, so a
 // desktop without a bus costs one failed connect in the run.
+//
+// The toolkit's connect waits without limit for the bus to answer, so a bus that takes
+// connections and never answers (a stopped daemon) would hold the program for good. The
+// bus is asked first, with the messages flowing: a local socket gets the start of the
+// authentication, and only an answer within BUS_ANSWER_MS lets the toolkit connect. The
+// notices of that wait are sent once it answered.
 #include "platform/notify.h"
 
 #include "platform/testing.h"
 
+#include <QByteArrayView>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -17,14 +24,22 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVirtualObject>
 #include <QImage>
+#include <QSocketNotifier>
 #include <QStringList>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -66,16 +81,25 @@ const char* const SERVICE = "org.freedesktop.Notifications";
 const char* const PATH = "/org/freedesktop/Notifications";
 const char* const INTERFACE = "org.freedesktop.Notifications";
 
+constexpr int BUS_ANSWER_MS = 2000;     // a bus answers in milliseconds
+constexpr std::size_t WAITING_MAX = 64; // notices kept while the bus is asked
+
+enum class BusStage { None, Asking, Connected, Failed };
+
 // The program's connection to the session bus.
 struct NoticeBus {
     QString address;     // of the last connection made or tried; empty for none
     QString name;        // the toolkit's name of that connection
-    bool failed;         // connecting to `address` failed: it is not tried again
+    BusStage stage;      // Failed: `address` is not tried again
     unsigned made;       // connections made in the run, to name each anew
     bool missingTold;    // a missing bus was told on standard error
     bool serviceErrTold; // an error answer of the service was told
+    int askSocket;       // the socket the bus is asked on, -1 none
+    QSocketNotifier* askNotifier;
+    QTimer* askDeadline;
+    std::vector<QDBusMessage> waiting; // Notify calls made while the bus is asked
 };
-NoticeBus bus = {{}, {}, false, 0, false, false};
+NoticeBus bus = {{}, {}, BusStage::None, 0, false, false, -1, nullptr, nullptr, {}};
 
 QString SessionBusAddress() {
     const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
@@ -99,31 +123,145 @@ void TellMissingBus(const QString& why) {
                  why.toLocal8Bit().constData());
 }
 
-// The connection to the session bus, made when the address is new or the connection was
-// lost; false when there is none.
-bool ConnectSessionBus(QDBusConnection* connection) {
+// An error answer (no notification service on the bus, ...) is told once for the run.
+void WatchAnswer(const QDBusPendingCall& call) {
+    if (bus.serviceErrTold)
+        return;
+    auto* watcher = new QDBusPendingCallWatcher(call);
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, [](QDBusPendingCallWatcher* done) {
+            if (done->isError() && !bus.serviceErrTold) {
+                bus.serviceErrTold = true;
+                std::fprintf(stderr, "tarnmap: desktop notifications are not shown: %s\n",
+                             done->error().message().toLocal8Bit().constData());
+            }
+            done->deleteLater();
+        });
+}
+
+// Called from the notifier's and the timer's own signals as well: they are stopped now
+// and deleted once those returned.
+void EndAsking() {
+    if (bus.askNotifier != nullptr) {
+        bus.askNotifier->setEnabled(false);
+        bus.askNotifier->deleteLater();
+    }
+    bus.askNotifier = nullptr;
+    if (bus.askDeadline != nullptr) {
+        bus.askDeadline->stop();
+        bus.askDeadline->deleteLater();
+    }
+    bus.askDeadline = nullptr;
+    if (bus.askSocket >= 0)
+        close(bus.askSocket);
+    bus.askSocket = -1;
+}
+
+void FailBus(const QString& why) {
+    EndAsking();
+    bus.stage = BusStage::Failed;
+    bus.waiting.clear();
+    TellMissingBus("no session bus at " + bus.address + " (" + why + ")");
+}
+
+// The toolkit's connection, then the notices that waited for it.
+void ConnectAnsweringBus() {
+    EndAsking();
+    bus.name = QString("tarnmap-notices-%1").arg(++bus.made);
+    QDBusConnection connection = QDBusConnection::connectToBus(bus.address, bus.name);
+    if (!connection.isConnected()) {
+        FailBus(connection.lastError().message());
+        return;
+    }
+    bus.stage = BusStage::Connected;
+    for (const QDBusMessage& call : bus.waiting)
+        WatchAnswer(connection.asyncCall(call));
+    bus.waiting.clear();
+}
+
+// The socket of a "unix:path=" or "unix:abstract=" address (its first one); false for
+// other kinds, which the toolkit is left to connect to.
+bool LocalSocketOf(const QString& address, sockaddr_un* socketAddress, socklen_t* length) {
+    const QString first = address.section(';', 0, 0);
+    if (!first.startsWith("unix:"))
+        return false;
+    for (const QString& pair : first.mid(5).split(',')) {
+        const bool abstract = pair.startsWith("abstract=");
+        if (!abstract && !pair.startsWith("path="))
+            continue;
+        const QByteArray path = QByteArray::fromPercentEncoding(pair.section('=', 1).toUtf8());
+        const std::size_t start = abstract ? 1 : 0;
+        if (path.isEmpty() ||
+            start + static_cast<std::size_t>(path.size()) >= sizeof socketAddress->sun_path)
+            return false;
+        std::memset(socketAddress, 0, sizeof *socketAddress);
+        socketAddress->sun_family = AF_UNIX;
+        std::memcpy(socketAddress->sun_path + start, path.constData(),
+                    static_cast<std::size_t>(path.size()));
+        *length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + start +
+                                         static_cast<std::size_t>(path.size()));
+        return true;
+    }
+    return false;
+}
+
+void TakeBusAnswer() {
+    char answer[64];
+    ssize_t got = recv(bus.askSocket, answer, sizeof answer, MSG_DONTWAIT);
+    if (got > 0)
+        ConnectAnsweringBus();
+    else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+        FailBus("it closed the connection");
+}
+
+// Asks the bus at `address` whether it answers; the toolkit connects once it did.
+void AskBus(const QString& address) {
+    EndAsking();
+    if (!bus.name.isEmpty())
+        QDBusConnection::disconnectFromBus(bus.name);
+    bus.name.clear();
+    bus.address = address;
+    bus.stage = BusStage::Asking;
+    bus.waiting.clear();
+    sockaddr_un socketAddress;
+    socklen_t length = 0;
+    if (!LocalSocketOf(address, &socketAddress, &length)) {
+        ConnectAnsweringBus();
+        return;
+    }
+    // A NUL, then an authentication command without a mechanism: every bus answers it
+    // with the mechanisms it takes.
+    static const char request[] = "\0AUTH\r\n";
+    bus.askSocket = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (bus.askSocket < 0 ||
+        connect(bus.askSocket, reinterpret_cast<sockaddr*>(&socketAddress), length) != 0 ||
+        send(bus.askSocket, request, sizeof request - 1, MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(sizeof request - 1)) {
+        FailBus(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    bus.askNotifier = new QSocketNotifier(bus.askSocket, QSocketNotifier::Read);
+    QObject::connect(bus.askNotifier, &QSocketNotifier::activated, [] { TakeBusAnswer(); });
+    bus.askDeadline = new QTimer();
+    bus.askDeadline->setSingleShot(true);
+    QObject::connect(bus.askDeadline, &QTimer::timeout, [] {
+        FailBus(QString("it does not answer within %1 seconds").arg(BUS_ANSWER_MS / 1000));
+    });
+    bus.askDeadline->start(BUS_ANSWER_MS);
+}
+
+// Where the bus stands for a notice now: a new address, or a connection lost, is asked
+// again.
+BusStage SessionBusStage() {
     QString address = SessionBusAddress();
     if (address.isEmpty()) {
         TellMissingBus("no session bus");
-        return false;
+        return BusStage::Failed;
     }
-    if (address == bus.address && bus.failed)
-        return false;
-    if (address == bus.address) {
-        *connection = QDBusConnection(bus.name);
-        if (connection->isConnected())
-            return true;
-    }
-    if (!bus.name.isEmpty())
-        QDBusConnection::disconnectFromBus(bus.name);
-    bus.address = address;
-    bus.name = QString("tarnmap-notices-%1").arg(++bus.made);
-    *connection = QDBusConnection::connectToBus(address, bus.name);
-    bus.failed = !connection->isConnected();
-    if (bus.failed)
-        TellMissingBus("no session bus at " + address + " (" + connection->lastError().message() +
-                       ")");
-    return !bus.failed;
+    if (address != bus.address ||
+        (bus.stage == BusStage::Connected && !QDBusConnection(bus.name).isConnected()))
+        AskBus(address);
+    return bus.stage;
 }
 
 bool IsWhite(const QImage& image, int x, int y) {
@@ -174,25 +312,16 @@ NoticeImage ImageHint(const QImage& picture) {
     return image;
 }
 
-// The body is read as markup by most services: a host name may hold '<' or '&'.
-QString BodyText(const char* body) {
-    return QString::fromUtf8(body).toHtmlEscaped();
+// The program's text is UTF-8 when it is valid UTF-8, and Latin-1 otherwise (a map
+// written on Windows).
+QString NoticeText(const char* text) {
+    const QByteArrayView bytes(text);
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
 }
 
-// An error answer (no notification service on the bus, ...) is told once for the run.
-void WatchAnswer(const QDBusPendingCall& call) {
-    if (bus.serviceErrTold)
-        return;
-    auto* watcher = new QDBusPendingCallWatcher(call);
-    QObject::connect(
-        watcher, &QDBusPendingCallWatcher::finished, [](QDBusPendingCallWatcher* done) {
-            if (done->isError() && !bus.serviceErrTold) {
-                bus.serviceErrTold = true;
-                std::fprintf(stderr, "tarnmap: desktop notifications are not shown: %s\n",
-                             done->error().message().toLocal8Bit().constData());
-            }
-            done->deleteLater();
-        });
+// The body is read as markup by most services: a host name may hold '<' or '&'.
+QString BodyText(const char* body) {
+    return NoticeText(body).toHtmlEscaped();
 }
 
 } // namespace
@@ -200,8 +329,8 @@ void WatchAnswer(const QDBusPendingCall& call) {
 namespace platform {
 
 bool ShowDesktopNotice(const DESKTOP_NOTICE& notice) {
-    QDBusConnection connection("");
-    if (!ConnectSessionBus(&connection))
+    BusStage stage = SessionBusStage();
+    if (stage == BusStage::Failed)
         return false;
     static const auto registered = qDBusRegisterMetaType<NoticeImage>();
     (void)registered;
@@ -214,10 +343,19 @@ bool ShowDesktopNotice(const DESKTOP_NOTICE& notice) {
             hints["image-data"] = QVariant::fromValue(ImageHint(picture));
     }
     QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, INTERFACE, "Notify");
-    call << QString("Tarnmap") << 0u << QString("tarnmap") << QString::fromUtf8(notice.summary)
+    call << QString("Tarnmap") << 0u << QString("tarnmap") << NoticeText(notice.summary)
          << BodyText(notice.body) << QStringList() << hints << -1;
-    WatchAnswer(connection.asyncCall(call));
+    if (stage == BusStage::Asking) {
+        if (bus.waiting.size() < WAITING_MAX)
+            bus.waiting.push_back(call);
+    } else {
+        WatchAnswer(QDBusConnection(bus.name).asyncCall(call));
+    }
     return true;
+}
+
+void PrepareDesktopNotices() {
+    SessionBusStage();
 }
 
 /*** a notification service for tests ***/

@@ -20,4 +20,8 @@ struct DESKTOP_NOTICE {
 // notification service takes it.
 bool ShowDesktopNotice(const DESKTOP_NOTICE& notice);
 
+// Gets the session bus ready before the first notice, which then need not wait for the
+// bus to answer (a program that ends soon after would lose it).
+void PrepareDesktopNotices();
+
 } // namespace platform

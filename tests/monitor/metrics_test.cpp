@@ -113,7 +113,8 @@ TEST(Metrics, HostSeriesFollowTheChecksAndTheCycles) {
     int silent = map.AddHost("silent", "10.0.0.9");
     int spare = map.AddHost("spare", "127.0.0.3");
     hostTable[spare].flags = HOST_NOT_MONITORED;
-    map.AddHost("B\xfcro", "printer.example"); // Latin-1, as maps written on Windows hold it
+    map.AddHost("B\xfcro", "printer.example");     // Latin-1, as maps written on Windows hold it
+    map.AddHost("B\xc3\xbcro", "printer.example"); // the same labels once served
     int behind = map.AddHost("behind", "10.0.1.9");
     hostTable[behind].parent = hostTable[silent].serial;
     std::string scrape = map.Scrape(port);
@@ -151,7 +152,7 @@ TEST(Metrics, HostSeriesFollowTheChecksAndTheCycles) {
     EXPECT_EQ(Values(scrape, "tarnmap_host_failures_total", "gateway"), Samples{0});
     EXPECT_EQ(Values(scrape, "tarnmap_host_up", "spare"), Samples{}) << "not monitored";
     EXPECT_EQ(Values(scrape, "tarnmap_host_up", "host=\"B\xc3\xbcro\""), Samples{1})
-        << "the name served as UTF-8";
+        << "the name served as UTF-8, and one series of those labels";
     EXPECT_EQ(Values(scrape, "tarnmap_cycles_total"), Samples{5});
     EXPECT_EQ(Values(scrape, "tarnmap_cycle_duration_seconds_count"), Samples{5});
     EXPECT_EQ(Values(scrape, "tarnmap_cycle_duration_seconds_bucket", "le=\"+Inf\""), Samples{5});

@@ -12,11 +12,14 @@
 #include "shell/startup.h"
 #include "support/map_window.h"
 #include "support/netns.h"
+#include "support/ui_fixture.h"
 
 #include <chrono>
 #include <csignal>
 #include <memory>
 #include <regex>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -153,6 +156,7 @@ TEST_F(NoticesTest, HostsDownAndBackUpAreNotifiedOneEachOrSummedUpPastThree) {
     std::vector<std::string> hosts = {"solo,10.225.1.3"};
     for (int i = 1; i <= 5; ++i)
         hosts.push_back("m" + std::to_string(i) + ",10.225.1." + std::to_string(i + 3));
+    hosts[5] = "m5<&\xe9,10.225.1.8"; // markup, and a Latin-1 name from a Windows map
     Open(hosts, "PING=0\r\nMSICMP=1\r\nWAIT=1000\r\n");
     ASSERT_EQ(options.desktopNotices, NOTIFY_UNSET) << "the desktop notifies by default";
     // Each silenced host is one failed check from being declared down.
@@ -216,13 +220,13 @@ TEST_F(NoticesTest, HostsDownAndBackUpAreNotifiedOneEachOrSummedUpPastThree) {
     notices = Recorded();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].summary, "5 hosts changed: 2 down, 3 back up");
-    EXPECT_TRUE(
-        std::regex_match(notices[0].body, std::regex("m1 is back up: 10\\.225\\.1\\.4\n"
-                                                     "m2 is back up: 10\\.225\\.1\\.5\n"
-                                                     "m3 is back up: 10\\.225\\.1\\.6\n"
-                                                     "m4 is down: 10\\.225\\.1\\.7, Timed out\n"
-                                                     "m5 is down: 10\\.225\\.1\\.8, Timed out\n"
-                                                     "at \\d\\d:\\d\\d:\\d\\d")))
+    EXPECT_TRUE(std::regex_match(
+        notices[0].body, std::regex("m1 is back up: 10\\.225\\.1\\.4\n"
+                                    "m2 is back up: 10\\.225\\.1\\.5\n"
+                                    "m3 is back up: 10\\.225\\.1\\.6\n"
+                                    "m4 is down: 10\\.225\\.1\\.7, Timed out\n"
+                                    "m5&lt;&amp;\u00e9 is down: 10\\.225\\.1\\.8, Timed out\n"
+                                    "at \\d\\d:\\d\\d:\\d\\d")))
         << notices[0].body;
     EXPECT_EQ(notices[0].imageWidth, 0) << "the program's icon";
     EXPECT_EQ(notices[0].urgency, 2);
@@ -240,10 +244,11 @@ TEST_F(NoticesTest, HostsDownAndBackUpAreNotifiedOneEachOrSummedUpPastThree) {
     EXPECT_EQ(hostTable[5].missed, 0u);
 }
 
-// Without a session bus the cycles go on as ever, and the missing bus is told once.
+// Without a session bus the cycles go on as ever, and the missing bus is told once. A bus
+// that takes the connection and never answers holds no cycle either, and is given up.
 TEST_F(NoticesTest, WithoutSessionBusNothingBreaksAndItIsToldOnce) {
     setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_.file("no-bus")).c_str(), 1);
-    Open({"first,fe80::1", "second,fe80::2"}, "NOTIFY=1\r\n");
+    Open({"first,fe80::1", "second,fe80::2", "third,fe80::3"}, "NOTIFY=1\r\n");
     testing::internal::CaptureStderr();
     for (int i = 0; i < 2; ++i) {
         hostTable[i].missed = DOWN_THRESHOLD;
@@ -251,7 +256,6 @@ TEST_F(NoticesTest, WithoutSessionBusNothingBreaksAndItIsToldOnce) {
         EXPECT_EQ(hostTable[i].missed, DOWN_THRESHOLD + 1);
     }
     std::string told = testing::internal::GetCapturedStderr();
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
     std::regex line("desktop notifications are not shown: no session bus at");
     EXPECT_EQ(
         std::distance(std::sregex_iterator(told.begin(), told.end(), line), std::sregex_iterator()),
@@ -259,6 +263,25 @@ TEST_F(NoticesTest, WithoutSessionBusNothingBreaksAndItIsToldOnce) {
         << told;
     EXPECT_NE(ReadWholeFile(dir_.file("net.LOG")).find("second [fe80::2] down, invalid ipaddr"),
               std::string::npos);
+
+    sockaddr_un deaf = {AF_UNIX, {}};
+    std::snprintf(deaf.sun_path, sizeof deaf.sun_path, "%s", dir_.file("deaf-bus").c_str());
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&deaf), sizeof deaf), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir_.file("deaf-bus")).c_str(), 1);
+    hostTable[2].missed = DOWN_THRESHOLD;
+    Check();
+    // Given up within its two seconds, with the messages flowing.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (ShowDesktopNotice({"after", "", nullptr, 0, false}) &&
+           std::chrono::steady_clock::now() < deadline) {
+        PumpPendingMessages();
+        usleep(10000);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now(), deadline) << "the silent bus is never given up";
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    close(listener);
 }
 
 } // namespace
