@@ -242,6 +242,14 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
         DestroyWindow(window);
         return 1;
     }
+    // A file that holds no host (another file named by mistake) would run as a monitor
+    // that checks nothing and looks healthy.
+    if (hostCount == 0) {
+        std::fprintf(stderr, "tarnmap: the map %s holds no hosts: there is nothing to check\n",
+                     mapPath);
+        DestroyWindow(window);
+        return 1;
+    }
 
     WSADATA stack;
     if (WSAStartup(MAKEWORD(1, 1), &stack) != 0) {

@@ -416,6 +416,12 @@ TEST(Program, UsageAndErrorsAreClear) {
     child = StartTarnmap(dir, {"--headless", "--cycles", "1", "newer.db"});
     ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
     EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
+    // So does a file without a host: another file named by mistake.
+    WriteWholeFile(dir.file("notes.db"), "SOUND=1\r\n");
+    child = StartTarnmap(dir, {"--headless", "--cycles", "1", "notes.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
+    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("notes.db holds no hosts"),
+              std::string::npos);
 
     // A map path longer than a map path can hold is refused with a message, not cut.
     child = StartTarnmap(dir, {std::string(200, 'm') + ".db"});
