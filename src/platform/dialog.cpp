@@ -393,6 +393,8 @@ HWND CreateDialog(HWND owner, const char* templateName, DLGPROC procedure) {
     widget->setModal(false);
     PlaceOverOwner(widget, owner);
     widget->show();
+    widget->activateWindow(); // as Win32 activates a dialog it shows; with no window manager
+                              // nothing else would give it the keyboard
     return dialog;
 }
 

@@ -671,6 +671,11 @@ bool ShowWindow(HWND window, int command) {
         top->show();
         break;
     }
+    // Every command but hiding and minimising activates a top-level window, as in Win32.
+    bool activates = command != SW_HIDE && command != SW_SHOWMINIMIZED && command != SW_MINIMIZE &&
+                     command != SW_SHOWMINNOACTIVE;
+    if (topLevel && activates && IsWindow(window))
+        top->activateWindow();
     if (IsWindow(window))
         NoteClientGeometry(record);
     return wasVisible;
