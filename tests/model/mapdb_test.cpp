@@ -102,14 +102,6 @@ class MapDatabaseTest : public testing::Test {
         return ReadMapDatabase(owner, path.c_str());
     }
 
-    // Files in the test's directory: a temporary file left behind shows here.
-    int Entries() const {
-        int entries = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-            entries += !entry.path().empty();
-        return entries;
-    }
-
     TempDir dir;
 };
 
@@ -385,7 +377,7 @@ TEST_F(MapDatabaseTest, WrittenFileHasTheExactRecords) {
     std::size_t stampEnd = text.find("\r\n");
     ASSERT_NE(std::string::npos, stampEnd);
     EXPECT_EQ("B\r\nV1\r\n", text.substr(stampEnd + 2));
-    EXPECT_EQ(1, Entries());
+    EXPECT_EQ(1, EntriesIn(dir.path()));
 }
 
 // A write that fails half-way leaves the old file and no temporary one: the settings

@@ -21,19 +21,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-int EntriesIn(const std::string& directory) {
-    int entries = 0;
-    for (const auto& entry : fs::directory_iterator(directory)) {
-        (void)entry;
-        ++entries;
-    }
-    return entries;
-}
-
-} // namespace
-
 TEST(ReplaceFileAtomically, ReplacesContentsAndKeepsPermissionsAndLinks) {
     TempDir dir;
     std::string path = dir.file("map.db");

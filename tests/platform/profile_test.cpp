@@ -27,13 +27,6 @@ std::string Read(const char* section, const char* key, const std::string& file,
     return buffer;
 }
 
-std::size_t FilesIn(const std::string& directory) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory))
-        ++count;
-    return count;
-}
-
 } // namespace
 
 TEST(Profile, FindsSectionsAndKeysWithoutRegardToCaseAndTrimsBlanks) {
@@ -209,7 +202,7 @@ TEST(Profile, WriteCreatesTheFileItsDirectoriesAndTheSection) {
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "SOUND", "1", file.c_str()));
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "LOC", "10,20,630,470", file.c_str()));
     EXPECT_EQ(ReadWholeFile(file), "[OPTS]\r\nSOUND=1\r\nLOC=10,20,630,470\r\n");
-    EXPECT_EQ(FilesIn(dir.file("config/tarnmap")), 1u) << "no temporary file left behind";
+    EXPECT_EQ(EntriesIn(dir.file("config/tarnmap")), 1) << "no temporary file left behind";
 
     // Relative paths work from the current directory.
     TempDir entered(true);
@@ -312,7 +305,7 @@ TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
 
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadWholeFile(file), original);
-    EXPECT_EQ(FilesIn(dir.path()), 1u) << "the temporary file is removed";
+    EXPECT_EQ(EntriesIn(dir.path()), 1) << "the temporary file is removed";
     EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 60u);
     EXPECT_EQ(Read("OPTS", "EXTERNAL", file), "<none>");
 
@@ -325,7 +318,7 @@ TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
     fs::create_directory(dir.file("folder.ini"));
     EXPECT_FALSE(WritePrivateProfileString("OPTS", "TIMER", "1", dir.file("folder.ini").c_str()));
     EXPECT_TRUE(fs::is_directory(dir.file("folder.ini")));
-    EXPECT_EQ(FilesIn(dir.path()), 2u);
+    EXPECT_EQ(EntriesIn(dir.path()), 2);
 }
 
 TEST(Profile, ReplacementKeepsPermissionsAndFollowsSymbolicLinks) {
@@ -428,5 +421,5 @@ TEST(Profile, TwoProgramsWritingOneFileKeepEachOthersKeys) {
         }
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 60u);
-    EXPECT_EQ(FilesIn(dir.path()), 1u);
+    EXPECT_EQ(EntriesIn(dir.path()), 1);
 }

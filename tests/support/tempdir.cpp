@@ -44,6 +44,13 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+int EntriesIn(const std::string& directory) {
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory))
+        ++entries;
+    return entries;
+}
+
 std::string PicturePath(const char* name) {
     const char* output = std::getenv("TARNMAP_TEST_OUTPUT");
     std::string directory = output != nullptr ? output : ".";
