@@ -87,13 +87,10 @@ class Session:
 
     # --- what the user sees ---
 
-    def colours(self, view, shot, host):
-        return shot.count(view.box(host), STATUS_COLOURS)
-
     def expect_colour(self, view, shot, host, accepted):
         """The host is painted in one of `accepted`: hundreds of its pixels, and few of the
         other status colours (the yellow lines cross some boxes)."""
-        counts = self.colours(view, shot, host)
+        counts = shot.count(view.box(host), STATUS_COLOURS)
         shown = sum(counts[c] for c in accepted)
         others = sum(n for c, n in counts.items() if c not in accepted)
         if shown < 150 or others > 80:
@@ -104,6 +101,10 @@ class Session:
         self.shots += 1
         path = os.path.join(self.output, "%02d-%s.png" % (self.shots, label))
         self.desk.save_png("root", path)
+
+    def settings(self, name):
+        with open(os.path.join(self.maps, name + ".INI"), newline="") as f:
+            return f.read()
 
     def log_lines(self, name):
         path = os.path.join(self.maps, name + ".LOG")
@@ -145,7 +146,8 @@ class Session:
     # --- the session ---
 
     def run(self):
-        binary = self.install()
+        binary = desktop.install_build(self.arguments.build_dir, os.path.join(self.work, "prefix"))
+        self.say("installed %s" % binary)
         addresses = self.network.build([("alive", True), ("silent", False)],
                                        "%s\tgw.e2e gw\n" % desktop.Network.ROUTER)
         HOSTS[1][1] = addresses["alive"]
@@ -172,12 +174,6 @@ class Session:
         self.load_again(main, view, map_path, saved)
         self.unsaved_edit(main, view, saved)
         self.exit(main)
-
-    def install(self):
-        prefix = os.path.join(self.work, "prefix")
-        binary = desktop.install_build(self.arguments.build_dir, prefix)
-        self.say("installed %s" % binary)
-        return binary
 
     def fresh_map_is_yellow(self, main):
         # A map just loaded counts two missed checks for every host, until the first cycle
@@ -234,8 +230,7 @@ class Session:
 
     def host_information(self, main, view):
         self.set_info_line(view, HOSTS[1], "rack 7")
-        with open(os.path.join(self.maps, "e2e.INI"), newline="") as f:
-            settings = f.read()
+        settings = self.settings("e2e")
         if "[alive]\r\n" not in settings or "LOG=1\r\n" not in settings:
             raise Failure("Host Information wrote no [alive] section:\n" + settings)
         self.say("context menu > Properties...: info line 2 of alive set, settings written")
@@ -259,8 +254,7 @@ class Session:
         self.desk.type_text(options, "7")  # the field starts focused and selected
         self.desk.keys(options, "Return")
         self.desk.window_gone(options)
-        with open(os.path.join(self.maps, "e2e.INI"), newline="") as f:
-            settings = f.read()
+        settings = self.settings("e2e")
         if "TIMER=7\r\n" not in settings:
             raise Failure("Preferences did not save TIMER=7:\n" + settings)
         self.say("Options > Preferences: TIMER=7 saved with the map")
@@ -288,10 +282,7 @@ class Session:
         if hosts != expected:
             raise Failure("saved.db holds %r, expected %r" % (hosts, expected))
         # The map's settings went along: its options and the host sections.
-        with open(os.path.join(self.maps, "e2e.INI"), newline="") as f:
-            settings = f.read()
-        with open(os.path.join(self.maps, "saved.INI"), newline="") as f:
-            carried = f.read()
+        settings, carried = self.settings("e2e"), self.settings("saved")
         if carried != settings or "[alive]\r\n" not in carried or "TIMER=7\r\n" not in carried:
             raise Failure("saved.INI holds %r, e2e.INI %r" % (carried, settings))
         self.say("File > Save As: saved.db with the four hosts and the new info line, "
