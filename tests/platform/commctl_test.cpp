@@ -5,6 +5,7 @@
 #include "platform/gdi.h"
 #include "platform/testing.h"
 #include "platform/window.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -139,9 +140,7 @@ class CommonControlsTest : public testing::Test {
         DestroyWindow(main);
         statusBar = 0;
         toolbar = 0;
-        MSG message{};
-        while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-            DispatchMessage(&message);
+        PumpPendingMessages();
     }
     HWND MakeToolbar(DWORD style) {
         static const TBBUTTON buttons[] = {

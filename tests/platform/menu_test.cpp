@@ -3,6 +3,7 @@
 #include "platform/menu.h"
 #include "platform/testing.h"
 #include "platform/window.h"
+#include "support/ui_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -66,17 +67,12 @@ class MenuTest : public testing::Test {
         ASSERT_NE(window, 0u);
     }
     void TearDown() override { DestroyWindow(window); }
-    static void Pump() {
-        MSG message{};
-        while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-            DispatchMessage(&message);
-    }
     // The commands that reach the window when the user chooses `ids` in turn.
     std::vector<int> Choose(std::initializer_list<UINT> ids) {
         commands.clear();
         for (UINT id : ids)
             SimulateMenuChoice(window, id);
-        Pump();
+        PumpPendingMessages();
         std::vector<int> chosen;
         for (WPARAM command : commands)
             chosen.push_back(LOWORD(command));
