@@ -75,10 +75,6 @@ struct ExactCopy {
     }
 };
 
-sockaddr_storage Sender(const char* text) {
-    return Destination(text);
-}
-
 // The echo request the parsers' replies answer: to 10.9.0.2, where IpHeader's datagrams
 // come from.
 EchoRequestKey Request(std::uint16_t identifier, std::uint16_t sequence) {
@@ -91,7 +87,8 @@ int Ping(const Bytes& datagram, std::uint16_t sequence = 3, PacketMode mode = PA
          const char* sender = "10.9.0.2") {
     ExactCopy copy(datagram);
     EchoRequestKey request = Request(LOWORD(toolEcho.pingIdentifier), sequence);
-    return ParsePingPacket(copy.bytes.get(), copy.length, Sender(sender), mode, &request, &counts);
+    return ParsePingPacket(copy.bytes.get(), copy.length, Destination(sender), mode, &request,
+                           &counts);
 }
 
 // The time in a "time=%ld ms" line, -1 when there is none.
