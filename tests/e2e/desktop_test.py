@@ -87,15 +87,20 @@ class Session:
 
     # --- what the user sees ---
 
-    def expect_colour(self, view, shot, host, accepted):
-        """The host is painted in one of `accepted`: hundreds of its pixels, and few of the
-        other status colours (the yellow lines cross some boxes)."""
-        counts = shot.count(view.box(host), STATUS_COLOURS)
-        shown = sum(counts[c] for c in accepted)
-        others = sum(n for c, n in counts.items() if c not in accepted)
-        if shown < 150 or others > 80:
-            raise Failure("%s is not shown in %s: colour counts at its place %s"
-                          % (host[0], accepted, counts))
+    def expect_colours(self, view, label, silent, others=(GREEN,)):
+        """The silent host is painted in one of `silent`, every other host in one of `others`:
+        hundreds of its pixels, and few of the other status colours (the yellow lines cross
+        some boxes). The screen is kept as `label`."""
+        shot = self.desk.screenshot()
+        self.keep_screenshot(label)
+        for host in HOSTS:
+            accepted = silent if host[0] == "silent" else others
+            counts = shot.count(view.box(host), STATUS_COLOURS)
+            shown = sum(counts[c] for c in accepted)
+            wrong = sum(n for c, n in counts.items() if c not in accepted)
+            if shown < 150 or wrong > 80:
+                raise Failure("%s is not shown in %s: colour counts at its place %s"
+                              % (host[0], accepted, counts))
 
     def keep_screenshot(self, label):
         self.shots += 1
@@ -183,21 +188,14 @@ class Session:
         if match is None or int(match.group(1)) < 2:
             self.say("first cycle too close to check the fresh colours: %s" % self.title(main))
             return
-        view = MapView(self.desk, main)
-        shot = self.desk.screenshot()
-        for host in HOSTS:
-            self.expect_colour(view, shot, host, (YELLOW,))
-        self.keep_screenshot("fresh")
+        self.expect_colours(MapView(self.desk, main), "fresh", (YELLOW,), (YELLOW,))
         self.say("fresh map: every host yellow")
 
     def monitoring(self, main, view):
         # Tools > Check at once; then the automatic cycles every TIMER seconds.
         self.menu(main, "alt+t", "c")
         self.wait_cycle(main)
-        shot = self.desk.screenshot()
-        self.keep_screenshot("first-cycle")
-        for host in HOSTS:
-            self.expect_colour(view, shot, host, (YELLOW,) if host[0] == "silent" else (GREEN,))
+        self.expect_colours(view, "first-cycle", (YELLOW,))
         self.say("after Tools > Check: loop, alive and gw green, silent yellow")
 
         down = "silent [%s] down, Timed out" % HOSTS[2][1]
@@ -209,11 +207,7 @@ class Session:
         downs = [line for line in lines if " down, " in line]
         if len(downs) != 1 or not re.fullmatch(LOG_LINE + re.escape(down), downs[0]):
             raise Failure("down lines: %r" % downs)
-        shot = self.desk.screenshot()
-        self.keep_screenshot("silent-down")
-        for host in HOSTS:
-            self.expect_colour(view, shot, host,
-                               (RED, DARK_RED) if host[0] == "silent" else (GREEN,))
+        self.expect_colours(view, "silent-down", (RED, DARK_RED))
         self.say("automatic cycles: %r; silent red, the others green" % downs[0])
 
     def set_info_line(self, view, host, text):
@@ -300,10 +294,7 @@ class Session:
             raise Failure("saved.LOG after loading saved.db: %r" % opened)
         # Its settings came along with Save As: automatic checks every 7 seconds.
         self.wait_cycle(main)
-        shot = self.desk.screenshot()
-        self.keep_screenshot("reloaded-checked")
-        for host in HOSTS:
-            self.expect_colour(view, shot, host, (YELLOW,) if host[0] == "silent" else (GREEN,))
+        self.expect_colours(view, "reloaded-checked", (YELLOW,))
         self.say("File > Load: e2e.db, then saved.db: the same hosts in their places, "
                  "checked automatically by the settings that came along")
 
