@@ -153,14 +153,6 @@ class DesktopLinkTest : public MapLinkTest {
         ConnectDesktopReports();
         AnswerUnaskedQuestions(true);
     }
-    void TearDown() override {
-        AnswerUnaskedQuestions(false);
-        programFailureReport = nullptr;
-        mapCommandAllowed = nullptr;
-        logFailureReport = nullptr;
-        SetProfileRefusalReport(nullptr);
-        MapLinkTest::TearDown();
-    }
 };
 
 TEST_F(MapLinkTest, ConnectStartsTheHostsProgram) {

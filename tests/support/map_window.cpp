@@ -6,8 +6,10 @@
 #include "mapui/editor.h"
 #include "mapui/statusbar.h"
 #include "model/hosts.h"
+#include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/poll.h"
+#include "monitor/programs.h"
 #include "platform/commctl.h"
 #include "platform/profile.h"
 #include "platform/testing.h"
@@ -116,6 +118,11 @@ void MainWindowTest::TearDown() {
     menuLine = -1;
     timerAction = nullptr;
     messageAction = nullptr;
+    // What ConnectDesktopReports adds to ConnectReports stays with the test that asked.
+    programFailureReport = nullptr;
+    mapCommandAllowed = nullptr;
+    logFailureReport = nullptr;
+    SetProfileRefusalReport(nullptr);
     ResetTestingSeams();
     EnableJournal(false);
     EXPECT_EQ(WSACleanup(), 0);

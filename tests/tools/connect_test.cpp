@@ -198,10 +198,6 @@ TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) 
               bin + "/xterm -fa Mono -e telnet|konsole -e ftp");
     setenv("PATH", path.c_str(), 1);
     unsetenv("TERMINAL");
-    programFailureReport = nullptr;
-    mapCommandAllowed = nullptr;
-    logFailureReport = nullptr;
-    SetProfileRefusalReport(nullptr);
 }
 
 // Each command opens its own window and leaves the countdown running; a cycle comes while a

@@ -291,6 +291,5 @@ TEST_F(QueryTest, SettingsThatCannotBeSavedAreToldInAMessageBox) {
                              global + ". They hold until the program ends.",
                          "messagebox: Whois: The whois server could not be saved to " + global +
                              "; the next Whois starts with the one saved before."}));
-    AnswerUnaskedQuestions(false);
     ClearMap();
 }
