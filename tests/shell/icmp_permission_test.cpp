@@ -27,13 +27,6 @@ std::string NoticeFor(unsigned port, const std::string& program) {
            program;
 }
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 // A TCP listener on 127.0.0.1 and one on ::1, with the same port, inside a namespace; they
 // count the probes that reached them.
 struct Listener {
@@ -97,7 +90,7 @@ Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std
 void ExpectTwoAnsweringCycles(const Outcome& run) {
     ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
                                                                        << run.err << run.out;
-    EXPECT_EQ(Count(run.out, ": 2 checked, 2 answering, 0 missing"), 2u) << run.out;
+    EXPECT_EQ(CountOf(run.out, ": 2 checked, 2 answering, 0 missing"), 2) << run.out;
 }
 
 TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowThem) {
@@ -125,10 +118,10 @@ TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowT
         Outcome run = RunAsNobody(dir, space, TARNMAP_BINARY, setting.options + port);
         ExpectTwoAnsweringCycles(run);
         EXPECT_EQ(listener.Accepted(), 4) << "each cycle checks both hosts by TCP";
-        std::size_t times = setting.notice ? 1 : 0;
-        EXPECT_EQ(Count(run.err, "tarnmap: " + notice + "\n"), times) << run.err;
-        EXPECT_EQ(Count(run.log, " " + notice + "\r\n"), times) << run.log;
-        EXPECT_EQ(Count(run.log, "ICMP"), times) << run.log;
+        int times = setting.notice ? 1 : 0;
+        EXPECT_EQ(CountOf(run.err, "tarnmap: " + notice + "\n"), times) << run.err;
+        EXPECT_EQ(CountOf(run.log, " " + notice + "\r\n"), times) << run.log;
+        EXPECT_EQ(CountOf(run.log, "ICMP"), times) << run.log;
     }
 
     // The first remedy: ping sockets for every group. ICMP answers; TCP is not needed.
@@ -136,7 +129,7 @@ TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowT
     Outcome run = RunAsNobody(dir, space, TARNMAP_BINARY, "PING=0\r\nMSICMP=1\r\n" + port);
     ExpectTwoAnsweringCycles(run);
     EXPECT_EQ(listener.Accepted(), 0);
-    EXPECT_EQ(Count(run.err + run.log, "ICMP"), 0u) << run.err << run.log;
+    EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
 }
 
 TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
@@ -166,7 +159,7 @@ TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
         Outcome run = RunAsNobody(dir, space, program, options + port);
         ExpectTwoAnsweringCycles(run);
         EXPECT_EQ(listener.Accepted(), 0) << "the checks went by ICMP";
-        EXPECT_EQ(Count(run.err + run.log, "ICMP"), 0u) << run.err << run.log;
+        EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
     }
 }
 

@@ -44,6 +44,13 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+int CountOf(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 int EntriesIn(const std::string& directory) {
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory))

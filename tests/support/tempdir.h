@@ -26,6 +26,8 @@ void WriteWholeFile(const std::string& path, const std::string& text);
 // The lines of `path` (each ended by `end`) without their "MM/DD/YY HH:MM:SS " stamps,
 // which are checked.
 std::vector<std::string> StampedLines(const std::string& path, const std::string& end = "\r\n");
+// How often `part` occurs in `text`, overlapping occurrences included.
+int CountOf(const std::string& text, const std::string& part);
 // How many entries a directory holds: a temporary file left behind shows here.
 int EntriesIn(const std::string& directory);
 // A path under the test output directory, which is made if missing.

@@ -23,13 +23,6 @@ using namespace platform;
 
 namespace {
 
-int CountOf(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
 int OpenSocketCount() {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
