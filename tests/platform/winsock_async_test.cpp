@@ -2,6 +2,7 @@
 #include "platform/window.h"
 #include "platform/winsock.h"
 
+#include "support/http_get.h"
 #include "winsock_world.h"
 
 #include <gtest/gtest.h>
@@ -117,7 +118,7 @@ TEST_F(WinsockAsyncTest, ReadThenCloseArriveAsMessagesOncePerReceive) {
 
 TEST_F(WinsockAsyncTest, ConnectsAreToldByFdConnectAndAFailedOneByNothingElse) {
     LoopbackPeer listener;
-    unsigned short closedPort = UnusedLoopbackPort();
+    unsigned short closedPort = FreePort();
     const std::int32_t events = FD_CONNECT | FD_READ | FD_CLOSE;
 
     SOCKET client = socket(AF_INET, SOCK_STREAM, 0);

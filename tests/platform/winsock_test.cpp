@@ -3,6 +3,7 @@
 #include "platform/winsock.h"
 
 #include "platform/testing_sys.h"
+#include "support/http_get.h"
 #include "winsock_world.h"
 
 #include <gtest/gtest.h>
@@ -182,7 +183,7 @@ TEST_F(WinsockTest, DatagramsKeepTheirSenderAndAreNotCutSilently) {
            sender = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
     sockaddr_in6 at{};
     at.sin6_family = AF_INET6;
-    at.sin6_port = htons(UnusedLoopbackPort());
+    at.sin6_port = htons(FreePort());
     at.sin6_addr.u.Byte[15] = 1; // ::1
     ASSERT_EQ(bind(receiver, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
     EXPECT_EQ(sendto(sender, "six", 3, 0, reinterpret_cast<const sockaddr*>(&at), sizeof at), 3);

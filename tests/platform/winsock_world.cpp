@@ -73,11 +73,6 @@ bool LoopbackPeer::SendTo(unsigned short toPort, const std::string& data) {
                     sizeof address) == static_cast<ssize_t>(data.size());
 }
 
-unsigned short UnusedLoopbackPort() {
-    LoopbackPeer closedAtOnce;
-    return closedAtOnce.port();
-}
-
 bool WriteAll(int descriptor, const std::string& data) {
     for (size_t done = 0; done < data.size();) {
         ssize_t count = ::write(descriptor, data.data() + done, data.size() - done);

@@ -27,7 +27,6 @@ class LoopbackPeer final {
     unsigned short port_ = 0;
 };
 
-unsigned short UnusedLoopbackPort();
 bool WriteAll(int descriptor, const std::string& data);
 void CloseDescriptor(int descriptor);
 bool WaitUntilReadable(unsigned socket);
