@@ -56,7 +56,7 @@ void RemoveStaleNamespaces() {
 
 } // namespace
 
-pid_t StartProgram(const std::vector<std::string>& arguments, bool quiet) {
+bool RunProgram(const std::vector<std::string>& arguments, bool quiet) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -68,11 +68,7 @@ pid_t StartProgram(const std::vector<std::string>& arguments, bool quiet) {
     pid_t child = 0;
     int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    return failed == 0 ? child : -1;
-}
-
-bool WaitProgram(pid_t child) {
-    if (child < 0)
+    if (failed != 0)
         return false;
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
@@ -80,10 +76,6 @@ bool WaitProgram(pid_t child) {
             return false;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool RunProgram(const std::vector<std::string>& arguments, bool quiet) {
-    return WaitProgram(StartProgram(arguments, quiet));
 }
 
 pid_t StartProgramIn(const std::string& directory, const std::vector<std::string>& arguments,

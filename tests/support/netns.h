@@ -85,14 +85,8 @@ class EnteredNamespace {
     bool ok_ = false;
 };
 
-// Starts a program (looked up on PATH, no shell); its standard output goes to /dev/null
-// when `quiet`. Returns its process id, -1 when it could not be started.
-pid_t StartProgram(const std::vector<std::string>& arguments, bool quiet = false);
-
-// Waits for a started program. True when it exited with 0.
-bool WaitProgram(pid_t child);
-
-// Starts a program and waits for it. True when it exited with 0.
+// Runs a program (looked up on PATH, no shell) to its end; its standard output goes to
+// /dev/null when `quiet`. True when it exited with 0.
 bool RunProgram(const std::vector<std::string>& arguments, bool quiet = false);
 
 // Starts `arguments` (the program by its path, no shell) in `directory`, with `variables`
