@@ -318,19 +318,17 @@ LRESULT OnMapRightButtonUp(HWND window, WPARAM keys, LPARAM position) {
 /*** edit menu commands ***/
 
 void StartAddHost() {
-    if (IsHost(currentHost)) {
-        // The host added last still waits for its place.
-        SetStatusText("Left click on location for new host");
-        return;
+    // A host added before that still waits for its place is the one placed: no second.
+    if (!IsHost(currentHost)) {
+        if (hostCount >= MAX_HOSTS) {
+            SetStatusText(hostTableFullText);
+            return;
+        }
+        // Row 35 lies below the grid: the host shows once the mouse moves.
+        currentHost = AppendHost(10, GRID_ROWS);
+        if (editMode == EDIT_OFF)
+            StopPollTimer();
     }
-    if (hostCount >= MAX_HOSTS) {
-        SetStatusText(hostTableFullText);
-        return;
-    }
-    // Row 35 lies below the grid: the host shows once the mouse moves.
-    currentHost = AppendHost(10, GRID_ROWS);
-    if (editMode == EDIT_OFF)
-        StopPollTimer();
     // A pending one-shot action would leave the new host stranded below the grid.
     editMode = EDIT_ON;
     SetStatusText("Left click on location for new host");

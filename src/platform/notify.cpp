@@ -88,15 +88,15 @@ enum class BusStage { None, Asking, Connected, Failed };
 
 // The program's connection to the session bus.
 struct NoticeBus {
-    QString address;     // of the last connection made or tried; empty for none
-    QString name;        // the toolkit's name of that connection
-    BusStage stage;      // Failed: `address` is not tried again
-    unsigned made;       // connections made in the run, to name each anew
-    bool missingTold;    // a missing bus was told on standard error
-    bool serviceErrTold; // an error answer of the service was told
-    int askSocket;       // the socket the bus is asked on, -1 none
-    QSocketNotifier* askNotifier;
-    QTimer* askDeadline;
+    QString address;                   // of the last connection made or tried; empty for none
+    QString name;                      // the toolkit's name of that connection
+    BusStage stage;                    // Failed: `address` is not tried again
+    unsigned made;                     // connections made in the run, to name each anew
+    bool missingTold;                  // a missing bus was told on standard error
+    bool serviceErrTold;               // an error answer of the service was told
+    int askSocket;                     // the socket the bus is asked on, -1 none
+    QSocketNotifier* askNotifier;      // tells the bus's answer on askSocket
+    QTimer* askDeadline;               // gives the bus up BUS_ANSWER_MS after the question
     std::vector<QDBusMessage> waiting; // Notify calls made while the bus is asked
 };
 NoticeBus bus = {{}, {}, BusStage::None, 0, false, false, -1, nullptr, nullptr, {}};
