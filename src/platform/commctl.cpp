@@ -213,7 +213,7 @@ static void PaintStatusBar(HWND window, WindowRecord* record, const StatusBar& b
             painter.save();
             painter.setClipRect(inside, Qt::IntersectClip);
             painter.drawText(inside, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                             TextFromProgram(each.text.c_str()));
+                             TextToShow(each.text));
             painter.restore();
         }
         if (HasGrip(record)) {
@@ -595,7 +595,7 @@ static QString AskTipText(HWND toolbar, HWND parent, int command) {
     } else if (reinterpret_cast<std::uintptr_t>(text) <= 0xFFFF) {
         return QString(); // a string resource: the program has none
     }
-    return TextFromProgram(std::string(text, strnlen(text, MAX_TIP_LENGTH)).c_str());
+    return TextToShow(QByteArrayView(text, strnlen(text, MAX_TIP_LENGTH)));
 }
 
 // Shows or hides the tip for the point of a tool-tip event on a toolbar's canvas.

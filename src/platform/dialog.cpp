@@ -544,7 +544,7 @@ int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     QMessageBox::StandardButtons buttons;
     for (const Choice& choice : layout)
         buttons |= choice.button;
-    QMessageBox box(MessageBoxIcon(type), TextFromProgram(caption), TextFromProgram(text), buttons,
+    QMessageBox box(MessageBoxIcon(type), TextToShow(caption), TextToShow(text), buttons,
                     OwnerWidget(owner));
     box.setDefaultButton(layout[defaultIndex].button);
     SavePictureIfAsked(&box);

@@ -4,6 +4,7 @@
 #include "platform/gdi.h"
 #include "platform/gdi_internal.h"
 #include "platform/testing.h"
+#include "platform/window_internal.h"
 
 #include <QApplication>
 #include <QColor>
@@ -951,38 +952,6 @@ BOOL StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int s
 
 namespace {
 
-bool IsUtf8(const unsigned char* bytes, int length) {
-    for (int i = 0; i < length; ++i) {
-        const unsigned char c = bytes[i];
-        int extra = -1;
-        if (c < 0x80)
-            extra = 0;
-        else if (c >= 0xC2 && c <= 0xDF)
-            extra = 1;
-        else if ((c & 0xF0) == 0xE0)
-            extra = 2;
-        else if (c >= 0xF0 && c <= 0xF4)
-            extra = 3;
-        if (extra < 0 || extra >= length - i)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80)
-                return false;
-        }
-        i += extra;
-    }
-    return true;
-}
-
-// Text is 8-bit: UTF-8 when it is valid UTF-8, Latin-1 otherwise.
-QString DecodeText(const char* text, int length) {
-    if (text == nullptr || length <= 0)
-        return QString();
-    if (IsUtf8(reinterpret_cast<const unsigned char*>(text), length))
-        return QString::fromUtf8(text, length);
-    return QString::fromLatin1(text, length);
-}
-
 int FindPixelSize(QFont& font, int cellHeight) {
     font.setPixelSize(cellHeight);
     int measured = QFontMetrics(font).height();
@@ -1122,7 +1091,7 @@ BOOL GetTextExtentPoint32(HDC handle, const char* text, int length, SIZE* size) 
     if (dc == nullptr || size == nullptr || length < 0 || (text == nullptr && length > 0))
         return 0;
     FontData* font = CurrentFont(dc);
-    size->cx = TextWidth(font, DecodeText(text, length));
+    size->cx = TextWidth(font, TextToShow(QByteArrayView(text, length)));
     size->cy = font->metrics.tmHeight;
     return 1;
 }
@@ -1139,7 +1108,7 @@ BOOL ExtTextOut(HDC handle, int x, int y, UINT options, const RECT* rect, const 
         return 0;
     if ((options & ETO_OPAQUE) && rect != nullptr)
         FillArea(dc, *rect, ResolveColor(dc, dc->backgroundColor));
-    QString decoded = DecodeText(text, static_cast<int>(length));
+    QString decoded = TextToShow(QByteArrayView(text, length));
     DrawTextLine(dc, x, y, decoded, (options & ETO_CLIPPED) ? rect : nullptr);
     return 1;
 }

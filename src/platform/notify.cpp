@@ -15,6 +15,7 @@
 #include "platform/notify.h"
 
 #include "platform/testing.h"
+#include "platform/window_internal.h"
 
 #include <QByteArrayView>
 #include <QDBusArgument>
@@ -312,16 +313,9 @@ NoticeImage ImageHint(const QImage& picture) {
     return image;
 }
 
-// The program's text is UTF-8 when it is valid UTF-8, and Latin-1 otherwise (a map
-// written on Windows).
-QString NoticeText(const char* text) {
-    const QByteArrayView bytes(text);
-    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
-}
-
 // The body is read as markup by most services: a host name may hold '<' or '&'.
 QString BodyText(const char* body) {
-    return NoticeText(body).toHtmlEscaped();
+    return platform::TextToShow(body).toHtmlEscaped();
 }
 
 } // namespace
@@ -343,7 +337,7 @@ bool ShowDesktopNotice(const DESKTOP_NOTICE& notice) {
             hints["image-data"] = QVariant::fromValue(ImageHint(picture));
     }
     QDBusMessage call = QDBusMessage::createMethodCall(SERVICE, PATH, INTERFACE, "Notify");
-    call << QString("Tarnmap") << 0u << QString("tarnmap") << NoticeText(notice.summary)
+    call << QString("Tarnmap") << 0u << QString("tarnmap") << TextToShow(notice.summary)
          << BodyText(notice.body) << QStringList() << hints << -1;
     if (stage == BusStage::Asking) {
         if (bus.waiting.size() < WAITING_MAX)

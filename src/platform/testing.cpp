@@ -284,10 +284,12 @@ void SimulateTyping(HWND control, const char* text) {
     }
 }
 
-std::string ShownText(HWND control) {
-    WindowRecord* record = FindWindowRecord(control);
+std::string ShownText(HWND window) {
+    WindowRecord* record = FindWindowRecord(window);
     if (record == nullptr)
         return std::string();
+    if (record->frame != nullptr && record->frame->isWindow())
+        return record->frame->windowTitle().toStdString();
     QWidget* widget = record->client;
     if (auto* combo = qobject_cast<QComboBox*>(widget))
         return combo->currentText().toStdString();

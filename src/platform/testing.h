@@ -76,8 +76,9 @@ bool IsWindowEnabled(HWND window);
 // Copies the text, cut to `size` - 1 characters; returns the characters copied.
 int GetWindowText(HWND window, char* buffer, int size);
 int GetWindowTextLength(HWND window);
-// The text an edit control or a combo box shows on the screen, in UTF-8.
-std::string ShownText(HWND control);
+// The text an edit control or a combo box shows on the screen, or a window's title bar,
+// in UTF-8.
+std::string ShownText(HWND window);
 HWND GetCapture(); // the window the mouse is captured by, or 0
 int GetMenuItemCount(HMENU menu);
 // MF_CHECKED, MF_GRAYED, MF_DISABLED, MF_POPUP and MF_SEPARATOR of the item, or -1 (as

@@ -51,6 +51,10 @@ QString TextFromProgram(const char* text) {
     return text == nullptr ? QString() : QString::fromLatin1(text);
 }
 
+QString TextToShow(QByteArrayView text) {
+    return text.isValidUtf8() ? QString::fromUtf8(text) : QString::fromLatin1(text);
+}
+
 int CopyTextToProgram(const QString& text, char* buffer, int size) {
     if (buffer == nullptr || size <= 0)
         return 0;
@@ -352,7 +356,7 @@ HWND CreateWindowEx(DWORD exStyle, const char* className, const char* title, DWO
         client->setParent(frame);
         client->setFocusPolicy(Qt::StrongFocus);
         frame->setFocusProxy(client);
-        frame->setWindowTitle(TextFromProgram(title));
+        frame->setWindowTitle(TextToShow(title));
         if (windowClass->info.hIcon != nullptr)
             frame->setWindowIcon(QIcon(QPixmap(windowClass->info.hIcon)));
         record->frame = frame;
@@ -487,7 +491,7 @@ LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         const char* text = reinterpret_cast<const char*>(lParam);
         record->text = text != nullptr ? text : "";
         if (record->frame->isWindow())
-            record->frame->setWindowTitle(TextFromProgram(record->text.c_str()));
+            record->frame->setWindowTitle(TextToShow(record->text));
         return 1;
     }
     case WM_GETTEXT: {

@@ -6,6 +6,7 @@
 #include "platform/messages_internal.h"
 #include "platform/window.h"
 
+#include <QByteArrayView>
 #include <QColor>
 #include <QImage>
 #include <QPointF>
@@ -146,6 +147,9 @@ void NoteStatusBarText(int part, const char* text);
 
 // ---- Text ----
 QString TextFromProgram(const char* text); // program texts are 8-bit (Latin-1)
+// Text that is only shown, never read back into the program: UTF-8 when it is valid UTF-8
+// (file names, names typed on Linux), Latin-1 otherwise (maps written on Windows).
+QString TextToShow(QByteArrayView text);
 
 // Whether a test asked for a picture of the next box or file dialog, and drawing it (laid
 // out as it shows, without reaching the screen) when it did.

@@ -243,13 +243,13 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     EXPECT_FALSE(FileExists(dir_.file("untitled.db").c_str()));
 
     SaveNextBoxImage(PicturePath("save_as_dialog.png").c_str());
-    QueueFileDialogAnswer("campus.db");
+    QueueFileDialogAnswer("b\u00fcro.db"); // file names are UTF-8, the title shows them so
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
-    EXPECT_EQ(ReadWholeFile(dir_.file("campus.INI")), settings);
+    EXPECT_EQ(ReadWholeFile(dir_.file("b\u00fcro.INI")), settings);
     EXPECT_EQ((std::vector<std::string>{mapPath, settingsFiles.mapSettings, settingsFiles.mapLog,
-                                        Title()}),
-              (std::vector<std::string>{dir_.file("campus.db"), dir_.file("campus.INI"),
-                                        dir_.file("campus.LOG"), "campus"}));
+                                        ShownText(window_)}),
+              (std::vector<std::string>{dir_.file("b\u00fcro.db"), dir_.file("b\u00fcro.INI"),
+                                        dir_.file("b\u00fcro.LOG"), "b\u00fcro"}));
     EXPECT_NE(ReadWholeFile(dir_.file("untitled.LOG")).find("open of database untitled.db"),
               std::string::npos)
         << "the log stays where it was";
