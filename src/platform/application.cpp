@@ -3,23 +3,34 @@
 // end anything behind the program's back.
 #include "platform/application.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/window_internal.h"
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace platform {
 
 static bool initialized = false;
+static QtMessageHandler toolkitMessageHandler = nullptr;
+
+// Runs started by cron, sudo or a shell outside a desktop session have no
+// XDG_RUNTIME_DIR, and the toolkit says so on standard error at every start (cron mails
+// it) about a directory the program never uses. Every other message of the toolkit goes
+// out as before.
+static void PassToolkitMessage(QtMsgType type, const QMessageLogContext& context,
+                               const QString& message) {
+    if (type == QtWarningMsg && message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
+        return;
+    toolkitMessageHandler(type, context, message);
+}
 
 void InitializeApplication(int& argc, char** argv) {
     if (initialized)
         return;
     initialized = true;
+    toolkitMessageHandler = qInstallMessageHandler(PassToolkitMessage);
     // Drawing may have started the toolkit already (it does so for tools without windows).
     if (QCoreApplication::instance() == nullptr)
         new QApplication(argc, argv); // lives until the process ends
