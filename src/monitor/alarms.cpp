@@ -307,7 +307,8 @@ void FinishAlarmCycle() {
 void QuietAlarms() {
     for (int i = 0; i < hostCount; ++i)
         hostTable[i].quiet = 1;
-    if (options.soundEnabled == 1)
-        sndPlaySound(nullptr, 0);
+    // Whatever SOUND says now: it may have been turned off, or another map opened, while
+    // a down sound rang, and nothing else would stop that one.
+    sndPlaySound(nullptr, 0);
     alarmCycle.downSinceQuiet = false;
 }

@@ -116,6 +116,8 @@ void OnPollTick(HWND window) {
         return;
     }
     StopPollTimer();
+    if (!pollState.inProgress) // what the countdown pane shows while the cycle runs
+        pollState.countdown = options.pollInterval;
     RunCountedPollCycle(window);
 }
 

@@ -5,6 +5,8 @@
 #include "platform/journal_internal.h"
 #include "platform/testing_sys.h"
 
+#include <QTimer>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -58,14 +60,32 @@ void InstallReaper() {
     handlerInstalled = true;
 }
 
-// Keeps the child's pid for the reaper; when every slot is taken, waits for the oldest.
+// Children that found every slot taken: the UI thread keeps them and a timer reaps them
+// while any is left, so no start ever waits for a program that goes on running.
+std::vector<pid_t> moreChildren;
+QTimer* moreChildrenSweep = nullptr;
+constexpr int SWEEP_MS = 500;
+
+void ReapMoreChildren() {
+    std::erase_if(moreChildren, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+    if (moreChildren.empty() && moreChildrenSweep != nullptr)
+        moreChildrenSweep->stop();
+}
+
+// Keeps the child's pid for the reaper.
 void RememberChild(pid_t pid) {
     for (std::atomic<pid_t>& slot : children) {
         pid_t expected = 0;
         if (slot.compare_exchange_strong(expected, pid))
             return;
     }
-    waitpid(pid, nullptr, 0);
+    moreChildren.push_back(pid);
+    if (moreChildrenSweep == nullptr) {
+        moreChildrenSweep = new QTimer;
+        QObject::connect(moreChildrenSweep, &QTimer::timeout, ReapMoreChildren);
+    }
+    if (!moreChildrenSweep->isActive())
+        moreChildrenSweep->start(SWEEP_MS);
 }
 
 UINT ErrorForSpawn(int error) {
@@ -140,6 +160,7 @@ UINT WinExecWithArguments(const char* commandLine, const char* const* arguments,
 
     InstallReaper();
     ReapChildren();
+    ReapMoreChildren();
     pid_t pid = 0;
     int error = posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ);
     if (error != 0)

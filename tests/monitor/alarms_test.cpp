@@ -194,13 +194,15 @@ TEST(Alarms, TheCycleSoundFollowsTheLevelsUntilQuiet) {
     map.Cycle({low, high, late});
     EXPECT_EQ(map.Sounds(), Lines{});
 
-    // With the map's SOUND switched off nothing is played, not even by "quiet".
+    // With the map's SOUND switched off nothing is played; "quiet" still stops the loop
+    // that rang before (the option was turned off, or a map without sounds opened).
     options.soundEnabled = 0;
     hostTable[low].missed = DOWN_THRESHOLD;
     map.Cycle({low});
     map.Cycle({});
-    QuietAlarms();
     EXPECT_EQ(map.Sounds(), Lines{});
+    QuietAlarms();
+    EXPECT_EQ(map.Sounds(), Lines{"stop"});
     options.soundEnabled = 1;
 }
 

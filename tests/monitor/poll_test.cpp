@@ -722,6 +722,7 @@ TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
     EXPECT_TRUE(paneTexts.empty()) << "no cycle before the eleventh tick";
     EXPECT_EQ(Title(), "net 1");
     SendMessage(mainWindow, WM_TIMER, POLL_TIMER_ID, 0);
+    EXPECT_EQ(PaneText(1), "005") << "while the cycle runs";
     ASSERT_TRUE(RunCycleToEnd());
     ASSERT_FALSE(paneTexts.empty());
     EXPECT_EQ(paneTexts.front(), " check in progress");
