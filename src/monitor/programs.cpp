@@ -13,7 +13,7 @@ using namespace platform;
 /*** globals ***/
 
 void (*programFailureReport)(const char* text) = nullptr;
-CommandAnswer (*mapCommandAllowed)(const char* command, const char* commandLine) = nullptr;
+CommandAnswer (*mapCommandAllowed)(const ProgramStart& start, const char* commandLine) = nullptr;
 
 constexpr unsigned PROGRAM_NAME_LENGTH = 255; // of the program's name in a message
 
@@ -70,7 +70,9 @@ bool StartProgram(const ProgramStart& start) {
     if (start.mapCommand != nullptr && mapCommandAllowed != nullptr) {
         char line[1024];
         ShownCommandLine(start, line, sizeof line);
-        CommandAnswer answer = mapCommandAllowed(start.mapCommand, line);
+        CommandAnswer answer = mapCommandAllowed(start, line);
+        if (answer == CommandAnswer::Asking)
+            return false;
         if (answer != CommandAnswer::Allowed) {
             TellProgramNotStarted(name, answer == CommandAnswer::NotAllowed
                                             ? "not allowed for this map"

@@ -10,15 +10,18 @@
 // standard error headless. Null: the log only.
 extern void (*programFailureReport)(const char* text);
 
+struct ProgramStart;
+
 // Asked before a command named by the map's settings file (EXTERNAL, CONNECT) starts, with
-// that command and the whole command line. Null lets every command start, as the program
+// the start and its whole command line. Null lets every command start, as the program
 // without windows does: there the administrator chose the map.
 enum class CommandAnswer {
     Allowed,
     NotAllowed,
+    Asking,     // the user is asked; the start is made again, or told, once answered
     Unanswered, // another question is still open
 };
-extern CommandAnswer (*mapCommandAllowed)(const char* command, const char* commandLine);
+extern CommandAnswer (*mapCommandAllowed)(const ProgramStart& start, const char* commandLine);
 
 // True when `text`, a host's name or address, may be handed to a program as an argument:
 // it does not begin with "-" (it would be taken for an option) and holds no blank and no
@@ -36,7 +39,8 @@ struct ProgramStart {
 };
 
 // Starts the program unless the map's command is not allowed. False when it was not
-// started; that is told as `cannot start "<program>": <reason>`.
+// started; that is told as `cannot start "<program>": <reason>`, except while the user is
+// asked.
 bool StartProgram(const ProgramStart& start);
 
 // Tells that `program` (the first word of a command line) was not started, and why.

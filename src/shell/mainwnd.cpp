@@ -310,6 +310,9 @@ LRESULT MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_POLLCYCLEDONE:
         OnPollCycleDone(window);
         return 0;
+    case WM_ASKMAPCOMMAND:
+        AskWaitingMapCommand();
+        return 0;
     case WM_COMMAND:
         RunCommand(window, LOWORD(wParam));
         return 0;

@@ -39,6 +39,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using namespace platform;
 
@@ -199,10 +201,21 @@ static void ShowLogFailure(const char* text) {
 
 /*** programs named by a map ***/
 
-static bool questionOpen = false; // a start asked about; others wait for the next time
+// The start of a map's command that waits for the user's answer, copied: the start is made
+// again once it is answered.
+struct MapCommandQuestion {
+    bool waiting = false;     // posted or open; other starts are refused until it is answered
+    std::string settingsFile; // the map's settings file that named the command
+    std::string command;
+    std::string commandLine;
+    std::vector<std::string> arguments;
+    UINT showState = 0;
+    std::string shownLine; // the whole command line as the question shows it
+};
+static MapCommandQuestion question;
 
-CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine) {
-    switch (ReadCommandPermission(command)) {
+CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* commandLine) {
+    switch (ReadCommandPermission(start.mapCommand)) {
     case CommandPermission::Allowed:
         return CommandAnswer::Allowed;
     case CommandPermission::Refused:
@@ -210,21 +223,45 @@ CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine)
     case CommandPermission::Unasked:
         break;
     }
-    if (questionOpen)
+    if (question.waiting)
         return CommandAnswer::Unanswered;
-    questionOpen = true;
+    question.waiting = true;
+    question.settingsFile = settingsFiles.mapSettings;
+    question.command = start.mapCommand;
+    question.commandLine = start.commandLine;
+    question.arguments.assign(start.arguments, start.arguments + start.count);
+    question.showState = start.showState;
+    question.shownLine = commandLine;
+    PostMessage(mainWindow, WM_ASKMAPCOMMAND, 0, 0);
+    return CommandAnswer::Asking;
+}
+
+void AskWaitingMapCommand() {
+    if (!question.waiting)
+        return;
+    // Another map's settings are not this question's business: asked again when it comes up.
+    if (question.settingsFile != settingsFiles.mapSettings) {
+        question.waiting = false;
+        return;
+    }
     char text[SETTINGS_PATH_LENGTH + PENDING_COMMAND_LENGTH + 256];
     std::snprintf(text, sizeof text,
                   "The settings file of this map, %s, asks Tarnmap to start this program:\n\n"
                   "%s\n\nAllow it? Yes starts it now and whenever this map asks for it again; "
                   "No never starts it for this map.",
-                  settingsFiles.mapSettings, commandLine);
+                  settingsFiles.mapSettings, question.shownLine.c_str());
     int answer = MessageBox(mainWindow, text, "Allow this program?",
                             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    questionOpen = false;
-    bool allowed = answer == IDYES;
-    WriteCommandPermission(command, allowed);
-    return allowed ? CommandAnswer::Allowed : CommandAnswer::NotAllowed;
+    MapCommandQuestion asked = std::move(question);
+    question = MapCommandQuestion{};
+    if (answer != IDYES && answer != IDNO) // the program is ending: nothing answered
+        return;
+    WriteCommandPermission(asked.command.c_str(), answer == IDYES);
+    std::vector<const char*> arguments;
+    for (const std::string& each : asked.arguments)
+        arguments.push_back(each.c_str());
+    StartProgram({asked.commandLine.c_str(), arguments.data(), static_cast<int>(arguments.size()),
+                  asked.command.c_str(), asked.showState});
 }
 
 void ConnectDesktopReports() {

@@ -6,6 +6,7 @@
 #include "model/hosts.h"
 #include "monitor/programs.h"
 #include "platform/gdi.h"
+#include "platform/messages.h"
 #include "platform/types.h"
 
 extern const char* const MAIN_CLASS; // "WFELLMAP"
@@ -47,9 +48,15 @@ void OnMainWindowCreate(platform::HWND window);
 void ConnectDesktopReports();
 
 // Whether a command named by the map's settings file may start: the answer kept in
-// TARNMAP.INI, or else the user's, asked in a message box with the whole command line and
-// then kept. While one question is open, other starts are not made.
-CommandAnswer AskToStartMapCommand(const char* command, const char* commandLine);
+// TARNMAP.INI, or else Asking. The user is then asked, in a message box with the whole
+// command line, once the message that is being handled has ended (an alarm program's start
+// comes at the end of a cycle, and the countdown must go on while the box is open); the
+// answer is kept and the start made again. While one question waits or is open, other
+// starts are not made.
+CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* commandLine);
+// Posted to the main window when a question waits: asks it.
+constexpr platform::UINT WM_ASKMAPCOMMAND = platform::WM_USER + 0x142;
+void AskWaitingMapCommand();
 
 // The text that tells of a settings file that is not a regular file, with a leading blank
 // as the status bar shows it.

@@ -346,4 +346,23 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     ChooseConnect(6, 12);
     EXPECT_TRUE(Entries("messagebox: ").empty());
     EXPECT_EQ(Started(), (std::vector<std::string>{"true 127.0.0.1", "true typed gamma"}));
+
+    // A host goes down: its alarm program is asked about once the cycle has ended and the
+    // countdown runs again, so checks go on while the question waits for someone.
+    ClearJournal();
+    for (auto [key, value] :
+         {std::pair{"EXTERNAL", "true"}, {"BEEP_EACH", "1"}, {"BEEP_COUNT", "3"}})
+        ASSERT_TRUE(WritePrivateProfileString("alpha", key, value, settingsFiles.mapSettings));
+    CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "255.255.255.255");
+    CopyField(hostTable[0].address, sizeof hostTable[0].address, "255.255.255.255");
+    hostTable[0].missed = DOWN_THRESHOLD - 1;
+    SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
+    ASSERT_TRUE(RunCycleToEnd());
+    EXPECT_EQ(pollState.timerActive, 1);
+    EXPECT_TRUE(Entries("messagebox: ").empty());
+    QueueMessageBoxAnswer(IDYES);
+    PumpPendingMessages();
+    EXPECT_EQ(Entries("messagebox: "),
+              std::vector<std::string>{question("true DN  0 255.255.255.255")});
+    EXPECT_EQ(Started(), std::vector<std::string>{"true DN  0 255.255.255.255"});
 }
