@@ -85,6 +85,8 @@ static bool JudgeAnswerLine(const char* line, bool cut, const char* command, Mod
     while (length > 0 && line[length - 1] == ' ')
         --length;
     std::size_t commandLength = std::strlen(command) - 1;
+    while (commandLength > 0 && command[commandLength - 1] == ' ')
+        --commandLength; // the echo is judged without its trailing blanks, so the command too
     if (length == 0 || (length == commandLength && std::strncmp(line, command, length) == 0))
         return false;
     answer->outcome = PageOutcome::Answered;
