@@ -188,10 +188,13 @@ bool SetCommState(HANDLE port, const DCB* state) {
     termios settings{};
     if (StateOf(port) == nullptr || tcgetattr(DescriptorOf(port), &settings) != 0)
         return Fail();
-    // A modem speaks raw bytes: no line editing, echo or translation by the tty.
+    // A modem speaks raw bytes: no line editing, echo or translation by the tty, and no
+    // flow control, which another program may have left on the port: with RTS/CTS a modem
+    // that is switched off would hold every write.
     cfmakeraw(&settings);
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXOFF | IXANY);
     settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | CRTSCTS);
     settings.c_cflag |= state->ByteSize == 7 ? CS7 : CS8;
     if (state->Parity != NOPARITY)
         settings.c_cflag |= PARENB;

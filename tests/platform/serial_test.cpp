@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <string>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +21,15 @@ using namespace platform;
 TEST(Serial, ExchangesRawBytesAt8N1) {
     PtyModem modem;
     ASSERT_FALSE(modem.device().empty());
+    // Another program left the line with hardware flow control, which would hold every
+    // write while the modem is off: the line is set up without it.
+    int before = open(modem.device().c_str(), O_RDWR | O_NOCTTY);
+    termios left{};
+    ASSERT_EQ(tcgetattr(before, &left), 0);
+    left.c_cflag |= CRTSCTS;
+    ASSERT_EQ(tcsetattr(before, TCSANOW, &left), 0);
+    close(before);
+    ASSERT_TRUE(modem.Settings().hardwareFlow);
     HANDLE port = OpenCommPort(modem.device().c_str());
     ASSERT_NE(port, INVALID_HANDLE_VALUE);
 
@@ -37,6 +48,7 @@ TEST(Serial, ExchangesRawBytesAt8N1) {
     EXPECT_EQ(line.characterSize, static_cast<unsigned>(CS8));
     EXPECT_FALSE(line.parity);
     EXPECT_FALSE(line.twoStopBits);
+    EXPECT_FALSE(line.hardwareFlow);
 
     COMMTIMEOUTS timeouts{300, 1000};
     ASSERT_TRUE(SetCommTimeouts(port, &timeouts));

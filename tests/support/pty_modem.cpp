@@ -45,6 +45,7 @@ PtyModem::Line PtyModem::Settings() const {
         line.characterSize = settings.c_cflag & CSIZE;
         line.parity = (settings.c_cflag & PARENB) != 0;
         line.twoStopBits = (settings.c_cflag & CSTOPB) != 0;
+        line.hardwareFlow = (settings.c_cflag & CRTSCTS) != 0;
     }
     return line;
 }

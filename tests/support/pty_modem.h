@@ -14,6 +14,7 @@ class PtyModem final {
         unsigned characterSize = 0;
         bool parity = true;
         bool twoStopBits = true;
+        bool hardwareFlow = true; // RTS/CTS
     };
 
     PtyModem();
