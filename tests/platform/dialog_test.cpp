@@ -118,12 +118,6 @@ INT_PTR TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) 
     }
 }
 
-void PumpMessages() {
-    MSG message;
-    while (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
-        DispatchMessage(&message);
-}
-
 int CountCommands(int id, int code) {
     return static_cast<int>(
         std::count(outcome.commands.begin(), outcome.commands.end(), std::make_pair(id, code)));
@@ -251,7 +245,8 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessagesAndOnlyTheUserNotifi
         // notification.
         SetFocus(list);
         ShowWindow(dialog, SW_SHOW);
-        PumpMessages();
+        for (MSG message; PeekMessage(&message, 0, 0, 0, PM_REMOVE);)
+            DispatchMessage(&message);
         EXPECT_EQ(SendMessage(list, LB_GETCURSEL, 0, 0), LB_ERR);
         SendMessage(list, LB_SETCURSEL, 1, 0);
         SimulateSelect(list, 2);

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <string>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -17,17 +16,6 @@
 namespace {
 
 using platform::WinExec;
-
-// Waits (bounded) until `path` exists and holds a complete line.
-std::string WaitForFile(const std::string& path) {
-    for (int i = 0; i < 500; ++i) {
-        std::string text = ReadWholeFile(path);
-        if (!text.empty() && text.back() == '\n')
-            return text;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ReadWholeFile(path);
-}
 
 TEST(Exec, SplitsWordsByBlanksAndDoubleQuotesOnly) {
     const char* line = R"(  prog "two words" a;rm -rf x  mid"dle q"uote "" end)";
@@ -43,32 +31,25 @@ TEST(Exec, SplitsWordsByBlanksAndDoubleQuotesOnly) {
 
 TEST(Exec, StartsTheProgramWithItsArgumentsAndNoShell) {
     TempDir dir;
-    std::string script = dir.file("alarm.sh");
-    WriteWholeFile(script,
-                   "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.out\"\n"
-                   "echo >> \"$0.out\"\n");
-    chmod(script.c_str(), 0755);
+    std::string script = WriteArgumentsScript(dir.file("alarm.sh"));
 
     platform::EnableJournal(true);
     platform::ClearJournal();
     std::string line = script + " DN \"a;rm -rf " + dir.file("victim") + "\" 7 $HOME";
     WriteWholeFile(dir.file("victim"), "still here");
     EXPECT_GT(WinExec(line.c_str(), platform::SW_SHOWMINNOACTIVE), 31u);
-    std::string args = WaitForFile(script + ".out");
-    EXPECT_EQ(args, "<DN><a;rm -rf " + dir.file("victim") + "><7><$HOME>\n");
+    EXPECT_EQ(TakeScriptOutput(script), "<DN><a;rm -rf " + dir.file("victim") + "><7><$HOME>\n");
     EXPECT_EQ(ReadWholeFile(dir.file("victim")), "still here");
 
     // Arguments after the command line's words are passed as they stand, blanks, quotes
     // and all; with no command line the first names the program.
-    std::remove((script + ".out").c_str());
     const char* extra[] = {"1 --evil x", "\"q\"", ""};
     EXPECT_GT(platform::WinExecWithArguments((script + " UP").c_str(), extra, 3, platform::SW_SHOW),
               31u);
-    EXPECT_EQ(WaitForFile(script + ".out"), "<UP><1 --evil x><\"q\"><>\n");
-    std::remove((script + ".out").c_str());
+    EXPECT_EQ(TakeScriptOutput(script), "<UP><1 --evil x><\"q\"><>\n");
     const char* whole[] = {script.c_str(), "a b"};
     EXPECT_GT(platform::WinExecWithArguments("", whole, 2, platform::SW_SHOW), 31u);
-    EXPECT_EQ(WaitForFile(script + ".out"), "<a b>\n");
+    EXPECT_EQ(TakeScriptOutput(script), "<a b>\n");
     EXPECT_EQ(
         platform::JournalEntries(),
         (std::vector<std::string>{"exec: " + line, "exec: " + script + " UP 1 --evil x \"q\" ",

@@ -78,17 +78,44 @@ bool AllKnown(const std::map<DWORD, Tracked>& probes) {
 // tells "host unreachable" a tenth of a second after each packet, and the router drops
 // everything for 10.231.7.0/24 without a word. The router's ICMP is not rate-limited, so
 // a whole table's unreachables all come back.
+// The same over IPv6: client fd32:1::1 -- fd32:1::2 router, behind which fd32:2::1 and
+// fd32:5::2 answer (the server), fd32:3::/64 is silent, fd32:7::/64 is unreachable by the
+// router's table, and fd32:8::/64 loops between router and server until its hop limit runs
+// out at the server (fd32:5::2), since the router sees even hop limits and the server odd
+// ones.
 struct RoutedNetwork {
     NetworkNamespace client{"client"};
     NetworkNamespace router{"router"};
     NetworkNamespace server{"server"};
     NetworkNamespace silent{"silent"};
 
+    // Without duplicate detection, so that addresses and neighbours are usable at once.
+    bool Ipv6Addresses() {
+        const struct {
+            const NetworkNamespace* space;
+            const char *address, *device;
+        } addresses[] = {{&client, "fd32:1::1/64", "c0"}, {&router, "fd32:1::2/64", "r0"},
+                         {&router, "fd32:5::1/64", "r1"}, {&server, "fd32:5::2/64", "s0"},
+                         {&router, "fd32:6::1/64", "r2"}, {&silent, "fd32:6::2/64", "q0"},
+                         {&server, "fd32:2::1/64", "lo"}, {&silent, "fd32:3::1/64", "lo"}};
+        for (const auto& each : addresses)
+            if (!each.space->Ip({"-6", "addr", "add", each.address, "dev", each.device, "nodad"}))
+                return false;
+        return true;
+    }
+    bool NoDad() {
+        for (const NetworkNamespace* space : {&client, &router, &server, &silent})
+            if (!space->SetSysctl("net.ipv6.conf.default.accept_dad", "0"))
+                return false;
+        return true;
+    }
+
     bool Build(bool pingSockets) {
-        return client.ok() && router.ok() && server.ok() && silent.ok() &&
+        return client.ok() && router.ok() && server.ok() && silent.ok() && NoDad() &&
                ConnectNamespaces(client, "c0", "10.231.1.1/24", router, "r0", "10.231.1.2/24") &&
                ConnectNamespaces(router, "r1", "10.231.5.1/24", server, "s0", "10.231.5.2/24") &&
                ConnectNamespaces(router, "r2", "10.231.6.1/24", silent, "q0", "10.231.6.2/24") &&
+               Ipv6Addresses() &&
                router.Ip({"link", "add", "r3", "type", "veth", "peer", "name", "r3p"}) &&
                router.Ip({"addr", "add", "10.231.4.1/24", "dev", "r3"}) &&
                router.Ip({"link", "set", "r3", "up"}) && router.Ip({"link", "set", "r3p", "up"}) &&
@@ -97,36 +124,67 @@ struct RoutedNetwork {
                router.Ip({"route", "add", "10.231.2.0/24", "via", "10.231.5.2"}) &&
                router.Ip({"route", "add", "10.231.3.0/24", "via", "10.231.6.2"}) &&
                router.Ip({"route", "add", "blackhole", "10.231.7.0/24"}) &&
+               router.Ip({"-6", "route", "add", "fd32:2::/64", "via", "fd32:5::2"}) &&
+               router.Ip({"-6", "route", "add", "fd32:3::/64", "via", "fd32:6::2"}) &&
+               router.Ip({"-6", "route", "add", "fd32:8::/64", "via", "fd32:5::2"}) &&
+               router.Ip({"-6", "route", "add", "unreachable", "fd32:7::/64"}) &&
                router.SetSysctl("net.ipv4.ip_forward", "1") &&
+               router.SetSysctl("net.ipv6.conf.all.forwarding", "1") &&
+               server.SetSysctl("net.ipv6.conf.all.forwarding", "1") &&
                router.SetSysctl("net.ipv4.icmp_ratelimit", "0") &&
                router.SetSysctl("net.ipv4.icmp_msgs_per_sec", "100000") &&
                router.SetSysctl("net.ipv4.icmp_msgs_burst", "100000") &&
+               router.SetSysctl("net.ipv6.icmp.ratelimit", "0") &&
+               server.SetSysctl("net.ipv6.icmp.ratelimit", "0") &&
                client.Ip({"route", "add", "default", "via", "10.231.1.2"}) &&
+               client.Ip({"-6", "route", "add", "default", "via", "fd32:1::2"}) &&
                server.Ip({"addr", "add", "10.231.2.1/24", "dev", "lo"}) &&
                server.Ip({"route", "add", "default", "via", "10.231.5.1"}) &&
+               server.Ip({"-6", "route", "add", "default", "via", "fd32:5::1"}) &&
                silent.Ip({"addr", "add", "10.231.3.1/24", "dev", "lo"}) &&
                silent.Ip({"route", "add", "default", "via", "10.231.6.1"}) &&
+               silent.Ip({"-6", "route", "add", "default", "via", "fd32:6::1"}) &&
                silent.SetSysctl("net.ipv4.icmp_echo_ignore_all", "1") &&
+               silent.SetSysctl("net.ipv6.icmp.echo_ignore_all", "1") &&
                client.AllowPingSockets(pingSockets);
     }
 };
 
+// An IPv6 socket address of the stack's layout: the system's, but for the family's number
+// (AF_INET6 of platform/winsock.h, which this file leaves out for the system's headers).
+constexpr short kStackInet6 = 23;
+::sockaddr_in6 Ipv6Target(const char* text, WORD port = 0) {
+    ::sockaddr_in6 target{};
+    target.sin6_family = kStackInet6;
+    target.sin6_port = htons(port);
+    ::inet_pton(AF_INET6, text, &target.sin6_addr);
+    return target;
+}
+
+bool SameAddress6(const PROBE_OUTCOME& outcome, const char* text) {
+    ::sockaddr_in6 expected = Ipv6Target(text);
+    return outcome.ipv6 && std::memcmp(outcome.address6, &expected.sin6_addr, 16) == 0;
+}
+
 } // namespace
 
-TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
+TEST(ProbeSet, AWholeTableOfBothFamiliesSettlesByItsDeadlinesWhateverAPeerForges) {
     SKIP_WITHOUT_NAMESPACES();
     const struct {
         const char* what;
         int engine;
         bool pingSockets;
         int socketKind;
-        DWORD answered, silent, unreachable;
+        DWORD answered, silent, unreachable, noRoute6, hopLimit6;
     } engines[] = {
-        {"raw engine", PROBE_ECHO_RAW, true, ICMP_SOCKET_RAW, 0, PROBE_NO_REPLY, PROBE_ECHO_ERROR},
+        {"raw engine", PROBE_ECHO_RAW, true, ICMP_SOCKET_RAW, 0, PROBE_NO_REPLY, PROBE_ECHO_ERROR,
+         PROBE_ECHO_ERROR, PROBE_ECHO_ERROR},
         {"library engine, ping sockets allowed", PROBE_ECHO_LIBRARY, true, ICMP_SOCKET_PING,
-         IP_SUCCESS, IP_REQ_TIMED_OUT, IP_DEST_HOST_UNREACHABLE},
+         IP_SUCCESS, IP_REQ_TIMED_OUT, IP_DEST_HOST_UNREACHABLE, IP_DEST_NET_UNREACHABLE,
+         IP_TTL_EXPIRED_TRANSIT},
         {"library engine, ping sockets refused", PROBE_ECHO_LIBRARY, false, ICMP_SOCKET_RAW,
-         IP_SUCCESS, IP_REQ_TIMED_OUT, IP_DEST_HOST_UNREACHABLE},
+         IP_SUCCESS, IP_REQ_TIMED_OUT, IP_DEST_HOST_UNREACHABLE, IP_DEST_NET_UNREACHABLE,
+         IP_TTL_EXPIRED_TRANSIT},
     };
     constexpr DWORD kWait = 1000;
     const unsigned char data[56] = {'T', 'a', 'r', 'n'};
@@ -141,8 +199,8 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
         // The router rejects connects to 10.231.7.9, which is not there, by ICMP.
         PortUnreachablePeer firewall(network.router, "r0", "10.231.7.9");
         ASSERT_TRUE(firewall.ok());
-        int listener = -1;
-        unsigned short port = ListenIn(network.server, "10.231.2.1", &listener);
+        int listener = -1; // both families
+        unsigned short port = ListenIn(network.server, "::", &listener);
         ASSERT_NE(port, 0);
         EnteredNamespace inside(network.client);
         ASSERT_TRUE(inside.ok());
@@ -173,18 +231,44 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
                         {1001, "10.231.2.1", static_cast<unsigned short>(port + 1), 0},
                         {1002, "10.231.7.1", port, PROBE_CONNECT_TIMED_OUT},
                         {1003, "10.231.4.60", port, 10065},
-                        {1004, "10.231.7.9", port, 10061}};
+                        {1004, "10.231.7.9", port, 10061},
+                        // "::" would reach this machine
+                        {2020, "fd32:2::1", port, 0},
+                        {2021, "fd32:2::1", static_cast<unsigned short>(port + 1), 0},
+                        {2022, "::", port, 10049}};
+        const struct {
+            DWORD key;
+            const char* address;
+            DWORD status;
+            const char* from; // who answers, "" nobody
+        } echoes6[] = {{2001, "fd32:2::1", engine.answered, "fd32:2::1"},
+                       {2002, "fd32:5::2", engine.answered, "fd32:5::2"},
+                       {2003, "fd32:3::1", engine.silent, ""},
+                       {2004, "fd32:7::1", engine.noRoute6, "fd32:1::2"},
+                       {2005, "fd32:8::1", engine.hopLimit6, "fd32:5::2"}};
         TakeOnEachMessage(window, set, &probes);
         for (const auto& [key, destination] : destinations) {
             probes[key].started = Clock::now();
             ASSERT_TRUE(StartEchoProbe(set, key, Address(destination), kWait)) << key;
         }
+        for (const auto& echo : echoes6) {
+            ::sockaddr_in6 target = Ipv6Target(echo.address);
+            probes[echo.key].started = Clock::now();
+            ASSERT_TRUE(StartEchoProbeTo(set, echo.key,
+                                         reinterpret_cast<platform::sockaddr*>(&target),
+                                         sizeof target, kWait));
+        }
         for (const auto& each : connects) {
             probes[each.key].started = Clock::now();
-            ASSERT_TRUE(StartConnectProbe(set, each.key, Address(each.address), each.port, kWait));
+            ::sockaddr_in6 target = Ipv6Target(each.address, each.port);
+            ASSERT_TRUE(
+                each.key < 2000
+                    ? StartConnectProbe(set, each.key, Address(each.address), each.port, kWait)
+                    : StartConnectProbeTo(set, each.key,
+                                          reinterpret_cast<platform::sockaddr*>(&target),
+                                          sizeof target, kWait));
         }
         EXPECT_TRUE(window.RunUntil([&] { return AllKnown(probes); }, 10 * kWait));
-
         auto expectSettled = [&](DWORD key, DWORD status, bool byDeadline) {
             const Tracked& probe = probes[key];
             ASSERT_TRUE(probe.known) << key;
@@ -208,6 +292,7 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
             case 1:
                 expectSettled(key, engine.answered, true);
                 EXPECT_EQ(outcome.address, Address(destination));
+                EXPECT_FALSE(outcome.ipv6);
                 if (engine.engine == PROBE_ECHO_LIBRARY)
                     EXPECT_LE(outcome.roundTripTime,
                               Milliseconds(probes[key].settled - probes[key].started));
@@ -226,6 +311,14 @@ TEST(ProbeSet, AWholeTableSettlesByItsDeadlinesWhateverAPeerForges) {
         for (const auto& each : connects) {
             SCOPED_TRACE(each.address);
             expectSettled(each.key, each.status, each.status != PROBE_CONNECT_TIMED_OUT);
+        }
+        for (const auto& echo : echoes6) {
+            SCOPED_TRACE(echo.address);
+            expectSettled(echo.key, echo.status, echo.from[0] != '\0');
+            if (echo.from[0] != '\0') {
+                EXPECT_TRUE(SameAddress6(probes[echo.key].outcome, echo.from));
+                EXPECT_EQ(probes[echo.key].outcome.address, 0u);
+            }
         }
         EXPECT_EQ(peer.answered(), 31) << "every request to .1 to .31 met the forgeries";
         EXPECT_EQ(firewall.refused(), 1);
@@ -482,171 +575,6 @@ TEST(ProbeSet, LookUpsQueueBeyondTheWorkersAndALateAnswerIsKept) {
                                                    "nameserver 127.0.0.1\n"
                                                    "options timeout:30 attempts:1\n",
                                                    LookUpsAgainstASlowServer));
-}
-
-namespace {
-
-// The same over IPv6, with an IPv4 network beside it: client fd32:1::1 -- fd32:1::2
-// router, behind which fd32:2::1 and fd32:5::2 answer (the server), fd32:3::/64 is a
-// silent namespace, fd32:7::/64 is unreachable by the router's table, and fd32:8::/64
-// loops between router and server until its hop limit runs out at the server
-// (fd32:5::2), since the router sees even hop limits and the server odd ones.
-struct RoutedNetwork6 {
-    NetworkNamespace client{"client6"};
-    NetworkNamespace router{"router6"};
-    NetworkNamespace server{"server6"};
-    NetworkNamespace silent{"silent6"};
-
-    static bool AddAddress(const NetworkNamespace& space, const char* address, const char* device) {
-        return space.Ip({"-6", "addr", "add", address, "dev", device, "nodad"});
-    }
-    static bool Unlimited(const NetworkNamespace& space) {
-        return space.SetSysctl("net.ipv6.icmp.ratelimit", "0");
-    }
-
-    // Link-local addresses without duplicate detection, so neighbours are found at once.
-    bool NoDad() {
-        for (const NetworkNamespace* space : {&client, &router, &server, &silent})
-            if (!space->SetSysctl("net.ipv6.conf.default.accept_dad", "0"))
-                return false;
-        return true;
-    }
-
-    bool Build(bool pingSockets) {
-        return client.ok() && router.ok() && server.ok() && silent.ok() && NoDad() &&
-               ConnectNamespaces(client, "c0", "10.232.1.1/24", router, "r0", "10.232.1.2/24") &&
-               ConnectNamespaces(router, "r1", "10.232.5.1/24", server, "s0", "10.232.5.2/24") &&
-               ConnectNamespaces(router, "r2", "10.232.6.1/24", silent, "q0", "10.232.6.2/24") &&
-               AddAddress(client, "fd32:1::1/64", "c0") &&
-               AddAddress(router, "fd32:1::2/64", "r0") &&
-               AddAddress(router, "fd32:5::1/64", "r1") &&
-               AddAddress(server, "fd32:5::2/64", "s0") &&
-               AddAddress(router, "fd32:6::1/64", "r2") &&
-               AddAddress(silent, "fd32:6::2/64", "q0") &&
-               AddAddress(server, "fd32:2::1/64", "lo") &&
-               AddAddress(silent, "fd32:3::1/64", "lo") &&
-               router.SetSysctl("net.ipv6.conf.all.forwarding", "1") &&
-               server.SetSysctl("net.ipv6.conf.all.forwarding", "1") && Unlimited(router) &&
-               Unlimited(server) && router.SetSysctl("net.ipv4.ip_forward", "1") &&
-               client.Ip({"-6", "route", "add", "default", "via", "fd32:1::2"}) &&
-               client.Ip({"route", "add", "default", "via", "10.232.1.2"}) &&
-               router.Ip({"-6", "route", "add", "fd32:2::/64", "via", "fd32:5::2"}) &&
-               router.Ip({"-6", "route", "add", "fd32:3::/64", "via", "fd32:6::2"}) &&
-               router.Ip({"-6", "route", "add", "fd32:8::/64", "via", "fd32:5::2"}) &&
-               router.Ip({"-6", "route", "add", "unreachable", "fd32:7::/64"}) &&
-               router.Ip({"route", "add", "10.232.2.0/24", "via", "10.232.5.2"}) &&
-               server.Ip({"addr", "add", "10.232.2.1/24", "dev", "lo"}) &&
-               server.Ip({"route", "add", "default", "via", "10.232.5.1"}) &&
-               server.Ip({"-6", "route", "add", "default", "via", "fd32:5::1"}) &&
-               silent.Ip({"-6", "route", "add", "default", "via", "fd32:6::1"}) &&
-               silent.SetSysctl("net.ipv6.icmp.echo_ignore_all", "1") &&
-               client.AllowPingSockets(pingSockets);
-    }
-};
-
-// An IPv6 socket address of the stack's layout: the system's, but for the family's number
-// (AF_INET6 of platform/winsock.h, which this file leaves out for the system's headers).
-constexpr short kStackInet6 = 23;
-::sockaddr_in6 Ipv6Target(const char* text, WORD port = 0) {
-    ::sockaddr_in6 target{};
-    target.sin6_family = kStackInet6;
-    target.sin6_port = htons(port);
-    ::inet_pton(AF_INET6, text, &target.sin6_addr);
-    return target;
-}
-
-bool SameAddress6(const PROBE_OUTCOME& outcome, const char* text) {
-    ::sockaddr_in6 expected = Ipv6Target(text);
-    return outcome.ipv6 && std::memcmp(outcome.address6, &expected.sin6_addr, 16) == 0;
-}
-
-} // namespace
-
-TEST(ProbeSet, IcmpV6EchoesAndConnectsGoBesideIpv4OnesInOneSet) {
-    SKIP_WITHOUT_NAMESPACES();
-    const struct {
-        const char* what;
-        int engine;
-        bool pingSockets;
-        DWORD answered, silent, noRoute, hopLimit;
-    } engines[] = {
-        {"raw engine", PROBE_ECHO_RAW, true, 0, PROBE_NO_REPLY, PROBE_ECHO_ERROR, PROBE_ECHO_ERROR},
-        {"library engine, ping sockets allowed", PROBE_ECHO_LIBRARY, true, IP_SUCCESS,
-         IP_REQ_TIMED_OUT, IP_DEST_NET_UNREACHABLE, IP_TTL_EXPIRED_TRANSIT},
-        {"library engine, ping sockets refused", PROBE_ECHO_LIBRARY, false, IP_SUCCESS,
-         IP_REQ_TIMED_OUT, IP_DEST_NET_UNREACHABLE, IP_TTL_EXPIRED_TRANSIT},
-    };
-    constexpr DWORD kWait = 1000;
-    const unsigned char data[56] = {'T', 'a', 'r', 'n'};
-    for (const auto& engine : engines) {
-        SCOPED_TRACE(engine.what);
-        RoutedNetwork6 network;
-        ASSERT_TRUE(network.Build(engine.pingSockets));
-        int listener = -1;
-        unsigned short port = ListenIn(network.server, "::", &listener);
-        ASSERT_NE(port, 0);
-        EnteredNamespace inside(network.client);
-        ASSERT_TRUE(inside.ok());
-        EventWindow window;
-        HANDLE set =
-            CreateProbeSet(window.handle(), kSetMessage, engine.engine, 64, data, sizeof data);
-        ASSERT_NE(set, INVALID_HANDLE_VALUE) << GetLastError();
-
-        const struct {
-            DWORD key;
-            const char* address;
-            DWORD status;
-            const char* from; // who answers, "" nobody
-        } echoes[] = {{1, "fd32:2::1", engine.answered, "fd32:2::1"},
-                      {2, "fd32:5::2", engine.answered, "fd32:5::2"},
-                      {3, "fd32:3::1", engine.silent, ""},
-                      {4, "fd32:7::1", engine.noRoute, "fd32:1::2"},
-                      {5, "fd32:8::1", engine.hopLimit, "fd32:5::2"}};
-        std::map<DWORD, Tracked> probes;
-        TakeOnEachMessage(window, set, &probes);
-        for (const auto& echo : echoes) {
-            ::sockaddr_in6 target = Ipv6Target(echo.address);
-            probes[echo.key].started = Clock::now();
-            ASSERT_TRUE(StartEchoProbeTo(set, echo.key,
-                                         reinterpret_cast<platform::sockaddr*>(&target),
-                                         sizeof target, kWait));
-        }
-        // An IPv4 echo in the same set, and connects over IPv6 to an open and a closed port,
-        // and to "::", which would reach this machine.
-        probes[10].started = Clock::now();
-        ASSERT_TRUE(StartEchoProbe(set, 10, Address("10.232.2.1"), kWait));
-        for (DWORD key : {20u, 21u, 22u}) {
-            ::sockaddr_in6 target =
-                Ipv6Target(key == 22 ? "::" : "fd32:2::1", key == 20 ? port : port + 1);
-            probes[key].started = Clock::now();
-            ASSERT_TRUE(StartConnectProbeTo(
-                set, key, reinterpret_cast<platform::sockaddr*>(&target), sizeof target, kWait));
-        }
-        EXPECT_TRUE(window.RunUntil([&] { return AllKnown(probes); }, 10 * kWait));
-
-        for (const auto& echo : echoes) {
-            SCOPED_TRACE(echo.address);
-            const Tracked& probe = probes[echo.key];
-            ASSERT_TRUE(probe.known);
-            EXPECT_EQ(probe.outcome.status, echo.status);
-            long elapsed = Milliseconds(probe.settled - probe.started);
-            if (echo.from[0] != '\0') {
-                EXPECT_LT(elapsed, static_cast<long>(kWait));
-                EXPECT_TRUE(SameAddress6(probe.outcome, echo.from));
-                EXPECT_EQ(probe.outcome.address, 0u);
-            } else {
-                EXPECT_GE(elapsed, static_cast<long>(kWait));
-            }
-        }
-        EXPECT_EQ(probes[10].outcome.status, engine.answered);
-        EXPECT_EQ(probes[10].outcome.address, Address("10.232.2.1"));
-        EXPECT_FALSE(probes[10].outcome.ipv6);
-        EXPECT_EQ(probes[20].outcome.status, 0u);
-        EXPECT_EQ(probes[21].outcome.status, 0u) << "refused: the host is there";
-        EXPECT_EQ(probes[22].outcome.status, 10049u);
-        EXPECT_TRUE(CloseProbeSet(set));
-        close(listener);
-    }
 }
 
 namespace {

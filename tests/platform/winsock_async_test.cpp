@@ -2,6 +2,7 @@
 #include "platform/window.h"
 #include "platform/winsock.h"
 
+#include "event_window.h"
 #include "support/http_get.h"
 #include "winsock_world.h"
 
@@ -17,42 +18,41 @@ using namespace platform;
 namespace {
 
 constexpr UINT socketNotify = 1181;
-constexpr UINT_PTR boundTimer = 77; // ends a wait that should have ended long before
+constexpr UINT lookupNotify = 1182;
+
+// The next `notify` message to `window`, with the loop (and the name server, if any) running
+// meanwhile; false when `boundMs` ran out first.
+bool NextMessage(HWND window, UINT notify, MSG* message, TestNameServer* server = nullptr,
+                 unsigned boundMs = 5000) {
+    constexpr UINT_PTR tick = 78;
+    SetTimer(window, tick, 10, nullptr);
+    for (unsigned waited = 0; waited < boundMs;) {
+        MSG next;
+        GetMessage(&next, 0, 0, 0);
+        if (next.hwnd == window && next.message == notify) {
+            KillTimer(window, tick);
+            *message = next;
+            return true;
+        }
+        if (next.hwnd == window && next.message == WM_TIMER && next.wParam == tick) {
+            if (server != nullptr)
+                server->Serve();
+            waited += 10;
+        }
+        DispatchMessage(&next);
+    }
+    KillTimer(window, tick);
+    return false;
+}
 
 class WinsockAsyncTest : public testing::Test {
   protected:
     void SetUp() override {
         WSADATA data;
         ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-        static bool registered = false;
-        if (!registered) {
-            WNDCLASS windowClass{};
-            windowClass.lpfnWndProc = DefWindowProc;
-            windowClass.lpszClassName = "WINSOCKEVENTS";
-            registered = RegisterClass(&windowClass);
-        }
-        window = CreateWindow("WINSOCKEVENTS", "events", 0, 0, 0, 100, 100, 0, 0, nullptr);
-        ASSERT_NE(window, 0u);
     }
-    void TearDown() override {
-        DestroyWindow(window);
-        EXPECT_EQ(WSACleanup(), 0);
-    }
-    // The next socket message, with the loop running meanwhile; false when the bound ran
-    // out first.
-    bool NextSocketMessage(MSG* message) {
-        SetTimer(window, boundTimer, 5000, nullptr);
-        for (MSG next;;) {
-            GetMessage(&next, 0, 0, 0);
-            bool timedOut = next.message == WM_TIMER && next.wParam == boundTimer;
-            if (next.hwnd == window && (timedOut || next.message == socketNotify)) {
-                KillTimer(window, boundTimer);
-                *message = next;
-                return !timedOut;
-            }
-            DispatchMessage(&next);
-        }
-    }
+    void TearDown() override { EXPECT_EQ(WSACleanup(), 0); }
+    bool NextSocketMessage(MSG* message) { return NextMessage(window, socketNotify, message); }
     int Connect(SOCKET socket, unsigned short port) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -60,7 +60,8 @@ class WinsockAsyncTest : public testing::Test {
         address.sin_addr.s_addr = inet_addr("127.0.0.1");
         return connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     }
-    HWND window = 0;
+    EventWindow eventWindow;
+    HWND window = eventWindow.handle();
 };
 
 } // namespace
@@ -155,31 +156,7 @@ TEST_F(WinsockAsyncTest, ConnectsAreToldByFdConnectAndAFailedOneByNothingElse) {
 
 namespace {
 
-constexpr UINT lookupNotify = 1182;
-
 HWND lookupWindow = 0;
-
-// The next look-up message, with the loop (and the name server) running meanwhile.
-bool NextLookupMessage(TestNameServer* server, MSG* message, unsigned boundMs = 5000) {
-    constexpr UINT_PTR tick = 78;
-    SetTimer(lookupWindow, tick, 10, nullptr);
-    for (unsigned waited = 0; waited < boundMs;) {
-        MSG next;
-        GetMessage(&next, 0, 0, 0);
-        if (next.hwnd == lookupWindow && next.message == lookupNotify) {
-            KillTimer(lookupWindow, tick);
-            *message = next;
-            return true;
-        }
-        if (next.hwnd == lookupWindow && next.message == WM_TIMER && next.wParam == tick) {
-            server->Serve();
-            waited += 10;
-        }
-        DispatchMessage(&next);
-    }
-    KillTimer(lookupWindow, tick);
-    return false;
-}
 
 void LookUpByMessage() {
     TestNameServer server;
@@ -190,7 +167,7 @@ void LookUpByMessage() {
     // A name with aliases, laid out in the buffer; the same answer by address.
     HANDLE task = WSAAsyncGetHostByName(lookupWindow, lookupNotify, "beta", buffer, sizeof buffer);
     ASSERT_NE(task, nullptr) << WSAGetLastError();
-    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    ASSERT_TRUE(NextMessage(lookupWindow, lookupNotify, &message, &server));
     EXPECT_EQ(message.wParam, reinterpret_cast<WPARAM>(task));
     EXPECT_EQ(WSAGETASYNCERROR(message.lParam), 0);
     int used = WSAGETASYNCBUFLEN(message.lParam);
@@ -212,7 +189,7 @@ void LookUpByMessage() {
                                     reinterpret_cast<const char*>(&address), 4, AF_INET, buffer,
                                     sizeof buffer),
               nullptr);
-    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    ASSERT_TRUE(NextMessage(lookupWindow, lookupNotify, &message, &server));
     EXPECT_STREQ(reinterpret_cast<const hostent*>(buffer)->h_name, "alpha.test");
 
     // A buffer too small is left alone, and the message says how much it takes.
@@ -220,7 +197,7 @@ void LookUpByMessage() {
     std::memset(small, 0x5a, sizeof small);
     ASSERT_NE(WSAAsyncGetHostByName(lookupWindow, lookupNotify, "beta", small, sizeof small),
               nullptr);
-    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    ASSERT_TRUE(NextMessage(lookupWindow, lookupNotify, &message, &server));
     EXPECT_EQ(WSAGETASYNCERROR(message.lParam), WSAENOBUFS);
     EXPECT_EQ(WSAGETASYNCBUFLEN(message.lParam), used);
     EXPECT_EQ(small[0], 0x5a);
@@ -229,7 +206,7 @@ void LookUpByMessage() {
     server.SetRule("two.test", TestNameServer::Reply::Addresses, {"10.9.9.5", "10.9.9.6"});
     ASSERT_NE(WSAAsyncGetHostByName(lookupWindow, lookupNotify, "two.test", buffer, sizeof buffer),
               nullptr);
-    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    ASSERT_TRUE(NextMessage(lookupWindow, lookupNotify, &message, &server));
     EXPECT_EQ(WSAGETASYNCERROR(message.lParam), 0);
     EXPECT_STREQ(entry->h_name, "two.test");
     EXPECT_EQ(entry->h_aliases[0], nullptr);
@@ -242,7 +219,7 @@ void LookUpByMessage() {
     ASSERT_NE(
         WSAAsyncGetHostByName(lookupWindow, lookupNotify, "missing.test", buffer, sizeof buffer),
         nullptr);
-    ASSERT_TRUE(NextLookupMessage(&server, &message));
+    ASSERT_TRUE(NextMessage(lookupWindow, lookupNotify, &message, &server));
     EXPECT_EQ(WSAGETASYNCERROR(message.lParam), WSAHOST_NOT_FOUND);
 
     // Called off while the server holds it: no message, the buffer untouched, though the
@@ -260,7 +237,7 @@ void LookUpByMessage() {
     EXPECT_EQ(WSAGetLastError(), WSAEALREADY);
     server.SetRule("held.test", TestNameServer::Reply::Addresses, {"10.9.9.4"});
     server.ReleaseHeld();
-    EXPECT_FALSE(NextLookupMessage(&server, &message, 300));
+    EXPECT_FALSE(NextMessage(lookupWindow, lookupNotify, &message, &server, 300));
     EXPECT_EQ(buffer[0], 0x5a);
     EXPECT_EQ(WSACancelAsyncRequest(reinterpret_cast<HANDLE>(~std::uintptr_t{0} >> 1)),
               SOCKET_ERROR);

@@ -28,12 +28,12 @@ bool BindToLoopback(int descriptor, unsigned short port) {
            ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool WaitReadable(int descriptor) {
-    pollfd entry{descriptor, POLLIN, 0};
+} // namespace
+
+bool WaitUntilReadable(unsigned socket) {
+    pollfd entry{static_cast<int>(socket), POLLIN, 0};
     return poll(&entry, 1, 5000) > 0;
 }
-
-} // namespace
 
 LoopbackPeer::LoopbackPeer(bool stream) {
     descriptor_ = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
@@ -50,14 +50,16 @@ LoopbackPeer::~LoopbackPeer() {
 }
 
 int LoopbackPeer::AcceptOne() {
-    return WaitReadable(descriptor_) ? accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    return WaitUntilReadable(static_cast<unsigned>(descriptor_))
+               ? accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC)
+               : -1;
 }
 
 std::string LoopbackPeer::ReceiveOne(unsigned short* fromPort) {
     char buffer[2048];
     sockaddr_in sender{};
     socklen_t length = sizeof sender;
-    ssize_t count = WaitReadable(descriptor_)
+    ssize_t count = WaitUntilReadable(static_cast<unsigned>(descriptor_))
                         ? recvfrom(descriptor_, buffer, sizeof buffer, 0,
                                    reinterpret_cast<sockaddr*>(&sender), &length)
                         : -1;
@@ -86,10 +88,6 @@ bool WriteAll(int descriptor, const std::string& data) {
 void CloseDescriptor(int descriptor) {
     if (descriptor >= 0)
         ::close(descriptor);
-}
-
-bool WaitUntilReadable(unsigned socket) {
-    return WaitReadable(static_cast<int>(socket));
 }
 
 int SystemTimeToLive(unsigned socket) {

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -76,4 +78,20 @@ std::vector<std::string> StampedLines(const std::string& path, const std::string
         lines.push_back(line.size() > 18 ? line.substr(18) : line);
     }
     return lines;
+}
+
+std::string WriteArgumentsScript(const std::string& path) {
+    WriteWholeFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.tmp\"\n"
+                         "echo >> \"$0.tmp\"; mv \"$0.tmp\" \"$0.out\"\n");
+    fs::permissions(path, fs::perms::owner_all);
+    return path;
+}
+
+std::string TakeScriptOutput(const std::string& script) {
+    std::string path = script + ".out";
+    for (int i = 0; i < 500 && !fs::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string text = ReadWholeFile(path);
+    fs::remove(path);
+    return text;
 }

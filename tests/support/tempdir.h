@@ -30,5 +30,9 @@ std::vector<std::string> StampedLines(const std::string& path, const std::string
 int CountOf(const std::string& text, const std::string& part);
 // How many entries a directory holds: a temporary file left behind shows here.
 int EntriesIn(const std::string& directory);
+// A shell script at `path` that writes the arguments it is given, each in <>, and a line end
+// to path + ".out"; and what it wrote there, waited for (five seconds at most) and removed.
+std::string WriteArgumentsScript(const std::string& path);
+std::string TakeScriptOutput(const std::string& script);
 // A path under the test output directory, which is made if missing.
 std::string PicturePath(const char* name);

@@ -23,11 +23,9 @@
 #include "tools/shared.h"
 #include "tools_world.h"
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <thread>
 #include <tuple>
 
 using namespace platform;
@@ -43,24 +41,6 @@ std::string Completed(const char* program, const char* host, unsigned port) {
     for (int i = 0; i < count; ++i)
         line += std::string("<") + arguments[i] + ">";
     return line;
-}
-
-// A client that writes the arguments it was given, each in <>, to its own path + ".out".
-std::string WriteClient(const std::string& path) {
-    WriteWholeFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.tmp\"\n"
-                         "echo >> \"$0.tmp\"; mv \"$0.tmp\" \"$0.out\"\n");
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-    return path;
-}
-
-// What the client wrote, waited for and taken away.
-std::string TakeOutput(const std::string& client) {
-    std::string path = client + ".out";
-    for (int i = 0; i < 500 && !std::filesystem::exists(path); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::string text = ReadWholeFile(path);
-    std::filesystem::remove(path);
-    return text;
 }
 
 // The places of a dialog's controls (key 0: its client area) before and after it was made
@@ -106,8 +86,8 @@ TEST(ConnectCommand, HostAndPortByTheRulesOfEachClient) {
 }
 
 TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
-    const std::string telnet = WriteClient(dir_.file("telnet-client"));
-    const std::string ftp = WriteClient(dir_.file("portage"));
+    const std::string telnet = WriteArgumentsScript(dir_.file("telnet-client"));
+    const std::string ftp = WriteArgumentsScript(dir_.file("portage"));
     std::snprintf(options.telnetCommand, sizeof options.telnetCommand, "%s", telnet.c_str());
     std::snprintf(options.ftpCommand, sizeof options.ftpCommand, "%s", ftp.c_str());
     const struct {
@@ -134,7 +114,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
         RunCommand(mainWindow, run.command);
         EXPECT_TRUE(PumpUntilToolsClosed());
         EXPECT_EQ(proposed, run.command == CMD_FTP ? "21" : "23");
-        EXPECT_EQ(TakeOutput(run.client), run.arguments);
+        EXPECT_EQ(TakeScriptOutput(run.client), run.arguments);
         expected.push_back("exec: " + run.client + run.line);
     }
     EXPECT_EQ(JournalEntries(), expected);
@@ -154,7 +134,7 @@ TEST_F(ToolTest, TelnetAndFtpStartTheirClientWithTheCompletedCommandLine) {
 
 TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) {
     ConnectDesktopReports();
-    const std::string client = WriteClient(dir_.file("telnet-client"));
+    const std::string client = WriteArgumentsScript(dir_.file("telnet-client"));
     auto connect = [this](const char* host) {
         QueueDialogHook([host](HWND dialog) {
             SetDlgItemText(dialog, CONNECT_HOST, host);
@@ -181,7 +161,7 @@ TEST_F(ToolTest, ClientsThatCannotStartAreToldAndATerminalIsChosenAtFirstStart) 
     std::string bin = dir_.file("bin");
     std::filesystem::create_directory(bin);
     for (const char* terminal : {"xterm", "konsole"})
-        WriteClient(bin + "/" + terminal);
+        WriteArgumentsScript(bin + "/" + terminal);
     std::string path = getenv("PATH");
     setenv("PATH", bin.c_str(), 1);
     unsetenv("TERMINAL");
