@@ -27,21 +27,25 @@ static LogWriterState logWriter;
 
 /*** writing ***/
 
-static void TellFailure(int error) {
-    if (logWriter.failing && std::strcmp(logWriter.failingLog, settingsFiles.mapLog) == 0)
+static void TellFailure(const char* log, int error) {
+    if (logWriter.failing && std::strcmp(logWriter.failingLog, log) == 0)
         return;
     logWriter.failing = true;
-    std::snprintf(logWriter.failingLog, sizeof logWriter.failingLog, "%s", settingsFiles.mapLog);
+    std::snprintf(logWriter.failingLog, sizeof logWriter.failingLog, "%s", log);
     if (logFailureReport == nullptr)
         return;
     char text[SETTINGS_PATH_LENGTH + 128];
-    std::snprintf(text, sizeof text, " The log %s cannot be written (%s); its lines are lost.",
-                  settingsFiles.mapLog, FileErrorText(error));
+    std::snprintf(text, sizeof text, " The log %s cannot be written (%s); its lines are lost.", log,
+                  FileErrorText(error));
     logFailureReport(text);
 }
 
 void LogLine(const char* text) {
-    if (settingsFiles.mapLog[0] == '\0')
+    LogLineTo(settingsFiles.mapLog, text);
+}
+
+void LogLineTo(const char* log, const char* text) {
+    if (log[0] == '\0')
         return;
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -51,9 +55,9 @@ void LogLine(const char* text) {
                                LOG_TEXT_LENGTH, text);
     if (length <= 0 || static_cast<unsigned>(length) >= sizeof line)
         return;
-    int error = AppendToFile(settingsFiles.mapLog, line, static_cast<std::size_t>(length));
+    int error = AppendToFile(log, line, static_cast<std::size_t>(length));
     if (error != 0)
-        TellFailure(error);
+        TellFailure(log, error);
     else
         logWriter.failing = false;
 }

@@ -12,6 +12,9 @@ extern void (*logFailureReport)(const char* text);
 // that a line is in the file whole or not at all. A line that cannot be written is lost
 // and told through logFailureReport. Texts longer than a log line holds are cut.
 void LogLine(const char* text);
+// The same to the log `log`: a page's outcome goes to the log of the map that asked for
+// it, whatever map is open when the modem answers.
+void LogLineTo(const char* log, const char* text);
 
 // Formats the message (cut to LOG_MESSAGE_LENGTH characters) and logs it; nothing is
 // written when formatting fails.

@@ -41,12 +41,19 @@ void ComposeDialCommand(char* buffer, unsigned size, const char* number, const c
         buffer[length] = '\0';
 }
 
-// Shows a failure in the status bar and the log.
-static void ReportPageError(const char* format, DWORD error) {
+// A page, and the log of the map that asked for it.
+struct PageText {
+    char number[PAGE_NUMBER_LENGTH + 1];
+    char message[PAGE_MESSAGE_LENGTH + 1];
+    char log[SETTINGS_PATH_LENGTH + 1];
+};
+
+// Shows a failure in the status bar and the page's log.
+static void ReportPageError(const PageText& page, const char* format, DWORD error) {
     char text[64];
     std::snprintf(text, sizeof text, format, static_cast<unsigned long>(error));
     ReportStatus(text);
-    LogLine(text);
+    LogLineTo(page.log, text);
 }
 
 /*** the modem's answer ***/
@@ -124,17 +131,22 @@ static ModemAnswer EndOfAnswer(DWORD error, const char* line, bool cut, const ch
 }
 
 // Shows and logs how a page ended once the modem was dialled.
-static void ReportPageOutcome(const ModemAnswer& answer, const char* number, const char* message) {
+static void ReportPageOutcome(const ModemAnswer& answer, const PageText& page) {
+    const char* number = page.number;
+    const char* message = page.message;
     char text[160];
     switch (answer.outcome) {
     case PageOutcome::Answered:
         ReportStatus("success");
-        LogPrintf("success beeper message %s to %s", message, number);
+        std::snprintf(text, sizeof text, "success beeper message %s to %s", message, number);
+        LogLineTo(page.log, text);
         return;
     case PageOutcome::NoAnswer:
         // A modem that never answers must not hold the monitor for ever.
         ReportStatus("no answer from modem");
-        LogPrintf("no answer from modem for beeper message %s to %s", message, number);
+        std::snprintf(text, sizeof text, "no answer from modem for beeper message %s to %s",
+                      message, number);
+        LogLineTo(page.log, text);
         return;
     case PageOutcome::Failed:
         std::snprintf(text, sizeof text, "beeper message %s to %s failed: %s", message, number,
@@ -144,11 +156,11 @@ static void ReportPageOutcome(const ModemAnswer& answer, const char* number, con
         std::snprintf(text, sizeof text, "beeper message %s to %s cancelled", message, number);
         break;
     case PageOutcome::PortError:
-        ReportPageError("comm wait error %lu", answer.error);
+        ReportPageError(page, "comm wait error %lu", answer.error);
         return;
     }
     ReportStatus(text);
-    LogLine(text);
+    LogLineTo(page.log, text);
 }
 
 /*** the exchange ***/
@@ -171,11 +183,6 @@ static DWORD BaudRateOf(unsigned index) {
 static constexpr UINT PAGE_TIMER_ID = 1;       // the deadline of the modem's answer
 static constexpr unsigned PAGE_QUEUE_SIZE = 8; // pages waiting for the one under way
 static const char* const PAGER_CLASS = "TARNMAPPAGER";
-
-struct PageText {
-    char number[PAGE_NUMBER_LENGTH + 1];
-    char message[PAGE_MESSAGE_LENGTH + 1];
-};
 
 // The page under way, from its dial until its outcome is logged, and the pages that end of
 // cycle asked for meanwhile. The modem's answer comes as WM_COMMNOTIFY to the pager's own
@@ -201,7 +208,7 @@ static void EndPage(const ModemAnswer& answer) {
     KillTimer(pageExchange.window, PAGE_TIMER_ID);
     CloseHandle(pageExchange.port);
     pageExchange.port = INVALID_HANDLE_VALUE;
-    ReportPageOutcome(answer, pageExchange.page.number, pageExchange.page.message);
+    ReportPageOutcome(answer, pageExchange.page);
     StartNextPage();
 }
 
@@ -268,7 +275,7 @@ static bool MakePagerWindow() {
 }
 
 // Opens and sets the port; a failure is told. INVALID_HANDLE_VALUE on failure.
-static HANDLE OpenModemPort() {
+static HANDLE OpenModemPort(const PageText& page) {
     char portName[sizeof options.beepDevice + 8];
     if (options.beepDevice[0] != '\0')
         std::snprintf(portName, sizeof portName, "%s", options.beepDevice);
@@ -276,14 +283,14 @@ static HANDLE OpenModemPort() {
         std::snprintf(portName, sizeof portName, "COM%u", options.beepPort);
     HANDLE port = OpenCommPort(portName);
     if (port == INVALID_HANDLE_VALUE) {
-        ReportPageError("open error %lu", GetLastError());
+        ReportPageError(page, "open error %lu", GetLastError());
         return port;
     }
     DCB state{};
     if (!GetCommState(port, &state)) {
         DWORD error = GetLastError();
         CloseHandle(port);
-        ReportPageError("get comm state error %lu", error);
+        ReportPageError(page, "get comm state error %lu", error);
         return INVALID_HANDLE_VALUE;
     }
     state.BaudRate = BaudRateOf(options.beepBaud);
@@ -293,7 +300,7 @@ static HANDLE OpenModemPort() {
     if (!SetCommState(port, &state)) {
         DWORD error = GetLastError();
         CloseHandle(port);
-        ReportPageError("set comm state error %lu", error);
+        ReportPageError(page, "set comm state error %lu", error);
         return INVALID_HANDLE_VALUE;
     }
     // A read that follows a notice finds its byte at once; the bound only guards it.
@@ -307,10 +314,10 @@ static HANDLE OpenModemPort() {
 static bool DialPage() {
     const PageText& page = pageExchange.page;
     if (!MakePagerWindow()) {
-        ReportPageError("comm wait error %lu", GetLastError());
+        ReportPageError(page, "comm wait error %lu", GetLastError());
         return false;
     }
-    HANDLE port = OpenModemPort();
+    HANDLE port = OpenModemPort(page);
     if (port == INVALID_HANDLE_VALUE)
         return false;
     ComposeDialCommand(pageExchange.command, sizeof pageExchange.command, page.number,
@@ -319,10 +326,9 @@ static bool DialPage() {
     DWORD written = 0;
     if (!WriteFile(port, pageExchange.command, length, &written) || written != length) {
         if (GetLastError() == ERROR_OPERATION_ABORTED)
-            ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, page.number,
-                              page.message);
+            ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, page);
         else
-            ReportPageError("comm write error %lu", GetLastError());
+            ReportPageError(page, "comm write error %lu", GetLastError());
         CloseHandle(port);
         return true; // dialled, and told
     }
@@ -354,18 +360,19 @@ int SendPage(const char* number, const char* message) {
         LogPrintf("Beeper disabled on %s to %s", message, number);
         return 0;
     }
-    if (TerminationRequested()) {
-        // The program is ending: a dial now could not be waited for.
-        ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, number, message);
-        return 0;
-    }
     PageText page{};
     std::snprintf(page.number, sizeof page.number, "%s", number);
     std::snprintf(page.message, sizeof page.message, "%s", message);
+    std::snprintf(page.log, sizeof page.log, "%s", settingsFiles.mapLog);
+    if (TerminationRequested()) {
+        // The program is ending: a dial now could not be waited for.
+        ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, page);
+        return 0;
+    }
     if (pageExchange.port != INVALID_HANDLE_VALUE) {
         // The modem is busy with an earlier page: this one is dialled after it.
         if (pageExchange.queued == PAGE_QUEUE_SIZE) {
-            ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, number, message);
+            ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, page);
             return 0;
         }
         pageExchange.queue[pageExchange.queued++] = page;
