@@ -151,7 +151,8 @@ static int LookupFamily() {
                                                           : PROBE_LOOKUP_ANY;
 }
 
-// A name is looked up first, until it resolves; a resolved address is kept.
+// A name is looked up again every cycle: an address it had once may belong to another
+// host by now, and a name that no longer resolves is not checked at its old address.
 static void StartEntry(CycleEntry& entry) {
     int index = FindHostBySerial(entry.serial);
     if (index < 0) {
@@ -161,14 +162,16 @@ static void StartEntry(CycleEntry& entry) {
     const HostRecord& host = hostTable[index];
     CopyField(entry.address, sizeof entry.address, host.address);
     HostAddress address;
-    if (ClassifyAddress(host.resolvedAddr, &address) != ADDRESS_NAME)
+    if (ClassifyAddress(host.address, &address) != ADDRESS_NAME)
         StartCheck(entry, address);
     else if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
                               options.waitTimeout)) {
         entry.stage = ENTRY_LOOKUP;
         ++cycle.lookups;
-    } else
+    } else {
+        CopyField(entry.resolved, sizeof entry.resolved, entry.address);
         Settle(entry, STATUS_NAME_NOT_RESOLVED);
+    }
 }
 
 // Starts the next host's check when fewer than PARALLEL are in flight.
@@ -200,6 +203,7 @@ static void TakeLookups() {
             continue;
         --cycle.lookups;
         if (outcome.status != 0 || (outcome.address == 0 && !outcome.ipv6)) {
+            CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
             Settle(entry, STATUS_NAME_NOT_RESOLVED);
             continue;
         }
