@@ -194,6 +194,18 @@ static void PaceRequests() {
         cycle.pacing = !KillTimer(cycle.window, PACE_TIMER_ID);
 }
 
+// The address a name had when it last resolved, when the resolver could not answer now
+// (no answer in time, a server failure): the host is checked there rather than counted
+// down for its resolver's fault. A name the resolver says does not exist has none.
+static bool LastKnownAddress(const CycleEntry& entry, DWORD status, HostAddress* address) {
+    if (status == 0 || status == static_cast<DWORD>(WSAHOST_NOT_FOUND) ||
+        status == static_cast<DWORD>(WSANO_DATA))
+        return false;
+    int index = FindHostBySerial(entry.serial);
+    return index >= 0 && std::strcmp(hostTable[index].address, entry.address) == 0 &&
+           ClassifyAddress(hostTable[index].resolvedAddr, address) != ADDRESS_NAME;
+}
+
 // Names whose look-up ended go on to their check, or fail as not resolved.
 static void TakeLookups() {
     for (int i = cycle.cursor; i < cycle.started && cycle.lookups > 0; ++i) {
@@ -202,7 +214,12 @@ static void TakeLookups() {
         if (entry.stage != ENTRY_LOOKUP || !TakeProbeOutcome(cycle.probes, entry.serial, &outcome))
             continue;
         --cycle.lookups;
+        HostAddress address;
         if (outcome.status != 0 || (outcome.address == 0 && !outcome.ipv6)) {
+            if (LastKnownAddress(entry, outcome.status, &address)) {
+                StartCheck(entry, address);
+                continue;
+            }
             CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
             Settle(entry, STATUS_NAME_NOT_RESOLVED);
             continue;
@@ -212,7 +229,6 @@ static void TakeLookups() {
             inet_ntop(AF_INET6, outcome.address6, text, sizeof text);
         else
             inet_ntop(AF_INET, &outcome.address, text, sizeof text);
-        HostAddress address;
         ClassifyAddress(text, &address);
         StartCheck(entry, address);
     }
