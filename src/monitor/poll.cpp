@@ -357,9 +357,13 @@ void AbortPollCycle() {
     CloseCycle();
 }
 
+// Ends the cycle before its map is replaced, and its end-of-cycle actions with it: a page,
+// the settings held for the cycle's end, take the map they belong to, not the next one.
 void EndPollCycle() {
-    if (pollState.inProgress && !cycle.ended)
+    if (pollState.inProgress && !cycle.ended) {
         CloseCycle();
+        OnPollCycleDone(cycle.window);
+    }
 }
 
 /*** advancing ***/

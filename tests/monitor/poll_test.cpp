@@ -644,12 +644,15 @@ TEST_F(PollTest, EditsDuringACycleGiveNoHostAnotherHostsOutcome) {
     EXPECT_EQ(alarmCycle.failed, 0u);
     EXPECT_EQ(Log().find("down"), std::string::npos);
 
-    // A new map while the cycle waits on the silent host ends the cycle at once.
+    // A new map while the cycle waits on the silent host ends the cycle at once, and the
+    // cycle's end acts on its own map.
     options.waitTimeout = 60000;
     bool renewed = false;
+    static int hostsAtCycleEnd = -1;
     onTestTimer = [&](UINT_PTR) {
         if (renewed || !pollState.inProgress)
             return;
+        pollState.atCycleEnd = [] { hostsAtCycleEnd = hostCount; };
         QueueMessageBoxAnswer(IDNO); // the edits are not saved
         SendMessage(mainWindow, WM_COMMAND, CMD_NEW, 0);
         renewed = true;
@@ -661,6 +664,7 @@ TEST_F(PollTest, EditsDuringACycleGiveNoHostAnotherHostsOutcome) {
     ASSERT_TRUE(renewed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(hostCount, 0);
+    EXPECT_EQ(hostsAtCycleEnd, 2);
     EXPECT_EQ(alarmCycle.failed, 0u);
 }
 
