@@ -153,7 +153,8 @@ static int LookupFamily() {
                                                           : PROBE_LOOKUP_ANY;
 }
 
-// A name is looked up first, until it resolves; a resolved address is kept.
+// A name is looked up again every cycle: an address it had once may belong to another
+// host by now, and a name that no longer resolves is not checked at its old address.
 static void StartEntry(CycleEntry& entry) {
     int index = FindHostBySerial(entry.serial);
     if (index < 0) {
@@ -163,14 +164,16 @@ static void StartEntry(CycleEntry& entry) {
     const HostRecord& host = hostTable[index];
     CopyField(entry.address, sizeof entry.address, host.address);
     HostAddress address;
-    if (ClassifyAddress(host.resolvedAddr, &address) != ADDRESS_NAME)
+    if (ClassifyAddress(host.address, &address) != ADDRESS_NAME)
         StartCheck(entry, address);
     else if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
                               options.waitTimeout)) {
         entry.stage = ENTRY_LOOKUP;
         ++cycle.lookups;
-    } else
+    } else {
+        CopyField(entry.resolved, sizeof entry.resolved, entry.address);
         Settle(entry, STATUS_NAME_NOT_RESOLVED);
+    }
 }
 
 // Starts the next host's check when fewer than PARALLEL are in flight.
@@ -193,6 +196,18 @@ static void PaceRequests() {
         cycle.pacing = !KillTimer(cycle.window, PACE_TIMER_ID);
 }
 
+// The address a name had when it last resolved, when the resolver could not answer now
+// (no answer in time, a server failure): the host is checked there rather than counted
+// down for its resolver's fault. A name the resolver says does not exist has none.
+static bool LastKnownAddress(const CycleEntry& entry, DWORD status, HostAddress* address) {
+    if (status == 0 || status == static_cast<DWORD>(WSAHOST_NOT_FOUND) ||
+        status == static_cast<DWORD>(WSANO_DATA))
+        return false;
+    int index = FindHostBySerial(entry.serial);
+    return index >= 0 && std::strcmp(hostTable[index].address, entry.address) == 0 &&
+           ClassifyAddress(hostTable[index].resolvedAddr, address) != ADDRESS_NAME;
+}
+
 // Names whose look-up ended go on to their check, or fail as not resolved.
 static void TakeLookups() {
     for (int i = cycle.cursor; i < cycle.started && cycle.lookups > 0; ++i) {
@@ -201,7 +216,13 @@ static void TakeLookups() {
         if (entry.stage != ENTRY_LOOKUP || !TakeProbeOutcome(cycle.probes, entry.serial, &outcome))
             continue;
         --cycle.lookups;
+        HostAddress address;
         if (outcome.status != 0 || (outcome.address == 0 && !outcome.ipv6)) {
+            if (LastKnownAddress(entry, outcome.status, &address)) {
+                StartCheck(entry, address);
+                continue;
+            }
+            CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
             Settle(entry, STATUS_NAME_NOT_RESOLVED);
             continue;
         }
@@ -210,7 +231,6 @@ static void TakeLookups() {
             inet_ntop(AF_INET6, outcome.address6, text, sizeof text);
         else
             inet_ntop(AF_INET, &outcome.address, text, sizeof text);
-        HostAddress address;
         ClassifyAddress(text, &address);
         StartCheck(entry, address);
     }
@@ -339,9 +359,13 @@ void AbortPollCycle() {
     CloseCycle();
 }
 
+// Ends the cycle before its map is replaced, and its end-of-cycle actions with it: a page,
+// the settings held for the cycle's end, take the map they belong to, not the next one.
 void EndPollCycle() {
-    if (pollState.inProgress && !cycle.ended)
+    if (pollState.inProgress && !cycle.ended) {
         CloseCycle();
+        OnPollCycleDone(cycle.window);
+    }
 }
 
 /*** advancing ***/

@@ -27,7 +27,7 @@ constexpr DWORD PROBE_ECHO_ERROR = 11;           // raw engine: an ICMP error ab
 constexpr DWORD PROBE_NO_REPLY = 15;             // raw engine: nothing answered in time
 constexpr DWORD PROBE_NOT_SENT = 10065;          // raw engine: the request could not be sent
 constexpr DWORD PROBE_CONNECT_TIMED_OUT = 10004; // connect: not done by the deadline
-constexpr DWORD PROBE_NOT_RESOLVED = 11001;      // look-up: no answer by the deadline
+constexpr DWORD PROBE_NOT_RESOLVED = 11002;      // look-up: no answer by the deadline (try again)
 
 // What a probe came to.
 struct PROBE_OUTCOME {

@@ -200,8 +200,10 @@ TEST_P(PollEngineTest, HostFallsSilentGoesDownAndComesBack) {
     }
     EXPECT_EQ(HostColorSlot(target), SLOT_OK);
 
-    // The target falls silent for eight cycles.
+    // The target falls silent for eight cycles. The address localhost had (the target's)
+    // is not its own any more: the name is looked up again.
     ASSERT_TRUE(network.Silence(engine, true));
+    CopyField(named.resolvedAddr, sizeof named.resolvedAddr, SERVER);
     const ColorSlot bands[8] = {SLOT_ONE,  SLOT_TWO,  SLOT_THREE, SLOT_FOUR,
                                 SLOT_FOUR, SLOT_FOUR, SLOT_FOUR,  SLOT_EIGHT};
     for (int cycle = 0; cycle < 8; ++cycle) {
@@ -595,12 +597,15 @@ TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
     Open({"one,127.0.0.1,0", "slow,slow1.example,0", "two,127.0.0.2,0", "slower,slow2.example,0",
           "three,127.0.0.3,0"},
          TCP.options + std::string("WAIT=1000\r\n"));
+    // Where "three" was when its name last resolved: it is checked there meanwhile.
+    CopyField(hostTable[4].address, sizeof hostTable[4].address, "slow3.example");
     auto start = std::chrono::steady_clock::now();
     Check();
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_LT(elapsed, std::chrono::seconds(10)) << "goal one WAIT; the resolver waits 5 s a try";
     for (int i : {0, 2, 4})
         EXPECT_EQ(hostTable[i].missed, 0u) << i;
+    EXPECT_EQ(std::string(hostTable[4].resolvedAddr), "127.0.0.3");
     for (int i : {1, 3}) {
         EXPECT_EQ(hostTable[i].status, 11001u) << i;
         EXPECT_EQ(hostTable[i].missed, 3u) << i;
@@ -639,12 +644,15 @@ TEST_F(PollTest, EditsDuringACycleGiveNoHostAnotherHostsOutcome) {
     EXPECT_EQ(alarmCycle.failed, 0u);
     EXPECT_EQ(Log().find("down"), std::string::npos);
 
-    // A new map while the cycle waits on the silent host ends the cycle at once.
+    // A new map while the cycle waits on the silent host ends the cycle at once, and the
+    // cycle's end acts on its own map.
     options.waitTimeout = 60000;
     bool renewed = false;
+    static int hostsAtCycleEnd = -1;
     onTestTimer = [&](UINT_PTR) {
         if (renewed || !pollState.inProgress)
             return;
+        pollState.atCycleEnd = [] { hostsAtCycleEnd = hostCount; };
         QueueMessageBoxAnswer(IDNO); // the edits are not saved
         SendMessage(mainWindow, WM_COMMAND, CMD_NEW, 0);
         renewed = true;
@@ -656,6 +664,7 @@ TEST_F(PollTest, EditsDuringACycleGiveNoHostAnotherHostsOutcome) {
     ASSERT_TRUE(renewed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(hostCount, 0);
+    EXPECT_EQ(hostsAtCycleEnd, 2);
     EXPECT_EQ(alarmCycle.failed, 0u);
 }
 
