@@ -433,9 +433,8 @@ INT_PTR Input(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
 int ShowHostInformation(HWND owner) {
     if (currentHost < 0 || currentHost >= hostCount)
         return 0;
-    StopPollTimer();
+    HoldCountdown();
     INT_PTR result = DialogBox(owner, "INPUTBOX", Input);
-    if (!pollState.inProgress)
-        StartPollTimer();
+    ReleaseCountdown();
     return result == 1 ? 1 : 0;
 }

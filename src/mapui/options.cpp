@@ -452,11 +452,10 @@ int ShowBeeperSetup(HWND owner) {
 
 // Open at any time; saved during a cycle, the settings it checks with wait for its end.
 void PreferencesCommand(HWND window) {
-    StopPollTimer();
+    HoldCountdown();
     int saved = ShowOptionsDialog(window);
     InvalidateRect(mapWindow, nullptr, true);
-    if (editMode == 0 && !pollState.inProgress)
-        StartPollTimer();
+    ReleaseCountdown();
     RefreshMapTitle();
     if (saved == 1 && pollState.atCycleEnd == ApplyHeldCheckSettings)
         SetStatusText(HELD_SETTINGS_TEXT);
@@ -464,9 +463,8 @@ void PreferencesCommand(HWND window) {
 
 // The map shows the new colours at once; the window background only after a restart.
 void ColorsCommand(HWND window) {
-    StopPollTimer();
+    HoldCountdown();
     ShowColorsDialog(window);
     InvalidateRect(mapWindow, nullptr, true);
-    if (!pollState.inProgress)
-        StartPollTimer();
+    ReleaseCountdown();
 }

@@ -26,7 +26,7 @@ using namespace platform;
 
 /*** globals ***/
 
-PollState pollState = {0, 0, 0, 10, 0, 0, nullptr, 0, 0};
+PollState pollState = {0, 0, 0, 10, 0, 0, 0, nullptr, 0, 0};
 MonitorReports monitorReports = {nullptr, nullptr, nullptr};
 
 static constexpr UINT PACE_INTERVAL_MS = 1; // between two requests, on average
@@ -96,7 +96,7 @@ static bool MapBeingEdited() {
 /*** the countdown ***/
 
 void StartPollTimer() {
-    if (!MapBeingEdited() && options.noAutomaticChecks == 0)
+    if (!MapBeingEdited() && options.noAutomaticChecks == 0 && pollState.countdownHolds == 0)
         pollState.timerActive = SetTimer(mainWindow, POLL_TIMER_ID, 1000, nullptr) != 0 ? 1 : 0;
     else
         pollState.timerActive = 0;
@@ -105,6 +105,16 @@ void StartPollTimer() {
 void StopPollTimer() {
     if (pollState.timerActive && KillTimer(mainWindow, POLL_TIMER_ID))
         pollState.timerActive = 0;
+}
+
+void HoldCountdown() {
+    ++pollState.countdownHolds;
+    StopPollTimer();
+}
+
+void ReleaseCountdown() {
+    if (pollState.countdownHolds > 0 && --pollState.countdownHolds == 0 && !pollState.inProgress)
+        StartPollTimer();
 }
 
 void OnPollTick(HWND window) {

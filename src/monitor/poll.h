@@ -23,6 +23,9 @@ struct PollState {
     int closeRequested;
     int countdown;   // seconds to the next automatic cycle
     int timerActive; // 1 while the countdown timer runs
+    // Open dialogs that pause the countdown (HoldCountdown): while there is one, the end of
+    // a cycle leaves the countdown stopped.
+    int countdownHolds;
     // Monitored hosts evaluated by the running or the last cycle; a check cut short by the
     // program's end is not counted.
     int hostsChecked;
@@ -50,6 +53,11 @@ void ReportStatus(const char* text);
 // Starts the one-second countdown when monitoring and automatic checks are on.
 void StartPollTimer();
 void StopPollTimer();
+// Host Information, Preferences, Tool Options, Colors, the file dialogs and the save
+// question pause the countdown while they are open, also when a cycle ends meanwhile.
+// Holds nest; the last release starts the countdown again unless a cycle runs.
+void HoldCountdown();
+void ReleaseCountdown();
 
 // The countdown's tick (timer POLL_TIMER_ID): a cycle when it has run out.
 void OnPollTick(platform::HWND window);

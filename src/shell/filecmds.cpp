@@ -48,11 +48,11 @@ int ChooseMapFile(HWND owner, int mode) {
     return chosen ? 1 : 0;
 }
 
-// The end of every file command: the map repainted, the countdown going again.
+// The end of every file command, which holds the countdown from its start: the map
+// repainted, the countdown going again.
 static void FinishFileCommand() {
     InvalidateRect(mapWindow, nullptr, true);
-    if (!pollState.inProgress)
-        StartPollTimer();
+    ReleaseCountdown();
 }
 
 // The name of the map's file without its directory, for the questions.
@@ -174,24 +174,23 @@ bool AskToSaveMapChanges(HWND window) {
         return true;
     char text[MAP_PATH_LENGTH + 32];
     std::snprintf(text, sizeof text, "Save changes to %s?", MapFileName());
+    HoldCountdown();
     int answer = MessageBox(window, text, QUESTION_CAPTION, MB_SAVEDISCARDCANCEL | MB_ICONQUESTION);
+    bool goOn = answer == IDNO;
     // A termination signal while the question was up ends the program without a write.
     if (TerminationRequested())
-        return true;
-    if (answer == IDYES) {
-        StopPollTimer();
-        bool saved = SaveMap(window);
-        FinishFileCommand();
-        return saved;
-    }
-    return answer == IDNO;
+        goOn = true;
+    else if (answer == IDYES)
+        goOn = SaveMap(window);
+    FinishFileCommand();
+    return goOn;
 }
 
 void NewMapCommand(HWND window) {
     ReleaseEditorHolds(); // before the question: a host never placed is not saved
     if (!AskToSaveMapChanges(window))
         return;
-    StopPollTimer();
+    HoldCountdown();
     EndPollCycle(); // its hosts are gone
     lineCount = 0;
     hostCount = 0;
@@ -208,7 +207,7 @@ void LoadMapCommand(HWND window) {
     ReleaseEditorHolds();
     if (!AskToSaveMapChanges(window))
         return;
-    StopPollTimer();
+    HoldCountdown();
     if (ChooseMapFile(window, 1) != 0) {
         EndPollCycle(); // its hosts are gone
         ReadMapDatabase(window, mapPath);
@@ -217,13 +216,13 @@ void LoadMapCommand(HWND window) {
 }
 
 void SaveMapAsCommand(HWND window) {
-    StopPollTimer();
+    HoldCountdown();
     SaveMapAs(window);
     FinishFileCommand();
 }
 
 void SaveMapCommand(HWND window) {
-    StopPollTimer();
+    HoldCountdown();
     SaveMap(window);
     FinishFileCommand();
 }

@@ -45,14 +45,12 @@ void PostStartClick(HWND dialog) {
                 static_cast<LPARAM>(GetDlgItem(dialog, TOOL_START_BUTTON)));
 }
 
-// A modal settings dialog pauses the countdown that was running; a change it makes
-// applies from the next cycle.
+// A modal settings dialog pauses the countdown; a change it makes applies from the next
+// cycle.
 static void RunPausingCountdown(int (*dialogFunction)(HWND owner), HWND owner) {
-    bool counting = pollState.timerActive != 0;
-    StopPollTimer();
+    HoldCountdown();
     dialogFunction(owner);
-    if (counting && !pollState.inProgress)
-        StartPollTimer();
+    ReleaseCountdown();
 }
 
 void OnToolCommand(HWND dialog, WPARAM wParam, void (*start)(HWND), void (*end)(HWND)) {

@@ -366,10 +366,12 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     OnPollCycleDone(window);           // as its done message does
     EXPECT_EQ((Numbers{options.waitTimeout, options.useRawIcmp}), (Numbers{9000, 1}));
 
-    // Colors, bracketed by the countdown.
+    // Colors, bracketed by the countdown, also when a cycle ends under it.
     bool opened = false;
-    QueueDialogHook([&opened](HWND dialog) {
+    QueueDialogHook([&opened, window](HWND dialog) {
         opened = true;
+        ASSERT_TRUE(RunCountedPollCycle(window));
+        OnPollCycleDone(window);
         EXPECT_EQ(pollState.timerActive, 0) << "no countdown under the dialog";
         Click(dialog, IDOK);
     });
