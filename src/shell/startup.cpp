@@ -232,7 +232,10 @@ CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* comman
     question.arguments.assign(start.arguments, start.arguments + start.count);
     question.showState = start.showState;
     question.shownLine = commandLine;
-    PostMessage(mainWindow, WM_ASKMAPCOMMAND, 0, 0);
+    if (!PostMessage(mainWindow, WM_ASKMAPCOMMAND, 0, 0)) { // the window is gone
+        question = MapCommandQuestion{};
+        return CommandAnswer::NotAllowed;
+    }
     return CommandAnswer::Asking;
 }
 
