@@ -187,8 +187,7 @@ static void RunCycle(HWND window) {
         if (GetMessage(&message, 0, 0, 0) <= 0) {
             stopRequested = true; // a quit message ends the run, and this cycle
             pollState.closeRequested = 1;
-            EndPollCycle();
-            OnPollCycleDone(window);
+            EndPollCycle(); // and its end
             break;
         }
         TranslateMessage(&message);
