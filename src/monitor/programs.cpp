@@ -64,19 +64,28 @@ void TellProgramNotStarted(const char* program, const char* reason) {
     }
 }
 
+void TellProgramNotAllowed(const ProgramStart& start) {
+    char name[PROGRAM_NAME_LENGTH + 1];
+    ProgramName(start, name, sizeof name);
+    TellProgramNotStarted(name, "not allowed for this map");
+}
+
 bool StartProgram(const ProgramStart& start) {
     char name[PROGRAM_NAME_LENGTH + 1];
     ProgramName(start, name, sizeof name);
     if (start.mapCommand != nullptr && mapCommandAllowed != nullptr) {
         char line[1024];
         ShownCommandLine(start, line, sizeof line);
-        CommandAnswer answer = mapCommandAllowed(start, line);
-        if (answer == CommandAnswer::Asking)
+        switch (mapCommandAllowed(start, line)) {
+        case CommandAnswer::Allowed:
+            break;
+        case CommandAnswer::Asking:
             return false;
-        if (answer != CommandAnswer::Allowed) {
-            TellProgramNotStarted(name, answer == CommandAnswer::NotAllowed
-                                            ? "not allowed for this map"
-                                            : "another program of the map waits for an answer");
+        case CommandAnswer::NotAllowed:
+            TellProgramNotAllowed(start);
+            return false;
+        case CommandAnswer::Unanswered:
+            TellProgramNotStarted(name, "another program of the map waits for an answer");
             return false;
         }
     }

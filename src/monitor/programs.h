@@ -18,8 +18,8 @@ struct ProgramStart;
 enum class CommandAnswer {
     Allowed,
     NotAllowed,
-    Asking,     // the user is asked; the start is made again, or told, once answered
-    Unanswered, // another question is still open
+    Asking,     // the user is asked; the start is made, or told, once answered
+    Unanswered, // a question about another command is still open
 };
 extern CommandAnswer (*mapCommandAllowed)(const ProgramStart& start, const char* commandLine);
 
@@ -42,6 +42,9 @@ struct ProgramStart {
 // started; that is told as `cannot start "<program>": <reason>`, except while the user is
 // asked.
 bool StartProgram(const ProgramStart& start);
+
+// Tells that `start` was not started because its map's command is not allowed.
+void TellProgramNotAllowed(const ProgramStart& start);
 
 // Tells that `program` (the first word of a command line) was not started, and why.
 void TellProgramNotStarted(const char* program, const char* reason);

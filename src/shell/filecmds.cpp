@@ -1,7 +1,6 @@
-// New, Load, Save and Save As. Each stops the poll timer first and, unless a cycle is
-// running, starts it again at the end; nothing is ever saved without being asked, and
-// nothing edited is dropped without a question. Save As takes the map's settings file
-// along to the new name; the log stays where it was written.
+// New, Load, Save and Save As. Each holds the countdown while it runs; nothing is ever saved
+// without being asked, and nothing edited is dropped without a question. Save As takes the map's
+// settings file along to the new name; the log stays where it was written.
 #include "shell/filecmds.h"
 
 #include "mapui/editor.h"
@@ -18,6 +17,7 @@
 #include "platform/system.h"
 #include "platform/window.h"
 #include "shell/mainwnd.h"
+#include "shell/startup.h"
 
 #include <cstdio>
 #include <cstring>
@@ -192,6 +192,7 @@ void NewMapCommand(HWND window) {
         return;
     HoldCountdown();
     EndPollCycle(); // its hosts are gone
+    AskWaitingMapCommand();
     lineCount = 0;
     hostCount = 0;
     mapModified = 0;
@@ -210,6 +211,7 @@ void LoadMapCommand(HWND window) {
     HoldCountdown();
     if (ChooseMapFile(window, 1) != 0) {
         EndPollCycle(); // its hosts are gone
+        AskWaitingMapCommand();
         ReadMapDatabase(window, mapPath);
     }
     FinishFileCommand();

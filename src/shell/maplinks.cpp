@@ -14,6 +14,7 @@
 #include "platform/system.h"
 #include "platform/window.h"
 #include "shell/filecmds.h"
+#include "shell/startup.h"
 
 #include <cctype>
 #include <cstdio>
@@ -46,15 +47,15 @@ void OpenLinkedMap(HWND window, const char* path) {
     ReleaseEditorHolds();
     if (!AskToSaveMapChanges(window))
         return;
-    StopPollTimer();
-    EndPollCycle(); // its hosts are gone
+    HoldCountdown(); // no cycle of a half-read map under a box of the reader
+    EndPollCycle();  // its hosts are gone
+    AskWaitingMapCommand();
     CopyField(mapPath, sizeof mapPath, path);
     ReadMapDatabase(window, mapPath);
     InvalidateRect(window, nullptr, true);
     if (window != mapWindow)
         InvalidateRect(mapWindow, nullptr, true);
-    if (!pollState.inProgress)
-        StartPollTimer();
+    ReleaseCountdown();
 }
 
 bool FindNetHostMap(const char* name, char* path, unsigned size) {

@@ -201,18 +201,25 @@ static void ShowLogFailure(const char* text) {
 
 /*** programs named by a map ***/
 
-// The start of a map's command that waits for the user's answer, copied: the start is made
-// again once it is answered.
-struct MapCommandQuestion {
-    bool waiting = false;     // posted or open; other starts are refused until it is answered
-    std::string settingsFile; // the map's settings file that named the command
-    std::string command;
+// A start of a map's command that waits for the user's answer, copied.
+struct WaitingStart {
     std::string commandLine;
     std::vector<std::string> arguments;
     UINT showState = 0;
-    std::string shownLine; // the whole command line as the question shows it
+};
+
+// The question about a map's command, from the first start that asked for it until it is
+// answered: further starts of that command wait with it (two hosts going down at once), and
+// the answer makes or refuses them all, also when it cannot be kept.
+struct MapCommandQuestion {
+    bool waiting = false;     // posted or open; starts of other commands are refused meanwhile
+    std::string settingsFile; // the map's settings file that named the command
+    std::string command;
+    std::string shownLine; // the first start's whole command line, as the question shows it
+    std::vector<WaitingStart> starts;
 };
 static MapCommandQuestion question;
+static constexpr std::size_t MAX_WAITING_STARTS = MAX_HOSTS;
 
 CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* commandLine) {
     switch (ReadCommandPermission(start.mapCommand)) {
@@ -223,19 +230,19 @@ CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* comman
     case CommandPermission::Unasked:
         break;
     }
-    if (question.waiting)
+    if (question.waiting &&
+        (question.command != start.mapCommand || question.starts.size() == MAX_WAITING_STARTS))
         return CommandAnswer::Unanswered;
-    question.waiting = true;
-    question.settingsFile = settingsFiles.mapSettings;
-    question.command = start.mapCommand;
-    question.commandLine = start.commandLine;
-    question.arguments.assign(start.arguments, start.arguments + start.count);
-    question.showState = start.showState;
-    question.shownLine = commandLine;
-    if (!PostMessage(mainWindow, WM_ASKMAPCOMMAND, 0, 0)) { // the window is gone
-        question = MapCommandQuestion{};
-        return CommandAnswer::NotAllowed;
+    if (!question.waiting) {
+        if (!PostMessage(mainWindow, WM_ASKMAPCOMMAND, 0, 0)) // the window is gone
+            return CommandAnswer::NotAllowed;
+        question.waiting = true;
+        question.settingsFile = settingsFiles.mapSettings;
+        question.command = start.mapCommand;
+        question.shownLine = commandLine;
     }
+    question.starts.push_back(WaitingStart{
+        start.commandLine, {start.arguments, start.arguments + start.count}, start.showState});
     return CommandAnswer::Asking;
 }
 
@@ -244,7 +251,7 @@ void AskWaitingMapCommand() {
         return;
     // Another map's settings are not this question's business: asked again when it comes up.
     if (question.settingsFile != settingsFiles.mapSettings) {
-        question.waiting = false;
+        question = MapCommandQuestion{};
         return;
     }
     char text[SETTINGS_PATH_LENGTH + PENDING_COMMAND_LENGTH + 256];
@@ -259,12 +266,26 @@ void AskWaitingMapCommand() {
     question = MapCommandQuestion{};
     if (answer != IDYES && answer != IDNO) // the program is ending: nothing answered
         return;
-    WriteCommandPermission(asked.command.c_str(), answer == IDYES);
-    std::vector<const char*> arguments;
-    for (const std::string& each : asked.arguments)
-        arguments.push_back(each.c_str());
-    StartProgram({asked.commandLine.c_str(), arguments.data(), static_cast<int>(arguments.size()),
-                  asked.command.c_str(), asked.showState});
+    bool kept = WriteCommandPermission(asked.command.c_str(), answer == IDYES);
+    for (const WaitingStart& each : asked.starts) {
+        std::vector<const char*> arguments;
+        for (const std::string& argument : each.arguments)
+            arguments.push_back(argument.c_str());
+        // The answer is the user's, whether or not it could be kept: not asked again now.
+        ProgramStart start{each.commandLine.c_str(), arguments.data(),
+                           static_cast<int>(arguments.size()), nullptr, each.showState};
+        if (answer == IDYES)
+            StartProgram(start);
+        else
+            TellProgramNotAllowed(start);
+    }
+    if (!kept) {
+        char told[SETTINGS_PATH_LENGTH + 96];
+        std::snprintf(told, sizeof told,
+                      " The answer could not be kept in %s: it will be asked again.",
+                      settingsFiles.global);
+        SetStatusText(told);
+    }
 }
 
 void ConnectDesktopReports() {

@@ -51,10 +51,11 @@ void ConnectDesktopReports();
 // TARNMAP.INI, or else Asking. The user is then asked, in a message box with the whole
 // command line, once the message that is being handled has ended (an alarm program's start
 // comes at the end of a cycle, and the countdown must go on while the box is open); the
-// answer is kept and the start made again. While one question waits or is open, other
-// starts are not made.
+// answer is kept, and makes or refuses every start of that command that waited for it.
+// While one question waits or is open, starts of other commands are not made.
 CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* commandLine);
-// Posted to the main window when a question waits: asks it.
+// Posted to the main window when a question waits: asks it. Called as well before the map
+// is replaced, so that a question about the map's command is asked while it is the map's.
 constexpr platform::UINT WM_ASKMAPCOMMAND = platform::WM_USER + 0x142;
 void AskWaitingMapCommand();
 

@@ -16,6 +16,7 @@
 #include "platform/window.h"
 #include "resources/commands.h"
 #include "resources/dialogs_hostinfo.h"
+#include "shell/filecmds.h"
 #include "shell/mainwnd.h"
 #include "shell/maplinks.h"
 #include "shell/startup.h"
@@ -347,15 +348,19 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     EXPECT_TRUE(Entries("messagebox: ").empty());
     EXPECT_EQ(Started(), (std::vector<std::string>{"true 127.0.0.1", "true typed gamma"}));
 
-    // A host goes down: its alarm program is asked about once the cycle has ended and the
-    // countdown runs again, so checks go on while the question waits for someone.
+    // Two hosts go down at once: the alarm program is asked about once the cycle has ended
+    // and the countdown runs again, so checks go on while the question waits for someone.
+    // One question, and its answer makes both starts.
     ClearJournal();
-    for (auto [key, value] :
-         {std::pair{"EXTERNAL", "true"}, {"BEEP_EACH", "1"}, {"BEEP_COUNT", "3"}})
-        ASSERT_TRUE(WritePrivateProfileString("alpha", key, value, settingsFiles.mapSettings));
-    CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "255.255.255.255");
-    CopyField(hostTable[0].address, sizeof hostTable[0].address, "255.255.255.255");
-    hostTable[0].missed = DOWN_THRESHOLD - 1;
+    for (int i : {0, 1}) {
+        for (auto [key, value] :
+             {std::pair{"EXTERNAL", "true"}, {"BEEP_EACH", "1"}, {"BEEP_COUNT", "3"}})
+            ASSERT_TRUE(WritePrivateProfileString(hostTable[i].name, key, value,
+                                                  settingsFiles.mapSettings));
+        CopyField(hostTable[i].resolvedAddr, sizeof hostTable[i].resolvedAddr, "255.255.255.255");
+        CopyField(hostTable[i].address, sizeof hostTable[i].address, "255.255.255.255");
+        hostTable[i].missed = DOWN_THRESHOLD - 1;
+    }
     SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
     ASSERT_TRUE(RunCycleToEnd());
     EXPECT_EQ(pollState.timerActive, 1);
@@ -364,5 +369,33 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     PumpPendingMessages();
     EXPECT_EQ(Entries("messagebox: "),
               std::vector<std::string>{question("true DN  0 255.255.255.255")});
-    EXPECT_EQ(Started(), std::vector<std::string>{"true DN  0 255.255.255.255"});
+    EXPECT_EQ(Started(), (std::vector<std::string>{"true DN  0 255.255.255.255",
+                                                   "true DN  1 255.255.255.255"}));
+
+    // An answer that cannot be kept still answers the start it was asked for, once.
+    ClearJournal();
+    WriteWholeFile(dir_.file("plain"), "");
+    const std::string global = settingsFiles.global;
+    CopyField(settingsFiles.global, sizeof settingsFiles.global,
+              (dir_.file("plain") + "/TARNMAP.INI").c_str());
+    SetConnect("beta", "true -y %a");
+    QueueMessageBoxAnswer(IDYES);
+    ChooseConnect(10, 4);
+    EXPECT_EQ(Entries("messagebox: ").size(), 1u);
+    EXPECT_EQ(Started(), std::vector<std::string>{"true -y 255.255.255.255"});
+    EXPECT_NE(StatusText().find("could not be kept"), std::string::npos) << StatusText();
+    CopyField(settingsFiles.global, sizeof settingsFiles.global, global.c_str());
+
+    // A cycle cut short by New: the question about its program comes before the map goes.
+    ClearJournal();
+    ASSERT_TRUE(
+        WritePrivateProfileString("alpha", "EXTERNAL", "true cut", settingsFiles.mapSettings));
+    hostTable[0].missed = DOWN_THRESHOLD - 1;
+    const std::string asked = question("true cut DN  0 255.255.255.255");
+    SendMessage(mainWindow, WM_COMMAND, CMD_CHECK, 0);
+    ASSERT_EQ(hostTable[0].missed, DOWN_THRESHOLD) << "alpha evaluated at once";
+    mapModified = 0;
+    NewMapCommand(mainWindow); // the question's default answer: No
+    EXPECT_EQ(Entries("messagebox: "), std::vector<std::string>{asked});
+    EXPECT_EQ(StatusText(), " cannot start \"true\": not allowed for this map");
 }
