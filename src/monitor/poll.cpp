@@ -163,6 +163,22 @@ static int LookupFamily() {
                                                           : PROBE_LOOKUP_ANY;
 }
 
+// The address a name had when it last resolved, when the resolver could not answer now
+// (no answer in time, a server failure, no look-up to be made): the host is checked there
+// rather than counted down for its resolver's fault. A name the resolver says does not
+// exist has none, nor does one whose last address is of a family FAMILY no longer takes.
+static bool LastKnownAddress(const CycleEntry& entry, DWORD status, HostAddress* address) {
+    if (status == 0 || status == static_cast<DWORD>(WSAHOST_NOT_FOUND) ||
+        status == static_cast<DWORD>(WSANO_DATA))
+        return false;
+    int index = FindHostBySerial(entry.serial);
+    if (index < 0 || std::strcmp(hostTable[index].address, entry.address) != 0)
+        return false;
+    AddressKind kind = ClassifyAddress(hostTable[index].resolvedAddr, address);
+    return (kind == ADDRESS_IPV4 && options.addressFamily != ADDRESS_FAMILY_IPV6) ||
+           (kind == ADDRESS_IPV6 && options.addressFamily != ADDRESS_FAMILY_IPV4);
+}
+
 // A name is looked up again every cycle: an address it had once may belong to another
 // host by now, and a name that no longer resolves is not checked at its old address.
 static void StartEntry(CycleEntry& entry) {
@@ -180,6 +196,8 @@ static void StartEntry(CycleEntry& entry) {
                               options.waitTimeout)) {
         entry.stage = ENTRY_LOOKUP;
         ++cycle.lookups;
+    } else if (LastKnownAddress(entry, GetLastError(), &address)) {
+        StartCheck(entry, address);
     } else {
         CopyField(entry.resolved, sizeof entry.resolved, entry.address);
         Settle(entry, STATUS_NAME_NOT_RESOLVED);
@@ -204,18 +222,6 @@ static void PaceRequests() {
         cycle.pacedAt = GetTickCount();
     } else if (!wanted && cycle.pacing)
         cycle.pacing = !KillTimer(cycle.window, PACE_TIMER_ID);
-}
-
-// The address a name had when it last resolved, when the resolver could not answer now
-// (no answer in time, a server failure): the host is checked there rather than counted
-// down for its resolver's fault. A name the resolver says does not exist has none.
-static bool LastKnownAddress(const CycleEntry& entry, DWORD status, HostAddress* address) {
-    if (status == 0 || status == static_cast<DWORD>(WSAHOST_NOT_FOUND) ||
-        status == static_cast<DWORD>(WSANO_DATA))
-        return false;
-    int index = FindHostBySerial(entry.serial);
-    return index >= 0 && std::strcmp(hostTable[index].address, entry.address) == 0 &&
-           ClassifyAddress(hostTable[index].resolvedAddr, address) != ADDRESS_NAME;
 }
 
 // Names whose look-up ended go on to their check, or fail as not resolved.

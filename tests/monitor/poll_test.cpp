@@ -611,6 +611,11 @@ TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
         EXPECT_EQ(hostTable[i].missed, 3u) << i;
     }
     EXPECT_EQ(std::string(hostTable[1].resolvedAddr), "slow1.example");
+    // Not when FAMILY no longer takes the family of that address.
+    options.addressFamily = ADDRESS_FAMILY_IPV6;
+    Check();
+    EXPECT_EQ(hostTable[4].status, 11001u);
+    options.addressFamily = ADDRESS_FAMILY_ANY;
 }
 
 // Edits while a check waits on the silent first host: the host deleted and the host
