@@ -13,7 +13,6 @@
 #include "platform/sound.h"
 #include "platform/window.h"
 
-#include <algorithm>
 #include <cstdio>
 
 using namespace platform;
@@ -290,13 +289,9 @@ void FinishAlarmCycle() {
     SendCycleNotices();
     if (alarmCycle.pagePending)
         SendPage(options.pageNumber, alarmCycle.pageMessage);
-    // Copies: the question before a start lets messages run, a new cycle among them.
-    static AlarmCommand each[MAX_HOSTS];
-    int count = eachPrograms.count;
+    for (int i = 0; i < eachPrograms.count; ++i) // a start never waits for the user
+        LaunchAlarmProgram(eachPrograms.commands[i]);
     eachPrograms.count = 0;
-    std::copy(eachPrograms.commands, eachPrograms.commands + count, each);
-    for (int i = 0; i < count; ++i)
-        LaunchAlarmProgram(each[i]);
     if (alarmCycle.commandPriority > 0 && alarmCycle.command.line[0] != '\0') {
         AlarmCommand command = alarmCycle.command;
         if (AnnounceAlarmProgram(command))

@@ -364,7 +364,7 @@ int SendPage(const char* number, const char* message) {
     std::snprintf(page.number, sizeof page.number, "%s", number);
     std::snprintf(page.message, sizeof page.message, "%s", message);
     std::snprintf(page.log, sizeof page.log, "%s", settingsFiles.mapLog);
-    if (TerminationRequested()) {
+    if (TerminationRequested() || pollState.closeRequested) {
         // The program is ending: a dial now could not be waited for.
         ReportPageOutcome(ModemAnswer{PageOutcome::Cancelled, "", 0}, page);
         return 0;

@@ -2,6 +2,7 @@
 // the line settings, the modem's answer or silence, and the lines in the map's log.
 #include "model/settings.h"
 #include "monitor/pager.h"
+#include "monitor/poll.h"
 #include "platform/messages.h"
 #include "platform/system.h"
 #include "support/pty_modem.h"
@@ -174,10 +175,14 @@ TEST(Pager, DisabledOrMissingModemsAreLogged) {
     WriteWholeFile(dir.file("plain"), "");
     std::snprintf(options.beepDevice, sizeof options.beepDevice, "%s", dir.file("plain").c_str());
     EXPECT_EQ(SendPage("555", "0007"), 0);
+    pollState.closeRequested = 1; // the window closes: no page is dialled any more
+    EXPECT_EQ(SendPage("555", "0007"), 0);
+    pollState.closeRequested = 0;
     char noDevice[32], notTerminal[32];
     std::snprintf(noDevice, sizeof noDevice, "open error %d", ENOENT);
     std::snprintf(notTerminal, sizeof notTerminal, "open error %d", ENOTTY);
-    EXPECT_EQ(setup.Log(), (Lines{"Beeper disabled on 0007 to 555", noDevice, notTerminal}));
+    EXPECT_EQ(setup.Log(), (Lines{"Beeper disabled on 0007 to 555", noDevice, notTerminal,
+                                  "beeper message 0007 to 555 cancelled"}));
 }
 
 } // namespace
