@@ -249,7 +249,8 @@ CommandAnswer AskToStartMapCommand(const ProgramStart& start, const char* comman
 void AskWaitingMapCommand() {
     if (!question.waiting)
         return;
-    // Another map's settings are not this question's business: asked again when it comes up.
+    // A question whose map's settings are no longer the map's is dropped with its starts:
+    // they belong to that map (the commands that replace a map ask first).
     if (question.settingsFile != settingsFiles.mapSettings) {
         question = MapCommandQuestion{};
         return;
