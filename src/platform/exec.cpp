@@ -62,14 +62,17 @@ void InstallReaper() {
 
 // Children that found every slot taken: the UI thread keeps them and a timer reaps them
 // while any is left, so no start ever waits for a program that goes on running.
-std::vector<pid_t> moreChildren;
-QTimer* moreChildrenSweep = nullptr;
+struct OverflowChildren {
+    std::vector<pid_t> pids;
+    QTimer* sweep = nullptr; // made at the first overflow, kept for the run
+};
+OverflowChildren overflow;
 constexpr int SWEEP_MS = 500;
 
 void ReapMoreChildren() {
-    std::erase_if(moreChildren, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
-    if (moreChildren.empty() && moreChildrenSweep != nullptr)
-        moreChildrenSweep->stop();
+    std::erase_if(overflow.pids, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+    if (overflow.pids.empty() && overflow.sweep != nullptr)
+        overflow.sweep->stop();
 }
 
 // Keeps the child's pid for the reaper.
@@ -79,13 +82,13 @@ void RememberChild(pid_t pid) {
         if (slot.compare_exchange_strong(expected, pid))
             return;
     }
-    moreChildren.push_back(pid);
-    if (moreChildrenSweep == nullptr) {
-        moreChildrenSweep = new QTimer;
-        QObject::connect(moreChildrenSweep, &QTimer::timeout, ReapMoreChildren);
+    overflow.pids.push_back(pid);
+    if (overflow.sweep == nullptr) {
+        overflow.sweep = new QTimer;
+        QObject::connect(overflow.sweep, &QTimer::timeout, ReapMoreChildren);
     }
-    if (!moreChildrenSweep->isActive())
-        moreChildrenSweep->start(SWEEP_MS);
+    if (!overflow.sweep->isActive())
+        overflow.sweep->start(SWEEP_MS);
 }
 
 UINT ErrorForSpawn(int error) {
