@@ -217,10 +217,14 @@ int HostInTheWay(int index) {
 }
 
 // A failure behind a host that is out announces nothing; the log says so once, when the
-// host would have been declared down.
+// host would have been declared down. A host whose down action has not gone out by then
+// is made quiet, so that its return starts no up action for a down nobody was told of; a
+// failure once what was in the way is back declares it down and ends the quiet.
 static void RecordUnreachable(int index, int inTheWay, unsigned missedBefore) {
     HostRecord& host = hostTable[index];
     host.reach = REACH_UNREACHABLE;
+    if (missedBefore <= ReadHostSetting(index, "BEEP_COUNT", HostSettingsReader::Alarms))
+        host.quiet = 1;
     if (missedBefore == DOWN_THRESHOLD && ReadAlarmSetting(index, "LOG") == 1)
         LogPrintf("%s [%s] unreachable behind %s", host.name, host.resolvedAddr,
                   hostTable[inTheWay].name);

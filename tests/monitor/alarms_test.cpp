@@ -217,7 +217,8 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
                  "BEEP_NUMBER=333\r\n"
                  "[nonumber]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=50\r\n"
                  "[zero]\r\nBEEPER=1\r\nBEEP_COUNT=6\r\nBEEP_PRIORITY=0\r\nBEEP_NUMBER=444\r\n"
-                 "[four]\r\nBEEPER=1\r\nBEEP_COUNT=4\r\nBEEP_PRIORITY=60\r\nBEEP_NUMBER=555\r\n");
+                 "[four]\r\nBEEPER=1\r\nBEEP_COUNT=4\r\nBEEP_PRIORITY=60\r\nBEEP_NUMBER=555\r\n"
+                 "[lan]\r\nBEEPER=1\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=70\r\nBEEP_NUMBER=777\r\n");
     int p5 = map.AddHost("p5", "10.0.0.5");
     int p9 = map.AddHost("p9", "10.0.0.9");
     int p9late = map.AddHost("p9late", "10.0.0.10");
@@ -283,6 +284,17 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     map.Cycle(all);
     map.Cycle({});
     EXPECT_EQ(pagesLogged(), pagesBefore);
+
+    // A host that failed only behind a down host since the map was read was never paged
+    // down, so its return pages nothing: p5's up page is the cycle's page.
+    int lan = map.AddHost("lan", "10.0.0.14", false);
+    hostTable[lan].parent = hostTable[p5].serial;
+    hostTable[p5].missed = DOWN_THRESHOLD;
+    for (int cycle = 0; cycle < 6; ++cycle)
+        map.Cycle({p5, lan});
+    EXPECT_EQ(hostTable[lan].reach, REACH_UNREACHABLE);
+    map.Cycle({});
+    EXPECT_EQ(map.LogMessages().back(), "Beeper disabled on 99955 to 111");
 }
 
 TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
