@@ -274,8 +274,7 @@ void RecordReply(int index) {
     }
     host.missed = 0;
     host.quiet = 1;
-    // A host that was unreachable was never told down on its own, so its return is not.
-    if (missedBefore > DOWN_THRESHOLD && host.reach != REACH_UNREACHABLE)
+    if (missedBefore > DOWN_THRESHOLD) // told only if it was told down
         NoteHostChange(index, NoticeKind::Up);
     host.reach = REACH_COUNTING;
     MeterCheck(index, true, false);

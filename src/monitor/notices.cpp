@@ -15,6 +15,7 @@ using namespace platform;
 /*** globals ***/
 
 NoticeCycle noticeCycle;
+NoticesOut noticesOut;
 NoticeSettings noticeSettings = {false, nullptr};
 
 // Room for a summing-up body: a line a host while they fit, then "and N more".
@@ -33,10 +34,40 @@ void BeginCycleNotices() {
         PrepareDesktopNotices();
 }
 
+// Hosts deleted or of a map read since they were told down make room; at most every host
+// of the table is told down.
+static void RememberToldDown(std::uint32_t serial) {
+    if (noticesOut.count == MAX_HOSTS) {
+        int kept = 0;
+        for (int i = 0; i < noticesOut.count; ++i)
+            if (FindHostBySerial(noticesOut.serials[i]) >= 0)
+                noticesOut.serials[kept++] = noticesOut.serials[i];
+        noticesOut.count = kept;
+    }
+    if (noticesOut.count < MAX_HOSTS)
+        noticesOut.serials[noticesOut.count++] = serial;
+}
+
+static bool ForgetToldDown(std::uint32_t serial) {
+    for (int i = 0; i < noticesOut.count; ++i) {
+        if (noticesOut.serials[i] == serial) {
+            noticesOut.serials[i] = noticesOut.serials[--noticesOut.count];
+            return true;
+        }
+    }
+    return false;
+}
+
 void NoteHostChange(int index, NoticeKind kind) {
-    if (index < 0 || index >= hostCount || noticeCycle.count >= MAX_HOSTS)
+    if (index < 0 || index >= hostCount)
         return;
     const HostRecord& host = hostTable[index];
+    if (kind == NoticeKind::Down)
+        RememberToldDown(host.serial);
+    else if (kind == NoticeKind::Up && !ForgetToldDown(host.serial))
+        return;
+    if (noticeCycle.count >= MAX_HOSTS)
+        return;
     NoticeChange& change = noticeCycle.changes[noticeCycle.count++];
     change.kind = kind;
     CopyField(change.name, sizeof change.name, host.name);

@@ -35,6 +35,15 @@ struct NoticeCycle {
 };
 extern NoticeCycle noticeCycle;
 
+// The hosts told down and not yet back up, by serial. Only they are told back up: a host
+// that failed behind another without being told down returns untold, and one told down
+// before what it sits behind failed is told when it returns.
+struct NoticesOut {
+    std::uint32_t serials[MAX_HOSTS];
+    int count;
+};
+extern NoticesOut noticesOut;
+
 // What the shell tells this unit at start. The map colours are drawn above this folder.
 struct NoticeSettings {
     bool headless;                                           // NOTIFY unset means off
@@ -46,6 +55,7 @@ extern NoticeSettings noticeSettings;
 bool DesktopNoticesWanted();
 
 void BeginCycleNotices();
+// Notes a change of host `index`; an Up only for a host told down.
 void NoteHostChange(int index, NoticeKind kind);
 // Sends the cycle's notifications; nothing waits for the desktop.
 void SendCycleNotices();

@@ -4,6 +4,7 @@
 #include "model/hosts.h"
 #include "model/settings.h"
 #include "monitor/alarms.h"
+#include "monitor/notices.h"
 #include "monitor/poll.h"
 #include "platform/sound.h"
 #include "platform/testing_sys.h"
@@ -285,15 +286,26 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     map.Cycle({});
     EXPECT_EQ(pagesLogged(), pagesBefore);
 
-    // A host that failed only behind a down host since the map was read was never paged
-    // down, so its return pages nothing: p5's up page is the cycle's page.
+    // Behind p5: "lan" failed there only, since the map was read, and was never paged or
+    // told down, so its return pages and tells nothing; "told" was told down before p5
+    // failed, and is told back up. p5's up page is the cycle's page.
+    int told = map.AddHost("told", "10.0.0.15");
+    hostTable[told].missed = DOWN_THRESHOLD;
+    map.Cycle({told});
     int lan = map.AddHost("lan", "10.0.0.14", false);
-    hostTable[lan].parent = hostTable[p5].serial;
+    hostTable[lan].parent = hostTable[told].parent = hostTable[p5].serial;
     hostTable[p5].missed = DOWN_THRESHOLD;
     for (int cycle = 0; cycle < 6; ++cycle)
-        map.Cycle({p5, lan});
+        map.Cycle({p5, told, lan});
     EXPECT_EQ(hostTable[lan].reach, REACH_UNREACHABLE);
-    map.Cycle({});
+    EXPECT_EQ(hostTable[told].reach, REACH_UNREACHABLE);
+    BeginAlarmCycle();
+    for (int i = 0; i < hostCount; ++i)
+        RecordReply(i);
+    ASSERT_EQ(noticeCycle.count, 2);
+    EXPECT_STREQ(noticeCycle.changes[0].name, "p5");
+    EXPECT_STREQ(noticeCycle.changes[1].name, "told");
+    FinishAlarmCycle();
     EXPECT_EQ(map.LogMessages().back(), "Beeper disabled on 99955 to 111");
 }
 
