@@ -403,12 +403,15 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
     // What is added to this map belongs to this map's settings, not the previous map's.
     EXPECT_EQ(dir.file("absent.INI"), settingsFiles.mapSettings);
 
-    // A directory or a FIFO (opened without waiting for a writer) is refused with its name.
+    // A directory or a FIFO (opened without waiting for a writer) is refused with its name,
+    // a file the system does not open (no permission, a loop of links) with the reason too.
     std::string folder = dir.file("folder.db");
     std::filesystem::create_directory(folder);
     std::string fifo = dir.file("fifo.db");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
-    for (const std::string& refused : {folder, fifo}) {
+    std::string loop = dir.file("loop.db");
+    std::filesystem::create_symlink(loop, loop);
+    for (const std::string& refused : {folder, fifo, loop}) {
         statusTexts.clear();
         versionErrors.clear();
         hostCount = 2;
@@ -418,7 +421,9 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
         EXPECT_STREQ("untitled.db", mapPath);
         EXPECT_EQ(Strings{"Database read error."}, statusTexts);
         ASSERT_EQ(1u, versionErrors.size());
-        EXPECT_EQ("The map " + refused + " is not a regular file; it was not read.",
+        EXPECT_EQ("The map " + refused +
+                      (refused == loop ? " cannot be read: Too many levels of symbolic links."
+                                       : " is not a regular file; it was not read."),
                   versionErrors[0].text);
     }
 }
