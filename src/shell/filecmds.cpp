@@ -19,6 +19,7 @@
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -75,14 +76,17 @@ static bool MayDropRecordsNotLoaded(HWND window) {
                       MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDOK;
 }
 
-// A failed save leaves the old file as it was and says so.
+// A failed save leaves the old file as it was and says so, and why (a full disk, a
+// read-only one, a folder the user may not write).
 static bool WriteMapOrComplain(HWND window) {
     if (WriteMapDatabase(mapPath) != 0) {
         SetMapTitle(0, nullptr);
         return true;
     }
-    char text[MAP_PATH_LENGTH + 64];
-    std::snprintf(text, sizeof text, "Could not save the map to %s.", mapPath);
+    int error = errno;
+    char text[MAP_PATH_LENGTH + 128];
+    std::snprintf(text, sizeof text, "Could not save the map to %s: %s.", mapPath,
+                  FileErrorText(error));
     SetStatusText("Database write error.");
     MessageBox(window, text, "Save error", MB_OK | MB_ICONSTOP);
     return false;

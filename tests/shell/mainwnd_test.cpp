@@ -276,7 +276,8 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
     EXPECT_EQ(PaneText(0), "Database write error.");
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: Could not save the map to " +
-                                           dir_.file("no/such/dir/copy.db") + ".");
+                                           dir_.file("no/such/dir/copy.db") +
+                                           ": No such file or directory.");
     EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
     // So does a path longer than the map's path holds.
     QueueFileDialogAnswer((std::string(MAP_PATH_LENGTH, 'a') + ".db").c_str());
