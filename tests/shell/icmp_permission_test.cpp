@@ -3,7 +3,8 @@
 // new namespace's default) nor CAP_NET_RAW it says once, in the log and on standard error,
 // how to allow ICMP, and checks both by TCP meanwhile; with ping sockets allowed (the same
 // setting governs ICMPv6 ones), or with the raw socket capability in the permitted set of
-// a copy of the program file, it checks both by ICMP and says nothing.
+// a copy of the program file, or ambient as the service unit gives it, it checks both by ICMP
+// and says nothing.
 #include "support/netns.h"
 #include "support/tempdir.h"
 
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -57,25 +59,31 @@ struct Outcome {
     std::string out, err, log;
 };
 
-// Runs `program` --headless --cycles 2 on a map of 127.0.0.1 and ::1 in `dir` as user and
-// group nobody inside `space`, with these [OPTS] of TARNMAP.INI.
+// Runs `program` --headless --cycles 2 on a map of 127.0.0.1 and ::1 (and `moreHosts`, with
+// `hostSettings`) in `dir` as user and group nobody inside `space`, with these [OPTS] of
+// TARNMAP.INI and the capabilities setpriv gives from `privileges`.
 Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std::string& program,
-                    const std::string& options) {
+                    const std::string& options, const std::vector<std::string>& privileges = {},
+                    const std::string& moreHosts = "", const std::string& hostSettings = "") {
     std::filesystem::remove(dir.file("map.LOG"));
     WriteWholeFile(dir.file("map.db"),
                    "Bpermission test\r\nV1\r\nHloopback,127.0.0.1,,,1,1,0,1,1\r\n"
-                   "Hloopback6,::1,,,1,1,0,1,1\r\n");
-    WriteWholeFile(dir.file("map.INI"), "[OPTS]\r\nWAIT=2000\r\nSOUND=0\r\n");
+                   "Hloopback6,::1,,,1,1,0,1,1\r\n" +
+                       moreHosts);
+    WriteWholeFile(dir.file("map.INI"), "[OPTS]\r\nWAIT=2000\r\nSOUND=0\r\n" + hostSettings);
     WriteWholeFile(dir.file("TARNMAP.INI"), "[OPTS]\r\n" + options);
     chmod(dir.path().c_str(), 0777);
     for (const char* name : {"map.db", "map.INI", "TARNMAP.INI"})
         chmod(dir.file(name).c_str(), 0666);
     // A program with file capabilities may not be traced, which the leak checker of a
     // sanitizer build needs.
-    pid_t child = StartProgramIn(dir.path(),
-                                 {"/usr/bin/env", "ip", "netns", "exec", space.name(), "setpriv",
-                                  "--reuid=65534", "--regid=65534", "--clear-groups", program,
-                                  "--headless", "--cycles", "2", "map.db"},
+    std::vector<std::string> command = {
+        "/usr/bin/env",  "ip",      "netns",         "exec",
+        space.name(),    "setpriv", "--reuid=65534", "--regid=65534",
+        "--clear-groups"};
+    command.insert(command.end(), privileges.begin(), privileges.end());
+    command.insert(command.end(), {program, "--headless", "--cycles", "2", "map.db"});
+    pid_t child = StartProgramIn(dir.path(), command,
                                  {"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path(),
                                   "XDG_RUNTIME_DIR=" + dir.path(), "ASAN_OPTIONS=detect_leaks=0"});
     Outcome run;
@@ -161,6 +169,30 @@ TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
         EXPECT_EQ(listener.Accepted(), 0) << "the checks went by ICMP";
         EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
     }
+}
+
+// As the service unit hands it over: ambient, so raised from the start. The hosts are
+// checked by ICMP, and an alarm program the map starts has no capability at all.
+TEST(IcmpPermission, AnAmbientCapabilityIsTheProgramsAloneAndNotItsChildrens) {
+    SKIP_WITHOUT_NAMESPACES();
+    NetworkNamespace space("ambient");
+    ASSERT_TRUE(space.ok());
+    ASSERT_TRUE(space.SetSysctl("net.ipv4.ping_group_range", "1 0"));
+    TempDir dir;
+    std::string script = dir.file("capabilities.sh");
+    WriteWholeFile(script, "#!/bin/sh\ngrep ^Cap /proc/$$/status > $0.tmp; mv $0.tmp $0.out\n");
+    chmod(script.c_str(), 0755);
+    // A host without a route, whose first failed check starts the program.
+    Outcome run = RunAsNobody(
+        dir, space, TARNMAP_BINARY, "PING=1\r\n",
+        {"--inh-caps=+net_raw", "--ambient-caps=+net_raw"}, "Hgone,10.99.99.99,,,1,2,0,1,1\r\n",
+        "[gone]\r\nEXTERNAL=" + script + "\r\nBEEP_COUNT=2\r\nBEEP_PRIORITY=1\r\nBEEP_EACH=1\r\n");
+    EXPECT_EQ(CountOf(run.out, ": 3 checked, 2 answering"), 2) << run.err << run.out;
+    EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
+    std::string capabilities = TakeScriptOutput(script);
+    for (const char* set : {"CapPrm", "CapEff", "CapAmb"})
+        EXPECT_EQ(CountOf(capabilities, std::string(set) + ":\t0000000000000000\n"), 1)
+            << capabilities;
 }
 
 } // namespace
