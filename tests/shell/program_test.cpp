@@ -413,6 +413,7 @@ TEST(Program, UsageAndErrorsAreClear) {
     child = StartTarnmap(dir, {"--headless", "--cycles", "1", "newer.db"});
     ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
     EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("untitled.LOG"))) << "a map never monitored";
     // So does a file without a host: another file named by mistake.
     WriteWholeFile(dir.file("notes.db"), "SOUND=1\r\n");
     child = StartTarnmap(dir, {"--headless", "--cycles", "1", "notes.db"});
