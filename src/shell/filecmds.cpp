@@ -119,32 +119,32 @@ static void ComplainSettingsNotCopied(HWND window, const char* path) {
 
 // Makes the settings file of the map just saved at mapPath hold what the current one
 // holds. One of that name is replaced only when the user agreed: in the save dialog, by
-// overwriting the map it belongs to, or here.
-static void CarryMapSettings(HWND window, bool overwriteConfirmed) {
+// overwriting the map it belongs to, or here. False when it could not be written (and said).
+static bool CarryMapSettings(HWND window, bool overwriteConfirmed) {
     char settings[SETTINGS_PATH_LENGTH + 1];
     char log[SETTINGS_PATH_LENGTH + 1];
     if (!DeriveMapFilePaths(mapPath, settings, log) || settingsFiles.mapSettings[0] == '\0' ||
         std::strcmp(settings, settingsFiles.mapSettings) == 0 ||
         SameFile(settings, settingsFiles.mapSettings))
-        return;
+        return true;
     bool exists = FileExists(settings);
     if (exists && !overwriteConfirmed) {
         char text[SETTINGS_PATH_LENGTH + 96];
         std::snprintf(text, sizeof text,
                       "%s already exists. Replace it with the settings of this map?", settings);
         if (MessageBox(window, text, QUESTION_CAPTION, MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return;
+            return true;
     }
     std::string content;
-    if (!FileExists(settingsFiles.mapSettings)) {
-        // The map has no settings of its own: neither has the new one.
-        if (exists && std::remove(settings) != 0)
-            ComplainSettingsNotCopied(window, settings);
-        return;
-    }
-    if (!ReadWholeFile(settingsFiles.mapSettings, &content) ||
-        !ReplaceFileAtomically(settings, content.data(), content.size()))
+    bool written;
+    if (!FileExists(settingsFiles.mapSettings)) // none of its own: neither has the new one
+        written = !exists || std::remove(settings) == 0;
+    else
+        written = ReadWholeFile(settingsFiles.mapSettings, &content) &&
+                  ReplaceFileAtomically(settings, content.data(), content.size());
+    if (!written)
         ComplainSettingsNotCopied(window, settings);
+    return written;
 }
 
 // Save As on the chosen path; the map keeps its old path when nothing was written.
@@ -160,8 +160,14 @@ static bool SaveMapAs(HWND window) {
         RefreshMapTitle();
         return false;
     }
-    CarryMapSettings(window, overwriting);
+    char settings[SETTINGS_PATH_LENGTH + 1];
+    CopyField(settings, sizeof settings, settingsFiles.mapSettings);
+    bool carried = CarryMapSettings(window, overwriting);
     UseMapFiles(mapPath);
+    // Settings that could not be carried stay in use where they are, as the message says:
+    // the hosts' alarms must not go quiet, or follow another file, for the rest of the run.
+    if (!carried)
+        CopyField(settingsFiles.mapSettings, sizeof settingsFiles.mapSettings, settings);
     return true;
 }
 
