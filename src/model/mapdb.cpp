@@ -59,7 +59,8 @@ static void ReportVersionError(HWND owner) {
         mapDatabaseReports.versionError(owner, VERSION_ERROR_TEXT, VERSION_ERROR_CAPTION);
 }
 
-// A file that exists but is no map to read: too large, or not a regular file.
+// A file that exists but cannot be read as a map: too large, not a regular file, or refused
+// by the system (no permission, a loop of links): the user must know which file and why.
 static void ReportRefusedFile(HWND owner, const char* path, int error) {
     if (mapDatabaseReports.versionError == nullptr)
         return;
@@ -69,8 +70,11 @@ static void ReportRefusedFile(HWND owner, const char* path, int error) {
                       "The map %s is larger than %u KiB, more than any map needs; it was not "
                       "read.",
                       path, static_cast<unsigned>(MAP_FILE_LIMIT / 1024));
-    else
+    else if (error == FILE_NOT_REGULAR)
         std::snprintf(text, sizeof text, "The map %s is %s; it was not read.", path,
+                      FileErrorText(error));
+    else
+        std::snprintf(text, sizeof text, "The map %s cannot be read: %s.", path,
                       FileErrorText(error));
     mapDatabaseReports.versionError(owner, text, REFUSED_CAPTION);
 }
@@ -240,9 +244,10 @@ int ReadMapDatabase(HWND owner, const char* path) {
         // The map's own settings and log follow the path even when the file is missing:
         // what the user adds to this map must not land in the previous map's files.
         SelectMapFiles(path);
-        if (error == FILE_TOO_LARGE || error == FILE_NOT_REGULAR)
+        bool missing = error == ENOENT || error == ENOTDIR;
+        if (!missing)
             ReportRefusedFile(owner, path, error);
-        return RefuseUnreadableFile(error == ENOENT || error == ENOTDIR);
+        return RefuseUnreadableFile(missing);
     }
 
     // First the map's files: a refusal of their paths is told in a box, whose loop must find

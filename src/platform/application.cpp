@@ -3,6 +3,7 @@
 // end anything behind the program's back.
 #include "platform/application.h"
 
+#include "platform/capability_internal.h"
 #include "platform/window_internal.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@ void InitializeApplication(int& argc, char** argv) {
     if (initialized)
         return;
     initialized = true;
+    KeepCapabilitiesFromChildren(); // before the toolkit starts its threads
     toolkitMessageHandler = qInstallMessageHandler(PassToolkitMessage);
     // Drawing may have started the toolkit already (it does so for tools without windows).
     if (QCoreApplication::instance() == nullptr)

@@ -1,9 +1,11 @@
 // CAP_NET_RAW around raw socket calls, through the capget/capset system calls: the
-// kernel's capabilities are per thread, and only this thread's effective set changes.
+// kernel's capabilities are per thread, and only this thread's effective set changes. And
+// the ambient set emptied at the start, so that no program we start inherits it.
 #include "platform/capability_internal.h"
 
 #include <cerrno>
 #include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -50,6 +52,10 @@ int OpenRawSocket(int systemFamily, int systemType, int protocol) {
         errno = error;
     }
     return descriptor;
+}
+
+void KeepCapabilitiesFromChildren() {
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0); // fails only on kernels without it
 }
 
 } // namespace platform

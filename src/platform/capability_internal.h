@@ -11,4 +11,9 @@ namespace platform {
 // raised or dropped. Returns the descriptor, or -1 with errno.
 int OpenRawSocket(int systemFamily, int systemType, int protocol);
 
+// Empties the ambient set, before any thread is started. A service manager hands CAP_NET_RAW
+// over in it (AmbientCapabilities=), and every program we start (the alarm programs a map
+// names) would inherit it from there; the permitted set keeps it for our own raw sockets.
+void KeepCapabilitiesFromChildren();
+
 } // namespace platform

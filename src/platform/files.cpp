@@ -336,8 +336,10 @@ bool ReplaceFileAtomically(const char* path, const char* data, std::size_t size)
         return false;
     struct stat old {};
     bool exists = stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode))
+    if (exists && !S_ISREG(old.st_mode)) {
+        errno = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         return false;
+    }
     return ReplaceFileContents(target, data, size, exists ? &old : nullptr, nullptr);
 }
 

@@ -19,6 +19,7 @@
 #include "shell/mainwnd.h"
 #include "shell/startup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -75,14 +76,17 @@ static bool MayDropRecordsNotLoaded(HWND window) {
                       MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDOK;
 }
 
-// A failed save leaves the old file as it was and says so.
+// A failed save leaves the old file as it was and says so, and why (a full disk, a
+// read-only one, a folder the user may not write).
 static bool WriteMapOrComplain(HWND window) {
     if (WriteMapDatabase(mapPath) != 0) {
         SetMapTitle(0, nullptr);
         return true;
     }
-    char text[MAP_PATH_LENGTH + 64];
-    std::snprintf(text, sizeof text, "Could not save the map to %s.", mapPath);
+    int error = errno;
+    char text[MAP_PATH_LENGTH + 128];
+    std::snprintf(text, sizeof text, "Could not save the map to %s: %s.", mapPath,
+                  FileErrorText(error));
     SetStatusText("Database write error.");
     MessageBox(window, text, "Save error", MB_OK | MB_ICONSTOP);
     return false;
@@ -115,32 +119,32 @@ static void ComplainSettingsNotCopied(HWND window, const char* path) {
 
 // Makes the settings file of the map just saved at mapPath hold what the current one
 // holds. One of that name is replaced only when the user agreed: in the save dialog, by
-// overwriting the map it belongs to, or here.
-static void CarryMapSettings(HWND window, bool overwriteConfirmed) {
+// overwriting the map it belongs to, or here. False when it could not be written (and said).
+static bool CarryMapSettings(HWND window, bool overwriteConfirmed) {
     char settings[SETTINGS_PATH_LENGTH + 1];
     char log[SETTINGS_PATH_LENGTH + 1];
     if (!DeriveMapFilePaths(mapPath, settings, log) || settingsFiles.mapSettings[0] == '\0' ||
         std::strcmp(settings, settingsFiles.mapSettings) == 0 ||
         SameFile(settings, settingsFiles.mapSettings))
-        return;
+        return true;
     bool exists = FileExists(settings);
     if (exists && !overwriteConfirmed) {
         char text[SETTINGS_PATH_LENGTH + 96];
         std::snprintf(text, sizeof text,
                       "%s already exists. Replace it with the settings of this map?", settings);
         if (MessageBox(window, text, QUESTION_CAPTION, MB_YESNO | MB_ICONQUESTION) != IDYES)
-            return;
+            return true;
     }
     std::string content;
-    if (!FileExists(settingsFiles.mapSettings)) {
-        // The map has no settings of its own: neither has the new one.
-        if (exists && std::remove(settings) != 0)
-            ComplainSettingsNotCopied(window, settings);
-        return;
-    }
-    if (!ReadWholeFile(settingsFiles.mapSettings, &content) ||
-        !ReplaceFileAtomically(settings, content.data(), content.size()))
+    bool written;
+    if (!FileExists(settingsFiles.mapSettings)) // none of its own: neither has the new one
+        written = !exists || std::remove(settings) == 0;
+    else
+        written = ReadWholeFile(settingsFiles.mapSettings, &content) &&
+                  ReplaceFileAtomically(settings, content.data(), content.size());
+    if (!written)
         ComplainSettingsNotCopied(window, settings);
+    return written;
 }
 
 // Save As on the chosen path; the map keeps its old path when nothing was written.
@@ -156,8 +160,14 @@ static bool SaveMapAs(HWND window) {
         RefreshMapTitle();
         return false;
     }
-    CarryMapSettings(window, overwriting);
+    char settings[SETTINGS_PATH_LENGTH + 1];
+    CopyField(settings, sizeof settings, settingsFiles.mapSettings);
+    bool carried = CarryMapSettings(window, overwriting);
     UseMapFiles(mapPath);
+    // Settings that could not be carried stay in use where they are, as the message says:
+    // the hosts' alarms must not go quiet, or follow another file, for the rest of the run.
+    if (!carried)
+        CopyField(settingsFiles.mapSettings, sizeof settingsFiles.mapSettings, settings);
     return true;
 }
 

@@ -35,6 +35,7 @@ static constexpr unsigned INTERVAL_TIMER_ID = 21; // the pause between two cycle
 
 static bool stopRequested = false;   // a termination signal arrived
 static bool intervalElapsed = false; // the pause before the next cycle is over
+static bool mapOpenReported = false; // the run's one map was logged as opened
 
 /*** the window ***/
 
@@ -87,6 +88,15 @@ static void PrintVersionError(HWND, const char* text, const char* caption) {
 
 static void PrintIcmpNotice(const char* text) {
     std::fprintf(stderr, "tarnmap: %s\n", text);
+}
+
+// Only the map the run was given: a map it cannot read ends the run, and the untitled map
+// the reader then falls back to must leave no log of its own in the working directory.
+static void ReportRunMapOpened(const char* path) {
+    if (mapOpenReported)
+        return;
+    mapOpenReported = true;
+    ReportMapOpened(path);
 }
 
 static void PrintRefusedSettings(const char* file) {
@@ -212,7 +222,7 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
                                             PrintRecordsNotLoaded, LogLine};
     settingsReports.mapFilesRefused = PrintMapStatus;
     icmpNotice.report = PrintIcmpNotice;
-    settingsReports.mapOpened = ReportMapOpened;
+    settingsReports.mapOpened = ReportRunMapOpened;
     metricsReport = PrintMapStatus;
     logFailureReport = PrintMapStatus;
     programFailureReport = PrintMapStatus;

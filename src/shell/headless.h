@@ -5,6 +5,6 @@
 
 // Loads the map named by `mapArgument` (empty: the default map) and runs `cycles` poll
 // cycles back to back, or, when `cycles` is 0, one every TIMER seconds (whatever NOCHECK
-// says) until SIGINT or SIGTERM. Needs the toolkit started without a display. Returns the
-// exit status: 0 after the last cycle or a signal, 1 when the map cannot be used.
+// says) until SIGINT, SIGTERM or SIGHUP. Needs the toolkit started without a display.
+// Returns the exit status: 0 after the last cycle or a signal, 1 when the map cannot be used.
 int RunHeadless(const char* mapArgument, unsigned long cycles);

@@ -239,7 +239,7 @@ TEST_F(MapDatabaseTest, ParentsAreReadAtLoadWithoutLoopsOrUnknownNames) {
     mapDatabaseReports.parentIgnored = nullptr;
 }
 
-TEST_F(MapDatabaseTest, LineEndsLongLinesAndOversizedFiles) {
+TEST_F(MapDatabaseTest, LineEndsAndLongLines) {
     const std::string a61(ADDRESS_TEXT_LENGTH, 'a');
     // Anything read as a further record from the middle of these lines would add a host
     // or a line, or change the version.
@@ -265,21 +265,12 @@ TEST_F(MapDatabaseTest, LineEndsLongLinesAndOversizedFiles) {
     EXPECT_STREQ("first", mapBanner);
 
     // A line longer than any record is cut (what follows the cut is lost like the excess
-    // of a field); a file larger than any map is not read at all.
+    // of a field).
     ASSERT_EQ(1, Load("wide.db", "V1\r\nHwide,10.0.0.1,," + std::string(900 * 1024, 'w') +
                                      ",7,8\r\nHnext,,,,7,8\r\n"));
     EXPECT_EQ(
         (Strings{"wide,10.0.0.1,," + std::string(25, 'w') + ",0,0,0,1,0", "next,,,,7,8,0,1,0"}),
         HostFields());
-    statusTexts.clear();
-    ASSERT_EQ(0, Load("huge.db", "V1\r\nHhuge\r\nB" + std::string(1024 * 1024, 'x')));
-    EXPECT_EQ(0, hostCount);
-    EXPECT_STREQ("untitled.db", mapPath);
-    EXPECT_EQ(Strings{"Database read error."}, statusTexts);
-    ASSERT_EQ(1u, versionErrors.size());
-    EXPECT_EQ("The map " + dir.file("huge.db") +
-                  " is larger than 1024 KiB, more than any map needs; it was not read.",
-              versionErrors[0].text);
 }
 
 // Full tables with every field at its longest are written and read back whole; records
@@ -380,13 +371,6 @@ TEST_F(MapDatabaseTest, WrittenFileHasTheExactRecords) {
     EXPECT_EQ(1, EntriesIn(dir.path()));
 }
 
-// Which writes cannot be made, and what a failed one leaves, is the file replacement's test.
-TEST_F(MapDatabaseTest, AWriteThatCannotBeMadeReturnsZero) {
-    std::string missingDirectory = dir.file("no/such/dir/map.db");
-    EXPECT_EQ(0, WriteMapDatabase(missingDirectory.c_str()));
-    EXPECT_FALSE(std::filesystem::exists(missingDirectory));
-}
-
 TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
     hostCount = 5;
     lineCount = 6;
@@ -403,14 +387,24 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
     // What is added to this map belongs to this map's settings, not the previous map's.
     EXPECT_EQ(dir.file("absent.INI"), settingsFiles.mapSettings);
 
-    // A directory or a FIFO (opened without waiting for a writer) is refused with its name.
+    // A directory or a FIFO (opened without waiting for a writer) is refused with its name,
+    // a file larger than any map is not read at all, and a file the system does not open (no
+    // permission, a loop of links) is told with the reason.
     std::string folder = dir.file("folder.db");
     std::filesystem::create_directory(folder);
     std::string fifo = dir.file("fifo.db");
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
-    for (const std::string& refused : {folder, fifo}) {
-        statusTexts.clear();
-        versionErrors.clear();
+    std::string huge = dir.file("huge.db");
+    WriteWholeFile(huge, "V1\r\nHhuge\r\nB" + std::string(1024 * 1024, 'x'));
+    std::string loop = dir.file("loop.db");
+    std::filesystem::create_symlink(loop, loop);
+    const std::string notRegular = " is not a regular file; it was not read.";
+    for (const auto& [refused, why] : std::vector<std::pair<std::string, std::string>>{
+             {folder, notRegular},
+             {fifo, notRegular},
+             {huge, " is larger than 1024 KiB, more than any map needs; it was not read."},
+             {loop, " cannot be read: Too many levels of symbolic links."}}) {
+        SetUp();
         hostCount = 2;
         SetMapPath(refused);
         EXPECT_EQ(0, ReadMapDatabase(3, refused.c_str()));
@@ -418,8 +412,7 @@ TEST_F(MapDatabaseTest, AnUnreadableFileGivesAnEmptyMapUnderItsOwnName) {
         EXPECT_STREQ("untitled.db", mapPath);
         EXPECT_EQ(Strings{"Database read error."}, statusTexts);
         ASSERT_EQ(1u, versionErrors.size());
-        EXPECT_EQ("The map " + refused + " is not a regular file; it was not read.",
-                  versionErrors[0].text);
+        EXPECT_EQ("The map " + refused + why, versionErrors[0].text);
     }
 }
 

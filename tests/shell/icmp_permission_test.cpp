@@ -3,7 +3,8 @@
 // new namespace's default) nor CAP_NET_RAW it says once, in the log and on standard error,
 // how to allow ICMP, and checks both by TCP meanwhile; with ping sockets allowed (the same
 // setting governs ICMPv6 ones), or with the raw socket capability in the permitted set of
-// a copy of the program file, it checks both by ICMP and says nothing.
+// a copy of the program file, or ambient as the service unit gives it, it checks both by ICMP
+// and says nothing.
 #include "support/netns.h"
 #include "support/tempdir.h"
 
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -57,25 +59,34 @@ struct Outcome {
     std::string out, err, log;
 };
 
-// Runs `program` --headless --cycles 2 on a map of 127.0.0.1 and ::1 in `dir` as user and
-// group nobody inside `space`, with these [OPTS] of TARNMAP.INI.
+// Runs `program` --headless --cycles 2 in `dir` as user and group nobody inside `space`, with
+// these [OPTS] of TARNMAP.INI and the capabilities setpriv gives from `privileges`, on a map of
+// 127.0.0.1, ::1 and a host without a route, whose first failed check starts its alarm
+// program: a script that writes the capability sets it was started with (TakeScriptOutput).
 Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std::string& program,
-                    const std::string& options) {
+                    const std::string& options, const std::vector<std::string>& privileges = {}) {
     std::filesystem::remove(dir.file("map.LOG"));
     WriteWholeFile(dir.file("map.db"),
                    "Bpermission test\r\nV1\r\nHloopback,127.0.0.1,,,1,1,0,1,1\r\n"
-                   "Hloopback6,::1,,,1,1,0,1,1\r\n");
-    WriteWholeFile(dir.file("map.INI"), "[OPTS]\r\nWAIT=2000\r\nSOUND=0\r\n");
+                   "Hloopback6,::1,,,1,1,0,1,1\r\nHgone,10.99.99.99,,,1,2,0,1,1\r\n");
+    WriteWholeFile(dir.file("map.INI"),
+                   "[OPTS]\r\nWAIT=2000\r\nSOUND=0\r\n[gone]\r\nEXTERNAL=" + dir.file("alarm.sh") +
+                       "\r\nBEEP_COUNT=2\r\nBEEP_PRIORITY=1\r\nBEEP_EACH=1\r\n");
+    WriteWholeFile(dir.file("alarm.sh"),
+                   "#!/bin/sh\ngrep ^Cap /proc/$$/status > $0.tmp; mv $0.tmp $0.out\n");
     WriteWholeFile(dir.file("TARNMAP.INI"), "[OPTS]\r\n" + options);
     chmod(dir.path().c_str(), 0777);
-    for (const char* name : {"map.db", "map.INI", "TARNMAP.INI"})
-        chmod(dir.file(name).c_str(), 0666);
+    for (const char* name : {"map.db", "map.INI", "TARNMAP.INI", "alarm.sh"})
+        chmod(dir.file(name).c_str(), 0777);
     // A program with file capabilities may not be traced, which the leak checker of a
     // sanitizer build needs.
-    pid_t child = StartProgramIn(dir.path(),
-                                 {"/usr/bin/env", "ip", "netns", "exec", space.name(), "setpriv",
-                                  "--reuid=65534", "--regid=65534", "--clear-groups", program,
-                                  "--headless", "--cycles", "2", "map.db"},
+    std::vector<std::string> command = {"/usr/bin/env",  "ip",           "netns",
+                                        "exec",          space.name(),   "setpriv",
+                                        "--reuid=65534", "--regid=65534"};
+    command.insert(command.end(), privileges.begin(), privileges.end());
+    command.insert(command.end(),
+                   {"--clear-groups", program, "--headless", "--cycles", "2", "map.db"});
+    pid_t child = StartProgramIn(dir.path(), command,
                                  {"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path(),
                                   "XDG_RUNTIME_DIR=" + dir.path(), "ASAN_OPTIONS=detect_leaks=0"});
     Outcome run;
@@ -86,11 +97,11 @@ Outcome RunAsNobody(const TempDir& dir, const NetworkNamespace& space, const std
     return run;
 }
 
-// Both cycles found both hosts answering.
+// Both cycles found both loopback hosts answering.
 void ExpectTwoAnsweringCycles(const Outcome& run) {
     ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n"
                                                                        << run.err << run.out;
-    EXPECT_EQ(CountOf(run.out, ": 2 checked, 2 answering, 0 missing"), 2) << run.out;
+    EXPECT_EQ(CountOf(run.out, ": 3 checked, 2 answering, 1 missing"), 2) << run.out;
 }
 
 TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowThem) {
@@ -132,7 +143,7 @@ TEST(IcmpPermission, WithoutPingSocketsOrRawSocketsTheProgramSaysOnceHowToAllowT
     EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
 }
 
-TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
+TEST(IcmpPermission, TheRawSocketCapabilityPermittedOrAmbientIsEnoughAndStaysOurs) {
     SKIP_WITHOUT_NAMESPACES();
     if (!RunProgram({"getcap", "/bin/true"}, true))
         GTEST_SKIP() << "setcap and getcap (libcap2-bin) are not installed";
@@ -153,13 +164,23 @@ TEST(IcmpPermission, TheRawSocketCapabilityInThePermittedSetIsEnough) {
     std::string port = "PORT=" + std::to_string(listener.port) + "\r\n";
 
     // The raw-socket engine, and the ICMP library, which falls back to a raw socket when
-    // ping sockets are refused.
+    // ping sockets are refused; the capability in the file's permitted set, or ambient (raised
+    // from the start) as the service unit hands it over. An alarm program has none of it.
+    const std::vector<std::string> ambient = {"--inh-caps=+net_raw", "--ambient-caps=+net_raw"};
     for (const char* options : {"PING=1\r\nMSICMP=0\r\n", "PING=0\r\nMSICMP=1\r\n"}) {
-        SCOPED_TRACE(options);
-        Outcome run = RunAsNobody(dir, space, program, options + port);
-        ExpectTwoAnsweringCycles(run);
-        EXPECT_EQ(listener.Accepted(), 0) << "the checks went by ICMP";
-        EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
+        for (bool fromFile : {true, false}) {
+            SCOPED_TRACE(std::string(options) + (fromFile ? "file" : "ambient"));
+            Outcome run = fromFile
+                              ? RunAsNobody(dir, space, program, options + port)
+                              : RunAsNobody(dir, space, TARNMAP_BINARY, options + port, ambient);
+            ExpectTwoAnsweringCycles(run);
+            EXPECT_EQ(listener.Accepted(), 0) << "the checks went by ICMP";
+            EXPECT_EQ(CountOf(run.err + run.log, "ICMP"), 0) << run.err << run.log;
+            std::string capabilities = TakeScriptOutput(dir.file("alarm.sh"));
+            for (const char* set : {"CapPrm", "CapEff", "CapAmb"})
+                EXPECT_EQ(CountOf(capabilities, std::string(set) + ":\t0000000000000000\n"), 1)
+                    << capabilities;
+        }
     }
 }
 

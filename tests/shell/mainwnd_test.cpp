@@ -238,10 +238,8 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     SendMessage(window_, WM_COMMAND, CMD_NEW, 0);
     EXPECT_EQ(hostCount, 0);
     EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("untitled.INI"));
-    QueueFileDialogAnswer(nullptr);
-    SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
-    EXPECT_FALSE(FileExists(dir_.file("untitled.db").c_str()));
 
+    // A cancelled save of an untitled map is AMapRefusedOnLoadIsNeverSavedOver's.
     SaveNextBoxImage(PicturePath("save_as_dialog.png").c_str());
     QueueFileDialogAnswer("b\u00fcro.db"); // file names are UTF-8, the title shows them so
     SendMessage(window_, WM_COMMAND, CMD_SAVE, 0);
@@ -270,21 +268,32 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
               "messagebox: Tarnmap: " + dir_.file("stray.INI") +
                   " already exists. Replace it with the settings of this map?");
 
+    // Settings that cannot be carried (their name is a folder) stay in use where they are:
+    // the hosts' alarms do not go quiet for the rest of the run.
+    std::filesystem::create_directory(dir_.file("folder.INI"));
+    QueueFileDialogAnswer("folder.db");
+    QueueMessageBoxAnswer(IDOK);
+    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    EXPECT_NE(JournalEntries().back().find("They are still in " + dir_.file("stray.INI")),
+              std::string::npos);
+    EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("stray.INI"));
+
     // A save that cannot be written says so and keeps the map's name.
     QueueFileDialogAnswer("no/such/dir/copy.db");
     QueueMessageBoxAnswer(IDOK);
     SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
     EXPECT_EQ(PaneText(0), "Database write error.");
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: Could not save the map to " +
-                                           dir_.file("no/such/dir/copy.db") + ".");
-    EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
+                                           dir_.file("no/such/dir/copy.db") +
+                                           ": No such file or directory.");
+    EXPECT_EQ(std::string(mapPath), dir_.file("folder.db"));
     // So does a path longer than the map's path holds.
     QueueFileDialogAnswer((std::string(MAP_PATH_LENGTH, 'a') + ".db").c_str());
     QueueMessageBoxAnswer(IDOK);
     SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: The chosen path is longer than "
                                        "159 characters; the map was not saved.");
-    EXPECT_EQ(std::string(mapPath), dir_.file("stray.db"));
+    EXPECT_EQ(std::string(mapPath), dir_.file("folder.db"));
     EXPECT_EQ(pollState.timerActive, 1) << "file commands restart the countdown";
 }
 
