@@ -19,6 +19,7 @@ using namespace platform;
 namespace {
 
 const char ownHosts[] = "127.0.0.1 localhost\n"
+                        "::1 localhost\n"
                         "10.9.0.1 pair.test pair twin\n"
                         "10.9.0.2 pair.test\n"
                         "10.9.0.3 single.test\n"
@@ -61,6 +62,9 @@ void LookupWithOwnHosts() {
                  {"[fd00:9::1]", "Official name: pair.test\r\nIP addr: fd00:9::1\r\n"
                                  "Aliases: pair6\r\n"},
                  {"fd00:9::77", "Failed to resolve address fd00:9::77\r\n"},
+                 // To the resolver, "::1 localhost" is 127.0.0.1 too: each address once.
+                 {"localhost", "Official name: localhost\r\nIP addr: 127.0.0.1\r\n"
+                               "         ::1\r\n"},
                  // An alias finds its own line only.
                  {"twin", "Official name: pair.test\r\nIP addr: 10.9.0.1\r\nAliases: pair\r\n"
                           "         twin\r\n"},
