@@ -50,6 +50,9 @@ void LookupWithOwnHosts() {
                             parent, LOOKUP_RESULTS, nullptr);
     ASSERT_NE(box, 0u);
     lookupTool.window = parent;
+    std::string many = "Official name: many.test\r\nIP addr: 10.9.1.1\r\n";
+    for (int address = 2; address <= 60; ++address) // the hosts file's 60 lines
+        many += "         10.9.1." + std::to_string(address) + "\r\n";
     const struct {
         const char* text;
         std::string shown;
@@ -72,7 +75,7 @@ void LookupWithOwnHosts() {
                  {"10.9.0.3", "Official name: single.test\r\nIP addr: 10.9.0.3\r\n"},
                  {"10.9.0.77", "Failed to resolve address 10.9.0.77\r\n"},
                  // A name with many addresses: every one.
-                 {"many.test", "Official name: many.test\r\nIP addr: 10.9.1.1\r\n"},
+                 {"many.test", many},
                  {"missing.test", "Failed to resolve name missing.test\r\n"},
                  {"", "Failed to resolve name \r\n"}};
     for (const auto& each : cases) {
@@ -86,12 +89,7 @@ void LookupWithOwnHosts() {
                GetTickCount() - start < 20000)
             if (PeekMessage(&message, 0, 0, 0, PM_REMOVE))
                 DispatchMessage(&message);
-        std::string shown = BoxText(parent, LOOKUP_RESULTS);
-        if (std::strcmp(each.text, "many.test") == 0)
-            EXPECT_TRUE(shown.starts_with(each.shown) && shown.ends_with("         10.9.1.60\r\n"))
-                << shown;
-        else
-            EXPECT_EQ(shown, each.shown);
+        EXPECT_EQ(BoxText(parent, LOOKUP_RESULTS), each.shown);
     }
 
     // Ping and Trace Route take a name's first address, of either family, and addresses of
