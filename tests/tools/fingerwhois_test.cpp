@@ -248,7 +248,6 @@ TEST_F(QueryTest, AnAnswerThatGoesOnIsCutAfterItsFirst64KiB) {
     });
     EXPECT_EQ(ShowFingerTool(0), 1);
     EXPECT_TRUE(PumpUntilToolsClosed());
-    EXPECT_EQ(shown.size(), ANSWER_LIMIT + 16);
     EXPECT_EQ(shown, answer.substr(0, ANSWER_LIMIT) + "\r\n(output cut)\r\n");
     EXPECT_EQ(afterCut, INVALID_SOCKET) << "nothing more is read";
     std::vector<SeenConnection> seen = server.get();
