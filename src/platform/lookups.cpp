@@ -101,8 +101,16 @@ int ResolveEntry(const LookupJob& job, int family, ::hostent* entry, std::vector
     return WinsockErrorFromResolver(resolverError);
 }
 
-// Adds a host entry to `answer`: the official name unless one is there, the aliases not yet
-// there, and the addresses (in IPv6 form when the answer has it).
+// Adds `address` to `list` unless it is there already.
+template <typename Address> void AddOnce(std::vector<Address>& list, const Address& address) {
+    if (std::find(list.begin(), list.end(), address) == list.end())
+        list.push_back(address);
+}
+
+// Adds a host entry to `answer`: the official name unless one is there, the aliases and the
+// addresses not yet there (in IPv6 form when the answer has it). The resolver gives one
+// address twice when the hosts file names it on two lines, and its IPv4 answer for a name
+// on the "::1" line is 127.0.0.1 (so localhost would list 127.0.0.1 twice).
 void TakeEntry(const ::hostent& entry, LookupAnswer& answer) {
     if (answer.officialName.empty() && entry.h_name != nullptr)
         answer.officialName = entry.h_name;
@@ -113,7 +121,7 @@ void TakeEntry(const ::hostent& entry, LookupAnswer& answer) {
         if (!answer.ipv6Form) {
             std::array<unsigned char, 4> bytes;
             std::memcpy(bytes.data(), *item, bytes.size());
-            answer.addresses.push_back(bytes);
+            AddOnce(answer.addresses, bytes);
             continue;
         }
         std::array<unsigned char, 16> bytes{};
@@ -123,7 +131,7 @@ void TakeEntry(const ::hostent& entry, LookupAnswer& answer) {
         } else {
             std::memcpy(bytes.data(), *item, bytes.size());
         }
-        answer.addresses16.push_back(bytes);
+        AddOnce(answer.addresses16, bytes);
     }
 }
 

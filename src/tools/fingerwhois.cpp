@@ -41,6 +41,7 @@ struct QueryClient {
     QueryPhase phase;
     HANDLE lookup;                                 // the server's look-up under way; 0 when none
     bool firstPiece;                               // nothing of the answer has come yet
+    bool afterReturn;                              // a CR came last: a CR or LF next ends no line
     unsigned shown;                                // bytes of this answer put in the box
     sockaddr_storage remote;                       // the server, IPv4 or IPv6
     int remoteLength;                              // its length, 0 while not known
@@ -86,19 +87,36 @@ static void FailQuery(QueryClient* client, const char* format, const char* text 
     CloseQuerySocket(client);
 }
 
+// Makes the first `count` bytes of the piece fit to show, in place, and terminates them. The
+// piece goes on as text, so a zero byte would end it early and other control bytes would
+// steer the box: each of them shows as a '.', and only line ends and tabs stay. A line ends
+// with LF, CR LF or a CR alone (the box would run the lines on either side of a lone CR
+// together); CRs in a row end one line, as does CR CR LF, also across pieces.
+static void CleanAnswerPiece(QueryClient* client, unsigned count) {
+    unsigned length = 0;
+    for (unsigned index = 0; index < count; ++index) {
+        unsigned char byte = static_cast<unsigned char>(client->piece[index]);
+        bool lineEnd = byte == '\r' || byte == '\n';
+        if (lineEnd && client->afterReturn) {
+            client->afterReturn = byte == '\r'; // the rest of a line end begun by a CR
+            continue;
+        }
+        client->afterReturn = byte == '\r';
+        if (byte == '\r')
+            byte = '\n'; // the box's line end
+        else if ((byte < 0x20 && !lineEnd && byte != '\t') || byte == 0x7f)
+            byte = '.';
+        client->piece[length++] = static_cast<char>(byte);
+    }
+    client->piece[length] = '\0';
+}
+
 // Puts `count` bytes of the answer into the box, up to the first ANSWER_LIMIT bytes; a
-// server that goes on beyond them is cut off there and not read any further. The piece
-// goes on as text, so a zero byte would end it early and other control bytes would steer
-// the box: each of them shows as a '.', and only line ends and tabs stay.
+// server that goes on beyond them is cut off there and not read any further.
 static void ShowAnswerPiece(QueryClient* client, HWND box, int count) {
     unsigned room = ANSWER_LIMIT - client->shown;
     unsigned kept = static_cast<unsigned>(count) < room ? static_cast<unsigned>(count) : room;
-    for (unsigned index = 0; index < kept; ++index) {
-        unsigned char byte = static_cast<unsigned char>(client->piece[index]);
-        if ((byte < 0x20 && byte != '\r' && byte != '\n' && byte != '\t') || byte == 0x7f)
-            client->piece[index] = '.';
-    }
-    client->piece[kept] = '\0';
+    CleanAnswerPiece(client, kept);
     AppendResults(box, client->piece);
     client->shown += kept;
     if (client->shown < ANSWER_LIMIT)
@@ -151,6 +169,7 @@ static void OnQueryConnected(QueryClient* client, int error) {
     ShowStep(client, client->finger ? "receiving\r\n" : "");
     client->phase = QUERY_READING;
     client->firstPiece = true;
+    client->afterReturn = false;
     client->shown = 0;
 }
 

@@ -11,6 +11,13 @@
 
 constexpr unsigned TOOL_HOST_LENGTH = 144;
 
+// The answer of one look-up: room for about 1300 addresses (24 bytes each in the entry), as
+// a round-robin name or a hosts file may give many more than the resolver's usual minimum
+// holds. The text shown takes at most three times the bytes of the entry it shows: an
+// address line is at most 50 bytes, an alias line 11 more than its name.
+constexpr unsigned LOOKUP_ANSWER_SIZE = 32 * 1024;
+constexpr unsigned LOOKUP_SHOWN_SIZE = 3 * LOOKUP_ANSWER_SIZE;
+
 // The last host name or address typed into the Lookup or the Connect dialog; both start
 // with it. Empty at start-up, never saved.
 extern char toolHost[TOOL_HOST_LENGTH + 1];
@@ -22,9 +29,9 @@ struct LookupTool {
     platform::HANDLE task;           // the resolver's task; 0 when none is under way
     bool byAddress;                  // the text was an IPv4 or IPv6 address
     char text[TOOL_HOST_LENGTH + 1]; // what is looked up
-    alignas(platform::hostent) char answer[platform::MAXGETHOSTSTRUCT];
-    // The answer as shown: a handful of addresses and aliases, each on its line.
-    char shown[2048];
+    alignas(platform::hostent) char answer[LOOKUP_ANSWER_SIZE];
+    // The answer as shown: every address and alias, each on its line.
+    char shown[LOOKUP_SHOWN_SIZE];
 };
 extern LookupTool lookupTool;
 
