@@ -394,9 +394,16 @@ static void CloseCycle() {
     if (cycle.pacing)
         KillTimer(cycle.window, PACE_TIMER_ID);
     cycle.pacing = false;
-    if (cycle.probes != INVALID_HANDLE_VALUE)
+    DWORD dropped = 0;
+    if (cycle.probes != INVALID_HANDLE_VALUE) {
+        dropped = ProbeSetDroppedReplies(cycle.probes);
         CloseProbeSet(cycle.probes);
+    }
     cycle.probes = INVALID_HANDLE_VALUE;
+    // An answer the full socket dropped was counted as a miss: the log says it happened.
+    if (dropped > 0)
+        LogPrintf("echo socket full: %lu datagrams dropped, answers among them counted as missed",
+                  static_cast<unsigned long>(dropped));
     if (cycle.notChecked > 0) { // once the set's descriptors are free for the log
         char reason[SOCKET_ERROR_TEXT_SIZE];
         LogPrintf("%d hosts not checked, %s", cycle.notChecked,

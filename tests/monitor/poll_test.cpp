@@ -22,14 +22,18 @@
 #include "support/netns.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <regex>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace platform;
@@ -357,6 +361,21 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
     Open(std::vector<std::string>(MAX_HOSTS, std::string("silent,") + SERVER + ",0"),
          engine.options + std::string("WAIT=1000\r\n"));
     ASSERT_EQ(hostCount, MAX_HOSTS);
+    // Raw engine: another program's echo replies flood the cycle's socket while it waits.
+    bool flooded = engine.kind != RAW_SOCKET;
+    ASSERT_TRUE(flooded || network.client.AllowPingSockets(true)); // for the flood
+    WatchStatusBarText([&flooded](int, const char* text) {
+        if (flooded || std::strstr(text, " of 200 ") == nullptr)
+            return;
+        flooded = true;
+        int flood = ::socket(AF_INET, ::SOCK_DGRAM, ::IPPROTO_ICMP);
+        unsigned char request[1400] = {8};
+        ::sockaddr_in loopback{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        for (int sent = 0; sent < 4000; ++sent)
+            ::sendto(flood, request, sizeof request, 0, reinterpret_cast<::sockaddr*>(&loopback),
+                     sizeof loopback);
+        ::close(flood);
+    });
     auto start = std::chrono::steady_clock::now();
     Check();
     auto elapsed = std::chrono::steady_clock::now() - start;
@@ -367,6 +386,8 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
     EXPECT_EQ(pollState.hostsChecked, MAX_HOSTS);
     for (int i = 0; i < MAX_HOSTS; ++i)
         ASSERT_EQ(hostTable[i].status, engine.silentStatus) << i;
+    EXPECT_EQ(std::regex_search(Log(), std::regex(R"(echo socket full: \d+ datagrams dropped)")),
+              engine.kind == RAW_SOCKET);
     if (engine.kind != TCP_CONNECT)
         return;
 
