@@ -44,8 +44,8 @@ enum EntryStage {
     ENTRY_LOOKUP,  // its name is being looked up
     ENTRY_PROBE,   // its check is in the probe set, outcome known or not
     ENTRY_KNOWN,   // its outcome is here without a probe: `status`
-    // Its check could not be started for want of descriptors or memory: it is started once
-    // a check in flight gives its own back.
+    // Its check, or its name's look-up, could not be started for want of descriptors or
+    // memory: it is started again once a check in flight gives its own back.
     ENTRY_DEFERRED,
     // It could not be checked at all this cycle (`status` says why): the host stays as it
     // was, neither answering nor missing.
@@ -59,7 +59,7 @@ struct CycleEntry {
     char address[sizeof HostRecord::address];       // as the user entered it, when started
     char resolved[sizeof HostRecord::resolvedAddr]; // what was checked; "" for no address
     DWORD status;     // ENTRY_KNOWN's outcome; ENTRY_DEFERRED's and ENTRY_NOT_CHECKED's reason
-    DWORD deferredAt; // ENTRY_DEFERRED: tick count when its check was first put off
+    DWORD deferredAt; // tick count when it was first put off; 0 before
 };
 
 // The cycle under way. Outcomes stay in the probe set until the cursor evaluates their
@@ -172,6 +172,23 @@ static void LeaveUnchecked(CycleEntry& entry, DWORD reason) {
     cycle.notCheckedReason = reason;
 }
 
+// Puts off a check or look-up that failed for want of resources (false for any other
+// failure); once they were waited for in vain this cycle, it is not made at all.
+static bool PutOff(CycleEntry& entry, DWORD error) {
+    if (!ShortOfResources(error))
+        return false;
+    if (cycle.resourcesGivenUp) {
+        LeaveUnchecked(entry, error);
+        return true;
+    }
+    if (entry.deferredAt == 0) // its wait runs from the first time, through every retry
+        entry.deferredAt = GetTickCount();
+    entry.stage = ENTRY_DEFERRED;
+    entry.status = error;
+    ++cycle.deferred;
+    return true;
+}
+
 // Starts the check of an address of either family, shown as `address.text`; one that can
 // never be checked counts as failed at once, one short of resources is put off.
 static void StartCheck(CycleEntry& entry, const HostAddress& address) {
@@ -186,20 +203,13 @@ static void StartCheck(CycleEntry& entry, const HostAddress& address) {
         return;
     }
     DWORD error = GetLastError();
-    if (!ShortOfResources(error)) {
+    if (!PutOff(entry, error))
         Settle(entry, error);
-    } else if (cycle.resourcesGivenUp) {
-        LeaveUnchecked(entry, error);
-    } else {
-        if (entry.stage != ENTRY_DEFERRED)
-            entry.deferredAt = GetTickCount();
-        entry.stage = ENTRY_DEFERRED;
-        entry.status = error;
-        ++cycle.deferred;
-    }
 }
 
-// Starts the checks put off, in table order, while descriptors can be had.
+static void StartEntry(CycleEntry& entry);
+
+// Starts the checks and look-ups put off, in table order, while descriptors can be had.
 static void StartDeferredChecks() {
     for (int i = cycle.cursor; i < cycle.started && cycle.deferred > 0; ++i) {
         CycleEntry& entry = cycle.entries[i];
@@ -207,8 +217,12 @@ static void StartDeferredChecks() {
             continue;
         --cycle.deferred;
         HostAddress address;
-        ClassifyAddress(entry.resolved, &address);
-        StartCheck(entry, address);
+        if (entry.resolved[0] == '\0') { // its name's look-up
+            StartEntry(entry);
+        } else {
+            ClassifyAddress(entry.resolved, &address);
+            StartCheck(entry, address);
+        }
         if (entry.stage == ENTRY_DEFERRED)
             return; // none to be had yet
     }
@@ -261,15 +275,20 @@ static void StartEntry(CycleEntry& entry) {
     const HostRecord& host = hostTable[index];
     CopyField(entry.address, sizeof entry.address, host.address);
     HostAddress address;
-    if (ClassifyAddress(host.address, &address) != ADDRESS_NAME)
+    if (ClassifyAddress(host.address, &address) != ADDRESS_NAME) {
         StartCheck(entry, address);
-    else if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
-                              options.waitTimeout)) {
+        return;
+    }
+    if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
+                         options.waitTimeout)) {
         entry.stage = ENTRY_LOOKUP;
         ++cycle.lookups;
-    } else if (LastKnownAddress(entry, GetLastError(), &address)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (LastKnownAddress(entry, error, &address)) {
         StartCheck(entry, address);
-    } else {
+    } else if (!PutOff(entry, error)) {
         CopyField(entry.resolved, sizeof entry.resolved, entry.address);
         Settle(entry, STATUS_NAME_NOT_RESOLVED);
     }
@@ -308,10 +327,10 @@ static void TakeLookups() {
         if (outcome.status != 0 || (outcome.address == 0 && !outcome.ipv6)) {
             if (LastKnownAddress(entry, outcome.status, &address)) {
                 StartCheck(entry, address);
-                continue;
+            } else if (!PutOff(entry, outcome.status)) {
+                CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
+                Settle(entry, STATUS_NAME_NOT_RESOLVED);
             }
-            CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
-            Settle(entry, STATUS_NAME_NOT_RESOLVED);
             continue;
         }
         char text[INET6_ADDRSTRLEN];

@@ -391,10 +391,13 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
         return;
 
     // Short of descriptors: two silent hosts hold the connects there is room for, and the
-    // others, on this machine, wait for them instead of failing; with room for none, no host
-    // is checked, and none is counted missing for it.
+    // others, on this machine (the first by its name, which cannot be looked up meanwhile),
+    // wait for them instead of failing; with room for none, no host is checked, and none is
+    // counted missing for it.
     for (int i = 2; i < MAX_HOSTS; ++i)
-        CopyField(hostTable[i].address, sizeof hostTable[i].address, "127.0.0.1");
+        CopyField(hostTable[i].address, sizeof hostTable[i].address,
+                  i == 2 ? "localhost" : "127.0.0.1");
+    CopyField(hostTable[2].resolvedAddr, sizeof hostTable[2].resolvedAddr, "localhost");
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
     const rlim_t unlimited = limit.rlim_cur;
