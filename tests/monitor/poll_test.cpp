@@ -592,9 +592,6 @@ std::string SystemNameServer() {
     return match[2];
 }
 
-// Two names whose name server never answers, between hosts that do: the names count as
-// not resolved after one WAIT, far before the resolver gives up, and the cycle is no
-// longer for them.
 // A map of both families in one cycle: IPv4, IPv6 (entered long, shown short), IPv4-mapped
 // (checked over IPv4), a link-local address without a zone and an IPv6 prefix this host
 // has no route to, each through the engine's socket of its family, with the log's lines.
@@ -642,6 +639,9 @@ TEST_F(PollTest, IPv4AndIPv6HostsAreCheckedInOneCycle) {
     EXPECT_STREQ(lines[1], "Addr: fd35:1::2");
 }
 
+// Two names whose name server never answers, between hosts that do: the names count as
+// not resolved after one WAIT, far before the resolver gives up, and the cycle is no
+// longer for them.
 TEST_F(PollTest, NamesWhoseServerNeverAnswersDoNotHoldTheCycle) {
     SKIP_WITHOUT_NAMESPACES();
     const std::string nameServer = SystemNameServer();
