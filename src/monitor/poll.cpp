@@ -4,12 +4,14 @@
 // pacing timer advance it; its end is a posted message.
 #include "monitor/poll.h"
 
+#include "icmp/sockerr.h"
 #include "model/address.h"
 #include "model/hosts.h"
 #include "model/mapdb.h"
 #include "model/parents.h"
 #include "model/settings.h"
 #include "monitor/alarms.h"
+#include "monitor/log.h"
 #include "monitor/mapwnd.h"
 #include "monitor/probe.h"
 #include "platform/profile.h"
@@ -42,6 +44,12 @@ enum EntryStage {
     ENTRY_LOOKUP,  // its name is being looked up
     ENTRY_PROBE,   // its check is in the probe set, outcome known or not
     ENTRY_KNOWN,   // its outcome is here without a probe: `status`
+    // Its check, or its name's look-up, could not be started for want of descriptors or
+    // memory: it is started again once a check in flight gives its own back.
+    ENTRY_DEFERRED,
+    // It could not be checked at all this cycle (`status` says why): the host stays as it
+    // was, neither answering nor missing.
+    ENTRY_NOT_CHECKED,
 };
 
 // One host to check, found again by its serial when it is evaluated.
@@ -50,7 +58,8 @@ struct CycleEntry {
     EntryStage stage;
     char address[sizeof HostRecord::address];       // as the user entered it, when started
     char resolved[sizeof HostRecord::resolvedAddr]; // what was checked; "" for no address
-    DWORD status;                                   // ENTRY_KNOWN's outcome
+    DWORD status;     // ENTRY_KNOWN's outcome; ENTRY_DEFERRED's and ENTRY_NOT_CHECKED's reason
+    DWORD deferredAt; // tick count when it was first put off; 0 before
 };
 
 // The cycle under way. Outcomes stay in the probe set until the cursor evaluates their
@@ -67,10 +76,16 @@ struct PollCycle {
     bool ended;        // the done message is posted
     HCURSOR previousCursor;
     CycleEntry entries[MAX_HOSTS];
-    int count;   // hosts to check
-    int started; // entries started, from the first
-    int cursor;  // the entry evaluated next
-    int lookups; // entries in ENTRY_LOOKUP
+    int count;    // hosts to check
+    int started;  // entries started, from the first
+    int cursor;   // the entry evaluated next
+    int lookups;  // entries in ENTRY_LOOKUP
+    int deferred; // entries in ENTRY_DEFERRED; no further entry starts while there is one
+    // Entries that could not be checked, and why the last one could not (a Winsock number).
+    int notChecked;
+    DWORD notCheckedReason;
+    // A check put off waited in vain: later checks short of resources are not made at all.
+    bool resourcesGivenUp;
     // Every turn of the cycle reads the settings files in this group, so that they are
     // looked at once a cycle, not once a turn.
     unsigned readGroup;
@@ -144,17 +159,87 @@ static void Settle(CycleEntry& entry, DWORD status) {
     entry.status = status;
 }
 
+// A check that cannot be started for want of descriptors or memory says nothing about its
+// host: it is put off until a check in flight ends and frees what it holds.
+static bool ShortOfResources(DWORD error) {
+    return error == static_cast<DWORD>(WSAEMFILE) || error == static_cast<DWORD>(WSAENOBUFS);
+}
+
+static void LeaveUnchecked(CycleEntry& entry, DWORD reason) {
+    entry.stage = ENTRY_NOT_CHECKED;
+    entry.status = reason;
+    ++cycle.notChecked;
+    cycle.notCheckedReason = reason;
+}
+
+// Puts off a check or look-up that failed for want of resources (false for any other
+// failure); once they were waited for in vain this cycle, it is not made at all.
+static bool PutOff(CycleEntry& entry, DWORD error) {
+    if (!ShortOfResources(error))
+        return false;
+    if (cycle.resourcesGivenUp) {
+        LeaveUnchecked(entry, error);
+        return true;
+    }
+    if (entry.deferredAt == 0) // its wait runs from the first time, through every retry
+        entry.deferredAt = GetTickCount();
+    entry.stage = ENTRY_DEFERRED;
+    entry.status = error;
+    ++cycle.deferred;
+    return true;
+}
+
 // Starts the check of an address of either family, shown as `address.text`; one that can
-// never be checked counts as failed at once.
+// never be checked counts as failed at once, one short of resources is put off.
 static void StartCheck(CycleEntry& entry, const HostAddress& address) {
     CopyField(entry.resolved, sizeof entry.resolved, address.text);
-    if (address.kind != ADDRESS_IPV4 && address.kind != ADDRESS_IPV6)
+    if (address.kind != ADDRESS_IPV4 && address.kind != ADDRESS_IPV6) {
         Settle(entry, STATUS_INVALID_ADDRESS);
-    else if (StartCheckProbe(cycle.probes, cycle.engine, entry.serial, address.socketAddress,
-                             address.socketAddressLength))
+        return;
+    }
+    if (StartCheckProbe(cycle.probes, cycle.engine, entry.serial, address.socketAddress,
+                        address.socketAddressLength)) {
         entry.stage = ENTRY_PROBE;
-    else
-        Settle(entry, GetLastError());
+        return;
+    }
+    DWORD error = GetLastError();
+    if (!PutOff(entry, error))
+        Settle(entry, error);
+}
+
+static void StartEntry(CycleEntry& entry);
+
+// Starts the checks and look-ups put off, in table order, while descriptors can be had.
+static void StartDeferredChecks() {
+    for (int i = cycle.cursor; i < cycle.started && cycle.deferred > 0; ++i) {
+        CycleEntry& entry = cycle.entries[i];
+        if (entry.stage != ENTRY_DEFERRED)
+            continue;
+        --cycle.deferred;
+        HostAddress address;
+        if (entry.resolved[0] == '\0') { // its name's look-up
+            StartEntry(entry);
+        } else {
+            ClassifyAddress(entry.resolved, &address);
+            StartCheck(entry, address);
+        }
+        if (entry.stage == ENTRY_DEFERRED)
+            return; // none to be had yet
+    }
+}
+
+// Whether the check put off at the cursor has waited in vain: every check that was in flight
+// when it was put off has ended by one WAIT after, and a second WAIT allows for a late
+// deadline. Then no check short of resources is waited for again this cycle.
+static bool DeferredInVain(const CycleEntry& entry) {
+    if (GetTickCount() - entry.deferredAt < 2 * options.waitTimeout)
+        return false;
+    cycle.resourcesGivenUp = true;
+    for (int i = cycle.cursor; i < cycle.started; ++i)
+        if (cycle.entries[i].stage == ENTRY_DEFERRED)
+            LeaveUnchecked(cycle.entries[i], cycle.entries[i].status);
+    cycle.deferred = 0;
+    return true;
 }
 
 static int LookupFamily() {
@@ -190,15 +275,20 @@ static void StartEntry(CycleEntry& entry) {
     const HostRecord& host = hostTable[index];
     CopyField(entry.address, sizeof entry.address, host.address);
     HostAddress address;
-    if (ClassifyAddress(host.address, &address) != ADDRESS_NAME)
+    if (ClassifyAddress(host.address, &address) != ADDRESS_NAME) {
         StartCheck(entry, address);
-    else if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
-                              options.waitTimeout)) {
+        return;
+    }
+    if (StartLookupProbe(cycle.probes, entry.serial, host.address, LookupFamily(),
+                         options.waitTimeout)) {
         entry.stage = ENTRY_LOOKUP;
         ++cycle.lookups;
-    } else if (LastKnownAddress(entry, GetLastError(), &address)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (LastKnownAddress(entry, error, &address)) {
         StartCheck(entry, address);
-    } else {
+    } else if (!PutOff(entry, error)) {
         CopyField(entry.resolved, sizeof entry.resolved, entry.address);
         Settle(entry, STATUS_NAME_NOT_RESOLVED);
     }
@@ -206,17 +296,18 @@ static void StartEntry(CycleEntry& entry) {
 
 // Starts the next host's check when fewer than PARALLEL are in flight.
 static bool StartNextEntry() {
-    if (cycle.started >= cycle.count ||
+    if (cycle.started >= cycle.count || cycle.deferred > 0 ||
         static_cast<unsigned>(cycle.started - cycle.cursor) >= cycle.parallel)
         return false;
     StartEntry(cycle.entries[cycle.started++]);
     return true;
 }
 
-// The pacing timer runs while there is a host to start and room for it.
+// The pacing timer runs while there is a host to start and room for it, or a check put off.
 static void PaceRequests() {
-    bool wanted = cycle.started < cycle.count &&
-                  static_cast<unsigned>(cycle.started - cycle.cursor) < cycle.parallel;
+    bool wanted = (cycle.started < cycle.count &&
+                   static_cast<unsigned>(cycle.started - cycle.cursor) < cycle.parallel) ||
+                  cycle.deferred > 0;
     if (wanted && !cycle.pacing) {
         cycle.pacing = SetTimer(cycle.window, PACE_TIMER_ID, PACE_TIMER_MS, nullptr) != 0;
         cycle.pacedAt = GetTickCount();
@@ -236,10 +327,10 @@ static void TakeLookups() {
         if (outcome.status != 0 || (outcome.address == 0 && !outcome.ipv6)) {
             if (LastKnownAddress(entry, outcome.status, &address)) {
                 StartCheck(entry, address);
-                continue;
+            } else if (!PutOff(entry, outcome.status)) {
+                CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
+                Settle(entry, STATUS_NAME_NOT_RESOLVED);
             }
-            CopyField(entry.resolved, sizeof entry.resolved, entry.address); // not resolved now
-            Settle(entry, STATUS_NAME_NOT_RESOLVED);
             continue;
         }
         char text[INET6_ADDRSTRLEN];
@@ -266,6 +357,8 @@ static int PlaceEntry(const CycleEntry& entry) {
 
 // Hands one host's outcome to the alarms and repaints it when its colour may change.
 static void EvaluateEntry(const CycleEntry& entry, const PROBE_OUTCOME& outcome) {
+    if (entry.stage == ENTRY_NOT_CHECKED)
+        return;
     ++pollState.hostsChecked;
     int index = PlaceEntry(entry);
     if (index < 0)
@@ -320,9 +413,21 @@ static void CloseCycle() {
     if (cycle.pacing)
         KillTimer(cycle.window, PACE_TIMER_ID);
     cycle.pacing = false;
-    if (cycle.probes != INVALID_HANDLE_VALUE)
+    DWORD dropped = 0;
+    if (cycle.probes != INVALID_HANDLE_VALUE) {
+        dropped = ProbeSetDroppedReplies(cycle.probes);
         CloseProbeSet(cycle.probes);
+    }
     cycle.probes = INVALID_HANDLE_VALUE;
+    // An answer the full socket dropped was counted as a miss: the log says it happened.
+    if (dropped > 0)
+        LogPrintf("echo socket full: %lu datagrams dropped, answers among them counted as missed",
+                  static_cast<unsigned long>(dropped));
+    if (cycle.notChecked > 0) { // once the set's descriptors are free for the log
+        char reason[SOCKET_ERROR_TEXT_SIZE];
+        LogPrintf("%d hosts not checked, %s", cycle.notChecked,
+                  SocketErrorText(cycle.notCheckedReason, reason));
+    }
     cursorState = 0;
     SetCursor(cycle.previousCursor);
     EnableWindow(checkButton, true);
@@ -390,6 +495,7 @@ void EndPollCycle() {
 // the next request at once for each; the cycle ends when the cursor passes the last host.
 static void EvaluateKnownOutcomes() {
     TakeLookups();
+    StartDeferredChecks();
     while (cycle.cursor < cycle.count) {
         if (CycleCut()) {
             CloseCycle();
@@ -397,12 +503,14 @@ static void EvaluateKnownOutcomes() {
         }
         CycleEntry& entry = cycle.entries[cycle.cursor];
         PROBE_OUTCOME outcome{};
-        if (entry.stage == ENTRY_WAITING || entry.stage == ENTRY_LOOKUP)
+        if (entry.stage == ENTRY_WAITING || entry.stage == ENTRY_LOOKUP ||
+            (entry.stage == ENTRY_DEFERRED && !DeferredInVain(entry)))
             break;
         if (entry.stage == ENTRY_PROBE && !TakeProbeOutcome(cycle.probes, entry.serial, &outcome))
             break;
         EvaluateEntry(entry, outcome);
         ++cycle.cursor;
+        StartDeferredChecks();
         StartNextEntry();
         TakeLookups();
     }
@@ -518,11 +626,14 @@ static bool StartCycle(HWND window, bool counted) {
     cycle.started = 0;
     cycle.cursor = 0;
     cycle.lookups = 0;
+    cycle.deferred = 0;
+    cycle.notChecked = 0;
+    cycle.resourcesGivenUp = false;
     cycle.readGroup = NewProfileReadGroup();
     for (int i = 0; i < hostCount; ++i)
         if (HostIsChecked(hostTable[i]))
             cycle.entries[cycle.count++] =
-                CycleEntry{hostTable[i].serial, ENTRY_WAITING, "", "", 0};
+                CycleEntry{hostTable[i].serial, ENTRY_WAITING, "", "", 0, 0};
     OrderByParents();
     cycle.parallel = options.parallelChecks != 0 ? options.parallelChecks : MAX_HOSTS;
     BeginAlarmCycle();

@@ -46,9 +46,13 @@ void ResolveBothFamilies(LookupJob& job) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     ::addrinfo* found = nullptr;
+    errno = 0;
     int status = ::getaddrinfo(job.name.c_str(), nullptr, &hints, &found);
     LookupAnswer& answer = job.answer;
-    if (status == EAI_SYSTEM)
+    // Out of descriptors, the resolver can neither read its files nor open its sockets, and
+    // may then call the name unknown: that says nothing about the name.
+    bool noDescriptor = errno == EMFILE || errno == ENFILE;
+    if (status == EAI_SYSTEM || (status != 0 && noDescriptor))
         answer.error = WinsockErrorFromErrno(errno);
     else if (status == EAI_AGAIN)
         answer.error = WinsockErrorFromResolver(TRY_AGAIN);
