@@ -25,11 +25,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -272,24 +270,14 @@ TEST_F(MapLinkTest, LoadAndHomeLinks) {
 } // namespace
 
 TEST_F(DesktopLinkTest, FieldsReachTheProgramAsOneArgumentEach) {
-    std::string client = dir_.file("client");
-    WriteWholeFile(client,
-                   "#!/bin/sh\nfor a in \"$@\"; do printf '<%s>' \"$a\"; done > \"$0.tmp\"\n"
-                   "mv \"$0.tmp\" \"$0.out\"\n");
-    std::filesystem::permissions(client, std::filesystem::perms::owner_all);
+    const std::string client = WriteArgumentsScript(dir_.file("client"));
     SetConnect("alpha", (client + " -l %l \"%1 x\"%% %a").c_str());
     CopyField(hostTable[0].info1, sizeof hostTable[0].info1, "rack \"A");
     QueueMessageBoxAnswer(IDYES);
     DoubleClick(2, 2);
-    std::string arguments;
-    for (int i = 0; i < 500 && arguments.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        arguments = ReadWholeFile(client + ".out");
-    }
-    EXPECT_EQ(arguments, "<-l><alpha><rack \"A x%><127.0.0.1>");
+    EXPECT_EQ(TakeScriptOutput(client), "<-l><alpha><rack \"A x%><127.0.0.1>\n");
 
     // An address that would be taken for an option is not handed over at all.
-    std::filesystem::remove(client + ".out");
     CopyField(hostTable[0].resolvedAddr, sizeof hostTable[0].resolvedAddr, "-oProxyCommand=id>Q");
     DoubleClick(2, 2);
     EXPECT_EQ(StatusText(), " cannot start \"" + client +
