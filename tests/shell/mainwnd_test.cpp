@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -617,21 +618,19 @@ TEST(Startup, MapChoiceCommandLineAndVendorRule) {
     EXPECT_FALSE(TakeCommandLineMap(tooLong.c_str()));
     EXPECT_STREQ(mapPath, "/srv/maps/with blanks.db") << "refused, not cut";
 
-    options.useIcmpLibrary = 0;
-    options.useRawIcmp = 1;
-    AdaptProbeEngine("Microsoft Windows Sockets Version 1.1.");
-    EXPECT_EQ(options.useIcmpLibrary, 1u);
-    EXPECT_EQ(options.useRawIcmp, 0u);
-    AdaptProbeEngine("Trumpet Winsock 2.1");
-    EXPECT_EQ(options.useIcmpLibrary, 0u);
-    EXPECT_EQ(options.useRawIcmp, 1u);
-    AdaptProbeEngine("SuperTCP");
-    EXPECT_EQ(options.useRawIcmp, 1u);
-    options.useIcmpLibrary = 1;
-    options.useRawIcmp = 0;
-    AdaptProbeEngine("Linux sockets");
-    EXPECT_EQ(options.useIcmpLibrary, 1u) << "other stacks keep the settings";
-    EXPECT_EQ(options.useRawIcmp, 0u);
+    // Stacks known to lack one echo engine get the other; other stacks keep the settings.
+    for (auto [stack, before, after] :
+         {std::tuple{"Microsoft Windows Sockets Version 1.1.", 0u, 1u},
+          {"Trumpet Winsock 2.1", 1u, 0u},
+          {"SuperTCP", 1u, 0u},
+          {"Linux sockets", 1u, 1u},
+          {"Linux sockets", 0u, 0u}}) {
+        options.useIcmpLibrary = before;
+        options.useRawIcmp = 1 - before;
+        AdaptProbeEngine(stack);
+        EXPECT_EQ(options.useIcmpLibrary, after) << stack;
+        EXPECT_EQ(options.useRawIcmp, 1 - after) << stack;
+    }
 }
 
 } // namespace
