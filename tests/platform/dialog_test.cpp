@@ -258,20 +258,6 @@ TEST_F(DialogTest, EditsComboAndListBoxesAnswerTheirMessagesAndOnlyTheUserNotifi
     EXPECT_EQ(CountCommands(1016, EN_CHANGE), 0) << "the program's insertions do not notify";
 }
 
-TEST_F(DialogTest, AResizableDialogIsToldItsNewSize) {
-    QueueDialogHook([](HWND dialog) {
-        RECT window{};
-        GetWindowRect(dialog, &window);
-        MoveWindow(dialog, window.left, window.top, 600, 400, true);
-        RECT client{};
-        GetClientRect(dialog, &client);
-        EXPECT_EQ(outcome.width, client.right) << "told at once, with the client width";
-        EndDialog(dialog, 3);
-    });
-    EXPECT_EQ(DialogBox(0, "TESTDLG", TestDialogProc), 3);
-    EXPECT_GT(outcome.width, 500);
-}
-
 TEST_F(DialogTest, NumbersAreReadAsWin32ReadsThem) {
     struct Case {
         const char* text;
@@ -306,7 +292,8 @@ TEST_F(DialogTest, NumbersAreReadAsWin32ReadsThem) {
     EXPECT_EQ(DialogBox(0, "TESTDLG", TestDialogProc), 5) << "ended before it was shown";
 }
 
-TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
+// A resizable dialog is told its new size at once, with the client width.
+TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePictureAndResizesAreTold) {
     QueueDialogHook([](HWND dialog) {
         EXPECT_TRUE(SaveWindowImage(dialog, PicturePath("dialog_sample.png").c_str()));
         EXPECT_EQ(WindowPixel(dialog, 1, 1), RGB(0, 128, 128)) << "WM_CTLCOLORDLG's brush";
@@ -314,10 +301,16 @@ TEST_F(DialogTest, ColourAnswersAndDrawnButtonsShowInThePicture) {
         HWND drawn = GetDlgItem(dialog, 1033);
         EXPECT_EQ(WindowPixel(drawn, 2, 2), RGB(255, 0, 0));
         SimulateClick(drawn);
+        RECT window{}, client{};
+        GetWindowRect(dialog, &window);
+        MoveWindow(dialog, window.left, window.top, 600, 400, true);
+        GetClientRect(dialog, &client);
+        EXPECT_EQ(outcome.width, client.right);
         PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(DialogBox(0, "TESTDLG", TestDialogProc), 0);
     EXPECT_EQ(CountCommands(1033, BN_CLICKED), 1);
+    EXPECT_GT(outcome.width, 500);
 }
 
 // The same dialog kept open: Accept only notes the command, Cancel ends it for good.
