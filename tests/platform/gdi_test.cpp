@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace platform;
 
@@ -285,10 +286,8 @@ TEST(Gdi, StretchBltShrinksAndEnlargesToTheGivenSize) {
     Canvas dest(30, 30);
     ASSERT_TRUE(StretchBlt(dest.dc, 2, 3, 20, 20, source.dc, 0, 0, 39, 39, SRCCOPY));
     RECT ink = DarkBounds(dest, RECT{0, 0, 30, 30});
-    EXPECT_EQ(ink.left, 2);
-    EXPECT_EQ(ink.top, 3);
-    EXPECT_EQ(ink.right, 22);
-    EXPECT_EQ(ink.bottom, 23);
+    EXPECT_EQ((std::vector<LONG>{ink.left, ink.top, ink.right, ink.bottom}),
+              (std::vector<LONG>{2, 3, 22, 23}));
     std::string row = Pixels(dest.dc, 2, 20, 21, 20);
     EXPECT_EQ(row.find_first_not_of('.'), row.find_last_not_of('.')) << row;
     EXPECT_EQ(row[row.find_first_not_of('.')], '#') << row;
