@@ -265,9 +265,8 @@ TEST_F(HostInformationTest, FieldsThatWouldBreakTheMapOrAProgramsArgumentsAreRef
     EXPECT_STREQ(host.name, "web2");
     EXPECT_STREQ(host.address, "10.0.0.80");
     EXPECT_STREQ(host.info1, "-rack a-");
-    std::string settings = Settings();
-    EXPECT_EQ(settings.rfind(mapOptions + "\r\n[web2]\r\n", 0), 0u) << "[OPTS] untouched";
-    EXPECT_NE(settings.find("CONNECT=ssh -o A=b,c web\r\n"), std::string::npos);
+    EXPECT_EQ(Settings().rfind(mapOptions + "\r\n[web2]\r\n", 0), 0u) << "[OPTS] untouched";
+    EXPECT_TRUE(Holds(Settings(), "CONNECT=ssh -o A=b,c web\r\n"));
 }
 
 // "Behind:" offers "(none)" and every other host; a choice that closes a loop is refused
@@ -297,9 +296,8 @@ TEST_F(HostInformationTest, BehindRefusesALoopAndARenameFollowsIntoTheHostsBehin
               "messagebox: Host Information: The host cannot sit behind pc: the hosts "
               "would sit behind one another in a loop (router -> pc -> switch -> router).");
     EXPECT_EQ(HostParent(router), 3);
-    std::string settings = Settings();
-    EXPECT_NE(settings.find("[switch]\r\nPARENT=gateway\r\n"), std::string::npos) << settings;
-    EXPECT_NE(settings.find("PARENT=newhost\r\n"), std::string::npos) << settings;
+    EXPECT_TRUE(Holds(Settings(), "[switch]\r\nPARENT=gateway\r\n"));
+    EXPECT_TRUE(Holds(Settings(), "PARENT=newhost\r\n"));
 }
 
 // The lines from the root propose each host's neighbour nearer to it; the user moves one

@@ -121,10 +121,8 @@ TEST_F(MapDatabaseTest, OldLayoutIsConvertedAndSavedInTheCurrentLayout) {
 
     std::string saved = dir.file("saved.db");
     ASSERT_EQ(1, WriteMapDatabase(saved.c_str()));
-    std::string text = ReadWholeFile(saved);
-    EXPECT_NE(std::string::npos, text.find("\r\nBthe old banner\r\nV1\r\nHa,b,c,d,4,7,0,1,0\r\n"
-                                           "He,f,g,h,2,7,1,2,3\r\nN12,4,7,10,14\r\n"))
-        << text;
+    EXPECT_TRUE(Holds(ReadWholeFile(saved), "\r\nBthe old banner\r\nV1\r\nHa,b,c,d,4,7,0,1,0\r\n"
+                                            "He,f,g,h,2,7,1,2,3\r\nN12,4,7,10,14\r\n"));
 }
 
 // A file that exists but is not read leaves the map untitled: a Save must not write the

@@ -151,8 +151,7 @@ TEST_F(SettingsTest, ColoursRoundTripAndBadIndicesFallBack) {
 TEST_F(SettingsTest, WindowPositionWrapsNegativeCoordinates) {
     ReadProgramOptions();
     SaveWindowPosition({-4, -4, 1284, 1028});
-    EXPECT_NE(ReadWholeFile(GlobalFile()).find("LOC=4294967292,4294967292,1284,1028\r\n"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(ReadWholeFile(GlobalFile()), "LOC=4294967292,4294967292,1284,1028\r\n"));
     platform::RECT rect{};
     ASSERT_TRUE(RestoreWindowPosition(&rect));
     EXPECT_EQ((std::vector<long>{rect.left, rect.top, rect.right, rect.bottom}),

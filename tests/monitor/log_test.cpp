@@ -83,9 +83,9 @@ TEST(Log, AFullDiskLosesWholeLinesOnlyAndSaysSoOnce) {
         R"((\d\d/\d\d/\d\d \d\d:\d\d:\d\d (before the disk filled up|)"
         R"(host\d\d\d \[10\.0\.0\.\d+\] down, Timed out|after space was freed)\r\n)+)");
     EXPECT_TRUE(std::regex_match(text, wholeLines)) << text.substr(text.size() - 200);
-    EXPECT_NE(text.find("before the disk filled up"), std::string::npos);
-    EXPECT_NE(text.find("after space was freed\r\n"), std::string::npos);
-    EXPECT_EQ(text.find("host199"), std::string::npos);
+    EXPECT_TRUE(Holds(text, "before the disk filled up"));
+    EXPECT_TRUE(Holds(text, "after space was freed\r\n"));
+    EXPECT_FALSE(Holds(text, "host199"));
     std::string reason =
         " The log " + path + " cannot be written (No space left on device); its lines are lost.";
     EXPECT_EQ(told, (std::vector<std::string>{reason, reason}))

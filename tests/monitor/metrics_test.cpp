@@ -221,11 +221,9 @@ TEST(Metrics, TheSettingsChooseTheEndpoint) {
                                 " is refused: a map may serve metrics only on a loopback "
                                 "address (127.x.x.x).";
     EXPECT_EQ(told, std::vector<std::string>{" " + refused});
-    EXPECT_NE(map.Log().find(refused + "\r\n"), std::string::npos) << map.Log();
-    EXPECT_NE(map.Log().find("metrics served at http://127.0.0.1:" + std::to_string(port) +
-                             "/metrics\r\n"),
-              std::string::npos)
-        << map.Log();
+    EXPECT_TRUE(Holds(map.Log(), refused + "\r\n"));
+    EXPECT_TRUE(Holds(map.Log(), "metrics served at http://127.0.0.1:" + std::to_string(port) +
+                                     "/metrics\r\n"));
     EXPECT_EQ(HttpGet("127.0.0.1", port, "/metrics").status, 200);
     EXPECT_EQ(HttpGet("0.0.0.0", mapPort, "/metrics").status, 0);
     for (const char* other : {"/", "/metrics/", "/metrics/x", "/index.html"})

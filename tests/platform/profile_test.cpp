@@ -376,11 +376,9 @@ TEST(Profile, ValuesReadBackAsWrittenAndWritesThatCouldNotAreRefused) {
             FlushProfileCache();
             EXPECT_EQ(Read("OPTS", key, file), value);
         }
-    std::string text = ReadWholeFile(file);
-    EXPECT_NE(text.find("\r\nNEW2=plain \"quoted\"\r\n"), std::string::npos) << text;
+    EXPECT_TRUE(Holds(ReadWholeFile(file), "\r\nNEW2=plain \"quoted\"\r\n"));
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "NEW1", "\"/My Scripts/page.sh\"", f));
-    text = ReadWholeFile(file);
-    EXPECT_NE(text.find("\r\nNEW1=\"\"/My Scripts/page.sh\"\"\r\n"), std::string::npos) << text;
+    EXPECT_TRUE(Holds(ReadWholeFile(file), "\r\nNEW1=\"\"/My Scripts/page.sh\"\"\r\n"));
 }
 
 TEST(Profile, TwoProgramsWritingOneFileKeepEachOthersKeys) {

@@ -249,8 +249,7 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
                                         ShownText(window_)}),
               (std::vector<std::string>{dir_.file("b\u00fcro.db"), dir_.file("b\u00fcro.INI"),
                                         dir_.file("b\u00fcro.LOG"), "b\u00fcro"}));
-    EXPECT_NE(ReadWholeFile(dir_.file("untitled.LOG")).find("open of database untitled.db"),
-              std::string::npos)
+    EXPECT_TRUE(Holds(ReadWholeFile(dir_.file("untitled.LOG")), "open of database untitled.db"))
         << "the log stays where it was";
 
     // A settings file of the new name is replaced once the user agreed: by overwriting its
@@ -275,8 +274,7 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     QueueFileDialogAnswer("folder.db");
     QueueMessageBoxAnswer(IDOK);
     SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
-    EXPECT_NE(JournalEntries().back().find("They are still in " + dir_.file("stray.INI")),
-              std::string::npos);
+    EXPECT_TRUE(Holds(JournalEntries().back(), "They are still in " + dir_.file("stray.INI")));
     EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("stray.INI"));
 
     // A save that cannot be written says so and keeps the map's name.
@@ -352,9 +350,8 @@ TEST_F(OfficeWindowTest, EditsAreAskedAboutBeforeAnythingDropsThem) {
     QueueFileDialogAnswer(nullptr);
     SendMessage(window_, WM_COMMAND, CMD_LOAD, 0);
     const std::string saved = ReadWholeFile(dir_.file("office.db"));
-    EXPECT_NE(
-        saved.find("," + std::to_string(first.col + 1) + "," + std::to_string(first.row) + ","),
-        std::string::npos);
+    EXPECT_TRUE(
+        Holds(saved, "," + std::to_string(first.col + 1) + "," + std::to_string(first.row) + ","));
     EXPECT_EQ(Title(), "office");
 
     // Discard, before the close box.
@@ -425,7 +422,7 @@ TEST_F(MainWindowTest, RecordsBeyondTheTablesAreToldAndKeptUntilTheUserDropsThem
     const std::string told = "3 host and 2 line records of big.db were not loaded: a map holds "
                              "at most 200 hosts and 500 lines.";
     EXPECT_EQ(PaneText(0), told);
-    EXPECT_NE(ReadWholeFile(dir_.file("big.LOG")).find(told), std::string::npos);
+    EXPECT_TRUE(Holds(ReadWholeFile(dir_.file("big.LOG")), told));
 
     EnableJournal(true);
     QueueMessageBoxAnswer(IDCANCEL);
@@ -452,7 +449,7 @@ TEST_F(MainWindowTest, MetricsThatCannotBeServedAreToldInABox) {
     const std::string told = "Metrics cannot be served on 192.0.2.1:9100: the address is not one "
                              "of this machine's. Monitoring goes on without them.";
     EXPECT_EQ(JournalEntries(), std::vector<std::string>{"messagebox: Tarnmap: " + told});
-    EXPECT_NE(ReadWholeFile(dir_.file("net.LOG")).find(told), std::string::npos);
+    EXPECT_TRUE(Holds(ReadWholeFile(dir_.file("net.LOG")), told));
     EXPECT_EQ(hostCount, 3);
 }
 
@@ -522,7 +519,7 @@ TEST_F(OfficeWindowTest, AboutBoxLines) {
     ComposePlatformLine(line, sizeof line);
     EXPECT_EQ(std::string(line).rfind("Linux ", 0), 0u) << line;
     unsigned processors = GetProcessorCount();
-    EXPECT_NE(std::string(line).find("  - " + std::to_string(processors) + " "), std::string::npos);
+    EXPECT_TRUE(Holds(line, "  - " + std::to_string(processors) + " "));
     EXPECT_TRUE(std::string(line).ends_with(processors == 1 ? " CPU" : " CPUs")) << line;
     ComposeMemoryLine(line, sizeof line);
     unsigned long total = 0, available = 0;

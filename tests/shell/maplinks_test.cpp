@@ -307,10 +307,8 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     EXPECT_TRUE(Started().empty());
     EXPECT_EQ(StatusText(), " cannot start \"true\": not allowed for this map");
     std::string kept = ReadWholeFile(settingsFiles.global);
-    EXPECT_NE(kept.find("[PROGRAMS]\r\n"), std::string::npos) << kept;
-    EXPECT_NE(kept.find("=0 " + std::string(settingsFiles.mapSettings) + ": true %a\r\n"),
-              std::string::npos)
-        << kept;
+    EXPECT_TRUE(Holds(kept, "[PROGRAMS]\r\n"));
+    EXPECT_TRUE(Holds(kept, "=0 " + std::string(settingsFiles.mapSettings) + ": true %a\r\n"));
 
     // Allowed: started now and later without a question.
     ClearJournal();
@@ -371,7 +369,7 @@ TEST_F(DesktopLinkTest, CommandsOfTheMapsSettingsStartOnlyOnceAllowed) {
     ChooseConnect(10, 4);
     EXPECT_EQ(Entries("messagebox: ").size(), 1u);
     EXPECT_EQ(Started(), std::vector<std::string>{"true -y 255.255.255.255"});
-    EXPECT_NE(StatusText().find("could not be kept"), std::string::npos) << StatusText();
+    EXPECT_TRUE(Holds(StatusText(), "could not be kept"));
     CopyField(settingsFiles.global, sizeof settingsFiles.global, global.c_str());
 
     // A cycle cut short by New: the question about its program comes before the map goes.

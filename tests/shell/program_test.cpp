@@ -295,13 +295,12 @@ TEST(Headless, SettingsAndLogFilesThatAreFifosAreRefusedWithoutWaiting) {
         std::string told = "tarnmap: The settings file " + settings +
                            " is not a regular file: it is neither read nor written, and its "
                            "settings are the defaults.\n";
-        EXPECT_NE(errors.find(told), std::string::npos) << errors;
+        EXPECT_TRUE(Holds(errors, told));
         EXPECT_EQ(errors.find(told), errors.rfind(told)) << "told once";
     }
-    EXPECT_NE(errors.find("tarnmap: The log " + fifos[2] +
-                          " cannot be written (not a regular file); its lines are lost.\n"),
-              std::string::npos)
-        << errors;
+    EXPECT_TRUE(
+        Holds(errors, "tarnmap: The log " + fifos[2] +
+                          " cannot be written (not a regular file); its lines are lost.\n"));
     EXPECT_EQ(StampedLines(dir.file("out.txt"), "\n").size(), 1u);
 }
 
@@ -396,10 +395,9 @@ TEST(Program, UsageAndErrorsAreClear) {
         SCOPED_TRACE(wrong[0]);
         child = StartTarnmap(dir, wrong);
         ASSERT_EQ(WaitForExit(child, 60), 2 << 8);
-        EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("tarnmap: "), std::string::npos);
+        EXPECT_TRUE(Holds(ReadWholeFile(dir.file("err.txt")), "tarnmap: "));
     }
-    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("--cycles goes with --headless"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(ReadWholeFile(dir.file("err.txt")), "--cycles goes with --headless"));
 
     // Nothing but the program's own words, also from cron, which sets no XDG_RUNTIME_DIR.
     child =
@@ -418,8 +416,7 @@ TEST(Program, UsageAndErrorsAreClear) {
     WriteWholeFile(dir.file("notes.db"), "SOUND=1\r\n");
     child = StartTarnmap(dir, {"--headless", "--cycles", "1", "notes.db"});
     ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
-    EXPECT_NE(ReadWholeFile(dir.file("err.txt")).find("notes.db holds no hosts"),
-              std::string::npos);
+    EXPECT_TRUE(Holds(ReadWholeFile(dir.file("err.txt")), "notes.db holds no hosts"));
 
     // A map path longer than a map path can hold is refused with a message, not cut.
     child = StartTarnmap(dir, {std::string(200, 'm') + ".db"});

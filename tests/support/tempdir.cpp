@@ -53,6 +53,13 @@ int CountOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+testing::AssertionResult Holds(const std::string& text, const std::string& part) {
+    return (text.find(part) != std::string::npos ? testing::AssertionSuccess()
+                                                 : testing::AssertionFailure())
+           << "\"" << part << "\" in:\n"
+           << text;
+}
+
 int EntriesIn(const std::string& directory) {
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory))

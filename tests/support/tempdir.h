@@ -2,6 +2,8 @@
 // with the current directory moved into it for the test's duration when asked.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -28,6 +30,8 @@ void WriteWholeFile(const std::string& path, const std::string& text);
 std::vector<std::string> StampedLines(const std::string& path, const std::string& end = "\r\n");
 // How often `part` occurs in `text`, overlapping occurrences included.
 int CountOf(const std::string& text, const std::string& part);
+// Whether `text` holds `part`; an assertion that shows both: EXPECT_TRUE(Holds(log, line)).
+testing::AssertionResult Holds(const std::string& text, const std::string& part);
 // How many entries a directory holds: a temporary file left behind shows here.
 int EntriesIn(const std::string& directory);
 // A shell script at `path` that writes the arguments it is given, each in <>, and a line end
