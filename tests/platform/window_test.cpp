@@ -117,7 +117,7 @@ class WindowTest : public testing::Test {
 
 using Messages = std::vector<std::pair<UINT, WPARAM>>;
 
-TEST_F(WindowTest, CreationSendsCreateSizeAndMoveWithTheCreateStruct) {
+TEST_F(WindowTest, CreationSendsCreateSizeAndMoveAndHandlesAndWindowDataBehave) {
     HWND window = Make(WS_OVERLAPPEDWINDOW, 10, 20, 300, 200);
     ASSERT_NE(window, 0u);
     EXPECT_EQ(Told(window), (Messages{{WM_CREATE, 0}, {WM_SIZE, SIZE_RESTORED}, {WM_MOVE, 0}}));
@@ -132,9 +132,27 @@ TEST_F(WindowTest, CreationSendsCreateSizeAndMoveWithTheCreateStruct) {
     EXPECT_EQ(CreateWindow("NOSUCHCLASS", "x", 0, 0, 0, 10, 10, 0, 0, nullptr), 0u);
     EXPECT_EQ(CreateWindow("TESTWINDOW", "x", WS_CHILD, 0, 0, 10, 10, 0xDEAD, 0, nullptr), 0u)
         << "a child needs a live parent";
+
+    // Handles vary in their low word; window data keeps within its size.
+    std::set<unsigned> lowWords;
+    for (int i = 0; i < 8; ++i)
+        lowWords.insert(Make(WS_OVERLAPPEDWINDOW, 0, 0, 10, 10) & 0xFFFFu);
+    EXPECT_EQ(lowWords.size(), 8u);
+    window = made.back();
+    ASSERT_TRUE(SetWindowText(window, "Tarnmap - office.db"));
+    char buffer[8];
+    EXPECT_EQ(GetWindowText(window, buffer, sizeof buffer), 7);
+    EXPECT_STREQ(buffer, "Tarnmap");
+    EXPECT_EQ(GetWindowTextLength(window), 19);
+    EXPECT_EQ(SetWindowWord(window, 0, 1234), 0);
+    EXPECT_EQ(GetWindowWord(window, 0), 1234);
+    EXPECT_EQ(SetWindowWord(window, 3, 1), 0) << "past the class's 4 bytes";
+    EXPECT_EQ(GetWindowWord(window, 3), 0);
+    EXPECT_EQ(GET_X_LPARAM(MAKELPARAM(-3, 7)), -3);
+    EXPECT_EQ(GET_Y_LPARAM(MAKELPARAM(-3, -7)), -7);
 }
 
-TEST_F(WindowTest, PostedMessagesKeepTheirOrderSendIsAtOnceAndQuitComesLast) {
+TEST_F(WindowTest, PostedMessagesKeepTheirOrderQuitComesLastAndTimersNeverPileUp) {
     HWND window = Make(WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
     seen.clear();
     EXPECT_TRUE(PostMessage(window, WM_USER + 1, 11, 0));
@@ -159,12 +177,9 @@ TEST_F(WindowTest, PostedMessagesKeepTheirOrderSendIsAtOnceAndQuitComesLast) {
 
     EXPECT_FALSE(PostMessage(0x7FFF1234, WM_USER, 0, 0)) << "no such window";
     EXPECT_EQ(SendMessage(0x7FFF1234, WM_USER + 3, 1, 0), 0);
-}
 
-TEST_F(WindowTest, TimersArriveWithTheirIdAndNeverPileUp) {
-    HWND window = Make(WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    // Timers arrive with their id and never pile up.
     ASSERT_EQ(SetTimer(window, 20, 10, nullptr), 20u);
-    MSG message{};
     ASSERT_EQ(GetMessage(&message, 0, 0, 0), 1) << "GetMessage waits for the tick";
     EXPECT_EQ(message.message, WM_TIMER);
     EXPECT_EQ(message.hwnd, window);
@@ -343,26 +358,6 @@ TEST_F(WindowTest, PaintingKeepsToTheWaitingArea) {
         PeekMessage(&message, 0, 0, 0, PM_NOREMOVE);
     EXPECT_EQ(WindowPixel(window, 50, 49), RGB(255, 255, 0)) << "the frame's end paints";
     EXPECT_LE(paintCount - before, 4) << "one paint a frame, not one a change";
-}
-
-TEST_F(WindowTest, HandlesVaryInTheirLowWordAndWindowDataKeepsWithinItsSize) {
-    std::set<unsigned> lowWords;
-    for (int i = 0; i < 8; ++i)
-        lowWords.insert(Make(WS_OVERLAPPEDWINDOW, 0, 0, 10, 10) & 0xFFFFu);
-    EXPECT_EQ(lowWords.size(), 8u);
-
-    HWND window = made.back();
-    ASSERT_TRUE(SetWindowText(window, "Tarnmap - office.db"));
-    char buffer[8];
-    EXPECT_EQ(GetWindowText(window, buffer, sizeof buffer), 7);
-    EXPECT_STREQ(buffer, "Tarnmap");
-    EXPECT_EQ(GetWindowTextLength(window), 19);
-    EXPECT_EQ(SetWindowWord(window, 0, 1234), 0);
-    EXPECT_EQ(GetWindowWord(window, 0), 1234);
-    EXPECT_EQ(SetWindowWord(window, 3, 1), 0) << "past the class's 4 bytes";
-    EXPECT_EQ(GetWindowWord(window, 3), 0);
-    EXPECT_EQ(GET_X_LPARAM(MAKELPARAM(-3, 7)), -3);
-    EXPECT_EQ(GET_Y_LPARAM(MAKELPARAM(-3, -7)), -7);
 }
 
 } // namespace
