@@ -94,7 +94,7 @@ TEST_F(MenuTest, TheClassMenuIsBuiltFromItsTemplate) {
     EXPECT_EQ(LoadMenu("NOSUCHMENU"), 0u);
 }
 
-TEST_F(MenuTest, ChoosingAnItemPostsItsCommandUnlessItIsGreyed) {
+TEST_F(MenuTest, ChoosingAnItemPostsItsCommandUnlessGreyedAndNeverTogglesItsCheck) {
     SimulateMenuChoice(window, 2002);
     EXPECT_TRUE(commands.empty()) << "posted, not sent";
     EXPECT_EQ(Choose({}), Ids{2002});
@@ -104,10 +104,8 @@ TEST_F(MenuTest, ChoosingAnItemPostsItsCommandUnlessItIsGreyed) {
     EXPECT_EQ(EnableMenuItem(bar, 2002, MF_BYCOMMAND | MF_GRAYED), 0);
     EXPECT_EQ(Choose({2027, 2002}), Ids{2027});
     EXPECT_EQ(EnableMenuItem(bar, 4242, MF_BYCOMMAND), -1);
-}
 
-TEST_F(MenuTest, CheckMarksChangeOnlyWhenTheProgramSetsThem) {
-    HMENU bar = GetMenu(window);
+    // Check marks change only when the program sets them.
     EXPECT_EQ(GetMenuState(bar, 2033, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED);
     EXPECT_EQ(Choose({2033}), Ids{2033});
     EXPECT_EQ(GetMenuState(bar, 2033, MF_BYCOMMAND) & MF_CHECKED, MF_CHECKED) << "not toggled";
