@@ -18,7 +18,7 @@ namespace {
 
 using namespace platform;
 
-TEST(Serial, ExchangesRawBytesAt8N1) {
+TEST(Serial, ExchangesRawBytesAt8N1AndTellsReceivedBytesAndAHangUpOncePerRead) {
     PtyModem modem;
     ASSERT_FALSE(modem.device().empty());
     // Another program left the line with hardware flow control, which would hold every
@@ -69,24 +69,6 @@ TEST(Serial, ExchangesRawBytesAt8N1) {
     ASSERT_TRUE(ReadFile(port, buffer, sizeof buffer, &read));
     EXPECT_EQ(std::string(buffer, read), "AB");
 
-    EXPECT_TRUE(CloseHandle(port));
-
-    EXPECT_EQ(OpenCommPort("/dev/no-such-modem"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ENOENT));
-    EXPECT_EQ(OpenCommPort("COM"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE) << "not a terminal";
-    EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, &written));
-}
-
-TEST(Serial, ReceivedBytesAndAHangUpAreToldByMessageOncePerRead) {
-    PtyModem modem;
-    ASSERT_FALSE(modem.device().empty());
-    HANDLE port = OpenCommPort(modem.device().c_str());
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    DCB state{9600, 8, NOPARITY, ONESTOPBIT};
-    ASSERT_TRUE(SetCommState(port, &state));
-    COMMTIMEOUTS timeouts{100, 1000};
-    ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
     EventWindow window;
     ASSERT_TRUE(EnableCommNotification(port, window.handle()));
     auto told = [&window] { return window.Received(WM_COMMNOTIFY).size(); };
@@ -100,8 +82,6 @@ TEST(Serial, ReceivedBytesAndAHangUpAreToldByMessageOncePerRead) {
     EventWindow::Event first = window.Received(WM_COMMNOTIFY).front();
     EXPECT_EQ(first.wParam, reinterpret_cast<WPARAM>(port));
     EXPECT_EQ(static_cast<DWORD>(first.lParam), CN_RECEIVE);
-    char buffer[16] = {};
-    DWORD read = 0;
     ASSERT_TRUE(ReadFile(port, buffer, 8, &read));
     EXPECT_EQ(std::string(buffer, read), "OK\r\nMORE");
     window.RunUntil([] { return false; }, 100);
@@ -109,7 +89,6 @@ TEST(Serial, ReceivedBytesAndAHangUpAreToldByMessageOncePerRead) {
 
     // The modem hangs up after the dial command: told as well, and the read says so.
     modem.AnswerInBackground(PtyModem::HANG_UP);
-    DWORD written = 0;
     ASSERT_TRUE(WriteFile(port, "ATD5\r", 5, &written));
     EXPECT_TRUE(window.RunUntil([&] { return told() == 2; }, 5000));
     EXPECT_EQ(modem.Received(), "ATD5\r");
@@ -117,6 +96,12 @@ TEST(Serial, ReceivedBytesAndAHangUpAreToldByMessageOncePerRead) {
     EXPECT_EQ(GetLastError(), ERROR_BROKEN_PIPE);
     EXPECT_TRUE(EnableCommNotification(port, 0));
     EXPECT_TRUE(CloseHandle(port));
+
+    EXPECT_EQ(OpenCommPort("/dev/no-such-modem"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ENOENT));
+    EXPECT_EQ(OpenCommPort("COM"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenCommPort("/dev/null"), INVALID_HANDLE_VALUE) << "not a terminal";
+    EXPECT_FALSE(WriteFile(INVALID_HANDLE_VALUE, "x", 1, &written));
 }
 
 } // namespace
