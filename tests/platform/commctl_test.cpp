@@ -151,7 +151,7 @@ class CommonControlsTest : public testing::Test {
     HWND main = 0;
 };
 
-TEST_F(CommonControlsTest, StatusBarKeepsItsPanesAndSitsAlongTheFoot) {
+TEST_F(CommonControlsTest, StatusBarKeepsItsPanesAndSitsAlongTheFootAndRequestsAreChecked) {
     InitCommonControls();
     statusBar = CreateWindow(STATUSCLASSNAME, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0,
                              0, main, 1150, nullptr);
@@ -222,6 +222,20 @@ TEST_F(CommonControlsTest, StatusBarKeepsItsPanesAndSitsAlongTheFoot) {
               20);
     EXPECT_GT(darkPixels(middle.left + 1, middle.right - 1, middle.top + 1, middle.bottom - 1), 5);
     EXPECT_EQ(darkPixels(message.right, middle.left, 0, height), 0);
+
+    // A toolbar without tips asks for none; requests the controls cannot meet are refused.
+    toolbar = MakeToolbar(WS_CHILD | WS_VISIBLE);
+    ASSERT_NE(toolbar, 0u);
+    POINT atFirst = Middle(ButtonRect(0));
+    char tip[80];
+    EXPECT_EQ(ToolbarTipAt(toolbar, atFirst.x, atFirst.y, tip, sizeof tip), -1);
+    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(CreateStatusWindow(WS_CHILD, "", 0, 1150), 0u) << "a status bar needs a parent";
+    TBBUTTON one{0, 1, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0};
+    EXPECT_EQ(CreateToolbarEx(main, WS_CHILD, 1161, 1, nullptr, 901, &one, 1, 16, 16, 16, 16,
+                              sizeof(TBBUTTON) - 1),
+              0u)
+        << "a button array of another layout is refused";
 }
 
 TEST_F(CommonControlsTest, ToolbarButtonsSendCommandsAndAskForTips) {
@@ -295,21 +309,6 @@ TEST_F(CommonControlsTest, ToolbarButtonsSendCommandsAndAskForTips) {
     EXPECT_EQ(ToolbarTipAt(toolbar, atSeparator.x, atSeparator.y, tip, sizeof tip), -1);
     EXPECT_STREQ(tip, "");
     EXPECT_EQ(notices.size(), asked);
-}
-
-TEST_F(CommonControlsTest, RefusedRequestsAndAToolbarWithoutTips) {
-    toolbar = MakeToolbar(WS_CHILD | WS_VISIBLE);
-    ASSERT_NE(toolbar, 0u);
-    POINT atFirst = Middle(ButtonRect(0));
-    char tip[80];
-    EXPECT_EQ(ToolbarTipAt(toolbar, atFirst.x, atFirst.y, tip, sizeof tip), -1);
-    EXPECT_TRUE(notices.empty());
-    EXPECT_EQ(CreateStatusWindow(WS_CHILD, "", 0, 1150), 0u) << "a status bar needs a parent";
-    TBBUTTON one{0, 1, TBSTATE_ENABLED, TBSTYLE_BUTTON, {}, 0, 0};
-    EXPECT_EQ(CreateToolbarEx(main, WS_CHILD, 1161, 1, nullptr, 901, &one, 1, 16, 16, 16, 16,
-                              sizeof(TBBUTTON) - 1),
-              0u)
-        << "a button array of another layout is refused";
 }
 
 } // namespace
