@@ -27,25 +27,33 @@ std::string Read(const char* section, const char* key, const std::string& file,
     return buffer;
 }
 
+// Each test's own directory, and settings files written there with the cache flushed.
+class Profile : public testing::Test {
+  protected:
+    std::string Written(const char* name, const std::string& text) {
+        WriteWholeFile(dir.file(name), text);
+        FlushProfileCache();
+        return dir.file(name);
+    }
+    TempDir dir;
+};
+
 } // namespace
 
-TEST(Profile, FindsSectionsAndKeysWithoutRegardToCaseAndTrimsBlanks) {
-    TempDir dir;
-    std::string file = dir.file("map.INI");
-    WriteWholeFile(file, "top=before any section\r\n"
-                         "[Opts]\r\n"
-                         "  Timer =  30  \r\n"
-                         "Telnet=\"x-terminal-emulator -e telnet\"\r\n"
-                         "half=\"open\r\n"
-                         ";Sound=0\r\n"
-                         "Label\r\n"
-                         "empty=\r\n"
-                         "timer=99\r\n"
-                         "[ gateway ]\r\n"
-                         "Log=0\r\n"
-                         "[OPTS]\r\n"
-                         "FONT=1\r\n");
-    FlushProfileCache();
+TEST_F(Profile, FindsSectionsAndKeysWithoutRegardToCaseAndTrimsBlanks) {
+    std::string file = Written("map.INI", "top=before any section\r\n"
+                                          "[Opts]\r\n"
+                                          "  Timer =  30  \r\n"
+                                          "Telnet=\"x-terminal-emulator -e telnet\"\r\n"
+                                          "half=\"open\r\n"
+                                          ";Sound=0\r\n"
+                                          "Label\r\n"
+                                          "empty=\r\n"
+                                          "timer=99\r\n"
+                                          "[ gateway ]\r\n"
+                                          "Log=0\r\n"
+                                          "[OPTS]\r\n"
+                                          "FONT=1\r\n");
 
     EXPECT_EQ(Read("OPTS", "TIMER", file), "30");
     EXPECT_EQ(Read("opts", "timer", file), "30") << "the first of two equal keys wins";
@@ -70,11 +78,8 @@ TEST(Profile, FindsSectionsAndKeysWithoutRegardToCaseAndTrimsBlanks) {
     EXPECT_EQ(Read("OPTS", "NOSUCH", file, "telnet  "), "telnet");
 }
 
-TEST(Profile, CopiesAreCutToTheBufferAndCounted) {
-    TempDir dir;
-    std::string file = dir.file("s.ini");
-    WriteWholeFile(file, "[HOST]\r\nEXTERNAL=0123456789\r\n");
-    FlushProfileCache();
+TEST_F(Profile, CopiesAreCutToTheBufferAndCounted) {
+    std::string file = Written("s.ini", "[HOST]\r\nEXTERNAL=0123456789\r\n");
 
     char buffer[16];
     std::memset(buffer, 'x', sizeof buffer);
@@ -90,7 +95,7 @@ TEST(Profile, CopiesAreCutToTheBufferAndCounted) {
     EXPECT_STREQ(buffer, "0123456789");
 }
 
-TEST(Profile, IntegersReadTheLeadingDecimalNumberModulo32Bits) {
+TEST_F(Profile, IntegersReadTheLeadingDecimalNumberModulo32Bits) {
     // An empty value is taken as missing (Win32 behaviour), so a cleared number field keeps
     // its default instead of turning into 0.
     const struct {
@@ -103,13 +108,10 @@ TEST(Profile, IntegersReadTheLeadingDecimalNumberModulo32Bits) {
         {"trailing=42A94967297", 42}, {"nodigits=B12", 0}, {"signonly=-", 0},
         {"blanksign=- 5", 0}, {"quoted=\" 8\"", 8}, {"empty=", 7}, {"missing", 7}};
     // clang-format on
-    TempDir dir;
-    std::string file = dir.file("s.ini");
     std::string text = "[N]\n";
     for (const auto& each : cases)
         text += std::string(each.line) + "\n";
-    WriteWholeFile(file, text);
-    FlushProfileCache();
+    std::string file = Written("s.ini", text);
     for (const auto& each : cases) {
         std::string key(each.line, std::strcspn(each.line, "="));
         EXPECT_EQ(GetPrivateProfileInt("n", key.c_str(), 7, file.c_str()), each.value) << each.line;
@@ -118,23 +120,20 @@ TEST(Profile, IntegersReadTheLeadingDecimalNumberModulo32Bits) {
     EXPECT_EQ(GetPrivateProfileInt("N", "plain", 7, dir.file("none.ini").c_str()), 7u);
 }
 
-TEST(Profile, WriteChangesOnlyItsOwnLineAndKeepsEverythingElseByteForByte) {
-    TempDir dir;
-    std::string file = dir.file("net.INI");
-    WriteWholeFile(file, "; settings of the office map\r\n"
-                         "garbage line without equals\r\n"
-                         "\r\n"
-                         "[Opts]\r\n"
-                         "  Timer = 60\r\n"
-                         "Sound=1\r\n"
-                         "; beeper settings follow\r\n"
-                         "\r\n"
-                         "\r\n"
-                         "[gateway]\r\n"
-                         "log=1\r\n"
-                         "[OPTS]\r\n"
-                         "timer=5\r\n");
-    FlushProfileCache();
+TEST_F(Profile, WriteChangesOnlyItsOwnLineAndKeepsEverythingElseByteForByte) {
+    std::string file = Written("net.INI", "; settings of the office map\r\n"
+                                          "garbage line without equals\r\n"
+                                          "\r\n"
+                                          "[Opts]\r\n"
+                                          "  Timer = 60\r\n"
+                                          "Sound=1\r\n"
+                                          "; beeper settings follow\r\n"
+                                          "\r\n"
+                                          "\r\n"
+                                          "[gateway]\r\n"
+                                          "log=1\r\n"
+                                          "[OPTS]\r\n"
+                                          "timer=5\r\n");
 
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "TIMER", "120", file.c_str()));
     ASSERT_TRUE(WritePrivateProfileString("opts", "WAIT", "5000", file.c_str()));
@@ -180,13 +179,9 @@ TEST(Profile, WriteChangesOnlyItsOwnLineAndKeepsEverythingElseByteForByte) {
     EXPECT_FALSE(fs::exists(dir.file("new.ini")));
 }
 
-TEST(Profile, LfFilesReadLikeCrlfFilesAndAreRewrittenWithCrlf) {
-    TempDir dir;
-    std::string lf = dir.file("lf.ini");
-    std::string crlf = dir.file("crlf.ini");
-    WriteWholeFile(lf, "[A]\nx= one \ny=2\n[B]\nz=3");
-    WriteWholeFile(crlf, "[A]\r\nx= one \r\ny=2\r\n[B]\r\nz=3");
-    FlushProfileCache();
+TEST_F(Profile, LfFilesReadLikeCrlfFilesAndAreRewrittenWithCrlf) {
+    std::string lf = Written("lf.ini", "[A]\nx= one \ny=2\n[B]\nz=3");
+    std::string crlf = Written("crlf.ini", "[A]\r\nx= one \r\ny=2\r\n[B]\r\nz=3");
     for (const char* key : {"x", "y"})
         EXPECT_EQ(Read("A", key, lf), Read("A", key, crlf));
     EXPECT_EQ(Read("A", "x", lf), "one");
@@ -196,8 +191,7 @@ TEST(Profile, LfFilesReadLikeCrlfFilesAndAreRewrittenWithCrlf) {
     EXPECT_EQ(ReadWholeFile(lf), "[A]\r\nx= one \r\ny=2\r\n[B]\r\nz=3\r\nw=4\r\n");
 }
 
-TEST(Profile, WriteCreatesTheFileItsDirectoriesAndTheSection) {
-    TempDir dir;
+TEST_F(Profile, WriteCreatesTheFileItsDirectoriesAndTheSection) {
     std::string file = dir.file("config/tarnmap/TARNMAP.INI");
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "SOUND", "1", file.c_str()));
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "LOC", "10,20,630,470", file.c_str()));
@@ -210,11 +204,8 @@ TEST(Profile, WriteCreatesTheFileItsDirectoriesAndTheSection) {
     EXPECT_EQ(ReadWholeFile(entered.file("plain.ini")), "[X]\r\nY=z\r\n");
 }
 
-TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
-    TempDir dir;
-    std::string file = dir.file("map.ini");
-    WriteWholeFile(file, "[HOST]\r\nSOUND=1\r\nLOG=1\r\n");
-    FlushProfileCache();
+TEST_F(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
+    std::string file = Written("map.ini", "[HOST]\r\nSOUND=1\r\nLOG=1\r\n");
 
     unsigned start = ProfileParseCount();
     EXPECT_EQ(GetPrivateProfileInt("HOST", "SOUND", 9, file.c_str()), 1u);
@@ -282,12 +273,9 @@ TEST(Profile, ParseIsReusedUntilTheFileChangesOrForAGroupOfReads) {
     EXPECT_EQ(ProfileParseCount(), start + 8);
 }
 
-TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
-    TempDir dir;
-    std::string file = dir.file("map.ini");
-    std::string original = "[OPTS]\r\nTIMER=60\r\n";
-    WriteWholeFile(file, original);
-    FlushProfileCache();
+TEST_F(Profile, FailedWriteLeavesTheOldFileWhole) {
+    const std::string original = "[OPTS]\r\nTIMER=60\r\n";
+    std::string file = Written("map.ini", original);
     EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, file.c_str()), 60u);
 
     // A file size limit makes the write of the temporary file fail half-way (this fails
@@ -321,12 +309,9 @@ TEST(Profile, FailedWriteLeavesTheOldFileWhole) {
     EXPECT_EQ(EntriesIn(dir.path()), 2);
 }
 
-TEST(Profile, ReplacementKeepsPermissionsAndFollowsSymbolicLinks) {
-    TempDir dir;
-    std::string file = dir.file("map.ini");
-    WriteWholeFile(file, "[OPTS]\r\nTIMER=60\r\n");
+TEST_F(Profile, ReplacementKeepsPermissionsAndFollowsSymbolicLinks) {
+    std::string file = Written("map.ini", "[OPTS]\r\nTIMER=60\r\n");
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    FlushProfileCache();
 
     ASSERT_TRUE(WritePrivateProfileString("OPTS", "TIMER", "30", file.c_str()));
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::mask,
@@ -340,12 +325,9 @@ TEST(Profile, ReplacementKeepsPermissionsAndFollowsSymbolicLinks) {
     EXPECT_EQ(GetPrivateProfileInt("OPTS", "TIMER", 0, link.c_str()), 30u);
 }
 
-TEST(Profile, ValuesReadBackAsWrittenAndWritesThatCouldNotAreRefused) {
-    TempDir dir;
-    std::string file = dir.file("map.ini");
-    std::string original = "[OPTS]\r\nTIMER=60\r\n";
-    WriteWholeFile(file, original);
-    FlushProfileCache();
+TEST_F(Profile, ValuesReadBackAsWrittenAndWritesThatCouldNotAreRefused) {
+    const std::string original = "[OPTS]\r\nTIMER=60\r\n";
+    std::string file = Written("map.ini", original);
     const char* f = file.c_str();
 
     const char* refused[][3] = {{"OPTS", "A=B", "1"},
@@ -381,10 +363,8 @@ TEST(Profile, ValuesReadBackAsWrittenAndWritesThatCouldNotAreRefused) {
     EXPECT_TRUE(Holds(ReadWholeFile(file), "\r\nNEW1=\"\"/My Scripts/page.sh\"\"\r\n"));
 }
 
-TEST(Profile, TwoProgramsWritingOneFileKeepEachOthersKeys) {
-    TempDir dir;
-    std::string file = dir.file("TARNMAP.INI");
-    WriteWholeFile(file, "[OPTS]\r\nTIMER=60\r\n");
+TEST_F(Profile, TwoProgramsWritingOneFileKeepEachOthersKeys) {
+    std::string file = Written("TARNMAP.INI", "[OPTS]\r\nTIMER=60\r\n");
     // Two processes, released together, each writing 50 keys of its own into one section.
     int start[2];
     ASSERT_EQ(pipe(start), 0);
