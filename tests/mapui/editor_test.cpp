@@ -210,7 +210,7 @@ TEST_F(EditorTest, DeletingAHostEndsTheOneShotStateEitherWay) {
     EXPECT_EQ(StatusText(), defaultStatusText);
 }
 
-TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
+TEST_F(EditorTest, AddingDraggingAndDeletingLinesAndFullTablesRefusingAdditions) {
     EnterEditMode();
     Command(CMD_ADD_LINE);
     EXPECT_EQ(editMode, EDIT_ADD_LINE);
@@ -253,6 +253,30 @@ TEST_F(EditorTest, AddingDraggingAndDeletingLines) {
     ASSERT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 3 lines 3");
     EXPECT_EQ(Ends(1), "20,5-20,10") << "the later line moved down";
     SaveMapPicture("map_edit_mode.png");
+
+    // Full tables refuse additions.
+    while (AppendHost(0, 30) >= 0) {
+    }
+    HostRecord last = hostTable[MAX_HOSTS - 1];
+    Command(CMD_ADD_HOST);
+    EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 200 lines 3");
+    EXPECT_EQ(StatusText(), hostTableFullText);
+    EXPECT_EQ(std::memcmp(&last, &hostTable[MAX_HOSTS - 1], sizeof last), 0);
+    Mouse(WM_MOUSEMOVE, 5, 5);
+    EXPECT_EQ(hostTable[MAX_HOSTS - 1].row, 30) << "nothing follows the mouse";
+
+    // The line table: refused when the state is chosen, and on the click if it filled
+    // meanwhile; either way the state ends.
+    Command(CMD_ADD_LINE);
+    ASSERT_EQ(editMode, EDIT_ADD_LINE);
+    while (AppendLine(1, 1) >= 0) {
+    }
+    RightClick(4, 7);
+    EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 200 lines 500");
+    EXPECT_EQ(StatusText(), lineTableFullText);
+    Command(CMD_ADD_LINE);
+    EXPECT_EQ(editMode, EDIT_ON);
+    EXPECT_EQ(StatusText(), lineTableFullText);
 }
 
 // A plain press while monitoring opens the host's detail window (seen end to end); with
@@ -277,32 +301,6 @@ TEST_F(EditorTest, ShiftDragsWhileMonitoring) {
     // Without Shift, moving the mouse while monitoring moves nothing.
     Drag(WM_LBUTTONDOWN, 0, {{12, 6}, {14, 8}});
     EXPECT_EQ(hostTable[1].col, 12);
-}
-
-TEST_F(EditorTest, FullTablesRefuseAdditions) {
-    EnterEditMode();
-    while (AppendHost(0, 30) >= 0) {
-    }
-    HostRecord last = hostTable[MAX_HOSTS - 1];
-    Command(CMD_ADD_HOST);
-    EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 200 lines 3");
-    EXPECT_EQ(StatusText(), hostTableFullText);
-    EXPECT_EQ(std::memcmp(&last, &hostTable[MAX_HOSTS - 1], sizeof last), 0);
-    Mouse(WM_MOUSEMOVE, 5, 5);
-    EXPECT_EQ(hostTable[MAX_HOSTS - 1].row, 30) << "nothing follows the mouse";
-
-    // The line table: refused when the state is chosen, and on the click if it filled
-    // meanwhile; either way the state ends.
-    Command(CMD_ADD_LINE);
-    ASSERT_EQ(editMode, EDIT_ADD_LINE);
-    while (AppendLine(1, 1) >= 0) {
-    }
-    RightClick(4, 7);
-    EXPECT_EQ(MapState(), "mode 1 host -1 line -1 timer 0 hosts 200 lines 500");
-    EXPECT_EQ(StatusText(), lineTableFullText);
-    Command(CMD_ADD_LINE);
-    EXPECT_EQ(editMode, EDIT_ON);
-    EXPECT_EQ(StatusText(), lineTableFullText);
 }
 
 TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouseALargerOneKeepsHostsOnIt) {
