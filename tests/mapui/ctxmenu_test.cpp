@@ -53,7 +53,7 @@ class ContextMenuTest : public MapWindowTest {
     }
 };
 
-TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
+TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCellAndFullTablesRefuse) {
     ASSERT_NE(hostContextMenu, 0u) << "built with the main window";
     char text[32];
     GetMenuString(hostContextMenu, CMD_CONTEXT_PROPERTIES, text, sizeof text, MF_BYCOMMAND);
@@ -89,6 +89,24 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCell) {
     EXPECT_EQ(Offered(), (std::vector<UINT>{CMD_CONTEXT_NEW_HOST, CMD_CONTEXT_NEW_LINE,
                                             CMD_CONTEXT_DELETE_LINE}));
     EXPECT_EQ(hostCount, 3);
+
+    // Full tables refuse New > Host and New > Line, and say so.
+    while (AppendHost(0, 30) >= 0) {
+    }
+    DialogAnswers answers;
+    answers.Queue(1);
+    Choose(30, 20, CMD_CONTEXT_NEW_HOST);
+    EXPECT_EQ(answers.opened, 0);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 3");
+    EXPECT_EQ(StatusText(), hostTableFullText);
+    ResetTestingSeams();
+
+    while (AppendLine(1, 1) >= 0) {
+    }
+    Choose(30, 20, CMD_CONTEXT_NEW_LINE);
+    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 500");
+    EXPECT_EQ(StatusText(), lineTableFullText);
+    EXPECT_EQ(menuLine, -1);
 }
 
 TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
@@ -180,25 +198,6 @@ TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     EXPECT_EQ(answers.hostAtOpening, 1) << "gamma, now at index 1";
     EXPECT_EQ(answers.timerAtOpening, 0);
     EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 2");
-}
-
-TEST_F(ContextMenuTest, FullTablesRefuseAndSaySo) {
-    while (AppendHost(0, 30) >= 0) {
-    }
-    DialogAnswers answers;
-    answers.Queue(1);
-    Choose(30, 20, CMD_CONTEXT_NEW_HOST);
-    EXPECT_EQ(answers.opened, 0);
-    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 3");
-    EXPECT_EQ(StatusText(), hostTableFullText);
-    ResetTestingSeams();
-
-    while (AppendLine(1, 1) >= 0) {
-    }
-    Choose(30, 20, CMD_CONTEXT_NEW_LINE);
-    EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 200 lines 500");
-    EXPECT_EQ(StatusText(), lineTableFullText);
-    EXPECT_EQ(menuLine, -1);
 }
 
 // Ping and Traceroute open their tool on the host's address (the tools keep the countdown
