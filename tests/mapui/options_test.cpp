@@ -332,7 +332,7 @@ TEST_F(OptionsTest, PreferencesCutsTheCountdownAndDuringACycleHoldsWhatItChecksW
     ConnectReports();
     CopyField(mapPath, sizeof mapPath, "office.db");
     ClearMap();
-    editMode = 0;
+    editMode = mapModified = 0; // as a map freshly opened, whatever tests ran before
     SetWindowText(window, "office 12");
 
     // A shorter interval cuts the countdown under way.
