@@ -63,27 +63,6 @@ class EditorTest : public MapWindowTest {
     void RightClick(int col, int row) { Drag(WM_RBUTTONDOWN, 0, {{col, row}}); }
 };
 
-TEST_F(EditorTest, HitTestsPreferTheTopLeftCellThenTableOrder) {
-    // alpha covers (2..5, 2..5), beta starts inside it at (4, 4) and covers (4..6, 4..6).
-    hostTable[0].drawWidth = 79;
-    hostTable[0].drawHeight = 60;
-    hostTable[1].col = hostTable[1].row = 4;
-    hostTable[1].drawWidth = hostTable[1].drawHeight = 40;
-    EXPECT_EQ(HitTestHost(4, 4), 1) << "the exact top-left cell wins over an earlier overlap";
-    EXPECT_EQ(HitTestHost(5, 5), 0) << "where neither starts, the earlier host";
-    EXPECT_EQ(HitTestHost(6, 6), 1);
-    EXPECT_EQ(HitTestHost(5, 6), 1) << "bounds are inclusive: 2 + 60 / 20 = 5 is alpha's last row";
-    EXPECT_EQ(HitTestHost(7, 4), -1);
-    hostTable[0].drawWidth = hostTable[0].drawHeight = 0; // never drawn: only its top-left cell
-    EXPECT_EQ(HitTestHost(3, 2), -1);
-    EXPECT_EQ(HitTestHost(2, 2), 0);
-
-    EXPECT_EQ(HitTestLineEnd(20, 5), 1) << "two lines end here: the earlier one";
-    EXPECT_EQ(HitTestLineEnd(20, 10), 2);
-    EXPECT_EQ(HitTestLineEnd(10, 4), 0);
-    EXPECT_EQ(HitTestLineEnd(22, 5), -1) << "the middle of a line is not hit";
-}
-
 TEST_F(EditorTest, DraggingAHostPutsItsTopLeftCellUnderTheCursor) {
     EnterEditMode();
     HostRecord& alpha = hostTable[0];
@@ -281,7 +260,7 @@ TEST_F(EditorTest, AddingDraggingAndDeletingLinesAndFullTablesRefusingAdditions)
 
 // A plain press while monitoring opens the host's detail window (seen end to end); with
 // Shift it drags.
-TEST_F(EditorTest, ShiftDragsWhileMonitoring) {
+TEST_F(EditorTest, ShiftDragsWhileMonitoringAndHitTestsPreferTheTopLeftCellThenTableOrder) {
     ASSERT_EQ(editMode, EDIT_OFF);
     ASSERT_EQ(pollState.timerActive, 1);
     Mouse(WM_LBUTTONDOWN, 30, 25, MK_LBUTTON);
@@ -301,6 +280,26 @@ TEST_F(EditorTest, ShiftDragsWhileMonitoring) {
     // Without Shift, moving the mouse while monitoring moves nothing.
     Drag(WM_LBUTTONDOWN, 0, {{12, 6}, {14, 8}});
     EXPECT_EQ(hostTable[1].col, 12);
+
+    // Hit tests prefer the top-left cell, then table order.
+    // alpha covers (2..5, 2..5), beta starts inside it at (4, 4) and covers (4..6, 4..6).
+    hostTable[0].drawWidth = 79;
+    hostTable[0].drawHeight = 60;
+    hostTable[1].col = hostTable[1].row = 4;
+    hostTable[1].drawWidth = hostTable[1].drawHeight = 40;
+    EXPECT_EQ(HitTestHost(4, 4), 1) << "the exact top-left cell wins over an earlier overlap";
+    EXPECT_EQ(HitTestHost(5, 5), 0) << "where neither starts, the earlier host";
+    EXPECT_EQ(HitTestHost(6, 6), 1);
+    EXPECT_EQ(HitTestHost(5, 6), 1) << "bounds are inclusive: 2 + 60 / 20 = 5 is alpha's last row";
+    EXPECT_EQ(HitTestHost(7, 4), -1);
+    hostTable[0].drawWidth = hostTable[0].drawHeight = 0; // never drawn: only its top-left cell
+    EXPECT_EQ(HitTestHost(3, 2), -1);
+    EXPECT_EQ(HitTestHost(2, 2), 0);
+
+    EXPECT_EQ(HitTestLineEnd(20, 5), 1) << "two lines end here: the earlier one";
+    EXPECT_EQ(HitTestLineEnd(20, 10), 2);
+    EXPECT_EQ(HitTestLineEnd(10, 4), 0);
+    EXPECT_EQ(HitTestLineEnd(22, 5), -1) << "the middle of a line is not hit";
 }
 
 TEST_F(EditorTest, AWindowTooSmallForTheGridIgnoresTheMouseALargerOneKeepsHostsOnIt) {
