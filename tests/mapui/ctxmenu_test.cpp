@@ -109,7 +109,7 @@ TEST_F(ContextMenuTest, ItemsAreGreyedByWhatLiesUnderTheCellAndFullTablesRefuse)
     EXPECT_EQ(menuLine, -1);
 }
 
-TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
+TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAcceptedAndPingAndTracerouteOpenTheirTool) {
     DialogAnswers answers;
     answers.Queue(0);
     Choose(12, 5, CMD_CONTEXT_NEW_HOST);
@@ -134,6 +134,21 @@ TEST_F(ContextMenuTest, NewHostIsKeptOnlyWhenAccepted) {
             drawnBelowStrip += WindowPixel(mapWindow, x, y) != background;
     EXPECT_GT(drawnBelowStrip, added.drawWidth);
     SaveMapPicture("context_new_host.png");
+
+    // Ping and Traceroute open their tool on the host's address (the tools keep the countdown
+    // stopped themselves).
+    options.useIcmpLibrary = 1;
+    for (auto [command, button] : {std::pair<UINT, const char*>{CMD_CONTEXT_PING, "&Ping"},
+                                   {CMD_CONTEXT_TRACEROUTE, "&Trace Route"}}) {
+        std::string seen;
+        QueueDialogHook([&seen](HWND dialog) {
+            seen = ItemTexts(dialog, {TOOL_START_BUTTON, TOOL_HOST_EDIT});
+            PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+        Choose(10, 4, command);
+        EXPECT_EQ(seen, std::string(button) + "|127.0.0.1");
+        EXPECT_EQ(pollState.timerActive, 1);
+    }
 }
 
 TEST_F(ContextMenuTest, NewLineFollowsTheMouseAndReturnsToMonitoring) {
@@ -198,23 +213,6 @@ TEST_F(ContextMenuTest, DeleteHostLineAndProperties) {
     EXPECT_EQ(answers.hostAtOpening, 1) << "gamma, now at index 1";
     EXPECT_EQ(answers.timerAtOpening, 0);
     EXPECT_EQ(MapState(), "mode 0 host -1 line -1 timer 1 hosts 2 lines 2");
-}
-
-// Ping and Traceroute open their tool on the host's address (the tools keep the countdown
-// stopped themselves).
-TEST_F(ContextMenuTest, PingAndTracerouteOpenTheirToolOnTheHost) {
-    options.useIcmpLibrary = 1;
-    for (auto [command, button] : {std::pair<UINT, const char*>{CMD_CONTEXT_PING, "&Ping"},
-                                   {CMD_CONTEXT_TRACEROUTE, "&Trace Route"}}) {
-        std::string seen;
-        QueueDialogHook([&seen](HWND dialog) {
-            seen = ItemTexts(dialog, {TOOL_START_BUTTON, TOOL_HOST_EDIT});
-            PostMessage(dialog, WM_COMMAND, IDCANCEL, 0);
-        });
-        Choose(10, 4, command);
-        EXPECT_EQ(seen, std::string(button) + "|127.0.0.1");
-        EXPECT_EQ(pollState.timerActive, 1);
-    }
 }
 
 } // namespace
