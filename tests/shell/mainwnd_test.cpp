@@ -260,9 +260,12 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     QueueFileDialogAnswer("other.db");
     SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
     EXPECT_EQ(ReadWholeFile(dir_.file("other.INI")), settings);
-    QueueFileDialogAnswer("stray.db");
-    QueueMessageBoxAnswer(IDNO);
-    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    auto saveAs = [this](const std::string& name, int answer) { // and the box it then shows
+        QueueFileDialogAnswer(name.c_str());
+        QueueMessageBoxAnswer(answer);
+        SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    };
+    saveAs("stray.db", IDNO);
     EXPECT_EQ(ReadWholeFile(dir_.file("stray.INI")), "[OPTS]\r\nTIMER=77\r\n");
     EXPECT_EQ(JournalEntries().back(),
               "messagebox: Tarnmap: " + dir_.file("stray.INI") +
@@ -271,25 +274,19 @@ TEST_F(OfficeWindowTest, SaveAsTakesTheSettingsAlong) {
     // Settings that cannot be carried (their name is a folder) stay in use where they are:
     // the hosts' alarms do not go quiet for the rest of the run.
     std::filesystem::create_directory(dir_.file("folder.INI"));
-    QueueFileDialogAnswer("folder.db");
-    QueueMessageBoxAnswer(IDOK);
-    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    saveAs("folder.db", IDOK);
     EXPECT_TRUE(Holds(JournalEntries().back(), "They are still in " + dir_.file("stray.INI")));
     EXPECT_EQ(std::string(settingsFiles.mapSettings), dir_.file("stray.INI"));
 
     // A save that cannot be written says so and keeps the map's name.
-    QueueFileDialogAnswer("no/such/dir/copy.db");
-    QueueMessageBoxAnswer(IDOK);
-    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    saveAs("no/such/dir/copy.db", IDOK);
     EXPECT_EQ(PaneText(0), "Database write error.");
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: Could not save the map to " +
                                            dir_.file("no/such/dir/copy.db") +
                                            ": No such file or directory.");
     EXPECT_EQ(std::string(mapPath), dir_.file("folder.db"));
     // So does a path longer than the map's path holds.
-    QueueFileDialogAnswer((std::string(MAP_PATH_LENGTH, 'a') + ".db").c_str());
-    QueueMessageBoxAnswer(IDOK);
-    SendMessage(window_, WM_COMMAND, CMD_SAVE_AS, 0);
+    saveAs(std::string(MAP_PATH_LENGTH, 'a') + ".db", IDOK);
     EXPECT_EQ(JournalEntries().back(), "messagebox: Save error: The chosen path is longer than "
                                        "159 characters; the map was not saved.");
     EXPECT_EQ(std::string(mapPath), dir_.file("folder.db"));
