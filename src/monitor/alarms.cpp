@@ -240,9 +240,13 @@ void RecordFailure(int index) {
     if (inTheWay >= 0) {
         RecordUnreachable(index, inTheWay, missedBefore);
     } else if (reachBefore == REACH_UNREACHABLE) {
-        // What it sat behind is back and it still fails: its own fault, told at once.
+        // What it sat behind is back and it still fails: its own fault, told at once. Its
+        // down action is owed only when one was swallowed behind (the host was made quiet);
+        // one that went out before what it sat behind failed is not repeated.
+        bool actionOwed = host.quiet != 0;
         DeclareDown(index);
-        CheckAlarmAction(index, missedBefore, AlarmDirection::DownLate);
+        if (actionOwed)
+            CheckAlarmAction(index, missedBefore, AlarmDirection::DownLate);
     } else if (missedBefore == DOWN_THRESHOLD) {
         DeclareDown(index);
     } else {

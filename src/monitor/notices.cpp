@@ -37,6 +37,9 @@ void BeginCycleNotices() {
 // Hosts deleted or of a map read since they were told down make room; at most every host
 // of the table is told down.
 static void RememberToldDown(std::uint32_t serial) {
+    for (int i = 0; i < noticesOut.count; ++i)
+        if (noticesOut.serials[i] == serial)
+            return; // told down again when what it sat behind came back
     if (noticesOut.count == MAX_HOSTS) {
         int kept = 0;
         for (int i = 0; i < noticesOut.count; ++i)

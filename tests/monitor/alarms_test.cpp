@@ -309,6 +309,37 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
     EXPECT_EQ(map.LogMessages().back(), "Beeper disabled on 99955 to 111");
 }
 
+// "host" is declared down and paged, fails behind "switch" for a cycle, and still fails
+// once the switch is back: one outage, paged and told down once, and up once at its end.
+// Later it fails only behind the switch, is never told down, and its return tells nothing.
+TEST(Alarms, AHostDownBeforeItsParentFailedIsPagedAndToldOnceForTheOutage) {
+    AlarmMap map("[host]\r\nBEEPER=1\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=1\r\nBEEP_NUMBER=111\r\n");
+    int parent = map.AddHost("switch", "10.0.0.1");
+    int host = map.AddHost("host", "10.0.0.2");
+    hostTable[host].parent = hostTable[parent].serial;
+    hostTable[host].missed = DOWN_THRESHOLD;
+    for (int cycle = 0; cycle < 3; ++cycle)
+        map.Cycle({host});
+    hostTable[parent].missed = DOWN_THRESHOLD;
+    map.Cycle({parent, host});
+    ASSERT_EQ(hostTable[host].reach, REACH_UNREACHABLE);
+    map.Cycle({host});
+    map.Cycle({});
+    Lines pages;
+    for (const std::string& line : map.LogMessages())
+        if (line.rfind("Beeper disabled", 0) == 0)
+            pages.push_back(line);
+    EXPECT_EQ(pages, (Lines{"Beeper disabled on 0001 to 111", "Beeper disabled on 9991 to 111"}))
+        << "paged down once";
+    hostTable[parent].missed = DOWN_THRESHOLD;
+    for (int cycle = 0; cycle < 6; ++cycle)
+        map.Cycle({parent, host});
+    ASSERT_EQ(hostTable[host].reach, REACH_UNREACHABLE);
+    BeginAlarmCycle();
+    RecordReply(host);
+    EXPECT_EQ(noticeCycle.count, 0) << "told back up, never told down since its last return";
+}
+
 TEST(Alarms, ExternalProgramsRunAtOnceOrOnceByPriority) {
     // Each host's program is `true` with its name; the poll test runs real ones.
     AlarmMap map("");
