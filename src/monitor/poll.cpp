@@ -471,11 +471,16 @@ void AbortPollCycle() {
         return;
     if (cycle.cursor < cycle.count && !CycleCut()) {
         CycleEntry& entry = cycle.entries[cycle.cursor];
-        if (entry.stage == ENTRY_PROBE)
-            CancelProbe(cycle.probes, entry.serial);
-        Settle(entry, entry.stage == ENTRY_LOOKUP ? STATUS_NAME_NOT_RESOLVED
-                                                  : CutCheckStatus(cycle.engine));
-        EvaluateEntry(entry, PROBE_OUTCOME{});
+        if (entry.stage == ENTRY_DEFERRED) { // never started: nothing is known of its host
+            --cycle.deferred;
+            LeaveUnchecked(entry, entry.status);
+        } else {
+            if (entry.stage == ENTRY_PROBE)
+                CancelProbe(cycle.probes, entry.serial);
+            Settle(entry, entry.stage == ENTRY_LOOKUP ? STATUS_NAME_NOT_RESOLVED
+                                                      : CutCheckStatus(cycle.engine));
+            EvaluateEntry(entry, PROBE_OUTCOME{});
+        }
     }
     CloseCycle();
 }

@@ -81,6 +81,26 @@ int CountLines(const std::string& text, const std::string& message) {
                                           std::sregex_iterator()));
 }
 
+// Every descriptor a limit of 1024 allows but `spare`, held, under that limit, until it ends.
+struct DescriptorsTaken {
+    explicit DescriptorsTaken(int spare) {
+        getrlimit(RLIMIT_NOFILE, &limit);
+        rlimit lowered{1024, limit.rlim_max}; // far more than the test has open
+        setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int descriptor; (descriptor = open("/dev/null", O_RDONLY)) >= 0;)
+            taken.push_back(descriptor);
+        for (int freed = 0; freed < spare; ++freed, taken.pop_back())
+            close(taken.back());
+    }
+    ~DescriptorsTaken() {
+        for (int descriptor : taken)
+            close(descriptor);
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    rlimit limit{};
+    std::vector<int> taken;
+};
+
 // The real main window on net.db, written by the test beside TARNMAP.INI.
 class PollTest : public MainWindowTest {
   protected:
@@ -398,28 +418,17 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
         CopyField(hostTable[i].address, sizeof hostTable[i].address,
                   i == 2 ? "localhost" : "127.0.0.1");
     CopyField(hostTable[2].resolvedAddr, sizeof hostTable[2].resolvedAddr, "localhost");
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
-    const rlim_t unlimited = limit.rlim_cur;
-    limit.rlim_cur = 1024; // far more than the test has open
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
-    std::vector<int> taken;    // every descriptor the limit allows but the spare ones
     for (int spare : {3, 1}) { // one goes to the watch over the connects
-        for (int descriptor; (descriptor = open("/dev/null", O_RDONLY)) >= 0;)
-            taken.push_back(descriptor);
-        for (int freed = 0; freed < spare; ++freed, taken.pop_back())
-            close(taken.back());
-        Check();
+        {
+            DescriptorsTaken held(spare);
+            Check();
+        }
         EXPECT_EQ(pollState.hostsChecked, spare > 1 ? MAX_HOSTS : 0) << spare;
         EXPECT_EQ(hostTable[1].missed, 4u) << spare;
         EXPECT_TRUE(std::all_of(hostTable + 2, hostTable + MAX_HOSTS, [](const HostRecord& host) {
             return host.status == 0 && host.missed == 0;
         })) << spare;
     }
-    for (int descriptor : taken)
-        close(descriptor);
-    limit.rlim_cur = unlimited;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
     EXPECT_EQ(CountLines(Log(), "200 hosts not checked, no file descriptors available"), 1);
 }
 
@@ -776,6 +785,25 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
     EXPECT_EQ(PaneText(2), "IDLE");
     EXPECT_EQ(pollState.timerActive, 1) << "the command that started the cycle restarts the timer";
     EXPECT_EQ(pollState.countdown, 5);
+}
+
+// Stop Check while the host at the cursor waits for a descriptor: its check never started,
+// so it is not counted as a miss, as it would not be when the wait is given up.
+TEST_F(PollTest, StopCheckWhileAHostWaitsForADescriptorCountsNoMiss) {
+    Open({"one,127.0.0.1,0"}, TCP.options + std::string("WAIT=1000\r\n"));
+    bool posted = false;
+    WatchStatusBarText([&posted](int, const char* text) {
+        if (!posted && std::strstr(text, " - 0 of 1 - one ") != nullptr)
+            posted = PostMessage(mainWindow, WM_COMMAND, CMD_ABORT, 0);
+    });
+    {
+        DescriptorsTaken held(1); // all but the watch over the connects'
+        Check();
+    }
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(hostTable[0].missed, 2u);
+    EXPECT_EQ(hostTable[0].lost, 0u);
+    EXPECT_EQ(pollState.hostsChecked, 0);
 }
 
 TEST_F(PollTest, CountdownRunsDownThenPollsOnTheNextTick) {
