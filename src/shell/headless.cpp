@@ -24,6 +24,7 @@
 #include "shell/maplinks.h"
 #include "shell/startup.h"
 
+#include <cerrno>
 #include <cstdio>
 
 using namespace platform;
@@ -235,7 +236,10 @@ int RunHeadless(const char* mapArgument, unsigned long cycles) {
                      MAP_PATH_LENGTH);
         return 1;
     }
-    if (!FileExists(mapPath)) {
+    // A map that is there but cannot be read (a loop of links, a folder) is told by the
+    // reader, with the reason.
+    errno = 0;
+    if (!FileExists(mapPath) && (errno == ENOENT || errno == ENOTDIR)) {
         std::fprintf(stderr, "tarnmap: cannot open the map %s\n", mapPath);
         return 1;
     }

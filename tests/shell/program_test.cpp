@@ -412,6 +412,12 @@ TEST(Program, UsageAndErrorsAreClear) {
     ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
     EXPECT_EQ(ReadWholeFile(dir.file("out.txt")), "");
     EXPECT_FALSE(std::filesystem::exists(dir.file("untitled.LOG"))) << "a map never monitored";
+    // A map the system does not let us open is told with the reason.
+    std::filesystem::create_symlink("loop.db", dir.file("loop.db"));
+    child = StartTarnmap(dir, {"--headless", "--cycles", "1", "loop.db"});
+    ASSERT_EQ(WaitForExit(child, 60), 1 << 8);
+    EXPECT_TRUE(
+        Holds(ReadWholeFile(dir.file("err.txt")), "loop.db cannot be read: Too many levels"));
     // So does a file without a host: another file named by mistake.
     WriteWholeFile(dir.file("notes.db"), "SOUND=1\r\n");
     child = StartTarnmap(dir, {"--headless", "--cycles", "1", "notes.db"});
