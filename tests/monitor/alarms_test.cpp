@@ -310,8 +310,9 @@ TEST(Alarms, PagesAndProgramsAreQueuedByPriorityFirstHostWinningTies) {
 }
 
 // "host" is declared down and paged, fails behind "switch" for a cycle, and still fails
-// once the switch is back: one outage, paged and told down once, and up once at its end.
-// Later it fails only behind the switch, is never told down, and its return tells nothing.
+// once the switch is back: declared down again, but one outage, paged down once and up once
+// at its end. Later it fails only behind the switch, is never told down, and its return
+// tells nothing.
 TEST(Alarms, AHostDownBeforeItsParentFailedIsPagedAndToldOnceForTheOutage) {
     AlarmMap map("[host]\r\nBEEPER=1\r\nBEEP_COUNT=5\r\nBEEP_PRIORITY=1\r\nBEEP_NUMBER=111\r\n");
     int parent = map.AddHost("switch", "10.0.0.1");
