@@ -81,6 +81,15 @@ int CountLines(const std::string& text, const std::string& message) {
                                           std::sregex_iterator()));
 }
 
+// The sanitizers' runtime opens descriptors of its own while the program runs (a pipe, to
+// tell whether memory can be read), so under them a table without free descriptors gives
+// false reports: the cycles short of descriptors run in the normal build only.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool DESCRIPTORS_MAY_RUN_OUT = false;
+#else
+constexpr bool DESCRIPTORS_MAY_RUN_OUT = true;
+#endif
+
 // Every descriptor a limit of 1024 allows but `spare`, held, under that limit, until it ends.
 struct DescriptorsTaken {
     explicit DescriptorsTaken(int spare) {
@@ -407,7 +416,7 @@ TEST_P(PollEngineTest, TwoHundredSilentHostsTakeAboutOneWait) {
         ASSERT_EQ(hostTable[i].status, engine.silentStatus) << i;
     EXPECT_EQ(std::regex_search(Log(), std::regex(R"(echo socket full: \d+ datagrams dropped)")),
               engine.kind == RAW_SOCKET);
-    if (engine.kind != TCP_CONNECT)
+    if (engine.kind != TCP_CONNECT || !DESCRIPTORS_MAY_RUN_OUT)
         return;
 
     // Short of descriptors: two silent hosts hold the connects there is room for, and the
@@ -790,6 +799,8 @@ TEST_F(PollTest, EmptyMapAndCommandsAndTicksDuringACycle) {
 // Stop Check while the host at the cursor waits for a descriptor: its check never started,
 // so it is not counted as a miss, as it would not be when the wait is given up.
 TEST_F(PollTest, StopCheckWhileAHostWaitsForADescriptorCountsNoMiss) {
+    if (!DESCRIPTORS_MAY_RUN_OUT)
+        GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own";
     Open({"one,127.0.0.1,0"}, TCP.options + std::string("WAIT=1000\r\n"));
     bool posted = false;
     WatchStatusBarText([&posted](int, const char* text) {
