@@ -8,6 +8,7 @@
 #include "platform/notify.h"
 #include "resources/pictures.h"
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace platform;
@@ -36,10 +37,15 @@ void BeginCycleNotices() {
 
 // Hosts deleted or of a map read since they were told down make room; at most every host
 // of the table is told down.
+static std::uint32_t* FindToldDown(std::uint32_t serial) {
+    std::uint32_t* end = noticesOut.serials + noticesOut.count;
+    std::uint32_t* found = std::find(noticesOut.serials, end, serial);
+    return found != end ? found : nullptr;
+}
+
 static void RememberToldDown(std::uint32_t serial) {
-    for (int i = 0; i < noticesOut.count; ++i)
-        if (noticesOut.serials[i] == serial)
-            return; // told down again when what it sat behind came back
+    if (FindToldDown(serial) != nullptr)
+        return; // told down again when what it sat behind came back
     if (noticesOut.count == MAX_HOSTS) {
         int kept = 0;
         for (int i = 0; i < noticesOut.count; ++i)
@@ -52,13 +58,11 @@ static void RememberToldDown(std::uint32_t serial) {
 }
 
 static bool ForgetToldDown(std::uint32_t serial) {
-    for (int i = 0; i < noticesOut.count; ++i) {
-        if (noticesOut.serials[i] == serial) {
-            noticesOut.serials[i] = noticesOut.serials[--noticesOut.count];
-            return true;
-        }
-    }
-    return false;
+    std::uint32_t* found = FindToldDown(serial);
+    if (found == nullptr)
+        return false;
+    *found = noticesOut.serials[--noticesOut.count];
+    return true;
 }
 
 void NoteHostChange(int index, NoticeKind kind) {

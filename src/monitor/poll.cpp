@@ -166,6 +166,8 @@ static bool ShortOfResources(DWORD error) {
 }
 
 static void LeaveUnchecked(CycleEntry& entry, DWORD reason) {
+    if (entry.stage == ENTRY_DEFERRED)
+        --cycle.deferred;
     entry.stage = ENTRY_NOT_CHECKED;
     entry.status = reason;
     ++cycle.notChecked;
@@ -215,7 +217,8 @@ static void StartDeferredChecks() {
         CycleEntry& entry = cycle.entries[i];
         if (entry.stage != ENTRY_DEFERRED)
             continue;
-        --cycle.deferred;
+        --cycle.deferred; // `deferred` counts the entries in that stage
+        entry.stage = ENTRY_WAITING;
         HostAddress address;
         if (entry.resolved[0] == '\0') { // its name's look-up
             StartEntry(entry);
@@ -238,7 +241,6 @@ static bool DeferredInVain(const CycleEntry& entry) {
     for (int i = cycle.cursor; i < cycle.started; ++i)
         if (cycle.entries[i].stage == ENTRY_DEFERRED)
             LeaveUnchecked(cycle.entries[i], cycle.entries[i].status);
-    cycle.deferred = 0;
     return true;
 }
 
@@ -472,7 +474,6 @@ void AbortPollCycle() {
     if (cycle.cursor < cycle.count && !CycleCut()) {
         CycleEntry& entry = cycle.entries[cycle.cursor];
         if (entry.stage == ENTRY_DEFERRED) { // never started: nothing is known of its host
-            --cycle.deferred;
             LeaveUnchecked(entry, entry.status);
         } else {
             if (entry.stage == ENTRY_PROBE)
